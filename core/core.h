@@ -1,0 +1,94 @@
+/*
+ * core.h --
+ *     Private interface of the package core: process-wide state and its
+ *     accessors, the start-up steps, and the small services every
+ *     subsystem calls.
+ */
+#ifndef VESK_CORE_CORE_H
+#define VESK_CORE_CORE_H
+
+#include <tk.h>
+#include <sys/types.h>
+#include <string>
+#include "vesk/vesk.h"
+
+namespace vesk {
+
+inline constexpr const char *kPackageVersion = "4.010";
+
+/* A family init procedure: 0 on success, non-zero stops the registration. */
+typedef int FamilyInitProc(Tcl_Interp *interp);
+
+/* ---- process-wide state (package.cpp) ---- */
+Tcl_Interp *setStdioInterp(Tcl_Interp *interp);
+Tcl_Interp *getStdioInterp();
+int getTkConsoleActive();
+void setTkConsoleActive(int active);
+Display *getDisplay();
+Colormap getColormap();
+int getVisualDepth();
+int getRgb24Mode();
+int getDebugFlag();
+void setDebugFlag(int flag);
+int getPaletteKind();
+void setPaletteKind(int kind);
+Pixmap setSharedPixmap(Pixmap pixmap);
+Pixmap getSharedPixmap();
+void freeSharedPixmap();
+const char *getPackageVersion();
+int getPackageExitInstalled();
+
+/* ---- standard streams (stdio.cpp) ---- */
+void setUnblockFlag(int flag);
+int getUnblockFlag();
+
+/* ---- start-up (package.cpp) ---- */
+int initPackage(Tcl_Interp *interp);
+void setHomeVars(Tcl_Interp *from, Tcl_Interp *to);
+const char *getGimgHome(Tcl_Interp *interp);
+int registerCommands(Tcl_Interp *interp);
+int initApp(Tcl_Interp *interp);
+void patchConsole(Tcl_Interp *interp);
+void consolePanic(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+/* ---- package commands (pkgcmds.cpp) ---- */
+Tcl_CmdProc veskCmd;
+Tcl_CmdProc veskSelectionCmd;
+Tcl_CmdProc veskListconcatCmd;
+Tcl_CmdProc winmsgCmd;
+Tcl_CmdDeleteProc winmsgCmdDeleted;
+
+/* ---- core services (services.cpp) ---- */
+inline constexpr int kFmtBufferSize = 16384;
+inline constexpr int kFmtWrapOffset = 15360;
+int fmtFillOffset();
+const char *fmtBufferStart();
+void *memAlloc(int size, const char *label);
+int addErrorInfoFormatted(Tcl_Interp *interp, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+void waitWithEvents(Tcl_Interp *interp, int flags, int milliseconds);
+
+/*
+ * The recovery point of combEval: a command that passes one gets it back
+ * as this exception when the called command fails, and answers TCL_ERROR.
+ */
+struct CombEvalAbort {
+  int code = TCL_ERROR;
+};
+int combEval(const CombEvalAbort *abort, ClientData clientData, Tcl_Interp *interp,
+             Tcl_CmdProc *proc, ...);
+ClientData getCommandClientData(Tcl_Interp *interp, const char *commandName);
+
+const char *translateFileName(Tcl_Interp *interp, std::string &out, const char *name);
+const char *makeAbsolutePath(const char *path, std::string &out);
+const char *getPathTail(const char *path, std::string &out);
+int accessFile(const char *path);
+double getDiskFree(int drive);
+double getPathDiskFree(const char *path);
+inline constexpr int kFilePieceSize = 32768;
+int64_t getFileData(int fd, void *buffer, int64_t length, off_t offset, int fatal);
+int64_t putFileData(int fd, const void *buffer, int64_t length, off_t offset, int quiet);
+
+}  // namespace vesk
+
+#endif

@@ -1,0 +1,41 @@
+/*
+ * families.h --
+ *     What start-up calls in the other subsystems: the init procedures of
+ *     the command families and the hooks of the package exit handler.
+ */
+#ifndef VESK_CORE_FAMILIES_H
+#define VESK_CORE_FAMILIES_H
+
+#include <tcl.h>
+
+namespace vesk {
+
+/* Registers the image type "gimg" once per process; 0 on success. */
+int Gimg_Init(Tcl_Interp *interp);
+/* The "gimg" command and its delete procedure; NULL while not built. */
+Tcl_CmdProc *gimgCommandProc();
+Tcl_CmdDeleteProc *gimgCommandDeleteProc();
+/* Names of all gimg images, as a list, into the result. */
+void gimgNames(Tcl_Interp *interp);
+
+/* Console windows: the console manager, its channels and teardown. */
+int initConsoleManager(Tcl_Interp *interp);
+void createSetConStdIO(Tcl_Interp *consoleInterp);
+void hookStdinToConsole(Tcl_Interp *interp);
+void closeAllConsoles(int eventFlags);
+
+/* Evaluates the script libraries listed in a global variable. */
+int loadScriptLibraries(Tcl_Interp *interp, const char *listVariable);
+
+/* Exit-time clean-up of the other subsystems. */
+void deleteAllGimgs();
+void freePaletteColors();
+void freeTagTables();
+void freeImageReaders();
+
+/* Test hook: makes the named family fail, "" or NULL for none. */
+void setFailingFamily(const char *name);
+
+}  // namespace vesk
+
+#endif

@@ -1,0 +1,32 @@
+/*
+ * placeholders.cpp --
+ *     Start-up hooks whose units are not in the library yet.  Each one
+ *     leaves this file when the unit that owns it arrives.
+ */
+#include "core/core.h"
+#include "core/families.h"
+
+namespace vesk {
+
+int Gimg_Init(Tcl_Interp *) { return 0; }
+Tcl_CmdProc *gimgCommandProc() { return nullptr; }
+Tcl_CmdDeleteProc *gimgCommandDeleteProc() { return nullptr; }
+void gimgNames(Tcl_Interp *) {}
+
+int initConsoleManager(Tcl_Interp *interp) {
+  Tcl_SetResult(interp, const_cast<char *>("console windows are not available in this build"),
+                TCL_STATIC);
+  return TCL_ERROR;
+}
+void createSetConStdIO(Tcl_Interp *) {}
+void hookStdinToConsole(Tcl_Interp *) {}
+void closeAllConsoles(int) {}
+
+int loadScriptLibraries(Tcl_Interp *, const char *) { return TCL_OK; }
+
+void deleteAllGimgs() {}
+void freePaletteColors() {}
+void freeTagTables() {}
+void freeImageReaders() {}
+
+}  // namespace vesk

@@ -1,0 +1,38 @@
+# Vesk demo: loads the package, exercises what the library offers so far,
+# prints what it did and saves a screenshot.
+#   wish8.6 demo/demo.tcl <output folder>
+
+set outDir [expr {[llength $argv] ? [lindex $argv 0] : "."}]
+file mkdir $outDir
+if {[info exists env(VESK_LIBDIR)]} {
+    set auto_path [linsert $auto_path 0 $env(VESK_LIBDIR)]
+}
+source [file join [file dirname [info script]] screenshot.tcl]
+
+set log {}
+proc step {what script} {
+    set result [uplevel #0 $script]
+    set line [format "%-34s -> %s" $what $result]
+    puts $line
+    lappend ::log $line
+}
+
+step "package require Vesk"        {package require Vesk}
+step "vesk version"                {vesk version}
+step "home folder (gimgHome)"      {set gimgHome}
+step "script libraries"            {set veskAppScripts}
+step "vesk.listconcat {a b {c d}}" {vesk.listconcat {a b {c d}}}
+step "clipboard holds text?"       {clipboard clear; clipboard append demo; vesk.selection CLIPBOARD}
+step "event loop for 100 ms"       {after 100 {winmsg 0}; winmsg 1}
+
+wm title . "Vesk demo"
+text .t -width 100 -height [expr {[llength $log] + 2}] -font {Courier 11}
+.t insert end "Vesk [vesk version]\n\n[join $log \n]"
+pack .t
+raise .
+update
+
+set png [file join $outDir vesk-demo.png]
+saveWindowPng . $png
+puts "screenshot: $png"
+exit 0

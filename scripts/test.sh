@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the library twice (plain, and with
+# AddressSanitizer + UndefinedBehaviorSanitizer) and runs the whole suite on both.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh build
+scripts/build.sh build-asan -DVESK_SANITIZE=ON
+jobs=$(nproc)
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "
+  set -e
+  echo '== tests: plain build'
+  ctest --test-dir build --output-on-failure -j$jobs
+  echo '== tests: sanitizer build'
+  ctest --test-dir build-asan --output-on-failure -j$jobs
+"

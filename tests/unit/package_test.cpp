@@ -1,0 +1,71 @@
+// Start-up: loads into several interpreters, and a failing family.
+#include <gtest/gtest.h>
+#include <tk.h>
+
+#include "core/core.h"
+#include "core/families.h"
+#include "tests/unit/harness.h"
+
+using namespace vesk;
+
+namespace {
+
+Tcl_Interp *newTkInterp() {
+  Tcl_Interp *interp = Tcl_CreateInterp();
+  Tcl_Init(interp);
+  if (Tcl_Eval(interp, "package require Tk; wm withdraw .") != TCL_OK) {
+    Tcl_DeleteInterp(interp);
+    return nullptr;
+  }
+  return interp;
+}
+
+bool hasCommand(Tcl_Interp *interp, const char *name) {
+  Tcl_CmdInfo info;
+  return Tcl_GetCommandInfo(interp, name, &info) != 0;
+}
+
+}  // namespace
+
+TEST(Package, SecondLoadRegistersCommandsOnly) {
+  Tcl_Interp *first = newTkInterp();
+  ASSERT_NE(first, nullptr) << "needs a display";
+  ASSERT_EQ(Vesk_Init(first), TCL_OK) << Tcl_GetStringResult(first);
+  EXPECT_EQ(getPackageExitInstalled(), 1);
+  Display *display = getDisplay();
+  EXPECT_NE(display, nullptr);
+  EXPECT_EQ(getVisualDepth(), 24);
+  EXPECT_EQ(getRgb24Mode(), 0);
+
+  Tcl_Interp *second = newTkInterp();
+  ASSERT_NE(second, nullptr);
+  ASSERT_EQ(Vesk_Init(second), TCL_OK) << Tcl_GetStringResult(second);
+  // The once-per-process steps did not run again: the first display stays.
+  EXPECT_EQ(getDisplay(), display);
+  EXPECT_EQ(getPackageExitInstalled(), 1);
+  for (const char *name : {"vesk", "vesk.selection", "vesk.listconcat", "winmsg"}) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(hasCommand(second, name));
+  }
+  EXPECT_EQ(getStdioInterp(), second);
+  Tcl_DeleteInterp(second);
+  setStdioInterp(first);
+}
+
+TEST(Package, FailingFamilyStopsTheRegistration) {
+  Tcl_Interp *interp = newTkInterp();
+  ASSERT_NE(interp, nullptr);
+  Tcl_Interp *before = getStdioInterp();
+  setFailingFamily("Calc_Init");
+  int code = Vesk_Init(interp);
+  setFailingFamily(nullptr);
+  EXPECT_EQ(code, TCL_ERROR);
+  EXPECT_STREQ(Tcl_GetStringResult(interp), "Fail to init Calc_Initerror in init app");
+  for (const char *name : {"vesk.selection", "vesk.listconcat", "winmsg"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(hasCommand(interp, name));
+  }
+  // The stdio interpreter goes back to what it was.
+  EXPECT_EQ(getStdioInterp(), before);
+  Tcl_DeleteInterp(interp);
+}
