@@ -401,3 +401,15 @@ TEST(ModuleName, FromTheProgramWords) {
 }
 
 }  // namespace
+
+TEST(IdKinds, TableOrder) {
+  const char *names[] = {"file",  "palette", "comb", "imgdes", "mapid",     "imgid",
+                         "imgtype", "pixel", "func", "range",  "rotationid"};
+  ASSERT_EQ(sizeof names / sizeof names[0], static_cast<size_t>(ID_KIND_COUNT));
+  for (int i = 0; i < ID_KIND_COUNT; i++) {
+    SCOPED_TRACE(i);
+    EXPECT_STREQ(idKinds[i].name, names[i]);
+  }
+  EXPECT_EQ(funcOption.clientData, &idKinds[ID_FUNC]);
+  EXPECT_EQ(fileOption.clientData, &idKinds[ID_FILE]);
+}
