@@ -458,7 +458,13 @@ projPJ initProjection(Tcl_Interp *interp, int argc, const char *const *argv) {
   PJ *p = proj_create_argv(context->ctx, static_cast<int>(args.size()),
                            const_cast<char **>(args.data()));
   if (!p) {
-    noteFailure(context, 0, PROJ_ERR_INVALID_OP, "projection initialization failure");
+    int err = noteFailure(context, 0, PROJ_ERR_INVALID_OP, "projection initialization failure");
+    if (err == PROJ_ERR_INVALID_OP_FILE_NOT_FOUND_OR_INVALID) {
+      /* PROJ does not say which file: name the grids the definition asks for. */
+      for (const char *key : {"nadgrids", "grids", "geoidgrids"})
+        if (const char *grids = wordValue(words, key))
+          context->lastError += std::string(" (") + key + "=" + grids + ")";
+    }
     return nullptr;
   }
   projPJ pj = new ProjHandle;
