@@ -78,35 +78,30 @@ int consoleCloseProc(ClientData, Tcl_Interp *) {
 /*
  * consoleInputProc --
  *     One console line, cut to the buffer; the rest comes with the next
- *     call.  Reached from inside the console's own "gets stdin" (an
- *     ordinary shell as stdio interpreter), it reads the standard input it
- *     replaced instead of asking the console again.
+ *     call.  Reached again from inside the console's own input script, it
+ *     answers end of input rather than asking the console again.
  * Results:      the bytes stored; 0 means end of input.
  */
 int consoleInputProc(ClientData, char *buffer, int size, int *errorCode) {
   *errorCode = 0;
-  if (vesk::consoleReadActive()) {
-    Tcl_Channel previous = vesk::getSavedStdChannel(VESK_STDIN);
-    if (!previous) return 0;
-    int n = Tcl_ReadRaw(previous, buffer, size);
-    return n < 0 ? 0 : n;
-  }
+  if (vesk::consoleReadActive()) return 0;
   int n = vesk::readConsoleLine(buffer, size);
   return n < 0 ? 0 : n;
 }
 
 /*
  * consoleOutputProc --
- *     Writes to the console with the channel's stream code.  Reached from
- *     inside the console's own "puts", it writes to the standard channel it
- *     replaced (or drops the text when there was none).
+ *     Writes to the console with the channel's stream code.  Reached again
+ *     from inside the console's own output script, it writes to the
+ *     standard channel it replaced (or drops the text when there was none).
  * Results:      the count, always.
  */
 int consoleOutputProc(ClientData instanceData, const char *buffer, int count, int *errorCode) {
   *errorCode = 0;
   int stream = streamOf(instanceData);
   if (vesk::consoleWriteActive()) {
-    if (Tcl_Channel previous = vesk::getSavedStdChannel(stream)) {
+    StdChannelSlot *slot = slotOfStream(stream);
+    if (Tcl_Channel previous = slot ? slot->saved : nullptr) {
       Tcl_Write(previous, buffer, count);
       Tcl_Flush(previous);
     }
@@ -205,9 +200,12 @@ void restoreStdChannel(StdChannelSlot &slot) {
 
 namespace vesk {
 
-Tcl_Channel getSavedStdChannel(int stream) {
+bool stdChannelIsConsole(int stream, Tcl_Channel *previous) {
   StdChannelSlot *slot = slotOfStream(stream);
-  return slot ? slot->saved : nullptr;
+  *previous = nullptr;
+  if (!slot || !slot->ours || Tcl_GetStdChannel(slot->tclType) != slot->ours) return false;
+  *previous = slot->saved;
+  return true;
 }
 
 /*

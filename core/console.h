@@ -25,8 +25,12 @@ int createConsoleChannels(Tcl_Interp *interp);
 void hookStdChannels(Tcl_Interp *interp);
 /* Tcl exit handler: clears the stdio interpreter, restores the channels. */
 void consoleExitHandler(ClientData clientData);
-/* The previous standard channel of a stream code (2, 4, 8), or NULL. */
-Tcl_Channel getSavedStdChannel(int stream);
+/*
+ * True when the standard channel of a stream code is a console channel, so
+ * that an ordinary shell's "puts stdout" or "gets stdin" would come back to
+ * the console; *previous is then the channel it replaced (NULL when none).
+ */
+bool stdChannelIsConsole(int stream, Tcl_Channel *previous);
 
 /* ---- console primitives (stdio.cpp) ---- */
 

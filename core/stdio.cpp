@@ -108,6 +108,19 @@ size_t readConsoleText(Tcl_Interp *interp, const char *tkScript, std::string &te
       if (const char *value = Tcl_GetVar2(interp, "consoleCmdLine", nullptr, TCL_GLOBAL_ONLY))
         text += value;
     }
+  } else if (Tcl_Channel previous; vesk::stdChannelIsConsole(VESK_STDIN, &previous)) {
+    /* The shell's stdin is the console itself: read what it replaced. */
+    if (previous) {
+      Tcl_Obj *line = Tcl_NewObj();
+      Tcl_IncrRefCount(line);
+      if (Tcl_GetsObj(previous, line) >= 0) {
+        int length;
+        const char *value = Tcl_GetStringFromObj(line, &length);
+        text.append(value, static_cast<size_t>(length));
+        text += '\n';
+      }
+      Tcl_DecrRefCount(line);
+    }
   } else if (Tcl_EvalEx(interp, kShellReadLine, -1, TCL_EVAL_GLOBAL) == TCL_OK) {
     int length;
     const char *value = Tcl_GetStringFromObj(Tcl_GetObjResult(interp), &length);
@@ -191,7 +204,9 @@ void clearConsole() {
  * consolePuts --
  *     Writes text to the console of the stdio interpreter.  BEL bytes ring
  *     the bell instead of being shown; the rest goes as one list element,
- *     so no text can run as a script.  The interpreter's result survives.
+ *     so no text can run as a script.  An ordinary shell whose own stdout
+ *     is the console writes to the channel the console replaced.  The
+ *     interpreter's result survives.
  * Results:      the length, also when there is nobody to show it to.
  */
 int consolePuts(int stream, const char *text, int length) {
@@ -200,31 +215,46 @@ int consolePuts(int stream, const char *text, int length) {
   Tcl_Preserve(interp);
   Tcl_InterpState state = Tcl_SaveInterpState(interp, TCL_OK);
   errno = 0;
-  const bool tkConsole = vesk::getTkConsoleActive();
-  if (tkConsole) aliasTkConsoleProc(interp, "tkConsoleOutput", "::tk::ConsoleOutput");
-  const char *prefix = stream == VESK_STDERR
-      ? (tkConsole ? "tkConsoleOutput stderr" : "puts -nonewline stderr")
-      : (tkConsole ? "tkConsoleOutput stdout" : "puts -nonewline stdout");
-  Tcl_DString copied;
-  Tcl_DStringInit(&copied);
-  int start = 0;
+  std::string shown;
+  shown.reserve(static_cast<size_t>(length));
   for (int i = 0; i < length; i++) {
-    if (text[i] != 7 && text[i] != 0) continue;
-    Tcl_DStringAppend(&copied, text + start, i - start);
-    start = i + 1;
     if (text[i] == 7) Tcl_EvalEx(interp, "bell", -1, TCL_EVAL_GLOBAL);
-    else Tcl_DStringAppend(&copied, "\xC0\x80", 2); /* Tcl's form of a NUL byte */
+    else shown += text[i];
   }
-  Tcl_DStringAppend(&copied, text + start, length - start);
-  Tcl_DString command;
-  Tcl_DStringInit(&command);
-  Tcl_DStringAppend(&command, prefix, -1);
-  Tcl_DStringAppendElement(&command, Tcl_DStringValue(&copied));
-  writeDepth++;
-  Tcl_EvalEx(interp, Tcl_DStringValue(&command), Tcl_DStringLength(&command), TCL_EVAL_GLOBAL);
-  writeDepth--;
-  Tcl_DStringFree(&command);
-  Tcl_DStringFree(&copied);
+  const bool tkConsole = vesk::getTkConsoleActive();
+  Tcl_Channel previous;
+  if (!tkConsole && vesk::stdChannelIsConsole(stream, &previous)) {
+    /* The shell's own stdout is the console: write to what it replaced. */
+    if (previous) {
+      Tcl_Write(previous, shown.data(), static_cast<int>(shown.size()));
+      Tcl_Flush(previous);
+    }
+  } else {
+    if (tkConsole) aliasTkConsoleProc(interp, "tkConsoleOutput", "::tk::ConsoleOutput");
+    const char *prefix = stream == VESK_STDERR
+        ? (tkConsole ? "tkConsoleOutput stderr" : "puts -nonewline stderr")
+        : (tkConsole ? "tkConsoleOutput stdout" : "puts -nonewline stdout");
+    /* A NUL byte goes in Tcl's own form, so the element keeps it. */
+    Tcl_DString element;
+    Tcl_DStringInit(&element);
+    size_t start = 0;
+    for (size_t i = 0; i < shown.size(); i++) {
+      if (shown[i] != 0) continue;
+      Tcl_DStringAppend(&element, shown.data() + start, static_cast<int>(i - start));
+      Tcl_DStringAppend(&element, "\xC0\x80", 2);
+      start = i + 1;
+    }
+    Tcl_DStringAppend(&element, shown.data() + start, static_cast<int>(shown.size() - start));
+    Tcl_DString command;
+    Tcl_DStringInit(&command);
+    Tcl_DStringAppend(&command, prefix, -1);
+    Tcl_DStringAppendElement(&command, Tcl_DStringValue(&element));
+    writeDepth++;
+    Tcl_EvalEx(interp, Tcl_DStringValue(&command), Tcl_DStringLength(&command), TCL_EVAL_GLOBAL);
+    writeDepth--;
+    Tcl_DStringFree(&command);
+    Tcl_DStringFree(&element);
+  }
   if (unblockFlag) tclUpdate(interp, 0xffff);
   if (Tcl_InterpDeleted(interp)) Tcl_DiscardInterpState(state);
   else Tcl_RestoreInterpState(interp, state);
