@@ -129,21 +129,15 @@ Tcl_Channel findChannel(Tcl_Interp *interp, const char *name) {
 /*
  * installConsoleChannel --
  *     Makes the slot's console channel the standard channel of its kind
- *     and registers it in the interpreter.  The first time, it creates the
- *     channel and keeps the standard channel it replaces; a channel of the
- *     same name leaves the interpreter.
+ *     and registers it in the interpreter.  The first time (and again after
+ *     a restore), it creates the channel and keeps the standard channel it
+ *     replaces; a channel of the same name leaves the interpreter.
  * Results:      the channel, or NULL when it could not be created.
  */
 Tcl_Channel installConsoleChannel(Tcl_Interp *interp, StdChannelSlot &slot, bool verbose) {
   if (slot.ours) {
-    if (Tcl_GetStdChannel(slot.tclType) != slot.ours) {
-      Tcl_SetStdChannel(slot.ours, slot.tclType);
-      Tcl_RegisterChannel(nullptr, slot.ours);
-    }
-    if (interp && findChannel(interp, slot.name) != slot.ours) {
-      if (findChannel(interp, slot.name)) return slot.ours;
-      Tcl_RegisterChannel(interp, slot.ours);
-    }
+    /* Installed already: another interpreter only needs to see it. */
+    if (interp && !findChannel(interp, slot.name)) Tcl_RegisterChannel(interp, slot.ours);
     return slot.ours;
   }
   Tcl_Channel existing = findChannel(interp, slot.name);

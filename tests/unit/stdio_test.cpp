@@ -303,6 +303,19 @@ TEST_F(StdioTest, ConsoleChannelsTakeOverTheStandardChannels) {
   EXPECT_EQ(Tcl_GetStdChannel(TCL_STDIN), previous[0]);
   EXPECT_EQ(Tcl_GetStdChannel(TCL_STDOUT), previous[1]);
   EXPECT_EQ(Tcl_GetStdChannel(TCL_STDERR), previous[2]);
+
+  // The old console channels are still known by name in the interpreter:
+  // new ones take their names there, and they stay open until let go.
+  setStdioInterp(interp_);
+  eval("set ::log {}");
+  EXPECT_EQ(createConsoleChannels(interp_), 1);
+  EXPECT_EQ(eval("set ::log"), "{stdout {create channels...\n}} {stdout {modify console0...\n}}");
+  EXPECT_NE(Tcl_GetStdChannel(TCL_STDOUT), previous[1]);
+  eval("set ::log {}");
+  EXPECT_EQ(Tcl_Eval(interp_, "puts -nonewline console1 again"), TCL_OK);
+  EXPECT_EQ(eval("set ::log"), "{stdout again}");
+  consoleExitHandler(nullptr);
+  EXPECT_EQ(Tcl_GetStdChannel(TCL_STDOUT), previous[1]);
 }
 
 // An ordinary shell as stdio interpreter whose own standard channels are the
