@@ -68,7 +68,7 @@ int streamOfFile(FILE *file) {
   return 0;
 }
 
-/* The console's standard input: a FILE with no descriptor of its own. */
+/* The console's standard input: descriptor 0, or a FILE with none. */
 bool isConsoleInput(FILE *file) {
   return fileno(file) <= 0;
 }
