@@ -306,7 +306,6 @@ int configureProjObject(Tcl_Interp *interp, ProjObject *object, int argc, const 
     if (interp) Tcl_SetResult(interp, const_cast<char *>("no main window for the options"), TCL_STATIC);
     return TCL_ERROR;
   }
-  std::string previous = object->projdef ? object->projdef : "";
   ProjOptionsSnapshot snapshot = takeSnapshot(object);
   if (Tk_ConfigureWidget(interp, window, projConfigSpecs, argc, argv,
                          reinterpret_cast<char *>(object), flags) != TCL_OK) {
@@ -328,10 +327,11 @@ int configureProjObject(Tcl_Interp *interp, ProjObject *object, int argc, const 
   }
   dropSnapshot(snapshot);
 
-  if (!object->pj || !*definition || previous != definition) {
+  if (!object->pj || !*definition || object->pjDef != definition) {
     if (!*definition) {
       freeProjection(object->pj);
       object->pj = nullptr;
+      object->pjDef.clear();
       object->reversed = 0;
     } else {
       projPJ pj = nullptr;
@@ -339,6 +339,7 @@ int configureProjObject(Tcl_Interp *interp, ProjObject *object, int argc, const 
       if (makeProjection(interp, definition, &pj, &reversed) != TCL_OK) return TCL_ERROR;
       freeProjection(object->pj);
       object->pj = pj;
+      object->pjDef = definition;
       object->reversed = reversed;
     }
   }

@@ -38,7 +38,9 @@ struct ProjObject {
   int reversed = 0;          /* 1 when a word of the definition is exactly "-r" */
   Tk_Uid fmtll = nullptr;    /* -fmtll: format of one longitude or latitude */
   Tk_Uid fmtxy = nullptr;    /* -fmtxy: format of one x or y */
-  projPJ pj = nullptr;       /* the projection of projdef, NULL for none */
+  projPJ pj = nullptr;       /* the projection, NULL for none */
+  std::string pjDef;         /* the definition pj was made from: differs from projdef
+                                after PROJ refused a new one, so it is tried again */
   double x = 0, y = 0;                   /* -x, -y: the projected point */
   double longitude = 0, latitude = 0;    /* -longitude, -latitude, degrees */
 };

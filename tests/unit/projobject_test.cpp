@@ -109,10 +109,15 @@ TEST(ProjObject, Errors) {
     EXPECT_EQ(p.run(c.words), TCL_ERROR);
     EXPECT_EQ(result(), c.message);
   }
-  // Refusals left the options and the projection as they were.
+  // Refusals left the options and the projection as they were; a refused
+  // definition stays in its option and is tried again on the next configure.
   EXPECT_STREQ(p.object->fmtxy, "%.12g");
   ASSERT_EQ(p.run({"type"}), TCL_OK);
   EXPECT_EQ(result(), "merc");
+  EXPECT_STREQ(p.object->projdef, "proj=bogus");
+  EXPECT_EQ(p.run({"projconfigure", "-inv", "0"}), TCL_ERROR);
+  EXPECT_EQ(result(), "Error in allocating projection: proj=bogus");
+  ASSERT_EQ(p.run({"projconfigure", "-projdef", "proj=merc ellps=WGS84"}), TCL_OK);
   // A format with text around one conversion is fine.
   ASSERT_EQ(p.run({"projconfigure", "-fmtxy", "x=%+08.2f%%"}), TCL_OK) << result();
   ASSERT_EQ(p.run({"project", "0", "0"}), TCL_OK);
