@@ -20,6 +20,7 @@
 #include "core/core.h"
 #include "core/options.h"
 #include "core/text.h"
+#include "raster/imghead.h"
 #include "vesk/stdio.h"
 
 namespace vesk {
@@ -116,19 +117,16 @@ const char *getRangeidName(int id) { return optionsIdName(rangeNames, id); }
 int getRotationid(const char *name) { return optionsFindName(rotationNames, name); }
 const char *getRotationidName(int id) { return optionsIdName(rotationNames, id); }
 
-/*
- * The kinds, one row each.  The image vocabularies (mapid, imgid, imgtype,
- * pixel) plug their lookups into their rows.
- */
+/* The kinds, one row each, with the lookups of their vocabularies. */
 IdKind idKinds[ID_KIND_COUNT] = {
     {"file", nullptr, nullptr},
     {"palette", nullptr, nullptr},
     {"comb", nullptr, nullptr},
     {"imgdes", nullptr, nullptr},
-    {"mapid", nullptr, nullptr},
-    {"imgid", nullptr, nullptr},
-    {"imgtype", nullptr, nullptr},
-    {"pixel", nullptr, nullptr},
+    {"mapid", getMapid, getMapidName},
+    {"imgid", getImgid, getImgidName},
+    {"imgtype", getImgtype, getImgtypeName},
+    {"pixel", getPixelid, getPixelidName},
     {"func", getFuncid, getFuncidName},
     {"range", getRangeid, getRangeidName},
     {"rotationid", getRotationid, getRotationidName},
@@ -401,6 +399,24 @@ int parseBandList(int sourceBands, int destBands, int *source, int *dest, const 
     dest[i]--;
   }
   return total;
+}
+
+/*
+ * askYesNo --
+ *     Asks a question on the console and reads characters until Y or N
+ *     (either case); the console's bell rings at any other character.
+ * Results:      1 for yes; 0 for no, and 0 at the end of input.
+ */
+int askYesNo(const char *question) {
+  vesk_printf("\n%s (Y/N) ", question ? question : "");
+  for (;;) {
+    int c = consoleGetchar();
+    if (c <= 0) return 0;
+    c = toupper(c & 0xff);
+    if (c == 'Y') return 1;
+    if (c == 'N') return 0;
+    vesk_printf("\a");
+  }
 }
 
 /* ---- the module parameter file ---- */

@@ -12,19 +12,34 @@
 #include "core/core.h"
 #include "core/options.h"
 #include "tests/unit/harness.h"
+#include "vesk/stdio.h"
 
 using namespace vesk;
 
 namespace {
 
-// Collects what the library writes to its standard streams while alive.
+// Collects what the library writes to its standard streams, and gives it
+// console input, while alive.
 class StreamCapture {
  public:
-  StreamCapture() : interp_(Tcl_CreateInterp()) {
-    Tcl_Eval(interp_, "rename puts {}; proc puts args {append ::out [lindex $args end]}");
+  explicit StreamCapture(const char *inputLines = "") : interp_(Tcl_CreateInterp()) {
+    Tcl_SetVar(interp_, "input", inputLines, TCL_GLOBAL_ONLY);
+    Tcl_Eval(interp_,
+             "rename puts {}; proc puts args {append ::out [lindex $args end]}\n"
+             "proc bell {} {append ::out <BEL>}\n"
+             "rename gets {}\n"
+             "proc gets {channel var} {\n"
+             "  upvar 1 $var line\n"
+             "  if {![llength $::input]} {return -1}\n"
+             "  set line [lindex $::input 0]; set ::input [lrange $::input 1 end]\n"
+             "  return [string length $line]\n"
+             "}");
     previous_ = setStdioInterp(interp_);
   }
   ~StreamCapture() {
+    Tcl_SetVar(interp_, "input", "", TCL_GLOBAL_ONLY);
+    while (consoleGetchar() != 0) {  // leave no unread rest of a line behind
+    }
     setStdioInterp(previous_);
     Tcl_DeleteInterp(interp_);
   }
@@ -48,6 +63,9 @@ struct OptionRecord {
   int range;
   int rotation;
   int mapid;
+  int imgid;
+  int imgtype;
+  int pixel;
 };
 
 Tk_ConfigSpec optionSpecs[] = {
@@ -67,6 +85,12 @@ Tk_ConfigSpec optionSpecs[] = {
      0, &rotationidOption},
     {TK_CONFIG_CUSTOM, "-mapid", nullptr, nullptr, nullptr, offsetof(OptionRecord, mapid), 0,
      &mapidOption},
+    {TK_CONFIG_CUSTOM, "-imgid", nullptr, nullptr, nullptr, offsetof(OptionRecord, imgid), 0,
+     &imgidOption},
+    {TK_CONFIG_CUSTOM, "-imgtype", nullptr, nullptr, nullptr, offsetof(OptionRecord, imgtype), 0,
+     &imgtypeOption},
+    {TK_CONFIG_CUSTOM, "-pixel", nullptr, nullptr, nullptr, offsetof(OptionRecord, pixel), 0,
+     &pixelOption},
     {TK_CONFIG_END, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},
 };
 
@@ -155,6 +179,12 @@ TEST_F(CustomOptions, IdVocabulariesAreCaseSensitive) {
       {"-range", "DETAIL", &OptionRecord::range, 2},
       {"-rotation", "XZY", &OptionRecord::rotation, 6},
       {"-rotation", "ZYX", &OptionRecord::rotation, 1},
+      {"-mapid", "UTM33", &OptionRecord::mapid, 35},
+      {"-mapid", "PCS32633", &OptionRecord::mapid, 32633},
+      {"-imgid", "UNKNOWN", &OptionRecord::imgid, 0},
+      {"-imgid", "GIF89a", &OptionRecord::imgid, 11},
+      {"-imgtype", "SLOPE", &OptionRecord::imgtype, 4},
+      {"-pixel", "BYTE", &OptionRecord::pixel, 3},
   };
   for (auto &c : good) {
     SCOPED_TRACE(c.name);
@@ -170,6 +200,10 @@ TEST_F(CustomOptions, IdVocabulariesAreCaseSensitive) {
       {"-func", "histeq", "Invalid value: histeq for func"},
       {"-range", "MEANS", "Invalid value: MEANS for range"},
       {"-rotation", "", "Invalid value:  for rotationid"},
+      {"-mapid", "UNKNOWN", "Invalid value: UNKNOWN for mapid"},
+      {"-mapid", "PCS123", "Invalid value: PCS123 for mapid"},
+      {"-pixel", "byte", "Invalid value: byte for pixel"},
+      {"-imgid", "GIF89A", "Invalid value: GIF89A for imgid"},
   };
   for (auto &c : bad) {
     SCOPED_TRACE(c.name);
@@ -412,4 +446,25 @@ TEST(IdKinds, TableOrder) {
   }
   EXPECT_EQ(funcOption.clientData, &idKinds[ID_FUNC]);
   EXPECT_EQ(fileOption.clientData, &idKinds[ID_FILE]);
+}
+
+TEST(AskYesNo, ReadsUntilYesOrNo) {
+  const struct {
+    const char *input;
+    int answer;
+    const char *shown;
+  } cases[] = {
+      {"y", 1, "\nSave? (Y/N) "},
+      {"N", 0, "\nSave? (Y/N) "},
+      {"xY", 1, "\nSave? (Y/N) <BEL>"},
+      {"{} n", 0, "\nSave? (Y/N) <BEL>"},  // the empty line's newline rings too
+      {"", 0, "\nSave? (Y/N) "},           // end of input answers no
+      {"a", 0, "\nSave? (Y/N) <BEL><BEL>"},  // "a", its newline, then the end
+  };
+  for (auto &c : cases) {
+    SCOPED_TRACE(c.input);
+    StreamCapture console(c.input);
+    EXPECT_EQ(askYesNo("Save?"), c.answer);
+    EXPECT_EQ(console.text(), c.shown);
+  }
 }
