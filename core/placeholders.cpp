@@ -22,8 +22,6 @@ void createSetConStdIO(Tcl_Interp *) {}
 void hookStdinToConsole(Tcl_Interp *) {}
 void closeAllConsoles(int) {}
 
-int loadScriptLibraries(Tcl_Interp *, const char *) { return TCL_OK; }
-
 void deleteAllGimgs() {}
 void freePaletteColors() {}
 void freeTagTables() {}
