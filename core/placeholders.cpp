@@ -19,7 +19,6 @@ int initConsoleManager(Tcl_Interp *interp) {
   return TCL_ERROR;
 }
 void createSetConStdIO(Tcl_Interp *) {}
-void hookStdinToConsole(Tcl_Interp *) {}
 void closeAllConsoles(int) {}
 
 void deleteAllGimgs() {}
