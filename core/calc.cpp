@@ -5,6 +5,7 @@
  *     and the subcommand matching.  The process diagnostics live in
  *     calcsys.cpp.
  */
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
@@ -13,9 +14,11 @@
 #include <vector>
 
 #include "core/calc.h"
+#include "core/console.h"
 #include "core/core.h"
 #include "core/families.h"
 #include "core/text.h"
+#include "vesk/meter.h"
 #include "vesk/stdio.h"
 
 namespace vesk {
@@ -156,6 +159,62 @@ int calcChars(Tcl_Interp *interp, int argc, const char **argv) {
   return TCL_OK;
 }
 
+/* ---- console services ---- */
+
+/* "calc clrscr": clears the console. */
+int calcClrscr(Tcl_Interp *, int, const char **) {
+  clearConsole();
+  return TCL_OK;
+}
+
+/* "calc gotoxy x y text": moves the console's cursor and prints the text. */
+int calcGotoxy(Tcl_Interp *, int argc, const char **argv) {
+  if (argc != 5) {
+    vesk_fprintf(stderr, "Usage: calc gotoxy x y text\n");
+    return TCL_ERROR;
+  }
+  gotoConsoleXY(atoi(argv[2]), atoi(argv[3]));
+  vesk_printf("%s", argv[4]);
+  return TCL_OK;
+}
+
+/*
+ * calcMeter --
+ *     "calc meter": resets the progress meter; "calc meter msg pct" sets it
+ *     to pct percent.
+ */
+int calcMeter(Tcl_Interp *interp, int argc, const char **argv) {
+  if (argc == 2) {
+    meterReset();
+    return TCL_OK;
+  }
+  if (argc != 4) return usageError(interp, "Usage: calc meter msg pct");
+  float percent = 0;
+  sscanf(argv[3], "%f", &percent);
+  vesk_fprintf(stderr, "pct: %s %f\n", argv[3], percent);
+  meterSet(argv[2], percent * 0.01f);
+  return TCL_OK;
+}
+
+/*
+ * calcTest --
+ *     "calc test": shows the standard FILEs' descriptors, writes through
+ *     the standard output FILE and reads a number and a word twice from
+ *     the console, once with scanf and once with fscanf of stdin.
+ */
+int calcTest(Tcl_Interp *, int, const char **) {
+  vesk_printf("stdin: %d stdout: %d stderr: %d\n", fileno(stdin), fileno(stdout), fileno(stderr));
+  vesk_fprintf(stdout, "int: %d string: %s\n", 100, "abcd");
+  float number = 0;
+  char word[256] = "";
+  vesk_fprintf(stderr, "Enter a number and a string: ");
+  vesk_scanf("%f %255s", &number, word);
+  vesk_printf("%f %s\n", number, word);
+  vesk_fprintf(stdout, "Enter a number and a string: ");
+  vesk_fscanf(stdin, "%f %255s", &number, word);
+  return TCL_OK;
+}
+
 /* ---- subcommand matching ---- */
 
 /*
@@ -175,7 +234,7 @@ const CalcSubcommand calcSubcommands[] = {
     {"correl", 5, nullptr},
     {"comptest", 5, calcComptest},
     {"compsave", 5, calcCompsave},
-    {"clrscr", 5, nullptr},
+    {"clrscr", 5, calcClrscr},
     {"bands", 4, nullptr},
     {"bitmap", 4, nullptr},
     {"d2r", 3, calcD2r},
@@ -187,14 +246,14 @@ const CalcSubcommand calcSubcommands[] = {
     {"fscanf", 3, calcFscanf},
     {"galloc", 5, calcGalloc},
     {"gfree", 5, calcGfree},
-    {"gotoxy", 5, nullptr},
+    {"gotoxy", 5, calcGotoxy},
     {"geocalc", 5, nullptr},
     {"handles", 5, calcHandles},
     {"loadtime", 4, calcLoadtime},
     {"malloc", 4, calcMalloc},
     {"memory", 4, calcMemory},
     {"memid", 4, calcMemid},
-    {"meter", 4, nullptr},
+    {"meter", 4, calcMeter},
     {"panic", 3, calcPanic},
     {"r2d", 3, calcR2d},
     {"refImgCoord", 3, nullptr},
@@ -205,7 +264,7 @@ const CalcSubcommand calcSubcommands[] = {
     {"scramble", 4, calcScramble},
     {"scangif", 4, nullptr},
     {"srand", 4, calcSrand},
-    {"test", 4, nullptr},
+    {"test", 4, calcTest},
     {"xyzRotate", 3, nullptr},
 };
 
