@@ -62,7 +62,7 @@ const CommandFamily commandFamilies[] = {
     {"Stats_Init", nullptr},
     {"Gtable_Init", nullptr},
     {"Terra_Init", nullptr},
-    {"Proj_Init", nullptr},
+    {"Proj_Init", Proj_Init},
     {"Gcanvas_Init", nullptr},
     {"Camera_Init", nullptr},
 };
