@@ -17,6 +17,7 @@
 #include "core/console.h"
 #include "core/core.h"
 #include "core/families.h"
+#include "core/options.h"
 #include "core/text.h"
 #include "vesk/meter.h"
 #include "vesk/stdio.h"
@@ -159,6 +160,23 @@ int calcChars(Tcl_Interp *interp, int argc, const char **argv) {
   return TCL_OK;
 }
 
+/*
+ * calcBands --
+ *     "calc bands [bandList]": prints the 0-based pairs of a band list
+ *     over 8192 bands on each side; without a text, the identity.
+ */
+int calcBands(Tcl_Interp *, int argc, const char **argv) {
+  std::vector<int> source(kMaxBandPairs), dest(kMaxBandPairs);
+  const char *text = argc >= 3 ? argv[2] : nullptr;
+  int n = parseBandList(kMaxBandPairs, kMaxBandPairs, source.data(), dest.data(), text);
+  if (n <= 0) {
+    vesk_printf("Error in parse bands: %s\n", text ? text : "");
+    return TCL_OK;
+  }
+  for (int i = 0; i < n; i++) vesk_printf("%d %d\n", source[static_cast<size_t>(i)], dest[static_cast<size_t>(i)]);
+  return TCL_OK;
+}
+
 /* ---- console services ---- */
 
 /* "calc clrscr": clears the console. */
@@ -235,7 +253,7 @@ const CalcSubcommand calcSubcommands[] = {
     {"comptest", 5, calcComptest},
     {"compsave", 5, calcCompsave},
     {"clrscr", 5, calcClrscr},
-    {"bands", 4, nullptr},
+    {"bands", 4, calcBands},
     {"bitmap", 4, nullptr},
     {"d2r", 3, calcD2r},
     {"decompload", 4, calcDecompload},
