@@ -15,6 +15,7 @@
 
 #include "core/core.h"
 #include "core/families.h"
+#include "vesk/rimage.h"
 #include "vesk/stdio.h"
 
 namespace vesk {
@@ -45,7 +46,7 @@ struct CommandFamily {
 };
 const CommandFamily commandFamilies[] = {
     {"MainWindow_Init", nullptr},
-    {"Rimg_Init", nullptr},
+    {"Rimg_Init", Rimg_Init},
     {"Calc_Init", Calc_Init},
     {"Comb_Init", nullptr},
     {"Grass_Init", nullptr},
