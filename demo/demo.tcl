@@ -28,6 +28,9 @@ step "calc compsave (ratio)"        {calc compsave [file join $outDir demo.lib] 
 step "calc decompload"              {calc decompload [file join $outDir demo.lib]}
 step "calc d2r 180"                 {calc d2r 180}
 step "calc srand 1; calc rand"      {calc srand 1; calc rand}
+step "proj.create u33 (UTM zone 33)" {proj.create u33}
+step "u33 project 15 50"           {u33 projconfigure -projdef {+proj=utm +zone=33 +ellps=WGS84} -fmtxy %.3f; u33 project 15 50}
+step "u33 inverse"                 {u33 projconfigure -inv 1 -fmtll %.6f; u33 project 500000 5538630.703}
 step "vesk.listconcat {a b {c d}}" {vesk.listconcat {a b {c d}}}
 step "clipboard holds text?"       {clipboard clear; clipboard append demo; vesk.selection CLIPBOARD}
 step "event loop for 100 ms"       {after 100 {winmsg 0}; winmsg 1}
