@@ -48,6 +48,10 @@ constexpr size_t kShapeTableStep = 1024;
 /* The largest file length a header can carry, in bytes. */
 constexpr int64_t kShapeMaxBytes = 2 * static_cast<int64_t>(INT32_MAX);
 
+/* Minimum and maximum by value: record doubles must not bind to references. */
+inline double lesser(double a, double b) { return b < a ? b : a; }
+inline double greater(double a, double b) { return b > a ? b : a; }
+
 /* How a record's content is laid out, by shape type. */
 enum ShapeForm { FORM_NULL, FORM_POINT, FORM_MULTIPOINT, FORM_LINES, FORM_PATCH, FORM_OTHER };
 
@@ -238,8 +242,8 @@ void widen(double &lo, double &hi, double a, double b, bool &set) {
     hi = b;
     set = true;
   } else {
-    lo = std::min(lo, a);
-    hi = std::max(hi, b);
+    lo = lesser(lo, a);
+    hi = greater(hi, b);
   }
 }
 
@@ -1042,8 +1046,8 @@ static int setRecordValues(ShapeRecord *record, bool z, const double *values, in
     ShapeDouble *limits = recordDoubles(record, range);
     limits[0] = limits[1] = to[0];
     for (int i = 1; i < count; i++) {
-      limits[0] = std::min<double>(limits[0], to[i]);
-      limits[1] = std::max<double>(limits[1], to[i]);
+      limits[0] = lesser(limits[0], to[i]);
+      limits[1] = greater(limits[1], to[i]);
     }
   }
   return copied;
@@ -1065,10 +1069,10 @@ void recomputeRecordBox(ShapeRecord *record) {
   if (!box || !points || count < 1) return;
   double xmin = points[0], ymin = points[1], xmax = points[0], ymax = points[1];
   for (int i = 1; i < count; i++) {
-    xmin = std::min<double>(xmin, points[2 * i]);
-    xmax = std::max<double>(xmax, points[2 * i]);
-    ymin = std::min<double>(ymin, points[2 * i + 1]);
-    ymax = std::max<double>(ymax, points[2 * i + 1]);
+    xmin = lesser(xmin, points[2 * i]);
+    xmax = greater(xmax, points[2 * i]);
+    ymin = lesser(ymin, points[2 * i + 1]);
+    ymax = greater(ymax, points[2 * i + 1]);
   }
   box[0] = xmin;
   box[1] = ymin;
