@@ -1205,6 +1205,37 @@ int eraseShapeRecords(ShapeFile *store, int first, int last) {
   return 1;
 }
 
+/*
+ * setShapeRecordContent --
+ *     Refills record i in place, without changing its size: its counts
+ *     become n points in p parts, then the points, part lengths, part
+ *     types, Z and M given are copied in.  A record of another type, or
+ *     too small for n points in p parts, is left alone.
+ * Results:      n when everything fitted, else 0.
+ */
+int setShapeRecordContent(ShapeFile *store, int i, const double *points, int n,
+                          const int32_t *parts, int p, const double *z, const double *m,
+                          const int32_t *partTypes) {
+  ShapeRecord *record = getShapeRecord(store, i);
+  int type = store ? store->header.shapeType : SHP_NULL;
+  if (!record || n < 0 || p < 0 || shapeRecordType(record) != type) return 0;
+  ShapeForm form = shapeForm(type);
+  if (form == FORM_POINT && n != 1) return 0;
+  if (shapeRecordSize(type, n, p) > shapeRecordBytes(record)) return 0;
+  if (form == FORM_MULTIPOINT) recordWord(record, kCountAt) = n;
+  if (form == FORM_LINES || form == FORM_PATCH) {
+    recordWord(record, kCountAt) = p;
+    recordWord(record, kNumPointsAt) = n;
+  }
+  bool complete = points ? setRecordPoints(record, points, 0, n) == n : n == 0;
+  if (parts) complete = setRecordParts(record, parts, 0, p) == p && complete;
+  if (partTypes) complete = setRecordPartTypes(record, partTypes, 0, p) == p && complete;
+  if (z) complete = setRecordZ(record, z, 0, n) == n && complete;
+  if (m) complete = setRecordM(record, m, 0, n) == n && complete;
+  store->dirty = 1;
+  return complete ? n : 0;
+}
+
 /* ---- selection and deletion ---- */
 
 void selectShape(ShapeFile *store, int i) {

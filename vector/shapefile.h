@@ -135,6 +135,9 @@ ShapeRecord *replaceShapeRecord(ShapeFile *store, int i, int number, const doubl
                                 const int32_t *parts, int p, const double *z, const double *m,
                                 const int32_t *partTypes);
 int eraseShapeRecords(ShapeFile *store, int first, int last);
+int setShapeRecordContent(ShapeFile *store, int i, const double *points, int n,
+                          const int32_t *parts, int p, const double *z, const double *m,
+                          const int32_t *partTypes);
 
 int setRecordPoints(ShapeRecord *record, const double *points, int start, int n);
 int setRecordParts(ShapeRecord *record, const int32_t *lengths, int start, int n);
