@@ -18,7 +18,9 @@ namespace vesk {
 
 /*
  * Doubles inside a record: every record starts on a 4-byte boundary, so
- * its coordinate arrays are only 4-byte aligned.
+ * its coordinate arrays are only 4-byte aligned.  Read them by value:
+ * binding one to a `const double &` (std::min, a template deducing
+ * double) assumes 8-byte alignment.
  */
 typedef double ShapeDouble __attribute__((aligned(4)));
 
