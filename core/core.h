@@ -42,6 +42,16 @@ int getPackageExitInstalled();
 void setUnblockFlag(int flag);
 int getUnblockFlag();
 
+/* ---- progress meter and run status (meter.cpp) ---- */
+/* The meter step, clamped to 0..0.5 (not a number gives 0). */
+float getMeterStep();
+void setMeterStep(double step);
+/* The run status, clamped to 0..3: nothing, keep serviced, pause, abort. */
+int getRunStatus();
+void setRunStatus(long status);
+/* The run status after servicing events; 3 asks a loop to stop. */
+int pollStatus();
+
 /* ---- start-up (package.cpp) ---- */
 int initPackage(Tcl_Interp *interp);
 void setHomeVars(Tcl_Interp *from, Tcl_Interp *to);

@@ -33,6 +33,9 @@ void freePaletteColors();
 void freeTagTables();
 void freeImageReaders();
 
+/* Command families. */
+int Proj_Init(Tcl_Interp *interp);
+
 /* Test hook: makes the named family fail, "" or NULL for none. */
 void setFailingFamily(const char *name);
 

@@ -62,7 +62,7 @@ const CommandFamily commandFamilies[] = {
     {"Stats_Init", nullptr},
     {"Gtable_Init", nullptr},
     {"Terra_Init", nullptr},
-    {"Proj_Init", nullptr},
+    {"Proj_Init", Proj_Init},
     {"Gcanvas_Init", nullptr},
     {"Camera_Init", nullptr},
 };
@@ -95,19 +95,37 @@ void installExitHandler() {
   }
 }
 
-extern "C" void panicTrampoline(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
+/* Formats "panic:" and the message, without a length limit. */
+std::string panicText(const char *format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  int n = vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
   std::string text = "panic:";
-  char buffer[4096];
-  vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  text += buffer;
+  if (n > 0) {
+    std::string message(static_cast<size_t>(n) + 1, '\0');
+    vsnprintf(&message[0], message.size(), format, args);
+    message.resize(static_cast<size_t>(n));
+    text += message;
+  }
   text += "\n";
+  return text;
+}
+
+/* Shows a panic on the console's error stream and on descriptor 2. */
+void showPanic(const std::string &text) {
   consolePuts(VESK_STDERR, text.data(), static_cast<int>(text.size()));
   if (write(2, text.data(), text.size()) < 0) {
     /* Nothing left to report to. */
   }
+}
+
+extern "C" void panicTrampoline(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = panicText(format, args);
+  va_end(args);
+  showPanic(text);
 }
 
 }  // namespace
@@ -153,10 +171,9 @@ void freeSharedPixmap() {
 void consolePanic(const char *format, ...) {
   va_list args;
   va_start(args, format);
-  char buffer[4096];
-  vsnprintf(buffer, sizeof buffer, format, args);
+  std::string text = panicText(format, args);
   va_end(args);
-  panicTrampoline("%s", buffer);
+  showPanic(text);
 }
 
 /* ---- start-up ---- */

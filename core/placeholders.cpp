@@ -19,7 +19,6 @@ int initConsoleManager(Tcl_Interp *interp) {
   return TCL_ERROR;
 }
 void createSetConStdIO(Tcl_Interp *) {}
-void hookStdinToConsole(Tcl_Interp *) {}
 void closeAllConsoles(int) {}
 
 int loadScriptLibraries(Tcl_Interp *, const char *) { return TCL_OK; }

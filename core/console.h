@@ -1,0 +1,68 @@
+/*
+ * console.h --
+ *     Private interface between the standard streams, the "console"
+ *     channels and the console windows: the channel set-up and teardown,
+ *     the console cursor and clear procedures, and the deletion counter
+ *     that silences output while an interpreter goes away.
+ */
+#ifndef VESK_CORE_CONSOLE_H
+#define VESK_CORE_CONSOLE_H
+
+#include <tcl.h>
+
+namespace vesk {
+
+/* ---- console channels (conchannel.cpp) ---- */
+
+/*
+ * Makes console0/1/2 the standard input, output and error channels and
+ * registers them in the interpreter; the previous standard channels are
+ * kept for consoleExitHandler.  Prints what it does.  1 when a standard
+ * error channel exists at the end, else 0.
+ */
+int createConsoleChannels(Tcl_Interp *interp);
+/* The same, silently: the "stdio" subcommand of the console manager. */
+void hookStdChannels(Tcl_Interp *interp);
+/* Tcl exit handler: clears the stdio interpreter, restores the channels. */
+void consoleExitHandler(ClientData clientData);
+/*
+ * True when the standard channel of a stream code is a console channel, so
+ * that an ordinary shell's "puts stdout" or "gets stdin" would come back to
+ * the console; *previous is then the channel it replaced (NULL when none).
+ */
+bool stdChannelIsConsole(int stream, Tcl_Channel *previous);
+
+/* ---- console primitives (stdio.cpp) ---- */
+
+/*
+ * One console line cut to size-1 bytes and NUL-terminated; the rest stays
+ * for the next read.  The bytes stored, or -1 when there is no line.
+ */
+int readConsoleLine(char *buffer, int size);
+
+/* Forgets console input that a short read left over. */
+void discardConsoleInput();
+
+/* Evaluate "tkConsoleXY x y" and "clear" in the stdio interpreter. */
+void gotoConsoleXY(int x, int y);
+void clearConsole();
+
+/*
+ * Interpreter deletions in progress: while above 0, console output is
+ * dropped.  The console windows add one per deletion and take it away
+ * 500 ms later; the count never goes below 0.
+ */
+int getInterpDeletionCount();
+void changeInterpDeletionCount(int delta);
+
+/*
+ * True while console output or input is being evaluated in the stdio
+ * interpreter: a console channel reached from inside that evaluation must
+ * not call back into it.
+ */
+bool consoleWriteActive();
+bool consoleReadActive();
+
+}  // namespace vesk
+
+#endif

@@ -1,0 +1,601 @@
+/*
+ * linecache.cpp --
+ *     The line cache of RAM images: a direct-mapped set of slots, one row
+ *     of one band each, loaded from the file by the image's layout and
+ *     written back by the same layout when a dirty slot is reused, on
+ *     flush and when the cache is rebuilt.  The cache holds host byte
+ *     order; files keep their own.
+ */
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "core/text.h"
+#include "raster/ramimg.h"
+#include "vesk/stdio.h"
+
+namespace vesk {
+
+namespace {
+
+/* How the rows of a layout are moved between file and cache. */
+enum LayoutClass {
+  LC_NONE,         /* nothing to read: memory layouts, UNKNOWN */
+  LC_SEQUENTIAL,   /* band-sequential: one record a line */
+  LC_BYLINE,       /* band-interleaved by line: one record a line */
+  LC_INTERLEAVED,  /* pixel-interleaved: one record a row */
+  LC_DIB,          /* bottom-up rows, bytes interleaved per pixel */
+  LC_STRIPS,       /* TIFF strips or tiles */
+  LC_FRAMES,       /* DICOM frames */
+  LC_WHOLE         /* whole-image codecs */
+};
+
+LayoutClass layoutClass(int imgid) {
+  switch (imgid) {
+  case IMG_BSQ: case IMG_E74BSQ: case IMG_BSQD: return LC_SEQUENTIAL;
+  case IMG_BIL: case IMG_E73: case IMG_E74: case IMG_ELAS: case IMG_BILD: return LC_BYLINE;
+  case IMG_BIP: case IMG_PPM: case IMG_FFT: case IMG_BIPD: return LC_INTERLEAVED;
+  case IMG_DIB: return LC_DIB;
+  case IMG_TIFF: case IMG_GEOTIFF: return LC_STRIPS;
+  case IMG_DICOM: return LC_FRAMES;
+  case IMG_XBMP: case IMG_GIF87A: case IMG_GIF89A: case IMG_JPEG: return LC_WHOLE;
+  default: return LC_NONE;
+  }
+}
+
+/* Bytes of one interleaved sample, 0 for types that are never split. */
+int sampleBytes(int pixelid) {
+  switch (pixelid) {
+  case P_BYTE: return 1;
+  case P_SHORT: case P_USHORT: return 2;
+  case P_LONG: case P_FLOAT: return 4;
+  default: return 0;
+  }
+}
+
+/*
+ * True when the file's multi-byte values are in the other order than the
+ * host's.  PPM, DICOM, the whole-image codecs and memory layouts are
+ * never converted.
+ */
+bool needsSwap(const RAMIMG *image) {
+  const ImageHeader &h = image->header;
+  if (sampleBytes(h.pixelid) < 2) return false;
+  switch (layoutClass(h.imgid)) {
+  case LC_SEQUENTIAL: case LC_BYLINE: case LC_DIB: case LC_STRIPS: break;
+  case LC_INTERLEAVED:
+    if (h.imgid == IMG_PPM) return false;
+    break;
+  default: return false;
+  }
+  return (h.msbf != 0) != (msbFirst() != 0);
+}
+
+unsigned char *lineAt(RAMIMG *image, int slot) { return image->cache + slot * image->lineBytes; }
+
+void clearDirty(RAMIMG *image, int slot) {
+  image->dirtyBits[slot >> 3] &= static_cast<unsigned char>(~(1u << (slot & 7)));
+}
+
+/* Writes the occupant of a slot back when it is dirty. */
+void releaseSlot(RAMIMG *image, int slot) {
+  if (isSlotDirty(image, slot)) image->flushLineProc(image, slot);
+}
+
+/* A buffer of at least `size` bytes that lives until the next call; null
+   when it cannot be had. */
+unsigned char *scratch(std::vector<unsigned char> &buffer, int64_t size) {
+  try {
+    if (static_cast<int64_t>(buffer.size()) < size) buffer.resize(static_cast<size_t>(size));
+  } catch (const std::bad_alloc &) {
+    return nullptr;
+  }
+  return buffer.data();
+}
+std::vector<unsigned char> readBuffer, writeBuffer, swapBuffer;
+
+/* Reads `length` bytes at `offset`; what cannot be read is zero. */
+void readBytes(int fd, unsigned char *to, int64_t length, int64_t offset) {
+  int64_t done = 0;
+  while (fd >= 0 && done < length) {
+    ssize_t n = pread(fd, to + done, static_cast<size_t>(std::min<int64_t>(length - done, 1 << 30)),
+                      static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  if (done < length) memset(to + done, 0, static_cast<size_t>(length - done));
+}
+
+/* Writes `length` bytes at `offset`; failures are not reported. */
+void writeBytes(int fd, const unsigned char *from, int64_t length, int64_t offset) {
+  int64_t done = 0;
+  while (done < length) {
+    ssize_t n = pwrite(fd, from + done,
+                       static_cast<size_t>(std::min<int64_t>(length - done, 1 << 30)),
+                       static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+}
+
+/* Reverses every sample of `size` bytes, copying from one buffer to another. */
+void copySwapped(unsigned char *__restrict to, const unsigned char *__restrict from,
+                 int64_t count, int size) {
+  if (size == 2) {
+    for (int64_t i = 0; i < count; i++) {
+      to[2 * i] = from[2 * i + 1];
+      to[2 * i + 1] = from[2 * i];
+    }
+  } else if (size == 4) {
+    for (int64_t i = 0; i < count; i++) {
+      uint32_t v;
+      memcpy(&v, from + 4 * i, 4);
+      v = __builtin_bswap32(v);
+      memcpy(to + 4 * i, &v, 4);
+    }
+  } else {
+    memcpy(to, from, static_cast<size_t>(count * size));
+  }
+}
+
+/* File offset of the record of (row, band) in the line-per-record layouts. */
+int64_t lineRecordOffset(const RAMIMG *image, int row, int band) {
+  const ImageHeader &h = image->header;
+  if (layoutClass(h.imgid) == LC_SEQUENTIAL)
+    return (int64_t{band} * h.rows + row) * h.block + image->dataOffset;
+  return (int64_t{row} * h.nbands + band) * h.block + image->dataOffset;
+}
+
+int64_t dibRecordOffset(const RAMIMG *image, int row) {
+  return (int64_t{image->header.rows} - row - 1) * image->header.block + image->dataOffset;
+}
+
+/*
+ * splitRecords --
+ *     Distributes `count` records (`stride` bytes apart) into the lines of
+ *     their rows.  Rows past the cache are left out so that every row put
+ *     in stays: the window of cachedRows rows holding `keepRow`.  Slots
+ *     already holding their line are kept (a dirty line is newer than the
+ *     file); other occupants are written back first when dirty.
+ *     sample 0: one band takes the record's first line bytes; sample s:
+ *     band b takes samples b, b + nbands, ... of s bytes.
+ */
+void splitRecords(RAMIMG *image, int firstRow, int count, const unsigned char *records,
+                  int64_t stride, int sample, bool swap, int keepRow) {
+  const ImageHeader &h = image->header;
+  const int nbands = h.nbands;
+  if (nbands > 1 && sample == 0) return;
+  int from = firstRow, to = firstRow + count;
+  if (count > image->cachedRows) {
+    from = std::max(firstRow, std::min(keepRow, to - image->cachedRows));
+    to = from + image->cachedRows;
+  }
+  from = std::max(from, 0);
+  to = std::min(to, h.rows);
+  const int64_t columns = image->lineBytes / std::max(sample, 1);
+  const int swapSize = swap ? sampleBytes(h.pixelid) : 0;
+  for (int row = from; row < to; row++) {
+    const unsigned char *record = records + (row - firstRow) * stride;
+    for (int band = 0; band < nbands; band++) {
+      const int64_t tag = int64_t{row} * nbands + band;
+      const int slot = static_cast<int>(tag % image->cacheLines);
+      if (image->lineTags[slot] == tag) continue;
+      releaseSlot(image, slot);
+      unsigned char *line = lineAt(image, slot);
+      if (nbands == 1) {
+        memcpy(line, record, static_cast<size_t>(image->lineBytes));
+      } else if (sample == 1) {
+        for (int64_t k = 0; k < columns; k++) line[k] = record[k * nbands + band];
+      } else {
+        for (int64_t k = 0; k < columns; k++)
+          memcpy(line + k * sample, record + (k * nbands + band) * sample,
+                 static_cast<size_t>(sample));
+      }
+      if (swapSize > 1) swapLineBytes(h.pixelid, h.columns, line);
+      image->lineTags[slot] = tag;
+    }
+  }
+}
+
+/*
+ * Builds the stored record of a row from its band lines, in file byte
+ * order, and clears their dirty bits.  Bands whose lines are not in the
+ * cache, and padding, keep the bytes the file holds.
+ * Results:      the record, or null when the row cannot be written.
+ */
+const unsigned char *joinRecord(RAMIMG *image, int row, int sample, int64_t fileOffset,
+                                bool fromStrips) {
+  const ImageHeader &h = image->header;
+  const int nbands = h.nbands;
+  if (nbands > 1 && sample == 0) return nullptr;
+  unsigned char *record = scratch(writeBuffer, h.block);
+  if (!record) return nullptr;
+  bool complete = h.block == image->lineBytes * nbands;
+  for (int band = 0; band < nbands && complete; band++) {
+    const int64_t tag = int64_t{row} * nbands + band;
+    complete = image->lineTags[tag % image->cacheLines] == tag;
+  }
+  if (!complete) {
+    if (fromStrips) {
+      unsigned char *old = readTiffRowRecord(image, row);
+      if (old) memcpy(record, old, static_cast<size_t>(h.block));
+      else memset(record, 0, static_cast<size_t>(h.block));
+    } else {
+      readBytes(image->fd, record, h.block, fileOffset);
+    }
+  }
+  const int swapSize = needsSwap(image) ? sampleBytes(h.pixelid) : 0;
+  const int64_t columns = image->lineBytes / std::max(sample, 1);
+  for (int band = 0; band < nbands; band++) {
+    const int64_t tag = int64_t{row} * nbands + band;
+    const int slot = static_cast<int>(tag % image->cacheLines);
+    if (image->lineTags[slot] != tag) continue;
+    const unsigned char *line = lineAt(image, slot);
+    clearDirty(image, slot);
+    if (nbands == 1) {
+      if (swapSize > 1) copySwapped(record, line, image->lineBytes / swapSize, swapSize);
+      else memcpy(record, line, static_cast<size_t>(image->lineBytes));
+    } else if (sample == 1) {
+      for (int64_t k = 0; k < columns; k++) record[k * nbands + band] = line[k];
+    } else {
+      for (int64_t k = 0; k < columns; k++) {
+        unsigned char *at = record + (k * nbands + band) * sample;
+        if (swapSize > 1) copySwapped(at, line + k * sample, 1, sample);
+        else memcpy(at, line + k * sample, static_cast<size_t>(sample));
+      }
+    }
+  }
+  return record;
+}
+
+/* Makes a slot hold (row, band) with zeros, when a load could not fill it. */
+unsigned char *claimZeroed(RAMIMG *image, int slot, int64_t tag) {
+  unsigned char *line = lineAt(image, slot);
+  if (image->lineTags[slot] != tag) {
+    releaseSlot(image, slot);
+    memset(line, 0, static_cast<size_t>(image->lineBytes));
+    image->lineTags[slot] = tag;
+  }
+  return line;
+}
+
+}  // namespace
+
+/*
+ * minimumBlock --
+ *     The fewest bytes a stored record of the layout can have: every band
+ *     of a row for the interleaved layouts, the packed row of an RGB frame,
+ *     one line otherwise.
+ */
+int64_t minimumBlock(const ImageHeader *h, int64_t lineBytes) {
+  const int64_t columns = h->columns;
+  switch (h->imgid) {
+  case IMG_BIP: case IMG_PPM: case IMG_FFT: case IMG_BIPD: case IMG_DIB: case IMG_TIFF:
+  case IMG_GEOTIFF: case IMG_DICOM: case IMG_MBIP:
+    return lineBytes * h->nbands;
+  case IMG_MRGB32: return 4 * columns;
+  case IMG_MRGB24: return 3 * columns;
+  case IMG_MRGB565: case IMG_MRGB555: return 2 * columns;
+  case IMG_MRGB8: return columns;
+  case IMG_MRGB4: return (columns + 1) / 2;
+  case IMG_MRGB1: return (columns + 7) / 8;
+  default: return lineBytes;
+  }
+}
+
+/* rgbFrame -- the frame of a memory RGB image, behind the cache lines. */
+unsigned char *rgbFrame(RAMIMG *image) {
+  return image->cache + int64_t{image->cacheLines} * image->lineBytes;
+}
+
+/*
+ * setRAMImageBuf --
+ *     (Re)allocates the cache of an image for about `rows` rows.
+ * Results:      the rows the cache holds; 0 when it cannot be had (the
+ *     image then has no cache).
+ * Side effects: dirty lines are written back first.  Memory images hold
+ *     every line from now on; file images start empty.
+ */
+int setRAMImageBuf(RAMIMG *image, int rows) {
+  if (image->cache) {
+    flushRAMImage(image);
+    free(image->cache);
+  }
+  image->cache = nullptr;
+  image->lineTags = nullptr;
+  image->dirtyBits = nullptr;
+  image->cachedRows = image->cacheLines = 0;
+
+  const ImageHeader &h = image->header;
+  const bool hasFile = image->fd >= 0;
+  int64_t frameBytes = 0;
+  int64_t r = rows;
+  switch (h.imgid) {
+  case IMG_GIF87A: case IMG_GIF89A: case IMG_JPEG: case IMG_DICOM:
+    r = h.rows;
+    break;
+  case IMG_MRGB32: case IMG_MRGB24: case IMG_MRGB565: case IMG_MRGB555:
+    frameBytes = h.block * h.rows;
+    r = 3;
+    break;
+  case IMG_MRGB8: case IMG_MRGB4: case IMG_MRGB1:
+    frameBytes = h.block * h.rows;
+    r = 1;
+    break;
+  case IMG_TIFF: case IMG_GEOTIFF:
+    if (image->privateData) {
+      const TiffPrivate *tiff = static_cast<const TiffPrivate *>(image->privateData);
+      const int64_t unit = tiff->tileWidth > 0 ? tiff->tileLength : tiff->rowsPerStrip;
+      if (unit > 0) r = std::max((r + unit - 1) / unit * unit, 2 * unit);
+    }
+    [[fallthrough]];
+  default:
+    r = hasFile ? std::min<int64_t>(r, h.rows) : h.rows;
+    break;
+  }
+  r = std::max<int64_t>(r, 1);
+
+  const int64_t nbands = h.nbands;
+  unsigned char *cache = nullptr;
+  int64_t linesBytes = 0, tagsAt = 0, bitsAt = 0, n = 0;
+  for (;;) {
+    n = r * nbands;
+    int64_t total = 0;
+    bool fits = n <= INT32_MAX && !__builtin_mul_overflow(n, image->lineBytes, &linesBytes) &&
+                !__builtin_add_overflow(linesBytes, frameBytes, &tagsAt);
+    if (fits) {
+      tagsAt = (tagsAt + 7) & ~int64_t{7};
+      bitsAt = tagsAt + n * static_cast<int64_t>(sizeof(int64_t));
+      total = bitsAt + n / 8 + 1;
+      fits = total > 0 && static_cast<uint64_t>(total) <= SIZE_MAX / 2;
+    }
+    cache = fits ? static_cast<unsigned char *>(malloc(static_cast<size_t>(total))) : nullptr;
+    if (cache) break;
+    if (hasFile && r > nbands) {
+      r -= nbands;
+      continue;
+    }
+    vesk_fprintf(stderr, "Fatal error of malloc in: setRAMImageBuf\n");
+    return 0;
+  }
+
+  memset(cache, h.transparent >= 0 ? h.transparent & 0xff : 0,
+         static_cast<size_t>(linesBytes + frameBytes));
+  image->cache = cache;
+  image->lineTags = reinterpret_cast<int64_t *>(cache + tagsAt);
+  image->dirtyBits = cache + bitsAt;
+  memset(image->dirtyBits, 0, static_cast<size_t>(n / 8 + 1));
+  const bool resident = !hasFile && frameBytes == 0 && !image->memData;
+  for (int64_t i = 0; i < n; i++) image->lineTags[i] = resident ? i : -1;
+  image->cachedRows = static_cast<int>(r);
+  image->cacheLines = static_cast<int>(n);
+  return image->cachedRows;
+}
+
+/*
+ * getRAMImageLine --
+ *     The line of (row, band), loaded by the image's layout when it is not
+ *     in the cache.  With load 0 a one-band line (and any line of the
+ *     band-sequential and line-interleaved layouts) is claimed without
+ *     reading: the caller fills all of it.
+ * Results:      the line in host byte order; null for a row or band
+ *     outside the image or an image without a cache.
+ * Side effects: dirty lines whose slots are taken are written back; what
+ *     the file cannot give (a short file) reads as zeros.
+ */
+unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load) {
+  const ImageHeader &h = image->header;
+  if (!image->cache || row < 0 || row >= h.rows || band < 0 || band >= h.nbands) return nullptr;
+  if (h.imgid == IMG_MBSQ)
+    return image->cache + (int64_t{band} * h.rows + row) * image->lineBytes;
+  const int64_t tag = int64_t{row} * h.nbands + band;
+  const int slot = static_cast<int>(tag % image->cacheLines);
+  unsigned char *line = lineAt(image, slot);
+  if (image->lineTags[slot] == tag) return line;
+
+  const LayoutClass layout = layoutClass(h.imgid);
+  const bool oneSlot = layout == LC_NONE || layout == LC_SEQUENTIAL || layout == LC_BYLINE ||
+                       (layout == LC_DIB && h.nbands == 1);
+  if (oneSlot || (h.nbands == 1 && !load)) {
+    releaseSlot(image, slot);
+    image->lineTags[slot] = tag;
+    if (!load || layout == LC_NONE) return line;
+    const int64_t offset =
+        layout == LC_DIB ? dibRecordOffset(image, row) : lineRecordOffset(image, row, band);
+    readBytes(image->fd, line, image->lineBytes, offset);
+    if (needsSwap(image)) swapLineBytes(h.pixelid, h.columns, line);
+    return line;
+  }
+
+  switch (layout) {
+  case LC_INTERLEAVED:
+  case LC_DIB: {
+    unsigned char *record = scratch(readBuffer, h.block);
+    if (!record) break;
+    const int64_t offset = layout == LC_DIB ? dibRecordOffset(image, row)
+                                            : int64_t{row} * h.block + image->dataOffset;
+    readBytes(image->fd, record, h.block, offset);
+    splitRecords(image, row, 1, record, h.block, layout == LC_DIB ? 1 : sampleBytes(h.pixelid),
+                 needsSwap(image), row);
+    break;
+  }
+  case LC_STRIPS: {
+    int first = row, count = 0;
+    const unsigned char *records = readTiffStrip(image, &first, &count);
+    if (records)
+      splitRecords(image, first, count, records, h.block, sampleBytes(h.pixelid),
+                   needsSwap(image), row);
+    break;
+  }
+  case LC_FRAMES: {
+    int first = row, count = 0;
+    const unsigned char *records =
+        rasterHooks().readFrameRows ? rasterHooks().readFrameRows(image, &first, &count) : nullptr;
+    if (records)
+      splitRecords(image, first, count, records, h.block, sampleBytes(h.pixelid), false, row);
+    break;
+  }
+  case LC_WHOLE:
+    if (h.imgid == IMG_GIF89A) seekRAMImageVolume(image, 1);
+    else if (rasterHooks().loadWholeImage) rasterHooks().loadWholeImage(image);
+    break;
+  default:
+    break;
+  }
+  return claimZeroed(image, slot, tag);
+}
+
+/*
+ * writeRAMImageLine --
+ *     Writes the line of a slot (or the record it belongs to) back to the
+ *     file, in the file's byte order.
+ * Side effects: clears the dirty bits of every line written.  Without an
+ *     open file the line stays only in memory.  Write errors are not
+ *     reported.
+ */
+void writeRAMImageLine(RAMIMG *image, int slot) {
+  if (!image->cache || slot < 0 || slot >= image->cacheLines) return;
+  clearDirty(image, slot);
+  const int64_t tag = image->lineTags[slot];
+  if (image->fd < 0 || tag < 0) return;
+  const ImageHeader &h = image->header;
+  const int row = static_cast<int>(tag / h.nbands);
+  const int band = static_cast<int>(tag % h.nbands);
+  if (row >= h.rows) return;
+  const unsigned char *line = lineAt(image, slot);
+
+  const LayoutClass layout = layoutClass(h.imgid);
+  switch (layout) {
+  case LC_SEQUENTIAL:
+  case LC_BYLINE:
+  case LC_DIB: {
+    if (layout == LC_DIB && h.nbands > 1) {
+      const unsigned char *record = joinRecord(image, row, 1, dibRecordOffset(image, row), false);
+      if (record) writeBytes(image->fd, record, h.block, dibRecordOffset(image, row));
+      return;
+    }
+    const int64_t offset =
+        layout == LC_DIB ? dibRecordOffset(image, row) : lineRecordOffset(image, row, band);
+    const int swapSize = needsSwap(image) ? sampleBytes(h.pixelid) : 0;
+    if (swapSize > 1) {
+      unsigned char *copy = scratch(swapBuffer, image->lineBytes);
+      if (!copy) return;
+      copySwapped(copy, line, image->lineBytes / swapSize, swapSize);
+      line = copy;
+    }
+    writeBytes(image->fd, line, image->lineBytes, offset);
+    return;
+  }
+  case LC_INTERLEAVED:
+  case LC_STRIPS:
+  case LC_FRAMES: {
+    if (layout != LC_INTERLEAVED && h.readerFlag != 0) return;
+    const int64_t offset = int64_t{row} * h.block + image->dataOffset;
+    const unsigned char *record =
+        joinRecord(image, row, sampleBytes(h.pixelid), offset, layout == LC_STRIPS);
+    if (!record) return;
+    if (layout == LC_STRIPS) writeTiffRecord(image, row, record);
+    else writeBytes(image->fd, record, h.block, offset);
+    return;
+  }
+  case LC_WHOLE:
+    if (rasterHooks().writeWholeImage) rasterHooks().writeWholeImage(image);
+    return;
+  default:
+    return;
+  }
+}
+
+/* setRAMImageDirty -- flags the slot of (row, band) as written. */
+void setRAMImageDirty(RAMIMG *image, int row, int band) {
+  if (!image->cache || image->cacheLines <= 0 || row < 0 || band < 0) return;
+  const int slot =
+      static_cast<int>((int64_t{row} * image->header.nbands + band) % image->cacheLines);
+  image->dirtyBits[slot >> 3] |= static_cast<unsigned char>(1u << (slot & 7));
+}
+
+/* invalidateRAMImageCache -- empties every slot, without write-back. */
+void invalidateRAMImageCache(RAMIMG *image) {
+  if (!image->cache) return;
+  for (int i = 0; i < image->cacheLines; i++) image->lineTags[i] = -1;
+  memset(image->dirtyBits, 0, static_cast<size_t>(image->cacheLines / 8 + 1));
+}
+
+/*
+ * setRAMImageResident --
+ *     On: the whole image is loaded into the cache and the file closed;
+ *     writes stay in memory from then on.  Off: the file is opened again.
+ * Results:      1 on success, 0 otherwise.
+ */
+int setRAMImageResident(RAMIMG *image, int on) {
+  if (on) {
+    if (image->fd < 0) return 1;
+    if (setRAMImageBuf(image, image->header.rows) == 0) return 0;
+    for (int band = 0; band < image->header.nbands; band++)
+      for (int row = 0; row < image->header.rows; row++) image->getLineProc(image, row, band, 1);
+    close(image->fd);
+    image->fd = -1;
+    return 1;
+  }
+  if (image->fd >= 0) return 1;
+  image->fd = open(image->header.path, O_RDWR | O_CLOEXEC);
+  return image->fd >= 0;
+}
+
+/*
+ * splitBIPLine --
+ *     Distributes `count` pixel-interleaved records, `block` bytes apart,
+ *     into the lines of their rows (as they are: no byte-order change).
+ */
+void splitBIPLine(RAMIMG *image, int firstRow, int count, const unsigned char *records) {
+  if (!image->cache || count <= 0) return;
+  splitRecords(image, firstRow, count, records, image->header.block,
+               sampleBytes(image->header.pixelid), false, firstRow + count - 1);
+}
+
+/* swapLineBytes -- reverses every 2- or 4-byte value of a line in place. */
+void swapLineBytes(int pixelid, int64_t columns, unsigned char *line) {
+  switch (pixelid) {
+  case P_SHORT:
+  case P_USHORT:
+    for (int64_t i = 0; i < columns; i++) std::swap(line[2 * i], line[2 * i + 1]);
+    break;
+  case P_LONG:
+  case P_FLOAT:
+    for (int64_t i = 0; i < columns; i++) {
+      uint32_t v;
+      memcpy(&v, line + 4 * i, 4);
+      v = __builtin_bswap32(v);
+      memcpy(line + 4 * i, &v, 4);
+    }
+    break;
+  default:
+    break;
+  }
+}
+
+/*
+ * getCachedLine --
+ *     The line of (row, band) only when the cache holds it (written back
+ *     first when dirty); null otherwise.
+ */
+unsigned char *getCachedLine(RAMIMG *image, int row, int band) {
+  const ImageHeader &h = image->header;
+  if (!image->cache || row < 0 || row >= h.rows || band < 0 || band >= h.nbands) return nullptr;
+  if (h.imgid == IMG_MBSQ)
+    return image->cache + (int64_t{band} * h.rows + row) * image->lineBytes;
+  const int64_t tag = int64_t{row} * h.nbands + band;
+  const int slot = static_cast<int>(tag % image->cacheLines);
+  if (image->lineTags[slot] != tag) return nullptr;
+  releaseSlot(image, slot);
+  return lineAt(image, slot);
+}
+
+}  // namespace vesk

@@ -1,0 +1,165 @@
+/*
+ * ramimg.h --
+ *     The RAM image record, its registry, the line cache that every pixel
+ *     access goes through, and the special line sources: TIFF strips and
+ *     tiles, memory RGB frames and the volumes of multi-image files.
+ */
+#ifndef VESK_RASTER_RAMIMG_H
+#define VESK_RASTER_RAMIMG_H
+
+#include <stdint.h>
+#include "raster/imghead.h"
+#include "vesk/ramimg.h"
+
+struct BandHist;  /* per-band statistics, kept by the statistics unit */
+struct TiffInfo;  /* loaded TIFF directories, kept by the TIFF unit */
+
+/*
+ * One raster image: a header copy, the open file, the line cache and the
+ * clients that watch it.  Allocated zeroed by the registry.
+ */
+struct RAMIMG {
+  char tag[VESK_PATH_SIZE];      /* registry name, NUL-terminated */
+  ImageHeader header;            /* path holds the absolute path of a file image */
+  int fd = -1;                   /* open file; -1 for memory and resident images */
+  int64_t lineBytes = 0;         /* bytes of one cached line */
+  int refCount = 0;              /* references not handed to a client */
+  int keepCount = 0;             /* keeps: registered without users */
+  int cachedRows = 0;            /* rows the line cache holds */
+  int cacheLines = 0;            /* slots = cachedRows x nbands */
+  int attr = 0;                  /* bit 0: locked system image */
+  int volume = 0;                /* current image of a multi-image file, from 1 */
+  int volumeCount = 0;           /* images in the file, -1 while unknown */
+  int64_t dataOffset = 0;        /* file offset of the current volume */
+  float frameDelay = 0;          /* milliseconds; 0 when none */
+  void *privateData = nullptr;   /* format data; gmemAlloc'd unless freeProc frees it */
+  unsigned char *memData = nullptr;  /* in-memory file copy (malloc'd), owned */
+  int64_t memLength = 0;
+  int (*seekProc)(RAMIMG *image, int volume) = nullptr;  /* null: stacked volumes */
+  void (*freeProc)(RAMIMG *image) = nullptr;             /* frees privateData */
+  unsigned char *(*getLineProc)(RAMIMG *image, int row, int band, int load) = nullptr;
+  void (*flushLineProc)(RAMIMG *image, int slot) = nullptr;
+  int64_t *lineTags = nullptr;   /* per slot: row x nbands + band, -1 when empty */
+  unsigned char *dirtyBits = nullptr;  /* one bit per slot, LSB first */
+  unsigned char *cache = nullptr;      /* lines, then the RGB frame, tags and bits */
+  BandHist *hist = nullptr;      /* cached statistics, one per band, or null */
+  RamImageClient *clients = nullptr;
+  RAMIMG *next = nullptr;        /* next image of the registry */
+};
+
+namespace vesk {
+
+inline constexpr int kRamImageLocked = 1;  /* attr bit of a system image */
+
+/*
+ * Where the store calls into format units that are added later: each
+ * member may stay null, and the store then does what it can without it.
+ */
+struct RasterHooks {
+  /* Identifies an open file and fills the header: imgid, 0 unknown, -1 error. */
+  int (*sniffImageFile)(int fd, const char *path, ImageHeader *header, void **privateData);
+  /* Creates the file of a header with a zero body: data offset or -1. */
+  int (*createImageFile)(ImageHeader *header);
+  /* The format's own set-up once a file image is opened or given memData
+     (GIF volume and first decode, DICOM seek and free procedures). */
+  void (*prepareImage)(RAMIMG *image);
+  /* Decodes a whole XBMP, GIF87a or JPEG image into the cache. */
+  int (*loadWholeImage)(RAMIMG *image);
+  /* Rewrites a whole XBMP, GIF or JPEG file from the cache, clearing every
+     dirty bit and emptying the cache. */
+  int (*writeWholeImage)(RAMIMG *image);
+  /* DICOM frames: records of the frame holding *row (count into *count,
+     *row set to its first row), or null. */
+  unsigned char *(*readFrameRows)(RAMIMG *image, int *row, int *count);
+  /* Loads a TIFF page into a header (the page selector of the TIFF unit). */
+  int (*imgTiff)(int fd, ImageHeader *header, int page, void **privateData);
+  void (*freeTiffInfo)(TiffInfo *info);
+  void (*freeHist)(BandHist *hist, int count);
+  /* Resets the statistics of one band of an image's array (resetHist). */
+  void (*resetBandHist)(BandHist *hist, int band);
+};
+RasterHooks &rasterHooks();
+
+/* ---- registry (ramimg.cpp) ---- */
+RAMIMG *openRAMImage(const char *tag, const char *path, ImageHeader *templ,
+                     RamImageClient *client, int *err);
+RAMIMG *openRAMImageNew(ImageHeader *templ, RamImageClient *client, int overwrite, int *err);
+RAMIMG *openRAMImageFile(const char *path, const ImageHeader *header, RAMIMG *record, int *err);
+RAMIMG *createRAMImage(const ImageHeader *header, RAMIMG *record, int *err);
+RAMIMG *reopenRAMImage(const char *path, const ImageHeader *header, RAMIMG *record, int *err);
+int setRAMImageMemData(RAMIMG *image, unsigned char *data, int64_t length);
+int closeRAMImage(RAMIMG *image, RamImageClient *client);
+void freeRAMImage(RAMIMG *image);
+void flushRAMImage(RAMIMG *image);
+void flushRAMImagesAtExit();
+RAMIMG *getRAMImageByTag(const char *tag);
+RAMIMG *getRAMImageByName(const char *path);
+RAMIMG *firstRAMImage();
+void registerRAMImage(const char *tag, RAMIMG *image);
+void unregisterRAMImage(RAMIMG *image);
+int attrRAMImage(RAMIMG *image, int flags);
+int addClient(RamImageClient *client, RAMIMG *image);
+int removeClient(RamImageClient *client, RAMIMG *image);
+RAMIMG *detachClient(RamImageClient *client);
+void updateClient(RAMIMG *image, void *owner, int flags);
+void updateClientRect(RAMIMG *image, void *owner, int a, int b, int c, int d);
+const char *getRAMImageErrorText(int code);
+void printRAMImageError(int code);
+void freeImageStats(RAMIMG *image);
+void resetImageStats(RAMIMG *image);
+
+/* ---- line cache (linecache.cpp) ---- */
+int setRAMImageBuf(RAMIMG *image, int rows);
+unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load);
+void writeRAMImageLine(RAMIMG *image, int slot);
+void setRAMImageDirty(RAMIMG *image, int row, int band);
+void invalidateRAMImageCache(RAMIMG *image);
+int setRAMImageResident(RAMIMG *image, int on);
+void splitBIPLine(RAMIMG *image, int firstRow, int count, const unsigned char *records);
+void swapLineBytes(int pixelid, int64_t columns, unsigned char *line);
+unsigned char *getCachedLine(RAMIMG *image, int row, int band);
+int64_t minimumBlock(const ImageHeader *header, int64_t lineBytes);
+unsigned char *rgbFrame(RAMIMG *image);
+inline bool isSlotDirty(const RAMIMG *image, int slot) {
+  return (image->dirtyBits[slot >> 3] >> (slot & 7)) & 1;
+}
+
+/* ---- TIFF strips, RGB frames and volumes (strips.cpp) ---- */
+
+/*
+ * The private data of an open TIFF image (allocated with new by the TIFF
+ * reader, freed by freeTiffPrivate).  The header's dataOffset holds the
+ * StripOffsets value field: the single strip itself, or the offsets table.
+ */
+struct TiffPrivate {
+  int georeferenced = 0;
+  int tileWidth = 0;        /* 0: not tiled */
+  int tileLength = 0;
+  int stripCount = 0;
+  int rowsPerStrip = 0;
+  int64_t stripByteCounts = 0;  /* the count itself, or the counts table */
+  int compression = 0;      /* 1 none, 32773 PackBits */
+  int byteOrder = 0;        /* 0x4949 "II" or 0x4D4D "MM" */
+  int page = 0;             /* current page, from 1 */
+  TiffInfo *info = nullptr;
+};
+inline constexpr int kTiffLittleEndian = 0x4949;
+inline constexpr int kTiffBigEndian = 0x4D4D;
+inline constexpr int kTiffPackBits = 32773;
+
+int64_t readTiffLong(int fd, int byteOrder, int64_t offset, int64_t i);
+unsigned char *readTiffStrip(RAMIMG *image, int *row, int *count);
+unsigned char *readTiffRowRecord(RAMIMG *image, int row);
+int writeTiffRecord(RAMIMG *image, int row, const unsigned char *record);
+int64_t unpackBits(const unsigned char *in, int64_t inLength, unsigned char *out,
+                   int64_t outLength);
+unsigned char *getRGBFrameLine(RAMIMG *image, int row, int band, int load);
+void putRGBFrameLine(RAMIMG *image, int slot);
+int seekRAMImageVolume(RAMIMG *image, int volume);
+int seekStackedVolume(RAMIMG *image, int volume);
+int seekTiffVolume(RAMIMG *image, int volume);
+void freeTiffPrivate(RAMIMG *image);
+
+}  // namespace vesk
+
+#endif
