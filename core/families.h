@@ -10,6 +10,9 @@
 
 namespace vesk {
 
+/* Command families built so far, in their start-up order. */
+int Calc_Init(Tcl_Interp *interp);
+
 /* Registers the image type "gimg" once per process; 0 on success. */
 int Gimg_Init(Tcl_Interp *interp);
 /* The "gimg" command and its delete procedure; NULL while not built. */

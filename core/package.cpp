@@ -46,7 +46,7 @@ struct CommandFamily {
 const CommandFamily commandFamilies[] = {
     {"MainWindow_Init", nullptr},
     {"Rimg_Init", nullptr},
-    {"Calc_Init", nullptr},
+    {"Calc_Init", Calc_Init},
     {"Comb_Init", nullptr},
     {"Grass_Init", nullptr},
     {"Etran_Init", nullptr},

@@ -8,6 +8,8 @@ if {[info exists env(VESK_LIBDIR)]} {
     set auto_path [linsert $auto_path 0 $env(VESK_LIBDIR)]
 }
 source [file join [file dirname [info script]] screenshot.tcl]
+# Start-up loads the script libraries of veskAppScripts from gimgHome.
+set gimgHome [file dirname [file normalize [info script]]]
 
 set log {}
 proc step {what script} {
@@ -21,6 +23,11 @@ step "package require Vesk"        {package require Vesk}
 step "vesk version"                {vesk version}
 step "home folder (gimgHome)"      {set gimgHome}
 step "script libraries"            {set veskAppScripts}
+step "program.lib ran at start-up" {demoGreeting}
+step "calc compsave (ratio)"        {calc compsave [file join $outDir demo.lib] "set demoVar 42"}
+step "calc decompload"              {calc decompload [file join $outDir demo.lib]}
+step "calc d2r 180"                 {calc d2r 180}
+step "calc srand 1; calc rand"      {calc srand 1; calc rand}
 step "vesk.listconcat {a b {c d}}" {vesk.listconcat {a b {c d}}}
 step "clipboard holds text?"       {clipboard clear; clipboard append demo; vesk.selection CLIPBOARD}
 step "event loop for 100 ms"       {after 100 {winmsg 0}; winmsg 1}

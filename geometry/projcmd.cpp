@@ -617,11 +617,7 @@ struct ProjCommand {
 };
 static const ProjCommand projCommands[] = {
     {"proj", nullptr},
-#ifdef VESK_PROJ_OBJECTS
     {"proj.create", projCreateCmd},
-#else
-    {"proj.create", nullptr},
-#endif
     {"proj.exitCode", projExitCodeCmd},
     {"proj.module", projModuleCmd},
     {"proj.info", projInfoCmd},

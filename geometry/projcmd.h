@@ -12,11 +12,6 @@
 
 #include "geometry/projlayer.h"
 
-/* Projection objects need the generic object framework. */
-#if __has_include("vesk/object.h")
-#define VESK_PROJ_OBJECTS 1
-#endif
-
 namespace vesk {
 
 /*

@@ -12,7 +12,6 @@
 #include "core/core.h"
 #include "geometry/projcmd.h"
 #include "geometry/projprog.h"
-#ifdef VESK_PROJ_OBJECTS
 #include "vesk/object.h"
 
 namespace vesk {
@@ -149,5 +148,3 @@ int projCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
 }
 
 }  // namespace vesk
-
-#endif
