@@ -31,6 +31,9 @@ step "calc srand 1; calc rand"      {calc srand 1; calc rand}
 step "proj.create u33 (UTM zone 33)" {proj.create u33}
 step "u33 project 15 50"           {u33 projconfigure -projdef {+proj=utm +zone=33 +ellps=WGS84} -fmtxy %.3f; u33 project 15 50}
 step "u33 inverse"                 {u33 projconfigure -inv 1 -fmtll %.6f; u33 project 500000 5538630.703}
+step "shape.create roads; POLYLINE"   {shape.create roads; roads initialize POLYLINE}
+step "roads addrecord (2 lines)"       {roads addrecord {0 0 5 5 10 0}; roads addrecord {0 10 10 10}; roads count}
+step "roads save; shape.info"          {roads save [file join $outDir roads.shp]; shape.info [file join $outDir roads.shp]}
 step "vesk.listconcat {a b {c d}}" {vesk.listconcat {a b {c d}}}
 step "clipboard holds text?"       {clipboard clear; clipboard append demo; vesk.selection CLIPBOARD}
 step "event loop for 100 ms"       {after 100 {winmsg 0}; winmsg 1}
