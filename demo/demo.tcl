@@ -39,7 +39,7 @@ step "clipboard holds text?"       {clipboard clear; clipboard append demo; vesk
 step "event loop for 100 ms"       {after 100 {winmsg 0}; winmsg 1}
 
 wm title . "Vesk demo"
-text .t -width 100 -height [expr {[llength $log] + 2}] -font {Courier 11}
+text .t -width 120 -height [expr {[llength $log] + 3}] -font {Courier 10} -wrap none
 .t insert end "Vesk [vesk version]\n\n[join $log \n]"
 pack .t
 raise .
