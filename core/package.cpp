@@ -59,7 +59,7 @@ const CommandFamily commandFamilies[] = {
     {"Gcp_Init", nullptr},
     {"Gpz_Init", nullptr},
     {"Printer_Init", nullptr},
-    {"Shape_Init", nullptr},
+    {"Shape_Init", Shape_Init},
     {"Stats_Init", nullptr},
     {"Gtable_Init", nullptr},
     {"Terra_Init", nullptr},
