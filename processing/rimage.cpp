@@ -433,6 +433,13 @@ void RowMeter::finish() {
   meterReset();
 }
 
+int rimageOpenFailure(Tcl_Interp *interp, int err, const std::string &message) {
+  Tcl_ResetResult(interp);
+  Tcl_AddErrorInfo(interp, getRAMImageErrorText(err));
+  Tcl_SetObjResult(interp, Tcl_NewStringObj(message.c_str(), -1));
+  return TCL_ERROR;
+}
+
 RAMIMG *findRAMImage(const char *word) {
   RAMIMG *image = getRAMImageByTag(word);
   return image ? image : getRAMImageByName(word);

@@ -8,6 +8,7 @@
 #define VESK_PROCESSING_RIMAGE_H
 
 #include <tk.h>
+#include <string>
 #include "raster/ramimg.h"
 
 namespace vesk {
@@ -45,6 +46,9 @@ struct RowMeter {
   void row(int done, int total);
   void finish();
 };
+
+/* A failed open: the registry's error text in errorInfo, the message as result. */
+int rimageOpenFailure(Tcl_Interp *interp, int err, const std::string &message);
 
 /* Images found by tag, then by file name, without counting a user. */
 RAMIMG *findRAMImage(const char *word);

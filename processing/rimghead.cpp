@@ -75,8 +75,7 @@ int rimageConfigure(ImageHeader *head, Tcl_Interp *interp, int argc, const char 
       templ = &h;
     }
     if (geometry && !reopenRAMImage(h.path, templ, image, &err)) {
-      Tcl_AddErrorInfo(interp, getRAMImageErrorText(err));
-      return rimgheadError(interp, std::string("Update ramimg error in open file: ") + h.path);
+        return rimageOpenFailure(interp, err, std::string("Update ramimg error in open file: ") + h.path);
     }
   } else if (memcmp(&h, &image->header, sizeof h) == 0) {
     return TCL_OK;
@@ -85,8 +84,7 @@ int rimageConfigure(ImageHeader *head, Tcl_Interp *interp, int argc, const char 
     // under the new head rather than reuse lines of the wrong size.
     flushRAMImage(image);
     if (!reopenRAMImage(h.path, &h, image, &err)) {
-      Tcl_AddErrorInfo(interp, getRAMImageErrorText(err));
-      return rimgheadError(interp, std::string("Update ramimg error in open file: ") + h.path);
+        return rimageOpenFailure(interp, err, std::string("Update ramimg error in open file: ") + h.path);
     }
   } else {
     image->header = h;
@@ -110,8 +108,7 @@ int rimageCget(ImageHeader *head, Tcl_Interp *interp, int argc, const char **arg
   int err = 0;
   RAMIMG *image = openRAMImage(argv[2], argv[2], nullptr, nullptr, &err);
   if (!image) {
-    Tcl_AddErrorInfo(interp, getRAMImageErrorText(err));
-    return rimgheadError(interp, std::string("Error in open ") + argv[2]);
+    return rimageOpenFailure(interp, err, std::string("Error in open ") + argv[2]);
   }
   ImageHeader h = image->header;
   closeRAMImage(image, nullptr);
@@ -221,8 +218,7 @@ int rimageGetIndices(ImageHeader *, Tcl_Interp *interp, int argc, const char **a
   int err = 0;
   RAMIMG *image = openRAMImage(argv[2], argv[2], nullptr, nullptr, &err);
   if (!image) {
-    Tcl_AddErrorInfo(interp, getRAMImageErrorText(err));
-    return rimgheadError(interp, std::string("Error in open ") + argv[2]);
+    return rimageOpenFailure(interp, err, std::string("Error in open ") + argv[2]);
   }
   const ImageHeader &h = image->header;
   Tcl_ResetResult(interp);

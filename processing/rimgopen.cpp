@@ -154,12 +154,10 @@ int rimageOpen(ImageHeader *head, Tcl_Interp *interp, int argc, const char **arg
     RAMIMG *image = w2[0] == '@' ? openRAMImage(w2, h.path, &h, nullptr, &err)
                                  : openFileOrPhoto(nullptr, w2, &err);
     if (!image) {
-      Tcl_ResetResult(interp);
-      addOpenErrorInfo(interp, err);
       std::string message = std::string("Error in open ") + w2;
       if (w2[0] == '@') message += std::string(" with file: ") + h.path;
       message += std::string(" of ") + getImgidName(h.imgid);
-      return rimgopenError(interp, message);
+      return rimageOpenFailure(interp, err, message);
     }
     dropReference(image);
     return openExisting(interp, image);
@@ -180,9 +178,7 @@ int rimageOpen(ImageHeader *head, Tcl_Interp *interp, int argc, const char **arg
         return rimgopenError(interp, "Invalid image ID for a memory resident rimage.");
       RAMIMG *image = openFileOrPhoto(w2, argv[3], &err);
       if (!image) {
-        Tcl_ResetResult(interp);
-        addOpenErrorInfo(interp, err);
-        return rimgopenError(interp, fmt("Error in open: %s", argv[3]));
+        return rimageOpenFailure(interp, err, fmt("Error in open: %s", argv[3]));
       }
       dropReference(image);
       return openExisting(interp, image);
@@ -193,9 +189,7 @@ int rimageOpen(ImageHeader *head, Tcl_Interp *interp, int argc, const char **arg
     if ((argc == 5 || argc == 6) && argv[4][0] != '-') {
       RAMIMG *templ = openRAMImage(argv[4], argv[4], nullptr, nullptr, &err);
       if (!templ) {
-        Tcl_ResetResult(interp);
-        addOpenErrorInfo(interp, err);
-        return rimgopenError(interp, fmt("Fail to open the template: %s", argv[4]));
+        return rimageOpenFailure(interp, err, fmt("Fail to open the template: %s", argv[4]));
       }
       h = templ->header;
       closeRAMImage(templ, nullptr);
@@ -218,9 +212,7 @@ int rimageOpen(ImageHeader *head, Tcl_Interp *interp, int argc, const char **arg
   RAMIMG *image = openRAMImage(w2, nullptr, &h, nullptr, &err);
   if (!image) {
     free(bytes);
-    Tcl_ResetResult(interp);
-    addOpenErrorInfo(interp, err);
-    return rimgopenError(interp, "Error in creating a new memory resident rimage.\n");
+    return rimageOpenFailure(interp, err, "Error in creating a new memory resident rimage.\n");
   }
   if (bytes && (c == IMG_GIF87A || c == IMG_GIF89A || c == IMG_JPEG) &&
       setRAMImageMemData(image, bytes, byteCount))
