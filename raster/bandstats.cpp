@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "raster/pixels.h"
+#include "raster/roi.h"
 #include "vesk/stdio.h"
 
 namespace vesk {
@@ -358,6 +359,55 @@ BandHist *ramImageHistWithMask(RAMIMG *image, RAMIMG *mask, int columnStep, int 
     }
   }
   for (int b = 0; b < h.nbands; b++) hist[b].done = 1;
+  if (keep) image->hist = hist;
+  return hist;
+}
+
+/*
+ * ramImageHistWithROI --
+ *     Statistics of every band over the pixels of a span set (pairs
+ *     (x0, y), (x1, y) covering columns x0 to x1 - 1 of row y), each span
+ *     clipped to the image.
+ * Results:      a new array, which with keep becomes the image's cached
+ *     one (the old one is dropped first); null on failure or when the
+ *     spans cover no pixel of the image.
+ */
+BandHist *ramImageHistWithROI(RAMIMG *image, const PointList *spans, int keep) {
+  if (keep) freeImageStats(image);
+  BandHist *hist = newImageHist(image);
+  if (!hist) return nullptr;
+  const ImageHeader &h = image->header;
+  static std::vector<unsigned char> byteRow;
+  static std::vector<float> floatRow;
+  const bool floats = readsFloats(image);
+  bool covered = false;
+  for (int i = 0; spans && i + 1 < spans->count; i += 2) {
+    const RoiPoint a = spans->points[i], b = spans->points[i + 1];
+    if (a.y < 0 || a.y >= h.rows || a.x >= h.columns || b.x <= 0) continue;
+    const int from = std::max(a.x, 0), to = std::min(b.x, h.columns);
+    if (to <= from) continue;
+    const int n = to - from;
+    void *buffer = floats ? static_cast<void *>(rowBuffer(floatRow, n))
+                          : static_cast<void *>(rowBuffer(byteRow, n));
+    if (!buffer) {
+      vesk_fprintf(stderr, "Error in ramImageHistWithROI - malloc...\n");
+      freeHist(hist, h.nbands);
+      return nullptr;
+    }
+    covered = true;
+    for (int band = 0; band < h.nbands; band++) {
+      if (hist[band].done) continue;
+      if (floats) getFloatBILData(image, a.y, from, n, band, static_cast<float *>(buffer));
+      else getByteBILData(image, a.y, from, n, band, static_cast<unsigned char *>(buffer));
+      accumulateHist(&hist[band], floats ? P_FLOAT : P_BYTE, n, 1,
+                     static_cast<unsigned char *>(buffer), 0);
+    }
+  }
+  for (int b = 0; b < h.nbands; b++) hist[b].done = 1;
+  if (!covered) {
+    freeHist(hist, h.nbands);
+    return nullptr;
+  }
   if (keep) image->hist = hist;
   return hist;
 }
