@@ -115,6 +115,17 @@ template <> inline uint8_t readAs<uint8_t, float>(float v) {
   return static_cast<uint8_t>(static_cast<int64_t>(v));
 }
 
+/* Plain loops over one run, free of aliasing so that they vectorise. */
+template <class Out, class S>
+void convertRun(const unsigned char *__restrict from, int64_t n, Out *__restrict out) {
+  for (int64_t k = 0; k < n; k++) out[k] = readAs<Out, S>(loadSample<S>(from, k));
+}
+template <class Out, class S>
+void convertRunStrided(const unsigned char *__restrict from, int64_t n, Out *__restrict out,
+                       int64_t stride) {
+  for (int64_t k = 0; k < n; k++) out[k * stride] = readAs<Out, S>(loadSample<S>(from, k));
+}
+
 /*
  * readLine --
  *     Converts n pixels of a line from column `first` into out, positions
@@ -132,14 +143,11 @@ void readLine(const unsigned char *line, int pixelid, bool msbf, int64_t first, 
       out[k * stride] = static_cast<Out>(nibbleAt(line, first + k, msbf));
     return;
   }
-  const bool known = withSampleType(pixelid, [&](auto sample) {
+  const bool known = withSampleType(pixelid, [=](auto sample) {
     using S = decltype(sample);
     const unsigned char *from = line + first * static_cast<int64_t>(sizeof(S));
-    if (stride == 1) {
-      for (int64_t k = 0; k < n; k++) out[k] = readAs<Out, S>(loadSample<S>(from, k));
-    } else {
-      for (int64_t k = 0; k < n; k++) out[k * stride] = readAs<Out, S>(loadSample<S>(from, k));
-    }
+    if (stride == 1) convertRun<Out, S>(from, n, out);
+    else convertRunStrided<Out, S>(from, n, out, stride);
   });
   if (!known)
     for (int64_t k = 0; k < n; k++) out[k * stride] = 0;
@@ -212,6 +220,11 @@ inline unsigned nibbleOf(float v) { return clampRound<unsigned>(v, 0.f, 15.f); }
 inline unsigned nibbleOf(uint8_t v) { return v & 15u; }
 inline unsigned nibbleOf(uint16_t v) { return v & 15u; }
 
+template <class S, class In>
+void storeRun(const In *__restrict in, int64_t n, unsigned char *__restrict to) {
+  for (int64_t k = 0; k < n; k++) storeSample<S>(to, k, storeAs<S>(in[k]));
+}
+
 /*
  * writeSegment --
  *     Stores the inside part of a segment into its line, keeping the
@@ -234,10 +247,12 @@ int writeSegment(RAMIMG *image, int row, int column, int count, int band, const 
   } else if (pixelid == P_4BITS) {
     for (int64_t k = 0; k < s.n; k++) setNibbleAt(line, s.first + k, msbf, nibbleOf(from[k]));
   } else {
-    withSampleType(pixelid, [&](auto sample) {
+    const int64_t n = s.n;
+    unsigned char *to = line;
+    const int64_t first = s.first;
+    withSampleType(pixelid, [=](auto sample) {
       using S = decltype(sample);
-      unsigned char *to = line + s.first * static_cast<int64_t>(sizeof(S));
-      for (int64_t k = 0; k < s.n; k++) storeSample<S>(to, k, storeAs<S>(from[k]));
+      storeRun<S, In>(from, n, to + first * static_cast<int64_t>(sizeof(S)));
     });
   }
   markWritten(image, row, band);
