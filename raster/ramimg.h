@@ -77,6 +77,9 @@ struct RasterHooks {
   void (*freeHist)(BandHist *hist, int count);
   /* Resets the statistics of one band of an image's array (resetHist). */
   void (*resetBandHist)(BandHist *hist, int band);
+  /* Fills the statistics of an FFT image file from its header in place of
+     a scan: 1 when done, 0 to scan the pixels. */
+  int (*getFFTHist)(RAMIMG *image, BandHist *hist);
 };
 RasterHooks &rasterHooks();
 
