@@ -33,6 +33,9 @@ void freePaletteColors();
 void freeTagTables();
 void freeImageReaders();
 
+/* Plugs the format sniffer and image file creation into the image store. */
+void installImageFormats();
+
 /* Test hook: makes the named family fail, "" or NULL for none. */
 void setFailingFamily(const char *name);
 

@@ -26,6 +26,5 @@ int loadScriptLibraries(Tcl_Interp *, const char *) { return TCL_OK; }
 void deleteAllGimgs() {}
 void freePaletteColors() {}
 void freeTagTables() {}
-void freeImageReaders() {}
 
 }  // namespace vesk
