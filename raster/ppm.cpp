@@ -22,13 +22,13 @@ bool isPpmBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 /* A decimal number made of digits only, within int. */
 bool parsePpmNumber(const std::string &token, int *value) {
-  if (token.empty() || token.size() > 10) return false;
+  if (token.empty()) return false;
   long long v = 0;
   for (char c : token) {
     if (c < '0' || c > '9') return false;
     v = v * 10 + (c - '0');
+    if (v > INT32_MAX) return false;
   }
-  if (v > INT32_MAX) return false;
   *value = static_cast<int>(v);
   return true;
 }
