@@ -10,6 +10,9 @@
 
 namespace vesk {
 
+/* Command families built so far, in their start-up order. */
+int Calc_Init(Tcl_Interp *interp);
+
 /* Registers the image type "gimg" once per process; 0 on success. */
 int Gimg_Init(Tcl_Interp *interp);
 /* The "gimg" command and its delete procedure; NULL while not built. */
@@ -17,6 +20,9 @@ Tcl_CmdProc *gimgCommandProc();
 Tcl_CmdDeleteProc *gimgCommandDeleteProc();
 /* Names of all gimg images, as a list, into the result. */
 void gimgNames(Tcl_Interp *interp);
+
+/* Command families, in their start-up order; 0 on success. */
+int Shape_Init(Tcl_Interp *interp);
 
 /* Console windows: the console manager, its channels and teardown. */
 int initConsoleManager(Tcl_Interp *interp);
@@ -35,6 +41,9 @@ void freeImageReaders();
 
 /* Plugs the format sniffer and image file creation into the image store. */
 void installImageFormats();
+
+/* Command families. */
+int Proj_Init(Tcl_Interp *interp);
 
 /* Test hook: makes the named family fail, "" or NULL for none. */
 void setFailingFamily(const char *name);

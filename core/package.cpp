@@ -46,7 +46,7 @@ struct CommandFamily {
 const CommandFamily commandFamilies[] = {
     {"MainWindow_Init", nullptr},
     {"Rimg_Init", nullptr},
-    {"Calc_Init", nullptr},
+    {"Calc_Init", Calc_Init},
     {"Comb_Init", nullptr},
     {"Grass_Init", nullptr},
     {"Etran_Init", nullptr},
@@ -58,11 +58,11 @@ const CommandFamily commandFamilies[] = {
     {"Gcp_Init", nullptr},
     {"Gpz_Init", nullptr},
     {"Printer_Init", nullptr},
-    {"Shape_Init", nullptr},
+    {"Shape_Init", Shape_Init},
     {"Stats_Init", nullptr},
     {"Gtable_Init", nullptr},
     {"Terra_Init", nullptr},
-    {"Proj_Init", nullptr},
+    {"Proj_Init", Proj_Init},
     {"Gcanvas_Init", nullptr},
     {"Camera_Init", nullptr},
 };

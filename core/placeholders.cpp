@@ -21,8 +21,6 @@ int initConsoleManager(Tcl_Interp *interp) {
 void createSetConStdIO(Tcl_Interp *) {}
 void closeAllConsoles(int) {}
 
-int loadScriptLibraries(Tcl_Interp *, const char *) { return TCL_OK; }
-
 void deleteAllGimgs() {}
 void freePaletteColors() {}
 void freeTagTables() {}

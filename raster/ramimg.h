@@ -120,6 +120,9 @@ void swapLineBytes(int pixelid, int64_t columns, unsigned char *line);
 unsigned char *getCachedLine(RAMIMG *image, int row, int band);
 int64_t minimumBlock(const ImageHeader *header, int64_t lineBytes);
 unsigned char *rgbFrame(RAMIMG *image);
+/* Positioned whole-range file access of the cache; short reads give zeros. */
+void readFileRange(int fd, unsigned char *to, int64_t length, int64_t offset);
+void writeFileRange(int fd, const unsigned char *from, int64_t length, int64_t offset);
 inline bool isSlotDirty(const RAMIMG *image, int slot) {
   return (image->dirtyBits[slot >> 3] >> (slot & 7)) & 1;
 }

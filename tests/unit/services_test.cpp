@@ -119,5 +119,7 @@ TEST(Paths, AbsoluteUnchangedRelativeJoined) {
 TEST(Paths, DiskFreeOfMissingPathUsesItsFolder) {
   EXPECT_GT(getPathDiskFree("/tmp/no-such-file.img"), 0);
   EXPECT_GT(getDiskFree(-1), 0);
-  EXPECT_DOUBLE_EQ(getPathDiskFree("c:foo"), getDiskFree(-1));
+  // Other writers on the file system move the figure a little between calls.
+  double here = getDiskFree(-1);
+  EXPECT_NEAR(getPathDiskFree("c:foo"), here, here * 0.01);
 }

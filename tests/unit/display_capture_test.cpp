@@ -1,0 +1,208 @@
+// Captures of windows, pixmaps and toplevel frames, and images on the X
+// CLIPBOARD: the process copy, image/png for other clients, foreign PNGs.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "display/capture.h"
+#include "display/colortab.h"
+#include "tests/unit/display_harness.h"
+#include "tests/unit/harness.h"
+
+using namespace vesk;
+
+namespace {
+
+// A frame inside a raised toplevel, painted with known colours: white with
+// a red square at (10, 10) size 20 and a blue bar at (40, 5) size 10 x 30.
+struct Painted {
+  Tk_Window frame = nullptr;
+  std::string top;
+  uint32_t red = 0xff0000, blue = 0x0000ff, white = 0xffffff;
+  Painted(const std::string &parent, const char *name) {
+    top = parent == "." ? std::string(".") + name : parent + "." + name;
+    std::string script = "toplevel " + top + " -width 100 -height 80" +
+                         (parent == "." ? std::string("") : " -screen [winfo screen " + parent + "]") +
+                         "; frame " + top + ".f -width 60 -height 40 -bg white;"
+                         " place " + top + ".f -x 20 -y 20; update; raise " + top + "; update";
+    int code;
+    evalScript(script.c_str(), &code);
+    if (code != TCL_OK) return;
+    frame = Tk_NameToWindow(testInterp(), (top + ".f").c_str(), testMainWindow());
+    Display *display = Tk_Display(frame);
+    const unsigned char table[9] = {255, 255, 255, 255, 0, 0, 0, 0, 255};
+    unsigned long *pixels = allocNearestColors(display, Tk_Colormap(frame), table, 3);
+    GC gc = XCreateGC(display, Tk_WindowId(frame), 0, nullptr);
+    XSetForeground(display, gc, pixels[0]);
+    XFillRectangle(display, Tk_WindowId(frame), gc, 0, 0, 60, 40);
+    XSetForeground(display, gc, pixels[1]);
+    XFillRectangle(display, Tk_WindowId(frame), gc, 10, 10, 20, 20);
+    XSetForeground(display, gc, pixels[2]);
+    XFillRectangle(display, Tk_WindowId(frame), gc, 40, 5, 10, 30);
+    XFreeGC(display, gc);
+    XSync(display, False);
+    Tcl_Free(reinterpret_cast<char *>(pixels));
+  }
+  ~Painted() { evalScript(("destroy " + top).c_str()); }
+  uint32_t expected(int x, int y) const {
+    if (x >= 10 && x < 30 && y >= 10 && y < 30) return red;
+    if (x >= 40 && x < 50 && y >= 5 && y < 35) return blue;
+    return white;
+  }
+};
+
+void expectRegion(const Painted &p, const RgbImage &image, int x0, int y0) {
+  int wrong = 0;
+  for (int y = 0; y < image.height; y++)
+    for (int x = 0; x < image.width; x++)
+      if (image.pixels[static_cast<size_t>(y * image.width + x)] != p.expected(x0 + x, y0 + y))
+        wrong++;
+  EXPECT_EQ(wrong, 0);
+}
+
+Tcl_Interp *secondInterp() {
+  static Tcl_Interp *interp = nullptr;
+  if (!interp) {
+    interp = Tcl_CreateInterp();
+    if (Tcl_Init(interp) != TCL_OK || Tk_Init(interp) != TCL_OK) return nullptr;
+    Tcl_Eval(interp, "wm withdraw .");
+  }
+  return interp;
+}
+
+}  // namespace
+
+TEST(Capture, WindowRegionEqualsTheDrawnPixels) {
+  for (int depth : {24, 16, 8}) {
+    SCOPED_TRACE(depth);
+    Tk_Window host = depth == 24 ? testMainWindow() : windowAtDepth(depth);
+    if (!host || Tk_Depth(host) != depth) {
+      if (depth == 24) GTEST_SKIP() << "needs a 24-bit display";
+      continue;
+    }
+    Painted p(depth == 24 ? "." : Tk_PathName(host), "cap");
+    ASSERT_NE(p.frame, nullptr);
+    Display *display = Tk_Display(p.frame);
+    RgbImage image;
+    ASSERT_EQ(captureDrawableRgb(display, Tk_WindowId(p.frame), Tk_Colormap(p.frame), 5, 3, 50,
+                                 34, image), 1);
+    EXPECT_EQ(image.width, 50);
+    EXPECT_EQ(image.height, 34);
+    expectRegion(p, image, 5, 3);
+
+    Pixmap pixmap = makePixmapFromDrawable(display, Tk_WindowId(p.frame), Tk_Colormap(p.frame), 8,
+                                           8, 30, 30);
+    ASSERT_NE(pixmap, None);
+    ASSERT_EQ(captureDrawableRgb(display, pixmap, Tk_Colormap(p.frame), 0, 0, 30, 30, image), 1);
+    expectRegion(p, image, 8, 8);
+    Tk_FreePixmap(display, pixmap);
+  }
+}
+
+TEST(Capture, ToplevelIsTakenWithItsWholeFrame) {
+  if (!testMainWindow() || Tk_Depth(testMainWindow()) != 24) GTEST_SKIP();
+  Painted p(".", "frm");
+  ASSERT_NE(p.frame, nullptr);
+  Tk_Window top = Tk_Parent(p.frame);
+  Display *display = Tk_Display(top);
+  RgbImage image;
+  ASSERT_EQ(captureDrawableRgb(display, Tk_WindowId(top), Tk_Colormap(top), 30, 30, 5, 5, image), 1);
+  int x, y, w, h;
+  ASSERT_EQ(getToplevelRect(testInterp(), (p.top + ".f").c_str(), &x, &y, &w, &h), TCL_OK);
+  EXPECT_EQ(image.width, w);
+  EXPECT_EQ(image.height, h);
+  EXPECT_GE(w, 100);
+  EXPECT_GE(h, 80);
+  // The painted frame sits at (20, 20) inside the toplevel.
+  int rx, ry;
+  Window child;
+  XTranslateCoordinates(display, Tk_WindowId(p.frame), RootWindowOfScreen(Tk_Screen(top)), 0, 0,
+                        &rx, &ry, &child);
+  EXPECT_EQ(image.pixels[static_cast<size_t>((ry - y + 15) * image.width + (rx - x + 15))],
+            0xff0000u);
+  EXPECT_EQ(getToplevelRect(testInterp(), ".noSuchWindow", &x, &y, &w, &h), TCL_ERROR);
+  // Unmapped windows are trapped, not fatal.
+  evalScript("frame .frm.hidden -width 10 -height 10; update");
+  Tk_Window hidden = Tk_NameToWindow(testInterp(), ".frm.hidden", testMainWindow());
+  Tk_MakeWindowExist(hidden);
+  EXPECT_EQ(captureDrawableRgb(display, Tk_WindowId(hidden), Tk_Colormap(hidden), 0, 0, 5, 5,
+                               image), 0);
+}
+
+TEST(Clipboard, ImageIsSharedInProcessAndOfferedAsPng) {
+  if (!testMainWindow() || Tk_Depth(testMainWindow()) != 24) GTEST_SKIP();
+  Painted p(".", "clip");
+  ASSERT_NE(p.frame, nullptr);
+  Display *display = Tk_Display(p.frame);
+  ASSERT_EQ(copyDrawableToClipboard(display, Tk_WindowId(p.frame), 0, 0, 60, 40), 1);
+
+  // Another interpreter of this process reads the process copy.
+  Tcl_Interp *other = secondInterp();
+  ASSERT_NE(other, nullptr);
+  Tk_Window otherMain = Tk_MainWindow(other);
+  RgbImage image;
+  ASSERT_EQ(getClipboardImage(otherMain, image), 1);
+  EXPECT_EQ(image.width, 60);
+  expectRegion(p, image, 0, 0);
+  int w = 0, h = 0;
+  EXPECT_EQ(getClipboardBitmapSize(otherMain, &w, &h), 1);
+  EXPECT_EQ(h, 40);
+
+  // An X client asking for image/png gets the PNG bytes.
+  ASSERT_EQ(Tcl_Eval(testInterp(), "selection get -selection CLIPBOARD -type TARGETS"), TCL_OK)
+      << Tcl_GetStringResult(testInterp());
+  EXPECT_NE(std::string(Tcl_GetStringResult(testInterp())).find("image/png"), std::string::npos);
+  ASSERT_EQ(Tcl_Eval(testInterp(), "selection get -selection CLIPBOARD -type image/png"), TCL_OK)
+      << Tcl_GetStringResult(testInterp());
+  std::string bytes;
+  for (const char *s = Tcl_GetStringResult(testInterp()); *s;) {
+    char *end;
+    unsigned long v = strtoul(s, &end, 0);
+    if (end == s) {
+      s++;
+      continue;
+    }
+    bytes.push_back(static_cast<char>(v));
+    s = end;
+  }
+  RgbImage fromPng;
+  ASSERT_EQ(decodePng(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(),
+                      fromPng), 1);
+  expectRegion(p, fromPng, 0, 0);
+
+  Pixmap pixmap = makePixmapFromClipboard(testMainWindow(), &w, &h);
+  ASSERT_NE(pixmap, None);
+  RgbImage back;
+  captureDrawableRgb(display, pixmap, Tk_Colormap(testMainWindow()), 0, 0, w, h, back);
+  expectRegion(p, back, 0, 0);
+  Tk_FreePixmap(display, pixmap);
+
+  // Text put on the clipboard by Tk replaces the image: no image any more.
+  evalScript("clipboard clear; clipboard append hello; update");
+  EXPECT_EQ(getClipboardBitmapSize(testMainWindow(), &w, &h), 0);
+  EXPECT_EQ(makePixmapFromClipboard(testMainWindow(), &w, &h), None);
+
+  // A PNG offered by another owner is read.
+  std::string png;
+  RgbImage small;
+  small.width = 3;
+  small.height = 2;
+  small.pixels = {0x102030, 0x405060, 0x708090, 0xa0b0c0, 0xd0e0f0, 0x000000};
+  ASSERT_EQ(encodePng(small, png), 1);
+  std::string words;
+  for (unsigned char c : png) words += " 0x" + [](unsigned v) {
+    char buf[8];
+    snprintf(buf, sizeof buf, "%02x", v);
+    return std::string(buf);
+  }(c);
+  Tcl_SetVar(testInterp(), "pngWords", words.c_str(), TCL_GLOBAL_ONLY);
+  int code;
+  evalScript("clipboard clear; clipboard append -type image/png -format image/png $pngWords",
+             &code);
+  ASSERT_EQ(code, TCL_OK);
+  RgbImage foreign;
+  ASSERT_EQ(getClipboardImage(otherMain, foreign), 1);
+  EXPECT_EQ(foreign.pixels, small.pixels);
+  evalScript("clipboard clear");
+  clearLocalClipboard();
+}
