@@ -153,6 +153,15 @@ inline constexpr int kTiffLittleEndian = 0x4949;
 inline constexpr int kTiffBigEndian = 0x4D4D;
 inline constexpr int kTiffPackBits = 32773;
 
+/*
+ * The private data of a DIB whose rows are stored top-down (a negative
+ * height in the file); bottom-up DIBs have none.  Allocated with
+ * gmemAlloc by the DIB probe.
+ */
+struct DibPrivate {
+  int topDown = 0;  /* 1: row 0 is the first row in the file */
+};
+
 int64_t readTiffLong(int fd, int byteOrder, int64_t offset, int64_t i);
 unsigned char *readTiffStrip(RAMIMG *image, int *row, int *count);
 unsigned char *readTiffRowRecord(RAMIMG *image, int row);
