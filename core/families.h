@@ -39,6 +39,9 @@ void freePaletteColors();
 void freeTagTables();
 void freeImageReaders();
 
+/* Plugs the format sniffer and image file creation into the image store. */
+void installImageFormats();
+
 /* Command families. */
 int Proj_Init(Tcl_Interp *interp);
 

@@ -227,6 +227,8 @@ int initPackage(Tcl_Interp *interp) {
   if (result != TCL_OK) return result;
   if (packageExitInstalled) return TCL_OK;
 
+  installImageFormats();
+
   Tk_Window main = Tk_MainWindow(interp);
   if (main && !mainDisplay) {
     Tk_MakeWindowExist(main);

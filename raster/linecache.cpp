@@ -127,8 +127,11 @@ int64_t lineRecordOffset(const RAMIMG *image, int row, int band) {
   return (int64_t{row} * h.nbands + band) * h.block + image->dataOffset;
 }
 
+/* DIB rows are stored bottom-up unless the DIB probe found a top-down file. */
 int64_t dibRecordOffset(const RAMIMG *image, int row) {
-  return (int64_t{image->header.rows} - row - 1) * image->header.block + image->dataOffset;
+  const DibPrivate *dib = static_cast<const DibPrivate *>(image->privateData);
+  const int64_t stored = dib && dib->topDown ? row : int64_t{image->header.rows} - row - 1;
+  return stored * image->header.block + image->dataOffset;
 }
 
 /*
