@@ -16,6 +16,8 @@
 #include "core/options.h"
 #include "core/text.h"
 #include "processing/rimage.h"
+#include "raster/bandstats.h"
+#include "raster/sniffer.h"
 
 namespace vesk {
 namespace {
@@ -81,7 +83,12 @@ int rimageConfigure(ImageHeader *head, Tcl_Interp *interp, int argc, const char 
     return TCL_OK;
   } else if (geometry) {
     // The cache was laid out for the old geometry: read the file again
-    // under the new head rather than reuse lines of the wrong size.
+    // under the new head rather than reuse lines of the wrong size.  A
+    // decoder's layout (encoded pixels) cannot be re-read under another
+    // head, and a PPM's pixels stay where its text header ends.
+    if (image->header.readerFlag != 0)
+      return rimgheadError(interp, std::string("Update ramimg error in open file: ") + h.path);
+    if (h.imgid == IMG_PPM) h.offset = image->header.offset;
     flushRAMImage(image);
     if (!reopenRAMImage(h.path, &h, image, &err)) {
         return rimageOpenFailure(interp, err, std::string("Update ramimg error in open file: ") + h.path);
@@ -241,6 +248,108 @@ int rimageGetIndices(ImageHeader *, Tcl_Interp *interp, int argc, const char **a
       if (first > last) std::swap(first, last);
       for (int i = first; i <= last; i++) entry(i);
     }
+  }
+  closeRAMImage(image, nullptr);
+  return code;
+}
+
+/*
+ * rimageHist --
+ *     "rimage hist -imgid imgid [-dx DX] [-dy DY] [-u UPDATE] [-list
+ *     stats|hist|sum]": recomputes the statistics of every band over every
+ *     DY-th row and DX-th column, and lists them.
+ */
+int rimageHist(Tcl_Interp *interp, int argc, const char **argv) {
+  if (argc == 2) {
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, "Usage: ", argv[0], " ", argv[1],
+                     " -imgid imgid [-dx DX] [-dy DY] [-u UPDATE] [-list stats|hist|sum]",
+                     (char *)nullptr);
+    return TCL_OK;
+  }
+  ModuleOption options[] = {{"-imgid", nullptr}, {"-dx", nullptr}, {"-dy", nullptr},
+                            {"-u", nullptr},     {"-list", nullptr}, {nullptr, nullptr}};
+  if (matchOptions(options, argc - 2, argv + 2) > 0) return rimgheadError(interp, "syntax error");
+  const char *word = options[0].value ? options[0].value : "";
+  RAMIMG *image = findRAMImage(word);
+  if (!image) return rimgheadError(interp, std::string("Fail to find RAMIMG: ") + word);
+  const int dx = options[1].value ? atoi(options[1].value) : 1;
+  const int dy = options[2].value ? atoi(options[2].value) : 1;
+  const int update = options[3].value ? atoi(options[3].value) : 0;
+  char list = 0;
+  if (const char *mode = options[4].value) {
+    if (compareNoCase(mode, "stats") == 0) list = 's';
+    else if (compareNoCase(mode, "hist") == 0) list = 'h';
+    else if (compareNoCase(mode, "sum") == 0) list = 'u';
+    else return rimgheadError(interp, "Invalid list option.");
+  }
+  BandHist *hist = ramImageHist(image, kHistRecompute, dx, dy);
+  if (!hist) return rimgheadError(interp, "Memory allocation error");
+  if (update) updateClient(image, nullptr, 1);
+  Tcl_ResetResult(interp);
+  const ImageHeader &h = image->header;
+  const int bands = h.nindices >= 1 ? 3 : h.nbands;
+  if (list == 's' || list == 'u') {
+    for (int b = 0; b < bands; b++) {
+      double sd = 0, mean = 0, lo = 0, hi = 0;
+      ramImageBandStats(image, b, &sd, &mean, &lo, &hi);
+      if (list == 's')
+        Tcl_AppendElement(interp, fmt("%.6f %.6f %.6f %.6f", sd, mean, lo, hi));
+      else
+        Tcl_AppendElement(interp, fmt("%.6f", mean * image->hist[0].count));
+    }
+  } else if (list == 'h' && (h.pixelid == P_1BIT || h.pixelid == P_4BITS || h.pixelid == P_BYTE)) {
+    std::string text;
+    for (int b = 0; b < h.nbands; b++) {
+      const BandHist &band = image->hist[b];
+      if (!band.bins || band.binCount < 1) continue;
+      text += fmt("{%d ", band.bins[0]);
+      for (int i = 1; i < band.binCount; i++) text += fmt(" %d", band.bins[i]);
+      text += "} ";
+    }
+    Tcl_AppendResult(interp, text.c_str(), (char *)nullptr);
+  }
+  return TCL_OK;
+}
+
+/*
+ * rimageSetIndices --
+ *     "rimage setIndices imgid {index r g b} ...": sets palette entries
+ *     (a word "a-b r g b" sets a range) and writes the palette back into
+ *     the file where the format keeps one.
+ * Results:      the trailer writer's result, as "%d".
+ */
+int rimageSetIndices(ImageHeader *, Tcl_Interp *interp, int argc, const char **argv) {
+  if (argc < 3)
+    return rimgheadError(interp, std::string("Usage: ") + argv[0] + " setIndices imgid {index r g b} ...");
+  int err = 0;
+  RAMIMG *image = openRAMImage(argv[2], argv[2], nullptr, nullptr, &err);
+  if (!image) return rimageOpenFailure(interp, err, std::string("Error in open ") + argv[2]);
+  ImageHeader &h = image->header;
+  int code = TCL_OK;
+  if (h.nindices == 0) code = rimgheadError(interp, "Not a color index image.");
+  for (int w = 3; w < argc && code == TCL_OK; w++) {
+    int first = 0, last = 0, red = 0, green = 0, blue = 0;
+    if (sscanf(argv[w], "%d-%d %d %d %d", &first, &last, &red, &green, &blue) != 5) {
+      if (sscanf(argv[w], "%d %d %d %d", &first, &red, &green, &blue) != 4) first = -1;
+      last = first;
+    }
+    if (first > last) std::swap(first, last);
+    const int top = std::min(h.nindices, 256) - 1;
+    if (first < 0 || last > top || red < 0 || red > 255 || green < 0 || green > 255 ||
+        blue < 0 || blue > 255) {
+      code = rimgheadError(interp, "Invalid color index specification.");
+      break;
+    }
+    for (int i = first; i <= last; i++) {
+      h.palette[i][0] = static_cast<unsigned char>(red);
+      h.palette[i][1] = static_cast<unsigned char>(green);
+      h.palette[i][2] = static_cast<unsigned char>(blue);
+    }
+  }
+  if (code == TCL_OK) {
+    const int written = writeImageTrailer(image->fd, &h, image->privateData);
+    Tcl_SetResult(interp, fmt("%d", written), TCL_VOLATILE);
   }
   closeRAMImage(image, nullptr);
   return code;
