@@ -326,7 +326,7 @@ int setRAMImageBuf(RAMIMG *image, int rows) {
   int64_t frameBytes = 0;
   int64_t r = rows;
   switch (h.imgid) {
-  case IMG_GIF87A: case IMG_GIF89A: case IMG_JPEG: case IMG_DICOM:
+  case IMG_XBMP: case IMG_GIF87A: case IMG_GIF89A: case IMG_JPEG: case IMG_DICOM:
     r = h.rows;
     break;
   case IMG_MRGB32: case IMG_MRGB24: case IMG_MRGB565: case IMG_MRGB555:

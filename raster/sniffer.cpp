@@ -330,6 +330,7 @@ int createImageFile(ImageHeader *header) {
 void installImageFormats() {
   rasterHooks().sniffImageFile = sniffImageFile;
   rasterHooks().createImageFile = createImageFile;
+  installWholeImageFormats();
 }
 
 /* ---- shared file helpers ---- */

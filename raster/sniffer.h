@@ -17,6 +17,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <string>
+
 #include "raster/imghead.h"
 
 namespace vesk {
@@ -140,6 +142,12 @@ int parseXbmHeader(const unsigned char *buffer, int64_t size, int64_t fileSize,
                    ImageHeader *header);
 int readXbmHeader(int fd, ImageHeader *header);
 int writeXbmFile(int fd, ImageHeader *header, const unsigned char *data, int64_t rowBytes);
+bool formatXbmText(const ImageHeader &header, const unsigned char *data, int64_t rowBytes,
+                   std::string &text, int *headLength);
+/* Whole-image formats (wholeimage.cpp): XBM decoding and encoding. */
+int readXbmImage(struct ::RAMIMG *image);
+int writeXbmRAMImage(struct ::RAMIMG *image);
+void installWholeImageFormats();
 
 /* ---- DIB (dib.cpp) ---- */
 inline constexpr int kDibFileHeaderSize = 14;

@@ -74,29 +74,29 @@ int readXbmHeader(int fd, ImageHeader *header) {
 }
 
 /*
- * writeXbmFile --
- *     Writes a whole XBM text from offset 0: the two defines, the array
- *     head and every byte of every row as " 0x%02x," (the last one closes
- *     the array), twelve to a line.  Without data every byte is 0 and a
- *     row holds (columns - 1) / 8 + 1 bytes.  Bytes are written as given.
- * Results:      the length of the "#define" text, -1 when a write falls
- *     short.
- * Side effects: the header gets one band.
+ * formatXbmText --
+ *     The whole XBM text: the two defines, the array head and every byte
+ *     of every row as " 0x%02x," (the last one closes the array), twelve
+ *     to a line.  Without data every byte is 0 and a row holds
+ *     (columns - 1) / 8 + 1 bytes.  Bytes are written as given.
+ * Results:      false when the text can't be allocated; headLength gets
+ *     the length of the "#define" text.
  */
-int writeXbmFile(int fd, ImageHeader *header, const unsigned char *data, int64_t rowBytes) {
+bool formatXbmText(const ImageHeader &header, const unsigned char *data, int64_t rowBytes,
+                   std::string &text, int *headLength) {
   char head[160];
-  const int headLength = snprintf(head, sizeof head,
-                                  "#define xbmp_width %d\n#define xbmp_height %d\n"
-                                  "static char xbmp_bits[] = {\n",
-                                  header->columns, header->rows);
-  header->nbands = 1;
-  if (!data || rowBytes <= 0) rowBytes = (int64_t{header->columns} - 1) / 8 + 1;
-  const int64_t total = header->rows > 0 && rowBytes > 0 ? rowBytes * header->rows : 0;
-  std::string text(head, static_cast<size_t>(headLength));
+  const int length = snprintf(head, sizeof head,
+                              "#define xbmp_width %d\n#define xbmp_height %d\n"
+                              "static char xbmp_bits[] = {\n",
+                              header.columns, header.rows);
+  if (headLength) *headLength = length;
+  if (!data || rowBytes <= 0) rowBytes = (int64_t{header.columns} - 1) / 8 + 1;
+  const int64_t total = header.rows > 0 && rowBytes > 0 ? rowBytes * header.rows : 0;
+  text.assign(head, static_cast<size_t>(length));
   try {
     text.reserve(text.size() + static_cast<size_t>(total) * 6 + total / 12 + 4);
   } catch (const std::exception &) {
-    return -1;
+    return false;
   }
   char item[8];
   for (int64_t i = 0; i < total; i++) {
@@ -106,6 +106,21 @@ int writeXbmFile(int fd, ImageHeader *header, const unsigned char *data, int64_t
     if ((i + 1) % 12 == 0) text += '\n';
   }
   if (total == 0) text += "};";
+  return true;
+}
+
+/*
+ * writeXbmFile --
+ *     Writes a whole XBM text from offset 0.
+ * Results:      the length of the "#define" text, -1 when a write falls
+ *     short.
+ * Side effects: the header gets one band.
+ */
+int writeXbmFile(int fd, ImageHeader *header, const unsigned char *data, int64_t rowBytes) {
+  header->nbands = 1;
+  std::string text;
+  int headLength = 0;
+  if (!formatXbmText(*header, data, rowBytes, text, &headLength)) return -1;
   if (!writeFileAt(fd, text.data(), static_cast<int64_t>(text.size()), 0)) return -1;
   return headLength;
 }

@@ -120,16 +120,52 @@ TEST_F(Formats, FilesFromOutsideTools) {
     EXPECT_EQ(toolSamples(image, c.bilevel), expected.at(c.name));
     closeFile(image);
   }
-  // The XBM's size and palette (its bits are decoded whole, elsewhere).
+  // The XBM's size, palette and bits, decoded whole.
   ImageHeader x;
   EXPECT_EQ(sniffPath(fixturePath("bilevel.xbm"), &x), IMG_XBMP);
-  EXPECT_EQ(x.columns, 5);
-  EXPECT_EQ(x.rows, 3);
   EXPECT_EQ(x.block, 1);
   EXPECT_EQ(x.nindices, 2);
-  EXPECT_EQ(x.palette[0][0], 255);
-  EXPECT_EQ(x.palette[1][2], 0);
   EXPECT_EQ(x.pixelid, P_1BIT);
+  RAMIMG *image = openFile(fixturePath("bilevel.xbm"));
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->header.columns, 5);
+  EXPECT_EQ(image->header.rows, 3);
+  EXPECT_EQ(toolSamples(image, true), expected.at("bilevel.xbm"));
+  closeFile(image);
+}
+
+TEST_F(Formats, XbmIsRewrittenWholeAndShortTextsLeaveZeros) {
+  const auto expected = expectedSamples();
+  const std::string path = tempPath("edit.xbm");
+  writeFile(path, fixture("bilevel.xbm"));
+  RAMIMG *image = openFile(path);
+  ASSERT_NE(image, nullptr);
+  unsigned char *line = getRAMImageLine(image, 1, 0, 1);
+  ASSERT_NE(line, nullptr);
+  line[0] = 0x1f;  // the middle row all black
+  setRAMImageDirty(image, 1, 0);
+  closeFile(image);
+  const std::vector<unsigned char> text = readFile(path);
+  EXPECT_NE(std::string(text.begin(), text.end()).find("#define xbmp_width 5"), std::string::npos);
+  image = openFile(path);
+  ASSERT_NE(image, nullptr);
+  std::vector<int> samples = toolSamples(image, true);
+  std::vector<int> want = expected.at("bilevel.xbm");
+  for (int column = 0; column < 5; column++) want[5 + column] = 1;
+  EXPECT_EQ(samples, want);
+  closeFile(image);
+
+  // A text that ends after the first row: the rest reads as zeros.
+  const std::string shortText =
+      "#define a_width 5\n#define a_height 3\nstatic char a_bits[] = {\n 0x0d, 0x00,"
+      "                                                    ";
+  writeFile(path, std::vector<unsigned char>(shortText.begin(), shortText.end()));
+  image = openFile(path);
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(readXbmImage(image), 0);
+  EXPECT_EQ(image->cache[0], 0x0d);
+  EXPECT_EQ(image->cache[image->lineBytes], 0);
+  closeFile(image);
 }
 
 TEST_F(Formats, CompressedAndOddDibsAreRefused) {
