@@ -489,7 +489,9 @@ std::unique_ptr<ShapeFileHeader> getShapeHead(const char *path, int *status) {
 /*
  * saveShapeHead --
  *     Writes the header at the start of an open file, with the file length
- *     taken from the file's size.
+ *     taken from the file's size.  The header itself always counts: a file
+ *     with nothing after it yet (no records, no index entries) gets the
+ *     length 50, not the 0 of its still empty body, so that it reads back.
  * Results:      1, or 0 after a message.
  * Side effects: sets the header's file length.
  */
@@ -499,7 +501,8 @@ int saveShapeHead(int fd, ShapeFileHeader *header) {
     vesk_fprintf(stderr, "Error in writing in saveShapeHead\n");
     return 0;
   }
-  header->fileLength = static_cast<int32_t>(info.st_size / 2);
+  header->fileLength =
+      static_cast<int32_t>(std::max<int64_t>(info.st_size, kShapeHeaderSize) / 2);
   if (header->fileCode != kShapeFileCode) {
     vesk_fprintf(stderr, "Invalid shape ID\n");
     return 0;
@@ -891,6 +894,8 @@ ShapeFile *copySelectedShapes(const ShapeFile *store) {
     copy->flags.push_back(RECORD_SELECTED);
     copy->count++;
     copy->header.fileLength += static_cast<int32_t>(s / 2);
+    /* Records added later are numbered after the last copied one, not
+     * from 1 again, which would repeat the numbers of the copies. */
     copy->nextNumber = i + 2;
   }
   copy->dirty = 1;
@@ -1032,7 +1037,8 @@ int setRecordPartTypes(ShapeRecord *record, const int32_t *types, int start, int
   return copied;
 }
 
-/* Copies Z or M values and, where the record keeps a range, resets it. */
+/* Copies Z or M values and, where the record keeps a range, resets it:
+ * after a single value too, so that the range always covers the values. */
 static int setRecordValues(ShapeRecord *record, bool z, const double *values, int start, int n) {
   ShapeLayout at = recordLayout(record);
   int64_t array = z ? at.zArray : at.mArray, range = z ? at.zRange : at.mRange;
@@ -1449,6 +1455,13 @@ static int writeShapePair(const char *path, ShapeFile *store, int selectedOnly, 
 int writeShape(const char *path, ShapeFile *store, int selectedOnly, int *status) {
   if (!store || !path) return 0;
   if (selectedOnly && countSelectedShapes(store) == 0) return 0;
+  /* A name ending in 'x' is its own index name: the index would be
+   * written over the data just written. */
+  if (shapeIndexPath(path) == path) {
+    vesk_fprintf(stderr, "writeShape - %s would be its own index file\n", path);
+    if (status) *status = 0;
+    return 0;
+  }
   try {
     return writeShapePair(path, store, selectedOnly, status);
   } catch (const std::bad_alloc &) {

@@ -316,6 +316,39 @@ TEST(ShapeFileWrite, AddingAfterAWritePlacesTheRecordAfterTheLast) {
   EXPECT_EQ(store->header.fileLength, 50 + 6 * 14);
 }
 
+TEST(ShapeFileWrite, AnEmptyStoreWritesAPairThatReadsBack) {
+  TempDir dir;
+  StorePtr store = hold(newShapeFile(SHP_POLYGON, nullptr, nullptr, 0));
+  ASSERT_TRUE(store);
+  std::string out = dir.file("empty.shp");
+  ASSERT_EQ(writeShape(out.c_str(), store.get(), 0, nullptr), 1);
+  for (const char *name : {"empty.shp", "empty.shx"}) {
+    SCOPED_TRACE(name);
+    std::vector<unsigned char> bytes = slurp(dir.file(name));
+    ASSERT_EQ(bytes.size(), 100u);
+    EXPECT_EQ(bigWord(bytes, 24), 50);
+  }
+  StorePtr back = open(out);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->count, 0);
+  EXPECT_EQ(back->header.shapeType, SHP_POLYGON);
+}
+
+TEST(ShapeFileWrite, ANameThatIsItsOwnIndexNameIsRefused) {
+  TempDir dir;
+  StorePtr store = open(fixture("five.shp"));
+  ASSERT_TRUE(store);
+  store->dirty = 1;
+  std::string out = dir.file("five.shx");
+  int status = 1;
+  ErrorCapture capture;
+  EXPECT_EQ(writeShape(out.c_str(), store.get(), 0, &status), 0);
+  EXPECT_EQ(capture.text(), "writeShape - " + out + " would be its own index file\n");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(store->dirty, 1);
+  EXPECT_FALSE(exists(out));
+}
+
 // ---- the index file ----
 
 TEST(ShapeFileIndex, MissingIndexIsReportedAndTheRecordsStillRead) {
@@ -623,6 +656,10 @@ TEST(ShapeFileEdit, CopySelectedNumbersByTheSourceIndex) {
   EXPECT_EQ(shapeRecordNumber(getShapeRecord(copy.get(), 1)), 5);
   EXPECT_EQ(pointsOf(getShapeRecord(copy.get(), 1)), (std::vector<double>{5, 5}));
   EXPECT_EQ(copy->header.fileLength, 50 + 2 * 14);
+  double point[2] = {6, 6};
+  ShapeRecord *added = addShapeRecord(copy.get(), 0, point, 1, nullptr, 0, nullptr, nullptr, nullptr);
+  ASSERT_NE(added, nullptr);
+  EXPECT_EQ(shapeRecordNumber(added), 6);
 }
 
 TEST(ShapeFileEdit, SettersStayWithinTheRecord) {
