@@ -73,7 +73,6 @@ inline constexpr int kFmtBufferSize = 16384;
 inline constexpr int kFmtWrapOffset = 15360;
 int fmtFillOffset();
 const char *fmtBufferStart();
-void *memAlloc(int size, const char *label);
 int addErrorInfoFormatted(Tcl_Interp *interp, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
 void waitWithEvents(Tcl_Interp *interp, int flags, int milliseconds);

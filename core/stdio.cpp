@@ -188,6 +188,10 @@ void discardConsoleInput() {
   consoleLine.restFrom = nullptr;
 }
 
+int consolePutsToFile(FILE *file, const char *text, int length) {
+  return consolePuts(file == stderr ? VESK_STDERR : VESK_STDOUT, text, length);
+}
+
 void gotoConsoleXY(int x, int y) {
   evalConsoleScript(fmt("tkConsoleXY %d %d", x, y));
 }
