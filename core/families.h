@@ -21,6 +21,9 @@ Tcl_CmdDeleteProc *gimgCommandDeleteProc();
 /* Names of all gimg images, as a list, into the result. */
 void gimgNames(Tcl_Interp *interp);
 
+/* Command families, in their start-up order; 0 on success. */
+int Shape_Init(Tcl_Interp *interp);
+
 /* Console windows: the console manager, its channels and teardown. */
 int initConsoleManager(Tcl_Interp *interp);
 void createSetConStdIO(Tcl_Interp *consoleInterp);
@@ -35,6 +38,9 @@ void deleteAllGimgs();
 void freePaletteColors();
 void freeTagTables();
 void freeImageReaders();
+
+/* Plugs the format sniffer and image file creation into the image store. */
+void installImageFormats();
 
 /* Command families. */
 int Proj_Init(Tcl_Interp *interp);

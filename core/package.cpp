@@ -15,6 +15,7 @@
 
 #include "core/core.h"
 #include "core/families.h"
+#include "vesk/rimage.h"
 #include "vesk/stdio.h"
 
 namespace vesk {
@@ -45,7 +46,7 @@ struct CommandFamily {
 };
 const CommandFamily commandFamilies[] = {
     {"MainWindow_Init", nullptr},
-    {"Rimg_Init", nullptr},
+    {"Rimg_Init", Rimg_Init},
     {"Calc_Init", Calc_Init},
     {"Comb_Init", nullptr},
     {"Grass_Init", nullptr},
@@ -58,7 +59,7 @@ const CommandFamily commandFamilies[] = {
     {"Gcp_Init", nullptr},
     {"Gpz_Init", nullptr},
     {"Printer_Init", nullptr},
-    {"Shape_Init", nullptr},
+    {"Shape_Init", Shape_Init},
     {"Stats_Init", nullptr},
     {"Gtable_Init", nullptr},
     {"Terra_Init", nullptr},
@@ -223,6 +224,8 @@ int initPackage(Tcl_Interp *interp) {
   int result = Tcl_PkgProvide(interp, "Vesk", kPackageVersion);
   if (result != TCL_OK) return result;
   if (packageExitInstalled) return TCL_OK;
+
+  installImageFormats();
 
   Tk_Window main = Tk_MainWindow(interp);
   if (main && !mainDisplay) {

@@ -24,6 +24,5 @@ void closeAllConsoles(int) {}
 void deleteAllGimgs() {}
 void freePaletteColors() {}
 void freeTagTables() {}
-void freeImageReaders() {}
 
 }  // namespace vesk

@@ -183,8 +183,9 @@ int parseScriptLibHeader(const unsigned char *data, size_t size, ScriptLibHeader
  * decodeScriptLib --
  *     Decodes a whole library held in memory.
  * Results:      a ScriptLibStatus; on SCRIPTLIB_OK the script text (up to
- *               its terminating NUL).  zlibCode receives zlib's code of a
- *               failed uncompress, or Z_DATA_ERROR for a corrupt header.
+ *               its terminating NUL).  zlibCode receives uncompress's code
+ *               (Z_OK when it produced another length than the header
+ *               gives), or Z_DATA_ERROR for a corrupt header.
  */
 int decodeScriptLib(const unsigned char *data, size_t size, std::string &script, int *zlibCode) {
   if (zlibCode) *zlibCode = Z_OK;
@@ -208,7 +209,7 @@ int decodeScriptLib(const unsigned char *data, size_t size, std::string &script,
   uLongf produced = static_cast<uLongf>(header.scriptLength);
   int code = uncompress(text.data(), &produced, body.data(), static_cast<uLong>(body.size()));
   if (code != Z_OK || produced != static_cast<uLongf>(header.scriptLength)) {
-    if (zlibCode) *zlibCode = code != Z_OK ? code : Z_DATA_ERROR;
+    if (zlibCode) *zlibCode = code;
     return SCRIPTLIB_CORRUPT;
   }
   text[static_cast<size_t>(header.scriptLength)] = 0;

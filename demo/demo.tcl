@@ -28,12 +28,35 @@ step "calc compsave (ratio)"        {calc compsave [file join $outDir demo.lib] 
 step "calc decompload"              {calc decompload [file join $outDir demo.lib]}
 step "calc d2r 180"                 {calc d2r 180}
 step "calc srand 1; calc rand"      {calc srand 1; calc rand}
+step "proj.create u33 (UTM zone 33)" {proj.create u33}
+step "u33 project 15 50"           {u33 projconfigure -projdef {+proj=utm +zone=33 +ellps=WGS84} -fmtxy %.3f; u33 project 15 50}
+step "u33 inverse"                 {u33 projconfigure -inv 1 -fmtll %.6f; u33 project 500000 5538630.703}
+step "shape.create roads; POLYLINE"   {shape.create roads; roads initialize POLYLINE}
+step "roads addrecord (2 lines)"       {roads addrecord {0 0 5 5 10 0}; roads addrecord {0 10 10 10}; roads count}
+step "roads save; shape.info"          {roads save [file join $outDir roads.shp]; shape.info [file join $outDir roads.shp]}
+step "rimage create (ERDAS, 3x4 BYTE)"  {rimage create overwrite -file [file join $outDir demo.lan] -imgid E74 -rows 3 -columns 4}
+step "fill the body; rimage open"        {
+    set f [open [file join $outDir demo.lan] r+]; fconfigure $f -translation binary
+    seek $f 128; puts -nonewline $f [binary format c* {0 10 20 30 40 50 60 70 80 90 100 110}]; close $f
+    set lan [rimage open [file join $outDir demo.lan]]
+}
+step "rimage configure -x0 -dx; cget"    {rimage configure $lan -x0 500000 -dx 30; rimage cget $lan -x0}
+step "rimage list"                       {rimage list}
+step "rimage hist -list stats"           {rimage hist -imgid $lan -list stats}
+step "rimage save (flush to ERDAS)"      {rimage save $lan; file size [file join $outDir demo.lan]}
+step "rimage create (DIB); setIndices"   {
+    rimage create overwrite -file [file join $outDir demo.bmp] -imgid DIB -rows 3 -columns 4
+    set bmp [rimage open [file join $outDir demo.bmp]]
+    rimage setIndices $bmp {0-9 255 0 0}; rimage save $bmp; rimage getIndices $bmp 9-10
+}
+step "rimage open @mem MRGB8; getIndices" {rimage open @mem MRGB8 -rows 2 -columns 2; rimage getIndices @mem 128}
+step "rimage close (all three)"          {list [rimage close $lan] [rimage close $bmp] [rimage close @mem]}
 step "vesk.listconcat {a b {c d}}" {vesk.listconcat {a b {c d}}}
 step "clipboard holds text?"       {clipboard clear; clipboard append demo; vesk.selection CLIPBOARD}
 step "event loop for 100 ms"       {after 100 {winmsg 0}; winmsg 1}
 
 wm title . "Vesk demo"
-text .t -width 100 -height [expr {[llength $log] + 2}] -font {Courier 11}
+text .t -width 120 -height [expr {[llength $log] + 3}] -font {Courier 10} -wrap none
 .t insert end "Vesk [vesk version]\n\n[join $log \n]"
 pack .t
 raise .

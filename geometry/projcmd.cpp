@@ -362,14 +362,16 @@ int configureProjObject(Tcl_Interp *interp, ProjObject *object, int argc, const 
  *     A new payload with the source's definition and every other option at
  *     its default; a source without a definition gives a payload without
  *     one that keeps the source's formats.
- * Results:      the payload, or NULL when the definition is refused.
+ * Results:      the payload (without a projection when PROJ refuses the
+ *               definition), or NULL when the options cannot be applied.
  */
 ProjObject *cloneProjObject(Tcl_Interp *interp, const ProjObject *source) {
   ProjObject *copy = newProjObject();
   const char *definition = source->projdef ? source->projdef : "";
   if (*definition) {
     const char *argv[] = {"-projdef", definition};
-    if (configureProjObject(interp, copy, 2, argv, 0) != TCL_OK) {
+    /* A definition PROJ refuses still gives a copy, one without a projection. */
+    if (configureProjObject(interp, copy, 2, argv, 0) != TCL_OK && !copy->fmtxy) {
       freeProjObject(copy);
       return nullptr;
     }
@@ -408,7 +410,8 @@ int saveProjObject(const ProjObject *object, const char *path) {
 /*
  * loadProjObject --
  *     A payload whose definition is the whole text of a file (surrounding
- *     white space dropped), every other option at its default.
+ *     white space dropped), every other option at its default; an empty
+ *     file gives a payload without a projection.
  * Results:      the payload, or NULL when the file cannot be read, is
  *               longer than a definition may be, or PROJ refuses it.
  */
@@ -428,7 +431,6 @@ ProjObject *loadProjObject(Tcl_Interp *interp, const char *path) {
   size_t first = text.find_first_not_of(" \t\r\n");
   size_t last = text.find_last_not_of(" \t\r\n");
   text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-  if (text.empty()) return nullptr;
   ProjObject *object = newProjObject();
   const char *argv[] = {"-projdef", text.c_str()};
   if (configureProjObject(interp, object, 2, argv, 0) != TCL_OK) {

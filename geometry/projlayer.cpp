@@ -279,13 +279,11 @@ void deriveOrigin(projPJ pj) {
     pj->phi0 = south ? -M_PI_2 : M_PI_2;
     pj->lam0 = 0;
   }
+  /* A named unit wins over to_meter, as PROJ applies them. */
   pj->toMeter = 1;
-  if ((v = paramValue(pj, "to_meter"))) {
-    pj->toMeter = ratioValue(v);
-  } else if ((v = paramValue(pj, "units"))) {
-    int index = findUnit(v);
-    if (index >= 0) pj->toMeter = getUnitAt(index)->factor;
-  }
+  int unit = (v = paramValue(pj, "units")) ? findUnit(v) : -1;
+  if (unit >= 0) pj->toMeter = getUnitAt(unit)->factor;
+  else if ((v = paramValue(pj, "to_meter"))) pj->toMeter = ratioValue(v);
   if (pj->toMeter == 0) pj->toMeter = 1;
   pj->frMeter = 1 / pj->toMeter;
 }
@@ -356,10 +354,45 @@ std::vector<std::string> expandDefinition(int argc, const char *const *argv) {
   return words;
 }
 
+/* Whether a word is an init= reference that its own words have replaced. */
+bool isInitWord(const std::string &word) { return word.compare(0, 5, "init=") == 0; }
+
+/* PROJ's object for words, leaving out init= words when they were expanded. */
+PJ *createFromWords(ProjContext *context, const std::vector<std::string> &words, bool skipInit) {
+  std::vector<const char *> args;
+  for (const std::string &word : words)
+    if (!skipInit || !isInitWord(word)) args.push_back(word.c_str());
+  return proj_create_argv(context->ctx, static_cast<int>(args.size()),
+                          const_cast<char **>(args.data()));
+}
+
+/*
+ * The words of a coordinate system that an init file or a database code
+ * gave, without "+" and without "type=crs"; empty when PROJ cannot write
+ * the system as words.
+ */
+std::vector<std::string> crsWords(ProjContext *context, PJ *crs) {
+  std::vector<std::string> words;
+  const char *text = proj_as_proj_string(context->ctx, crs, PJ_PROJ_4, nullptr);
+  if (!text) return words;
+  std::string all = text;
+  size_t start = 0;
+  while (start < all.size()) {
+    size_t end = all.find(' ', start);
+    if (end == std::string::npos) end = all.size();
+    std::string word = all.substr(start, end - start);
+    if (!word.empty() && word[0] == '+') word.erase(0, 1);
+    if (!word.empty() && word != "type=crs") words.push_back(word);
+    start = end + 1;
+  }
+  return words;
+}
+
 PJ *makeCrs3d(projPJ pj) {
   if (pj->crs3d) return pj->crs3d;
   std::vector<const char *> argv;
-  for (const ProjParam &param : pj->params) argv.push_back(param.text.c_str());
+  for (const ProjParam &param : pj->params)
+    if (!pj->initExpanded || !isInitWord(param.text)) argv.push_back(param.text.c_str());
   argv.push_back("type=crs");
   PJ_CONTEXT *ctx = pj->context->ctx;
   PJ *crs = proj_create_argv(ctx, static_cast<int>(argv.size()), const_cast<char **>(argv.data()));
@@ -449,14 +482,31 @@ projPJ initProjection(Tcl_Interp *interp, int argc, const char *const *argv) {
   ProjContext *context = getProjContext(interp);
   resetErrors(context, nullptr);
   std::vector<std::string> words = expandDefinition(argc, argv);
-  std::vector<const char *> args;
-  for (const std::string &word : words) args.push_back(word.c_str());
   if (words.empty()) {
     noteFailure(context, 0, PROJ_ERR_INVALID_OP, "no arguments in initialization list");
     return nullptr;
   }
-  PJ *p = proj_create_argv(context->ctx, static_cast<int>(args.size()),
-                           const_cast<char **>(args.data()));
+  PJ *p = createFromWords(context, words, false);
+  bool initExpanded = false;
+  if (p && proj_is_crs(p)) {
+    /*
+     * An init= reference gives a coordinate system, which converts no
+     * point: its words follow the words given, as the init file's did,
+     * and make the projection.
+     */
+    std::vector<std::string> extra = crsWords(context, p);
+    proj_destroy(p);
+    p = nullptr;
+    std::vector<const char *> all(argv, argv + argc);
+    for (const std::string &word : extra) all.push_back(word.c_str());
+    words = expandDefinition(static_cast<int>(all.size()), all.data());
+    initExpanded = true;
+    if (!extra.empty()) p = createFromWords(context, words, true);
+    if (p && proj_is_crs(p)) {
+      proj_destroy(p);
+      p = nullptr;
+    }
+  }
   if (!p) {
     int err = noteFailure(context, 0, PROJ_ERR_INVALID_OP, "projection initialization failure");
     if (err == PROJ_ERR_INVALID_OP_FILE_NOT_FOUND_OR_INVALID) {
@@ -472,6 +522,7 @@ projPJ initProjection(Tcl_Interp *interp, int argc, const char *const *argv) {
   retainContext(context);
   pj->pj = p;
   pj->serial = nextSerial++;
+  pj->initExpanded = initExpanded;
   pj->params.resize(words.size());
   for (size_t i = 0; i < words.size(); i++) {
     pj->params[i].text = words[i];

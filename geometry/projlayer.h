@@ -51,6 +51,7 @@ struct ProjHandle {
   int datumType = PJD_UNKNOWN;
   double datumParams[7] = {0, 0, 0, 0, 0, 0, 0};
   unsigned serial = 0;          /* tells handles apart in the transformation cache */
+  int initExpanded = 0;         /* params hold init= words and the words they stand for */
   PJ *crs3d = nullptr;          /* the definition as a 3-D CRS, made on first transform */
   unsigned cachedTarget = 0;    /* serial of the target of cachedOp */
   PJ *cachedOp = nullptr;       /* this definition to that target */

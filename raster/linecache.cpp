@@ -99,32 +99,6 @@ unsigned char *scratch(std::vector<unsigned char> &buffer, int64_t size) {
 }
 std::vector<unsigned char> readBuffer, writeBuffer, swapBuffer;
 
-/* Reads `length` bytes at `offset`; what cannot be read is zero. */
-void readBytes(int fd, unsigned char *to, int64_t length, int64_t offset) {
-  int64_t done = 0;
-  while (fd >= 0 && done < length) {
-    ssize_t n = pread(fd, to + done, static_cast<size_t>(std::min<int64_t>(length - done, 1 << 30)),
-                      static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += n;
-  }
-  if (done < length) memset(to + done, 0, static_cast<size_t>(length - done));
-}
-
-/* Writes `length` bytes at `offset`; failures are not reported. */
-void writeBytes(int fd, const unsigned char *from, int64_t length, int64_t offset) {
-  int64_t done = 0;
-  while (done < length) {
-    ssize_t n = pwrite(fd, from + done,
-                       static_cast<size_t>(std::min<int64_t>(length - done, 1 << 30)),
-                       static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += n;
-  }
-}
-
 /* Reverses every sample of `size` bytes, copying from one buffer to another. */
 void copySwapped(unsigned char *__restrict to, const unsigned char *__restrict from,
                  int64_t count, int size) {
@@ -153,8 +127,11 @@ int64_t lineRecordOffset(const RAMIMG *image, int row, int band) {
   return (int64_t{row} * h.nbands + band) * h.block + image->dataOffset;
 }
 
+/* DIB rows are stored bottom-up unless the DIB probe found a top-down file. */
 int64_t dibRecordOffset(const RAMIMG *image, int row) {
-  return (int64_t{image->header.rows} - row - 1) * image->header.block + image->dataOffset;
+  const DibPrivate *dib = static_cast<const DibPrivate *>(image->privateData);
+  const int64_t stored = dib && dib->topDown ? row : int64_t{image->header.rows} - row - 1;
+  return stored * image->header.block + image->dataOffset;
 }
 
 /*
@@ -228,7 +205,7 @@ const unsigned char *joinRecord(RAMIMG *image, int row, int sample, int64_t file
       if (old) memcpy(record, old, static_cast<size_t>(h.block));
       else memset(record, 0, static_cast<size_t>(h.block));
     } else {
-      readBytes(image->fd, record, h.block, fileOffset);
+      readFileRange(image->fd, record, h.block, fileOffset);
     }
   }
   const int swapSize = needsSwap(image) ? sampleBytes(h.pixelid) : 0;
@@ -267,6 +244,37 @@ unsigned char *claimZeroed(RAMIMG *image, int slot, int64_t tag) {
 }
 
 }  // namespace
+
+/*
+ * readFileRange --
+ *     Reads length bytes at offset; what the file cannot give (a short
+ *     file, a bad descriptor or offset) reads as zeros.
+ */
+void readFileRange(int fd, unsigned char *to, int64_t length, int64_t offset) {
+  int64_t done = 0;
+  while (fd >= 0 && offset >= 0 && done < length) {
+    ssize_t n = pread(fd, to + done, static_cast<size_t>(std::min<int64_t>(length - done, 1 << 30)),
+                      static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  if (done < length) memset(to + done, 0, static_cast<size_t>(length - done));
+}
+
+/* writeFileRange -- writes length bytes at offset; failures are not reported. */
+void writeFileRange(int fd, const unsigned char *from, int64_t length, int64_t offset) {
+  int64_t done = 0;
+  while (fd >= 0 && offset >= 0 && done < length) {
+    ssize_t n = pwrite(fd, from + done,
+                       static_cast<size_t>(std::min<int64_t>(length - done, 1 << 30)),
+                       static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+}
+
 
 /*
  * minimumBlock --
@@ -318,7 +326,7 @@ int setRAMImageBuf(RAMIMG *image, int rows) {
   int64_t frameBytes = 0;
   int64_t r = rows;
   switch (h.imgid) {
-  case IMG_GIF87A: case IMG_GIF89A: case IMG_JPEG: case IMG_DICOM:
+  case IMG_XBMP: case IMG_GIF87A: case IMG_GIF89A: case IMG_JPEG: case IMG_DICOM:
     r = h.rows;
     break;
   case IMG_MRGB32: case IMG_MRGB24: case IMG_MRGB565: case IMG_MRGB555:
@@ -409,7 +417,7 @@ unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load) {
     if (!load || layout == LC_NONE) return line;
     const int64_t offset =
         layout == LC_DIB ? dibRecordOffset(image, row) : lineRecordOffset(image, row, band);
-    readBytes(image->fd, line, image->lineBytes, offset);
+    readFileRange(image->fd, line, image->lineBytes, offset);
     if (needsSwap(image)) swapLineBytes(h.pixelid, h.columns, line);
     return line;
   }
@@ -421,7 +429,7 @@ unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load) {
     if (!record) break;
     const int64_t offset = layout == LC_DIB ? dibRecordOffset(image, row)
                                             : int64_t{row} * h.block + image->dataOffset;
-    readBytes(image->fd, record, h.block, offset);
+    readFileRange(image->fd, record, h.block, offset);
     splitRecords(image, row, 1, record, h.block, layout == LC_DIB ? 1 : sampleBytes(h.pixelid),
                  needsSwap(image), row);
     break;
@@ -478,7 +486,7 @@ void writeRAMImageLine(RAMIMG *image, int slot) {
   case LC_DIB: {
     if (layout == LC_DIB && h.nbands > 1) {
       const unsigned char *record = joinRecord(image, row, 1, dibRecordOffset(image, row), false);
-      if (record) writeBytes(image->fd, record, h.block, dibRecordOffset(image, row));
+      if (record) writeFileRange(image->fd, record, h.block, dibRecordOffset(image, row));
       return;
     }
     const int64_t offset =
@@ -490,7 +498,7 @@ void writeRAMImageLine(RAMIMG *image, int slot) {
       copySwapped(copy, line, image->lineBytes / swapSize, swapSize);
       line = copy;
     }
-    writeBytes(image->fd, line, image->lineBytes, offset);
+    writeFileRange(image->fd, line, image->lineBytes, offset);
     return;
   }
   case LC_INTERLEAVED:
@@ -502,7 +510,7 @@ void writeRAMImageLine(RAMIMG *image, int slot) {
         joinRecord(image, row, sampleBytes(h.pixelid), offset, layout == LC_STRIPS);
     if (!record) return;
     if (layout == LC_STRIPS) writeTiffRecord(image, row, record);
-    else writeBytes(image->fd, record, h.block, offset);
+    else writeFileRange(image->fd, record, h.block, offset);
     return;
   }
   case LC_WHOLE:

@@ -18,6 +18,7 @@
 
 #include "core/core.h"
 #include "core/text.h"
+#include "raster/bandstats.h"
 #include "vesk/stdio.h"
 
 namespace vesk {
@@ -120,7 +121,12 @@ int fileCacheRows(const RAMIMG *image) {
 }  // namespace
 
 RasterHooks &rasterHooks() {
-  static RasterHooks hooks{};
+  static RasterHooks hooks = [] {
+    RasterHooks h{};
+    h.freeHist = freeHist;
+    h.resetBandHist = resetBandHist;
+    return h;
+  }();
   return hooks;
 }
 

@@ -77,6 +77,9 @@ struct RasterHooks {
   void (*freeHist)(BandHist *hist, int count);
   /* Resets the statistics of one band of an image's array (resetHist). */
   void (*resetBandHist)(BandHist *hist, int band);
+  /* Fills the statistics of an FFT image file from its header in place of
+     a scan: 1 when done, 0 to scan the pixels. */
+  int (*getFFTHist)(RAMIMG *image, BandHist *hist);
 };
 RasterHooks &rasterHooks();
 
@@ -120,6 +123,9 @@ void swapLineBytes(int pixelid, int64_t columns, unsigned char *line);
 unsigned char *getCachedLine(RAMIMG *image, int row, int band);
 int64_t minimumBlock(const ImageHeader *header, int64_t lineBytes);
 unsigned char *rgbFrame(RAMIMG *image);
+/* Positioned whole-range file access of the cache; short reads give zeros. */
+void readFileRange(int fd, unsigned char *to, int64_t length, int64_t offset);
+void writeFileRange(int fd, const unsigned char *from, int64_t length, int64_t offset);
 inline bool isSlotDirty(const RAMIMG *image, int slot) {
   return (image->dirtyBits[slot >> 3] >> (slot & 7)) & 1;
 }
@@ -146,6 +152,15 @@ struct TiffPrivate {
 inline constexpr int kTiffLittleEndian = 0x4949;
 inline constexpr int kTiffBigEndian = 0x4D4D;
 inline constexpr int kTiffPackBits = 32773;
+
+/*
+ * The private data of a DIB whose rows are stored top-down (a negative
+ * height in the file); bottom-up DIBs have none.  Allocated with
+ * gmemAlloc by the DIB probe.
+ */
+struct DibPrivate {
+  int topDown = 0;  /* 1: row 0 is the first row in the file */
+};
 
 int64_t readTiffLong(int fd, int byteOrder, int64_t offset, int64_t i);
 unsigned char *readTiffStrip(RAMIMG *image, int *row, int *count);

@@ -32,31 +32,6 @@ unsigned char *sized(std::vector<unsigned char> &buffer, int64_t size) {
   return buffer.data();
 }
 
-/* Reads what the file has of a range; the rest is zero. */
-void readRange(int fd, unsigned char *to, int64_t length, int64_t offset) {
-  int64_t done = 0;
-  while (fd >= 0 && offset >= 0 && done < length) {
-    ssize_t n = pread(fd, to + done, static_cast<size_t>(std::min<int64_t>(length - done, 1 << 30)),
-                      static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += n;
-  }
-  if (done < length) memset(to + done, 0, static_cast<size_t>(length - done));
-}
-
-void writeRange(int fd, const unsigned char *from, int64_t length, int64_t offset) {
-  int64_t done = 0;
-  while (fd >= 0 && offset >= 0 && done < length) {
-    ssize_t n = pwrite(fd, from + done,
-                       static_cast<size_t>(std::min<int64_t>(length - done, 1 << 30)),
-                       static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += n;
-  }
-}
-
 const TiffPrivate *tiffOf(const RAMIMG *image) {
   return static_cast<const TiffPrivate *>(image->privateData);
 }
@@ -248,7 +223,7 @@ unsigned char *readTiffStrip(RAMIMG *image, int *row, int *count) {
       }
       unsigned char *records = sized(stripBuffer, *count * block);
       if (!records) return nullptr;
-      readRange(image->fd, records, *count * block, offset);
+      readFileRange(image->fd, records, *count * block, offset);
       return records;
     }
     const int tileRow = *row / tiff->tileLength;
@@ -267,7 +242,7 @@ unsigned char *readTiffStrip(RAMIMG *image, int *row, int *count) {
       if (tiff->stripCount > 0 && index >= tiff->stripCount) break;
       const int64_t offset = readTiffLong(image->fd, tiff->byteOrder, image->dataOffset, index);
       if (offset < 0) continue;
-      readRange(image->fd, tile, *count * bytes, offset);
+      readFileRange(image->fd, tile, *count * bytes, offset);
       for (int j = 0; j < *count; j++)
         memcpy(records + j * block + i * bytes, tile + j * bytes, static_cast<size_t>(part));
     }
@@ -297,7 +272,7 @@ unsigned char *readTiffStrip(RAMIMG *image, int *row, int *count) {
   unsigned char *packed = sized(packedBuffer, length);
   unsigned char *records = sized(stripBuffer, *count * block);
   if (!packed || !records) return nullptr;
-  readRange(image->fd, packed, length, offset);
+  readFileRange(image->fd, packed, length, offset);
   const int64_t written = unpackBits(packed, length, records, *count * block);
   memset(records + written, 0, static_cast<size_t>(*count * block - written));
   return records;
@@ -314,7 +289,7 @@ unsigned char *readTiffRowRecord(RAMIMG *image, int row) {
   memset(record, 0, static_cast<size_t>(image->header.block));
   const int fd = image->fd;
   if (!forEachRowPiece(image, row, [&](int64_t at, int64_t into, int64_t length) {
-        readRange(fd, record + into, length, at);
+        readFileRange(fd, record + into, length, at);
       }))
     return nullptr;
   return record;
@@ -329,7 +304,7 @@ unsigned char *readTiffRowRecord(RAMIMG *image, int row) {
 int writeTiffRecord(RAMIMG *image, int row, const unsigned char *record) {
   const int fd = image->fd;
   return forEachRowPiece(image, row, [&](int64_t at, int64_t from, int64_t length) {
-    writeRange(fd, record + from, length, at);
+    writeFileRange(fd, record + from, length, at);
   }) ? 1 : 0;
 }
 

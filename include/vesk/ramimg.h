@@ -77,6 +77,10 @@ VESK_EXPORT int vesk_closeRAMImage(RAMIMG *image, RamImageClient *client);
 VESK_EXPORT RAMIMG *vesk_getRAMImageByName(const char *path);
 VESK_EXPORT RAMIMG *vesk_getRAMImageByTag(const char *tag);
 VESK_EXPORT unsigned char *vesk_getRAMImageLine(RAMIMG *image, int row, int band, int load);
+/* Stores count unsigned 16-bit values into one band of one row, converted
+   to the image's pixel type; returns the number stored. */
+VESK_EXPORT int vesk_putUSHORTBILData(RAMIMG *image, int row, int column, int count, int band,
+                                      const uint16_t *values);
 VESK_EXPORT void vesk_updateClient(RAMIMG *image, void *owner, int flags);
 VESK_EXPORT void vesk_updateClientRect(RAMIMG *image, void *owner, int a, int b, int c, int d);
 VESK_EXPORT int vesk_attrRAMImage(RAMIMG *image, int flags);

@@ -141,6 +141,15 @@ TEST(ProjLayer, DerivedParameters) {
   EXPECT_NEAR(params[3], 0.202 * 4.84813681109536e-6, 1e-18);
   EXPECT_DOUBLE_EQ(params[6], 1.0000067);
 
+  // A named unit wins over to_meter, as PROJ applies it:
+  //   echo "1 0" | proj +proj=tmerc +units=us-ft +to_meter=2 +ellps=WGS84 -> 365239.36 0.00
+  Projection feet({"proj=tmerc", "units=us-ft", "to_meter=2"});
+  ASSERT_NE(feet.pj, nullptr);
+  EXPECT_DOUBLE_EQ(getProjToMeter(feet.pj), 0.3048006096012192);
+  double x = 0, y = 0;
+  projectForward(feet.pj, 1 * kDeg, 0, &x, &y);
+  EXPECT_NEAR(x, 365239.36, 0.005);
+
   Projection wgs({"proj=latlong", "datum=WGS84"});
   ASSERT_NE(wgs.pj, nullptr);
   EXPECT_STREQ(getDatumTypeName(wgs.pj), "WGS84");
@@ -150,6 +159,49 @@ TEST(ProjLayer, DerivedParameters) {
   Projection grid({"proj=latlong", "datum=NAD27"});
   ASSERT_NE(grid.pj, nullptr);
   EXPECT_STREQ(getDatumTypeName(grid.pj), "GRIDSHIFT");
+}
+
+// An init= reference stands for its words, which follow the words given.
+// Reference values (proj itself takes no init= words; these are the words
+// PROJ gives for epsg:32633):
+//   echo "15 50" | proj -f %.9f +proj=utm +zone=33 +datum=WGS84 +units=m +no_defs
+//     -> 500000.000000001  5538630.702867474
+//   echo "15 50" | proj -f %.9f +proj=utm +zone=33 +datum=WGS84 +units=km +no_defs
+//     -> 500.000000000  5538.630702867
+TEST(ProjLayer, InitReferencesConvertPoints) {
+  struct Case {
+    std::vector<const char *> words;
+    double x, y, toMeter;
+  } cases[] = {
+      {{"+init=epsg:32633"}, 500000.000000001, 5538630.702867474, 1},
+      {{"init=epsg:32633", "units=km"}, 500.000000000, 5538.630702867, 1000},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.words.size());
+    Projection p(c.words);
+    ASSERT_NE(p.pj, nullptr) << getProjError(testInterp());
+    ASSERT_TRUE(hasProjectionInverse(p.pj));
+    double x = 0, y = 0, lam = 0, phi = 0;
+    projectForward(p.pj, 15 * kDeg, 50 * kDeg, &x, &y);
+    EXPECT_NEAR(x, c.x, 1e-6);
+    EXPECT_NEAR(y, c.y, 1e-6);
+    projectInverse(p.pj, x, y, &lam, &phi);
+    EXPECT_NEAR(lam / kDeg, 15, 1e-9);
+    EXPECT_NEAR(phi / kDeg, 50, 1e-9);
+    EXPECT_STREQ(getProjParamText(getFirstProjParam(p.pj)), c.words[0] + (c.words[0][0] == '+'));
+    EXPECT_NEAR(getProjLam0(p.pj), 15 * kDeg, 1e-15);
+    EXPECT_DOUBLE_EQ(getProjToMeter(p.pj), c.toMeter);
+    EXPECT_STREQ(getDatumTypeName(p.pj), "WGS84");
+  }
+  Projection geographic({"init=epsg:4326"});
+  Projection utm({"init=epsg:32633"});
+  ASSERT_TRUE(geographic.pj && utm.pj);
+  EXPECT_TRUE(isLatLongProjection(geographic.pj));
+  double x, y, z;
+  ASSERT_EQ(transformPoint(geographic.pj, utm.pj, 15 * kDeg, 50 * kDeg, 0, &x, &y, &z), 0)
+      << getProjError(testInterp());
+  EXPECT_NEAR(x, 500000.000000001, 1e-6);
+  EXPECT_NEAR(y, 5538630.702867474, 1e-6);
 }
 
 TEST(ProjLayer, RefusedDefinitionsCarryProjText) {

@@ -210,7 +210,27 @@ TEST(ProjObject, SaveLoadAndClone) {
   fputs("proj=bogus\n", file);
   fclose(file);
   EXPECT_EQ(loadProjObject(testInterp(), path), nullptr);
+  // An empty file is an empty definition: a payload without a projection.
+  file = fopen(path, "w");
+  fclose(file);
+  ProjObject *none = loadProjObject(testInterp(), path);
+  ASSERT_NE(none, nullptr);
+  EXPECT_EQ(none->pj, nullptr);
+  freeProjObject(none);
   unlink(path);
+
+  // A source whose new definition PROJ refused clones into a payload that
+  // holds the text and no projection, and can be configured further.
+  EXPECT_EQ(p.configure({"-projdef", "proj=bogus"}), TCL_ERROR);
+  ProjObject *refused = cloneProjObject(testInterp(), p.object);
+  ASSERT_NE(refused, nullptr);
+  EXPECT_STREQ(refused->projdef, "proj=bogus");
+  EXPECT_EQ(refused->pj, nullptr);
+  EXPECT_STREQ(refused->fmtxy, "%.12g");
+  const char *merc[] = {"-projdef", "proj=merc"};
+  EXPECT_EQ(configureProjObject(testInterp(), refused, 2, merc, TK_CONFIG_ARGV_ONLY), TCL_OK);
+  EXPECT_NE(refused->pj, nullptr);
+  freeProjObject(refused);
 
   Payload empty;
   ASSERT_EQ(empty.configure({"-projdef", "", "-fmtll", "%.3f"}, 0), TCL_OK);

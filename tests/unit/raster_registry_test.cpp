@@ -248,10 +248,13 @@ TEST(Registry, NewImagesAndKeeps) {
   const std::string path = tempPath("exists.raw");
   writeFile(path, noise(4, 1));
   ImageHeader file = rawHeader(path, IMG_BIL, P_BYTE, 2, 2, 1, 0, 2);
+  auto *creator = rasterHooks().createImageFile;
+  rasterHooks().createImageFile = nullptr;
   EXPECT_EQ(openRAMImageNew(&file, nullptr, 0, &err), nullptr);
   EXPECT_EQ(err, VESK_RAMIMG_EXISTS);
   EXPECT_EQ(openRAMImageNew(&file, nullptr, 1, &err), nullptr);
   EXPECT_EQ(err, VESK_RAMIMG_CREATE_ERROR);
+  rasterHooks().createImageFile = creator;
 }
 
 // Images still open at exit write their dirty lines back.

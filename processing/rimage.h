@@ -1,0 +1,90 @@
+/*
+ * rimage.h --
+ *     Private interface of the "rimage" command: the default image head and
+ *     its options, the module convention and the subcommand procedures of
+ *     the units that make up the command.
+ */
+#ifndef VESK_PROCESSING_RIMAGE_H
+#define VESK_PROCESSING_RIMAGE_H
+
+#include <tk.h>
+#include <string>
+#include "raster/ramimg.h"
+
+namespace vesk {
+
+/*
+ * A processing module: prog is "rimage " and the subcommand's full name;
+ * argv holds the words after the subcommand, read as option/value pairs.
+ * Results: 2 when argc is 0 (usage printed on stdout), 0 on failure
+ * (messages printed on stderr), 1 on success.
+ */
+typedef int RimageModuleProc(const char *prog, int argc, const char **argv);
+
+/* Own subcommands: with the default head, or with the interpreter only. */
+typedef int RimageHeadProc(ImageHeader *head, Tcl_Interp *interp, int argc, const char **argv);
+typedef int RimagePlainProc(Tcl_Interp *interp, int argc, const char **argv);
+
+/* The options of an image head, over ImageHeader (rimage.cpp). */
+extern Tk_ConfigSpec rimageHeadOptions[];
+
+int configRAMImageHead(ImageHeader *head, Tcl_Interp *interp, int argc, const char **argv);
+int headOptionValue(ImageHeader *head, Tcl_Interp *interp, const char *option);
+bool isUnsavableImgid(int imgid);
+int callRimageModule(Tcl_Interp *interp, RimageModuleProc *proc, const char *name, int argc,
+                     const char **argv);
+void setGreyRamp(ImageHeader *head, int count);
+
+/*
+ * The progress of a module's row loop: meterSet at each threshold of the
+ * fraction done, then 1.0 and meterReset at the end.
+ */
+struct RowMeter {
+  const char *name;
+  float threshold = 0;
+  explicit RowMeter(const char *text) : name(text) {}
+  void row(int done, int total);
+  void finish();
+};
+
+/* A failed open: the registry's error text in errorInfo, the message as result. */
+int rimageOpenFailure(Tcl_Interp *interp, int err, const std::string &message);
+
+/* Images found by tag, then by file name, without counting a user. */
+RAMIMG *findRAMImage(const char *word);
+
+/* Unused adapters of XImages and colormaps. */
+int initXImage_Bi(ImageHeader *head, const XImage *image);
+int headPaletteFromColormap(ImageHeader *head, Display *display, Colormap colormap, int count);
+
+/* ---- open, close, save and queries (rimgopen.cpp) ---- */
+RimageHeadProc rimageOpen;
+RimagePlainProc rimageClose;
+RimagePlainProc rimageList;
+RimagePlainProc rimageSave;
+RimagePlainProc rimageIsopened;
+RimagePlainProc rimageIsvalid;
+RimagePlainProc rimageImgids;
+RimagePlainProc rimageImgtypes;
+RimagePlainProc rimageMapids;
+RimagePlainProc rimagePixelids;
+RimagePlainProc rimageVersion;
+RimagePlainProc rimageResident;
+RimagePlainProc rimageLock;
+RimagePlainProc rimageUnlock;
+RimagePlainProc rimageFlush;
+RimagePlainProc rimageUpdate;
+RimagePlainProc rimageVolume;
+
+/* ---- head, cache, statistics and palette (rimghead.cpp) ---- */
+RimageHeadProc rimageConfigure;
+RimageHeadProc rimageCget;
+RimageHeadProc rimageCreate;
+RimageHeadProc rimageCache;
+RimageHeadProc rimageGetIndices;
+RimageHeadProc rimageSetIndices;
+RimagePlainProc rimageHist;
+
+}  // namespace vesk
+
+#endif

@@ -1,0 +1,415 @@
+/*
+ * bandstats.cpp --
+ *     Band statistics of RAM images.  An accumulator per band gathers
+ *     sum, sum of squares, count and extremes, and counts a histogram for
+ *     1BIT, 4BITS and BYTE pixels.  Whole-image statistics are cached in
+ *     the image until a write or a volume change resets a band; masked
+ *     and region statistics are computed on demand.
+ */
+#include "raster/bandstats.h"
+
+#include <math.h>
+#include <string.h>
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "raster/pixels.h"
+#include "raster/roi.h"
+#include "vesk/stdio.h"
+
+namespace vesk {
+
+namespace {
+
+template <class S> inline S loadSample(const unsigned char *line, int64_t x) {
+  S v;
+  memcpy(&v, line + x * static_cast<int64_t>(sizeof(S)), sizeof(S));
+  return v;
+}
+
+/* Adds a run of values of one small type counted per value: the counts
+   go to four tables in turn (no store waits on the previous one), then
+   fold into the sums, extremes and histogram. */
+template <class Value>
+void accumulateCounted(BandHist *h, int64_t n, int64_t step, int values, Value &&valueAt) {
+  uint32_t counts[4][256];
+  memset(counts, 0, sizeof counts);
+  int64_t pos = 0, k = 0;
+  for (; pos < n; pos += step, k++) counts[k & 3][valueAt(pos)]++;
+  for (int v = 0; v < values; v++) {
+    const double c = double(counts[0][v]) + counts[1][v] + counts[2][v] + counts[3][v];
+    if (c == 0) continue;
+    h->min = std::min<double>(h->min, v);
+    h->max = std::max<double>(h->max, v);
+    h->sum += c * v;
+    h->sumSq += c * v * v;
+    if (h->bins && v < h->binCount) h->bins[v] += static_cast<int>(c);
+  }
+}
+
+/* Adds a run of wider values: four partial sums so that the additions
+   overlap; no histogram. */
+template <class S> void accumulateWide(BandHist *h, const unsigned char *line, int64_t n,
+                                       int64_t step) {
+  double sum[4] = {0, 0, 0, 0}, sq[4] = {0, 0, 0, 0};
+  double lo = h->min, hi = h->max;
+  int64_t pos = 0, k = 0;
+  for (; pos < n; pos += step, k++) {
+    const double v = loadSample<S>(line, pos);
+    lo = v < lo ? v : lo;
+    hi = v > hi ? v : hi;
+    sum[k & 3] += v;
+    sq[k & 3] += v * v;
+  }
+  h->min = lo;
+  h->max = hi;
+  h->sum += (sum[0] + sum[1]) + (sum[2] + sum[3]);
+  h->sumSq += (sq[0] + sq[1]) + (sq[2] + sq[3]);
+}
+
+bool isBandSequential(int imgid) {
+  return imgid == IMG_BSQ || imgid == IMG_E74BSQ || imgid == IMG_BSQD;
+}
+
+/* A reused row buffer of the masked and region scans; null when it
+   cannot grow. */
+template <class T> T *rowBuffer(std::vector<T> &buffer, int64_t n) {
+  try {
+    if (static_cast<int64_t>(buffer.size()) < n) buffer.resize(static_cast<size_t>(n));
+  } catch (const std::bad_alloc &) {
+    return nullptr;
+  }
+  return buffer.data();
+}
+
+/* Whether a band's values are read as floats (wider than a byte). */
+bool readsFloats(const RAMIMG *image) { return getPixelBits(image->header.pixelid) > 8; }
+
+/* A fresh array for an image, "Error in createHist." when it fails. */
+BandHist *newImageHist(RAMIMG *image) {
+  BandHist *hist = createHist(image->header.nbands, histBinCount(image->header.pixelid));
+  if (!hist) vesk_fprintf(stderr, "Error in createHist.\n");
+  return hist;
+}
+
+}  // namespace
+
+/* histBinCount -- histogram bins of a pixel type: 2, 16, 256 or 0. */
+int histBinCount(int pixelid) {
+  switch (pixelid) {
+  case P_1BIT: return 2;
+  case P_4BITS: return 16;
+  case P_BYTE: return 256;
+  default: return 0;
+  }
+}
+
+/*
+ * createHist --
+ *     n zeroed accumulators, each with a zeroed histogram of `bins` ints
+ *     when bins > 0.
+ * Results:      the array, or null when an allocation fails (nothing is
+ *     left allocated).
+ */
+BandHist *createHist(int n, int bins) {
+  if (n <= 0) return nullptr;
+  BandHist *hist = new (std::nothrow) BandHist[n];
+  if (!hist) return nullptr;
+  for (int i = 0; i < n; i++) {
+    if (bins > 0) {
+      hist[i].bins = new (std::nothrow) int[bins]();
+      if (!hist[i].bins) {
+        freeHist(hist, n);
+        return nullptr;
+      }
+      hist[i].binCount = bins;
+    }
+    resetHist(&hist[i]);
+  }
+  return hist;
+}
+
+/* freeHist -- frees the histograms and the array; null is ignored. */
+void freeHist(BandHist *hist, int n) {
+  if (!hist) return;
+  for (int i = 0; i < n; i++) delete[] hist[i].bins;
+  delete[] hist;
+}
+
+/*
+ * resetHist --
+ *     Empties an accumulator: sums and count 0, extremes at the infinities,
+ *     not done, histogram zeroed.
+ */
+void resetHist(BandHist *h) {
+  h->sum = h->sumSq = h->count = h->mean = h->std = 0;
+  h->min = HUGE_VAL;
+  h->max = -HUGE_VAL;
+  h->done = 0;
+  if (h->bins && h->binCount > 0) memset(h->bins, 0, sizeof(int) * static_cast<size_t>(h->binCount));
+}
+
+void clearHistDone(BandHist *h) { h->done = 0; }
+
+void resetBandHist(BandHist *hist, int band) {
+  BandHist *h = hist + band;
+  if (h->done || h->count != 0) resetHist(h);
+}
+
+/*
+ * accumulateHist --
+ *     Adds every step-th of the first n pixels of a line in the given
+ *     pixel type (a step below 1 counts as 1).  1BIT and 4BITS pixels are
+ *     taken in the line's bit order (msbf as in row access).  Types
+ *     outside 1BIT to USHORT add nothing.
+ */
+void accumulateHist(BandHist *h, int pixelid, int n, int step, const unsigned char *line,
+                    int msbf) {
+  if (n <= 0 || !line) return;
+  const int64_t s = std::max(step, 1);
+  switch (pixelid) {
+  case P_1BIT:
+    if (msbf)
+      accumulateCounted(h, n, s, 2, [&](int64_t x) { return (line[x >> 3] >> (7 - (x & 7))) & 1; });
+    else
+      accumulateCounted(h, n, s, 2, [&](int64_t x) { return (line[x >> 3] >> (x & 7)) & 1; });
+    break;
+  case P_4BITS:
+    if (msbf)
+      accumulateCounted(h, n, s, 16,
+                        [&](int64_t x) { return (x & 1) ? line[x >> 1] & 15 : line[x >> 1] >> 4; });
+    else
+      accumulateCounted(h, n, s, 16,
+                        [&](int64_t x) { return (x & 1) ? line[x >> 1] >> 4 : line[x >> 1] & 15; });
+    break;
+  case P_BYTE: accumulateCounted(h, n, s, 256, [&](int64_t x) { return line[x]; }); break;
+  case P_SHORT: accumulateWide<int16_t>(h, line, n, s); break;
+  case P_LONG: accumulateWide<int32_t>(h, line, n, s); break;
+  case P_FLOAT: accumulateWide<float>(h, line, n, s); break;
+  case P_USHORT: accumulateWide<uint16_t>(h, line, n, s); break;
+  default: return;
+  }
+  h->count += double((n - 1) / s + 1);
+}
+
+/*
+ * calcHistMeanStd --
+ *     mean = sum / count; std = sqrt(sumSq / count - mean^2) when that is
+ *     positive, else 0.  An empty accumulator has mean and std 0.
+ */
+void calcHistMeanStd(BandHist *h) {
+  if (h->count <= 0) {
+    h->mean = h->std = 0;
+    return;
+  }
+  h->mean = h->sum / h->count;
+  const double variance = h->sumSq / h->count - h->mean * h->mean;
+  h->std = variance > 0 ? sqrt(variance) : 0;
+}
+
+double getHistMean(BandHist *h) {
+  calcHistMeanStd(h);
+  return h->mean;
+}
+
+double getHistStd(BandHist *h) {
+  calcHistMeanStd(h);
+  return h->std;
+}
+
+/*
+ * ramImageHist --
+ *     The statistics of every band of an image, cached in the image.
+ *     Mode 0 returns a complete cached array as it is; mode 2 drops it
+ *     first.  Bands not done are scanned over every rowStep-th row and
+ *     columnStep-th column, band by band for band-sequential files and
+ *     row by row otherwise (the file's own order).
+ * Results:      the image's array with every band done; null when it
+ *     cannot be allocated.
+ */
+BandHist *ramImageHist(RAMIMG *image, int mode, int columnStep, int rowStep) {
+  const ImageHeader &h = image->header;
+  const int nbands = h.nbands;
+  if (mode == kHistCached && image->hist) {
+    bool complete = true;
+    for (int b = 0; b < nbands && complete; b++) complete = image->hist[b].done != 0;
+    if (complete) return image->hist;
+  }
+  if (mode == kHistRecompute) freeImageStats(image);
+  if (!image->hist) {
+    image->hist = newImageHist(image);
+    if (!image->hist) return nullptr;
+  }
+  BandHist *hist = image->hist;
+  bool fromHeader = false;
+  if (h.imgid == IMG_FFT && rasterHooks().getFFTHist) fromHeader = rasterHooks().getFFTHist(image, hist) != 0;
+  if (!fromHeader && image->getLineProc) {
+    const int rs = std::max(rowStep, 1);
+    auto scan = [&](int row, int band) {
+      if (hist[band].done) return;
+      const unsigned char *line = image->getLineProc(image, row, band, 1);
+      if (line) accumulateHist(&hist[band], h.pixelid, h.columns, columnStep, line, h.msbf);
+    };
+    if (isBandSequential(h.imgid)) {
+      for (int band = 0; band < nbands; band++)
+        for (int row = 0; row < h.rows; row += rs) scan(row, band);
+    } else {
+      for (int row = 0; row < h.rows; row += rs)
+        for (int band = 0; band < nbands; band++) scan(row, band);
+    }
+  }
+  for (int b = 0; b < nbands; b++) hist[b].done = 1;
+  return hist;
+}
+
+/*
+ * ramImageBandStats --
+ *     Mean, standard deviation and extremes of one band (each output may
+ *     be null).  For a palette image with a histogram, band 0, 1 or 2
+ *     (modulo 3) names a colour component, weighted by the histogram of
+ *     the indexes.
+ * Results:      1, or 0 when the statistics cannot be computed.
+ */
+int ramImageBandStats(RAMIMG *image, int band, double *stdOut, double *meanOut, double *minOut,
+                      double *maxOut) {
+  BandHist *hist = ramImageHist(image, kHistCached, 1, 1);
+  if (!hist) return 0;
+  const ImageHeader &h = image->header;
+  double mean, std, lo, hi;
+  if (h.nindices < 1 || !hist[0].bins || band < 0) {
+    BandHist *one = &hist[std::max(band, 0) % h.nbands];
+    calcHistMeanStd(one);
+    mean = one->mean;
+    std = one->std;
+    lo = one->min;
+    hi = one->max;
+  } else {
+    const int c = band % 3;
+    const BandHist &indexes = hist[0];
+    double sum = 0, sumSq = 0;
+    lo = HUGE_VAL;
+    hi = -HUGE_VAL;
+    for (int i = 0; i < indexes.binCount; i++) {
+      const double f = h.palette[i][c];
+      sum += indexes.bins[i] * f;
+      sumSq += indexes.bins[i] * f * f;
+      lo = std::min(lo, f);
+      hi = std::max(hi, f);
+    }
+    mean = indexes.count > 0 ? sum / indexes.count : 0;
+    const double variance = indexes.count > 0 ? sumSq / indexes.count - mean * mean : 0;
+    std = variance > 0 ? sqrt(variance) : 0;
+  }
+  if (stdOut) *stdOut = std;
+  if (meanOut) *meanOut = mean;
+  if (minOut) *minOut = lo;
+  if (maxOut) *maxOut = hi;
+  return 1;
+}
+
+/*
+ * ramImageHistWithMask --
+ *     Statistics of every band over the pixels where band 0 of a mask
+ *     image is non-zero (the mask read over the image's columns: columns
+ *     and rows beyond the mask count as 0), every rowStep-th row and
+ *     columnStep-th column.
+ * Results:      a new array, which with keep becomes the image's cached
+ *     one (the old one is dropped first); null on failure.
+ */
+BandHist *ramImageHistWithMask(RAMIMG *image, RAMIMG *mask, int columnStep, int rowStep,
+                               int keep) {
+  if (!mask) return nullptr;
+  if (keep) freeImageStats(image);
+  BandHist *hist = newImageHist(image);
+  if (!hist) return nullptr;
+  const ImageHeader &h = image->header;
+  const int64_t columns = h.columns;
+  const int cs = std::max(columnStep, 1), rs = std::max(rowStep, 1);
+  static std::vector<unsigned char> maskRow, byteRow;
+  static std::vector<float> floatRow;
+  const bool floats = readsFloats(image);
+  unsigned char *m = rowBuffer(maskRow, columns);
+  unsigned char *bytes = rowBuffer(byteRow, columns);
+  float *values = floats ? rowBuffer(floatRow, columns) : nullptr;
+  if (!m || !bytes || (floats && !values)) {
+    vesk_fprintf(stderr, "Error in ramImageHistWithMask - malloc...\n");
+    freeHist(hist, h.nbands);
+    return nullptr;
+  }
+  for (int row = 0; row < h.rows; row += rs) {
+    getByteBILData(mask, row, 0, h.columns, 0, m);
+    bool any = false;
+    for (int64_t x = 0; x < columns && !any; x += cs) any = m[x] != 0;
+    if (!any) continue;
+    for (int band = 0; band < h.nbands; band++) {
+      if (hist[band].done) continue;
+      int n = 0;
+      if (floats) {
+        getFloatBILData(image, row, 0, h.columns, band, values);
+        for (int64_t x = 0; x < columns; x += cs)  // gathered in place: n <= x
+          if (m[x]) values[n++] = values[x];
+        accumulateHist(&hist[band], P_FLOAT, n, 1, reinterpret_cast<unsigned char *>(values), 0);
+      } else {
+        getByteBILData(image, row, 0, h.columns, band, bytes);
+        for (int64_t x = 0; x < columns; x += cs)
+          if (m[x]) bytes[n++] = bytes[x];
+        accumulateHist(&hist[band], P_BYTE, n, 1, bytes, 0);
+      }
+    }
+  }
+  for (int b = 0; b < h.nbands; b++) hist[b].done = 1;
+  if (keep) image->hist = hist;
+  return hist;
+}
+
+/*
+ * ramImageHistWithROI --
+ *     Statistics of every band over the pixels of a span set (pairs
+ *     (x0, y), (x1, y) covering columns x0 to x1 - 1 of row y), each span
+ *     clipped to the image.
+ * Results:      a new array, which with keep becomes the image's cached
+ *     one (the old one is dropped first); null on failure or when the
+ *     spans cover no pixel of the image.
+ */
+BandHist *ramImageHistWithROI(RAMIMG *image, const PointList *spans, int keep) {
+  if (keep) freeImageStats(image);
+  BandHist *hist = newImageHist(image);
+  if (!hist) return nullptr;
+  const ImageHeader &h = image->header;
+  static std::vector<unsigned char> byteRow;
+  static std::vector<float> floatRow;
+  const bool floats = readsFloats(image);
+  bool covered = false;
+  for (int i = 0; spans && i + 1 < spans->count; i += 2) {
+    const RoiPoint a = spans->points[i], b = spans->points[i + 1];
+    if (a.y < 0 || a.y >= h.rows || a.x >= h.columns || b.x <= 0) continue;
+    const int from = std::max(a.x, 0), to = std::min(b.x, h.columns);
+    if (to <= from) continue;
+    const int n = to - from;
+    void *buffer = floats ? static_cast<void *>(rowBuffer(floatRow, n))
+                          : static_cast<void *>(rowBuffer(byteRow, n));
+    if (!buffer) {
+      vesk_fprintf(stderr, "Error in ramImageHistWithROI - malloc...\n");
+      freeHist(hist, h.nbands);
+      return nullptr;
+    }
+    covered = true;
+    for (int band = 0; band < h.nbands; band++) {
+      if (hist[band].done) continue;
+      if (floats) getFloatBILData(image, a.y, from, n, band, static_cast<float *>(buffer));
+      else getByteBILData(image, a.y, from, n, band, static_cast<unsigned char *>(buffer));
+      accumulateHist(&hist[band], floats ? P_FLOAT : P_BYTE, n, 1,
+                     static_cast<unsigned char *>(buffer), 0);
+    }
+  }
+  for (int b = 0; b < h.nbands; b++) hist[b].done = 1;
+  if (!covered) {
+    freeHist(hist, h.nbands);
+    return nullptr;
+  }
+  if (keep) image->hist = hist;
+  return hist;
+}
+
+}  // namespace vesk

@@ -1,0 +1,60 @@
+/*
+ * pixels.h --
+ *     Row, rectangle and pixel access of RAM images by type: segments of
+ *     one band read and written as floats, bytes or unsigned 16-bit
+ *     values, palette views, pixel-interleaved buffers of several bands,
+ *     and single pixels.  Every access goes through the image's line
+ *     cache; writes flag the line dirty.
+ */
+#ifndef VESK_RASTER_PIXELS_H
+#define VESK_RASTER_PIXELS_H
+
+#include <stdint.h>
+#include "raster/ramimg.h"
+
+namespace vesk {
+
+/* ---- segments of one band: outside pixels read as 0, writes skip them ---- */
+void getFloatBILData(RAMIMG *image, int row, int column, int count, int band, float *out);
+void getByteBILData(RAMIMG *image, int row, int column, int count, int band,
+                    unsigned char *out);
+void getByteBILDataStride(RAMIMG *image, int row, int column, int count, int band,
+                          unsigned char *out, int stride);
+void getFloatBILDataStride(RAMIMG *image, int row, int column, int count, int band,
+                           float *out, int stride);
+int putFloatBILData(RAMIMG *image, int row, int column, int count, int band, const float *in);
+int putByteBILData(RAMIMG *image, int row, int column, int count, int band,
+                   const unsigned char *in);
+int putUSHORTBILData(RAMIMG *image, int row, int column, int count, int band,
+                     const uint16_t *in);
+
+/* ---- palette views: component 0, 1, 2 = red, green, blue; < 0 the index ---- */
+void getPaletteByteBILData(RAMIMG *image, int row, int column, int count, int component,
+                           unsigned char *out);
+void getPaletteFloatBILData(RAMIMG *image, int row, int column, int count, int component,
+                            float *out);
+
+/* ---- several bands in pixel-interleaved buffers; bands may be null ---- */
+void getByteBIPData(RAMIMG *image, int row, int column, int count, int columnStep, int n,
+                    const int *bands, unsigned char *out);
+void getFloatBIPData(RAMIMG *image, int row, int column, int count, int columnStep, int n,
+                     const int *bands, float *out);
+int writeFloatBIPData(RAMIMG *image, int row, int column, int count, int n, const int *bands,
+                      const float *in);
+int writeByteBIPData(RAMIMG *image, int row, int column, int count, int n, const int *bands,
+                     const unsigned char *in);
+int putFloatBIPData(RAMIMG *image, int firstBand, int n, int row, int column, int count,
+                    const float *in);
+int putByteBIPData(RAMIMG *image, int firstBand, int n, int row, int column, int count,
+                   const unsigned char *in);
+
+/* ---- single pixels ---- */
+float getPixelValue(RAMIMG *image, int column, int row, int band);
+void getPixelBands(RAMIMG *image, int row, int column, float *out);
+void getPixelVector(RAMIMG *image, int column, int row, int n, const int *bands, float *out);
+void putPixelVector(RAMIMG *image, int column, int row, int n, const int *bands,
+                    const float *in);
+
+}  // namespace vesk
+
+#endif
