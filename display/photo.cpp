@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/core.h"
+#include "raster/pixels.h"
 #include "raster/ramimg.h"
 
 namespace vesk {
@@ -29,68 +30,6 @@ void deletePhoto(Tcl_Interp *interp, const std::string &name) {
   Tcl_EvalObjv(interp, 3, words, TCL_EVAL_GLOBAL);
   for (Tcl_Obj *word : words) Tcl_DecrRefCount(word);
   Tcl_ResetResult(interp);
-}
-
-/*
- * photoByteRow --
- *     One row of one band as bytes: BYTE lines as they are, 1-bit and
- *     4-bit pixels as their values in the image's bit order, wider types
- *     cut to their low byte.  A line that cannot be had reads as zeros.
- */
-void photoByteRow(RAMIMG *image, int row, int band, unsigned char *out) {
-  const int columns = image->header.columns;
-  const unsigned char *line = image->getLineProc(image, row, band, 1);
-  if (!line) {
-    memset(out, 0, static_cast<size_t>(columns));
-    return;
-  }
-  const bool msbf = image->header.msbf != 0;
-  switch (image->header.pixelid) {
-  case P_BYTE:
-  case P_SBYTE:
-    memcpy(out, line, static_cast<size_t>(columns));
-    break;
-  case P_1BIT:
-    for (int x = 0; x < columns; x++) {
-      int bit = msbf ? 7 - (x & 7) : (x & 7);
-      out[x] = static_cast<unsigned char>((line[x >> 3] >> bit) & 1);
-    }
-    break;
-  case P_4BITS:
-    for (int x = 0; x < columns; x++) {
-      bool high = msbf ? (x & 1) == 0 : (x & 1) == 1;
-      out[x] = static_cast<unsigned char>(high ? line[x >> 1] >> 4 : line[x >> 1] & 0x0f);
-    }
-    break;
-  case P_SHORT:
-  case P_USHORT:
-    for (int x = 0; x < columns; x++) {
-      uint16_t v;
-      memcpy(&v, line + 2 * x, 2);
-      out[x] = static_cast<unsigned char>(v & 0xff);
-    }
-    break;
-  case P_LONG:
-  case P_ULONG:
-    for (int x = 0; x < columns; x++) {
-      uint32_t v;
-      memcpy(&v, line + 4 * x, 4);
-      out[x] = static_cast<unsigned char>(v & 0xff);
-    }
-    break;
-  case P_FLOAT:
-    for (int x = 0; x < columns; x++) {
-      float v;
-      memcpy(&v, line + 4 * x, 4);
-      /* Truncated toward zero; values beyond the int range (and NaN) give 0. */
-      int64_t whole = (v > -2147483648.0f && v < 2147483648.0f) ? static_cast<int64_t>(v) : 0;
-      out[x] = static_cast<unsigned char>(whole & 0xff);
-    }
-    break;
-  default:
-    memset(out, 0, static_cast<size_t>(columns));
-    break;
-  }
 }
 
 }  // namespace
@@ -240,19 +179,19 @@ int copyRAMImageToPhoto(Tcl_Interp *interp, RAMIMG *image, const char *photoName
   for (int row = 0; row < rows; row++) {
     if (palette) {
       /* The index row sits in the red plane and is replaced last. */
-      photoByteRow(image, row, 0, red);
+      getByteBILData(image, row, 0, columns, 0, red);
       for (int plane = 2; plane >= 0; plane--) {
         unsigned char *to = red + static_cast<size_t>(plane) * static_cast<size_t>(columns);
         for (int x = 0; x < columns; x++) to[x] = h.palette[red[x]][plane];
       }
     } else if (grey) {
-      photoByteRow(image, row, 0, red);
+      getByteBILData(image, row, 0, columns, 0, red);
       memcpy(green, red, static_cast<size_t>(columns));
       memcpy(blue, red, static_cast<size_t>(columns));
     } else {
-      photoByteRow(image, row, 0, red);
-      photoByteRow(image, row, 1, green);
-      photoByteRow(image, row, 2, blue);
+      getByteBILData(image, row, 0, columns, 0, red);
+      getByteBILData(image, row, 0, columns, 1, green);
+      getByteBILData(image, row, 0, columns, 2, blue);
     }
     if (Tk_PhotoPutBlock(interp, photo, &block, 0, row, columns, 1, TK_PHOTO_COMPOSITE_SET) !=
         TCL_OK)

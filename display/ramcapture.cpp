@@ -17,14 +17,13 @@
 #include "display/colormap.h"
 #include "display/colortab.h"
 #include "raster/ramimg.h"
+#include "raster/sniffer.h"
 #include "vesk/stdio.h"
 
 namespace vesk {
 
 namespace {
 
-/* Bytes of the info header that starts a packed DIB. */
-constexpr size_t kDibInfoSize = 40;
 constexpr uint32_t kDibUncompressed = 0;
 
 int ramCaptureTrapError(ClientData clientData, XErrorEvent *) {
@@ -37,60 +36,30 @@ uint32_t readLe32(const unsigned char *p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+void putLe32(unsigned char *p, uint32_t v) {
+  for (int i = 0; i < 4; i++) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
 /*
  * fillDibHeader --
- *     Describes an image of a DIB's bit count: 1 and 4 bits as packed
- *     palette pixels (most significant first), 8 bits as one BYTE band with
- *     a palette, 24 and 32 bits as three and four BYTE bands.  Rows are
- *     padded to 4 bytes as in the DIB; colors is the palette size the DIB
- *     declares (0: all that its bit count allows).
- * Results:      1, or 0 with a message for another bit count.
+ *     Describes captured pixels as a DIB of that bit count would be (see
+ *     initDIB_Bi): 1 bit packed most significant first, 8 bits as one BYTE
+ *     band with colors palette entries, 24 bits as three BYTE bands; the
+ *     header's path is the name.
+ * Results:      1, or 0 for a size or bit count no DIB can have.
  */
 int fillDibHeader(ImageHeader *h, const char *name, int width, int height, int bitCount,
                   int colors) {
+  unsigned char info[kDibInfoHeaderSize] = {};
+  putLe32(info, kDibInfoHeaderSize);
+  putLe32(info + 4, static_cast<uint32_t>(width));
+  putLe32(info + 8, static_cast<uint32_t>(height));
+  info[12] = 1;
+  info[14] = static_cast<unsigned char>(bitCount);
+  putLe32(info + 32, static_cast<uint32_t>(colors));
   initImageHeader(h);
+  if (!initDIB_Bi(h, info)) return 0;
   if (name) snprintf(h->path, sizeof h->path, "%s", name);
-  h->nindices = colors;
-  switch (bitCount) {
-  case 1:
-    h->pixelid = P_1BIT;
-    h->bits = 1;
-    h->nbands = 1;
-    h->msbf = 1;
-    if (colors == 0) h->nindices = 2;
-    break;
-  case 4:
-    h->pixelid = P_4BITS;
-    h->bits = 4;
-    h->nbands = 1;
-    h->msbf = 1;
-    if (colors == 0) h->nindices = 16;
-    break;
-  case 8:
-    h->pixelid = P_BYTE;
-    h->bits = 8;
-    h->nbands = 1;
-    if (colors == 0) h->nindices = 256;
-    break;
-  case 24:
-  case 32:
-    h->pixelid = P_BYTE;
-    h->bits = 8;
-    h->nbands = bitCount / 8;
-    h->nindices = 0;
-    break;
-  default:
-    vesk_fprintf(stderr, "Error in initDIB_Bi: invalid BitCount.\n");
-    return 0;
-  }
-  h->imgid = IMG_DIB;
-  h->mapid = MAPID_GRID;
-  h->imgtype = IT_GENERAL;
-  h->block = (static_cast<int64_t>(bitCount) * width + 31) / 32 * 4;
-  h->transparent = -1;
-  h->rows = height;
-  h->columns = width;
-  h->dx = h->dy = 1.0;
   h->altFd = -1;
   return 1;
 }
@@ -137,8 +106,8 @@ RAMIMG *ramImageFromXImage(const char *name, Display *display, Colormap colormap
   const int width = ximage->width, height = ximage->height;
   if (ximage->depth == 1) {
     if (!fillDibHeader(&header, name, width, height, 1, 2)) return nullptr;
-    header.palette[0][0] = header.palette[0][1] = header.palette[0][2] = 0;
-    header.palette[1][0] = header.palette[1][1] = header.palette[1][2] = 255;
+    const unsigned char blackWhite[8] = {0, 0, 0, 0, 255, 255, 255, 0};
+    setDIBPalette(&header, blackWhite, 2);
     RAMIMG *image = openCaptureImage(name, &header);
     if (!image) return nullptr;
     for (int y = 0; y < height; y++) {
@@ -154,12 +123,15 @@ RAMIMG *ramImageFromXImage(const char *name, Display *display, Colormap colormap
   if (ximage->depth <= 8 && visual && colormapHasCells(visual)) {
     std::vector<XColor> cells(kMaxColorEntries);
     int count = queryPaletteColors(display, colormap, cells.data(), kMaxColorEntries);
-    if (!fillDibHeader(&header, name, width, height, 8, std::max(count, 1))) return nullptr;
+    count = std::max(count, 1);
+    if (!fillDibHeader(&header, name, width, height, 8, count)) return nullptr;
+    std::vector<unsigned char> quads(4 * static_cast<size_t>(count), 0);
     for (int i = 0; i < count; i++) {
-      header.palette[i][0] = static_cast<unsigned char>(cells[i].red >> 8);
-      header.palette[i][1] = static_cast<unsigned char>(cells[i].green >> 8);
-      header.palette[i][2] = static_cast<unsigned char>(cells[i].blue >> 8);
+      quads[4 * i] = static_cast<unsigned char>(cells[i].blue >> 8);
+      quads[4 * i + 1] = static_cast<unsigned char>(cells[i].green >> 8);
+      quads[4 * i + 2] = static_cast<unsigned char>(cells[i].red >> 8);
     }
+    setDIBPalette(&header, quads.data(), count);
     RAMIMG *image = openCaptureImage(name, &header);
     if (!image) return nullptr;
     for (int y = 0; y < height; y++) {
@@ -264,7 +236,7 @@ RAMIMG *makeRAMImageFromDrawable(const char *name, Display *display, Drawable dr
  *               image of that name is refilled), or NULL with a message.
  */
 RAMIMG *makeRAMImageFromDIB(const char *name, const unsigned char *dib, size_t size) {
-  if (!dib || size < kDibInfoSize) {
+  if (!dib || size < kDibInfoHeaderSize) {
     vesk_fprintf(stderr, "Error in makeRAMImageFromDIB: %zu bytes hold no DIB header.\n",
                  dib ? size : 0);
     return nullptr;
@@ -275,7 +247,7 @@ RAMIMG *makeRAMImageFromDIB(const char *name, const unsigned char *dib, size_t s
   const int bitCount = dib[14] | (dib[15] << 8);
   const uint32_t compression = readLe32(dib + 16);
   const uint32_t colorsUsed = readLe32(dib + 32);
-  if (infoSize < kDibInfoSize || infoSize > size) {
+  if (infoSize < kDibInfoHeaderSize || infoSize > size) {
     vesk_fprintf(stderr, "Error in makeRAMImageFromDIB: header size %u of %zu bytes.\n",
                  infoSize, size);
     return nullptr;
@@ -289,20 +261,20 @@ RAMIMG *makeRAMImageFromDIB(const char *name, const unsigned char *dib, size_t s
                  compression);
     return nullptr;
   }
-  const uint32_t maxColors = bitCount <= 8 ? (1u << bitCount) : 256u;
-  if (colorsUsed > maxColors) {
+  ImageHeader header;
+  initImageHeader(&header);
+  if (!initDIB_Bi(&header, dib)) return nullptr;
+  if (bitCount <= 8 && colorsUsed > (1u << bitCount)) {
     vesk_fprintf(stderr, "Wrong value for colors used: %u\n", colorsUsed);
     return nullptr;
   }
-  const bool topDown = height < 0;
-  const int rows = topDown ? -height : height;
-  ImageHeader header;
-  if (!fillDibHeader(&header, name, width, rows, bitCount, static_cast<int>(colorsUsed)))
-    return nullptr;
+  if (name) snprintf(header.path, sizeof header.path, "%s", name);
+  header.altFd = -1;
 
   /* The colour table follows the info header, the rows follow the table. */
-  const uint32_t tableEntries = bitCount <= 8 ? static_cast<uint32_t>(header.nindices) : colorsUsed;
-  const uint64_t pixelsAt = static_cast<uint64_t>(infoSize) + 4ull * tableEntries;
+  const int rows = header.rows;
+  const uint64_t tableEntries = bitCount <= 8 ? static_cast<uint64_t>(header.nindices) : colorsUsed;
+  const uint64_t pixelsAt = infoSize + 4 * tableEntries;
   const uint64_t extent = pixelsAt + static_cast<uint64_t>(header.block) * static_cast<uint64_t>(rows);
   if (extent > size) {
     vesk_fprintf(stderr,
@@ -311,16 +283,12 @@ RAMIMG *makeRAMImageFromDIB(const char *name, const unsigned char *dib, size_t s
                  width, rows, bitCount, static_cast<unsigned long long>(extent), size);
     return nullptr;
   }
-  for (int i = 0; i < header.nindices; i++) {
-    const unsigned char *quad = dib + infoSize + 4 * static_cast<size_t>(i);
-    header.palette[i][0] = quad[2];
-    header.palette[i][1] = quad[1];
-    header.palette[i][2] = quad[0];
-  }
+  if (header.nindices > 0) setDIBPalette(&header, dib + infoSize, header.nindices);
   RAMIMG *image = openCaptureImage(name, &header);
   if (!image) return nullptr;
   const unsigned char *pixels = dib + pixelsAt;
   const int bands = header.nbands;
+  const bool topDown = height < 0;
   for (int i = 0; i < rows; i++) {
     const unsigned char *record = pixels + static_cast<size_t>(header.block) * static_cast<size_t>(i);
     const int row = topDown ? i : rows - 1 - i;
