@@ -31,15 +31,6 @@ int ramCaptureTrapError(ClientData clientData, XErrorEvent *) {
   return 0;
 }
 
-uint32_t readLe32(const unsigned char *p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void putLe32(unsigned char *p, uint32_t v) {
-  for (int i = 0; i < 4; i++) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
 /*
  * fillDibHeader --
  *     Describes captured pixels as a DIB of that bit count would be (see
@@ -51,12 +42,12 @@ void putLe32(unsigned char *p, uint32_t v) {
 int fillDibHeader(ImageHeader *h, const char *name, int width, int height, int bitCount,
                   int colors) {
   unsigned char info[kDibInfoHeaderSize] = {};
-  putLe32(info, kDibInfoHeaderSize);
-  putLe32(info + 4, static_cast<uint32_t>(width));
-  putLe32(info + 8, static_cast<uint32_t>(height));
+  putU32(info, kDibInfoHeaderSize, false);
+  putU32(info + 4, static_cast<uint32_t>(width), false);
+  putU32(info + 8, static_cast<uint32_t>(height), false);
   info[12] = 1;
   info[14] = static_cast<unsigned char>(bitCount);
-  putLe32(info + 32, static_cast<uint32_t>(colors));
+  putU32(info + 32, static_cast<uint32_t>(colors), false);
   initImageHeader(h);
   if (!initDIB_Bi(h, info)) return 0;
   if (name) snprintf(h->path, sizeof h->path, "%s", name);
@@ -241,12 +232,12 @@ RAMIMG *makeRAMImageFromDIB(const char *name, const unsigned char *dib, size_t s
                  dib ? size : 0);
     return nullptr;
   }
-  const uint32_t infoSize = readLe32(dib);
-  const int32_t width = static_cast<int32_t>(readLe32(dib + 4));
-  const int32_t height = static_cast<int32_t>(readLe32(dib + 8));
-  const int bitCount = dib[14] | (dib[15] << 8);
-  const uint32_t compression = readLe32(dib + 16);
-  const uint32_t colorsUsed = readLe32(dib + 32);
+  const uint32_t infoSize = getU32(dib, false);
+  const int32_t width = getI32(dib + 4, false);
+  const int32_t height = getI32(dib + 8, false);
+  const int bitCount = getU16(dib + 14, false);
+  const uint32_t compression = getU32(dib + 16, false);
+  const uint32_t colorsUsed = getU32(dib + 32, false);
   if (infoSize < kDibInfoHeaderSize || infoSize > size) {
     vesk_fprintf(stderr, "Error in makeRAMImageFromDIB: header size %u of %zu bytes.\n",
                  infoSize, size);
