@@ -13,13 +13,6 @@ Tcl_CmdProc *gimgCommandProc() { return nullptr; }
 Tcl_CmdDeleteProc *gimgCommandDeleteProc() { return nullptr; }
 void gimgNames(Tcl_Interp *) {}
 
-int initConsoleManager(Tcl_Interp *interp) {
-  Tcl_SetResult(interp, const_cast<char *>("console windows are not available in this build"),
-                TCL_STATIC);
-  return TCL_ERROR;
-}
-void createSetConStdIO(Tcl_Interp *) {}
-void closeAllConsoles(int) {}
 
 void deleteAllGimgs() {}
 void freePaletteColors() {}
