@@ -41,6 +41,12 @@ int getPackageExitInstalled();
 /* ---- standard streams (stdio.cpp) ---- */
 void setUnblockFlag(int flag);
 int getUnblockFlag();
+/*
+ * Writes text to the console's error stream and, when that stream does not
+ * already end on descriptor 2 (a Tk console, no stdio interpreter, output
+ * dropped while an interpreter goes away), to descriptor 2 as well.
+ */
+void putsErrorOnce(const char *text, size_t length);
 
 /* ---- progress meter and run status (meter.cpp) ---- */
 /* The meter step, clamped to 0..0.5 (not a number gives 0). */

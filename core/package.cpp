@@ -123,13 +123,11 @@ std::string panicText(const char *format, va_list args) {
   return text;
 }
 
-/* Shows a panic on the console's error stream and on descriptor 2. */
-void showPanic(const std::string &text) {
-  consolePuts(VESK_STDERR, text.data(), static_cast<int>(text.size()));
-  if (write(2, text.data(), text.size()) < 0) {
-    /* Nothing left to report to. */
-  }
-}
+/*
+ * Shows a panic on the console's error stream, and on descriptor 2 unless
+ * that stream already ends there (a plain shell would show it twice).
+ */
+void showPanic(const std::string &text) { putsErrorOnce(text.data(), text.size()); }
 
 extern "C" void panicTrampoline(const char *format, ...) {
   va_list args;
