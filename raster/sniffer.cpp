@@ -19,6 +19,7 @@
 
 #include "core/core.h"
 #include "core/families.h"
+#include "raster/gif.h"
 #include "raster/ramimg.h"
 #include "raster/tiff.h"
 #include "vesk/stdio.h"
@@ -55,7 +56,7 @@ const FormatProbe builtinProbes[] = {
     {"DIB", readDibProbe, false},
     {"XBM", probeXbm, false},
     {"ERDAS", probeErdas, false},
-    {"GIF", nullptr, false},
+    {"GIF", probeGif, false},
     {"FFT", nullptr, false},
     {"ELAS", probeElas, false},
     {"TIFF", probeTiff, true},
@@ -89,6 +90,7 @@ const HeaderWriter headerWriters[] = {
 
 /* Formats written whole by the body step; a row without a writer fails. */
 int writeXbmBody(int fd, ImageHeader *header) { return writeXbmFile(fd, header, nullptr, 0); }
+int writeGifBody(int fd, ImageHeader *header) { return writeGifFile(fd, header); }
 
 struct BodyWriter {
   int imgid;
@@ -96,8 +98,8 @@ struct BodyWriter {
 };
 const BodyWriter wholeFileWriters[] = {
     {IMG_XBMP, writeXbmBody},
-    {IMG_GIF87A, nullptr},
-    {IMG_GIF89A, nullptr},
+    {IMG_GIF87A, writeGifBody},
+    {IMG_GIF89A, writeGifBody},
     {IMG_JPEG, nullptr},
 };
 
