@@ -72,6 +72,8 @@ int nextRandom();
 CalcProc calcFtime, calcStime, calcLoadtime, calcFreeDisk, calcHandles, calcMemory;
 CalcProc calcMalloc, calcRealloc, calcGalloc, calcGfree, calcMemid, calcFgets, calcFscanf;
 CalcProc calcPanic;
+/* Image subcommands (calcimg.cpp). */
+CalcProc calcBitmap, calcScangif;
 
 }  // namespace vesk
 

@@ -14,6 +14,7 @@
 
 #include "core/core.h"
 #include "core/text.h"
+#include "display/photo.h"
 #include "processing/rimage.h"
 #include "vesk/object.h"
 #include "vesk/stdio.h"
@@ -84,9 +85,18 @@ int openExisting(Tcl_Interp *interp, RAMIMG *image) {
   return TCL_OK;
 }
 
-/* A file, or the image of a Tk photo of that name, under a tag (or none). */
-RAMIMG *openFileOrPhoto(const char *tag, const char *word, int *err) {
-  return openRAMImage(tag, word, nullptr, nullptr, err);
+/*
+ * A file under a tag (or none); when no file opens, the image of a Tk
+ * photo of that name, copied with the head as template.
+ */
+RAMIMG *openFileOrPhoto(Tcl_Interp *interp, const char *tag, const char *word,
+                        const ImageHeader &h, int *err) {
+  RAMIMG *image = openRAMImage(tag, word, nullptr, nullptr, err);
+  if (!image && findPhoto(interp, word)) {
+    image = copyPhotoToRAMImage(interp, word, &h, tag);
+    if (image) *err = 0;
+  }
+  return image;
 }
 
 /*
@@ -152,7 +162,7 @@ int rimageOpen(ImageHeader *head, Tcl_Interp *interp, int argc, const char **arg
   if (argc == 3) {
     if (existing) return openExisting(interp, existing);
     RAMIMG *image = w2[0] == '@' ? openRAMImage(w2, h.path, &h, nullptr, &err)
-                                 : openFileOrPhoto(nullptr, w2, &err);
+                                 : openFileOrPhoto(interp, nullptr, w2, h, &err);
     if (!image) {
       std::string message = std::string("Error in open ") + w2;
       if (w2[0] == '@') message += std::string(" with file: ") + h.path;
@@ -176,7 +186,7 @@ int rimageOpen(ImageHeader *head, Tcl_Interp *interp, int argc, const char **arg
     if (c <= 0 || !isMemoryImgid(c)) {
       if (argc != 4)
         return rimgopenError(interp, "Invalid image ID for a memory resident rimage.");
-      RAMIMG *image = openFileOrPhoto(w2, argv[3], &err);
+      RAMIMG *image = openFileOrPhoto(interp, w2, argv[3], h, &err);
       if (!image) {
         return rimageOpenFailure(interp, err, fmt("Error in open: %s", argv[3]));
       }
