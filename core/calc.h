@@ -73,6 +73,9 @@ CalcProc calcFtime, calcStime, calcLoadtime, calcFreeDisk, calcHandles, calcMemo
 CalcProc calcMalloc, calcRealloc, calcGalloc, calcGfree, calcMemid, calcFgets, calcFscanf;
 CalcProc calcPanic;
 
+/* ---- geometry and correlation calculators (calcgeom.cpp) ---- */
+CalcProc calcFplane, calcXyzRotate, calcRefImgCoord, calcCorrel;
+
 }  // namespace vesk
 
 #endif
