@@ -251,7 +251,7 @@ struct CalcSubcommand {
 };
 const CalcSubcommand calcSubcommands[] = {
     {"chars", 5, calcChars},
-    {"correl", 5, nullptr},
+    {"correl", 5, calcCorrel},
     {"comptest", 5, calcComptest},
     {"compsave", 5, calcCompsave},
     {"clrscr", 5, calcClrscr},
@@ -260,7 +260,7 @@ const CalcSubcommand calcSubcommands[] = {
     {"d2r", 3, calcD2r},
     {"decompload", 4, calcDecompload},
     {"ftime", 3, calcFtime},
-    {"fplane", 3, nullptr},
+    {"fplane", 3, calcFplane},
     {"freeDisk", 3, calcFreeDisk},
     {"fgets", 3, calcFgets},
     {"fscanf", 3, calcFscanf},
@@ -276,7 +276,7 @@ const CalcSubcommand calcSubcommands[] = {
     {"meter", 4, calcMeter},
     {"panic", 3, calcPanic},
     {"r2d", 3, calcR2d},
-    {"refImgCoord", 3, nullptr},
+    {"refImgCoord", 3, calcRefImgCoord},
     {"rand", 3, calcRand},
     {"rrand", 3, calcRrand},
     {"realloc", 3, calcRealloc},
@@ -285,7 +285,7 @@ const CalcSubcommand calcSubcommands[] = {
     {"scangif", 4, calcScangif},
     {"srand", 4, calcSrand},
     {"test", 4, calcTest},
-    {"xyzRotate", 3, nullptr},
+    {"xyzRotate", 3, calcXyzRotate},
 };
 
 const CalcSubcommand *findCalcSubcommand(const char *word) {

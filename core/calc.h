@@ -75,6 +75,9 @@ CalcProc calcPanic;
 /* Image subcommands (calcimg.cpp). */
 CalcProc calcBitmap, calcScangif;
 
+/* ---- geometry and correlation calculators (calcgeom.cpp) ---- */
+CalcProc calcFplane, calcXyzRotate, calcRefImgCoord, calcCorrel;
+
 }  // namespace vesk
 
 #endif
