@@ -19,6 +19,7 @@
 
 #include "core/core.h"
 #include "core/families.h"
+#include "raster/jpeg.h"
 #include "raster/ramimg.h"
 #include "vesk/stdio.h"
 
@@ -42,6 +43,9 @@ int probeImagedef(int fd, const char *, ImageHeader *header, void **) {
 int probePpm(int fd, const char *, ImageHeader *header, void **) {
   return readPpmHeader(fd, header);
 }
+int probeJpeg(int fd, const char *, ImageHeader *header, void **) {
+  return readJpegHeader(fd, header, nullptr, 0);
+}
 
 /*
  * The built-in probes, in the order they are tried.  The order decides
@@ -58,7 +62,7 @@ const FormatProbe builtinProbes[] = {
     {"FFT", nullptr, false},
     {"ELAS", probeElas, false},
     {"TIFF", nullptr, true},
-    {"JPEG", nullptr, false},
+    {"JPEG", probeJpeg, false},
     {"IMAGEDEF", probeImagedef, false},
     {"PPM", probePpm, false},
 };
@@ -97,7 +101,7 @@ const BodyWriter wholeFileWriters[] = {
     {IMG_XBMP, writeXbmBody},
     {IMG_GIF87A, nullptr},
     {IMG_GIF89A, nullptr},
-    {IMG_JPEG, nullptr},
+    {IMG_JPEG, writeJpegFile},
 };
 
 /*

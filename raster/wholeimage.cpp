@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "raster/jpeg.h"
 #include "raster/ramimg.h"
 #include "raster/sniffer.h"
 #include "vesk/stdio.h"
@@ -159,6 +160,7 @@ int writeXbmRAMImage(RAMIMG *image) {
 static int loadWholeImage(RAMIMG *image) {
   switch (image->header.imgid) {
   case IMG_XBMP: return readXbmImage(image);
+  case IMG_JPEG: return readJPEG(image);
   default: return 0;
   }
 }
@@ -167,6 +169,7 @@ static int loadWholeImage(RAMIMG *image) {
 static int writeWholeImage(RAMIMG *image) {
   switch (image->header.imgid) {
   case IMG_XBMP: return writeXbmRAMImage(image);
+  case IMG_JPEG: return writeJpegRAMImage(image);
   default: return 0;
   }
 }
