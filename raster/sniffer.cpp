@@ -20,6 +20,7 @@
 #include "core/core.h"
 #include "core/families.h"
 #include "raster/gif.h"
+#include "raster/jpeg.h"
 #include "raster/ramimg.h"
 #include "raster/tiff.h"
 #include "vesk/stdio.h"
@@ -44,6 +45,9 @@ int probeImagedef(int fd, const char *, ImageHeader *header, void **) {
 int probePpm(int fd, const char *, ImageHeader *header, void **) {
   return readPpmHeader(fd, header);
 }
+int probeJpeg(int fd, const char *, ImageHeader *header, void **) {
+  return readJpegHeader(fd, header, nullptr, 0);
+}
 
 /*
  * The built-in probes, in the order they are tried.  The order decides
@@ -60,7 +64,7 @@ const FormatProbe builtinProbes[] = {
     {"FFT", nullptr, false},
     {"ELAS", probeElas, false},
     {"TIFF", probeTiff, true},
-    {"JPEG", nullptr, false},
+    {"JPEG", probeJpeg, false},
     {"IMAGEDEF", probeImagedef, false},
     {"PPM", probePpm, false},
 };
@@ -100,7 +104,7 @@ const BodyWriter wholeFileWriters[] = {
     {IMG_XBMP, writeXbmBody},
     {IMG_GIF87A, writeGifBody},
     {IMG_GIF89A, writeGifBody},
-    {IMG_JPEG, nullptr},
+    {IMG_JPEG, writeJpegFile},
 };
 
 /*

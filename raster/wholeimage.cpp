@@ -23,6 +23,7 @@
 
 #include "core/text.h"
 #include "raster/gif.h"
+#include "raster/jpeg.h"
 #include "raster/ramimg.h"
 #include "raster/sniffer.h"
 #include "vesk/stdio.h"
@@ -483,6 +484,7 @@ static int loadWholeImage(RAMIMG *image) {
   switch (image->header.imgid) {
   case IMG_XBMP: return readXbmImage(image);
   case IMG_GIF87A: case IMG_GIF89A: return readGIF(image);
+  case IMG_JPEG: return readJPEG(image);
   default: return 0;
   }
 }
@@ -492,6 +494,7 @@ static int writeWholeImage(RAMIMG *image) {
   switch (image->header.imgid) {
   case IMG_XBMP: return writeXbmRAMImage(image);
   case IMG_GIF87A: case IMG_GIF89A: return writeGifRAMImage(image);
+  case IMG_JPEG: return writeJpegRAMImage(image);
   default: return 0;
   }
 }
