@@ -43,6 +43,7 @@ void freeImageReaders();
 void installImageFormats();
 
 /* Command families. */
+int Etran_Init(Tcl_Interp *interp);
 int Proj_Init(Tcl_Interp *interp);
 
 /* Test hook: makes the named family fail, "" or NULL for none. */

@@ -51,7 +51,7 @@ const CommandFamily commandFamilies[] = {
     {"Calc_Init", Calc_Init},
     {"Comb_Init", nullptr},
     {"Grass_Init", nullptr},
-    {"Etran_Init", nullptr},
+    {"Etran_Init", Etran_Init},
     {"Ddw_Init", nullptr},
     {"Twimg_Init", nullptr},
     {"Glw_Init", nullptr},
