@@ -196,11 +196,15 @@ TEST_F(Formats, ZeroBodies) {
     EXPECT_EQ(info.st_size, c.size);
     close(fd);
   }
-  // JPEG files are written whole by a writer not in this build.
-  const int fd = open(path.c_str(), O_RDWR);
-  ImageHeader jpeg = rawHeader(path, IMG_JPEG, P_BYTE, 2, 2, 1, 0, 2);
-  EXPECT_EQ(writeImageBody(fd, &jpeg), -1);
+  // JPEG files are written whole: a blank image, starting with its SOI marker.
+  const int fd = open(path.c_str(), O_RDWR | O_TRUNC);
+  ImageHeader jpeg = rawHeader(path, IMG_JPEG, P_BYTE, 2, 2, 1, 0, 90);
+  EXPECT_GE(writeImageBody(fd, &jpeg), 0);
   close(fd);
+  const std::vector<unsigned char> written = readFile(path);
+  ASSERT_GE(written.size(), 2u);
+  EXPECT_EQ(written[0], 0xff);
+  EXPECT_EQ(written[1], 0xd8);
 }
 
 TEST_F(Formats, CreateImageFile) {
