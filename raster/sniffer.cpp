@@ -19,6 +19,8 @@
 
 #include "core/core.h"
 #include "core/families.h"
+#include "raster/dicom.h"
+#include "raster/fftfile.h"
 #include "raster/ramimg.h"
 #include "vesk/stdio.h"
 
@@ -42,6 +44,12 @@ int probeImagedef(int fd, const char *, ImageHeader *header, void **) {
 int probePpm(int fd, const char *, ImageHeader *header, void **) {
   return readPpmHeader(fd, header);
 }
+int probeDicom(int fd, const char *, ImageHeader *header, void **privateData) {
+  return readDicomHeader(fd, header, privateData);
+}
+int probeFFT(int fd, const char *, ImageHeader *header, void **privateData) {
+  return readFFTHeader(fd, header, privateData);
+}
 
 /*
  * The built-in probes, in the order they are tried.  The order decides
@@ -50,12 +58,12 @@ int probePpm(int fd, const char *, ImageHeader *header, void **) {
  * place with no probe.
  */
 const FormatProbe builtinProbes[] = {
-    {"DICOM", nullptr, false},
+    {"DICOM", probeDicom, false},
     {"DIB", readDibProbe, false},
     {"XBM", probeXbm, false},
     {"ERDAS", probeErdas, false},
     {"GIF", nullptr, false},
-    {"FFT", nullptr, false},
+    {"FFT", probeFFT, false},
     {"ELAS", probeElas, false},
     {"TIFF", nullptr, true},
     {"JPEG", nullptr, false},
@@ -326,10 +334,21 @@ int createImageFile(ImageHeader *header) {
   return result;
 }
 
+/* The format's own set-up of an image once its file is open. */
+static void prepareFormatImage(RAMIMG *image) {
+  switch (image->header.imgid) {
+  case IMG_DICOM: prepareDicomImage(image); break;
+  default: break;
+  }
+}
+
 /* installImageFormats -- plugs the sniffer and file creation into the store. */
 void installImageFormats() {
   rasterHooks().sniffImageFile = sniffImageFile;
   rasterHooks().createImageFile = createImageFile;
+  rasterHooks().prepareImage = prepareFormatImage;
+  installDicomFormat();
+  installFFTFormat();
   installWholeImageFormats();
 }
 
