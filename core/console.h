@@ -8,6 +8,7 @@
 #ifndef VESK_CORE_CONSOLE_H
 #define VESK_CORE_CONSOLE_H
 
+#include <stdio.h>
 #include <tcl.h>
 
 namespace vesk {
@@ -23,6 +24,8 @@ namespace vesk {
 int createConsoleChannels(Tcl_Interp *interp);
 /* The same, silently: the "stdio" subcommand of the console manager. */
 void hookStdChannels(Tcl_Interp *interp);
+/* Puts back the standard channels the console channels replaced. */
+void restoreConsoleChannelProcs();
 /* Tcl exit handler: clears the stdio interpreter, restores the channels. */
 void consoleExitHandler(ClientData clientData);
 /*
@@ -42,6 +45,9 @@ int readConsoleLine(char *buffer, int size);
 
 /* Forgets console input that a short read left over. */
 void discardConsoleInput();
+
+/* consolePuts to stream 8 for the standard error FILE, else to stream 4. */
+int consolePutsToFile(FILE *file, const char *text, int length);
 
 /* Evaluate "tkConsoleXY x y" and "clear" in the stdio interpreter. */
 void gotoConsoleXY(int x, int y);

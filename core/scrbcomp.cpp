@@ -78,12 +78,7 @@ long long readLengthField(const unsigned char *field) {
  */
 void reportScriptLibError(Tcl_Interp *interp, int code, const std::string &text) {
   Tcl_InterpState state = Tcl_SaveInterpState(interp, code);
-  consolePuts(VESK_STDERR, text.data(), static_cast<int>(text.size()));
-  if (!getStdioInterp() || getTkConsoleActive()) {
-    if (write(2, text.data(), text.size()) < 0) {
-      /* Nothing left to report to. */
-    }
-  }
+  putsErrorOnce(text.data(), text.size());
   Tcl_RestoreInterpState(interp, state);
 }
 

@@ -147,7 +147,13 @@ bool formatXbmText(const ImageHeader &header, const unsigned char *data, int64_t
 /* Whole-image formats (wholeimage.cpp): XBM decoding and encoding. */
 int readXbmImage(struct ::RAMIMG *image);
 int writeXbmRAMImage(struct ::RAMIMG *image);
+int readGIF(struct ::RAMIMG *image);
+int seekGifVolume(struct ::RAMIMG *image, int volume);
+int rewindGif(struct ::RAMIMG *image);
+int writeGifRAMImage(struct ::RAMIMG *image);
 void installWholeImageFormats();
+/* GIF set-up of a newly opened image (the format dispatch calls it). */
+void prepareGifImage(struct ::RAMIMG *image);
 
 /* ---- DIB (dib.cpp) ---- */
 inline constexpr int kDibFileHeaderSize = 14;
