@@ -19,6 +19,8 @@
 
 #include "core/core.h"
 #include "core/families.h"
+#include "raster/dicom.h"
+#include "raster/fftfile.h"
 #include "raster/gif.h"
 #include "raster/jpeg.h"
 #include "raster/ramimg.h"
@@ -48,6 +50,12 @@ int probePpm(int fd, const char *, ImageHeader *header, void **) {
 int probeJpeg(int fd, const char *, ImageHeader *header, void **) {
   return readJpegHeader(fd, header, nullptr, 0);
 }
+int probeDicom(int fd, const char *, ImageHeader *header, void **privateData) {
+  return readDicomHeader(fd, header, privateData);
+}
+int probeFFT(int fd, const char *, ImageHeader *header, void **privateData) {
+  return readFFTHeader(fd, header, privateData);
+}
 
 /*
  * The built-in probes, in the order they are tried.  The order decides
@@ -56,12 +64,12 @@ int probeJpeg(int fd, const char *, ImageHeader *header, void **) {
  * place with no probe.
  */
 const FormatProbe builtinProbes[] = {
-    {"DICOM", nullptr, false},
+    {"DICOM", probeDicom, false},
     {"DIB", readDibProbe, false},
     {"XBM", probeXbm, false},
     {"ERDAS", probeErdas, false},
     {"GIF", probeGif, false},
-    {"FFT", nullptr, false},
+    {"FFT", probeFFT, false},
     {"ELAS", probeElas, false},
     {"TIFF", probeTiff, true},
     {"JPEG", probeJpeg, false},
@@ -335,6 +343,15 @@ int createImageFile(ImageHeader *header) {
   return result;
 }
 
+/* The format's own set-up of an image once its file is open. */
+static void prepareFormatImage(RAMIMG *image) {
+  switch (image->header.imgid) {
+  case IMG_GIF87A: case IMG_GIF89A: prepareGifImage(image); break;
+  case IMG_DICOM: prepareDicomImage(image); break;
+  default: break;
+  }
+}
+
 /* installImageFormats -- plugs the sniffer and file creation into the store. */
 void installImageFormats() {
   rasterHooks().sniffImageFile = sniffImageFile;
@@ -342,6 +359,9 @@ void installImageFormats() {
   rasterHooks().imgTiff = imgTiff;
   rasterHooks().freeTiffInfo = freeTiffInfo;
   installWholeImageFormats();
+  rasterHooks().prepareImage = prepareFormatImage;
+  installDicomFormat();
+  installFFTFormat();
 }
 
 /* ---- shared file helpers ---- */

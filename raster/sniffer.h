@@ -152,6 +152,8 @@ int seekGifVolume(struct ::RAMIMG *image, int volume);
 int rewindGif(struct ::RAMIMG *image);
 int writeGifRAMImage(struct ::RAMIMG *image);
 void installWholeImageFormats();
+/* GIF set-up of a newly opened image (the format dispatch calls it). */
+void prepareGifImage(struct ::RAMIMG *image);
 
 /* ---- DIB (dib.cpp) ---- */
 inline constexpr int kDibFileHeaderSize = 14;

@@ -466,7 +466,7 @@ int writeGifRAMImage(RAMIMG *image) {
  *     images as volumes.  Without a global palette the first image is
  *     decoded at once.
  */
-static void prepareGifImage(RAMIMG *image) {
+void prepareGifImage(RAMIMG *image) {
   const int imgid = image->header.imgid;
   if (imgid != IMG_GIF87A && imgid != IMG_GIF89A) return;
   image->volume = 0;
@@ -502,7 +502,6 @@ static int writeWholeImage(RAMIMG *image) {
 void installWholeImageFormats() {
   rasterHooks().loadWholeImage = loadWholeImage;
   rasterHooks().writeWholeImage = writeWholeImage;
-  rasterHooks().prepareImage = prepareGifImage;
 }
 
 }  // namespace vesk
