@@ -15,6 +15,8 @@
 #include "core/core.h"
 #include "core/text.h"
 #include "display/photo.h"
+#include "raster/gif.h"
+#include "raster/jpeg.h"
 #include "processing/rimage.h"
 #include "vesk/object.h"
 #include "vesk/stdio.h"
@@ -68,10 +70,18 @@ void fixRgbHead(ImageHeader &h) {
 }
 
 /*
- * Decoders of in-memory image files (JPEG, then GIF): each fills the head
- * and answers true when it takes the bytes.  None is in this build yet.
+ * The header of an image file held in memory: offered to the JPEG reader,
+ * then to the GIF reader; true when one takes the bytes and fills the head.
  */
-bool readImageBytesHeader(const unsigned char *, int64_t, ImageHeader *) { return false; }
+bool readImageBytesHeader(const unsigned char *bytes, int64_t length, ImageHeader *h) {
+  ImageHeader probe = *h;
+  if (readJpegHeader(-1, &probe, bytes, length) > 0 ||
+      (probe = *h, readGifHeader(-1, &probe, bytes, length) > 0)) {
+    *h = probe;
+    return true;
+  }
+  return false;
+}
 
 /*
  * openExisting --

@@ -280,7 +280,7 @@ void writeFileRange(int fd, const unsigned char *from, int64_t length, int64_t o
  * minimumBlock --
  *     The fewest bytes a stored record of the layout can have: every band
  *     of a row for the interleaved layouts, the packed row of an RGB frame,
- *     one line otherwise.
+ *     none for JPEG (its block field holds the quality), one line otherwise.
  */
 int64_t minimumBlock(const ImageHeader *h, int64_t lineBytes) {
   const int64_t columns = h->columns;
@@ -294,6 +294,7 @@ int64_t minimumBlock(const ImageHeader *h, int64_t lineBytes) {
   case IMG_MRGB8: return columns;
   case IMG_MRGB4: return (columns + 1) / 2;
   case IMG_MRGB1: return (columns + 7) / 8;
+  case IMG_JPEG: return 0;
   default: return lineBytes;
   }
 }

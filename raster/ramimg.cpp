@@ -19,6 +19,7 @@
 #include "core/core.h"
 #include "core/text.h"
 #include "raster/bandstats.h"
+#include "raster/dicom.h"
 #include "vesk/stdio.h"
 
 namespace vesk {
@@ -56,6 +57,7 @@ void dropSniffedData(int imgid, void *privateData) {
   RAMIMG holder;
   holder.privateData = privateData;
   if (imgid == IMG_TIFF || imgid == IMG_GEOTIFF) freeTiffPrivate(&holder);
+  else if (imgid == IMG_DICOM) freeDicomData(&holder);
   else gmemFree(privateData);
 }
 
@@ -230,7 +232,8 @@ RAMIMG *openRAMImageFile(const char *path, const ImageHeader *header, RAMIMG *re
   copyField(record->header.path, absolute.c_str());
 
   ImageHeader &h = record->header;
-  if (h.block < record->lineBytes) {
+  /* A JPEG's block is its quality, not a record size. */
+  if (h.block < record->lineBytes && h.imgid != IMG_JPEG) {
     const int64_t bits = h.bits;
     switch (h.imgid) {
     case IMG_BIP: case IMG_TIFF: case IMG_PPM: case IMG_GEOTIFF:

@@ -391,6 +391,20 @@ TEST_F(Jpeg, WriterQualityAndBands) {
   close(out);
 }
 
+TEST_F(Jpeg, WideImagesKeepTheirQualityWhenOpened) {
+  // The block field of a JPEG holds its quality, not a record size: an
+  // image wider than the quality must not have it raised to its width.
+  const std::string path = tempPath("wide.jpg");
+  ImageHeader h = jpegHeader(path, 8, 120, 1);
+  h.block = 75;
+  ASSERT_GE(createImageFile(&h), 0);
+  RAMIMG *image = openFile(path);
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->header.columns, 120);
+  EXPECT_EQ(image->header.block, 90);
+  closeFile(image);
+}
+
 TEST_F(Jpeg, JpegMemComesFromTheInterpreter) {
   // A progressive image needs whole-image buffers; a ceiling of 1000
   // bytes leaves no room, and the library's error ends the decoding.
