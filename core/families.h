@@ -45,6 +45,7 @@ void installImageFormats();
 /* Command families. */
 int Etran_Init(Tcl_Interp *interp);
 int Proj_Init(Tcl_Interp *interp);
+int Gcp_Init(Tcl_Interp *interp);
 
 /* Test hook: makes the named family fail, "" or NULL for none. */
 void setFailingFamily(const char *name);

@@ -57,7 +57,7 @@ const CommandFamily commandFamilies[] = {
     {"Glw_Init", nullptr},
     {"Dicom_Init", nullptr},
     {"Tiff_Init", nullptr},
-    {"Gcp_Init", nullptr},
+    {"Gcp_Init", Gcp_Init},
     {"Gpz_Init", nullptr},
     {"Printer_Init", nullptr},
     {"Shape_Init", Shape_Init},
