@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <string>
 
+#include "core/console.h"
 #include "core/numeric.h"
 #include "core/options.h"
 #include "core/text.h"
@@ -54,6 +55,13 @@ void complain(int message) { vesk_fprintf(stderr, "%s", cmlCommands[message]); }
 
 void printSystemError(const char *name) {
   vesk_fprintf(stderr, "%s: %s\n", name, strerror(errno ? errno : ENOENT));
+}
+
+/* askYesNo, the rest of the answer's line dropped so that it is no next input. */
+bool askCml(const char *question) {
+  int yes = askYesNo(question);
+  discardConsoleInput();
+  return yes != 0;
 }
 
 /* One console line without its newline; false at the end of input. */
@@ -372,7 +380,7 @@ int cmlList(GCPOBJ *set, int n, char **words) {
   for (int i = first; i <= last; i++) {
     const GcpRecord &r = set->records[i];
     if (!r.selected) continue;
-    if (rows > 0 && rows % 20 == 0 && !askYesNo("More")) break;
+    if (rows > 0 && rows % 20 == 0 && !askCml("More")) break;
     if (rows % 20 == 0) printListHeader();
     vesk_printf("\n%3d %4d %12.3f %12.3f %12.3f %12.3f %8.4f %8.4f", i + 1, r.id, r.x1, r.y1, r.x2,
                 r.y2, static_cast<double>(r.dx), static_cast<double>(r.dy));
@@ -443,7 +451,7 @@ int cmlSaved(GCPOBJ *set, int n, char **words) {
   const char *name = words[1];
   if (fileExists(name)) {
     vesk_printf("\n\aGCP file %s already exists. ", name);
-    if (!askYesNo("Over write it ?")) return 1;
+    if (!askCml("Over write it ?")) return 1;
   }
   std::string text;
   for (int i = 0; i < set->count; i++) {
@@ -480,7 +488,7 @@ int cmlSavef(GCPOBJ *set, int n, char **words) {
   }
   if (fileExists(words[1])) {
     vesk_printf("\n\aParameter file %s already exists. ", words[1]);
-    if (!askYesNo("Over write it ?")) return 1;
+    if (!askCml("Over write it ?")) return 1;
   }
   saveGcpFunction(set, words[1]);
   return 1;
@@ -568,7 +576,7 @@ int cmlHelp(GCPOBJ *set, int n, char **words) {
   while (!(file = fopen(name.c_str(), "r"))) {
     vesk_fprintf(stderr, "\nError in fopen\n");
     printSystemError(name.c_str());
-    if (!askYesNo("\a\nTry again")) return 1;
+    if (!askCml("\a\nTry again")) return 1;
     vesk_printf("\nEnter full path for the help file name: ");
     std::string line;
     if (!readLine(line)) return 1;

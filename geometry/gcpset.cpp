@@ -332,7 +332,8 @@ int evalGcpPolynomial(GCPOBJ *set, double x, double y, double *y2, double *x2) {
 }
 
 int gcpCoefBufferSize(const GCPOBJ *set) {
-  int n = set->termCount > 0 ? set->termCount : 1;
+  /* The errors are three numbers; a fit has at least three terms. */
+  int n = set->termCount > 3 ? set->termCount : 3;
   return n * 256 + 1;
 }
 

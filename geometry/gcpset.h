@@ -79,7 +79,7 @@ GCPOBJ *readGcpFile(const char *path);
 /* Replaces path with the bytes only once all are written; 0, or 1 open / 2 write failure. */
 int writeWholeFile(const char *path, const void *data, size_t size);
 
-/* Room formatJcoef and formatIcoef need with a format of at most 255 bytes per number. */
+/* Room formatJcoef, formatIcoef and formatGcpErrors need (each number cut to 255 bytes). */
 int gcpCoefBufferSize(const GCPOBJ *set);
 
 /* The editor (gcpedit.cpp). */
