@@ -8,10 +8,8 @@
 
 namespace vesk {
 
-int Gimg_Init(Tcl_Interp *) { return 0; }
 Tcl_CmdProc *gimgCommandProc() { return nullptr; }
 Tcl_CmdDeleteProc *gimgCommandDeleteProc() { return nullptr; }
-void gimgNames(Tcl_Interp *) {}
 
 int initConsoleManager(Tcl_Interp *interp) {
   Tcl_SetResult(interp, const_cast<char *>("console windows are not available in this build"),
@@ -21,7 +19,6 @@ int initConsoleManager(Tcl_Interp *interp) {
 void createSetConStdIO(Tcl_Interp *) {}
 void closeAllConsoles(int) {}
 
-void deleteAllGimgs() {}
 void freePaletteColors() {}
 void freeTagTables() {}
 
