@@ -152,10 +152,12 @@ int calcScramble(Tcl_Interp *interp, int argc, const char **argv) {
  */
 int calcChars(Tcl_Interp *interp, int argc, const char **argv) {
   if (argc != 3 && argc != 4) return usageOk(interp, "Usage: calc chars characters [offset]\n");
-  long offset = argc == 4 ? atol(argv[3]) : 0;
+  /* The sum wraps as a machine word would: an offset near the limit must
+     not overflow. */
+  unsigned long offset = static_cast<unsigned long>(argc == 4 ? atol(argv[3]) : 0);
   std::string out;
   for (const unsigned char *p = reinterpret_cast<const unsigned char *>(argv[2]); *p; p++)
-    out += fmt("%ld ", static_cast<long>(*p) + offset);
+    out += fmt("%ld ", static_cast<long>(*p + offset));
   Tcl_SetResult(interp, const_cast<char *>(out.c_str()), TCL_VOLATILE);
   return TCL_OK;
 }

@@ -231,16 +231,25 @@ void hookStdinToConsole(Tcl_Interp *interp) {
 }
 
 /*
+ * restoreConsoleChannelProcs --
+ *     Puts the standard output, error and input channels that the console
+ *     channels replaced back, in that order.
+ */
+void restoreConsoleChannelProcs() {
+  restoreStdChannel(stdSlots[1]);
+  restoreStdChannel(stdSlots[2]);
+  restoreStdChannel(stdSlots[0]);
+}
+
+/*
  * consoleExitHandler --
- *     Clears the stdio interpreter and puts the replaced standard output,
- *     error and input channels back, in that order.
+ *     Clears the stdio interpreter and puts the replaced standard channels
+ *     back.
  */
 void consoleExitHandler(ClientData) {
   setStdioInterp(nullptr);
   discardConsoleInput();
-  restoreStdChannel(stdSlots[1]);
-  restoreStdChannel(stdSlots[2]);
-  restoreStdChannel(stdSlots[0]);
+  restoreConsoleChannelProcs();
 }
 
 }  // namespace vesk

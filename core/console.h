@@ -8,6 +8,7 @@
 #ifndef VESK_CORE_CONSOLE_H
 #define VESK_CORE_CONSOLE_H
 
+#include <stdio.h>
 #include <tcl.h>
 
 namespace vesk {
@@ -23,6 +24,8 @@ namespace vesk {
 int createConsoleChannels(Tcl_Interp *interp);
 /* The same, silently: the "stdio" subcommand of the console manager. */
 void hookStdChannels(Tcl_Interp *interp);
+/* Puts back the standard channels the console channels replaced. */
+void restoreConsoleChannelProcs();
 /* Tcl exit handler: clears the stdio interpreter, restores the channels. */
 void consoleExitHandler(ClientData clientData);
 /*
@@ -43,6 +46,9 @@ int readConsoleLine(char *buffer, int size);
 /* Forgets console input that a short read left over. */
 void discardConsoleInput();
 
+/* consolePuts to stream 8 for the standard error FILE, else to stream 4. */
+int consolePutsToFile(FILE *file, const char *text, int length);
+
 /* Evaluate "tkConsoleXY x y" and "clear" in the stdio interpreter. */
 void gotoConsoleXY(int x, int y);
 void clearConsole();
@@ -62,6 +68,63 @@ void changeInterpDeletionCount(int delta);
  */
 bool consoleWriteActive();
 bool consoleReadActive();
+
+
+/* ---- console windows (consoles.cpp) ---- */
+
+/*
+ * One console slot: an application interpreter and the console
+ * interpreter whose window serves it.  A slot is free while its
+ * application interpreter is NULL; slot 0 belongs to the host.
+ */
+struct ConsoleSlot {
+  Tcl_Interp *consoleInterp = nullptr;
+  Tcl_Interp *appInterp = nullptr;
+};
+inline constexpr int kConsoleSlotCount = 16;
+
+/* The slot table, the client data of every console-manager "vesk". */
+ConsoleSlot *getConsoleSlots();
+/* The first slot that holds the interpreter on either side, else 16. */
+int findConsoleSlot(Tcl_Interp *interp);
+
+/*
+ * Holds every interpreter of the slot table (Tcl_Preserve) while it
+ * lives, so that deletions in nested event processing cannot free an
+ * interpreter still in use.  A copy of the table is kept per hold, so
+ * holds may nest.
+ */
+class ConsoleSlotHold {
+ public:
+  ConsoleSlotHold();
+  ~ConsoleSlotHold();
+  ConsoleSlotHold(const ConsoleSlotHold &) = delete;
+  ConsoleSlotHold &operator=(const ConsoleSlotHold &) = delete;
+
+ private:
+  ConsoleSlot held_[kConsoleSlotCount];
+};
+
+/* Attaches (create 0) or creates (create non-zero) an interpreter pair. */
+int conInit(ConsoleSlot *slots, Tcl_Interp *interp, int create);
+Tcl_Interp *createConsoleInterp(Tcl_Interp *parent, int index);
+int initTclTk(Tcl_Interp *interp);
+void deleteConsoleInterp(Tcl_Interp *interp);
+void closeAllConsoleWindows(int eventFlags);
+/* Timer procedures: the teardowns above with all event kinds. */
+void closeAllConsolesLater(ClientData flags);
+void closeAllConsoleWindowsLater(ClientData flags);
+/* Adds one interpreter deletion that a 500 ms timer takes away again. */
+void countInterpDeletion();
+/* Clears the application side of a slot (any index is safe). */
+void clearConsoleApp(int index);
+
+/* ---- the console-manager command (conmanager.cpp) ---- */
+
+/* "vesk" in a console host; its client data is the slot table. */
+int veskConsoleCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char *argv[]);
+/* Forgets the console thread; a pending creation is cancelled when asked. */
+void closeConsoleThread(bool cancelPending);
 
 }  // namespace vesk
 

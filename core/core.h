@@ -41,6 +41,12 @@ int getPackageExitInstalled();
 /* ---- standard streams (stdio.cpp) ---- */
 void setUnblockFlag(int flag);
 int getUnblockFlag();
+/*
+ * Writes text to the console's error stream and, when that stream does not
+ * already end on descriptor 2 (a Tk console, no stdio interpreter, output
+ * dropped while an interpreter goes away), to descriptor 2 as well.
+ */
+void putsErrorOnce(const char *text, size_t length);
 
 /* ---- progress meter and run status (meter.cpp) ---- */
 /* The meter step, clamped to 0..0.5 (not a number gives 0). */
@@ -73,7 +79,6 @@ inline constexpr int kFmtBufferSize = 16384;
 inline constexpr int kFmtWrapOffset = 15360;
 int fmtFillOffset();
 const char *fmtBufferStart();
-void *memAlloc(int size, const char *label);
 int addErrorInfoFormatted(Tcl_Interp *interp, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
 void waitWithEvents(Tcl_Interp *interp, int flags, int milliseconds);

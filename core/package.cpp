@@ -6,6 +6,7 @@
  *     Tk's console, the exit handler, the panic procedure and the
  *     process-wide state other parts read through accessors.
  */
+#include <dlfcn.h>
 #include <fenv.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -73,6 +74,15 @@ static_assert(sizeof commandFamilies / sizeof commandFamilies[0] == 21,
 /* Test hook: a family that fails, to check that registration stops there. */
 const char *failingFamily = nullptr;
 
+/* True when a command procedure lies in the library that holds Tk. */
+bool isTkProcedure(Tcl_ObjCmdProc *proc) {
+  Dl_info procInfo, tkInfo;
+  if (!dladdr(reinterpret_cast<void *>(proc), &procInfo) ||
+      !dladdr(reinterpret_cast<void *>(Tk_MainWindow), &tkInfo))
+    return false;
+  return procInfo.dli_fbase && procInfo.dli_fbase == tkInfo.dli_fbase;
+}
+
 /* Reads a global variable, NULL when it does not exist. */
 const char *globalVar(Tcl_Interp *interp, const char *name, const char *element = nullptr) {
   return Tcl_GetVar2(interp, name, element, TCL_GLOBAL_ONLY);
@@ -113,13 +123,11 @@ std::string panicText(const char *format, va_list args) {
   return text;
 }
 
-/* Shows a panic on the console's error stream and on descriptor 2. */
-void showPanic(const std::string &text) {
-  consolePuts(VESK_STDERR, text.data(), static_cast<int>(text.size()));
-  if (write(2, text.data(), text.size()) < 0) {
-    /* Nothing left to report to. */
-  }
-}
+/*
+ * Shows a panic on the console's error stream, and on descriptor 2 unless
+ * that stream already ends there (a plain shell would show it twice).
+ */
+void showPanic(const std::string &text) { putsErrorOnce(text.data(), text.size()); }
 
 extern "C" void panicTrampoline(const char *format, ...) {
   va_list args;
@@ -300,8 +308,13 @@ int initApp(Tcl_Interp *interp) {
 void patchConsole(Tcl_Interp *interp) {
   Tcl_CmdInfo info;
   if (!Tcl_GetCommandInfo(interp, "console", &info)) return;
-  /* Tk's console command keeps its console interpreter first in its data. */
-  if (!info.isNativeObjectProc || !info.objClientData) return;
+  /*
+   * Tk's console command keeps its console interpreter first in its data.
+   * Any other command of that name (a script's own "proc console", an
+   * alias) keeps something else there: only a command procedure of Tk's
+   * own library is trusted.
+   */
+  if (!info.isNativeObjectProc || !info.objClientData || !isTkProcedure(info.objProc)) return;
   Tcl_Interp *consoleInterp = *static_cast<Tcl_Interp **>(info.objClientData);
   if (!consoleInterp || Tcl_InterpDeleted(consoleInterp)) return;
   setStdioInterp(consoleInterp);

@@ -78,12 +78,7 @@ long long readLengthField(const unsigned char *field) {
  */
 void reportScriptLibError(Tcl_Interp *interp, int code, const std::string &text) {
   Tcl_InterpState state = Tcl_SaveInterpState(interp, code);
-  consolePuts(VESK_STDERR, text.data(), static_cast<int>(text.size()));
-  if (!getStdioInterp() || getTkConsoleActive()) {
-    if (write(2, text.data(), text.size()) < 0) {
-      /* Nothing left to report to. */
-    }
-  }
+  putsErrorOnce(text.data(), text.size());
   Tcl_RestoreInterpState(interp, state);
 }
 
@@ -188,8 +183,9 @@ int parseScriptLibHeader(const unsigned char *data, size_t size, ScriptLibHeader
  * decodeScriptLib --
  *     Decodes a whole library held in memory.
  * Results:      a ScriptLibStatus; on SCRIPTLIB_OK the script text (up to
- *               its terminating NUL).  zlibCode receives zlib's code of a
- *               failed uncompress, or Z_DATA_ERROR for a corrupt header.
+ *               its terminating NUL).  zlibCode receives uncompress's code
+ *               (Z_OK when it produced another length than the header
+ *               gives), or Z_DATA_ERROR for a corrupt header.
  */
 int decodeScriptLib(const unsigned char *data, size_t size, std::string &script, int *zlibCode) {
   if (zlibCode) *zlibCode = Z_OK;
@@ -213,7 +209,7 @@ int decodeScriptLib(const unsigned char *data, size_t size, std::string &script,
   uLongf produced = static_cast<uLongf>(header.scriptLength);
   int code = uncompress(text.data(), &produced, body.data(), static_cast<uLong>(body.size()));
   if (code != Z_OK || produced != static_cast<uLongf>(header.scriptLength)) {
-    if (zlibCode) *zlibCode = code != Z_OK ? code : Z_DATA_ERROR;
+    if (zlibCode) *zlibCode = code;
     return SCRIPTLIB_CORRUPT;
   }
   text[static_cast<size_t>(header.scriptLength)] = 0;

@@ -42,8 +42,6 @@ void *gmemRealloc(void *block, int size) {
   return Tcl_Realloc(static_cast<char *>(block), static_cast<unsigned>(size));
 }
 
-namespace vesk {
-
 /*
  * memAlloc --
  *     A zeroed block of the library heap.
@@ -58,6 +56,8 @@ void *memAlloc(int size, const char *label) {
   memset(block, 0, static_cast<size_t>(size));
   return block;
 }
+
+namespace vesk {
 
 int fmtFillOffset() { return fmtBuffer.fill; }
 const char *fmtBufferStart() { return fmtBuffer.text; }

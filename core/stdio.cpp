@@ -11,6 +11,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 #include <string>
 
 #include "core/console.h"
@@ -162,6 +163,17 @@ void changeInterpDeletionCount(int delta) {
 bool consoleWriteActive() { return writeDepth > 0; }
 bool consoleReadActive() { return readDepth > 0; }
 
+void putsErrorOnce(const char *text, size_t length) {
+  if (!text || length == 0) return;
+  Tcl_Interp *interp = getStdioInterp();
+  const bool reachesFd2 =
+      usableInterp(interp) && interpDeletionCount == 0 && !getTkConsoleActive();
+  consolePuts(VESK_STDERR, text, static_cast<int>(length));
+  if (!reachesFd2 && write(2, text, length) < 0) {
+    /* Nothing left to report to. */
+  }
+}
+
 /*
  * readConsoleLine --
  *     One console line cut to size-1 bytes and NUL-terminated; what does
@@ -186,6 +198,10 @@ int readConsoleLine(char *buffer, int size) {
 void discardConsoleInput() {
   consoleLine.rest.clear();
   consoleLine.restFrom = nullptr;
+}
+
+int consolePutsToFile(FILE *file, const char *text, int length) {
+  return consolePuts(file == stderr ? VESK_STDERR : VESK_STDOUT, text, length);
 }
 
 void gotoConsoleXY(int x, int y) {

@@ -100,6 +100,7 @@ int passLongs(const char *text, long *values, int capacity) {
 template <class T>
 static void appendList(Tcl_Interp *interp, const T *values, int n) {
   char number[TCL_DOUBLE_SPACE + 8];
+  /* A count below 1 appends nothing: the caller passed no value to read. */
   if (n < 1 || !values) return;
   if (n == 1) {
     snprintf(number, sizeof number, "%.6g", static_cast<double>(values[0]));
@@ -195,7 +196,8 @@ static int base64Value(unsigned char c) {
  */
 unsigned char *decodeBase64(int length, const char *text, int *outLength) {
   if (length < 0) length = 0;
-  unsigned char *out = static_cast<unsigned char *>(gmemAlloc(3 * ((length + 3) / 4) + 1));
+  int64_t size = 3 * ((static_cast<int64_t>(length) + 3) / 4) + 1;
+  unsigned char *out = static_cast<unsigned char *>(gmemAlloc(static_cast<int>(size)));
   if (!out) return nullptr;
   int n = 0, pads = 0, got = 0;
   unsigned v = 0;

@@ -1,7 +1,8 @@
 /*
  * capture.h --
  *     Screen, window and pixmap contents as pixmaps and as RGB pixels, the
- *     rectangle of a toplevel's frame, and the X clipboard of images.
+ *     rectangle of a toplevel's frame, the X clipboard of images, and RAM
+ *     images made from all of these and from packed DIBs.
  */
 #ifndef VESK_DISPLAY_CAPTURE_H
 #define VESK_DISPLAY_CAPTURE_H
@@ -11,6 +12,8 @@
 #include <stdint.h>
 #include <string>
 #include <vector>
+
+#include "vesk/ramimg.h"
 
 namespace vesk {
 
@@ -46,6 +49,15 @@ int getClipboardBitmapSize(Tk_Window tkwin, int *width, int *height);
 Pixmap makePixmapFromClipboard(Tk_Window tkwin, int *width, int *height);
 void refreshClipboardHandler();
 void clearLocalClipboard();
+
+/* ---- ramcapture.cpp ---- */
+RAMIMG *makeRAMImageFromRgb(const char *name, const RgbImage &rgb);
+RAMIMG *makeRAMImageFromBitmap(const char *name, Display *display, Pixmap bitmap,
+                               Colormap colormap);
+RAMIMG *makeRAMImageFromDrawable(const char *name, Display *display, Drawable drawable,
+                                 Colormap colormap, int x, int y, int width, int height);
+RAMIMG *makeRAMImageFromDIB(const char *name, const unsigned char *dib, size_t size);
+RAMIMG *makeRAMImageFromClipboard(const char *name, Tk_Window tkwin);
 
 }  // namespace vesk
 

@@ -19,7 +19,9 @@
 
 #include "core/core.h"
 #include "core/families.h"
+#include "raster/gif.h"
 #include "raster/ramimg.h"
+#include "raster/tiff.h"
 #include "vesk/stdio.h"
 
 namespace vesk {
@@ -54,10 +56,10 @@ const FormatProbe builtinProbes[] = {
     {"DIB", readDibProbe, false},
     {"XBM", probeXbm, false},
     {"ERDAS", probeErdas, false},
-    {"GIF", nullptr, false},
+    {"GIF", probeGif, false},
     {"FFT", nullptr, false},
     {"ELAS", probeElas, false},
-    {"TIFF", nullptr, true},
+    {"TIFF", probeTiff, true},
     {"JPEG", nullptr, false},
     {"IMAGEDEF", probeImagedef, false},
     {"PPM", probePpm, false},
@@ -82,12 +84,13 @@ const HeaderWriter headerWriters[] = {
     {IMG_BSQ, writeImagedefRow},  {IMG_BIL, writeImagedefRow},  {IMG_BIP, writeImagedefRow},
     {IMG_BSQD, writeImagedefRow}, {IMG_BILD, writeImagedefRow}, {IMG_BIPD, writeImagedefRow},
     {IMG_E73, writeErdasHeader},  {IMG_E74, writeErdasHeader},  {IMG_E74BSQ, writeErdasHeader},
-    {IMG_DIB, writeDibHeader},    {IMG_TIFF, nullptr},          {IMG_GEOTIFF, nullptr},
+    {IMG_DIB, writeDibHeader},    {IMG_TIFF, writeTiffHeader},  {IMG_GEOTIFF, writeTiffHeader},
     {IMG_PPM, writePpmRow},
 };
 
 /* Formats written whole by the body step; a row without a writer fails. */
 int writeXbmBody(int fd, ImageHeader *header) { return writeXbmFile(fd, header, nullptr, 0); }
+int writeGifBody(int fd, ImageHeader *header) { return writeGifFile(fd, header); }
 
 struct BodyWriter {
   int imgid;
@@ -95,8 +98,8 @@ struct BodyWriter {
 };
 const BodyWriter wholeFileWriters[] = {
     {IMG_XBMP, writeXbmBody},
-    {IMG_GIF87A, nullptr},
-    {IMG_GIF89A, nullptr},
+    {IMG_GIF87A, writeGifBody},
+    {IMG_GIF89A, writeGifBody},
     {IMG_JPEG, nullptr},
 };
 
@@ -286,14 +289,16 @@ int writeImageBody(int fd, ImageHeader *header) {
 
 /*
  * writeImageTrailer --
- *     Finishes a written file: the palette of a DIB (TIFF trailers come
- *     with the TIFF writer).
+ *     Finishes a written file: the palette of a DIB, or of the current
+ *     page of a TIFF.
  * Results:      the trailer writer's result; 0 for other formats and for
  *     a negative descriptor.
  */
-int writeImageTrailer(int fd, ImageHeader *header, void *) {
+int writeImageTrailer(int fd, ImageHeader *header, void *privateData) {
   if (fd < 0) return 0;
   if (header->imgid == IMG_DIB) return writeDibPalette(fd, header);
+  if (header->imgid == IMG_TIFF || header->imgid == IMG_GEOTIFF)
+    return writeTiffTrailer(fd, header, privateData);
   return 0;
 }
 
@@ -330,6 +335,8 @@ int createImageFile(ImageHeader *header) {
 void installImageFormats() {
   rasterHooks().sniffImageFile = sniffImageFile;
   rasterHooks().createImageFile = createImageFile;
+  rasterHooks().imgTiff = imgTiff;
+  rasterHooks().freeTiffInfo = freeTiffInfo;
   installWholeImageFormats();
 }
 

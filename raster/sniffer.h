@@ -147,6 +147,10 @@ bool formatXbmText(const ImageHeader &header, const unsigned char *data, int64_t
 /* Whole-image formats (wholeimage.cpp): XBM decoding and encoding. */
 int readXbmImage(struct ::RAMIMG *image);
 int writeXbmRAMImage(struct ::RAMIMG *image);
+int readGIF(struct ::RAMIMG *image);
+int seekGifVolume(struct ::RAMIMG *image, int volume);
+int rewindGif(struct ::RAMIMG *image);
+int writeGifRAMImage(struct ::RAMIMG *image);
 void installWholeImageFormats();
 
 /* ---- DIB (dib.cpp) ---- */

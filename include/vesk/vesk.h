@@ -23,6 +23,8 @@ VESK_EXPORT int Console_Init(Tcl_Interp *interp);
 VESK_EXPORT void *gmemAlloc(int size);
 VESK_EXPORT void gmemFree(void *block);
 VESK_EXPORT void *gmemRealloc(void *block, int size);
+/* A zeroed block; NULL after a message naming label when none is left. */
+VESK_EXPORT void *memAlloc(int size, const char *label);
 
 /* Formats into the rotating 16384-byte buffer; valid until it wraps. */
 VESK_EXPORT char *fmt(const char *format, ...) __attribute__((format(printf, 1, 2)));

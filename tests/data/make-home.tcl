@@ -8,4 +8,5 @@ load [file join $env(VESK_LIBDIR) libvesk81.so] Vesk
 set here [file dirname [file normalize [info script]]]
 calc compsave [file join $here home program.lib] \
     "# Script library of the test home.\nset ::veskTestHome 1\n"
+# contk.lib, the console library of the test home, is a plain script kept as is.
 exit

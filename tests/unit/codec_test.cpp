@@ -99,3 +99,22 @@ TEST(Codec, DamagedBytesNeverCrash) {
     }
   }
 }
+
+// A script length the body does not produce is refused with uncompress's
+// own code: Z_OK when the stream is shorter, Z_BUF_ERROR when longer.
+TEST(Codec, WrongScriptLengthKeepsZlibsCode) {
+  std::string library = encode("set x 42");  // L = 9
+  const struct {
+    const char *length;
+    int code;
+  } cases[] = {{"10", Z_OK}, {"100", Z_OK}, {"8", Z_BUF_ERROR}, {"1", Z_BUF_ERROR}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.length);
+    std::string damaged = library;
+    damaged.replace(21, 12, std::string(c.length) + std::string(12 - strlen(c.length), '\0'));
+    std::string back;
+    int code = -99;
+    EXPECT_EQ(decode(damaged, back, &code), SCRIPTLIB_CORRUPT);
+    EXPECT_EQ(code, c.code);
+  }
+}

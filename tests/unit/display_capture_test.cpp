@@ -5,7 +5,6 @@
 #include <string>
 
 #include "display/capture.h"
-#include "display/colortab.h"
 #include "tests/unit/display_harness.h"
 #include "tests/unit/harness.h"
 
@@ -13,45 +12,7 @@ using namespace vesk;
 
 namespace {
 
-// A frame inside a raised toplevel, painted with known colours: white with
-// a red square at (10, 10) size 20 and a blue bar at (40, 5) size 10 x 30.
-struct Painted {
-  Tk_Window frame = nullptr;
-  std::string top;
-  uint32_t red = 0xff0000, blue = 0x0000ff, white = 0xffffff;
-  Painted(const std::string &parent, const char *name) {
-    top = parent == "." ? std::string(".") + name : parent + "." + name;
-    std::string script = "toplevel " + top + " -width 100 -height 80" +
-                         (parent == "." ? std::string("") : " -screen [winfo screen " + parent + "]") +
-                         "; frame " + top + ".f -width 60 -height 40 -bg white;"
-                         " place " + top + ".f -x 20 -y 20; update; raise " + top + "; update";
-    int code;
-    evalScript(script.c_str(), &code);
-    if (code != TCL_OK) return;
-    frame = Tk_NameToWindow(testInterp(), (top + ".f").c_str(), testMainWindow());
-    Display *display = Tk_Display(frame);
-    const unsigned char table[9] = {255, 255, 255, 255, 0, 0, 0, 0, 255};
-    unsigned long *pixels = allocNearestColors(display, Tk_Colormap(frame), table, 3);
-    GC gc = XCreateGC(display, Tk_WindowId(frame), 0, nullptr);
-    XSetForeground(display, gc, pixels[0]);
-    XFillRectangle(display, Tk_WindowId(frame), gc, 0, 0, 60, 40);
-    XSetForeground(display, gc, pixels[1]);
-    XFillRectangle(display, Tk_WindowId(frame), gc, 10, 10, 20, 20);
-    XSetForeground(display, gc, pixels[2]);
-    XFillRectangle(display, Tk_WindowId(frame), gc, 40, 5, 10, 30);
-    XFreeGC(display, gc);
-    XSync(display, False);
-    Tcl_Free(reinterpret_cast<char *>(pixels));
-  }
-  ~Painted() { evalScript(("destroy " + top).c_str()); }
-  uint32_t expected(int x, int y) const {
-    if (x >= 10 && x < 30 && y >= 10 && y < 30) return red;
-    if (x >= 40 && x < 50 && y >= 5 && y < 35) return blue;
-    return white;
-  }
-};
-
-void expectRegion(const Painted &p, const RgbImage &image, int x0, int y0) {
+void expectRegion(const PaintedFrame &p, const RgbImage &image, int x0, int y0) {
   int wrong = 0;
   for (int y = 0; y < image.height; y++)
     for (int x = 0; x < image.width; x++)
@@ -80,7 +41,7 @@ TEST(Capture, WindowRegionEqualsTheDrawnPixels) {
       if (depth == 24) GTEST_SKIP() << "needs a 24-bit display";
       continue;
     }
-    Painted p(depth == 24 ? "." : Tk_PathName(host), "cap");
+    PaintedFrame p(depth == 24 ? "." : Tk_PathName(host), "cap");
     ASSERT_NE(p.frame, nullptr);
     Display *display = Tk_Display(p.frame);
     RgbImage image;
@@ -101,7 +62,7 @@ TEST(Capture, WindowRegionEqualsTheDrawnPixels) {
 
 TEST(Capture, ToplevelIsTakenWithItsWholeFrame) {
   if (!testMainWindow() || Tk_Depth(testMainWindow()) != 24) GTEST_SKIP();
-  Painted p(".", "frm");
+  PaintedFrame p(".", "frm");
   ASSERT_NE(p.frame, nullptr);
   Tk_Window top = Tk_Parent(p.frame);
   Display *display = Tk_Display(top);
@@ -131,7 +92,7 @@ TEST(Capture, ToplevelIsTakenWithItsWholeFrame) {
 
 TEST(Clipboard, ImageIsSharedInProcessAndOfferedAsPng) {
   if (!testMainWindow() || Tk_Depth(testMainWindow()) != 24) GTEST_SKIP();
-  Painted p(".", "clip");
+  PaintedFrame p(".", "clip");
   ASSERT_NE(p.frame, nullptr);
   Display *display = Tk_Display(p.frame);
   ASSERT_EQ(copyDrawableToClipboard(display, Tk_WindowId(p.frame), 0, 0, 60, 40), 1);

@@ -15,6 +15,7 @@
 #include <map>
 #include <vector>
 
+#include "display/colortab.h"
 #include "tests/unit/harness.h"
 
 extern char **environ;
@@ -121,4 +122,37 @@ Pixmap makeFilledPixmap(Tk_Window tkwin, int width, int height, unsigned long pi
                  static_cast<unsigned>(height));
   XFreeGC(display, gc);
   return pixmap;
+}
+
+PaintedFrame::PaintedFrame(const std::string &parent, const char *name) {
+  top = parent == "." ? std::string(".") + name : parent + "." + name;
+  std::string script = "toplevel " + top + " -width 100 -height 80" +
+                       (parent == "." ? std::string("") : " -screen [winfo screen " + parent + "]") +
+                       "; frame " + top + ".f -width 60 -height 40 -bg white;"
+                       " place " + top + ".f -x 20 -y 20; update; raise " + top + "; update";
+  int code;
+  evalScript(script.c_str(), &code);
+  if (code != TCL_OK) return;
+  frame = Tk_NameToWindow(testInterp(), (top + ".f").c_str(), testMainWindow());
+  Display *display = Tk_Display(frame);
+  const unsigned char table[9] = {255, 255, 255, 255, 0, 0, 0, 0, 255};
+  unsigned long *pixels = vesk::allocNearestColors(display, Tk_Colormap(frame), table, 3);
+  GC gc = XCreateGC(display, Tk_WindowId(frame), 0, nullptr);
+  XSetForeground(display, gc, pixels[0]);
+  XFillRectangle(display, Tk_WindowId(frame), gc, 0, 0, 60, 40);
+  XSetForeground(display, gc, pixels[1]);
+  XFillRectangle(display, Tk_WindowId(frame), gc, 10, 10, 20, 20);
+  XSetForeground(display, gc, pixels[2]);
+  XFillRectangle(display, Tk_WindowId(frame), gc, 40, 5, 10, 30);
+  XFreeGC(display, gc);
+  XSync(display, False);
+  Tcl_Free(reinterpret_cast<char *>(pixels));
+}
+
+PaintedFrame::~PaintedFrame() { evalScript(("destroy " + top).c_str()); }
+
+unsigned PaintedFrame::expected(int x, int y) const {
+  if (x >= 10 && x < 30 && y >= 10 && y < 30) return 0xff0000;
+  if (x >= 40 && x < 50 && y >= 5 && y < 35) return 0x0000ff;
+  return 0xffffff;
 }

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <tk.h>
 
+#include <string>
+
+#include "core/console.h"
 #include "core/core.h"
 #include "core/families.h"
 #include "tests/unit/harness.h"
@@ -67,5 +70,44 @@ TEST(Package, FailingFamilyStopsTheRegistration) {
   }
   // The stdio interpreter goes back to what it was.
   EXPECT_EQ(getStdioInterp(), before);
+  Tcl_DeleteInterp(interp);
+}
+
+TEST(Package, PatchConsoleTrustsOnlyTkConsoleCommand) {
+  Tcl_Interp *interp = newTkInterp();
+  ASSERT_NE(interp, nullptr);
+  Tcl_Interp *before = getStdioInterp();
+  int tkBefore = getTkConsoleActive();
+  // A script's own "console" keeps no console interpreter in its data.
+  const char *impostors[] = {"proc console args {}", "interp alias {} console {} list"};
+  for (const char *script : impostors) {
+    SCOPED_TRACE(script);
+    Tcl_Eval(interp, "catch {rename console {}}");
+    ASSERT_EQ(Tcl_Eval(interp, script), TCL_OK);
+    patchConsole(interp);
+    EXPECT_EQ(getStdioInterp(), before);
+    EXPECT_EQ(getTkConsoleActive(), tkBefore);
+    EXPECT_FALSE(hasCommand(interp, "vesk.listconcat"));
+  }
+  Tcl_Eval(interp, "rename console {}");
+
+  // Tk's console: its interpreter takes the console output and gets the
+  // command families.
+  Tcl_SetVar(interp, "gimgHome", "/no/such/folder", TCL_GLOBAL_ONLY);
+  Tcl_SetVar(interp, "tcl_interactive", "0", TCL_GLOBAL_ONLY);
+  ASSERT_EQ(Tk_CreateConsoleWindow(interp), TCL_OK) << Tcl_GetStringResult(interp);
+  Tcl_Interp *consoleInterp = *static_cast<Tcl_Interp **>(getCommandClientData(interp, "console"));
+  ASSERT_NE(consoleInterp, interp);
+  Tcl_ResetResult(interp);
+  patchConsole(interp);
+  EXPECT_EQ(getStdioInterp(), consoleInterp);
+  EXPECT_EQ(getTkConsoleActive(), 1);
+  EXPECT_TRUE(hasCommand(consoleInterp, "vesk.listconcat"));
+  std::string result = Tcl_GetStringResult(interp);
+  EXPECT_EQ(result.substr(result.size() - 24), "Failed to patch console!") << result;
+
+  consoleExitHandler(nullptr);
+  setStdioInterp(before);
+  setTkConsoleActive(tkBefore);
   Tcl_DeleteInterp(interp);
 }

@@ -26,6 +26,22 @@ TEST(Fmt, SeventeenCallsWrapToTheStart) {
   EXPECT_EQ(fmtFillOffset(), 1001);
 }
 
+TEST(Memory, MemAllocZeroesAndNamesTheCallerOnFailure) {
+  unsigned char *block = static_cast<unsigned char *>(memAlloc(100, "probe"));
+  ASSERT_NE(block, nullptr);
+  for (int i = 0; i < 100; i++) ASSERT_EQ(block[i], 0) << i;
+  gmemFree(block);
+
+  Tcl_Interp *interp = Tcl_CreateInterp();
+  Tcl_Interp *previous = setStdioInterp(interp);
+  Tcl_Eval(interp, "set ::log {}; proc puts {args} {lappend ::log $args}");
+  EXPECT_EQ(memAlloc(-1, "probe"), nullptr);
+  EXPECT_STREQ(Tcl_GetVar(interp, "log", TCL_GLOBAL_ONLY),
+               "{-nonewline stderr {\ngmemAlloc error in memAlloc: probe.\n}}");
+  setStdioInterp(previous);
+  Tcl_DeleteInterp(interp);
+}
+
 TEST(CombEval, NoWordsIsAnError) {
   EXPECT_EQ(combEval(nullptr, nullptr, testInterp(), nullptr, (char *)nullptr), TCL_ERROR);
 }

@@ -266,6 +266,25 @@ TEST_F(StdioTest, PipedLineArrivesThroughGets) {
   eval("close " + channel);
 }
 
+TEST_F(StdioTest, PutsToFileAndRestoringTheStandardChannels) {
+  useTkConsole("{}");
+  EXPECT_EQ(consolePutsToFile(stderr, "e", 1), 1);
+  EXPECT_EQ(consolePutsToFile(stdout, "o", 1), 1);
+  EXPECT_EQ(consolePutsToFile(stdin, "i", 1), 1);
+  EXPECT_EQ(eval("set ::log"), "{stderr e} {stdout o} {stdout i}");
+
+  Tcl_Channel previous[] = {Tcl_GetStdChannel(TCL_STDIN), Tcl_GetStdChannel(TCL_STDOUT),
+                            Tcl_GetStdChannel(TCL_STDERR)};
+  hookStdChannels(interp_);
+  EXPECT_STREQ(Tcl_GetChannelName(Tcl_GetStdChannel(TCL_STDERR)), "console2");
+  restoreConsoleChannelProcs();
+  EXPECT_EQ(Tcl_GetStdChannel(TCL_STDIN), previous[0]);
+  EXPECT_EQ(Tcl_GetStdChannel(TCL_STDOUT), previous[1]);
+  EXPECT_EQ(Tcl_GetStdChannel(TCL_STDERR), previous[2]);
+  // Unlike the exit handler, the console keeps its interpreter.
+  EXPECT_EQ(getStdioInterp(), interp_);
+}
+
 // The console channels become the standard channels of every interpreter
 // made after them and send their text to the console; at exit the previous
 // channels come back.

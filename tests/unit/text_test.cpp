@@ -63,6 +63,8 @@ TEST(Text, AppendFloatList) {
   const double one[] = {0.5};
   appendDoubleList(interp, one, 1);
   EXPECT_STREQ(Tcl_GetStringResult(interp), "1 2 0.5");
+  appendFloatList(interp, two, 0);  // no values: nothing is read or appended
+  EXPECT_STREQ(Tcl_GetStringResult(interp), "1 2 0.5");
   Tcl_ResetResult(interp);
 }
 

@@ -1,0 +1,410 @@
+// TIFF and GeoTIFF files: files made by libtiff, ImageMagick and GDAL read
+// page by page, corrupt and truncated files refused cleanly, and the
+// one-strip writer's tags and round trips.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <math.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <string>
+#include <vector>
+
+#include "core/text.h"
+#include "raster/tiff.h"
+#include "tests/unit/raster_formats.h"
+
+using namespace vesk;
+using namespace rastertest;
+using namespace formatstest;
+
+namespace {
+
+std::string tiffPath(const std::string &name) {
+  const char *source = getenv("VESK_SOURCE_DIR");
+  return std::string(source ? source : ".") + "/tests/data/tiff/" + name;
+}
+
+void dropPrivate(void *privateData) {
+  RAMIMG holder;
+  holder.privateData = privateData;
+  freeTiffPrivate(&holder);
+}
+
+// Runs the TIFF reader on a file as the sniffer does; the private data
+// is freed unless the caller takes it.
+int readTiff(const std::string &path, ImageHeader *out, void **keep = nullptr) {
+  const int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return -100;
+  ImageHeader h;
+  initImageHeader(&h);
+  void *privateData = nullptr;
+  const int result = imgTiff(fd, &h, 1, &privateData);
+  close(fd);
+  if (result <= 0) {
+    EXPECT_EQ(privateData, nullptr);
+  }
+  if (keep) *keep = privateData;
+  else dropPrivate(privateData);
+  if (out) *out = h;
+  return result;
+}
+
+RAMIMG *openFile(const std::string &path) {
+  int err = -1;
+  RAMIMG *image = openRAMImageFile(path.c_str(), nullptr, nullptr, &err);
+  EXPECT_NE(image, nullptr) << path << " error " << err;
+  return image;
+}
+
+void closeFile(RAMIMG *image) {
+  flushRAMImage(image);
+  freeRAMImage(image);
+}
+
+double sampleAt(const ImageHeader &h, const unsigned char *line, int column) {
+  switch (h.pixelid) {
+  case P_1BIT: return line[column / 8] >> (7 - column % 8) & 1;
+  case P_4BITS: return column % 2 == 0 ? line[column / 2] >> 4 : line[column / 2] & 15;
+  case P_USHORT: { uint16_t v; memcpy(&v, line + 2 * column, 2); return v; }
+  case P_SHORT: { int16_t v; memcpy(&v, line + 2 * column, 2); return v; }
+  case P_FLOAT: { float v; memcpy(&v, line + 4 * column, 4); return v; }
+  default: return line[column];
+  }
+}
+
+std::vector<double> band(RAMIMG *image, int b) {
+  std::vector<double> out;
+  const ImageHeader &h = image->header;
+  for (int row = 0; row < h.rows; row++) {
+    const unsigned char *line = getRAMImageLine(image, row, b, 1);
+    for (int column = 0; column < h.columns; column++) out.push_back(sampleAt(h, line, column));
+  }
+  return out;
+}
+
+const std::vector<double> kGrey = {77, 149, 29, 226, 18, 0, 255, 80, 178, 18, 124, 0, 77, 29, 255};
+const std::vector<double> kRed = {255, 0, 0, 255, 10, 0, 255, 128, 0, 10, 200, 0, 255, 0, 255};
+const std::vector<double> kBlue = {0, 0, 255, 0, 30, 0, 255, 32, 255, 30, 50, 0, 0, 255, 255};
+
+using Tiff = formatstest::Formats;
+
+TEST_F(Tiff, FilesOfOutsideTools) {
+  struct Case {
+    const char *name;
+    int imgid, pixelid, bands, msbf, readerFlag, nindices;
+    std::vector<double> band0;
+  } cases[] = {
+      {"grey8.tif", IMG_TIFF, P_BYTE, 1, 0, 0, 0, kGrey},
+      {"rgb8.tif", IMG_TIFF, P_BYTE, 3, 0, 0, 0, kRed},
+      {"rgb8-mm.tif", IMG_TIFF, P_BYTE, 3, 1, 0, 0, kRed},
+      {"packbits.tif", IMG_TIFF, P_BYTE, 1, 0, 2, 0, kGrey},
+      {"u16.tif", IMG_TIFF, P_USHORT, 1, 0, 0, 0, kGrey},
+      {"s16.tif", IMG_TIFF, P_SHORT, 1, 0, 0, 0, kGrey},
+      {"float.tif", IMG_TIFF, P_FLOAT, 1, 0, 0, 0, kGrey},
+      {"geo.tif", IMG_GEOTIFF, P_BYTE, 1, 0, 0, 0, kGrey},
+      {"geo-mm.tif", IMG_GEOTIFF, P_BYTE, 1, 1, 0, 0, kGrey},
+      // Min-is-black: black pixels of the source are 0.
+      {"bilevel.tif", IMG_TIFF, P_1BIT, 1, 1, 0, 2, {0, 1, 0, 0, 1, 1, 0, 1, 1, 0, 0, 0, 0, 1, 1}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    RAMIMG *image = openFile(tiffPath(c.name));
+    if (!image) continue;
+    const ImageHeader &h = image->header;
+    EXPECT_EQ(h.imgid, c.imgid);
+    EXPECT_EQ(h.pixelid, c.pixelid);
+    EXPECT_EQ(h.rows, 3);
+    EXPECT_EQ(h.columns, 5);
+    EXPECT_EQ(h.nbands, c.bands);
+    EXPECT_EQ(h.msbf, c.msbf);
+    EXPECT_EQ(h.readerFlag, c.readerFlag);
+    EXPECT_EQ(h.nindices, c.nindices);
+    EXPECT_EQ(h.volumes, 1);
+    EXPECT_EQ(band(image, 0), c.band0);
+    if (c.bands == 3) {
+      EXPECT_EQ(band(image, 2), kBlue);
+    }
+    closeFile(image);
+  }
+}
+
+TEST_F(Tiff, PalettesTilesAndGeoreference) {
+  // A 4-bit palette image: the colours of the indexes are the source's.
+  RAMIMG *image = openFile(tiffPath("palette8.tif"));
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->header.pixelid, P_4BITS);
+  EXPECT_EQ(image->header.nindices, 16);
+  std::vector<double> red;
+  for (double index : band(image, 0)) red.push_back(image->header.palette[int(index)][0]);
+  EXPECT_EQ(red, kRed);
+  closeFile(image);
+
+  // 16 x 16 tiles over a 20 x 20 ramp: pixels on both sides of each edge.
+  image = openFile(tiffPath("tiled.tif"));
+  ASSERT_NE(image, nullptr);
+  for (int row : {0, 15, 16, 19}) {
+    const unsigned char *line = getRAMImageLine(image, row, 0, 1);
+    for (int column : {0, 15, 16, 19}) EXPECT_EQ(line[column], (row * 20 + column) % 256);
+  }
+  closeFile(image);
+
+  // GDAL's GeoTIFF in both byte orders reads to the same header.
+  ImageHeader ii, mm, scaleOnly, bits12;
+  ASSERT_EQ(readTiff(tiffPath("geo.tif"), &ii), 1);
+  ASSERT_EQ(readTiff(tiffPath("geo-mm.tif"), &mm), 1);
+  EXPECT_EQ(ii.imgid, IMG_GEOTIFF);
+  EXPECT_EQ(ii.mapid, MAPID_GRID);
+  EXPECT_DOUBLE_EQ(ii.x0, 500000);
+  EXPECT_DOUBLE_EQ(ii.y0, 4100000);
+  EXPECT_DOUBLE_EQ(ii.dx, 10);
+  EXPECT_DOUBLE_EQ(ii.dy, 10);
+  EXPECT_EQ(mm.msbf, 1);
+  mm.msbf = 0;
+  EXPECT_EQ(memcmp(&ii, &mm, sizeof ii), 0);
+
+  // A pixel scale alone does not georeference the image.
+  ASSERT_EQ(readTiff(tiffPath("scale-only.tif"), &scaleOnly), 1);
+  EXPECT_EQ(scaleOnly.imgid, IMG_TIFF);
+  EXPECT_EQ(scaleOnly.x0, 0);
+  EXPECT_EQ(scaleOnly.y0, 0);
+  EXPECT_EQ(scaleOnly.dx, 10);
+
+  // Depths other than 1, 4, 8 and 16 are read as 32 bits.
+  ASSERT_EQ(readTiff(tiffPath("bits12.tif"), &bits12), 1);
+  EXPECT_EQ(bits12.pixelid, P_FLOAT);
+  EXPECT_EQ(bits12.bits, 32);
+  EXPECT_EQ(bits12.block, 20);
+}
+
+TEST_F(Tiff, Pages) {
+  RAMIMG *image = openFile(tiffPath("twopage.tif"));
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->header.volumes, 2);
+  EXPECT_EQ(image->header.nbands, 1);
+  EXPECT_EQ(band(image, 0), kGrey);
+  EXPECT_EQ(seekRAMImageVolume(image, 2), 2);
+  EXPECT_EQ(image->header.nbands, 3);
+  EXPECT_EQ(band(image, 0), kRed);
+  EXPECT_EQ(seekRAMImageVolume(image, 1), 1);
+  EXPECT_EQ(band(image, 0), kGrey);
+
+  // The page selector: the next page after the last is none; a page out
+  // of range is the last.
+  const int fd = open(tiffPath("twopage.tif").c_str(), O_RDONLY);
+  ImageHeader h = image->header;
+  void *privateData = nullptr;
+  ASSERT_EQ(imgTiff(fd, &h, 5, &privateData), 1);
+  EXPECT_EQ(h.nbands, 1);  // a new reading starts on page 1
+  EXPECT_EQ(imgTiff(fd, &h, 0, &privateData), 1);
+  EXPECT_EQ(h.nbands, 3);
+  EXPECT_EQ(imgTiff(fd, &h, 0, &privateData), 0);
+  EXPECT_EQ(imgTiff(fd, &h, 1, &privateData), 1);
+  EXPECT_EQ(imgTiff(fd, &h, 7, &privateData), 1);
+  EXPECT_EQ(static_cast<TiffPrivate *>(privateData)->page, 2);
+  EXPECT_EQ(h.nbands, 3);
+  close(fd);
+  dropPrivate(privateData);
+  closeFile(image);
+}
+
+TEST_F(Tiff, CorruptFilesAreRefused) {
+  struct Case {
+    const char *name;
+    int result;
+    const char *message;
+  } cases[] = {
+      {"lzw.tif", -1, "imgTiff - Can't read the Tiff with a compression ID:5\n"},
+      {"zero-width.tif", 0, "imgTiff - invalid col/row: 0/3\n"},
+      {"cut-strip.tif", 0, "imgTiff - Strip data beyond the end of the file.\n"},
+      {"bad-colormap.tif", 0, "imgTiff - invalid nIndices: 255\n"},
+      {"loop.tif", 0, "Error: read in getTiffInfo: invalid data\n"},
+      {"ifd-past-end.tif", 0, "Error: read in getTiffInfo: invalid data\n"},
+      {"cut-ifd.tif", 0, "Error: read in getTiffInfo: invalid data\n"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    int result = 99;
+    EXPECT_EQ(errorsOf([&] { result = readTiff(tiffPath(c.name), nullptr); }), c.message);
+    EXPECT_EQ(result, c.result);
+  }
+  // The sniffer: an unreadable compression ends the identification.
+  ImageHeader h;
+  initImageHeader(&h);
+  const int fd = open(tiffPath("lzw.tif").c_str(), O_RDONLY);
+  void *privateData = nullptr;
+  errorsOf([&] { EXPECT_EQ(sniffImageFile(fd, "lzw.tif", &h, &privateData), -1); });
+  EXPECT_EQ(privateData, nullptr);
+  close(fd);
+}
+
+TEST_F(Tiff, TruncatedFilesStayInsideTheirBuffers) {
+  for (const char *name : {"grey8.tif", "rgb8-mm.tif", "packbits.tif", "tiled.tif", "twopage.tif",
+                           "geo-mm.tif", "palette8.tif"}) {
+    SCOPED_TRACE(name);
+    const std::vector<unsigned char> bytes = readFile(tiffPath(name));
+    const std::string path = tempPath("cut.tif");
+    for (size_t n = 0; n < bytes.size(); n++) {
+      writeFile(path, std::vector<unsigned char>(bytes.begin(), bytes.begin() + n));
+      errorsOf([&] {
+        int err = 0;
+        RAMIMG *image = openRAMImageFile(path.c_str(), nullptr, nullptr, &err);
+        if (!image) return;
+        for (int row = 0; row < image->header.rows; row++)
+          for (int b = 0; b < image->header.nbands; b++) getRAMImageLine(image, row, b, 1);
+        closeFile(image);
+      });
+    }
+  }
+}
+
+// Tags of the first directory of a written file.
+TiffInfo *loadWritten(const std::string &path, int *fd) {
+  *fd = open(path.c_str(), O_RDWR);
+  return loadTiffInfo(*fd);
+}
+
+TEST_F(Tiff, WrittenTags) {
+  // Two bands of bytes: BitsPerSample and SampleFormat inline.
+  const std::string path = tempPath("written.tif");
+  ImageHeader h = rawHeader(path, IMG_TIFF, P_BYTE, 3, 4, 2, 0, 0);
+  ASSERT_EQ(createImageFile(&h), 8);
+  EXPECT_EQ(h.offset, 8);
+  EXPECT_EQ(h.block, 8);
+  int fd = -1;
+  TiffInfo *info = loadWritten(path, &fd);
+  ASSERT_NE(info, nullptr);
+  const TiffIFD *ifd = info->directories[0];
+  EXPECT_EQ(info->headerWord, msbFirst() ? kTiffBigEndian : kTiffLittleEndian);
+  EXPECT_EQ(info->version, 42);
+  EXPECT_EQ(info->firstOffset, 8 + 24);
+  std::vector<int> tags;
+  for (const TiffEntry &e : ifd->entries) tags.push_back(e.tag);
+  EXPECT_EQ(tags, (std::vector<int>{256, 257, 258, 259, 262, 273, 274, 277, 278, 279, 280, 281,
+                                     284, 339}));
+  const TiffEntry &bits = ifd->entries[static_cast<size_t>(findTiffTag(ifd, 258))];
+  EXPECT_EQ(bits.count, 2u);
+  EXPECT_EQ(bits.value, 8u | 8u << 16);
+  const TiffEntry &format = ifd->entries[static_cast<size_t>(findTiffTag(ifd, 339))];
+  EXPECT_EQ(format.value, 1u | 1u << 16);
+  EXPECT_EQ(getTiffPhotometric(ifd), 1);
+  EXPECT_EQ(getTiffStripByteCounts(ifd), 24);
+  freeTiffInfo(info);
+  close(fd);
+
+  // A bilevel image of 100 columns takes 13 bytes a row.
+  ImageHeader bilevel = rawHeader(path, IMG_TIFF, P_1BIT, 2, 100, 1, 0, 0);
+  ASSERT_EQ(createImageFile(&bilevel), 8);
+  EXPECT_EQ(bilevel.block, 13);
+  info = loadWritten(path, &fd);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(getTiffStripByteCounts(info->directories[0]), 26);
+  freeTiffInfo(info);
+  close(fd);
+
+  // GeoTIFF keys: a named projection is user-defined, a PCS code is itself.
+  struct GeoCase {
+    int mapid;
+    const char *note;
+    int pcs;
+    std::string text;
+  } geo[] = {{MAPID_GRID, "", 32767, std::string("GRID|\0", 6)},
+             {32633, "zone", 32633, std::string("PCS32633|zone|\0\0", 16)}};
+  for (const GeoCase &c : geo) {
+    SCOPED_TRACE(c.mapid);
+    ImageHeader g = rawHeader(path, IMG_GEOTIFF, P_BYTE, 3, 5, 1, 0, 0);
+    g.mapid = c.mapid;
+    snprintf(g.note, sizeof g.note, "%s", c.note);
+    g.x0 = 500000;
+    g.y0 = 4100000;
+    g.dx = 30;
+    g.dy = 20;
+    ASSERT_EQ(createImageFile(&g), 8);
+    info = loadWritten(path, &fd);
+    ASSERT_NE(info, nullptr);
+    ifd = info->directories[0];
+    const TiffEntry &keys = ifd->entries[static_cast<size_t>(findTiffTag(ifd, 34735))];
+    EXPECT_EQ(keys.count, 20u);
+    EXPECT_EQ(getTiffArrayValue(fd, ifd, 34735, 15, info->headerWord), c.pcs);
+    EXPECT_EQ(getTiffArrayValue(fd, ifd, 34735, 18, info->headerWord), int(c.text.size()));
+    const TiffEntry &ascii = ifd->entries[static_cast<size_t>(findTiffTag(ifd, 34737))];
+    ASSERT_EQ(ascii.count, c.text.size());
+    std::string text(ascii.count, '?');
+    ASSERT_EQ(pread(fd, &text[0], text.size(), ascii.value), ssize_t(text.size()));
+    EXPECT_EQ(text, c.text);
+    freeTiffInfo(info);
+    close(fd);
+    ImageHeader back;
+    ASSERT_EQ(readTiff(path, &back), 1);
+    EXPECT_EQ(back.imgid, IMG_GEOTIFF);
+    EXPECT_EQ(back.x0, 500000);
+    EXPECT_EQ(back.y0, 4100000);
+    EXPECT_EQ(back.dx, 30);
+    EXPECT_EQ(back.dy, 20);
+  }
+}
+
+TEST_F(Tiff, RoundTripsThroughTheStore) {
+  struct Case {
+    int pixelid, bands, nindices;
+  } cases[] = {{P_BYTE, 3, 0}, {P_USHORT, 1, 0}, {P_FLOAT, 2, 0}, {P_BYTE, 1, 4}, {P_1BIT, 1, 0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.pixelid * 10 + c.bands);
+    const std::string path = tempPath("round.tif");
+    ImageHeader h = rawHeader(path, IMG_TIFF, c.pixelid, 4, 9, c.bands, 0, 0);
+    h.nindices = c.nindices;
+    for (int i = 0; i < c.nindices; i++) h.palette[i][0] = static_cast<unsigned char>(60 * i + 7);
+    ASSERT_EQ(createImageFile(&h), 8);
+    RAMIMG *image = openFile(path);
+    ASSERT_NE(image, nullptr);
+    ASSERT_EQ(image->header.pixelid, c.pixelid);
+    const int64_t lineBytes = image->lineBytes;
+    for (int row = 0; row < 4; row++)
+      for (int b = 0; b < c.bands; b++) {
+        unsigned char *line = getRAMImageLine(image, row, b, 1);
+        for (int64_t k = 0; k < lineBytes; k++) line[k] = static_cast<unsigned char>(row * 31 + b * 7 + k);
+        if (c.pixelid == P_1BIT) line[1] &= 0x80;  // nine columns
+        setRAMImageDirty(image, row, b);
+      }
+    closeFile(image);
+    image = openFile(path);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->header.nindices, c.pixelid == P_1BIT ? 2 : c.nindices ? 256 : 0);
+    if (c.nindices) {
+      EXPECT_EQ(image->header.palette[3][0], 187);
+    }
+    for (int row = 0; row < 4; row++)
+      for (int b = 0; b < c.bands; b++) {
+        const unsigned char *line = getRAMImageLine(image, row, b, 1);
+        for (int64_t k = 0; k < lineBytes; k++) {
+          unsigned char want = static_cast<unsigned char>(row * 31 + b * 7 + k);
+          if (c.pixelid == P_1BIT && k == 1) want &= 0x80;
+          ASSERT_EQ(line[k], want) << row << " " << b << " " << k;
+        }
+      }
+    closeFile(image);
+  }
+}
+
+TEST_F(Tiff, TrailerRewritesTheColourMap) {
+  const std::string path = tempPath("trailer.tif");
+  ImageHeader h = rawHeader(path, IMG_TIFF, P_BYTE, 2, 2, 1, 0, 0);
+  h.nindices = 2;
+  ASSERT_EQ(createImageFile(&h), 8);
+  const int fd = open(path.c_str(), O_RDWR);
+  ImageHeader page;
+  initImageHeader(&page);
+  void *privateData = nullptr;
+  ASSERT_EQ(imgTiff(fd, &page, 1, &privateData), 1);
+  page.palette[1][2] = 200;
+  EXPECT_EQ(writeImageTrailer(fd, &page, privateData), 768);
+  EXPECT_EQ(writeImageTrailer(fd, &page, nullptr), 0);
+  dropPrivate(privateData);
+  close(fd);
+  ImageHeader back;
+  ASSERT_EQ(readTiff(path, &back), 1);
+  EXPECT_EQ(back.palette[1][2], 200);
+  EXPECT_EQ(back.nindices, 256);
+}
+
+}  // namespace
