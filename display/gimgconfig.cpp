@@ -15,6 +15,7 @@
 #include "core/text.h"
 #include "display/colortab.h"
 #include "display/gimg.h"
+#include "display/photo.h"
 #include "raster/bandstats.h"
 #include "vesk/stdio.h"
 
@@ -127,14 +128,14 @@ static_assert(sizeof gimgConfigSpecs / sizeof gimgConfigSpecs[0] == 66,
 
 namespace {
 
-/*
- * The photo bridge: files or data only Tk's photo type can read, and
- * photos named by -file.  Stand-ins until the bridge is in the library:
- * nothing is found.
- */
-RAMIMG *gimgCopyPhoto(Tcl_Interp *, const char *, const ImageHeader *) { return nullptr; }
-RAMIMG *gimgLoadPhoto(Tcl_Interp *, const char *, const char *, const ImageHeader *) {
-  return nullptr;
+/* The photo bridge: photos named by -file, and files or data that only Tk's
+   photo type reads, copied into new RAM images. */
+RAMIMG *gimgCopyPhoto(Tcl_Interp *interp, const char *name, const ImageHeader *templ) {
+  return copyPhotoToRAMImage(interp, name, templ, nullptr);
+}
+RAMIMG *gimgLoadPhoto(Tcl_Interp *interp, const char *option, const char *value,
+                      const ImageHeader *templ) {
+  return loadPhotoToRAMImage(interp, option, value, templ);
 }
 
 /* Replaces a Tk-allocated string option by a copy of a text. */
