@@ -546,6 +546,19 @@ int initializeStore(ShapeFile *&store, Tcl_Interp *interp, int argc, const char 
   return TCL_OK;
 }
 
+/* The measuring and projection subcommands, handed to their own unit. */
+ShapeMeasureId measureIdOf(ShapeSubId id) {
+  switch (id) {
+  case SUB_AREA: return MEASURE_AREA;
+  case SUB_CENTROID: return MEASURE_CENTROID;
+  case SUB_LANGLE: return MEASURE_LANGLE;
+  case SUB_LENGTH: return MEASURE_LENGTH;
+  case SUB_PROJDEF: return MEASURE_PROJDEF;
+  case SUB_PROJECTION: return MEASURE_PROJECTION;
+  default: return MEASURE_VANGLE;
+  }
+}
+
 int storeCommand(ShapeFile *&store, Tcl_Interp *interp, int argc, const char **argv,
                  ShapeMatchProc *match, ShapeCommandState &state) {
   ShapeSubId id = findShapeSubcommand(argv[1]);
@@ -562,19 +575,14 @@ int storeCommand(ShapeFile *&store, Tcl_Interp *interp, int argc, const char **a
   case SUB_INSERTRECORD:
   case SUB_SETRECORD:
     return editRecord(store, interp, argc, argv, id, state);
-  case SUB_AREA: return shapeMeasureCommand(store, interp, argc, argv, MEASURE_AREA, state.changed);
+  case SUB_AREA:
   case SUB_CENTROID:
-    return shapeMeasureCommand(store, interp, argc, argv, MEASURE_CENTROID, state.changed);
   case SUB_LANGLE:
-    return shapeMeasureCommand(store, interp, argc, argv, MEASURE_LANGLE, state.changed);
   case SUB_LENGTH:
-    return shapeMeasureCommand(store, interp, argc, argv, MEASURE_LENGTH, state.changed);
   case SUB_PROJDEF:
-    return shapeMeasureCommand(store, interp, argc, argv, MEASURE_PROJDEF, state.changed);
   case SUB_PROJECTION:
-    return shapeMeasureCommand(store, interp, argc, argv, MEASURE_PROJECTION, state.changed);
   case SUB_VANGLE:
-    return shapeMeasureCommand(store, interp, argc, argv, MEASURE_VANGLE, state.changed);
+    return shapeMeasureCommand(store, interp, argc, argv, measureIdOf(id), state.changed);
   case SUB_SETVERTICES:
   case SUB_SETMVALUES:
   case SUB_SETZVALUES:

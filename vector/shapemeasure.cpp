@@ -382,9 +382,10 @@ int reproject(ShapeFile *store, Tcl_Interp *interp, int argc, const char **argv,
         projectForward(target.get(), y * kDegToRad, x * kDegToRad, &outX, &outY);
       }
       if (!isfinite(outX) || !isfinite(outY)) {
+        std::string message = fmt("vertex %d of record %d cannot be converted", j, i);
         const char *why = getProjError(interp);
-        return setResult(interp, std::string(fmt("vertex %d of record %d cannot be converted", j, i)) +
-                                     (*why ? std::string(": ") + why : std::string()));
+        if (*why) message += std::string(": ") + why;
+        return setResult(interp, message);
       }
       converted.push_back(outX);
       converted.push_back(outY);
