@@ -28,6 +28,7 @@ namespace {
 constexpr double kRadToDeg = 180.0 / M_PI;
 constexpr int kMaxProgramParams = 100;
 constexpr int kParamLineLength = 72;
+constexpr int kMaxSeriesDimension = 1000;  /* NU, NV of -T: the fit costs NU * NV points */
 
 constexpr const char *kProjUsage =
     "%s\nusage: %s [ -beEfiIlormsStTvVwW [args] ] [ +opts[=arg] ] [ files ]\n";
@@ -275,6 +276,287 @@ void processVerbose(FILE *file, projPJ pj, const ProjRunOptions &opt) {
   }
 }
 
+/* ---- series approximation (-T) ---- */
+
+/*
+ * A bivariate series: for u and for v, per row i the coefficients of the
+ * columns 0..m-1 (m = 0 for an empty row).
+ */
+struct SeriesRows {
+  std::vector<std::vector<double>> rows;
+};
+
+/* The point function of the fit: the run's projection with its scaling. */
+struct SeriesPoint {
+  projPJ pj;
+  const ProjRunOptions *opt;
+  bool operator()(double u, double v, double *x, double *y) const {
+    if (opt->prescale) {
+      u *= opt->scale;
+      v *= opt->scale;
+    }
+    if (opt->inverse) projectInverse(pj, u, v, x, y);
+    else projectForward(pj, u, v, x, y);
+    if (*x == HUGE_VAL) return false;
+    if (opt->postscale) {
+      *x *= opt->scale;
+      *y *= opt->scale;
+    }
+    return true;
+  }
+};
+
+typedef std::vector<std::vector<double>> Grid;
+
+/*
+ * chebyshevCoefficients --
+ *     Samples the function at the Chebyshev nodes of [a, b] and turns the
+ *     samples into the coefficients of the bivariate Chebyshev series,
+ *     first along u, then along v.
+ * Results:      false when the function fails at a node.
+ */
+bool chebyshevCoefficients(double au, double av, double bu, double bv, int nu, int nv,
+                           const SeriesPoint &func, Grid &fu, Grid &fv) {
+  double bmaU = 0.5 * (bu - au), bmaV = 0.5 * (bv - av);
+  double bpaU = 0.5 * (bu + au), bpaV = 0.5 * (bv + av);
+  fu.assign(static_cast<size_t>(nu), std::vector<double>(static_cast<size_t>(nv)));
+  fv = fu;
+  for (int i = 0; i < nu; ++i) {
+    double u = cos(M_PI * (i + 0.5) / nu) * bmaU + bpaU;
+    for (int j = 0; j < nv; ++j) {
+      double v = cos(M_PI * (j + 0.5) / nv) * bmaV + bpaV;
+      if (!func(u, v, &fu[i][j], &fv[i][j])) return false;
+    }
+  }
+  std::vector<double> cu(static_cast<size_t>(nu)), cv(static_cast<size_t>(nu));
+  double fac = 2. / nu;
+  for (int j = 0; j < nv; ++j) {
+    for (int i = 0; i < nu; ++i) {
+      double su = 0, sv = 0;
+      for (int k = 0; k < nu; ++k) {
+        double d = cos(M_PI * i * (k + .5) / nu);
+        su += fu[k][j] * d;
+        sv += fv[k][j] * d;
+      }
+      cu[i] = su * fac;
+      cv[i] = sv * fac;
+    }
+    for (int i = 0; i < nu; ++i) {
+      fu[i][j] = cu[i];
+      fv[i][j] = cv[i];
+    }
+  }
+  cu.resize(static_cast<size_t>(nv));
+  cv.resize(static_cast<size_t>(nv));
+  fac = 2. / nv;
+  for (int i = 0; i < nu; ++i) {
+    for (int j = 0; j < nv; ++j) {
+      double su = 0, sv = 0;
+      for (int k = 0; k < nv; ++k) {
+        double d = cos(M_PI * j * (k + .5) / nv);
+        su += fu[i][k] * d;
+        sv += fv[i][k] * d;
+      }
+      cu[j] = su * fac;
+      cv[j] = sv * fac;
+    }
+    fu[i].assign(cu.begin(), cu.end());
+    fv[i].assign(cv.begin(), cv.end());
+  }
+  return true;
+}
+
+/*
+ * chebyshevToPower --
+ *     The coefficients c[0..n-1] of a Chebyshev series on [a, b] (c[0]
+ *     counted half) as the coefficients of a power series in the
+ *     variable itself, in place; get and put reach the n values.
+ */
+template <class Get, class Put>
+void chebyshevToPower(int n, double a, double b, Get get, Put put) {
+  std::vector<double> c(static_cast<size_t>(n)), d(static_cast<size_t>(n), 0.),
+      dd(static_cast<size_t>(n), 0.);
+  for (int j = 0; j < n; ++j) c[j] = get(j);
+  d[0] = c[n - 1];
+  for (int j = n - 2; j >= 1; --j) {
+    for (int k = n - j; k >= 1; --k) {
+      double sv = d[k];
+      d[k] = 2. * d[k - 1] - dd[k];
+      dd[k] = sv;
+    }
+    double sv = d[0];
+    d[0] = -dd[0] + c[j];
+    dd[0] = sv;
+  }
+  for (int j = n - 1; j >= 1; --j) d[j] = d[j - 1] - dd[j];
+  d[0] = -dd[0] + .5 * c[0];
+  /* from [-1, 1] to [a, b] */
+  double cnst = 2. / (b - a), fac = cnst;
+  for (int j = 1; j < n; ++j) {
+    d[j] *= fac;
+    fac *= cnst;
+  }
+  cnst = .5 * (a + b);
+  for (int j = 0; j <= n - 2; ++j)
+    for (int k = n - 2; k >= j; --k) d[k] -= cnst * d[k + 1];
+  for (int j = 0; j < n; ++j) put(j, d[j]);
+}
+
+/* Sum of the magnitudes of the coefficients below res. */
+double smallSum(const Grid &w, double res) {
+  double sum = 0;
+  for (const std::vector<double> &row : w)
+    for (double c : row)
+      if (fabs(c) < res) sum += fabs(c);
+  return sum;
+}
+
+/* The non-zero rows of a coefficient grid: per row, columns up to the last non-zero one. */
+SeriesRows seriesRowsOf(const Grid &w) {
+  SeriesRows out;
+  int last = 0;
+  std::vector<std::vector<double>> rows;
+  for (size_t i = 0; i < w.size(); ++i) {
+    size_t m = 0;
+    for (size_t j = 0; j < w[i].size(); ++j)
+      if (w[i][j] != 0.) m = j + 1;
+    rows.emplace_back(w[i].begin(), w[i].begin() + static_cast<long>(m));
+    if (m) last = static_cast<int>(i) + 1;
+  }
+  rows.resize(static_cast<size_t>(last));
+  out.rows = rows;
+  return out;
+}
+
+/*
+ * printSeriesRows --
+ *     "u: %d" (or v) with the row count, then each non-empty row as its
+ *     index, its count and its coefficients, continuing on a new line
+ *     after 60 characters.
+ */
+void printSeriesRows(std::string &out, char name, const SeriesRows &series, const char *format) {
+  std::string cut(format, strnlen(format, 17));
+  appendFormatted(out, "%c: %d\n", name, static_cast<int>(series.rows.size()));
+  for (size_t i = 0; i < series.rows.size(); ++i) {
+    const std::vector<double> &row = series.rows[i];
+    if (row.empty()) continue;
+    size_t start = out.size();
+    appendFormatted(out, "%d %d", static_cast<int>(i), static_cast<int>(row.size()));
+    size_t length = out.size() - start, n = 0;
+    for (double c : row) {
+      if ((length += n) > 60) {
+        out += "\n ";
+        length = 1;
+      }
+      size_t before = out.size();
+      out += ' ';
+      appendFormatted(out, cut.c_str(), c);
+      n = out.size() - before;
+    }
+    out += '\n';
+  }
+}
+
+/*
+ * generateSeries --
+ *     The -T run: reads the bounds and settings, prints the run line and
+ *     the projection's parameters, fits the series and prints it.
+ * Side effects: every refusal is fatal with code 16.
+ */
+void generateSeries(const char *spec, projPJ pj, const ProjRunOptions &opt, int argc,
+                    const char **argv) {
+  double (*input)(const char *, char **) = opt.inverse ? readProgramNumber : readProgramAngle;
+  char *s = const_cast<char *>(spec);
+  double low[2] = {0, 0}, upp[2] = {0, 0};
+  int missing = 0;
+  if (*s) low[0] = input(s, &s); else ++missing;
+  if (*s == ',') upp[0] = input(s + 1, &s); else ++missing;
+  if (*s == ',') low[1] = input(s + 1, &s); else ++missing;
+  if (*s == ',') upp[1] = input(s + 1, &s); else ++missing;
+  for (double bound : {low[0], upp[0], low[1], upp[1]})
+    if (bound == HUGE_VAL) ++missing;
+  if (missing) emess(16, "null or absent -T parameters");
+  long res = -1, nu = 15, nv = 15;
+  if (*s == ',' && *++s != ',') res = strtol(s, &s, 10);
+  if (*s == ',' && *++s != ',') nu = strtol(s, &s, 10);
+  if (*s == ',' && *++s != ',') nv = strtol(s, &s, 10);
+  bool power = strcmp(s, ",P") == 0;
+  const char *kind = power ? "Power" : "Chebyshev";
+
+  std::string out;
+  appendFormatted(out, "#proj_%s\n#    run-line:\n", kind);
+  size_t n = 0;
+  for (int i = 0; i < argc; ++i) {
+    if (*argv[i] == '+') continue;
+    if (!n) {
+      out += '#';
+      ++n;
+    }
+    out += ' ';
+    out += argv[i];
+    if ((n += strlen(argv[i]) + 1) > 50) {
+      out += '\n';
+      n = 0;
+    }
+  }
+  if (n) out += '\n';
+  out += "# projection parameters\n";
+  vesk_fputs(out.c_str(), stdout);
+  printProjParamList(pj);
+
+  if (low[0] == upp[0] || low[1] >= upp[1]) emess(16, "approx. argument range error");
+  if (low[0] > upp[0]) low[0] -= 2 * M_PI;
+  if (nu < 2 || nv < 2) emess(16, "approx. work dimensions (%ld %ld) too small", nu, nv);
+  if (nu > kMaxSeriesDimension || nv > kMaxSeriesDimension)
+    emess(16, "approx. work dimensions (%ld %ld) too large (at most %d)", nu, nv,
+          kMaxSeriesDimension);
+
+  Grid wu, wv;
+  SeriesPoint func{pj, &opt};
+  if (!chebyshevCoefficients(low[0], low[1], upp[0], upp[1], static_cast<int>(nu),
+                             static_cast<int>(nv), func, wu, wv))
+    emess(16, "generation of approx failed\nreason: %s\n",
+          "the projection fails inside the argument range");
+  double tolerance = pow(10., static_cast<double>(res)) * .5;
+  double cutres = tolerance, residU = 0, residV = 0;
+  int tries;
+  for (tries = 4; tries; --tries) {
+    residU = smallSum(wu, cutres);
+    residV = smallSum(wv, cutres);
+    if (residU < tolerance && residV < tolerance) break;
+    cutres *= .5;
+  }
+  if (tries <= 0) residU = -residU;
+  for (Grid *w : {&wu, &wv})
+    for (std::vector<double> &row : *w)
+      for (double &c : row)
+        if (fabs(c) < cutres) c = 0.;
+  if (power) {
+    for (Grid *w : {&wu, &wv}) {
+      Grid &g = *w;
+      for (int i = 0; i < nu; ++i)
+        chebyshevToPower(static_cast<int>(nv), low[1], upp[1], [&](int j) { return g[i][j]; },
+                         [&](int j, double value) { g[i][j] = value; });
+      for (int j = 0; j < nv; ++j)
+        chebyshevToPower(static_cast<int>(nu), low[0], upp[0], [&](int i) { return g[i][j]; },
+                         [&](int i, double value) { g[i][j] = value; });
+    }
+  }
+  double toDegrees = opt.inverse ? 1. : kRadToDeg;
+  out.clear();
+  appendFormatted(out, "%c,%.12g,%.12g,%.12g,%.12g,%.12g\n", opt.inverse ? 'I' : 'F',
+                  getProjLam0(pj) * kRadToDeg, low[0] * toDegrees, upp[0] * toDegrees,
+                  low[1] * toDegrees, upp[1] * toDegrees);
+  std::string format;
+  if (power) format = "%.15g";
+  else if (res <= 0) appendFormatted(format, "%%.%ldf", -res + 1);
+  else format = "%.0f";
+  printSeriesRows(out, 'u', seriesRowsOf(wu), format.c_str());
+  printSeriesRows(out, 'v', seriesRowsOf(wv), format.c_str());
+  appendFormatted(out, "# |u,v| sums %g %g\n#end_proj_%s\n", residU, residV, kind);
+  vesk_fputs(out.c_str(), stdout);
+}
+
 /* The -m argument: a factor, or the reciprocal of one written "1/n" or "1:n". */
 double readScale(const char *text) {
   double scale;
@@ -368,7 +650,11 @@ int projMain(int argc, const char **argv) {
   if (!pj) emess(3, "projection initialization failure\ncause: %s", getProjError(interp));
   if (isLatLongProjection(pj.get())) emess(3, "+proj=latlong unsuitable for use with proj program.");
   if (opt.inverse && !hasProjectionInverse(pj.get())) emess(3, "inverse projection not available");
-  if (opt.series) emess(16, "series approximation (-T) not available");
+  if (opt.series) {
+    generateSeries(opt.series, pj.get(), opt, argc, argv);
+    pj.reset();
+    projExit(0);
+  }
   if (opt.verbose) {
     printProjParamList(pj.get());
     if (opt.veryVerbose) {
