@@ -106,6 +106,36 @@ const char *paramWord(projPJ pj, const char *key) {
 }
 
 /*
+ * missingGrids --
+ *     PROJ 9 passes points unchanged through a shift whose grids are all
+ *     optional ("@name") when none of them is there: a datum shift that
+ *     silently does nothing.  A definition whose grid list has no grid that
+ *     can be found is refused instead.
+ * Results:      "" when the definition has no grid list or one of its
+ *               grids is found, else a message naming the list.
+ */
+std::string missingGrids(Tcl_Interp *interp, projPJ pj) {
+  const char *word = paramWord(pj, "nadgrids");
+  if (!word || word[8] != '=') return std::string();
+  std::string list = word + 9;
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t end = list.find(',', start);
+    if (end == std::string::npos) end = list.size();
+    std::string name = list.substr(start, end - start);
+    if (!name.empty() && name[0] == '@') name.erase(0, 1);
+    if (!name.empty()) {
+      if (NadGrid *grid = loadNadGrid(interp, name.c_str())) {
+        freeNadGrid(grid);
+        return std::string();
+      }
+    }
+    start = end + 1;
+  }
+  return "none of the grids nadgrids=" + list + " can be found";
+}
+
+/*
  * latLongFromProjection --
  *     A latitude/longitude definition on the datum, or else the earth
  *     figure and shift, of another definition.
@@ -139,12 +169,14 @@ projPJ latLongFromProjection(Tcl_Interp *interp, projPJ source) {
 }
 
 /* Prints a refused definition and ends the run with code 3. */
-[[noreturn]] void refuseDefinition(const char *which, const std::vector<const char *> &params) {
+[[noreturn]] void refuseDefinition(const char *which, const std::vector<const char *> &params,
+                                   const std::string &cause) {
   std::string out = std::string("Using ") + which + " definition: ";
   for (const char *p : params) out += std::string(p) + " ";
   out += '\n';
   vesk_fputs(out.c_str(), stdout);
-  emess(3, "projection initialization failure\ncause: %s", getProjError(getCurrentProjInterp()));
+  emess(3, "projection initialization failure\ncause: %s",
+        cause.empty() ? getProjError(getCurrentProjInterp()) : cause.c_str());
   projExit(3);
 }
 
@@ -274,15 +306,15 @@ int cs2csMain(int argc, const char **argv) {
   Tcl_Interp *interp = getCurrentProjInterp();
   ProjectionHolder src(
       initProjection(interp, static_cast<int>(fromParams.size()), fromParams.data()));
-  if (!src) refuseDefinition("from", fromParams);
+  if (!src) refuseDefinition("from", fromParams, std::string());
+  std::string missing = missingGrids(interp, src.get());
+  if (!missing.empty()) refuseDefinition("from", fromParams, missing);
   ProjectionHolder dst;
-  if (toParams.empty()) {
-    dst.reset(latLongFromProjection(interp, src.get()));
-    if (!dst) refuseDefinition("to", toParams);
-  } else {
-    dst.reset(initProjection(interp, static_cast<int>(toParams.size()), toParams.data()));
-    if (!dst) refuseDefinition("to", toParams);
-  }
+  if (toParams.empty()) dst.reset(latLongFromProjection(interp, src.get()));
+  else dst.reset(initProjection(interp, static_cast<int>(toParams.size()), toParams.data()));
+  if (!dst) refuseDefinition("to", toParams, std::string());
+  missing = missingGrids(interp, dst.get());
+  if (!missing.empty()) refuseDefinition("to", toParams, missing);
   if (opt.verbose) {
     vesk_printf("%c ---- From Coordinate System ----\n", opt.tag);
     printProjParamList(src.get());
@@ -379,14 +411,22 @@ int makeSide(Tcl_Interp *interp, const char *which, const char *definition, proj
     *out = initProjection(interp, argc, argv);
     ckfree(reinterpret_cast<char *>(argv));
   }
-  if (*out) return TCL_OK;
-  const char *cause = getProjError(interp);
-  std::string causeText = cause ? cause : "";
+  std::string causeText;
+  if (*out) {
+    causeText = missingGrids(interp, *out);
+    if (causeText.empty()) return TCL_OK;
+    freeProjection(*out);
+    *out = nullptr;
+  } else {
+    const char *cause = getProjError(interp);
+    causeText = cause ? cause : "";
+  }
   Tcl_ResetResult(interp);
   Tcl_AppendResult(interp, "error in parsing ", which, ":", definition, nullptr);
   if (!causeText.empty()) {
     Tcl_AddErrorInfo(interp, "\n");
     Tcl_AddErrorInfo(interp, causeText.c_str());
+    Tcl_SetErrorCode(interp, "PROJ", causeText.c_str(), nullptr);
   }
   return TCL_ERROR;
 }
@@ -835,7 +875,16 @@ int cs2csCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) 
       if (!object->payload) {
         Cs2csObject *payload = newCs2csObject();
         object->payload = payload;
-        if (configureCs2csObject(interp, payload, 0, nullptr, 0) != TCL_OK) return fail();
+        if (Tk_ConfigureWidget(interp, Tk_MainWindow(interp), cs2csConfigSpecs, 0, nullptr,
+                               reinterpret_cast<char *>(payload), 0) != TCL_OK)
+          return fail();
+        /*
+         * The default definitions shift NAD27 through grids that may not be
+         * installed.  The object is made all the same, with the default
+         * options and no transformation ("cs2cs not defined") until a
+         * configuration succeeds, rather than not at all.
+         */
+        configureCs2csObject(interp, payload, 0, nullptr, TK_CONFIG_ARGV_ONLY);
       }
       Tcl_ResetResult(interp);
       Tcl_AppendResult(interp, name, nullptr);
