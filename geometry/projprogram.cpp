@@ -89,7 +89,7 @@ std::string firstLine(const char *text) {
 }
 
 /*
- * processText --
+ * processInput --
  *     The normal loop over one text or binary input: one output line per
  *     input record.
  */
