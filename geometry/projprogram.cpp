@@ -463,10 +463,10 @@ void printSeriesRows(std::string &out, char name, const SeriesRows &series, cons
  *     the projection's parameters, fits the series and prints it.
  * Side effects: every refusal is fatal with code 16.
  */
-void generateSeries(const char *spec, projPJ pj, const ProjRunOptions &opt, int argc,
+void generateSeries(const char *request, projPJ pj, const ProjRunOptions &opt, int argc,
                     const char **argv) {
   double (*input)(const char *, char **) = opt.inverse ? readProgramNumber : readProgramAngle;
-  char *s = const_cast<char *>(spec);
+  char *s = const_cast<char *>(request);
   double low[2] = {0, 0}, upp[2] = {0, 0};
   int missing = 0;
   if (*s) low[0] = input(s, &s); else ++missing;
