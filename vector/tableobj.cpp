@@ -511,11 +511,11 @@ void appendMatchValue(std::string &out, const std::string &value) {
     out += '}';
     return;
   }
-  int flags = TCL_DONT_USE_BRACES;
+  int flags = 0;
   int size = Tcl_ScanCountedElement(value.data(), static_cast<int>(value.size()), &flags);
   std::string element(static_cast<size_t>(size) + 1, '\0');
   int written = Tcl_ConvertCountedElement(value.data(), static_cast<int>(value.size()),
-                                          &element[0], TCL_DONT_USE_BRACES);
+                                          &element[0], flags | TCL_DONT_USE_BRACES);
   out.append(element.data(), static_cast<size_t>(written));
 }
 

@@ -466,7 +466,7 @@ TEST(DBase, CellsAndNames) {
 TEST(DBase, MatchScripts) {
   TablePtr table = load(dbfFixture("people.dbf"));
   ASSERT_TRUE(table);
-  const char *names[] = {"a{b", "c}d\\"};
+  const char *names[] = {"a} [error x]", "c}d\\"};
   std::vector<MatchPiece> pieces;
   ASSERT_TRUE(compileMatchScript(table.get(), "f %{INDEX} %NAME %{RECORD} 100%% %AGE", pieces));
   std::string out;
