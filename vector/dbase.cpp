@@ -453,7 +453,12 @@ DBaseTable *newdBaseTable() {
 DBaseTable *clonedBase(const DBaseTable *table) {
   if (!table) return nullptr;
   try {
-    return new DBaseTable(*table);
+    DBaseTable *copy = new DBaseTable(*table);
+    /* The copy belongs to no running script. */
+    copy->lockCount = 0;
+    copy->purgePending = 0;
+    copy->released = 0;
+    return copy;
   } catch (const std::bad_alloc &) {
     vesk_fprintf(stderr, "clonedBase - error in malloc\n");
     return nullptr;

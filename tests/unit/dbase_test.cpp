@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "core/families.h"
 #include "tests/unit/harness.h"
+#include "vesk/object.h"
 #include "vector/dbase.h"
 #include "vector/tableobj.h"
 
@@ -486,6 +488,38 @@ TEST(DBase, MatchScripts) {
   std::string longScript(kMatchScriptLimit, ' ');
   ASSERT_TRUE(compileMatchScript(table.get(), (longScript + "%NAME").c_str(), pieces));
   EXPECT_FALSE(expandMatchScript(table.get(), pieces, 0, out));
+}
+
+void countChange(RAMOBJ *, ClientData clientData) { ++*static_cast<int *>(clientData); }
+
+// Selection and deletion changes tell the watchers; reading and editing
+// cells does not.  The class slots read the table.
+TEST(DBase, TableObjectTellsWatchers) {
+  Tcl_Interp *interp = testInterp();
+  ASSERT_EQ(Gtable_Init(interp), 0);
+  std::string create = "gtable.create tw -file {" + dbfFixture("people.dbf") + "}";
+  ASSERT_EQ(Tcl_Eval(interp, create.c_str()), TCL_OK) << Tcl_GetStringResult(interp);
+  RAMOBJ *object;
+  ASSERT_EQ(openObject(interp, OBJ_TABLE, "tw", &object), 0);
+  int changes = 0;
+  objAcquire(object, countChange, &changes);
+  EXPECT_EQ(object->ops.count(object), 4);
+  EXPECT_EQ(object->ops.type(object), 0x100);
+  const char *scripts[][2] = {{"tw getrecord 1", "0"}, {"tw setfield 0 1 9", "0"},
+                              {"tw unselect 1", "1"},  {"tw deleterecords 2", "2"},
+                              {"tw match {expr 1} select", "2"}, {"tw selectonly 3", "3"}};
+  for (auto &row : scripts) {
+    SCOPED_TRACE(row[0]);
+    EXPECT_EQ(Tcl_Eval(interp, row[0]), TCL_OK) << Tcl_GetStringResult(interp);
+    EXPECT_EQ(changes, atoi(row[1]));
+  }
+  EXPECT_EQ(object->ops.selected(object, 0), 0);
+  EXPECT_EQ(Tcl_Eval(interp, "tw select 0 1"), TCL_OK);
+  EXPECT_EQ(object->ops.selected(object, 1), 1);
+  EXPECT_EQ(object->ops.selected(object, 2), 0);  // deleted
+  objRelease(object, countChange, &changes);
+  closeObject(object);
+  EXPECT_EQ(Tcl_Eval(interp, "tw close"), TCL_OK);
 }
 
 }  // namespace
