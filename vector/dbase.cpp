@@ -668,10 +668,11 @@ int insertdBaseFieldsAt(DBaseTable *table, const DBaseField *fields, int n,
       }
       added.insert(added.end(), bytes.begin(), bytes.end());
     }
+    /* Bytes a file may keep after the last field are dropped. */
+    size_t oldLength = static_cast<size_t>(recordLengthOf(dBaseFields(table)));
     size_t split = position < table->fieldCount
                        ? static_cast<size_t>(table->fieldOffsets[static_cast<size_t>(position)])
-                       : static_cast<size_t>(table->recordLength);
-    size_t oldLength = static_cast<size_t>(table->recordLength);
+                       : oldLength;
     std::vector<unsigned char> block(static_cast<size_t>(table->count) * static_cast<size_t>(newLength));
     for (int r = 0; r < table->count; r++) {
       const unsigned char *from = recordAt(table, r);

@@ -186,7 +186,7 @@ TEST(DBase, CorruptFilesAreRefused) {
     writeAll(dir.file("a.dbf"), std::vector<unsigned char>(good.begin(), good.begin() + static_cast<long>(n)));
     TablePtr t = load(dir.file("a.dbf"));
     std::vector<unsigned char> header;
-    readdBaseInfo(dir.file("a.dbf").c_str(), header, &status);
+    EXPECT_EQ(readdBaseInfo(dir.file("a.dbf").c_str(), header, &status), n >= 129) << n;
     EXPECT_FALSE(t) << n;
   }
 }
@@ -325,6 +325,27 @@ TEST(DBase, FieldsAddInsertDelete) {
   ASSERT_EQ(deletedBaseFields(table.get(), 2, both), 1);
   EXPECT_EQ(table->recordLength, 1);
   EXPECT_EQ(table->count, 4);
+}
+
+// A file whose records run past their last field: fields still go in whole.
+TEST(DBase, FieldsAddedToPaddedRecords) {
+  std::vector<unsigned char> good = readAll(dbfFixture("people.dbf")), bytes(good.begin(), good.begin() + 129);
+  bytes[10] = 23;
+  for (int r = 0; r < 4; r++) {
+    bytes.insert(bytes.end(), good.begin() + 129 + r * 21, good.begin() + 129 + (r + 1) * 21);
+    bytes.push_back('P');
+    bytes.push_back('Q');
+  }
+  DbfDir dir;
+  writeAll(dir.file("a.dbf"), bytes);
+  TablePtr table = load(dir.file("a.dbf"));
+  ASSERT_TRUE(table);
+  EXPECT_EQ(table->recordLength, 23);
+  DBaseField code = field("CODE", 'C', 3);
+  const char *values[] = {"xyz"};
+  ASSERT_EQ(adddBaseField(table.get(), &code, 1, values), 1);
+  EXPECT_EQ(table->recordLength, 24);
+  EXPECT_EQ(getdBaseRecordText(table.get(), 3), "{Dee Dee Ramo} 40 1.80 xyz");
 }
 
 TEST(DBase, RecordsInsertEraseGrow) {
