@@ -43,9 +43,7 @@ uint32_t dBaseGet32(const std::vector<unsigned char> &h, size_t at) {
          static_cast<uint32_t>(h[at + 2]) << 16 | static_cast<uint32_t>(h[at + 3]) << 24;
 }
 
-int dBaseGet16(const std::vector<unsigned char> &h, size_t at) {
-  return h[at] | h[at + 1] << 8;
-}
+int dBaseGet16(const std::vector<unsigned char> &h, size_t at) { return h[at] | h[at + 1] << 8; }
 
 void dBasePut32(std::vector<unsigned char> &h, size_t at, uint32_t value) {
   for (int i = 0; i < 4; i++) h[at + i] = static_cast<unsigned char>(value >> (8 * i));
@@ -118,21 +116,22 @@ int recordLengthOf(const std::vector<DBaseField> &fields) {
 void defaultFieldBytes(const DBaseField &field, unsigned char *out) {
   memset(out, ' ', static_cast<size_t>(field.length));
   switch (field.type) {
-  case 'N':
-  case 'M':
-    setFieldFromText(field, "0", out);
-    break;
-  case 'D': {
-    struct tm today = dBaseToday();
-    std::string text = fmt("%02d/%02d/%02d", today.tm_year - 100, today.tm_mon + 1, today.tm_mday);
-    setFieldFromText(field, text.c_str(), out);
-    break;
-  }
-  case 'L':
-    setFieldFromText(field, "?", out);
-    break;
-  default:
-    break;
+    case 'N':
+    case 'M':
+      setFieldFromText(field, "0", out);
+      break;
+    case 'D': {
+      struct tm today = dBaseToday();
+      std::string text =
+          fmt("%02d/%02d/%02d", today.tm_year - 100, today.tm_mon + 1, today.tm_mday);
+      setFieldFromText(field, text.c_str(), out);
+      break;
+    }
+    case 'L':
+      setFieldFromText(field, "?", out);
+      break;
+    default:
+      break;
   }
 }
 
@@ -141,17 +140,20 @@ std::vector<unsigned char> defaultdBaseRecord(const DBaseTable *table) {
   std::vector<unsigned char> record(static_cast<size_t>(table->recordLength), ' ');
   for (int i = 0; i < table->fieldCount; i++) {
     DBaseField field = getdBaseField(table->header, i);
-    defaultFieldBytes(field, &record[static_cast<size_t>(table->fieldOffsets[static_cast<size_t>(i)])]);
+    defaultFieldBytes(field,
+                      &record[static_cast<size_t>(table->fieldOffsets[static_cast<size_t>(i)])]);
   }
   return record;
 }
 
 unsigned char *recordAt(DBaseTable *table, int record) {
-  return table->records.data() + static_cast<size_t>(record) * static_cast<size_t>(table->recordLength);
+  return table->records.data() +
+         static_cast<size_t>(record) * static_cast<size_t>(table->recordLength);
 }
 
 const unsigned char *recordAt(const DBaseTable *table, int record) {
-  return table->records.data() + static_cast<size_t>(record) * static_cast<size_t>(table->recordLength);
+  return table->records.data() +
+         static_cast<size_t>(record) * static_cast<size_t>(table->recordLength);
 }
 
 bool validRecord(const DBaseTable *table, int record) {
@@ -188,7 +190,8 @@ bool growdBaseBlock(DBaseTable *table, int n) {
 
 /* The block, index and flags cut to the records in use. */
 void shrinkdBaseBlock(DBaseTable *table) {
-  table->records.resize(static_cast<size_t>(table->count) * static_cast<size_t>(table->recordLength));
+  table->records.resize(static_cast<size_t>(table->count) *
+                        static_cast<size_t>(table->recordLength));
   table->records.shrink_to_fit();
   table->order.shrink_to_fit();
   table->flags.shrink_to_fit();
@@ -426,8 +429,7 @@ bool readdBaseInfo(const char *path, std::vector<unsigned char> &header, int *st
   int headerLength = dBaseGet16(h, 8);
   if (headerLength < kdBaseHeaderSize + 1 || headerLength > info.st_size) return false;
   h.resize(static_cast<size_t>(headerLength));
-  if (getFileData(file.fd, h.data(), headerLength, 0, 0) != headerLength ||
-      checkdBaseHeader(h) < 0)
+  if (getFileData(file.fd, h.data(), headerLength, 0, 0) != headerLength || checkdBaseHeader(h) < 0)
     return false;
   header.swap(h);
   return true;
@@ -615,20 +617,20 @@ bool parsedBaseFieldDef(const char *const words[4], DBaseField *field) {
   long length = value[0], decimals = value[1];
   if (length <= 0 || length > kdBaseFieldLimit || decimals >= length) return false;
   switch (type) {
-  case 'C':
-  case 'L':
-    if (decimals != 0) return false;
-    break;
-  case 'D':
-    if (length < 8 || decimals != 0) return false;
-    break;
-  case 'M':
-    if (length < 4 || decimals != 0) return false;
-    break;
-  case 'N':
-    break;
-  default:
-    return false;
+    case 'C':
+    case 'L':
+      if (decimals != 0) return false;
+      break;
+    case 'D':
+      if (length < 8 || decimals != 0) return false;
+      break;
+    case 'M':
+      if (length < 4 || decimals != 0) return false;
+      break;
+    case 'N':
+      break;
+    default:
+      return false;
   }
   field->name = name;
   field->type = type;
@@ -673,7 +675,8 @@ int insertdBaseFieldsAt(DBaseTable *table, const DBaseField *fields, int n,
     size_t split = position < table->fieldCount
                        ? static_cast<size_t>(table->fieldOffsets[static_cast<size_t>(position)])
                        : oldLength;
-    std::vector<unsigned char> block(static_cast<size_t>(table->count) * static_cast<size_t>(newLength));
+    std::vector<unsigned char> block(static_cast<size_t>(table->count) *
+                                     static_cast<size_t>(newLength));
     for (int r = 0; r < table->count; r++) {
       const unsigned char *from = recordAt(table, r);
       unsigned char *to = &block[static_cast<size_t>(r) * static_cast<size_t>(newLength)];
@@ -714,7 +717,8 @@ int deletedBaseFields(DBaseTable *table, int n, const int *fieldIndexes) {
     if (!drop[i]) kept.push_back(old[i]);
   int newLength = recordLengthOf(kept);
   try {
-    std::vector<unsigned char> block(static_cast<size_t>(table->count) * static_cast<size_t>(newLength));
+    std::vector<unsigned char> block(static_cast<size_t>(table->count) *
+                                     static_cast<size_t>(newLength));
     for (int r = 0; r < table->count; r++) {
       const unsigned char *from = recordAt(table, r);
       unsigned char *to = &block[static_cast<size_t>(r) * static_cast<size_t>(newLength)];
@@ -786,15 +790,18 @@ int insertdBaseRecords(DBaseTable *table, const unsigned char *records, int n, i
           static_cast<size_t>(table->count - position) * length);
   for (int i = 0; i < n; i++) {
     unsigned char *to = recordAt(table, position + i);
-    if (records) memcpy(to, records + static_cast<size_t>(i) * length, length);
-    else memcpy(to, fresh.data(), length);
+    if (records)
+      memcpy(to, records + static_cast<size_t>(i) * length, length);
+    else
+      memcpy(to, fresh.data(), length);
   }
   for (int32_t &value : table->order)
     if (value >= position) value += n;
   std::vector<int32_t> added(static_cast<size_t>(n));
   for (int i = 0; i < n; i++) added[static_cast<size_t>(i)] = position + i;
   size_t orderAt = std::min(table->order.size(), static_cast<size_t>(position));
-  table->order.insert(table->order.begin() + static_cast<ptrdiff_t>(orderAt), added.begin(), added.end());
+  table->order.insert(table->order.begin() + static_cast<ptrdiff_t>(orderAt), added.begin(),
+                      added.end());
   table->flags.insert(table->flags.begin() + position, static_cast<size_t>(n), RECORD_SELECTED);
   table->count += n;
   dBasePut32(table->header, 4, static_cast<uint32_t>(table->count));
@@ -863,9 +870,8 @@ int purgedBase(DBaseTable *table) {
 void reorderdBaseIndex(DBaseTable *table, int sort) {
   if (!table) return;
   std::vector<int32_t> &order = table->order;
-  auto live = std::stable_partition(order.begin(), order.end(), [table](int32_t r) {
-    return !isdBaseDeleted(table, r);
-  });
+  auto live = std::stable_partition(order.begin(), order.end(),
+                                    [table](int32_t r) { return !isdBaseDeleted(table, r); });
   if (sort) std::sort(order.begin(), live);
 }
 
@@ -875,8 +881,7 @@ void reorderdBaseIndex(DBaseTable *table, int sort) {
  * Results:      1; 0 at the first text its field refuses (fields before it
  *               stay set) or for indexes out of range.
  */
-int setdBaseFields(DBaseTable *table, int record, int firstField, int n,
-                   const char *const *texts) {
+int setdBaseFields(DBaseTable *table, int record, int firstField, int n, const char *const *texts) {
   if (!validRecord(table, record) || firstField < 0 || n < 0 ||
       static_cast<int64_t>(firstField) + n > table->fieldCount)
     return 0;
@@ -903,7 +908,8 @@ int parsedBaseRecord(const DBaseTable *table, unsigned char *record, int n,
   memset(record, ' ', static_cast<size_t>(table->recordLength));
   for (int i = 0; i < n; i++) {
     DBaseField descriptor = getdBaseField(table->header, i);
-    if (!setFieldFromText(descriptor, texts[i], record + table->fieldOffsets[static_cast<size_t>(i)]))
+    if (!setFieldFromText(descriptor, texts[i],
+                          record + table->fieldOffsets[static_cast<size_t>(i)]))
       return 0;
   }
   return 1;
@@ -936,8 +942,8 @@ std::string getdBaseRecordText(const DBaseTable *table, int record) {
     int flags = 0;
     int size = Tcl_ScanCountedElement(text.data(), static_cast<int>(text.size()), &flags);
     std::string element(static_cast<size_t>(size) + 1, '\0');
-    int written = Tcl_ConvertCountedElement(text.data(), static_cast<int>(text.size()),
-                                            &element[0], flags);
+    int written =
+        Tcl_ConvertCountedElement(text.data(), static_cast<int>(text.size()), &element[0], flags);
     out.append(element.data(), static_cast<size_t>(written));
   }
   return out;
@@ -962,7 +968,8 @@ void blankdBaseCells(DBaseTable *table, int x0, int y0, int x1, int y1) {
 /* ---- flags ---- */
 
 int isdBaseSelected(const DBaseTable *table, int record) {
-  return validRecord(table, record) && (table->flags[static_cast<size_t>(record)] & RECORD_SELECTED);
+  return validRecord(table, record) &&
+         (table->flags[static_cast<size_t>(record)] & RECORD_SELECTED);
 }
 
 int isdBaseDeleted(const DBaseTable *table, int record) {
@@ -1040,46 +1047,46 @@ bool setFieldFromText(const DBaseField &field, const char *text, unsigned char *
   }
   std::string bytes;
   switch (field.type) {
-  case 'C': {
-    while (*text == ' ') text++;
-    bytes.assign(text, strnlen(text, length));
-    break;
-  }
-  case 'N': {
-    char *end;
-    errno = 0;
-    double value = strtod(text, &end);
-    if (end == text || !isfinite(value)) return false;
-    while (isspace(static_cast<unsigned char>(*end))) end++;
-    if (*end) return false;
-    std::string number = fmt("%.*f", field.decimals, value);
-    if (number.size() > length) return false;
-    bytes.assign(length - number.size(), ' ');
-    bytes += number;
-    break;
-  }
-  case 'D': {
-    int year, month, day;
-    if (length < 8 || sscanf(text, "%d/%d/%d", &year, &month, &day) != 3) return false;
-    if (year < 0 || year > 37 || month < 0 || month > 12 || day < 0 || day > 31) return false;
-    bytes = fmt("%4d%02d%02d", year + 2000, month, day);
-    break;
-  }
-  case 'L': {
-    while (*text == ' ') text++;
-    if (!*text || !strchr("?FNTYfnty", *text)) return false;
-    bytes.assign(1, *text);
-    break;
-  }
-  case 'M': {
-    int block;
-    if (length != 10 || sscanf(text, "%d", &block) != 1) return false;
-    bytes = fmt("%10d", block);
-    if (bytes.size() != 10) return false;
-    break;
-  }
-  default:
-    return false;
+    case 'C': {
+      while (*text == ' ') text++;
+      bytes.assign(text, strnlen(text, length));
+      break;
+    }
+    case 'N': {
+      char *end;
+      errno = 0;
+      double value = strtod(text, &end);
+      if (end == text || !isfinite(value)) return false;
+      while (isspace(static_cast<unsigned char>(*end))) end++;
+      if (*end) return false;
+      std::string number = fmt("%.*f", field.decimals, value);
+      if (number.size() > length) return false;
+      bytes.assign(length - number.size(), ' ');
+      bytes += number;
+      break;
+    }
+    case 'D': {
+      int year, month, day;
+      if (length < 8 || sscanf(text, "%d/%d/%d", &year, &month, &day) != 3) return false;
+      if (year < 0 || year > 37 || month < 0 || month > 12 || day < 0 || day > 31) return false;
+      bytes = fmt("%4d%02d%02d", year + 2000, month, day);
+      break;
+    }
+    case 'L': {
+      while (*text == ' ') text++;
+      if (!*text || !strchr("?FNTYfnty", *text)) return false;
+      bytes.assign(1, *text);
+      break;
+    }
+    case 'M': {
+      int block;
+      if (length != 10 || sscanf(text, "%d", &block) != 1) return false;
+      bytes = fmt("%10d", block);
+      if (bytes.size() != 10) return false;
+      break;
+    }
+    default:
+      return false;
   }
   bytes.resize(length, ' ');
   memcpy(out, bytes.data(), length);
@@ -1092,20 +1099,20 @@ std::string fieldTextOf(const DBaseField &field, const unsigned char *bytes) {
   const char *end = at + field.length;
   while (at < end && *at == ' ') at++;
   switch (field.type) {
-  case 'C':
-    while (end > at && end[-1] == ' ') end--;
-    return std::string(at, end);
-  case 'N':
-    return std::string(at, std::find(at, end, ' '));
-  case 'D':
-    if (end - at < 8) return std::string();
-    return std::string(at + 2, 2) + "/" + std::string(at + 4, 2) + "/" + std::string(at + 6, 2);
-  case 'L':
-    return at < end ? std::string(1, *at) : std::string();
-  case 'M':
-    return std::string(at, end);
-  default:
-    return std::string();
+    case 'C':
+      while (end > at && end[-1] == ' ') end--;
+      return std::string(at, end);
+    case 'N':
+      return std::string(at, std::find(at, end, ' '));
+    case 'D':
+      if (end - at < 8) return std::string();
+      return std::string(at + 2, 2) + "/" + std::string(at + 4, 2) + "/" + std::string(at + 6, 2);
+    case 'L':
+      return at < end ? std::string(1, *at) : std::string();
+    case 'M':
+      return std::string(at, end);
+    default:
+      return std::string();
   }
 }
 

@@ -11,6 +11,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+
 #include <string>
 #include <vector>
 
@@ -27,24 +28,24 @@ inline constexpr size_t kdBasePathLimit = 256;
 inline constexpr int kdBaseLengthLimit = 65535;
 
 struct DBaseTable {
-  std::string path;                   /* the file read or last written */
-  std::vector<unsigned char> header;  /* header block exactly as in the file */
-  int32_t lockCount = 0;     /* non-zero: a purge only sets purgePending */
+  std::string path;                  /* the file read or last written */
+  std::vector<unsigned char> header; /* header block exactly as in the file */
+  int32_t lockCount = 0;             /* non-zero: a purge only sets purgePending */
   int32_t purgePending = 0;
-  int32_t dirty = 0;         /* 1 after changes, 0 after reading and writing */
+  int32_t dirty = 0; /* 1 after changes, 0 after reading and writing */
   int32_t fieldCount = 0;
-  int32_t count = 0;         /* records; equal to the header's record count */
-  int32_t recordLength = 1;  /* bytes per record, deletion byte included */
+  int32_t count = 0;                  /* records; equal to the header's record count */
+  int32_t recordLength = 1;           /* bytes per record, deletion byte included */
   std::vector<unsigned char> records; /* size is the data size (capacity in records x length) */
   std::vector<int32_t> fieldOffsets;  /* 1 for the first field */
   std::vector<int32_t> order;         /* order index, count entries in use */
   std::vector<unsigned char> flags;   /* one per record in use */
-  int32_t released = 0;      /* given up by its owner while locked: freed at unlock */
+  int32_t released = 0;               /* given up by its owner while locked: freed at unlock */
 };
 
 /* One field descriptor as the store uses it. */
 struct DBaseField {
-  std::string name;  /* at most 10 characters */
+  std::string name; /* at most 10 characters */
   char type = 'C';
   int length = 0;
   int decimals = 0;
@@ -78,8 +79,7 @@ int setdBaseFieldName(DBaseTable *table, int field, const char *newName);
 int adddBaseRecord(DBaseTable *table, const unsigned char *records, int n);
 int insertdBaseRecords(DBaseTable *table, const unsigned char *records, int n, int position);
 int erasedBaseRecords(DBaseTable *table, int first, int last);
-int setdBaseFields(DBaseTable *table, int record, int firstField, int n,
-                   const char *const *texts);
+int setdBaseFields(DBaseTable *table, int record, int firstField, int n, const char *const *texts);
 int setdBaseField(DBaseTable *table, int record, int field, const char *text);
 int parsedBaseRecord(const DBaseTable *table, unsigned char *record, int n,
                      const char *const *texts);

@@ -62,8 +62,10 @@ void *gtableCreatePayload(const char *path, int *status) { return readdBase(path
 /* A table that a running script still walks is freed when the script ends. */
 void gtableFreePayload(void *payload) {
   DBaseTable *table = static_cast<DBaseTable *>(payload);
-  if (table && table->lockCount > 0) table->released = 1;
-  else freedBase(table);
+  if (table && table->lockCount > 0)
+    table->released = 1;
+  else
+    freedBase(table);
 }
 
 int gtableModified(RAMOBJ *object) {
@@ -88,8 +90,10 @@ struct TableLock {
   ~TableLock() {
     table->lockCount--;
     if (table->lockCount == 0) {
-      if (table->released) freedBase(table);
-      else if (table->purgePending) purgedBase(table);
+      if (table->released)
+        freedBase(table);
+      else if (table->purgePending)
+        purgedBase(table);
     }
     objRelease(object, nullptr, nullptr);  // may free the object
   }
@@ -207,8 +211,8 @@ int tableAddFields(DBaseTable *table, Tcl_Interp *interp, int argc, const char *
                    bool insert) {
   int first = insert ? 3 : 2;
   if (argc < first + 1 || argc > first + 2)
-    return tableUsage(interp, argv, insert ? " position fieldDefList [fieldList]"
-                                           : " fieldDefList [fieldList]");
+    return tableUsage(interp, argv,
+                      insert ? " position fieldDefList [fieldList]" : " fieldDefList [fieldList]");
   int position = table->fieldCount;
   if (insert && (!readIndex(argv[2], &position) || position < 0 || position > table->fieldCount))
     return tableError(interp, "Invalid position to insert fields");
@@ -218,8 +222,8 @@ int tableAddFields(DBaseTable *table, Tcl_Interp *interp, int argc, const char *
   if (argc == first + 2 &&
       (!values.split(interp, argv[first + 1]) || values.count != static_cast<int>(fields.size())))
     return tableError(interp, "Error in parsing fieldList");
-  if (!insertdBaseFieldsAt(table, fields.data(), static_cast<int>(fields.size()),
-                           values.words, position))
+  if (!insertdBaseFieldsAt(table, fields.data(), static_cast<int>(fields.size()), values.words,
+                           position))
     return tableError(interp, "Error in adding fields");
   Tcl_ResetResult(interp);
   return TCL_OK;
@@ -302,8 +306,8 @@ bool askCellError(Tcl_Interp *interp, const DBaseTable *table, int field, int re
   std::string message = "Error in parsing cell " + getdBaseField(table->header, field).name +
                         " at(" + std::to_string(field) + "," + std::to_string(record) +
                         ") for value:" + cell;
-  const char *words[] = {"vesk.dialog", ".gtable_dialog", "gtable", message.c_str(),
-                         "question",    "0",              "Skip",   "Abort"};
+  const char *words[] = {"vesk.dialog", ".gtable_dialog", "gtable", message.c_str(), "question",
+                         "0",           "Skip",           "Abort"};
   Tcl_Obj *objv[8];
   for (int i = 0; i < 8; i++) {
     objv[i] = Tcl_NewStringObj(words[i], -1);
@@ -342,8 +346,7 @@ int tableSetDataBlock(RAMOBJ *object, DBaseTable *table, Tcl_Interp *interp, int
       continue;
     }
     if (!(c == '\0' && cell.empty())) {
-      if (column < fields.size() &&
-          !setdBaseField(table, record, fields[column], cell.c_str())) {
+      if (column < fields.size() && !setdBaseField(table, record, fields[column], cell.c_str())) {
         TableLock lock(object, table);
         bool skip = askCellError(interp, table, fields[column], record, cell);
         if (!lock.intact()) return TCL_ERROR;
@@ -392,7 +395,8 @@ Tcl_Obj *recordFieldsObj(const DBaseTable *table, int record) {
   std::string text;
   for (int i = 0; i < table->fieldCount; i++) {
     getdBaseFieldText(table, record, i, text);
-    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewStringObj(text.data(), static_cast<int>(text.size())));
+    Tcl_ListObjAppendElement(nullptr, list,
+                             Tcl_NewStringObj(text.data(), static_cast<int>(text.size())));
   }
   return list;
 }
@@ -400,8 +404,8 @@ Tcl_Obj *recordFieldsObj(const DBaseTable *table, int record) {
 void appendFieldList(Tcl_Interp *interp, const std::vector<unsigned char> &header) {
   for (int i = 0, n = dBaseFieldCountOf(header); i < n; i++) {
     DBaseField field = getdBaseField(header, i);
-    Tcl_AppendElement(interp, fmt("%s %c %d %d", field.name.c_str(), field.type, field.length,
-                                  field.decimals));
+    Tcl_AppendElement(
+        interp, fmt("%s %c %d %d", field.name.c_str(), field.type, field.length, field.decimals));
   }
 }
 
@@ -410,12 +414,17 @@ enum SelectAction { SEL_SELECT, SEL_UNSELECT, SEL_TOGGLE };
 
 int tableSelect(DBaseTable *table, Tcl_Interp *interp, int argc, const char **argv,
                 SelectAction action, int before) {
-  if (before == SEL_SELECT) selectAlldBase(table);
-  else if (before == SEL_UNSELECT) unselectAlldBase(table);
+  if (before == SEL_SELECT)
+    selectAlldBase(table);
+  else if (before == SEL_UNSELECT)
+    unselectAlldBase(table);
   auto apply = [table, action](int r) {
-    if (action == SEL_SELECT) selectdBaseRecord(table, r);
-    else if (action == SEL_UNSELECT) unselectdBaseRecord(table, r);
-    else toggledBaseRecord(table, r);
+    if (action == SEL_SELECT)
+      selectdBaseRecord(table, r);
+    else if (action == SEL_UNSELECT)
+      unselectdBaseRecord(table, r);
+    else
+      toggledBaseRecord(table, r);
   };
   if (argc == 2) {
     for (int r = 0; r < table->count; r++) apply(r);
@@ -502,8 +511,10 @@ void appendMatchValue(std::string &out, const std::string &value) {
   int depth = 0;
   bool braces = value.find('\\') == std::string::npos;
   for (char c : value) {
-    if (c == '{') depth++;
-    else if (c == '}' && --depth < 0) braces = false;
+    if (c == '{')
+      depth++;
+    else if (c == '}' && --depth < 0)
+      braces = false;
   }
   if (braces && depth == 0) {
     out += '{';
@@ -514,8 +525,8 @@ void appendMatchValue(std::string &out, const std::string &value) {
   int flags = 0;
   int size = Tcl_ScanCountedElement(value.data(), static_cast<int>(value.size()), &flags);
   std::string element(static_cast<size_t>(size) + 1, '\0');
-  int written = Tcl_ConvertCountedElement(value.data(), static_cast<int>(value.size()),
-                                          &element[0], flags | TCL_DONT_USE_BRACES);
+  int written = Tcl_ConvertCountedElement(value.data(), static_cast<int>(value.size()), &element[0],
+                                          flags | TCL_DONT_USE_BRACES);
   out.append(element.data(), static_cast<size_t>(written));
 }
 
@@ -524,13 +535,13 @@ void appendMatchValue(std::string &out, const std::string &value) {
  *     "match predicateScript ?action?": evaluates the script for every
  *     record in index order and changes the selection by its result.
  */
-int tableMatch(RAMOBJ *object, DBaseTable *table, Tcl_Interp *interp, int argc,
-               const char **argv) {
+int tableMatch(RAMOBJ *object, DBaseTable *table, Tcl_Interp *interp, int argc, const char **argv) {
   if (argc < 3 || argc > 4)
-    return tableUsage(interp, argv,
-                      " predicateScript action (select unselect selectonly unselectonly aselect list)");
-  static const char *const actions[] = {"select",       "unselect", "aselect", "selectonly",
-                                        "unselectonly", "list"};
+    return tableUsage(
+        interp, argv,
+        " predicateScript action (select unselect selectonly unselectonly aselect list)");
+  static const char *const actions[] = {"select",     "unselect",     "aselect",
+                                        "selectonly", "unselectonly", "list"};
   int action = 5;
   if (argc == 4) {
     action = -1;
@@ -539,7 +550,8 @@ int tableMatch(RAMOBJ *object, DBaseTable *table, Tcl_Interp *interp, int argc,
     if (action < 0) return tableError(interp, "Unknown action");
   }
   std::vector<MatchPiece> pieces;
-  if (!compileMatchScript(table, argv[2], pieces)) return tableError(interp, "Error in parse scripts");
+  if (!compileMatchScript(table, argv[2], pieces))
+    return tableError(interp, "Error in parse scripts");
 
   std::vector<int32_t> order = table->order;
   int matches = 0;
@@ -567,21 +579,21 @@ int tableMatch(RAMOBJ *object, DBaseTable *table, Tcl_Interp *interp, int argc,
       bool match = Tcl_GetStringResult(interp)[0] == '1';
       matches += match ? 1 : 0;
       switch (action) {
-      case 0:
-        if (match) selectdBaseRecord(table, r);
-        break;
-      case 1:
-        if (match) unselectdBaseRecord(table, r);
-        break;
-      case 2:
-        if (match) toggledBaseRecord(table, r);
-        break;
-      case 4:
-        match ? unselectdBaseRecord(table, r) : selectdBaseRecord(table, r);
-        break;
-      default:
-        match ? selectdBaseRecord(table, r) : unselectdBaseRecord(table, r);
-        break;
+        case 0:
+          if (match) selectdBaseRecord(table, r);
+          break;
+        case 1:
+          if (match) unselectdBaseRecord(table, r);
+          break;
+        case 2:
+          if (match) toggledBaseRecord(table, r);
+          break;
+        case 4:
+          match ? unselectdBaseRecord(table, r) : selectdBaseRecord(table, r);
+          break;
+        default:
+          match ? selectdBaseRecord(table, r) : unselectdBaseRecord(table, r);
+          break;
       }
     }
     if (code == TCL_OK && action == 5 && lock.intact()) {
@@ -591,8 +603,10 @@ int tableMatch(RAMOBJ *object, DBaseTable *table, Tcl_Interp *interp, int argc,
     }
   }  // a purge asked for meanwhile runs here
   if (code != TCL_OK) return code;
-  if (list) Tcl_SetObjResult(interp, list);
-  else setIntResult(interp, matches);
+  if (list)
+    Tcl_SetObjResult(interp, list);
+  else
+    setIntResult(interp, matches);
   return TCL_OK;
 }
 
@@ -608,145 +622,149 @@ const char kTableCommandWords[] =
  *     The table's own subcommands.  notify is set for those that tell the
  *     object's watchers.
  */
-int tableSubcommand(RAMOBJ *object, Tcl_Interp *interp, int argc, const char **argv,
-                    bool &notify) {
+int tableSubcommand(RAMOBJ *object, Tcl_Interp *interp, int argc, const char **argv, bool &notify) {
   const char *word = argv[1];
   if (strcmp(word, "define") == 0) return tableDefine(object, interp, argc, argv);
   DBaseTable *table = tableOf(object);
   if (!table) return tableError(interp, "Undefined object");
   switch (word[0]) {
-  case 'a':
-    if (prefixOf(word, "addrecord", 4)) return tableAddRecord(table, interp, argc, argv);
-    if (prefixOf(word, "addfields", 3)) return tableAddFields(table, interp, argc, argv, false);
-    if (prefixOf(word, "aselect", 3)) {
-      notify = true;
-      return tableSelect(table, interp, argc, argv, SEL_TOGGLE, -1);
-    }
-    break;
-  case 'c':
-    if (prefixOf(word, "countdeletions", 6)) {
-      setIntResult(interp, countdBaseDeleted(table));
-      return TCL_OK;
-    }
-    if (prefixOf(word, "countselections", 6)) {
-      setIntResult(interp, countdBaseSelected(table));
-      return TCL_OK;
-    }
-    break;
-  case 'd':
-    if (prefixOf(word, "deletefields", 7)) {
-      notify = true;
-      return tableDeleteFields(table, interp, argc, argv);
-    }
-    if (prefixOf(word, "deleterecords", 7)) {
-      notify = true;
-      return tableDeleteRecords(table, interp, argc, argv, false);
-    }
-    break;
-  case 'e':
-    if (prefixOf(word, "eraserecords", 5)) return tableEraseRecords(table, interp, argc, argv);
-    break;
-  case 'g':
-    if (prefixOf(word, "getdatablock", 4)) return tableGetDataBlock(table, interp, argc, argv);
-    if (prefixOf(word, "getfield", 4)) {
-      if (argc != 4) return tableUsage(interp, argv, " recordIndex fieldIndex");
-      int record, field;
-      if (!readRecord(table, argv[2], &record) || !readIndex(argv[3], &field) || field < 0 ||
-          field >= table->fieldCount)
-        return tableError(interp, "Invalid index");
-      std::string text;
-      getdBaseFieldText(table, record, field, text);
-      Tcl_SetObjResult(interp, Tcl_NewStringObj(text.data(), static_cast<int>(text.size())));
-      return TCL_OK;
-    }
-    if (prefixOf(word, "getindex", 4) || prefixOf(word, "getrecord", 4) ||
-        prefixOf(word, "getstatus", 4)) {
-      if (argc > 3) return tableUsage(interp, argv, " [index]");
-      char kind = word[3];
-      int record = 0;
-      if (argc == 2 && kind == 'i') {
+    case 'a':
+      if (prefixOf(word, "addrecord", 4)) return tableAddRecord(table, interp, argc, argv);
+      if (prefixOf(word, "addfields", 3)) return tableAddFields(table, interp, argc, argv, false);
+      if (prefixOf(word, "aselect", 3)) {
+        notify = true;
+        return tableSelect(table, interp, argc, argv, SEL_TOGGLE, -1);
+      }
+      break;
+    case 'c':
+      if (prefixOf(word, "countdeletions", 6)) {
+        setIntResult(interp, countdBaseDeleted(table));
+        return TCL_OK;
+      }
+      if (prefixOf(word, "countselections", 6)) {
+        setIntResult(interp, countdBaseSelected(table));
+        return TCL_OK;
+      }
+      break;
+    case 'd':
+      if (prefixOf(word, "deletefields", 7)) {
+        notify = true;
+        return tableDeleteFields(table, interp, argc, argv);
+      }
+      if (prefixOf(word, "deleterecords", 7)) {
+        notify = true;
+        return tableDeleteRecords(table, interp, argc, argv, false);
+      }
+      break;
+    case 'e':
+      if (prefixOf(word, "eraserecords", 5)) return tableEraseRecords(table, interp, argc, argv);
+      break;
+    case 'g':
+      if (prefixOf(word, "getdatablock", 4)) return tableGetDataBlock(table, interp, argc, argv);
+      if (prefixOf(word, "getfield", 4)) {
+        if (argc != 4) return tableUsage(interp, argv, " recordIndex fieldIndex");
+        int record, field;
+        if (!readRecord(table, argv[2], &record) || !readIndex(argv[3], &field) || field < 0 ||
+            field >= table->fieldCount)
+          return tableError(interp, "Invalid index");
+        std::string text;
+        getdBaseFieldText(table, record, field, text);
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(text.data(), static_cast<int>(text.size())));
+        return TCL_OK;
+      }
+      if (prefixOf(word, "getindex", 4) || prefixOf(word, "getrecord", 4) ||
+          prefixOf(word, "getstatus", 4)) {
+        if (argc > 3) return tableUsage(interp, argv, " [index]");
+        char kind = word[3];
+        int record = 0;
+        if (argc == 2 && kind == 'i') {
+          Tcl_ResetResult(interp);
+          return TCL_OK;
+        }
+        if (argc == 3 && !readRecord(table, argv[2], &record))
+          return tableError(interp, "Invalid index");
+        if (argc == 2 && record >= table->count) return tableError(interp, "Invalid index");
+        if (kind == 'i')
+          setIntResult(interp, table->order[static_cast<size_t>(record)]);
+        else if (kind == 's')
+          setIntResult(interp, table->flags[static_cast<size_t>(record)]);
+        else
+          Tcl_SetObjResult(interp, recordFieldsObj(table, record));
+        return TCL_OK;
+      }
+      break;
+    case 'i':
+      if (strcmp(word, "info") == 0) {
+        Tcl_ResetResult(interp);
+        appendFieldList(interp, table->header);
+        return TCL_OK;
+      }
+      if (prefixOf(word, "insertfields", 7)) return tableAddFields(table, interp, argc, argv, true);
+      if (prefixOf(word, "insertrecords", 7)) return tableInsertRecords(table, interp, argc, argv);
+      if (prefixOf(word, "isselected", 5)) {
+        if (argc != 3) return tableUsage(interp, argv, " index");
+        int record;
+        if (!readRecord(table, argv[2], &record)) return tableError(interp, "Invalid index");
+        setIntResult(interp, isdBaseSelected(table, record) ? 1 : 0);
+        return TCL_OK;
+      }
+      break;
+    case 'm':
+      if (prefixOf(word, "match", 3)) return tableMatch(object, table, interp, argc, argv);
+      break;
+    case 'p':
+      if (prefixOf(word, "purge", 4)) {
+        purgedBase(table);
         Tcl_ResetResult(interp);
         return TCL_OK;
       }
-      if (argc == 3 && !readRecord(table, argv[2], &record)) return tableError(interp, "Invalid index");
-      if (argc == 2 && record >= table->count) return tableError(interp, "Invalid index");
-      if (kind == 'i') setIntResult(interp, table->order[static_cast<size_t>(record)]);
-      else if (kind == 's') setIntResult(interp, table->flags[static_cast<size_t>(record)]);
-      else Tcl_SetObjResult(interp, recordFieldsObj(table, record));
-      return TCL_OK;
-    }
-    break;
-  case 'i':
-    if (strcmp(word, "info") == 0) {
-      Tcl_ResetResult(interp);
-      appendFieldList(interp, table->header);
-      return TCL_OK;
-    }
-    if (prefixOf(word, "insertfields", 7)) return tableAddFields(table, interp, argc, argv, true);
-    if (prefixOf(word, "insertrecords", 7)) return tableInsertRecords(table, interp, argc, argv);
-    if (prefixOf(word, "isselected", 5)) {
-      if (argc != 3) return tableUsage(interp, argv, " index");
-      int record;
-      if (!readRecord(table, argv[2], &record)) return tableError(interp, "Invalid index");
-      setIntResult(interp, isdBaseSelected(table, record) ? 1 : 0);
-      return TCL_OK;
-    }
-    break;
-  case 'm':
-    if (prefixOf(word, "match", 3)) return tableMatch(object, table, interp, argc, argv);
-    break;
-  case 'p':
-    if (prefixOf(word, "purge", 4)) {
-      purgedBase(table);
-      Tcl_ResetResult(interp);
-      return TCL_OK;
-    }
-    break;
-  case 'r':
-    if (prefixOf(word, "recordsize", 4)) {
-      setIntResult(interp, table->recordLength);
-      return TCL_OK;
-    }
-    if (strcmp(word, "renamefield") == 0) return tableRenameField(table, interp, argc, argv);
-    if (strlen(word) >= 4) {
-      Tcl_ResetResult(interp);
-      return TCL_OK;
-    }
-    break;
-  case 's':
-    if (strcmp(word, "select") == 0 || strcmp(word, "selectonly") == 0) {
-      notify = true;
-      return tableSelect(table, interp, argc, argv, SEL_SELECT, word[6] ? SEL_UNSELECT : -1);
-    }
-    if (strcmp(word, "setblank") == 0) {
-      int v[4];
-      if (argc != 6) return tableUsage(interp, argv, " x0 y0 x1 y1");
-      for (int i = 0; i < 4; i++)
-        if (!readIndex(argv[2 + i], &v[i])) return tableUsage(interp, argv, " x0 y0 x1 y1");
-      blankdBaseCells(table, v[0], v[1], v[2], v[3]);
-      Tcl_ResetResult(interp);
-      return TCL_OK;
-    }
-    if (prefixOf(word, "setdatablock", 7)) return tableSetDataBlock(object, table, interp, argc, argv);
-    if (strcmp(word, "setfield") == 0) return tableSetField(table, interp, argc, argv);
-    if (strcmp(word, "setrecord") == 0) return tableSetRecord(table, interp, argc, argv);
-    break;
-  case 'u':
-    if (prefixOf(word, "undeleterecord", 5)) {
-      notify = true;
-      return tableDeleteRecords(table, interp, argc, argv, true);
-    }
-    if (prefixOf(word, "unselectonly", 9)) {
-      notify = true;
-      return tableSelect(table, interp, argc, argv, SEL_UNSELECT, SEL_SELECT);
-    }
-    if (prefixOf(word, "unselect", 5)) {
-      notify = true;
-      return tableSelect(table, interp, argc, argv, SEL_UNSELECT, -1);
-    }
-    break;
-  default:
-    break;
+      break;
+    case 'r':
+      if (prefixOf(word, "recordsize", 4)) {
+        setIntResult(interp, table->recordLength);
+        return TCL_OK;
+      }
+      if (strcmp(word, "renamefield") == 0) return tableRenameField(table, interp, argc, argv);
+      if (strlen(word) >= 4) {
+        Tcl_ResetResult(interp);
+        return TCL_OK;
+      }
+      break;
+    case 's':
+      if (strcmp(word, "select") == 0 || strcmp(word, "selectonly") == 0) {
+        notify = true;
+        return tableSelect(table, interp, argc, argv, SEL_SELECT, word[6] ? SEL_UNSELECT : -1);
+      }
+      if (strcmp(word, "setblank") == 0) {
+        int v[4];
+        if (argc != 6) return tableUsage(interp, argv, " x0 y0 x1 y1");
+        for (int i = 0; i < 4; i++)
+          if (!readIndex(argv[2 + i], &v[i])) return tableUsage(interp, argv, " x0 y0 x1 y1");
+        blankdBaseCells(table, v[0], v[1], v[2], v[3]);
+        Tcl_ResetResult(interp);
+        return TCL_OK;
+      }
+      if (prefixOf(word, "setdatablock", 7))
+        return tableSetDataBlock(object, table, interp, argc, argv);
+      if (strcmp(word, "setfield") == 0) return tableSetField(table, interp, argc, argv);
+      if (strcmp(word, "setrecord") == 0) return tableSetRecord(table, interp, argc, argv);
+      break;
+    case 'u':
+      if (prefixOf(word, "undeleterecord", 5)) {
+        notify = true;
+        return tableDeleteRecords(table, interp, argc, argv, true);
+      }
+      if (prefixOf(word, "unselectonly", 9)) {
+        notify = true;
+        return tableSelect(table, interp, argc, argv, SEL_UNSELECT, SEL_SELECT);
+      }
+      if (prefixOf(word, "unselect", 5)) {
+        notify = true;
+        return tableSelect(table, interp, argc, argv, SEL_UNSELECT, -1);
+      }
+      break;
+    default:
+      break;
   }
   return tableError(interp, "Unknown command");
 }
@@ -889,25 +907,25 @@ bool compileMatchScript(const DBaseTable *table, const char *script,
   return true;
 }
 
-bool expandMatchScript(const DBaseTable *table, const std::vector<MatchPiece> &pieces,
-                       int record, std::string &out) {
+bool expandMatchScript(const DBaseTable *table, const std::vector<MatchPiece> &pieces, int record,
+                       std::string &out) {
   out.clear();
   std::string value;
   for (const MatchPiece &piece : pieces) {
     switch (piece.kind) {
-    case MatchPiece::TEXT:
-      out += piece.text;
-      break;
-    case MatchPiece::INDEX:
-      out += std::to_string(record);
-      break;
-    case MatchPiece::RECORD:
-      appendMatchValue(out, getdBaseRecordText(table, record));
-      break;
-    case MatchPiece::FIELD:
-      getdBaseFieldText(table, record, piece.field, value);
-      appendMatchValue(out, value);
-      break;
+      case MatchPiece::TEXT:
+        out += piece.text;
+        break;
+      case MatchPiece::INDEX:
+        out += std::to_string(record);
+        break;
+      case MatchPiece::RECORD:
+        appendMatchValue(out, getdBaseRecordText(table, record));
+        break;
+      case MatchPiece::FIELD:
+        getdBaseFieldText(table, record, piece.field, value);
+        appendMatchValue(out, value);
+        break;
     }
     if (out.size() >= kMatchScriptLimit) return false;
   }

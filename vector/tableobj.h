@@ -19,8 +19,8 @@ inline constexpr size_t kMatchScriptLimit = 5120;
 /* One piece of a compiled predicate script. */
 struct MatchPiece {
   enum Kind { TEXT, INDEX, RECORD, FIELD } kind = TEXT;
-  std::string text;  /* TEXT: the literal text */
-  int field = 0;     /* FIELD: the field's index */
+  std::string text; /* TEXT: the literal text */
+  int field = 0;    /* FIELD: the field's index */
 };
 
 /*
@@ -38,8 +38,8 @@ bool compileMatchScript(const DBaseTable *table, const char *script,
  *     values, each value a single word of the script.
  * Results:      false when the expanded text does not fit the limit.
  */
-bool expandMatchScript(const DBaseTable *table, const std::vector<MatchPiece> &pieces,
-                       int record, std::string &out);
+bool expandMatchScript(const DBaseTable *table, const std::vector<MatchPiece> &pieces, int record,
+                       std::string &out);
 
 }  // namespace vesk
 

@@ -1,12 +1,15 @@
 // The dBase store: reading the fixtures, field conversions, field and
 // record editing, writing back, corrupt files derived from the fixtures,
 // and the predicate scripts of the table object.
+#include "vector/dbase.h"
+
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
+
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -15,9 +18,8 @@
 
 #include "core/families.h"
 #include "tests/unit/harness.h"
-#include "vesk/object.h"
-#include "vector/dbase.h"
 #include "vector/tableobj.h"
+#include "vesk/object.h"
 
 using namespace vesk;
 
@@ -35,7 +37,8 @@ std::vector<unsigned char> readAll(const std::string &path) {
 
 void writeAll(const std::string &path, const std::vector<unsigned char> &bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char *>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 struct DbfDir {
@@ -74,7 +77,8 @@ std::string text(const DBaseTable *table, int record, int field) {
 
 std::string rawField(const DBaseTable *table, int record, int field) {
   DBaseField f = getdBaseField(table->header, field);
-  const unsigned char *at = table->records.data() + static_cast<size_t>(record) * table->recordLength +
+  const unsigned char *at = table->records.data() +
+                            static_cast<size_t>(record) * table->recordLength +
                             table->fieldOffsets[static_cast<size_t>(field)];
   return std::string(reinterpret_cast<const char *>(at), static_cast<size_t>(f.length));
 }
@@ -153,13 +157,47 @@ TEST(DBase, CorruptFilesAreRefused) {
       {"version byte", [](std::vector<unsigned char> &b) { b[0] = 4; }, 1},
       {"short header", [](std::vector<unsigned char> &b) { b.resize(20); }, 1},
       {"empty file", [](std::vector<unsigned char> &b) { b.clear(); }, 1},
-      {"header length past the end", [](std::vector<unsigned char> &b) { b[8] = 0xff; b[9] = 0xff; }, 1},
-      {"header length below 33", [](std::vector<unsigned char> &b) { b[8] = 20; b[9] = 0; }, 1},
-      {"record length below the fields", [](std::vector<unsigned char> &b) { b[10] = 10; b[11] = 0; }, 1},
-      {"record length 0", [](std::vector<unsigned char> &b) { b[10] = 0; b[11] = 0; }, 1},
+      {"header length past the end",
+       [](std::vector<unsigned char> &b) {
+         b[8] = 0xff;
+         b[9] = 0xff;
+       },
+       1},
+      {"header length below 33",
+       [](std::vector<unsigned char> &b) {
+         b[8] = 20;
+         b[9] = 0;
+       },
+       1},
+      {"record length below the fields",
+       [](std::vector<unsigned char> &b) {
+         b[10] = 10;
+         b[11] = 0;
+       },
+       1},
+      {"record length 0",
+       [](std::vector<unsigned char> &b) {
+         b[10] = 0;
+         b[11] = 0;
+       },
+       1},
       {"record count past the end", [](std::vector<unsigned char> &b) { b[4] = 5; }, 2},
-      {"record count of 2^31", [](std::vector<unsigned char> &b) { b[4] = 0; b[5] = 0; b[6] = 0; b[7] = 0x80; }, 1},
-      {"huge record count", [](std::vector<unsigned char> &b) { b[4] = 0xff; b[5] = 0xff; b[6] = 0xff; b[7] = 0x7f; }, 2},
+      {"record count of 2^31",
+       [](std::vector<unsigned char> &b) {
+         b[4] = 0;
+         b[5] = 0;
+         b[6] = 0;
+         b[7] = 0x80;
+       },
+       1},
+      {"huge record count",
+       [](std::vector<unsigned char> &b) {
+         b[4] = 0xff;
+         b[5] = 0xff;
+         b[6] = 0xff;
+         b[7] = 0x7f;
+       },
+       2},
       {"truncated records", [](std::vector<unsigned char> &b) { b.resize(b.size() - 30); }, 2},
       {"field longer than the record", [](std::vector<unsigned char> &b) { b[32 + 16] = 200; }, 1},
   };
@@ -183,7 +221,8 @@ TEST(DBase, CorruptFilesAreRefused) {
   EXPECT_TRUE(load(dir.file("a.dbf")));
   // Every truncation is read or refused, never overrun.
   for (size_t n = 0; n + 1 < good.size(); n++) {
-    writeAll(dir.file("a.dbf"), std::vector<unsigned char>(good.begin(), good.begin() + static_cast<long>(n)));
+    writeAll(dir.file("a.dbf"),
+             std::vector<unsigned char>(good.begin(), good.begin() + static_cast<long>(n)));
     TablePtr t = load(dir.file("a.dbf"));
     std::vector<unsigned char> header;
     EXPECT_EQ(readdBaseInfo(dir.file("a.dbf").c_str(), header, &status), n >= 129) << n;
@@ -250,14 +289,14 @@ TEST(DBase, FieldDefinitions) {
     std::vector<const char *> words;
     bool ok;
   } cases[] = {
-      {{"NAME", "C", "10", "0"}, true},     {{"NAME", "C", "10", "1"}, false},
-      {{"A B", "C", "10", "0"}, false},     {{"ELEVENCHARS", "C", "5", "0"}, false},
-      {{"N", "N", "5", "4"}, true},         {{"N", "N", "5", "5"}, false},
-      {{"D", "D", "7", "0"}, false},        {{"D", "D", "8", "0"}, true},
-      {{"M", "M", "3", "0"}, false},        {{"M", "M", "4", "0"}, true},
-      {{"C", "C", "0", "0"}, false},        {{"C", "C", "256", "0"}, false},
-      {{"C", "C", "-1", "0"}, false},       {{"C", "C", "1x", "0"}, false},
-      {{"C", "C", "", "0"}, false},         {{"Q", "Q", "5", "0"}, false},
+      {{"NAME", "C", "10", "0"}, true}, {{"NAME", "C", "10", "1"}, false},
+      {{"A B", "C", "10", "0"}, false}, {{"ELEVENCHARS", "C", "5", "0"}, false},
+      {{"N", "N", "5", "4"}, true},     {{"N", "N", "5", "5"}, false},
+      {{"D", "D", "7", "0"}, false},    {{"D", "D", "8", "0"}, true},
+      {{"M", "M", "3", "0"}, false},    {{"M", "M", "4", "0"}, true},
+      {{"C", "C", "0", "0"}, false},    {{"C", "C", "256", "0"}, false},
+      {{"C", "C", "-1", "0"}, false},   {{"C", "C", "1x", "0"}, false},
+      {{"C", "C", "", "0"}, false},     {{"Q", "Q", "5", "0"}, false},
       {{"C", "CC", "5", "0"}, false},
   };
   for (const Case &c : cases) {
@@ -329,7 +368,8 @@ TEST(DBase, FieldsAddInsertDelete) {
 
 // A file whose records run past their last field: fields still go in whole.
 TEST(DBase, FieldsAddedToPaddedRecords) {
-  std::vector<unsigned char> good = readAll(dbfFixture("people.dbf")), bytes(good.begin(), good.begin() + 129);
+  std::vector<unsigned char> good = readAll(dbfFixture("people.dbf")),
+                             bytes(good.begin(), good.begin() + 129);
   bytes[10] = 23;
   for (int r = 0; r < 4; r++) {
     bytes.insert(bytes.end(), good.begin() + 129 + r * 21, good.begin() + 129 + (r + 1) * 21);
@@ -526,9 +566,9 @@ TEST(DBase, TableObjectTellsWatchers) {
   objAcquire(object, countChange, &changes);
   EXPECT_EQ(object->ops.count(object), 4);
   EXPECT_EQ(object->ops.type(object), 0x100);
-  const char *scripts[][2] = {{"tw getrecord 1", "0"}, {"tw setfield 0 1 9", "0"},
-                              {"tw unselect 1", "1"},  {"tw deleterecords 2", "2"},
-                              {"tw match {expr 1} select", "2"}, {"tw selectonly 3", "3"}};
+  const char *scripts[][2] = {
+      {"tw getrecord 1", "0"},     {"tw setfield 0 1 9", "0"},        {"tw unselect 1", "1"},
+      {"tw deleterecords 2", "2"}, {"tw match {expr 1} select", "2"}, {"tw selectonly 3", "3"}};
   for (auto &row : scripts) {
     SCOPED_TRACE(row[0]);
     EXPECT_EQ(Tcl_Eval(interp, row[0]), TCL_OK) << Tcl_GetStringResult(interp);
