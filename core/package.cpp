@@ -62,7 +62,7 @@ const CommandFamily commandFamilies[] = {
     {"Printer_Init", nullptr},
     {"Shape_Init", Shape_Init},
     {"Stats_Init", nullptr},
-    {"Gtable_Init", nullptr},
+    {"Gtable_Init", Gtable_Init},
     {"Terra_Init", nullptr},
     {"Proj_Init", Proj_Init},
     {"Gcanvas_Init", nullptr},
