@@ -739,9 +739,11 @@ FeatureSet *newEigenFeature(FeatureSet *stat, int index, int normalized, int cou
  * calcEV --
  *     The largest eigenpair of a packed symmetric matrix by power
  *     iteration from (1, 0, ..., 0); the matrix is then deflated in place
- *     so that the next call finds the next pair.  A matrix that maps the
- *     current vector to zero has nothing left in that direction: the pair
- *     is 0 with the start vector, and the matrix is unchanged.
+ *     so that the next call finds the next pair.  When the first column is
+ *     negligible beside the rest of the matrix (what is left after earlier
+ *     deflations may be orthogonal to the first axis), the iteration starts
+ *     from the axis of the largest diagonal instead; a zero matrix gives
+ *     the pair 0 and (1, 0, ..., 0), and no division by zero.
  * Results:      the eigenvalue; v holds the unit eigenvector.
  * Side effects: throws std::bad_alloc when no work memory is left.
  */
@@ -751,7 +753,16 @@ double calcEV(double *packed, double *v, int n, float tolerance, int maxIteratio
   std::vector<double> a(static_cast<size_t>(n) * static_cast<size_t>(n));
   for (int i = 0; i < n; i++)
     for (int j = 0; j < n; j++) a[static_cast<size_t>(i) * n + j] = packed[packedIndex(i, j)];
-  for (int i = 0; i < n; i++) v[i] = i == 0 ? 1.0 : 0.0;
+  double largest = 0.0, firstColumn = 0.0;
+  int start = 0;
+  for (int i = 0; i < n; i++) {
+    firstColumn = std::max(firstColumn, fabs(a[static_cast<size_t>(i) * n]));
+    for (int j = 0; j < n; j++) largest = std::max(largest, fabs(a[static_cast<size_t>(i) * n + j]));
+    if (fabs(a[static_cast<size_t>(i) * n + i]) > fabs(a[static_cast<size_t>(start) * n + start]))
+      start = i;
+  }
+  if (firstColumn > 1e-6 * largest) start = 0;
+  for (int i = 0; i < n; i++) v[i] = i == start ? 1.0 : 0.0;
   double previous = 1000.0, lambda = 0.0, d = 0.0, delta = 0.0;
   int iterations = 0;
   do {
