@@ -497,7 +497,8 @@ int parseClassifyOptions(ClassifyWork *w, int argc, const char **argv) {
     w->bands.resize(static_cast<size_t>(count));
   } else {
     w->bands.resize(static_cast<size_t>(std::min(n, kMaxClassifyBands)));
-    for (size_t i = 0; i < w->bands.size(); i++) w->bands[i] = getFeatureBand(w->set, static_cast<int>(i));
+    for (size_t i = 0; i < w->bands.size(); i++)
+      w->bands[i] = getFeatureBand(w->set, static_cast<int>(i));
   }
   w->m = static_cast<int>(w->bands.size());
   std::vector<int> sorted = w->bands;

@@ -344,7 +344,7 @@ FeatureSet *getFeature(const char *fileName, const char *tag) {
     problem = fmt("Error in reading features. count %ld size %ld\n", static_cast<long>(size),
                   static_cast<long>(prefix < kFeatureFirstRead ? kFeatureFirstRead : total));
   } else {
-    set = static_cast<FeatureSet *>(static_cast<void *>(Tcl_AttemptAlloc(static_cast<unsigned>(total))));
+    set = reinterpret_cast<FeatureSet *>(Tcl_AttemptAlloc(static_cast<unsigned>(total)));
     if (!set) {
       vesk_fprintf(stderr, "Error of malloc in getFeature\n");
       close(fd);
@@ -757,7 +757,8 @@ double calcEV(double *packed, double *v, int n, float tolerance, int maxIteratio
   int start = 0;
   for (int i = 0; i < n; i++) {
     firstColumn = std::max(firstColumn, fabs(a[static_cast<size_t>(i) * n]));
-    for (int j = 0; j < n; j++) largest = std::max(largest, fabs(a[static_cast<size_t>(i) * n + j]));
+    for (int j = 0; j < n; j++)
+      largest = std::max(largest, fabs(a[static_cast<size_t>(i) * n + j]));
     if (fabs(a[static_cast<size_t>(i) * n + i]) > fabs(a[static_cast<size_t>(start) * n + start]))
       start = i;
   }

@@ -61,7 +61,8 @@ std::vector<unsigned char> readBytes(const std::string &path) {
 
 void writeBytes(const std::string &path, const std::vector<unsigned char> &bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char *>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 int32_t le32(const std::vector<unsigned char> &b, size_t at) {
@@ -70,7 +71,8 @@ int32_t le32(const std::vector<unsigned char> &b, size_t at) {
 }
 void setLe32(std::vector<unsigned char> &b, size_t at, int32_t v) {
   unsigned char le[4];
-  for (int i = 0; i < 4; i++) le[i] = static_cast<unsigned char>(static_cast<uint32_t>(v) >> (8 * i));
+  for (int i = 0; i < 4; i++)
+    le[i] = static_cast<unsigned char>(static_cast<uint32_t>(v) >> (8 * i));
   memcpy(&b.at(at), le, 4);
 }
 
@@ -100,7 +102,8 @@ TEST(FeatureLayout, SizesAndPackedIndex) {
   EXPECT_EQ(statItemSize(7), 212);
   EXPECT_EQ(eigenItemSize(1), 16);
   EXPECT_EQ(eigenExtraSize(2), 532);
-  const int cases[][3] = {{0, 0, 0}, {1, 0, 1}, {1, 1, 2}, {2, 0, 3}, {2, 2, 5}, {0, 2, 3}, {1, 3, 7}};
+  const int cases[][3] = {{0, 0, 0}, {1, 0, 1}, {1, 1, 2}, {2, 0, 3},
+                          {2, 2, 5}, {0, 2, 3}, {1, 3, 7}};
   for (auto &c : cases) {
     SCOPED_TRACE(testing::Message() << c[0] << "," << c[1]);
     EXPECT_EQ(packedIndex(c[0], c[1]), c[2]);
@@ -155,7 +158,8 @@ TEST(FeatureSets, GrowCutDeleteAndHeadWords) {
 }
 
 TEST(FeatureFiles, RoundTripIsLittleEndianAndByTag) {
-  SetHolder h(statSet(2, {item2("Water", 10, 1.5, 2.5, 4, 1, 9), item2("forest", 5, 7, 8, 1, 0, 1)}));
+  SetHolder h(statSet(2, {item2("Water", 10, 1.5, 2.5, 4, 1, 9),
+                          item2("forest", 5, 7, 8, 1, 0, 1)}));
   std::string path = tempPath("round.sta");
   ASSERT_EQ(putFeature(path.c_str(), h.set), 1);
   std::vector<unsigned char> bytes = readBytes(path);
