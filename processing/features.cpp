@@ -846,7 +846,7 @@ void printFeatureBands(const FeatureSet *set) {
   int n = featureBands(set);
   vesk_printf("Bands: %d\n", n);
   for (int i = 0; i < n; i++) {
-    vesk_printf("%10d", getFeatureBand(set, i) + 1);
+    vesk_printf("%10ld", static_cast<long>(getFeatureBand(set, i)) + 1);
     if ((i + 1) % 8 == 0) vesk_printf("\n");
   }
   vesk_printf("\n");
@@ -934,7 +934,7 @@ void printEigenVectors(const FeatureSet *set, int withVectors) {
     int last = std::min(first + 5, count);
     vesk_printf("\n\nEigen Vector Information\n");
     vesk_printf("ID    :");
-    for (int j = first; j < last; j++) vesk_printf("%7d      ", items[j].index + 1);
+    for (int j = first; j < last; j++) vesk_printf("%7ld      ", static_cast<long>(items[j].index) + 1);
     vesk_printf("\nValue :");
     for (int j = first; j < last; j++) vesk_printf("%13.6e", items[j].value);
     vesk_printf("\nPct   :");
@@ -948,7 +948,7 @@ void printEigenVectors(const FeatureSet *set, int withVectors) {
     if (withVectors) {
       vesk_printf("Vector:\n");
       for (int b = 0; b < n; b++) {
-        vesk_printf("ch%4d:", getFeatureBand(set, b) + 1);
+        vesk_printf("ch%4ld:", static_cast<long>(getFeatureBand(set, b)) + 1);
         for (int j = first; j < last; j++) vesk_printf("%13.7f", items[j].vector[b]);
         vesk_printf("\n");
       }
@@ -985,7 +985,8 @@ void isoPrint(const FeatureSet *set, int flag) {
   if (getFeatureKind(bytesOf(set)) != FEATURE_ISO || featureItemBytes(set) < 16 * n + 12) return;
   vesk_printf("%s", titles[flag]);
   vesk_printf("  ID  SAMPLES    SRMD2");
-  for (int b = 0; b < n; b++) vesk_printf("  %4d  ", getFeatureBand(set, b) + 1);
+  for (int b = 0; b < n; b++)
+    vesk_printf("  %4ld  ", static_cast<long>(getFeatureBand(set, b)) + 1);
   vesk_printf("\n");
   for (int k = 0; k < count; k++) {
     const unsigned char *p =
