@@ -78,7 +78,7 @@ const RimageSubcommand rimageSubcommands[] = {
     RIMAGE_HEAD("cache", rimageCache),
     RIMAGE_NONE("calc"),
     RIMAGE_HEAD("cget", rimageCget),
-    RIMAGE_NONE("classify"),
+    RIMAGE_MODULE("classify", classifyModule),
     RIMAGE_NONE("clipboard"),
     RIMAGE_HEAD("create", rimageCreate),
     RIMAGE_HEAD("configure", rimageConfigure),

@@ -85,6 +85,9 @@ RimageHeadProc rimageGetIndices;
 RimageHeadProc rimageSetIndices;
 RimagePlainProc rimageHist;
 
+/* ---- processing modules ---- */
+RimageModuleProc classifyModule;  /* classify.cpp */
+
 }  // namespace vesk
 
 #endif
