@@ -16,6 +16,5 @@ void gimgNames(Tcl_Interp *) {}
 
 void deleteAllGimgs() {}
 void freePaletteColors() {}
-void freeTagTables() {}
 
 }  // namespace vesk
