@@ -271,8 +271,25 @@ int tiffCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
  */
 bool printTiffEntry(Tcl_Interp *interp, int fd, int byteOrder, const TiffEntry *entry) {
   const int size = tiffValueSize(entry->type);
-  if (size == 0 || entry->type == TIFF_SBYTE || entry->count == 0) return true;
   const int64_t count = entry->count;
+  if (count == 0) return true;
+  if (count == 1 && size <= 4) {
+    std::string text;
+    if (entry->type == TIFF_FLOAT) {
+      float value;
+      memcpy(&value, &entry->value, sizeof value);
+      text = fmt("%f", static_cast<double>(value));
+    } else if (entry->type == TIFF_LONG) {
+      text = fmt("%u", entry->value);
+    } else if (entry->type == TIFF_SBYTE) {
+      text = fmt("%d", static_cast<signed char>(entry->value & 0xff));
+    } else {
+      text = fmt("%lld", static_cast<long long>(narrowTiffValue(entry->type, entry->value)));
+    }
+    Tcl_AppendElement(interp, text.c_str());
+    return true;
+  }
+  if (size == 0 || entry->type == TIFF_SBYTE) return true;
   const int64_t total = count * size;
   std::vector<unsigned char> bytes;
   bool msb = false;
@@ -296,15 +313,6 @@ bool printTiffEntry(Tcl_Interp *interp, int fd, int byteOrder, const TiffEntry *
   }
 
   const unsigned char *p = bytes.data();
-  if (count == 1 && entry->type != TIFF_RATIONAL && entry->type != TIFF_SRATIONAL &&
-      entry->type != TIFF_DOUBLE) {
-    std::string text;
-    if (entry->type == TIFF_FLOAT) text = fmt("%f", static_cast<double>(getF32(p, false)));
-    else if (entry->type == TIFF_LONG) text = fmt("%u", entry->value);
-    else text = fmt("%lld", static_cast<long long>(narrowTiffValue(entry->type, entry->value)));
-    Tcl_AppendElement(interp, text.c_str());
-    return true;
-  }
   if (entry->type == TIFF_ASCII) {
     const size_t length = strnlen(reinterpret_cast<const char *>(p), static_cast<size_t>(count));
     Tcl_AppendElement(interp, std::string(reinterpret_cast<const char *>(p), length).c_str());
