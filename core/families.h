@@ -45,6 +45,14 @@ void installImageFormats();
 
 /* Command families. */
 int Etran_Init(Tcl_Interp *interp);
+/* "tiff"; "dicom" and "gpz" are exported (vesk/imagecmds.h). */
+int Tiff_Init(Tcl_Interp *interp);
+
+/* The tag tables of "tiff" and "dicom": present once either command ran. */
+bool tiffTagTableExists();
+void tiffCmdDeleted(ClientData clientData);
+bool dicomTagTableExists();
+void dicomCmdDeleted(ClientData clientData);
 int Proj_Init(Tcl_Interp *interp);
 int Gcp_Init(Tcl_Interp *interp);
 

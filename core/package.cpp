@@ -16,6 +16,7 @@
 
 #include "core/core.h"
 #include "core/families.h"
+#include "vesk/imagecmds.h"
 #include "vesk/rimage.h"
 #include "vesk/stdio.h"
 
@@ -55,10 +56,10 @@ const CommandFamily commandFamilies[] = {
     {"Ddw_Init", nullptr},
     {"Twimg_Init", nullptr},
     {"Glw_Init", nullptr},
-    {"Dicom_Init", nullptr},
-    {"Tiff_Init", nullptr},
+    {"Dicom_Init", Dicom_Init},
+    {"Tiff_Init", Tiff_Init},
     {"Gcp_Init", Gcp_Init},
-    {"Gpz_Init", nullptr},
+    {"Gpz_Init", Gpz_Init},
     {"Printer_Init", nullptr},
     {"Shape_Init", Shape_Init},
     {"Stats_Init", nullptr},

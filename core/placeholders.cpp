@@ -13,6 +13,5 @@ Tcl_CmdDeleteProc *gimgCommandDeleteProc() { return nullptr; }
 
 
 void freePaletteColors() {}
-void freeTagTables() {}
 
 }  // namespace vesk
