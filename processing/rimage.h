@@ -85,6 +85,9 @@ RimageHeadProc rimageGetIndices;
 RimageHeadProc rimageSetIndices;
 RimagePlainProc rimageHist;
 
+/* ---- bound images (boundimg.cpp) ---- */
+RimagePlainProc rimageBind;
+
 }  // namespace vesk
 
 #endif
