@@ -323,7 +323,7 @@ namespace {
 
 /* ---- the apply forms ---- */
 
-/* The context of an image: its type and size, and the operands after the first n0. */
+/* The context of an image: its type and size, the numbers placed after the first operands. */
 PixelOperatorContext contextOf(RAMIMG *image, const std::vector<float> &numbers, int first) {
   PixelOperatorContext c = {};
   c.pixelType = static_cast<float>(image->header.pixelid);
