@@ -23,6 +23,7 @@ void gimgNames(Tcl_Interp *interp);
 
 /* Command families, in their start-up order; 0 on success. */
 int Shape_Init(Tcl_Interp *interp);
+int Gtable_Init(Tcl_Interp *interp);
 
 /* Console windows: the console manager, its channels and teardown. */
 int initConsoleManager(Tcl_Interp *interp);
@@ -45,6 +46,7 @@ void installImageFormats();
 /* Command families. */
 int Etran_Init(Tcl_Interp *interp);
 int Proj_Init(Tcl_Interp *interp);
+int Gcp_Init(Tcl_Interp *interp);
 
 /* Test hook: makes the named family fail, "" or NULL for none. */
 void setFailingFamily(const char *name);

@@ -8,13 +8,10 @@
 
 namespace vesk {
 
-int Gimg_Init(Tcl_Interp *) { return 0; }
 Tcl_CmdProc *gimgCommandProc() { return nullptr; }
 Tcl_CmdDeleteProc *gimgCommandDeleteProc() { return nullptr; }
-void gimgNames(Tcl_Interp *) {}
 
 
-void deleteAllGimgs() {}
 void freePaletteColors() {}
 void freeTagTables() {}
 

@@ -44,13 +44,15 @@ step "rimage configure -x0 -dx; cget"    {rimage configure $lan -x0 500000 -dx 3
 step "rimage list"                       {rimage list}
 step "rimage hist -list stats"           {rimage hist -imgid $lan -list stats}
 step "rimage save (flush to ERDAS)"      {rimage save $lan; file size [file join $outDir demo.lan]}
+step "image create gimg -file $lan"      {image create gimg demoView -file $lan; list [vesk gimg] [demoView cget -file]}
+step "etran parser (three-address code)" {etran parser "x = (a + b) * c"}
 step "rimage create (DIB); setIndices"   {
     rimage create overwrite -file [file join $outDir demo.bmp] -imgid DIB -rows 3 -columns 4
     set bmp [rimage open [file join $outDir demo.bmp]]
     rimage setIndices $bmp {0-9 255 0 0}; rimage save $bmp; rimage getIndices $bmp 9-10
 }
 step "rimage open @mem MRGB8; getIndices" {rimage open @mem MRGB8 -rows 2 -columns 2; rimage getIndices @mem 128}
-step "rimage close (all three)"          {list [rimage close $lan] [rimage close $bmp] [rimage close @mem]}
+step "rimage close (all three)"          {image delete demoView; list [rimage close $lan] [rimage close $bmp] [rimage close @mem]}
 step "vesk.listconcat {a b {c d}}" {vesk.listconcat {a b {c d}}}
 step "clipboard holds text?"       {clipboard clear; clipboard append demo; vesk.selection CLIPBOARD}
 step "event loop for 100 ms"       {after 100 {winmsg 0}; winmsg 1}

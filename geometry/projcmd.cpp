@@ -19,6 +19,7 @@
 #include "core/core.h"
 #include "core/families.h"
 #include "geometry/projprog.h"
+#include "geometry/projprogram.h"
 #include "vesk/stdio.h"
 
 namespace vesk {
@@ -618,7 +619,7 @@ struct ProjCommand {
   Tcl_CmdProc *proc;
 };
 static const ProjCommand projCommands[] = {
-    {"proj", nullptr},
+    {"proj", projProgramCmd},
     {"proj.create", projCreateCmd},
     {"proj.exitCode", projExitCodeCmd},
     {"proj.module", projModuleCmd},
@@ -627,8 +628,8 @@ static const ProjCommand projCommands[] = {
     {"nad2nad.create", nullptr},
     {"geod", nullptr},
     {"geod.create", nullptr},
-    {"cs2cs", nullptr},
-    {"cs2cs.create", nullptr},
+    {"cs2cs", cs2csProgramCmd},
+    {"cs2cs.create", cs2csCreateCmd},
 };
 
 /*

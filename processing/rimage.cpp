@@ -16,6 +16,7 @@
 #include "core/core.h"
 #include "core/options.h"
 #include "core/text.h"
+#include "geometry/gcpset.h"
 #include "vesk/meter.h"
 #include "vesk/rimage.h"
 #include "vesk/stdio.h"
@@ -91,7 +92,7 @@ const RimageSubcommand rimageSubcommands[] = {
     RIMAGE_NONE("egv"),
     RIMAGE_NONE("gfftrans"),
     RIMAGE_NONE("gconv"),
-    RIMAGE_NONE("geocalc"),
+    RIMAGE_MODULE("geocalc", rimageGeocalc),
     RIMAGE_NONE("georef"),
     RIMAGE_NONE("gisoc"),
     RIMAGE_HEAD("getIndices", rimageGetIndices),

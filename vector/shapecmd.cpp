@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/core.h"
+#include "vector/shapemeasure.h"
 
 namespace vesk {
 
@@ -34,12 +35,13 @@ namespace {
 
 /* The store's own subcommands; "exact" ones take only the full word. */
 enum ShapeSubId {
-  SUB_ADDRECORD, SUB_ASELECT, SUB_BBOX, SUB_COUNTDELETIONS, SUB_COUNTSELECTIONS,
-  SUB_DELETESHAPE, SUB_ERASERECORD, SUB_ID, SUB_INFO, SUB_INITIALIZE, SUB_INSERTRECORD,
-  SUB_ISSELECTED, SUB_MATCH, SUB_MVALUES, SUB_PARTS, SUB_PATCHTYPES, SUB_PURGE, SUB_SELECT,
-  SUB_SELECTONLY, SUB_SETMVALUES, SUB_SETPATCHTYPES, SUB_SETRANGE, SUB_SETRECORD,
-  SUB_SETVERTICES, SUB_SETZVALUES, SUB_TYPE, SUB_UNDELETESHAPE, SUB_UNSELECT,
-  SUB_UNSELECTONLY, SUB_VERTEX, SUB_VPARTS, SUB_ZVALUES, SUB_NONE
+  SUB_ADDRECORD, SUB_AREA, SUB_ASELECT, SUB_BBOX, SUB_CENTROID, SUB_COUNTDELETIONS,
+  SUB_COUNTSELECTIONS, SUB_DELETESHAPE, SUB_ERASERECORD, SUB_ID, SUB_INFO, SUB_INITIALIZE,
+  SUB_INSERTRECORD, SUB_ISSELECTED, SUB_LANGLE, SUB_LENGTH, SUB_MATCH, SUB_MVALUES, SUB_PARTS,
+  SUB_PATCHTYPES, SUB_PROJDEF, SUB_PROJECTION, SUB_PURGE, SUB_SELECT, SUB_SELECTONLY,
+  SUB_SETMVALUES, SUB_SETPATCHTYPES, SUB_SETRANGE, SUB_SETRECORD, SUB_SETVERTICES,
+  SUB_SETZVALUES, SUB_TYPE, SUB_UNDELETESHAPE, SUB_UNSELECT, SUB_UNSELECTONLY, SUB_VANGLE,
+  SUB_VERTEX, SUB_VPARTS, SUB_ZVALUES, SUB_NONE
 };
 
 struct ShapeSubcommand {
@@ -51,8 +53,10 @@ struct ShapeSubcommand {
 
 const ShapeSubcommand shapeSubcommands[] = {
     {"addrecord", 3, false, SUB_ADDRECORD},
+    {"area", 3, false, SUB_AREA},
     {"aselect", 3, false, SUB_ASELECT},
     {"bbox", 3, false, SUB_BBOX},
+    {"centroid", 6, false, SUB_CENTROID},
     {"countdeletions", 6, false, SUB_COUNTDELETIONS},
     {"countselections", 6, false, SUB_COUNTSELECTIONS},
     {"deleteshape", 4, false, SUB_DELETESHAPE},
@@ -62,10 +66,14 @@ const ShapeSubcommand shapeSubcommands[] = {
     {"initialize", 2, false, SUB_INITIALIZE},
     {"insertrecord", 3, false, SUB_INSERTRECORD},
     {"isselected", 2, false, SUB_ISSELECTED},
+    {"langle", 4, false, SUB_LANGLE},
+    {"length", 4, false, SUB_LENGTH},
     {"match", 4, false, SUB_MATCH},
     {"mvalues", 4, false, SUB_MVALUES},
     {"parts", 4, false, SUB_PARTS},
     {"patchtypes", 4, false, SUB_PATCHTYPES},
+    {"projdef", 4, false, SUB_PROJDEF},
+    {"projection", 5, false, SUB_PROJECTION},
     {"purge", 5, true, SUB_PURGE},
     {"select", 5, false, SUB_SELECT},
     {"selectonly", 7, false, SUB_SELECTONLY},
@@ -79,6 +87,7 @@ const ShapeSubcommand shapeSubcommands[] = {
     {"undeleteshape", 5, false, SUB_UNDELETESHAPE},
     {"unselect", 8, true, SUB_UNSELECT},
     {"unselectonly", 12, true, SUB_UNSELECTONLY},
+    {"vangle", 4, false, SUB_VANGLE},
     {"vertex", 4, false, SUB_VERTEX},
     {"vparts", 4, false, SUB_VPARTS},
     {"zvalues", 4, false, SUB_ZVALUES},
@@ -537,6 +546,19 @@ int initializeStore(ShapeFile *&store, Tcl_Interp *interp, int argc, const char 
   return TCL_OK;
 }
 
+/* The measuring and projection subcommands, handed to their own unit. */
+ShapeMeasureId measureIdOf(ShapeSubId id) {
+  switch (id) {
+  case SUB_AREA: return MEASURE_AREA;
+  case SUB_CENTROID: return MEASURE_CENTROID;
+  case SUB_LANGLE: return MEASURE_LANGLE;
+  case SUB_LENGTH: return MEASURE_LENGTH;
+  case SUB_PROJDEF: return MEASURE_PROJDEF;
+  case SUB_PROJECTION: return MEASURE_PROJECTION;
+  default: return MEASURE_VANGLE;
+  }
+}
+
 int storeCommand(ShapeFile *&store, Tcl_Interp *interp, int argc, const char **argv,
                  ShapeMatchProc *match, ShapeCommandState &state) {
   ShapeSubId id = findShapeSubcommand(argv[1]);
@@ -553,6 +575,14 @@ int storeCommand(ShapeFile *&store, Tcl_Interp *interp, int argc, const char **a
   case SUB_INSERTRECORD:
   case SUB_SETRECORD:
     return editRecord(store, interp, argc, argv, id, state);
+  case SUB_AREA:
+  case SUB_CENTROID:
+  case SUB_LANGLE:
+  case SUB_LENGTH:
+  case SUB_PROJDEF:
+  case SUB_PROJECTION:
+  case SUB_VANGLE:
+    return shapeMeasureCommand(store, interp, argc, argv, measureIdOf(id), state.changed);
   case SUB_SETVERTICES:
   case SUB_SETMVALUES:
   case SUB_SETZVALUES:

@@ -19,23 +19,7 @@ namespace {
 
 using Dicom = formatstest::Formats;
 
-std::string dicomPath(const std::string &name) {
-  const char *source = getenv("VESK_SOURCE_DIR");
-  return std::string(source ? source : ".") + "/tests/data/dicom/" + name;
-}
-
-// Opened outside the registry so that the registry's tests keep their tags.
-RAMIMG *openFile(const std::string &path) {
-  int err = -1;
-  RAMIMG *image = openRAMImageFile(path.c_str(), nullptr, nullptr, &err);
-  EXPECT_NE(image, nullptr) << path << " error " << err;
-  return image;
-}
-
-void closeFile(RAMIMG *image) {
-  flushRAMImage(image);
-  freeRAMImage(image);
-}
+std::string dicomPath(const std::string &name) { return dataPath("dicom", name); }
 
 // Every sample of one band, row by row, as ints.
 std::vector<int> bandValues(RAMIMG *image, int band) {

@@ -69,9 +69,26 @@ inline int sniffBytes(const std::vector<unsigned char> &bytes, ImageHeader *out 
   return sniffPath(path, out);
 }
 
-inline std::string fixturePath(const std::string &name) {
+// A fixture of tests/data/<folder>.
+inline std::string dataPath(const std::string &folder, const std::string &name) {
   const char *source = getenv("VESK_SOURCE_DIR");
-  return std::string(source ? source : ".") + "/tests/data/formats/" + name;
+  return std::string(source ? source : ".") + "/tests/data/" + folder + "/" + name;
+}
+
+inline std::string fixturePath(const std::string &name) { return dataPath("formats", name); }
+
+// Images are opened outside the registry, so that the registry's own
+// tests still see its first tags.
+inline RAMIMG *openFile(const std::string &path) {
+  int err = -1;
+  RAMIMG *image = vesk::openRAMImageFile(path.c_str(), nullptr, nullptr, &err);
+  EXPECT_NE(image, nullptr) << path << " error " << err;
+  return image;
+}
+
+inline void closeFile(RAMIMG *image) {
+  vesk::flushRAMImage(image);
+  vesk::freeRAMImage(image);
 }
 
 inline std::vector<unsigned char> fixture(const std::string &name) {

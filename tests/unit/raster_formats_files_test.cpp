@@ -34,20 +34,6 @@ int sampleAt(const ImageHeader &h, const unsigned char *line, int column) {
   }
 }
 
-// Images are opened outside the registry, so that the registry's own
-// tests still see its first tags.
-RAMIMG *openFile(const std::string &path) {
-  int err = -1;
-  RAMIMG *image = openRAMImageFile(path.c_str(), nullptr, nullptr, &err);
-  EXPECT_NE(image, nullptr) << path << " error " << err;
-  return image;
-}
-
-void closeFile(RAMIMG *image) {
-  flushRAMImage(image);
-  freeRAMImage(image);
-}
-
 // The image's pixels in the order the tools print them: r g b for colour
 // (DIB bands are blue, green, red; palettes are looked up), one grey
 // value, or 1 for a black bilevel pixel.

@@ -20,22 +20,7 @@ using namespace formatstest;
 
 namespace {
 
-std::string gifPath(const std::string &name) {
-  const char *source = getenv("VESK_SOURCE_DIR");
-  return std::string(source ? source : ".") + "/tests/data/gif/" + name;
-}
-
-RAMIMG *openFile(const std::string &path) {
-  int err = -1;
-  RAMIMG *image = openRAMImageFile(path.c_str(), nullptr, nullptr, &err);
-  EXPECT_NE(image, nullptr) << path << " error " << err;
-  return image;
-}
-
-void closeFile(RAMIMG *image) {
-  flushRAMImage(image);
-  freeRAMImage(image);
-}
+std::string gifPath(const std::string &name) { return dataPath("gif", name); }
 
 std::vector<int> indexes(RAMIMG *image) {
   std::vector<int> out;

@@ -28,10 +28,7 @@ namespace {
 
 using Jpeg = formatstest::Formats;
 
-std::string jpegPath(const std::string &name) {
-  const char *source = getenv("VESK_SOURCE_DIR");
-  return std::string(source ? source : ".") + "/tests/data/jpeg/" + name;
-}
+std::string jpegPath(const std::string &name) { return dataPath("jpeg", name); }
 
 std::vector<unsigned char> jpegFixture(const std::string &name) {
   return readFile(jpegPath(name));
@@ -59,19 +56,6 @@ std::map<std::string, Decoded> djpegSamples() {
     table[name] = d;
   }
   return table;
-}
-
-// Images are opened outside the registry.
-RAMIMG *openFile(const std::string &path) {
-  int err = -1;
-  RAMIMG *image = openRAMImageFile(path.c_str(), nullptr, nullptr, &err);
-  EXPECT_NE(image, nullptr) << path << " error " << err;
-  return image;
-}
-
-void closeFile(RAMIMG *image) {
-  flushRAMImage(image);
-  freeRAMImage(image);
 }
 
 // The pixels through the line cache, pixel-interleaved as PNM holds them.

@@ -20,10 +20,7 @@ using namespace formatstest;
 
 namespace {
 
-std::string tiffPath(const std::string &name) {
-  const char *source = getenv("VESK_SOURCE_DIR");
-  return std::string(source ? source : ".") + "/tests/data/tiff/" + name;
-}
+std::string tiffPath(const std::string &name) { return dataPath("tiff", name); }
 
 void dropPrivate(void *privateData) {
   RAMIMG holder;
@@ -48,18 +45,6 @@ int readTiff(const std::string &path, ImageHeader *out, void **keep = nullptr) {
   else dropPrivate(privateData);
   if (out) *out = h;
   return result;
-}
-
-RAMIMG *openFile(const std::string &path) {
-  int err = -1;
-  RAMIMG *image = openRAMImageFile(path.c_str(), nullptr, nullptr, &err);
-  EXPECT_NE(image, nullptr) << path << " error " << err;
-  return image;
-}
-
-void closeFile(RAMIMG *image) {
-  flushRAMImage(image);
-  freeRAMImage(image);
 }
 
 double sampleAt(const ImageHeader &h, const unsigned char *line, int column) {

@@ -1,0 +1,157 @@
+/*
+ * gimgseams.cpp --
+ *     Hooks of the gimg units not in the library yet: rendering, view
+ *     geometry, view pixmaps and display, masks, animation and the image
+ *     command.  Each one leaves this file when the unit that owns it
+ *     arrives; until then they keep the master's state consistent and draw
+ *     nothing.
+ */
+#include <math.h>
+#include <string.h>
+
+#include "core/core.h"
+#include "display/gimg.h"
+
+namespace vesk {
+
+/* ---- the image command: configuration and the master's own words ---- */
+
+namespace {
+
+int seamUsage(Tcl_Interp *interp, const char *command, const char *rest) {
+  Tcl_AppendResult(interp, "Usage: ", command, rest, nullptr);
+  return TCL_ERROR;
+}
+
+/* The subcommand word matches a name: a prefix of at least min letters. */
+bool seamMatches(const char *word, const char *name, size_t min) {
+  size_t n = strlen(word);
+  return n >= min && strncmp(word, name, n) == 0;
+}
+
+}  // namespace
+
+/*
+ * gimgInstanceCmd --
+ *     The command of each gimg image.  This build answers cget,
+ *     configure, class, close, names and update.
+ */
+int gimgInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+  GimgMaster *master = static_cast<GimgMaster *>(clientData);
+  if (argc < 2) return seamUsage(interp, argv[0], " option ?arg arg ...?");
+  const char *word = argv[1];
+  if (word[0] == 'c' && seamMatches(word, "cget", 4)) {
+    if (argc != 3) return seamUsage(interp, argv[0], " cget option");
+    return Tk_ConfigureValue(interp, master->tkwin, gimgConfigSpecs,
+                             reinterpret_cast<char *>(master), argv[2], 0);
+  }
+  if (word[0] == 'c' && seamMatches(word, "configure", 4)) {
+    if (argc == 2)
+      return Tk_ConfigureInfo(interp, master->tkwin, gimgConfigSpecs,
+                              reinterpret_cast<char *>(master), nullptr, 0);
+    if (argc == 3)
+      return Tk_ConfigureInfo(interp, master->tkwin, gimgConfigSpecs,
+                              reinterpret_cast<char *>(master), argv[2], 0);
+    return gimgConfigure(master, argc - 2, argv + 2, TK_CONFIG_ARGV_ONLY);
+  }
+  if (strcmp(word, "class") == 0) {
+    Tcl_SetResult(interp, const_cast<char *>("GIMG"), TCL_STATIC);
+    return TCL_OK;
+  }
+  if (strcmp(word, "close") == 0) {
+    Tk_DeleteImage(interp, master->name.c_str());
+    Tcl_ResetResult(interp);
+    return TCL_OK;
+  }
+  if (word[0] == 'n' && seamMatches(word, "names", 3)) {
+    if (argc != 2) return seamUsage(interp, argv[0], " names");
+    gimgNames(interp);
+    return TCL_OK;
+  }
+  if (word[0] == 'u' && seamMatches(word, "update", 2)) {
+    gimgUpdate(master);
+    return TCL_OK;
+  }
+  Tcl_AppendResult(interp, "bad option \"", word,
+                   "\": must be animate bitmap2file bitmap2map canv2file canv2img canv2map "
+                   "capture config, cget, close class copy, dump, enhance, filexy, getIndices, "
+                   "getLookup, graph, hist, imgxy, img2map, lineh, linev, magnify, mapxy, mask, "
+                   "names, max, mean, min, pixel, profile, resident, rotate, section, scrxy, "
+                   "seek, setIndices, setLookup setPixel, setRange, stats, std, update",
+                   nullptr);
+  return TCL_ERROR;
+}
+
+/* ---- display and view pixmaps ---- */
+
+/* gimgDisplay -- Tk's displayProc: draws nothing in this build. */
+void gimgDisplay(ClientData, Display *, Drawable, int, int, int, int, int, int) {}
+
+void initViewPixmap(ViewPixmap *vp, Display *display) {
+  *vp = ViewPixmap();
+  vp->display = display;
+}
+
+void freeViewPixmap(ViewPixmap *vp) {
+  if (vp->pixmap && !vp->borrowed && vp->display) Tk_FreePixmap(vp->display, vp->pixmap);
+  vp->pixmap = 0;
+}
+
+/* ---- view geometry ---- */
+
+void clearAxisMap(AxisMap *map) {
+  map->index = nullptr;
+  map->count = 0;
+  map->origin = 0;
+  map->scale = 0;
+}
+
+void freeAxisMapArray(AxisMap *map) {
+  if (map->index) Tcl_Free(reinterpret_cast<char *>(map->index));
+  clearAxisMap(map);
+}
+
+/*
+ * setMagnification --
+ *     Stores the magnification and sizes the view over the usable part of
+ *     the image, cut to -maxw and -maxh.
+ */
+int setMagnification(GimgMaster *master, double mx, double my) {
+  master->mx = mx;
+  master->my = my;
+  if (master->image) {
+    const ImageHeader &h = master->image->header;
+    master->width = static_cast<int>(ceil(fabs(mx) * (h.columns - master->sc)));
+    master->height = static_cast<int>(ceil(fabs(my) * (h.rows - master->sr)));
+  }
+  if (master->maxw > 0 && master->width > master->maxw) master->width = master->maxw;
+  if (master->maxh > 0 && master->height > master->maxh) master->height = master->maxh;
+  master->viewValid = 0;
+  return TCL_OK;
+}
+
+/* ---- rendering and lookup tables ---- */
+
+void makePixmap(GimgMaster *, int, int, int, int) {}
+void buildGimgLuts(GimgMaster *, int, double) {}
+
+/* ---- animation ---- */
+
+/* stopAnimation -- 1 when an animation was running. */
+int stopAnimation(GimgMaster *master) {
+  if (master->animPeriod == -1) return 0;
+  master->animPeriod = -1;
+  if (master->animTimer) Tcl_DeleteTimerHandler(master->animTimer);
+  master->animTimer = nullptr;
+  return 1;
+}
+
+/* ---- masks ---- */
+
+int parseClassList(unsigned char *, int, const char *) { return 0; }
+void clearImageMask(GimgMaster *, int, int) {}
+int combineMasks(GimgMaster *master) { return master->maskPresent; }
+void buildValueMask(GimgMaster *, const unsigned char *) {}
+void buildFileMask(GimgMaster *) {}
+
+}  // namespace vesk
