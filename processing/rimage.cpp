@@ -114,7 +114,7 @@ const RimageSubcommand rimageSubcommands[] = {
     RIMAGE_NONE("pcalc"),
     RIMAGE_NONE("ptable"),
     RIMAGE_PLAIN("pixelids", rimagePixelids),
-    RIMAGE_NONE("bind"),
+    RIMAGE_PLAIN("bind", rimageBind),
     RIMAGE_PLAIN("resident", rimageResident),
     RIMAGE_NONE("rform"),
     RIMAGE_NONE("rotate"),

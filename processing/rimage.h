@@ -88,6 +88,9 @@ RimagePlainProc rimageHist;
 /* ---- processing modules ---- */
 RimageModuleProc classifyModule;  /* classify.cpp */
 
+/* ---- bound images (boundimg.cpp) ---- */
+RimagePlainProc rimageBind;
+
 }  // namespace vesk
 
 #endif

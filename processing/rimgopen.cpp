@@ -17,6 +17,7 @@
 #include "display/photo.h"
 #include "raster/gif.h"
 #include "raster/jpeg.h"
+#include "processing/bindparse.h"
 #include "processing/rimage.h"
 #include "vesk/object.h"
 #include "vesk/stdio.h"
@@ -215,8 +216,12 @@ int rimageOpen(ImageHeader *head, Tcl_Interp *interp, int argc, const char **arg
       closeRAMImage(templ, nullptr);
       paletteCame = h.nindices > 0;
       if (argc == 6) {
-        // Data ranges are read by the bind unit's parsers, not in this build.
-        return rimgopenError(interp, "Invalid data range");
+        int range[6];
+        if (!parseDataRange(argv[5], h.columns, h.rows, h.nbands, range))
+          return rimgopenError(interp, "Invalid data range");
+        h.columns = abs(range[1] - range[0]) + 1;
+        h.rows = abs(range[3] - range[2]) + 1;
+        h.nbands = abs(range[5] - range[4]) + 1;
       }
     } else if (argc > 5) {
       if (existing) h = existing->header;
