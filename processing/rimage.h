@@ -87,6 +87,8 @@ RimagePlainProc rimageHist;
 
 /* ---- processing modules ---- */
 RimageModuleProc classifyModule;  /* classify.cpp */
+RimageModuleProc gdemModule;      /* demshade.cpp */
+RimageModuleProc gslopeModule;    /* demshade.cpp */
 
 /* ---- bound images (boundimg.cpp) ---- */
 RimagePlainProc rimageBind;
