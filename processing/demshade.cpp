@@ -103,7 +103,7 @@ struct GdemWork {
   bool verticalView = true;      /* the view elevation was 90 degrees */
   float H = 0, xc = 0, yc = 0;   /* focal height, column and row */
   float power = 1, offset = 0, gain = 0.5f, feedback = -0.5f;
-  float hleAngle = 0;            /* radians; negative until computed */
+  float hleAngle = 0;            /* HLE halo width, radians */
   bool hleFromGeometry = false;  /* "HLE" without its angle */
 };
 
