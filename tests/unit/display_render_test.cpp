@@ -1,0 +1,418 @@
+// Rendering of gimg views: lookup tables, axis maps, the row renderers and
+// what a label that shows a gimg image puts on the screen, read back with
+// XGetImage and compared with the image's pixels through the view's maps.
+#include <gtest/gtest.h>
+#include <tk.h>
+
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "display/capture.h"
+#include "display/gimg.h"
+#include "tests/unit/display_harness.h"
+#include "tests/unit/harness.h"
+#include "tests/unit/raster_files.h"
+
+using namespace vesk;
+
+namespace {
+
+Tcl_Interp *renderInterp() {
+  Tcl_Interp *interp = testInterp();
+  if (!Tk_MainWindow(interp)) return nullptr;
+  Gimg_Init(interp);
+  return interp;
+}
+
+void dispose(RAMIMG *image) {
+  if (!image) return;
+  image->keepCount = 0;
+  while (closeRAMImage(image, nullptr) > 0) {}
+}
+
+// A registered memory image whose band b at (x, y) is value(x, y, b).
+RAMIMG *patternImage(const char *tag, int pixelid, int rows, int columns, int bands,
+                     const std::function<double(int, int, int)> &value) {
+  const int bytes = pixelLineBytes(pixelid, columns);
+  ImageHeader h = rastertest::rawHeader(tag, IMG_MBSQ, pixelid, rows, columns, bands, 0, bytes);
+  RAMIMG *image = openRAMImage(tag, nullptr, &h, nullptr, nullptr);
+  if (!image) return nullptr;
+  for (int b = 0; b < bands; b++)
+    for (int y = 0; y < rows; y++) {
+      unsigned char *line = image->getLineProc(image, y, b, 0);
+      for (int x = 0; x < columns; x++) {
+        const double v = value(x, y, b);
+        switch (pixelid) {
+        case P_BYTE: line[x] = static_cast<unsigned char>(v); break;
+        case P_SHORT: {
+          int16_t s = static_cast<int16_t>(v);
+          memcpy(line + 2 * x, &s, 2);
+          break;
+        }
+        case P_4BITS:
+          if (x % 2 == 0) line[x / 2] = static_cast<unsigned char>(static_cast<int>(v) << 4);
+          else line[x / 2] |= static_cast<unsigned char>(static_cast<int>(v) & 15);
+          break;
+        default: break;
+        }
+      }
+    }
+  return image;
+}
+
+// A label showing a gimg image with no border, raised and drawn; the RGB
+// pixels of its area.
+struct ShownImage {
+  std::string label;
+  RgbImage rgb;
+  bool ok = false;
+  ShownImage(const char *image, const char *label, int width, int height) : label(label) {
+    std::string top = std::string(label).substr(0, std::string(label).rfind('.'));
+    std::string script = "toplevel " + top + "; wm geometry " + top + " +0+0; label " + label +
+                         " -image " + image +
+                         " -bd 0 -highlightthickness 0 -padx 0 -pady 0 -anchor nw;"
+                         " pack " + label + "; update; raise " + top + "; update";
+    int code;
+    std::string result = evalScript(script.c_str(), &code);
+    if (code != TCL_OK) {
+      ADD_FAILURE() << script << ": " << result;
+      return;
+    }
+    Tk_Window tkwin = Tk_NameToWindow(testInterp(), label, testMainWindow());
+    ok = tkwin && captureDrawableRgb(Tk_Display(tkwin), Tk_WindowId(tkwin), Tk_Colormap(tkwin),
+                                     0, 0, width, height, rgb);
+  }
+  ~ShownImage() {
+    std::string top = label.substr(0, label.rfind('.'));
+    evalScript(("destroy " + top).c_str());
+  }
+  unsigned at(int x, int y) const { return rgb.pixels[static_cast<size_t>(y) * rgb.width + x]; }
+};
+
+unsigned grey(int v) { return static_cast<unsigned>(v * 0x010101); }
+
+int eval(Tcl_Interp *interp, const std::string &script) {
+  int code = Tcl_Eval(interp, script.c_str());
+  if (code != TCL_OK) ADD_FAILURE() << script << ": " << Tcl_GetStringResult(interp);
+  return code;
+}
+
+}  // namespace
+
+// ---- lookup tables ----
+
+TEST(GimgLut, ToneCurveModes) {
+  EXPECT_NEAR(toneCurve(0.25, 2, 1), pow(0.5 + 1e-11, 2) * 0.5, 1e-12);
+  EXPECT_NEAR(toneCurve(0.75, 2, 1), 0.875, 1e-9);
+  EXPECT_EQ(toneCurve(0.3, 2, 2), 0.3);
+  EXPECT_EQ(toneCurve(0, 2, 0), 0);
+  EXPECT_NEAR(toneCurve(0.5, 2, 0), 0.25, 1e-9);
+}
+
+TEST(GimgLut, FillToneLutIdentityFlatAndFalling) {
+  unsigned char lut[256];
+  fillToneLut(lut, 256, 0, 255, 0, 255, nullptr, 1.0, 0);
+  for (int i = 0; i < 256; i++) ASSERT_EQ(lut[i], i) << i;
+  fillToneLut(lut, 256, 40, 200, 100, 100, nullptr, 1.0, 0);
+  for (int i = 0; i < 256; i++) ASSERT_EQ(lut[i], 40) << i;
+  fillToneLut(lut, 256, 255, 0, 0, 255, nullptr, 1.0, 0);
+  EXPECT_EQ(lut[0], 255);
+  EXPECT_EQ(lut[255], 0);
+  for (int i = 1; i < 256; i++) ASSERT_LE(lut[i], lut[i - 1]) << i;
+}
+
+TEST(GimgLut, QuantizeAndPaletteIndexMap) {
+  unsigned char lut[4] = {0, 7, 8, 250};
+  quantizeLut(lut, 4, 16, 240);
+  EXPECT_EQ(std::vector<int>(lut, lut + 4), (std::vector<int>{0, 0, 16, 240}));
+  unsigned char table[256], work[256];
+  for (int i = 0; i < 256; i++) table[i] = static_cast<unsigned char>(255 - i);
+  const unsigned char palette[6] = {10, 20, 30, 40, 50, 60};
+  EXPECT_EQ(paletteIndexMap(0, palette, 1, work, table), table);
+  const unsigned char *map = paletteIndexMap(2, palette, 1, work, table);
+  EXPECT_EQ(map[0], 255 - 20);
+  EXPECT_EQ(map[1], 255 - 50);
+}
+
+// The histogram functions against images with known value counts.
+TEST(GimgLut, HistogramStretchAndConstantBand) {
+  Tcl_Interp *interp = renderInterp();
+  if (!interp) GTEST_SKIP() << "needs a display";
+  // Three values of equal count: HISTS spreads them to 0, 127 and 255.
+  RAMIMG *image = patternImage("ut_hists", P_BYTE, 12, 12, 1, [](int x, int, int) {
+    return x < 4 ? 50 : (x < 8 ? 100 : 150);
+  });
+  ASSERT_NE(image, nullptr);
+  ASSERT_EQ(eval(interp, "image create gimg uh -file ut_hists -func HISTS -range UNKNOWN -palette 64"), TCL_OK);
+  GimgMaster *master = findGimg(interp, "uh");
+  ASSERT_NE(master, nullptr);
+  EXPECT_EQ(master->channelLut[0][0], 0);
+  EXPECT_EQ(master->channelLut[0][50], 0);
+  EXPECT_EQ(master->channelLut[0][100], 127);
+  EXPECT_EQ(master->channelLut[0][150], 255);
+  // A constant band keeps its configured range and gets a plain table.
+  eval(interp, "image delete uh");
+  dispose(image);
+  image = patternImage("ut_flat", P_BYTE, 8, 8, 1, [](int, int, int) { return 77; });
+  ASSERT_EQ(eval(interp, "image create gimg uf -file ut_flat -func LINEAR"), TCL_OK);
+  master = findGimg(interp, "uf");
+  for (int i = 0; i < 256; i++) ASSERT_EQ(master->channelLut[0][i], i) << i;
+  EXPECT_EQ(master->low[0], 0);
+  EXPECT_EQ(master->high[0], 255);
+  // LINEAR with MEAN stretches mean -/+ std x factor onto the whole range.
+  eval(interp, "image delete uf");
+  dispose(image);
+  image = patternImage("ut_lin", P_BYTE, 8, 8, 1, [](int x, int, int) { return x < 4 ? 100 : 140; });
+  ASSERT_EQ(eval(interp, "image create gimg ul -file ut_lin -func LINEAR -range MEAN -std 1"), TCL_OK);
+  master = findGimg(interp, "ul");
+  EXPECT_EQ(master->low[0], 100);
+  EXPECT_EQ(master->high[0], 140);
+  EXPECT_EQ(master->channelLut[0][100], 0);
+  EXPECT_EQ(master->channelLut[0][140], 255);
+  eval(interp, "image delete ul");
+  dispose(image);
+}
+
+// ---- axis maps ----
+
+TEST(GimgView, AxisMapsMagnifyMirrorAndInvert) {
+  AxisMap map;
+  EXPECT_EQ(setAxisMap(&map, 0, 0, 0, 1), nullptr);
+  EXPECT_EQ(map.index, nullptr);
+  struct Case { int flip; double scale; std::vector<int> expected; } cases[] = {
+      {0, 2, {0, 0, 1, 1, 2, 2}},
+      {1, 2, {2, 2, 1, 1, 0, 0}},
+      {0, -2, {2, 2, 1, 1, 0, 0}},
+      {1, -2, {0, 0, 1, 1, 2, 2}},
+      {0, 0.5, {0, 2, 4, 6, 8, 10}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << "flip " << c.flip << " scale " << c.scale);
+    ASSERT_EQ(setAxisMap(&map, 6, 0, c.flip, c.scale), &map);
+    EXPECT_EQ(std::vector<int>(map.index, map.index + 6), c.expected);
+    for (double p : {0.0, 1.0, 2.0}) EXPECT_NEAR(axisMapToImage(&map, axisMapToScreen(&map, p)), p, 1e-9);
+  }
+  setAxisMap(&map, 6, 3, 0, 1);
+  int first, end;
+  axisMapRange(&map, 5, &first, &end);
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(end, 2);
+  AxisMap *slice = axisMapSlice(&map, -2, 4);
+  ASSERT_NE(slice, nullptr);
+  EXPECT_EQ(std::vector<int>(slice->index, slice->index + 4), (std::vector<int>{-1, -1, 3, 4}));
+  deleteAxisMap(slice);
+  freeAxisMapArray(&map);
+}
+
+// ---- row kernels ----
+
+TEST(GimgRender, FilterLineEmbossSharpnessAndSmoothing) {
+  std::vector<unsigned char> flat(8, 90), previous(8, 0);
+  filterLine(8, flat.data(), previous.data(), 1, -1, 1, 0);
+  EXPECT_EQ(flat, std::vector<unsigned char>(8, 192));
+  std::vector<unsigned char> line = {10, 200, 30, 40}, copy = line;
+  previous.assign(4, 0);
+  filterLine(4, line.data(), previous.data(), 0, 0, 1, 0);
+  EXPECT_EQ(line, copy);
+  EXPECT_EQ(previous, copy);
+  // Smoothing of -1 on a row equal to the one above: w x left + (1 - w) x cur.
+  line = {0, 100};
+  previous = line;
+  filterLine(2, line.data(), previous.data(), -1, 0, 0, 0);
+  const double w = 0.75 * exp(-1.0) + 0.25;
+  EXPECT_EQ(line[1], static_cast<int>((1 - w) / 3 * 200 + 0.5));
+}
+
+TEST(GimgRender, DitherLineAddsLevelsAndCarriesErrors) {
+  unsigned char lut[256], levels[256], errors[256];
+  for (int i = 0; i < 256; i++) {
+    lut[i] = static_cast<unsigned char>(i);
+    levels[i] = i < 128 ? 0 : 1;
+    errors[i] = static_cast<unsigned char>(static_cast<signed char>(i < 128 ? i / 2 : (i - 255) / 2));
+  }
+  const unsigned char values[4] = {100, 100, 100, 100};
+  unsigned char index[4] = {0, 0, 0, 0};
+  signed char errorLine[5] = {0, 0, 0, 0, 0};
+  ditherLine(4, index, values, lut, levels, errors, errorLine, 0, 0);
+  EXPECT_EQ(std::vector<int>(index, index + 4), (std::vector<int>{0, 0, 0, 0}));
+  // Kind 1 on an even row carries the error to the right: 100, 150 -> 1, ...
+  ditherLine(4, index, values, lut, levels, errors, errorLine, 1, 0);
+  EXPECT_EQ(index[0], 0);
+  EXPECT_EQ(index[1], 1);
+}
+
+// ---- what a widget shows ----
+
+TEST(GimgShow, GreyByteImageAtMagnificationOne) {
+  Tcl_Interp *interp = renderInterp();
+  if (!interp) GTEST_SKIP() << "needs a display";
+  RAMIMG *image = patternImage("ut_grey", P_BYTE, 12, 20, 1,
+                               [](int x, int y, int) { return x * 12 + y; });
+  ASSERT_NE(image, nullptr);
+  ASSERT_EQ(eval(interp, "image create gimg ug -file ut_grey"), TCL_OK);
+  {
+    ShownImage shown("ug", ".ugt.l", 20, 12);
+    ASSERT_TRUE(shown.ok);
+    for (int y = 0; y < 12; y++)
+      for (int x = 0; x < 20; x++) ASSERT_EQ(shown.at(x, y), grey(x * 12 + y)) << x << "," << y;
+  }
+  // -contrast -1 inverts the table: the label shows 255 - value.
+  ASSERT_EQ(eval(interp, "ug configure -contrast -1"), TCL_OK);
+  {
+    ShownImage shown("ug", ".ugt.l", 20, 12);
+    ASSERT_TRUE(shown.ok);
+    EXPECT_EQ(shown.at(0, 0), grey(255));
+    EXPECT_EQ(shown.at(19, 11), grey(255 - (19 * 12 + 11)));
+  }
+  eval(interp, "image delete ug");
+  dispose(image);
+}
+
+TEST(GimgShow, ThreeBandImageInColour) {
+  Tcl_Interp *interp = renderInterp();
+  if (!interp) GTEST_SKIP() << "needs a display";
+  RAMIMG *image = patternImage("ut_rgb", P_BYTE, 10, 16, 3, [](int x, int y, int b) {
+    return b == 0 ? x * 16 : (b == 1 ? y * 25 : 255 - x * 8);
+  });
+  ASSERT_NE(image, nullptr);
+  ASSERT_EQ(eval(interp, "image create gimg uc -file ut_rgb -comb 1/2/3 -palette 8/8/4"), TCL_OK);
+  {
+    ShownImage shown("uc", ".uct.l", 16, 10);
+    ASSERT_TRUE(shown.ok);
+    for (int y = 0; y < 10; y++)
+      for (int x = 0; x < 16; x++) {
+        const unsigned expected = static_cast<unsigned>((x * 16) << 16 | (y * 25) << 8 | (255 - x * 8));
+        ASSERT_EQ(shown.at(x, y), expected) << x << "," << y;
+      }
+  }
+  // Bands swapped by -comb.
+  ASSERT_EQ(eval(interp, "uc configure -comb 3/2/1"), TCL_OK);
+  {
+    ShownImage shown("uc", ".uct.l", 16, 10);
+    ASSERT_TRUE(shown.ok);
+    EXPECT_EQ(shown.at(2, 3), static_cast<unsigned>((255 - 16) << 16 | 75 << 8 | 32));
+  }
+  eval(interp, "image delete uc");
+  dispose(image);
+}
+
+// Magnified, mirrored and turned views show the image pixel the inverse
+// conversion names at every display pixel.
+TEST(GimgShow, MagnifiedMirroredAndTurnedViews) {
+  Tcl_Interp *interp = renderInterp();
+  if (!interp) GTEST_SKIP() << "needs a display";
+  RAMIMG *image = patternImage("ut_geo", P_BYTE, 9, 13, 1,
+                               [](int x, int y, int) { return x * 19 + y; });
+  ASSERT_NE(image, nullptr);
+  ASSERT_EQ(eval(interp, "image create gimg uv -file ut_geo"), TCL_OK);
+  GimgMaster *master = findGimg(interp, "uv");
+  struct Case { const char *options; int width, height; } cases[] = {
+      {"-mx 2 -my 3", 26, 27},
+      {"-mx 1.5 -my 1.5 -xflip 1", 20, 14},
+      {"-mx 1 -my 1 -xflip 0 -yflip 1", 13, 9},
+      {"-mx 2 -my 1 -yflip 0 -rotate 1", 9, 26},
+      {"-mx 1 -my 2 -rotate -1", 18, 13},
+      {"-mx 1 -my 1 -rotate 0 -sc 4 -sr 2", 9, 7},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.options);
+    ASSERT_EQ(eval(interp, std::string("uv configure ") + c.options), TCL_OK);
+    ShownImage shown("uv", ".uvt.l", c.width, c.height);
+    ASSERT_TRUE(shown.ok);
+    EXPECT_EQ(master->viewPixmap.width, c.width);
+    EXPECT_EQ(master->viewPixmap.height, c.height);
+    for (int y = 0; y < c.height; y++)
+      for (int x = 0; x < c.width; x++) {
+        double ix, iy;
+        displayToImage(master, x, y, &ix, &iy);
+        const int col = static_cast<int>(floor(ix + 1e-9)), row = static_cast<int>(floor(iy + 1e-9));
+        ASSERT_EQ(shown.at(x, y), grey(col * 19 + row)) << x << "," << y;
+        double bx, by;
+        imageToDisplay(master, col, row, &bx, &by);
+      }
+  }
+  eval(interp, "image delete uv");
+  dispose(image);
+}
+
+// A turned view of more than 256 rows goes out in two column blocks.
+TEST(GimgShow, TurnedViewInBlocksAndTurbo) {
+  Tcl_Interp *interp = renderInterp();
+  if (!interp) GTEST_SKIP() << "needs a display";
+  RAMIMG *image = patternImage("ut_tall", P_BYTE, 300, 4, 1,
+                               [](int x, int y, int) { return (y + x * 50) % 256; });
+  ASSERT_NE(image, nullptr);
+  for (const char *turbo : {"0", "1"}) {
+    SCOPED_TRACE(turbo);
+    ASSERT_EQ(eval(interp, std::string("image create gimg ut -file ut_tall -rotate 1 -turbo ") + turbo), TCL_OK);
+    ShownImage shown("ut", ".utt.l", 300, 4);
+    ASSERT_TRUE(shown.ok);
+    // Turned right: view row v lands in column 299 - v, view column c in row c.
+    for (int v : {0, 1, 43, 44, 255, 256, 299})
+      for (int c = 0; c < 4; c++) ASSERT_EQ(shown.at(299 - v, c), grey((v + c * 50) % 256)) << v;
+    eval(interp, "image delete ut");
+  }
+  dispose(image);
+}
+
+TEST(GimgShow, ShortAndNibbleImages) {
+  Tcl_Interp *interp = renderInterp();
+  if (!interp) GTEST_SKIP() << "needs a display";
+  // SHORT with -low0 equal to -high0: 0 below, 255 from there on.
+  RAMIMG *image = patternImage("ut_short", P_SHORT, 2, 6, 1,
+                               [](int x, int, int) { return x * 1000 - 2000; });
+  ASSERT_NE(image, nullptr);
+  ASSERT_EQ(eval(interp, "image create gimg us -file ut_short -low0 1000 -high0 1000"), TCL_OK);
+  {
+    ShownImage shown("us", ".ust.l", 6, 2);
+    ASSERT_TRUE(shown.ok);
+    const int expected[6] = {0, 0, 0, 255, 255, 255};
+    for (int x = 0; x < 6; x++) EXPECT_EQ(shown.at(x, 1), grey(expected[x])) << x;
+  }
+  // A range of 0..4000 scales linearly.
+  ASSERT_EQ(eval(interp, "us configure -low0 0 -high0 4000"), TCL_OK);
+  {
+    ShownImage shown("us", ".ust.l", 6, 2);
+    ASSERT_TRUE(shown.ok);
+    EXPECT_EQ(shown.at(0, 0), grey(0));
+    EXPECT_EQ(shown.at(3, 0), grey(static_cast<int>(0.5 + 1000 * 255.0 / 4000)));
+    EXPECT_EQ(shown.at(5, 0), grey(191));  // 3000 of 4000
+  }
+  eval(interp, "image delete us");
+  dispose(image);
+  // 4BITS, most significant nibble first.
+  image = patternImage("ut_nib", P_4BITS, 1, 4, 1, [](int x, int, int) { return x + 1; });
+  ASSERT_NE(image, nullptr);
+  image->header.msbf = 1;
+  ASSERT_EQ(eval(interp, "image create gimg un -file ut_nib"), TCL_OK);
+  {
+    ShownImage shown("un", ".unt.l", 4, 1);
+    ASSERT_TRUE(shown.ok);
+    for (int x = 0; x < 4; x++) EXPECT_EQ(shown.at(x, 0), grey(x + 1)) << x;
+  }
+  eval(interp, "image delete un");
+  dispose(image);
+}
+
+TEST(GimgShow, TiledViewCoversTheWidget) {
+  Tcl_Interp *interp = renderInterp();
+  if (!interp) GTEST_SKIP() << "needs a display";
+  RAMIMG *image = patternImage("ut_tile", P_BYTE, 3, 5, 1,
+                               [](int x, int y, int) { return 10 + x * 40 + y; });
+  ASSERT_NE(image, nullptr);
+  ASSERT_EQ(eval(interp, "image create gimg uti -file ut_tile -tile 1 -tw 12 -th 7"), TCL_OK);
+  {
+    ShownImage shown("uti", ".utit.l", 12, 7);
+    ASSERT_TRUE(shown.ok);
+    for (int y = 0; y < 7; y++)
+      for (int x = 0; x < 12; x++)
+        ASSERT_EQ(shown.at(x, y), grey(10 + (x % 5) * 40 + y % 3)) << x << "," << y;
+  }
+  eval(interp, "image delete uti");
+  dispose(image);
+}
