@@ -4,9 +4,16 @@
 #include <gtest/gtest.h>
 #include <tk.h>
 
+#include <X11/Xutil.h>
+#include <fcntl.h>
 #include <math.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -17,6 +24,8 @@
 #include "tests/unit/display_harness.h"
 #include "tests/unit/harness.h"
 #include "tests/unit/raster_files.h"
+
+extern char **environ;
 
 using namespace vesk;
 
@@ -415,4 +424,124 @@ TEST(GimgShow, TiledViewCoversTheWidget) {
   }
   eval(interp, "image delete uti");
   dispose(image);
+}
+
+// ---- other display depths ----
+//
+// A master draws on the display of the application's main window, so the
+// 8-bit (palette) and 16-bit paths run in a child copy of this program
+// whose display is a private Xvfb of that depth.
+
+namespace {
+
+const char *kChildDepth = "VESK_RENDER_CHILD_DEPTH";
+
+// Starts Xvfb at a depth; its pid and display number, or -1.
+pid_t startDepthServer(int depth, int *number) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  std::string fdText = std::to_string(fds[1]);
+  std::string screen = "320x240x" + std::to_string(depth);
+  std::vector<const char *> argv = {"Xvfb", "-displayfd", fdText.c_str(), "-screen", "0",
+                                    screen.c_str(), "-nolisten", "tcp", nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  int rc = posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char **>(argv.data()), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  std::string text;
+  char c;
+  while (rc == 0 && read(fds[0], &c, 1) == 1 && c != '\n') text += c;
+  close(fds[0]);
+  if (rc != 0) return -1;
+  if (text.empty()) {
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    return -1;
+  }
+  *number = std::stoi(text);
+  return pid;
+}
+
+}  // namespace
+
+// Runs in the child: a grey ramp image and an RGB image on this display.
+TEST(GimgDepthChild, GreyAndColourImages) {
+  const char *depthText = getenv(kChildDepth);
+  if (!depthText) GTEST_SKIP() << "runs in the child of GimgDepth";
+  Tcl_Interp *interp = renderInterp();
+  ASSERT_NE(interp, nullptr);
+  ASSERT_EQ(Tk_Depth(testMainWindow()), atoi(depthText));
+  RAMIMG *image = patternImage("ut_dgrey", P_BYTE, 8, 32, 1, [](int x, int, int) { return x * 8; });
+  ASSERT_NE(image, nullptr);
+  ASSERT_EQ(eval(interp, "image create gimg dg -file ut_dgrey"), TCL_OK);
+  {
+    ShownImage shown("dg", ".dgt.l", 32, 8);
+    ASSERT_TRUE(shown.ok);
+    int previous = -1;
+    for (int x = 0; x < 32; x++) {
+      const unsigned p = shown.at(x, 4);
+      const int r = static_cast<int>(p >> 16), g = static_cast<int>((p >> 8) & 255), b = static_cast<int>(p & 255);
+      EXPECT_NEAR(r, x * 8, 10) << x;
+      EXPECT_NEAR(g, x * 8, 10) << x;
+      EXPECT_NEAR(b, x * 8, 10) << x;
+      EXPECT_GE(r, previous) << x;
+      previous = r;
+    }
+  }
+  eval(interp, "image delete dg");
+  dispose(image);
+  image = patternImage("ut_dcol", P_BYTE, 4, 4, 3, [](int x, int, int b) {
+    const int colours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+    return colours[x][b];
+  });
+  ASSERT_NE(image, nullptr);
+  ASSERT_EQ(eval(interp, "image create gimg dc -file ut_dcol -comb 1/2/3 -palette 8/8/4"), TCL_OK);
+  {
+    ShownImage shown("dc", ".dct.l", 4, 4);
+    ASSERT_TRUE(shown.ok);
+    const unsigned expected[4] = {0xff0000, 0x00ff00, 0x0000ff, 0xffffff};
+    for (int x = 0; x < 4; x++)
+      for (int shift : {16, 8, 0})
+        EXPECT_NEAR(static_cast<int>((shown.at(x, 1) >> shift) & 255),
+                    static_cast<int>((expected[x] >> shift) & 255), 8) << x;
+  }
+  eval(interp, "image delete dc");
+  dispose(image);
+}
+
+TEST(GimgDepth, PaletteAndSixteenBitDisplays) {
+  if (getenv(kChildDepth)) GTEST_SKIP() << "the child runs the depth tests only";
+  for (int depth : {8, 16}) {
+    SCOPED_TRACE(depth);
+    int number = 0;
+    pid_t server = startDepthServer(depth, &number);
+    if (server < 0) GTEST_SKIP() << "Xvfb cannot run";
+    std::string display = "DISPLAY=:" + std::to_string(number);
+    std::string depthVar = std::string(kChildDepth) + "=" + std::to_string(depth);
+    std::vector<std::string> env;
+    for (char **e = environ; *e; e++)
+      if (strncmp(*e, "DISPLAY=", 8) != 0) env.push_back(*e);
+    env.push_back(display);
+    env.push_back(depthVar);
+    std::vector<char *> envp;
+    for (auto &s : env) envp.push_back(&s[0]);
+    envp.push_back(nullptr);
+    const char *argv[] = {"/proc/self/exe", "--gtest_filter=GimgDepthChild.*", nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    pid_t child = -1;
+    int rc = posix_spawn(&child, "/proc/self/exe", &actions, nullptr, const_cast<char **>(argv),
+                         envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    int status = -1;
+    if (rc == 0) waitpid(child, &status, 0);
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+    ASSERT_EQ(rc, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+  }
 }
