@@ -227,6 +227,10 @@ void imageToDisplay(GimgMaster *master, double x, double y, double *dx, double *
 void displayToImage(GimgMaster *master, double dx, double dy, double *x, double *y);
 int parseDisplayPosition(GimgMaster *master, const char *xText, const char *yText, int *col,
                          int *row);
+int gimgMagnifyCmd(GimgMaster *master, Tcl_Interp *interp, int argc, const char *argv[]);
+int gimgRotateCmd(GimgMaster *master, Tcl_Interp *interp, int argc, const char *argv[]);
+int gimgCopyCmd(GimgMaster *master, Tcl_Interp *interp, int argc, const char *argv[]);
+int gimgCopySubCmd(GimgMaster *master, Tcl_Interp *interp, int argc, const char *argv[]);
 
 /* ---- rendering (gimgrender.cpp) ---- */
 

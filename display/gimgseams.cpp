@@ -32,7 +32,8 @@ bool seamMatches(const char *word, const char *name, size_t min) {
 /*
  * gimgInstanceCmd --
  *     The command of each gimg image.  This build answers cget,
- *     configure, class, close, names and update.
+ *     configure, class, close, names, update, and the view's magnify,
+ *     rotate, copy and crop.
  */
 int gimgInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char *argv[]) {
   GimgMaster *master = static_cast<GimgMaster *>(clientData);
@@ -66,6 +67,10 @@ int gimgInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const c
     gimgNames(interp);
     return TCL_OK;
   }
+  if (word[0] == 'm' && seamMatches(word, "magnify", 4)) return gimgMagnifyCmd(master, interp, argc, argv);
+  if (word[0] == 'r' && seamMatches(word, "rotate", 2)) return gimgRotateCmd(master, interp, argc, argv);
+  if (word[0] == 'c' && seamMatches(word, "copy", 4)) return gimgCopyCmd(master, interp, argc, argv);
+  if (word[0] == 'c' && seamMatches(word, "crop", 4)) return gimgCopySubCmd(master, interp, argc, argv);
   if (word[0] == 'u' && seamMatches(word, "update", 2)) {
     gimgUpdate(master);
     return TCL_OK;

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <new>
 
+#include <string.h>
+
 #include "core/text.h"
 #include "display/gimg.h"
 
@@ -273,6 +275,225 @@ int parseDisplayPosition(GimgMaster *master, const char *xText, const char *yTex
     *col = iy;
     *row = W - ix - 1;
   }
+  return TCL_OK;
+}
+
+}  // namespace vesk
+
+/* ---- the instance subcommands of the view ---- */
+
+namespace vesk {
+namespace {
+
+int viewUsage(Tcl_Interp *interp, const char *text) {
+  Tcl_ResetResult(interp);
+  Tcl_AppendResult(interp, text, nullptr);
+  return TCL_ERROR;
+}
+
+/* (xflip, yflip, r) after "right" and after "left", by the state before. */
+struct TurnRow {
+  int from[3], right[3], left[3];
+};
+constexpr TurnRow kTurnTable[] = {
+    {{0, 0, -1}, {0, 0, 0}, {1, 1, 0}},  {{0, 0, 0}, {0, 0, 1}, {0, 0, -1}},
+    {{0, 0, 1}, {1, 1, 0}, {0, 0, 0}},   {{0, 1, -1}, {0, 1, 0}, {1, 0, 0}},
+    {{0, 1, 0}, {0, 1, 1}, {1, 0, 1}},   {{0, 1, 1}, {1, 0, 0}, {0, 1, 0}},
+    {{1, 0, -1}, {1, 0, 0}, {0, 1, 0}},  {{1, 0, 0}, {1, 0, 1}, {1, 0, -1}},
+    {{1, 0, 1}, {0, 1, 0}, {1, 0, 0}},   {{1, 1, -1}, {1, 1, 0}, {0, 0, 0}},
+    {{1, 1, 0}, {0, 0, -1}, {0, 0, 1}},  {{1, 1, 1}, {0, 0, 0}, {0, 0, 0}},
+};
+static_assert(sizeof kTurnTable / sizeof kTurnTable[0] == 12, "every state has a row");
+
+/* The view position of a display position of a gimg, inside its maps. */
+int sourceCentre(GimgMaster *source, const char *xText, const char *yText, int *column,
+                 int *row) {
+  int c, r;
+  if (parseDisplayPosition(source, xText, yText, &c, &r) != TCL_OK) return TCL_ERROR;
+  if (!source->xMap.index || !source->yMap.index) {
+    *column = *row = 0;
+    return TCL_OK;
+  }
+  c = std::clamp(c, 0, source->xMap.count - 1);
+  r = std::clamp(r, 0, source->yMap.count - 1);
+  *column = source->xMap.index[c];
+  *row = source->yMap.index[r];
+  return TCL_OK;
+}
+
+/*
+ * showSourceView --
+ *     Makes a target gimg a viewport onto a source gimg's image: takes the
+ *     source's orientation and georeference, sets the maps from the view
+ *     start and the scales, and sizes the view and mask pixmaps.
+ */
+void showSourceView(GimgMaster *target, GimgMaster *source, double scaleX, double scaleY,
+                    int sc, int sr, bool centred, int destX, int destY) {
+  if (target->image) {
+    if (target->maskPresent) clearImageMask(target, 4, 1);
+    closeRAMImage(target->image, &target->imageClient);
+    target->image = nullptr;
+  }
+  target->mirrorName.clear();
+  target->header.path[0] = '\0';
+  target->xflip = source->xflip;
+  target->yflip = source->yflip;
+  target->rotate = source->rotate;
+  target->header.left = source->header.left;
+  target->header.top = source->header.top;
+  target->header.x0 = source->header.x0;
+  target->header.y0 = source->header.y0;
+  target->header.dx = source->header.dx;
+  target->header.dy = source->header.dy;
+  target->header.pixelid = source->header.pixelid;
+  target->header.mapid = source->header.mapid;
+  const int lx = target->rotate != 0 ? target->height : target->width;
+  const int ly = target->rotate != 0 ? target->width : target->height;
+  if (centred) {
+    sc = roundToInt(sc - lx / fabs(scaleX) * 0.5);
+    sr = roundToInt(sr - ly / fabs(scaleY) * 0.5);
+  }
+  target->sc = sc;
+  target->sr = sr;
+  setAxisMap(&target->xMap, lx, sc, target->xflip, scaleX);
+  setAxisMap(&target->yMap, ly, sr, target->yflip, scaleY);
+  Tk_MakeWindowExist(target->tkwin);
+  const Drawable window = Tk_WindowId(target->tkwin);
+  ViewPixmap *vp = &target->viewPixmap;
+  setViewPixmapSize(vp, window, target->width, target->height, target->depth, destX, destY, 0, 0);
+  if (setViewPixmapSize(&target->maskPixmap, window, target->width, target->height, 1, 0, 0, 0, 0))
+    setViewRegion(target);
+  target->mirrorName = source->name;
+  if (source->image) {
+    target->viewValid = 0;
+    gimgChanged(target);
+  }
+}
+
+}  // namespace
+
+/*
+ * gimgMagnifyCmd --
+ *     "magnify mx my ?update? ?flip?": view pixels per map unit.
+ */
+int gimgMagnifyCmd(GimgMaster *master, Tcl_Interp *interp, int argc, const char *argv[]) {
+  if (argc < 4 || argc > 6) {
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, "Usage: ", argv[0], " magnify mx my ?update? ?flip?", nullptr);
+    return TCL_ERROR;
+  }
+  double mx, my;
+  if (Tcl_GetDouble(interp, argv[2], &mx) != TCL_OK || Tcl_GetDouble(interp, argv[3], &my) != TCL_OK)
+    return TCL_ERROR;
+  if (mx == 0 || my == 0) return viewUsage(interp, "mx or my must not be zero.");
+  int update = master->update, flip = 0;
+  if (argc > 4 && Tcl_GetInt(interp, argv[4], &update) != TCL_OK) return TCL_ERROR;
+  if (argc > 5 && Tcl_GetInt(interp, argv[5], &flip) != TCL_OK) return TCL_ERROR;
+  const int oldX = master->xflip, oldY = master->yflip;
+  if (flip) {
+    master->xflip = mx >= 0 ? 0 : 1;
+    master->yflip = my >= 0 ? 1 : 0;
+  }
+  const double newX = master->header.dx * fabs(mx), newY = master->header.dy * fabs(my);
+  if (newX == master->mx && newY == master->my && oldX == master->xflip && oldY == master->yflip)
+    return TCL_OK;
+  if (setMagnification(master, newX, newY) != TCL_OK)
+    return viewUsage(interp, "Error in gimg magnify ...\n");
+  if (update) gimgUpdate(master);
+  else gimgChanged(master);
+  return TCL_OK;
+}
+
+/*
+ * gimgRotateCmd --
+ *     "rotate ?right|left|xflip|yflip?": turns or mirrors the view.
+ */
+int gimgRotateCmd(GimgMaster *master, Tcl_Interp *interp, int argc, const char *argv[]) {
+  if (argc > 3) {
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, "Usage: ", argv[0], " ", argv[1], " option", nullptr);
+    return TCL_ERROR;
+  }
+  int xflip = master->xMap.flip, yflip = master->yMap.flip;
+  const int r = master->rotate < 0 ? -1 : (master->rotate > 0 ? 1 : 0);
+  const char *word = argc == 3 ? argv[2] : "right";
+  int state[3] = {xflip, yflip, r};
+  const bool right = compareNoCase(word, "right") == 0, left = compareNoCase(word, "left") == 0;
+  if (right || left) {
+    for (const TurnRow &row : kTurnTable)
+      if (row.from[0] == xflip && row.from[1] == yflip && row.from[2] == r) {
+        memcpy(state, right ? row.right : row.left, sizeof state);
+        break;
+      }
+  } else if (compareNoCase(word, "xflip") == 0) {
+    state[r != 0 ? 1 : 0] ^= 1;
+  } else if (compareNoCase(word, "yflip") == 0) {
+    state[r != 0 ? 0 : 1] ^= 1;
+  } else {
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, "Unknown option: ", word, nullptr);
+    return TCL_ERROR;
+  }
+  master->xflip = state[0];
+  master->yflip = state[1];
+  master->rotate = state[2];
+  return gimgConfigMagnification(master);
+}
+
+/*
+ * gimgCopyCmd --
+ *     "copy sourceImage xc yc ?mx? ?my? ?flag? ?x0? ?y0?": shows the
+ *     source gimg's image centred on a display position of the source.
+ */
+int gimgCopyCmd(GimgMaster *master, Tcl_Interp *interp, int argc, const char *argv[]) {
+  if (argc < 5 || argc > 10)
+    return viewUsage(interp, "Usage: targetImage copy sourceImage xc yc ?mx? ?my? ?flag? ?x0? ?y0?");
+  GimgMaster *source = findGimg(interp, argv[2]);
+  if (!source) {
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, "gimg ", argv[2], " not found", nullptr);
+    return TCL_ERROR;
+  }
+  double mx = master->mx, my = master->my;
+  int flag = 1, x0 = 0, y0 = 0;
+  if ((argc > 5 && Tcl_GetDouble(interp, argv[5], &mx) != TCL_OK) ||
+      (argc > 6 && Tcl_GetDouble(interp, argv[6], &my) != TCL_OK) ||
+      (argc > 7 && Tcl_GetInt(interp, argv[7], &flag) != TCL_OK) ||
+      (argc > 8 && Tcl_GetInt(interp, argv[8], &x0) != TCL_OK) ||
+      (argc > 9 && Tcl_GetInt(interp, argv[9], &y0) != TCL_OK))
+    return TCL_ERROR;
+  if (!(mx > 0) || !(my > 0)) return viewUsage(interp, "Invalid magnification value!\n");
+  master->mx = mx;
+  master->my = my;
+  int cx, cy;
+  if (sourceCentre(source, argv[3], argv[4], &cx, &cy) != TCL_OK) return TCL_ERROR;
+  if (master->instanceCount < 1) return TCL_OK;
+  showSourceView(master, source, mx * source->mx, my * source->my, cx, cy, true, x0, y0);
+  setViewPixmapBorrowed(&master->viewPixmap, flag != 0 ? 0 : 1);
+  return TCL_OK;
+}
+
+/*
+ * gimgCopySubCmd --
+ *     "copysub sourceImage x0 y0 ?flag?" (the "crop" subcommand): shows
+ *     the source gimg's image from a display position of the source on,
+ *     at the source's magnification.
+ */
+int gimgCopySubCmd(GimgMaster *master, Tcl_Interp *interp, int argc, const char *argv[]) {
+  if (argc < 5 || argc > 6)
+    return viewUsage(interp, "Usage: targetImage copysub sourceImage x0 y0 ?flag?");
+  GimgMaster *source = findGimg(interp, argv[2]);
+  if (!source) {
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, "gimg ", argv[2], " not found", nullptr);
+    return TCL_ERROR;
+  }
+  master->mx = source->mx;
+  master->my = source->my;
+  int column, row;
+  if (sourceCentre(source, argv[3], argv[4], &column, &row) != TCL_OK) return TCL_ERROR;
+  if (master->instanceCount < 1) return TCL_OK;
+  showSourceView(master, source, source->mx, source->my, column, row, false, 0, 0);
   return TCL_OK;
 }
 
