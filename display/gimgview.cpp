@@ -111,22 +111,17 @@ AxisMap *axisMapSlice(const AxisMap *map, int start, int count) {
 /*
  * axisMapRange --
  *     The run [first, end) of view positions whose image positions lie in
- *     [0, limit).
+ *     [0, limit), from the first such position on.  Entries of -1 (slices
+ *     past the source map) end the run in either direction, so mirrored
+ *     and padded maps are handled alike.
  */
 void axisMapRange(const AxisMap *map, int limit, int *first, int *end) {
   const int n = map->count;
   const int *index = map->index;
-  const bool mirrored = n > 1 && index[0] > index[n - 1];
   int i = 0;
-  if (!mirrored) {
-    while (i < n && index[i] < 0) i++;
-    *first = i;
-    while (i < n && index[i] < limit) i++;
-  } else {
-    while (i < n && index[i] >= limit) i++;
-    *first = i;
-    while (i < n && index[i] >= 0) i++;
-  }
+  while (i < n && (index[i] < 0 || index[i] >= limit)) i++;
+  *first = i;
+  while (i < n && index[i] >= 0 && index[i] < limit) i++;
   *end = i;
 }
 

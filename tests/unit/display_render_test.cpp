@@ -426,6 +426,87 @@ TEST(GimgShow, TiledViewCoversTheWidget) {
   dispose(image);
 }
 
+// Render mode 1 renders each exposed area (with a margin) into temporary
+// pixmaps through slices of the maps, and keeps nothing cached.
+TEST(GimgShow, RenderModeOneUsesTemporaries) {
+  Tcl_Interp *interp = renderInterp();
+  if (!interp) GTEST_SKIP() << "needs a display";
+  RAMIMG *image = patternImage("ut_mode", P_BYTE, 7, 11, 1,
+                               [](int x, int y, int) { return x * 20 + y; });
+  ASSERT_NE(image, nullptr);
+  ASSERT_EQ(eval(interp, "image create gimg um -file ut_mode"), TCL_OK);
+  GimgMaster *master = findGimg(interp, "um");
+  setGimgRenderMode(1);
+  for (const char *options : {"-mx 2 -my 2 -rotate 0", "-mx 2 -my 1 -rotate 1", "-rotate -1"}) {
+    SCOPED_TRACE(options);
+    ASSERT_EQ(eval(interp, std::string("um configure ") + options), TCL_OK);
+    const int w = master->viewPixmap.width, h = master->viewPixmap.height;
+    ShownImage shown("um", ".umt.l", w, h);
+    ASSERT_TRUE(shown.ok);
+    for (int y = 0; y < h; y++)
+      for (int x = 0; x < w; x++) {
+        double ix, iy;
+        displayToImage(master, x, y, &ix, &iy);
+        ASSERT_EQ(shown.at(x, y), grey(static_cast<int>(floor(ix + 1e-9)) * 20 +
+                                       static_cast<int>(floor(iy + 1e-9))))
+            << x << "," << y;
+      }
+    EXPECT_EQ(master->viewPixmap.pixmap, 0u);
+    EXPECT_EQ(master->viewValid, 0);
+  }
+  setGimgRenderMode(0);
+  eval(interp, "image delete um");
+  dispose(image);
+}
+
+// A gimg that shows another gimg's image through "copy" draws the source's
+// pixels around the centre it was given; a changed rectangle of the image
+// is drawn again.
+TEST(GimgShow, CopyViewAndChangedRectangle) {
+  Tcl_Interp *interp = renderInterp();
+  if (!interp) GTEST_SKIP() << "needs a display";
+  RAMIMG *image = patternImage("ut_src", P_BYTE, 30, 30, 1,
+                               [](int x, int y, int) { return x * 8 + y; });
+  ASSERT_NE(image, nullptr);
+  ASSERT_EQ(eval(interp, "image create gimg usrc -file ut_src; image create gimg udst -width 8 -height 6;"
+                         " toplevel .udt; wm geometry .udt +0+0; label .udt.l -image udst -bd 0"
+                         " -highlightthickness 0 -padx 0 -pady 0; pack .udt.l; update;"
+                         " udst copy usrc 15 12 1 1; update; raise .udt; update"),
+            TCL_OK);
+  {
+    Tk_Window tkwin = Tk_NameToWindow(interp, ".udt.l", testMainWindow());
+    RgbImage shown;
+    ASSERT_TRUE(captureDrawableRgb(Tk_Display(tkwin), Tk_WindowId(tkwin), Tk_Colormap(tkwin), 0, 0,
+                                   8, 6, shown));
+    // Centre (15, 12), 8 x 6 view: columns from 11, rows from 9.
+    for (int y = 0; y < 6; y++)
+      for (int x = 0; x < 8; x++)
+        ASSERT_EQ(shown.pixels[y * 8 + x], grey((11 + x) * 8 + 9 + y)) << x << "," << y;
+  }
+  eval(interp, "destroy .udt; image delete udst");
+
+  ASSERT_EQ(eval(interp, "image create gimg urect -file ut_src"), TCL_OK);
+  {
+    ShownImage shown("urect", ".urt.l", 30, 30);
+    ASSERT_TRUE(shown.ok);
+    for (int y = 4; y < 6; y++) {
+      unsigned char *line = image->getLineProc(image, y, 0, 1);
+      for (int x = 2; x < 5; x++) line[x] = 250;
+    }
+    updateClientRect(image, nullptr, 2, 4, 3, 2);
+    evalScript("update");
+    Tk_Window tkwin = Tk_NameToWindow(interp, ".urt.l", testMainWindow());
+    RgbImage after;
+    ASSERT_TRUE(captureDrawableRgb(Tk_Display(tkwin), Tk_WindowId(tkwin), Tk_Colormap(tkwin), 0, 0,
+                                   30, 30, after));
+    EXPECT_EQ(after.pixels[4 * 30 + 2], grey(250));
+    EXPECT_EQ(after.pixels[5 * 30 + 4], grey(250));
+    EXPECT_EQ(after.pixels[6 * 30 + 4], grey(4 * 8 + 6));
+  }
+  eval(interp, "image delete usrc urect");
+  dispose(image);
+}
+
 // ---- other display depths ----
 //
 // A master draws on the display of the application's main window, so the
