@@ -575,6 +575,30 @@ TEST(GimgDepthChild, GreyAndColourImages) {
   }
   eval(interp, "image delete dg");
   dispose(image);
+  if (atoi(depthText) == 8) {
+    // Dithering a flat grey between two ramp levels: the area's mean stays
+    // near the value for every dither kind.
+    image = patternImage("ut_dflat", P_BYTE, 16, 16, 1, [](int, int, int) { return 100; });
+    ASSERT_NE(image, nullptr);
+    for (const char *kind : {"1", "2", "3", "4"}) {
+      SCOPED_TRACE(kind);
+      ASSERT_EQ(eval(interp, std::string("image create gimg dd -file ut_dflat -palette 8 -dither ") + kind), TCL_OK);
+      ShownImage shown("dd", ".ddt.l", 16, 16);
+      ASSERT_TRUE(shown.ok);
+      double sum = 0;
+      int levels = 0, previous = -1;
+      for (int i = 0; i < 256; i++) {
+        const int v = static_cast<int>(shown.rgb.pixels[i] & 255);
+        sum += v;
+        if (v != previous && previous >= 0) levels = 1;
+        previous = v;
+      }
+      EXPECT_NEAR(sum / 256, 100, 8);
+      EXPECT_EQ(levels, 1) << "a flat value between levels mixes two of them";
+      eval(interp, "image delete dd");
+    }
+    dispose(image);
+  }
   image = patternImage("ut_dcol", P_BYTE, 4, 4, 3, [](int x, int, int b) {
     const int colours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
     return colours[x][b];
