@@ -466,7 +466,7 @@ TEST(GimgShow, CopyViewAndChangedRectangle) {
   Tcl_Interp *interp = renderInterp();
   if (!interp) GTEST_SKIP() << "needs a display";
   RAMIMG *image = patternImage("ut_src", P_BYTE, 30, 30, 1,
-                               [](int x, int y, int) { return x * 8 + y; });
+                               [](int x, int y, int) { return x * 6 + y; });
   ASSERT_NE(image, nullptr);
   ASSERT_EQ(eval(interp, "image create gimg usrc -file ut_src; image create gimg udst -width 8 -height 6;"
                          " toplevel .udt; wm geometry .udt +0+0; label .udt.l -image udst -bd 0"
@@ -481,7 +481,7 @@ TEST(GimgShow, CopyViewAndChangedRectangle) {
     // Centre (15, 12), 8 x 6 view: columns from 11, rows from 9.
     for (int y = 0; y < 6; y++)
       for (int x = 0; x < 8; x++)
-        ASSERT_EQ(shown.pixels[y * 8 + x], grey((11 + x) * 8 + 9 + y)) << x << "," << y;
+        ASSERT_EQ(shown.pixels[y * 8 + x], grey((11 + x) * 6 + 9 + y)) << x << "," << y;
   }
   eval(interp, "destroy .udt; image delete udst");
 
@@ -501,7 +501,7 @@ TEST(GimgShow, CopyViewAndChangedRectangle) {
                                    30, 30, after));
     EXPECT_EQ(after.pixels[4 * 30 + 2], grey(250));
     EXPECT_EQ(after.pixels[5 * 30 + 4], grey(250));
-    EXPECT_EQ(after.pixels[6 * 30 + 4], grey(4 * 8 + 6));
+    EXPECT_EQ(after.pixels[6 * 30 + 4], grey(4 * 6 + 6));
   }
   eval(interp, "image delete usrc urect");
   dispose(image);
