@@ -208,6 +208,17 @@ bool directRenderer(const Pass &pass, Transfer &transfer, const PixelFormat &for
   filter.reset(width);
   const bool grey = (owner->paletteFlags & 1) && owner->channelCount != 0;
   const bool filtering = owner->filterStrength != 0;
+  /* A channel that reads the band of an earlier one through the same
+     table and range copies that line (a grey view reads its band once). */
+  int sameAs[3] = {-1, -1, -1};
+  for (int c = 1; c < 3; c++)
+    for (int e = 0; e < c && sameAs[c] < 0; e++)
+      if (owner->channelBand[c] >= 0 &&
+          channelSourceBand(owner, c) == channelSourceBand(owner, e) &&
+          owner->channelBand[e] >= 0 && owner->inLow[c] == owner->inLow[e] &&
+          owner->inHigh[c] == owner->inHigh[e] &&
+          memcmp(owner->channelLut[c], owner->channelLut[e], 256) == 0)
+        sameAs[c] = e;
   int previousY = -1;
   std::vector<unsigned char> previousRow(static_cast<size_t>(width) * format.bytesPerPixel, 0);
   for (int r = pass.r0; r < pass.r1; r++) {
@@ -224,6 +235,10 @@ bool directRenderer(const Pass &pass, Transfer &transfer, const PixelFormat &for
         unsigned char *line = lines[c].data();
         if (owner->channelBand[c] < 0) {
           memset(line, 0, static_cast<size_t>(width));
+          continue;
+        }
+        if (sameAs[c] >= 0) {
+          memcpy(line, lines[sameAs[c]].data(), static_cast<size_t>(width));
           continue;
         }
         renderBandLine(pass.image, y, channelSourceBand(owner, c), pass.xMap->index, pass.c0,
