@@ -236,7 +236,7 @@ int gconvParseFailure(GconvWork *w, int err) {
 }
 
 /*
- * createModuleOutput --
+ * moduleOutputHead --
  *     A new DIB of BYTE pixels beside an input: the input's size and
  *     georeference, the given band count, the caller sets the palette.
  * Results:      the head, or false when the path does not fit.
