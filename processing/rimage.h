@@ -87,6 +87,8 @@ RimagePlainProc rimageHist;
 
 /* ---- processing modules ---- */
 RimageModuleProc classifyModule;  /* classify.cpp */
+RimageModuleProc gconvModule;     /* convolve.cpp */
+RimageModuleProc distModule;      /* convolve.cpp */
 
 /* ---- bound images (boundimg.cpp) ---- */
 RimagePlainProc rimageBind;
