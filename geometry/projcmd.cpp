@@ -626,8 +626,8 @@ static const ProjCommand projCommands[] = {
     {"proj.info", projInfoCmd},
     {"nad2nad", nullptr},
     {"nad2nad.create", nullptr},
-    {"geod", nullptr},
-    {"geod.create", nullptr},
+    {"geod", geodProgramCmd},
+    {"geod.create", geodCreateCmd},
     {"cs2cs", cs2csProgramCmd},
     {"cs2cs.create", cs2csCreateCmd},
 };

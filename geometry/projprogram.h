@@ -30,6 +30,8 @@ std::string dmsText(double radians, int pos, int neg);
 Tcl_CmdProc projProgramCmd;
 Tcl_CmdProc cs2csProgramCmd;
 Tcl_CmdProc cs2csCreateCmd;
+Tcl_CmdProc geodProgramCmd;
+Tcl_CmdProc geodCreateCmd;
 
 }  // namespace vesk
 
