@@ -542,9 +542,7 @@ int readSeriesCount(Tcl_Interp *interp, const char *text, long *n) {
   return TCL_OK;
 }
 
-void appendLonLat(Tcl_Interp *interp, const GeodObject *object, const GeodesicState &g,
-                  double lam, double phi) {
-  (void)g;
+void appendLonLat(Tcl_Interp *interp, const GeodObject *object, double lam, double phi) {
   Tcl_AppendElement(interp, formatNumber(object->fmt, lam * kRadToDeg).c_str());
   Tcl_AppendElement(interp, formatNumber(object->fmt, phi * kRadToDeg).c_str());
 }
@@ -620,7 +618,7 @@ int geodObjectSubcommand(Tcl_Interp *interp, GeodObject *object, const char *nam
       g.al12 = azimuth + static_cast<double>(i) * step;
       geodPre(&g);
       geodFor(&g);
-      appendLonLat(interp, object, g, g.lam2, g.phi2);
+      appendLonLat(interp, object, g.lam2, g.phi2);
     }
     return TCL_OK;
   }
@@ -636,11 +634,11 @@ int geodObjectSubcommand(Tcl_Interp *interp, GeodObject *object, const char *nam
     g.al12 = atof(argv[4]) * kDegToRad;
     double total = atof(argv[5]);
     geodPre(&g);
-    appendLonLat(interp, object, g, g.lam1, g.phi1);
+    appendLonLat(interp, object, g.lam1, g.phi1);
     for (long i = 1; i <= count; i++) {
       g.S = i == count ? total : total * static_cast<double>(i) / static_cast<double>(count);
       geodFor(&g);
-      appendLonLat(interp, object, g, g.lam2, g.phi2);
+      appendLonLat(interp, object, g.lam2, g.phi2);
     }
     return TCL_OK;
   }
