@@ -32,6 +32,8 @@ Tcl_CmdProc cs2csProgramCmd;
 Tcl_CmdProc cs2csCreateCmd;
 Tcl_CmdProc geodProgramCmd;
 Tcl_CmdProc geodCreateCmd;
+Tcl_CmdProc nad2nadProgramCmd;
+Tcl_CmdProc nad2nadCreateCmd;
 
 }  // namespace vesk
 
