@@ -19,6 +19,7 @@
 #include "core/core.h"
 #include "geometry/geodesic.h"
 #include "geometry/projcmd.h"
+#include "geometry/projfamily.h"
 #include "geometry/projprog.h"
 #include "geometry/projprogram.h"
 #include "vesk/object.h"
@@ -686,46 +687,34 @@ int geodOpModified(RAMOBJ *object) {
   return payload ? payload->defined : 0;
 }
 
-int geodInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv);
-
-void fillGeodClassOps(ObjectClassOps *ops) {
-  ops->count = geodOpCount;
-  ops->selected = nullptr;
-  ops->type = geodOpType;
-  ops->clonePayload = geodOpClonePayload;
-  ops->save = geodOpSave;
-  ops->acquire = objAcquire;
-  ops->release = objRelease;
-  ops->close = objClose;
-  ops->createPayload = geodOpCreatePayload;
-  ops->freePayload = geodOpFreePayload;
-  ops->command = geodInstanceCmd;
-  ops->modified = geodOpModified;
-  ops->methods = nullptr;
-}
-
 /*
  * geodInstanceCmd --
  *     The command of one geod object: the shared object subcommands
  *     first, then the object's own inside the frame.
  */
-int geodInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv) {
-  RAMOBJ *object = static_cast<RAMOBJ *>(clientData);
-  std::string name = argv[0];
-  try {
-    if (argc >= 2) {
-      setCurrentProjInterp(interp);
-      int result = objDefCommand(object, interp, argc, argv);
-      if (result != OBJ_NOT_HANDLED) return result;
-    }
-    return runInProjFrame(interp, name.c_str(), [&]() {
-      return geodObjectSubcommand(interp, payloadOf(object), name.c_str(), argc, argv);
-    });
-  } catch (const std::bad_alloc &) {
-    Tcl_SetResult(interp, const_cast<char *>("out of memory"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+constexpr Tcl_CmdProc *geodInstanceCmd =
+    projFamilyInstanceCmd<GeodObject, geodObjectSubcommand>;
+
+void fillGeodClassOps(ObjectClassOps *ops) {
+  fillProjFamilyOps(ops, geodInstanceCmd, nullptr);
+  ops->count = geodOpCount;
+  ops->type = geodOpType;
+  ops->clonePayload = geodOpClonePayload;
+  ops->save = geodOpSave;
+  ops->createPayload = geodOpCreatePayload;
+  ops->freePayload = geodOpFreePayload;
+  ops->modified = geodOpModified;
 }
+
+/* Every option at its default; a refused default drops the object. */
+int makeDefaultGeodPayload(Tcl_Interp *interp, RAMOBJ *object) {
+  GeodObject *payload = newGeodObject();
+  object->payload = payload;
+  return configureGeodObject(interp, payload, 0, nullptr, 0) == TCL_OK ? TCL_OK : TCL_ERROR;
+}
+
+const ProjFamilyClass geodFamily = {OBJ_GEOD, "geod.create", geodInstanceCmd,
+                                   fillGeodClassOps, makeDefaultGeodPayload, 0};
 
 }  // namespace
 
@@ -735,12 +724,7 @@ int geodInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const c
  * Results:      TCL_ERROR after every run; "proj.exitCode" gives the code.
  */
 int geodProgramCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
-  try {
-    return runProjProgram(interp, "geod", geodMain, argc, argv);
-  } catch (const std::bad_alloc &) {
-    Tcl_SetResult(interp, const_cast<char *>("out of memory"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+  return runProjProgramCmd(interp, "geod", geodMain, argc, argv);
 }
 
 /*
@@ -750,56 +734,7 @@ int geodProgramCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) 
  * Results:      the object's name; the usage (TCL_OK) without a name.
  */
 int geodCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
-  try {
-    return runInProjFrame(interp, "geod.create", [&]() -> int {
-      if (argc < 2) {
-        Tcl_AppendResult(interp, "Usage: ", argv[0], " objName options", nullptr);
-        return TCL_OK;
-      }
-      const char *name = argv[1];
-      Tcl_CmdInfo info;
-      if (Tcl_GetCommandInfo(interp, name, &info)) {
-        Tcl_SetResult(interp, const_cast<char *>("command already exists"), TCL_STATIC);
-        return TCL_ERROR;
-      }
-      RAMOBJ *object = static_cast<RAMOBJ *>(gmemAlloc(static_cast<int>(sizeof(RAMOBJ))));
-      if (!object) {
-        Tcl_SetResult(interp, const_cast<char *>("out of memory"), TCL_STATIC);
-        return TCL_ERROR;
-      }
-      memset(object, 0, sizeof *object);
-      object->magic = RAMOBJ_MAGIC;
-      object->classId = OBJ_GEOD;
-      object->version = RAMOBJ_VERSION;
-      fillGeodClassOps(&object->ops);
-      Tcl_Command token = Tcl_CreateCommand(interp, name, geodInstanceCmd, object, objDelete);
-      if (!token) {
-        objClose(object);
-        Tcl_SetResult(interp, const_cast<char *>("command already exists"), TCL_STATIC);
-        return TCL_ERROR;
-      }
-      auto fail = [&]() {
-        Tcl_Obj *message = Tcl_GetObjResult(interp);
-        Tcl_IncrRefCount(message);
-        Tcl_DeleteCommandFromToken(interp, token);
-        Tcl_SetObjResult(interp, message);
-        Tcl_DecrRefCount(message);
-        return TCL_ERROR;
-      };
-      if (objConfig(object, interp, argc - 2, argv + 2, 0, nullptr) != TCL_OK) return fail();
-      if (!object->payload) {
-        GeodObject *payload = newGeodObject();
-        object->payload = payload;
-        if (configureGeodObject(interp, payload, 0, nullptr, 0) != TCL_OK) return fail();
-      }
-      Tcl_ResetResult(interp);
-      Tcl_AppendResult(interp, name, nullptr);
-      return TCL_OK;
-    });
-  } catch (const std::bad_alloc &) {
-    Tcl_SetResult(interp, const_cast<char *>("out of memory"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+  return createProjFamilyObject(geodFamily, interp, argc, argv);
 }
 
 }  // namespace vesk

@@ -19,6 +19,7 @@
 
 #include "core/core.h"
 #include "geometry/projcmd.h"
+#include "geometry/projfamily.h"
 #include "geometry/projprog.h"
 #include "geometry/projprogram.h"
 #include "vesk/object.h"
@@ -733,41 +734,33 @@ int nad2nadOpModified(RAMOBJ *object) {
   return payload ? payload->defined : 0;
 }
 
-int nad2nadInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv);
+/* The command of one nad2nad object. */
+constexpr Tcl_CmdProc *nad2nadInstanceCmd =
+    projFamilyInstanceCmd<Nad2nadObject, nad2nadObjectSubcommand>;
 
 void fillNad2nadClassOps(ObjectClassOps *ops) {
+  fillProjFamilyOps(ops, nad2nadInstanceCmd, &nad2nadOps);
   ops->count = nad2nadOpCount;
-  ops->selected = nullptr;
   ops->type = nad2nadOpType;
   ops->clonePayload = nad2nadOpClonePayload;
   ops->save = nad2nadOpSave;
-  ops->acquire = objAcquire;
-  ops->release = objRelease;
-  ops->close = objClose;
   ops->createPayload = nad2nadOpCreatePayload;
   ops->freePayload = nad2nadOpFreePayload;
-  ops->command = nad2nadInstanceCmd;
   ops->modified = nad2nadOpModified;
-  ops->methods = const_cast<ProjectionOps *>(&nad2nadOps);
 }
 
-int nad2nadInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv) {
-  RAMOBJ *object = static_cast<RAMOBJ *>(clientData);
-  std::string name = argv[0];
-  try {
-    if (argc >= 2) {
-      setCurrentProjInterp(interp);
-      int result = objDefCommand(object, interp, argc, argv);
-      if (result != OBJ_NOT_HANDLED) return result;
-    }
-    return runInProjFrame(interp, name.c_str(), [&]() {
-      return nad2nadObjectSubcommand(interp, payloadOf(object), name.c_str(), argc, argv);
-    });
-  } catch (const std::bad_alloc &) {
-    Tcl_SetResult(interp, const_cast<char *>("out of memory"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+/* Every option at its default; missing tables leave the object undefined, not unmade. */
+int makeDefaultNad2nadPayload(Tcl_Interp *interp, RAMOBJ *object) {
+  Nad2nadObject *payload = newNad2nadObject();
+  object->payload = payload;
+  if (Tk_ConfigureWidget(interp, Tk_MainWindow(interp), nad2nadConfigSpecs, 0, nullptr,
+                         reinterpret_cast<char *>(payload), 0) == TCL_OK)
+    configureNad2nadObject(interp, payload, 0, nullptr, TK_CONFIG_ARGV_ONLY);
+  return TCL_OK;
 }
+
+const ProjFamilyClass nad2nadFamily = {OBJ_NAD2NAD, "nad2nad.create", nad2nadInstanceCmd,
+                                   fillNad2nadClassOps, makeDefaultNad2nadPayload, 0};
 
 }  // namespace
 
@@ -777,12 +770,7 @@ int nad2nadInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, cons
  * Results:      TCL_ERROR after every run; "proj.exitCode" gives the code.
  */
 int nad2nadProgramCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
-  try {
-    return runProjProgram(interp, "nad2nad", nad2nadMain, argc, argv);
-  } catch (const std::bad_alloc &) {
-    Tcl_SetResult(interp, const_cast<char *>("out of memory"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+  return runProjProgramCmd(interp, "nad2nad", nad2nadMain, argc, argv);
 }
 
 /*
@@ -792,57 +780,7 @@ int nad2nadProgramCmd(ClientData, Tcl_Interp *interp, int argc, const char **arg
  *     whose tables are missing leaves the object undefined).
  */
 int nad2nadCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
-  try {
-    return runInProjFrame(interp, "nad2nad.create", [&]() -> int {
-      if (argc < 2) {
-        Tcl_AppendResult(interp, "Usage: ", argv[0], " objName options", nullptr);
-        return TCL_OK;
-      }
-      const char *name = argv[1];
-      Tcl_CmdInfo info;
-      if (Tcl_GetCommandInfo(interp, name, &info)) {
-        Tcl_SetResult(interp, const_cast<char *>("command already exists"), TCL_STATIC);
-        return TCL_ERROR;
-      }
-      RAMOBJ *object = static_cast<RAMOBJ *>(gmemAlloc(static_cast<int>(sizeof(RAMOBJ))));
-      if (!object) {
-        Tcl_SetResult(interp, const_cast<char *>("out of memory"), TCL_STATIC);
-        return TCL_ERROR;
-      }
-      memset(object, 0, sizeof *object);
-      object->magic = RAMOBJ_MAGIC;
-      object->classId = OBJ_NAD2NAD;
-      object->version = RAMOBJ_VERSION;
-      fillNad2nadClassOps(&object->ops);
-      Tcl_Command token = Tcl_CreateCommand(interp, name, nad2nadInstanceCmd, object, objDelete);
-      if (!token) {
-        objClose(object);
-        Tcl_SetResult(interp, const_cast<char *>("command already exists"), TCL_STATIC);
-        return TCL_ERROR;
-      }
-      if (objConfig(object, interp, argc - 2, argv + 2, 0, nullptr) != TCL_OK) {
-        Tcl_Obj *message = Tcl_GetObjResult(interp);
-        Tcl_IncrRefCount(message);
-        Tcl_DeleteCommandFromToken(interp, token);
-        Tcl_SetObjResult(interp, message);
-        Tcl_DecrRefCount(message);
-        return TCL_ERROR;
-      }
-      if (!object->payload) {
-        Nad2nadObject *payload = newNad2nadObject();
-        object->payload = payload;
-        if (Tk_ConfigureWidget(interp, Tk_MainWindow(interp), nad2nadConfigSpecs, 0, nullptr,
-                               reinterpret_cast<char *>(payload), 0) == TCL_OK)
-          configureNad2nadObject(interp, payload, 0, nullptr, TK_CONFIG_ARGV_ONLY);
-      }
-      Tcl_ResetResult(interp);
-      Tcl_AppendResult(interp, name, nullptr);
-      return TCL_OK;
-    });
-  } catch (const std::bad_alloc &) {
-    Tcl_SetResult(interp, const_cast<char *>("out of memory"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+  return createProjFamilyObject(nad2nadFamily, interp, argc, argv);
 }
 
 }  // namespace vesk
