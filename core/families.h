@@ -24,6 +24,7 @@ void gimgNames(Tcl_Interp *interp);
 /* Command families, in their start-up order; 0 on success. */
 int Shape_Init(Tcl_Interp *interp);
 int Gtable_Init(Tcl_Interp *interp);
+int Terra_Init(Tcl_Interp *interp);
 
 /* Console windows: the console manager, its channels and teardown. */
 int initConsoleManager(Tcl_Interp *interp);

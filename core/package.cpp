@@ -64,7 +64,7 @@ const CommandFamily commandFamilies[] = {
     {"Shape_Init", Shape_Init},
     {"Stats_Init", nullptr},
     {"Gtable_Init", Gtable_Init},
-    {"Terra_Init", nullptr},
+    {"Terra_Init", Terra_Init},
     {"Proj_Init", Proj_Init},
     {"Gcanvas_Init", nullptr},
     {"Camera_Init", nullptr},

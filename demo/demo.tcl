@@ -53,6 +53,22 @@ step "rimage create (DIB); setIndices"   {
 }
 step "rimage open @mem MRGB8; getIndices" {rimage open @mem MRGB8 -rows 2 -columns 2; rimage getIndices @mem 128}
 step "rimage close (all three)"          {image delete demoView; list [rimage close $lan] [rimage close $bmp] [rimage close @mem]}
+step "gradient PPM (128x64 RGB)"         {
+    set ppm [file join $outDir gradient.ppm]
+    set f [open $ppm wb]; puts -nonewline $f "P6\n128 64\n255\n"
+    for {set y 0} {$y < 64} {incr y} {
+        set row {}
+        for {set x 0} {$x < 128} {incr x} {lappend row [expr {$x * 2}] [expr {$y * 4}] [expr {255 - $x * 2}]}
+        puts -nonewline $f [binary format c* $row]
+    }
+    close $f
+    set grad [rimage open $ppm]
+}
+step "gimg of it, x2, in a label"        {
+    image create gimg demoGrad -file $grad -comb 1/2/3 -palette 8/8/4 -mx 2 -my 2
+    image create gimg demoGrey -file $grad -comb 2 -palette 64 -rotate 1
+    list [image width demoGrad] [image height demoGrad] [image width demoGrey] [image height demoGrey]
+}
 step "vesk.listconcat {a b {c d}}" {vesk.listconcat {a b {c d}}}
 step "clipboard holds text?"       {clipboard clear; clipboard append demo; vesk.selection CLIPBOARD}
 step "event loop for 100 ms"       {after 100 {winmsg 0}; winmsg 1}
@@ -61,6 +77,12 @@ wm title . "Vesk demo"
 text .t -width 120 -height [expr {[llength $log] + 3}] -font {Courier 10} -wrap none
 .t insert end "Vesk [vesk version]\n\n[join $log \n]"
 pack .t
+frame .pics
+label .pics.grad -image demoGrad -bd 0
+label .pics.grey -image demoGrey -bd 0
+label .pics.text -text "gimg views of a RAM image:\ncolour at x2 (left), band 2 turned right (right)" -justify left
+pack .pics.grad .pics.grey .pics.text -side left -padx 6 -pady 6
+pack .pics -anchor w
 raise .
 update
 

@@ -11,10 +11,13 @@
 
 #include <tk.h>
 #include <X11/Xutil.h>
+#include <stdint.h>
 #include <string>
 
 #include "raster/mask.h"
 #include "raster/ramimg.h"
+
+struct BandHist;
 
 namespace vesk {
 
@@ -187,17 +190,88 @@ void imageRedrawProc(ClientData clientData);
 void imageRectProc(ClientData clientData, int x, int y, int width, int height);
 void maskChangedProc(ClientData clientData);
 
-/* ---- hooks of the rendering, view, mask and animation units (gimgseams.cpp) ---- */
-Tcl_CmdProc gimgInstanceCmd;
+/* ---- lookup tables, histograms and enhancement (gimglut.cpp) ---- */
+
+/* The histogram summary of one band or palette component. */
+struct HistSummary {
+  double mean = 0, std = 0, min = 0, max = 0, count = 0;
+  int binCount = 0;
+  int bins[256] = {};
+};
+
+double toneCurve(double x, double gamma, int mode);
+void fillToneLut(unsigned char *lut, int n, int outLow, int outHigh, double inLow, double inHigh,
+                 const unsigned char *inputMap, double gamma, int mode);
+const unsigned char *paletteIndexMap(int paletteCount, const unsigned char *palette, int band,
+                                     unsigned char work[256], const unsigned char *table);
+void quantizeLut(unsigned char *lut, int n, int step, int cap);
+int histSummary(GimgMaster *master, BandHist *bandHists, int component, HistSummary *summary);
+int ramImageHistSummary(GimgMaster *master, RAMIMG *image, int band, HistSummary *summary);
+int enhanceLut(GimgMaster *master, int function, double stdFactor, int band, double gamma,
+               unsigned char *lut, int n, int outLow, int outHigh, double *low, double *high,
+               const unsigned char *inputMap);
+void buildGimgLuts(GimgMaster *master, int func, double std);
+
+/* ---- view geometry and coordinate conversion (gimgview.cpp) ---- */
+AxisMap *createAxisMap();
+void clearAxisMap(AxisMap *map);
+void freeAxisMapArray(AxisMap *map);
+void deleteAxisMap(AxisMap *map);
+AxisMap *setAxisMap(AxisMap *map, int count, int origin, int flip, double scale);
+AxisMap *axisMapSlice(const AxisMap *map, int start, int count);
+void axisMapRange(const AxisMap *map, int limit, int *first, int *end);
+double axisMapToScreen(const AxisMap *map, double imagePos);
+double axisMapToImage(const AxisMap *map, double viewPos);
+int setMagnification(GimgMaster *master, double mx, double my);
+void imageToDisplay(GimgMaster *master, double x, double y, double *dx, double *dy);
+void displayToImage(GimgMaster *master, double dx, double dy, double *x, double *y);
+int parseDisplayPosition(GimgMaster *master, const char *xText, const char *yText, int *col,
+                         int *row);
+int gimgMagnifyCmd(GimgMaster *master, Tcl_Interp *interp, int argc, const char *argv[]);
+int gimgRotateCmd(GimgMaster *master, Tcl_Interp *interp, int argc, const char *argv[]);
+int gimgCopyCmd(GimgMaster *master, Tcl_Interp *interp, int argc, const char *argv[]);
+int gimgCopySubCmd(GimgMaster *master, Tcl_Interp *interp, int argc, const char *argv[]);
+
+/* ---- rendering (gimgrender.cpp) ---- */
+
+/* A rectangle of the view to render. */
+struct RenderRect {
+  int16_t x = 0, y = 0;
+  uint16_t width = 0, height = 0;
+};
+
+Pixmap makePixmap(GimgMaster *owner, GimgInstance *instance, RAMIMG *image, ViewPixmap *target,
+                  ViewPixmap *frameTarget, ViewPixmap *maskTarget, const AxisMap *xMap,
+                  const AxisMap *yMap, const RenderRect *rect);
+void makePixmap(GimgMaster *master, int x, int y, int width, int height);
+void renderBandLine(RAMIMG *image, int row, int band, const int *xIndex, int start, int end,
+                    int count, int *lastValue, double low, double high, const unsigned char *lut,
+                    unsigned char *out);
+void renderBandValues(RAMIMG *image, int row, int band, const int *xIndex, int start, int end,
+                      int count, double low, double high, unsigned char *out);
+void filterLine(int count, unsigned char *line, unsigned char *previous, double value,
+                int background, int first, int direction);
+void ditherLine(int count, unsigned char *indexLine, const unsigned char *values,
+                const unsigned char *lut, const unsigned char *levelIndex,
+                const unsigned char *ditherError, signed char *errorLine, int kind, int oddRow);
+
+/* ---- display and view pixmaps (gimgdisplay.cpp) ---- */
 void gimgDisplay(ClientData instance, Display *display, Drawable drawable, int imageX,
                  int imageY, int width, int height, int drawableX, int drawableY);
 void initViewPixmap(ViewPixmap *vp, Display *display);
+ViewPixmap *newViewPixmap(Display *display);
+void deleteViewPixmap(ViewPixmap *vp);
+int setViewPixmapSize(ViewPixmap *vp, Drawable drawable, int width, int height, int depth,
+                      int destX, int destY, int originX, int originY);
+Pixmap getViewPixmap(ViewPixmap *vp);
 void freeViewPixmap(ViewPixmap *vp);
-void clearAxisMap(AxisMap *map);
-void freeAxisMapArray(AxisMap *map);
-int setMagnification(GimgMaster *master, double mx, double my);
-void makePixmap(GimgMaster *master, int x, int y, int width, int height);
-void buildGimgLuts(GimgMaster *master, int func, double std);
+void setViewPixmapBorrowed(ViewPixmap *vp, int flag);
+void setViewRegion(GimgMaster *master);
+int getGimgRenderMode();
+void setGimgRenderMode(int mode);
+
+/* ---- hooks of the image command, mask and animation units (gimgseams.cpp) ---- */
+Tcl_CmdProc gimgInstanceCmd;
 int stopAnimation(GimgMaster *master);
 int parseClassList(unsigned char *flags, int mode, const char *text);
 void clearImageMask(GimgMaster *master, int kind, int withSources);

@@ -1,12 +1,10 @@
 /*
  * gimgseams.cpp --
- *     Hooks of the gimg units not in the library yet: rendering, view
- *     geometry, view pixmaps and display, masks, animation and the image
- *     command.  Each one leaves this file when the unit that owns it
+ *     Hooks of the gimg units not in the library yet: masks, animation
+ *     and the image command.  Each one leaves this file when the unit that owns it
  *     arrives; until then they keep the master's state consistent and draw
  *     nothing.
  */
-#include <math.h>
 #include <string.h>
 
 #include "core/core.h"
@@ -34,7 +32,8 @@ bool seamMatches(const char *word, const char *name, size_t min) {
 /*
  * gimgInstanceCmd --
  *     The command of each gimg image.  This build answers cget,
- *     configure, class, close, names and update.
+ *     configure, class, close, names, update, and the view's magnify,
+ *     rotate, copy and crop.
  */
 int gimgInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char *argv[]) {
   GimgMaster *master = static_cast<GimgMaster *>(clientData);
@@ -68,6 +67,10 @@ int gimgInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const c
     gimgNames(interp);
     return TCL_OK;
   }
+  if (word[0] == 'm' && seamMatches(word, "magnify", 4)) return gimgMagnifyCmd(master, interp, argc, argv);
+  if (word[0] == 'r' && seamMatches(word, "rotate", 2)) return gimgRotateCmd(master, interp, argc, argv);
+  if (word[0] == 'c' && seamMatches(word, "copy", 4)) return gimgCopyCmd(master, interp, argc, argv);
+  if (word[0] == 'c' && seamMatches(word, "crop", 4)) return gimgCopySubCmd(master, interp, argc, argv);
   if (word[0] == 'u' && seamMatches(word, "update", 2)) {
     gimgUpdate(master);
     return TCL_OK;
@@ -81,59 +84,6 @@ int gimgInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const c
                    nullptr);
   return TCL_ERROR;
 }
-
-/* ---- display and view pixmaps ---- */
-
-/* gimgDisplay -- Tk's displayProc: draws nothing in this build. */
-void gimgDisplay(ClientData, Display *, Drawable, int, int, int, int, int, int) {}
-
-void initViewPixmap(ViewPixmap *vp, Display *display) {
-  *vp = ViewPixmap();
-  vp->display = display;
-}
-
-void freeViewPixmap(ViewPixmap *vp) {
-  if (vp->pixmap && !vp->borrowed && vp->display) Tk_FreePixmap(vp->display, vp->pixmap);
-  vp->pixmap = 0;
-}
-
-/* ---- view geometry ---- */
-
-void clearAxisMap(AxisMap *map) {
-  map->index = nullptr;
-  map->count = 0;
-  map->origin = 0;
-  map->scale = 0;
-}
-
-void freeAxisMapArray(AxisMap *map) {
-  if (map->index) Tcl_Free(reinterpret_cast<char *>(map->index));
-  clearAxisMap(map);
-}
-
-/*
- * setMagnification --
- *     Stores the magnification and sizes the view over the usable part of
- *     the image, cut to -maxw and -maxh.
- */
-int setMagnification(GimgMaster *master, double mx, double my) {
-  master->mx = mx;
-  master->my = my;
-  if (master->image) {
-    const ImageHeader &h = master->image->header;
-    master->width = static_cast<int>(ceil(fabs(mx) * (h.columns - master->sc)));
-    master->height = static_cast<int>(ceil(fabs(my) * (h.rows - master->sr)));
-  }
-  if (master->maxw > 0 && master->width > master->maxw) master->width = master->maxw;
-  if (master->maxh > 0 && master->height > master->maxh) master->height = master->maxh;
-  master->viewValid = 0;
-  return TCL_OK;
-}
-
-/* ---- rendering and lookup tables ---- */
-
-void makePixmap(GimgMaster *, int, int, int, int) {}
-void buildGimgLuts(GimgMaster *, int, double) {}
 
 /* ---- animation ---- */
 

@@ -17,6 +17,7 @@
 
 #include "core/core.h"
 #include "geometry/projcmd.h"
+#include "geometry/projfamily.h"
 #include "geometry/projprog.h"
 #include "geometry/projprogram.h"
 #include "vesk/object.h"
@@ -770,46 +771,43 @@ int cs2csOpModified(RAMOBJ *object) {
   return payload ? payload->defined : 0;
 }
 
-int cs2csInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv);
-
-void fillCs2csClassOps(ObjectClassOps *ops) {
-  ops->count = cs2csOpCount;
-  ops->selected = nullptr;
-  ops->type = cs2csOpType;
-  ops->clonePayload = cs2csOpClonePayload;
-  ops->save = cs2csOpSave;
-  ops->acquire = objAcquire;
-  ops->release = objRelease;
-  ops->close = objClose;
-  ops->createPayload = cs2csOpCreatePayload;
-  ops->freePayload = cs2csOpFreePayload;
-  ops->command = cs2csInstanceCmd;
-  ops->modified = cs2csOpModified;
-  ops->methods = const_cast<ProjectionOps *>(&cs2csOps);
-}
-
 /*
  * cs2csInstanceCmd --
  *     The command of one cs2cs object: the shared object subcommands
  *     first, then the object's own inside the frame.
  */
-int cs2csInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv) {
-  RAMOBJ *object = static_cast<RAMOBJ *>(clientData);
-  std::string name = argv[0];
-  try {
-    if (argc >= 2) {
-      setCurrentProjInterp(interp);
-      int result = objDefCommand(object, interp, argc, argv);
-      if (result != OBJ_NOT_HANDLED) return result;
-    }
-    return runInProjFrame(interp, name.c_str(), [&]() {
-      return cs2csObjectSubcommand(interp, payloadOf(object), name.c_str(), argc, argv);
-    });
-  } catch (const std::bad_alloc &) {
-    Tcl_SetResult(interp, const_cast<char *>("out of memory"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+constexpr Tcl_CmdProc *cs2csInstanceCmd =
+    projFamilyInstanceCmd<Cs2csObject, cs2csObjectSubcommand>;
+
+void fillCs2csClassOps(ObjectClassOps *ops) {
+  fillProjFamilyOps(ops, cs2csInstanceCmd, &cs2csOps);
+  ops->count = cs2csOpCount;
+  ops->type = cs2csOpType;
+  ops->clonePayload = cs2csOpClonePayload;
+  ops->save = cs2csOpSave;
+  ops->createPayload = cs2csOpCreatePayload;
+  ops->freePayload = cs2csOpFreePayload;
+  ops->modified = cs2csOpModified;
 }
+
+/*
+ * The default definitions shift NAD27 through grids that may not be
+ * installed.  The object is made all the same, with the default options
+ * and no transformation ("cs2cs not defined") until a configuration
+ * succeeds, rather than not at all.
+ */
+int makeDefaultCs2csPayload(Tcl_Interp *interp, RAMOBJ *object) {
+  Cs2csObject *payload = newCs2csObject();
+  object->payload = payload;
+  if (Tk_ConfigureWidget(interp, Tk_MainWindow(interp), cs2csConfigSpecs, 0, nullptr,
+                         reinterpret_cast<char *>(payload), 0) != TCL_OK)
+    return TCL_ERROR;
+  configureCs2csObject(interp, payload, 0, nullptr, TK_CONFIG_ARGV_ONLY);
+  return TCL_OK;
+}
+
+const ProjFamilyClass cs2csFamily = {OBJ_CS2CS, "cs2cs.create", cs2csInstanceCmd,
+                                   fillCs2csClassOps, makeDefaultCs2csPayload, 0};
 
 }  // namespace
 
@@ -820,12 +818,7 @@ int cs2csInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const 
  * Results:      TCL_ERROR after every run; "proj.exitCode" gives the code.
  */
 int cs2csProgramCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
-  try {
-    return runProjProgram(interp, "cs2cs", cs2csMain, argc, argv);
-  } catch (const std::bad_alloc &) {
-    Tcl_SetResult(interp, const_cast<char *>("out of memory"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+  return runProjProgramCmd(interp, "cs2cs", cs2csMain, argc, argv);
 }
 
 /*
@@ -835,65 +828,7 @@ int cs2csProgramCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv)
  * Results:      the object's name; the usage (TCL_OK) without a name.
  */
 int cs2csCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
-  try {
-    return runInProjFrame(interp, "cs2cs.create", [&]() -> int {
-      if (argc < 2) {
-        Tcl_AppendResult(interp, "Usage: ", argv[0], " objName options", nullptr);
-        return TCL_OK;
-      }
-      const char *name = argv[1];
-      Tcl_CmdInfo info;
-      if (Tcl_GetCommandInfo(interp, name, &info)) {
-        Tcl_SetResult(interp, const_cast<char *>("command already exists"), TCL_STATIC);
-        return TCL_ERROR;
-      }
-      RAMOBJ *object = static_cast<RAMOBJ *>(gmemAlloc(static_cast<int>(sizeof(RAMOBJ))));
-      if (!object) {
-        Tcl_SetResult(interp, const_cast<char *>("out of memory"), TCL_STATIC);
-        return TCL_ERROR;
-      }
-      memset(object, 0, sizeof *object);
-      object->magic = RAMOBJ_MAGIC;
-      object->classId = OBJ_CS2CS;
-      object->version = RAMOBJ_VERSION;
-      fillCs2csClassOps(&object->ops);
-      Tcl_Command token = Tcl_CreateCommand(interp, name, cs2csInstanceCmd, object, objDelete);
-      if (!token) {
-        objClose(object);
-        Tcl_SetResult(interp, const_cast<char *>("command already exists"), TCL_STATIC);
-        return TCL_ERROR;
-      }
-      auto fail = [&]() {
-        Tcl_Obj *message = Tcl_GetObjResult(interp);
-        Tcl_IncrRefCount(message);
-        Tcl_DeleteCommandFromToken(interp, token);
-        Tcl_SetObjResult(interp, message);
-        Tcl_DecrRefCount(message);
-        return TCL_ERROR;
-      };
-      if (objConfig(object, interp, argc - 2, argv + 2, 0, nullptr) != TCL_OK) return fail();
-      if (!object->payload) {
-        Cs2csObject *payload = newCs2csObject();
-        object->payload = payload;
-        if (Tk_ConfigureWidget(interp, Tk_MainWindow(interp), cs2csConfigSpecs, 0, nullptr,
-                               reinterpret_cast<char *>(payload), 0) != TCL_OK)
-          return fail();
-        /*
-         * The default definitions shift NAD27 through grids that may not be
-         * installed.  The object is made all the same, with the default
-         * options and no transformation ("cs2cs not defined") until a
-         * configuration succeeds, rather than not at all.
-         */
-        configureCs2csObject(interp, payload, 0, nullptr, TK_CONFIG_ARGV_ONLY);
-      }
-      Tcl_ResetResult(interp);
-      Tcl_AppendResult(interp, name, nullptr);
-      return TCL_OK;
-    });
-  } catch (const std::bad_alloc &) {
-    Tcl_SetResult(interp, const_cast<char *>("out of memory"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+  return createProjFamilyObject(cs2csFamily, interp, argc, argv);
 }
 
 }  // namespace vesk

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "geometry/projcmd.h"
+#include "geometry/projfamily.h"
 #include "geometry/projprog.h"
 #include "vesk/stdio.h"
 
@@ -859,12 +860,7 @@ void printProjParamList(projPJ pj) {
  *               console); "proj.exitCode" gives the exit code.
  */
 int projProgramCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
-  try {
-    return runProjProgram(interp, "proj", projMain, argc, argv);
-  } catch (const std::bad_alloc &) {
-    Tcl_SetResult(interp, const_cast<char *>("out of memory"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+  return runProjProgramCmd(interp, "proj", projMain, argc, argv);
 }
 
 }  // namespace vesk

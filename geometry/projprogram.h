@@ -30,6 +30,10 @@ std::string dmsText(double radians, int pos, int neg);
 Tcl_CmdProc projProgramCmd;
 Tcl_CmdProc cs2csProgramCmd;
 Tcl_CmdProc cs2csCreateCmd;
+Tcl_CmdProc geodProgramCmd;
+Tcl_CmdProc geodCreateCmd;
+Tcl_CmdProc nad2nadProgramCmd;
+Tcl_CmdProc nad2nadCreateCmd;
 
 }  // namespace vesk
 

@@ -89,6 +89,8 @@ RimagePlainProc rimageHist;
 RimageModuleProc classifyModule;  /* classify.cpp */
 RimageModuleProc gdemModule;      /* demshade.cpp */
 RimageModuleProc gslopeModule;    /* demshade.cpp */
+RimageModuleProc gconvModule;     /* convolve.cpp */
+RimageModuleProc distModule;      /* convolve.cpp */
 
 /* ---- bound images (boundimg.cpp) ---- */
 RimagePlainProc rimageBind;

@@ -19,6 +19,7 @@
 #include "raster/jpeg.h"
 #include "processing/bindparse.h"
 #include "processing/rimage.h"
+#include "vector/terra.h"
 #include "vesk/object.h"
 #include "vesk/stdio.h"
 
@@ -144,10 +145,38 @@ int openImageString(Tcl_Interp *interp, int argc, const char **argv, ImageHeader
                          "Syntax error. Should be rimage open imgID binary terrObj tileId.\n");
   RAMOBJ *object = nullptr;
   if (openObject(interp, kTerraObjectClass, argv[4], &object) != TCL_OK) return TCL_ERROR;
-  // The tile stores' accessors come with their family; until then no
-  // tile can be read.
+  /* An object without a set holds no tile: every index is out of range. */
+  TerraTileSet *set = static_cast<TerraTileSet *>(object->payload);
+  const int tileCount = set ? set->tilesPerSet : 0;
+  int first = 0, second = 0;
+  int got = sscanf(argv[5], "%d %d", &first, &second);
+  int index = got == 2 ? getTileIndex(set, first, second) : got == 1 ? first : -1;
+  if (index < 0 || index >= tileCount) {
+    closeObject(object);
+    return rimgopenError(interp, "Invalid tileId");
+  }
+  int tileLength = 0;
+  const unsigned char *tile = getTileData(set, index, &tileLength);
+  if (!tile) {
+    closeObject(object);
+    return rimgopenError(interp, "terra object has no data");
+  }
+  unsigned char *copy = static_cast<unsigned char *>(malloc(static_cast<size_t>(tileLength)));
+  if (!copy) {
+    closeObject(object);
+    return rimgopenError(interp, "Memory allocation error");
+  }
+  memcpy(copy, tile, static_cast<size_t>(tileLength));
+  if (!readImageBytesHeader(copy, tileLength, &h)) {
+    free(copy);
+    closeObject(object);
+    return rimgopenError(interp, "Unrecognized binary image tile.\n");
+  }
+  setTileImageHead(set, index, &h);
   closeObject(object);
-  return rimgopenError(interp, "Unrecognized binary image tile.\n");
+  *bytes = copy;
+  *length = tileLength;
+  return TCL_OK;
 }
 
 }  // namespace

@@ -1,0 +1,843 @@
+/*
+ * convolve.cpp --
+ *     Two neighbourhood modules of rimage.  "gconv" filters a window of an
+ *     image with a kernel given as text: a full weight matrix ("2D"), a
+ *     separable pair of weight lists ("1Ds") or the local-contrast filter
+ *     ("dynamic"), working on float rows held in a ring of the last
+ *     kernel-height rows.  "dist" writes the Euclidean distance in pixels
+ *     to the nearest pixel of a set of classes, capped at 255, in two
+ *     passes over the image.
+ */
+#include <fcntl.h>
+#include <limits.h>
+#include <stdint.h>
+#include <math.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/core.h"
+#include "core/options.h"
+#include "core/text.h"
+#include "processing/rimage.h"
+#include "raster/bandstats.h"
+#include "raster/pixels.h"
+#include "vesk/meter.h"
+#include "vesk/stdio.h"
+
+namespace vesk {
+namespace {
+
+/* ---- gconv ---- */
+
+/* Rows of gconvOptions. */
+enum {
+  GC_IN, GC_OUT, GC_IR, GC_IC, GC_R, GC_C, GC_OR, GC_OC, GC_B, GC_KN, GC_NORM, GC_FB,
+  GC_OPTION_COUNT
+};
+
+const ModuleOption gconvOptions[] = {
+    {"-in", nullptr}, {"-out", nullptr}, {"-ir", nullptr}, {"-ic", nullptr},
+    {"-r", nullptr},  {"-c", nullptr},   {"-or", nullptr}, {"-oc", nullptr},
+    {"-b", nullptr},  {"-kn", nullptr},  {"-norm", nullptr}, {"-fb", nullptr},
+    {nullptr, nullptr},
+};
+static_assert(sizeof gconvOptions / sizeof gconvOptions[0] == GC_OPTION_COUNT + 1,
+              "one row per option and the end row");
+
+const char *const gconvUsage[] = {
+    "     IN   input image id (file name or tag)\n",
+    "     OUT  output image id (file name or tag)\n",
+    "     IR   start input row (def:0)\n",
+    "     IC   start input column (def:0)\n",
+    "     R    number of rows to process.\n",
+    "     C    number of columns to process.\n",
+    "     OR   start output row (def:IR)\n",
+    "     OC   start output column (def:IC)\n",
+    "     B    image band specification:ib1:ob1;ib2:ob2....\n",
+    "     KN   file name of weight list\n",
+    "     NORM flag of normailzation (yes or no, def:no)\n",
+    "     FB   flag of feed back to the original (yes or no, def:no)\n",
+};
+
+/* Kernel types, in the order of their names. */
+enum KernelType { KERNEL_2D, KERNEL_1DS, KERNEL_DYNAMIC, KERNEL_MEDIAN };
+const char *const kernelTypeNames[] = {"2D", "1Ds", "dynamic", "median"};
+
+/* Weights a kernel text may hold. */
+constexpr long kMaxKernelWeights = 512;
+
+/* A kernel read from its text. */
+struct ConvKernel {
+  int type = KERNEL_2D;
+  int nx = 0, ny = 0;
+  std::vector<float> weights;   /* 2D: ny rows of nx; 1Ds: nx, then ny */
+};
+
+/* The gconv work record; owns both images while it is filled. */
+struct GconvWork {
+  RAMIMG *in = nullptr;
+  RAMIMG *out = nullptr;
+  int ir = 0, ic = 0;           /* input start row and column */
+  int r = 0, c = 0;             /* rows and columns to process */
+  int orow = 0, oc = 0;         /* output start row and column */
+  int pairs = 0;                /* band pairs */
+  int normalize = 0;
+  int feedback = 0;
+  ConvKernel kernel;
+  std::vector<int> source;      /* 0-based source bands (palette components) */
+  std::vector<int> dest;        /* 0-based destination bands */
+};
+
+/* One weight of a 2D kernel that is not zero: window row, column and weight. */
+struct KernelTap {
+  int m, n;
+  float w;
+};
+
+/* printf into a string, for messages handed back to the caller. */
+std::string kernelMessage(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string kernelMessage(const char *format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+/* True for the characters that separate tokens of a kernel text. */
+inline bool isKernelSeparator(char ch) { return ch == ' ' || ch == '\n' || ch == ',' || ch == ';'; }
+
+/* The tokens of a kernel text, in order. */
+std::vector<std::string> kernelTokens(const std::string &text) {
+  std::vector<std::string> tokens;
+  size_t at = 0;
+  while (at < text.size()) {
+    while (at < text.size() && isKernelSeparator(text[at])) at++;
+    size_t end = at;
+    while (end < text.size() && !isKernelSeparator(text[end]) && text[end] != '\0') end++;
+    if (end > at) tokens.push_back(text.substr(at, end - at));
+    if (end < text.size() && text[end] == '\0') break;
+    at = end;
+  }
+  return tokens;
+}
+
+}  // namespace
+
+/*
+ * parseConvKernel --
+ *     Reads a kernel text: type, width, height and the type's weights.
+ * Results:      1 with the kernel filled; 0 with the message of the first
+ *               fault in *message (no "Error in parsing" line).
+ */
+int parseConvKernel(const std::string &text, ConvKernel *kernel, std::string *message) {
+  std::vector<std::string> tokens = kernelTokens(text);
+  if (tokens.empty()) {
+    *message = "Missing kernel type.\n";
+    return 0;
+  }
+  int type = -1;
+  for (int i = 0; i < 4; i++)
+    if (tokens[0] == kernelTypeNames[i]) type = i;
+  if (type < 0) {
+    *message = kernelMessage("Unknown kernel type: %s", tokens[0].c_str());
+    return 0;
+  }
+  if (tokens.size() < 3) {
+    *message = "Missing kernel dimension.\n";
+    return 0;
+  }
+  long nx = atol(tokens[1].c_str());
+  long ny = atol(tokens[2].c_str());
+  if (nx < 1 || ny < 1 || nx > INT_MAX || ny > INT_MAX) {
+    *message = kernelMessage("Invalid kernel dimension (must be > 0) - nx:%ld ny:%ld\n", nx, ny);
+    return 0;
+  }
+  long long count = 0;
+  if (type == KERNEL_2D) count = static_cast<long long>(nx) * ny;
+  else if (type == KERNEL_1DS) count = static_cast<long long>(nx) + ny;
+  if (count > kMaxKernelWeights) {
+    *message = kernelMessage("Kernel size overflow: %ldx%ld.\n", nx, ny);
+    return 0;
+  }
+  const long long given = static_cast<long long>(tokens.size()) - 3;
+  if (given < count) {
+    *message = kernelMessage("Not enough kernel elements: %lld (expected: %lld).\n", given, count);
+    return 0;
+  }
+  if (given > count) {
+    *message = kernelMessage("Unexpected kernel end %s.\n", tokens[3 + count].c_str());
+    return 0;
+  }
+  kernel->type = type;
+  kernel->nx = static_cast<int>(nx);
+  kernel->ny = static_cast<int>(ny);
+  kernel->weights.resize(static_cast<size_t>(count));
+  for (long long i = 0; i < count; i++)
+    kernel->weights[i] = static_cast<float>(atof(tokens[3 + i].c_str()));
+  return 1;
+}
+
+namespace {
+
+/*
+ * readKernelText --
+ *     The -kn value: an at-sign and the text itself, or the path of a file
+ *     read whole.
+ * Results:      1; 0 after "Error in open kernel file" or for an empty file.
+ */
+int readKernelText(const char *word, std::string *text) {
+  if (word[0] == '@') {
+    *text = word + 1;
+    return 1;
+  }
+  int fd = open(word, O_RDONLY);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) close(fd);
+    vesk_fprintf(stderr, "Error in open kernel file: %s.\n", word);
+    return 0;
+  }
+  /* A kernel of 512 weights is a few kilobytes; a huge file is not a kernel. */
+  constexpr off_t kMaxKernelFile = 16 << 20;
+  if (st.st_size > kMaxKernelFile) {
+    close(fd);
+    vesk_fprintf(stderr, "Kernel file too large: %s (%lld bytes, limit %lld).\n", word,
+                 static_cast<long long>(st.st_size), static_cast<long long>(kMaxKernelFile));
+    return 0;
+  }
+  text->assign(static_cast<size_t>(st.st_size), '\0');
+  int64_t got = st.st_size ? getFileData(fd, &(*text)[0], st.st_size, 0, 0) : 0;
+  close(fd);
+  if (got != st.st_size) {
+    vesk_fprintf(stderr, "Error in open kernel file: %s.\n", word);
+    return 0;
+  }
+  return !text->empty();
+}
+
+/* Ends a failed gconv parse: both images closed, the open error printed. */
+int gconvParseFailure(GconvWork *w, int err) {
+  if (w->in) closeRAMImage(w->in, nullptr);
+  if (w->out) closeRAMImage(w->out, nullptr);
+  w->in = w->out = nullptr;
+  printRAMImageError(err);
+  return 0;
+}
+
+/*
+ * moduleOutputHead --
+ *     A new DIB of BYTE pixels beside an input: the input's size and
+ *     georeference, the given band count, the caller sets the palette.
+ * Results:      the head, or false when the path does not fit.
+ */
+bool moduleOutputHead(const RAMIMG *in, const char *path, int nbands, ImageHeader *h) {
+  *h = in->header;
+  if (strlen(path) >= sizeof h->path) return false;
+  strcpy(h->path, path);
+  h->imgid = IMG_DIB;
+  h->pixelid = P_BYTE;
+  h->bits = 8;
+  h->nbands = nbands;
+  h->nindices = 0;
+  h->offset = 0;
+  h->block = 0;
+  h->altFd = -1;
+  h->volumes = 0;
+  h->readerFlag = 0;
+  return true;
+}
+
+/* "yes" 1, "no" 0, anything else -1; no word gives 0. */
+int yesNoFlag(const char *word) {
+  if (!word || compareNoCase(word, "no") == 0) return 0;
+  if (compareNoCase(word, "yes") == 0) return 1;
+  return -1;
+}
+
+}  // namespace
+
+/*
+ * parseGconvOptions --
+ *     Fills the work record from the option words: both images, the
+ *     window, the flags, the band pairs and the kernel.
+ * Results:      1; 0 after the message of the first fault, with nothing
+ *               left open.
+ */
+int parseGconvOptions(GconvWork *w, int argc, const char **argv) {
+  ModuleOption o[GC_OPTION_COUNT + 1];
+  std::copy(std::begin(gconvOptions), std::end(gconvOptions), o);
+  int unmatched = matchOptions(o, argc, argv);
+  if (unmatched > 0) {
+    vesk_fprintf(stderr, "Error: %d unknown param(s).\n", unmatched);
+    return 0;
+  }
+  int err = 0;
+  if (!o[GC_IN].value) {
+    vesk_fprintf(stderr, "missing input image file.\n");
+    return 0;
+  }
+  w->in = openRAMImage(o[GC_IN].value, o[GC_IN].value, nullptr, nullptr, &err);
+  if (!w->in) {
+    vesk_fprintf(stderr, "Error in open input image: %s\n", o[GC_IN].value);
+    return gconvParseFailure(w, err);
+  }
+  if (!o[GC_OUT].value) {
+    vesk_fprintf(stderr, "missing output image file.\n");
+    return gconvParseFailure(w, 0);
+  }
+  w->out = openRAMImage(o[GC_OUT].value, o[GC_OUT].value, nullptr, nullptr, &err);
+  if (!w->out) {
+    ImageHeader h;
+    const bool colour = w->in->header.nbands > 1;
+    if (moduleOutputHead(w->in, o[GC_OUT].value, colour ? 3 : 1, &h)) {
+      if (!colour) {
+        h.nindices = 256;
+        for (int i = 0; i < 256; i++)
+          h.palette[i][0] = h.palette[i][1] = h.palette[i][2] = static_cast<unsigned char>(i);
+      }
+      w->out = openRAMImageNew(&h, nullptr, 0, &err);
+    }
+    if (!w->out) {
+      vesk_fprintf(stderr, "Error in open output image: %s\n", o[GC_OUT].value);
+      return gconvParseFailure(w, err);
+    }
+  }
+  const ImageHeader &in = w->in->header;
+  const ImageHeader &out = w->out->header;
+
+  w->ir = o[GC_IR].value ? static_cast<int>(atol(o[GC_IR].value)) : 0;
+  w->ic = o[GC_IC].value ? static_cast<int>(atol(o[GC_IC].value)) : 0;
+  w->orow = o[GC_OR].value ? static_cast<int>(atol(o[GC_OR].value)) : w->ir;
+  w->oc = o[GC_OC].value ? static_cast<int>(atol(o[GC_OC].value)) : w->ic;
+  const char *range = nullptr;
+  if (w->ir < 0 || w->ir >= in.rows) range = "Start input row out of range.\n";
+  else if (w->ic < 0 || w->ic >= in.columns) range = "Start input column out of range.\n";
+  else if (w->orow < 0 || w->orow >= out.rows) range = "Start output row out of range.\n";
+  else if (w->oc < 0 || w->oc >= out.columns) range = "Start output column out of range.\n";
+  if (range) {
+    vesk_fprintf(stderr, "%s", range);
+    return gconvParseFailure(w, 0);
+  }
+  w->r = o[GC_R].value ? static_cast<int>(atol(o[GC_R].value)) : in.rows;
+  w->c = o[GC_C].value ? static_cast<int>(atol(o[GC_C].value)) : in.columns;
+  w->r = std::max(0, std::min({w->r, in.rows - w->ir, out.rows - w->orow}));
+  w->c = std::max(0, std::min({w->c, in.columns - w->ic, out.columns - w->oc}));
+
+  w->normalize = yesNoFlag(o[GC_NORM].value);
+  if (w->normalize < 0) {
+    vesk_fprintf(stderr, "-norm flag must be yes or no.\n");
+    return gconvParseFailure(w, 0);
+  }
+  w->feedback = yesNoFlag(o[GC_FB].value);
+  if (w->feedback < 0) {
+    vesk_fprintf(stderr, "-fb flag must be yes or no.\n");
+    return gconvParseFailure(w, 0);
+  }
+
+  const int sourceBands = in.nindices > 0 ? 3 : in.nbands;
+  w->source.resize(kMaxBandPairs);
+  w->dest.resize(kMaxBandPairs);
+  w->pairs = parseBandList(sourceBands, out.nbands, w->source.data(), w->dest.data(),
+                           o[GC_B].value);
+  if (w->pairs <= 0) return gconvParseFailure(w, 0);
+  w->source.resize(static_cast<size_t>(w->pairs));
+  w->dest.resize(static_cast<size_t>(w->pairs));
+
+  if (!o[GC_KN].value) {
+    vesk_fprintf(stderr, "missing kernel.\n");
+    return gconvParseFailure(w, 0);
+  }
+  std::string text, message;
+  if (!readKernelText(o[GC_KN].value, &text)) return gconvParseFailure(w, 0);
+  if (!parseConvKernel(text, &w->kernel, &message)) {
+    vesk_fprintf(stderr, "%sError in parsing conv kernel.\n", message.c_str());
+    return gconvParseFailure(w, 0);
+  }
+  return 1;
+}
+
+namespace {
+
+/* Divides the weights by their sum when it is not 0. */
+void normaliseWeights(float *weights, int n) {
+  double sum = 0;
+  for (int i = 0; i < n; i++) sum += weights[i];
+  if (sum != 0)
+    for (int i = 0; i < n; i++) weights[i] = static_cast<float>(weights[i] / sum);
+}
+
+/* The weights as the filters use them: normalised, then the input added back. */
+void prepareWeights(GconvWork *w) {
+  ConvKernel &k = w->kernel;
+  float *weights = k.weights.data();
+  if (k.type == KERNEL_2D) {
+    if (w->normalize) normaliseWeights(weights, k.nx * k.ny);
+    if (w->feedback) weights[(k.ny / 2) * k.nx + k.nx / 2] += 1.0f;
+  } else if (k.type == KERNEL_1DS) {
+    if (w->normalize) {
+      normaliseWeights(weights, k.nx);
+      normaliseWeights(weights + k.nx, k.ny);
+    }
+    if (w->feedback) {
+      weights[k.nx / 2] += 1.0f;
+      weights[k.nx + k.ny / 2] += 1.0f;
+    }
+  }
+}
+
+/*
+ * readPaddedRow --
+ *     One input row of a source band (palette component) into a padded
+ *     row: the pixels at offset nx/2, the edge pixels repeated into the
+ *     nx/2 slots before and the slots after them.
+ */
+void readPaddedRow(RAMIMG *in, int row, int band, int nx, float *padded) {
+  const int columns = in->header.columns;
+  row = std::clamp(row, 0, in->header.rows - 1);
+  float *pixels = padded + nx / 2;
+  getPaletteFloatBILData(in, row, 0, columns, band, pixels);
+  std::fill(padded, pixels, pixels[0]);
+  std::fill(pixels + columns, padded + nx + columns, pixels[columns - 1]);
+}
+
+/* a x b floats of a ring, or bad_alloc when that cannot be addressed. */
+size_t checkedCount(size_t a, size_t b) {
+  if (b != 0 && a > (PTRDIFF_MAX / sizeof(double)) / b) throw std::bad_alloc();
+  return a * b;
+}
+
+/* The destination bands' statistics are stale once the filter writes them. */
+void resetDestinationStats(GconvWork *w) {
+  if (!w->out->hist) return;
+  for (int d : w->dest) resetHist(&w->out->hist[d]);
+}
+
+/*
+ * gconvRing --
+ *     "2D" and "dynamic": a ring of ny padded row sets (one padded row a
+ *     band pair) and one row set for the output.
+ * Results:      1, or 0 when the buffer cannot be had.
+ */
+int gconvRing(GconvWork *w) {
+  const ConvKernel &k = w->kernel;
+  const int nx = k.nx, ny = k.ny;
+  const size_t padded = static_cast<size_t>(nx) + w->in->header.columns;
+  const size_t set = padded * w->pairs;
+  std::vector<float> ring(checkedCount(set, ny));
+  std::vector<float> output(static_cast<size_t>(w->c));
+  std::vector<double> sum(static_cast<size_t>(w->c));
+  std::vector<double> sumSq(k.type == KERNEL_DYNAMIC ? static_cast<size_t>(w->c) : 0);
+  std::vector<const float *> window(static_cast<size_t>(ny));
+
+  /* Only the weights that count. */
+  std::vector<KernelTap> taps;
+  if (k.type == KERNEL_2D)
+    for (int m = 0; m < ny; m++)
+      for (int n = 0; n < nx; n++)
+        if (float weight = k.weights[static_cast<size_t>(m) * nx + n]; weight != 0)
+          taps.push_back({m, n, weight});
+
+  resetDestinationStats(w);
+  auto slot = [&](int s, int p) { return ring.data() + s * set + p * padded; };
+  for (int s = 0; s < ny; s++)
+    for (int p = 0; p < w->pairs; p++)
+      readPaddedRow(w->in, w->ir - ny / 2 + s, w->source[p], nx, slot(s, p));
+
+  const double area = static_cast<double>(nx) * ny;
+  RowMeter meter("gconv");
+  for (int i = 0; i < w->r; i++) {
+    for (int p = 0; p < w->pairs; p++) {
+      for (int m = 0; m < ny; m++) window[m] = slot((i + m) % ny, p) + w->ic;
+      if (k.type == KERNEL_2D) {
+        std::fill(sum.begin(), sum.end(), 0.0);
+        for (const KernelTap &t : taps) {
+          const float *__restrict src = window[t.m] + t.n;
+          double *__restrict acc = sum.data();
+          for (int x = 0; x < w->c; x++) acc[x] += static_cast<double>(t.w) * src[x];
+        }
+        for (int x = 0; x < w->c; x++) output[x] = static_cast<float>(sum[x]);
+      } else {
+        std::fill(sum.begin(), sum.end(), 0.0);
+        std::fill(sumSq.begin(), sumSq.end(), 0.0);
+        for (int m = 0; m < ny; m++)
+          for (int n = 0; n < nx; n++) {
+            const float *__restrict src = window[m] + n;
+            for (int x = 0; x < w->c; x++) {
+              sum[x] += src[x];
+              sumSq[x] += static_cast<double>(src[x]) * src[x];
+            }
+          }
+        const float *centre = window[ny / 2] + nx / 2;
+        for (int x = 0; x < w->c; x++) {
+          const double e = centre[x];
+          const double mean = sum[x] / area;
+          const double variance = sumSq[x] / area - mean * mean;
+          output[x] = static_cast<float>(variance > 0 ? e + 2.5 * (e - mean) / sqrt(variance) : e);
+        }
+      }
+      putFloatBILData(w->out, w->orow + i, w->oc, w->c, w->dest[p], output.data());
+    }
+    for (int p = 0; p < w->pairs; p++)
+      readPaddedRow(w->in, w->ir + i - ny / 2 + ny, w->source[p], nx, slot(i % ny, p));
+    meter.row(i + 1, w->r);
+  }
+  meter.finish();
+  return 1;
+}
+
+/*
+ * gconvSeparable --
+ *     "1Ds": each input row filtered horizontally once into a ring of ny
+ *     filtered rows, then the ring's columns through the vertical weights.
+ * Results:      1.
+ */
+int gconvSeparable(GconvWork *w) {
+  const ConvKernel &k = w->kernel;
+  const int nx = k.nx, ny = k.ny;
+  const float *weightX = k.weights.data();
+  const float *weightY = weightX + nx;
+  const size_t set = static_cast<size_t>(w->c) * w->pairs;
+  std::vector<float> padded(static_cast<size_t>(nx) + w->in->header.columns);
+  std::vector<float> ring(checkedCount(set, ny));
+  std::vector<float> output(static_cast<size_t>(w->c));
+  std::vector<double> acc(static_cast<size_t>(w->c));
+
+  /* filterRowX: one input row of pair p, filtered, into ring slot s. */
+  auto filterRowX = [&](int row, int p, int s) {
+    readPaddedRow(w->in, row, w->source[p], nx, padded.data());
+    float *__restrict filtered = ring.data() + s * set + static_cast<size_t>(p) * w->c;
+    const float *__restrict src = padded.data() + w->ic;
+    std::fill(acc.begin(), acc.end(), 0.0);
+    for (int n = 0; n < nx; n++) {
+      const double weight = weightX[n];
+      if (weight == 0) continue;
+      for (int x = 0; x < w->c; x++) acc[x] += weight * src[x + n];
+    }
+    for (int x = 0; x < w->c; x++) filtered[x] = static_cast<float>(acc[x]);
+  };
+
+  resetDestinationStats(w);
+  const int first = w->ir + ny / 2 - ny + 1;
+  for (int s = 0; s < ny; s++)
+    for (int p = 0; p < w->pairs; p++) filterRowX(first + s, p, s);
+
+  RowMeter meter("gconv");
+  for (int j = 0; j < w->r; j++) {
+    for (int p = 0; p < w->pairs; p++) {
+      /* filterColumnY */
+      std::fill(acc.begin(), acc.end(), 0.0);
+      for (int q = 0; q < ny; q++) {
+        const double weight = weightY[q];
+        if (weight == 0) continue;
+        const float *__restrict row =
+            ring.data() + ((j + q) % ny) * set + static_cast<size_t>(p) * w->c;
+        for (int x = 0; x < w->c; x++) acc[x] += weight * row[x];
+      }
+      for (int x = 0; x < w->c; x++) output[x] = static_cast<float>(acc[x]);
+      putFloatBILData(w->out, w->orow + j, w->oc, w->c, w->dest[p], output.data());
+    }
+    for (int p = 0; p < w->pairs; p++) filterRowX(w->ir + j + ny / 2 + 1, p, j % ny);
+    meter.row(j + 1, w->r);
+  }
+  meter.finish();
+  return 1;
+}
+
+/* closeGconv -- watchers of the output told, both images closed. */
+void closeGconv(GconvWork *w) {
+  updateClient(w->out, nullptr, 2);
+  closeRAMImage(w->out, nullptr);
+  closeRAMImage(w->in, nullptr);
+  w->in = w->out = nullptr;
+}
+
+}  // namespace
+
+/*
+ * gconvModule --
+ *     "rimage gconv -in IN -out OUT ... -kn KN": the window of the input
+ *     filtered with the kernel into the output.
+ * Results:      2 after the usage, 0 on failure, 1 on success.
+ */
+int gconvModule(const char *prog, int argc, const char **argv) {
+  if (argc == 0) {
+    vesk_printf("%s -in IN -out OUT -ir IR -ic IC -r R -c C -or OR -oc OC -b B -kn KN "
+                "-norm NORM -fb FB\n",
+                prog);
+    for (const char *line : gconvUsage) vesk_printf("%s", line);
+    return 2;
+  }
+  GconvWork work;
+  if (!parseGconvOptions(&work, argc, argv)) return 0;
+  if (work.kernel.type == KERNEL_MEDIAN) {
+    /* The kernel text names it, but there is no median filter to run. */
+    vesk_fprintf(stderr, "Kernel type median is not supported.\n");
+    gconvParseFailure(&work, 0);
+    return 0;
+  }
+  prepareWeights(&work);
+  int result = 0;
+  try {
+    result = work.kernel.type == KERNEL_1DS ? gconvSeparable(&work) : gconvRing(&work);
+  } catch (const std::bad_alloc &) {
+    vesk_fprintf(stderr, "Error in malloc.\n");
+  } catch (const std::length_error &) {
+    vesk_fprintf(stderr, "Error in malloc.\n");
+  }
+  closeGconv(&work);
+  return result;
+}
+
+/* ---- dist ---- */
+
+namespace {
+
+/* Rows of distOptions. */
+enum { DI_IN, DI_OUT, DI_B, DI_C, DI_BLUR, DI_OPTION_COUNT };
+
+const ModuleOption distOptions[] = {
+    {"-in", nullptr}, {"-out", nullptr}, {"-b", nullptr},
+    {"-c", nullptr},  {"-blur", nullptr}, {nullptr, nullptr},
+};
+static_assert(sizeof distOptions / sizeof distOptions[0] == DI_OPTION_COUNT + 1,
+              "one row per option and the end row");
+
+const char *const distUsage[] = {
+    "    where\n",
+    "    IN         the input file.\n",
+    "    OUT        the output file.\n",
+    "    BAND       the band number.\n",
+    "    CLASS      the class number(s) n1,n2,....\n",
+    "    BLUR       the gain of bluring.\n",
+};
+
+/* The dist work record. */
+struct DistWork {
+  RAMIMG *in = nullptr;
+  RAMIMG *out = nullptr;
+  int band = 0;                 /* 0-based */
+  int rows = 0, columns = 0;    /* of the input */
+  int classes[256] = {};        /* 1 where the value is a class */
+  float blur = 0;
+  std::vector<unsigned char> inRow;
+  std::vector<unsigned char> outRow;
+  std::vector<int32_t> runs;    /* per column: rows since the last class pixel */
+};
+
+int distParseFailure(DistWork *w, int err) {
+  if (w->in) closeRAMImage(w->in, nullptr);
+  if (w->out) closeRAMImage(w->out, nullptr);
+  w->in = w->out = nullptr;
+  printRAMImageError(err);
+  return 0;
+}
+
+/* Sets the class flags of a list "3,7-9 12". Results: 1, or 0 after a message. */
+int parseDistClasses(const char *text, int *classes) {
+  std::string copy(text);
+  size_t at = 0;
+  while (at < copy.size()) {
+    size_t end = copy.find_first_of(", ", at);
+    if (end == std::string::npos) end = copy.size();
+    std::string item = copy.substr(at, end - at);
+    at = end + 1;
+    if (item.empty()) continue;
+    int lo = 0, hi = 0;
+    int n = sscanf(item.c_str(), "%d-%d", &lo, &hi);
+    if (n < 1) {
+      vesk_fprintf(stderr, "Error in parsing class definition.\n");
+      return 0;
+    }
+    if (n == 1) hi = lo;
+    if (lo < 0 || hi < lo || hi > 255) {
+      vesk_fprintf(stderr, "Illigal class definition.\n");
+      return 0;
+    }
+    for (int v = lo; v <= hi; v++) classes[v] = 1;
+  }
+  return 1;
+}
+
+}  // namespace
+
+/*
+ * parseDistOptions --
+ *     Opens both images and reads the band, the classes and the blur.
+ * Results:      1; 0 after the message of the first fault, nothing open.
+ */
+int parseDistOptions(DistWork *w, int argc, const char **argv) {
+  ModuleOption o[DI_OPTION_COUNT + 1];
+  std::copy(std::begin(distOptions), std::end(distOptions), o);
+  int unmatched = matchOptions(o, argc, argv);
+  if (unmatched > 0) {
+    vesk_fprintf(stderr, "Error: %d unknown param(s).\n", unmatched);
+    return 0;
+  }
+  int err = 0;
+  if (!o[DI_IN].value) {
+    vesk_fprintf(stderr, "Input image file missing!\n");
+    return 0;
+  }
+  w->in = openRAMImage(o[DI_IN].value, o[DI_IN].value, nullptr, nullptr, &err);
+  if (!w->in) {
+    vesk_fprintf(stderr, "Error in DIST - open:%s\n", o[DI_IN].value);
+    return distParseFailure(w, err);
+  }
+  const int nbands = w->in->header.nbands;
+  w->band = o[DI_B].value ? static_cast<int>(atol(o[DI_B].value)) : 1;
+  if (w->band < 1 || w->band > nbands) {
+    vesk_fprintf(stderr, "band is out of range (1 to %d).\n", nbands);
+    return distParseFailure(w, 0);
+  }
+  w->band--;
+  if (!o[DI_OUT].value) {
+    vesk_fprintf(stderr, "Missing output image file!\n");
+    return distParseFailure(w, 0);
+  }
+  if (strcmp(o[DI_OUT].value, o[DI_IN].value) == 0) {
+    vesk_fprintf(stderr, "Illegal output file.\n");
+    return distParseFailure(w, 0);
+  }
+  w->out = openRAMImage(o[DI_OUT].value, o[DI_OUT].value, nullptr, nullptr, &err);
+  if (!w->out) {
+    ImageHeader h;
+    if (moduleOutputHead(w->in, o[DI_OUT].value, 1, &h)) {
+      h.nindices = 256;
+      for (int i = 0; i < 256; i++) {
+        h.palette[i][0] = static_cast<unsigned char>((256 - i) % 256);
+        h.palette[i][1] = h.palette[i][2] = 0;
+      }
+      w->out = openRAMImageNew(&h, nullptr, 0, &err);
+    }
+    if (!w->out) {
+      vesk_fprintf(stderr, "Error in DIST - open: %s\n", o[DI_OUT].value);
+      return distParseFailure(w, err);
+    }
+  }
+  if (!o[DI_C].value) {
+    vesk_fprintf(stderr, "Missing class number!");
+    return distParseFailure(w, 0);
+  }
+  if (!parseDistClasses(o[DI_C].value, w->classes)) return distParseFailure(w, 0);
+  w->blur = o[DI_BLUR].value ? static_cast<float>(atof(o[DI_BLUR].value)) : 0.0f;
+  w->rows = w->in->header.rows;
+  w->columns = w->in->header.columns;
+  return 1;
+}
+
+namespace {
+
+/* Allocates the row buffers. Results: 1, or 0 after "Error in malloc." */
+int allocDistRows(DistWork *w) {
+  try {
+    w->inRow.resize(static_cast<size_t>(w->columns));
+    w->outRow.resize(static_cast<size_t>(w->columns));
+    w->runs.resize(static_cast<size_t>(w->columns));
+  } catch (const std::bad_alloc &) {
+    vesk_fprintf(stderr, "Error in malloc.\n");
+    return 0;
+  }
+  return 1;
+}
+
+/* updateColumnRuns -- a row of the band read: each column's run restarts at a class pixel. */
+void updateColumnRuns(DistWork *w, int row) {
+  getByteBILData(w->in, row, 0, w->columns, w->band, w->inRow.data());
+  const unsigned char *__restrict in = w->inRow.data();
+  int32_t *__restrict runs = w->runs.data();
+  for (int c = 0; c < w->columns; c++) runs[c] = w->classes[in[c]] ? 0 : runs[c] + 1;
+}
+
+/*
+ * rowDistances --
+ *     Each pixel's distance: the least of what it had, its own column's
+ *     run, and the runs of the columns beside it, searched outward while
+ *     the horizontal distance alone is still smaller than the best.
+ */
+void rowDistances(DistWork *w) {
+  const int32_t *runs = w->runs.data();
+  unsigned char *out = w->outRow.data();
+  const int columns = w->columns;
+  /* rand() spans 0..RAND_MAX here: scale it to 0..1 before the gain. */
+  const double gain = static_cast<double>(w->blur) / RAND_MAX;
+  for (int i = 0; i < columns; i++) {
+    int64_t own = std::min<int64_t>(out[i], runs[i]);
+    int64_t a = own * own;
+    for (int j = i + 1; j < columns && int64_t(j - i) * (j - i) < a; j++)
+      a = std::min(a, int64_t(j - i) * (j - i) + int64_t(runs[j]) * runs[j]);
+    for (int j = i - 1; j >= 0 && int64_t(i - j) * (i - j) < a; j--)
+      a = std::min(a, int64_t(i - j) * (i - j) + int64_t(runs[j]) * runs[j]);
+    double d = sqrt(static_cast<double>(a));
+    if (gain != 0) d += gain * rand();
+    out[i] = static_cast<unsigned char>(std::clamp(roundToInt(std::min(d, 1e6)), 0, 255));
+  }
+}
+
+/* runDist -- the two passes, top down and bottom up. */
+void runDist(DistWork *w) {
+  RowMeter meter("dist");
+  const int total = 2 * w->rows;
+  /* A column with no class pixel yet must not look nearer than the cap:
+     its run starts at least one past 255, however few rows there are. */
+  const int32_t noRun = std::max(w->rows, 256);
+  std::fill(w->runs.begin(), w->runs.end(), noRun);
+  for (int row = 0; row < w->rows; row++) {
+    updateColumnRuns(w, row);
+    std::fill(w->outRow.begin(), w->outRow.end(), 255);
+    rowDistances(w);
+    putByteBILData(w->out, row, 0, w->columns, 0, w->outRow.data());
+    meter.row(row, total);
+  }
+  std::fill(w->runs.begin(), w->runs.end(), noRun);
+  for (int row = w->rows - 1, step = w->rows; row >= 0; row--, step++) {
+    updateColumnRuns(w, row);
+    getByteBILData(w->out, row, 0, w->columns, 0, w->outRow.data());
+    rowDistances(w);
+    putByteBILData(w->out, row, 0, w->columns, 0, w->outRow.data());
+    meter.row(step, total);
+  }
+  meterSet("dist", 1.0f);
+  if (w->out->hist) resetHist(&w->out->hist[0]);
+  updateClient(w->out, nullptr, 2);
+}
+
+void closeDist(DistWork *w) {
+  if (w->in) closeRAMImage(w->in, nullptr);
+  if (w->out) closeRAMImage(w->out, nullptr);
+  w->in = w->out = nullptr;
+}
+
+}  // namespace
+
+/*
+ * distModule --
+ *     "rimage dist -in IN -out OUT -b BAND -c CLASS -blur BLUR".
+ * Results:      2 after the usage, 0 on failure, 1 on success.
+ */
+int distModule(const char *prog, int argc, const char **argv) {
+  if (argc == 0) {
+    vesk_printf("Usage: %s -in IN -out OUT -b BAND -c CLASS -blur BLUR\n", prog);
+    for (const char *line : distUsage) vesk_printf("%s", line);
+    return 2;
+  }
+  DistWork work;
+  if (!parseDistOptions(&work, argc, argv)) return 0;
+  int result = allocDistRows(&work);
+  if (result) runDist(&work);
+  closeDist(&work);
+  meterReset();
+  return result;
+}
+
+}  // namespace vesk
