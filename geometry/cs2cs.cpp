@@ -585,16 +585,7 @@ int saveCs2csObject(const Cs2csObject *object, const char *path) {
   Tcl_DStringAppend(&line, "\n", 1);
   std::string text(Tcl_DStringValue(&line), static_cast<size_t>(Tcl_DStringLength(&line)));
   Tcl_DStringFree(&line);
-  std::string temporary = std::string(path) + ".tmp";
-  FILE *file = fopen(temporary.c_str(), "w");
-  if (!file) return 0;
-  bool good = fwrite(text.data(), 1, text.size(), file) == text.size();
-  good = (fclose(file) == 0) && good;
-  if (!good || rename(temporary.c_str(), path) != 0) {
-    remove(temporary.c_str());
-    return 0;
-  }
-  return 1;
+  return writeObjectFile(path, text);
 }
 
 /*
@@ -605,17 +596,8 @@ int saveCs2csObject(const Cs2csObject *object, const char *path) {
  */
 Cs2csObject *loadCs2csObject(Tcl_Interp *interp, const char *path) {
   if (!path || !interp) return nullptr;
-  FILE *file = fopen(path, "r");
-  if (!file) return nullptr;
-  struct stat info;
-  if (fstat(fileno(file), &info) != 0 || info.st_size > 65536) {
-    fclose(file);
-    return nullptr;
-  }
-  std::string text(static_cast<size_t>(info.st_size), '\0');
-  size_t got = fread(&text[0], 1, text.size(), file);
-  fclose(file);
-  text.resize(got);
+  std::string text;
+  if (!readObjectFile(path, 65536, text)) return nullptr;
   int argc = 0;
   const char **argv = nullptr;
   if (Tcl_SplitList(interp, text.c_str(), &argc, &argv) != TCL_OK) return nullptr;

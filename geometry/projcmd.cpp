@@ -7,6 +7,7 @@
  *     options, subcommands and the operation table for native clients.
  */
 #include "geometry/projcmd.h"
+#include "geometry/projfamily.h"
 
 #include <math.h>
 #include <stdio.h>
@@ -395,17 +396,7 @@ ProjObject *cloneProjObject(Tcl_Interp *interp, const ProjObject *source) {
  */
 int saveProjObject(const ProjObject *object, const char *path) {
   if (!object || !object->projdef || !*object->projdef || !path) return 0;
-  std::string temporary = std::string(path) + ".tmp";
-  FILE *file = fopen(temporary.c_str(), "w");
-  if (!file) return 0;
-  size_t n = strlen(object->projdef);
-  bool good = fwrite(object->projdef, 1, n, file) == n;
-  good = (fclose(file) == 0) && good;
-  if (!good || rename(temporary.c_str(), path) != 0) {
-    remove(temporary.c_str());
-    return 0;
-  }
-  return 1;
+  return writeObjectFile(path, object->projdef);
 }
 
 /*
@@ -418,17 +409,8 @@ int saveProjObject(const ProjObject *object, const char *path) {
  */
 ProjObject *loadProjObject(Tcl_Interp *interp, const char *path) {
   if (!path) return nullptr;
-  FILE *file = fopen(path, "r");
-  if (!file) return nullptr;
-  struct stat info;
-  if (fstat(fileno(file), &info) != 0 || info.st_size > 65536) {
-    fclose(file);
-    return nullptr;
-  }
-  std::string text(static_cast<size_t>(info.st_size), '\0');
-  size_t got = fread(&text[0], 1, text.size(), file);
-  fclose(file);
-  text.resize(got);
+  std::string text;
+  if (!readObjectFile(path, 65536, text)) return nullptr;
   size_t first = text.find_first_not_of(" \t\r\n");
   size_t last = text.find_last_not_of(" \t\r\n");
   text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);

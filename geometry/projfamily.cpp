@@ -5,7 +5,9 @@
  */
 #include "geometry/projfamily.h"
 
+#include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include "core/core.h"
 
@@ -100,6 +102,40 @@ int createProjFamilyObject(const ProjFamilyClass &family, Tcl_Interp *interp, in
   } catch (const std::bad_alloc &) {
     return projFamilyOutOfMemory(interp);
   }
+}
+
+/*
+ * writeObjectFile --
+ *     The saved text of an object, written beside the file and renamed
+ *     into place, so a failed save leaves the old file whole.
+ */
+int writeObjectFile(const char *path, const std::string &text) {
+  std::string temporary = std::string(path) + ".tmp";
+  FILE *file = fopen(temporary.c_str(), "w");
+  if (!file) return 0;
+  bool good = fwrite(text.data(), 1, text.size(), file) == text.size();
+  good = (fclose(file) == 0) && good;
+  if (!good || rename(temporary.c_str(), path) != 0) {
+    remove(temporary.c_str());
+    return 0;
+  }
+  return 1;
+}
+
+/* readObjectFile -- the whole text of a saved object no longer than limit. */
+bool readObjectFile(const char *path, long limit, std::string &text) {
+  FILE *file = fopen(path, "r");
+  if (!file) return false;
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || info.st_size > limit) {
+    fclose(file);
+    return false;
+  }
+  text.assign(static_cast<size_t>(info.st_size), '\0');
+  size_t got = fread(&text[0], 1, text.size(), file);
+  fclose(file);
+  text.resize(got);
+  return true;
 }
 
 }  // namespace vesk

@@ -33,6 +33,11 @@ struct ProjFamilyClass {
   int keepsResult;
 };
 
+/* Writes an object's saved text beside the file and renames it into place: 1, or 0. */
+int writeObjectFile(const char *path, const std::string &text);
+/* The whole text of a saved object of at most limit bytes; false when unreadable. */
+bool readObjectFile(const char *path, long limit, std::string &text);
+
 int createProjFamilyObject(const ProjFamilyClass &family, Tcl_Interp *interp, int argc,
                            const char **argv);
 void fillProjFamilyOps(ObjectClassOps *ops, Tcl_CmdProc *command, const ProjectionOps *methods);
