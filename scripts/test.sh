@@ -7,7 +7,11 @@ scripts/install-deps.sh
 scripts/build.sh build
 scripts/build.sh build-asan -DVESK_SANITIZE=ON
 jobs=$(nproc)
-xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "
+# VESK_XVFB_SERVER=N pins the display number (parallel runs on one machine
+# would otherwise race for the same free number).
+xvfb=(-a)
+[ -n "${VESK_XVFB_SERVER:-}" ] && xvfb=(-n "$VESK_XVFB_SERVER")
+xvfb-run "${xvfb[@]}" -s "-screen 0 1280x1024x24" bash -c "
   set -e
   echo '== tests: plain build'
   ctest --test-dir build --output-on-failure -j$jobs
