@@ -83,6 +83,11 @@ int addErrorInfoFormatted(Tcl_Interp *interp, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
 void waitWithEvents(Tcl_Interp *interp, int flags, int milliseconds);
 
+/* An integer-keyed object registry behind the command "vesk.object", for
+   native modules that want to look objects up by number. */
+int initObjectRegistry(Tcl_Interp *interp);
+Tcl_HashTable *getObjectRegistry(Tcl_Interp *interp);
+
 /*
  * The recovery point of combEval: a command that passes one gets it back
  * as this exception when the called command fails, and answers TCL_ERROR.

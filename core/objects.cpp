@@ -13,7 +13,9 @@
 #include <string.h>
 
 #include "core/core.h"
+#include "vesk/hash.h"
 #include "vesk/object.h"
+#include "vesk/stdio.h"
 
 namespace {
 
@@ -354,3 +356,48 @@ const char *getObjStr(int classId) {
   if (classId < 0 || classId >= kObjectClassNameCount) return "Invalid obj id";
   return objectClassNames[classId];
 }
+
+/* ---- the object registry ---- */
+
+namespace vesk {
+
+namespace {
+
+int objRegistryCmd(ClientData, Tcl_Interp *, int, const char **) { return TCL_OK; }
+
+/* The command's delete procedure: the registry goes with it. */
+void objRegistryDeleted(ClientData clientData) {
+  Tcl_HashTable *table = static_cast<Tcl_HashTable *>(clientData);
+  if (countHashEntries(table) > 0)
+    vesk_fprintf(stderr, "Permature to delete the object hash table");
+  destroyHashTable(table);
+}
+
+}  // namespace
+
+/*
+ * initObjectRegistry --
+ *     Creates the integer-keyed registry and the command "vesk.object"
+ *     that owns it (the command itself does nothing).
+ * Results:      TCL_OK, or TCL_ERROR with "Fail to create object
+ *               hashtable".
+ */
+int initObjectRegistry(Tcl_Interp *interp) {
+  Tcl_HashTable *table = createIntHashTable();
+  if (!table) {
+    Tcl_SetResult(interp, const_cast<char *>("Fail to create object hashtable"), TCL_STATIC);
+    return TCL_ERROR;
+  }
+  Tcl_CreateCommand(interp, "vesk.object", objRegistryCmd, table, objRegistryDeleted);
+  return TCL_OK;
+}
+
+/* getObjectRegistry -- the table of "vesk.object", or NULL when absent. */
+Tcl_HashTable *getObjectRegistry(Tcl_Interp *interp) {
+  Tcl_CmdInfo info;
+  if (!Tcl_GetCommandInfo(interp, "vesk.object", &info) || info.proc != objRegistryCmd)
+    return nullptr;
+  return static_cast<Tcl_HashTable *>(info.clientData);
+}
+
+}  // namespace vesk

@@ -5,7 +5,10 @@
 #include <string.h>
 #include <string>
 
+#include "core/console.h"
+#include "core/core.h"
 #include "tests/unit/harness.h"
+#include "vesk/hash.h"
 #include "vesk/object.h"
 
 namespace {
@@ -318,6 +321,31 @@ TEST_F(Objects, ClosingAWatchedObjectWithoutUsersPanics) {
         objClose(object);
       },
       "Try to delete a RAMOBJ in using.");
+}
+
+// The registry lives as long as "vesk.object"; deleting the command with
+// entries left says so on the error stream.
+TEST(ObjectRegistry, LivesWithItsCommand) {
+  Tcl_Interp *interp = Tcl_CreateInterp();
+  Tcl_Interp *saved = vesk::setStdioInterp(interp);
+  int savedTk = vesk::getTkConsoleActive();
+  vesk::setTkConsoleActive(0);
+  ASSERT_EQ(Tcl_Eval(interp, "set ::log {}; proc puts args {lappend ::log $args}"), TCL_OK);
+  EXPECT_EQ(vesk::getObjectRegistry(interp), nullptr);
+  ASSERT_EQ(vesk::initObjectRegistry(interp), TCL_OK);
+  EXPECT_EQ(Tcl_Eval(interp, "vesk.object anything at all"), TCL_OK);
+  ASSERT_NE(vesk::getObjectRegistry(interp), nullptr);
+  Tcl_DeleteCommand(interp, "vesk.object");
+  EXPECT_EQ(vesk::getObjectRegistry(interp), nullptr);
+
+  ASSERT_EQ(vesk::initObjectRegistry(interp), TCL_OK);
+  putToIntHashTable(vesk::getObjectRegistry(interp), reinterpret_cast<void *>(7), nullptr);
+  Tcl_DeleteCommand(interp, "vesk.object");
+  EXPECT_STREQ(Tcl_GetVar(interp, "log", TCL_GLOBAL_ONLY),
+               "{-nonewline stderr {Permature to delete the object hash table}}");
+  vesk::setStdioInterp(saved);
+  vesk::setTkConsoleActive(savedTk);
+  Tcl_DeleteInterp(interp);
 }
 
 TEST(ObjectNames, ClassIds) {
