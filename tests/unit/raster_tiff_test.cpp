@@ -418,9 +418,10 @@ std::string copyToTemp(const std::string &name) {
 }
 
 TEST_F(Tiff, LayoutsReadAsGdalReadsThem) {
-  // One tile, band planes in strips and in tiles, 1- and 4-bit tiles.
+  // One tile, band planes in strips, tiles and PackBits strips, 1- and
+  // 4-bit tiles.
   for (const char *name : {"one-tile.tif", "planar.tif", "planar-tiled.tif", "bits1-tiled.tif",
-                           "bits4-tiled.tif", "strips.tif"}) {
+                           "bits4-tiled.tif", "strips.tif", "planar-packbits.tif"}) {
     SCOPED_TRACE(name);
     const std::vector<std::vector<double>> want = gdalValues(name);
     RAMIMG *image = openFile(realPath(name));

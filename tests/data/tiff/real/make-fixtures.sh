@@ -9,6 +9,7 @@
 #   float64.tif      5 x 3 Float64: refused (the store holds no 64-bit samples)
 #   point.tif        a UTM GeoTIFF with AREA_OR_POINT=Point
 #   strips.tif       12 x 10 bytes in strips of 4 rows
+#   planar-packbits.tif  11 x 9 x 2 bytes, INTERLEAVE=BAND, PackBits strips of 4 rows
 # <name>.txt holds GDAL's values, band after band, row after row;
 # reference.txt holds gdalinfo's corner of point.tif and the palette GDAL
 # gives bits1-tiled.tif.  The bytes are committed: the tests need no tool.
@@ -57,6 +58,8 @@ point = make('point.tif', rng.integers(0, 256, (1, 4, 6)), gdal.GDT_Byte, ['COMP
              srs.ExportToWkt(), (500000.0, 30.0, 0, 4100000.0, 0, -30.0), {'AREA_OR_POINT': 'Point'})
 make('strips.tif', rng.integers(0, 256, (1, 10, 12)), gdal.GDT_Byte,
      ['COMPRESS=NONE', 'BLOCKYSIZE=4'])
+make('planar-packbits.tif', rng.integers(0, 4, (2, 9, 11)), gdal.GDT_Byte,
+     ['COMPRESS=PACKBITS', 'INTERLEAVE=BAND', 'BLOCKYSIZE=4'])
 with open('reference.txt', 'w') as out:
     info = gdal.Info('point.tif', format='json')
     ul = info['cornerCoordinates']['upperLeft']
