@@ -45,6 +45,7 @@ constexpr int kPixelGroup = 0x7fe0;
 constexpr int kPixelElement = 0x0010;
 constexpr int kRleHeaderSize = 64;
 constexpr int kRleMaxSegments = 15;
+constexpr int kDicomByPlane = 3;  /* readerFlag of colour-by-plane pixel data */
 const char kImplicitLittleEndian[] = "1.2.840.10008.1.2";
 
 /* Where the walk reads from: a file (positioned reads) or a buffer. */
@@ -522,8 +523,24 @@ int parseDicomHeader(Tcl_HashTable *table, int64_t dataOffset, int64_t fileSize,
   }
   int highBit = 0;
   header->msbf = dicomUint16(table, 0x0028, 0x0102, 0, &highBit) && highBit != 0 ? 0 : msbFirst();
-  if (const char *spacing = dicomText(table, 0x0028, 0x0030))
-    sscanf(spacing, "%lf\\%lf", &header->dx, &header->dy);
+  // PixelSpacing is row spacing (vertical) first, then column spacing.
+  if (const char *spacing = dicomText(table, 0x0028, 0x0030)) {
+    double between[2];
+    if (sscanf(spacing, "%lf\\%lf", &between[0], &between[1]) == 2) {
+      header->dy = between[0];
+      header->dx = between[1];
+    }
+  }
+  int planar = 0;
+  if (header->nbands > 1 && dicomUint16(table, 0x0028, 0x0006, 0, &planar) && planar == 1) {
+    // Colour by plane: records are gathered from the planes on reading,
+    // and the file is not written in place.
+    if (bits % 8 != 0) {
+      vesk_fprintf(stderr, "Unsupported DICOM pixel size: %d bits.\n", bits);
+      return 0;
+    }
+    header->readerFlag = kDicomByPlane;
+  }
 
   // A record holds every sample of a row, rounded up to whole bytes.
   header->block = (int64_t{columns} * header->nbands * bits + 7) / 8;
@@ -615,11 +632,25 @@ unsigned char *readDicomFrame(RAMIMG *image, int *row, int *count) {
   if (pixel->length >= 0) {
     unsigned char *record = sizedFrameBuffer(h.block);
     if (!record) return nullptr;
-    // A short read leaves the rest of the record zero.
-    const int64_t at = image->dataOffset + *row * h.block;
     const int64_t size = imageSourceSize(image);
-    if (at < size) readImageBytes(image, at, record, std::min(h.block, size - at));
     *count = 1;
+    if (h.readerFlag != kDicomByPlane) {
+      // A short read leaves the rest of the record zero.
+      const int64_t at = image->dataOffset + *row * h.block;
+      if (at < size) readImageBytes(image, at, record, std::min(h.block, size - at));
+      return record;
+    }
+    // Colour by plane: each band's rows follow the previous band's.
+    const int64_t sample = h.bits / 8, planeRow = int64_t{h.columns} * sample;
+    std::vector<unsigned char> samples(static_cast<size_t>(planeRow));
+    for (int band = 0; band < h.nbands; band++) {
+      std::fill(samples.begin(), samples.end(), 0);
+      const int64_t at = image->dataOffset + (int64_t{band} * h.rows + *row) * planeRow;
+      if (at < size) readImageBytes(image, at, samples.data(), std::min(planeRow, size - at));
+      for (int64_t k = 0; k < h.columns; k++)
+        memcpy(record + (k * h.nbands + band) * sample, &samples[static_cast<size_t>(k * sample)],
+               static_cast<size_t>(sample));
+    }
     return record;
   }
   *row = 0;

@@ -354,6 +354,18 @@ int nextGifPixel(GifReader *reader) {
 }
 
 /*
+ * gifPixelBound --
+ *     The most pixels LZW data of a number of bytes can decode to: codes
+ *     are 3 bits or wider, and the i-th code after a clear gives at most i
+ *     pixels, never more than the table holds.
+ */
+static int64_t gifPixelBound(int64_t bytes) {
+  const int64_t codes = bytes * 8 / 3;
+  if (codes <= kGifMaxCodes) return codes * (codes + 1) / 2;
+  return int64_t{kGifMaxCodes} * (kGifMaxCodes + 1) / 2 + (codes - kGifMaxCodes) * kGifMaxCodes;
+}
+
+/*
  * readGifHeader --
  *     The GIF probe, on a file or on a memory block: the signature, the
  *     screen, and the transparent index of a graphic control extension
@@ -373,6 +385,19 @@ int readGifHeader(int fd, ImageHeader *header, const unsigned char *memory, int6
     delete reader;
     return 0;
   }
+  // A screen larger than the file's data could ever paint is refused
+  // before anything is sized by it.
+  const int64_t afterScreen = gifSeek(reader, 0, SEEK_CUR);
+  const int64_t bytes = memory ? length : gifSeek(reader, 0, SEEK_END);
+  const int64_t pixels = int64_t{reader->info.width} * reader->info.height;
+  if (pixels > gifPixelBound(std::max<int64_t>(bytes, 0))) {
+    vesk_fprintf(stderr, "A GIF image of %d x %d pixels can't be held in %lld bytes.\n",
+                 reader->info.width, reader->info.height, static_cast<long long>(bytes));
+    gifSeek(reader, saved, SEEK_SET);
+    delete reader;
+    return 0;
+  }
+  gifSeek(reader, afterScreen, SEEK_SET);
   int transparent = -1;
   {
     // The scan of the extensions says nothing about the file's type.

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <algorithm>
 #include <new>
@@ -299,6 +300,33 @@ int64_t minimumBlock(const ImageHeader *h, int64_t lineBytes) {
   }
 }
 
+/*
+ * allocCacheBlock --
+ *     A zeroed block for an image cache, straight from the system: a
+ *     request that cannot be met gives null (never an abort, also under
+ *     the sanitizers' allocator), and pages stay untouched until used.
+ *     The size is kept in front of the block for freeCacheBlock.
+ */
+unsigned char *allocCacheBlock(int64_t size) {
+  constexpr int64_t kHead = 16;
+  if (size <= 0 || static_cast<uint64_t>(size) > SIZE_MAX / 2 - kHead) return nullptr;
+  void *block = mmap(nullptr, static_cast<size_t>(size + kHead), PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) return nullptr;
+  const int64_t total = size + kHead;
+  memcpy(block, &total, sizeof total);
+  return static_cast<unsigned char *>(block) + kHead;
+}
+
+/* freeCacheBlock -- returns a block of allocCacheBlock; null is ignored. */
+void freeCacheBlock(unsigned char *block) {
+  if (!block) return;
+  unsigned char *start = block - 16;
+  int64_t total = 0;
+  memcpy(&total, start, sizeof total);
+  munmap(start, static_cast<size_t>(total));
+}
+
 /* rgbFrame -- the frame of a memory RGB image, behind the cache lines. */
 unsigned char *rgbFrame(RAMIMG *image) {
   return image->cache + int64_t{image->cacheLines} * image->lineBytes;
@@ -315,7 +343,7 @@ unsigned char *rgbFrame(RAMIMG *image) {
 int setRAMImageBuf(RAMIMG *image, int rows) {
   if (image->cache) {
     flushRAMImage(image);
-    free(image->cache);
+    freeCacheBlock(image->cache);
   }
   image->cache = nullptr;
   image->lineTags = nullptr;
@@ -365,7 +393,7 @@ int setRAMImageBuf(RAMIMG *image, int rows) {
       total = bitsAt + n / 8 + 1;
       fits = total > 0 && static_cast<uint64_t>(total) <= SIZE_MAX / 2;
     }
-    cache = fits ? static_cast<unsigned char *>(malloc(static_cast<size_t>(total))) : nullptr;
+    cache = fits ? allocCacheBlock(total) : nullptr;
     if (cache) break;
     if (hasFile && r > nbands) {
       r -= nbands;
@@ -375,12 +403,12 @@ int setRAMImageBuf(RAMIMG *image, int rows) {
     return 0;
   }
 
-  memset(cache, h.transparent >= 0 ? h.transparent & 0xff : 0,
-         static_cast<size_t>(linesBytes + frameBytes));
+  // The block comes zeroed: only another fill touches the lines now.
+  if (h.transparent > 0 && (h.transparent & 0xff) != 0)
+    memset(cache, h.transparent & 0xff, static_cast<size_t>(linesBytes + frameBytes));
   image->cache = cache;
   image->lineTags = reinterpret_cast<int64_t *>(cache + tagsAt);
   image->dirtyBits = cache + bitsAt;
-  memset(image->dirtyBits, 0, static_cast<size_t>(n / 8 + 1));
   const bool resident = !hasFile && frameBytes == 0 && !image->memData;
   for (int64_t i = 0; i < n; i++) image->lineTags[i] = resident ? i : -1;
   image->cachedRows = static_cast<int>(r);

@@ -90,7 +90,7 @@ bool isUsableHeader(const ImageHeader &h) {
  */
 void emptyRecord(RAMIMG *image) {
   if (image->cache) flushRAMImage(image);
-  free(image->cache);
+  freeCacheBlock(image->cache);
   image->cache = nullptr;
   image->lineTags = nullptr;
   image->dirtyBits = nullptr;
@@ -458,7 +458,7 @@ void freeRAMImage(RAMIMG *image) {
   }
   freeImageStats(image);
   if (image->fd >= 0) close(image->fd);
-  free(image->cache);
+  freeCacheBlock(image->cache);
   free(image->memData);
   delete image;
 }

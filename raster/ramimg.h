@@ -122,6 +122,8 @@ void splitBIPLine(RAMIMG *image, int firstRow, int count, const unsigned char *r
 void swapLineBytes(int pixelid, int64_t columns, unsigned char *line);
 unsigned char *getCachedLine(RAMIMG *image, int row, int band);
 int64_t minimumBlock(const ImageHeader *header, int64_t lineBytes);
+unsigned char *allocCacheBlock(int64_t size);
+void freeCacheBlock(unsigned char *block);
 unsigned char *rgbFrame(RAMIMG *image);
 /* Positioned whole-range file access of the cache; short reads give zeros. */
 void readFileRange(int fd, unsigned char *to, int64_t length, int64_t offset);
@@ -147,6 +149,7 @@ struct TiffPrivate {
   int compression = 0;      /* 1 none, 32773 PackBits */
   int byteOrder = 0;        /* 0x4949 "II" or 0x4D4D "MM" */
   int page = 0;             /* current page, from 1 */
+  int planar = 0;           /* 1: each band in its own strips or tiles */
   TiffInfo *info = nullptr;
 };
 inline constexpr int kTiffLittleEndian = 0x4949;

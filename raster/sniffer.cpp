@@ -291,11 +291,14 @@ int writeImageBody(int fd, ImageHeader *header) {
       (records > 0 && header->block > INT64_MAX / records))
     return -1;
   const int64_t size = header->block * records;
-  static const unsigned char zeros[8192] = {};
-  for (int64_t done = 0; done < size; done += sizeof zeros) {
-    const int64_t piece = std::min<int64_t>(size - done, sizeof zeros);
-    if (!writeFileAt(fd, zeros, piece, header->offset + done)) return -1;
-  }
+  if (size > INT64_MAX - header->offset) return -1;
+  // The body of a new file is zeros: extending the file gives them
+  // without writing them (a sparse file where the file system can).
+  // Bytes the header step put beyond the body (a TIFF directory) stay.
+  struct stat info;
+  if (fstat(fd, &info) != 0) return -1;
+  const int64_t end = header->offset + size;
+  if (size > 0 && info.st_size < end && ftruncate(fd, static_cast<off_t>(end)) != 0) return -1;
   return static_cast<int>(header->offset);
 }
 

@@ -20,7 +20,8 @@ namespace vesk {
 
 namespace {
 
-std::vector<unsigned char> stripBuffer, tileBuffer, packedBuffer, rowBuffer;
+std::vector<unsigned char> stripBuffer, tileBuffer, packedBuffer, rowBuffer, planeBuffer,
+    planeRow;
 
 unsigned char *sized(std::vector<unsigned char> &buffer, int64_t size) {
   if (size < 0) return nullptr;
@@ -40,52 +41,102 @@ bool isTiled(const TiffPrivate *tiff) {
   return tiff && tiff->tileWidth > 0 && tiff->tileLength > 0;
 }
 
+bool isPlanar(const RAMIMG *image, const TiffPrivate *tiff) {
+  return tiff && tiff->planar && image->header.nbands > 1;
+}
+
 int rowsPerStrip(const RAMIMG *image, const TiffPrivate *tiff) {
   return tiff && tiff->rowsPerStrip > 0 ? tiff->rowsPerStrip : image->header.rows;
 }
 
-/* Bytes one row of one tile occupies in the file. */
-int64_t tileRowBytes(const RAMIMG *image, const TiffPrivate *tiff) {
+/*
+ * What one band plane (or, pixel-interleaved, the whole image) keeps in
+ * the file: bytes of a row, bytes of a row of one tile, and the index of
+ * its first strip or tile.  A planar file stores each band's strips or
+ * tiles after the previous band's.
+ */
+struct TiffPlane {
+  int64_t rowBytes;
+  int64_t tileRowBytes;
+  int64_t firstUnit;
+};
+
+TiffPlane planeOf(const RAMIMG *image, const TiffPrivate *tiff, int band) {
   const ImageHeader &h = image->header;
-  return int64_t{tiff->tileWidth} * h.bits * h.nbands / 8;
+  if (isPlanar(image, tiff)) {
+    const int64_t sample = h.bits / 8;
+    return {int64_t{h.columns} * sample, int64_t{tiff->tileWidth} * sample,
+            int64_t{band} * (tiff->stripCount / h.nbands)};
+  }
+  return {h.block, tiff ? int64_t{tiff->tileWidth} * h.bits * h.nbands / 8 : 0, 0};
+}
+
+/* File offset of strip or tile i; with one, the value field holds it. */
+int64_t unitOffset(const RAMIMG *image, const TiffPrivate *tiff, int64_t i) {
+  if (!tiff || tiff->stripCount <= 1) return i == 0 ? image->dataOffset : -1;
+  if (i >= tiff->stripCount) return -1;
+  return readTiffLong(image->fd, tiff->byteOrder, image->dataOffset, i);
+}
+
+/* Stored bytes of strip or tile i, the same way. */
+int64_t unitByteCount(const RAMIMG *image, const TiffPrivate *tiff, int64_t i) {
+  if (!tiff) return -1;
+  if (tiff->stripCount <= 1) return i == 0 ? tiff->stripByteCounts : -1;
+  if (i >= tiff->stripCount) return -1;
+  return readTiffLong(image->fd, tiff->byteOrder, tiff->stripByteCounts, i);
 }
 
 /*
- * Calls piece(file offset, record offset, length) for every stored piece
- * of the record of one row of an uncompressed TIFF.
+ * Calls piece(file offset, offset in the plane's row, length) for every
+ * stored piece of one row of a plane of an uncompressed TIFF.
  * Results:      false when the row's pieces cannot be found.
  */
-template <class Fn> bool forEachRowPiece(RAMIMG *image, int row, Fn &&piece) {
+template <class Fn>
+bool forEachRowPiece(RAMIMG *image, int row, const TiffPlane &plane, Fn &&piece) {
   const ImageHeader &h = image->header;
   const TiffPrivate *tiff = tiffOf(image);
   if (tiff && tiff->compression != 1 && tiff->compression != 0) return false;
   if (!isTiled(tiff)) {
     if (!tiff || tiff->stripCount <= 1) {
-      piece(int64_t{row} * h.block + image->dataOffset, int64_t{0}, h.block);
+      piece(int64_t{row} * plane.rowBytes + image->dataOffset, int64_t{0}, plane.rowBytes);
       return true;
     }
     const int perStrip = rowsPerStrip(image, tiff);
-    const int strip = row / perStrip;
-    if (strip >= tiff->stripCount) return false;
-    const int64_t at = readTiffLong(image->fd, tiff->byteOrder, image->dataOffset, strip);
+    const int64_t at = unitOffset(image, tiff, plane.firstUnit + row / perStrip);
     if (at < 0) return false;
-    piece(at + int64_t{row - strip * perStrip} * h.block, int64_t{0}, h.block);
+    piece(at + int64_t{row % perStrip} * plane.rowBytes, int64_t{0}, plane.rowBytes);
     return true;
   }
   const int64_t across = (h.columns - 1) / tiff->tileWidth + 1;
   const int64_t tileRow = row / tiff->tileLength;
   const int64_t inTile = row - tileRow * tiff->tileLength;
-  const int64_t bytes = tileRowBytes(image, tiff);
+  const int64_t bytes = plane.tileRowBytes;
   for (int64_t i = 0; i < across; i++) {
-    const int64_t index = i + tileRow * across;
-    const int64_t part = std::min(bytes, h.block - i * bytes);
+    const int64_t part = std::min(bytes, plane.rowBytes - i * bytes);
     if (part <= 0) break;
-    if (tiff->stripCount > 0 && index >= tiff->stripCount) return false;
-    const int64_t at = readTiffLong(image->fd, tiff->byteOrder, image->dataOffset, index);
+    const int64_t at = unitOffset(image, tiff, plane.firstUnit + i + tileRow * across);
     if (at < 0) return false;
     piece(at + inTile * bytes, i * bytes, part);
   }
   return true;
+}
+
+/* Moves the rows of one band plane into, or out of, interleaved records. */
+void interleavePlane(const RAMIMG *image, int band, int count, const unsigned char *plane,
+                     unsigned char *records) {
+  const ImageHeader &h = image->header;
+  const int64_t sample = h.bits / 8, columns = h.columns;
+  for (int64_t j = 0; j < count; j++)
+    for (int64_t k = 0; k < columns; k++)
+      memcpy(records + j * h.block + (k * h.nbands + band) * sample,
+             plane + (j * columns + k) * sample, static_cast<size_t>(sample));
+}
+
+void extractPlane(const RAMIMG *image, int band, const unsigned char *record, unsigned char *plane) {
+  const ImageHeader &h = image->header;
+  const int64_t sample = h.bits / 8, columns = h.columns;
+  for (int64_t k = 0; k < columns; k++)
+    memcpy(plane + k * sample, record + (k * h.nbands + band) * sample, static_cast<size_t>(sample));
 }
 
 /* The file size, the bound of every length a TIFF table claims. */
@@ -189,20 +240,20 @@ int64_t readTiffLong(int fd, int byteOrder, int64_t offset, int64_t i) {
   return static_cast<int64_t>(uint32_t{b[3]} << 24 | uint32_t{b[2]} << 16 | uint32_t{b[1]} << 8 | b[0]);
 }
 
+namespace {
+
 /*
- * readTiffStrip --
- *     Reads the strip, or the row of tiles, that holds a row.
- * Results:      count records of `block` bytes, *row set to the first row
- *     they hold; null when nothing could be read (another compression,
- *     compressed tiles).  The buffer lives until the next call.
+ * Reads the strip, or the row of tiles, of one plane that holds a row
+ * into `into`: *count rows of the plane's row bytes, *row set to the
+ * first of them.
  */
-unsigned char *readTiffStrip(RAMIMG *image, int *row, int *count) {
+unsigned char *readPlaneUnits(RAMIMG *image, const TiffPlane &plane, int *row, int *count,
+                              std::vector<unsigned char> &into) {
   const ImageHeader &h = image->header;
   const TiffPrivate *tiff = tiffOf(image);
   const int compression = tiff ? tiff->compression : 1;
-  const int64_t block = h.block;
+  const int64_t block = plane.rowBytes;
   *count = 0;
-  if (*row < 0 || *row >= h.rows) return nullptr;
 
   if (compression == 1 || compression == 0) {
     if (!isTiled(tiff)) {
@@ -215,13 +266,12 @@ unsigned char *readTiffStrip(RAMIMG *image, int *row, int *count) {
       } else {
         const int perStrip = rowsPerStrip(image, tiff);
         const int strip = *row / perStrip;
-        if (strip >= tiff->stripCount) return nullptr;
-        offset = readTiffLong(image->fd, tiff->byteOrder, image->dataOffset, strip);
+        offset = unitOffset(image, tiff, plane.firstUnit + strip);
         if (offset < 0) return nullptr;
         *row = strip * perStrip;
         *count = std::min(perStrip, h.rows - *row);
       }
-      unsigned char *records = sized(stripBuffer, *count * block);
+      unsigned char *records = sized(into, *count * block);
       if (!records) return nullptr;
       readFileRange(image->fd, records, *count * block, offset);
       return records;
@@ -229,18 +279,16 @@ unsigned char *readTiffStrip(RAMIMG *image, int *row, int *count) {
     const int tileRow = *row / tiff->tileLength;
     *row = tileRow * tiff->tileLength;
     *count = std::min(tiff->tileLength, h.rows - *row);
-    const int64_t bytes = tileRowBytes(image, tiff);
+    const int64_t bytes = plane.tileRowBytes;
     const int64_t across = (h.columns - 1) / tiff->tileWidth + 1;
-    unsigned char *records = sized(stripBuffer, *count * block);
+    unsigned char *records = sized(into, *count * block);
     unsigned char *tile = sized(tileBuffer, *count * bytes);
     if (!records || !tile || bytes <= 0) return nullptr;
     memset(records, 0, static_cast<size_t>(*count * block));
     for (int64_t i = 0; i < across; i++) {
       const int64_t part = std::min(bytes, block - i * bytes);
       if (part <= 0) break;
-      const int64_t index = i + tileRow * across;
-      if (tiff->stripCount > 0 && index >= tiff->stripCount) break;
-      const int64_t offset = readTiffLong(image->fd, tiff->byteOrder, image->dataOffset, index);
+      const int64_t offset = unitOffset(image, tiff, plane.firstUnit + i + tileRow * across);
       if (offset < 0) continue;
       readFileRange(image->fd, tile, *count * bytes, offset);
       for (int j = 0; j < *count; j++)
@@ -255,26 +303,58 @@ unsigned char *readTiffStrip(RAMIMG *image, int *row, int *count) {
     // The one compressed strip holds the whole image.
     *row = 0;
     *count = h.rows;
-    offset = image->dataOffset;
-    length = tiff->stripByteCounts;
   } else {
     const int perStrip = rowsPerStrip(image, tiff);
-    const int strip = *row / perStrip;
-    if (strip >= tiff->stripCount) return nullptr;
-    offset = readTiffLong(image->fd, tiff->byteOrder, image->dataOffset, strip);
-    length = readTiffLong(image->fd, tiff->byteOrder, tiff->stripByteCounts, strip);
-    *row = strip * perStrip;
+    *row = *row / perStrip * perStrip;
     *count = std::min(perStrip, h.rows - *row);
   }
+  const int64_t unit = plane.firstUnit + (tiff->stripCount <= 1 ? 0 : *row / rowsPerStrip(image, tiff));
+  offset = unitOffset(image, tiff, unit);
+  length = unitByteCount(image, tiff, unit);
   const int64_t size = fileSize(image->fd);
   if (offset < 0 || length < 0 || offset > size) return nullptr;
   length = std::min(length, size - offset);
   unsigned char *packed = sized(packedBuffer, length);
-  unsigned char *records = sized(stripBuffer, *count * block);
+  unsigned char *records = sized(into, *count * block);
   if (!packed || !records) return nullptr;
   readFileRange(image->fd, packed, length, offset);
   const int64_t written = unpackBits(packed, length, records, *count * block);
   memset(records + written, 0, static_cast<size_t>(*count * block - written));
+  return records;
+}
+
+}  // namespace
+
+/*
+ * readTiffStrip --
+ *     Reads the strip, or the row of tiles, that holds a row.
+ * Results:      count records of `block` bytes, *row set to the first row
+ *     they hold; null when nothing could be read (another compression,
+ *     compressed tiles).  The buffer lives until the next call.
+ */
+unsigned char *readTiffStrip(RAMIMG *image, int *row, int *count) {
+  const ImageHeader &h = image->header;
+  const TiffPrivate *tiff = tiffOf(image);
+  *count = 0;
+  if (*row < 0 || *row >= h.rows) return nullptr;
+  if (!isPlanar(image, tiff)) return readPlaneUnits(image, planeOf(image, tiff, 0), row, count, stripBuffer);
+  // Band planes are read one after another into the interleaved records.
+  const int wanted = *row;
+  unsigned char *records = nullptr;
+  for (int band = 0; band < h.nbands; band++) {
+    int first = wanted, rows = 0;
+    const unsigned char *plane = readPlaneUnits(image, planeOf(image, tiff, band), &first, &rows, planeBuffer);
+    if (!plane) return nullptr;
+    if (band == 0) {
+      *row = first;
+      *count = rows;
+      records = sized(stripBuffer, int64_t{rows} * h.block);
+      if (!records) return nullptr;
+      memset(records, 0, static_cast<size_t>(int64_t{rows} * h.block));
+    }
+    if (first != *row || rows != *count) return nullptr;
+    interleavePlane(image, band, rows, plane, records);
+  }
   return records;
 }
 
@@ -284,28 +364,56 @@ unsigned char *readTiffStrip(RAMIMG *image, int *row, int *count) {
  *     buffer lives until the next call.
  */
 unsigned char *readTiffRowRecord(RAMIMG *image, int row) {
-  unsigned char *record = sized(rowBuffer, image->header.block);
+  const ImageHeader &h = image->header;
+  const TiffPrivate *tiff = tiffOf(image);
+  unsigned char *record = sized(rowBuffer, h.block);
   if (!record) return nullptr;
-  memset(record, 0, static_cast<size_t>(image->header.block));
+  memset(record, 0, static_cast<size_t>(h.block));
   const int fd = image->fd;
-  if (!forEachRowPiece(image, row, [&](int64_t at, int64_t into, int64_t length) {
-        readFileRange(fd, record + into, length, at);
-      }))
-    return nullptr;
+  if (!isPlanar(image, tiff)) {
+    if (!forEachRowPiece(image, row, planeOf(image, tiff, 0), [&](int64_t at, int64_t into, int64_t length) {
+          readFileRange(fd, record + into, length, at);
+        }))
+      return nullptr;
+    return record;
+  }
+  for (int band = 0; band < h.nbands; band++) {
+    const TiffPlane plane = planeOf(image, tiff, band);
+    unsigned char *samples = sized(planeRow, plane.rowBytes);
+    if (!samples || !forEachRowPiece(image, row, plane, [&](int64_t at, int64_t into, int64_t length) {
+          readFileRange(fd, samples + into, length, at);
+        }))
+      return nullptr;
+    interleavePlane(image, band, 1, samples, record);
+  }
   return record;
 }
 
 /*
  * writeTiffRecord --
  *     Writes the record of one row to its place in its strip or in its
- *     row of tiles.
+ *     row of tiles (to each band's plane in a planar file).
  * Results:      1 when written, 0 when the row has no place to go.
  */
 int writeTiffRecord(RAMIMG *image, int row, const unsigned char *record) {
+  const ImageHeader &h = image->header;
+  const TiffPrivate *tiff = tiffOf(image);
   const int fd = image->fd;
-  return forEachRowPiece(image, row, [&](int64_t at, int64_t from, int64_t length) {
-    writeFileRange(fd, record + from, length, at);
-  }) ? 1 : 0;
+  if (!isPlanar(image, tiff))
+    return forEachRowPiece(image, row, planeOf(image, tiff, 0), [&](int64_t at, int64_t from, int64_t length) {
+      writeFileRange(fd, record + from, length, at);
+    }) ? 1 : 0;
+  for (int band = 0; band < h.nbands; band++) {
+    const TiffPlane plane = planeOf(image, tiff, band);
+    unsigned char *samples = sized(planeRow, plane.rowBytes);
+    if (!samples) return 0;
+    extractPlane(image, band, record, samples);
+    if (!forEachRowPiece(image, row, plane, [&](int64_t at, int64_t from, int64_t length) {
+          writeFileRange(fd, samples + from, length, at);
+        }))
+      return 0;
+  }
+  return 1;
 }
 
 /*

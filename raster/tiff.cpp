@@ -125,6 +125,111 @@ int readTiffDoubles(int fd, const TiffIFD *ifd, int tag, int byteOrder, double *
   return static_cast<int>(std::min<uint32_t>(e->count, INT32_MAX));
 }
 
+/* GTRasterTypeGeoKey of the GeoKey directory: 1 area, 2 point; -1 without. */
+constexpr int kRasterPixelIsPoint = 2;
+
+int64_t getTiffRasterType(int fd, const TiffIFD *ifd, int byteOrder) {
+  const TiffEntry *e = entryOf(ifd, TAG_GEO_KEY_DIRECTORY);
+  if (!e || e->type != TIFF_SHORT || e->count < 4) return -1;
+  const int64_t keys = std::min<int64_t>(getTiffArrayValue(fd, ifd, e->tag, 3, byteOrder),
+                                         (int64_t{e->count} - 4) / 4);
+  for (int64_t k = 0; k < keys; k++) {
+    if (getTiffArrayValue(fd, ifd, e->tag, 4 + 4 * k, byteOrder) == 1025 &&
+        getTiffArrayValue(fd, ifd, e->tag, 5 + 4 * k, byteOrder) == 0)
+      return getTiffArrayValue(fd, ifd, e->tag, 7 + 4 * k, byteOrder);
+  }
+  return -1;
+}
+
+/* The first n values of a strip table: the value field itself for one. */
+bool readTiffTable(int fd, const TiffEntry *e, int byteOrder, int64_t n, std::vector<int64_t> &out) {
+  out.assign(static_cast<size_t>(n), -1);
+  if (!e || n > e->count) return false;
+  if (e->count == 1) {
+    out[0] = e->value;
+    return true;
+  }
+  std::vector<unsigned char> bytes;
+  try {
+    bytes.resize(static_cast<size_t>(4 * n));
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
+  if (!readAt(fd, bytes.data(), 4 * n, e->value)) return false;
+  for (int64_t i = 0; i < n; i++) out[static_cast<size_t>(i)] = getU32(&bytes[static_cast<size_t>(4 * i)], isBigEndian(byteOrder));
+  return true;
+}
+
+/*
+ * tiffUnitsFit --
+ *     Checks, before anything is sized by them, that the directory has
+ *     the strips or tiles its geometry needs and that each lies in the
+ *     file (uncompressed: the bytes its rows take; PackBits: its byte
+ *     count, which must be able to decode to its rows).
+ * Results:      true, or false with a message.
+ */
+bool tiffUnitsFit(int fd, const TiffPrivate *tiff, const ImageHeader *header,
+                  const TiffEntry *offsets, const TiffEntry *counts, int64_t fileSize) {
+  const int64_t rows = header->rows, columns = header->columns, bands = header->nbands;
+  const int64_t bits = header->bits;
+  const bool packed = tiff->compression == kTiffPackBits;
+  const int64_t planes = tiff->planar ? bands : 1;
+  const int64_t rowBytes = tiff->planar ? columns * (bits / 8) : header->block;
+  const auto beyond = [] {
+    vesk_fprintf(stderr, "imgTiff - Strip data beyond the end of the file.\n");
+    return false;
+  };
+  if (rowBytes <= 0 || rowBytes > 64 * fileSize) return beyond();
+  int64_t perPlane = 0, unitRows = 0, unitRowBytes = rowBytes;
+  if (tiff->tileWidth > 0) {
+    const int64_t across = (columns - 1) / tiff->tileWidth + 1;
+    const int64_t down = (rows - 1) / tiff->tileLength + 1;
+    const int64_t rowBits = int64_t{tiff->tileWidth} * bits * (tiff->planar ? 1 : bands);
+    if (rowBits % 8 != 0) {
+      vesk_fprintf(stderr, "imgTiff - Tiles whose rows are not whole bytes.\n");
+      return false;
+    }
+    perPlane = across * down;
+    unitRows = tiff->tileLength;
+    unitRowBytes = rowBits / 8;
+  } else {
+    unitRows = tiff->rowsPerStrip > 0 ? std::min<int64_t>(tiff->rowsPerStrip, rows) : rows;
+    perPlane = (rows - 1) / unitRows + 1;
+  }
+  const int64_t need = perPlane * planes;
+  if (tiff->stripCount < need) {
+    vesk_fprintf(stderr, "imgTiff - The image needs %lld strips or tiles; the file has %d.\n",
+                 static_cast<long long>(need), tiff->stripCount);
+    return false;
+  }
+  std::vector<int64_t> at, length;
+  if (!readTiffTable(fd, offsets, tiff->byteOrder, need, at)) return beyond();
+  if (packed && !readTiffTable(fd, counts, tiff->byteOrder, need, length)) {
+    vesk_fprintf(stderr, "imgTiff - Strip byte counts missing or beyond the end of the file.\n");
+    return false;
+  }
+  for (int64_t i = 0; i < need; i++) {
+    const int64_t first = (i % perPlane) * unitRows;
+    const int64_t unitRowsHere = tiff->tileWidth > 0 ? unitRows : std::min(unitRows, rows - first);
+    int64_t bytes = 0;
+    if (__builtin_mul_overflow(unitRowsHere, unitRowBytes, &bytes)) return beyond();
+    const int64_t offset = at[static_cast<size_t>(i)];
+    if (!packed) {
+      if (offset < 0 || offset > fileSize || bytes > fileSize - offset) return beyond();
+      continue;
+    }
+    const int64_t stored = length[static_cast<size_t>(i)];
+    if (offset < 0 || stored < 0 || offset > fileSize || stored > fileSize - offset) return beyond();
+    // PackBits gives at most 128 bytes for every 2 it reads.
+    if (bytes > 64 * stored + 128) {
+      vesk_fprintf(stderr, "imgTiff - A strip of %lld bytes can't hold %lld rows.\n",
+                   static_cast<long long>(stored), static_cast<long long>(unitRowsHere));
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 /*
@@ -580,6 +685,7 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
   header->rows = static_cast<int>(rows);
   tiff->rowsPerStrip = static_cast<int>(getTiffRowsPerStrip(ifd));
   tiff->stripByteCounts = counts ? int64_t{counts->value} : -1;
+  tiff->planar = bands > 1 && narrowedTag(ifd, TAG_PLANAR_CONFIGURATION) == 2 ? 1 : 0;
   tiff->georeferenced = 0;
 
   double scale[3] = {1, 1, 0}, tie[6] = {0, 0, 0, 0, 0, 0};
@@ -589,6 +695,12 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
   header->dy = hasScale ? scale[1] : 1.0;
   header->x0 = hasTie ? tie[3] - tie[0] * header->dx : 0;
   header->y0 = hasTie ? tie[4] - tie[1] * header->dy : 0;
+  if (hasTie && getTiffRasterType(fd, ifd, order) == kRasterPixelIsPoint) {
+    // The tie point names the centre of its pixel: the corner is half a
+    // pixel up and to the left.
+    header->x0 -= header->dx / 2;
+    header->y0 += header->dy / 2;
+  }
   if (hasScale && hasTie) tiff->georeferenced = 1;
 
   int64_t format = getTiffSampleFormat(fd, ifd, 0, order);
@@ -597,6 +709,15 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
     vesk_fprintf(stderr, "imgTiff - invalid sample format:%d\n", static_cast<int>(format));
     return fail(0);
   };
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 32) {
+    vesk_fprintf(stderr, "imgTiff - Can't hold samples of %d bits.\n", static_cast<int>(bits));
+    return fail(0);
+  }
+  if (bits < 8 && bands > 1) {
+    vesk_fprintf(stderr, "imgTiff - Can't hold %d bands of %d-bit samples.\n",
+                 static_cast<int>(std::min<int64_t>(bands, INT32_MAX)), static_cast<int>(bits));
+    return fail(0);
+  }
   switch (bits) {
   case 1:
     header->pixelid = P_1BIT;
@@ -618,31 +739,17 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
     header->block = bands * columns * 2;
     break;
   default:
-    // Every other depth is taken as 32 bits.
     if (format < 1 || format > 3) return badFormat();
     header->pixelid = format == 1 ? P_ULONG : format == 2 ? P_LONG : P_FLOAT;
     header->block = bands * columns * 4;
-    bits = 32;
     break;
   }
   header->bits = static_cast<int>(bits);
-
-  // The pixel data a directory claims must lie in the file: all rows of
-  // a single plain strip, or at least one strip or tile of the others
-  // (PackBits gives at most 64 bytes for each byte it reads).
-  const int64_t perStrip = tiff->rowsPerStrip > 0 ? std::min<int64_t>(tiff->rowsPerStrip, rows) : rows;
-  const int64_t unitBytes = tileWidth > 0
-                                ? tileWidth * tileLength * bands * std::max<int64_t>(bits, 8) / 8
-                                : header->block * perStrip;
-  const bool fits = compression == 1
-                        ? (tiff->stripCount == 1 && tileWidth == 0
-                               ? extentFits(header->offset, header->block, rows, fileSize)
-                               : unitBytes <= fileSize)
-                        : header->block <= 64 * fileSize;
-  if (!fits) {
-    vesk_fprintf(stderr, "imgTiff - Strip data beyond the end of the file.\n");
-    return fail(0);
+  if (compression != 1 && tileWidth > 0) {
+    vesk_fprintf(stderr, "imgTiff - Can't read compressed tiles.\n");
+    return fail(-1);
   }
+  if (!tiffUnitsFit(fd, tiff, header, offsets, counts, fileSize)) return fail(0);
 
   const int colors = getTiffColorMap(fd, ifd, order, header->palette);
   if (colors < -1) {
@@ -651,9 +758,11 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
   }
   header->nindices = colors > 0 ? colors / 3 : 0;
   if (bits == 1 && header->nindices == 0) {
+    // WhiteIsZero unless the file says BlackIsZero.
+    const bool blackIsZero = getTiffPhotometric(ifd) == 1;
     header->nindices = 2;
-    memset(header->palette[0], 255, 3);
-    memset(header->palette[1], 0, 3);
+    memset(header->palette[0], blackIsZero ? 0 : 255, 3);
+    memset(header->palette[1], blackIsZero ? 255 : 0, 3);
   }
   header->transparent = -1;
   if (tiff->georeferenced) header->imgid = IMG_GEOTIFF;
@@ -711,7 +820,9 @@ int64_t writeTiffIFD(Tcl_HashTable *table, int fd, int64_t offset) {
   if (!keys) return -1;
   std::vector<unsigned char> directory(static_cast<size_t>(2 + 12 * n + 4), 0);
   putU16(directory.data(), static_cast<uint32_t>(n), msb);
-  int64_t at = offset;
+  // Values and the directory start on word boundaries, after odd-length
+  // pixel data too.
+  int64_t at = (offset + 1) / 2 * 2;
   bool ok = true;
   for (int i = 0; i < n && ok; i++) {
     const TiffTagRecord *record =
@@ -791,6 +902,11 @@ int writeTiffFile(int fd, int spaceCheck, const ImageHeader *pathHeader, ImageHe
     add(TAG_MAX_SAMPLE_VALUE, TIFF_SHORT, 1, 255, nullptr);
   }
   add(TAG_PLANAR_CONFIGURATION, TIFF_SHORT, 1, 1, nullptr);
+  // Baseline readers need a resolution: 72 pixels per inch.
+  const uint32_t resolution[2] = {72, 1};
+  add(TAG_X_RESOLUTION, TIFF_RATIONAL, 1, 0, resolution);
+  add(TAG_Y_RESOLUTION, TIFF_RATIONAL, 1, 0, resolution);
+  add(TAG_RESOLUTION_UNIT, TIFF_SHORT, 1, 2, nullptr);
   if (header->nindices > 0) {
     uint16_t map[768];
     for (int c = 0; c < 3; c++)
@@ -817,15 +933,16 @@ int writeTiffFile(int fd, int spaceCheck, const ImageHeader *pathHeader, ImageHe
       text.append(header->note, strnlen(header->note, sizeof header->note));
       text += "|";
     }
+    // The key counts the text with its last "|"; the tag adds the NUL.
+    const int keyCount = static_cast<int>(text.size());
     text.push_back(0);
-    if (text.size() % 2) text.push_back(0);
     const int m = static_cast<int>(text.size());
     uint16_t keys[20];
     setGeoKeyEntry(keys, 0, 1, 1, 0, 4);
     setGeoKeyEntry(keys, 1, 1024, 0, 1, 1);
     setGeoKeyEntry(keys, 2, 1025, 0, 1, 1);
     setGeoKeyEntry(keys, 3, 3072, 0, 1, header->mapid >= kMinPcsCode ? header->mapid : 32767);
-    setGeoKeyEntry(keys, 4, 3073, TAG_GEO_ASCII_PARAMS, m, 0);
+    setGeoKeyEntry(keys, 4, 3073, TAG_GEO_ASCII_PARAMS, keyCount, 0);
     add(TAG_GEO_KEY_DIRECTORY, TIFF_SHORT, 20, 0, keys);
     add(TAG_GEO_ASCII_PARAMS, TIFF_ASCII, m, 0, text.data());
   }

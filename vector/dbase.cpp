@@ -1102,8 +1102,12 @@ std::string fieldTextOf(const DBaseField &field, const unsigned char *bytes) {
     case 'C':
       while (end > at && end[-1] == ' ') end--;
       return std::string(at, end);
-    case 'N':
-      return std::string(at, std::find(at, end, ' '));
+    case 'N': {
+      // A field of asterisks is how other writers store a null number.
+      const char *stop = std::find(at, end, ' ');
+      if (stop > at && std::all_of(at, stop, [](char c) { return c == '*'; })) return std::string();
+      return std::string(at, stop);
+    }
     case 'D':
       if (end - at < 8) return std::string();
       return std::string(at + 2, 2) + "/" + std::string(at + 4, 2) + "/" + std::string(at + 6, 2);

@@ -13,6 +13,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <cmath>
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -434,6 +435,13 @@ bool validateShapeGeometry(int type, const ShapeRecordLists &l) {
   return total == l.n;
 }
 
+/* NaN and infinite coordinates would poison every length, area and bound. */
+const char *const kNonFiniteCoordinate = "Coordinates must be finite numbers";
+
+bool allFinite(const std::vector<double> &values) {
+  return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+}
+
 int editRecord(ShapeFile *store, Tcl_Interp *interp, int argc, const char **argv, ShapeSubId id,
                ShapeCommandState &state) {
   bool add = id == SUB_ADDRECORD;
@@ -452,6 +460,8 @@ int editRecord(ShapeFile *store, Tcl_Interp *interp, int argc, const char **argv
   int type = store->header.shapeType;
   std::string refused = checkRecordLists(type, lists);
   if (!refused.empty()) return setResult(interp, refused);
+  if (!allFinite(lists.points) || !allFinite(lists.z))
+    return setResult(interp, kNonFiniteCoordinate);
   if (!validateShapeGeometry(type, lists)) return setResult(interp, "Error in parsing verticeList");
 
   const int32_t *parts = lists.hasParts && lists.p > 0 ? lists.parts.data() : nullptr;
@@ -510,6 +520,7 @@ int editValues(ShapeFile *store, Tcl_Interp *interp, int argc, const char **argv
   } else {
     std::vector<double> values;
     for (const std::string &word : words) values.push_back(readNumberWord(word.c_str()));
+    if (id != SUB_SETMVALUES && !allFinite(values)) return setResult(interp, kNonFiniteCoordinate);
     if (id == SUB_SETVERTICES) {
       if (count % 2 != 0 || count / 2 + offset > limit)
         return setResult(interp, "Invalid number of vertices");

@@ -64,11 +64,11 @@ int64_t terraHeadAndIndex(int64_t n) {
   return size <= kTerraSizeLimit ? size : -1;
 }
 
-/* Tile columns and rows of the group origin fit an int. */
+/* Tile columns and rows of the group, and the one past the last, fit an int. */
 bool terraOriginFits(int64_t n, int64_t groupX, int64_t groupY) {
   auto fits = [n](int64_t g) {
     int64_t first = n * g;
-    return first >= INT32_MIN && first + n - 1 <= INT32_MAX;
+    return first >= INT32_MIN && first + n <= INT32_MAX;
   };
   return fits(groupX) && fits(groupY);
 }
@@ -105,12 +105,16 @@ int64_t terraReserve(int64_t total, int64_t missingTiles, int64_t perTile) {
 
 /* Fills the set's record fields from its image. */
 void terraSetFields(TerraTileSet *set) {
-  int n = terraField(set, TERRA_GROUP);
-  set->firstColumn = n * terraField(set, TERRA_GROUP_X);
-  set->firstRow = n * terraField(set, TERRA_GROUP_Y);
-  set->lastColumn = set->firstColumn + n - 1;
-  set->lastRow = set->firstRow + n - 1;
-  set->tilesPerSet = n * n;
+  // The origin was checked to fit (terraOriginFits); the sums are still
+  // made in 64 bits so that no order of evaluation can overflow.
+  const int64_t n = terraField(set, TERRA_GROUP);
+  const int64_t firstColumn = n * terraField(set, TERRA_GROUP_X);
+  const int64_t firstRow = n * terraField(set, TERRA_GROUP_Y);
+  set->firstColumn = static_cast<int>(firstColumn);
+  set->firstRow = static_cast<int>(firstRow);
+  set->lastColumn = static_cast<int>(firstColumn + n - 1);
+  set->lastRow = static_cast<int>(firstRow + n - 1);
+  set->tilesPerSet = static_cast<int>(n * n);
   char name[32];
   snprintf(name, sizeof name, "UTM%d", terraField(set, TERRA_SCENE));
   set->mapid = getMapid(name);

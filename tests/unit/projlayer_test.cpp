@@ -126,6 +126,14 @@ TEST(ProjLayer, DerivedParameters) {
   EXPECT_NEAR(getProjE(utm.pj), sqrt(1 - pow(6356583.8 / 6378206.4, 2)), 1e-15);
   EXPECT_STREQ(getDatumTypeName(utm.pj), "UNKNOWN");
 
+  // The first and last zones: central meridians 177 W and 177 E.
+  for (int zone : {1, 60}) {
+    const std::string word = "zone=" + std::to_string(zone);
+    Projection edge({"proj=utm", word.c_str(), "ellps=WGS84"});
+    ASSERT_NE(edge.pj, nullptr);
+    EXPECT_NEAR(getProjLam0(edge.pj), (zone == 1 ? -177 : 177) * kDeg, 1e-15) << zone;
+  }
+
   Projection tm({"proj=tmerc", "lon_0=9d30", "k_0=0.5", "units=km", "ellps=bessel",
                  "towgs84=598.1,73.7,418.2,0.202,0.045,-2.455,6.7"});
   ASSERT_NE(tm.pj, nullptr);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include <random>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -120,8 +122,9 @@ TEST_F(Dicom, SignedWordsWithSpacingAndSequence) {
   EXPECT_EQ(h.mapid, MAPID_GRID);
   EXPECT_EQ(h.volumes, 0);
   EXPECT_EQ(h.msbf, 0);  // High Bit 15
-  EXPECT_DOUBLE_EQ(h.dx, 0.5);
-  EXPECT_DOUBLE_EQ(h.dy, 0.25);
+  // PixelSpacing 0.5\0.25 is row spacing, then column spacing.
+  EXPECT_DOUBLE_EQ(h.dx, 0.25);
+  EXPECT_DOUBLE_EQ(h.dy, 0.5);
   EXPECT_EQ(h.offset, static_cast<int64_t>(readFile(dicomPath("mono16.dcm")).size()) - 24);
 
   RAMIMG *image = openFile(dicomPath("mono16.dcm"));
@@ -394,6 +397,36 @@ TEST_F(Dicom, TruncatedAndDamagedFiles) {
       if (image) closeFile(image);
     }
   }
+}
+
+TEST_F(Dicom, PydicomSpacingAndColourByPlane) {
+  // pydicom's PixelSpacing [0.5, 0.25]: rows 0.5 apart, columns 0.25.
+  ImageHeader h;
+  ASSERT_EQ(sniffPath(dicomPath("spacing.dcm"), &h), IMG_DICOM);
+  EXPECT_DOUBLE_EQ(h.dx, 0.25);
+  EXPECT_DOUBLE_EQ(h.dy, 0.5);
+
+  // PlanarConfiguration 1: pydicom's pixel_array, band after band.
+  std::ifstream in(dicomPath("planar.txt"));
+  std::vector<std::vector<int>> want;
+  for (std::string text; std::getline(in, text);) {
+    std::istringstream words(text);
+    want.emplace_back();
+    for (int v; words >> v;) want.back().push_back(v);
+  }
+  RAMIMG *image = openFile(dicomPath("planar.dcm"));
+  ASSERT_NE(image, nullptr);
+  ASSERT_EQ(image->header.nbands, 3);
+  ASSERT_EQ(want.size(), 3u);
+  for (int b = 2; b >= 0; b--) {
+    std::vector<int> got;
+    for (int row = 0; row < image->header.rows; row++) {
+      const unsigned char *line = getRAMImageLine(image, row, b, 1);
+      got.insert(got.end(), line, line + image->header.columns);
+    }
+    EXPECT_EQ(got, want[static_cast<size_t>(b)]) << b;
+  }
+  closeFile(image);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // and freed directly, without the registry.
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -290,3 +292,34 @@ TEST(LineCache, SwapLineBytes) {
   swapLineBytes(P_BYTE, 8, line);
   for (int i = 0; i < 8; i++) EXPECT_EQ(line[i], i + 1);
 }
+
+namespace {
+
+// Resident bytes of this process.
+int64_t residentBytes() {
+  long pages = 0, resident = 0;
+  FILE *f = fopen("/proc/self/statm", "r");
+  if (!f) return -1;
+  const int n = fscanf(f, "%ld %ld", &pages, &resident);
+  fclose(f);
+  return n == 2 ? int64_t{resident} * sysconf(_SC_PAGESIZE) : -1;
+}
+
+TEST(LineCache, MemoryImagesTouchNoPagesUntilUsedAndRefuseWhatCannotBeHad) {
+  // 1 GB of zero pixels: only the pages written become resident.
+  ImageHeader h = rawHeader("@big", IMG_MBIL, P_BYTE, 16384, 65536, 1, 0, 65536);
+  const int64_t before = residentBytes();
+  RAMIMG *image = openRAMImage("@big", nullptr, &h, nullptr, nullptr);
+  ASSERT_NE(image, nullptr);
+  EXPECT_LT(residentBytes() - before, int64_t{64} << 20);
+  const unsigned char *line = getRAMImageLine(image, 9999, 0, 1);
+  ASSERT_NE(line, nullptr);
+  EXPECT_EQ(std::vector<unsigned char>(line, line + 65536), std::vector<unsigned char>(65536, 0));
+  while (closeRAMImage(image, nullptr) > 0) {}
+
+  // A petabyte: a null image, not an abort (also under the sanitizers).
+  ImageHeader huge = rawHeader("@huge", IMG_MBIL, P_BYTE, 1 << 30, 1 << 20, 1, 0, 1 << 20);
+  EXPECT_EQ(openRAMImage("@huge", nullptr, &huge, nullptr, nullptr), nullptr);
+}
+
+}  // namespace

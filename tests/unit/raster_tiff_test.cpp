@@ -7,6 +7,8 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -155,11 +157,9 @@ TEST_F(Tiff, PalettesTilesAndGeoreference) {
   EXPECT_EQ(scaleOnly.y0, 0);
   EXPECT_EQ(scaleOnly.dx, 10);
 
-  // Depths other than 1, 4, 8 and 16 are read as 32 bits.
-  ASSERT_EQ(readTiff(tiffPath("bits12.tif"), &bits12), 1);
-  EXPECT_EQ(bits12.pixelid, P_FLOAT);
-  EXPECT_EQ(bits12.bits, 32);
-  EXPECT_EQ(bits12.block, 20);
+  // Depths the store can't hold are refused, naming the depth.
+  EXPECT_EQ(errorsOf([&] { EXPECT_EQ(readTiff(tiffPath("bits12.tif"), &bits12), 0); }),
+            "imgTiff - Can't hold samples of 12 bits.\n");
 }
 
 TEST_F(Tiff, Pages) {
@@ -262,11 +262,11 @@ TEST_F(Tiff, WrittenTags) {
   const TiffIFD *ifd = info->directories[0];
   EXPECT_EQ(info->headerWord, msbFirst() ? kTiffBigEndian : kTiffLittleEndian);
   EXPECT_EQ(info->version, 42);
-  EXPECT_EQ(info->firstOffset, 8 + 24);
+  EXPECT_EQ(info->firstOffset, 8 + 24 + 16);  // after the two resolutions
   std::vector<int> tags;
   for (const TiffEntry &e : ifd->entries) tags.push_back(e.tag);
   EXPECT_EQ(tags, (std::vector<int>{256, 257, 258, 259, 262, 273, 274, 277, 278, 279, 280, 281,
-                                     284, 339}));
+                                     282, 283, 284, 296, 339}));
   const TiffEntry &bits = ifd->entries[static_cast<size_t>(findTiffTag(ifd, 258))];
   EXPECT_EQ(bits.count, 2u);
   EXPECT_EQ(bits.value, 8u | 8u << 16);
@@ -294,7 +294,7 @@ TEST_F(Tiff, WrittenTags) {
     int pcs;
     std::string text;
   } geo[] = {{MAPID_GRID, "", 32767, std::string("GRID|\0", 6)},
-             {32633, "zone", 32633, std::string("PCS32633|zone|\0\0", 16)}};
+             {32633, "zone", 32633, std::string("PCS32633|zone|\0", 15)}};
   for (const GeoCase &c : geo) {
     SCOPED_TRACE(c.mapid);
     ImageHeader g = rawHeader(path, IMG_GEOTIFF, P_BYTE, 3, 5, 1, 0, 0);
@@ -311,7 +311,8 @@ TEST_F(Tiff, WrittenTags) {
     const TiffEntry &keys = ifd->entries[static_cast<size_t>(findTiffTag(ifd, 34735))];
     EXPECT_EQ(keys.count, 20u);
     EXPECT_EQ(getTiffArrayValue(fd, ifd, 34735, 15, info->headerWord), c.pcs);
-    EXPECT_EQ(getTiffArrayValue(fd, ifd, 34735, 18, info->headerWord), int(c.text.size()));
+    // The key counts the text up to its last "|", without the NUL.
+    EXPECT_EQ(getTiffArrayValue(fd, ifd, 34735, 18, info->headerWord), int(c.text.size()) - 1);
     const TiffEntry &ascii = ifd->entries[static_cast<size_t>(findTiffTag(ifd, 34737))];
     ASSERT_EQ(ascii.count, c.text.size());
     std::string text(ascii.count, '?');
@@ -390,6 +391,198 @@ TEST_F(Tiff, TrailerRewritesTheColourMap) {
   ASSERT_EQ(readTiff(path, &back), 1);
   EXPECT_EQ(back.palette[1][2], 200);
   EXPECT_EQ(back.nindices, 256);
+}
+
+// ---- files made by GDAL in layouts once misread (tests/data/tiff/real) ----
+
+std::string realPath(const std::string &name) { return dataPath("tiff/real", name); }
+
+// GDAL's reading of a fixture: one line a band, rows one after another.
+std::vector<std::vector<double>> gdalValues(const std::string &name) {
+  std::ifstream in(realPath(name.substr(0, name.size() - 4) + ".txt"));
+  std::vector<std::vector<double>> bands;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    bands.emplace_back();
+    double value;
+    while (words >> value) bands.back().push_back(value);
+  }
+  return bands;
+}
+
+std::string copyToTemp(const std::string &name) {
+  const std::string path = tempPath(name);
+  writeFile(path, readFile(realPath(name)));
+  return path;
+}
+
+TEST_F(Tiff, LayoutsReadAsGdalReadsThem) {
+  // One tile, band planes in strips, tiles and PackBits strips, 1- and
+  // 4-bit tiles.
+  for (const char *name : {"one-tile.tif", "planar.tif", "planar-tiled.tif", "bits1-tiled.tif",
+                           "bits4-tiled.tif", "strips.tif", "planar-packbits.tif"}) {
+    SCOPED_TRACE(name);
+    const std::vector<std::vector<double>> want = gdalValues(name);
+    RAMIMG *image = openFile(realPath(name));
+    ASSERT_NE(image, nullptr);
+    ASSERT_EQ(image->header.nbands, static_cast<int>(want.size()));
+    // Bands last to first, so that no band rides on another's reading.
+    for (int b = image->header.nbands - 1; b >= 0; b--) EXPECT_EQ(band(image, b), want[b]) << b;
+    closeFile(image);
+  }
+}
+
+TEST_F(Tiff, PixelIsPointAndBlackIsZero) {
+  // gdalinfo's upper left corner of a pixel-is-point file (reference.txt).
+  ImageHeader point, bilevel;
+  ASSERT_EQ(readTiff(realPath("point.tif"), &point), 1);
+  EXPECT_EQ(point.imgid, IMG_GEOTIFF);
+  EXPECT_DOUBLE_EQ(point.x0, 500000);
+  EXPECT_DOUBLE_EQ(point.y0, 4100000);
+  EXPECT_DOUBLE_EQ(point.dx, 30);
+  // GDAL's palette of a 1-bit BlackIsZero file: black, white.
+  ASSERT_EQ(readTiff(realPath("bits1-tiled.tif"), &bilevel), 1);
+  EXPECT_EQ(bilevel.nindices, 2);
+  for (int c = 0; c < 3; c++) {
+    EXPECT_EQ(bilevel.palette[0][c], 0);
+    EXPECT_EQ(bilevel.palette[1][c], 255);
+  }
+}
+
+TEST_F(Tiff, SamplesTheStoreCannotHoldAreRefused) {
+  int result = 99;
+  EXPECT_EQ(errorsOf([&] { result = readTiff(realPath("float64.tif"), nullptr); }),
+            "imgTiff - Can't hold samples of 64 bits.\n");
+  EXPECT_EQ(result, 0);
+}
+
+TEST_F(Tiff, PlanarFilesAreWrittenBandByBand) {
+  for (const char *name : {"planar.tif", "planar-tiled.tif"}) {
+    SCOPED_TRACE(name);
+    const std::vector<std::vector<double>> want = gdalValues(name);
+    const std::string path = copyToTemp(name);
+    RAMIMG *image = openFile(path);
+    ASSERT_NE(image, nullptr);
+    const int64_t lineBytes = image->lineBytes;
+    unsigned char *line = getRAMImageLine(image, 9, 1, 1);
+    ASSERT_NE(line, nullptr);
+    for (int64_t k = 0; k < lineBytes; k++) line[k] = static_cast<unsigned char>(3 * k + 1);
+    setRAMImageDirty(image, 9, 1);
+    closeFile(image);
+
+    image = openFile(path);
+    ASSERT_NE(image, nullptr);
+    const ImageHeader &h = image->header;
+    for (int b = 0; b < h.nbands; b++)
+      for (int row = 0; row < h.rows; row++) {
+        const unsigned char *back = getRAMImageLine(image, row, b, 1);
+        for (int column = 0; column < h.columns; column++) {
+          if (b == 1 && row == 9) continue;
+          ASSERT_EQ(sampleAt(h, back, column), want[b][row * h.columns + column]) << b << " " << row;
+        }
+        if (b == 1 && row == 9) {
+          for (int64_t k = 0; k < lineBytes; k++) ASSERT_EQ(back[k], static_cast<unsigned char>(3 * k + 1));
+        }
+      }
+    closeFile(image);
+  }
+}
+
+TEST_F(Tiff, AnEditOfAnUnloadedStripSurvivesItsLoading) {
+  // Row 5 is claimed without reading and written; reading row 6 loads
+  // their strip (rows 4 to 7) and must not put the file's row 5 over it.
+  const std::vector<double> want = gdalValues("strips.tif")[0];
+  const std::string path = copyToTemp("strips.tif");
+  RAMIMG *image = openFile(path);
+  ASSERT_NE(image, nullptr);
+  const int columns = image->header.columns;
+  unsigned char *line = getRAMImageLine(image, 5, 0, 0);
+  ASSERT_NE(line, nullptr);
+  for (int k = 0; k < columns; k++) line[k] = static_cast<unsigned char>(200 + k);
+  setRAMImageDirty(image, 5, 0);
+  const unsigned char *neighbour = getRAMImageLine(image, 6, 0, 1);
+  for (int k = 0; k < columns; k++) EXPECT_EQ(neighbour[k], want[6 * columns + k]);
+  line = getRAMImageLine(image, 5, 0, 1);
+  for (int k = 0; k < columns; k++) EXPECT_EQ(line[k], 200 + k);
+  closeFile(image);
+
+  image = openFile(path);
+  ASSERT_NE(image, nullptr);
+  std::vector<double> edited = want;
+  for (int k = 0; k < columns; k++) edited[5 * columns + k] = 200 + k;
+  EXPECT_EQ(band(image, 0), edited);
+  closeFile(image);
+}
+
+TEST_F(Tiff, StripsAreCheckedAgainstTheFileBeforeUse) {
+  // strips.tif with a strip moved past the end, and with its rows
+  // raised beyond what its three strips hold.
+  std::vector<unsigned char> bytes = readFile(realPath("strips.tif"));
+  const std::string path = tempPath("bent.tif");
+  int fd = open(realPath("strips.tif").c_str(), O_RDONLY);
+  TiffInfo *info = loadTiffInfo(fd);
+  close(fd);
+  ASSERT_NE(info, nullptr);
+  const TiffIFD *ifd = info->directories[0];
+  const TiffEntry &offsets = ifd->entries[static_cast<size_t>(findTiffTag(ifd, TAG_STRIP_OFFSETS))];
+  const TiffEntry &length = ifd->entries[static_cast<size_t>(findTiffTag(ifd, TAG_IMAGE_LENGTH))];
+  const size_t lengthField = ifd->offset + 2 + 12 * static_cast<size_t>(&length - &ifd->entries[0]) + 8;
+  const size_t lastOffset = offsets.value + 8;
+  freeTiffInfo(info);
+
+  std::vector<unsigned char> moved = bytes;
+  putU32(&moved[lastOffset], static_cast<uint32_t>(bytes.size() - 10), false);
+  writeFile(path, moved);
+  EXPECT_EQ(errorsOf([&] { EXPECT_EQ(readTiff(path, nullptr), 0); }),
+            "imgTiff - Strip data beyond the end of the file.\n");
+
+  std::vector<unsigned char> longer = bytes;
+  putU16(&longer[lengthField], 4000, false);
+  writeFile(path, longer);
+  EXPECT_EQ(errorsOf([&] { EXPECT_EQ(readTiff(path, nullptr), 0); }),
+            "imgTiff - The image needs 1000 strips or tiles; the file has 3.\n");
+}
+
+// ---- what the writer gives baseline readers ----
+
+TEST_F(Tiff, WrittenFilesAreAlignedAndCarryTheBaselineTags) {
+  struct Case {
+    int imgid, pixelid, bands, nindices;
+  } cases[] = {{IMG_TIFF, P_BYTE, 1, 0},   {IMG_TIFF, P_BYTE, 3, 0},  {IMG_TIFF, P_BYTE, 1, 256},
+               {IMG_TIFF, P_USHORT, 1, 0}, {IMG_TIFF, P_FLOAT, 1, 0}, {IMG_GEOTIFF, P_BYTE, 1, 0},
+               {IMG_TIFF, P_1BIT, 1, 0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.imgid * 1000 + c.pixelid * 10 + c.bands);
+    const std::string path = tempPath("aligned.tif");
+    // 3 x 5: odd-length pixel data for bytes.
+    ImageHeader h = rawHeader(path, c.imgid, c.pixelid, 3, 5, c.bands, 0, 0);
+    h.nindices = c.nindices;
+    h.dx = h.dy = 10;
+    ASSERT_EQ(createImageFile(&h), 8);
+    int fd = -1;
+    TiffInfo *info = loadWritten(path, &fd);
+    ASSERT_NE(info, nullptr);
+    const TiffIFD *ifd = info->directories[0];
+    EXPECT_EQ(ifd->offset % 2, 0);
+    for (const TiffEntry &e : ifd->entries)
+      if (int64_t{getTiffTypeSize(e.type)} * e.count > 4) {
+        EXPECT_EQ(e.value % 2, 0u) << e.tag;
+      }
+    std::vector<int> required = {256, 257, 258, 259, 262, 273, 277, 278, 279, 282, 283, 296};
+    if (c.nindices) required.push_back(320);
+    for (int tag : required) EXPECT_GE(findTiffTag(ifd, tag), 0) << tag;
+    for (int tag : {282, 283}) {
+      const TiffEntry &e = ifd->entries[static_cast<size_t>(std::max(findTiffTag(ifd, tag), 0))];
+      unsigned char ratio[8];
+      ASSERT_EQ(pread(fd, ratio, 8, e.value), 8);
+      EXPECT_EQ(getU32(ratio, info->headerWord == kTiffBigEndian), 72u);
+      EXPECT_EQ(getU32(ratio + 4, info->headerWord == kTiffBigEndian), 1u);
+    }
+    EXPECT_EQ(getTiffArrayValue(fd, ifd, 296, 0, info->headerWord), 2);
+    freeTiffInfo(info);
+    close(fd);
+  }
 }
 
 }  // namespace

@@ -34,3 +34,10 @@ for name, kind, size, decimals in fields:
 with open("kinds.dbf", "wb") as out:
     out.write(head + b"\r" + b"".join(records) + b"\x1a")
 PY
+
+# Null numbers: shapelib's dbfadd writes an empty number as a field of
+# asterisks (as GDAL does); the second record has real values.
+dbfcreate nulls -n COUNT 6 0 -n SIZE 8 2 -s NAME 6
+dbfadd nulls "" "" a
+dbfadd nulls 5 2.5 b
+dbfdump nulls.dbf > nulls.dump
