@@ -114,7 +114,6 @@ int tagSearchScanExpr(Tcl_Interp *interp, TagSearch *s, TagExpr *expr) {
       }
       }
     } else {
-      foundTag = false;
       switch (c) {
       case ' ': case '\t': case '\n': case '\r':
         break;
@@ -951,17 +950,18 @@ int gcanvasInstanceCmd(ClientData clientData, Tcl_Interp *interp, int objc,
       result = wrong(insert ? "tagOrId beforeThis string" : "tagOrId first ?last?");
       break;
     }
+    int code = TCL_OK;
     result = forEachMatch(canvas, objv[2], [&](GcanvasItem *item) {
       GcanvasItemType *t = item->typePtr;
       if (!t->indexProc || !(insert ? (void *)t->insertProc : (void *)t->dCharsProc)) return true;
       int first, last;
       if (t->indexProc(interp, c, item, objv[3], &first) != TCL_OK) {
-        result = TCL_ERROR;
+        code = TCL_ERROR;
         return false;
       }
       last = first;
       if (!insert && objc == 5 && t->indexProc(interp, c, item, objv[4], &last) != TCL_OK) {
-        result = TCL_ERROR;
+        code = TCL_ERROR;
         return false;
       }
       item->redrawFlags &= ~ITEM_DONT_REDRAW;
@@ -975,6 +975,7 @@ int gcanvasInstanceCmd(ClientData clientData, Tcl_Interp *interp, int objc,
       item->redrawFlags &= ~ITEM_DONT_REDRAW;
       return true;
     });
+    if (result == TCL_OK) result = code;
     break;
   }
   case DELETE:
@@ -1083,12 +1084,13 @@ int gcanvasInstanceCmd(ClientData clientData, Tcl_Interp *interp, int objc,
   }
   case ICURSOR: {
     if (objc != 4) { result = wrong("tagOrId index"); break; }
+    int code = TCL_OK;
     result = forEachMatch(canvas, objv[2], [&](GcanvasItem *item) {
       GcanvasItemType *t = item->typePtr;
       if (!t->indexProc || !t->icursorProc) return true;
       int at;
       if (t->indexProc(interp, c, item, objv[3], &at) != TCL_OK) {
-        result = TCL_ERROR;
+        code = TCL_ERROR;
         return false;
       }
       t->icursorProc(c, item, at);
@@ -1096,6 +1098,7 @@ int gcanvasInstanceCmd(ClientData clientData, Tcl_Interp *interp, int objc,
         eventuallyRedrawItem(canvas, item);
       return true;
     });
+    if (result == TCL_OK) result = code;
     break;
   }
   case INDEX: {
@@ -1131,24 +1134,26 @@ int gcanvasInstanceCmd(ClientData clientData, Tcl_Interp *interp, int objc,
   }
   case ITEMCONFIGURE: {
     if (objc < 3) { result = wrong("tagOrId ?option value ...?"); break; }
+    int code = TCL_OK;
     result = forEachMatch(canvas, objv[2], [&](GcanvasItem *item) {
       if (objc == 3) {
-        result = Tk_ConfigureInfo(interp, c->tkwin, item->typePtr->configSpecs,
+        code = Tk_ConfigureInfo(interp, c->tkwin, item->typePtr->configSpecs,
                                   reinterpret_cast<char *>(item), nullptr, 0);
         return false;
       }
       if (objc == 4) {
-        result = Tk_ConfigureInfo(interp, c->tkwin, item->typePtr->configSpecs,
+        code = Tk_ConfigureInfo(interp, c->tkwin, item->typePtr->configSpecs,
                                   reinterpret_cast<char *>(item), Tcl_GetString(objv[3]), 0);
         return false;
       }
       eventuallyRedrawItem(canvas, item);
-      result = item->typePtr->configProc(interp, c, item, objc - 3, objv + 3,
+      code = item->typePtr->configProc(interp, c, item, objc - 3, objv + 3,
                                          TK_CONFIG_ARGV_ONLY);
       eventuallyRedrawItem(canvas, item);
       canvas->flags |= REPICK_NEEDED;
-      return result == TCL_OK;
+      return code == TCL_OK;
     });
+    if (result == TCL_OK) result = code;
     break;
   }
   case LANGLE:
