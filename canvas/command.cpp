@@ -457,10 +457,10 @@ int findItems(Tcl_Interp *interp, GcanvasRecord *canvas, int objc, Tcl_Obj *cons
     double closest = dist(start);
     int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
     auto square = [&]() {
-      x1 = static_cast<int>(p[0] - closest - halo - 1);
-      y1 = static_cast<int>(p[1] - closest - halo - 1);
-      x2 = static_cast<int>(p[0] + closest + halo + 1);
-      y2 = static_cast<int>(p[1] + closest + halo + 1);
+      x1 = saturatingInt(p[0] - closest - halo - 1);
+      y1 = saturatingInt(p[1] - closest - halo - 1);
+      x2 = saturatingInt(p[0] + closest + halo + 1);
+      y2 = saturatingInt(p[1] + closest + halo + 1);
     };
     if (closest > 1.0e30) closest = 1.0e30;
     square();
@@ -498,8 +498,8 @@ int findItems(Tcl_Interp *interp, GcanvasRecord *canvas, int objc, Tcl_Obj *cons
     if (r[0] > r[2]) std::swap(r[0], r[2]);
     if (r[1] > r[3]) std::swap(r[1], r[3]);
     int enclosed = index == ENCLOSED;
-    double x1 = static_cast<int>(r[0] - 1.0), y1 = static_cast<int>(r[1] - 1.0);
-    double x2 = static_cast<int>(r[2] + 1.0), y2 = static_cast<int>(r[3] + 1.0);
+    double x1 = saturatingInt(r[0] - 1.0), y1 = saturatingInt(r[1] - 1.0);
+    double x2 = saturatingInt(r[2] + 1.0), y2 = saturatingInt(r[3] + 1.0);
     for (GcanvasItem *item = c->firstItemPtr; item; item = item->nextPtr) {
       if (itemIsHidden(canvas, item)) continue;
       if (item->x1 >= x2 || item->y1 >= y2 || item->x2 <= x1 || item->y2 <= y1) continue;

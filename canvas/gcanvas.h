@@ -23,6 +23,14 @@ inline const char **objWords(Tcl_Obj *const objv[]) {
   return (const char **)(void *)const_cast<Tcl_Obj **>(objv);
 }
 
+/* Truncates towards zero, clamped to the int range first (NaN gives 0). */
+inline int saturatingInt(double v) {
+  if (!(v == v)) return 0;
+  if (v >= 2147483647.0) return INT_MAX;
+  if (v <= -2147483648.0) return INT_MIN;
+  return static_cast<int>(v);
+}
+
 struct GcanvasItem;
 struct GcanvasItemType;
 struct GcanvasRecord;

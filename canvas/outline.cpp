@@ -94,7 +94,7 @@ int configOutlineGC(XGCValues *gcValues, ItemContainer *c, GcanvasItem *item, Gc
   OutlineState s = chooseState(c, item, o, true);
   if (s.hidden || !s.color) return 0;
   double width = s.width < 1.0 ? 1.0 : s.width;
-  gcValues->line_width = static_cast<int>(width + 0.5);
+  gcValues->line_width = saturatingInt(width + 0.5);
   gcValues->foreground = s.color->pixel;
   int mask = GCForeground | GCLineWidth;
   if (s.stipple != None) {
@@ -116,7 +116,7 @@ int configOutlineGC(XGCValues *gcValues, ItemContainer *c, GcanvasItem *item, Gc
     else if (s.dash->number > 0)
       gcValues->dashes = dashBytes(s.dash)[0];
     else
-      gcValues->dashes = static_cast<char>(static_cast<int>(4 * width));
+      gcValues->dashes = static_cast<char>(saturatingInt(4 * width));
     mask |= GCLineStyle | GCDashList | GCDashOffset;
   }
   return mask;
@@ -166,7 +166,7 @@ int resetOutlineGC(ItemContainer *c, GcanvasItem *item, GcanvasOutline *o) {
       (s.dash->number == 2 && dashBytes(s.dash)[0] != dashBytes(s.dash)[1])) {
     char dash;
     if (charPattern)
-      dash = static_cast<char>(static_cast<int>(4 * width + 0.5));
+      dash = static_cast<char>(saturatingInt(4 * width + 0.5));
     else if (s.dash->number > 2)
       dash = 4;
     else
@@ -227,7 +227,7 @@ int outlinePostScript(ItemContainer *c, GcanvasItem *item, GcanvasOutline *o) {
  * Results:      the number of lengths, 0 for a pattern starting with a blank.
  */
 int dashConvert(char *out, const char *p, int n, double width) {
-  int w = static_cast<int>(width + 0.5);
+  int w = saturatingInt(width + 0.5);
   if (w < 1) w = 1;
   if (n < 0) n = static_cast<int>(strlen(p));
   int result = 0;

@@ -130,7 +130,7 @@ int psFont(Tcl_Interp *interp, CanvasPsInfo *ps, Tk_Font font) {
       ok = argc == 2 && Tcl_GetDouble(nullptr, argv[1], &d) == TCL_OK && d > 0;
       if (ok) {
         name = argv[0];
-        size = static_cast<int>(d);
+        size = saturatingInt(d);
       }
       ckfree(reinterpret_cast<char *>(argv));
     }
@@ -464,16 +464,16 @@ int postscriptCmd(GcanvasRecord *canvas, Tcl_Interp *interp, int objc, Tcl_Obj *
     Tcl_AppendResult(interp, "%%CreationDate: ", date, nullptr);
     if (!ps->rotate)
       appendf(interp, "%%%%BoundingBox: %d %d %d %d\n",
-              static_cast<int>(ps->pageX + ps->scale * dx),
-              static_cast<int>(ps->pageY + ps->scale * dy),
-              static_cast<int>(ps->pageX + ps->scale * (dx + ps->width) + 1.0),
-              static_cast<int>(ps->pageY + ps->scale * (dy + ps->height) + 1.0));
+              saturatingInt(ps->pageX + ps->scale * dx),
+              saturatingInt(ps->pageY + ps->scale * dy),
+              saturatingInt(ps->pageX + ps->scale * (dx + ps->width) + 1.0),
+              saturatingInt(ps->pageY + ps->scale * (dy + ps->height) + 1.0));
     else
       appendf(interp, "%%%%BoundingBox: %d %d %d %d\n",
-              static_cast<int>(ps->pageX - ps->scale * (dy + ps->height)),
-              static_cast<int>(ps->pageY + ps->scale * dx),
-              static_cast<int>(ps->pageX - ps->scale * dy + 1.0),
-              static_cast<int>(ps->pageY + ps->scale * (dx + ps->width) + 1.0));
+              saturatingInt(ps->pageX - ps->scale * (dy + ps->height)),
+              saturatingInt(ps->pageY + ps->scale * dx),
+              saturatingInt(ps->pageX - ps->scale * dy + 1.0),
+              saturatingInt(ps->pageY + ps->scale * (dx + ps->width) + 1.0));
     Tcl_AppendResult(interp, "%%Pages: 1\n", "%%DocumentData: Clean7Bit\n", "%%Orientation: ",
                      ps->rotate ? "Landscape\n" : "Portrait\n", nullptr);
     const char *lead = "%%DocumentNeededResources: font ";

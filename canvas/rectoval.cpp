@@ -125,12 +125,12 @@ XColor *stateOutlineColor(ItemContainer *c, GcanvasBoxItem *box) {
 /* Stipple offsets placed relative to the item's corners. */
 void placeOffset(GcanvasBoxItem *box, StippleOffset *ts) {
   if (ts->flags & OFFSET_INDEX) return;
-  if (ts->flags & OFFSET_LEFT) ts->x = static_cast<int>(box->x1 + 0.5);
-  else if (ts->flags & OFFSET_CENTER) ts->x = static_cast<int>((box->x1 + box->x2 + 1) / 2 + 0.5);
-  else if (ts->flags & OFFSET_RIGHT) ts->x = static_cast<int>(box->x2 + 0.5);
-  if (ts->flags & OFFSET_TOP) ts->y = static_cast<int>(box->y1 + 0.5);
-  else if (ts->flags & OFFSET_MIDDLE) ts->y = static_cast<int>((box->y1 + box->y2 + 1) / 2 + 0.5);
-  else if (ts->flags & OFFSET_BOTTOM) ts->y = static_cast<int>(box->y2 + 0.5);
+  if (ts->flags & OFFSET_LEFT) ts->x = saturatingInt(box->x1 + 0.5);
+  else if (ts->flags & OFFSET_CENTER) ts->x = saturatingInt((box->x1 + box->x2 + 1) / 2 + 0.5);
+  else if (ts->flags & OFFSET_RIGHT) ts->x = saturatingInt(box->x2 + 0.5);
+  if (ts->flags & OFFSET_TOP) ts->y = saturatingInt(box->y1 + 0.5);
+  else if (ts->flags & OFFSET_MIDDLE) ts->y = saturatingInt((box->y1 + box->y2 + 1) / 2 + 0.5);
+  else if (ts->flags & OFFSET_BOTTOM) ts->y = saturatingInt(box->y2 + 0.5);
 }
 
 void computeBoxBbox(ItemContainer *c, GcanvasItem *item) {

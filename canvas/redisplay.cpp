@@ -325,11 +325,12 @@ int confineDelta(int low, int high, int increment) {
   return 0;
 }
 
-int truncInt(double v) {
-  if (!(v == v)) return 0;
-  if (v >= 2147483647.0) return INT_MAX;
-  if (v <= -2147483648.0) return INT_MIN;
-  return static_cast<int>(v);
+int truncInt(double v) { return saturatingInt(v); }
+
+/* Origins stay well inside the int range, so origin + window size cannot overflow. */
+int clampOrigin(int v) {
+  constexpr int kLimit = 1 << 29;
+  return v < -kLimit ? -kLimit : (v > kLimit ? kLimit : v);
 }
 
 }  // namespace
@@ -341,6 +342,8 @@ int truncInt(double v) {
 void setCanvasOrigin(GcanvasRecord *canvas, int xOrigin, int yOrigin) {
   Tk_Window tkwin = canvas->c.tkwin;
   int inset = canvas->inset;
+  xOrigin = clampOrigin(xOrigin);
+  yOrigin = clampOrigin(yOrigin);
   xOrigin = applyIncrement(xOrigin, canvas->xScrollIncrement, inset);
   yOrigin = applyIncrement(yOrigin, canvas->yScrollIncrement, inset);
   if (canvas->confine && canvas->regionString) {
