@@ -142,6 +142,15 @@ TEST(CanvasRedisplay, RequestsGrowOneRegionAndScrollingRedrawsOneStrip) {
   EXPECT_EQ(1, backingStripCount() - strips);
   EXPECT_EQ(1, normalCalls);
 
+  // An expose event only copies from the backing pixmap.
+  resetCounts();
+  strips = backingStripCount();
+  evalScript("event generate .ut.c <Expose> -x 0 -y 0 -width 50 -height 50 -when now");
+  EXPECT_TRUE(w.canvas->flags & REDRAW_PENDING);
+  evalScript("update idletasks");
+  EXPECT_EQ(0, backingStripCount() - strips);
+  EXPECT_EQ(0, normalCalls);
+
   // A request wholly left of the window is ignored.
   strips = backingStripCount();
   evalScript(".ut.c redraw -100 0 -50 10; update idletasks");
@@ -430,4 +439,100 @@ TEST(CanvasPostscript, GhostscriptRenderingMatchesTheWindow) {
     for (int x = 0; x < 200; x++)
       if (!nearColour(pageAt(x, y), screenAt(x, y), 26)) differ++;
   EXPECT_LT(differ, 200 * 119 * 4 / 100) << differ << " pixels differ";
+}
+
+TEST(CanvasRedisplay, BackgroundKeepsTheBackingStoreAndTheTransformDropsIt) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  CanvasWindow w("-highlightthickness 0");
+  ASSERT_TRUE(w.ok);
+  evalScript(".ut.c create rect 10 10 20 20 -fill red; update");
+  ASSERT_NE(static_cast<Pixmap>(None), w.canvas->backingPixmap);
+  evalScript(".ut.c configure -bg gray");
+  EXPECT_NE(static_cast<Pixmap>(None), w.canvas->backingPixmap);
+  EXPECT_EQ(1, w.canvas->backingStale);
+  evalScript("update; .ut.c configure -textsizeratio 2");
+  EXPECT_EQ(static_cast<Pixmap>(None), w.canvas->backingPixmap);
+  EXPECT_EQ(1, w.canvas->backingStale);
+}
+
+TEST(CanvasOutline, GcValuesFollowTheStateAndTheDashBackground) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  CanvasWindow w("-highlightthickness 0");
+  ASSERT_TRUE(w.ok);
+  int code;
+  evalScript(".ut.c create rect 10 10 20 20 -dash {4 2} -background red -width 2;"
+             ".ut.c create rect 10 10 20 20 -dash {4 2};"
+             ".ut.c create rect 10 10 20 20 -disabledwidth 3 -state disabled -dash -.;"
+             ".ut.c create rect 10 10 20 20 -state hidden",
+             &code);
+  ASSERT_EQ(TCL_OK, code);
+  GcanvasItem *items[4];
+  int i = 0;
+  for (GcanvasItem *item = w.canvas->c.firstItemPtr; item && i < 4; item = item->nextPtr)
+    items[i++] = item;
+  ASSERT_EQ(4, i);
+  // The outline record follows the header in the box item.
+  auto outlineOf = [](GcanvasItem *item) {
+    return reinterpret_cast<GcanvasOutline *>(reinterpret_cast<char *>(item) +
+                                              sizeof(GcanvasItem));
+  };
+  XGCValues values;
+  int mask = configOutlineGC(&values, &w.canvas->c, items[0], outlineOf(items[0]));
+  EXPECT_EQ(LineDoubleDash, values.line_style);
+  EXPECT_TRUE(mask & GCBackground);
+  EXPECT_EQ(2, values.line_width);
+  EXPECT_EQ(4, values.dashes);
+  mask = configOutlineGC(&values, &w.canvas->c, items[1], outlineOf(items[1]));
+  EXPECT_EQ(LineOnOffDash, values.line_style);
+  EXPECT_FALSE(mask & GCBackground);
+  mask = configOutlineGC(&values, &w.canvas->c, items[2], outlineOf(items[2]));
+  EXPECT_EQ(3, values.line_width);
+  EXPECT_EQ(12, values.dashes);  // a pattern: 4 x the width
+  EXPECT_FLOAT_EQ(2.0f, items[2]->xMargin);
+  EXPECT_EQ(0, configOutlineGC(&values, &w.canvas->c, items[3], outlineOf(items[3])));
+}
+
+TEST(CanvasPostscript, PageDistancesAndFontMapEntries) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  Tcl_Interp *interp = testInterp();
+  struct Case {
+    const char *text;
+    double points;
+  } cases[] = {{"2i", 144.0}, {"2.54c", 72.0}, {"25.4 m", 72.0}, {" 5p ", 5.0}, {"7", 7.0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.text);
+    double points = -1;
+    ASSERT_EQ(TCL_OK, psGetPoints(interp, c.text, &points));
+    EXPECT_NEAR(c.points, points, 1e-9);
+  }
+  double points;
+  EXPECT_EQ(TCL_ERROR, psGetPoints(interp, "2x", &points));
+  EXPECT_STREQ("bad distance \"2x\"", Tcl_GetStringResult(interp));
+  EXPECT_EQ(TCL_ERROR, psGetPoints(interp, "i", &points));
+
+  Tk_Font font = Tk_GetFont(interp, testMainWindow(), "Helvetica 12");
+  ASSERT_NE(nullptr, font);
+  CanvasPsInfo ps;
+  Tcl_InitHashTable(&ps.fontTable, TCL_STRING_KEYS);
+  char mapName[] = "psFontMap";
+  ps.fontVar = mapName;
+  Tcl_SetVar2(interp, "psFontMap", Tk_NameOfFont(font), "Courier 0", 0);
+  Tcl_ResetResult(interp);
+  EXPECT_EQ(TCL_ERROR, psFont(interp, &ps, font));
+  EXPECT_EQ(std::string("bad font map entry for \"") + Tk_NameOfFont(font) + "\": \"Courier 0\"",
+            Tcl_GetStringResult(interp));
+  Tcl_SetVar2(interp, "psFontMap", Tk_NameOfFont(font), "Symbol 10.7", 0);
+  Tcl_ResetResult(interp);
+  EXPECT_EQ(TCL_OK, psFont(interp, &ps, font));
+  EXPECT_STREQ("/Symbol findfont 10 scalefont setfont\n", Tcl_GetStringResult(interp));
+  Tcl_SetVar2(interp, "psFontMap", Tk_NameOfFont(font), "Times-Roman 9", 0);
+  Tcl_ResetResult(interp);
+  EXPECT_EQ(TCL_OK, psFont(interp, &ps, font));
+  EXPECT_STREQ("/Times-Roman findfont 9 scalefont ISOEncode setfont\n",
+               Tcl_GetStringResult(interp));
+  EXPECT_EQ(2, ps.fontTable.numEntries);
+  Tcl_UnsetVar(interp, "psFontMap", 0);
+  Tcl_DeleteHashTable(&ps.fontTable);
+  Tk_FreeFont(font);
+  Tcl_ResetResult(interp);
 }
