@@ -226,9 +226,7 @@ int parseScrollRegion(Tcl_Interp *interp, GcanvasRecord *canvas) {
   canvas->scrollX1 = canvas->scrollY1 = canvas->scrollX2 = canvas->scrollY2 = 0;
   if (!canvas->regionString || !*canvas->regionString) return TCL_OK;
   double v[4];
-  char tail;
-  if (sscanf(canvas->regionString, "%lf %lf %lf %lf %c", &v[0], &v[1], &v[2], &v[3], &tail) !=
-      4) {
+  if (sscanf(canvas->regionString, "%lf %lf %lf %lf", &v[0], &v[1], &v[2], &v[3]) != 4) {
     int argc;
     const char **argv;
     if (Tcl_SplitList(interp, canvas->regionString, &argc, &argv) != TCL_OK) return TCL_ERROR;
