@@ -69,6 +69,25 @@ step "gimg of it, x2, in a label"        {
     image create gimg demoGrey -file $grad -comb 2 -palette 64 -rotate 1
     list [image width demoGrad] [image height demoGrad] [image width demoGrey] [image height demoGrey]
 }
+step "gcanvas in world units (y north)" {
+    # A map canvas: 1 world unit = 2 pixels, y grows north from 60.
+    gcanvas .map -width 200 -height 120 -bg white -mx 2 -my -2 -viewyorigin 60 \
+        -scrollregion {0 0 150 60} -xscrollcommand {.mapx set}
+    scrollbar .mapx -orient horizontal -command {.map xview}
+    .map create rect 5 55 45 30 -fill red -width 3 -tags parcel
+    .map create oval 55 50 95 10 -fill blue -outline {} -tags lake
+    .map create rect 110 40 140 5 -outline #00a000 -width 2 -dash {6 4} -tags parcel
+    list [.map bbox lake] [.map area parcel] [.map find withtag parcel&&!lake]
+}
+step "gcanvas scrolled; EPS written"   {
+    pack .mapx -side bottom -anchor w -fill x
+    pack .map -side bottom -anchor w
+    update
+    .map xview moveto 0.2
+    update
+    .map postscript -file [file join $outDir map.eps]
+    list [.map xview] [file size [file join $outDir map.eps]]
+}
 step "vesk.listconcat {a b {c d}}" {vesk.listconcat {a b {c d}}}
 step "clipboard holds text?"       {clipboard clear; clipboard append demo; vesk.selection CLIPBOARD}
 step "event loop for 100 ms"       {after 100 {winmsg 0}; winmsg 1}
