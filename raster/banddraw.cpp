@@ -57,7 +57,7 @@ int drawRAMImageLine(RAMIMG *image, int band, int value, float x0, float y0, flo
     xs = dx > 0 ? 1.0f : -1.0f;
     ys = dy / fabsf(dx);
   }
-  const double extent = majorY ? fabs(static_cast<double>(dy)) : fabs(static_cast<double>(dx));
+  const double extent = majorY ? fabs(static_cast<double>(y1) - y0) : fabs(static_cast<double>(x1) - x0);
   int count = 0;
   if (extent <= static_cast<double>(shortLineSteps(image))) {
     /* The step bound stops a walk whose float sums no longer move (far from 0). */
@@ -73,6 +73,8 @@ int drawRAMImageLine(RAMIMG *image, int band, int value, float x0, float y0, flo
   /* Positions start + k x step, for the k whose long-axis coordinate rounds inside. */
   const double m0 = majorY ? y0 : x0;
   const double s = majorY ? ys : xs;
+  const double minorStep = majorY ? (static_cast<double>(x1) - x0) / extent
+                                  : (static_cast<double>(y1) - y0) / extent;
   const double size = majorY ? image->header.rows : image->header.columns;
   const double steps = floor(extent);
   double kFirst = s > 0 ? ceil(-0.5 - m0) : ceil(m0 - (size - 0.5));
@@ -80,7 +82,7 @@ int drawRAMImageLine(RAMIMG *image, int band, int value, float x0, float y0, flo
   kFirst = std::max(kFirst, 0.0);
   kLast = std::min(kLast, steps);
   for (double k = kFirst; k <= kLast; k++) {
-    const double x = x0 + k * xs, y = y0 + k * ys;
+    const double x = x0 + k * (majorY ? minorStep : s), y = y0 + k * (majorY ? s : minorStep);
     count += plotPixel(image, band, v, roundToInt(x), roundToInt(y));
   }
   return count;
