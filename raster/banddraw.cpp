@@ -70,20 +70,29 @@ int drawRAMImageLine(RAMIMG *image, int band, int value, float x0, float y0, flo
     }
     return count;
   }
-  /* Positions start + k x step, for the k whose long-axis coordinate rounds inside. */
-  const double m0 = majorY ? y0 : x0;
+  /*
+   * Positions start + k x step, only for the k whose long-axis coordinate
+   * can round inside.  Along u = step x coordinate, which grows with k, the
+   * first such position keeps the start's fraction; from there the count
+   * is an integer bounded by the image, however far the ends lie.
+   */
   const double s = majorY ? ys : xs;
-  const double minorStep = majorY ? (static_cast<double>(x1) - x0) / extent
-                                  : (static_cast<double>(y1) - y0) / extent;
+  const double m0 = majorY ? y0 : x0, m1 = majorY ? y1 : x1;
+  const double n0 = majorY ? x0 : y0, n1 = majorY ? x1 : y1;
+  const double minorStep = (n1 - n0) / extent;
   const double size = majorY ? image->header.rows : image->header.columns;
-  const double steps = floor(extent);
-  double kFirst = s > 0 ? ceil(-0.5 - m0) : ceil(m0 - (size - 0.5));
-  double kLast = s > 0 ? floor(size - 0.5 - m0) : floor(m0 + 0.5);
-  kFirst = std::max(kFirst, 0.0);
-  kLast = std::min(kLast, steps);
-  for (double k = kFirst; k <= kLast; k++) {
-    const double x = x0 + k * (majorY ? minorStep : s), y = y0 + k * (majorY ? s : minorStep);
-    count += plotPixel(image, band, v, roundToInt(x), roundToInt(y));
+  const double u0 = s * m0, u1 = s * m1;
+  const double low = s > 0 ? -1.0 : -size, high = s > 0 ? size : 1.0;
+  double uFirst = u0;
+  if (uFirst < low) uFirst = low + (u0 - floor(u0));
+  const double uLast = std::min(high, u1);
+  if (!(uLast >= uFirst)) return 0;
+  const int64_t n = static_cast<int64_t>(std::min(uLast - uFirst, size + 2.0));
+  for (int64_t i = 0; i <= n; i++) {
+    const double u = uFirst + static_cast<double>(i);
+    const double major = s * u, minor = n0 + (u - u0) * minorStep;
+    count += plotPixel(image, band, v, roundToInt(majorY ? minor : major),
+                       roundToInt(majorY ? major : minor));
   }
   return count;
 }
