@@ -10,6 +10,7 @@
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 #include <algorithm>
 #include <iterator>
 #include <new>
@@ -353,7 +354,8 @@ void closeCalc(CalcWork *w) {
  * openModuleOutput --
  *     Opens an output image named word, or creates it as a file like the
  *     given header with the pixel type, band count and layout asked for
- *     (a negative value keeps the header's).
+ *     (a negative value keeps the header's).  A file of that name that
+ *     exists but cannot be opened is left alone.
  * Results:      the image; null after "Error in create %s.\n" or
  *               "Error in open %s.\n".
  */
@@ -361,6 +363,11 @@ RAMIMG *openModuleOutput(const char *word, const ImageHeader &like, int imgid, i
                          int nbands, int *err) {
   RAMIMG *image = openRAMImage(word, word, nullptr, nullptr, err);
   if (image) return image;
+  /* A file that exists but does not open is not ours to overwrite. */
+  if (word[0] && access(word, F_OK) == 0) {
+    vesk_fprintf(stderr, "Error in open %s.\n", word);
+    return nullptr;
+  }
   ImageHeader h = like;
   if (strlen(word) >= sizeof h.path) {
     vesk_fprintf(stderr, "Error in create %s.\n", word);

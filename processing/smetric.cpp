@@ -340,6 +340,11 @@ void cumulateHist(const BandHist &h, double *out) {
   }
 }
 
+/*
+ * The map of each pair is built from the input's histogram to the output's
+ * and applied to the input's rows, so an output other than the input
+ * receives the input remapped to the output's distribution.
+ */
 int zSysMetric(SmetricWork *w) {
   if (w->in->header.pixelid != P_BYTE || w->out->header.pixelid != P_BYTE) {
     vesk_fprintf(stderr, "Images must be of byte pixels\n");

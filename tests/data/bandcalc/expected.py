@@ -115,5 +115,11 @@ emit("smXYadd", [sin_ - ((col - col.mean())[None, :] + (row - row.mean())[:, Non
 d = np.abs(sc_ - 3.0)
 q = 2.0 * np.exp(-((d / 4.0) ** 1.0) * 0.5) + 1
 emit("smExMulti", [5 + (sin_ - 5) / q])
+# EY, model add, p 2: in - (a0 exp(-(d/r)^2 a1) + c), d = |row - 2|
+d = np.abs(sr_ - 2.0)
+emit("smEyAdd", [sin_ - (3.0 * np.exp(-((d / 2.0) ** 2) * 1.0) + 1.5)])
+# EXY, model multi, centre (column 5, row 1)
+d = np.sqrt((sr_ - 1.0) ** 2 + (sc_ - 5.0) ** 2)
+emit("smExyMulti", [2 + (sin_ - 2) / (1.0 * np.exp(-((d / 3.0) ** 1.5) * 0.7) + 1)])
 
 print("\n".join(out))
