@@ -8,6 +8,7 @@
  */
 #include <stdlib.h>
 #include <string.h>
+#include <stdint.h>
 #include <algorithm>
 #include <iterator>
 
@@ -204,8 +205,11 @@ int rformModule(const char *prog, int argc, const char **argv) {
   }
   const bool bandsChanged = h.nbands != image->header.nbands;
   const bool geometryChanged = bandsChanged || h.rows != image->header.rows;
+  /* The cache keeps about as many lines as before under the new geometry. */
+  const int64_t lines = int64_t{image->cachedRows} * std::max(image->header.nbands, 1);
   image->header = h;
-  if (geometryChanged) setRAMImageBuf(image, image->cachedRows);
+  if (geometryChanged)
+    setRAMImageBuf(image, static_cast<int>(std::max<int64_t>(1, lines / std::max(h.nbands, 1))));
   if (bandsChanged) freeImageStats(image);
   if (update) updateClient(image, nullptr, 1);
   closeRAMImage(image, nullptr);
