@@ -64,6 +64,15 @@ step "gradient PPM (128x64 RGB)"         {
     close $f
     set grad [rimage open $ppm]
 }
+step "rimage draw polygon into band 2"   {rimage draw $grad polygon {12 8 60 8 36 56} 255 2; rimage draw $grad line {0 63 127 0} 0 1}
+step "rimage calc nratio of bands 1, 3"  {
+    set ratio [file join $outDir ratio.bsq]
+    rimage calc -in $grad -out $ratio -imgid BSQ -nbands 1 -f nratio -b 1,3
+    set r [rimage open $ratio]
+    set stats [rimage hist -imgid $r -list stats]
+    rimage close $r
+    set stats
+}
 step "gimg of it, x2, in a label"        {
     image create gimg demoGrad -file $grad -comb 1/2/3 -palette 8/8/4 -mx 2 -my 2
     image create gimg demoGrey -file $grad -comb 2 -palette 64 -rotate 1
