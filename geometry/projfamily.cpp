@@ -122,12 +122,18 @@ int writeObjectFile(const char *path, const std::string &text) {
   return 1;
 }
 
-/* readObjectFile -- the whole text of a saved object no longer than limit. */
+/*
+ * readObjectFile --
+ *     The whole text of a saved object no longer than limit.  Only a
+ *     regular file holds one: a folder, a device or a FIFO is refused
+ *     before it is opened (a FIFO would block the open).
+ */
 bool readObjectFile(const char *path, long limit, std::string &text) {
+  struct stat info;
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
   FILE *file = fopen(path, "r");
   if (!file) return false;
-  struct stat info;
-  if (fstat(fileno(file), &info) != 0 || info.st_size > limit) {
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > limit) {
     fclose(file);
     return false;
   }
