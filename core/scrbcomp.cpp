@@ -92,6 +92,29 @@ int failScriptLib(Tcl_Interp *interp, const char *label, const char *message) {
   return TCL_ERROR;
 }
 
+/*
+ * A file that cannot be opened, read or replaced: the result stays "Error
+ * in open.", and errorInfo names the file by its full path and gives the
+ * system's reason, so that a newcomer can tell which file is missing.
+ */
+int failScriptLibFile(Tcl_Interp *interp, const char *label, const std::string &path,
+                      const char *reason) {
+  Tcl_Obj *pathObj = Tcl_NewStringObj(path.c_str(), -1);
+  Tcl_IncrRefCount(pathObj);
+  Tcl_Obj *full = Tcl_FSGetNormalizedPath(interp, pathObj);
+  const std::string where = fmt("    (script library \"%s\": %s)\n",
+                                full ? Tcl_GetString(full) : path.c_str(), reason);
+  Tcl_DecrRefCount(pathObj);
+  Tcl_AddErrorInfo(interp, "Error in open.\n");
+  Tcl_AddErrorInfo(interp, where.c_str());
+  Tcl_SetResult(interp, const_cast<char *>("Error in open.\n"), TCL_STATIC);
+  scriptLibDebug(interp, label);
+  return TCL_ERROR;
+}
+
+/* The reason of the last failed system call, in the system's words. */
+const char *systemReason() { return errno ? Tcl_ErrnoMsg(errno) : "unexpected end of file"; }
+
 /* Reads exactly length bytes in codec-sized pieces; false on a short read. */
 bool readPieces(int fd, unsigned char *to, size_t length) {
   size_t done = 0;
@@ -294,7 +317,7 @@ int calcCompsave(Tcl_Interp *interp, int argc, const char **argv) {
   std::string temporary = path + ".XXXXXX";
   FdCloser file;
   file.fd = mkstemp(&temporary[0]);
-  if (file.fd < 0) return failScriptLib(interp, "CompSave", "Error in open.\n");
+  if (file.fd < 0) return failScriptLibFile(interp, "CompSave", temporary, systemReason());
   mode_t mask = umask(0);
   umask(mask);
   fchmod(file.fd, 0666 & ~mask);
@@ -307,8 +330,9 @@ int calcCompsave(Tcl_Interp *interp, int argc, const char **argv) {
     return failScriptLib(interp, "CompSave", "Error in writing.\n");
   }
   if (rename(temporary.c_str(), path.c_str()) != 0) {
+    const char *reason = systemReason();
     unlink(temporary.c_str());
-    return failScriptLib(interp, "CompSave", "Error in open.\n");
+    return failScriptLibFile(interp, "CompSave", path, reason);
   }
   double ratio = static_cast<double>(library.size() - kScriptLibHeaderSize) /
                  static_cast<double>(length);
@@ -335,14 +359,16 @@ int calcDecompload(Tcl_Interp *interp, int argc, const char **argv) {
   FdCloser file;
   file.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat info;
-  if (file.fd < 0 || fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode))
-    return failScriptLib(interp, "deCompLoad", "Error in open.\n");
+  if (file.fd < 0 || fstat(file.fd, &info) != 0)
+    return failScriptLibFile(interp, "deCompLoad", path, systemReason());
+  if (!S_ISREG(info.st_mode))
+    return failScriptLibFile(interp, "deCompLoad", path, "not a regular file");
   const size_t size = static_cast<size_t>(info.st_size);
 
   unsigned char head[kScriptLibHeaderSize] = {};
   size_t headSize = size < kScriptLibHeaderSize ? size : kScriptLibHeaderSize;
   if (!readPieces(file.fd, head, headSize))
-    return failScriptLib(interp, "deCompLoad", "Error in open.\n");
+    return failScriptLibFile(interp, "deCompLoad", path, systemReason());
   if (!hasScriptLibMagic(head, headSize)) {
     close(file.fd);
     file.fd = -1;

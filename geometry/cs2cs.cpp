@@ -67,6 +67,13 @@ Tk_ConfigSpec cs2csConfigSpecs[] = {
     {TK_CONFIG_END, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},
 };
 
+const char *const cs2csSavedOptions[] = {"-ics", "-ocs", "-ix", "-iy", "-ox", "-oy",
+                                         "-rev", "-fmt", nullptr};
+const char *const cs2csKeptOptions[] = {"-ics", "-ocs", "-ix", "-iy", "-iz", "-ox",
+                                        "-oy", "-oz", "-rev", "-fmt", nullptr};
+const ProjOptionTable cs2csOptions = {cs2csConfigSpecs, cs2csSavedOptions, cs2csKeptOptions,
+                                      PROJ_SAVED_PAIRS, "%.12g", false, 65536};
+
 constexpr const char *kCs2csInstanceUsage =
     " command (cget class clone close config count csconfigure cs2cs csget iinfo iparams oinfo "
     "oparams save type version)";
@@ -346,51 +353,6 @@ int cs2csMain(int argc, const char **argv) {
 
 /* ---- the objects ---- */
 
-/* The option values, kept to undo a configuration that is refused. */
-struct Cs2csSnapshot {
-  std::string ics, ocs;
-  bool hasIcs = false, hasOcs = false;
-  double ix = 0, iy = 0, iz = 0, ox = 0, oy = 0, oz = 0;
-  int rev = 0;
-  Tk_Uid fmt = nullptr;
-};
-
-char *copyText(const std::string &text) {
-  char *copy = static_cast<char *>(ckalloc(static_cast<unsigned>(text.size() + 1)));
-  memcpy(copy, text.c_str(), text.size() + 1);
-  return copy;
-}
-
-Cs2csSnapshot takeSnapshot(const Cs2csObject *object) {
-  Cs2csSnapshot s;
-  if ((s.hasIcs = object->ics != nullptr)) s.ics = object->ics;
-  if ((s.hasOcs = object->ocs != nullptr)) s.ocs = object->ocs;
-  s.ix = object->ix;
-  s.iy = object->iy;
-  s.iz = object->iz;
-  s.ox = object->ox;
-  s.oy = object->oy;
-  s.oz = object->oz;
-  s.rev = object->rev;
-  s.fmt = object->fmt;
-  return s;
-}
-
-void restoreSnapshot(Cs2csObject *object, const Cs2csSnapshot &s) {
-  if (object->ics) ckfree(object->ics);
-  if (object->ocs) ckfree(object->ocs);
-  object->ics = s.hasIcs ? copyText(s.ics) : nullptr;
-  object->ocs = s.hasOcs ? copyText(s.ocs) : nullptr;
-  object->ix = s.ix;
-  object->iy = s.iy;
-  object->iz = s.iz;
-  object->ox = s.ox;
-  object->oy = s.oy;
-  object->oz = s.oz;
-  object->rev = s.rev;
-  object->fmt = s.fmt;
-}
-
 /* One number in a format that checkNumberFormat accepted. */
 std::string formatNumber(const char *format, double value) {
   std::string out;
@@ -483,20 +445,13 @@ void freeCs2csObject(Cs2csObject *object) {
  */
 int configureCs2csObject(Tcl_Interp *interp, Cs2csObject *object, int argc, const char **argv,
                          int flags) {
-  Tk_Window window = interp ? Tk_MainWindow(interp) : nullptr;
-  if (!window) {
-    if (interp)
-      Tcl_SetResult(interp, const_cast<char *>("no main window for the options"), TCL_STATIC);
-    return TCL_ERROR;
-  }
-  Cs2csSnapshot snapshot = takeSnapshot(object);
+  ProjOptionSnapshot snapshot(cs2csOptions, object);
   auto refuse = [&](const char *message) {
-    restoreSnapshot(object, snapshot);
+    snapshot.restore(object);
     if (message) Tcl_SetObjResult(interp, Tcl_NewStringObj(message, -1));
     return TCL_ERROR;
   };
-  if (Tk_ConfigureWidget(interp, window, cs2csConfigSpecs, argc, argv,
-                         reinterpret_cast<char *>(object), flags) != TCL_OK)
+  if (applyProjOptions(interp, cs2csOptions, object, argc, argv, flags) != TCL_OK)
     return refuse(nullptr);
   if (!object->ics || !*object->ics) return refuse("missing ics specification");
   if (!object->ocs || !*object->ocs) return refuse("missing ocs specification");
@@ -558,57 +513,6 @@ Cs2csObject *cloneCs2csObject(Tcl_Interp *interp, const Cs2csObject *source) {
   if (configureCs2csObject(interp, copy, 10, withPoint, 0) == TCL_OK) return copy;
   freeCs2csObject(copy);
   return nullptr;
-}
-
-/*
- * saveCs2csObject --
- *     Writes the options as one line of option and value pairs: the
- *     definitions, the x and y of both points, -rev and -fmt.
- * Results:      1 when written, 0 when the file cannot be written.
- */
-int saveCs2csObject(const Cs2csObject *object, const char *path) {
-  if (!object || !path) return 0;
-  Tcl_DString line;
-  Tcl_DStringInit(&line);
-  auto pair = [&](const char *option, const std::string &value) {
-    Tcl_DStringAppendElement(&line, option);
-    Tcl_DStringAppendElement(&line, value.c_str());
-  };
-  pair("-ics", object->ics ? object->ics : "");
-  pair("-ocs", object->ocs ? object->ocs : "");
-  pair("-ix", fmt("%.12g", object->ix));
-  pair("-iy", fmt("%.12g", object->iy));
-  pair("-ox", fmt("%.12g", object->ox));
-  pair("-oy", fmt("%.12g", object->oy));
-  pair("-rev", fmt("%d", object->rev));
-  pair("-fmt", object->fmt ? object->fmt : "");
-  Tcl_DStringAppend(&line, "\n", 1);
-  std::string text(Tcl_DStringValue(&line), static_cast<size_t>(Tcl_DStringLength(&line)));
-  Tcl_DStringFree(&line);
-  return writeObjectFile(path, text);
-}
-
-/*
- * loadCs2csObject --
- *     A payload configured with the words of a whole file (a Tcl list of
- *     option and value pairs); the other options take their defaults.
- * Results:      the payload, or NULL on any failure.
- */
-Cs2csObject *loadCs2csObject(Tcl_Interp *interp, const char *path) {
-  if (!path || !interp) return nullptr;
-  std::string text;
-  if (!readObjectFile(path, 65536, text)) return nullptr;
-  int argc = 0;
-  const char **argv = nullptr;
-  if (Tcl_SplitList(interp, text.c_str(), &argc, &argv) != TCL_OK) return nullptr;
-  Cs2csObject *object = newCs2csObject();
-  int code = configureCs2csObject(interp, object, argc, argv, 0);
-  ckfree(reinterpret_cast<char *>(argv));
-  if (code != TCL_OK) {
-    freeCs2csObject(object);
-    return nullptr;
-  }
-  return object;
 }
 
 /* The index in PROJ's list of the target's "proj=" id; -1 when none. */
@@ -673,7 +577,6 @@ int cs2csObjectSubcommand(Tcl_Interp *interp, Cs2csObject *object, const char *n
     Tcl_SetResult(interp, const_cast<char *>("Undefined object"), TCL_STATIC);
     return TCL_ERROR;
   }
-  Tk_Window window = Tk_MainWindow(interp);
   switch (sub) {
   case CS2CS: {
     if (argc != 5) {
@@ -698,12 +601,10 @@ int cs2csObjectSubcommand(Tcl_Interp *interp, Cs2csObject *object, const char *n
       Tcl_AppendResult(interp, "Usage: ", name, " csget option", nullptr);
       return TCL_ERROR;
     }
-    return Tk_ConfigureValue(interp, window, cs2csConfigSpecs, reinterpret_cast<char *>(object),
-                             argv[2], 0);
+    return getProjOption(interp, cs2csOptions, object, argv[2]);
   case CSCONFIGURE:
     if (argc == 2 || argc == 3)
-      return Tk_ConfigureInfo(interp, window, cs2csConfigSpecs, reinterpret_cast<char *>(object),
-                              argc == 3 ? argv[2] : nullptr, 0);
+      return listProjOptions(interp, cs2csOptions, object, argc == 3 ? argv[2] : nullptr);
     return configureCs2csObject(interp, object, argc - 2, argv + 2, TK_CONFIG_ARGV_ONLY);
   case IPARAMS: appendProjParams(interp, object->src); return TCL_OK;
   case OPARAMS: appendProjParams(interp, object->dst); return TCL_OK;
@@ -727,6 +628,9 @@ const ProjectionOps cs2csOps = {cs2csOpsHasInverse, cs2csOpsIsReversed, cs2csOps
 
 /* ---- class operations ---- */
 
+const ProjPayloadKind<Cs2csObject> cs2csKind = {&cs2csOptions, newCs2csObject, configureCs2csObject,
+                                                freeCs2csObject};
+
 Cs2csObject *payloadOf(RAMOBJ *object) { return static_cast<Cs2csObject *>(object->payload); }
 
 int cs2csOpCount(RAMOBJ *) { return countProjTypes(); }
@@ -735,18 +639,6 @@ int cs2csOpType(RAMOBJ *object) { return cs2csObjectType(payloadOf(object)); }
 void *cs2csOpClonePayload(void *payload, int) {
   return cloneCs2csObject(getCurrentProjInterp(), static_cast<Cs2csObject *>(payload));
 }
-
-int cs2csOpSave(RAMOBJ *object, const char *path, int) {
-  return saveCs2csObject(payloadOf(object), path);
-}
-
-void *cs2csOpCreatePayload(const char *path, int *status) {
-  Cs2csObject *payload = loadCs2csObject(getCurrentProjInterp(), path);
-  if (status) *status = payload ? 0 : 1;
-  return payload;
-}
-
-void cs2csOpFreePayload(void *payload) { freeCs2csObject(static_cast<Cs2csObject *>(payload)); }
 
 int cs2csOpModified(RAMOBJ *object) {
   Cs2csObject *payload = payloadOf(object);
@@ -766,10 +658,8 @@ void fillCs2csClassOps(ObjectClassOps *ops) {
   ops->count = cs2csOpCount;
   ops->type = cs2csOpType;
   ops->clonePayload = cs2csOpClonePayload;
-  ops->save = cs2csOpSave;
-  ops->createPayload = cs2csOpCreatePayload;
-  ops->freePayload = cs2csOpFreePayload;
   ops->modified = cs2csOpModified;
+  fillProjKindOps<Cs2csObject, cs2csKind>(ops);
 }
 
 /*
@@ -781,9 +671,7 @@ void fillCs2csClassOps(ObjectClassOps *ops) {
 int makeDefaultCs2csPayload(Tcl_Interp *interp, RAMOBJ *object) {
   Cs2csObject *payload = newCs2csObject();
   object->payload = payload;
-  if (Tk_ConfigureWidget(interp, Tk_MainWindow(interp), cs2csConfigSpecs, 0, nullptr,
-                         reinterpret_cast<char *>(payload), 0) != TCL_OK)
-    return TCL_ERROR;
+  if (defaultProjOptions(interp, cs2csOptions, payload) != TCL_OK) return TCL_ERROR;
   configureCs2csObject(interp, payload, 0, nullptr, TK_CONFIG_ARGV_ONLY);
   return TCL_OK;
 }

@@ -71,6 +71,12 @@ Tk_ConfigSpec geodConfigSpecs[] = {
     {TK_CONFIG_END, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},
 };
 
+const char *const geodSavedOptions[] = {"-geod", "-inv", "-lat_1", "-lon_1", "-lat_2",
+                                        "-lon_2", "-A",   "-S",     "-fmt",  nullptr};
+const char *const geodKeptOptions[] = {"-geod", "-fmt", nullptr};
+const ProjOptionTable geodOptions = {geodConfigSpecs, geodSavedOptions, geodKeptOptions,
+                                     PROJ_SAVED_PAIRS, "%.12g", false, 65536};
+
 constexpr const char *kGeodInstanceUsage =
     " command (calcarc, calcgeod, cget class clone close config count geodconfigure geodfwd "
     "geodget geodinv save type version)";
@@ -384,24 +390,13 @@ void freeGeodObject(GeodObject *object) {
  */
 int configureGeodObject(Tcl_Interp *interp, GeodObject *object, int argc, const char **argv,
                         int flags) {
-  Tk_Window window = interp ? Tk_MainWindow(interp) : nullptr;
-  if (!window) {
-    if (interp)
-      Tcl_SetResult(interp, const_cast<char *>("no main window for the options"), TCL_STATIC);
-    return TCL_ERROR;
-  }
-  bool hadText = object->geod != nullptr;
-  std::string oldText = hadText ? object->geod : "";
-  Tk_Uid oldFmt = object->fmt;
+  ProjOptionSnapshot snapshot(geodOptions, object);
   auto refuse = [&](const char *message) {
-    if (object->geod) ckfree(object->geod);
-    object->geod = hadText ? copyText(oldText.c_str()) : nullptr;
-    object->fmt = oldFmt;
+    snapshot.restore(object);
     if (message) Tcl_SetObjResult(interp, Tcl_NewStringObj(message, -1));
     return TCL_ERROR;
   };
-  if (Tk_ConfigureWidget(interp, window, geodConfigSpecs, argc, argv,
-                         reinterpret_cast<char *>(object), flags) != TCL_OK)
+  if (applyProjOptions(interp, geodOptions, object, argc, argv, flags) != TCL_OK)
     return TCL_ERROR;
   if (!object->geod || !*object->geod) return refuse("missing geod specification");
   if (strlen(object->geod) > static_cast<size_t>(kProjDefMax))
@@ -447,57 +442,6 @@ GeodObject *cloneGeodObject(const GeodObject *source) {
   copy->inv = source->work.twoPoint;
   copy->geodDef = source->geodDef;
   return copy;
-}
-
-/*
- * saveGeodObject --
- *     Writes the options as one line of option and value pairs.
- * Results:      1 when written, 0 when the file cannot be written.
- */
-int saveGeodObject(const GeodObject *object, const char *path) {
-  if (!object || !path) return 0;
-  Tcl_DString line;
-  Tcl_DStringInit(&line);
-  auto pair = [&](const char *option, const std::string &value) {
-    Tcl_DStringAppendElement(&line, option);
-    Tcl_DStringAppendElement(&line, value.c_str());
-  };
-  pair("-geod", object->geod ? object->geod : "");
-  pair("-inv", fmt("%d", object->inv));
-  pair("-lat_1", fmt("%.12g", object->lat1));
-  pair("-lon_1", fmt("%.12g", object->lon1));
-  pair("-lat_2", fmt("%.12g", object->lat2));
-  pair("-lon_2", fmt("%.12g", object->lon2));
-  pair("-A", fmt("%.12g", object->A));
-  pair("-S", fmt("%.12g", object->S));
-  pair("-fmt", object->fmt ? object->fmt : "");
-  Tcl_DStringAppend(&line, "\n", 1);
-  std::string text(Tcl_DStringValue(&line), static_cast<size_t>(Tcl_DStringLength(&line)));
-  Tcl_DStringFree(&line);
-  return writeObjectFile(path, text);
-}
-
-/*
- * loadGeodObject --
- *     A payload configured with the words of a whole file; the other
- *     options take their defaults.
- * Results:      the payload, or NULL on any failure.
- */
-GeodObject *loadGeodObject(Tcl_Interp *interp, const char *path) {
-  if (!path || !interp) return nullptr;
-  std::string text;
-  if (!readObjectFile(path, 65536, text)) return nullptr;
-  int argc = 0;
-  const char **argv = nullptr;
-  if (Tcl_SplitList(interp, text.c_str(), &argc, &argv) != TCL_OK) return nullptr;
-  GeodObject *object = newGeodObject();
-  int code = configureGeodObject(interp, object, argc, argv, 0);
-  ckfree(reinterpret_cast<char *>(argv));
-  if (code != TCL_OK) {
-    freeGeodObject(object);
-    return nullptr;
-  }
-  return object;
 }
 
 /* The numbers as one result, each in the object's format, blank-separated. */
@@ -559,7 +503,6 @@ int geodObjectSubcommand(Tcl_Interp *interp, GeodObject *object, const char *nam
     return TCL_ERROR;
   }
   GeodesicState &g = object->sub;
-  Tk_Window window = Tk_MainWindow(interp);
   switch (sub) {
   case GEODINV:
     if (argc != 6) {
@@ -630,18 +573,19 @@ int geodObjectSubcommand(Tcl_Interp *interp, GeodObject *object, const char *nam
       Tcl_AppendResult(interp, "Usage: ", name, " geodget option", nullptr);
       return TCL_ERROR;
     }
-    return Tk_ConfigureValue(interp, window, geodConfigSpecs, reinterpret_cast<char *>(object),
-                             argv[2], 0);
+    return getProjOption(interp, geodOptions, object, argv[2]);
   case GEODCONFIGURE:
     if (argc == 2 || argc == 3)
-      return Tk_ConfigureInfo(interp, window, geodConfigSpecs, reinterpret_cast<char *>(object),
-                              argc == 3 ? argv[2] : nullptr, 0);
+      return listProjOptions(interp, geodOptions, object, argc == 3 ? argv[2] : nullptr);
     return configureGeodObject(interp, object, argc - 2, argv + 2, TK_CONFIG_ARGV_ONLY);
   default: return TCL_ERROR;
   }
 }
 
 /* ---- class operations ---- */
+
+const ProjPayloadKind<GeodObject> geodKind = {&geodOptions, newGeodObject, configureGeodObject,
+                                              freeGeodObject};
 
 GeodObject *payloadOf(RAMOBJ *object) { return static_cast<GeodObject *>(object->payload); }
 
@@ -651,18 +595,6 @@ int geodOpType(RAMOBJ *) { return -1; }
 void *geodOpClonePayload(void *payload, int) {
   return payload ? cloneGeodObject(static_cast<GeodObject *>(payload)) : nullptr;
 }
-
-int geodOpSave(RAMOBJ *object, const char *path, int) {
-  return saveGeodObject(payloadOf(object), path);
-}
-
-void *geodOpCreatePayload(const char *path, int *status) {
-  GeodObject *payload = loadGeodObject(getCurrentProjInterp(), path);
-  if (status) *status = payload ? 0 : 1;
-  return payload;
-}
-
-void geodOpFreePayload(void *payload) { freeGeodObject(static_cast<GeodObject *>(payload)); }
 
 int geodOpModified(RAMOBJ *object) {
   GeodObject *payload = payloadOf(object);
@@ -682,10 +614,8 @@ void fillGeodClassOps(ObjectClassOps *ops) {
   ops->count = geodOpCount;
   ops->type = geodOpType;
   ops->clonePayload = geodOpClonePayload;
-  ops->save = geodOpSave;
-  ops->createPayload = geodOpCreatePayload;
-  ops->freePayload = geodOpFreePayload;
   ops->modified = geodOpModified;
+  fillProjKindOps<GeodObject, geodKind>(ops);
 }
 
 /* Every option at its default; a refused default drops the object. */

@@ -377,6 +377,13 @@ Tk_ConfigSpec nad2nadConfigSpecs[] = {
     {TK_CONFIG_END, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},
 };
 
+const char *const nad2nadSavedOptions[] = {"-inad", "-onad", "-r",   "-ix", "-iy",
+                                           "-ox",   "-oy",   "-fmt", nullptr};
+const char *const nad2nadKeptOptions[] = {"-r", "-inad", "-onad", "-fmt", "-ix", "-iy", nullptr};
+const ProjOptionTable nad2nadOptions = {nad2nadConfigSpecs, nad2nadSavedOptions,
+                                        nad2nadKeptOptions, PROJ_SAVED_PAIRS, "%f", true,
+                                        kMaxObjectFile};
+
 constexpr const char *kNad2nadInstanceUsage =
     " command (cget class clone close config count nadconfigure nad2nad nadget save type "
     "version)";
@@ -443,17 +450,6 @@ bool parseObjectSpec(Tcl_Interp *interp, const char *text, const char *which, Na
   return true;
 }
 
-char *copyText(const std::string &text) {
-  char *copy = static_cast<char *>(ckalloc(static_cast<unsigned>(text.size() + 1)));
-  memcpy(copy, text.c_str(), text.size() + 1);
-  return copy;
-}
-
-void setText(char **field, bool had, const std::string &text) {
-  if (*field) ckfree(*field);
-  *field = had ? copyText(text) : nullptr;
-}
-
 Nad2nadObject *newNad2nadObject() { return new Nad2nadObject; }
 
 void freeNad2nadObject(Nad2nadObject *object) {
@@ -478,27 +474,12 @@ void freeNad2nadObject(Nad2nadObject *object) {
  */
 int configureNad2nadObject(Tcl_Interp *interp, Nad2nadObject *object, int argc,
                            const char **argv, int flags) {
-  Tk_Window window = interp ? Tk_MainWindow(interp) : nullptr;
-  if (!window) {
-    if (interp)
-      Tcl_SetResult(interp, const_cast<char *>("no main window for the options"), TCL_STATIC);
-    return TCL_ERROR;
-  }
-  bool hadR = object->region, hadIn = object->inad, hadOut = object->onad;
-  std::string oldR = hadR ? object->region : "", oldIn = hadIn ? object->inad : "",
-              oldOut = hadOut ? object->onad : "";
-  Tk_Uid oldFmt = object->fmt;
-  double oldX = object->ix, oldY = object->iy;
+  ProjOptionSnapshot snapshot(nad2nadOptions, object);
   NadSpec in, out;
   NadGrid *hpGrid = nullptr, *regionGrid = nullptr;
   auto refuse = [&](const std::string &message, const char *text) {
     std::string full = message + (text ? text : "");
-    setText(&object->region, hadR, oldR);
-    setText(&object->inad, hadIn, oldIn);
-    setText(&object->onad, hadOut, oldOut);
-    object->fmt = oldFmt;
-    object->ix = oldX;
-    object->iy = oldY;
+    snapshot.restore(object);
     clearSpec(in);
     clearSpec(out);
     freeNadGrid(hpGrid);
@@ -506,8 +487,7 @@ int configureNad2nadObject(Tcl_Interp *interp, Nad2nadObject *object, int argc,
     if (!message.empty()) Tcl_SetObjResult(interp, Tcl_NewStringObj(full.c_str(), -1));
     return TCL_ERROR;
   };
-  if (Tk_ConfigureWidget(interp, window, nad2nadConfigSpecs, argc, argv,
-                         reinterpret_cast<char *>(object), flags) != TCL_OK)
+  if (applyProjOptions(interp, nad2nadOptions, object, argc, argv, flags) != TCL_OK)
     return refuse(std::string(), nullptr);
   if (!object->inad || !*object->inad) return refuse("missing inad specification", nullptr);
   if (!object->onad || !*object->onad) return refuse("missing onad specification", nullptr);
@@ -568,50 +548,6 @@ Nad2nadObject *cloneNad2nadObject(Tcl_Interp *interp, const Nad2nadObject *sourc
   return copy;
 }
 
-int saveNad2nadObject(const Nad2nadObject *object, const char *path) {
-  if (!object || !path) return 0;
-  Tcl_DString line;
-  Tcl_DStringInit(&line);
-  auto pair = [&](const char *option, const std::string &value) {
-    Tcl_DStringAppendElement(&line, option);
-    Tcl_DStringAppendElement(&line, value.c_str());
-  };
-  if (object->inad) pair("-inad", object->inad);
-  if (object->onad) pair("-onad", object->onad);
-  if (object->region) pair("-r", object->region);
-  pair("-ix", fmt("%f", object->ix));
-  pair("-iy", fmt("%f", object->iy));
-  pair("-ox", fmt("%f", object->ox));
-  pair("-oy", fmt("%f", object->oy));
-  pair("-fmt", object->fmt ? object->fmt : "");
-  Tcl_DStringAppend(&line, "\n", 1);
-  std::string text(Tcl_DStringValue(&line), static_cast<size_t>(Tcl_DStringLength(&line)));
-  Tcl_DStringFree(&line);
-  return writeObjectFile(path, text);
-}
-
-/*
- * loadNad2nadObject --
- *     A payload configured with the words of a whole file; a file longer
- *     than the definition limit is refused rather than cut.
- */
-Nad2nadObject *loadNad2nadObject(Tcl_Interp *interp, const char *path) {
-  if (!path || !interp) return nullptr;
-  std::string text;
-  if (!readObjectFile(path, kMaxObjectFile, text)) return nullptr;
-  int argc = 0;
-  const char **argv = nullptr;
-  if (Tcl_SplitList(interp, text.c_str(), &argc, &argv) != TCL_OK) return nullptr;
-  Nad2nadObject *object = newNad2nadObject();
-  int code = configureNad2nadObject(interp, object, argc, argv, 0);
-  ckfree(reinterpret_cast<char *>(argv));
-  if (code != TCL_OK) {
-    freeNad2nadObject(object);
-    return nullptr;
-  }
-  return object;
-}
-
 std::string formatNumber(const char *format, double value) {
   std::string out;
   appendFormatted(out, format, value);
@@ -634,7 +570,6 @@ int nad2nadObjectSubcommand(Tcl_Interp *interp, Nad2nadObject *object, const cha
     Tcl_SetResult(interp, const_cast<char *>("Undefined object"), TCL_STATIC);
     return TCL_ERROR;
   }
-  Tk_Window window = Tk_MainWindow(interp);
   switch (sub) {
   case NAD2NAD: {
     if (argc != 4) {
@@ -661,12 +596,10 @@ int nad2nadObjectSubcommand(Tcl_Interp *interp, Nad2nadObject *object, const cha
       Tcl_AppendResult(interp, "Usage: ", name, " nad2nadget option", nullptr);
       return TCL_ERROR;
     }
-    return Tk_ConfigureValue(interp, window, nad2nadConfigSpecs,
-                             reinterpret_cast<char *>(object), argv[2], 0);
+    return getProjOption(interp, nad2nadOptions, object, argv[2]);
   case NADCONFIGURE:
     if (argc == 2 || argc == 3)
-      return Tk_ConfigureInfo(interp, window, nad2nadConfigSpecs,
-                              reinterpret_cast<char *>(object), argc == 3 ? argv[2] : nullptr, 0);
+      return listProjOptions(interp, nad2nadOptions, object, argc == 3 ? argv[2] : nullptr);
     return configureNad2nadObject(interp, object, argc - 2, argv + 2, TK_CONFIG_ARGV_ONLY);
   default: return TCL_ERROR;
   }
@@ -691,6 +624,9 @@ const ProjectionOps nad2nadOps = {nad2nadOpsHasInverse, nad2nadOpsIsReversed, na
 
 /* ---- class operations ---- */
 
+const ProjPayloadKind<Nad2nadObject> nad2nadKind = {&nad2nadOptions, newNad2nadObject, configureNad2nadObject,
+                                                    freeNad2nadObject};
+
 Nad2nadObject *payloadOf(RAMOBJ *object) {
   return static_cast<Nad2nadObject *>(object->payload);
 }
@@ -699,17 +635,6 @@ int nad2nadOpType(RAMOBJ *) { return 0; }
 void *nad2nadOpClonePayload(void *payload, int) {
   return payload ? cloneNad2nadObject(getCurrentProjInterp(), static_cast<Nad2nadObject *>(payload))
                  : nullptr;
-}
-int nad2nadOpSave(RAMOBJ *object, const char *path, int) {
-  return saveNad2nadObject(payloadOf(object), path);
-}
-void *nad2nadOpCreatePayload(const char *path, int *status) {
-  Nad2nadObject *payload = loadNad2nadObject(getCurrentProjInterp(), path);
-  if (status) *status = payload ? 0 : 1;
-  return payload;
-}
-void nad2nadOpFreePayload(void *payload) {
-  freeNad2nadObject(static_cast<Nad2nadObject *>(payload));
 }
 int nad2nadOpModified(RAMOBJ *object) {
   Nad2nadObject *payload = payloadOf(object);
@@ -725,18 +650,15 @@ void fillNad2nadClassOps(ObjectClassOps *ops) {
   ops->count = nad2nadOpCount;
   ops->type = nad2nadOpType;
   ops->clonePayload = nad2nadOpClonePayload;
-  ops->save = nad2nadOpSave;
-  ops->createPayload = nad2nadOpCreatePayload;
-  ops->freePayload = nad2nadOpFreePayload;
   ops->modified = nad2nadOpModified;
+  fillProjKindOps<Nad2nadObject, nad2nadKind>(ops);
 }
 
 /* Every option at its default; missing tables leave the object undefined, not unmade. */
 int makeDefaultNad2nadPayload(Tcl_Interp *interp, RAMOBJ *object) {
   Nad2nadObject *payload = newNad2nadObject();
   object->payload = payload;
-  if (Tk_ConfigureWidget(interp, Tk_MainWindow(interp), nad2nadConfigSpecs, 0, nullptr,
-                         reinterpret_cast<char *>(payload), 0) == TCL_OK)
+  if (defaultProjOptions(interp, nad2nadOptions, payload) == TCL_OK)
     configureNad2nadObject(interp, payload, 0, nullptr, TK_CONFIG_ARGV_ONLY);
   return TCL_OK;
 }

@@ -49,50 +49,12 @@ constexpr const char *kInstanceUsage =
     " command (cget class clone close config count info projconfigure params project projget "
     "save type version)";
 
-/* The option values, kept to undo a configuration that is refused. */
-struct ProjOptionsSnapshot {
-  char *projdef = nullptr;  /* a ckalloc copy */
-  int inv = 0;
-  Tk_Uid fmtll = nullptr, fmtxy = nullptr;
-  double x = 0, y = 0, longitude = 0, latitude = 0;
-};
-
-ProjOptionsSnapshot takeSnapshot(const ProjObject *object) {
-  ProjOptionsSnapshot snapshot;
-  if (object->projdef) {
-    size_t n = strlen(object->projdef) + 1;
-    snapshot.projdef = static_cast<char *>(ckalloc(static_cast<unsigned>(n)));
-    memcpy(snapshot.projdef, object->projdef, n);
-  }
-  snapshot.inv = object->inv;
-  snapshot.fmtll = object->fmtll;
-  snapshot.fmtxy = object->fmtxy;
-  snapshot.x = object->x;
-  snapshot.y = object->y;
-  snapshot.longitude = object->longitude;
-  snapshot.latitude = object->latitude;
-  return snapshot;
-}
-
-void restoreSnapshot(ProjObject *object, ProjOptionsSnapshot &snapshot) {
-  if (object->projdef) ckfree(object->projdef);
-  object->projdef = snapshot.projdef;
-  snapshot.projdef = nullptr;
-  object->inv = snapshot.inv;
-  object->fmtll = snapshot.fmtll;
-  object->fmtxy = snapshot.fmtxy;
-  object->x = snapshot.x;
-  object->y = snapshot.y;
-  object->longitude = snapshot.longitude;
-  object->latitude = snapshot.latitude;
-}
-
-void dropSnapshot(ProjOptionsSnapshot &snapshot) {
-  if (snapshot.projdef) ckfree(snapshot.projdef);
-  snapshot.projdef = nullptr;
-}
-
-Tk_Window optionWindow(Tcl_Interp *interp) { return interp ? Tk_MainWindow(interp) : nullptr; }
+/* The definition alone is saved; a refused configuration puts every option back. */
+const char *const projSavedOptions[] = {"-projdef", nullptr};
+const char *const projKeptOptions[] = {"-projdef", "-inv",   "-longitude", "-latitude",
+                                       "-x",       "-y",     "-fmtxy",     "-fmtll", nullptr};
+const ProjOptionTable projOptions = {projConfigSpecs, projSavedOptions, projKeptOptions,
+                                     PROJ_SAVED_TEXT, "%.12g", false, 65536};
 
 /* One number in a format that checkNumberFormat accepted. */
 std::string formatNumber(const char *format, double value) {
@@ -303,20 +265,14 @@ int checkNumberFormat(Tcl_Interp *interp, const char *option, const char *format
  */
 int configureProjObject(Tcl_Interp *interp, ProjObject *object, int argc, const char **argv,
                         int flags) {
-  Tk_Window window = optionWindow(interp);
-  if (!window) {
-    if (interp) Tcl_SetResult(interp, const_cast<char *>("no main window for the options"), TCL_STATIC);
-    return TCL_ERROR;
-  }
-  ProjOptionsSnapshot snapshot = takeSnapshot(object);
-  if (Tk_ConfigureWidget(interp, window, projConfigSpecs, argc, argv,
-                         reinterpret_cast<char *>(object), flags) != TCL_OK) {
-    restoreSnapshot(object, snapshot);
+  ProjOptionSnapshot snapshot(projOptions, object);
+  if (applyProjOptions(interp, projOptions, object, argc, argv, flags) != TCL_OK) {
+    snapshot.restore(object);
     return TCL_ERROR;
   }
   const char *definition = object->projdef ? object->projdef : "";
   if (strlen(definition) > static_cast<size_t>(kProjDefMax)) {
-    restoreSnapshot(object, snapshot);
+    snapshot.restore(object);
     Tcl_ResetResult(interp);
     Tcl_AppendResult(interp, "projection definition longer than ", fmt("%d", kProjDefMax),
                      " characters", nullptr);
@@ -324,10 +280,9 @@ int configureProjObject(Tcl_Interp *interp, ProjObject *object, int argc, const 
   }
   if (checkNumberFormat(interp, "-fmtxy", object->fmtxy) != TCL_OK ||
       checkNumberFormat(interp, "-fmtll", object->fmtll) != TCL_OK) {
-    restoreSnapshot(object, snapshot);
+    snapshot.restore(object);
     return TCL_ERROR;
   }
-  dropSnapshot(snapshot);
 
   if (!object->pj || !*definition || object->pjDef != definition) {
     if (!*definition) {
@@ -388,39 +343,22 @@ ProjObject *cloneProjObject(Tcl_Interp *interp, const ProjObject *source) {
   return copy;
 }
 
-/*
- * saveProjObject --
- *     Writes the definition text, and nothing else, to the file.
- * Results:      1 when written, 0 without a definition or when the file
- *               cannot be written.
- */
+/* saveProjObject -- the definition text alone: 1 when written, 0 without one. */
 int saveProjObject(const ProjObject *object, const char *path) {
-  if (!object || !object->projdef || !*object->projdef || !path) return 0;
-  return writeObjectFile(path, object->projdef);
+  return saveProjOptions(projOptions, object, path);
 }
 
 /*
  * loadProjObject --
- *     A payload whose definition is the whole text of a file (surrounding
- *     white space dropped), every other option at its default; an empty
- *     file gives a payload without a projection.
+ *     A payload whose definition is the whole text of a file, every other
+ *     option at its default; an empty file gives a payload without a
+ *     projection.
  * Results:      the payload, or NULL when the file cannot be read, is
  *               longer than a definition may be, or PROJ refuses it.
  */
 ProjObject *loadProjObject(Tcl_Interp *interp, const char *path) {
-  if (!path) return nullptr;
-  std::string text;
-  if (!readObjectFile(path, 65536, text)) return nullptr;
-  size_t first = text.find_first_not_of(" \t\r\n");
-  size_t last = text.find_last_not_of(" \t\r\n");
-  text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-  ProjObject *object = newProjObject();
-  const char *argv[] = {"-projdef", text.c_str()};
-  if (configureProjObject(interp, object, 2, argv, 0) != TCL_OK) {
-    freeProjObject(object);
-    return nullptr;
-  }
-  return object;
+  return loadProjPayload(interp, projOptions, path, newProjObject, configureProjObject,
+                         freeProjObject);
 }
 
 /* The index in PROJ's list of the projection's "proj=" id; -1 when none. */
@@ -459,7 +397,6 @@ int projObjectSubcommand(Tcl_Interp *interp, ProjObject *object, const char *nam
     Tcl_SetResult(interp, const_cast<char *>("Undefined object"), TCL_STATIC);
     return TCL_ERROR;
   }
-  Tk_Window window = optionWindow(interp);
   switch (sub) {
   case PROJECT: {
     if (argc != 4) {
@@ -497,15 +434,10 @@ int projObjectSubcommand(Tcl_Interp *interp, ProjObject *object, const char *nam
       Tcl_AppendResult(interp, "Usage: ", name, " projget option", nullptr);
       return TCL_ERROR;
     }
-    return Tk_ConfigureValue(interp, window, projConfigSpecs, reinterpret_cast<char *>(object),
-                             argv[2], 0);
+    return getProjOption(interp, projOptions, object, argv[2]);
   case PROJCONFIGURE:
-    if (argc == 2)
-      return Tk_ConfigureInfo(interp, window, projConfigSpecs, reinterpret_cast<char *>(object),
-                              nullptr, 0);
-    if (argc == 3)
-      return Tk_ConfigureInfo(interp, window, projConfigSpecs, reinterpret_cast<char *>(object),
-                              argv[2], 0);
+    if (argc == 2 || argc == 3)
+      return listProjOptions(interp, projOptions, object, argc == 3 ? argv[2] : nullptr);
     return configureProjObject(interp, object, argc - 2, argv + 2, TK_CONFIG_ARGV_ONLY);
   case PARAMS:
     for (ProjParam *param = getFirstProjParam(object->pj); object->pj && param;
@@ -630,5 +562,8 @@ int Proj_Init(Tcl_Interp *interp) {
   }
   return TCL_OK;
 }
+
+const ProjPayloadKind<ProjObject> projObjectKind = {&projOptions, newProjObject,
+                                                    configureProjObject, freeProjObject};
 
 }  // namespace vesk

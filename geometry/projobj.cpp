@@ -24,18 +24,6 @@ void *projOpClonePayload(void *payload, int) {
   return cloneProjObject(getCurrentProjInterp(), static_cast<ProjObject *>(payload));
 }
 
-int projOpSave(RAMOBJ *object, const char *path, int) {
-  return saveProjObject(payloadOf(object), path);
-}
-
-void *projOpCreatePayload(const char *path, int *status) {
-  ProjObject *payload = loadProjObject(getCurrentProjInterp(), path);
-  if (status) *status = payload ? 0 : 1;
-  return payload;
-}
-
-void projOpFreePayload(void *payload) { freeProjObject(static_cast<ProjObject *>(payload)); }
-
 int projOpModified(RAMOBJ *object) {
   ProjObject *payload = payloadOf(object);
   return payload ? payload->modified : 0;
@@ -48,10 +36,8 @@ void fillProjClassOps(ObjectClassOps *ops) {
   ops->count = projOpCount;
   ops->type = projOpType;
   ops->clonePayload = projOpClonePayload;
-  ops->save = projOpSave;
-  ops->createPayload = projOpCreatePayload;
-  ops->freePayload = projOpFreePayload;
   ops->modified = projOpModified;
+  fillProjKindOps<ProjObject, projObjectKind>(ops);
 }
 
 /*

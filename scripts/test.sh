@@ -4,6 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+snapshot=$(mktemp)
+trap 'rm -f "$snapshot"' EXIT
+scripts/tree-check.sh snapshot "$snapshot"
 scripts/build.sh build
 scripts/build.sh build-asan -DVESK_SANITIZE=ON
 jobs=$(nproc)
@@ -18,3 +21,5 @@ xvfb-run "${xvfb[@]}" -s "-screen 0 1280x1024x24" bash -c "
   echo '== tests: sanitizer build'
   ctest --test-dir build-asan --output-on-failure -j$jobs
 "
+# Tests work in their own temporary folders: the run must leave the tree as it was.
+scripts/tree-check.sh compare "$snapshot"

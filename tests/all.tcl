@@ -15,6 +15,8 @@ package require tcltest 2
 namespace import ::tcltest::*
 
 file mkdir $tmpDir
+# A suite that writes a relative path writes into its own folder, never the tree.
+cd $tmpDir
 if {[info exists env(VESK_LIBDIR)]} {
     set ::auto_path [linsert $::auto_path 0 $env(VESK_LIBDIR)]
 }
