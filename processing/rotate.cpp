@@ -115,15 +115,23 @@ template <class T> void rotateQuarter(RotateWork *w) {
     for (int64_t b = 0; b < bands; b++) {
       for (int64_t t0 = 0; t0 < width; t0 += tile) {
         const int64_t tw = std::min(tile, width - t0);
-        /* Row blocks keep the strip rows read and the lines written in cache. */
-        constexpr int64_t kBlock = 64;
+        /* Blocks of rows: each line gets a short contiguous run while the
+           block's strip rows stay in cache. */
+        constexpr int64_t kBlock = 32;
+        const int64_t rowStride = bands * width;
         for (int64_t r0 = 0; r0 < n; r0 += kBlock) {
           const int64_t r1 = std::min(n, r0 + kBlock);
-          for (int64_t r = r0; r < r1; r++) {
-            const T *src = &strip[static_cast<size_t>((r * bands + b) * width + t0)];
-            const int64_t at = right ? n - 1 - r : r;
-            T *dst = &lines[static_cast<size_t>(at)];
-            for (int64_t x = 0; x < tw; x++) dst[x * n] = src[x];
+          const T *src = &strip[static_cast<size_t>((r0 * bands + b) * width + t0)];
+          for (int64_t x = 0; x < tw; x++) {
+            T *line = &lines[static_cast<size_t>(x * n)];
+            const T *from = src + x;
+            if (right) {
+              T *to = line + (n - 1 - r0);
+              for (int64_t r = r0; r < r1; r++, from += rowStride) *to-- = *from;
+            } else {
+              T *to = line + r0;
+              for (int64_t r = r0; r < r1; r++, from += rowStride) *to++ = *from;
+            }
           }
         }
         for (int64_t x = 0; x < tw; x++) {

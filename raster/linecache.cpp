@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <algorithm>
 #include <new>
@@ -352,6 +353,7 @@ int setRAMImageBuf(RAMIMG *image, int rows) {
   r = std::max<int64_t>(r, 1);
 
   const int64_t nbands = h.nbands;
+  const int fill = h.transparent >= 0 ? h.transparent & 0xff : 0;
   unsigned char *cache = nullptr;
   int64_t linesBytes = 0, tagsAt = 0, bitsAt = 0, n = 0;
   for (;;) {
@@ -365,7 +367,10 @@ int setRAMImageBuf(RAMIMG *image, int rows) {
       total = bitsAt + n / 8 + 1;
       fits = total > 0 && static_cast<uint64_t>(total) <= SIZE_MAX / 2;
     }
-    cache = fits ? static_cast<unsigned char *>(malloc(static_cast<size_t>(total))) : nullptr;
+    /* calloc hands out fresh zero pages for a big cache without touching them. */
+    cache = fits ? static_cast<unsigned char *>(fill == 0 ? calloc(1, static_cast<size_t>(total))
+                                                          : malloc(static_cast<size_t>(total)))
+                 : nullptr;
     if (cache) break;
     if (hasFile && r > nbands) {
       r -= nbands;
@@ -375,8 +380,16 @@ int setRAMImageBuf(RAMIMG *image, int rows) {
     return 0;
   }
 
-  memset(cache, h.transparent >= 0 ? h.transparent & 0xff : 0,
-         static_cast<size_t>(linesBytes + frameBytes));
+  /* Big caches in huge pages: first touches of a large image then cost
+     one fault per 2 MiB, not per 4 KiB. */
+  constexpr int64_t kHugeCache = int64_t{4} << 20;
+  if (linesBytes + frameBytes >= kHugeCache) {
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(cache) + page - 1) & ~(page - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(cache) + linesBytes + frameBytes) & ~(page - 1);
+    if (to > from) madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
+  }
+  if (fill != 0) memset(cache, fill, static_cast<size_t>(linesBytes + frameBytes));
   image->cache = cache;
   image->lineTags = reinterpret_cast<int64_t *>(cache + tagsAt);
   image->dirtyBits = cache + bitsAt;
