@@ -471,6 +471,10 @@ int binRows(CopyWork *w, RowMeter *meter) {
         else getPaletteFloatBILData(w->in, static_cast<int>(r), w->ic, static_cast<int>(cs),
                                     w->source[p], row.data());
         const float *src = row.data();
+        if (w->dx == 2) {
+          for (int c = 0; c < outCount; c++) sums[c] += src[2 * c] + src[2 * c + 1];
+          continue;
+        }
         for (int c = 0; c < outCount; c++) {
           float s = 0;
           for (int i = 0; i < w->dx; i++) s += src[static_cast<int64_t>(c) * w->dx + i];

@@ -9,6 +9,7 @@
  */
 #include <string.h>
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -90,6 +91,57 @@ template <class T> void rotateFlip(RotateWork *w) {
   }
 }
 
+/* Bytes of one sample of the whole-byte types, 0 for the others. */
+int rotateSampleBytes(int pixelid) {
+  switch (pixelid) {
+  case P_BYTE: return 1;
+  case P_SHORT: case P_USHORT: return 2;
+  case P_LONG: case P_FLOAT: return 4;
+  default: return 0;
+  }
+}
+
+/* Reverses count samples of size S from one cache line into another. */
+template <class T> void rotateReverse(const unsigned char *from, unsigned char *to, int64_t count) {
+  const T *__restrict a = reinterpret_cast<const T *>(from);
+  T *__restrict z = reinterpret_cast<T *>(to) + count - 1;
+  for (int64_t k = 0; k < count; k++) z[-k] = a[k];
+}
+
+/*
+ * rotateFlipLines --
+ *     The mirrors between two images of one whole-byte pixel type: each
+ *     sample moves once, from the input's cached line straight into the
+ *     output's, with no conversion.
+ * Results:      false when a line is not to be had (nothing changed for
+ *     that row): the caller then takes the general path.
+ */
+bool rotateFlipLines(RotateWork *w) {
+  const int size = rotateSampleBytes(w->in->header.pixelid);
+  if (size == 0 || w->in->header.pixelid != w->out->header.pixelid || w->in == w->out ||
+      !w->in->getLineProc || !w->out->getLineProc)
+    return false;
+  RowMeter meter("rotate");
+  const bool reverse = w->dir == DIR_XFLIP || w->dir == DIR_XYFLIP;
+  const int64_t count = w->columns;
+  for (int i = 0; i < w->n; i++) {
+    const int from = w->dir == DIR_XFLIP ? i : w->n - 1 - i;
+    for (int b = 0; b < w->bands; b++) {
+      const unsigned char *src = w->in->getLineProc(w->in, from, b, 1);
+      unsigned char *dst = w->out->getLineProc(w->out, i, b, 1);
+      if (!src || !dst) return false;
+      if (!reverse) memcpy(dst, src, static_cast<size_t>(count * size));
+      else if (size == 1) rotateReverse<uint8_t>(src, dst, count);
+      else if (size == 2) rotateReverse<uint16_t>(src, dst, count);
+      else rotateReverse<uint32_t>(src, dst, count);
+      setRAMImageDirty(w->out, i, b);
+      if (w->out->hist && rasterHooks().resetBandHist) rasterHooks().resetBandHist(w->out->hist, b);
+    }
+    meter.row(i + 1, w->n);
+  }
+  return true;
+}
+
 /*
  * rotateQuarter --
  *     LEFT and RIGHT strip by strip: the strip's rows are read (row, band,
@@ -98,7 +150,8 @@ template <class T> void rotateFlip(RotateWork *w) {
  */
 template <class T> void rotateQuarter(RotateWork *w) {
   const int64_t n = w->n, bands = w->bands, sw = w->stripWidth;
-  std::vector<T> strip(static_cast<size_t>(n * bands * sw));
+  /* Every sample of a strip is read before it is used: no need to clear it. */
+  std::unique_ptr<T[]> strip(new T[static_cast<size_t>(n * bands * sw)]);
   const int64_t tile =
       std::max<int64_t>(1, std::min<int64_t>(sw, kRotateTileBytes / (n * int64_t{sizeof(T)})));
   std::vector<T> lines(static_cast<size_t>(tile * n));
@@ -252,7 +305,7 @@ int rotateModule(const char *prog, int argc, const char **argv) {
       if (quarter) {
         if (bytes) rotateQuarter<unsigned char>(&w);
         else rotateQuarter<float>(&w);
-      } else {
+      } else if (!rotateFlipLines(&w)) {
         if (bytes) rotateFlip<unsigned char>(&w);
         else rotateFlip<float>(&w);
       }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/core.h"
 #include "processing/features.h"
 #include "processing/transfer.h"
 #include "raster/pixels.h"
@@ -266,4 +267,30 @@ TEST(Trans, PrincipalComponentsMatchNumpyAndRebuildTheInput) {
   EXPECT_EQ(getRAMImageByTag("@pcX"), nullptr);
   unlink(file.c_str());
   rmdir(dir);
+}
+
+// An abort through the run status ends crop at once, as a success.
+TEST(Trans, CropAbortKeepsRowsAndSucceeds) {
+  TaggedImage in("@abortIn", 3, 4, 1), out("@abortOut", 3, 4, 1);
+  ASSERT_NE(in.image, nullptr);
+  ASSERT_NE(out.image, nullptr);
+  const float v = 9;
+  for (int r = 0; r < 3; r++)
+    for (int c = 0; c < 4; c++) putFloatBILData(in.image, r, c, 1, 0, &v);
+  // The status is polled through a stdio interpreter.
+  Tcl_Interp *interp = Tcl_CreateInterp();
+  Tcl_Interp *saved = setStdioInterp(interp);
+  setRunStatus(3);
+  std::vector<const char *> words = {"-in", "@abortIn", "-out", "@abortOut"};
+  testing::internal::CaptureStderr();
+  const int result = copyModule("rimage crop", static_cast<int>(words.size()), words.data());
+  const std::string err = testing::internal::GetCapturedStderr();
+  setRunStatus(0);
+  setStdioInterp(saved);
+  Tcl_DeleteInterp(interp);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(err, "rimage crop canceled...\n");
+  EXPECT_EQ(getPixelValue(out.image, 0, 0, 0), 0);
+  EXPECT_EQ(copyModule("rimage crop", static_cast<int>(words.size()), words.data()), 1);
+  EXPECT_EQ(getPixelValue(out.image, 3, 2, 0), 9);
 }
