@@ -84,6 +84,19 @@ struct ZoomRule {
  */
 void zoomColumns(const ZoomRule &rule, int s, int columns, const float *in, float *d) {
   const int n = (columns - 1) / s + 1;
+  if (s == 2) {
+    /* One pass: the samples and their midpoints together; the first and
+       last gaps by the midpoint, as the halving below gives. */
+    for (int k = 0; k + 1 < n; k++) {
+      d[2 * k] = in[k];
+      d[2 * k + 1] = (in[k] + in[k + 1]) * 0.5f;
+    }
+    d[2 * (n - 1)] = in[n - 1];
+    if (rule.cubic)
+      for (int k = 1; k + 2 < n; k++)
+        d[2 * k + 1] = (rule.w * (in[k] + in[k + 1]) - in[k - 1] - in[k + 2]) * rule.scale;
+    return;
+  }
   for (int k = 0; k < n; k++) d[static_cast<int64_t>(k) * s] = in[k];
   for (int f = s / 2; f >= 1; f /= 2) {
     d[f] = (d[0] + d[2 * f]) * 0.5f;
@@ -161,8 +174,14 @@ void zoomSubdivide(ZoomWork *w) {
     }
     for (int e = 0; e < emit; e++, written++)
       for (int b = 0; b < w->bands; b++) {
-        zoomColumns(rule, s, outColumns, slot[e] + int64_t{b} * inColumns, line.data());
-        putFloatBILData(w->out, written, 0, outColumns, b, line.data());
+        /* A FLOAT output's cached line takes the samples itself. */
+        float *direct = nullptr;
+        if (w->out->header.pixelid == P_FLOAT && w->out->getLineProc)
+          direct = reinterpret_cast<float *>(w->out->getLineProc(w->out, written, b, 0));
+        zoomColumns(rule, s, outColumns, slot[e] + int64_t{b} * inColumns,
+                    direct ? direct : line.data());
+        if (direct) setRAMImageDirty(w->out, written, b);
+        else putFloatBILData(w->out, written, 0, outColumns, b, line.data());
       }
     /* Slots s .. 3s move down by s; the freed buffers go to the top. */
     std::rotate(slot.begin(), slot.begin() + s, slot.end());
