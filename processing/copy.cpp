@@ -335,6 +335,13 @@ int parseCopyOptions(CopyWork *w, int argc, const char **argv) {
     vesk_fprintf(stderr, "Error in open %s.\n", o[CO_IN].value);
     return copyParseFailure(w, err);
   }
+  /* The input window first: a refused start makes no output. */
+  w->ic = transferInt(o[CO_IC].value, 0);
+  w->ir = transferInt(o[CO_IR].value, 0);
+  if (w->ir < 0 || w->ir >= w->in->header.rows || w->ic < 0 || w->ic >= w->in->header.columns) {
+    vesk_fprintf(stderr, "Start point is out of input region.");
+    return copyParseFailure(w, 0);
+  }
   w->out = openRAMImage(o[CO_OUT].value, o[CO_OUT].value, nullptr, nullptr, &err);
   if (!w->out) {
     err = 0;
@@ -346,14 +353,8 @@ int parseCopyOptions(CopyWork *w, int argc, const char **argv) {
 
   const ImageHeader &in = w->in->header;
   const ImageHeader &out = w->out->header;
-  w->ic = transferInt(o[CO_IC].value, 0);
-  w->ir = transferInt(o[CO_IR].value, 0);
   w->oc = transferInt(o[CO_OC].value, 0);
   w->orow = transferInt(o[CO_OR].value, 0);
-  if (w->ir < 0 || w->ir >= in.rows || w->ic < 0 || w->ic >= in.columns) {
-    vesk_fprintf(stderr, "Start point is out of input region.");
-    return copyParseFailure(w, 0);
-  }
   if (w->orow < 0 || w->orow >= out.rows || w->oc < 0 || w->oc >= out.columns) {
     vesk_fprintf(stderr, "Start point is out of output region.");
     return copyParseFailure(w, 0);
