@@ -5,6 +5,7 @@
  *     the frame that calls processing modules.
  */
 #include "processing/rimage.h"
+#include "processing/transfer.h"
 
 #include <stddef.h>
 #include <stdlib.h>
@@ -82,8 +83,8 @@ const RimageSubcommand rimageSubcommands[] = {
     RIMAGE_NONE("clipboard"),
     RIMAGE_HEAD("create", rimageCreate),
     RIMAGE_HEAD("configure", rimageConfigure),
-    RIMAGE_NONE("copy"),
-    RIMAGE_NONE("crop"),
+    RIMAGE_MODULE("copy", copyModule),
+    RIMAGE_MODULE("crop", copyModule),
     RIMAGE_PLAIN("close", rimageClose),
     RIMAGE_NONE("canvas"),
     RIMAGE_MODULE("data", dataModule),
@@ -96,7 +97,7 @@ const RimageSubcommand rimageSubcommands[] = {
     RIMAGE_NONE("georef"),
     RIMAGE_NONE("gisoc"),
     RIMAGE_HEAD("getIndices", rimageGetIndices),
-    RIMAGE_NONE("gsfzoom"),
+    RIMAGE_MODULE("gsfzoom", gsfzoomModule),
     RIMAGE_MODULE("gslope", gslopeModule),
     RIMAGE_NONE("gstat"),
     RIMAGE_NONE("gtop"),
@@ -117,14 +118,14 @@ const RimageSubcommand rimageSubcommands[] = {
     RIMAGE_PLAIN("bind", rimageBind),
     RIMAGE_PLAIN("resident", rimageResident),
     RIMAGE_MODULE("rform", rformModule),
-    RIMAGE_NONE("rotate"),
-    RIMAGE_NONE("resample"),
+    RIMAGE_MODULE("rotate", rotateModule),
+    RIMAGE_MODULE("resample", resampleModule),
     RIMAGE_PLAIN("save", rimageSave),
     RIMAGE_MODULE("smetric", smetricModule),
-    RIMAGE_NONE("section"),
+    RIMAGE_MODULE("section", sectionModule),
     RIMAGE_HEAD("setIndices", rimageSetIndices),
     RIMAGE_NONE("statinfo"),
-    RIMAGE_NONE("trans"),
+    RIMAGE_MODULE("trans", transModule),
     RIMAGE_PLAIN("unlock", rimageUnlock),
     RIMAGE_PLAIN("update", rimageUpdate),
     RIMAGE_PLAIN("version", rimageVersion),

@@ -1,0 +1,383 @@
+/*
+ * gsfzoom.cpp --
+ *     "rimage gsfzoom": enlargement by 2, 4 or 8 through interpolating
+ *     subdivision (a weighted four-point rule, or the midpoint), streaming
+ *     input rows through a window of row slots; or reduction by the means
+ *     of s x s blocks.  The output is always a new image.
+ */
+#include <string.h>
+#include <algorithm>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "core/core.h"
+#include "core/options.h"
+#include "core/text.h"
+#include "processing/transfer.h"
+#include "raster/pixels.h"
+#include "vesk/stdio.h"
+
+namespace vesk {
+namespace {
+
+enum { GZ_IN, GZ_OUT, GZ_S, GZ_RS, GZ_PIXEL, GZ_W, GZ_OPTION_COUNT };
+const ModuleOption gsfzoomOptions[] = {
+    {"-in", nullptr},    {"-out", nullptr}, {"-s", nullptr}, {"-rs", nullptr},
+    {"-pixel", nullptr}, {"-w", nullptr},   {nullptr, nullptr},
+};
+static_assert(sizeof gsfzoomOptions / sizeof gsfzoomOptions[0] == GZ_OPTION_COUNT + 1,
+              "one row per option and the end row");
+
+const char *const gsfzoomUsage[] = {
+    "where\n",
+    "    IN         the input file;\n",
+    "    OUT        the output file;\n",
+    "    PIXEL      the output pixel type (BYTE, SHORT, USHORT, LONG, FLOAT);\n",
+    "    SCALE      the scale factor (2 or 4 or 8);\n",
+    "    RSP        the method of resampling (CC or BI or AVG);\n",
+    "               CC: cubic convolution (default); BI: bi-linear; AVG: average\n",
+    "    WEIGHT     the weight for cubic convolution resampling (default: 5);\n",
+};
+
+enum ZoomMethod { ZOOM_CC = 100, ZOOM_BI = 200, ZOOM_AVG = 300 };
+
+/* One subdivision step: the new slot and its neighbours a, b, c, d. */
+struct ZoomStep {
+  int slot, a, b, c, d;
+};
+const ZoomStep zoomSteps2[] = {{3, 0, 2, 4, 6}};
+const ZoomStep zoomSteps4[] = {{6, 0, 4, 8, 12}, {3, 0, 2, 4, 6}, {5, 2, 4, 6, 8}};
+const ZoomStep zoomSteps8[] = {{12, 0, 8, 16, 24}, {6, 0, 4, 8, 12}, {10, 4, 8, 12, 16},
+                               {3, 0, 2, 4, 6},    {5, 2, 4, 6, 8},  {7, 4, 6, 8, 10},
+                               {9, 6, 8, 10, 12}};
+
+struct ZoomWork {
+  RAMIMG *in = nullptr;
+  RAMIMG *out = nullptr;
+  int s = 2;
+  int method = ZOOM_CC;
+  float weight = 5;
+  int bands = 0;   /* bands read: 3 for a palette input */
+};
+
+int gsfzoomFailure(ZoomWork *w, int err) {
+  closeTransferImages(&w->in, &w->out);
+  printRAMImageError(err);
+  return 0;
+}
+
+/* The midpoint of b and c with their outer neighbours a and d. */
+struct ZoomRule {
+  bool cubic;
+  float w, scale;   /* scale = 1 / (2 (W - 1)) */
+  float operator()(float a, float b, float c, float d) const {
+    return cubic ? (w * (b + c) - a - d) * scale : (b + c) * 0.5f;
+  }
+};
+
+/*
+ * zoomColumns --
+ *     One band of one row: the samples at columns 0, s, 2s ..., then the
+ *     gaps filled halving: the first and last gap by the midpoint, the
+ *     others by the rule.
+ */
+void zoomColumns(const ZoomRule &rule, int s, int columns, const float *in, float *d) {
+  const int n = (columns - 1) / s + 1;
+  if (s == 2) {
+    /* One pass: the samples and their midpoints together; the first and
+       last gaps by the midpoint, as the halving below gives. */
+    for (int k = 0; k + 1 < n; k++) {
+      d[2 * k] = in[k];
+      d[2 * k + 1] = (in[k] + in[k + 1]) * 0.5f;
+    }
+    d[2 * (n - 1)] = in[n - 1];
+    if (rule.cubic)
+      for (int k = 1; k + 2 < n; k++)
+        d[2 * k + 1] = (rule.w * (in[k] + in[k + 1]) - in[k - 1] - in[k + 2]) * rule.scale;
+    return;
+  }
+  for (int k = 0; k < n; k++) d[static_cast<int64_t>(k) * s] = in[k];
+  for (int f = s / 2; f >= 1; f /= 2) {
+    d[f] = (d[0] + d[2 * f]) * 0.5f;
+    const int f3 = 3 * f, f2 = 2 * f;
+    if (rule.cubic) {
+      for (int i = f3; i < columns - f3; i += f2)
+        d[i] = (rule.w * (d[i - f] + d[i + f]) - d[i - f3] - d[i + f3]) * rule.scale;
+    } else {
+      for (int i = f3; i < columns - f3; i += f2) d[i] = (d[i - f] + d[i + f]) * 0.5f;
+    }
+    d[columns - 1 - f] = (d[columns - 1] + d[columns - 1 - f2]) * 0.5f;
+  }
+}
+
+/* Reads input row r of all bands into a slot (palette view). */
+void zoomReadRow(ZoomWork *w, int r, float *slot) {
+  const int columns = w->in->header.columns;
+  for (int b = 0; b < w->bands; b++)
+    getPaletteFloatBILData(w->in, r, 0, columns, b, slot + static_cast<int64_t>(b) * columns);
+}
+
+/*
+ * zoomSubdivide --
+ *     CC and BI: input row k lands on output row k s.  A window of slots
+ *     0 .. 3s holds rows; each round reads the next input row into slot
+ *     3s (extrapolated past the last), fills the slots between by the
+ *     step table, emits slots 0 .. s - 1 and moves the window by s.
+ */
+void zoomSubdivide(ZoomWork *w) {
+  const int s = w->s, inRows = w->in->header.rows, inColumns = w->in->header.columns;
+  const int outRows = w->out->header.rows, outColumns = w->out->header.columns;
+  const int64_t rowLength = int64_t{w->bands} * inColumns;
+  const ZoomRule rule{w->method == ZOOM_CC, w->weight, 1.0f / (2.0f * (w->weight - 1.0f))};
+  const ZoomStep *steps = s == 2 ? zoomSteps2 : s == 4 ? zoomSteps4 : zoomSteps8;
+  const int stepCount = s - 1;
+
+  std::vector<float> store(static_cast<size_t>((3 * s + 1) * rowLength));
+  std::vector<float *> slot(static_cast<size_t>(3 * s + 1));
+  for (int i = 0; i <= 3 * s; i++) slot[i] = store.data() + i * rowLength;
+  std::vector<float> line(static_cast<size_t>(outColumns + s));
+
+  auto combine = [&](float *to, const float *a, const float *b, const float *c, const float *d) {
+    if (rule.cubic) {
+      for (int64_t j = 0; j < rowLength; j++) to[j] = (rule.w * (b[j] + c[j]) - a[j] - d[j]) * rule.scale;
+    } else {
+      for (int64_t j = 0; j < rowLength; j++) to[j] = (b[j] + c[j]) * 0.5f;
+    }
+  };
+  auto midpoint = [&](float *to, const float *a, const float *b) {
+    for (int64_t j = 0; j < rowLength; j++) to[j] = (a[j] + b[j]) * 0.5f;
+  };
+  auto extrapolate = [&](float *to, const float *near, const float *far) {
+    for (int64_t j = 0; j < rowLength; j++) to[j] = 2 * near[j] - far[j];
+  };
+
+  int nextInput = 0;
+  for (int k = 0; k < 3; k++, nextInput++) {
+    if (nextInput < inRows) zoomReadRow(w, nextInput, slot[k * s]);
+    else extrapolate(slot[k * s], slot[(k - 1) * s], slot[(k - 2) * s]);
+  }
+  for (int m = s / 2; m >= 1; m /= 2) midpoint(slot[m], slot[0], slot[2 * m]);
+
+  int written = 0;
+  while (written < outRows) {
+    int emit = 1;
+    if (written != outRows - 1) {
+      if (nextInput < inRows) zoomReadRow(w, nextInput, slot[3 * s]);
+      else extrapolate(slot[3 * s], slot[2 * s], slot[s]);
+      nextInput++;
+      for (int i = 0; i < stepCount; i++) {
+        const ZoomStep &st = steps[i];
+        combine(slot[st.slot], slot[st.a], slot[st.b], slot[st.c], slot[st.d]);
+      }
+      emit = std::min(s, outRows - written);
+    }
+    for (int e = 0; e < emit; e++, written++)
+      for (int b = 0; b < w->bands; b++) {
+        /* A FLOAT output's cached line takes the samples itself. */
+        float *direct = nullptr;
+        if (w->out->header.pixelid == P_FLOAT && w->out->getLineProc)
+          direct = reinterpret_cast<float *>(w->out->getLineProc(w->out, written, b, 0));
+        zoomColumns(rule, s, outColumns, slot[e] + int64_t{b} * inColumns,
+                    direct ? direct : line.data());
+        if (direct) setRAMImageDirty(w->out, written, b);
+        else putFloatBILData(w->out, written, 0, outColumns, b, line.data());
+      }
+    /* Slots s .. 3s move down by s; the freed buffers go to the top. */
+    std::rotate(slot.begin(), slot.begin() + s, slot.end());
+  }
+}
+
+/* AVG: means of s x s blocks, whole blocks only. */
+void zoomAverage(ZoomWork *w) {
+  const int s = w->s, inColumns = w->in->header.columns;
+  const int outRows = w->out->header.rows, outColumns = w->out->header.columns;
+  std::vector<float> row(static_cast<size_t>(inColumns)), sums(static_cast<size_t>(outColumns));
+  const float scale = 1.0f / static_cast<float>(s) / static_cast<float>(s);
+  const int bands = std::min(w->bands, w->out->header.nbands);
+  for (int i = 0; i < outRows; i++)
+    for (int b = 0; b < bands; b++) {
+      std::fill(sums.begin(), sums.end(), 0.0f);
+      for (int r = 0; r < s; r++) {
+        getPaletteFloatBILData(w->in, i * s + r, 0, inColumns, b, row.data());
+        const float *src = row.data();
+        if (s == 2) {
+          for (int c = 0; c < outColumns; c++) sums[c] += src[2 * c] + src[2 * c + 1];
+        } else {
+          for (int c = 0; c < outColumns; c++) {
+            float t = 0;
+            const float *p = src + static_cast<int64_t>(c) * s;
+            for (int k = 0; k < s; k++) t += p[k];
+            sums[c] += t;
+          }
+        }
+      }
+      for (float &v : sums) v *= scale;
+      putFloatBILData(w->out, i, 0, outColumns, b, sums.data());
+    }
+}
+
+/* True when an image of this name exists: a file, or a registered tag. */
+bool zoomOutputExists(const char *name) {
+  return accessFile(name) == 0 || getRAMImageByTag(name) != nullptr;
+}
+
+/*
+ * parseGsfzoomOptions --
+ *     Weight, method, scale, the input and the new output's head.
+ * Results:      1; 0 after the message, with nothing left open.
+ */
+int parseGsfzoomOptions(ZoomWork *w, int argc, const char **argv) {
+  ModuleOption o[GZ_OPTION_COUNT + 1];
+  std::copy(std::begin(gsfzoomOptions), std::end(gsfzoomOptions), o);
+  int unmatched = matchOptions(o, argc, argv);
+  if (unmatched > 0) {
+    vesk_fprintf(stderr, "Error: %d unknown param(s).\n", unmatched);
+    return 0;
+  }
+  w->weight = o[GZ_W].value ? static_cast<float>(atof(o[GZ_W].value)) : 5.0f;
+  if (!(w->weight > 0)) {
+    vesk_fprintf(stderr, "WEIGHT must be greater than zero.\n");
+    return 0;
+  }
+  if (o[GZ_RS].value) {
+    const char *m = o[GZ_RS].value;
+    if (compareNoCase(m, "CC") == 0) w->method = ZOOM_CC;
+    else if (compareNoCase(m, "BI") == 0) w->method = ZOOM_BI;
+    else if (compareNoCase(m, "AVG") == 0) w->method = ZOOM_AVG;
+    else {
+      vesk_fprintf(stderr, "Unknown resampling method\n");
+      return 0;
+    }
+  }
+  if (w->method == ZOOM_CC && w->weight == 1.0f) {
+    /* The rule divides by 2 (W - 1). */
+    vesk_fprintf(stderr, "WEIGHT must not be 1.\n");
+    return 0;
+  }
+  const char *inName = o[GZ_IN].value, *outName = o[GZ_OUT].value;
+  if (!inName) {
+    vesk_fprintf(stderr, "Input image file missing!\n");
+    return 0;
+  }
+  if (!outName) {
+    vesk_fprintf(stderr, "Output image file missing!\n");
+    return 0;
+  }
+  if (compareNoCase(inName, outName) == 0) {
+    vesk_fprintf(stderr, "Input file must not be the same as the output.\n");
+    return 0;
+  }
+  if (zoomOutputExists(outName)) {
+    vesk_fprintf(stderr, "The output file already exists.\n");
+    return 0;
+  }
+  w->s = transferInt(o[GZ_S].value, 2);
+  if (w->method != ZOOM_AVG && w->s != 2 && w->s != 4 && w->s != 8) {
+    vesk_fprintf(stderr, "ZOOMSCALE must be 2 or 4 or 8.\n");
+    return 0;
+  }
+  if (w->method == ZOOM_AVG && w->s < 1) {
+    vesk_fprintf(stderr, "ZOOMSCALE must be at least 1 for AVG.\n");
+    return 0;
+  }
+  int pixelid = 0;
+  if (o[GZ_PIXEL].value) {
+    pixelid = getPixelid(o[GZ_PIXEL].value);
+    if (pixelid <= 0) {
+      vesk_fprintf(stderr, "Invalid pixel ID\n");
+      return 0;
+    }
+  }
+  int err = 0;
+  w->in = openRAMImage(inName, inName, nullptr, nullptr, &err);
+  if (!w->in) {
+    vesk_fprintf(stderr, "Error in open %s.\n", inName);
+    return gsfzoomFailure(w, err);
+  }
+  ImageHeader h = w->in->header;
+  const bool palette = h.nindices > 0;
+  w->bands = palette ? 3 : h.nbands;
+  if (w->method == ZOOM_AVG) {
+    if (w->s > h.rows || w->s > h.columns) {
+      vesk_fprintf(stderr, "ZOOMSCALE %d exceeds the image size %dx%d.\n", w->s, h.columns, h.rows);
+      return gsfzoomFailure(w, 0);
+    }
+    h.dx *= w->s;
+    h.dy *= w->s;
+    h.rows /= w->s;
+    h.columns /= w->s;
+  } else {
+    if (h.rows < 2 || h.columns < 2) {
+      vesk_fprintf(stderr, "Interpolation needs at least 2 rows and 2 columns.\n");
+      return gsfzoomFailure(w, 0);
+    }
+    const int64_t rows = (int64_t{h.rows} - 1) * w->s + 1;
+    const int64_t columns = (int64_t{h.columns} - 1) * w->s + 1;
+    if (rows > INT_MAX || columns > INT_MAX) {
+      vesk_fprintf(stderr, "Error in open %s.\n", outName);
+      return gsfzoomFailure(w, 0);
+    }
+    h.dx /= w->s;
+    h.dy /= w->s;
+    h.rows = static_cast<int>(rows);
+    h.columns = static_cast<int>(columns);
+  }
+  if (strlen(outName) >= sizeof h.path) {
+    vesk_fprintf(stderr, "Error in open %s.\n", outName);
+    return gsfzoomFailure(w, 0);
+  }
+  strcpy(h.path, outName);
+  if (pixelid > 0) h.pixelid = pixelid;
+  if (palette && h.nbands == 1) {
+    h.nbands = 3;
+    h.pixelid = P_BYTE;
+    h.nindices = 0;
+    if (h.imgid != IMG_TIFF && h.imgid != IMG_DIB && !isMemoryImgid(h.imgid)) h.imgid = IMG_DIB;
+  }
+  h.bits = getPixelBits(h.pixelid);
+  if (h.bits > 8) h.nindices = 0;
+  h.offset = 0;
+  h.block = 0;
+  h.altFd = -1;
+  h.volumes = 0;
+  h.readerFlag = 0;
+  w->out = openRAMImageNew(&h, nullptr, 0, &err);
+  if (!w->out) {
+    vesk_fprintf(stderr, "Error in open %s.\n", outName);
+    return gsfzoomFailure(w, err);
+  }
+  return 1;
+}
+
+}  // namespace
+
+/*
+ * gsfzoomModule --
+ *     "rimage gsfzoom -in IN -out OUT -pixel PIXEL -s SCALE -rs RSP -w WEIGHT".
+ * Results:      2 after the usage, 0 on failure, 1 on success.
+ */
+int gsfzoomModule(const char *prog, int argc, const char **argv) {
+  if (argc == 0) {
+    vesk_printf("Usage: %s -in IN -out OUT -pixel PIXEL -s SCALE -rs RSP -w WEIGHT\n", prog);
+    for (const char *line : gsfzoomUsage) vesk_printf("%s", line);
+    return 2;
+  }
+  ZoomWork w;
+  if (!parseGsfzoomOptions(&w, argc, argv)) return 0;
+  int result = 1;
+  try {
+    if (w.method == ZOOM_AVG) zoomAverage(&w);
+    else zoomSubdivide(&w);
+  } catch (const std::bad_alloc &) {
+    vesk_fprintf(stderr, "Error in AllocateMemmory.\n");
+    result = 0;
+  } catch (const std::length_error &) {
+    vesk_fprintf(stderr, "Error in AllocateMemmory.\n");
+    result = 0;
+  }
+  closeTransferImages(&w.in, &w.out);
+  return result;
+}
+
+}  // namespace vesk

@@ -1,0 +1,369 @@
+/*
+ * resample.cpp --
+ *     "rimage resample": fills an existing output from an input of the
+ *     same map id, matching pixels through both georeferences: nearest
+ *     neighbour, bilinear at the output pixels' upper-left corners, or
+ *     area-weighted means.  Work goes by output rows: the input rows a row
+ *     needs are read once, and the column positions and weights, which do
+ *     not change from row to row, are computed once per call.
+ */
+#include <math.h>
+#include <string.h>
+#include <algorithm>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/core.h"
+#include "core/options.h"
+#include "core/text.h"
+#include "processing/transfer.h"
+#include "raster/bandstats.h"
+#include "raster/pixels.h"
+#include "vesk/meter.h"
+#include "vesk/stdio.h"
+
+namespace vesk {
+namespace {
+
+enum { RS_IN, RS_OUT, RS_B, RS_RSP, RS_U, RS_OPTION_COUNT };
+const ModuleOption resampleOptions[] = {
+    {"-in", nullptr}, {"-out", nullptr}, {"-b", nullptr}, {"-rsp", nullptr}, {"-u", nullptr},
+    {nullptr, nullptr},
+};
+static_assert(sizeof resampleOptions / sizeof resampleOptions[0] == RS_OPTION_COUNT + 1,
+              "one row per option and the end row");
+
+const char *const resampleUsage[] = {
+    "where IN    input image\n",
+    "      OUT   output image\n",
+    "      B     band selection: i1[[:o1];i2[:o2];...]\n",
+    "      RSP   resampling method: NN, BI, AVG\n",
+};
+
+enum ResampleMethod { RSP_NN = 1, RSP_BI = 2, RSP_AVG = 3 };
+
+struct ResampleWork {
+  RAMIMG *in = nullptr;
+  RAMIMG *out = nullptr;
+  int method = RSP_AVG;
+  std::vector<int> source, dest;  /* source: palette components, -1 the index */
+  int update = 1;
+};
+
+/*
+ * The cell of a bilinear position whose square of four pixels touches the
+ * image: position in (-1, limit), cell = its floor (-1 .. limit - 1).
+ * Anything else (far away, NaN) is outside and reads zeros.
+ */
+inline bool resampleCell(double v, int limit, int *cell) {
+  if (!(v > -1.0 && v < limit)) return false;
+  *cell = static_cast<int>(floor(v));
+  return true;
+}
+
+/* overlap([a, b], [lo, hi]) as a fraction of hi - lo; 0 when apart. */
+inline double resampleOverlap(double a, double b, double lo, double hi) {
+  if (b < lo || a >= hi) return 0;
+  return (std::min(b, hi) - std::max(a, lo)) / (hi - lo);
+}
+
+/* One input cell of an average and its weight. */
+struct AvgTap {
+  int cell;
+  float w;
+};
+
+/*
+ * avgTaps --
+ *     For each output cell k (corner at origin + k x step, size step) the
+ *     input cells it overlaps, inside the input, with their weights.
+ *     first[k] .. first[k + 1] index the taps of cell k.
+ */
+void avgTaps(double origin, double step, int count, double inOrigin, double inStep, int inCount,
+             std::vector<AvgTap> *taps, std::vector<int> *first) {
+  first->assign(static_cast<size_t>(count) + 1, 0);
+  for (int k = 0; k < count; k++) {
+    (*first)[k] = static_cast<int>(taps->size());
+    const double lo = origin + k * step, hi = lo + step;
+    const double a = (lo - inOrigin) / inStep, b = (hi - inOrigin) / inStep;
+    if (!(b >= 0 && a < inCount)) continue;
+    const int c0 = a <= 0 ? 0 : static_cast<int>(a);
+    const int c1 = b >= inCount - 1 ? inCount - 1 : static_cast<int>(b);
+    for (int c = c0; c <= c1; c++) {
+      const double w = resampleOverlap(inOrigin + c * inStep, inOrigin + (c + 1) * inStep, lo, hi);
+      if (w > 0) taps->push_back({c, static_cast<float>(w)});
+    }
+  }
+  (*first)[count] = static_cast<int>(taps->size());
+}
+
+/*
+ * resampleRows --
+ *     Every output row: the input rows it needs read once per source band
+ *     (only the span of columns the row touches), then combined per
+ *     output column.
+ */
+void resampleRows(ResampleWork *w) {
+  const ImageHeader &ih = w->in->header, &oh = w->out->header;
+  const int outRows = oh.rows, outColumns = oh.columns;
+  const int inRows = ih.rows, inColumns = ih.columns;
+  const size_t pairs = w->source.size();
+  RowMeter meter("Rimage resample");
+  std::vector<float> line(static_cast<size_t>(outColumns));
+
+  /* Column positions: the same for every row. */
+  std::vector<int> col(static_cast<size_t>(outColumns), 0);
+  std::vector<unsigned char> colInside(static_cast<size_t>(outColumns), 0);
+  std::vector<float> colFrac(static_cast<size_t>(outColumns), 0);
+  std::vector<AvgTap> colTaps;
+  std::vector<int> colFirst;
+  int spanLo = inColumns, spanHi = -1;  /* input columns read */
+  if (w->method == RSP_AVG) {
+    avgTaps(oh.x0, oh.dx, outColumns, ih.x0, ih.dx, inColumns, &colTaps, &colFirst);
+    for (const AvgTap &t : colTaps) {
+      spanLo = std::min(spanLo, t.cell);
+      spanHi = std::max(spanHi, t.cell);
+    }
+  } else {
+    for (int j = 0; j < outColumns; j++) {
+      const double xf = (oh.x0 + j * oh.dx - ih.x0) / ih.dx;
+      int c;
+      if (w->method == RSP_NN) {
+        c = roundToInt(xf);
+        if (c < 0 || c >= inColumns) continue;
+      } else {
+        if (!resampleCell(xf, inColumns, &c)) continue;
+        colFrac[j] = static_cast<float>(xf - c);
+      }
+      col[j] = c;
+      colInside[j] = 1;
+      spanLo = std::min(spanLo, c);
+      spanHi = std::max(spanHi, w->method == RSP_BI ? c + 1 : c);
+    }
+    spanLo = std::max(spanLo, 0);
+    spanHi = std::min(spanHi, inColumns - 1);
+  }
+  const int span = std::max(0, spanHi - spanLo + 1);
+  if (span == 0) spanLo = 0;
+  /* Row buffers with one zero cell each side, so neighbours need no test. */
+  const int64_t stride = span + 2;
+  std::vector<float> rows(static_cast<size_t>(2 * stride), 0.0f);
+  float *row0 = rows.data() + 1 - spanLo, *row1 = rows.data() + stride + 1 - spanLo;
+  auto readRow = [&](int r, int band, float *to) {
+    if (r < 0 || r >= inRows || span == 0) std::fill(to + spanLo, to + spanLo + span, 0.0f);
+    else getPaletteFloatBILData(w->in, r, spanLo, span, band, to + spanLo);
+  };
+  auto at = [&](const float *row, int c) { return c >= spanLo - 1 && c <= spanLo + span ? row[c] : 0.0f; };
+
+  std::vector<AvgTap> rowTaps;
+  std::vector<int> rowFirst;
+  if (w->method == RSP_AVG)
+    avgTaps(-oh.y0, oh.dy, outRows, -ih.y0, ih.dy, inRows, &rowTaps, &rowFirst);
+  std::vector<float> sums(w->method == RSP_AVG ? static_cast<size_t>(outColumns) : 0);
+
+  for (int i = 0; i < outRows; i++) {
+    const double yf = (ih.y0 - (oh.y0 - i * oh.dy)) / ih.dy;
+    for (size_t p = 0; p < pairs; p++) {
+      const int band = w->source[p];
+      std::fill(line.begin(), line.end(), 0.0f);
+      if (w->method == RSP_NN) {
+        const int r = roundToInt(yf);
+        if (r >= 0 && r < inRows && span > 0) {
+          readRow(r, band, row0);
+          for (int j = 0; j < outColumns; j++)
+            if (colInside[j]) line[j] = row0[col[j]];
+        }
+      } else if (w->method == RSP_BI) {
+        int r;
+        if (resampleCell(yf, inRows, &r) && span > 0) {
+          const float v = static_cast<float>(yf - r);
+          readRow(r, band, row0);
+          const bool second = v != 0;
+          if (second) readRow(r + 1, band, row1);
+          for (int j = 0; j < outColumns; j++) {
+            if (!colInside[j]) continue;
+            const int c = col[j];
+            const float u = colFrac[j];
+            float top = (1 - u) * at(row0, c) + u * at(row0, c + 1);
+            if (!second) {
+              line[j] = top;
+              continue;
+            }
+            const float bottom = (1 - u) * at(row1, c) + u * at(row1, c + 1);
+            line[j] = (1 - v) * top + v * bottom;
+          }
+        }
+      } else {
+        std::fill(sums.begin(), sums.end(), 0.0f);
+        for (int t = rowFirst[i]; t < rowFirst[i + 1]; t++) {
+          readRow(rowTaps[t].cell, band, row0);
+          const float wy = rowTaps[t].w;
+          for (int j = 0; j < outColumns; j++) {
+            float s = 0;
+            for (int k = colFirst[j]; k < colFirst[j + 1]; k++) s += row0[colTaps[k].cell] * colTaps[k].w;
+            sums[j] += s * wy;
+          }
+        }
+        std::copy(sums.begin(), sums.end(), line.begin());
+      }
+      putFloatBILData(w->out, i, 0, outColumns, w->dest[p], line.data());
+    }
+    if (outRows > 0 && static_cast<float>(i) / outRows >= meter.threshold && w->update)
+      updateClient(w->out, nullptr, 2);
+    meter.row(i, outRows);
+  }
+}
+
+int resampleFailure(ResampleWork *w) {
+  closeTransferImages(&w->in, &w->out);
+  return 0;
+}
+
+/*
+ * parseResampleOptions --
+ *     Method, both images (the output must exist), the map ids, pixel
+ *     sizes and the band pairs.
+ * Results:      1; 0 after the message, with nothing left open.
+ */
+int parseResampleOptions(ResampleWork *w, int argc, const char **argv) {
+  ModuleOption o[RS_OPTION_COUNT + 1];
+  std::copy(std::begin(resampleOptions), std::end(resampleOptions), o);
+  int unmatched = matchOptions(o, argc, argv);
+  if (unmatched > 0) {
+    vesk_fprintf(stderr, "Error: %d unknown param(s).\n", unmatched);
+    return 0;
+  }
+  if (const char *m = o[RS_RSP].value) {
+    if (compareNoCase(m, "BI") == 0) w->method = RSP_BI;
+    else if (compareNoCase(m, "AVG") == 0) w->method = RSP_AVG;
+    else if (compareNoCase(m, "NN") == 0) w->method = RSP_NN;
+    else {
+      vesk_fprintf(stderr, "Unknown resample method.\n");
+      return 0;
+    }
+  }
+  w->update = transferInt(o[RS_U].value, 1) != 0;
+  if (!o[RS_IN].value) {
+    vesk_fprintf(stderr, "Missing input file.\n");
+    return 0;
+  }
+  if (!o[RS_OUT].value) {
+    vesk_fprintf(stderr, "Missing output file.\n");
+    return 0;
+  }
+  int err = 0;
+  w->in = openRAMImage(o[RS_IN].value, o[RS_IN].value, nullptr, nullptr, &err);
+  if (!w->in) {
+    vesk_fprintf(stderr, "Error in open %s.\n", o[RS_IN].value);
+    return resampleFailure(w);
+  }
+  w->out = openRAMImage(o[RS_OUT].value, o[RS_OUT].value, nullptr, nullptr, &err);
+  if (!w->out) {
+    vesk_fprintf(stderr, "Error in open %s.\n", o[RS_OUT].value);
+    return resampleFailure(w);
+  }
+  const ImageHeader &ih = w->in->header, &oh = w->out->header;
+  if (ih.mapid != oh.mapid) {
+    vesk_fprintf(stderr, "Inconsistent mapID of input/output images");
+    return resampleFailure(w);
+  }
+  if (ih.nindices > 0 && oh.nindices > 0 && w->method != RSP_NN) {
+    vesk_fprintf(stderr, "Output image should not be of color index image");
+    return resampleFailure(w);
+  }
+  /* Positions divide by the input's pixel size; the output's steps them. */
+  if (!(ih.dx > 0 && ih.dy > 0 && oh.dx > 0 && oh.dy > 0) || !isfinite(ih.dx) ||
+      !isfinite(ih.dy) || !isfinite(oh.dx) || !isfinite(oh.dy)) {
+    vesk_fprintf(stderr, "Invalid pixel size of input/output images.\n");
+    return resampleFailure(w);
+  }
+  if (!o[RS_B].value) {
+    if (ih.nindices > 0 && oh.nindices > 0) {
+      w->source = {-1};  /* the index band, not the palette's red */
+      w->dest = {0};
+    } else if (ih.nindices > 0) {
+      w->source = {0, 1, 2};
+      w->dest = {0, 1, 2};
+      const int n = std::min(3, oh.nbands);
+      w->source.resize(n);
+      w->dest.resize(n);
+    } else {
+      for (int b = 0; b < oh.nbands; b++) {
+        w->source.push_back(b);
+        w->dest.push_back(b);
+      }
+    }
+    return 1;
+  }
+  std::vector<int> s(kMaxBandPairs), d(kMaxBandPairs);
+  std::string text(o[RS_B].value);
+  int total = 0;
+  const int inBands = ih.nindices > 0 ? 3 : ih.nbands;
+  size_t at = 0;
+  while (at <= text.size()) {
+    size_t end = text.find_first_of(";, ", at);
+    if (end == std::string::npos) end = text.size();
+    std::string item = text.substr(at, end - at);
+    at = end + 1;
+    if (item.empty()) continue;
+    int n = total < kMaxBandPairs
+                ? parseBandPair(s.data() + total, d.data() + total, kMaxBandPairs - total, item.c_str())
+                : 0;
+    if (n <= 0) total = -1;
+    if (total < 0) break;
+    total += n;
+  }
+  bool good = total > 0;
+  for (int k = 0; good && k < total; k++)
+    /* A palette output stores one band: its index. */
+    good = s[k] >= 1 && s[k] <= inBands && d[k] >= 1 && d[k] <= oh.nbands;
+  if (!good) {
+    vesk_fprintf(stderr, "Invalid band specification.\n");
+    return resampleFailure(w);
+  }
+  for (int k = 0; k < total; k++) {
+    w->source.push_back(s[k] - 1);
+    w->dest.push_back(d[k] - 1);
+  }
+  return 1;
+}
+
+}  // namespace
+
+/*
+ * resampleModule --
+ *     "rimage resample -in IN -out OUT -b B -rsp RSP".
+ * Results:      2 after the usage, 0 on failure, 1 on success.
+ */
+int resampleModule(const char *prog, int argc, const char **argv) {
+  if (argc == 0) {
+    vesk_printf("Usage: %s -in IN -out OUT -b B -rsp RSP\n", prog);
+    for (const char *line : resampleUsage) vesk_printf("%s", line);
+    return 2;
+  }
+  ResampleWork w;
+  if (!parseResampleOptions(&w, argc, argv)) return 0;
+  int result = 1;
+  try {
+    resampleRows(&w);
+  } catch (const std::bad_alloc &) {
+    vesk_fprintf(stderr, "Error in memory allocation.\n");
+    result = 0;
+  } catch (const std::length_error &) {
+    vesk_fprintf(stderr, "Error in memory allocation.\n");
+    result = 0;
+  }
+  meterSet("Rimage resample", 1.0f);
+  if (result && w.update) {
+    if (w.out->hist)
+      for (int d : w.dest) resetBandHist(w.out->hist, d);
+    updateClient(w.out, nullptr, 2);
+  }
+  meterReset();
+  closeTransferImages(&w.in, &w.out);
+  return result;
+}
+
+}  // namespace vesk
