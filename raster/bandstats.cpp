@@ -44,7 +44,7 @@ void accumulateCounted(BandHist *h, int64_t n, int64_t step, int values, Value &
     h->max = std::max<double>(h->max, v);
     h->sum += c * v;
     h->sumSq += c * v * v;
-    if (h->bins && v < h->binCount) h->bins[v] += static_cast<int>(c);
+    if (h->bins && v < h->binCount) h->bins[v] += static_cast<int64_t>(c);
   }
 }
 
@@ -107,7 +107,7 @@ int histBinCount(int pixelid) {
 
 /*
  * createHist --
- *     n zeroed accumulators, each with a zeroed histogram of `bins` ints
+ *     n zeroed accumulators, each with a zeroed histogram of `bins` counts
  *     when bins > 0.
  * Results:      the array, or null when an allocation fails (nothing is
  *     left allocated).
@@ -118,7 +118,7 @@ BandHist *createHist(int n, int bins) {
   if (!hist) return nullptr;
   for (int i = 0; i < n; i++) {
     if (bins > 0) {
-      hist[i].bins = new (std::nothrow) int[bins]();
+      hist[i].bins = new (std::nothrow) int64_t[bins]();
       if (!hist[i].bins) {
         freeHist(hist, n);
         return nullptr;
@@ -147,7 +147,7 @@ void resetHist(BandHist *h) {
   h->min = HUGE_VAL;
   h->max = -HUGE_VAL;
   h->done = 0;
-  if (h->bins && h->binCount > 0) memset(h->bins, 0, sizeof(int) * static_cast<size_t>(h->binCount));
+  if (h->bins && h->binCount > 0) memset(h->bins, 0, sizeof(int64_t) * static_cast<size_t>(h->binCount));
 }
 
 void clearHistDone(BandHist *h) { h->done = 0; }
