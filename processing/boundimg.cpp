@@ -369,6 +369,19 @@ void resetBoundBand(RAMIMG *image, int band) {
   if (image->hist && band >= 0 && band < image->header.nbands) resetBandHist(image->hist, band);
 }
 
+/* The FLOAT line of a memory image that holds every line, to be changed
+   in place (the same values as a copy out and back); null otherwise. */
+float *residentFloatLine(RAMIMG *image, int row, int band) {
+  const ImageHeader &h = image->header;
+  if (h.pixelid != P_FLOAT || image->fd >= 0 || image->memData || !image->getLineProc ||
+      image->cacheLines < int64_t{h.rows} * h.nbands)
+    return nullptr;
+  unsigned char *line = image->getLineProc(image, row, band, 1);
+  if (!line || reinterpret_cast<uintptr_t>(line) % alignof(float) != 0) return nullptr;
+  setRAMImageDirty(image, row, band);
+  return reinterpret_cast<float *>(line);
+}
+
 /* applyPixelOperator -- the operator over the region, per destination band of the map. */
 void applyPixelOperator(rimgObj *obj, const PixelOperator *op, const std::vector<float> &numbers) {
   RAMIMG *image = obj->image;
@@ -378,10 +391,48 @@ void applyPixelOperator(rimgObj *obj, const PixelOperator *op, const std::vector
   for (int s = 0; s < obj->bandCount; s++) {
     const int band = obj->destBands[s] - 1;
     for (int k = 0; k < obj->height; k++) {
-      getFloatBILData(image, obj->desy + k, obj->desx, obj->width, band, line.data());
       c.y = static_cast<float>(k % rows);
+      if (float *held = residentFloatLine(image, obj->desy + k, band)) {
+        op->row(&c, held + obj->desx, nullptr, obj->width, 0);
+        continue;
+      }
+      getFloatBILData(image, obj->desy + k, obj->desx, obj->width, band, line.data());
       op->row(&c, line.data(), nullptr, obj->width, 0);
       putFloatBILData(image, obj->desy + k, obj->desx, obj->width, band, line.data());
+    }
+    resetBoundBand(image, band);
+  }
+  updateClient(image, nullptr, 1);
+}
+
+/* Whether "=" of an operand image may copy its samples as they are: the
+   same whole-byte type that floats hold exactly, and the operand's
+   columns all inside it (outside ones read as 0). */
+bool copiesSamples(const rimgObj *obj, const RAMIMG *operand, const PixelOperator *op) {
+  const int type = obj->image->header.pixelid;
+  return op->proc == opSet && operand->header.pixelid == type &&
+         (type == P_BYTE || type == P_SHORT || type == P_USHORT || type == P_FLOAT) &&
+         int64_t{obj->srcx} + obj->width <= operand->header.columns && obj->image->getLineProc &&
+         operand->getLineProc;
+}
+
+/* "=" of an operand image of the same type: each row's samples copied. */
+void copyOperandImage(rimgObj *obj, RAMIMG *operand) {
+  RAMIMG *image = obj->image;
+  const int opRows = std::max(1, operand->header.rows);
+  const size_t size = getPixelBits(image->header.pixelid) / 8;
+  std::vector<unsigned char> samples(size * static_cast<size_t>(std::max(obj->width, 1)));
+  for (int s = 0; s < obj->bandCount; s++) {
+    const int band = obj->destBands[s] - 1;
+    for (int k = 0; k < obj->height; k++) {
+      const int opRow = static_cast<int>((int64_t{obj->srcy} + k) % opRows);
+      const unsigned char *from = operand->getLineProc(operand, opRow, obj->srcBands[s] - 1, 1);
+      if (from) memcpy(samples.data(), from + size * obj->srcx, size * obj->width);
+      else std::fill(samples.begin(), samples.end(), 0);
+      unsigned char *to = image->getLineProc(image, obj->desy + k, band, 1);
+      if (!to) continue;
+      memcpy(to + size * obj->desx, samples.data(), size * obj->width);
+      setRAMImageDirty(image, obj->desy + k, band);
     }
     resetBoundBand(image, band);
   }
@@ -392,6 +443,10 @@ void applyPixelOperator(rimgObj *obj, const PixelOperator *op, const std::vector
 void applyPixelOperatorImage(rimgObj *obj, RAMIMG *operand, const PixelOperator *op,
                              const std::vector<float> &numbers) {
   RAMIMG *image = obj->image;
+  if (copiesSamples(obj, operand, op)) {
+    copyOperandImage(obj, operand);
+    return;
+  }
   PixelOperatorContext c = contextOf(operand, numbers, 1);
   const int opRows = std::max(1, operand->header.rows);
   const size_t n = static_cast<size_t>(std::max(obj->width, 1));
@@ -401,8 +456,12 @@ void applyPixelOperatorImage(rimgObj *obj, RAMIMG *operand, const PixelOperator 
     for (int k = 0; k < obj->height; k++) {
       const int opRow = static_cast<int>((int64_t{obj->srcy} + k) % opRows);
       getFloatBILData(operand, opRow, obj->srcx, obj->width, obj->srcBands[s] - 1, other.data());
-      getFloatBILData(image, obj->desy + k, obj->desx, obj->width, band, line.data());
       c.y = static_cast<float>(k % opRows);
+      if (float *held = residentFloatLine(image, obj->desy + k, band)) {
+        op->row(&c, held + obj->desx, other.data(), obj->width, 0);
+        continue;
+      }
+      getFloatBILData(image, obj->desy + k, obj->desx, obj->width, band, line.data());
       op->row(&c, line.data(), other.data(), obj->width, 0);
       putFloatBILData(image, obj->desy + k, obj->desx, obj->width, band, line.data());
     }
