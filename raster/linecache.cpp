@@ -365,7 +365,12 @@ int setRAMImageBuf(RAMIMG *image, int rows) {
       total = bitsAt + n / 8 + 1;
       fits = total > 0 && static_cast<uint64_t>(total) <= SIZE_MAX / 2;
     }
-    cache = fits ? static_cast<unsigned char *>(malloc(static_cast<size_t>(total))) : nullptr;
+    // A zero fill comes from calloc: fresh pages are zero already, and a
+    // decoder that fills every line next touches each page once.
+    const int fill = h.transparent >= 0 ? h.transparent & 0xff : 0;
+    cache = !fits ? nullptr
+            : fill == 0 ? static_cast<unsigned char *>(calloc(static_cast<size_t>(total), 1))
+                        : static_cast<unsigned char *>(malloc(static_cast<size_t>(total)));
     if (cache) break;
     if (hasFile && r > nbands) {
       r -= nbands;
@@ -375,8 +380,8 @@ int setRAMImageBuf(RAMIMG *image, int rows) {
     return 0;
   }
 
-  memset(cache, h.transparent >= 0 ? h.transparent & 0xff : 0,
-         static_cast<size_t>(linesBytes + frameBytes));
+  if (h.transparent >= 0 && (h.transparent & 0xff) != 0)
+    memset(cache, h.transparent & 0xff, static_cast<size_t>(linesBytes + frameBytes));
   image->cache = cache;
   image->lineTags = reinterpret_cast<int64_t *>(cache + tagsAt);
   image->dirtyBits = cache + bitsAt;
