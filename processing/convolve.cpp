@@ -27,6 +27,7 @@
 #include "core/core.h"
 #include "core/options.h"
 #include "core/text.h"
+#include "core/threads.h"
 #include "processing/rimage.h"
 #include "raster/bandstats.h"
 #include "raster/pixels.h"
@@ -469,6 +470,49 @@ void resetDestinationStats(GconvWork *w) {
 }
 
 /*
+ * gconvBlocks --
+ *     "2D" from one image into another: blocks of output rows, each block's
+ *     input rows read first (on this thread, through the line cache), the
+ *     rows filtered on the worker pool, then written in order.  Each row is
+ *     computed as the ring computes it, so the values are the same.
+ * Results:      1.
+ */
+int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
+  const ConvKernel &k = w->kernel;
+  const int nx = k.nx, ny = k.ny;
+  const int block = 64;
+  const size_t padded = static_cast<size_t>(nx) + w->in->header.columns;
+  const size_t inRows = static_cast<size_t>(block) + ny - 1;
+  std::vector<float> input(checkedCount(checkedCount(padded, inRows), w->pairs));
+  std::vector<float> output(checkedCount(checkedCount(static_cast<size_t>(w->c), block),
+                                         w->pairs));
+  auto inputRow = [&](int p, int r) { return input.data() + (p * inRows + r) * padded; };
+  auto outputRow = [&](int p, int r) {
+    return output.data() + (static_cast<size_t>(p) * block + r) * w->c;
+  };
+  RowMeter meter("gconv");
+  for (int i0 = 0; i0 < w->r; i0 += block) {
+    const int n = std::min(block, w->r - i0);
+    for (int p = 0; p < w->pairs; p++)
+      for (int r = 0; r < n + ny - 1; r++)
+        readPaddedRow(w->in, w->ir + i0 - ny / 2 + r, w->source[p], nx, inputRow(p, r));
+    parallelFor(n * w->pairs, [&](int piece) {
+      const int p = piece / n, r = piece % n;
+      const float *window[kMaxKernelWeights];
+      for (int m = 0; m < ny; m++) window[m] = inputRow(p, r + m) + w->ic;
+      convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c, outputRow(p, r));
+    });
+    for (int r = 0; r < n; r++) {
+      for (int p = 0; p < w->pairs; p++)
+        putFloatBILData(w->out, w->orow + i0 + r, w->oc, w->c, w->dest[p], outputRow(p, r));
+      meter.row(i0 + r + 1, w->r);
+    }
+  }
+  meter.finish();
+  return 1;
+}
+
+/*
  * gconvRing --
  *     "2D" and "dynamic": a ring of ny padded row sets (one padded row a
  *     band pair) and one row set for the output.
@@ -494,6 +538,9 @@ int gconvRing(GconvWork *w) {
           taps.push_back({m, n, weight});
 
   resetDestinationStats(w);
+  // Into another image the rows may be filtered in any order; in place,
+  // rows are read and written in the ring's order.
+  if (k.type == KERNEL_2D && w->in != w->out) return gconvBlocks(w, taps);
   auto slot = [&](int s, int p) { return ring.data() + s * set + p * padded; };
   for (int s = 0; s < ny; s++)
     for (int p = 0; p < w->pairs; p++)
