@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <algorithm>
 #include <new>
@@ -304,6 +305,22 @@ unsigned char *rgbFrame(RAMIMG *image) {
   return image->cache + int64_t{image->cacheLines} * image->lineBytes;
 }
 
+namespace {
+
+/* A large cache is asked to be backed by huge pages where the system
+   does that on request: filling it then takes a page fault per 2 MiB
+   rather than per 4 KiB. */
+void adviseHugePages(unsigned char *block, int64_t size) {
+  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+  if (size < int64_t{8} << 20) return;
+  const uintptr_t first = (reinterpret_cast<uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + static_cast<uintptr_t>(size)) &
+                        ~(kHuge - 1);
+  if (end > first) madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
+}
+
+}  // namespace
+
 /*
  * setRAMImageBuf --
  *     (Re)allocates the cache of an image for about `rows` rows.
@@ -371,7 +388,10 @@ int setRAMImageBuf(RAMIMG *image, int rows) {
     cache = !fits ? nullptr
             : fill == 0 ? static_cast<unsigned char *>(calloc(static_cast<size_t>(total), 1))
                         : static_cast<unsigned char *>(malloc(static_cast<size_t>(total)));
-    if (cache) break;
+    if (cache) {
+      adviseHugePages(cache, total);
+      break;
+    }
     if (hasFile && r > nbands) {
       r -= nbands;
       continue;
