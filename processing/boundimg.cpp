@@ -98,10 +98,13 @@ double centreDistance(const PixelOperatorContext *c) {
 }
 /* t to the power b, taken as 1 when t is 0. */
 double powerOrOne(double t, double b) { return t == 0 ? 1.0 : pow(t, b); }
-float f(double v) {
-  if (v > 3.4028234663852886e38) return HUGE_VALF;
-  if (v < -3.4028234663852886e38) return -HUGE_VALF;
-  return static_cast<float>(v);
+/* A result as a float: beyond the float range an infinity, NaN kept.
+   Written without branches so that row loops vectorise. */
+inline float f(double v) {
+  constexpr double kFloatMax = 3.4028234663852886e38;
+  const double clamped = v < -kFloatMax ? -kFloatMax : v > kFloatMax ? kFloatMax : v;
+  const float inRange = static_cast<float>(clamped);
+  return v > kFloatMax ? HUGE_VALF : v < -kFloatMax ? -HUGE_VALF : inRange;
 }
 /* The reduction of initx and initxy on the small pixel types. */
 double reducePosition(const PixelOperatorContext *c, double position) {
