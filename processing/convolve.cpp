@@ -471,7 +471,7 @@ void resetDestinationStats(GconvWork *w) {
 
 /*
  * gconvBlocks --
- *     "2D" from one image into another: blocks of output rows, each block's
+ *     "2D" from one image into another: blocks of 32 output rows, each block's
  *     input rows read first (on this thread, through the line cache), the
  *     rows filtered on the worker pool, then written in order.  Each row is
  *     computed as the ring computes it, so the values are the same.
@@ -480,7 +480,7 @@ void resetDestinationStats(GconvWork *w) {
 int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
   const ConvKernel &k = w->kernel;
   const int nx = k.nx, ny = k.ny;
-  const int block = 64;
+  const int block = 32;
   const size_t padded = static_cast<size_t>(nx) + w->in->header.columns;
   const size_t inRows = static_cast<size_t>(block) + ny - 1;
   std::vector<float> input(checkedCount(checkedCount(padded, inRows), w->pairs));
@@ -521,14 +521,6 @@ int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
 int gconvRing(GconvWork *w) {
   const ConvKernel &k = w->kernel;
   const int nx = k.nx, ny = k.ny;
-  const size_t padded = static_cast<size_t>(nx) + w->in->header.columns;
-  const size_t set = padded * w->pairs;
-  std::vector<float> ring(checkedCount(set, ny));
-  std::vector<float> output(static_cast<size_t>(w->c));
-  std::vector<double> sum(static_cast<size_t>(w->c));
-  std::vector<double> sumSq(k.type == KERNEL_DYNAMIC ? static_cast<size_t>(w->c) : 0);
-  std::vector<const float *> window(static_cast<size_t>(ny));
-
   /* Only the weights that count. */
   std::vector<KernelTap> taps;
   if (k.type == KERNEL_2D)
@@ -541,6 +533,14 @@ int gconvRing(GconvWork *w) {
   // Into another image the rows may be filtered in any order; in place,
   // rows are read and written in the ring's order.
   if (k.type == KERNEL_2D && w->in != w->out) return gconvBlocks(w, taps);
+
+  const size_t padded = static_cast<size_t>(nx) + w->in->header.columns;
+  const size_t set = padded * w->pairs;
+  std::vector<float> ring(checkedCount(set, ny));
+  std::vector<float> output(static_cast<size_t>(w->c));
+  std::vector<double> sum(static_cast<size_t>(w->c));
+  std::vector<double> sumSq(k.type == KERNEL_DYNAMIC ? static_cast<size_t>(w->c) : 0);
+  std::vector<const float *> window(static_cast<size_t>(ny));
   auto slot = [&](int s, int p) { return ring.data() + s * set + p * padded; };
   for (int s = 0; s < ny; s++)
     for (int p = 0; p < w->pairs; p++)
