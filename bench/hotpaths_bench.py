@@ -23,7 +23,7 @@ import time
 PEERS = {  # program or module -> Debian package
     "cv2": "python3-opencv", "numpy": "python3-numpy", "djpeg": "libjpeg-turbo-progs",
     "cjpeg": "libjpeg-turbo-progs", "cs2cs": "proj-bin", "vips": "libvips-tools",
-    "xvfb-run": "xvfb",
+    "xvfb-run": "xvfb", "osgeo": "python3-gdal",
 }
 REPEATS = 3
 
@@ -31,7 +31,7 @@ REPEATS = 3
 def install_peers():
     missing = set()
     for name, package in PEERS.items():
-        if name in ("cv2", "numpy"):
+        if name in ("cv2", "numpy", "osgeo"):
             if subprocess.call(["/usr/bin/python3", "-c", "import " + name],
                                stderr=subprocess.DEVNULL) != 0:
                 missing.add(package)
@@ -174,6 +174,16 @@ def make_data(folder, big):
     data["jpeg"] = os.path.join(folder, "pic.jpg")
     subprocess.check_call(["cjpeg", "-quality", "90", "-outfile", data["jpeg"], data["ppm"]])
     data["jpegSide"] = n
+    # A pixel-interleaved RGB TIFF of pseudo-random bytes (GDAL writes it).
+    from osgeo import gdal
+    t = 10000 if big else 4096
+    data["tiff"] = os.path.join(folder, "rgb.tif")
+    tif = gdal.GetDriverByName("GTiff").Create(data["tiff"], t, t, 3, gdal.GDT_Byte,
+                                               ["INTERLEAVE=PIXEL"])
+    for k in range(3):
+        tif.GetRasterBand(k + 1).WriteArray(rng.integers(0, 256, (t, t), dtype=np.uint8))
+    tif = None
+    data["tiffSide"] = t
     # 1,000,000 points in degrees around 9E 48N.
     pts = np.stack([rng.uniform(6, 12, 1000000), rng.uniform(40, 56, 1000000)], axis=1)
     data["points"] = os.path.join(folder, "points.txt")
@@ -235,6 +245,12 @@ def rows(data, ours, only):
                                "for k in range(3):\n"
                                "    m, s = cv2.meanStdDev(r[k])\n"
                                "    h = cv2.calcHist([r[k]], [0], None, [256], [0, 256])"))
+    case("tiff-stats", False,
+         lambda t: ours.time("", "set t [rimage open %s]\nrimage hist -imgid $t -list stats\n"
+                             "rimage close $t" % data["tiff"], t),
+         lambda t: whole_process(["vips", "stats", data["tiff"],
+                                  os.path.join(os.path.dirname(data["tiff"]), "stats.v")]),
+         "ours inside the process (open, read, statistics), vips stats whole process, all threads")
     n = data["jpegSide"]
     case("jpeg-decode", False,
          lambda t: ours.time("", "set j [rimage bind -file %s -obj j]\nj vget 0 0\nj unbind"
