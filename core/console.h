@@ -66,6 +66,18 @@ void changeInterpDeletionCount(int delta);
  * interpreter: a console channel reached from inside that evaluation must
  * not call back into it.
  */
+/* Standard output of a long native run (one line a point) gathered into
+   large writes: the same bytes, and anything for stderr writes what was
+   gathered first.  Only while puts is Tcl's own; nests. */
+void beginOutputBatch();
+void endOutputBatch();
+struct OutputBatchScope {
+  OutputBatchScope() { beginOutputBatch(); }
+  ~OutputBatchScope() { endOutputBatch(); }
+  OutputBatchScope(const OutputBatchScope &) = delete;
+  OutputBatchScope &operator=(const OutputBatchScope &) = delete;
+};
+
 bool consoleWriteActive();
 bool consoleReadActive();
 

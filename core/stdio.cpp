@@ -134,6 +134,82 @@ size_t readConsoleText(Tcl_Interp *interp, const char *tkScript, std::string &te
   return text.size() - before;
 }
 
+/* Tcl's own "puts" procedure, taken once from a fresh interpreter. */
+Tcl_ObjCmdProc *ownPutsProc() {
+  static Tcl_ObjCmdProc *proc = nullptr;
+  static bool looked = false;
+  if (!looked) {
+    looked = true;
+    if (Tcl_Interp *fresh = Tcl_CreateInterp()) {
+      Tcl_CmdInfo info;
+      if (Tcl_GetCommandInfo(fresh, "::puts", &info) && info.isNativeObjectProc)
+        proc = info.objProc;
+      Tcl_DeleteInterp(fresh);
+    }
+  }
+  return proc;
+}
+
+/*
+ * directChannel --
+ *     The channel "puts -nonewline stdout" (or stderr) would write to, when
+ *     the interpreter's puts is Tcl's own command and the standard
+ *     channel (which "stdout" names) is registered in it: writing there is
+ *     what puts would do (same encoding, buffering and order).  Null when
+ *     a script's puts must see the text.
+ */
+Tcl_Channel directChannel(Tcl_Interp *interp, int stream) {
+  Tcl_CmdInfo info;
+  if (!Tcl_GetCommandInfo(interp, "::puts", &info) || !info.isNativeObjectProc ||
+      !info.objProc || info.objProc != ownPutsProc())
+    return nullptr;
+  Tcl_Channel channel = Tcl_GetStdChannel(stream == VESK_STDERR ? TCL_STDERR : TCL_STDOUT);
+  if (!channel || !Tcl_IsChannelRegistered(interp, channel) ||
+      !(Tcl_GetChannelMode(channel) & TCL_WRITABLE))
+    return nullptr;
+  return channel;
+}
+
+/* Text for stdout gathered by an output batch, with the channel it goes to. */
+struct OutputBatch {
+  int depth = 0;
+  std::string pending;
+};
+OutputBatch outputBatch;
+constexpr size_t kBatchBytes = 1 << 16;
+
+void writeBatch() {
+  if (outputBatch.pending.empty()) return;
+  Tcl_Interp *interp = vesk::getStdioInterp();
+  Tcl_Channel channel = usableInterp(interp) ? directChannel(interp, VESK_STDOUT) : nullptr;
+  if (channel)
+    Tcl_WriteChars(channel, outputBatch.pending.data(),
+                   static_cast<int>(outputBatch.pending.size()));
+  outputBatch.pending.clear();
+}
+
+/* Appends a stdout piece to the batch when it may be gathered: no bell, no
+   console, puts Tcl's own, no event processing between pieces. */
+bool gatherOutput(Tcl_Interp *interp, int stream, const char *text, int length) {
+  if (outputBatch.depth == 0) return false;
+  if (stream != VESK_STDOUT || unblockFlag || vesk::getTkConsoleActive() ||
+      memchr(text, 7, static_cast<size_t>(length))) {
+    writeBatch();
+    return false;
+  }
+  Tcl_Channel previous;
+  if (vesk::stdChannelIsConsole(stream, &previous) || !directChannel(interp, stream)) {
+    writeBatch();
+    return false;
+  }
+  for (int i = 0; i < length; i++) {
+    if (text[i] == 0) outputBatch.pending.append("\xC0\x80", 2);
+    else outputBatch.pending += text[i];
+  }
+  if (outputBatch.pending.size() >= kBatchBytes) writeBatch();
+  return true;
+}
+
 /* Evaluates a console script in the stdio interpreter, result ignored. */
 void evalConsoleScript(const char *script) {
   Tcl_Interp *interp = vesk::getStdioInterp();
@@ -158,6 +234,12 @@ int getInterpDeletionCount() { return interpDeletionCount; }
 void changeInterpDeletionCount(int delta) {
   interpDeletionCount += delta;
   if (interpDeletionCount < 0) interpDeletionCount = 0;
+}
+
+void beginOutputBatch() { outputBatch.depth++; }
+
+void endOutputBatch() {
+  if (outputBatch.depth > 0 && --outputBatch.depth == 0) writeBatch();
 }
 
 bool consoleWriteActive() { return writeDepth > 0; }
@@ -228,6 +310,7 @@ void clearConsole() {
 int consolePuts(int stream, const char *text, int length) {
   Tcl_Interp *interp = vesk::getStdioInterp();
   if (!usableInterp(interp) || interpDeletionCount > 0 || !text || length <= 0) return length;
+  if (gatherOutput(interp, stream, text, length)) return length;
   Tcl_Preserve(interp);
   Tcl_InterpState state = Tcl_SaveInterpState(interp, TCL_OK);
   errno = 0;
@@ -261,14 +344,19 @@ int consolePuts(int stream, const char *text, int length) {
       start = i + 1;
     }
     Tcl_DStringAppend(&element, shown.data() + start, static_cast<int>(shown.size() - start));
-    Tcl_DString command;
-    Tcl_DStringInit(&command);
-    Tcl_DStringAppend(&command, prefix, -1);
-    Tcl_DStringAppendElement(&command, Tcl_DStringValue(&element));
-    writeDepth++;
-    Tcl_EvalEx(interp, Tcl_DStringValue(&command), Tcl_DStringLength(&command), TCL_EVAL_GLOBAL);
-    writeDepth--;
-    Tcl_DStringFree(&command);
+    if (Tcl_Channel direct = tkConsole ? nullptr : directChannel(interp, stream)) {
+      Tcl_WriteChars(direct, Tcl_DStringValue(&element), Tcl_DStringLength(&element));
+    } else {
+      Tcl_DString command;
+      Tcl_DStringInit(&command);
+      Tcl_DStringAppend(&command, prefix, -1);
+      Tcl_DStringAppendElement(&command, Tcl_DStringValue(&element));
+      writeDepth++;
+      Tcl_EvalEx(interp, Tcl_DStringValue(&command), Tcl_DStringLength(&command),
+                 TCL_EVAL_GLOBAL);
+      writeDepth--;
+      Tcl_DStringFree(&command);
+    }
     Tcl_DStringFree(&element);
   }
   if (unblockFlag) tclUpdate(interp, 0xffff);

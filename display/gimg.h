@@ -196,7 +196,7 @@ void maskChangedProc(ClientData clientData);
 struct HistSummary {
   double mean = 0, std = 0, min = 0, max = 0, count = 0;
   int binCount = 0;
-  int bins[256] = {};
+  int64_t bins[256] = {};
 };
 
 double toneCurve(double x, double gamma, int mode);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/console.h"
 #include "core/core.h"
 #include "geometry/projcmd.h"
 #include "geometry/projfamily.h"
@@ -189,6 +190,7 @@ projPJ latLongFromProjection(Tcl_Interp *interp, projPJ source) {
 }
 
 void processCs2csInput(FILE *file, projPJ src, projPJ dst, const Cs2csRunOptions &opt) {
+  OutputBatchScope batch;
   std::string line, out;
   int lineNumber = 0;
   double (*read)(const char *, char **) =

@@ -63,10 +63,16 @@ struct PixelOperatorContext {
 
 typedef float PixelOperatorProc(const PixelOperatorContext *c);
 
+/* An operator over a run of n pixels of one row: line in place, other (or
+   null) the operand image's pixels, x0 the column of the first pixel. */
+typedef void PixelRowProc(const PixelOperatorContext *c, float *line, const float *other, int n,
+                          int x0);
+
 struct PixelOperator {
   const char *name;
   int operandCount;
   PixelOperatorProc *proc;
+  PixelRowProc *row;
 };
 
 namespace {
@@ -92,10 +98,13 @@ double centreDistance(const PixelOperatorContext *c) {
 }
 /* t to the power b, taken as 1 when t is 0. */
 double powerOrOne(double t, double b) { return t == 0 ? 1.0 : pow(t, b); }
-float f(double v) {
-  if (v > 3.4028234663852886e38) return HUGE_VALF;
-  if (v < -3.4028234663852886e38) return -HUGE_VALF;
-  return static_cast<float>(v);
+/* A result as a float: beyond the float range an infinity, NaN kept.
+   Written without branches so that row loops vectorise. */
+inline float f(double v) {
+  constexpr double kFloatMax = 3.4028234663852886e38;
+  const double clamped = v < -kFloatMax ? -kFloatMax : v > kFloatMax ? kFloatMax : v;
+  const float inRange = static_cast<float>(clamped);
+  return v > kFloatMax ? HUGE_VALF : v < -kFloatMax ? -HUGE_VALF : inRange;
 }
 /* The reduction of initx and initxy on the small pixel types. */
 double reducePosition(const PixelOperatorContext *c, double position) {
@@ -276,46 +285,70 @@ float opRing(const PixelOperatorContext *c) {
   return f(127.5 + 127.5 * sin(2 * M_PI * opV(c) * rho));
 }
 
+/* The row loop of one operator: the operator inlined, the same
+   arithmetic per pixel, left to right (rand draws in order). */
+template <PixelOperatorProc *P>
+void pixelRow(const PixelOperatorContext *context, float *__restrict line,
+              const float *__restrict other, int n, int x0) {
+  PixelOperatorContext c = *context;
+  if (other) {
+    for (int j = 0; j < n; j++) {
+      c.x = static_cast<float>(x0 + j);
+      c.value = line[j];
+      c.operands[0] = other[j];
+      line[j] = P(&c);
+    }
+  } else {
+    for (int j = 0; j < n; j++) {
+      c.x = static_cast<float>(x0 + j);
+      c.value = line[j];
+      line[j] = P(&c);
+    }
+  }
+}
+
 }  // namespace
 
 /* One row per name and operand count, in lookup order; a null row ends it. */
+#define BOUND_OP(name, count, proc) {name, count, proc, pixelRow<proc>}
 const PixelOperator pixelOperators[] = {
-    {"=", 1, opSet},        {"+", 1, opAdd},        {"-", 1, opSub},
-    {"*", 1, opMul},        {"*", 2, opMulAdd},     {"/", 1, opDiv},
-    {"!", 0, opNot},        {"&", 1, opAnd},        {"|", 1, opOr},
-    {"^", 1, opPow},        {"dist", 0, opDist0},   {"dist", 2, opDist2},
-    {"exp", 1, opExp},      {"expd", 1, opExpd1},   {"expd", 2, opExpd2},
-    {"expd", 4, opExpd4},   {"expd", 6, opExpd6},   {"expx", 1, opExpx1},
-    {"expx", 2, opExpx2},   {"expx", 3, opExpx3},   {"expy", 1, opExpy1},
-    {"expy", 2, opExpy2},   {"expy", 3, opExpy3},   {"sinx", 1, opSinx1},
-    {"sinx", 2, opSinx2},   {"siny", 1, opSiny1},   {"siny", 2, opSiny2},
-    {"sin", 2, opSin2},     {"sin", 4, opSin4},     {"cosx", 1, opCosx1},
-    {"cosx", 2, opCosx2},   {"cosy", 1, opCosy1},   {"cosy", 2, opCosy2},
-    {"cos", 2, opCos2},     {"cos", 4, opCos4},     {"deconv", 2, opDeconv2},
-    {"deconv", 3, opDeconv3}, {"lini", 4, opLini},  {"idiv", 1, opIdiv},
-    {"min", 1, opMin},      {"max", 1, opMax},      {"xor", 1, opXor},
-    {"%", 1, opMod},
-    {"==", 3, opEq<3>},     {"==", 2, opEq<2>},     {"==", 1, opEq<1>},
-    {"<=", 3, opLe<3>},     {"<=", 2, opLe<2>},     {"<=", 1, opLe<1>},
-    {"<", 3, opLt<3>},      {"<", 2, opLt<2>},      {"<", 1, opLt<1>},
-    {">=", 3, opGe<3>},     {">=", 2, opGe<2>},     {">=", 1, opGe<1>},
-    {">", 3, opGt<3>},      {">", 2, opGt<2>},      {">", 1, opGt<1>},
-    {"&&", 3, opLand<3>},   {"&&", 2, opLand<2>},   {"&&", 1, opLand<1>},
-    {"||", 3, opLor<3>},    {"||", 2, opLor<2>},    {"||", 1, opLor<1>},
-    {"neg", 0, opNeg},      {"init", 1, opSet},
-    {"initx", 0, opInitx0}, {"initx", 1, opInitx1}, {"initx", 2, opInitx2},
-    {"inity", 0, opInity0}, {"inity", 1, opInity1}, {"inity", 2, opInity2},
-    {"initxy", 0, opInitxy0}, {"initxy", 2, opInitxy2}, {"initxy", 4, opInitxy4},
-    {"rand", 1, opRand},    {"ring", 0, opRing},
-    {nullptr, 0, nullptr},
+    BOUND_OP("=", 1, opSet), BOUND_OP("+", 1, opAdd), BOUND_OP("-", 1, opSub),
+    BOUND_OP("*", 1, opMul), BOUND_OP("*", 2, opMulAdd), BOUND_OP("/", 1, opDiv),
+    BOUND_OP("!", 0, opNot), BOUND_OP("&", 1, opAnd), BOUND_OP("|", 1, opOr),
+    BOUND_OP("^", 1, opPow), BOUND_OP("dist", 0, opDist0), BOUND_OP("dist", 2, opDist2),
+    BOUND_OP("exp", 1, opExp), BOUND_OP("expd", 1, opExpd1), BOUND_OP("expd", 2, opExpd2),
+    BOUND_OP("expd", 4, opExpd4), BOUND_OP("expd", 6, opExpd6), BOUND_OP("expx", 1, opExpx1),
+    BOUND_OP("expx", 2, opExpx2), BOUND_OP("expx", 3, opExpx3), BOUND_OP("expy", 1, opExpy1),
+    BOUND_OP("expy", 2, opExpy2), BOUND_OP("expy", 3, opExpy3), BOUND_OP("sinx", 1, opSinx1),
+    BOUND_OP("sinx", 2, opSinx2), BOUND_OP("siny", 1, opSiny1), BOUND_OP("siny", 2, opSiny2),
+    BOUND_OP("sin", 2, opSin2), BOUND_OP("sin", 4, opSin4), BOUND_OP("cosx", 1, opCosx1),
+    BOUND_OP("cosx", 2, opCosx2), BOUND_OP("cosy", 1, opCosy1), BOUND_OP("cosy", 2, opCosy2),
+    BOUND_OP("cos", 2, opCos2), BOUND_OP("cos", 4, opCos4), BOUND_OP("deconv", 2, opDeconv2),
+    BOUND_OP("deconv", 3, opDeconv3), BOUND_OP("lini", 4, opLini), BOUND_OP("idiv", 1, opIdiv),
+    BOUND_OP("min", 1, opMin), BOUND_OP("max", 1, opMax), BOUND_OP("xor", 1, opXor),
+    BOUND_OP("%", 1, opMod), BOUND_OP("==", 3, opEq<3>), BOUND_OP("==", 2, opEq<2>),
+    BOUND_OP("==", 1, opEq<1>), BOUND_OP("<=", 3, opLe<3>), BOUND_OP("<=", 2, opLe<2>),
+    BOUND_OP("<=", 1, opLe<1>), BOUND_OP("<", 3, opLt<3>), BOUND_OP("<", 2, opLt<2>),
+    BOUND_OP("<", 1, opLt<1>), BOUND_OP(">=", 3, opGe<3>), BOUND_OP(">=", 2, opGe<2>),
+    BOUND_OP(">=", 1, opGe<1>), BOUND_OP(">", 3, opGt<3>), BOUND_OP(">", 2, opGt<2>),
+    BOUND_OP(">", 1, opGt<1>), BOUND_OP("&&", 3, opLand<3>), BOUND_OP("&&", 2, opLand<2>),
+    BOUND_OP("&&", 1, opLand<1>), BOUND_OP("||", 3, opLor<3>), BOUND_OP("||", 2, opLor<2>),
+    BOUND_OP("||", 1, opLor<1>), BOUND_OP("neg", 0, opNeg), BOUND_OP("init", 1, opSet),
+    BOUND_OP("initx", 0, opInitx0), BOUND_OP("initx", 1, opInitx1),
+    BOUND_OP("initx", 2, opInitx2), BOUND_OP("inity", 0, opInity0),
+    BOUND_OP("inity", 1, opInity1), BOUND_OP("inity", 2, opInity2),
+    BOUND_OP("initxy", 0, opInitxy0), BOUND_OP("initxy", 2, opInitxy2),
+    BOUND_OP("initxy", 4, opInitxy4), BOUND_OP("rand", 1, opRand), BOUND_OP("ring", 0, opRing),
+    {nullptr, 0, nullptr, nullptr},
 };
+#undef BOUND_OP
 static_assert(sizeof pixelOperators / sizeof pixelOperators[0] == 78,
               "seventy-seven operator rows and the end row");
 
-/* findPixelOperator -- the procedure of name with count operands, or null. */
-PixelOperatorProc *findPixelOperator(const char *name, int count) {
+/* findPixelOperator -- the operator of name with count operands, or null. */
+const PixelOperator *findPixelOperator(const char *name, int count) {
   for (const PixelOperator *row = pixelOperators; row->name; row++)
-    if (row->operandCount == count && strcmp(row->name, name) == 0) return row->proc;
+    if (row->operandCount == count && strcmp(row->name, name) == 0) return row;
   return nullptr;
 }
 
@@ -339,8 +372,21 @@ void resetBoundBand(RAMIMG *image, int band) {
   if (image->hist && band >= 0 && band < image->header.nbands) resetBandHist(image->hist, band);
 }
 
+/* The FLOAT line of a memory image that holds every line, to be changed
+   in place (the same values as a copy out and back); null otherwise. */
+float *residentFloatLine(RAMIMG *image, int row, int band) {
+  const ImageHeader &h = image->header;
+  if (h.pixelid != P_FLOAT || image->fd >= 0 || image->memData || !image->getLineProc ||
+      image->cacheLines < int64_t{h.rows} * h.nbands)
+    return nullptr;
+  unsigned char *line = image->getLineProc(image, row, band, 1);
+  if (!line || reinterpret_cast<uintptr_t>(line) % alignof(float) != 0) return nullptr;
+  setRAMImageDirty(image, row, band);
+  return reinterpret_cast<float *>(line);
+}
+
 /* applyPixelOperator -- the operator over the region, per destination band of the map. */
-void applyPixelOperator(rimgObj *obj, PixelOperatorProc *proc, const std::vector<float> &numbers) {
+void applyPixelOperator(rimgObj *obj, const PixelOperator *op, const std::vector<float> &numbers) {
   RAMIMG *image = obj->image;
   PixelOperatorContext c = contextOf(image, numbers, 0);
   const int rows = std::max(1, image->header.rows);
@@ -348,13 +394,13 @@ void applyPixelOperator(rimgObj *obj, PixelOperatorProc *proc, const std::vector
   for (int s = 0; s < obj->bandCount; s++) {
     const int band = obj->destBands[s] - 1;
     for (int k = 0; k < obj->height; k++) {
-      getFloatBILData(image, obj->desy + k, obj->desx, obj->width, band, line.data());
       c.y = static_cast<float>(k % rows);
-      for (int j = 0; j < obj->width; j++) {
-        c.x = static_cast<float>(j);
-        c.value = line[j];
-        line[j] = proc(&c);
+      if (float *held = residentFloatLine(image, obj->desy + k, band)) {
+        op->row(&c, held + obj->desx, nullptr, obj->width, 0);
+        continue;
       }
+      getFloatBILData(image, obj->desy + k, obj->desx, obj->width, band, line.data());
+      op->row(&c, line.data(), nullptr, obj->width, 0);
       putFloatBILData(image, obj->desy + k, obj->desx, obj->width, band, line.data());
     }
     resetBoundBand(image, band);
@@ -362,10 +408,48 @@ void applyPixelOperator(rimgObj *obj, PixelOperatorProc *proc, const std::vector
   updateClient(image, nullptr, 1);
 }
 
+/* Whether "=" of an operand image may copy its samples as they are: the
+   same whole-byte type that floats hold exactly, and the operand's
+   columns all inside it (outside ones read as 0). */
+bool copiesSamples(const rimgObj *obj, const RAMIMG *operand, const PixelOperator *op) {
+  const int type = obj->image->header.pixelid;
+  return op->proc == opSet && operand->header.pixelid == type &&
+         (type == P_BYTE || type == P_SHORT || type == P_USHORT || type == P_FLOAT) &&
+         int64_t{obj->srcx} + obj->width <= operand->header.columns && obj->image->getLineProc &&
+         operand->getLineProc;
+}
+
+/* "=" of an operand image of the same type: each row's samples copied. */
+void copyOperandImage(rimgObj *obj, RAMIMG *operand) {
+  RAMIMG *image = obj->image;
+  const int opRows = std::max(1, operand->header.rows);
+  const size_t size = getPixelBits(image->header.pixelid) / 8;
+  std::vector<unsigned char> samples(size * static_cast<size_t>(std::max(obj->width, 1)));
+  for (int s = 0; s < obj->bandCount; s++) {
+    const int band = obj->destBands[s] - 1;
+    for (int k = 0; k < obj->height; k++) {
+      const int opRow = static_cast<int>((int64_t{obj->srcy} + k) % opRows);
+      const unsigned char *from = operand->getLineProc(operand, opRow, obj->srcBands[s] - 1, 1);
+      if (from) memcpy(samples.data(), from + size * obj->srcx, size * obj->width);
+      else std::fill(samples.begin(), samples.end(), 0);
+      unsigned char *to = image->getLineProc(image, obj->desy + k, band, 1);
+      if (!to) continue;
+      memcpy(to + size * obj->desx, samples.data(), size * obj->width);
+      setRAMImageDirty(image, obj->desy + k, band);
+    }
+    resetBoundBand(image, band);
+  }
+  updateClient(image, nullptr, 1);
+}
+
 /* applyPixelOperatorImage -- the operator over the region with an operand image's pixels. */
-void applyPixelOperatorImage(rimgObj *obj, RAMIMG *operand, PixelOperatorProc *proc,
+void applyPixelOperatorImage(rimgObj *obj, RAMIMG *operand, const PixelOperator *op,
                              const std::vector<float> &numbers) {
   RAMIMG *image = obj->image;
+  if (copiesSamples(obj, operand, op)) {
+    copyOperandImage(obj, operand);
+    return;
+  }
   PixelOperatorContext c = contextOf(operand, numbers, 1);
   const int opRows = std::max(1, operand->header.rows);
   const size_t n = static_cast<size_t>(std::max(obj->width, 1));
@@ -375,14 +459,13 @@ void applyPixelOperatorImage(rimgObj *obj, RAMIMG *operand, PixelOperatorProc *p
     for (int k = 0; k < obj->height; k++) {
       const int opRow = static_cast<int>((int64_t{obj->srcy} + k) % opRows);
       getFloatBILData(operand, opRow, obj->srcx, obj->width, obj->srcBands[s] - 1, other.data());
-      getFloatBILData(image, obj->desy + k, obj->desx, obj->width, band, line.data());
       c.y = static_cast<float>(k % opRows);
-      for (int j = 0; j < obj->width; j++) {
-        c.x = static_cast<float>(j);
-        c.value = line[j];
-        c.operands[0] = other[j];
-        line[j] = proc(&c);
+      if (float *held = residentFloatLine(image, obj->desy + k, band)) {
+        op->row(&c, held + obj->desx, other.data(), obj->width, 0);
+        continue;
       }
+      getFloatBILData(image, obj->desy + k, obj->desx, obj->width, band, line.data());
+      op->row(&c, line.data(), other.data(), obj->width, 0);
       putFloatBILData(image, obj->desy + k, obj->desx, obj->width, band, line.data());
     }
     resetBoundBand(image, band);
@@ -391,7 +474,7 @@ void applyPixelOperatorImage(rimgObj *obj, RAMIMG *operand, PixelOperatorProc *p
 }
 
 /* applyPixelOperatorRange -- the operator over a data range, each axis low to high. */
-void applyPixelOperatorRange(RAMIMG *image, const int range[6], PixelOperatorProc *proc,
+void applyPixelOperatorRange(RAMIMG *image, const int range[6], const PixelOperator *op,
                              const std::vector<float> &numbers) {
   PixelOperatorContext c = contextOf(image, numbers, 0);
   const int c0 = std::min(range[0], range[1]), c1 = std::max(range[0], range[1]);
@@ -403,11 +486,7 @@ void applyPixelOperatorRange(RAMIMG *image, const int range[6], PixelOperatorPro
     for (int row = r0; row <= r1; row++) {
       getFloatBILData(image, row, c0, count, band, line.data());
       c.y = static_cast<float>(row);
-      for (int j = 0; j < count; j++) {
-        c.x = static_cast<float>(c0 + j);
-        c.value = line[j];
-        line[j] = proc(&c);
-      }
+      op->row(&c, line.data(), nullptr, count, c0);
       putFloatBILData(image, row, c0, count, band, line.data());
     }
     resetBoundBand(image, band);
@@ -431,8 +510,9 @@ struct BoundAxis {
  *     their first numbers once they have reached their second.
  */
 void applyPixelOperatorRangeImage(RAMIMG *image, const int dr[6], RAMIMG *operand,
-                                  const int sr[6], PixelOperatorProc *proc,
+                                  const int sr[6], const PixelOperator *op,
                                   const std::vector<float> &numbers) {
+  PixelOperatorProc *proc = op->proc;
   PixelOperatorContext c = contextOf(operand, numbers, 1);
   const BoundAxis dc(dr[0], dr[1]), drow(dr[2], dr[3]), db(dr[4], dr[5]);
   const BoundAxis sc(sr[0], sr[1]), srow(sr[2], sr[3]), sb(sr[4], sr[5]);
@@ -848,8 +928,8 @@ int rimgObjOperate(rimgObj *obj, Tcl_Interp *interp, int argc, const char **argv
   const int first = at + 1;
   int count = argc - first;
   if (count >= 2 && argv[first + 1][0] == '@') count--;
-  PixelOperatorProc *proc = findPixelOperator(opName, count);
-  if (!proc) return boundError(interp, "Unknown rimage operation or syntax error.");
+  const PixelOperator *op = findPixelOperator(opName, count);
+  if (!op) return boundError(interp, "Unknown rimage operation or syntax error.");
 
   int dr[6] = {0, h.columns - 1, 0, h.rows - 1, 0, h.nbands - 1};
   if (ownRange && !parseDataRange(ownRange, h.columns, h.rows, h.nbands, dr))
@@ -885,11 +965,11 @@ int rimgObjOperate(rimgObj *obj, Tcl_Interp *interp, int argc, const char **argv
       numbers.push_back(v);
     }
     if (ownRange || opRange) {
-      applyPixelOperatorRangeImage(image, dr, operand, sr, proc, numbers);
+      applyPixelOperatorRangeImage(image, dr, operand, sr, op, numbers);
     } else if (oh.nbands < obj->maxSrcBand) {
       code = boundError(interp, "In consistent operand rimage");
     } else {
-      applyPixelOperatorImage(obj, operand, proc, numbers);
+      applyPixelOperatorImage(obj, operand, op, numbers);
     }
     closeRAMImage(operand, nullptr);
   } else {
@@ -898,8 +978,8 @@ int rimgObjOperate(rimgObj *obj, Tcl_Interp *interp, int argc, const char **argv
       if (!readReal(argv[i], &v)) return boundUsage(interp, {"invalid operand:", argv[i]});
       numbers.push_back(v);
     }
-    if (ownRange) applyPixelOperatorRange(image, dr, proc, numbers);
-    else applyPixelOperator(obj, proc, numbers);
+    if (ownRange) applyPixelOperatorRange(image, dr, op, numbers);
+    else applyPixelOperator(obj, op, numbers);
   }
   if (code != TCL_OK) return code;
   flushRAMImage(image);

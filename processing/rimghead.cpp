@@ -303,8 +303,9 @@ int rimageHist(Tcl_Interp *interp, int argc, const char **argv) {
     for (int b = 0; b < h.nbands; b++) {
       const BandHist &band = image->hist[b];
       if (!band.bins || band.binCount < 1) continue;
-      text += fmt("{%d ", band.bins[0]);
-      for (int i = 1; i < band.binCount; i++) text += fmt(" %d", band.bins[i]);
+      text += fmt("{%lld ", static_cast<long long>(band.bins[0]));
+      for (int i = 1; i < band.binCount; i++)
+        text += fmt(" %lld", static_cast<long long>(band.bins[i]));
       text += "} ";
     }
     Tcl_AppendResult(interp, text.c_str(), (char *)nullptr);

@@ -44,7 +44,31 @@ void accumulateCounted(BandHist *h, int64_t n, int64_t step, int values, Value &
     h->max = std::max<double>(h->max, v);
     h->sum += c * v;
     h->sumSq += c * v * v;
-    if (h->bins && v < h->binCount) h->bins[v] += static_cast<int>(c);
+    if (h->bins && v < h->binCount) h->bins[v] += static_cast<int64_t>(c);
+  }
+}
+
+/* accumulateCounted for a run of every byte: four pixels a step, each
+   into its own table, with no index arithmetic between them. */
+void accumulateBytes(BandHist *h, const unsigned char *line, int64_t n) {
+  uint32_t counts[4][256];
+  memset(counts, 0, sizeof counts);
+  int64_t x = 0;
+  for (; x + 4 <= n; x += 4) {
+    counts[0][line[x]]++;
+    counts[1][line[x + 1]]++;
+    counts[2][line[x + 2]]++;
+    counts[3][line[x + 3]]++;
+  }
+  for (; x < n; x++) counts[0][line[x]]++;
+  for (int v = 0; v < 256; v++) {
+    const double c = double(counts[0][v]) + counts[1][v] + counts[2][v] + counts[3][v];
+    if (c == 0) continue;
+    h->min = std::min<double>(h->min, v);
+    h->max = std::max<double>(h->max, v);
+    h->sum += c * v;
+    h->sumSq += c * v * v;
+    if (h->bins && v < h->binCount) h->bins[v] += static_cast<int64_t>(c);
   }
 }
 
@@ -107,7 +131,7 @@ int histBinCount(int pixelid) {
 
 /*
  * createHist --
- *     n zeroed accumulators, each with a zeroed histogram of `bins` ints
+ *     n zeroed accumulators, each with a zeroed histogram of `bins` counts
  *     when bins > 0.
  * Results:      the array, or null when an allocation fails (nothing is
  *     left allocated).
@@ -118,7 +142,7 @@ BandHist *createHist(int n, int bins) {
   if (!hist) return nullptr;
   for (int i = 0; i < n; i++) {
     if (bins > 0) {
-      hist[i].bins = new (std::nothrow) int[bins]();
+      hist[i].bins = new (std::nothrow) int64_t[bins]();
       if (!hist[i].bins) {
         freeHist(hist, n);
         return nullptr;
@@ -147,7 +171,7 @@ void resetHist(BandHist *h) {
   h->min = HUGE_VAL;
   h->max = -HUGE_VAL;
   h->done = 0;
-  if (h->bins && h->binCount > 0) memset(h->bins, 0, sizeof(int) * static_cast<size_t>(h->binCount));
+  if (h->bins && h->binCount > 0) memset(h->bins, 0, sizeof(int64_t) * static_cast<size_t>(h->binCount));
 }
 
 void clearHistDone(BandHist *h) { h->done = 0; }
@@ -183,7 +207,10 @@ void accumulateHist(BandHist *h, int pixelid, int n, int step, const unsigned ch
       accumulateCounted(h, n, s, 16,
                         [&](int64_t x) { return (x & 1) ? line[x >> 1] >> 4 : line[x >> 1] & 15; });
     break;
-  case P_BYTE: accumulateCounted(h, n, s, 256, [&](int64_t x) { return line[x]; }); break;
+  case P_BYTE:
+    if (s == 1) accumulateBytes(h, line, n);
+    else accumulateCounted(h, n, s, 256, [&](int64_t x) { return line[x]; });
+    break;
   case P_SHORT: accumulateWide<int16_t>(h, line, n, s); break;
   case P_LONG: accumulateWide<int32_t>(h, line, n, s); break;
   case P_FLOAT: accumulateWide<float>(h, line, n, s); break;

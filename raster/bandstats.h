@@ -22,7 +22,8 @@ struct BandHist {
   double max = 0;        /* greatest value seen; -infinity while none */
   int done = 0;          /* 1 when the band's statistics are complete */
   int binCount = 0;      /* 2 for 1BIT, 16 for 4BITS, 256 for BYTE, else 0 */
-  int *bins = nullptr;   /* pixel counts per value, or null */
+  int64_t *bins = nullptr;  /* pixel counts per value, or null (64 bits: images may
+                               hold more than 2^31 pixels of one value) */
 };
 
 struct PointList;

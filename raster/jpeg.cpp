@@ -65,6 +65,7 @@ struct JpegDecodeJob {
   unsigned char *destination;  /* decoding: the lines, band-interleaved by line */
   int64_t lineStride;
   int rows, columns, bands;    /* decoding: what the destination holds */
+  int64_t rowsDone;            /* decoding: rows written so far */
 };
 
 /* One compression into a stream: of lines, or of a blank image. */
@@ -188,6 +189,25 @@ void putJpegComments(j_compress_ptr cinfo, const ImageHeader *header) {
                     static_cast<unsigned>(note + 1));
 }
 
+/* One decoded row of c interleaved components into c band lines. */
+void splitJpegRow(const JSAMPLE *__restrict from, int c, int64_t columns,
+                  unsigned char *__restrict lines, int64_t stride) {
+  if (c == 3) {
+    unsigned char *__restrict r = lines, *__restrict g = lines + stride,
+                              *__restrict b = lines + 2 * stride;
+    for (int64_t i = 0; i < columns; i++) {
+      r[i] = from[3 * i];
+      g[i] = from[3 * i + 1];
+      b[i] = from[3 * i + 2];
+    }
+    return;
+  }
+  for (int k = 0; k < c; k++) {
+    unsigned char *__restrict line = lines + k * stride;
+    for (int64_t i = 0; i < columns; i++) line[i] = from[i * c + k];
+  }
+}
+
 /*
  * runJpegDecompress --
  *     Reads the header and, when the job has a destination, every row.
@@ -260,14 +280,13 @@ int runJpegDecompress(JpegDecodeJob *job) {
     if (c == 1) {
       JSAMPROW line = job->destination + r * job->lineStride;
       jpeg_read_scanlines(cinfo, &line, 1);
+      job->rowsDone = cinfo->output_scanline;
       continue;
     }
     jpeg_read_scanlines(cinfo, row, 1);
-    for (int k = 0; k < c; k++) {
-      unsigned char *__restrict line = job->destination + (r * c + k) * job->lineStride;
-      const JSAMPLE *__restrict from = row[0] + k;
-      for (int64_t i = 0; i < job->columns; i++) line[i] = from[i * c];
-    }
+    splitJpegRow(row[0], c, job->columns, job->destination + r * c * job->lineStride,
+                 job->lineStride);
+    job->rowsDone = r + 1;
   }
   jpeg_finish_decompress(cinfo);
   jpeg_destroy_decompress(cinfo);
@@ -401,8 +420,25 @@ int readJpegHeader(int fd, ImageHeader *header, const unsigned char *memory, int
  * Results:      1, or 0 on any failure (the lines stay as far as filled).
  * Side effects: the file's position is kept.
  */
+namespace {
+int decodeJpegRows(int fd, unsigned char *destination, int64_t lineStride,
+                   const unsigned char *memory, int64_t length, int rows, int columns, int bands,
+                   int64_t *rowsDone);
+}  // namespace
+
 int decodeJpeg(int fd, unsigned char *destination, int64_t lineStride,
                const unsigned char *memory, int64_t length, int rows, int columns, int bands) {
+  int64_t rowsDone = 0;
+  return decodeJpegRows(fd, destination, lineStride, memory, length, rows, columns, bands,
+                        &rowsDone);
+}
+
+namespace {
+
+/* decodeJpeg, also telling how many rows were written. */
+int decodeJpegRows(int fd, unsigned char *destination, int64_t lineStride,
+                   const unsigned char *memory, int64_t length, int rows, int columns, int bands,
+                   int64_t *rowsDone) {
   JpegSource source;
   source.fd = fd;
   source.memory = fd < 0 ? memory : nullptr;
@@ -423,11 +459,14 @@ int decodeJpeg(int fd, unsigned char *destination, int64_t lineStride,
     job->columns = columns;
     job->bands = bands;
     ok = runJpegDecompress(job);
+    *rowsDone = job->rowsDone;
   }
   delete job;
   closeJpegSource(&source);
   return ok;
 }
+
+}  // namespace
 
 /*
  * writeJpegFile --
@@ -515,10 +554,15 @@ int readJPEG(RAMIMG *image) {
     return 0;
   }
   if (static_cast<int64_t>(held.size()) == total) return 1;
-  memset(image->cache, 0, static_cast<size_t>(total * image->lineBytes));
+  // Every line is written by the decoder: nothing is cleared first.  A
+  // failure leaves the rows decoded so far and zeros after them.
   for (int64_t i = 0; i < total; i++) image->lineTags[i] = i;
-  const int ok = decodeJpeg(image->fd, image->cache, image->lineBytes, image->memData,
-                            image->memLength, h.rows, h.columns, h.nbands);
+  int64_t rowsDone = 0;
+  const int ok = decodeJpegRows(image->fd, image->cache, image->lineBytes, image->memData,
+                                image->memLength, h.rows, h.columns, h.nbands, &rowsDone);
+  if (!ok && rowsDone < h.rows)
+    memset(image->cache + rowsDone * h.nbands * image->lineBytes, 0,
+           static_cast<size_t>((total - rowsDone * h.nbands) * image->lineBytes));
   for (size_t n = 0; n < held.size(); n++)
     memcpy(image->cache + held[n] * image->lineBytes, &saved[n * image->lineBytes],
            static_cast<size_t>(image->lineBytes));

@@ -332,6 +332,22 @@ unsigned char *rgbFrame(RAMIMG *image) {
   return image->cache + int64_t{image->cacheLines} * image->lineBytes;
 }
 
+namespace {
+
+/* A large cache is asked to be backed by huge pages where the system
+   does that on request: filling it then takes a page fault per 2 MiB
+   rather than per 4 KiB. */
+void adviseHugePages(unsigned char *block, int64_t size) {
+  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+  if (size < int64_t{8} << 20) return;
+  const uintptr_t first = (reinterpret_cast<uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + static_cast<uintptr_t>(size)) &
+                        ~(kHuge - 1);
+  if (end > first) madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
+}
+
+}  // namespace
+
 /*
  * setRAMImageBuf --
  *     (Re)allocates the cache of an image for about `rows` rows.
@@ -395,7 +411,10 @@ int setRAMImageBuf(RAMIMG *image, int rows) {
       fits = total > 0 && static_cast<uint64_t>(total) <= SIZE_MAX / 2;
     }
     cache = fits ? allocCacheBlock(total) : nullptr;
-    if (cache) break;
+    if (cache) {
+      adviseHugePages(cache, total);
+      break;
+    }
     if (hasFile && r > nbands) {
       r -= nbands;
       continue;
@@ -404,15 +423,6 @@ int setRAMImageBuf(RAMIMG *image, int rows) {
     return 0;
   }
 
-  /* Big caches in huge pages: first touches of a large image then cost
-     one fault per 2 MiB, not per 4 KiB. */
-  constexpr int64_t kHugeCache = int64_t{4} << 20;
-  if (linesBytes + frameBytes >= kHugeCache) {
-    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(cache) + page - 1) & ~(page - 1);
-    const uintptr_t to = (reinterpret_cast<uintptr_t>(cache) + linesBytes + frameBytes) & ~(page - 1);
-    if (to > from) madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
-  }
   // The block comes zeroed: only another fill touches the lines now.
   if (fill != 0) memset(cache, fill, static_cast<size_t>(linesBytes + frameBytes));
   image->cache = cache;

@@ -5,6 +5,7 @@
 #include <math.h>
 #include <stdlib.h>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -222,4 +223,25 @@ TEST(BandStats, UnderAMask) {
   EXPECT_EQ(image->hist, kept);
   EXPECT_EQ(kept[0].count, 2);  // columns 0 and 3
   EXPECT_EQ(ramImageHist(image.get(), kHistCached, 1, 1), kept);
+}
+
+// More than 2^31 pixels of one value: the bins count in 64 bits.  The rows
+// are fed to the accumulator directly (the same 16 MiB row again and again),
+// so no image of that size is needed.
+TEST(BandStats, CountsBeyondTwoToTheThirtyOne) {
+  std::unique_ptr<BandHist, HistFree> hist(createHist(1, 256), HistFree{1});
+  ASSERT_TRUE(hist);
+  const int n = 1 << 24;
+  std::vector<unsigned char> line(static_cast<size_t>(n), 7);
+  line[0] = 200;
+  const int64_t rows = 129;  // 129 x 2^24 = 2^31 + 2^24 pixels
+  for (int64_t r = 0; r < rows; r++) accumulateHist(hist.get(), P_BYTE, n, 1, line.data(), 0);
+  const int64_t sevens = rows * (n - 1);
+  EXPECT_GT(sevens, int64_t{INT32_MAX});
+  EXPECT_EQ(hist->bins[7], sevens);
+  EXPECT_EQ(hist->bins[200], rows);
+  EXPECT_EQ(hist->count, double(rows) * n);
+  EXPECT_EQ(hist->sum, 7.0 * sevens + 200.0 * rows);
+  EXPECT_EQ(hist->min, 7);
+  EXPECT_EQ(hist->max, 200);
 }

@@ -1,0 +1,108 @@
+/*
+ * threads.cpp --
+ *     The worker pool of the per-row kernels: threads started on first use
+ *     and kept, one job at a time, pieces handed out by a shared counter.
+ */
+#include "core/threads.h"
+
+#include <stdlib.h>
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace vesk {
+namespace {
+
+constexpr int kMaxWorkers = 64;
+
+struct Pool {
+  std::mutex lock;
+  std::condition_variable wake, done;
+  const std::function<void(int)> *piece = nullptr;
+  int count = 0;
+  std::atomic<int> next{0};
+  int busy = 0;             /* workers still inside the current job */
+  unsigned generation = 0;  /* bumped for each job */
+  int threads = 0;          /* workers started */
+};
+
+/* Takes pieces of the current job until none are left. */
+void runPieces(Pool &pool, const std::function<void(int)> &piece, int count) {
+  for (int i = pool.next.fetch_add(1); i < count; i = pool.next.fetch_add(1)) piece(i);
+}
+
+void workerMain(Pool *pool) {
+  unsigned seen = 0;
+  for (;;) {
+    const std::function<void(int)> *piece;
+    int count;
+    {
+      std::unique_lock<std::mutex> hold(pool->lock);
+      pool->wake.wait(hold, [&] { return pool->generation != seen; });
+      seen = pool->generation;
+      piece = pool->piece;
+      count = pool->count;
+    }
+    runPieces(*pool, *piece, count);
+    std::lock_guard<std::mutex> hold(pool->lock);
+    if (--pool->busy == 0) pool->done.notify_one();
+  }
+}
+
+/* The pool lives as long as the process: its threads wait on a condition
+   variable between jobs and end with the process. */
+Pool &thePool() {
+  static Pool *pool = new Pool();
+  return *pool;
+}
+
+std::mutex jobLock;  // one job at a time
+
+}  // namespace
+
+int workerCount() {
+  static const int count = [] {
+    if (const char *text = getenv("VESK_THREADS")) {
+      const int n = atoi(text);
+      if (n >= 1) return std::min(n, kMaxWorkers);
+    }
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores, 1u, static_cast<unsigned>(kMaxWorkers)));
+  }();
+  return count;
+}
+
+void parallelFor(int count, const std::function<void(int)> &piece) {
+  const int helpers = std::min(workerCount(), count) - 1;
+  if (helpers <= 0) {
+    for (int i = 0; i < count; i++) piece(i);
+    return;
+  }
+  std::lock_guard<std::mutex> job(jobLock);
+  Pool &pool = thePool();
+  {
+    std::lock_guard<std::mutex> hold(pool.lock);
+    try {
+      while (pool.threads < workerCount() - 1) {
+        std::thread(workerMain, &pool).detach();
+        pool.threads++;
+      }
+    } catch (...) {
+      // No more threads to be had: the ones running (and the caller) do the work.
+    }
+    pool.piece = &piece;
+    pool.count = count;
+    pool.next.store(0);
+    pool.busy = pool.threads;
+    pool.generation++;
+  }
+  pool.wake.notify_all();
+  runPieces(pool, piece, count);
+  std::unique_lock<std::mutex> hold(pool.lock);
+  pool.done.wait(hold, [&] { return pool.busy == 0; });
+}
+
+}  // namespace vesk
