@@ -173,6 +173,9 @@ int gimgSeekCmd(GimgMaster *master, Tcl_Interp *interp, int argc, const char *ar
     int result = seekRAMImageVolume(image, n);
     if (result == -2 && n == 0) result = seekRAMImageVolume(image, 1);
     if (result == -1) return TCL_ERROR;
+    /* A volume past the last leaves the image where it was (some readers
+       stop at the last one instead of refusing). */
+    if (n > 0 && result != n && image->volume != before) seekRAMImageVolume(image, before);
     if (image->volume != before) {
       showNewVolume(master);
       tclUpdate(interp, TCL_ALL_EVENTS | TCL_DONT_WAIT);
