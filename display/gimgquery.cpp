@@ -376,7 +376,10 @@ int gimgPixelCmd(GimgMaster *m, Tcl_Interp *interp, int argc, const char *argv[]
   }
   default: {
     int last = 0;
-    for (int c = 0; c < std::clamp(m->channelCount, 0, 3); c++) {
+    /* Every channel with a band is shown (a grey view shows one band in
+       all three). */
+    for (int c = 0; c < 3; c++) {
+      if (m->channelBand[c] < 0) continue;
       const int band = m->layer > 0 ? m->layer - 1 : m->channelBand[c];
       unsigned char out[2];
       const int index[1] = {column};
