@@ -107,8 +107,10 @@ void putBitmapOnTarget(GimgMaster *master, const MaskBitmap *bits, ViewPixmap *t
                             reinterpret_cast<char *>(bits->bits), static_cast<unsigned>(bits->width),
                             static_cast<unsigned>(bits->height), 8, bits->rowBytes);
   if (!xi) return;
+  /* Bytes hold pixels in order: with the byte order equal to the bit order
+     the server's bitmap unit does not reorder them. */
   xi->bitmap_bit_order = bits->bitOrder ? MSBFirst : LSBFirst;
-  xi->byte_order = MSBFirst;
+  xi->byte_order = xi->bitmap_bit_order;
   /* A 1-bit target takes plane values: set bits 1, clear bits 0, whatever
      the colours of the view are. */
   XSetForeground(master->display, master->bitmapGC, 1);
