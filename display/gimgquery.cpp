@@ -294,7 +294,7 @@ void sampleSegment(GimgMaster *m, double x0, double y0, double x1, double y1, in
 int readCount(Tcl_Interp *interp, const char *text, int *n) {
   if (Tcl_GetInt(interp, text, n) != TCL_OK) return TCL_ERROR;
   if (*n < 1) *n = 1;
-  if (*n > 1 << 24) return gimgError(interp, "too many samples");
+  if (*n > 1000000) return gimgError(interp, "too many samples");
   return TCL_OK;
 }
 
