@@ -377,6 +377,7 @@ void paletteSummary(const RAMIMG *image, const BandHist &bh, int component, Hist
   for (int i = 0; i < bh.binCount && i < 256 && i < image->header.nindices; i++) {
     const int f = image->header.palette[i][component];
     const int g = bh.bins[i];
+    if (g == 0) continue;  /* unused entries take no part in the range */
     s->bins[f] += g;
     if (!any || f < s->min) s->min = f;
     if (!any || f > s->max) s->max = f;
