@@ -325,7 +325,7 @@ int setIndicesCmd(GimgMaster *master, Tcl_Interp *interp, int argc, const char *
       int rgb[3] = {0, 0, 0};
       bool ok = n == (m == 0 ? 2 : 4);
       if (ok && m == 0) {
-        XColor color;
+        XColor color{};
         ok = XParseColor(master->display, master->colormap, words[1], &color) != 0;
         rgb[0] = color.red >> 8;
         rgb[1] = color.green >> 8;
