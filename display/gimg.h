@@ -287,6 +287,7 @@ void clearImageMask(GimgMaster *master, int kind, int withSources);
 int combineMasks(GimgMaster *master);
 void buildValueMask(GimgMaster *master, const unsigned char *flags);
 void buildFileMask(GimgMaster *master);
+PointList *clipChainToRect(const PointList *chain, double x0, double y0, double x1, double y1);
 int polygonMaskToView(GimgMaster *master, MaskBitmap *bits, int parity, const PointList *polygons);
 void buildViewMasks(GimgMaster *owner, const MaskBitmap *maskBits, const MaskBitmap *frameBits,
                     ViewPixmap *frameTarget, ViewPixmap *maskTarget, const AxisMap *xMap,

@@ -390,9 +390,24 @@ int captureCmd(GimgMaster *master, Tcl_Interp *interp, int argc, const char *arg
   int v[4] = {0, 0, vp->width, vp->height};
   for (int i = 0; i < 4 && 3 + i < argc; i++)
     if (Tcl_GetInt(interp, argv[3 + i], &v[i]) != TCL_OK) return TCL_ERROR;
-  if (v[2] <= 0 || v[3] <= 0) return gimgError(interp, "No pixmap.\n");
+  /* X pixmaps have 16-bit sides; a refused one must not end the process. */
+  if (v[2] <= 0 || v[3] <= 0 || v[2] > 32767 || v[3] > 32767) return gimgError(interp, "No pixmap.\n");
   Tk_MakeWindowExist(master->tkwin);
+  int failed = 0;
+  Tk_ErrorHandler handler = Tk_CreateErrorHandler(
+      master->display, -1, -1, -1,
+      [](ClientData data, XErrorEvent *) {
+        *static_cast<int *>(data) = 1;
+        return 0;
+      },
+      &failed);
   Pixmap pixmap = Tk_GetPixmap(master->display, Tk_WindowId(master->tkwin), v[2], v[3], master->depth);
+  XSync(master->display, False);
+  Tk_DeleteErrorHandler(handler);
+  if (failed && pixmap) {
+    Tk_FreePixmap(master->display, pixmap);
+    pixmap = 0;
+  }
   if (!pixmap) return gimgError(interp, "No pixmap.\n");
   XFillRectangle(master->display, pixmap, master->gc, 0, 0, static_cast<unsigned>(v[2]),
                  static_cast<unsigned>(v[3]));

@@ -334,6 +334,7 @@ void fillToneLut(unsigned char *lut, int n, int outLow, int outHigh, double inLo
     } else {
       const double t = toneCurve((h - inLow) / (inHigh - inLow), gamma, mode);
       r = outLow * (1 - t) + (outHigh + 0.999) * t;
+      if (!(r == r)) r = outLow;  /* ranges at the ends of double give no number */
     }
     int v;
     if (outLow < outHigh) v = r < outLow ? outLow : (r > outHigh ? outHigh : static_cast<int>(r));

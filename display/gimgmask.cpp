@@ -122,6 +122,13 @@ void putBitmapOnTarget(GimgMaster *master, const MaskBitmap *bits, ViewPixmap *t
   target->valid = 1;
 }
 
+/* Fills a chain into a bitmap, cut to a margin around the bitmap. */
+void fillChain(const PointList *chain, MaskBitmap *bits, int parity) {
+  PointList *cut = clipChainToRect(chain, -2, -2, bits->width + 2, bits->height + 2);
+  if (cut) polyFillMask(cut, bits, parity);
+  polyFree(cut);
+}
+
 /* Appends a chain at the end of another. */
 void appendChain(PointList **chain, PointList *more) {
   PointList **tail = chain;
@@ -155,7 +162,7 @@ void rebuildFrameBits(GimgMaster *master) {
     polygonMaskToView(master, &master->frameBits, master->frameParity, master->framePolygons);
   } else if (allocMaskBitmap(&master->frameBits, master->viewPixmap.width,
                              master->viewPixmap.height, 0)) {
-    polyFillMask(master->framePolygons, &master->frameBits, master->frameParity);
+    fillChain(master->framePolygons, &master->frameBits, master->frameParity);
   }
 }
 
@@ -167,7 +174,7 @@ void rebuildClip(GimgMaster *master) {
   master->clipRegion = roiToRegion(master, master->clipPolygons);
   if (master->image &&
       allocMaskBitmap(&master->clipBits, master->image->header.columns, master->image->header.rows, 0))
-    polyFillMask(master->clipPolygons, &master->clipBits, master->clipParity);
+    fillChain(master->clipPolygons, &master->clipBits, master->clipParity);
 }
 
 int maskUsage(Tcl_Interp *interp, const char *command, const char *sub, const char *rest) {
@@ -196,6 +203,55 @@ int applyDataDirectives(GimgMaster *m, Tcl_Interp *interp, int argc, const char 
 }
 
 }  // namespace
+
+/*
+ * clipChainToRect --
+ *     Each polygon of a chain cut to the rectangle [x0, x1] x [y0, y1]
+ *     (Sutherland-Hodgman): filling far-out vertices row by row would
+ *     take as long as the polygon is tall.
+ */
+PointList *clipChainToRect(const PointList *chain, double x0, double y0, double x1, double y1) {
+  PointList *head = nullptr, **tail = &head;
+  for (const PointList *p = chain; p; p = p->next) {
+    std::vector<std::pair<double, double>> ring;
+    for (int i = 0; i < p->count; i++) ring.emplace_back(p->points[i].x, p->points[i].y);
+    for (int edge = 0; edge < 4 && !ring.empty(); edge++) {
+      auto inside = [&](const std::pair<double, double> &q) {
+        switch (edge) {
+        case 0: return q.first >= x0;
+        case 1: return q.first <= x1;
+        case 2: return q.second >= y0;
+        default: return q.second <= y1;
+        }
+      };
+      auto cross = [&](const std::pair<double, double> &a, const std::pair<double, double> &b) {
+        const double limit = edge == 0 ? x0 : edge == 1 ? x1 : edge == 2 ? y0 : y1;
+        const double t = edge < 2 ? (limit - a.first) / (b.first - a.first)
+                                  : (limit - a.second) / (b.second - a.second);
+        return std::make_pair(a.first + t * (b.first - a.first), a.second + t * (b.second - a.second));
+      };
+      std::vector<std::pair<double, double>> out;
+      for (size_t i = 0; i < ring.size(); i++) {
+        const auto &cur = ring[i], &prev = ring[(i + ring.size() - 1) % ring.size()];
+        if (inside(cur)) {
+          if (!inside(prev)) out.push_back(cross(prev, cur));
+          out.push_back(cur);
+        } else if (inside(prev)) {
+          out.push_back(cross(prev, cur));
+        }
+      }
+      ring.swap(out);
+    }
+    if (ring.size() < 3) continue;
+    PointList *list = polyNew(static_cast<int>(ring.size()));
+    if (!list) continue;
+    for (size_t k = 0; k < ring.size(); k++)
+      list->points[k] = {roundToInt(ring[k].first), roundToInt(ring[k].second)};
+    *tail = list;
+    tail = &list->next;
+  }
+  return head;
+}
 
 /*
  * parseClassList --
@@ -367,7 +423,7 @@ int polygonMaskToView(GimgMaster *master, MaskBitmap *bits, int parity, const Po
       p->points[i].y = static_cast<int>(std::clamp(dy, -1e8, 1e8));
     }
   if (allocMaskBitmap(bits, master->viewPixmap.width, master->viewPixmap.height, 0))
-    polyFillMask(copy, bits, parity);
+    fillChain(copy, bits, parity);
   polyFree(copy);
   return 1;
 }

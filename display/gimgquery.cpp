@@ -551,8 +551,11 @@ int gimgStatsCmd(GimgMaster *m, Tcl_Interp *interp, int argc, const char *argv[]
     } else {
       PointList *chain = parseROIList(interp, argc - 4, argv + 4);
       if (!chain) return gimgError(interp, "Error in parsing ROIs.\n");
-      PointList *spans = polyListToSpans(chain);
+      /* Only the part over the image counts; far-out corners cost nothing. */
+      PointList *cut = clipChainToRect(chain, -1, -1, image->header.columns + 1, image->header.rows + 1);
       polyFree(chain);
+      PointList *spans = cut ? polyListToSpans(cut) : nullptr;
+      polyFree(cut);
       hist = spans ? ramImageHistWithROI(image, spans, 0) : nullptr;
       polyFree(spans);
     }
@@ -892,7 +895,15 @@ int gimgDumpCmd(GimgMaster *m, Tcl_Interp *interp, int argc, const char *argv[])
   if (photo && code == TCL_OK) {
     copyRAMImageToPhoto(interp, target, photoName.c_str());
     if (argc == 7) {
-      const std::string script = photoName + " write " + fileName + " " + argv[6];
+      /* The photo and file names are words of their own; the option is
+         the photo writer's words as given. */
+      Tcl_Obj *words = Tcl_NewListObj(0, nullptr);
+      Tcl_IncrRefCount(words);
+      Tcl_ListObjAppendElement(nullptr, words, Tcl_NewStringObj(photoName.c_str(), -1));
+      Tcl_ListObjAppendElement(nullptr, words, Tcl_NewStringObj("write", -1));
+      Tcl_ListObjAppendElement(nullptr, words, Tcl_NewStringObj(fileName, -1));
+      const std::string script = std::string(Tcl_GetString(words)) + " " + argv[6];
+      Tcl_DecrRefCount(words);
       const int written = Tcl_Eval(interp, script.c_str());
       Tcl_Eval(interp, ("image delete " + photoName).c_str());
       if (written != TCL_OK) {
