@@ -28,6 +28,7 @@ Display *getDisplay();
 Colormap getColormap();
 int getVisualDepth();
 int getRgb24Mode();
+void setRgb24Mode(int mode);
 int getDebugFlag();
 void setDebugFlag(int flag);
 int getPaletteKind();

@@ -15,7 +15,7 @@ int Calc_Init(Tcl_Interp *interp);
 
 /* Registers the image type "gimg" once per process; 0 on success. */
 int Gimg_Init(Tcl_Interp *interp);
-/* The "gimg" command and its delete procedure; NULL while not built. */
+/* The "gimg" command and its delete procedure. */
 Tcl_CmdProc *gimgCommandProc();
 Tcl_CmdDeleteProc *gimgCommandDeleteProc();
 /* Names of all gimg images, as a list, into the result. */

@@ -155,6 +155,7 @@ Display *getDisplay() { return mainDisplay; }
 Colormap getColormap() { return mainColormap; }
 int getVisualDepth() { return mainDepth; }
 int getRgb24Mode() { return rgb24Mode; }
+void setRgb24Mode(int mode) { rgb24Mode = mode; }
 int getDebugFlag() { return debugFlag; }
 void setDebugFlag(int flag) { debugFlag = flag ? 1 : 0; }
 int getPaletteKind() { return paletteKind; }

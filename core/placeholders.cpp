@@ -8,10 +8,5 @@
 
 namespace vesk {
 
-Tcl_CmdProc *gimgCommandProc() { return nullptr; }
-Tcl_CmdDeleteProc *gimgCommandDeleteProc() { return nullptr; }
-
-
-void freePaletteColors() {}
 
 }  // namespace vesk

@@ -97,6 +97,27 @@ step "gcanvas scrolled; EPS written"   {
     .map postscript -file [file join $outDir map.eps]
     list [.map xview] [file size [file join $outDir map.eps]]
 }
+step "gimg masked view (clip triangle)" {
+    image create gimg demoMask -file $grad -comb 1/2/3 -palette 8/8/4
+    demoMask mask clip pl {4 60 64 2 124 60}
+    demoMask mask clip
+}
+step "demoGrad profile band 1 (red)"    {demoGrad profile 1 0 10 8 0 16 0}
+step "demoGrad stats"                    {demoGrad stats}
+step "animated GIF: frames played"       {
+    image create gimg demoAnim -file [file join $gimgHome anim.gif] -mx 12 -my 12
+    label .anim -image demoAnim; pack .anim; update
+    demoAnim animate 15 1
+    set frames {}
+    set t0 [clock milliseconds]
+    while {[clock milliseconds] - $t0 < 1500 && [demoAnim seek] != 10} {
+        update
+        if {[lindex $frames end] ne [demoAnim seek]} {lappend frames [demoAnim seek]}
+    }
+    destroy .anim
+    set frames
+}
+step "gimg version; gimg names"          {list [gimg version] [gimg names]}
 step "vesk.listconcat {a b {c d}}" {vesk.listconcat {a b {c d}}}
 step "clipboard holds text?"       {clipboard clear; clipboard append demo; vesk.selection CLIPBOARD}
 step "event loop for 100 ms"       {after 100 {winmsg 0}; winmsg 1}
@@ -108,8 +129,9 @@ pack .t
 frame .pics
 label .pics.grad -image demoGrad -bd 0
 label .pics.grey -image demoGrey -bd 0
-label .pics.text -text "gimg views of a RAM image:\ncolour at x2 (left), band 2 turned right (right)" -justify left
-pack .pics.grad .pics.grey .pics.text -side left -padx 6 -pady 6
+label .pics.mask -image demoMask -bd 0 -bg #404040
+label .pics.text -text "gimg views of a RAM image:\ncolour at x2, band 2 turned right,\nclipped to a triangle" -justify left
+pack .pics.grad .pics.grey .pics.mask .pics.text -side left -padx 6 -pady 6
 pack .pics -anchor w
 raise .
 update

@@ -13,6 +13,7 @@
 #include <X11/Xutil.h>
 #include <stdint.h>
 #include <string>
+#include <vector>
 
 #include "raster/mask.h"
 #include "raster/ramimg.h"
@@ -270,14 +271,37 @@ void setViewRegion(GimgMaster *master);
 int getGimgRenderMode();
 void setGimgRenderMode(int mode);
 
-/* ---- hooks of the image command, mask and animation units (gimgseams.cpp) ---- */
+/* ---- the image command (gimginstance.cpp) ---- */
 Tcl_CmdProc gimgInstanceCmd;
-int stopAnimation(GimgMaster *master);
+/* A subcommand: the master, then the command's words. */
+typedef int GimgSubcommand(GimgMaster *master, Tcl_Interp *interp, int argc, const char *argv[]);
+std::vector<std::string> splitItems(const char *text);
+bool parseRangeItem(const std::string &item, int *lo, int *hi);
+void appendFormat(Tcl_Interp *interp, const char *format, ...) __attribute__((format(printf, 2, 3)));
+int gimgError(Tcl_Interp *interp, const char *message);
+
+/* ---- masks (gimgmask.cpp) ---- */
+GimgSubcommand gimgMaskCmd;
 int parseClassList(unsigned char *flags, int mode, const char *text);
 void clearImageMask(GimgMaster *master, int kind, int withSources);
 int combineMasks(GimgMaster *master);
 void buildValueMask(GimgMaster *master, const unsigned char *flags);
 void buildFileMask(GimgMaster *master);
+PointList *clipChainToRect(const PointList *chain, double x0, double y0, double x1, double y1);
+int polygonMaskToView(GimgMaster *master, MaskBitmap *bits, int parity, const PointList *polygons);
+void buildViewMasks(GimgMaster *owner, const MaskBitmap *maskBits, const MaskBitmap *frameBits,
+                    ViewPixmap *frameTarget, ViewPixmap *maskTarget, const AxisMap *xMap,
+                    const AxisMap *yMap, int rotation);
+
+/* ---- animation and volumes (gimganim.cpp) ---- */
+GimgSubcommand gimgAnimateCmd, gimgSeekCmd;
+int stopAnimation(GimgMaster *master);
+
+/* ---- coordinates, values, statistics and dump (gimgquery.cpp) ---- */
+GimgSubcommand gimgImgXYCmd, gimgImgToCanvCmd, gimgImgToMapCmd, gimgCanvToMapCmd,
+    gimgCanvToFileCmd, gimgMapXYCmd, gimgMapToCanvCmd, gimgFileXYCmd, gimgFileToCanvCmd;
+GimgSubcommand gimgPixelCmd, gimgLineCmd, gimgProfileCmd, gimgSectionCmd, gimgHistCmd,
+    gimgStatsCmd, gimgSetPixelCmd, gimgDumpCmd;
 
 }  // namespace vesk
 

@@ -520,6 +520,8 @@ int gimgConfigMagnification(GimgMaster *master) {
   if (master->maskClass) {
     int changed = parseClassList(master->maskClasses, 0, master->maskClass);
     if (changed < 0) {
+      /* A bad list is not kept: the next configure must not fail on it. */
+      setStringOption(&master->maskClass, nullptr);
       Tcl_SetResult(interp, const_cast<char *>("Error in parsing mask class."), TCL_STATIC);
       return TCL_ERROR;
     }
@@ -536,6 +538,9 @@ int gimgConfigMagnification(GimgMaster *master) {
       if (!mask) mask = gimgCopyPhoto(interp, name.c_str(), &master->header);
     }
     if (!mask) {
+      /* The mask image held so far stays; -maskfile names it again, so
+         that the next configure does not fail on the same name. */
+      setStringOption(&master->maskFile, master->maskImage ? master->maskImage->tag : nullptr);
       Tcl_SetResult(interp, const_cast<char *>("Fail to open mask image file"), TCL_STATIC);
       return TCL_ERROR;
     }

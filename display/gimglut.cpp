@@ -334,6 +334,7 @@ void fillToneLut(unsigned char *lut, int n, int outLow, int outHigh, double inLo
     } else {
       const double t = toneCurve((h - inLow) / (inHigh - inLow), gamma, mode);
       r = outLow * (1 - t) + (outHigh + 0.999) * t;
+      if (!(r == r)) r = outLow;  /* ranges at the ends of double give no number */
     }
     int v;
     if (outLow < outHigh) v = r < outLow ? outLow : (r > outHigh ? outHigh : static_cast<int>(r));
@@ -377,6 +378,7 @@ void paletteSummary(const RAMIMG *image, const BandHist &bh, int component, Hist
   for (int i = 0; i < bh.binCount && i < 256 && i < image->header.nindices; i++) {
     const int f = image->header.palette[i][component];
     const int64_t g = bh.bins[i];
+    if (g == 0) continue;  /* unused entries take no part in the range */
     s->bins[f] += g;
     if (!any || f < s->min) s->min = f;
     if (!any || f > s->max) s->max = f;

@@ -601,8 +601,8 @@ void ditherLine(int count, unsigned char *indexLine, const unsigned char *values
  * Side effects: viewValid of the displaying master is set.
  */
 Pixmap makePixmap(GimgMaster *owner, GimgInstance *instance, RAMIMG *image, ViewPixmap *target,
-                  ViewPixmap *, ViewPixmap *, const AxisMap *xMap, const AxisMap *yMap,
-                  const RenderRect *rect) {
+                  ViewPixmap *frameTarget, ViewPixmap *maskTarget, const AxisMap *xMap,
+                  const AxisMap *yMap, const RenderRect *rect) {
   GimgMaster *shown = instance && instance->master ? instance->master : owner;
   if (!owner || !shown || !image || !target || !xMap || !yMap || !xMap->index || !yMap->index)
     return 0;
@@ -665,12 +665,24 @@ Pixmap makePixmap(GimgMaster *owner, GimgInstance *instance, RAMIMG *image, View
   XSync(shown->display, False);
   Tk_DeleteErrorHandler(handler);
   xi->data = nullptr;
+  if (ok && !failed && shown->stippleBitmap) {
+    /* The stipple lies over the view in the foreground colour. */
+    XSetFillStyle(shown->display, shown->gc, FillStippled);
+    XFillRectangle(shown->display, drawable, shown->gc, target->destX, target->destY,
+                   static_cast<unsigned>(target->width), static_cast<unsigned>(target->height));
+    XSetFillStyle(shown->display, shown->gc, FillSolid);
+  }
   if (!ok || failed) {
     vesk_fprintf(stderr, "Error in makePixmap...\n");
     return 0;
   }
   target->valid = 1;
   shown->viewValid = 1;
+
+  if (shown->frameDynamic && shown->framePolygons)
+    polygonMaskToView(shown, &shown->frameBits, shown->frameParity, shown->framePolygons);
+  buildViewMasks(shown, owner->maskPresent ? &owner->maskBits : nullptr, &shown->frameBits,
+                 frameTarget, maskTarget, xMap, yMap, rotate);
 
   if (owner->pixmapOnly) {
     if (owner->image) closeRAMImage(owner->image, &owner->imageClient);

@@ -257,7 +257,9 @@ int parseDisplayPosition(GimgMaster *master, const char *xText, const char *yTex
   if (Tcl_GetDouble(master->interp, xText, &x) != TCL_OK ||
       Tcl_GetDouble(master->interp, yText, &y) != TCL_OK)
     return TCL_ERROR;
-  const int ix = roundToInt(x), iy = roundToInt(y);
+  /* Positions far outside any view stay far outside without overflowing. */
+  const int ix = std::clamp(roundToInt(x), -100000000, 100000000);
+  const int iy = std::clamp(roundToInt(y), -100000000, 100000000);
   int W, H;
   viewPixmapSize(master, &W, &H);
   if (master->rotate < 0) {
