@@ -508,15 +508,15 @@ int gimgHistCmd(GimgMaster *m, Tcl_Interp *interp, int argc, const char *argv[])
   const bool ok = hasPalette(m) ? bandSummary(m, 0, b, &s) : bandSummary(m, b, -1, &s);
   if (!ok) return gimgError(interp, "Error in image histogram calculation");
   if (type == 0) {
-    int largest = 0;
+    int64_t largest = 0;
     for (int i = 0; i < s.binCount; i++) largest = std::max(largest, s.bins[i]);
     for (int i = 0; i < s.binCount; i++)
-      appendFormat(interp, "%.3f ", largest > 0 ? 100.0 * s.bins[i] / largest : 0.0);
+      appendFormat(interp, "%.3f ", largest > 0 ? 100.0 * static_cast<double>(s.bins[i]) / static_cast<double>(largest) : 0.0);
     return TCL_OK;
   }
   appendFormat(interp, "{%-.1f %-.8f %-.8f %-.8f %-.8f} ", s.count, s.mean, s.std, s.min, s.max);
   for (int i = 0; i < s.binCount; i++)
-    if (type == 2 || s.bins[i] != 0) appendFormat(interp, "{%d %d} ", i, s.bins[i]);
+    if (type == 2 || s.bins[i] != 0) appendFormat(interp, "{%d %lld} ", i, static_cast<long long>(s.bins[i]));
   return TCL_OK;
 }
 
