@@ -91,6 +91,14 @@ RimageModuleProc gdemModule;      /* demshade.cpp */
 RimageModuleProc gslopeModule;    /* demshade.cpp */
 RimageModuleProc gconvModule;     /* convolve.cpp */
 RimageModuleProc distModule;      /* convolve.cpp */
+RimageModuleProc ptableModule;    /* ptable.cpp */
+RimageModuleProc gisocModule;     /* isocluster.cpp */
+RimageModuleProc gstatModule;     /* statmodules.cpp */
+RimageModuleProc egvModule;       /* statmodules.cpp */
+RimageModuleProc statinfoModule;  /* statmodules.cpp */
+
+/* The output of a classifier, opened or made (classify.cpp). */
+RAMIMG *openClassOutput(RAMIMG *in, const char *word, const char *imgidWord);
 
 /* ---- bound images (boundimg.cpp) ---- */
 RimagePlainProc rimageBind;
