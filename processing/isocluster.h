@@ -82,6 +82,12 @@ void isoPrintClasses(IsoWork *w, int flag);
 
 /* Initial classes (isoinit.cpp). */
 int isoInit(IsoWork *w);
+void isoFirstInit(IsoWork *w);
+void isoEqualInit(IsoWork *w);
+void isoPopularInit(IsoWork *w);
+void isoSpecBinning(IsoWork *w);
+void isoReclusterBins(IsoWork *w);
+int isoSmallestClass(const IsoWork *w);
 void isoReassignTable(IsoWork *w);
 int isoBinBase(int64_t a, int m);
 int isoBinOf(double v, double lo, double hi, int B, bool isByte);

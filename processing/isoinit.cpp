@@ -19,7 +19,6 @@
 #include "vesk/stdio.h"
 
 namespace vesk {
-namespace {
 
 /* isoFirstInit -- the window's first pixel, grown by coarse passes. */
 void isoFirstInit(IsoWork *w) {
@@ -34,7 +33,7 @@ void isoFirstInit(IsoWork *w) {
 }
 
 /* Means from the sums of the pass under way; classes without samples dropped. */
-void isoFinishSums(IsoWork *w) {
+static void isoFinishSums(IsoWork *w) {
   int kept = 0;
   for (int i = 0; i < w->nc; i++) {
     IsoClass &c = w->classes[i];
@@ -221,8 +220,6 @@ void isoSpecBinning(IsoWork *w) {
   if (w->verbose) vesk_printf("class: %d total Samples: %ld\n", w->nc, pixels);
   isoReclusterBins(w);
 }
-
-}  // namespace
 
 /* isoBinBase -- the largest k with k to the power m at most a. */
 int isoBinBase(int64_t a, int m) {
