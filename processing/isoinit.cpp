@@ -223,13 +223,15 @@ void isoSpecBinning(IsoWork *w) {
 
 /* isoBinBase -- the largest k with k to the power m at most a. */
 int isoBinBase(int64_t a, int m) {
-  int k = 1;
-  while (true) {
-    int64_t p = 1;
-    for (int i = 0; i < m && p <= a; i++) p *= k + 1;
-    if (p > a) return k;
-    k++;
-  }
+  auto power = [m](int64_t k) {
+    double p = 1;
+    for (int i = 0; i < m; i++) p *= static_cast<double>(k);
+    return p;
+  };
+  int64_t k = std::max<int64_t>(1, static_cast<int64_t>(pow(static_cast<double>(a), 1.0 / m)));
+  while (k > 1 && power(k) > static_cast<double>(a)) k--;
+  while (power(k + 1) <= static_cast<double>(a)) k++;
+  return static_cast<int>(k);
 }
 
 /* isoBinOf -- the bin of a value: 0 .. B - 1 for bytes, 0 .. B otherwise. */
