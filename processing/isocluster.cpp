@@ -158,8 +158,7 @@ struct IsoProgress {
 };
 
 /* The class of one table pixel: the entry's class when known, else the nearest. */
-int isoTablePixel(IsoWork *w, const unsigned char *v, float *x) {
-  const int32_t e = findPTableEntry(w->table, v);
+int isoTablePixel(IsoWork *w, const unsigned char *v, float *x, int32_t e) {
   for (int b = 0; b < w->n; b++) x[b] = v[b];
   if (e >= 0) {
     w->hit++;
@@ -185,9 +184,23 @@ void isoPassRow(IsoWork *w, int offset, int step, bool allowNew, bool write,
   float *x = w->pixels.data();
   if (w->tableMode()) {
     getByteBIPData(w->in, row, w->ic, w->c, step, n, w->bands.data(), bytes.data());
-    for (int j = 0; j < count; j++)
-      w->classRow[j] = static_cast<unsigned char>(
-          isoTablePixel(w, bytes.data() + static_cast<size_t>(j) * n, x + static_cast<size_t>(j) * n));
+    const int32_t *entries =
+        w->entryOf.empty() ? nullptr
+                           : w->entryOf.data() + static_cast<int64_t>(row) * w->in->header.columns + w->ic;
+    constexpr int ahead = 16;  /* the class table is read at random: fetch early */
+    for (int j = 0; entries && j < std::min(count, ahead); j++) {
+      const int32_t e = entries[static_cast<int64_t>(j) * step];
+      if (e >= 0) __builtin_prefetch(&w->classTable[e]);
+    }
+    for (int j = 0; j < count; j++) {
+      const unsigned char *v = bytes.data() + static_cast<size_t>(j) * n;
+      if (entries && j + ahead < count) {
+        const int32_t later = entries[static_cast<int64_t>(j + ahead) * step];
+        if (later >= 0) __builtin_prefetch(&w->classTable[later]);
+      }
+      const int32_t e = entries ? entries[static_cast<int64_t>(j) * step] : findPTableEntry(w->table, v);
+      w->classRow[j] = static_cast<unsigned char>(isoTablePixel(w, v, x + static_cast<size_t>(j) * n, e));
+    }
   } else {
     getFloatBIPData(w->in, row, w->ic, w->c, step, n, w->bands.data(), x);
     for (int j = 0; j < count; j++)
@@ -240,6 +253,7 @@ void isoTableClassify(IsoWork *w) {
   const PTABLE *t = w->table;
   std::vector<float> x(static_cast<size_t>(w->n));
   IsoProgress progress(w, t->count);
+  isoSyncMeans(w);
   for (int32_t e = 0; e < t->count; e++) {
     const unsigned char *v = t->vector(e);
     for (int b = 0; b < w->n; b++) x[b] = v[b];
@@ -294,6 +308,7 @@ void isoPaletteClassify(IsoWork *w) {
   w->allowNew = true;
   float x[3];
   for (int pass = 1; pass <= kIsoMaxConvergePasses && entries > 0; pass++) {
+    isoSyncMeans(w);
     for (int i = 0; i < entries; i++) {
       const int pixels = hist[0].bins[i];
       if (pixels <= 0) continue;
@@ -310,6 +325,7 @@ void isoPaletteClassify(IsoWork *w) {
   }
   /* Class numbers shift as empty classes go: map each colour to its class once more. */
   w->allowNew = false;
+  isoSyncMeans(w);
   std::vector<IsoClass> kept = w->classes;
   for (int i = 0; i < entries; i++) {
     if (hist[0].bins[i] <= 0) continue;
@@ -477,7 +493,7 @@ int parseGisocOptions(IsoWork *w, int argc, const char **argv) {
       if (!w->table) return gisocFailure("Error in getPTable...\n");
       w->bands = w->table->bands;
     } else if (in.pixelid == P_BYTE && w->bands.size() == 3) {
-      w->table = makePTable(w->in, 3, w->bands.data());
+      w->table = makePTable(w->in, 3, w->bands.data(), &w->entryOf);
       if (!w->table) return gisocFailure("Error in makePTable.\n");
     }
     for (int32_t band : w->bands)
@@ -573,36 +589,64 @@ void isoAddSamples(IsoWork *w, int k, const float *x, double times) {
 }
 
 /*
+ * isoSyncMeans --
+ *     The class means scaled by the bands' deviations, band by band, as
+ *     isoNearest scans them; called before every run of isoNearest once
+ *     means have changed (updates, the speed step, new initial classes).
+ */
+void isoSyncMeans(IsoWork *w) {
+  const int n = w->n;
+  w->scaled.assign(static_cast<size_t>(n) * kIsoMeanStride, 0.0f);
+  w->distance.assign(kIsoMeanStride, 0.0f);
+  w->scaledX.assign(static_cast<size_t>(n), 0.0f);
+  for (int b = 0; b < n; b++) {
+    float *column = &w->scaled[static_cast<size_t>(b) * kIsoMeanStride];
+    for (int i = 0; i < w->nc; i++) column[i] = w->classes[i].mean[b] * w->invScale[b];
+  }
+}
+
+/*
  * isoNearest --
- *     The class of a vector by scaled squared distance: the scan stops at
- *     a class nearer than 0.2 D; a vector farther than D from all classes
- *     starts a new one while new classes are allowed and ncMax is not
- *     reached.  The vector is added to its class.
+ *     The class of a vector by scaled squared distance, scanning the
+ *     classes in order: the nearest one, except that the first class
+ *     nearer than 0.2 D is taken at once.  A vector farther than D from
+ *     all classes starts a new one while new classes are allowed and
+ *     ncMax is not reached.  The vector is added to its class.
  */
 int isoNearest(IsoWork *w, const float *x) {
   const int n = w->n;
-  const float *inv = w->invScale.data();
+  const int nc = w->nc;
+  const int padded = (nc + 7) & ~7;
+  float *__restrict d = w->distance.data();
+  float *__restrict xs = w->scaledX.data();
+  for (int b = 0; b < n; b++) xs[b] = x[b] * w->invScale[b];
+  /* Four classes a step: the distances of all classes, then the scan. */
+  typedef float Lanes __attribute__((vector_size(16)));
+  for (int i = 0; i < padded; i += 4) {
+    Lanes sum = {0, 0, 0, 0};
+    for (int b = 0; b < n; b++) {
+      Lanes m;
+      memcpy(&m, &w->scaled[static_cast<size_t>(b) * kIsoMeanStride + i], sizeof m);
+      const Lanes t = xs[b] - m;
+      sum += t * t;
+    }
+    memcpy(d + i, &sum, sizeof sum);
+  }
   float best = kIsoHuge;
   int bi = -1;
   const float nearD = static_cast<float>(w->nearD);
-  for (int i = 0; i < w->nc; i++) {
-    const float *m = w->classes[i].mean.data();
-    float d = 0;
-    int b = 0;
-    for (; b < n; b++) {
-      const float t = (x[b] - m[b]) * inv[b];
-      d += t * t;
-      if (d > best) break;
+  for (int i = 0; i < nc; i++) {
+    if (d[i] < best) {
+      best = d[i];
+      bi = i;
+      if (best < nearD) break;
     }
-    if (b < n || d >= best) continue;
-    best = d;
-    bi = i;
-    if (d < nearD) break;
   }
   if ((bi < 0 || (w->allowNew && best > w->D)) && w->nc < w->ncMax &&
       (w->allowNew || w->nc == 0)) {
     if (static_cast<int>(w->classes.size()) <= w->nc) w->classes.resize(static_cast<size_t>(w->nc) + 1);
     isoSetClass(&w->classes[w->nc], n, x, 0);
+    for (int b = 0; b < n; b++) w->scaled[static_cast<size_t>(b) * kIsoMeanStride + w->nc] = xs[b];
     bi = w->nc++;
     if (w->reassign && w->tableMode()) isoReassignTable(w);
   }
@@ -634,6 +678,7 @@ void isoImageClassify(IsoWork *w, int step, bool allowNew, bool write) {
   w->hit = w->find = w->total = 0;
   w->pass++;
   if (w->tableMode()) std::fill(w->classTable.begin(), w->classTable.end(), -1);
+  isoSyncMeans(w);
   if (w->verbose) vesk_printf("isoImageClassify...\n");
   time_t start = time(nullptr);
   std::vector<unsigned char> bytes(static_cast<size_t>(w->n) * static_cast<size_t>(w->c));

@@ -25,6 +25,8 @@ inline constexpr int kIsoMaxClasses = 256;
 /* Passes of the loops that run until they converge (palette mode, bin reclustering). */
 inline constexpr int kIsoMaxConvergePasses = 100;
 inline constexpr float kIsoHuge = 3.4028235e38f;
+/* Columns of the scaled-means array: every class a column, padded to 8. */
+inline constexpr int kIsoMeanStride = kIsoMaxClasses + 8;
 
 /* One class: the fields of an ISOFEATU item, decoded. */
 struct IsoClass {
@@ -64,12 +66,16 @@ struct IsoWork {
   std::vector<unsigned char> classRow;     /* c */
   PTABLE *table = nullptr;                 /* table mode when it has entries */
   std::vector<int16_t> classTable;         /* per entry, -1 while unknown */
+  std::vector<int32_t> entryOf;            /* the entry of every input pixel, or empty */
   std::vector<IsoClass> classes;           /* nc of them in use */
+  std::vector<float> scaled;               /* band-major means x 1 / scale, for isoNearest */
+  std::vector<float> distance, scaledX;    /* isoNearest's work rows */
 
   bool tableMode() const { return table && !classTable.empty(); }
 };
 
 /* Passes (isocluster.cpp). */
+void isoSyncMeans(IsoWork *w);
 int isoNearest(IsoWork *w, const float *x);
 int isoNearestBytes(IsoWork *w, const unsigned char *x);
 void isoAddSamples(IsoWork *w, int k, const float *x, double times);

@@ -135,6 +135,7 @@ void isoReclusterBins(IsoWork *w) {
   if (binCount > 0) isoSetClass(&w->classes[0], w->n, bins[0].mean.data(), 0);
   w->nc = binCount > 0 ? 1 : 0;
   for (int pass = 1; pass <= kIsoMaxConvergePasses && binCount > 0; pass++) {
+    isoSyncMeans(w);
     for (int i = 0; i < binCount; i++) {
       const int k = isoNearest(w, bins[i].mean.data());
       isoAddSamples(w, k, bins[i].mean.data(), bins[i].count - 1.0);

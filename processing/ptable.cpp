@@ -67,6 +67,7 @@ struct PTableWork {
   int blockRows = 0;
   int64_t blockPixels = 0;
   bool verbose = true;
+  std::vector<int32_t> *entryMap = nullptr;  /* the entry of every pixel, or null */
   std::vector<unsigned char> buffer;  /* block pixels x n */
   std::vector<int32_t> index;         /* new pixels, then unique new pixels */
   std::vector<int32_t> position;      /* insertion position of each pixel */
@@ -87,14 +88,39 @@ int64_t readPTableBlock(PTableWork *w, int row, int rows) {
  * Results: the entry, or -1 with the insertion position stored.
  */
 inline int32_t searchBucket(const PTABLE *t, const unsigned char *v, int32_t *insert) {
+  const size_t n = static_cast<size_t>(t->n);
+  const unsigned char *base = t->vectors.data();
+  if (n >= 2 && !t->prefix.empty()) {
+    /* The run of the first two bytes, then bisection over the rest. */
+    const size_t p = size_t{v[0]} << 8 | v[1];
+    int32_t lo = t->prefix[p], hi = t->prefix[p + 1] - 1;
+    if (n == 3) {
+      const unsigned char key = v[2];
+      while (lo <= hi) {
+        const int32_t mid = lo + (hi - lo) / 2;
+        const unsigned char k = base[static_cast<size_t>(mid) * 3 + 2];
+        if (k == key) return mid;
+        if (k < key) lo = mid + 1;
+        else hi = mid - 1;
+      }
+    } else {
+      while (lo <= hi) {
+        const int32_t mid = lo + (hi - lo) / 2;
+        const int r = memcmp(base + static_cast<size_t>(mid) * n + 2, v + 2, n - 2);
+        if (r == 0) return mid;
+        if (r < 0) lo = mid + 1;
+        else hi = mid - 1;
+      }
+    }
+    *insert = lo;
+    return -1;
+  }
   const int b = v[0];
   if (t->first[b] < 0) {
     *insert = t->count == 0 ? 0 : t->last[b];
     return -1;
   }
   int32_t lo = t->first[b], hi = t->last[b];
-  const unsigned char *base = t->vectors.data();
-  const size_t n = static_cast<size_t>(t->n);
   while (lo <= hi) {
     int32_t mid = lo + (hi - lo) / 2;
     int r = memcmp(base + static_cast<size_t>(mid) * n, v, n);
@@ -243,9 +269,13 @@ bool buildPTable(PTableWork *w) {
     const int rows = std::min(w->blockRows, w->endRow - row);
     const int64_t pixels = readPTableBlock(w, row, rows);
     const unsigned char *buf = w->buffer.data();
+    int32_t *map = w->entryMap
+                       ? w->entryMap->data() + static_cast<int64_t>(row - w->startRow) * w->columns
+                       : nullptr;
     for (int64_t p = 0; p < pixels; p++) {
       int32_t insert;
       int32_t e = searchBucket(t, buf + p * n, &insert);
+      if (map) map[p] = e;
       if (e < 0) misses++;
       else if (t->values[e] != UINT32_MAX) t->values[e]++;
     }
@@ -296,11 +326,11 @@ PTABLE *createPTable(int32_t capacity, int n, const int32_t *bands) {
     t->vectors.assign(static_cast<size_t>(capacity) * static_cast<size_t>(n), 0);
     t->values.assign(static_cast<size_t>(capacity), 0u);
     t->bands.assign(bands, bands + n);
+    computePTableBuckets(t);
   } catch (const std::bad_alloc &) {
     delete t;
     return nullptr;
   }
-  computePTableBuckets(t);
   return t;
 }
 
@@ -325,6 +355,15 @@ void computePTableBuckets(PTABLE *t) {
     const int b = t->vector(i)[0];
     if (t->first[b] < 0) t->first[b] = i;
     t->last[b] = i;
+  }
+  /* The finer index of lookups: where each two-byte prefix starts. */
+  if (t->n >= 2) {
+    t->prefix.assign(65537, 0);
+    for (int32_t i = 0; i < t->count; i++) {
+      const unsigned char *v = t->vector(i);
+      t->prefix[(size_t{v[0]} << 8 | v[1]) + 1]++;
+    }
+    for (size_t p = 1; p < t->prefix.size(); p++) t->prefix[p] += t->prefix[p - 1];
   }
 }
 
@@ -464,8 +503,17 @@ int putPTable(int fd, const PTABLE *table) {
  * Results: the table, or null when memory is short.
  */
 PTABLE *buildImagePTable(RAMIMG *image, int n, const int32_t *bands, int startRow, int endRow,
-                         bool verbose) {
+                         bool verbose, std::vector<int32_t> *entryMap) {
   PTableWork w;
+  if (entryMap) {
+    try {
+      entryMap->assign(static_cast<size_t>(std::max(endRow - startRow, 0)) *
+                           static_cast<size_t>(std::max(image->header.columns, 0)), -1);
+      w.entryMap = entryMap;
+    } catch (const std::bad_alloc &) {
+      entryMap->clear();
+    }
+  }
   w.image = image;
   w.columns = std::max(image->header.columns, 1);
   w.startRow = startRow;
@@ -484,9 +532,16 @@ PTABLE *buildImagePTable(RAMIMG *image, int n, const int32_t *bands, int startRo
   return w.table;
 }
 
-/* makePTable -- the table of a whole image, for the clustering module. */
-PTABLE *makePTable(RAMIMG *image, int n, const int32_t *bands) {
-  return buildImagePTable(image, n, bands, 0, image->header.rows, true);
+/*
+ * makePTable --
+ *     The table of a whole image, for the clustering module; for images of
+ *     at most kPTableMapPixels pixels also the entry of every pixel, so
+ *     that its passes need no lookups.
+ */
+PTABLE *makePTable(RAMIMG *image, int n, const int32_t *bands, std::vector<int32_t> *entryMap) {
+  const int64_t pixels = static_cast<int64_t>(image->header.rows) * image->header.columns;
+  return buildImagePTable(image, n, bands, 0, image->header.rows, true,
+                          pixels <= kPTableMapPixels ? entryMap : nullptr);
 }
 
 /*

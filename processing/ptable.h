@@ -28,6 +28,7 @@ struct PTABLE {
   std::vector<uint32_t> values;  /* pixels of each entry */
   int32_t n = 0;                 /* vector length */
   std::vector<int32_t> bands;    /* n band numbers, 0-based */
+  std::vector<int32_t> prefix;   /* n >= 2: first entry of each two-byte prefix, 65537 of them */
 
   const unsigned char *vector(int32_t i) const { return vectors.data() + static_cast<size_t>(i) * n; }
 };
@@ -54,8 +55,12 @@ int putPTable(int fd, const PTABLE *table);
 
 /* The table of the rows [startRow, endRow) of an image over the bands. */
 PTABLE *buildImagePTable(RAMIMG *image, int n, const int32_t *bands, int startRow, int endRow,
-                         bool verbose);
-PTABLE *makePTable(RAMIMG *image, int n, const int32_t *bands);
+                         bool verbose, std::vector<int32_t> *entryMap = nullptr);
+PTABLE *makePTable(RAMIMG *image, int n, const int32_t *bands,
+                   std::vector<int32_t> *entryMap = nullptr);
+
+/* Pixels of an image up to which makePTable can also map every pixel to its entry. */
+inline constexpr int64_t kPTableMapPixels = 16 * 1024 * 1024;
 
 }  // namespace vesk
 
