@@ -585,7 +585,7 @@ void isoAddSamples(IsoWork *w, int k, const float *x, double times) {
   if (times == 0) return;
   IsoClass &c = w->classes[k];
   for (int b = 0; b < w->n; b++) c.sum[b] += times * x[b];
-  c.current += static_cast<int32_t>(times);
+  c.current = static_cast<int32_t>(std::clamp(c.current + times, 0.0, static_cast<double>(INT32_MAX)));
 }
 
 /*
@@ -616,30 +616,44 @@ void isoSyncMeans(IsoWork *w) {
 int isoNearest(IsoWork *w, const float *x) {
   const int n = w->n;
   const int nc = w->nc;
-  const int padded = (nc + 7) & ~7;
+  const int padded = (nc + 3) & ~3;
   float *__restrict d = w->distance.data();
   float *__restrict xs = w->scaledX.data();
   for (int b = 0; b < n; b++) xs[b] = x[b] * w->invScale[b];
-  /* Four classes a step: the distances of all classes, then the scan. */
+  /* Four classes a step: the distances of all classes and their least. */
   typedef float Lanes __attribute__((vector_size(16)));
+  Lanes least = {kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge};
+  const Lanes beyond = least;
+  const float *scaled = w->scaled.data();
   for (int i = 0; i < padded; i += 4) {
     Lanes sum = {0, 0, 0, 0};
     for (int b = 0; b < n; b++) {
       Lanes m;
-      memcpy(&m, &w->scaled[static_cast<size_t>(b) * kIsoMeanStride + i], sizeof m);
+      memcpy(&m, scaled + static_cast<size_t>(b) * kIsoMeanStride + i, sizeof m);
       const Lanes t = xs[b] - m;
       sum += t * t;
     }
+    if (i + 4 > nc) {
+      /* Padding columns never win. */
+      for (int j = nc - i; j < 4; j++) sum[j] = beyond[j];
+    }
+    least = sum < least ? sum : least;
     memcpy(d + i, &sum, sizeof sum);
   }
-  float best = kIsoHuge;
-  int bi = -1;
+  float best = std::min(std::min(least[0], least[1]), std::min(least[2], least[3]));
+  /*
+   * The scan in class order takes the first class nearer than 0.2 D, else
+   * the first of the nearest: that is the first class that is either.
+   */
   const float nearD = static_cast<float>(w->nearD);
-  for (int i = 0; i < nc; i++) {
-    if (d[i] < best) {
-      best = d[i];
-      bi = i;
-      if (best < nearD) break;
+  int bi = -1;
+  if (best < kIsoHuge) {
+    for (int i = 0; i < nc; i++) {
+      if (d[i] < nearD || d[i] == best) {
+        bi = i;
+        best = d[i];
+        break;
+      }
     }
   }
   if ((bi < 0 || (w->allowNew && best > w->D)) && w->nc < w->ncMax &&
