@@ -377,6 +377,10 @@ void computePTableBuckets(PTABLE *t) {
  * Results: the table, or null with the reason in problem.
  */
 PTABLE *parsePTable(const unsigned char *data, int64_t size, std::string *problem) {
+  if (size >= 8 && size < kPTableHeadFixed + 4 && memcmp(data, "PTABLEHD", 8) == 0) {
+    *problem = fmt("Pixel table head too short: %ld bytes\n", static_cast<long>(size));
+    return nullptr;
+  }
   if (size < kPTableHeadFixed + 4 || memcmp(data, "PTABLEHD", 8) != 0) {
     char id[9] = {0};
     memcpy(id, data, static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(size, 0), 8)));
@@ -445,7 +449,18 @@ PTABLE *getPTable(const char *fileName) {
   struct stat info;
   std::vector<unsigned char> data;
   bool read = false;
+  std::string problem;
+  unsigned char head[kPTableHeadFixed + 4] = {0};
   if (fstat(fd, &info) == 0 && info.st_size >= 0) {
+    /* Identify the file from its head before reading the rest. */
+    const int64_t prefix = std::min<int64_t>(info.st_size, sizeof head);
+    if (getFileData(fd, head, prefix, 0, 0) != prefix || prefix < static_cast<int64_t>(sizeof head) ||
+        memcmp(head, "PTABLEHD", 8) != 0) {
+      close(fd);
+      parsePTable(head, prefix, &problem);
+      vesk_fprintf(stderr, "%s", problem.c_str());
+      return nullptr;
+    }
     try {
       data.resize(static_cast<size_t>(info.st_size));
       read = getFileData(fd, data.data(), static_cast<int64_t>(data.size()), 0, 0) ==
@@ -461,7 +476,6 @@ PTABLE *getPTable(const char *fileName) {
     vesk_fprintf(stderr, "Error in open table:%s\n", fileName);
     return nullptr;
   }
-  std::string problem;
   PTABLE *t = parsePTable(data.data(), static_cast<int64_t>(data.size()), &problem);
   if (!t) vesk_fprintf(stderr, "%s", problem.c_str());
   return t;
