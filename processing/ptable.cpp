@@ -383,7 +383,7 @@ PTABLE *parsePTable(const unsigned char *data, int64_t size, std::string *proble
   }
   if (size < kPTableHeadFixed + 4 || memcmp(data, "PTABLEHD", 8) != 0) {
     char id[9] = {0};
-    memcpy(id, data, static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(size, 0), 8)));
+    if (size > 0) memcpy(id, data, static_cast<size_t>(std::min<int64_t>(size, 8)));
     for (char &c : id)
       if (c && (c < 32 || c > 126)) c = '?';
     *problem = fmt("Wrong PTABLE file ID %s.\n", id);
