@@ -25,6 +25,8 @@ void gimgNames(Tcl_Interp *interp);
 int Shape_Init(Tcl_Interp *interp);
 int Gtable_Init(Tcl_Interp *interp);
 int Terra_Init(Tcl_Interp *interp);
+/* "stats.create", "eigen.create" and "iso.create" (processing/featureobj.cpp). */
+int Stats_Init(Tcl_Interp *interp);
 
 /* Console windows: the console manager, its channels and teardown. */
 int initConsoleManager(Tcl_Interp *interp);

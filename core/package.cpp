@@ -63,7 +63,7 @@ const CommandFamily commandFamilies[] = {
     {"Gpz_Init", Gpz_Init},
     {"Printer_Init", nullptr},
     {"Shape_Init", Shape_Init},
-    {"Stats_Init", nullptr},
+    {"Stats_Init", Stats_Init},
     {"Gtable_Init", Gtable_Init},
     {"Terra_Init", Terra_Init},
     {"Proj_Init", Proj_Init},

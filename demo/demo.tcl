@@ -118,6 +118,38 @@ step "animated GIF: frames played"       {
     set frames
 }
 step "gimg version; gimg names"          {list [gimg version] [gimg names]}
+step "gstat: two training areas"        {
+    set sta [file join $outDir demo.sta]
+    file delete $sta
+    rimage gstat -in $ppm -out $sta -stat west -c 32
+    rimage gstat -in $ppm -out $sta -stat east -sc 96
+    stats.create demoStats -file $sta
+    list [demoStats count] [demoStats mean 0] [demoStats mean 1]
+}
+step "egv of the west area"             {
+    rimage egv -in $sta -out [file join $outDir demo.egv] -stat west
+    eigen.create demoEigen -file [file join $outDir demo.egv]
+    demoEigen pct
+}
+step "classify by the two areas"         {
+    set classes [file join $outDir classes.bmp]
+    file delete $classes
+    rimage classify -in $ppm -out $classes -stat $sta -tshd 1000
+    rimage bind -file $classes -obj demoClasses
+    set row {}
+    foreach x {0 40 80 127} {lappend row [demoClasses vget $x 10 1]}
+    demoClasses unbind
+    list classes along a row: $row
+}
+step "gisoc: cluster the scene (nc 8)"   {
+    set clusters [file join $outDir clusters.bmp]
+    file delete $clusters
+    set here [pwd]; cd $outDir
+    rimage gisoc -in $ppm -out $clusters -nc 8
+    iso.create demoIso -file iso.ftr; cd $here
+    image create gimg demoClusters -file [rimage open $clusters] -mx 2 -my 2
+    demoIso info
+}
 step "vesk.listconcat {a b {c d}}" {vesk.listconcat {a b {c d}}}
 step "clipboard holds text?"       {clipboard clear; clipboard append demo; vesk.selection CLIPBOARD}
 step "event loop for 100 ms"       {after 100 {winmsg 0}; winmsg 1}
@@ -130,8 +162,9 @@ frame .pics
 label .pics.grad -image demoGrad -bd 0
 label .pics.grey -image demoGrey -bd 0
 label .pics.mask -image demoMask -bd 0 -bg #404040
-label .pics.text -text "gimg views of a RAM image:\ncolour at x2, band 2 turned right,\nclipped to a triangle" -justify left
-pack .pics.grad .pics.grey .pics.mask .pics.text -side left -padx 6 -pady 6
+label .pics.clusters -image demoClusters -bd 0
+label .pics.text -text "gimg views of a RAM image:\ncolour at x2, band 2 turned right,\nclipped to a triangle, its ISO clusters" -justify left
+pack .pics.grad .pics.grey .pics.mask .pics.clusters .pics.text -side left -padx 6 -pady 6
 pack .pics -anchor w
 raise .
 update

@@ -371,12 +371,21 @@ int classifyParseFailure(ClassifyWork *w) {
   return 0;
 }
 
-/* The output image: an existing one, else a new one-band BYTE image with a palette. */
-RAMIMG *openClassifyOutput(ClassifyWork *w, const char *word, const char *imgidWord) {
+
+}  // namespace
+
+/*
+ * openClassOutput --
+ *     The output of a classifier: an existing image, else a new one-band
+ *     BYTE image with the input's head, a grey palette of 256 entries and
+ *     the imgid asked for (DIB by default).
+ * Results:      the image, or null after a message.
+ */
+RAMIMG *openClassOutput(RAMIMG *in, const char *word, const char *imgidWord) {
   int err = 0;
   RAMIMG *image = openRAMImage(word, word, nullptr, nullptr, &err);
   if (image) return image;
-  ImageHeader h = w->in->header;
+  ImageHeader h = in->header;
   if (strlen(word) >= sizeof h.path) {
     vesk_fprintf(stderr, "Error in open %s\n", word);
     return nullptr;
@@ -409,7 +418,6 @@ RAMIMG *openClassifyOutput(ClassifyWork *w, const char *word, const char *imgidW
   return image;
 }
 
-}  // namespace
 
 /*
  * parseClassifyOptions --
@@ -469,7 +477,7 @@ int parseClassifyOptions(ClassifyWork *w, int argc, const char **argv) {
     vesk_fprintf(stderr, "Output image missing!\n");
     return classifyParseFailure(w);
   }
-  w->out = openClassifyOutput(w, o[CL_OUT].value, o[CL_IMGID].value);
+  w->out = openClassOutput(w->in, o[CL_OUT].value, o[CL_IMGID].value);
   if (!w->out) return classifyParseFailure(w);
   const ImageHeader &in = w->in->header;
   const ImageHeader &out = w->out->header;

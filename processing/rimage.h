@@ -102,6 +102,15 @@ RimagePlainProc rimageDraw;       /* draw.cpp */
 RAMIMG *openModuleOutput(const char *word, const ImageHeader &like, int imgid, int pixelid,
                          int nbands, int *err);
 
+RimageModuleProc ptableModule;    /* ptable.cpp */
+RimageModuleProc gisocModule;     /* isocluster.cpp */
+RimageModuleProc gstatModule;     /* statmodules.cpp */
+RimageModuleProc egvModule;       /* statmodules.cpp */
+RimageModuleProc statinfoModule;  /* statmodules.cpp */
+
+/* The output of a classifier, opened or made (classify.cpp). */
+RAMIMG *openClassOutput(RAMIMG *in, const char *word, const char *imgidWord);
+
 /* ---- bound images (boundimg.cpp) ---- */
 RimagePlainProc rimageBind;
 

@@ -1,0 +1,818 @@
+/*
+ * isocluster.cpp --
+ *     The "gisoc" module of rimage: unsupervised classification by
+ *     iterative nearest-mean clustering that makes classes on the fly
+ *     (a pixel farther than D from every class starts one), drops classes
+ *     that lose all their pixels and moves means on by half their last
+ *     change while the classes are stable.  It runs over sampled pixels
+ *     of the image, over the pixel table of a BYTE image (each distinct
+ *     colour once, weighted by its count) or over the palette colours of
+ *     a palette image, then writes the class of every pixel into a band
+ *     of the output, colours the output's palette and keeps the classes
+ *     in an ISOFEATU feature file.
+ */
+#include "processing/isocluster.h"
+
+#include <ctype.h>
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <algorithm>
+#include <new>
+
+#include "core/core.h"
+#include "core/options.h"
+#include "core/text.h"
+#include "processing/rimage.h"
+#include "raster/bandstats.h"
+#include "raster/pixels.h"
+#include "raster/sniffer.h"
+#include "vesk/meter.h"
+#include "vesk/stdio.h"
+
+namespace vesk {
+namespace {
+
+/* Rows of gisocOptions. */
+enum {
+  GI_IN, GI_OUT, GI_B, GI_NC, GI_CV, GI_D, GI_NR, GI_SK, GI_PT, GI_F, GI_S, GI_INI, GI_IR,
+  GI_IC, GI_R, GI_C, GI_OB, GI_OR, GI_OC, GI_V, GI_IMGID, GI_OPTION_COUNT
+};
+
+const ModuleOption gisocOptions[] = {
+    {"-in", nullptr},  {"-out", nullptr}, {"-b", nullptr},  {"-nc", nullptr},
+    {"-cv", nullptr},  {"-d", nullptr},   {"-nr", nullptr}, {"-sk", nullptr},
+    {"-pt", nullptr},  {"-f", nullptr},   {"-s", nullptr},  {"-ini", nullptr},
+    {"-ir", nullptr},  {"-ic", nullptr},  {"-r", nullptr},  {"-c", nullptr},
+    {"-ob", nullptr},  {"-or", nullptr},  {"-oc", nullptr}, {"-v", nullptr},
+    {"-imgid", nullptr}, {nullptr, nullptr},
+};
+static_assert(sizeof gisocOptions / sizeof gisocOptions[0] == GI_OPTION_COUNT + 1,
+              "one row per option and the end row");
+
+const char *const gisocUsage[] = {
+    "    where\n",
+    "    IN         input rimage;\n",
+    "    OUT        output rimage;\n",
+    "    BND        band numbers (b1,b2,...);\n",
+    "    NC         number of classes requested (def: 128);\n",
+    "    D          excluding distance (sqrt(nbands/nc));\n",
+    "    CV         convergence value (0.05);\n",
+    "    NR         number of iteration (10);\n",
+    "    SK         skip factor for sampling (2);\n",
+    "    PT         pixel table;\n",
+    "    FTR        feature file name (iso.ftr);\n",
+    "    SO         sorting order (b1,b2,....);\n",
+    "    INI        initialization method (FIRST, EQ, POP, SB).\n",
+    "    IR         input start row\n",
+    "    IC         input start column\n",
+    "    R          input rows\n",
+    "    C          input columns\n",
+    "    OB         output band\n",
+    "    OR         output start row\n",
+    "    OC         output start column\n",
+    "    VB         verbose: y or n (n)\n",
+    "    IMGID      output image id\n",
+};
+
+/* ---- the feature set ---- */
+
+/* The classes as an ISOFEATU set, with the run's extra head. */
+FeatureSet *isoMakeFeature(const IsoWork *w) {
+  const int n = w->n;
+  FeatureSet *set = newFeature(kIsoTag, w->bands.data(), n, 16 * n + 12, w->nc, nullptr,
+                               kIsoExtraSize);
+  if (!set) return nullptr;
+  for (int k = 0; k < w->nc; k++) {
+    const IsoClass &c = w->classes[k];
+    unsigned char *p = getFeatureItem(set, k);
+    putU32(p, static_cast<uint32_t>(c.count), false);
+    putU32(p + 4, static_cast<uint32_t>(c.current), false);
+    putF32(p + 8, c.srmd2, false);
+    for (int b = 0; b < n; b++) {
+      putF32(p + 12 + 16 * b, c.mean[b], false);
+      putF32(p + 16 + 16 * b, c.dmean[b], false);
+      putF64(p + 20 + 16 * b, c.sum[b], false);
+    }
+  }
+  unsigned char *x = getFeatureExtra(set);
+  putF64(x, w->rms, false);
+  putF64(x + 8, w->D, false);
+  putU32(x + 16, static_cast<uint32_t>(std::min<long>(w->total, INT32_MAX)), false);
+  putU32(x + 20, static_cast<uint32_t>(w->nc), false);
+  memset(x + 24, 0, kIsoSourceSize);
+  memcpy(x + 24, w->source.data(), std::min<size_t>(w->source.size(), kIsoSourceSize - 1));
+  return set;
+}
+
+/* Writes the classes to the feature path; putFeature reports a failure. */
+void isoWriteFeature(IsoWork *w) {
+  FeatureSet *set = isoMakeFeature(w);
+  if (set) putFeature(w->featurePath.c_str(), set);
+  freeFeature(set);
+}
+
+/* The classes of an ISOFEATU set. */
+void isoReadFeature(IsoWork *w, FeatureSet *set) {
+  const int n = getFeatureInfo(set, 4);
+  const int count = getFeatureInfo(set, 1);
+  w->classes.assign(static_cast<size_t>(count), IsoClass());
+  for (int k = 0; k < count; k++) {
+    const unsigned char *p = getFeatureItem(set, k);
+    IsoClass &c = w->classes[k];
+    std::vector<float> mean(static_cast<size_t>(n));
+    for (int b = 0; b < n; b++) mean[b] = getF32(p + 12 + 16 * b, false);
+    isoSetClass(&c, n, mean.data(), getI32(p, false));
+    c.srmd2 = getF32(p + 8, false);
+    for (int b = 0; b < n; b++) c.dmean[b] = getF32(p + 16 + 16 * b, false);
+  }
+  w->nc = count;
+}
+
+/* ---- passes ---- */
+
+double elapsedSeconds(time_t start) { return difftime(time(nullptr), start); }
+
+/* Progress inside a pass: every tenth of the steps. */
+struct IsoProgress {
+  IsoWork *w;
+  long every;
+  long done = 0;
+  int tenths = 0;
+  float fraction;
+  IsoProgress(IsoWork *work, long steps) : w(work), fraction(work->meterFraction) {
+    every = std::max<long>(1, roundToInt(static_cast<double>(steps) * 0.1));
+  }
+  void step(const char *format) {
+    if (++done % every != 0) return;
+    tenths++;
+    if (w->verbose) vesk_printf(format, static_cast<long>(tenths * 10));
+    fraction += 0.1f / static_cast<float>(w->nr + 9);
+    meterSet("gisoc", fraction);
+  }
+  void finish() {
+    w->meterFraction += 1.0f / static_cast<float>(w->nr + 9);
+    meterSet("gisoc", w->meterFraction);
+  }
+};
+
+/* The class of one table pixel: the entry's class when known, else the nearest. */
+int isoTablePixel(IsoWork *w, const unsigned char *v, float *x, int32_t e) {
+  for (int b = 0; b < w->n; b++) x[b] = v[b];
+  if (e >= 0) {
+    w->hit++;
+    const int k = w->classTable[e];
+    if (k >= 0) {
+      isoAddSamples(w, k, x, 1);
+      w->find++;
+      return k;
+    }
+    const int found = isoNearest(w, x);
+    w->classTable[e] = static_cast<int16_t>(found);
+    return found;
+  }
+  return isoNearest(w, x);
+}
+
+/* One sampled row of the window; written when the pass writes. */
+void isoPassRow(IsoWork *w, int offset, int step, bool allowNew, bool write,
+                std::vector<unsigned char> &bytes) {
+  const int count = (w->c + step - 1) / step;
+  const int row = w->ir + offset;
+  const int n = w->n;
+  float *x = w->pixels.data();
+  if (w->tableMode()) {
+    getByteBIPData(w->in, row, w->ic, w->c, step, n, w->bands.data(), bytes.data());
+    const int32_t *entries =
+        w->entryOf.empty() ? nullptr
+                           : w->entryOf.data() + static_cast<int64_t>(row) * w->in->header.columns + w->ic;
+    constexpr int ahead = 16;  /* the class table is read at random: fetch early */
+    for (int j = 0; entries && j < std::min(count, ahead); j++) {
+      const int32_t e = entries[static_cast<int64_t>(j) * step];
+      if (e >= 0) __builtin_prefetch(&w->classTable[e]);
+    }
+    for (int j = 0; j < count; j++) {
+      const unsigned char *v = bytes.data() + static_cast<size_t>(j) * n;
+      if (entries && j + ahead < count) {
+        const int32_t later = entries[static_cast<int64_t>(j + ahead) * step];
+        if (later >= 0) __builtin_prefetch(&w->classTable[later]);
+      }
+      const int32_t e = entries ? entries[static_cast<int64_t>(j) * step] : findPTableEntry(w->table, v);
+      w->classRow[j] = static_cast<unsigned char>(isoTablePixel(w, v, x + static_cast<size_t>(j) * n, e));
+    }
+  } else {
+    getFloatBIPData(w->in, row, w->ic, w->c, step, n, w->bands.data(), x);
+    for (int j = 0; j < count; j++)
+      w->classRow[j] = static_cast<unsigned char>(isoNearest(w, x + static_cast<size_t>(j) * n));
+  }
+  if (((!allowNew && step == 1) || write) && offset < w->orows)
+    putByteBILData(w->out, w->orow + offset, w->ocol, std::min(count, w->ocols), w->outBand,
+                   w->classRow.data());
+}
+
+/* isoSetPalette -- the output's palette from the class means in the sort order. */
+void isoSetPalette(IsoWork *w) {
+  ImageHeader &h = w->out->header;
+  if (h.nindices <= 0) return;
+  const int entries = std::min(h.nindices, 256);
+  const int p = std::min(w->n, 3);
+  const bool stretch = !w->palette && w->in->header.bits > 8;
+  double lo[3] = {0, 0, 0}, hi[3] = {1, 1, 1};
+  for (int j = 0; stretch && j < p; j++) {
+    double s = 0, mean = 0, minimum = 0, maximum = 0;
+    ramImageBandStats(w->in, w->bands[w->sortOrder[j]], &s, &mean, &minimum, &maximum);
+    if (s == 0) s = 3.4028234663852886e38;
+    lo[j] = std::max(mean - 2.5 * s, minimum);
+    hi[j] = std::min(mean + 2.5 * s, maximum);
+    if (hi[j] - lo[j] == 0) hi[j] = lo[j] + 1e-17;
+  }
+  for (int k = 0; k < entries; k++) {
+    unsigned char rgb[3] = {0, 0, 0};
+    if (k < w->nc) {
+      for (int j = 0; j < p; j++) {
+        const double mean = w->classes[k].mean[w->sortOrder[j]];
+        const int v = stretch ? roundToInt((mean - lo[j]) / (hi[j] - lo[j]) * 255) : roundToInt(mean);
+        rgb[j] = static_cast<unsigned char>(std::clamp(v, 0, 255));
+      }
+      if (p == 1) rgb[1] = rgb[2] = rgb[0];
+    }
+    memcpy(h.palette[k], rgb, 3);
+  }
+  if (w->out->fd >= 0) writeImageHeader(w->out->fd, 0, &h);
+}
+
+/* isoTableClassify -- one pass over the pixel table, each colour weighted by its count. */
+void isoTableClassify(IsoWork *w) {
+  const bool allowNew = w->allowNew, reassign = w->reassign;
+  w->allowNew = true;
+  w->reassign = false;
+  w->pass++;
+  w->hit = w->find = 0;
+  time_t start = time(nullptr);
+  const PTABLE *t = w->table;
+  std::vector<float> x(static_cast<size_t>(w->n));
+  IsoProgress progress(w, t->count);
+  isoSyncMeans(w);
+  for (int32_t e = 0; e < t->count; e++) {
+    const unsigned char *v = t->vector(e);
+    for (int b = 0; b < w->n; b++) x[b] = v[b];
+    const int k = isoNearest(w, x.data());
+    w->classTable[e] = static_cast<int16_t>(k);
+    const uint32_t count = std::max<uint32_t>(t->values[e], 1u);
+    isoAddSamples(w, k, x.data(), static_cast<double>(count - 1));
+    progress.step("  %3ld percent done...\n");
+  }
+  progress.finish();
+  w->stability = isoUpdateClasses(w);
+  isoSpeed(w);
+  if (w->verbose) isoPrintClasses(w, 1);
+  isoWriteFeature(w);
+  w->allowNew = allowNew;
+  w->reassign = reassign;
+  if (w->verbose) {
+    vesk_printf("isoTableClassify...\n");
+    vesk_printf("ir %2d dt %4ld wcv %5.3f cv %5.3f RMS %7.4f cvRMS %7.4f\n", w->pass,
+                static_cast<long>(elapsedSeconds(start)), w->wcv, w->stability, w->rms, w->cv);
+    vesk_printf("nc %d ncMax %d DIS %.4f nTuples: %d total: %d\n", w->nc, w->ncMax, w->D,
+                t->count, static_cast<int>(std::min<long>(w->total, INT32_MAX)));
+  }
+  isoSetPalette(w);
+}
+
+void isoTableIterations(IsoWork *w) {
+  for (int i = 0; i < w->nr && w->rms > w->cv; i++) {
+    if (w->verbose) vesk_printf("Iteration # %d\n", i + 1);
+    isoTableClassify(w);
+  }
+}
+
+void isoRunIterations(IsoWork *w, int step, bool allowNew) {
+  for (int i = 0; i < w->nr && w->rms > w->cv; i++) {
+    if (w->verbose) vesk_printf("Iteration # %d updateFlag %d\n", i, 0);
+    isoImageClassify(w, step, allowNew, false);
+  }
+}
+
+/*
+ * isoPaletteClassify --
+ *     Clusters the palette colours, each weighted by its pixels, until the
+ *     classes settle (at most kIsoMaxConvergePasses passes), then maps
+ *     the window's indices to their classes.
+ */
+void isoPaletteClassify(IsoWork *w) {
+  BandHist *hist = ramImageHist(w->in, kHistCached, 1, 1);
+  const ImageHeader &h = w->in->header;
+  const int entries = hist && hist[0].bins ? std::min(h.nindices, hist[0].binCount) : 0;
+  std::vector<int> indexClass(256, 0);
+  w->allowNew = true;
+  float x[3];
+  for (int pass = 1; pass <= kIsoMaxConvergePasses && entries > 0; pass++) {
+    isoSyncMeans(w);
+    for (int i = 0; i < entries; i++) {
+      const int pixels = hist[0].bins[i];
+      if (pixels <= 0) continue;
+      for (int j = 0; j < 3; j++) x[j] = h.palette[i][j];
+      const int k = isoNearest(w, x);
+      isoAddSamples(w, k, x, pixels - 1.0);
+      indexClass[i] = k;
+    }
+    w->stability = isoUpdateClasses(w);
+    if (w->verbose)
+      vesk_printf("itr: %3d nc: %d rms: %7.4f total: %d\n", pass, w->nc, w->rms,
+                  static_cast<int>(std::min<long>(w->total, INT32_MAX)));
+    if (w->rms <= w->cv) break;
+  }
+  /* Class numbers shift as empty classes go: map each colour to its class once more. */
+  w->allowNew = false;
+  isoSyncMeans(w);
+  std::vector<IsoClass> kept = w->classes;
+  for (int i = 0; i < entries; i++) {
+    if (hist[0].bins[i] <= 0) continue;
+    for (int j = 0; j < 3; j++) x[j] = h.palette[i][j];
+    indexClass[i] = isoNearest(w, x);
+  }
+  w->classes = kept;
+  std::vector<unsigned char> raw(static_cast<size_t>(w->c));
+  const int rows = std::min(w->r, w->orows);
+  const int count = std::min(w->c, w->ocols);
+  for (int i = 0; i < rows; i++) {
+    getByteBILData(w->in, w->ir + i, w->ic, w->c, 0, raw.data());
+    for (int j = 0; j < w->c; j++) w->classRow[j] = static_cast<unsigned char>(indexClass[raw[j]]);
+    putByteBILData(w->out, w->orow + i, w->ocol, count, w->outBand, w->classRow.data());
+  }
+  isoSetPalette(w);
+}
+
+/* runGisoc -- iterations, the final pass and the notices. */
+void runGisoc(IsoWork *w) {
+  if (w->palette) {
+    isoPaletteClassify(w);
+  } else {
+    w->pass = 0;
+    if (w->tableMode() &&
+        static_cast<int64_t>(w->r) * w->c / w->sk / w->sk >= w->table->count)
+      isoTableIterations(w);
+    else
+      isoRunIterations(w, w->sk, true);
+    vesk_printf("Final...\n");
+    w->keepEmpty = true;
+    isoImageClassify(w, 1, false, true);
+    isoWriteFeature(w);
+    if (w->verbose) isoPrintClasses(w, 0);
+    vesk_printf("Total number of iterations: %d\n", w->pass - 1);
+  }
+  if (w->out->hist) resetBandHist(w->out->hist, w->outBand);
+  updateClient(w->out, nullptr, 1);
+  meterReset();
+}
+
+/* ---- parsing ---- */
+
+/* Ends a failed parse with the message; what the work holds is released by its owner. */
+int gisocFailure(const char *message) {
+  vesk_fprintf(stderr, "%s", message);
+  return 0;
+}
+
+/* The sort order: 1-based positions separated by "," or "/"; negative items take the next free. */
+int parseSortOrder(IsoWork *w, const char *text) {
+  const int n = w->n;
+  std::vector<char> taken(static_cast<size_t>(n), 0);
+  std::vector<long> items;
+  if (text) {
+    const char *p = text;
+    while (*p) {
+      char *end;
+      long v = strtol(p, &end, 10);
+      if (end == p) break;
+      items.push_back(v);
+      p = end;
+      while (*p == ',' || *p == '/' || *p == ' ') p++;
+    }
+  }
+  w->sortOrder.clear();
+  for (long v : items) {
+    if (static_cast<int>(w->sortOrder.size()) >= n) break;
+    if (v < 0) {
+      int free = 0;
+      while (free < n && taken[free]) free++;
+      v = free + 1;
+    }
+    if (v < 1 || v > n) {
+      vesk_fprintf(stderr, "Sorting variable is out of range: 1 - %d.\n", n);
+      return 0;
+    }
+    if (taken[v - 1]) {
+      vesk_fprintf(stderr, "Duplicated use of sorting variable.\n");
+      return 0;
+    }
+    taken[v - 1] = 1;
+    w->sortOrder.push_back(static_cast<int>(v - 1));
+  }
+  for (int i = 0; i < n; i++)
+    if (!taken[i]) w->sortOrder.push_back(i);
+  return 1;
+}
+
+/* An integer option: atol of the word, the default when absent. */
+long longOption(const char *word, long fallback) { return word ? atol(word) : fallback; }
+
+/*
+ * parseGisocOptions --
+ *     Fills the work record; prints the first fault.
+ * Results: 1, or 0 (the caller releases what was opened).
+ */
+int parseGisocOptions(IsoWork *w, int argc, const char **argv) {
+  ModuleOption o[GI_OPTION_COUNT + 1];
+  std::copy(std::begin(gisocOptions), std::end(gisocOptions), o);
+  int unmatched = matchOptions(o, argc, argv);
+  if (unmatched > 0) {
+    vesk_printf("Error: %d unknown param(s).\n", unmatched);
+    return 0;
+  }
+  w->verbose = o[GI_V].value && compareNoCase(o[GI_V].value, "y") == 0;
+
+  FeatureSet *features = nullptr;
+  struct FeatureHolder {
+    FeatureSet *&set;
+    ~FeatureHolder() { freeFeature(set); }
+  } holder{features};
+  if (o[GI_F].value) {
+    w->featurePath = o[GI_F].value;
+    features = getFeature(o[GI_F].value, kIsoTag);
+    if (!features) return gisocFailure("Error in opening ISOFEATURES.\n");
+    if (argc == 2) return 0;
+    const int nb = getFeatureInfo(features, 4);
+    w->bands.resize(static_cast<size_t>(nb));
+    for (int i = 0; i < nb; i++) w->bands[i] = getFeatureBand(features, i);
+  }
+
+  if (!o[GI_IN].value) return gisocFailure("Input image file missing!\n");
+  int err = 0;
+  w->in = openRAMImage(o[GI_IN].value, o[GI_IN].value, nullptr, nullptr, &err);
+  if (!w->in) {
+    vesk_fprintf(stderr, "Error in open:%s\n", o[GI_IN].value);
+    printRAMImageError(err);
+    return 0;
+  }
+  w->source = o[GI_IN].value;
+  if (!o[GI_OUT].value) return gisocFailure("Missing output image file!\n");
+  if (strcmp(o[GI_OUT].value, o[GI_IN].value) == 0) return gisocFailure("Illegal output file.\n");
+  w->out = openClassOutput(w->in, o[GI_OUT].value, o[GI_IMGID].value);
+  if (!w->out) return 0;
+  const ImageHeader &in = w->in->header;
+  const ImageHeader &out = w->out->header;
+
+  w->outBand = static_cast<int>(longOption(o[GI_OB].value, 1)) - 1;
+  if (w->outBand < 0 || w->outBand >= out.nbands) return gisocFailure("output band out of range.\n");
+
+  w->palette = in.nindices > 0 && in.nbands == 1;
+  const char *b = o[GI_B].value;
+  const bool bandWords = b && isdigit(static_cast<unsigned char>(b[0]));
+  if (bandWords && (o[GI_F].value || o[GI_PT].value)) {
+    vesk_fprintf(stderr, "Band(s) will be overwritten.\n");
+  } else if (bandWords) {
+    std::vector<int> list(kMaxBandPairs);
+    int count = parseNumberList(b, list.data(), kMaxBandPairs);
+    if (count <= 0 || count > in.nbands) return gisocFailure("Illegal band number.\n");
+    for (int i = 0; i < count; i++)
+      if (list[i] < 1 || list[i] > in.nbands) return gisocFailure("Illegal band number.\n");
+    w->bands.clear();
+    for (int i = 0; i < count; i++) w->bands.push_back(list[i] - 1);
+  } else if (!o[GI_F].value) {
+    w->bands.clear();
+    for (int i = 0; i < in.nbands; i++) w->bands.push_back(i);
+  }
+
+  if (w->palette) {
+    w->bands = {0, 1, 2};
+  } else {
+    if (o[GI_PT].value) {
+      w->table = getPTable(o[GI_PT].value);
+      if (!w->table) return gisocFailure("Error in getPTable...\n");
+      w->bands = w->table->bands;
+    } else if (in.pixelid == P_BYTE && w->bands.size() == 3) {
+      w->table = makePTable(w->in, 3, w->bands.data(), &w->entryOf);
+      if (!w->table) return gisocFailure("Error in makePTable.\n");
+    }
+    for (int32_t band : w->bands)
+      if (band < 0 || band >= in.nbands) return gisocFailure("Illegal band number.\n");
+    if (w->table) {
+      try {
+        w->classTable.assign(static_cast<size_t>(w->table->count), -1);
+      } catch (const std::bad_alloc &) {
+        return gisocFailure("Error in malloc cTable.\n");
+      }
+      if (w->table->count == 0) w->classTable.clear();
+    }
+  }
+  w->n = static_cast<int>(w->bands.size());
+  if (w->n < 1) return gisocFailure("Illegal band number.\n");
+
+  w->cv = o[GI_CV].value ? atof(o[GI_CV].value) : 0.05;
+  if (!(w->cv >= 0 && w->cv <= 1)) return gisocFailure("Illegal convergence value.\n");
+  w->ncMax = static_cast<int>(longOption(o[GI_NC].value, features ? getFeatureInfo(features, 1) : 128));
+  if (w->ncMax < 1 || w->ncMax > kIsoMaxClasses)
+    return gisocFailure(fmt("Number of classes out of range: 1 - %d.\n", kIsoMaxClasses));
+  w->nr = static_cast<int>(std::max(0L, longOption(o[GI_NR].value, 10)));
+  const long sk = longOption(o[GI_SK].value, 2);
+  if (sk < 1 || sk > INT32_MAX) return gisocFailure("Illegal skip factor.\n");
+  w->sk = static_cast<int>(sk);
+
+  w->ir = static_cast<int>(longOption(o[GI_IR].value, 0));
+  w->ic = static_cast<int>(longOption(o[GI_IC].value, 0));
+  if (w->ir < 0 || w->ir >= in.rows) return gisocFailure("start input row out of range.\n");
+  if (w->ic < 0 || w->ic >= in.columns) return gisocFailure("start input column out of range.\n");
+  w->r = static_cast<int>(std::clamp<long>(longOption(o[GI_R].value, in.rows), 1, in.rows - w->ir));
+  w->c = static_cast<int>(std::clamp<long>(longOption(o[GI_C].value, in.columns), 1, in.columns - w->ic));
+  w->orow = static_cast<int>(longOption(o[GI_OR].value, 0));
+  w->ocol = static_cast<int>(longOption(o[GI_OC].value, 0));
+  if (w->orow < 0 || w->orow >= out.rows) return gisocFailure("start output row out of range.\n");
+  if (w->ocol < 0 || w->ocol >= out.columns)
+    return gisocFailure("start output column out of range.\n");
+  w->orows = std::min(w->r, out.rows - w->orow);
+  w->ocols = std::min(w->c, out.columns - w->ocol);
+
+  if (!parseSortOrder(w, o[GI_S].value)) return 0;
+
+  if (features) {
+    if (getFeatureInfo(features, 4) != w->n) return gisocFailure("Inconsistant features with bands.\n");
+    for (int i = 0; i < w->n; i++)
+      if (getFeatureBand(features, i) != w->bands[i])
+        return gisocFailure("Inconsistant features with bands.\n");
+    if (getFeatureInfo(features, 1) > kIsoMaxClasses)
+      return gisocFailure(fmt("Number of classes out of range: 1 - %d.\n", kIsoMaxClasses));
+    isoReadFeature(w, features);
+    w->method = ISO_FEATURES;
+  } else {
+    const char *ini = o[GI_INI].value ? o[GI_INI].value : "FIRST";
+    if (compareNoCase(ini, "SB") == 0) w->method = ISO_SB;
+    else if (compareNoCase(ini, "FIRST") == 0) w->method = ISO_FIRST;
+    else if (compareNoCase(ini, "EQ") == 0) w->method = ISO_EQ;
+    else if (compareNoCase(ini, "POP") == 0) w->method = ISO_POP;
+    else return gisocFailure("Illegal initial class.\n");
+    if (!w->tableMode() && (w->method == ISO_EQ || w->method == ISO_POP)) w->method = ISO_FIRST;
+  }
+  w->D = o[GI_D].value ? atof(o[GI_D].value) : -1;
+  return 1;
+}
+
+void freeIsoWork(IsoWork *w) {
+  if (w->in) closeRAMImage(w->in, nullptr);
+  if (w->out) closeRAMImage(w->out, nullptr);
+  freePTable(w->table);
+  w->in = w->out = nullptr;
+  w->table = nullptr;
+}
+
+}  // namespace
+
+/* ---- passes shared with the initial methods ---- */
+
+/* isoSetClass -- a class with these means and count, nothing under way. */
+void isoSetClass(IsoClass *k, int n, const float *mean, int32_t count) {
+  k->count = count;
+  k->current = 0;
+  k->srmd2 = 0;
+  k->mean.assign(mean, mean + n);
+  k->dmean.assign(static_cast<size_t>(n), 0.0f);
+  k->sum.assign(static_cast<size_t>(n), 0.0);
+}
+
+/* isoAddSamples -- times more samples x in class k's sums and count. */
+void isoAddSamples(IsoWork *w, int k, const float *x, double times) {
+  if (times == 0) return;
+  IsoClass &c = w->classes[k];
+  for (int b = 0; b < w->n; b++) c.sum[b] += times * x[b];
+  c.current = static_cast<int32_t>(std::clamp(c.current + times, 0.0, static_cast<double>(INT32_MAX)));
+}
+
+/*
+ * isoSyncMeans --
+ *     The class means scaled by the bands' deviations, band by band, as
+ *     isoNearest scans them; called before every run of isoNearest once
+ *     means have changed (updates, the speed step, new initial classes).
+ */
+void isoSyncMeans(IsoWork *w) {
+  const int n = w->n;
+  w->scaled.assign(static_cast<size_t>(n) * kIsoMeanStride, 0.0f);
+  w->distance.assign(kIsoMeanStride, 0.0f);
+  w->scaledX.assign(static_cast<size_t>(n), 0.0f);
+  for (int b = 0; b < n; b++) {
+    float *column = &w->scaled[static_cast<size_t>(b) * kIsoMeanStride];
+    for (int i = 0; i < w->nc; i++) column[i] = w->classes[i].mean[b] * w->invScale[b];
+  }
+}
+
+/*
+ * isoNearest --
+ *     The class of a vector by scaled squared distance, scanning the
+ *     classes in order: the nearest one, except that the first class
+ *     nearer than 0.2 D is taken at once.  A vector farther than D from
+ *     all classes starts a new one while new classes are allowed and
+ *     ncMax is not reached.  The vector is added to its class.
+ */
+int isoNearest(IsoWork *w, const float *x) {
+  const int n = w->n;
+  const int nc = w->nc;
+  const int padded = (nc + 3) & ~3;
+  float *__restrict d = w->distance.data();
+  float *__restrict xs = w->scaledX.data();
+  for (int b = 0; b < n; b++) xs[b] = x[b] * w->invScale[b];
+  /* Four classes a step: the distances of all classes and their least. */
+  typedef float Lanes __attribute__((vector_size(16)));
+  Lanes least = {kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge};
+  const Lanes beyond = least;
+  const float *scaled = w->scaled.data();
+  for (int i = 0; i < padded; i += 4) {
+    Lanes sum = {0, 0, 0, 0};
+    for (int b = 0; b < n; b++) {
+      Lanes m;
+      memcpy(&m, scaled + static_cast<size_t>(b) * kIsoMeanStride + i, sizeof m);
+      const Lanes t = xs[b] - m;
+      sum += t * t;
+    }
+    if (i + 4 > nc) {
+      /* Padding columns never win. */
+      for (int j = nc - i; j < 4; j++) sum[j] = beyond[j];
+    }
+    least = sum < least ? sum : least;
+    memcpy(d + i, &sum, sizeof sum);
+  }
+  float best = std::min(std::min(least[0], least[1]), std::min(least[2], least[3]));
+  /*
+   * The scan in class order takes the first class nearer than 0.2 D, else
+   * the first of the nearest: that is the first class that is either.
+   */
+  const float nearD = static_cast<float>(w->nearD);
+  int bi = -1;
+  if (best < kIsoHuge) {
+    for (int i = 0; i < nc; i++) {
+      if (d[i] < nearD || d[i] == best) {
+        bi = i;
+        best = d[i];
+        break;
+      }
+    }
+  }
+  if ((bi < 0 || (w->allowNew && best > w->D)) && w->nc < w->ncMax &&
+      (w->allowNew || w->nc == 0)) {
+    if (static_cast<int>(w->classes.size()) <= w->nc) w->classes.resize(static_cast<size_t>(w->nc) + 1);
+    isoSetClass(&w->classes[w->nc], n, x, 0);
+    for (int b = 0; b < n; b++) w->scaled[static_cast<size_t>(b) * kIsoMeanStride + w->nc] = xs[b];
+    bi = w->nc++;
+    if (w->reassign && w->tableMode()) isoReassignTable(w);
+  }
+  if (bi < 0) bi = 0;
+  isoAddSamples(w, bi, x, 1);
+  return bi;
+}
+
+int isoNearestBytes(IsoWork *w, const unsigned char *v) {
+  float x[16];
+  if (w->n <= 16) {
+    for (int b = 0; b < w->n; b++) x[b] = v[b];
+    return isoNearest(w, x);
+  }
+  std::vector<float> wide(v, v + w->n);
+  return isoNearest(w, wide.data());
+}
+
+/*
+ * isoImageClassify --
+ *     One pass over the window with a row and column step: every sampled
+ *     pixel classified (and written with the write flag, or on a step-1
+ *     pass that makes no classes), then the classes updated, saved on the
+ *     main step, moved on and, on step 1, coloured into the palette.
+ */
+void isoImageClassify(IsoWork *w, int step, bool allowNew, bool write) {
+  const bool saved = w->allowNew;
+  w->allowNew = allowNew;
+  w->hit = w->find = w->total = 0;
+  w->pass++;
+  if (w->tableMode()) std::fill(w->classTable.begin(), w->classTable.end(), -1);
+  isoSyncMeans(w);
+  if (w->verbose) vesk_printf("isoImageClassify...\n");
+  time_t start = time(nullptr);
+  std::vector<unsigned char> bytes(static_cast<size_t>(w->n) * static_cast<size_t>(w->c));
+  IsoProgress progress(w, (w->r + step - 1) / step);
+  for (int offset = 0; offset < w->r; offset += step) {
+    isoPassRow(w, offset, step, allowNew, write, bytes);
+    progress.step("  %3ld percent done...\n");
+  }
+  progress.finish();
+  w->stability = isoUpdateClasses(w);
+  if (step == w->sk) isoWriteFeature(w);
+  isoSpeed(w);
+  if (step == 1) isoSetPalette(w);
+  w->allowNew = saved;
+  if (w->verbose) {
+    vesk_printf("ir %2d dt %ld wcv %5.3f cv %5.3f RMS %7.4f cvRMS %7.4f sk %2ld\n", w->pass,
+                static_cast<long>(elapsedSeconds(start)), w->wcv, w->stability, w->rms, w->cv,
+                static_cast<long>(step));
+    vesk_printf("nc %d ncMax %d DIS %.4f hit %ld find %ld total %ld\n", w->nc, w->ncMax, w->D,
+                w->hit, w->find, w->total);
+  }
+}
+
+/*
+ * isoUpdateClasses --
+ *     New means from the pass's sums, their change (DMEAN, SRMD2, RMS), the
+ *     stability ratio of every class's count, and classes without samples
+ *     removed (kept, with their numbers, on the final pass).
+ * Results: the smallest stability ratio.
+ */
+double isoUpdateClasses(IsoWork *w) {
+  const int n = w->n;
+  long total = 0;
+  for (int i = 0; i < w->nc; i++) total += w->classes[i].current;
+  w->total = total;
+  double minRatio = w->nc > 0 ? 1.0 : 0.0;
+  w->rms = 0;
+  w->wcv = 0;
+  int kept = 0;
+  for (int i = 0; i < w->nc; i++) {
+    IsoClass &c = w->classes[i];
+    const double a = c.count, b = c.current;
+    const double ratio = a == 0 && b == 0 ? 0 : std::min(a, b) / std::max(a, b);
+    minRatio = std::min(minRatio, ratio);
+    if (b > 0) {
+      double squares = 0;
+      for (int j = 0; j < n; j++) {
+        const float mean = static_cast<float>(c.sum[j] / b);
+        c.dmean[j] = mean - c.mean[j];
+        c.mean[j] = mean;
+        c.sum[j] = 0;
+        squares += static_cast<double>(c.dmean[j]) * c.dmean[j];
+      }
+      c.srmd2 = static_cast<float>(sqrt(squares / n));
+      w->rms += b * c.srmd2 / static_cast<double>(total);
+      w->wcv += b * ratio / static_cast<double>(total);
+    } else if (!w->keepEmpty) {
+      continue;
+    }
+    c.count = c.current;
+    c.current = 0;
+    if (kept != i) std::swap(w->classes[kept], c);
+    kept++;
+  }
+  w->nc = kept;
+  w->classes.resize(static_cast<size_t>(kept));
+  if (w->tableMode()) {
+    isoClearTableClasses(w);
+    if (w->verbose) vesk_printf("Unstable ratio: %8.3f\n", 1.0);
+  }
+  return minRatio;
+}
+
+/* isoSpeed -- stable classes move on by half their last change. */
+void isoSpeed(IsoWork *w) {
+  if (w->verbose) vesk_printf("isoSpeed...\n");
+  if (w->stability <= 0.5) return;
+  for (int i = 0; i < w->nc; i++)
+    for (int b = 0; b < w->n; b++) w->classes[i].mean[b] += 0.5f * w->classes[i].dmean[b];
+}
+
+void isoClearTableClasses(IsoWork *w) { std::fill(w->classTable.begin(), w->classTable.end(), -1); }
+
+/* isoPrintClasses -- the classes through the feature report. */
+void isoPrintClasses(IsoWork *w, int flag) {
+  FeatureSet *set = isoMakeFeature(w);
+  if (set) isoPrint(set, flag);
+  freeFeature(set);
+}
+
+/*
+ * gisocModule --
+ *     "rimage gisoc -in IN -out OUT ...".
+ * Results: 2 after the usage, 0 on failure, 1 with the classes written.
+ */
+int gisocModule(const char *prog, int argc, const char **argv) {
+  if (argc == 0) {
+    vesk_printf("Usage: %s -in IN -out OUT -b BND -nc NC -d D -cv CV -nr NR -sk SK -pt PT -f FTR "
+                "-s SO -ini INI -ir IR -ic IC -r R -c C -ob OB -or OR -oc OC -v VB -imgid IMGID\n",
+                prog);
+    for (const char *line : gisocUsage) vesk_printf("%s", line);
+    return 2;
+  }
+  IsoWork work;
+  int result = 0;
+  try {
+    if (parseGisocOptions(&work, argc, argv)) {
+      work.pixels.resize(static_cast<size_t>(work.n) * static_cast<size_t>(work.c));
+      work.classRow.resize(static_cast<size_t>(work.c));
+      if (isoInit(&work)) {
+        runGisoc(&work);
+        result = 1;
+      }
+    }
+  } catch (const std::bad_alloc &) {
+    vesk_fprintf(stderr, "Error in gmemAlloc.\n");
+    result = 0;
+  }
+  freeIsoWork(&work);
+  return result;
+}
+
+}  // namespace vesk
