@@ -762,6 +762,7 @@ int Glw_Init(Tcl_Interp *interp) {
     return TCL_ERROR;
   }
   if (Glimg_Init(interp) != 0) Tcl_AppendResult(interp, "Error in Glimg_Init", (char *)nullptr);
+  if (Glm_Init(interp) != 0) Tcl_AppendResult(interp, "Error in Glm_Init", (char *)nullptr);
   return Tcl_PkgProvide(interp, "glw", "1.0");
 }
 

@@ -162,6 +162,7 @@ extern const OglCommand oglGluCommands[];
 extern const OglCommand oglDemCommands[];
 int Ogl_Init(Tcl_Interp *interp);
 int Glimg_Init(Tcl_Interp *interp);
+int Glm_Init(Tcl_Interp *interp);
 int Glw_Init(Tcl_Interp *interp);
 
 }  // namespace vesk
