@@ -733,7 +733,8 @@ static void imageFree(ClientData data, Display *) {
 
 static void imageDelete(ClientData data) {
   GlwView *view = (GlwView *)data;
-  if (view->instances) {
+  /* At exit Tk deletes images before the widgets that show them. */
+  if (view->instances && !Tcl_InterpDeleted(view->interp)) {
     fprintf(stderr, "tried to delete glimg image when clients still exist\n");
     fflush(stderr);
   }
