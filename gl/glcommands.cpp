@@ -956,7 +956,11 @@ CMD(glSelectBufferCmd) {
   int size = I(1);
   GLuint *buffer = (GLuint *)oglDataPointer(argv[2], GL_UNSIGNED_INT, size);
   if (!buffer || size < 0) return oglErrorInfo(interp, "Error in parse buffer");
+  GLint mode = GL_RENDER;
+  glGetIntegerv(GL_RENDER_MODE, &mode);
   glSelectBuffer(size, buffer);
+  /* GL keeps the buffer only when it accepted it (in render mode). */
+  if (mode == GL_RENDER) glwCurrentView()->selectBuffer = oglFind(argv[2]);
   return TCL_OK;
 }
 CMD(glFeedbackBufferCmd) {
@@ -965,7 +969,11 @@ CMD(glFeedbackBufferCmd) {
   int size = I(1);
   GLfloat *buffer = (GLfloat *)oglDataPointer(argv[3], GL_FLOAT, size);
   if (!buffer || size < 0) return oglErrorInfo(interp, "Error in parse feedback buffer");
+  GLint mode = GL_RENDER;
+  glGetIntegerv(GL_RENDER_MODE, &mode);
   glFeedbackBuffer(size, e1, buffer);
+  /* GL keeps the buffer only when it accepted it (in render mode). */
+  if (mode == GL_RENDER) glwCurrentView()->feedbackBuffer = oglFind(argv[3]);
   return TCL_OK;
 }
 CMD(glGenTexturesCmd) {

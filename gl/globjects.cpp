@@ -203,12 +203,35 @@ void oglFreeAll(GlwView *view) {
 void oglUnbindArrays(GlwView *view, GlDataObject *object) {
   static const GLenum kinds[kArrayKinds] = {GL_VERTEX_ARRAY, GL_COLOR_ARRAY, GL_NORMAL_ARRAY,
                                             GL_TEXTURE_COORD_ARRAY, GL_INDEX_ARRAY, GL_EDGE_FLAG_ARRAY};
-  bool current = glXGetCurrentContext() == view->context && view->context;
+  bool bound = object == view->selectBuffer || object == view->feedbackBuffer;
+  for (int k = 0; k < kArrayKinds; k++) bound = bound || view->arrays[k].object == object;
+  if (!bound) return;
+  /* GL must not keep a pointer into freed memory: unbind in the view's
+   * own context, then give the caller's context back. */
+  Display *oldDisplay = glXGetCurrentDisplay();
+  GLXContext oldContext = glXGetCurrentContext();
+  GLXDrawable oldDraw = glXGetCurrentDrawable(), oldRead = glXGetCurrentReadDrawable();
+  bool switched = false;
+  if (view->context && oldContext != view->context && view->glxDrawable) {
+    glXMakeContextCurrent(view->display, view->glxDrawable, view->glxDrawable, view->context);
+    switched = true;
+  }
+  bool current = view->context && glXGetCurrentContext() == view->context;
+  if (current && (object == view->selectBuffer || object == view->feedbackBuffer)) {
+    static GLuint selectSpare[1];
+    static GLfloat feedbackSpare[1];
+    GLint mode = GL_RENDER;
+    glGetIntegerv(GL_RENDER_MODE, &mode);
+    if (mode != GL_RENDER) glRenderMode(GL_RENDER);
+    if (object == view->selectBuffer) glSelectBuffer(1, selectSpare);
+    if (object == view->feedbackBuffer) glFeedbackBuffer(1, GL_2D, feedbackSpare);
+  }
+  if (object == view->selectBuffer) view->selectBuffer = nullptr;
+  if (object == view->feedbackBuffer) view->feedbackBuffer = nullptr;
   for (int k = 0; k < kArrayKinds; k++) {
     if (view->arrays[k].object != object) continue;
     view->arrays[k] = GlBoundArray();
     if (!current) continue;
-    /* GL must not keep a pointer into freed memory. */
     glDisableClientState(kinds[k]);
     switch (k) {
       case kArrayVertex: glVertexPointer(4, GL_FLOAT, 0, nullptr); break;
@@ -218,6 +241,10 @@ void oglUnbindArrays(GlwView *view, GlDataObject *object) {
       case kArrayIndex: glIndexPointer(GL_FLOAT, 0, nullptr); break;
       case kArrayEdge: glEdgeFlagPointer(0, nullptr); break;
     }
+  }
+  if (switched) {
+    if (oldContext) glXMakeContextCurrent(oldDisplay, oldDraw, oldRead, oldContext);
+    else glXMakeContextCurrent(view->display, None, None, nullptr);
   }
 }
 

@@ -69,6 +69,9 @@ struct GlwView {
   GlwImageInstance *instances = nullptr;
   void *canvas = nullptr; /* Tk's canvas record of an adopted canvas */
   GlBoundArray arrays[kArrayKinds];
+  /* Objects GL writes into later, at the next change of render mode. */
+  GlDataObject *selectBuffer = nullptr;
+  GlDataObject *feedbackBuffer = nullptr;
 };
 
 /* ---- views (glw.cpp) ---- */

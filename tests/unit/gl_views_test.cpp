@@ -83,4 +83,19 @@ TEST(GlwCanvas, ItemsAreDrawnOverTheGlPicture) {
   EXPECT_EQ(evalScript("glw exists .glc.c"), "0");
 }
 
+TEST(GlwView, DepthEightOffersNoRgbaConfiguration) {
+  if (!glwReady()) GTEST_SKIP() << "needs a display";
+  Tk_Window deep = windowAtDepth(8);
+  if (!deep) GTEST_SKIP() << "no Xvfb at depth 8";
+  std::string path = std::string(Tk_PathName(deep)) + ".gl8";
+  testing::internal::CaptureStderr();
+  int code = 0;
+  evalScript(("glw " + path).c_str(), &code);
+  std::string printed = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(code, TCL_ERROR);
+  EXPECT_NE(printed.find("Error in glXChooseFBConfig: "), std::string::npos) << printed;
+  EXPECT_EQ(evalScript(("glw exists " + path).c_str()), "0");
+  EXPECT_EQ(evalScript(("winfo exists " + path).c_str()), "0");
+}
+
 }  // namespace
