@@ -72,7 +72,6 @@ void viewFree(char *data);
 
 }  // namespace
 
-static void purgeInstances(ClientData data);
 
 GlwView *glwCurrentView() { return currentView; }
 
@@ -347,6 +346,7 @@ void viewFree(char *data) {
   GlwView *view = (GlwView *)data;
   if (!view->display) return;
   Display *d = view->display;
+  XTrap trap(d); /* a created window may be gone from the server already */
   if (view->context) {
     GlwView *keep = currentView == view ? nullptr : currentView;
     if (madeCurrentView != view) glXMakeContextCurrent(d, view->glxDrawable, view->glxDrawable, view->context);
@@ -368,8 +368,8 @@ void viewFree(char *data) {
   if (madeCurrentView == view) madeCurrentView = nullptr;
   if (currentView == view) currentView = nullptr;
   Tk_FreeOptions(kOptionSpecs, (char *)&view->o, d, 0);
-  Tcl_CancelIdleCall(purgeInstances, view);
   while (view->instances) glwFreeInstanceList(view);
+  trap.sync();
   view->display = nullptr;
   delete view;
 }
@@ -611,24 +611,28 @@ static void glwCommandDeleted(ClientData data) {
   if (d) glXMakeContextCurrent(d, None, None, nullptr);
   madeCurrentView = nullptr;
   Tcl_HashSearch search;
-  for (Tcl_HashEntry *e = Tcl_FirstHashEntry(table, &search); e; e = Tcl_NextHashEntry(&search)) {
-    GlwView *view = (GlwView *)Tcl_GetHashValue(e);
+  std::vector<GlwView *> views;
+  for (Tcl_HashEntry *e = Tcl_FirstHashEntry(table, &search); e; e = Tcl_NextHashEntry(&search))
+    views.push_back((GlwView *)Tcl_GetHashValue(e));
+  Tcl_DeleteHashTable(table);
+  delete table;
+  for (GlwView *view : views) {
     view->viewTable = nullptr;
+    if (view->kind == 3) {
+      /* The image keeps its view until Tk deletes the image. */
+      continue;
+    }
     if (view->redrawPending) Tcl_CancelIdleCall(redrawIdle, view);
-    if (view->tkwin && view->kind != 3) Tk_DeleteEventHandler(view->tkwin, ExposureMask | StructureNotifyMask, eventProc, view);
+    view->redrawPending = 0;
+    if (view->tkwin) Tk_DeleteEventHandler(view->tkwin, ExposureMask | StructureNotifyMask, eventProc, view);
     view->tkwin = nullptr;
     if (view->command) {
       Tcl_Command c = view->command;
       view->command = nullptr;
       Tcl_DeleteCommandFromToken(view->interp, c);
     }
-    if (view->kind == 3) {
-      view->master = nullptr; /* the image goes with the interpreter */
-    }
     viewFree((char *)view);
   }
-  Tcl_DeleteHashTable(table);
-  delete table;
 }
 
 /* ---- the image type ---- */
@@ -640,11 +644,7 @@ struct GlwImageInstance {
   bool released; /* freed by Tk; unlinked at idle time */
 };
 
-/*
- * Tk frees every instance just before it deletes an image, so the instances
- * that Tk released stay listed until idle time: a delete that follows finds
- * the widgets that still showed the image.
- */
+/* Unlinks the instances that Tk released. */
 static void purgeInstances(ClientData data) {
   GlwView *view = (GlwView *)data;
   for (GlwImageInstance **p = &view->instances; *p;) {
@@ -659,7 +659,6 @@ static void purgeInstances(ClientData data) {
 }
 
 void glwFreeInstanceList(GlwView *view) {
-  Tcl_CancelIdleCall(purgeInstances, view);
   GlwImageInstance *inst = view->instances;
   view->instances = inst->next;
   delete inst;
@@ -726,9 +725,13 @@ static void imageDisplay(ClientData data, Display *display, Drawable drawable, i
 
 static void imageFree(ClientData data, Display *) {
   GlwImageInstance *inst = (GlwImageInstance *)data;
+  GlwView *view = inst->view;
+  /* Tk clears the image's type before it frees the instances of an image
+   * it deletes: those stay listed so that the delete sees them. */
+  const Tk_ImageType *type = nullptr;
+  if (!Tcl_InterpDeleted(view->interp)) Tk_GetImageMasterData(view->interp, view->name.c_str(), &type);
   inst->released = true;
-  Tcl_CancelIdleCall(purgeInstances, inst->view);
-  Tcl_DoWhenIdle(purgeInstances, inst->view);
+  if (type) purgeInstances(view);
 }
 
 static void imageDelete(ClientData data) {
