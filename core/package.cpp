@@ -56,7 +56,7 @@ const CommandFamily commandFamilies[] = {
     {"Etran_Init", Etran_Init},
     {"Ddw_Init", nullptr},
     {"Twimg_Init", nullptr},
-    {"Glw_Init", nullptr},
+    {"Glw_Init", Glw_Init},
     {"Dicom_Init", Dicom_Init},
     {"Tiff_Init", Tiff_Init},
     {"Gcp_Init", Gcp_Init},

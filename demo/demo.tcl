@@ -152,6 +152,34 @@ step "gisoc: cluster the scene (nc 8)"   {
 }
 step "vesk.listconcat {a b {c d}}" {vesk.listconcat {a b {c d}}}
 step "clipboard holds text?"       {clipboard clear; clipboard append demo; vesk.selection CLIPBOARD}
+step "DEM surface in a glw image"   {
+    image create glw demoDem -width 160 -height 120
+    glw current demoDem
+    set heights {}
+    for {set r 0} {$r < 33} {incr r} {
+        for {set c 0} {$c < 33} {incr c} {
+            lappend heights [expr {sin($r / 5.0) * cos($c / 6.0)}]
+        }
+    }
+    GLfloat dem $heights
+    GLchar display {
+        glClearColor 0 0 0.2 1
+        glClear GL_COLOR_BUFFER_BIT GL_DEPTH_BUFFER_BIT
+        glEnable GL_DEPTH_TEST
+        glMatrixMode GL_PROJECTION
+        glLoadIdentity
+        glOrtho -0.8 0.8 -0.6 0.6 -2 2
+        glMatrixMode GL_MODELVIEW
+        glLoadIdentity
+        glRotate -55 1 0 0
+        glRotate 25 0 0 1
+        glexSolidDem 33 33 1 1 4 dem
+    }
+    glw draw demoDem
+    update
+    glReadPixels 80 60 1 1 GL_RGB GL_UNSIGNED_BYTE centre
+    lrange $centre 0 2
+}
 step "event loop for 100 ms"       {after 100 {winmsg 0}; winmsg 1}
 
 wm title . "Vesk demo"
@@ -164,7 +192,9 @@ label .pics.grey -image demoGrey -bd 0
 label .pics.mask -image demoMask -bd 0 -bg #404040
 label .pics.clusters -image demoClusters -bd 0
 label .pics.text -text "gimg views of a RAM image:\ncolour at x2, band 2 turned right,\nclipped to a triangle, its ISO clusters" -justify left
-pack .pics.grad .pics.grey .pics.mask .pics.clusters .pics.text -side left -padx 6 -pady 6
+label .pics.dem -image demoDem -bd 0
+label .pics.demText -text "an elevation grid drawn\noffscreen in a glw image" -justify left
+pack .pics.grad .pics.grey .pics.mask .pics.clusters .pics.text .pics.dem .pics.demText -side left -padx 6 -pady 6
 pack .pics -anchor w
 raise .
 update

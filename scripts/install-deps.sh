@@ -9,7 +9,7 @@ PACKAGES=(
   libjpeg62-turbo-dev zlib1g-dev
   libproj-dev proj-data
   libx11-dev libcairo2-dev
-  libgl-dev libglu1-mesa-dev freeglut3-dev
+  libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri
   libgtest-dev
   xvfb xauth x11-apps fonts-dejavu-core
   ghostscript
