@@ -93,7 +93,7 @@ const RimageSubcommand rimageSubcommands[] = {
     RIMAGE_NONE("gfftrans"),
     RIMAGE_MODULE("gconv", gconvModule),
     RIMAGE_MODULE("geocalc", rimageGeocalc),
-    RIMAGE_NONE("georef"),
+    RIMAGE_MODULE("georef", georefModule),
     RIMAGE_NONE("gisoc"),
     RIMAGE_HEAD("getIndices", rimageGetIndices),
     RIMAGE_NONE("gsfzoom"),

@@ -91,6 +91,7 @@ RimageModuleProc gdemModule;      /* demshade.cpp */
 RimageModuleProc gslopeModule;    /* demshade.cpp */
 RimageModuleProc gconvModule;     /* convolve.cpp */
 RimageModuleProc distModule;      /* convolve.cpp */
+RimageModuleProc georefModule;    /* georef.cpp */
 
 /* ---- bound images (boundimg.cpp) ---- */
 RimagePlainProc rimageBind;
