@@ -90,7 +90,7 @@ const RimageSubcommand rimageSubcommands[] = {
     RIMAGE_MODULE("dist", distModule),
     RIMAGE_NONE("draw"),
     RIMAGE_NONE("egv"),
-    RIMAGE_NONE("gfftrans"),
+    RIMAGE_MODULE("gfftrans", gfftransModule),
     RIMAGE_MODULE("gconv", gconvModule),
     RIMAGE_MODULE("geocalc", rimageGeocalc),
     RIMAGE_MODULE("georef", georefModule),

@@ -92,6 +92,7 @@ RimageModuleProc gslopeModule;    /* demshade.cpp */
 RimageModuleProc gconvModule;     /* convolve.cpp */
 RimageModuleProc distModule;      /* convolve.cpp */
 RimageModuleProc georefModule;    /* georef.cpp */
+RimageModuleProc gfftransModule;  /* gfftrans.cpp */
 
 /* ---- bound images (boundimg.cpp) ---- */
 RimagePlainProc rimageBind;
