@@ -56,6 +56,7 @@ bool dicomTagTableExists();
 void dicomCmdDeleted(ClientData clientData);
 int Proj_Init(Tcl_Interp *interp);
 int Gcp_Init(Tcl_Interp *interp);
+int Camera_Init(Tcl_Interp *interp);
 
 /* Test hook: makes the named family fail, "" or NULL for none. */
 void setFailingFamily(const char *name);
