@@ -196,7 +196,7 @@ int quaternionSlerpCmd(ClientData, Tcl_Interp *interp, int argc, const char **ar
 
 }  // namespace
 
-/* Camera_Init -- the sensor commands: "camera.create", "quaternion.slerp". */
+/* Camera_Init -- "camera.create", "pushbroom.create" and "quaternion.slerp". */
 int Camera_Init(Tcl_Interp *interp) {
   if (createCameraCommand(interp)) return 1;
   return Tcl_CreateCommand(interp, "quaternion.slerp", quaternionSlerpCmd, nullptr, nullptr) ? 0

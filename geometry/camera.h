@@ -9,7 +9,7 @@
 
 namespace vesk {
 
-/* Creates "camera.create". Results: 0, 1 when Tcl refuses it. */
+/* Creates "camera.create" and "pushbroom.create". Results: 0, 1 when Tcl refuses one. */
 int createCameraCommand(Tcl_Interp *interp);
 
 }  // namespace vesk
