@@ -10,7 +10,6 @@
 #include <math.h>
 #include <stdio.h>
 #include <algorithm>
-#include <new>
 
 #include "vesk/stdio.h"
 
@@ -88,53 +87,68 @@ void fftRadix2(int n, float *data, int direction, const double *cosines, const d
 
 namespace {
 
-/*
- * One line of n samples at stride samples apart: gathered with the
- * inverse's rotation, transformed, scattered with the forward's.
- */
-void transformLine(float *line, const FftPlan &plan, float *work, size_t stride) {
-  const int n = plan.n, half = n / 2;
-  const int before = plan.direction <= 0 ? half : 0;
-  const int after = plan.direction >= 0 ? half : 0;
-  for (int m = 0; m < n; m++) {
-    const int to = (m + before) % n;
-    work[2 * to] = line[2 * m * stride];
-    work[2 * to + 1] = line[2 * m * stride + 1];
-  }
-  fftRadix2Planned(plan, work);
-  for (int m = 0; m < n; m++) {
-    const int from = m;
-    const int to = (m + after) % n;
-    line[2 * to * stride] = work[2 * from];
-    line[2 * to * stride + 1] = work[2 * from + 1];
-  }
-}
-
-bool workLine(std::vector<float> *work, int n) {
-  try {
-    work->resize(2 * static_cast<size_t>(n));
-  } catch (const std::bad_alloc &) {
-    vesk_fprintf(stderr, "Error in malloc.\n");
-    return false;
-  }
-  return true;
+/* Swaps the two halves of n samples: the rotation by n/2. */
+void swapHalves(float *x, int n) {
+  const int half = n / 2;
+  for (int i = 0; i < 2 * half; i++) std::swap(x[i], x[i + 2 * half]);
 }
 
 }  // namespace
 
+/*
+ * fftRows --
+ *     Each row in place: the inverse's input and the forward's output
+ *     rotated by n/2 (n is a power of 2, so the rotation swaps halves).
+ */
 int fftRows(float *block, const FftPlan &plan, int nrows) {
-  std::vector<float> work;
-  if (!workLine(&work, plan.n)) return 0;
-  for (int r = 0; r < nrows; r++)
-    transformLine(block + 2 * static_cast<size_t>(r) * plan.n, plan, work.data(), 1);
+  const int n = plan.n;
+  for (int r = 0; r < nrows; r++) {
+    float *row = block + 2 * static_cast<size_t>(r) * n;
+    if (plan.direction <= 0 && n > 1) swapHalves(row, n);
+    fftRadix2Planned(plan, row);
+    if (plan.direction >= 0 && n > 1) swapHalves(row, n);
+  }
   return 1;
 }
 
+/*
+ * fftColumns --
+ *     Every column of a strip at once: the butterflies of one stage run
+ *     along whole rows of the strip, so the strip is read row by row
+ *     (the same arithmetic, sample for sample, as one column at a time).
+ */
 int fftColumns(float *block, const FftPlan &plan, int ncols) {
-  std::vector<float> work;
-  if (!workLine(&work, plan.n)) return 0;
-  for (int c = 0; c < ncols; c++)
-    transformLine(block + 2 * static_cast<size_t>(c), plan, work.data(), ncols);
+  const int n = plan.n;
+  const size_t width = 2 * static_cast<size_t>(ncols);
+  auto row = [block, width](int r) { return block + r * width; };
+  auto swapRows = [&](int a, int b) { std::swap_ranges(row(a), row(a) + width, row(b)); };
+  if (plan.direction <= 0 && n > 1)
+    for (int r = 0; r < n / 2; r++) swapRows(r, r + n / 2);
+  for (int i = 0; i < n; i++)
+    if (plan.reversed[i] > i) swapRows(i, plan.reversed[i]);
+  for (int h = 1; h < n; h *= 2) {
+    const double *w = plan.twiddles.data() + 2 * (h - 1);
+    for (int g = 0; g < n; g += 2 * h)
+      for (int k = 0; k < h; k++) {
+        const double wr = w[2 * k], wi = w[2 * k + 1];
+        float *a = row(g + k), *b = row(g + k + h);
+        for (size_t c = 0; c < width; c += 2) {
+          const float br = b[c], bi = b[c + 1];
+          const float tr = static_cast<float>(wr * br - wi * bi);
+          const float ti = static_cast<float>(wr * bi + wi * br);
+          b[c] = a[c] - tr;
+          b[c + 1] = a[c + 1] - ti;
+          a[c] += tr;
+          a[c + 1] += ti;
+        }
+      }
+  }
+  if (plan.direction <= 0) {
+    const float scale = static_cast<float>(n);
+    for (size_t i = 0; i < width * n; i++) block[i] /= scale;
+  }
+  if (plan.direction >= 0 && n > 1)
+    for (int r = 0; r < n / 2; r++) swapRows(r, r + n / 2);
   return 1;
 }
 

@@ -33,9 +33,8 @@ void fftRadix2(int n, float *data, int direction, const double *cosines, const d
 void fftRadix2Planned(const FftPlan &plan, float *data);
 
 /*
- * Every row (or column) of a block, with the half-period rotation that
- * puts the zero frequency at n/2.  work holds n samples.  Results: 1,
- * 0 when the work line could not be had.
+ * Every row (or column) of a block, in place, with the half-period
+ * rotation that puts the zero frequency at n/2.  Results: 1.
  */
 int fftRows(float *block, const FftPlan &plan, int nrows);
 int fftColumns(float *block, const FftPlan &plan, int ncols);
