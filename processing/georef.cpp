@@ -201,6 +201,14 @@ int parseGeorefOptions(GeorefWork *w, int argc, const char **argv) {
     w->overlay = inlined ? 1 : 0;
   }
   w->outFrame = w->overlay ? imagePixelFrame(oh) : imageMapFrame(oh);
+  /* The bounds of a block are traced in steps of the pixel size. */
+  if (!(fabs(w->outFrame.dx) > 0) || !(fabs(w->outFrame.dy) > 0) ||
+      !std::isfinite(w->outFrame.dx) || !std::isfinite(w->outFrame.dy)) {
+    vesk_fprintf(stderr, "Invalid pixel size of the output: %g %g.\n", w->outFrame.dx,
+                 w->outFrame.dy);
+    closeGeoref(w);
+    return 0;
+  }
   if (inlined) inlineGeorecPar(w, angle, scale, shiftX, shiftY);
 
   /* The window, clipped to the output; the last row and column come first. */
