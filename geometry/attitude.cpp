@@ -174,7 +174,9 @@ int quaternionSlerpCmd(ClientData, Tcl_Interp *interp, int argc, const char **ar
   }
   double q1[4], q2[4];
   if (sscanf(argv[1], "%lf %lf %lf %lf", &q1[0], &q1[1], &q1[2], &q1[3]) != 4 ||
-      sscanf(argv[2], "%lf %lf %lf %lf", &q2[0], &q2[1], &q2[2], &q2[3]) != 4) {
+      sscanf(argv[2], "%lf %lf %lf %lf", &q2[0], &q2[1], &q2[2], &q2[3]) != 4 ||
+      !std::all_of(q1, q1 + 4, [](double v) { return std::isfinite(v); }) ||
+      !std::all_of(q2, q2 + 4, [](double v) { return std::isfinite(v); })) {
     Tcl_SetResult(interp, const_cast<char *>("Error in parsing quaternions"), TCL_STATIC);
     return TCL_ERROR;
   }

@@ -507,9 +507,12 @@ int imageSubcommand(Camera *c, Tcl_Interp *interp, int which, int argc, const ch
       return TCL_ERROR;
     }
   }
-  if (which == 0) return acquire(c, interp, &im);
-  if (which == 11) return rectify(c, interp, &im);
-  return normalize(c, interp, &im);
+  const int code = which == 0 ? acquire(c, interp, &im)
+                   : which == 11 ? rectify(c, interp, &im)
+                                 : normalize(c, interp, &im);
+  /* the meter's scripts may leave their own result behind */
+  if (code == TCL_OK) Tcl_ResetResult(interp);
+  return code;
 }
 
 int cameraCmd(ClientData data, Tcl_Interp *interp, int argc, const char **argv) {
@@ -1040,7 +1043,9 @@ int pushbroomCmd(ClientData data, Tcl_Interp *interp, int argc, const char **arg
       Images im;
       if (!openNamed(interp, argv[2], &im.src) || !openNamed(interp, argv[3], &im.des))
         return TCL_ERROR;
-      return which == 0 ? scanAcquire(p, interp, &im) : scanNormalize(p, interp, &im);
+      const int code = which == 0 ? scanAcquire(p, interp, &im) : scanNormalize(p, interp, &im);
+      if (code == TCL_OK) Tcl_ResetResult(interp);
+      return code;
     }
     case 13: {
       if (argc != 4 && argc != 5) return usage(interp, name, " rectify src des [dem]");
@@ -1055,7 +1060,9 @@ int pushbroomCmd(ClientData data, Tcl_Interp *interp, int argc, const char **arg
           return TCL_ERROR;
         }
       }
-      return scanRectify(p, interp, &im);
+      const int code = scanRectify(p, interp, &im);
+      if (code == TCL_OK) Tcl_ResetResult(interp);
+      return code;
     }
     case 1: {
       if (argc != 3 && argc != 4) return usage(interp, name, " attitude id [{Ax Ay Az x y z}]");
