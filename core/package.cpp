@@ -16,6 +16,7 @@
 
 #include "core/core.h"
 #include "core/families.h"
+#include "vesk/gcanvas.h"
 #include "vesk/imagecmds.h"
 #include "vesk/rimage.h"
 #include "vesk/stdio.h"
@@ -66,7 +67,7 @@ const CommandFamily commandFamilies[] = {
     {"Gtable_Init", Gtable_Init},
     {"Terra_Init", Terra_Init},
     {"Proj_Init", Proj_Init},
-    {"Gcanvas_Init", nullptr},
+    {"Gcanvas_Init", Gcanvas_Init},
     {"Camera_Init", Camera_Init},
 };
 static_assert(sizeof commandFamilies / sizeof commandFamilies[0] == 21,

@@ -64,6 +64,15 @@ step "gradient PPM (128x64 RGB)"         {
     close $f
     set grad [rimage open $ppm]
 }
+step "rimage draw polygon into band 2"   {rimage draw $grad polygon {12 8 60 8 36 56} 255 2; rimage draw $grad line {0 63 127 0} 0 1}
+step "rimage calc nratio of bands 1, 3"  {
+    set ratio [file join $outDir ratio.bsq]
+    rimage calc -in $grad -out $ratio -imgid BSQ -nbands 1 -f nratio -b 1,3
+    set r [rimage open $ratio]
+    set stats [rimage hist -imgid $r -list stats]
+    rimage close $r
+    set stats
+}
 step "gimg of it, x2, in a label"        {
     image create gimg demoGrad -file $grad -comb 1/2/3 -palette 8/8/4 -mx 2 -my 2
     image create gimg demoGrey -file $grad -comb 2 -palette 64 -rotate 1
@@ -83,6 +92,25 @@ step "rimage gfftrans XY, rotated bell" {
     rimage georef -in $fft -out @smooth -p @0 -b 1:1
     image create gimg demoSmooth -file @smooth -comb 1 -palette 64
     list [image width demoSmooth] [image height demoSmooth]
+}
+step "gcanvas in world units (y north)" {
+    # A map canvas: 1 world unit = 2 pixels, y grows north from 60.
+    gcanvas .map -width 200 -height 120 -bg white -mx 2 -my -2 -viewyorigin 60 \
+        -scrollregion {0 0 150 60} -xscrollcommand {.mapx set}
+    scrollbar .mapx -orient horizontal -command {.map xview}
+    .map create rect 5 55 45 30 -fill red -width 3 -tags parcel
+    .map create oval 55 50 95 10 -fill blue -outline {} -tags lake
+    .map create rect 110 40 140 5 -outline #00a000 -width 2 -dash {6 4} -tags parcel
+    list [.map bbox lake] [.map area parcel] [.map find withtag parcel&&!lake]
+}
+step "gcanvas scrolled; EPS written"   {
+    pack .mapx -side bottom -anchor w -fill x
+    pack .map -side bottom -anchor w
+    update
+    .map xview moveto 0.2
+    update
+    .map postscript -file [file join $outDir map.eps]
+    list [.map xview] [file size [file join $outDir map.eps]]
 }
 step "vesk.listconcat {a b {c d}}" {vesk.listconcat {a b {c d}}}
 step "clipboard holds text?"       {clipboard clear; clipboard append demo; vesk.selection CLIPBOARD}

@@ -93,6 +93,16 @@ RimageModuleProc gconvModule;     /* convolve.cpp */
 RimageModuleProc distModule;      /* convolve.cpp */
 RimageModuleProc georefModule;    /* georef.cpp */
 RimageModuleProc gfftransModule;  /* gfftrans.cpp */
+RimageModuleProc calcModule;      /* calc.cpp */
+RimageModuleProc dataModule;      /* datamod.cpp */
+RimageModuleProc rformModule;     /* datamod.cpp */
+RimageModuleProc pcalcModule;     /* pcalc.cpp */
+RimageModuleProc smetricModule;   /* smetric.cpp */
+RimagePlainProc rimageDraw;       /* draw.cpp */
+
+/* An output opened by name, or created as a file like a header (calc.cpp). */
+RAMIMG *openModuleOutput(const char *word, const ImageHeader &like, int imgid, int pixelid,
+                         int nbands, int *err);
 
 /* ---- bound images (boundimg.cpp) ---- */
 RimagePlainProc rimageBind;

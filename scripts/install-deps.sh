@@ -12,6 +12,7 @@ PACKAGES=(
   libgl-dev libglu1-mesa-dev freeglut3-dev
   libgtest-dev
   xvfb xauth x11-apps fonts-dejavu-core
+  ghostscript
 )
 
 missing=()

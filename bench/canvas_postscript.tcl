@@ -1,0 +1,51 @@
+# "postscript" of 100,000 rectangles: gcanvas against Tk's canvas in the
+# same process, best of three runs each.
+#   scripts/build.sh build
+#   VESK_LIBDIR=$PWD/build/lib xvfb-run -a -s "-screen 0 1280x1024x24" \
+#       tclsh bench/canvas_postscript.tcl [count]
+package require Tk
+wm withdraw .
+if {[info exists env(VESK_LIBDIR)]} {
+    set auto_path [linsert $auto_path 0 $env(VESK_LIBDIR)]
+}
+set veskAppScripts {}
+package require Vesk
+
+set count [expr {[llength $argv] ? [lindex $argv 0] : 100000}]
+toplevel .b
+canvas .b.tk -width 1000 -height 1000 -highlightthickness 0
+gcanvas .b.g -width 1000 -height 1000 -highlightthickness 0
+pack .b.tk .b.g -side left
+expr {srand(7)}
+set rects {}
+for {set i 0} {$i < $count} {incr i} {
+    set x [expr {rand() * 990}]
+    set y [expr {rand() * 990}]
+    lappend rects [list $x $y [expr {$x + 1 + rand() * 9}] [expr {$y + 1 + rand() * 9}]]
+}
+foreach w {.b.tk .b.g} {
+    foreach r $rects {$w create rectangle {*}$r -fill red -outline black}
+}
+update
+
+proc best {script} {
+    set best {}
+    for {set run 0} {$run < 3} {incr run} {
+        set t [lindex [time {uplevel #0 $script}] 0]
+        if {$best eq {} || $t < $best} {set best $t}
+    }
+    return $best
+}
+set tk [best {set ::psTk [.b.tk postscript]}]
+set g [best {set ::psG [.b.g postscript]}]
+proc rssKiB {} {
+    set f [open /proc/self/status]
+    set text [read $f]
+    close $f
+    regexp {VmHWM:\s+(\d+)} $text -> kib
+    return $kib
+}
+puts [format "postscript of %d rectangles: Tk canvas %.1f ms (%d bytes), gcanvas %.1f ms (%d bytes), ratio %.2f, peak RSS %d KiB" \
+    $count [expr {$tk / 1000.0}] [string length $psTk] [expr {$g / 1000.0}] \
+    [string length $psG] [expr {double($g) / $tk}] [rssKiB]]
+exit 0

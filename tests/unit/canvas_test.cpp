@@ -1,0 +1,538 @@
+// Map canvas internals: the item-type registry, redisplay economy through a
+// counting item type, drawable conversions, geometry, dashes, and the EPS
+// output rendered by Ghostscript against a capture of the window.
+#include <gtest/gtest.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "canvas/gcanvas.h"
+#include "display/capture.h"
+#include "tests/unit/display_harness.h"
+#include "tests/unit/harness.h"
+
+using namespace vesk;
+
+namespace {
+
+bool canvasReady() {
+  static int state = -1;
+  if (state < 0) state = testMainWindow() && Gcanvas_Init(testInterp()) == TCL_OK ? 1 : 0;
+  return state == 1;
+}
+
+GcanvasRecord *canvasRecord(const char *path) {
+  Tcl_CmdInfo info;
+  if (!Tcl_GetCommandInfo(testInterp(), path, &info)) return nullptr;
+  return static_cast<GcanvasRecord *>(info.objClientData);
+}
+
+// ---- a test-only item type that counts its display calls ----
+
+struct CountItem {
+  GcanvasItem header;
+  double x1, y1, x2, y2;
+};
+
+int normalCalls = 0;
+int floatingCalls = 0;
+int lastWidth = 0, lastHeight = 0;
+Tk_ConfigSpec countSpecs[] = {{TK_CONFIG_END, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr}};
+
+void countBbox(ItemContainer *c, GcanvasItem *item) {
+  CountItem *ci = reinterpret_cast<CountItem *>(item);
+  setItemBoxFromWorld(c, ci->x1, ci->y1, ci->x2, ci->y2, item);
+}
+
+int countCreate(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
+                Tcl_Obj *const objv[]) {
+  CountItem *ci = reinterpret_cast<CountItem *>(item);
+  if (objc < 4) return TCL_ERROR;
+  double *v[4] = {&ci->x1, &ci->y1, &ci->x2, &ci->y2};
+  for (int i = 0; i < 4; i++)
+    if (Tcl_GetDoubleFromObj(interp, objv[i], v[i]) != TCL_OK) return TCL_ERROR;
+  item->floating = objc > 4;
+  countBbox(c, item);
+  return TCL_OK;
+}
+
+void countDisplay(ItemContainer *, GcanvasItem *item, Display *, Drawable, int, int, int width,
+                  int height) {
+  (item->floating ? floatingCalls : normalCalls)++;
+  lastWidth = width;
+  lastHeight = height;
+}
+
+void countTranslate(ItemContainer *c, GcanvasItem *item, double dx, double dy) {
+  CountItem *ci = reinterpret_cast<CountItem *>(item);
+  ci->x1 += dx;
+  ci->x2 += dx;
+  ci->y1 += dy;
+  ci->y2 += dy;
+  countBbox(c, item);
+}
+
+double countPoint(ItemContainer *, GcanvasItem *, double *) { return 0; }
+
+GcanvasItemType countType = {
+    "counter", sizeof(CountItem), countCreate, countSpecs, nullptr, nullptr, nullptr,
+    countDisplay, TK_ITEM_OBJS, countPoint, nullptr, nullptr, nullptr, countTranslate, nullptr,
+    nullptr, nullptr, nullptr, nullptr, countBbox, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+};
+
+void resetCounts() { normalCalls = floatingCalls = 0; }
+
+struct CanvasWindow {
+  explicit CanvasWindow(const char *options) {
+    std::string script = std::string("catch {destroy .ut}; toplevel .ut; wm geometry .ut +0+0; "
+                                     "gcanvas .ut.c -width 200 -height 100 -bd 0 -bg white ") +
+                         options + "; pack .ut.c; update; raise .ut; update";
+    int code;
+    evalScript(script.c_str(), &code);
+    ok = code == TCL_OK;
+    canvas = canvasRecord(".ut.c");
+  }
+  ~CanvasWindow() { evalScript("destroy .ut"); }
+  bool ok = false;
+  GcanvasRecord *canvas = nullptr;
+};
+
+}  // namespace
+
+TEST(CanvasRegistry, BuiltTypesKeepTheirOrderAndARegisteredTypeReplacesByName) {
+  std::vector<std::string> names;
+  for (GcanvasItemType *t = getItemTypes(); t; t = t->nextPtr)
+    if (strcmp(t->name, "counter") != 0) names.push_back(t->name);
+  EXPECT_EQ((std::vector<std::string>{"rectangle", "oval"}), names);
+  EXPECT_EQ(-1, objectTypeFromName("point"));
+  EXPECT_EQ(0x4400, objectTypeFromName("MULTIPOINTZ"));
+  EXPECT_STREQ("POLYGONM", objectTypeName(0x1400));
+  EXPECT_EQ(nullptr, objectTypeNameAt(13));
+  GcanvasItemType copy = rectangleType;
+  copy.name = "oval";
+  registerItemType(&copy);
+  int ovals = 0;
+  for (GcanvasItemType *t = getItemTypes(); t; t = t->nextPtr)
+    if (strcmp(t->name, "oval") == 0) {
+      ovals++;
+      EXPECT_EQ(&copy, t);
+    }
+  EXPECT_EQ(1, ovals);
+  registerItemType(&ovalType);
+}
+
+TEST(CanvasRedisplay, RequestsGrowOneRegionAndScrollingRedrawsOneStrip) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  registerItemType(&countType);
+  CanvasWindow w("-highlightthickness 0 -scrollregion {-1000 -1000 1000 1000} "
+                 "-xscrollincrement 10 -confine 0");
+  ASSERT_TRUE(w.ok);
+  evalScript(".ut.c create counter -1000 -1000 1000 1000; update");
+
+  // Two requests: one redisplay, one strip, one display call.
+  resetCounts();
+  int strips = backingStripCount();
+  evalScript(".ut.c redraw 0 0 30 30; .ut.c redraw 5 5 60 25; update idletasks");
+  EXPECT_EQ(1, backingStripCount() - strips);
+  EXPECT_EQ(1, normalCalls);
+
+  // An expose event only copies from the backing pixmap.
+  resetCounts();
+  strips = backingStripCount();
+  evalScript("event generate .ut.c <Expose> -x 0 -y 0 -width 50 -height 50 -when now");
+  EXPECT_TRUE(w.canvas->flags & REDRAW_PENDING);
+  evalScript("update idletasks");
+  EXPECT_EQ(0, backingStripCount() - strips);
+  EXPECT_EQ(0, normalCalls);
+
+  // A request wholly left of the window is ignored.
+  strips = backingStripCount();
+  evalScript(".ut.c redraw -100 0 -50 10; update idletasks");
+  EXPECT_EQ(0, backingStripCount() - strips);
+  EXPECT_EQ(0, w.canvas->flags & REDRAW_PENDING);
+
+  // Scrolling 10 pixels copies the rest and redraws one 10-pixel strip.
+  resetCounts();
+  strips = backingStripCount();
+  evalScript(".ut.c xview scroll 1 units; update idletasks");
+  EXPECT_EQ(10, w.canvas->xOrigin);
+  EXPECT_EQ(1, backingStripCount() - strips);
+  EXPECT_EQ(1, normalCalls);
+  EXPECT_EQ(10, lastWidth);
+  EXPECT_EQ(100, lastHeight);
+
+  // Moving a floating item redraws no other item.
+  int code;
+  std::string id = evalScript(".ut.c create counter 10 10 20 20 float", &code);
+  ASSERT_EQ(TCL_OK, code);
+  evalScript("update");
+  resetCounts();
+  evalScript((".ut.c move " + id + " 5 0; update idletasks").c_str());
+  EXPECT_EQ(0, normalCalls);
+  EXPECT_GE(floatingCalls, 1);
+}
+
+TEST(CanvasRedisplay, OriginFollowsTheScrollIncrementAndInset) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  CanvasWindow w("-highlightthickness 2 -xscrollincrement 20");
+  ASSERT_TRUE(w.ok);
+  setCanvasOrigin(w.canvas, 30, 0);
+  EXPECT_EQ(38, w.canvas->xOrigin);
+  setCanvasOrigin(w.canvas, -30, 0);
+  EXPECT_EQ(-22, w.canvas->xOrigin);
+  EXPECT_EQ("0 1", printScrollFractions(0, 10, 5, 5));
+  EXPECT_EQ("-0.5 1.5", printScrollFractions(-50, 150, 0, 100));
+}
+
+TEST(CanvasSupport, DrawableCoordinatesRoundHalfAwayAndSaturate) {
+  struct Case {
+    int origin;
+    double value;
+    short expected;
+  } cases[] = {{0, 2.5, 3},          {0, -2.5, -3},      {0, 40000, 32767},   {0, -40000, -32768},
+               {10, 12.4, 2},        {0, 1e12, 32767},   {0, -1e300, -32768}, {0, NAN, 0},
+               {-5, 0.49, 5}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(c.expected, toDrawableCoord(c.origin, c.value));
+  }
+}
+
+TEST(CanvasSupport, PathsDropRepeatsAndStraightMiddles) {
+  GcanvasRecord record;
+  record.c.canvas = &record;
+  struct Case {
+    std::vector<double> in;
+    std::vector<short> out;
+  } cases[] = {
+      {{0, 0, 0, 5, 0, 10}, {0, 0, 0, 10}},
+      {{0, 0, 0, 5, 0, 2}, {0, 0, 0, 5, 0, 2}},
+      {{0, 0, 5, 5, 2, 2}, {0, 0, 2, 2}},
+      {{0, 0, 5, 0, 9, 0, 9, 4}, {0, 0, 9, 0, 9, 4}},
+      {{3, 4}, {3, 4, 3, 4}},
+      {{3, 4, 3, 4, 3, 4}, {3, 4, 3, 4}},
+  };
+  for (const Case &c : cases) {
+    int n = static_cast<int>(c.in.size() / 2);
+    std::vector<XPoint> out(static_cast<size_t>(n) + 2);
+    int count = worldToDrawablePath(&record.c, c.in.data(), out.data(), n);
+    std::vector<short> flat;
+    for (int i = 0; i < count; i++) {
+      flat.push_back(out[i].x);
+      flat.push_back(out[i].y);
+    }
+    EXPECT_EQ(c.out, flat);
+  }
+}
+
+TEST(CanvasGeometry, DistancesAnglesAndMeasures) {
+  double e1[2] = {0, 0}, e2[2] = {0, 10}, p[2] = {3, 5};
+  EXPECT_DOUBLE_EQ(6.0, lineToPointScaled(2, 1, e1, e2, p));
+  // Ends 0.0005 apart: vertical for the line rule.
+  double f2[2] = {0.0005, 10};
+  EXPECT_DOUBLE_EQ(3.0, lineToPointScaled(1, 1, e1, f2, p));
+  double square[8] = {0, 0, 10, 0, 10, 10, 0, 10};
+  double left[2] = {0, 5}, right[2] = {10, 5}, out[2] = {13, 5};
+  EXPECT_EQ(0.0, polygonToPointScaled(1, 1, square, 4, left, nullptr));
+  EXPECT_GT(polygonToPointScaled(1, 1, square, 4, right, nullptr), -1.0);
+  double edge = -1;
+  EXPECT_DOUBLE_EQ(3.0, polygonToPointScaled(1, 1, square, 4, out, &edge));
+  EXPECT_DOUBLE_EQ(3.0, edge);
+  struct AngleCase {
+    double dx, dy, degrees;
+  } angles[] = {{1, 0, 0}, {0, 1, 90}, {-1, 0, -180}, {0, -1, -90}, {0, 0, 0}, {1, 1, 45}};
+  for (const AngleCase &a : angles) {
+    SCOPED_TRACE(a.degrees);
+    EXPECT_NEAR(a.degrees, vectorAngle(a.dx, a.dy), 1e-12);
+  }
+  EXPECT_DOUBLE_EQ(polygonArea(square, 4), polygonAreaTrapezoid(square, 4));
+  EXPECT_DOUBLE_EQ(-100.0, polygonArea(square, 4));
+  double cx, cy;
+  EXPECT_DOUBLE_EQ(-100.0, polygonCentroid(square, 4, &cx, &cy));
+  EXPECT_DOUBLE_EQ(5.0, cx);
+  EXPECT_DOUBLE_EQ(5.0, cy);
+  double line[6] = {0, 0, 10, 0, 10, 10};
+  EXPECT_DOUBLE_EQ(20.0, polylineLength(line, 3));
+  EXPECT_DOUBLE_EQ(20.0, polylineCentroid(line, 3, &cx, &cy));
+  EXPECT_DOUBLE_EQ(7.5, cx);
+  EXPECT_DOUBLE_EQ(2.5, cy);
+  double box[4] = {0, 0, 10, 10}, inside[4] = {-1, -1, 11, 11}, apart[4] = {20, 20, 30, 30},
+         cut[4] = {5, 5, 15, 15};
+  EXPECT_EQ(1, rectToArea(box, inside));
+  EXPECT_EQ(-1, rectToArea(box, apart));
+  EXPECT_EQ(0, rectToArea(box, cut));
+  EXPECT_EQ(1, ovalToArea(box, inside));
+  EXPECT_EQ(-1, ovalToArea(box, apart));
+  double corner[4] = {9.5, 9.5, 12, 12};
+  EXPECT_EQ(-1, ovalToArea(box, corner));
+  EXPECT_EQ(0, ovalToArea(box, cut));
+  double centre[2] = {5, 5}, far[2] = {5, 20};
+  EXPECT_EQ(0.0, ovalToPointScaled(1, 1, box, 1, 1, centre));
+  EXPECT_NEAR(9.5, ovalToPointScaled(1, 1, box, 1, 1, far), 1e-12);
+  EXPECT_EQ(1 + 4 * 12, bezierCoords(nullptr, nullptr, 4, 12, nullptr, nullptr));
+}
+
+TEST(CanvasGeometry, ClippingGrowsPastTwiceTheInput) {
+  struct Case {
+    std::vector<short> ring;
+    int box[4];
+    std::vector<short> expected;
+  } cases[] = {
+      {{-10, -10, 10, -10, 10, 10, -10, 10}, {0, 0, 5, 5}, {0, 5, 0, 0, 5, 0, 5, 5}},
+      {{-27, 150, 137, -44, -13, 122, 68, -34},
+       {0, 0, 100, 100},
+       {50, 0, 0, 98, 0, 100, 15, 100, 100, 0, 100, 0, 97, 0, 7, 100, 0, 100, 0, 97, 50, 0}},
+      {{200, 200, 300, 200, 300, 300}, {0, 0, 10, 10}, {}},
+  };
+  for (const Case &c : cases) {
+    std::vector<XPoint> in;
+    for (size_t i = 0; i < c.ring.size(); i += 2) in.push_back(XPoint{c.ring[i], c.ring[i + 1]});
+    std::vector<XPoint> out = clipPolygonToBox(in.data(), static_cast<int>(in.size()), c.box[0],
+                                               c.box[1], c.box[2], c.box[3]);
+    std::vector<short> flat;
+    for (const XPoint &q : out) {
+      flat.push_back(q.x);
+      flat.push_back(q.y);
+    }
+    EXPECT_EQ(c.expected, flat);
+  }
+  // Parts are clipped one by one and packed.
+  std::vector<XPoint> parts = {{-10, -10}, {10, -10}, {10, 10}, {-10, 10},
+                               {1, 1},     {3, 1},    {3, 3}};
+  int counts[2] = {4, 3};
+  std::vector<XPoint> packed = clipPartsToBox(parts.data(), 2, counts, 0, 0, 5, 5);
+  EXPECT_EQ(4, counts[0]);
+  EXPECT_EQ(3, counts[1]);
+  ASSERT_EQ(7u, packed.size());
+  EXPECT_EQ(1, packed[4].x);
+}
+
+TEST(CanvasOutline, DashPatternsConvertByWidth) {
+  struct Case {
+    const char *pattern;
+    double width;
+    std::vector<int> lengths;
+  } cases[] = {
+      {"-.", 1, {6, 4, 2, 4}},
+      {"-.", 3, {18, 12, 6, 12}},
+      {"- ", 2, {12, 8 + 2 + 1}},
+      {"_,", 1, {8, 4, 4, 4}},
+      {" -", 1, {}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.pattern);
+    char out[16];
+    int n = dashConvert(out, c.pattern, -1, c.width);
+    std::vector<int> got;
+    for (int i = 0; i < n; i++) got.push_back(static_cast<unsigned char>(out[i]));
+    EXPECT_EQ(c.lengths, got);
+  }
+  EXPECT_EQ(-1, dashConvert(nullptr, "-x", -1, 1));
+}
+
+namespace {
+
+bool readPpm(const std::string &path, RgbImage &image) {
+  FILE *f = fopen(path.c_str(), "rb");
+  if (!f) return false;
+  std::vector<unsigned char> data;
+  unsigned char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) data.insert(data.end(), buffer, buffer + n);
+  fclose(f);
+  size_t at = 0;
+  std::vector<long> fields;
+  if (data.size() < 2 || data[0] != 'P' || data[1] != '6') return false;
+  at = 2;
+  while (fields.size() < 3 && at < data.size()) {
+    if (data[at] == '#') {
+      while (at < data.size() && data[at] != '\n') at++;
+    } else if (isdigit(data[at])) {
+      long v = 0;
+      while (at < data.size() && isdigit(data[at])) v = v * 10 + (data[at++] - '0');
+      fields.push_back(v);
+      continue;
+    }
+    at++;
+  }
+  if (fields.size() < 3) return false;
+  at++;  // the single blank after the maximum value
+  image.width = static_cast<int>(fields[0]);
+  image.height = static_cast<int>(fields[1]);
+  size_t need = static_cast<size_t>(image.width) * image.height * 3;
+  if (data.size() < at + need) return false;
+  image.pixels.resize(static_cast<size_t>(image.width) * image.height);
+  for (size_t i = 0; i < image.pixels.size(); i++) {
+    const unsigned char *p = &data[at + 3 * i];
+    image.pixels[i] = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+  }
+  return true;
+}
+
+bool nearColour(uint32_t a, uint32_t b, int tolerance) {
+  for (int shift = 0; shift <= 16; shift += 8) {
+    int x = (a >> shift) & 0xff, y = (b >> shift) & 0xff;
+    if (abs(x - y) > tolerance) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+TEST(CanvasPostscript, GhostscriptRenderingMatchesTheWindow) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  if (system("gs --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no Ghostscript";
+  CanvasWindow w("-highlightthickness 0 -height 120 -mx 2 -my -2 -viewyorigin 60");
+  ASSERT_TRUE(w.ok);
+  // World units under the transform: canvas pixel = 2 x world, y flipped.
+  evalScript(".ut.c create rect 5 55 45 30 -fill red -outline black -width 3;"
+             ".ut.c create oval 55 50 95 10 -fill blue -outline {};"
+             ".ut.c create rect 10 25 40 5 -outline #00a000 -width 2;"
+             ".ut.c create rect 60 58 70 52 -fill yellow -state hidden;"
+             "update; raise .ut; update");
+  Tk_Window win = Tk_NameToWindow(testInterp(), ".ut.c", testMainWindow());
+  ASSERT_NE(nullptr, win);
+  XSync(Tk_Display(win), False);
+  RgbImage screen;
+  ASSERT_TRUE(captureDrawableRgb(Tk_Display(win), Tk_WindowId(win), Tk_Colormap(win), 0, 0, 200,
+                                 120, screen));
+  char dir[] = "/tmp/vesk-canvas-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(dir));
+  std::string eps = std::string(dir) + "/c.eps", ppm = std::string(dir) + "/c.ppm";
+  int code;
+  std::string message = evalScript((".ut.c postscript -file " + eps +
+                                    " -pagewidth 200p -pageanchor sw -pagex 0 -pagey 0")
+                                       .c_str(),
+                                   &code);
+  ASSERT_EQ(TCL_OK, code) << message;
+  std::string command = "gs -q -dSAFER -dBATCH -dNOPAUSE -dEPSCrop -r72 -sDEVICE=ppmraw "
+                        "-sOutputFile=" + ppm + " " + eps + " > /dev/null 2>&1";
+  ASSERT_EQ(0, system(command.c_str()));
+  RgbImage paper;
+  ASSERT_TRUE(readPpm(ppm, paper));
+  unlink(eps.c_str());
+  unlink(ppm.c_str());
+  rmdir(dir);
+  ASSERT_GE(paper.width, 200);
+  ASSERT_GE(paper.height, 120);
+  // The page is one point taller than the area: canvas row y is page row y + 1.
+  auto pageAt = [&](int x, int y) { return paper.pixels[(y + 1) * paper.width + x]; };
+  auto screenAt = [&](int x, int y) { return screen.pixels[y * screen.width + x]; };
+  struct Probe {
+    int x, y;
+    uint32_t colour;
+  } probes[] = {{50, 35, 0xff0000}, {150, 60, 0x0000ff}, {50, 90, 0xffffff},
+                {195, 5, 0xffffff}, {130, 7, 0xffffff}};
+  for (const Probe &p : probes) {
+    SCOPED_TRACE(p.x * 1000 + p.y);
+    EXPECT_TRUE(nearColour(p.colour, screenAt(p.x, p.y), 8)) << std::hex << screenAt(p.x, p.y);
+    EXPECT_TRUE(nearColour(p.colour, pageAt(p.x, p.y), 8)) << std::hex << pageAt(p.x, p.y);
+  }
+  int differ = 0;
+  for (int y = 0; y < 119; y++)
+    for (int x = 0; x < 200; x++)
+      if (!nearColour(pageAt(x, y), screenAt(x, y), 26)) differ++;
+  EXPECT_LT(differ, 200 * 119 * 4 / 100) << differ << " pixels differ";
+}
+
+TEST(CanvasRedisplay, BackgroundKeepsTheBackingStoreAndTheTransformDropsIt) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  CanvasWindow w("-highlightthickness 0");
+  ASSERT_TRUE(w.ok);
+  evalScript(".ut.c create rect 10 10 20 20 -fill red; update");
+  ASSERT_NE(static_cast<Pixmap>(None), w.canvas->backingPixmap);
+  evalScript(".ut.c configure -bg gray");
+  EXPECT_NE(static_cast<Pixmap>(None), w.canvas->backingPixmap);
+  EXPECT_EQ(1, w.canvas->backingStale);
+  evalScript("update; .ut.c configure -textsizeratio 2");
+  EXPECT_EQ(static_cast<Pixmap>(None), w.canvas->backingPixmap);
+  EXPECT_EQ(1, w.canvas->backingStale);
+}
+
+TEST(CanvasOutline, GcValuesFollowTheStateAndTheDashBackground) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  CanvasWindow w("-highlightthickness 0");
+  ASSERT_TRUE(w.ok);
+  int code;
+  evalScript(".ut.c create rect 10 10 20 20 -dash {4 2} -background red -width 2;"
+             ".ut.c create rect 10 10 20 20 -dash {4 2};"
+             ".ut.c create rect 10 10 20 20 -disabledwidth 3 -state disabled -dash -.;"
+             ".ut.c create rect 10 10 20 20 -state hidden",
+             &code);
+  ASSERT_EQ(TCL_OK, code);
+  GcanvasItem *items[4];
+  int i = 0;
+  for (GcanvasItem *item = w.canvas->c.firstItemPtr; item && i < 4; item = item->nextPtr)
+    items[i++] = item;
+  ASSERT_EQ(4, i);
+  // The outline record follows the header in the box item.
+  auto outlineOf = [](GcanvasItem *item) {
+    return reinterpret_cast<GcanvasOutline *>(reinterpret_cast<char *>(item) +
+                                              sizeof(GcanvasItem));
+  };
+  XGCValues values;
+  int mask = configOutlineGC(&values, &w.canvas->c, items[0], outlineOf(items[0]));
+  EXPECT_EQ(LineDoubleDash, values.line_style);
+  EXPECT_TRUE(mask & GCBackground);
+  EXPECT_EQ(2, values.line_width);
+  EXPECT_EQ(4, values.dashes);
+  mask = configOutlineGC(&values, &w.canvas->c, items[1], outlineOf(items[1]));
+  EXPECT_EQ(LineOnOffDash, values.line_style);
+  EXPECT_FALSE(mask & GCBackground);
+  mask = configOutlineGC(&values, &w.canvas->c, items[2], outlineOf(items[2]));
+  EXPECT_EQ(3, values.line_width);
+  EXPECT_EQ(12, values.dashes);  // a pattern: 4 x the width
+  EXPECT_FLOAT_EQ(2.0f, items[2]->xMargin);
+  EXPECT_EQ(0, configOutlineGC(&values, &w.canvas->c, items[3], outlineOf(items[3])));
+}
+
+TEST(CanvasPostscript, PageDistancesAndFontMapEntries) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  Tcl_Interp *interp = testInterp();
+  struct Case {
+    const char *text;
+    double points;
+  } cases[] = {{"2i", 144.0}, {"2.54c", 72.0}, {"25.4 m", 72.0}, {" 5p ", 5.0}, {"7", 7.0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.text);
+    double points = -1;
+    ASSERT_EQ(TCL_OK, psGetPoints(interp, c.text, &points));
+    EXPECT_NEAR(c.points, points, 1e-9);
+  }
+  double points;
+  EXPECT_EQ(TCL_ERROR, psGetPoints(interp, "2x", &points));
+  EXPECT_STREQ("bad distance \"2x\"", Tcl_GetStringResult(interp));
+  EXPECT_EQ(TCL_ERROR, psGetPoints(interp, "i", &points));
+
+  Tk_Font font = Tk_GetFont(interp, testMainWindow(), "Helvetica 12");
+  ASSERT_NE(nullptr, font);
+  CanvasPsInfo ps;
+  Tcl_InitHashTable(&ps.fontTable, TCL_STRING_KEYS);
+  char mapName[] = "psFontMap";
+  ps.fontVar = mapName;
+  Tcl_SetVar2(interp, "psFontMap", Tk_NameOfFont(font), "Courier 0", 0);
+  Tcl_ResetResult(interp);
+  EXPECT_EQ(TCL_ERROR, psFont(interp, &ps, font));
+  EXPECT_EQ(std::string("bad font map entry for \"") + Tk_NameOfFont(font) + "\": \"Courier 0\"",
+            Tcl_GetStringResult(interp));
+  Tcl_SetVar2(interp, "psFontMap", Tk_NameOfFont(font), "Symbol 10.7", 0);
+  Tcl_ResetResult(interp);
+  EXPECT_EQ(TCL_OK, psFont(interp, &ps, font));
+  EXPECT_STREQ("/Symbol findfont 10 scalefont setfont\n", Tcl_GetStringResult(interp));
+  Tcl_SetVar2(interp, "psFontMap", Tk_NameOfFont(font), "Times-Roman 9", 0);
+  Tcl_ResetResult(interp);
+  EXPECT_EQ(TCL_OK, psFont(interp, &ps, font));
+  EXPECT_STREQ("/Times-Roman findfont 9 scalefont ISOEncode setfont\n",
+               Tcl_GetStringResult(interp));
+  EXPECT_EQ(2, ps.fontTable.numEntries);
+  Tcl_UnsetVar(interp, "psFontMap", 0);
+  Tcl_DeleteHashTable(&ps.fontTable);
+  Tk_FreeFont(font);
+  Tcl_ResetResult(interp);
+}
