@@ -60,6 +60,7 @@ int Proj_Init(Tcl_Interp *interp);
 /* 3-D views: "glw", the OpenGL binding and the "glw" image type. */
 int Glw_Init(Tcl_Interp *interp);
 int Gcp_Init(Tcl_Interp *interp);
+int Camera_Init(Tcl_Interp *interp);
 
 /* Test hook: makes the named family fail, "" or NULL for none. */
 void setFailingFamily(const char *name);

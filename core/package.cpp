@@ -68,7 +68,7 @@ const CommandFamily commandFamilies[] = {
     {"Terra_Init", Terra_Init},
     {"Proj_Init", Proj_Init},
     {"Gcanvas_Init", Gcanvas_Init},
-    {"Camera_Init", nullptr},
+    {"Camera_Init", Camera_Init},
 };
 static_assert(sizeof commandFamilies / sizeof commandFamilies[0] == 21,
               "the start-up order names twenty-one families");

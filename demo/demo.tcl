@@ -78,6 +78,21 @@ step "gimg of it, x2, in a label"        {
     image create gimg demoGrey -file $grad -comb 2 -palette 64 -rotate 1
     list [image width demoGrad] [image height demoGrad] [image width demoGrey] [image height demoGrey]
 }
+step "rimage georef @30,1.25 (bilinear)" {
+    rimage open @turned MBSQ -rows 64 -columns 128 -nbands 3 -pixel BYTE
+    rimage georef -in $grad -out @turned -p @30,1.25 -rs BI -o Y
+    image create gimg demoTurned -file @turned -comb 1/2/3 -palette 8/8/4
+    list [image width demoTurned] [image height demoTurned]
+}
+step "rimage gfftrans XY, rotated bell" {
+    set fft [file join $outDir gradient.fft]
+    file delete $fft
+    rimage gfftrans -in $grad -out $fft -b 1 -op XY -fp bell,3,12,1 -fa 45
+    rimage open @smooth MBSQ -rows 64 -columns 128 -pixel BYTE
+    rimage georef -in $fft -out @smooth -p @0 -b 1:1
+    image create gimg demoSmooth -file @smooth -comb 1 -palette 64
+    list [image width demoSmooth] [image height demoSmooth]
+}
 step "gcanvas in world units (y north)" {
     # A map canvas: 1 world unit = 2 pixels, y grows north from 60.
     gcanvas .map -width 200 -height 120 -bg white -mx 2 -my -2 -viewyorigin 60 \
@@ -191,11 +206,15 @@ label .pics.grad -image demoGrad -bd 0
 label .pics.grey -image demoGrey -bd 0
 label .pics.mask -image demoMask -bd 0 -bg #404040
 label .pics.clusters -image demoClusters -bd 0
-label .pics.text -text "gimg views of a RAM image:\ncolour at x2, band 2 turned right,\nclipped to a triangle, its ISO clusters" -justify left
-label .pics.dem -image demoDem -bd 0
-label .pics.demText -text "an elevation grid drawn\noffscreen in a glw image" -justify left
-pack .pics.grad .pics.grey .pics.mask .pics.clusters .pics.text .pics.dem .pics.demText -side left -padx 6 -pady 6
-pack .pics -anchor w
+label .pics.turned -image demoTurned -bd 0
+label .pics.smooth -image demoSmooth -bd 0
+label .pics.text -text "gimg views of a RAM image:\ncolour at x2, band 2 turned right,\nclipped to a triangle, its ISO clusters,\nrectified (georef @30,1.25),\nband 1 filtered in the frequency domain" -justify left
+pack .pics.grad .pics.grey .pics.mask .pics.clusters .pics.turned .pics.smooth .pics.text -side left -padx 6 -pady 6
+frame .pics2
+label .pics2.dem -image demoDem -bd 0
+label .pics2.demText -text "an elevation grid drawn\noffscreen in a glw image" -justify left
+pack .pics2.dem .pics2.demText -side left -padx 6 -pady 6
+pack .pics .pics2 -anchor w
 raise .
 update
 

@@ -91,6 +91,8 @@ RimageModuleProc gdemModule;      /* demshade.cpp */
 RimageModuleProc gslopeModule;    /* demshade.cpp */
 RimageModuleProc gconvModule;     /* convolve.cpp */
 RimageModuleProc distModule;      /* convolve.cpp */
+RimageModuleProc georefModule;    /* georef.cpp */
+RimageModuleProc gfftransModule;  /* gfftrans.cpp */
 RimageModuleProc calcModule;      /* calc.cpp */
 RimageModuleProc dataModule;      /* datamod.cpp */
 RimageModuleProc rformModule;     /* datamod.cpp */

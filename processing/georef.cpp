@@ -1,0 +1,454 @@
+/*
+ * georef.cpp --
+ *     "rimage georef": resamples a source image into a window of an
+ *     existing image through a georectification transform, read from a
+ *     parameter file or given inline as a rotation, a scale and a shift.
+ *     The window is cut in halves until the source box of a block fits in
+ *     4 MB, so that the whole source never has to be held.
+ */
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <algorithm>
+#include <iterator>
+#include <new>
+#include <vector>
+#include "core/options.h"
+#include "core/text.h"
+#include "processing/georecpar.h"
+#include "processing/rimage.h"
+#include "raster/pixels.h"
+#include "vesk/meter.h"
+#include "vesk/stdio.h"
+
+namespace vesk {
+namespace {
+
+enum {
+  GR_IN, GR_OUT, GR_SR, GR_SC, GR_R, GR_C, GR_B, GR_P, GR_O, GR_OV, GR_RS, GR_OPTION_COUNT
+};
+
+const ModuleOption georefOptions[] = {
+    {"-in", nullptr}, {"-out", nullptr}, {"-sr", nullptr}, {"-sc", nullptr},
+    {"-r", nullptr},  {"-c", nullptr},   {"-b", nullptr},  {"-p", nullptr},
+    {"-o", nullptr},  {"-ov", nullptr},  {"-rs", nullptr}, {nullptr, nullptr},
+};
+static_assert(sizeof georefOptions / sizeof georefOptions[0] == GR_OPTION_COUNT + 1,
+              "one row per option and the end row");
+
+const char *const georefUsage[] = {
+    "where IN    input image\n",
+    "      OUT   output image\n",
+    "      PAR   geo-reference parameter file\n",
+    "      SC    start column of the output\n",
+    "      SR    start row of the output\n",
+    "      R     rows to copy\n",
+    "      C     columns to copy\n",
+    "      B     band selection: i1[[:o1],i2[:o2],...]\n",
+    "      OV    flag of overlay: Y or N\n",
+    "      O     flag of overwritten with zero: Y or N\n",
+    "      RSP   resampling method: NN (Nearest NB); BI (Bilinear).\n",
+};
+
+enum { RS_BILINEAR = 2, RS_NEAREST = 3 };
+
+/* A source block larger than this is cut in two. */
+constexpr long long kGeorefBlockBytes = 4194304;
+
+/* The work record of one georef call. */
+struct GeorefWork {
+  RAMIMG *in = nullptr;
+  RAMIMG *out = nullptr;
+  int startRow = 0, startColumn = 0, lastRow = 0, lastColumn = 0, rows = 0, columns = 0;
+  int overlay = 0;
+  int zero = 0;
+  int pairs = 0;
+  std::vector<int> source, dest;
+  int method = RS_NEAREST;
+  PixelBox inBox{}, outBox{};
+  GeoFrame outFrame{};
+  GeorecPar par;
+  bool failed = false;
+};
+
+PixelBox imagePixelBox(const ImageHeader &h) {
+  return PixelBox{h.left, h.top, h.left + h.columns - 1, h.top + h.rows - 1};
+}
+
+GeoFrame imageMapFrame(const ImageHeader &h) {
+  return GeoFrame{h.x0 + (h.columns - 1) * h.dx, h.x0, h.y0, h.y0 - (h.rows - 1) * h.dy, h.dx,
+                  h.dy};
+}
+
+GeoFrame imagePixelFrame(const ImageHeader &h) {
+  return GeoFrame{static_cast<double>(h.left) + h.columns - 1, static_cast<double>(h.left),
+                  static_cast<double>(h.top), static_cast<double>(h.top) + h.rows - 1, 1.0, -1.0};
+}
+
+void closeGeoref(GeorefWork *w) {
+  if (w->out) closeRAMImage(w->out, nullptr);
+  if (w->in) closeRAMImage(w->in, nullptr);
+  w->in = w->out = nullptr;
+}
+
+/*
+ * inlineGeorecPar --
+ *     The order-1 transform of a rotation by angle degrees, a scale and a
+ *     shift, about the centres of the two images (in pixels with the
+ *     overlay flag, else in map units).
+ */
+void inlineGeorecPar(GeorefWork *w, float angle, float scale, float shiftX, float shiftY) {
+  const ImageHeader &ih = w->in->header, &oh = w->out->header;
+  double icx, icy, ocx, ocy;
+  if (w->overlay) {
+    icx = ih.left + (ih.columns - 1) * 0.5;
+    icy = ih.top + (ih.rows - 1) * 0.5;
+    ocx = oh.left + (oh.columns - 1) * 0.5;
+    ocy = oh.top + (oh.rows - 1) * 0.5;
+  } else {
+    icx = ih.x0 + (ih.columns - 1) * ih.dx * 0.5;
+    icy = ih.y0 - (ih.rows - 1) * ih.dy * 0.5;
+    ocx = oh.x0 + (oh.columns - 1) * oh.dx * 0.5;
+    ocy = oh.y0 - (oh.rows - 1) * oh.dy * 0.5;
+  }
+  const double theta = angle * 0.005555555555555556 * 3.141592653589793;
+  const double alpha = cos(theta) / scale, beta = sin(theta) / scale;
+  const double rowCoef[3] = {0, -beta, alpha};
+  const double columnCoef[3] = {0, alpha, beta};
+  w->par = newGeorecPar(ocx, ocy, icx - shiftX, icy + shiftY, 3, 1, rowCoef, columnCoef);
+}
+
+/*
+ * parseGeorefOptions --
+ *     Reads the options, the transform and the window, and opens both
+ *     images.
+ * Results:      1; 0 after the message, with nothing left open.
+ */
+int parseGeorefOptions(GeorefWork *w, int argc, const char **argv) {
+  ModuleOption o[GR_OPTION_COUNT + 1];
+  std::copy(std::begin(georefOptions), std::end(georefOptions), o);
+  int unmatched = matchOptions(o, argc, argv);
+  if (unmatched > 0) {
+    vesk_fprintf(stderr, "Error: %d unknown param(s).\n", unmatched);
+    return 0;
+  }
+  if (!o[GR_IN].value) {
+    vesk_fprintf(stderr, "input image is missing!\n");
+    return 0;
+  }
+  if (!o[GR_OUT].value) {
+    vesk_fprintf(stderr, "Output file is missing!\n");
+    return 0;
+  }
+  w->zero = o[GR_O].value && o[GR_O].value[0] == 'Y';
+  const char *p = o[GR_P].value;
+  if (!p) {
+    vesk_fprintf(stderr, "rectification parameter missing!\n");
+    return 0;
+  }
+  const bool inlined = p[0] == '@';
+  float angle = 0, scale = 1.0f, shiftX = 0, shiftY = 0;
+  if (inlined) {
+    /* An angle is required; a scale of 0 (or no number at all) has no inverse. */
+    if (sscanf(p + 1, "%f,%f,%f,%f", &angle, &scale, &shiftX, &shiftY) < 1 ||
+        !std::isfinite(angle) || !(scale != 0) || !std::isfinite(scale) ||
+        !std::isfinite(shiftX) || !std::isfinite(shiftY)) {
+      vesk_fprintf(stderr, "Illegal inline transform: %s\n", p);
+      return 0;
+    }
+  } else if (!readGeorecPar(p, &w->par)) {
+    return 0;
+  }
+  if (const char *rs = o[GR_RS].value) {
+    if (compareNoCase(rs, "NN") == 0) {
+      w->method = RS_NEAREST;
+    } else if (compareNoCase(rs, "BI") == 0) {
+      w->method = RS_BILINEAR;
+    } else {
+      vesk_fprintf(stderr, "Illegal parameter for rs.\n");
+      return 0;
+    }
+  }
+  int err = 0;
+  w->in = openRAMImage(o[GR_IN].value, o[GR_IN].value, nullptr, nullptr, &err);
+  if (!w->in) {
+    vesk_fprintf(stderr, "Error in open %s.\n", o[GR_IN].value);
+    printRAMImageError(err);
+    return 0;
+  }
+  w->out = openRAMImage(o[GR_OUT].value, o[GR_OUT].value, nullptr, nullptr, &err);
+  if (!w->out) {
+    vesk_fprintf(stderr, "Error in open %s.\n", o[GR_OUT].value);
+    printRAMImageError(err);
+    closeGeoref(w);
+    return 0;
+  }
+  const ImageHeader &ih = w->in->header, &oh = w->out->header;
+  w->inBox = imagePixelBox(ih);
+  w->outBox = imagePixelBox(oh);
+  if (const char *ov = o[GR_OV].value) {
+    if (compareNoCase(ov, "Y") == 0) {
+      w->overlay = 1;
+    } else if (compareNoCase(ov, "N") == 0) {
+      w->overlay = 0;
+    } else {
+      vesk_fprintf(stderr, "Illegal params for 'ov'.\n");
+      closeGeoref(w);
+      return 0;
+    }
+  } else {
+    w->overlay = inlined ? 1 : 0;
+  }
+  w->outFrame = w->overlay ? imagePixelFrame(oh) : imageMapFrame(oh);
+  /* The bounds of a block are traced in steps of the pixel size. */
+  if (!(fabs(w->outFrame.dx) > 0) || !(fabs(w->outFrame.dy) > 0) ||
+      !std::isfinite(w->outFrame.dx) || !std::isfinite(w->outFrame.dy)) {
+    vesk_fprintf(stderr, "Invalid pixel size of the output: %g %g.\n", w->outFrame.dx,
+                 w->outFrame.dy);
+    closeGeoref(w);
+    return 0;
+  }
+  if (inlined) inlineGeorecPar(w, angle, scale, shiftX, shiftY);
+
+  /* The window, clipped to the output; the last row and column come first. */
+  long long sr = o[GR_SR].value ? atol(o[GR_SR].value) : w->outBox.top;
+  long long sc = o[GR_SC].value ? atol(o[GR_SC].value) : w->outBox.left;
+  long long r = o[GR_R].value ? atol(o[GR_R].value) : oh.rows;
+  long long c = o[GR_C].value ? atol(o[GR_C].value) : oh.columns;
+  long long lr = sr + r - 1, lc = sc + c - 1;
+  sr = std::max<long long>(sr, w->outBox.top);
+  sc = std::max<long long>(sc, w->outBox.left);
+  lr = std::min<long long>(lr, w->outBox.bottom);
+  lc = std::min<long long>(lc, w->outBox.right);
+  w->startRow = static_cast<int>(std::min<long long>(sr, w->outBox.bottom + 1LL));
+  w->startColumn = static_cast<int>(std::min<long long>(sc, w->outBox.right + 1LL));
+  w->lastRow = static_cast<int>(std::max<long long>(lr, w->outBox.top - 1LL));
+  w->lastColumn = static_cast<int>(std::max<long long>(lc, w->outBox.left - 1LL));
+  w->rows = std::max(0, w->lastRow - w->startRow + 1);
+  w->columns = std::max(0, w->lastColumn - w->startColumn + 1);
+
+  w->source.resize(kMaxBandPairs);
+  w->dest.resize(kMaxBandPairs);
+  w->pairs = parseBandList(ih.nbands, oh.nbands, w->source.data(), w->dest.data(), o[GR_B].value);
+  if (w->pairs <= 0) {
+    closeGeoref(w);
+    return 0;
+  }
+  return 1;
+}
+
+/* The progress of one block: the spec'd fraction over pairs and rows. */
+struct BlockMeter {
+  float threshold = 0;
+  void step(int pair, int row, int rows, int pairs) {
+    const float fraction = static_cast<float>(pair + 1) * static_cast<float>(row + 1) /
+                           (static_cast<float>(rows) * static_cast<float>(pairs));
+    if (fraction >= threshold) {
+      meterSet("georef", threshold);
+      threshold += meterInc();
+    }
+  }
+};
+
+/*
+ * Reads the source window of one band: rows of the box top to bottom,
+ * zeros outside the image.
+ */
+template <typename T>
+void readWindow(RAMIMG *in, const PixelBox &inBox, const PixelBox &box, int band, T *window) {
+  const int width = box.right - box.left + 1;
+  const int rows = in->header.rows;
+  for (int y = box.top; y <= box.bottom; y++) {
+    T *line = window + static_cast<size_t>(y - box.top) * width;
+    const long long r = static_cast<long long>(y) - inBox.top;
+    if (r < 0 || r >= rows) {
+      std::fill(line, line + width, T(0));
+    } else if (sizeof(T) == 1) {
+      getByteBILData(in, static_cast<int>(r), box.left - inBox.left, width, band,
+                     reinterpret_cast<unsigned char *>(line));
+    } else {
+      getFloatBILData(in, static_cast<int>(r), box.left - inBox.left, width, band,
+                      reinterpret_cast<float *>(line));
+    }
+  }
+}
+
+/* A source coordinate as an int when it lies within +-2^30; else false. */
+inline bool truncated(double t, int *out) {
+  if (!(t > -1073741824.0 && t < 1073741824.0)) return false;
+  *out = static_cast<int>(t);
+  return true;
+}
+
+/*
+ * The worker of one block over one band pair.  Src is the window's type,
+ * Dst the output row's; the byte-to-byte worker (clampEdge) takes anchors
+ * up to the box's last column and row, repeating them as neighbours, and
+ * rounds its values into 0..255.
+ */
+template <typename Src, typename Dst, bool clampEdge>
+void georefWorker(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, int startRow,
+                  int startColumn, int rows, int columns, const Src *window, Dst *line, int pair,
+                  BlockMeter *meter) {
+  const GeorecPar &par = w->par;
+  const int count = reducedCount(par);
+  const int width = box.right - box.left + 1;
+  const int dstBand = w->dest[pair];
+  const int outColumn = startColumn - w->outBox.left;
+  const bool nearest = w->method == RS_NEAREST;
+  double pairs[2 * (kGeorecMaxOrder + 1)];
+  double v = frame.yFirst - par.yc;
+  for (int i = 0; i < rows; i++, v -= frame.dy) {
+    reduceAtY(par, pairs, v);
+    const int outRow = startRow + i - w->outBox.top;
+    if (w->zero) {
+      std::fill(line, line + columns, Dst(0));
+    } else if (sizeof(Dst) == 1) {
+      getByteBILData(w->out, outRow, outColumn, columns, dstBand,
+                     reinterpret_cast<unsigned char *>(line));
+    } else {
+      getFloatBILData(w->out, outRow, outColumn, columns, dstBand,
+                      reinterpret_cast<float *>(line));
+    }
+    double u = frame.xFirst - par.xc;
+    for (int j = 0; j < columns; j++, u += frame.dx) {
+      double X, Y;
+      if (count == 2) {
+        Y = pairs[0] + u * pairs[2];
+        X = pairs[1] + u * pairs[3];
+      } else {
+        evalReduced(pairs, count, u, &X, &Y);
+      }
+      int ix, iy;
+      if (nearest) {
+        if (!truncated(X + 0.5, &ix) || !truncated(Y + 0.5, &iy)) continue;
+        if (ix < box.left || ix > box.right || iy < box.top || iy > box.bottom) continue;
+        line[j] = static_cast<Dst>(window[static_cast<size_t>(iy - box.top) * width + (ix - box.left)]);
+        continue;
+      }
+      if (!truncated(X, &ix) || !truncated(Y, &iy)) continue;
+      const float fx = static_cast<float>(X - ix), fy = static_cast<float>(Y - iy);
+      if (clampEdge) {
+        if (ix < box.left || ix > box.right || iy < box.top || iy > box.bottom) continue;
+      } else {
+        if (ix < box.left || ix >= box.right || iy < box.top || iy >= box.bottom) continue;
+      }
+      const size_t at = static_cast<size_t>(iy - box.top) * width + (ix - box.left);
+      const size_t right = clampEdge && ix == box.right ? 0 : 1;
+      const size_t down = clampEdge && iy == box.bottom ? 0 : static_cast<size_t>(width);
+      const float p00 = window[at], p10 = window[at + right];
+      const float p01 = window[at + down], p11 = window[at + down + right];
+      const float value = (1 - fx) * (1 - fy) * p00 + fx * (1 - fy) * p10 +
+                          (1 - fx) * fy * p01 + fx * fy * p11;
+      if (clampEdge)
+        line[j] = static_cast<Dst>(std::max(0, std::min(255, roundToInt(value))));
+      else
+        line[j] = static_cast<Dst>(value);
+    }
+    if (sizeof(Dst) == 1)
+      putByteBILData(w->out, outRow, outColumn, columns, dstBand,
+                     reinterpret_cast<const unsigned char *>(line));
+    else
+      putFloatBILData(w->out, outRow, outColumn, columns, dstBand,
+                      reinterpret_cast<const float *>(line));
+    meter->step(pair, i, rows, w->pairs);
+  }
+}
+
+/* Allocates the window and a row, then runs the worker over every pair. */
+template <typename Src, typename Dst, bool clampEdge>
+bool georefPairs(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, long long pixels,
+                 int startRow, int startColumn, int rows, int columns) {
+  std::vector<Src> window;
+  std::vector<Dst> line;
+  try {
+    window.resize(static_cast<size_t>(pixels));
+    line.resize(static_cast<size_t>(columns));
+  } catch (const std::bad_alloc &) {
+    vesk_fprintf(stderr, "Error in malloc.\n");
+    return false;
+  }
+  BlockMeter meter;
+  for (int k = 0; k < w->pairs; k++) {
+    readWindow(w->in, w->inBox, box, w->source[k], window.data());
+    georefWorker<Src, Dst, clampEdge>(w, frame, box, startRow, startColumn, rows, columns,
+                                      window.data(), line.data(), k, &meter);
+  }
+  meterSet("georef", 1.0f);
+  return true;
+}
+
+/*
+ * georefBlock --
+ *     One block of the window: cut in two when its source box exceeds
+ *     4 MB (rows first when flag is 0, columns when 1, alternating), else
+ *     resampled band pair by band pair.  A single pixel whose box is still
+ *     too large (a transform that spreads it over a huge area) takes the
+ *     box clipped to the input instead of being cut forever.
+ */
+bool georefBlock(GeorefWork *w, int startRow, int startColumn, int rows, int columns, int flag) {
+  if (rows <= 0 || columns <= 0) return true;
+  const int bytes = w->in->header.bits > 8 ? 4 : 1;
+  GeoFrame frame;
+  PixelBox box;
+  long long pixels = blockSourceBox(w->par, &frame, &box, w->outFrame, w->outBox, w->inBox,
+                                    startRow, startColumn, rows, columns, 0);
+  if (pixels * bytes > kGeorefBlockBytes) {
+    if (rows > 1 || columns > 1) {
+      if ((flag == 0 && rows > 1) || columns == 1) {
+        const int half = rows / 2;
+        return georefBlock(w, startRow, startColumn, half, columns, 1) &&
+               georefBlock(w, startRow + half, startColumn, rows - half, columns, 1);
+      }
+      const int half = columns / 2;
+      return georefBlock(w, startRow, startColumn, rows, half, 0) &&
+             georefBlock(w, startRow, startColumn + half, rows, columns - half, 0);
+    }
+    pixels = blockSourceBox(w->par, &frame, &box, w->outFrame, w->outBox, w->inBox, startRow,
+                            startColumn, rows, columns, 1);
+  }
+  if (pixels <= 0) return true;
+  if (w->in->header.bits > 8)
+    return georefPairs<float, float, false>(w, frame, box, pixels, startRow, startColumn, rows,
+                                            columns);
+  if (w->out->header.bits > 8)
+    return georefPairs<unsigned char, float, false>(w, frame, box, pixels, startRow, startColumn,
+                                                    rows, columns);
+  return georefPairs<unsigned char, unsigned char, true>(w, frame, box, pixels, startRow,
+                                                         startColumn, rows, columns);
+}
+
+int runGeoref(GeorefWork *w) {
+  const bool ok = georefBlock(w, w->startRow, w->startColumn, w->rows, w->columns,
+                              w->rows > w->columns ? 1 : 0);
+  closeRAMImage(w->in, nullptr);
+  w->in = nullptr;
+  updateClient(w->out, nullptr, 2);
+  closeRAMImage(w->out, nullptr);
+  w->out = nullptr;
+  meterReset();
+  return ok ? 1 : 0;
+}
+
+}  // namespace
+
+/*
+ * georefModule --
+ *     "rimage georef -in IN -out OUT -p PAR ...".
+ * Results:      2 after the usage, 0 on failure, 1 on success.
+ */
+int georefModule(const char *prog, int argc, const char **argv) {
+  if (argc == 0) {
+    vesk_printf("Usage: %s -in IN -out OUT -p PAR -sc SC -sr SR -r R -c C -b B -ov OV -o O "
+                "-rs RSP\n",
+                prog);
+    for (const char *line : georefUsage) vesk_printf("%s", line);
+    return 2;
+  }
+  GeorefWork work;
+  if (!parseGeorefOptions(&work, argc, argv)) return 0;
+  return runGeoref(&work);
+}
+
+}  // namespace vesk

@@ -1,0 +1,647 @@
+/*
+ * gfftrans.cpp --
+ *     "rimage gfftrans": one band of an image into the frequency domain
+ *     and back, conversions between real/imaginary and power/phase form,
+ *     and filtering of spectra, in passes over blocks of rows and strips
+ *     of columns of an FFT image file, so that the data never has to fit
+ *     in memory.  A raw image is extended by mirroring to powers of 2.
+ */
+#include <fcntl.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+#include <algorithm>
+#include <iterator>
+#include <new>
+#include <string>
+#include <vector>
+#include "core/options.h"
+#include "core/text.h"
+#include "processing/fftkernel.h"
+#include "processing/rimage.h"
+#include "raster/fftfile.h"
+#include "raster/pixels.h"
+#include "vesk/stdio.h"
+#include "vesk/vesk.h"
+
+namespace vesk {
+namespace {
+
+enum { GF_IN, GF_OUT, GF_B, GF_OP, GF_FP, GF_FA, GF_OPTION_COUNT };
+
+const ModuleOption gfftOptions[] = {
+    {"-in", nullptr}, {"-out", nullptr}, {"-b", nullptr}, {"-op", nullptr},
+    {"-fp", nullptr}, {"-fa", nullptr},  {nullptr, nullptr},
+};
+static_assert(sizeof gfftOptions / sizeof gfftOptions[0] == GF_OPTION_COUNT + 1,
+              "one row per option and the end row");
+
+const char *const gfftUsage[] = {
+    "where IN    imageID of the input image\n",
+    "      OUT   imageID of the output FFT image\n",
+    "      OP    option: XRI, YRI, XYRI, XPP, YPP, XYPP, RI, PP, XY, XX, XY, FLTR\n",
+    "      BAND  band number\n",
+    "      FP    filter parameters:\n",
+    "                bell,r,n;\n",
+    "                high,r,n,amp;\n",
+    "                notch,r,n,amp,x,y\n",
+    "      FA    rotation angle of the filter\n",
+};
+
+enum Op { XRI, YRI, XYRI, XPP, YPP, XYPP, XY, XX, YY, FLTR, RI, PP, NOOP };
+const char *const opNames[] = {"XRI", "YRI", "XYRI", "XPP", "YPP", "XYPP",
+                               "XY",  "XX",  "YY",   "FLTR", "RI", "PP"};
+
+/* The input state once a pass of this run has written the output file. */
+constexpr int kWritten = 19;
+constexpr long long kBufferBytes = 4194304;
+
+struct GfftWork {
+  RAMIMG *in = nullptr;
+  RAMIMG *out = nullptr;
+  FFTHead inHead;  /* an FFT input's head */
+  FFTHead head;    /* the output's */
+  bool fftInput = false;
+  std::vector<float> buffer;
+  int band = 1;
+  int inState = FFT_INIT;
+  int outState = FFT_SFRI;
+  int op = NOOP;
+  int direction = 1;
+  FftFilterProc *filter = nullptr;
+  FftFilter record;
+  long long bufferSize = 0;
+  bool dataPP = false;  /* the data a pass reads is in power/phase form */
+};
+
+bool isPP(int state) {
+  return state == FFT_SFPP || state == FFT_FSPP || state == FFT_SFPPX || state == FFT_SFPPY;
+}
+bool isRI(int state) {
+  return state == FFT_SFRI || state == FFT_FSRI || state == FFT_SFRIX || state == FFT_SFRIY;
+}
+
+void closeGfft(GfftWork *w) {
+  if (w->out) closeRAMImage(w->out, nullptr);
+  if (w->in) closeRAMImage(w->in, nullptr);
+  w->in = w->out = nullptr;
+}
+
+int nextPow2(int n) {
+  int p = 1;
+  while (p < n && p < (1 << 30)) p *= 2;
+  return p;
+}
+
+/*
+ * parseFilterSpec --
+ *     "name,number,..." with the counts each form allows; radii must be
+ *     positive and every number finite.
+ * Results:      the family (0 bell, 1 high, 2 notch), or -1.
+ */
+int parseFilterSpec(const char *text, FftFilter *f) {
+  char name[8];
+  size_t len = 0;
+  while (text[len] >= 'A' && text[len] <= 'z') len++;
+  if (len == 0 || len >= sizeof name) return -1;
+  memcpy(name, text, len);
+  name[len] = 0;
+  float v[7];
+  int count = 0;
+  const char *p = text + len;
+  while (*p == ',' && count < 7) {
+    char *end;
+    v[count] = strtof(p + 1, &end);
+    if (end == p + 1) break;
+    count++;
+    p = end;
+  }
+  if (*p) return -1;
+  for (int i = 0; i < count; i++)
+    if (!std::isfinite(v[i])) return -1;
+  int family;
+  int extra;  /* numbers after r (or r1, r2) and n */
+  if (strcmp(name, "bell") == 0) {
+    family = 0, extra = 0;
+  } else if (strcmp(name, "high") == 0) {
+    family = 1, extra = 1;
+  } else if (strcmp(name, "notch") == 0) {
+    family = 2, extra = 3;
+  } else {
+    return -1;
+  }
+  int at;
+  if (count == 2 + extra) {
+    f->r = f->r1 = f->r2 = v[0];
+    at = 1;
+  } else if (count == 3 + extra) {
+    f->r1 = v[0];
+    f->r2 = v[1];
+    f->r = (v[0] + v[1]) / 2;
+    at = 2;
+  } else {
+    return -1;
+  }
+  if (!(f->r1 > 0) || !(f->r2 > 0)) return -1;
+  f->n = v[at];
+  if (family >= 1) f->amplitude = v[at + 1];
+  if (family == 2) {
+    f->cx = v[at + 2];
+    f->cy = v[at + 3];
+  }
+  return family;
+}
+
+/*
+ * planState --
+ *     The output state and direction of an operation on an FFT input.
+ * Results:      1; 0 after the message.
+ */
+int planState(GfftWork *w) {
+  const int s = w->inState;
+  if (s < 0 || s > FFT_SFPPY) {
+    vesk_fprintf(stderr, "Must be SFRI[X|Y], SFPP[X|Y], FSRI, FSPP or INIT file!\n");
+    return 0;
+  }
+  if (w->op == RI && isRI(s)) {
+    vesk_fprintf(stderr, "Input FFT is already in {real,image} format.\n");
+    return 0;
+  }
+  if (w->op == PP && isPP(s)) {
+    vesk_fprintf(stderr, "Input FFT is already in {power,phase} format.\n");
+    return 0;
+  }
+  const bool pp = isPP(s);
+  if (s == FFT_SFRI || s == FFT_SFPP) {
+    if (w->op == NOOP) w->op = XYRI;
+    static const int next[] = {FFT_SFRIY, FFT_SFRIX, FFT_FSRI, FFT_SFPPY, FFT_SFPPX, FFT_FSPP};
+    w->direction = -1;
+    if (w->op <= XYPP) {
+      w->outState = next[w->op];
+    } else if (w->op == FLTR) {
+      w->outState = s;
+    } else if (w->op == RI) {
+      w->outState = FFT_SFRI;
+    } else if (w->op == PP) {
+      w->outState = FFT_SFPP;
+    } else {
+      vesk_fprintf(stderr, "Invalid op for a SFRI or SFPP image.\n");
+      return 0;
+    }
+    return 1;
+  }
+  if (s == FFT_SFRIX || s == FFT_SFPPX) {
+    if (w->op == NOOP) w->op = XRI;
+    switch (w->op) {
+      case XRI: w->outState = FFT_FSRI, w->direction = -1; return 1;
+      case YRI: w->outState = FFT_SFRI, w->direction = 1; return 1;
+      case XPP: w->outState = FFT_FSPP, w->direction = -1; return 1;
+      case YPP: w->outState = FFT_SFPP, w->direction = 1; return 1;
+      case FLTR: w->outState = s, w->direction = -1; return 1;
+      case RI: w->outState = FFT_SFRIX; return 1;
+      case PP: w->outState = FFT_SFPPX; return 1;
+      default: vesk_fprintf(stderr, "Invalid op for a SFRIX or SFPPX image.\n"); return 0;
+    }
+  }
+  if (s == FFT_SFRIY || s == FFT_SFPPY) {
+    if (w->op == NOOP) w->op = YRI;
+    switch (w->op) {
+      case XRI: w->outState = FFT_SFRI, w->direction = 1; return 1;
+      case YRI: w->outState = FFT_FSRI, w->direction = -1; return 1;
+      case XPP: w->outState = FFT_SFPP, w->direction = 1; return 1;
+      case YPP: w->outState = FFT_FSPP, w->direction = -1; return 1;
+      case RI: w->outState = FFT_SFRIY; return 1;
+      case PP: w->outState = FFT_SFPPY; return 1;
+      default: vesk_fprintf(stderr, "Invalid op for a SFRIY or a SFPPY image.\n"); return 0;
+    }
+  }
+  /* INIT, FSRI, FSPP: forward */
+  (void)pp;
+  if (w->op == NOOP) w->op = XYRI;
+  if (w->op == FLTR) {
+    vesk_fprintf(stderr, "Input image must be a frequency domain image.\n");
+    return 0;
+  }
+  static const int forward[] = {FFT_SFRIX, FFT_SFRIY, FFT_SFRI, FFT_SFPPX, FFT_SFPPY, FFT_SFPP,
+                                FFT_FSRI,  FFT_FSRI,  FFT_FSRI, 0,         FFT_FSRI,  FFT_FSPP};
+  w->outState = forward[w->op];
+  w->direction = 1;
+  return 1;
+}
+
+/* chooseFftFilter -- the variant for the state the filter sees. */
+int chooseFftFilter(GfftWork *w, int family) {
+  const int s = w->direction > 0 ? w->outState : w->inState;
+  int variant;
+  switch (s) {
+    case FFT_SFRI: case FFT_SFPP: variant = 0; break;
+    case FFT_FSRI: case FFT_FSPP:
+      if (w->op == YRI || w->op == YPP || w->op == YY)
+        variant = 2;
+      else if (w->op == XYRI || w->op == XYPP || w->op == XY)
+        variant = 0;
+      else
+        variant = 1;
+      break;
+    case FFT_SFRIX: case FFT_SFPPX: variant = 1; break;
+    case FFT_SFRIY: case FFT_SFPPY: variant = 2; break;
+    default:
+      vesk_fprintf(stderr, "wrong type of FFT image for filtering.\n");
+      return 0;
+  }
+  w->filter = fftFilterProcs[family * 3 + variant];
+  return 1;
+}
+
+/*
+ * openGfftOutput --
+ *     Opens the output FFT image, creating it (at its full size) with the
+ *     work head when it cannot be opened.
+ */
+int openGfftOutput(GfftWork *w, const char *name) {
+  int err = 0;
+  w->out = openRAMImage(name, name, nullptr, nullptr, &err);
+  if (w->out) {
+    const ImageHeader &h = w->out->header;
+    if (h.imgid != IMG_FFT || h.rows != w->head.rows || h.columns != w->head.columns ||
+        w->out->fd < 0) {
+      vesk_fprintf(stderr, "Wrong type of output file.\n");
+      return 0;
+    }
+    return 1;
+  }
+  FFTHead made = w->head;
+  const int fd = createFFTFile(name, &made);
+  bool ok = fd >= 0;
+  if (ok) {
+    ok = ftruncate(fd, kFFTHeadSize + int64_t{made.rows} * made.columns * 8) == 0;
+    close(fd);
+  }
+  if (!ok) {
+    vesk_fprintf(stderr, "Error in creating %s.\n", name);
+    return 0;
+  }
+  w->out = openRAMImage(name, name, nullptr, nullptr, &err);
+  if (!w->out) {
+    vesk_fprintf(stderr, "Error in creating %s.\n", name);
+    printRAMImageError(err);
+    return 0;
+  }
+  return 1;
+}
+
+/*
+ * parseGfftrans --
+ *     Options, the plan of states and the set-up of the output and the
+ *     filter.
+ * Results:      1; 0 after the message with both images closed.
+ */
+int parseGfftrans(GfftWork *w, int argc, const char **argv) {
+  ModuleOption o[GF_OPTION_COUNT + 1];
+  std::copy(std::begin(gfftOptions), std::end(gfftOptions), o);
+  int unmatched = matchOptions(o, argc, argv);
+  if (unmatched > 0) {
+    vesk_fprintf(stderr, "Error: %d unknown param(s).\n", unmatched);
+    return 0;
+  }
+  if (!o[GF_IN].value) {
+    vesk_fprintf(stderr, "Input image missing!\n");
+    return 0;
+  }
+  if (!o[GF_OUT].value) {
+    vesk_fprintf(stderr, "Output image missing!\n");
+    return 0;
+  }
+  int err = 0;
+  w->in = openRAMImage(o[GF_IN].value, o[GF_IN].value, nullptr, nullptr, &err);
+  if (!w->in) {
+    vesk_fprintf(stderr, "Error in open %s\n", o[GF_IN].value);
+    printRAMImageError(err);
+    return 0;
+  }
+  auto fail = [w]() {
+    closeGfft(w);
+    return 0;
+  };
+  w->op = NOOP;
+  if (const char *op = o[GF_OP].value) {
+    w->op = -1;
+    for (int i = 0; i < NOOP; i++)
+      if (compareNoCase(op, opNames[i]) == 0) w->op = i;
+    if (w->op < 0) {
+      vesk_fprintf(stderr, "Undefined operation: -op %s\n", op);
+      return fail();
+    }
+  }
+  w->band = o[GF_B].value ? atoi(o[GF_B].value) : 1;
+  const ImageHeader &ih = w->in->header;
+  if (ih.imgid == IMG_FFT) {
+    w->fftInput = true;
+    if (!w->in->privateData || w->in->fd < 0 ||
+        !decodeFFTHead(static_cast<const unsigned char *>(w->in->privateData), kFFTHeadSize,
+                       &w->inHead)) {
+      vesk_fprintf(stderr, "Wrong type of input file.\n");
+      return fail();
+    }
+    w->head = w->inHead;
+    w->inState = w->inHead.state;
+    if (!planState(w)) return fail();
+  } else {
+    const bool palette = ih.nindices > 0;
+    const int most = palette ? 3 : ih.nbands;
+    if (w->band < (palette ? 0 : 1) || w->band > most) {
+      vesk_fprintf(stderr, "Wrong band number: %d (max bands: %d).\n", w->band, most);
+      return fail();
+    }
+    initFFTHead(&w->head, ih.path, w->band, ih.rows, ih.columns);
+    w->head.rows = nextPow2(ih.rows);
+    w->head.columns = nextPow2(ih.columns);
+    w->inState = FFT_INIT;
+    if (w->op == FLTR) {
+      vesk_fprintf(stderr, "Invalid op for a raw image.\n");
+      return fail();
+    }
+    if (w->op == NOOP) w->op = XYRI;
+    static const int forward[] = {FFT_SFRIX, FFT_SFRIY, FFT_SFRI, FFT_SFPPX, FFT_SFPPY, FFT_SFPP,
+                                  FFT_FSRI,  FFT_FSRI,  FFT_FSRI, 0,         FFT_FSRI,  FFT_FSPP};
+    w->outState = forward[w->op];
+    w->direction = 1;
+  }
+  w->dataPP = isPP(w->inState);
+  const char *fp = o[GF_FP].value;
+  if (fp && (w->op == RI || w->op == PP)) {
+    vesk_fprintf(stderr, "Filter is not allowed for the specified op.\n");
+    return fail();
+  }
+  if (!fp && (w->op == XY || w->op == XX || w->op == YY || w->op == FLTR)) {
+    vesk_fprintf(stderr, "Missing filter specification!\n");
+    return fail();
+  }
+  if (fp) {
+    FftFilter &f = w->record;
+    f.rows = w->head.rows;
+    f.columns = w->head.columns;
+    f.cx = static_cast<float>(f.columns / 2);
+    f.cy = static_cast<float>(f.rows / 2);
+    f.angle = o[GF_FA].value ? atof(o[GF_FA].value) : 0;
+    const int family = parseFilterSpec(fp, &f);
+    if (family < 0 || !std::isfinite(f.angle)) {
+      vesk_fprintf(stderr, "Invalid filter specification.\n");
+      return fail();
+    }
+    if (!chooseFftFilter(w, family)) return fail();
+  }
+  if (!openGfftOutput(w, o[GF_OUT].value)) return fail();
+  FFTHead &h = w->head;
+  h.count = 0;
+  h.reMax = h.imMax = -HUGE_VAL;
+  h.reMin = h.imMin = HUGE_VAL;
+  h.reMean = h.imMean = h.reSquare = h.imSquare = 0;
+  /* At least one whole row and one whole column, however large the file. */
+  const long long whole = static_cast<long long>(h.rows) * h.columns * 8;
+  w->bufferSize = std::max({std::min(whole, kBufferBytes), static_cast<long long>(h.rows) * 8,
+                            static_cast<long long>(h.columns) * 8});
+  return 1;
+}
+
+int allocGFFT(GfftWork *w) {
+  try {
+    w->buffer.resize(static_cast<size_t>(w->bufferSize / 4));
+  } catch (const std::bad_alloc &) {
+    vesk_fprintf(stderr, "Error in allocGFFT!\n");
+    return 0;
+  }
+  return 1;
+}
+
+/* One file row of the raw input, mirrored to the file's width. */
+void loadRawRow(GfftWork *w, int fileRow, float *out, std::vector<float> *line) {
+  const ImageHeader &ih = w->in->header;
+  int row = fileRow < ih.rows ? fileRow : 2 * ih.rows - fileRow - 1;
+  row = std::max(0, std::min(ih.rows - 1, row));
+  getPaletteFloatBILData(w->in, row, 0, ih.columns, w->band - 1, line->data());
+  for (int c = 0; c < w->head.columns; c++) {
+    int from = c < ih.columns ? c : 2 * ih.columns - c - 2;
+    from = std::max(0, std::min(ih.columns - 1, from));
+    out[2 * c] = (*line)[from];
+    out[2 * c + 1] = 0;
+  }
+}
+
+void loadRowBlock(GfftWork *w, float *block, int firstRow, int rows) {
+  std::vector<float> line(w->in->header.columns);
+  for (int r = 0; r < rows; r++)
+    loadRawRow(w, firstRow + r, block + 2 * static_cast<size_t>(r) * w->head.columns, &line);
+}
+
+void loadColumnStrip(GfftWork *w, float *strip, int firstColumn, int columns) {
+  std::vector<float> line(w->in->header.columns), row(2 * static_cast<size_t>(w->head.columns));
+  for (int r = 0; r < w->head.rows; r++) {
+    loadRawRow(w, r, row.data(), &line);
+    std::copy(row.begin() + 2 * firstColumn, row.begin() + 2 * (firstColumn + columns),
+              strip + 2 * static_cast<size_t>(r) * columns);
+  }
+}
+
+/* Reads rows by the input state; power/phase data comes back rectangular when rect. */
+bool readRows(GfftWork *w, float *block, int firstRow, int rows, bool rect) {
+  if (w->inState == FFT_INIT) {
+    loadRowBlock(w, block, firstRow, rows);
+    return true;
+  }
+  const bool written = w->inState == kWritten;
+  if (!GetFFTFileBlock(written ? &w->head : &w->inHead, written ? w->out->fd : w->in->fd, block,
+                       firstRow, rows))
+    return false;
+  if (rect && w->dataPP) fftToRect(block, static_cast<long long>(rows) * w->head.columns);
+  return true;
+}
+
+bool readColumns(GfftWork *w, float *strip, int firstColumn, int columns) {
+  if (w->inState == FFT_INIT) {
+    loadColumnStrip(w, strip, firstColumn, columns);
+    return true;
+  }
+  const bool written = w->inState == kWritten;
+  if (!GetFFTFileSeg(written ? &w->head : &w->inHead, written ? w->out->fd : w->in->fd, strip,
+                     firstColumn, columns))
+    return false;
+  if (w->dataPP) fftToRect(strip, static_cast<long long>(columns) * w->head.rows);
+  return true;
+}
+
+int blockRows(const GfftWork *w) {
+  return static_cast<int>(std::max(1LL, std::min<long long>(w->head.rows,
+                                                            w->bufferSize / 8 / w->head.columns)));
+}
+
+void makePlan(FftPlan *plan, int n, int direction) {
+  std::vector<double> c(n), s(n);
+  fftTwiddles(n, direction, c.data(), s.data());
+  fftPlan(plan, n, direction, c.data(), s.data());
+}
+
+/* fftRowPass -- transforms every row; polar output for XPP. */
+bool fftRowPass(GfftWork *w, int direction, int stats, FftFilterProc *filter) {
+  FftPlan plan;
+  makePlan(&plan, w->head.columns, direction);
+  const int step = blockRows(w);
+  float *block = w->buffer.data();
+  const bool polar = w->op == XPP;
+  for (int r = 0; r < w->head.rows; r += step) {
+    const int n = std::min(step, w->head.rows - r);
+    if (!readRows(w, block, r, n, true)) return false;
+    if (!fftRows(block, plan, n)) return false;
+    if (filter) {
+      w->record.powerPhase = 0;
+      filter(&w->record, block, 0, w->head.columns, r, n);
+    }
+    if (polar) fftToPolar(block, static_cast<long long>(n) * w->head.columns);
+    if (PutFFTFileBlock(&w->head, w->out->fd, block, r, n, stats) != 0) return false;
+  }
+  w->inState = kWritten;
+  w->dataPP = polar;
+  return true;
+}
+
+/* fftColumnPass -- transforms every column in power-of-2 strips. */
+bool fftColumnPass(GfftWork *w, int direction, int stats, FftFilterProc *filter) {
+  FftPlan plan;
+  makePlan(&plan, w->head.rows, direction);
+  long long width = 1;
+  while (width * 2 * w->head.rows * 8 <= w->bufferSize && width * 2 <= w->head.columns) width *= 2;
+  float *strip = w->buffer.data();
+  const bool polar = isPP(w->outState);
+  for (int c = 0; c < w->head.columns; c += static_cast<int>(width)) {
+    const int n = static_cast<int>(std::min<long long>(width, w->head.columns - c));
+    if (!readColumns(w, strip, c, n)) return false;
+    if (!fftColumns(strip, plan, n)) return false;
+    if (filter) {
+      w->record.powerPhase = 0;
+      filter(&w->record, strip, c, n, 0, w->head.rows);
+    }
+    if (polar) fftToPolar(strip, static_cast<long long>(n) * w->head.rows);
+    if (PutFFTFileSeg(&w->head, w->out->fd, strip, c, n, stats) != 0) return false;
+  }
+  w->inState = kWritten;
+  w->dataPP = polar;
+  return true;
+}
+
+/* fftFilterPass -- filters the data as it is; on power/phase only the power. */
+bool fftFilterPass(GfftWork *w, int stats) {
+  const int step = blockRows(w);
+  float *block = w->buffer.data();
+  for (int r = 0; r < w->head.rows; r += step) {
+    const int n = std::min(step, w->head.rows - r);
+    if (!readRows(w, block, r, n, false)) return false;
+    w->record.powerPhase = w->dataPP;
+    w->filter(&w->record, block, 0, w->head.columns, r, n);
+    if (PutFFTFileBlock(&w->head, w->out->fd, block, r, n, stats) != 0) return false;
+  }
+  w->inState = kWritten;
+  return true;
+}
+
+/* The conversion passes: to power/phase (polar) or to real/imaginary. */
+bool fftConvertPass(GfftWork *w, bool polar, int stats) {
+  const int step = blockRows(w);
+  float *block = w->buffer.data();
+  for (int r = 0; r < w->head.rows; r += step) {
+    const int n = std::min(step, w->head.rows - r);
+    if (!readRows(w, block, r, n, false)) return false;
+    const long long samples = static_cast<long long>(n) * w->head.columns;
+    if (polar && !w->dataPP) fftToPolar(block, samples);
+    if (!polar && w->dataPP) fftToRect(block, samples);
+    if (PutFFTFileBlock(&w->head, w->out->fd, block, r, n, stats) != 0) return false;
+  }
+  w->inState = kWritten;
+  w->dataPP = polar;
+  return true;
+}
+
+bool runPasses(GfftWork *w) {
+  FftFilterProc *f = w->filter;
+  const bool forward = w->direction > 0;
+  switch (w->op) {
+    case XRI: case XPP:
+      if (forward) return fftRowPass(w, 1, 1, f);
+      return (!f || fftFilterPass(w, 0)) && fftRowPass(w, -1, 1, nullptr);
+    case YRI: case YPP:
+      if (forward) return fftColumnPass(w, 1, 1, f);
+      return (!f || fftFilterPass(w, 0)) && fftColumnPass(w, -1, 1, nullptr);
+    case XY:
+      return fftRowPass(w, 1, 0, nullptr) && fftColumnPass(w, 1, 0, f) &&
+             fftRowPass(w, -1, 0, nullptr) && fftColumnPass(w, -1, 1, nullptr);
+    case XX:
+      return fftRowPass(w, 1, 0, f) && fftRowPass(w, -1, 1, nullptr);
+    case YY:
+      return fftColumnPass(w, 1, 0, f) && fftColumnPass(w, -1, 1, nullptr);
+    case FLTR:
+      return fftFilterPass(w, 1);
+    case RI:
+      return fftConvertPass(w, false, 1);
+    case PP:
+      return fftConvertPass(w, true, 1);
+    default:  /* XYRI, XYPP */
+      if (forward) return fftRowPass(w, 1, 0, nullptr) && fftColumnPass(w, 1, 1, f);
+      return fftRowPass(w, -1, 0, f) && fftColumnPass(w, -1, 1, nullptr);
+  }
+}
+
+/* freeGFFT -- standard deviations into the head, the head written. */
+bool freeGFFT(GfftWork *w) {
+  std::vector<float>().swap(w->buffer);
+  FFTHead &h = w->head;
+  const double vr = h.reSquare - h.reMean * h.reMean;
+  const double vi = h.imSquare - h.imMean * h.imMean;
+  h.reSquare = vr > 0 ? sqrt(vr) : 0;
+  h.imSquare = vi > 0 ? sqrt(vi) : 0;
+  h.state = w->outState;
+  const bool ok = PutFFTHead(&h, w->out->fd) == 0;
+  if (ok && w->out->privateData) encodeFFTHead(h, static_cast<unsigned char *>(w->out->privateData));
+  invalidateRAMImageCache(w->out);
+  freeImageStats(w->out);
+  return ok;
+}
+
+}  // namespace
+
+/*
+ * gfftransModule --
+ *     "rimage gfftrans -in IN -out OUT -op OP -b BAND -fp FP -fa FA".
+ * Results:      2 after the usage, 0 on failure, 1 on success.  A pass
+ *     that fails (a read, a write, the memory) fails the module; the
+ *     output's head then keeps the state it had.
+ */
+int gfftransModule(const char *prog, int argc, const char **argv) {
+  if (argc == 0) {
+    vesk_printf("Usage: %s -in IN -out OUT -op OP -b BAND -fp FP -fa FA\n", prog);
+    for (const char *line : gfftUsage) vesk_printf("%s", line);
+    return 2;
+  }
+  GfftWork work;
+  if (!parseGfftrans(&work, argc, argv)) return 0;
+  if (!allocGFFT(&work)) {
+    closeGfft(&work);
+    return 0;
+  }
+  bool ok = runPasses(&work);
+  if (ok) {
+    ok = freeGFFT(&work);
+  } else {
+    invalidateRAMImageCache(work.out);
+    freeImageStats(work.out);
+  }
+  RAMIMG *out = work.out;
+  closeRAMImage(work.in, nullptr);
+  work.in = nullptr;
+  updateClient(out, nullptr, 2);
+  closeRAMImage(out, nullptr);
+  work.out = nullptr;
+  return ok ? 1 : 0;
+}
+
+}  // namespace vesk

@@ -1,0 +1,104 @@
+// The FFT kernels: the centred spectrum of a constant, the round trip,
+// the filters' factors at chosen distances.
+#include <gtest/gtest.h>
+#include <math.h>
+#include <vector>
+
+#include "processing/fftkernel.h"
+
+using namespace vesk;
+
+namespace {
+
+FftPlan plan(int n, int direction) {
+  std::vector<double> c(n), s(n);
+  fftTwiddles(n, direction, c.data(), s.data());
+  FftPlan p;
+  fftPlan(&p, n, direction, c.data(), s.data());
+  return p;
+}
+
+}  // namespace
+
+TEST(FftKernel, ConstantRowPutsItsSumAtTheMiddleAndComesBack) {
+  const int n = 16;
+  std::vector<float> row(2 * n, 0);
+  for (int i = 0; i < n; i++) row[2 * i] = 1;
+  ASSERT_EQ(fftRows(row.data(), plan(n, 1), 1), 1);
+  for (int i = 0; i < n; i++) {
+    EXPECT_NEAR(row[2 * i], i == n / 2 ? n : 0, 1e-6) << i;
+    EXPECT_NEAR(row[2 * i + 1], 0, 1e-6) << i;
+  }
+  ASSERT_EQ(fftRows(row.data(), plan(n, -1), 1), 1);
+  for (int i = 0; i < n; i++) EXPECT_NEAR(row[2 * i], 1, 1e-6);
+}
+
+TEST(FftKernel, ForwardThenInverseReturnsTheInput) {
+  const int n = 64;
+  std::vector<float> data(2 * n), copy;
+  for (int i = 0; i < 2 * n; i++) data[i] = static_cast<float>(sin(i * 0.37) * 10 + i % 7);
+  copy = data;
+  std::vector<double> c(n), s(n);
+  fftTwiddles(n, 1, c.data(), s.data());
+  fftRadix2(n, data.data(), 1, c.data(), s.data());
+  fftTwiddles(n, -1, c.data(), s.data());
+  fftRadix2(n, data.data(), -1, c.data(), s.data());
+  for (int i = 0; i < 2 * n; i++) EXPECT_NEAR(data[i], copy[i], 1e-4);
+  /* columns of a 4 x 8 block: the same through the stride */
+  std::vector<float> block(2 * 4 * 8);
+  for (size_t i = 0; i < block.size(); i++) block[i] = static_cast<float>(i % 5);
+  std::vector<float> before = block;
+  ASSERT_EQ(fftColumns(block.data(), plan(4, 1), 8), 1);
+  ASSERT_EQ(fftColumns(block.data(), plan(4, -1), 8), 1);
+  for (size_t i = 0; i < block.size(); i++) EXPECT_NEAR(block[i], before[i], 1e-5);
+}
+
+TEST(FftKernel, PolarAndRectangular) {
+  float s[4] = {3, 4, 0, 0};
+  fftToPolar(s, 2);
+  EXPECT_FLOAT_EQ(s[0], 5);
+  EXPECT_FLOAT_EQ(s[1], atan2f(4, 3));
+  EXPECT_EQ(s[3], 0);
+  fftToRect(s, 2);
+  EXPECT_NEAR(s[0], 3, 1e-6);
+  EXPECT_NEAR(s[1], 4, 1e-6);
+}
+
+TEST(FftKernel, FilterFactors) {
+  FftFilter f;
+  f.rows = 32;
+  f.columns = 32;
+  f.cx = f.cy = 16;
+  f.r = f.r1 = f.r2 = 10;
+  f.n = 1;
+  f.amplitude = 1;
+  auto factorAt = [&f](FftFilterProc *proc, int col, int row) {
+    float s[2] = {2, 4};
+    proc(&f, s, col, 1, row, 1);
+    return s[0] / 2.0;
+  };
+  EXPECT_NEAR(factorAt(bellFilter2D, 26, 16), exp(-1.0), 1e-6);
+  EXPECT_NEAR(factorAt(bellFilterY, 3, 26), exp(-1.0), 1e-6);
+  EXPECT_NEAR(factorAt(highFilterX, 16, 3), 0, 1e-6);
+  /* a half-turn uses the plain formula: the same factor as no rotation */
+  f.r2 = 5;
+  const double plain = factorAt(bellFilter2D, 19, 20);
+  f.angle = 180;
+  EXPECT_NEAR(factorAt(bellFilter2D, 19, 20), plain, 1e-6);
+  f.angle = 0;
+  f.r2 = 10;
+  /* notch: unchanged beyond the radius of both centres, cut at a centre */
+  f.cx = 5;
+  f.cy = 6;
+  EXPECT_EQ(factorAt(notchFilter2D, 16, 16), 1);
+  EXPECT_NEAR(factorAt(notchFilter2D, 5, 6), 1 - exp(-0.0), 1e-6);
+  EXPECT_NEAR(factorAt(notchFilter2D, 26, 25), 0, 1e-6);  /* the mirror (32-5-1, 32-6-1) */
+  EXPECT_NEAR(factorAt(notchFilterX, 16, 0), 1 - exp(-1.0), 1e-6);  /* the notch at 26 */
+  EXPECT_NEAR(factorAt(notchFilterX, 5, 0), 0, 1e-6);
+  /* power/phase data: the phase is kept */
+  f.powerPhase = 1;
+  float s[2] = {2, 1.5f};
+  bellFilterX(&f, s, 26, 1, 0, 1);
+  EXPECT_FLOAT_EQ(s[1], 1.5f);
+  EXPECT_NEAR(s[0], 2 * exp(-(21.0 * 21 / 100)), 1e-5);  /* 21 from the centre at 5 */
+}
