@@ -349,6 +349,28 @@ int gcanvasInstanceCmd(ClientData, Tcl_Interp *, int, Tcl_Obj *const[]);
 void deleteCanvasItem(GcanvasRecord *canvas, GcanvasItem *item);
 void freeTagExprs(GcanvasRecord *canvas);
 
+/* A compiled tag expression (command.cpp). */
+struct TagExpr {
+  TagExpr *next = nullptr;
+  Tk_Uid uid = nullptr;
+  std::vector<Tk_Uid> uids;
+  int index = 0;
+  int match = 0;
+};
+int tagExprEval(TagExpr *expr, GcanvasItem *item);
+
+/* ---- events, focus and selection (events.cpp) ---- */
+GcanvasItem *findClosestItem(GcanvasRecord *canvas, double x, double y);
+void canvasDoEvent(GcanvasRecord *canvas, XEvent *eventPtr);
+void pickCurrentItem(GcanvasRecord *canvas, XEvent *eventPtr);
+void canvasBindProc(ClientData clientData, XEvent *eventPtr);
+void cursorBlinkProc(ClientData clientData);
+void canvasFocusProc(GcanvasRecord *canvas, int gotFocus);
+void canvasSelectTo(GcanvasRecord *canvas, GcanvasItem *item, int index);
+int canvasFetchSelection(ClientData clientData, int offset, char *buffer, int maxBytes);
+void canvasLostSelection(ClientData clientData);
+void scheduleCanvasRedisplay(GcanvasRecord *canvas);
+
 /* ---- item support (itemsupport.cpp) ---- */
 inline GcanvasRecord *canvasOf(ItemContainer *c) { return c->canvas; }
 Tk_Window canvasTkwin(ItemContainer *c);
@@ -477,9 +499,29 @@ int psXImage(Tcl_Interp *interp, Tk_Window tkwin, CanvasPsInfo *ps, XImage *imag
              int width, int height);
 extern const char *const psProlog[];
 
-/* ---- item types built so far (rectoval.cpp) ---- */
+/* ---- item types built so far ---- */
 extern GcanvasItemType rectangleType;
 extern GcanvasItemType ovalType;
+extern GcanvasItemType lineType;
+
+/*
+ * What follows a style source's outline in its record: the join style,
+ * the cap style, the spline steps and the smooth method.
+ */
+struct StyleTail {
+  int joinStyle;
+  int capStyle;
+  int splineSteps;
+  const SmoothMethod *smooth;
+};
+
+/* ---- line (line.cpp) ---- */
+int parsePartCoords(Tcl_Interp *interp, ItemContainer *c, int objc, Tcl_Obj *const objv[],
+                    const char *inconsistent, const char *badList, int minimum,
+                    const char *tooFew, std::vector<double> &vertices, std::vector<int> &counts);
+void fillCanvasPolygon(ItemContainer *c, Display *display, Drawable drawable, GC gc,
+                       const double *points, int n);
+void finishLineConfigure(ItemContainer *c, GcanvasItem *item);
 
 }  // namespace vesk
 

@@ -212,6 +212,8 @@ void eventuallyRedrawItem(GcanvasRecord *canvas, GcanvasItem *item) {
   scheduleRedisplay(canvas);
 }
 
+void scheduleCanvasRedisplay(GcanvasRecord *canvas) { scheduleRedisplay(canvas); }
+
 /*
  * displayGcanvas --
  *     The idle redisplay: re-adds the boxes of changed items, brings the
@@ -223,8 +225,15 @@ void displayGcanvas(ClientData clientData) {
   Tk_Window tkwin = canvas->c.tkwin;
   if (!tkwin) return;
   if (Tk_IsMapped(tkwin)) {
-    /* The current item is chosen by the event layer; nothing to pick yet. */
-    canvas->flags &= ~REPICK_NEEDED;
+    /* Items moved or changed since the last pass: the pointer may be over another one. */
+    while (canvas->flags & REPICK_NEEDED) {
+      Tcl_Preserve(canvas);
+      canvas->flags &= ~REPICK_NEEDED;
+      pickCurrentItem(canvas, &canvas->pickEvent);
+      tkwin = canvas->c.tkwin;
+      Tcl_Release(canvas);
+      if (!tkwin) return;
+    }
     for (GcanvasItem *item = canvas->c.firstItemPtr; item; item = item->nextPtr) {
       if (item->redrawFlags & ITEM_FORCE_REDRAW) {
         item->redrawFlags &= ~ITEM_FORCE_REDRAW;
@@ -287,7 +296,7 @@ void gcanvasEventProc(ClientData clientData, XEvent *eventPtr) {
   case FocusIn:
   case FocusOut:
     if (eventPtr->xfocus.detail != NotifyInferior) {
-      canvas->textInfo.gotFocus = eventPtr->type == FocusIn;
+      canvasFocusProc(canvas, eventPtr->type == FocusIn);
       canvas->flags |= REDRAW_BORDERS;
       if (tkwin) scheduleRedisplay(canvas);
     }

@@ -32,7 +32,7 @@ struct BuiltinType {
   GcanvasItemType *type;
 };
 const BuiltinType builtinTypes[] = {
-    {"rectangle", &rectangleType}, {"text", nullptr},    {"line", nullptr},
+    {"rectangle", &rectangleType}, {"text", nullptr},    {"line", &lineType},
     {"polygon", nullptr},          {"image", nullptr},   {"oval", &ovalType},
     {"bitmap", nullptr},           {"arc", nullptr},     {"gtext", nullptr},
     {"group", nullptr},            {"symbol", nullptr},  {"window", nullptr},

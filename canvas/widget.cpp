@@ -8,6 +8,8 @@
 #include <string.h>
 #include <new>
 
+#include <X11/Xatom.h>
+
 #include "canvas/gcanvas.h"
 
 namespace vesk {
@@ -112,6 +114,9 @@ const Tk_ClassProcs gcanvasClass = {
 
 void freeCanvasRecord(char *memory) {
   GcanvasRecord *canvas = reinterpret_cast<GcanvasRecord *>(memory);
+  /* Deleted only now: a binding that destroyed the canvas is still being dispatched. */
+  if (canvas->bindingTable) Tk_DeleteBindingTable(canvas->bindingTable);
+  canvas->bindingTable = nullptr;
   canvas->~GcanvasRecord();
   ckfree(memory);
 }
@@ -129,8 +134,6 @@ void destroyGcanvas(GcanvasRecord *canvas) {
   freeTagExprs(canvas);
   if (canvas->insertBlinkHandler) Tcl_DeleteTimerHandler(canvas->insertBlinkHandler);
   canvas->insertBlinkHandler = nullptr;
-  if (canvas->bindingTable) Tk_DeleteBindingTable(canvas->bindingTable);
-  canvas->bindingTable = nullptr;
   Tk_FreeOptions(gcanvasConfigSpecs, reinterpret_cast<char *>(canvas), canvas->c.display, 0);
   if (canvas->backingPixmap != None) Tk_FreePixmap(canvas->c.display, canvas->backingPixmap);
   canvas->backingPixmap = None;
@@ -168,6 +171,10 @@ void gcanvasStructureGone(GcanvasRecord *canvas) {
     item = next;
   }
   canvas->c.firstItemPtr = canvas->c.lastItemPtr = nullptr;
+  canvas->currentItemPtr = canvas->newCurrentPtr = nullptr;
+  canvas->hotPtr = canvas->hotPrevPtr = nullptr;
+  canvas->textInfo.selItemPtr = canvas->textInfo.anchorItemPtr = nullptr;
+  canvas->textInfo.focusItemPtr = nullptr;
   destroyGcanvas(canvas);
 }
 
@@ -211,6 +218,12 @@ int gcanvasCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *con
   Tk_SetClassProcs(tkwin, &gcanvasClass, canvas);
   Tk_CreateEventHandler(tkwin, ExposureMask | StructureNotifyMask | FocusChangeMask,
                         gcanvasEventProc, canvas);
+  Tk_CreateEventHandler(tkwin,
+                        KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
+                            EnterWindowMask | LeaveWindowMask | PointerMotionMask |
+                            VirtualEventMask,
+                        canvasBindProc, canvas);
+  Tk_CreateSelHandler(tkwin, XA_PRIMARY, XA_STRING, canvasFetchSelection, canvas, XA_STRING);
   if (configureGcanvas(interp, canvas, objc - 2, objv + 2, 0) != TCL_OK) {
     Tk_DestroyWindow(canvas->c.tkwin);
     return TCL_ERROR;
@@ -296,6 +309,8 @@ int configureGcanvas(Tcl_Interp *interp, GcanvasRecord *canvas, int objc, Tcl_Ob
 
   Tk_GeometryRequest(canvas->c.tkwin, canvas->width + 2 * canvas->inset,
                      canvas->height + 2 * canvas->inset);
+
+  if (canvas->textInfo.gotFocus) canvasFocusProc(canvas, 1);
 
   int result = parseScrollRegion(interp, canvas);
 
