@@ -955,6 +955,15 @@ int gcanvasInstanceCmd(ClientData clientData, Tcl_Interp *interp, int objc,
       result = TCL_ERROR;
       break;
     }
+    if (!c->tkwin) {
+      /* A script run by the new item destroyed the canvas. */
+      if (match->deleteProc) match->deleteProc(c, item, c->display);
+      freeItemRecord(canvas, item);
+      Tcl_SetObjResult(interp,
+                       Tcl_NewStringObj("the canvas was destroyed while the item was created", -1));
+      result = TCL_ERROR;
+      break;
+    }
     linkNewItem(canvas, item);
     Tcl_SetObjResult(interp, Tcl_NewIntObj(item->id));
     break;

@@ -503,6 +503,8 @@ extern const char *const psProlog[];
 extern GcanvasItemType rectangleType;
 extern GcanvasItemType ovalType;
 extern GcanvasItemType lineType;
+extern GcanvasItemType polygonType;
+extern GcanvasItemType imageType;
 
 /*
  * What follows a style source's outline in its record: the join style,
@@ -514,6 +516,34 @@ struct StyleTail {
   int splineSteps;
   const SmoothMethod *smooth;
 };
+
+/* ---- batched drawing (batch.cpp) ---- */
+struct DrawBatch {
+  Display *display;
+  Drawable drawable;
+};
+struct BatchGC {
+  DrawBatch *batch;
+  GC tkGC;
+  GC gc;             /* the scratch copy drawn with */
+  XGCValues values;  /* what the scratch GC holds of function and foreground */
+  int changes;       /* XChangeGC calls made: tells whether tracking skips */
+};
+DrawBatch *beginDrawBatch(Display *display, Drawable drawable);
+void endDrawBatch(DrawBatch *batch);
+BatchGC *createBatchGC(DrawBatch *batch, GC gc);
+void freeBatchGC(BatchGC *b);
+void batchSetForeground(BatchGC *b, unsigned long pixel);
+void batchSetFunction(BatchGC *b, int function);
+void batchDrawLines(BatchGC *b, XPoint *points, int count, int mode);
+void batchFillPolygon(BatchGC *b, XPoint *points, int count, int mode);
+void batchFillPolygonsWithHoles(BatchGC *b, XPoint *points, int partCount, int *counts, int mode);
+void batchDrawArc(BatchGC *b, int x, int y, int width, int height, int start, int extent,
+                  int fill);
+void batchDrawRectangle(BatchGC *b, int x, int y, int width, int height);
+void batchFillRectangle(BatchGC *b, int x, int y, int width, int height);
+void batchFillRectangles(BatchGC *b, XRectangle *rectangles, int count);
+int setDrawableGraphicsMode(Display *display, Drawable drawable, int advanced);
 
 /* ---- line (line.cpp) ---- */
 int parsePartCoords(Tcl_Interp *interp, ItemContainer *c, int objc, Tcl_Obj *const objv[],

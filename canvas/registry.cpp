@@ -33,7 +33,7 @@ struct BuiltinType {
 };
 const BuiltinType builtinTypes[] = {
     {"rectangle", &rectangleType}, {"text", nullptr},    {"line", &lineType},
-    {"polygon", nullptr},          {"image", nullptr},   {"oval", &ovalType},
+    {"polygon", &polygonType},          {"image", &imageType},   {"oval", &ovalType},
     {"bitmap", nullptr},           {"arc", nullptr},     {"gtext", nullptr},
     {"group", nullptr},            {"symbol", nullptr},  {"window", nullptr},
     {"object", nullptr},

@@ -114,7 +114,17 @@ const Tk_ClassProcs gcanvasClass = {
 
 void freeCanvasRecord(char *memory) {
   GcanvasRecord *canvas = reinterpret_cast<GcanvasRecord *>(memory);
-  /* Deleted only now: a binding that destroyed the canvas is still being dispatched. */
+  /*
+   * The items and the bindings go only now: a binding or a magnify script
+   * that destroyed the canvas may still be running with one of them.
+   */
+  for (GcanvasItem *item = canvas->c.firstItemPtr; item;) {
+    GcanvasItem *next = item->nextPtr;
+    if (item->typePtr->deleteProc) item->typePtr->deleteProc(&canvas->c, item, canvas->c.display);
+    freeItemRecord(canvas, item);
+    item = next;
+  }
+  canvas->c.firstItemPtr = canvas->c.lastItemPtr = nullptr;
   if (canvas->bindingTable) Tk_DeleteBindingTable(canvas->bindingTable);
   canvas->bindingTable = nullptr;
   canvas->~GcanvasRecord();
@@ -164,13 +174,6 @@ void gcanvasStructureGone(GcanvasRecord *canvas) {
   }
   if (canvas->flags & REDRAW_PENDING) Tcl_CancelIdleCall(displayGcanvas, canvas);
   canvas->flags &= ~REDRAW_PENDING;
-  for (GcanvasItem *item = canvas->c.firstItemPtr; item;) {
-    GcanvasItem *next = item->nextPtr;
-    if (item->typePtr->deleteProc) item->typePtr->deleteProc(&canvas->c, item, canvas->c.display);
-    freeItemRecord(canvas, item);
-    item = next;
-  }
-  canvas->c.firstItemPtr = canvas->c.lastItemPtr = nullptr;
   canvas->currentItemPtr = canvas->newCurrentPtr = nullptr;
   canvas->hotPtr = canvas->hotPrevPtr = nullptr;
   canvas->textInfo.selItemPtr = canvas->textInfo.anchorItemPtr = nullptr;
@@ -347,12 +350,14 @@ int configureGcanvas(Tcl_Interp *interp, GcanvasRecord *canvas, int objc, Tcl_Ob
 void gcanvasWorldChanged(ClientData instanceData) {
   GcanvasRecord *canvas = static_cast<GcanvasRecord *>(instanceData);
   if (!canvas->c.tkwin) return;
-  for (GcanvasItem *item = canvas->c.firstItemPtr; item; item = item->nextPtr) {
+  for (GcanvasItem *item = canvas->c.firstItemPtr; item && canvas->c.tkwin;
+       item = item->nextPtr) {
     if (item->typePtr->configProc &&
         item->typePtr->configProc(canvas->c.interp, &canvas->c, item, 0, nullptr,
                                   TK_CONFIG_ARGV_ONLY) != TCL_OK)
       Tcl_ResetResult(canvas->c.interp);
   }
+  if (!canvas->c.tkwin) return;
   canvas->flags |= REPICK_NEEDED;
   eventuallyRedrawArea(canvas, canvas->xOrigin, canvas->yOrigin,
                        canvas->xOrigin + Tk_Width(canvas->c.tkwin),
