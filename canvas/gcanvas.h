@@ -52,6 +52,8 @@ enum {
   LEFT_GRABBED_ITEM = 0x40,
   REPICK_IN_PROGRESS = 0x100,
   BBOX_NOT_EMPTY = 0x200,
+  ITEMS_FORCED = 0x400,  /* some item carries ITEM_FORCE_REDRAW */
+  HAS_FLOATING = 0x800,  /* a floating item may exist: compose them over the backing */
 };
 
 /* The type record's alwaysRedraw bits. */
@@ -544,6 +546,19 @@ void batchDrawRectangle(BatchGC *b, int x, int y, int width, int height);
 void batchFillRectangle(BatchGC *b, int x, int y, int width, int height);
 void batchFillRectangles(BatchGC *b, XRectangle *rectangles, int count);
 int setDrawableGraphicsMode(Display *display, Drawable drawable, int advanced);
+
+/* ---- canvas bridge (bridge.cpp) ---- */
+struct CanvasInfo {
+  int kind;            /* 1 Tk canvas, 2 map canvas */
+  int width, height;   /* the window's present size */
+  void *widget;        /* the widget record: the command's client data */
+};
+int getCanvasInfo(Tcl_Interp *interp, const char *pathName, CanvasInfo *info);
+void getCanvasBounds(const CanvasInfo *info, int *x1, int *y1, int *x2, int *y2);
+GC getCanvasPixmapGC(const CanvasInfo *info);
+Drawable renderCanvasToPixmap(Tcl_Interp *interp, Drawable drawable, int extraX, int extraY,
+                              const CanvasInfo *info, int x, int y, int width, int height,
+                              int coordType);
 
 /* ---- line (line.cpp) ---- */
 int parsePartCoords(Tcl_Interp *interp, ItemContainer *c, int objc, Tcl_Obj *const objv[],

@@ -138,6 +138,8 @@ void linkNewItem(GcanvasRecord *canvas, GcanvasItem *item) {
   Tcl_SetHashValue(entry, item);
   canvas->hotPtr = item;
   item->redrawFlags |= ITEM_FORCE_REDRAW;
+  canvas->flags |= ITEMS_FORCED;
+  if (item->floating) canvas->flags |= HAS_FLOATING;
   eventuallyRedrawArea(canvas, item->x1, item->y1, item->x2, item->y2, 1);
   canvas->flags |= REPICK_NEEDED;
   canvas->c.nextId++;
