@@ -18,14 +18,6 @@
 
 namespace vesk {
 
-/* A compiled tag expression: tag uids and operator words. */
-struct TagExpr {
-  TagExpr *next = nullptr;
-  Tk_Uid uid = nullptr;
-  std::vector<Tk_Uid> uids;
-  int index = 0;
-  int match = 0;
-};
 
 namespace {
 
@@ -631,6 +623,7 @@ void deleteCanvasItem(GcanvasRecord *canvas, GcanvasItem *item) {
   }
   if (canvas->textInfo.focusItemPtr == item) canvas->textInfo.focusItemPtr = nullptr;
   if (canvas->textInfo.selItemPtr == item) canvas->textInfo.selItemPtr = nullptr;
+  if (canvas->textInfo.anchorItemPtr == item) canvas->textInfo.anchorItemPtr = nullptr;
   if (canvas->hotPtr == item || canvas->hotPrevPtr == item) canvas->hotPtr = nullptr;
   freeItemRecord(canvas, item);
 }
@@ -791,23 +784,22 @@ int gcanvasInstanceCmd(ClientData clientData, Tcl_Interp *interp, int objc,
   case BIND: {
     if (objc < 3 || objc > 5) { result = wrong("tagOrId ?sequence? ?command?"); break; }
     ClientData object = nullptr;
-    const char *tag = Tcl_GetString(objv[2]);
-    if (isdigit(static_cast<unsigned char>(tag[0]))) {
-      char *end;
-      unsigned long id = strtoul(tag, &end, 0);
-      Tcl_HashEntry *entry = *end ? nullptr
-                                  : Tcl_FindHashEntry(&canvas->idTable,
-                                                      reinterpret_cast<char *>(
-                                                          static_cast<intptr_t>(id)));
+    TagSearch search;
+    if (tagSearchScan(canvas, objv[2], &search) != TCL_OK) { result = TCL_ERROR; break; }
+    if (search.type == SEARCH_ID) {
+      Tcl_HashEntry *entry =
+          search.id > INT_MAX ? nullptr
+                              : Tcl_FindHashEntry(&canvas->idTable, reinterpret_cast<char *>(
+                                                                        static_cast<intptr_t>(search.id)));
       if (!entry) {
         Tcl_ResetResult(interp);
-        Tcl_AppendResult(interp, "item \"", tag, "\" doesn't exist", nullptr);
+        Tcl_AppendResult(interp, "item \"", Tcl_GetString(objv[2]), "\" doesn't exist", nullptr);
         result = TCL_ERROR;
         break;
       }
       object = Tcl_GetHashValue(entry);
     } else {
-      object = const_cast<char *>(Tk_GetUid(tag));
+      object = const_cast<char *>(Tk_GetUid(Tcl_GetString(objv[2])));
     }
     if (!canvas->bindingTable) canvas->bindingTable = Tk_CreateBindingTable(interp);
     if (objc == 5) {
@@ -816,12 +808,36 @@ int gcanvasInstanceCmd(ClientData clientData, Tcl_Interp *interp, int objc,
         result = Tk_DeleteBinding(interp, canvas->bindingTable, object, Tcl_GetString(objv[3]));
         break;
       }
+      if (search.type == SEARCH_EXPR) {
+        TagExpr *known = canvas->bindTagExprs;
+        while (known && known->uid != search.expr.uid) known = known->next;
+        if (!known) {
+          TagExpr *expr = new TagExpr(search.expr);
+          expr->next = canvas->bindTagExprs;
+          canvas->bindTagExprs = expr;
+        }
+      }
       int append = script[0] == '+';
       if (append) script++;
       unsigned long mask =
           Tk_CreateBinding(interp, canvas->bindingTable, object, Tcl_GetString(objv[3]), script,
                            append);
-      if (mask == 0) result = TCL_ERROR;
+      if (mask == 0) {
+        result = TCL_ERROR;
+        break;
+      }
+      if (mask & ~static_cast<unsigned long>(
+                      Button1MotionMask | Button2MotionMask | Button3MotionMask |
+                      Button4MotionMask | Button5MotionMask | ButtonPressMask |
+                      ButtonReleaseMask | EnterWindowMask | LeaveWindowMask | KeyPressMask |
+                      KeyReleaseMask | PointerMotionMask | VirtualEventMask)) {
+        Tk_DeleteBinding(interp, canvas->bindingTable, object, Tcl_GetString(objv[3]));
+        Tcl_ResetResult(interp);
+        Tcl_AppendResult(interp, "requested illegal events; ",
+                         "only key, button, motion, enter, leave, and virtual ",
+                         "events may be used", nullptr);
+        result = TCL_ERROR;
+      }
     } else if (objc == 4) {
       const char *command =
           Tk_GetBinding(interp, canvas->bindingTable, object, Tcl_GetString(objv[3]));
@@ -936,6 +952,15 @@ int gcanvasInstanceCmd(ClientData clientData, Tcl_Interp *interp, int objc,
     GcanvasItem *item = newItemHeader(canvas, match);
     if (match->createProc(interp, c, item, objc - 3, objv + 3) != TCL_OK) {
       freeItemRecord(canvas, item);
+      result = TCL_ERROR;
+      break;
+    }
+    if (!c->tkwin) {
+      /* A script run by the new item destroyed the canvas. */
+      if (match->deleteProc) match->deleteProc(c, item, c->display);
+      freeItemRecord(canvas, item);
+      Tcl_SetObjResult(interp,
+                       Tcl_NewStringObj("the canvas was destroyed while the item was created", -1));
       result = TCL_ERROR;
       break;
     }
@@ -1335,22 +1360,8 @@ int gcanvasInstanceCmd(ClientData clientData, Tcl_Interp *interp, int objc,
     if (sel == 0 && ti.selItemPtr == found) {  /* adjust: move the far end */
       if (at < (ti.selectFirst + ti.selectLast) / 2) ti.selectAnchor = ti.selectLast + 1;
       else ti.selectAnchor = ti.selectFirst;
-      ti.anchorItemPtr = found;
     }
-    if (ti.anchorItemPtr != found) {
-      ti.anchorItemPtr = found;
-      ti.selectAnchor = at;
-    }
-    if (ti.selItemPtr && ti.selItemPtr != found) eventuallyRedrawItem(canvas, ti.selItemPtr);
-    ti.selItemPtr = found;
-    if (ti.selectAnchor <= at) {
-      ti.selectFirst = ti.selectAnchor;
-      ti.selectLast = at;
-    } else {
-      ti.selectFirst = at;
-      ti.selectLast = ti.selectAnchor - 1;
-    }
-    eventuallyRedrawItem(canvas, found);
+    canvasSelectTo(canvas, found, at);
     break;
   }
   case TYPE: {

@@ -52,6 +52,8 @@ enum {
   LEFT_GRABBED_ITEM = 0x40,
   REPICK_IN_PROGRESS = 0x100,
   BBOX_NOT_EMPTY = 0x200,
+  ITEMS_FORCED = 0x400,  /* some item carries ITEM_FORCE_REDRAW */
+  HAS_FLOATING = 0x800,  /* a floating item may exist: compose them over the backing */
 };
 
 /* The type record's alwaysRedraw bits. */
@@ -349,6 +351,28 @@ int gcanvasInstanceCmd(ClientData, Tcl_Interp *, int, Tcl_Obj *const[]);
 void deleteCanvasItem(GcanvasRecord *canvas, GcanvasItem *item);
 void freeTagExprs(GcanvasRecord *canvas);
 
+/* A compiled tag expression (command.cpp). */
+struct TagExpr {
+  TagExpr *next = nullptr;
+  Tk_Uid uid = nullptr;
+  std::vector<Tk_Uid> uids;
+  int index = 0;
+  int match = 0;
+};
+int tagExprEval(TagExpr *expr, GcanvasItem *item);
+
+/* ---- events, focus and selection (events.cpp) ---- */
+GcanvasItem *findClosestItem(GcanvasRecord *canvas, double x, double y);
+void canvasDoEvent(GcanvasRecord *canvas, XEvent *eventPtr);
+void pickCurrentItem(GcanvasRecord *canvas, XEvent *eventPtr);
+void canvasBindProc(ClientData clientData, XEvent *eventPtr);
+void cursorBlinkProc(ClientData clientData);
+void canvasFocusProc(GcanvasRecord *canvas, int gotFocus);
+void canvasSelectTo(GcanvasRecord *canvas, GcanvasItem *item, int index);
+int canvasFetchSelection(ClientData clientData, int offset, char *buffer, int maxBytes);
+void canvasLostSelection(ClientData clientData);
+void scheduleCanvasRedisplay(GcanvasRecord *canvas);
+
 /* ---- item support (itemsupport.cpp) ---- */
 inline GcanvasRecord *canvasOf(ItemContainer *c) { return c->canvas; }
 Tk_Window canvasTkwin(ItemContainer *c);
@@ -477,9 +501,72 @@ int psXImage(Tcl_Interp *interp, Tk_Window tkwin, CanvasPsInfo *ps, XImage *imag
              int width, int height);
 extern const char *const psProlog[];
 
-/* ---- item types built so far (rectoval.cpp) ---- */
+/* ---- item types built so far ---- */
 extern GcanvasItemType rectangleType;
 extern GcanvasItemType ovalType;
+extern GcanvasItemType lineType;
+extern GcanvasItemType polygonType;
+extern GcanvasItemType imageType;
+
+/*
+ * What follows a style source's outline in its record: the join style,
+ * the cap style, the spline steps and the smooth method.
+ */
+struct StyleTail {
+  int joinStyle;
+  int capStyle;
+  int splineSteps;
+  const SmoothMethod *smooth;
+};
+
+/* ---- batched drawing (batch.cpp) ---- */
+struct DrawBatch {
+  Display *display;
+  Drawable drawable;
+};
+struct BatchGC {
+  DrawBatch *batch;
+  GC tkGC;
+  GC gc;             /* the scratch copy drawn with */
+  XGCValues values;  /* what the scratch GC holds of function and foreground */
+  int changes;       /* XChangeGC calls made: tells whether tracking skips */
+};
+DrawBatch *beginDrawBatch(Display *display, Drawable drawable);
+void endDrawBatch(DrawBatch *batch);
+BatchGC *createBatchGC(DrawBatch *batch, GC gc);
+void freeBatchGC(BatchGC *b);
+void batchSetForeground(BatchGC *b, unsigned long pixel);
+void batchSetFunction(BatchGC *b, int function);
+void batchDrawLines(BatchGC *b, XPoint *points, int count, int mode);
+void batchFillPolygon(BatchGC *b, XPoint *points, int count, int mode);
+void batchFillPolygonsWithHoles(BatchGC *b, XPoint *points, int partCount, int *counts, int mode);
+void batchDrawArc(BatchGC *b, int x, int y, int width, int height, int start, int extent,
+                  int fill);
+void batchDrawRectangle(BatchGC *b, int x, int y, int width, int height);
+void batchFillRectangle(BatchGC *b, int x, int y, int width, int height);
+void batchFillRectangles(BatchGC *b, XRectangle *rectangles, int count);
+int setDrawableGraphicsMode(Display *display, Drawable drawable, int advanced);
+
+/* ---- canvas bridge (bridge.cpp) ---- */
+struct CanvasInfo {
+  int kind;            /* 1 Tk canvas, 2 map canvas */
+  int width, height;   /* the window's present size */
+  void *widget;        /* the widget record: the command's client data */
+};
+int getCanvasInfo(Tcl_Interp *interp, const char *pathName, CanvasInfo *info);
+void getCanvasBounds(const CanvasInfo *info, int *x1, int *y1, int *x2, int *y2);
+GC getCanvasPixmapGC(const CanvasInfo *info);
+Drawable renderCanvasToPixmap(Tcl_Interp *interp, Drawable drawable, int extraX, int extraY,
+                              const CanvasInfo *info, int x, int y, int width, int height,
+                              int coordType);
+
+/* ---- line (line.cpp) ---- */
+int parsePartCoords(Tcl_Interp *interp, ItemContainer *c, int objc, Tcl_Obj *const objv[],
+                    const char *inconsistent, const char *badList, int minimum,
+                    const char *tooFew, std::vector<double> &vertices, std::vector<int> &counts);
+void fillCanvasPolygon(ItemContainer *c, Display *display, Drawable drawable, GC gc,
+                       const double *points, int n);
+void finishLineConfigure(ItemContainer *c, GcanvasItem *item);
 
 }  // namespace vesk
 

@@ -99,7 +99,6 @@ void updateBackingPixmap(GcanvasRecord *canvas) {
   int vy2 = canvas->yOrigin + Tk_Height(tkwin) - canvas->inset;
   int w = vx2 - vx1, h = vy2 - vy1;
   if (w <= 0 || h <= 0) return;
-  Pixmap temp = Tk_GetPixmap(display, Tk_WindowId(tkwin), w, h, Tk_Depth(tkwin));
 
   if (canvas->backingPixmap == None || canvas->backingStale || vx1 < canvas->backingX1 ||
       canvas->backingX2 < vx2 || vy1 < canvas->backingY1 || canvas->backingY2 < vy2) {
@@ -149,14 +148,31 @@ void updateBackingPixmap(GcanvasRecord *canvas) {
       redrawBackingStrip(canvas, vx1, vy1, vx2, vy2);
     }
   }
+  if (!(canvas->flags & HAS_FLOATING)) {
+    /* Nothing to compose: the backing pixmap goes to the window as it is. */
+    XCopyArea(display, canvas->backingPixmap, Tk_WindowId(tkwin), canvas->pixmapGC,
+              vx1 - canvas->backingX1 + kMargin, vy1 - canvas->backingY1 + kMargin,
+              static_cast<unsigned>(w), static_cast<unsigned>(h), canvas->inset, canvas->inset);
+    canvas->drawableXOrigin = vx1;
+    canvas->drawableYOrigin = vy1;
+    canvas->backingStale = 0;
+    return;
+  }
+  Pixmap temp = Tk_GetPixmap(display, Tk_WindowId(tkwin), w, h, Tk_Depth(tkwin));
   XCopyArea(display, canvas->backingPixmap, temp, canvas->pixmapGC,
             vx1 - canvas->backingX1 + kMargin, vy1 - canvas->backingY1 + kMargin,
             static_cast<unsigned>(w), static_cast<unsigned>(h), 0, 0);
   canvas->drawableXOrigin = vx1;
   canvas->drawableYOrigin = vy1;
-  for (GcanvasItem *item = canvas->c.firstItemPtr; item; item = item->nextPtr) {
-    if (!item->floating || itemIsHidden(canvas, item)) continue;
-    item->typePtr->displayProc(&canvas->c, item, display, temp, vx1, vy1, w, h);
+  if (canvas->flags & HAS_FLOATING) {
+    bool any = false;
+    for (GcanvasItem *item = canvas->c.firstItemPtr; item; item = item->nextPtr) {
+      if (!item->floating) continue;
+      any = true;
+      if (itemIsHidden(canvas, item)) continue;
+      item->typePtr->displayProc(&canvas->c, item, display, temp, vx1, vy1, w, h);
+    }
+    if (!any) canvas->flags &= ~HAS_FLOATING;
   }
   XCopyArea(display, temp, Tk_WindowId(tkwin), canvas->pixmapGC, 0, 0, static_cast<unsigned>(w),
             static_cast<unsigned>(h), canvas->inset, canvas->inset);
@@ -203,14 +219,18 @@ void eventuallyRedrawItem(GcanvasRecord *canvas, GcanvasItem *item) {
   bool invisible = x1 >= x2 || y2 <= y1 || x2 < canvas->xOrigin || y2 < canvas->yOrigin ||
                    x1 >= canvas->xOrigin + Tk_Width(tkwin) ||
                    y1 >= canvas->yOrigin + Tk_Height(tkwin);
+  if (item->floating) canvas->flags |= HAS_FLOATING;
   if (invisible && !(item->typePtr->alwaysRedraw & TK_ITEM_ALWAYS_REDRAW)) return;
   if (!item->floating) canvas->backingStale = 1;
   if (!(item->redrawFlags & ITEM_FORCE_REDRAW)) {
     addToRedrawRegion(canvas, x1, y1, x2, y2);
     item->redrawFlags |= ITEM_FORCE_REDRAW;
+    canvas->flags |= ITEMS_FORCED;
   }
   scheduleRedisplay(canvas);
 }
+
+void scheduleCanvasRedisplay(GcanvasRecord *canvas) { scheduleRedisplay(canvas); }
 
 /*
  * displayGcanvas --
@@ -223,15 +243,27 @@ void displayGcanvas(ClientData clientData) {
   Tk_Window tkwin = canvas->c.tkwin;
   if (!tkwin) return;
   if (Tk_IsMapped(tkwin)) {
-    /* The current item is chosen by the event layer; nothing to pick yet. */
-    canvas->flags &= ~REPICK_NEEDED;
-    for (GcanvasItem *item = canvas->c.firstItemPtr; item; item = item->nextPtr) {
+    /* Items moved or changed since the last pass: the pointer may be over another one. */
+    while (canvas->flags & REPICK_NEEDED) {
+      Tcl_Preserve(canvas);
+      canvas->flags &= ~REPICK_NEEDED;
+      pickCurrentItem(canvas, &canvas->pickEvent);
+      tkwin = canvas->c.tkwin;
+      Tcl_Release(canvas);
+      if (!tkwin) return;
+    }
+    /* Only walk the items when one asked to be redrawn (a scroll asks none). */
+    bool forced = canvas->flags & ITEMS_FORCED;
+    canvas->flags &= ~ITEMS_FORCED;
+    for (GcanvasItem *item = forced ? canvas->c.firstItemPtr : nullptr; item;
+         item = item->nextPtr) {
       if (item->redrawFlags & ITEM_FORCE_REDRAW) {
         item->redrawFlags &= ~ITEM_FORCE_REDRAW;
         eventuallyRedrawItem(canvas, item);
         item->redrawFlags &= ~ITEM_FORCE_REDRAW;
       }
     }
+    canvas->flags &= ~ITEMS_FORCED;
     if (canvas->redrawX1 < canvas->redrawX2 && canvas->redrawY1 < canvas->redrawY2)
       updateBackingPixmap(canvas);
     if (canvas->flags & REDRAW_BORDERS) {
@@ -287,7 +319,7 @@ void gcanvasEventProc(ClientData clientData, XEvent *eventPtr) {
   case FocusIn:
   case FocusOut:
     if (eventPtr->xfocus.detail != NotifyInferior) {
-      canvas->textInfo.gotFocus = eventPtr->type == FocusIn;
+      canvasFocusProc(canvas, eventPtr->type == FocusIn);
       canvas->flags |= REDRAW_BORDERS;
       if (tkwin) scheduleRedisplay(canvas);
     }

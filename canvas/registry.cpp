@@ -32,8 +32,8 @@ struct BuiltinType {
   GcanvasItemType *type;
 };
 const BuiltinType builtinTypes[] = {
-    {"rectangle", &rectangleType}, {"text", nullptr},    {"line", nullptr},
-    {"polygon", nullptr},          {"image", nullptr},   {"oval", &ovalType},
+    {"rectangle", &rectangleType}, {"text", nullptr},    {"line", &lineType},
+    {"polygon", &polygonType},          {"image", &imageType},   {"oval", &ovalType},
     {"bitmap", nullptr},           {"arc", nullptr},     {"gtext", nullptr},
     {"group", nullptr},            {"symbol", nullptr},  {"window", nullptr},
     {"object", nullptr},
@@ -138,6 +138,8 @@ void linkNewItem(GcanvasRecord *canvas, GcanvasItem *item) {
   Tcl_SetHashValue(entry, item);
   canvas->hotPtr = item;
   item->redrawFlags |= ITEM_FORCE_REDRAW;
+  canvas->flags |= ITEMS_FORCED;
+  if (item->floating) canvas->flags |= HAS_FLOATING;
   eventuallyRedrawArea(canvas, item->x1, item->y1, item->x2, item->y2, 1);
   canvas->flags |= REPICK_NEEDED;
   canvas->c.nextId++;

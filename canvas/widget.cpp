@@ -8,6 +8,8 @@
 #include <string.h>
 #include <new>
 
+#include <X11/Xatom.h>
+
 #include "canvas/gcanvas.h"
 
 namespace vesk {
@@ -112,6 +114,19 @@ const Tk_ClassProcs gcanvasClass = {
 
 void freeCanvasRecord(char *memory) {
   GcanvasRecord *canvas = reinterpret_cast<GcanvasRecord *>(memory);
+  /*
+   * The items and the bindings go only now: a binding or a magnify script
+   * that destroyed the canvas may still be running with one of them.
+   */
+  for (GcanvasItem *item = canvas->c.firstItemPtr; item;) {
+    GcanvasItem *next = item->nextPtr;
+    if (item->typePtr->deleteProc) item->typePtr->deleteProc(&canvas->c, item, canvas->c.display);
+    freeItemRecord(canvas, item);
+    item = next;
+  }
+  canvas->c.firstItemPtr = canvas->c.lastItemPtr = nullptr;
+  if (canvas->bindingTable) Tk_DeleteBindingTable(canvas->bindingTable);
+  canvas->bindingTable = nullptr;
   canvas->~GcanvasRecord();
   ckfree(memory);
 }
@@ -129,8 +144,6 @@ void destroyGcanvas(GcanvasRecord *canvas) {
   freeTagExprs(canvas);
   if (canvas->insertBlinkHandler) Tcl_DeleteTimerHandler(canvas->insertBlinkHandler);
   canvas->insertBlinkHandler = nullptr;
-  if (canvas->bindingTable) Tk_DeleteBindingTable(canvas->bindingTable);
-  canvas->bindingTable = nullptr;
   Tk_FreeOptions(gcanvasConfigSpecs, reinterpret_cast<char *>(canvas), canvas->c.display, 0);
   if (canvas->backingPixmap != None) Tk_FreePixmap(canvas->c.display, canvas->backingPixmap);
   canvas->backingPixmap = None;
@@ -161,13 +174,10 @@ void gcanvasStructureGone(GcanvasRecord *canvas) {
   }
   if (canvas->flags & REDRAW_PENDING) Tcl_CancelIdleCall(displayGcanvas, canvas);
   canvas->flags &= ~REDRAW_PENDING;
-  for (GcanvasItem *item = canvas->c.firstItemPtr; item;) {
-    GcanvasItem *next = item->nextPtr;
-    if (item->typePtr->deleteProc) item->typePtr->deleteProc(&canvas->c, item, canvas->c.display);
-    freeItemRecord(canvas, item);
-    item = next;
-  }
-  canvas->c.firstItemPtr = canvas->c.lastItemPtr = nullptr;
+  canvas->currentItemPtr = canvas->newCurrentPtr = nullptr;
+  canvas->hotPtr = canvas->hotPrevPtr = nullptr;
+  canvas->textInfo.selItemPtr = canvas->textInfo.anchorItemPtr = nullptr;
+  canvas->textInfo.focusItemPtr = nullptr;
   destroyGcanvas(canvas);
 }
 
@@ -211,6 +221,12 @@ int gcanvasCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *con
   Tk_SetClassProcs(tkwin, &gcanvasClass, canvas);
   Tk_CreateEventHandler(tkwin, ExposureMask | StructureNotifyMask | FocusChangeMask,
                         gcanvasEventProc, canvas);
+  Tk_CreateEventHandler(tkwin,
+                        KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
+                            EnterWindowMask | LeaveWindowMask | PointerMotionMask |
+                            VirtualEventMask,
+                        canvasBindProc, canvas);
+  Tk_CreateSelHandler(tkwin, XA_PRIMARY, XA_STRING, canvasFetchSelection, canvas, XA_STRING);
   if (configureGcanvas(interp, canvas, objc - 2, objv + 2, 0) != TCL_OK) {
     Tk_DestroyWindow(canvas->c.tkwin);
     return TCL_ERROR;
@@ -297,6 +313,8 @@ int configureGcanvas(Tcl_Interp *interp, GcanvasRecord *canvas, int objc, Tcl_Ob
   Tk_GeometryRequest(canvas->c.tkwin, canvas->width + 2 * canvas->inset,
                      canvas->height + 2 * canvas->inset);
 
+  if (canvas->textInfo.gotFocus) canvasFocusProc(canvas, 1);
+
   int result = parseScrollRegion(interp, canvas);
 
   StippleOffset &ts = canvas->tsoffset;
@@ -332,12 +350,14 @@ int configureGcanvas(Tcl_Interp *interp, GcanvasRecord *canvas, int objc, Tcl_Ob
 void gcanvasWorldChanged(ClientData instanceData) {
   GcanvasRecord *canvas = static_cast<GcanvasRecord *>(instanceData);
   if (!canvas->c.tkwin) return;
-  for (GcanvasItem *item = canvas->c.firstItemPtr; item; item = item->nextPtr) {
+  for (GcanvasItem *item = canvas->c.firstItemPtr; item && canvas->c.tkwin;
+       item = item->nextPtr) {
     if (item->typePtr->configProc &&
         item->typePtr->configProc(canvas->c.interp, &canvas->c, item, 0, nullptr,
                                   TK_CONFIG_ARGV_ONLY) != TCL_OK)
       Tcl_ResetResult(canvas->c.interp);
   }
+  if (!canvas->c.tkwin) return;
   canvas->flags |= REPICK_NEEDED;
   eventuallyRedrawArea(canvas, canvas->xOrigin, canvas->yOrigin,
                        canvas->xOrigin + Tk_Width(canvas->c.tkwin),
