@@ -727,9 +727,11 @@ static void imageFree(ClientData data, Display *) {
   GlwImageInstance *inst = (GlwImageInstance *)data;
   GlwView *view = inst->view;
   /* Tk clears the image's type before it frees the instances of an image
-   * it deletes: those stay listed so that the delete sees them. */
+   * it deletes: those stay listed so that the delete sees them.  While the
+   * application's main window is torn down Tk can't be asked. */
   const Tk_ImageType *type = nullptr;
-  if (!Tcl_InterpDeleted(view->interp)) Tk_GetImageMasterData(view->interp, view->name.c_str(), &type);
+  if (!Tcl_InterpDeleted(view->interp) && Tk_MainWindow(view->interp))
+    Tk_GetImageMasterData(view->interp, view->name.c_str(), &type);
   inst->released = true;
   if (type) purgeInstances(view);
 }
@@ -737,7 +739,7 @@ static void imageFree(ClientData data, Display *) {
 static void imageDelete(ClientData data) {
   GlwView *view = (GlwView *)data;
   /* At exit Tk deletes images before the widgets that show them. */
-  if (view->instances && !Tcl_InterpDeleted(view->interp)) {
+  if (view->instances && !Tcl_InterpDeleted(view->interp) && Tk_MainWindow(view->interp)) {
     fprintf(stderr, "tried to delete glimg image when clients still exist\n");
     fflush(stderr);
   }
