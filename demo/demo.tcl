@@ -198,8 +198,9 @@ step "DEM surface in a glw image"   {
 step "event loop for 100 ms"       {after 100 {winmsg 0}; winmsg 1}
 
 wm title . "Vesk demo"
-text .t -width 120 -height [expr {[llength $log] + 3}] -font {Courier 10} -wrap none
+text .t -width 120 -height [expr {min([llength $log] + 3, 36)}] -font {Courier 10} -wrap none
 .t insert end "Vesk [vesk version]\n\n[join $log \n]"
+.t yview moveto 1.0
 pack .t
 frame .pics
 label .pics.grad -image demoGrad -bd 0
@@ -208,12 +209,12 @@ label .pics.mask -image demoMask -bd 0 -bg #404040
 label .pics.clusters -image demoClusters -bd 0
 label .pics.turned -image demoTurned -bd 0
 label .pics.smooth -image demoSmooth -bd 0
-label .pics.text -text "gimg views of a RAM image:\ncolour at x2, band 2 turned right,\nclipped to a triangle, its ISO clusters,\nrectified (georef @30,1.25),\nband 1 filtered in the frequency domain" -justify left
-pack .pics.grad .pics.grey .pics.mask .pics.clusters .pics.turned .pics.smooth .pics.text -side left -padx 6 -pady 6
+pack .pics.grad .pics.grey .pics.mask .pics.clusters .pics.turned .pics.smooth -side left -padx 6 -pady 6
 frame .pics2
+label .pics2.text -text "gimg views of a RAM image:\ncolour at x2, band 2 turned right,\nclipped to a triangle, its ISO clusters,\nrectified (georef @30,1.25),\nband 1 filtered in the frequency domain" -justify left
 label .pics2.dem -image demoDem -bd 0
 label .pics2.demText -text "an elevation grid drawn\noffscreen in a glw image" -justify left
-pack .pics2.dem .pics2.demText -side left -padx 6 -pady 6
+pack .pics2.text .pics2.dem .pics2.demText -side left -padx 6 -pady 6
 pack .pics .pics2 -anchor w
 raise .
 update
