@@ -13,6 +13,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <algorithm>
+#include <functional>
 #include <new>
 #include <string>
 #include <vector>
@@ -323,22 +324,24 @@ int classifyGeneric(ClassifyWork *w, ClassTable *t) {
 }
 
 /*
- * setClassPalette --
- *     Colours the output's palette from the class means over the first
- *     (at most three) selected bands, stretched by the band statistics
- *     when the input has more than 8 bits a sample; entries past the
- *     classes are black.  The palette is written into the file's header.
+ * writeClassPalette --
+ *     Colours the output's palette from the class means over at most three
+ *     bands (meanOf(k, j) is class k's mean in the j-th of `bands`),
+ *     stretched by the band statistics of `in` when `stretch` is set
+ *     (mean +- 2.5 standard deviations within the band's range); entries
+ *     past the classes are black.  The palette is written into the file's
+ *     header.
  */
-void setClassPalette(ClassifyWork *w, ClassTable *t) {
-  ImageHeader &h = w->out->header;
+void writeClassPalette(RAMIMG *in, RAMIMG *out, const int *bands, int nbands, int classes,
+                       bool stretch, const std::function<double(int, int)> &meanOf) {
+  ImageHeader &h = out->header;
   if (h.nindices <= 0) return;
   const int entries = std::min(h.nindices, 256);
-  const int p = std::min(w->m, 3);
+  const int p = std::min(nbands, 3);
   double lo[3] = {0, 0, 0}, hi[3] = {1, 1, 1};
-  const bool stretch = w->in->header.bits > 8;
   for (int j = 0; stretch && j < p; j++) {
     double s = 0, mean = 0, minimum = 0, maximum = 0;
-    ramImageBandStats(w->in, w->bands[j], &s, &mean, &minimum, &maximum);
+    ramImageBandStats(in, bands[j], &s, &mean, &minimum, &maximum);
     if (s == 0) s = 3.4028234663852886e38;
     lo[j] = std::max(mean - 2.5 * s, minimum);
     hi[j] = std::min(mean + 2.5 * s, maximum);
@@ -346,17 +349,17 @@ void setClassPalette(ClassifyWork *w, ClassTable *t) {
   }
   for (int k = 0; k < entries; k++) {
     unsigned char rgb[3] = {0, 0, 0};
-    if (k < t->K) {
+    if (k < classes) {
       for (int j = 0; j < p; j++) {
-        double mean = t->mean[static_cast<size_t>(k) * t->meanStride + j];
-        int v = stretch ? roundToInt((mean - lo[j]) / (hi[j] - lo[j]) * 255) : roundToInt(mean);
-        rgb[j] = static_cast<unsigned char>(stretch ? std::clamp(v, 0, 255) : v);
+        const double mean = meanOf(k, j);
+        const int v = stretch ? roundToInt((mean - lo[j]) / (hi[j] - lo[j]) * 255) : roundToInt(mean);
+        rgb[j] = static_cast<unsigned char>(std::clamp(v, 0, 255));
       }
       if (p == 1) rgb[1] = rgb[2] = rgb[0];
     }
     memcpy(h.palette[k], rgb, 3);
   }
-  if (w->out->fd >= 0) writeImageHeader(w->out->fd, 0, &h);
+  if (out->fd >= 0) writeImageHeader(out->fd, 0, &h);
 }
 
 namespace {
@@ -564,7 +567,9 @@ int parseClassifyOptions(ClassifyWork *w, int argc, const char **argv) {
 int runClassify(ClassifyWork *w) {
   ClassTable *t = createClusters(w->set, w->rule, w->threshold, w->positions.data(), w->m);
   int result = 0;
-  if (t) setClassPalette(w, t);
+  if (t)
+    writeClassPalette(w->in, w->out, w->bands.data(), w->m, t->K, w->in->header.bits > 8,
+                      [t](int k, int j) { return t->mean[static_cast<size_t>(k) * t->meanStride + j]; });
   freeFeature(w->set);
   w->set = nullptr;
   if (t) {

@@ -213,33 +213,11 @@ void isoPassRow(IsoWork *w, int offset, int step, bool allowNew, bool write,
 
 /* isoSetPalette -- the output's palette from the class means in the sort order. */
 void isoSetPalette(IsoWork *w) {
-  ImageHeader &h = w->out->header;
-  if (h.nindices <= 0) return;
-  const int entries = std::min(h.nindices, 256);
+  int bands[3] = {0, 0, 0};
   const int p = std::min(w->n, 3);
-  const bool stretch = !w->palette && w->in->header.bits > 8;
-  double lo[3] = {0, 0, 0}, hi[3] = {1, 1, 1};
-  for (int j = 0; stretch && j < p; j++) {
-    double s = 0, mean = 0, minimum = 0, maximum = 0;
-    ramImageBandStats(w->in, w->bands[w->sortOrder[j]], &s, &mean, &minimum, &maximum);
-    if (s == 0) s = 3.4028234663852886e38;
-    lo[j] = std::max(mean - 2.5 * s, minimum);
-    hi[j] = std::min(mean + 2.5 * s, maximum);
-    if (hi[j] - lo[j] == 0) hi[j] = lo[j] + 1e-17;
-  }
-  for (int k = 0; k < entries; k++) {
-    unsigned char rgb[3] = {0, 0, 0};
-    if (k < w->nc) {
-      for (int j = 0; j < p; j++) {
-        const double mean = w->classes[k].mean[w->sortOrder[j]];
-        const int v = stretch ? roundToInt((mean - lo[j]) / (hi[j] - lo[j]) * 255) : roundToInt(mean);
-        rgb[j] = static_cast<unsigned char>(std::clamp(v, 0, 255));
-      }
-      if (p == 1) rgb[1] = rgb[2] = rgb[0];
-    }
-    memcpy(h.palette[k], rgb, 3);
-  }
-  if (w->out->fd >= 0) writeImageHeader(w->out->fd, 0, &h);
+  for (int j = 0; j < p; j++) bands[j] = w->bands[w->sortOrder[j]];
+  writeClassPalette(w->in, w->out, bands, p, w->nc, !w->palette && w->in->header.bits > 8,
+                    [w](int k, int j) { return w->classes[k].mean[w->sortOrder[j]]; });
 }
 
 /* isoTableClassify -- one pass over the pixel table, each colour weighted by its count. */

@@ -8,6 +8,7 @@
 #define VESK_PROCESSING_RIMAGE_H
 
 #include <tk.h>
+#include <functional>
 #include <string>
 #include "raster/ramimg.h"
 
@@ -112,6 +113,9 @@ RimageModuleProc statinfoModule;  /* statmodules.cpp */
 
 /* The output of a classifier, opened or made (classify.cpp). */
 RAMIMG *openClassOutput(RAMIMG *in, const char *word, const char *imgidWord);
+/* The palette of a class output from the class means (classify.cpp). */
+void writeClassPalette(RAMIMG *in, RAMIMG *out, const int *bands, int nbands, int classes,
+                       bool stretch, const std::function<double(int, int)> &meanOf);
 
 /* ---- bound images (boundimg.cpp) ---- */
 RimagePlainProc rimageBind;
