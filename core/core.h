@@ -10,6 +10,7 @@
 #include <tk.h>
 #include <sys/types.h>
 #include <string>
+#include "vesk/object.h"
 #include "vesk/vesk.h"
 
 namespace vesk {
@@ -88,6 +89,15 @@ void waitWithEvents(Tcl_Interp *interp, int flags, int milliseconds);
    native modules that want to look objects up by number. */
 int initObjectRegistry(Tcl_Interp *interp);
 Tcl_HashTable *getObjectRegistry(Tcl_Interp *interp);
+
+/* A zeroed object record of a class with the shared user operations
+   filled in; NULL when memory can't be had. */
+RAMOBJ *newObjectRecord(int classId);
+/* Puts an object behind the new command `name` (its class's command
+   procedure) and configures it from the option words; on failure nothing
+   is left behind (failText when the command can't be made). */
+int createObjectCommand(Tcl_Interp *interp, RAMOBJ *object, const char *name, int argc,
+                        const char **argv, const char *failText);
 
 /*
  * The recovery point of combEval: a command that passes one gets it back

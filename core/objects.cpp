@@ -228,6 +228,54 @@ RAMOBJ *objClose(RAMOBJ *object) {
   return nullptr;
 }
 
+namespace vesk {
+
+/*
+ * newObjectRecord --
+ *     A zeroed object record of a class, with the shared acquire, release
+ *     and close operations filled in.
+ * Results:      the record, or NULL when memory can't be had.
+ */
+RAMOBJ *newObjectRecord(int classId) {
+  RAMOBJ *object = reinterpret_cast<RAMOBJ *>(Tcl_AttemptAlloc(sizeof(RAMOBJ)));
+  if (!object) return nullptr;
+  memset(object, 0, sizeof *object);
+  object->magic = RAMOBJ_MAGIC;
+  object->classId = classId;
+  object->version = RAMOBJ_VERSION;
+  object->ops.acquire = objAcquire;
+  object->ops.release = objRelease;
+  object->ops.close = objClose;
+  return object;
+}
+
+/*
+ * createObjectCommand --
+ *     Makes the object the client data of a new command `name` running its
+ *     class's command procedure, then configures it from the option words.
+ * Results:      TCL_OK with the name as result; TCL_ERROR with failText
+ *               when the command can't be made (the record is freed), or
+ *               with the configure message (the command, and the record
+ *               with it, is gone).
+ */
+int createObjectCommand(Tcl_Interp *interp, RAMOBJ *object, const char *name, int argc,
+                        const char **argv, const char *failText) {
+  if (!Tcl_CreateCommand(interp, name, object->ops.command, object, objDelete)) {
+    objDelete(object);
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(failText, -1));
+    return TCL_ERROR;
+  }
+  if (objConfig(object, interp, argc, argv, 0, nullptr) != TCL_OK) {
+    Tcl_InterpState saved = Tcl_SaveInterpState(interp, TCL_ERROR);
+    Tcl_DeleteCommand(interp, name);
+    return Tcl_RestoreInterpState(interp, saved);
+  }
+  Tcl_SetObjResult(interp, Tcl_NewStringObj(name, -1));
+  return TCL_OK;
+}
+
+}  // namespace vesk
+
 /* objDelete -- the delete procedure of object commands. */
 void objDelete(ClientData clientData) { objClose(static_cast<RAMOBJ *>(clientData)); }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/core.h"
 #include "core/families.h"
 #include "geometry/gcpset.h"
 #include "vesk/object.h"
@@ -356,12 +357,8 @@ int gcpCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
   const char *name = argv[1];
   Tcl_CmdInfo info;
   if (Tcl_GetCommandInfo(interp, name, &info)) return gcpError(interp, "command already exists");
-  RAMOBJ *object = static_cast<RAMOBJ *>(gmemAlloc(static_cast<int>(sizeof(RAMOBJ))));
+  RAMOBJ *object = newObjectRecord(OBJ_GCP);
   if (!object) return gcpError(interp, "Error in create gcp obj");
-  memset(object, 0, sizeof *object);
-  object->magic = RAMOBJ_MAGIC;
-  object->classId = OBJ_GCP;
-  object->version = RAMOBJ_VERSION;
   fillGcpClassOps(&object->ops);
   Tcl_Command token = Tcl_CreateCommand(interp, name, gcpInstanceCmd, object, objDelete);
   if (!token) {

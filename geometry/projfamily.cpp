@@ -71,12 +71,8 @@ int createProjFamilyObject(const ProjFamilyClass &family, Tcl_Interp *interp, in
         Tcl_SetResult(interp, const_cast<char *>("command already exists"), TCL_STATIC);
         return TCL_ERROR;
       }
-      RAMOBJ *object = static_cast<RAMOBJ *>(gmemAlloc(static_cast<int>(sizeof(RAMOBJ))));
+      RAMOBJ *object = newObjectRecord(family.classId);
       if (!object) return projFamilyOutOfMemory(interp);
-      memset(object, 0, sizeof *object);
-      object->magic = RAMOBJ_MAGIC;
-      object->classId = family.classId;
-      object->version = RAMOBJ_VERSION;
       family.fillOps(&object->ops);
       /* objDelete frees the record once no native user holds it any more. */
       Tcl_Command token = Tcl_CreateCommand(interp, name, family.instanceCmd, object, objDelete);

@@ -620,19 +620,12 @@ int isoInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const ch
 /* ---- creation ---- */
 
 RAMOBJ *newFeatureObject(int classId) {
-  RAMOBJ *object = reinterpret_cast<RAMOBJ *>(Tcl_AttemptAlloc(sizeof(RAMOBJ)));
+  RAMOBJ *object = newObjectRecord(classId);
   if (!object) return nullptr;
-  memset(object, 0, sizeof *object);
-  object->magic = RAMOBJ_MAGIC;
-  object->classId = classId;
-  object->version = RAMOBJ_VERSION;
   object->ops.count = featureCount;
   object->ops.type = featureType;
   object->ops.clonePayload = cloneFeature;
   object->ops.save = saveFeatureObject;
-  object->ops.acquire = objAcquire;
-  object->ops.release = objRelease;
-  object->ops.close = objClose;
   object->ops.freePayload = freeFeaturePayload;
   object->ops.modified = featureModified;
   switch (classId) {
@@ -666,17 +659,7 @@ int createFeatureObject(Tcl_Interp *interp, int argc, const char **argv, int cla
   }
   RAMOBJ *object = newFeatureObject(classId);
   if (!object) return featureError(interp, "Error in creating object");
-  if (!Tcl_CreateCommand(interp, argv[1], object->ops.command, object, objDelete)) {
-    objDelete(object);
-    return featureError(interp, "Error in creating object");
-  }
-  if (objConfig(object, interp, argc - 2, argv + 2, 0, nullptr) != TCL_OK) {
-    Tcl_InterpState saved = Tcl_SaveInterpState(interp, TCL_ERROR);
-    Tcl_DeleteCommand(interp, argv[1]);
-    return Tcl_RestoreInterpState(interp, saved);
-  }
-  Tcl_SetObjResult(interp, Tcl_NewStringObj(argv[1], -1));
-  return TCL_OK;
+  return createObjectCommand(interp, object, argv[1], argc - 2, argv + 2, "Error in creating object");
 }
 
 int statsCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {

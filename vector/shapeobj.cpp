@@ -223,40 +223,21 @@ int shapeCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) 
     Tcl_AppendResult(interp, argv[0], " id options", (char *)nullptr);
     return TCL_ERROR;
   }
-  RAMOBJ *object = reinterpret_cast<RAMOBJ *>(Tcl_AttemptAlloc(sizeof(RAMOBJ)));
+  RAMOBJ *object = newObjectRecord(OBJ_SHAPE);
   if (!object) {
     Tcl_SetResult(interp, const_cast<char *>("Error in create shape obj"), TCL_STATIC);
     return TCL_ERROR;
   }
-  memset(object, 0, sizeof *object);
-  object->magic = RAMOBJ_MAGIC;
-  object->classId = OBJ_SHAPE;
-  object->version = RAMOBJ_VERSION;
   object->ops.count = shapeCount;
-  object->ops.selected = nullptr;
   object->ops.type = shapeKind;
   object->ops.clonePayload = shapeClonePayload;
   object->ops.save = shapeSave;
-  object->ops.acquire = objAcquire;
-  object->ops.release = objRelease;
-  object->ops.close = objClose;
   object->ops.createPayload = shapeCreatePayload;
   object->ops.freePayload = shapeFreePayload;
   object->ops.command = shapeObjectCmd;
   object->ops.modified = shapeModified;
   object->ops.methods = const_cast<VectorOps *>(&shapeVectorOps);
-  if (!Tcl_CreateCommand(interp, argv[1], shapeObjectCmd, object, objDelete)) {
-    objDelete(object);
-    Tcl_SetResult(interp, const_cast<char *>("Error in create shape obj"), TCL_STATIC);
-    return TCL_ERROR;
-  }
-  if (objConfig(object, interp, argc - 2, argv + 2, 0, nullptr) != TCL_OK) {
-    Tcl_InterpState saved = Tcl_SaveInterpState(interp, TCL_ERROR);
-    Tcl_DeleteCommand(interp, argv[1]);
-    return Tcl_RestoreInterpState(interp, saved);
-  }
-  Tcl_SetObjResult(interp, Tcl_NewStringObj(argv[1], -1));
-  return TCL_OK;
+  return createObjectCommand(interp, object, argv[1], argc - 2, argv + 2, "Error in create shape obj");
 }
 
 }  // namespace

@@ -814,36 +814,18 @@ int gtableCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv)
     Tcl_AppendResult(interp, argv[0], " id options", (char *)nullptr);
     return TCL_ERROR;
   }
-  RAMOBJ *object = reinterpret_cast<RAMOBJ *>(Tcl_AttemptAlloc(sizeof(RAMOBJ)));
+  RAMOBJ *object = newObjectRecord(OBJ_TABLE);
   if (!object) return tableError(interp, "Error in create dBase obj");
-  memset(object, 0, sizeof *object);
-  object->magic = RAMOBJ_MAGIC;
-  object->classId = OBJ_TABLE;
-  object->version = RAMOBJ_VERSION;
   object->ops.count = gtableCount;
   object->ops.selected = gtableSelected;
   object->ops.type = gtableKind;
   object->ops.clonePayload = gtableClonePayload;
   object->ops.save = gtableSave;
-  object->ops.acquire = objAcquire;
-  object->ops.release = objRelease;
-  object->ops.close = objClose;
   object->ops.createPayload = gtableCreatePayload;
   object->ops.freePayload = gtableFreePayload;
   object->ops.command = tableObjectCmd;
   object->ops.modified = gtableModified;
-  object->ops.methods = nullptr;
-  if (!Tcl_CreateCommand(interp, argv[1], tableObjectCmd, object, objDelete)) {
-    objDelete(object);
-    return tableError(interp, "Error in create dBase obj");
-  }
-  if (objConfig(object, interp, argc - 2, argv + 2, 0, nullptr) != TCL_OK) {
-    Tcl_InterpState saved = Tcl_SaveInterpState(interp, TCL_ERROR);
-    Tcl_DeleteCommand(interp, argv[1]);
-    return Tcl_RestoreInterpState(interp, saved);
-  }
-  Tcl_SetObjResult(interp, Tcl_NewStringObj(argv[1], -1));
-  return TCL_OK;
+  return createObjectCommand(interp, object, argv[1], argc - 2, argv + 2, "Error in create dBase obj");
 }
 
 /* "gtable.info fileName": "dBase" and the fields of a file, empty when unreadable. */

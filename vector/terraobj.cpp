@@ -346,40 +346,21 @@ int terraCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) 
     Tcl_AppendResult(interp, argv[0], " id options", (char *)nullptr);
     return TCL_ERROR;
   }
-  RAMOBJ *object = reinterpret_cast<RAMOBJ *>(Tcl_AttemptAlloc(sizeof(RAMOBJ)));
+  RAMOBJ *object = newObjectRecord(OBJ_TERRA);
   if (!object) {
     Tcl_SetResult(interp, const_cast<char *>("Error in create terra obj"), TCL_STATIC);
     return TCL_ERROR;
   }
-  memset(object, 0, sizeof *object);
-  object->magic = RAMOBJ_MAGIC;
-  object->classId = OBJ_TERRA;
-  object->version = RAMOBJ_VERSION;
   object->ops.count = terraCount;
   object->ops.selected = terraSelected;
   object->ops.type = terraKind;
   object->ops.clonePayload = terraClonePayload;
   object->ops.save = terraSave;
-  object->ops.acquire = objAcquire;
-  object->ops.release = objRelease;
-  object->ops.close = objClose;
   object->ops.createPayload = terraCreatePayload;
   object->ops.freePayload = terraFreePayload;
   object->ops.command = terraObjectCmd;
   object->ops.modified = terraModified;
-  object->ops.methods = nullptr;
-  if (!Tcl_CreateCommand(interp, argv[1], terraObjectCmd, object, objDelete)) {
-    objDelete(object);
-    Tcl_SetResult(interp, const_cast<char *>("Error in create terra obj"), TCL_STATIC);
-    return TCL_ERROR;
-  }
-  if (objConfig(object, interp, argc - 2, argv + 2, 0, nullptr) != TCL_OK) {
-    Tcl_InterpState saved = Tcl_SaveInterpState(interp, TCL_ERROR);
-    Tcl_DeleteCommand(interp, argv[1]);
-    return Tcl_RestoreInterpState(interp, saved);
-  }
-  Tcl_SetObjResult(interp, Tcl_NewStringObj(argv[1], -1));
-  return TCL_OK;
+  return createObjectCommand(interp, object, argv[1], argc - 2, argv + 2, "Error in create terra obj");
 }
 
 }  // namespace
