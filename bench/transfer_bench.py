@@ -113,7 +113,9 @@ def main():
                 if line.strip())
     y, x = np.mgrid[0:4096, 0:4096].astype(np.float32)
     a = (0.25 * x + 0.5 * y).astype(np.float32)
-    b = np.zeros((4096, 4096), np.uint8)
+    # The same bytes as ours (initxy 1 1): untouched zero pages would read
+    # from one shared page.
+    b = ((np.arange(4096)[:, None] + np.arange(4096)[None, :]) & 255).astype(np.uint8)
     out = np.empty((3996, 3996), np.uint8)
     turned = np.empty((4096, 4096), np.float32)
     peers = {

@@ -57,9 +57,11 @@ switch $task {
         rimage bind -file @b -obj b
         b initxy 1 1
         b unbind
-        # Turns and flips write into an existing output (the peer gets its
-        # dst); the others make their output, as the peer allocates its own.
+        # Turns, flips and the crop write into an existing output (the peer
+        # gets its dst); the others make their output, as the peer allocates
+        # its own.
         rimage open @r MBIL -rows 4096 -columns 4096 -pixel FLOAT
+        rimage open @c MBIL -rows 3996 -columns 3996 -pixel BYTE
         foreach {name script} {
             rotate90 {rimage rotate -in @a -out @r -dir RIGHT}
             flip     {rimage rotate -in @a -out @r -dir XYFLIP}
@@ -67,7 +69,7 @@ switch $task {
             cubic2x  {rimage gsfzoom -in @a -out @o -s 2 -rs CC}
             avg2x    {rimage gsfzoom -in @a -out @o -s 2 -rs AVG}
             transavg2x {rimage trans -in @a -out @o -o AVG -dx 2 -dy 2 -imgid MBIL}
-            cropbyte {rimage crop -in @b -out @o -ic 100 -ir 100 -imgid MBIL}
+            cropbyte {rimage crop -in @b -out @c -ic 100 -ir 100}
         } {
             set best 1e9
             for {set i 0} {$i < 3} {incr i} {

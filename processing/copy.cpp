@@ -426,6 +426,9 @@ int copyRows(CopyWork *w, RowMeter *meter) {
   const int64_t cs = w->cs;
   const int outCount = static_cast<int>((cs + w->dx - 1) / w->dx);
   const bool bytes = w->in->header.bits <= 8;
+  const ImageHeader &h = w->in->header;
+  const bool direct = bytes && w->dx == 1 && h.pixelid == P_BYTE && h.nindices <= 0 &&
+                      w->in != w->out && w->ic >= 0 && w->ic + cs <= h.columns;
   std::vector<unsigned char> byteRow(bytes ? static_cast<size_t>(cs) : 0);
   std::vector<float> floatRow(bytes ? 0 : static_cast<size_t>(cs));
   const int64_t rowsOut = (w->rs + w->dy - 1) / w->dy;
@@ -438,6 +441,14 @@ int copyRows(CopyWork *w, RowMeter *meter) {
     const int orow = static_cast<int>(w->orow + k);
     for (size_t p = 0; p < w->source.size(); p++) {
       const int d = outBand(w->dest[p]);
+      if (direct) {
+        /* Whole BYTE samples inside the input: straight from its line. */
+        const unsigned char *line = getRAMImageLine(w->in, row, w->source[p], 1);
+        if (line) {
+          putByteBILData(w->out, orow, w->oc, outCount, d, line + w->ic);
+          continue;
+        }
+      }
       if (bytes) {
         getPaletteByteBILData(w->in, row, w->ic, static_cast<int>(cs), w->source[p], byteRow.data());
         if (w->dx > 1)
