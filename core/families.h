@@ -56,6 +56,9 @@ bool dicomTagTableExists();
 void dicomCmdDeleted(ClientData clientData);
 int Proj_Init(Tcl_Interp *interp);
 int Gcp_Init(Tcl_Interp *interp);
+/* Scanners ("twimg"), printing ("printer", "gmetafile"). */
+int Twimg_Init(Tcl_Interp *interp);
+int Printer_Init(Tcl_Interp *interp);
 
 /* Test hook: makes the named family fail, "" or NULL for none. */
 void setFailingFamily(const char *name);
