@@ -753,7 +753,9 @@ int printCanvasJob(PrinterSettings *s, Tcl_Interp *interp, int argc, const char 
   }
   cairo_surface_destroy(surface);
   Tcl_Release(info.widget);
+  Tcl_InterpState state = Tcl_SaveInterpState(interp, code);
   meterReset();
+  code = Tcl_RestoreInterpState(interp, state);
   if (code == TCL_OK && k > 0) code = submitDocument(interp, dev, argv[2], pdf);
   if (code == TCL_OK) Tcl_SetObjResult(interp, Tcl_NewStringObj("1", -1));
   return code;
@@ -811,6 +813,8 @@ const PrinterSubcommand kSubcommands[] = {
 
 int printerCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv) {
   PrinterSettings *s = static_cast<PrinterSettings *>(clientData);
+  /* The server as the environment names it now (CUPS_SERVER may change). */
+  cupsSetServer(nullptr);
   if (argc >= 2) {
     const size_t len = strlen(argv[1]);
     for (const PrinterSubcommand &sub : kSubcommands)

@@ -90,6 +90,7 @@ ServerBin $dir/lib"
 proc stopCupsd {} {
     if {[info exists ::cupsdPid]} {
         catch {exec kill $::cupsdPid}
+        for {set i 0} {$i < 100 && ![catch {exec kill -0 $::cupsdPid}]} {incr i} {after 50}
         unset ::cupsdPid
     }
     catch {unset ::env(CUPS_SERVER)}
