@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <new>
 
 #include "canvas/gcanvas.h"
 #include "devices/devices.h"
@@ -219,7 +220,18 @@ int writeWholeFile(const char *path, const std::string &bytes) {
  *     "gmetafile canvasName metaFile ?x0 y0 x1 y1? ?coordType?": records a
  *     canvas region into a file, or onto the clipboard for "clipboard".
  */
+int recordToDestination(Tcl_Interp *interp, int argc, const char **argv);
+
 int gmetafileCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
+  try {
+    return recordToDestination(interp, argc, argv);
+  } catch (const std::bad_alloc &) {
+    Tcl_SetObjResult(interp, Tcl_NewStringObj("Out of memory.", -1));
+    return TCL_ERROR;
+  }
+}
+
+int recordToDestination(Tcl_Interp *interp, int argc, const char **argv) {
   if (argc != 3 && argc != 7 && argc != 8) {
     Tcl_AppendResult(interp, "Usage: ", argv[0],
                      " canvasName metaFile [x0 y0 x1 y1] [coordType]", nullptr);

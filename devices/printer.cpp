@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -528,7 +529,11 @@ int tileSize(Tcl_Interp *interp, int argc, const char **argv, int *size, const c
 /* ---- canvas ---- */
 
 cairo_status_t appendBytes(void *closure, const unsigned char *data, unsigned int length) {
-  static_cast<std::string *>(closure)->append(reinterpret_cast<const char *>(data), length);
+  try {
+    static_cast<std::string *>(closure)->append(reinterpret_cast<const char *>(data), length);
+  } catch (const std::bad_alloc &) {
+    return CAIRO_STATUS_NO_MEMORY;
+  }
   return CAIRO_STATUS_SUCCESS;
 }
 
@@ -739,11 +744,16 @@ int printCanvasJob(PrinterSettings *s, Tcl_Interp *interp, int argc, const char 
   int code = TCL_OK;
   const int m = std::max(1, std::min(s->toPage, s->pageCount) - s->fromPage + 1);
   int k = 0;
-  for (size_t i = 0; i < pages.size() && code == TCL_OK; i++) {
-    const int number = static_cast<int>(i) + 1;
-    if (number < s->fromPage || number > s->toPage) continue;
-    code = printPageBands(job, pages[i], k++, m);
-    if (code == TCL_OK) cairo_show_page(job.cr);
+  try {
+    for (size_t i = 0; i < pages.size() && code == TCL_OK; i++) {
+      const int number = static_cast<int>(i) + 1;
+      if (number < s->fromPage || number > s->toPage) continue;
+      code = printPageBands(job, pages[i], k++, m);
+      if (code == TCL_OK) cairo_show_page(job.cr);
+    }
+  } catch (const std::bad_alloc &) {
+    Tcl_SetObjResult(interp, Tcl_NewStringObj("Out of memory.", -1));
+    code = TCL_ERROR;
   }
   cairo_destroy(job.cr);
   cairo_surface_finish(surface);
@@ -780,7 +790,13 @@ int printerCanvas(PrinterSettings *s, Tcl_Interp *interp, int argc, const char *
     return TCL_ERROR;
   }
   printerBusy++;
-  int code = printCanvasJob(s, interp, argc, argv, dev, named);
+  int code;
+  try {
+    code = printCanvasJob(s, interp, argc, argv, dev, named);
+  } catch (const std::bad_alloc &) {
+    Tcl_SetObjResult(interp, Tcl_NewStringObj("Out of memory.", -1));
+    code = TCL_ERROR;
+  }
   printerBusy--;
   return code;
 }

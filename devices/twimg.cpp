@@ -14,6 +14,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -291,7 +292,10 @@ RAMIMG *assembleImage(TwainSession &s) {
 void finishTransfer(TwainSession &s) {
   RAMIMG *image = assembleImage(s);
   Tcl_Interp *interp = s.interp;
-  if (image) {
+  if (image && Tcl_InterpDeleted(interp)) {
+    releaseImage(s);
+    s.image = image;
+  } else if (image) {
     if (image == s.image) {
       closeRAMImage(image, nullptr);
     } else {
@@ -316,8 +320,20 @@ void finishTransfer(TwainSession &s) {
  *     Reads a chunk of the enabled source.  At the end of the last frame
  *     the image is made; a feeder is asked for its next document.
  */
+void readChunks(TwainSession &s);
+
 void readStep(ClientData) {
   TwainSession &s = session();
+  try {
+    readChunks(s);
+  } catch (const std::bad_alloc &) {
+    vesk_fprintf(stderr, "Error in reading the source: out of memory.\n");
+    stopReading(s);
+    disableSource(s);
+  }
+}
+
+void readChunks(TwainSession &s) {
   s.timer = nullptr;
   if (!s.reading || !s.handle) return;
   Tcl_Interp *interp = s.interp;
@@ -448,10 +464,198 @@ int setInt(Tcl_Interp *interp, int v) {
   return TCL_OK;
 }
 
-bool matches(const char *word, const char *name, size_t shortest) {
-  size_t n = strlen(word);
-  return n >= shortest && strncmp(word, name, n) == 0;
+/* ---- the subcommands ---- */
+
+using TwimgProc = int (*)(TwainSession &s, Tcl_Interp *interp, int argc, const char **argv);
+
+int twAcquire(TwainSession &s, Tcl_Interp *interp, int argc, const char **argv) {
+  if ((s.flags & kSourceEnabled) || !enableSource(s, modeOf(argc, argv, 2)))
+    return fail(interp, "Error in acquire.");
+  return TCL_OK;
 }
+
+int twAppinfo(TwainSession &, Tcl_Interp *interp, int, const char **) {
+  for (const char *e : {"VESK", "Vesk TWAIN", "VeskTW", "VeskTW V1.0 12/26/1999"})
+    Tcl_AppendElement(interp, e);
+  return TCL_OK;
+}
+
+/*
+ * twCapability --
+ *     The few capabilities a SANE source answers: a feeder enabled and
+ *     loaded when its "source" option names a document feeder; the user
+ *     interface controllable and the device online while it is open.
+ */
+int twCapability(TwainSession &s, Tcl_Interp *interp, int argc, const char **argv) {
+  if (argc != 3) return TCL_OK;
+  int cap = atoi(argv[2]), value = 0;
+  if (s.flags & kSourceOpen) {
+    switch (cap) {
+    case kCapFeederEnabled:
+    case kCapFeederLoaded: value = feederSelected(s) ? 1 : 0; break;
+    case kCapUIControllable:
+    case kCapDeviceOnline: value = 1; break;
+    default: break;
+    }
+  }
+  return setInt(interp, value);
+}
+
+int twClose(TwainSession &s, Tcl_Interp *, int, const char **) {
+  closeManager(s);
+  releaseImage(s);
+  return TCL_OK;
+}
+
+int twDebug(TwainSession &s, Tcl_Interp *interp, int argc, const char **argv) {
+  if (argc >= 3) s.debug = atoi(argv[2]) != 0;
+  return setInt(interp, s.debug);
+}
+
+int twDisable(TwainSession &s, Tcl_Interp *, int, const char **) {
+  disableSource(s);
+  return TCL_OK;
+}
+
+int twDoaftercapture(TwainSession &s, Tcl_Interp *interp, int argc, const char **argv) {
+  if (argc > 3) return fail(interp, "syntax error");
+  if (argc == 3) {
+    s.haveScript = argv[2][0] != '\0';
+    s.afterCapture = argv[2];
+  }
+  Tcl_SetObjResult(interp, Tcl_NewStringObj(s.afterCapture.c_str(), -1));
+  return TCL_OK;
+}
+
+int twDsinfo(TwainSession &s, Tcl_Interp *interp, int, const char **) {
+  if (!(s.flags & kSourceOpen)) return fail(interp, "Error in dsinfo.");
+  for (const std::string *e : {&s.vendor, &s.type, &s.model, &s.device})
+    Tcl_AppendElement(interp, e->c_str());
+  return TCL_OK;
+}
+
+int twDsopen(TwainSession &s, Tcl_Interp *interp, int argc, const char **argv) {
+  if (!openSource(s, modeOf(argc, argv, 2))) return fail(interp, "Error in dsopen.");
+  return TCL_OK;
+}
+
+int twDsclose(TwainSession &s, Tcl_Interp *, int, const char **) {
+  closeSource(s);
+  return TCL_OK;
+}
+
+int twEnable(TwainSession &s, Tcl_Interp *interp, int argc, const char **argv) {
+  if (s.flags & kSourceEnabled) return fail(interp, "Twain data source already enabled");
+  if (argc > 3 && !Tk_NameToWindow(interp, argv[3], Tk_MainWindow(interp))) {
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, "Can't retrieve Tk window from ", argv[3], nullptr);
+    return TCL_ERROR;
+  }
+  if (!enableSource(s, modeOf(argc, argv, 2))) return fail(interp, "Error in enable.");
+  return TCL_OK;
+}
+
+/* Reads the enabled source to its end now, in blocking mode. */
+int twGet(TwainSession &s, Tcl_Interp *interp, int, const char **) {
+  if (!(s.flags & kSourceEnabled)) {
+    vesk_fprintf(stderr, "DS not enabled.\n");
+    return fail(interp, "Error in get.");
+  }
+  if (s.timer) Tcl_DeleteTimerHandler(s.timer);
+  s.timer = nullptr;
+  if (s.transferMode == kMemoryMode) {
+    memoryTransfer(s);
+    return TCL_OK;
+  }
+  if (s.handle) sane_set_io_mode(s.handle, SANE_FALSE);
+  s.nonBlocking = false;
+  while (s.reading) readStep(nullptr);
+  if (s.timer) Tcl_DeleteTimerHandler(s.timer);
+  s.timer = nullptr;
+  Tcl_ResetResult(interp);
+  return TCL_OK;
+}
+
+/* The next image's width, lines and bits per pixel. */
+int twInfo(TwainSession &s, Tcl_Interp *interp, int, const char **) {
+  SANE_Parameters p;
+  if (!s.handle || sane_get_parameters(s.handle, &p) != SANE_STATUS_GOOD) {
+    Tcl_ResetResult(interp);
+    return TCL_ERROR;
+  }
+  const int channels = p.format == SANE_FRAME_GRAY ? 1 : 3;
+  Tcl_SetObjResult(interp,
+                   Tcl_ObjPrintf("%d %d %d", p.pixels_per_line, p.lines, p.depth * channels));
+  return TCL_OK;
+}
+
+int twInteractive(TwainSession &s, Tcl_Interp *interp, int argc, const char **argv) {
+  if (argc >= 3) s.interactive = atoi(argv[2]);
+  return setInt(interp, s.interactive);
+}
+
+int twOpen(TwainSession &s, Tcl_Interp *interp, int argc, const char **argv) {
+  if (argc > 3) {
+    Tcl_SetObjResult(interp,
+                     Tcl_ObjPrintf("Usage : %s %s [SourceManageDLLName]\n", argv[0], argv[1]));
+    return TCL_ERROR;
+  }
+  if (argc == 3) s.library = argv[2];
+  if (s.managerOpen) return TCL_OK;
+  std::string error;
+  if (!loadManager(s, &error)) return fail(interp, error.c_str());
+  return TCL_OK;
+}
+
+int twPending(TwainSession &s, Tcl_Interp *interp, int, const char **) {
+  return setInt(interp, (s.flags & kSourceOpen) ? s.pending : -1);
+}
+
+/* No dialog: the source is the default one again. */
+int twSelect(TwainSession &s, Tcl_Interp *interp, int, const char **) {
+  if (!loadManager(s)) return fail(interp, "Fail to open DSM.");
+  if (s.flags & kSourceOpen) return fail(interp, "Error in DS select: DS already opened.");
+  if (!getDefaultSource(s)) return fail(interp, "Error in get default DS.");
+  return TCL_OK;
+}
+
+/* The source's settings only: enabled without a transfer. */
+int twSetup(TwainSession &s, Tcl_Interp *interp, int, const char **) {
+  if ((s.flags & kSourceEnabled) || !openSource(s, kNativeMode))
+    return fail(interp, "Error in twEnableDSUIOnly.");
+  s.flags = (s.flags | kSourceEnabled) & ~kSourceDisabled;
+  return TCL_OK;
+}
+
+int twStatus(TwainSession &s, Tcl_Interp *interp, int, const char **) {
+  const char *st = (s.flags & kSourceEnabled) ? "DSEnabled"
+                   : (s.flags & kSourceOpen)  ? "DSOpened"
+                   : s.managerOpen            ? "DSMOpened"
+                                              : "DSMClosed";
+  Tcl_SetObjResult(interp, Tcl_NewStringObj(st, -1));
+  return TCL_OK;
+}
+
+struct TwimgSubcommand {
+  const char *name;
+  size_t shortest; /* the fewest characters of an abbreviation */
+  TwimgProc proc;
+};
+
+const TwimgSubcommand twimgSubcommands[] = {
+    {"acquire", 4, twAcquire},         {"appinfo", 4, twAppinfo},
+    {"capability", 3, twCapability},   {"close", 3, twClose},
+    {"debug", 4, twDebug},             {"disable", 4, twDisable},
+    {"doaftercapture", 4, twDoaftercapture}, {"dsinfo", 4, twDsinfo},
+    {"dsopen", 4, twDsopen},           {"dsclose", 4, twDsclose},
+    {"enable", 4, twEnable},           {"get", 3, twGet},
+    {"info", 3, twInfo},               {"interactive", 4, twInteractive},
+    {"open", 3, twOpen},               {"pending", 3, twPending},
+    {"select", 3, twSelect},           {"setup", 3, twSetup},
+    {"status", 3, twStatus},
+};
+static_assert(sizeof twimgSubcommands / sizeof twimgSubcommands[0] == 19,
+              "twimg has nineteen subcommands");
 
 int twimgCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
   TwainSession &s = session();
@@ -463,147 +667,16 @@ int twimgCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
                      nullptr);
     return TCL_OK;
   }
-  const char *w = argv[1];
-  if (matches(w, "acquire", 4)) {
-    if ((s.flags & kSourceEnabled) || !enableSource(s, modeOf(argc, argv, 2)))
-      return fail(interp, "Error in acquire.");
-    return TCL_OK;
-  }
-  if (matches(w, "appinfo", 4)) {
-    for (const char *e : {"VESK", "Vesk TWAIN", "VeskTW", "VeskTW V1.0 12/26/1999"})
-      Tcl_AppendElement(interp, e);
-    return TCL_OK;
-  }
-  if (matches(w, "capability", 3)) {
-    if (argc != 3) return TCL_OK;
-    int cap = atoi(argv[2]), value = 0;
-    if (s.flags & kSourceOpen) {
-      switch (cap) {
-      case kCapFeederEnabled:
-      case kCapFeederLoaded: value = feederSelected(s) ? 1 : 0; break;
-      case kCapUIControllable:
-      case kCapDeviceOnline: value = 1; break;
-      default: break;
+  const size_t len = strlen(argv[1]);
+  for (const TwimgSubcommand &sub : twimgSubcommands) {
+    if (len >= sub.shortest && strncmp(argv[1], sub.name, len) == 0) {
+      try {
+        return sub.proc(s, interp, argc, argv);
+      } catch (const std::bad_alloc &) {
+        stopReading(s);
+        return fail(interp, "Out of memory.");
       }
     }
-    return setInt(interp, value);
-  }
-  if (matches(w, "close", 3)) {
-    closeManager(s);
-    releaseImage(s);
-    return TCL_OK;
-  }
-  if (matches(w, "debug", 4)) {
-    if (argc >= 3) s.debug = atoi(argv[2]) != 0;
-    return setInt(interp, s.debug);
-  }
-  if (matches(w, "disable", 4)) {
-    disableSource(s);
-    return TCL_OK;
-  }
-  if (matches(w, "doaftercapture", 4)) {
-    if (argc > 3) return fail(interp, "syntax error");
-    if (argc == 3) {
-      s.afterCapture = argv[2];
-      s.haveScript = argv[2][0] != '\0';
-      if (!s.haveScript) s.afterCapture.clear();
-    }
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(s.afterCapture.c_str(), -1));
-    return TCL_OK;
-  }
-  if (matches(w, "dsinfo", 4)) {
-    if (!(s.flags & kSourceOpen)) return fail(interp, "Error in dsinfo.");
-    for (const std::string *e : {&s.vendor, &s.type, &s.model, &s.device})
-      Tcl_AppendElement(interp, e->c_str());
-    return TCL_OK;
-  }
-  if (matches(w, "dsopen", 4)) {
-    if (!openSource(s, modeOf(argc, argv, 2))) return fail(interp, "Error in dsopen.");
-    return TCL_OK;
-  }
-  if (matches(w, "dsclose", 4)) {
-    closeSource(s);
-    return TCL_OK;
-  }
-  if (matches(w, "enable", 4)) {
-    if (s.flags & kSourceEnabled) return fail(interp, "Twain data source already enabled");
-    if (argc > 3 && !Tk_NameToWindow(interp, argv[3], Tk_MainWindow(interp))) {
-      Tcl_ResetResult(interp);
-      Tcl_AppendResult(interp, "Can't retrieve Tk window from ", argv[3], nullptr);
-      return TCL_ERROR;
-    }
-    if (!enableSource(s, modeOf(argc, argv, 2))) return fail(interp, "Error in enable.");
-    return TCL_OK;
-  }
-  if (matches(w, "get", 3)) {
-    if (!(s.flags & kSourceEnabled)) {
-      vesk_fprintf(stderr, "DS not enabled.\n");
-      return fail(interp, "Error in get.");
-    }
-    if (s.transferMode == kMemoryMode) {
-      if (s.timer) Tcl_DeleteTimerHandler(s.timer);
-      s.timer = nullptr;
-      memoryTransfer(s);
-      return TCL_OK;
-    }
-    /* Read to the end now, with the source in blocking mode. */
-    if (s.handle) sane_set_io_mode(s.handle, SANE_FALSE);
-    s.nonBlocking = false;
-    while (s.reading) readStep(nullptr);
-    if (s.timer) Tcl_DeleteTimerHandler(s.timer);
-    s.timer = nullptr;
-    Tcl_ResetResult(interp);
-    return TCL_OK;
-  }
-  if (matches(w, "info", 3)) {
-    SANE_Parameters p;
-    if (!s.handle || sane_get_parameters(s.handle, &p) != SANE_STATUS_GOOD) {
-      Tcl_ResetResult(interp);
-      return TCL_ERROR;
-    }
-    const int channels = p.format == SANE_FRAME_GRAY ? 1 : 3;
-    Tcl_SetObjResult(interp, Tcl_ObjPrintf("%d %d %d", p.pixels_per_line, p.lines,
-                                           p.depth * channels));
-    return TCL_OK;
-  }
-  if (matches(w, "interactive", 4)) {
-    if (argc >= 3) s.interactive = atoi(argv[2]);
-    return setInt(interp, s.interactive);
-  }
-  if (matches(w, "open", 3)) {
-    if (argc > 3) {
-      Tcl_SetObjResult(interp,
-                       Tcl_ObjPrintf("Usage : %s %s [SourceManageDLLName]\n", argv[0], argv[1]));
-      return TCL_ERROR;
-    }
-    if (argc == 3) s.library = argv[2];
-    if (s.managerOpen) return TCL_OK;
-    std::string error;
-    if (!loadManager(s, &error)) return fail(interp, error.c_str());
-    return TCL_OK;
-  }
-  if (matches(w, "pending", 3)) {
-    return setInt(interp, (s.flags & kSourceOpen) ? s.pending : -1);
-  }
-  if (matches(w, "select", 3)) {
-    if (!loadManager(s)) return fail(interp, "Fail to open DSM.");
-    if (s.flags & kSourceOpen) return fail(interp, "Error in DS select: DS already opened.");
-    if (!getDefaultSource(s)) return fail(interp, "Error in get default DS.");
-    return TCL_OK;
-  }
-  if (matches(w, "setup", 3)) {
-    if ((s.flags & kSourceEnabled) || !openSource(s, kNativeMode))
-      return fail(interp, "Error in twEnableDSUIOnly.");
-    s.flags = (s.flags | kSourceEnabled) & ~kSourceDisabled;
-    return TCL_OK;
-  }
-  if (matches(w, "status", 3)) {
-    const char *st = (s.flags & kSourceEnabled) ? "DSEnabled"
-                     : (s.flags & kSourceOpen)  ? "DSOpened"
-                     : s.managerOpen            ? "DSMOpened"
-                                                : "DSMClosed";
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(st, -1));
-    return TCL_OK;
   }
   return fail(interp, "Unknown twimg commands.");
 }
@@ -621,9 +694,15 @@ void twimgExit(ClientData) {
 
 int Twimg_Init(Tcl_Interp *interp) {
   TwainSession &s = session();
+  /* Scripts go to the first interpreter while it lives; it is kept
+     preserved so that its deletion can be seen. */
+  if (!s.interp || Tcl_InterpDeleted(s.interp)) {
+    if (s.interp) Tcl_Release(s.interp);
+    s.interp = interp;
+    Tcl_Preserve(interp);
+  }
   if (!s.initialised) {
     s.initialised = true;
-    s.interp = interp;
     static bool exitHandler = false;
     if (!exitHandler) {
       Tcl_CreateExitHandler(twimgExit, nullptr);
