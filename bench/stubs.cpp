@@ -3,3 +3,7 @@
 #include <tcl.h>
 
 void initBenchStubs(Tcl_Interp *interp) { Tcl_InitStubs(interp, "8.6", 0); }
+
+#include <tk.h>
+
+void initBenchTkStubs(Tcl_Interp *interp) { Tk_InitStubs(interp, "8.6", 0); }

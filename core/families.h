@@ -61,6 +61,9 @@ int Proj_Init(Tcl_Interp *interp);
 int Glw_Init(Tcl_Interp *interp);
 int Gcp_Init(Tcl_Interp *interp);
 int Camera_Init(Tcl_Interp *interp);
+/* Scanners ("twimg"), printing ("printer", "gmetafile"). */
+int Twimg_Init(Tcl_Interp *interp);
+int Printer_Init(Tcl_Interp *interp);
 
 /* Test hook: makes the named family fail, "" or NULL for none. */
 void setFailingFamily(const char *name);

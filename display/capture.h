@@ -41,7 +41,8 @@ int getToplevelRect(Tcl_Interp *interp, const char *pathName, int *x, int *y, in
 /* ---- clipboard.cpp ---- */
 int encodePng(const RgbImage &image, std::string &png);
 int decodePng(const unsigned char *data, size_t size, RgbImage &out);
-int putImageOnClipboard(Display *display, const RgbImage &image);
+int putImageOnClipboard(Display *display, const RgbImage &image,
+                        const char *extraTarget = nullptr, std::string *extraData = nullptr);
 int copyDrawableToClipboard(Display *display, Drawable drawable, int x, int y, int width,
                             int height);
 int getClipboardImage(Tk_Window tkwin, RgbImage &out);

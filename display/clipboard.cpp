@@ -36,6 +36,8 @@ struct LocalClipboard {
   Window owner = 0;
   RgbImage image;
   std::string png;
+  std::string extraTarget; /* a further target offered, e.g. image/x-emf */
+  std::string extraData;
 };
 
 LocalClipboard &localClipboard() {
@@ -55,6 +57,9 @@ void dropLocalCopy() {
   clip.image = RgbImage{};
   clip.png.clear();
   clip.png.shrink_to_fit();
+  clip.extraTarget.clear();
+  clip.extraData.clear();
+  clip.extraData.shrink_to_fit();
 }
 
 /*
@@ -68,6 +73,8 @@ void answerRequest(XSelectionRequestEvent *request) {
   Atom clipboard = XInternAtom(display, "CLIPBOARD", False);
   Atom targets = XInternAtom(display, "TARGETS", False);
   Atom png = XInternAtom(display, kPngTarget, False);
+  Atom extra = clip.extraTarget.empty() ? None
+                                        : XInternAtom(display, clip.extraTarget.c_str(), False);
   XSelectionEvent reply{};
   reply.type = SelectionNotify;
   reply.send_event = True;
@@ -86,9 +93,15 @@ void answerRequest(XSelectionRequestEvent *request) {
     if (maxBytes == 0) maxBytes = XMaxRequestSize(display);
     maxBytes = maxBytes * 4 - 1024;
     if (request->target == targets) {
-      Atom list[2] = {targets, png};
+      Atom list[3] = {targets, png, extra};
       XChangeProperty(display, request->requestor, property, XA_ATOM, 32, PropModeReplace,
-                      reinterpret_cast<unsigned char *>(list), 2);
+                      reinterpret_cast<unsigned char *>(list), extra != None ? 3 : 2);
+      reply.property = property;
+    } else if (extra != None && request->target == extra &&
+               static_cast<long>(clip.extraData.size()) <= maxBytes) {
+      XChangeProperty(display, request->requestor, property, extra, 8, PropModeReplace,
+                      reinterpret_cast<const unsigned char *>(clip.extraData.data()),
+                      static_cast<int>(clip.extraData.size()));
       reply.property = property;
     } else if (request->target == png && static_cast<long>(clip.png.size()) <= maxBytes) {
       XChangeProperty(display, request->requestor, property, png, 8, PropModeReplace,
@@ -256,11 +269,13 @@ int decodePng(const unsigned char *data, size_t size, RgbImage &out) {
 
 /*
  * putImageOnClipboard --
- *     Makes the image the content of the display's CLIPBOARD.
+ *     Makes the image the content of the display's CLIPBOARD; extraData,
+ *     when given, is offered as extraTarget too (its bytes are taken).
  * Results:      1, or 0 when the image cannot be encoded or the selection
  *               cannot be owned (the previous content is then gone).
  */
-int putImageOnClipboard(Display *display, const RgbImage &image) {
+int putImageOnClipboard(Display *display, const RgbImage &image, const char *extraTarget,
+                        std::string *extraData) {
   std::string png;
   if (!encodePng(image, png)) return 0;
   Window owner = ownerWindow(display);
@@ -271,6 +286,10 @@ int putImageOnClipboard(Display *display, const RgbImage &image) {
   clip.owner = owner;
   clip.image = image;
   clip.png.swap(png);
+  if (extraTarget && extraData) {
+    clip.extraTarget = extraTarget;
+    clip.extraData.swap(*extraData);
+  }
   XSetSelectionOwner(display, clipboard, owner, CurrentTime);
   if (XGetSelectionOwner(display, clipboard) != owner) {
     dropLocalCopy();

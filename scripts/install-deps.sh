@@ -13,6 +13,9 @@ PACKAGES=(
   libgtest-dev
   xvfb xauth x11-apps fonts-dejavu-core
   ghostscript
+  libsane-dev sane-utils
+  libcups2-dev cups-daemon cups-client
+  poppler-utils libemf2svg-dev xclip
 )
 
 missing=()
