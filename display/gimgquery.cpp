@@ -23,6 +23,7 @@
 #include "display/photo.h"
 #include "raster/bandstats.h"
 #include "raster/pixels.h"
+#include "raster/profile.h"
 #include "raster/roi.h"
 #include "raster/sniffer.h"
 
@@ -238,56 +239,26 @@ int readBand(GimgMaster *m, Tcl_Interp *interp, const char *text, int *band) {
   return TCL_OK;
 }
 
-/* Samples along a ray: nearest (method 1) or bilinear (method 2). */
-void sampleProfile(GimgMaster *m, double cx, double cy, int band, double angle, double step,
-                   double start, int n, int method, std::vector<float> &out) {
-  const ImageHeader &h = m->image->header;
-  const double ca = cos(angle), sa = sin(angle);
-  out.assign(static_cast<size_t>(n), 0.0f);
-  for (int k = 0; k < n; k++) {
-    const double d = start + k * step;
-    const double x = cx + ca * d, y = cy - sa * d;
-    if (!(x > -1e9 && x < 1e9 && y > -1e9 && y < 1e9)) continue;
-    if (method == 1) {
-      const int c = roundToInt(x), r = roundToInt(y);
-      if (c >= 0 && r >= 0 && c < h.columns && r < h.rows) out[k] = readValue(m, c, r, band);
-    } else {
-      const int c = static_cast<int>(x), r = static_cast<int>(y);
-      if (c < 0 || r < 0 || c >= h.columns || r >= h.rows) continue;
-      const double fx = x - c, fy = y - r;
-      auto at = [&](int cc, int rr) { return cc < h.columns && rr < h.rows ? readValue(m, cc, rr, band) : 0.0f; };
-      out[k] = static_cast<float>((1 - fx) * (1 - fy) * at(c, r) + fx * (1 - fy) * at(c + 1, r) +
-                                  (1 - fx) * fy * at(c, r + 1) + fx * fy * at(c + 1, r + 1));
-    }
-  }
+/*
+ * The band the run subcommands sample: the image band itself, or with a
+ * palette the band of the index.  Index samples are then turned into the
+ * component of the palette entry at their rounded value (band 1 to 3).
+ */
+int sampledBand(GimgMaster *m, int band) {
+  const int nbands = m->image->header.nbands;
+  if (!hasPalette(m)) return std::clamp(band, 0, nbands - 1);
+  return std::clamp(m->layer > 0 ? m->layer - 1 : 0, 0, nbands - 1);
 }
 
-/* Samples between two points: nearest (method 1) or bilinear (method 2). */
-void sampleSegment(GimgMaster *m, double x0, double y0, double x1, double y1, int band, int n,
-                   int method, std::vector<float> &out) {
-  const ImageHeader &h = m->image->header;
-  out.assign(static_cast<size_t>(n), 0.0f);
-  const double sx = n - 1 > 1 ? (x1 - x0) / (n - 1) : x1 - x0;
-  const double sy = n - 1 > 1 ? (y1 - y0) / (n - 1) : y1 - y0;
-  for (int k = 0; k < n; k++) {
-    const double x = x0 + k * sx, y = y0 + k * sy;
-    if (!(x > -1e9 && x < 1e9 && y > -1e9 && y < 1e9)) continue;
-    if (method == 1) {
-      const int c = static_cast<int>(x + 0.5), r = static_cast<int>(y + 0.5);
-      if (c >= 0 && r >= 0 && c < h.columns && r < h.rows) out[k] = readValue(m, c, r, band);
-    } else {
-      int c = static_cast<int>(x), r = static_cast<int>(y);
-      const double fx = x - c, fy = y - r;
-      if (c == -1) c = 0;
-      if (r == -1) r = 0;
-      if (c < 0 || r < 0 || c >= h.columns || r >= h.rows) continue;
-      const int c1 = c + 1 < h.columns ? c + 1 : c, r1 = r + 1 < h.rows ? r + 1 : r;
-      out[k] = static_cast<float>((1 - fx) * (1 - fy) * readValue(m, c, r, band) +
-                                  fx * (1 - fy) * readValue(m, c1, r, band) +
-                                  (1 - fx) * fy * readValue(m, c, r1, band) +
-                                  fx * fy * readValue(m, c1, r1, band));
-    }
-  }
+/* A script's coordinate as a float; beyond the float range it stays far outside. */
+float scriptCoordinate(double v) {
+  return static_cast<float>(std::clamp(v, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX)));
+}
+
+void paletteComponents(GimgMaster *m, int band, std::vector<float> &values) {
+  if (!hasPalette(m) || band <= 0) return;
+  for (float &v : values)
+    v = m->header.palette[std::clamp(roundToInt(v), 0, 255)][std::min(band, 3) - 1];
 }
 
 /* A sample count of the run subcommands, at least 1 and bounded. */
@@ -454,10 +425,13 @@ int gimgProfileCmd(GimgMaster *m, Tcl_Interp *interp, int argc, const char *argv
   } else if (Tcl_GetDouble(interp, offsetWord, &offset) != TCL_OK) {
     return TCL_ERROR;
   }
-  const int method = argc > 9 && strcmp(argv[9], "bi") == 0 ? 2 : 1;
+  const int method = argc > 9 && strcmp(argv[9], "bi") == 0 ? kSampleBilinear : kSampleNearest;
   const bool normalize = argc > 10 && strcmp(argv[10], "normalize") == 0;
-  std::vector<float> values;
-  sampleProfile(m, column, row, b, alpha, step, offset, n, method, values);
+  std::vector<float> values(static_cast<size_t>(n));
+  getRAMImageProfile(m->image, static_cast<float>(column), static_cast<float>(row),
+                     sampledBand(m, b), scriptCoordinate(alpha), scriptCoordinate(step),
+                     scriptCoordinate(offset), values.data(), n, method);
+  paletteComponents(m, b, values);
   return appendValues(m, interp, values, b, normalize);
 }
 
@@ -475,10 +449,13 @@ int gimgSectionCmd(GimgMaster *m, Tcl_Interp *interp, int argc, const char *argv
   if (readCount(interp, argv[7], &n) != TCL_OK) return TCL_ERROR;
   if (band < 1) band = 1;
   const int b = hasPalette(m) ? band % 4 : (band - 1) % m->image->header.nbands;
-  const int method = argc > 8 && strcmp(argv[8], "bi") == 0 ? 2 : 1;
+  const int method = argc > 8 && strcmp(argv[8], "bi") == 0 ? kSampleBilinear : kSampleNearest;
   const bool normalize = argc > 9 && strcmp(argv[9], "normalize") == 0;
-  std::vector<float> values;
-  sampleSegment(m, p[0], p[1], p[2], p[3], b, n, method, values);
+  std::vector<float> values(static_cast<size_t>(n));
+  const int sampled = sampledBand(m, b);
+  getRAMImageSeg(m->image, scriptCoordinate(p[0]), scriptCoordinate(p[1]), scriptCoordinate(p[2]),
+                 scriptCoordinate(p[3]), 1, &sampled, values.data(), n, method);
+  paletteComponents(m, b, values);
   return appendValues(m, interp, values, b, normalize);
 }
 

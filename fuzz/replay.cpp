@@ -25,11 +25,15 @@ FUZZ_TARGET(erdas);
 FUZZ_TARGET(features);
 FUZZ_TARGET(fftfile);
 FUZZ_TARGET(gcpfile);
+FUZZ_TARGET(georecpar);
 FUZZ_TARGET(gif);
 FUZZ_TARGET(gpz);
+FUZZ_TARGET(imagedata);
 FUZZ_TARGET(imagedef);
 FUZZ_TARGET(jpeg);
+FUZZ_TARGET(objmodel);
 FUZZ_TARGET(ppm);
+FUZZ_TARGET(ptable);
 FUZZ_TARGET(scriptlib);
 FUZZ_TARGET(shapefile);
 FUZZ_TARGET(terra);
@@ -52,11 +56,15 @@ const struct {
     {"features", fuzzTarget_features},
     {"fftfile", fuzzTarget_fftfile},
     {"gcpfile", fuzzTarget_gcpfile},
+    {"georecpar", fuzzTarget_georecpar},
     {"gif", fuzzTarget_gif},
     {"gpz", fuzzTarget_gpz},
+    {"imagedata", fuzzTarget_imagedata},
     {"imagedef", fuzzTarget_imagedef},
     {"jpeg", fuzzTarget_jpeg},
+    {"objmodel", fuzzTarget_objmodel},
     {"ppm", fuzzTarget_ppm},
+    {"ptable", fuzzTarget_ptable},
     {"scriptlib", fuzzTarget_scriptlib},
     {"shapefile", fuzzTarget_shapefile},
     {"terra", fuzzTarget_terra},

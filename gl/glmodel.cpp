@@ -70,6 +70,13 @@ template <class F> void forLines(const char *data, size_t length, F each) {
   }
 }
 
+/* A 1-based corner index as 0-based: -1 for 0 and negatives (which are
+   refused), also for the most negative number a word can saturate to. */
+long cornerIndex(const std::string &word) {
+  const long i = strtol(word.c_str(), nullptr, 10);
+  return i > 0 ? i - 1 : -1;
+}
+
 void parseFace(GlmModel &model, GlmGroup &g, const std::string &line, int smoothingGroup) {
   std::vector<std::string> corners = words(line.substr(1));
   std::vector<long> v, t, n;
@@ -85,9 +92,9 @@ void parseFace(GlmModel &model, GlmGroup &g, const std::string &line, int smooth
       i = slash + 1;
     }
     if (parts[0].empty()) bad = true;
-    v.push_back(atol(parts[0].c_str()) - 1);
-    if (parts.size() > 1 && !parts[1].empty()) { t.push_back(atol(parts[1].c_str()) - 1); withT++; }
-    if (parts.size() > 2 && !parts[2].empty()) { n.push_back(atol(parts[2].c_str()) - 1); withN++; }
+    v.push_back(cornerIndex(parts[0]));
+    if (parts.size() > 1 && !parts[1].empty()) { t.push_back(cornerIndex(parts[1])); withT++; }
+    if (parts.size() > 2 && !parts[2].empty()) { n.push_back(cornerIndex(parts[2])); withN++; }
   }
   size_t k = corners.size();
   size_t before = (size_t)g.faceStarts.back();

@@ -461,8 +461,9 @@ double getDicomFrameTime(Tcl_HashTable *table) {
  * parseDicomHeader --
  *     Fills an image header from an element table: image-pixel group 0028,
  *     palette, pixel spacing.  Images without rows, columns, samples or a
- *     bit count the store can hold, and uncompressed pixel data that the
- *     file does not hold whole, are refused.
+ *     bit count the store can hold, uncompressed pixel data that the
+ *     file does not hold whole, and encapsulated frames larger than the
+ *     file's bytes can code, are refused.
  * Results:      1, or 0 (with a message where the file is DICOM but its
  *     image cannot be read).
  */
@@ -550,6 +551,20 @@ int parseDicomHeader(Tcl_HashTable *table, int64_t dataOffset, int64_t fileSize,
       !extentFits(dataOffset, header->block * rows, std::max(header->volumes, 1), fileSize)) {
     vesk_fprintf(stderr, "DICOM pixel data ends beyond the end of the file.\n");
     return 0;
+  }
+  if (pixel->length < 0) {
+    // Encapsulated frames are compressed, but not without bound: run-length
+    // segments give at most 64 bytes a byte, and no other codec comes near
+    // 1024.  A geometry past that is a damaged head, whose lines would only
+    // cost memory and time.
+    const int64_t ratio = header->readerFlag == 2 ? 64 : 1024;
+    const int64_t held = std::max<int64_t>(fileSize - dataOffset, 0);
+    if (header->block > held * ratio / rows) {
+      vesk_fprintf(stderr,
+                   "A DICOM image of %d x %d pixels of %d samples can't be held in %lld bytes.\n",
+                   columns, rows, header->nbands, static_cast<long long>(held));
+      return 0;
+    }
   }
   return 1;
 }

@@ -176,12 +176,20 @@ int readGpzHeader(int fd, const char *path, ImageHeader *header, void **) {
     vesk_fprintf(stderr, "GPZ data file path too long: %s\n", dataPath.c_str());
     return -1;
   }
+  // A size past int64 (the product of three counts of the head) is refused
+  // before the data file is opened.
+  const GpzPixelType &type = gpzPixelTypes[code];
+  const int64_t rowBytes = (int64_t{columns} * type.bits + 7) / 8;
+  int64_t need;
+  if (__builtin_mul_overflow(int64_t{bands} * rows, rowBytes, &need)) {
+    vesk_fprintf(stderr, "GPZ image too large: %d rows, %d columns, %d bands.\n", rows,
+                 columns, bands);
+    return -1;
+  }
   int dataFd = open(dataPath.c_str(), O_RDWR | O_CLOEXEC);
   if (dataFd < 0) dataFd = open(dataPath.c_str(), O_RDONLY | O_CLOEXEC);
   if (dataFd < 0) return -1;
   struct stat info;
-  const GpzPixelType &type = gpzPixelTypes[code];
-  const int64_t need = int64_t{bands} * rows * ((int64_t{columns} * type.bits + 7) / 8);
   if (fstat(dataFd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < need) {
     vesk_fprintf(stderr, "GPZ data file %s is shorter than the %lld bytes of the image.\n",
                  dataPath.c_str(), static_cast<long long>(need));

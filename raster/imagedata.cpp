@@ -91,7 +91,7 @@ class ValueStream {
   float clamp(float v) const {
     if (nindices_ <= 0) return v;
     if (v >= static_cast<float>(nindices_)) return static_cast<float>(nindices_ - 1);
-    if (v < 0) return 0;
+    if (!(v >= 0)) return 0;  // negatives, and NaN, which names no entry
     return v;
   }
 

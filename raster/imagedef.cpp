@@ -32,7 +32,9 @@ bool isImagedefInterleaved(int imgid) { return imgid == IMG_BIP || imgid == IMG_
 /* Bytes of one stored record: a line of one band, or a pixel row of all. */
 int64_t imagedefBlock(int imgid, int pixelid, int64_t columns, int64_t bands) {
   int64_t block = (columns * getPixelBits(pixelid) - 1) / 8 + 1;
-  return isImagedefInterleaved(imgid) ? block * bands : block;
+  if (!isImagedefInterleaved(imgid)) return block;
+  // A pixel row of 2^31 bands of 2^31 wide pixels is past int64: -1.
+  return __builtin_mul_overflow(block, bands, &block) ? -1 : block;
 }
 
 }  // namespace
@@ -78,6 +80,7 @@ int parseImagedefHeader(const unsigned char *buffer, int64_t size, int64_t fileS
   if (pixelid <= P_UNKNOWN || pixelid >= kPixelidCount) return 0;
   if (rows <= 0 || columns <= 0 || bands <= 0 || nindices < 0 || nindices > 256) return 0;
   const int64_t block = imagedefBlock(imgid, pixelid, columns, bands);
+  if (block < 0) return 0;
   if (!extentFits(offset, block, isImagedefInterleaved(imgid) ? rows : int64_t{rows} * bands,
                   fileSize))
     return 0;
@@ -135,6 +138,7 @@ int writeImagedefHeader(int fd, ImageHeader *header) {
   const bool headerless =
       header->imgid == IMG_BSQD || header->imgid == IMG_BILD || header->imgid == IMG_BIPD;
   header->block = imagedefBlock(header->imgid, header->pixelid, header->columns, header->nbands);
+  if (header->block < 0) return -1;
   if (headerless) {
     header->offset = 0;
     header->nindices = 0;

@@ -57,6 +57,21 @@ TEST(GlmParse, MixedCornerPartsAreDroppedWhole) {
   runAll(m);
 }
 
+TEST(GlmParse, IndicesPastTheLongRangeAreRefused) {
+  GlmModel m;
+  std::string text =
+      "v 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\n"
+      "f 1 2 -99999999999999999999999\n"      // saturates to the most negative long
+      "f 1 2 99999999999999999999999\n"
+      "f 1//-99999999999999999999999 2//1 3//1\n"
+      "f 3 2 1\n";
+  vesk::glmParseObj(m, text.data(), text.size(), nullptr);
+  ASSERT_EQ(m.groups.size(), 1u);
+  EXPECT_EQ(m.groups.front().faces(), 1);
+  EXPECT_EQ(m.groups.front().vertices, (std::vector<int>{2, 1, 0}));
+  runAll(m);
+}
+
 TEST(GlmParse, RandomBytesAndLinesNeverBreakTheModel) {
   std::mt19937 rng(7);
   const char *pieces[] = {"v 1 2 3\n", "vn 0 0 1\n", "vt 0.5 0.5\n", "f 1 2 3\n", "f 1/1/1 2/1/1 3/1/1\n",

@@ -314,6 +314,38 @@ TEST_F(Dicom, RefusedFiles) {
     cases.push_back({"rows beyond the data", d,
                      "DICOM pixel data ends beyond the end of the file.\n"});
   }
+  // Encapsulated frames (an empty offset table, one 8-byte fragment): the
+  // bytes after the offset (24) code at most 64 times theirs in run-length
+  // palette data, 1024 times in another codec.
+  auto encapsulated = [](int rows, int columns, int samples, bool palette) {
+    DicomBytes d;
+    d.element(0x0002, 0x0010, "UI", "1.2.840.10008.1.2.5");
+    if (palette) d.element(0x0028, 0x0004, "CS", "PALETTE COLOR ");
+    d.us(0x0028, 0x0002, samples).us(0x0028, 0x0010, rows).us(0x0028, 0x0011, columns);
+    d.us(0x0028, 0x0100, 8);
+    d.tag(0x7fe0, 0x0010);
+    d.text("OB");
+    d.u16(0);
+    d.u32(0xffffffffu);
+    d.item(0xe000, 0).item(0xe000, 8).text("fragment");
+    d.item(0xe0dd, 0);
+    return d;
+  };
+  cases.push_back({"encapsulated: 65535 samples of 64 x 64 pixels",
+                   encapsulated(64, 64, 65535, false),
+                   "A DICOM image of 64 x 64 pixels of 65535 samples can't be held in 24 bytes.\n"});
+  cases.push_back({"encapsulated: 1537 x 16 pixels", encapsulated(1537, 16, 1, false),
+                   "A DICOM image of 16 x 1537 pixels of 1 samples can't be held in 24 bytes.\n"});
+  cases.push_back({"encapsulated palette: 97 x 16 pixels", encapsulated(97, 16, 1, true),
+                   "A DICOM image of 16 x 97 pixels of 1 samples can't be held in 24 bytes.\n"});
+  for (const bool palette : {false, true}) {
+    const int rows = palette ? 96 : 1536;
+    SCOPED_TRACE(rows);
+    ImageHeader h;
+    const DicomBytes d = encapsulated(rows, 16, 1, palette);
+    EXPECT_EQ(sniffBytes(d.bytes, &h), IMG_DICOM);
+    EXPECT_EQ(h.rows, rows);
+  }
   for (Case &c : cases) {
     SCOPED_TRACE(c.name);
     int result = -1;

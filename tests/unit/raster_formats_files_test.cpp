@@ -545,6 +545,12 @@ TEST_F(Formats, ImagedefOfTheOtherByteOrder) {
     putU32(&copy[bad.first], static_cast<uint32_t>(bad.second), host);
     EXPECT_EQ(sniffBytes(copy), 0);
   }
+  // A pixel-interleaved record (row bytes times bands) past int64.
+  std::vector<unsigned char> huge = good;
+  for (const auto &field : std::vector<std::pair<int, int>>{
+           {20, IMG_BIP}, {36, 6}, {40, INT_MAX}, {44, INT_MAX}, {48, INT_MAX}})
+    putU32(&huge[field.first], static_cast<uint32_t>(field.second), host);
+  EXPECT_EQ(sniffBytes(huge), 0);
   std::vector<unsigned char> noTerminator = good;
   memset(&noTerminator[896], 'n', 256);
   ImageHeader n;

@@ -132,6 +132,23 @@ TEST(ImageData, HeadErrors) {
 }
 
 // Into an image: palettes clamp, an error writes nothing.
+TEST(ImageData, PaletteValuesNameEntries) {
+  struct Values final : ImageDataSink {
+    std::vector<float> got;
+    void pixel(int, int, int, float v) override { got.push_back(v); }
+    void segment(int, int, int count, int, const float *v) override {
+      got.insert(got.end(), v, v + count);
+    }
+  } sink;
+  const std::string text = "BSQH 1 1 0 4 0 0 nan -nan -2 99 7.5";
+  const ImageDataShape shape = shapeOf(1, 5, 1, 16);
+  ImageDataPlan plan;
+  std::string error;
+  ASSERT_TRUE(planImageData(text.data(), text.size(), shape, &plan, &error)) << error;
+  walkImageData(text.data(), text.size(), shape, plan, &sink);
+  EXPECT_EQ(sink.got, (std::vector<float>{0, 0, 0, 15, 7.5f}));
+}
+
 TEST(ImageData, IntoImages) {
   ImagePtr image = memoryImage(P_BYTE, 1, 3);
   image->header.nindices = 16;
@@ -141,6 +158,13 @@ TEST(ImageData, IntoImages) {
   EXPECT_EQ(row[0], 15);
   EXPECT_EQ(row[1], 0);
   EXPECT_EQ(row[2], 9);
+  // NaN names no palette entry: 0, as a negative.
+  EXPECT_EQ(parseASCIIData(image.get(), "BSQH 1 1 0 2 0 0 nan -nan 3"), 1);
+  getByteBILData(image.get(), 0, 0, 3, 0, row);
+  EXPECT_EQ(row[0], 0);
+  EXPECT_EQ(row[1], 0);
+  EXPECT_EQ(row[2], 3);
+  EXPECT_EQ(parseASCIIData(image.get(), "BSQH 1 1 0 2 0 0 20 -1 9"), 1);
   EXPECT_EQ(parseASCIIData(image.get(), "BSQH 1 1 0 2 0 0 1 2 x"), 0);
   getByteBILData(image.get(), 0, 0, 3, 0, row);
   EXPECT_EQ(row[0], 15);

@@ -37,6 +37,8 @@ writeBytes sub/cut.gpz [string range [gpzHead img.dat 0 4 3 2 1 {0 0 1 1} 0 {}] 
 writeBytes sub/big.gpz [gpzHead img.dat 0 4 3 3 1 {0 0 1 1} 0 {}]
 writeBytes sub/lost.gpz [gpzHead none.dat 0 4 3 2 1 {0 0 1 1} 0 {}]
 writeBytes sub/empty.gpz [gpzHead img.dat 0 4 0 2 1 {0 0 1 1} 0 {}]
+# A size past int64: 2^31-1 rows, columns and bands of one byte.
+writeBytes sub/huge.gpz [gpzHead img.dat 0 2147483647 2147483647 2147483647 1 {0 0 1 1} 0 {}]
 
 # A head that claims 1000 palette entries over USHORT data of 1 x 2 pixels.
 writeBytes sub/many.gpz [gpzHead u16.dat 0 2 1 1 8 {0 0 1 1} 1000 {{1 2 3}}]
