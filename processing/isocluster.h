@@ -97,6 +97,9 @@ int isoSmallestClass(const IsoWork *w);
 void isoReassignTable(IsoWork *w);
 int isoBinBase(int64_t a, int m);
 int isoBinOf(double v, double lo, double hi, int B, bool isByte);
+int isoAddToNearest(IsoWork *w, const float *x, double times);
+int isoMergeClosest(IsoWork *w);
+void isoSortClasses(IsoWork *w);
 
 }  // namespace vesk
 

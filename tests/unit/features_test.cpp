@@ -490,4 +490,36 @@ TEST(FeatureReports, BandsItemsAndEigenTables) {
   EXPECT_EQ(streams.text("stdout"), "");
 }
 
+TEST(FeatureReports, StatItemPartsByFlag) {
+  SetHolder h(statSet(2, {item2("Water", 10, 1.5, 2.5, 4, 1, 9)}));
+  Tcl_Interp *interp = Tcl_CreateInterp();
+  struct Case {
+    int flags, parts;
+    const char *result;
+  } cases[] = {
+      {1, 1, "1.5 2.5"},
+      {2, 1, "4 9"},
+      {1 | 4, 2, "1.5 2.5 {4 1 1 9}"},
+      {8, 1, "1 0.166667 0.166667 1"},
+      {15, 4, "1.5 2.5 {4 9} {4 1 1 9} {1 0.166667 0.166667 1}"},
+      {0, 0, ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.flags);
+    Tcl_ResetResult(interp);
+    EXPECT_EQ(appendStatItem(interp, h.set, 0, c.flags), c.parts);
+    EXPECT_STREQ(Tcl_GetStringResult(interp), c.result);
+  }
+  // After something already in the result, the first part is braced too.
+  Tcl_SetResult(interp, const_cast<char *>("x"), TCL_STATIC);
+  EXPECT_EQ(appendStatItem(interp, h.set, 0, 2), 1);
+  EXPECT_STREQ(Tcl_GetStringResult(interp), "x {4 9}");
+  // An index out of the set appends nothing.
+  Tcl_ResetResult(interp);
+  EXPECT_EQ(appendStatItem(interp, h.set, 1, 15), 0);
+  EXPECT_EQ(appendStatItem(interp, h.set, -1, 15), 0);
+  EXPECT_STREQ(Tcl_GetStringResult(interp), "");
+  Tcl_DeleteInterp(interp);
+}
+
 }  // namespace
