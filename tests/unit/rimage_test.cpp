@@ -89,6 +89,29 @@ TEST(RimageModule, FailureIsAnExecErrorWithTheWordsAsTyped) {
   EXPECT_EQ(streams.text("stdout"), "");
 }
 
+TEST(RimageModule, ModulesAsCommandProceduresOfTheirOwn) {
+  struct Case {
+    Tcl_CmdProc *proc;
+    const char *usage;
+  } cases[] = {{rimageTransCmd, "Usage: rimage copy"},
+               {rimageGfftransCmd, "Usage: rimage gfftrans"},
+               {rimageGeorefCmd, "Usage: rimage georef"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.usage);
+    RimageStreams streams;
+    const char *usage[] = {"mine", "sub"};
+    EXPECT_EQ(c.proc(nullptr, testInterp(), 2, usage), TCL_OK);
+    EXPECT_STREQ(Tcl_GetStringResult(testInterp()), "");
+    EXPECT_EQ(streams.text("stdout").rfind(c.usage, 0), 0u) << streams.text("stdout");
+    // A module that fails fails the command.
+    const char *bad[] = {"mine", "sub", "-in", "@no_such_image"};
+    EXPECT_EQ(c.proc(nullptr, testInterp(), 4, bad), TCL_ERROR);
+    EXPECT_STREQ(Tcl_GetStringResult(testInterp()), "Exec error from mine sub");
+    const char *none[] = {"mine"};
+    EXPECT_EQ(c.proc(nullptr, testInterp(), 1, none), TCL_ERROR);
+  }
+}
+
 TEST(RimageModule, SuccessAnswersOkWithAnEmptyResult) {
   RimageStreams streams;
   EXPECT_EQ(callModule({"rimage", "tmod", "-in", "x"}), TCL_OK);
