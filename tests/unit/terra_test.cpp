@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "raster/imghead.h"
 #include "tests/unit/raster_files.h"
 
 using namespace vesk;
@@ -78,3 +79,28 @@ TEST(TerraFile, TilesAppendedToTheOpenFileReadBack) {
 }
 
 }  // namespace
+
+TEST(TerraFile, WholeSetGeoreference) {
+  // n = 2 at group (3, 5): columns 6..7, rows 10..11; Scale1km.
+  TerraTileSet set;
+  ASSERT_EQ(defineTerraSet(&set, 1, 21, 33, 2, 3, 5), 1);
+  ImageHeader whole, tile;
+  initImageHeader(&whole);
+  initImageHeader(&tile);
+  setSetImageHead(&set, &whole);
+  setTileImageHead(&set, 2, &tile);  // column 6, row 11: the set's lower-left tile
+  EXPECT_EQ(whole.dx, 1000);
+  EXPECT_EQ(whole.dy, 1000);
+  EXPECT_EQ(whole.x0, 6 * 200 * 1000.0);
+  EXPECT_EQ(whole.y0, (11 * 200 + 199) * 1000.0);
+  EXPECT_EQ(whole.x0, tile.x0);
+  EXPECT_EQ(whole.y0, tile.y0);
+  EXPECT_EQ(whole.mapid, set.mapid);
+  closeTerraSet(&set);
+  // No set image: the header is left alone.
+  ImageHeader untouched;
+  initImageHeader(&untouched);
+  untouched.x0 = 7;
+  setSetImageHead(&set, &untouched);
+  EXPECT_EQ(untouched.x0, 7);
+}
