@@ -137,3 +137,18 @@ TEST(Package, SharedPixmapAndPaletteKind) {
   }
   setPaletteKind(kind);
 }
+
+TEST(ConsoleSlots, ClearTheApplicationOfOneSlot) {
+  ConsoleSlot *slots = getConsoleSlots();
+  Tcl_Interp *saved[kConsoleSlotCount];
+  for (int i = 0; i < kConsoleSlotCount; i++) {
+    saved[i] = slots[i].appInterp;
+    slots[i].appInterp = testInterp();
+  }
+  clearConsoleApp(3);
+  clearConsoleApp(-1);                 // outside the slots: nothing
+  clearConsoleApp(kConsoleSlotCount);
+  for (int i = 0; i < kConsoleSlotCount; i++)
+    EXPECT_EQ(slots[i].appInterp, i == 3 ? nullptr : testInterp()) << i;
+  for (int i = 0; i < kConsoleSlotCount; i++) slots[i].appInterp = saved[i];
+}
