@@ -92,6 +92,7 @@ void isoFirstInit(IsoWork *w);
 void isoEqualInit(IsoWork *w);
 void isoPopularInit(IsoWork *w);
 void isoSpecBinning(IsoWork *w);
+void isoSpecBinningDirect(IsoWork *w);
 void isoReclusterBins(IsoWork *w);
 int isoSmallestClass(const IsoWork *w);
 void isoReassignTable(IsoWork *w);

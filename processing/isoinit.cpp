@@ -156,10 +156,16 @@ void isoReclusterBins(IsoWork *w) {
  *     sort order, each band's range mean +- 2.5 std cut to its extremes;
  *     every occupied bin becomes a class, which are then reclustered.
  */
-void isoSpecBinning(IsoWork *w) {
+/*
+ * isoBinSpectra --
+ *     Spectral binning over at most maxBands bands of the sort order with
+ *     k to the power m <= base codes; the codes find their classes through
+ *     a hash table, or, with direct, through a table of every code.
+ */
+static void isoBinSpectra(IsoWork *w, int maxBands, int64_t base, bool direct) {
   if (w->verbose) vesk_printf("isoSpecBinning...\n");
-  const int m = std::min(w->n, 7);
-  const int k = isoBinBase(0x800000, m);
+  const int m = std::min(w->n, maxBands);
+  const int k = isoBinBase(base, m);
   const int B = k - 1;
   std::vector<int64_t> multiplier(static_cast<size_t>(m));
   int64_t codes = 1;
@@ -189,6 +195,7 @@ void isoSpecBinning(IsoWork *w) {
     }
   }
   std::unordered_map<int64_t, int> classOf;
+  std::vector<int> classAt(direct ? static_cast<size_t>(codes) : 0, -1);
   w->classes.clear();
   w->nc = 0;
   std::vector<float> x(static_cast<size_t>(w->n) * static_cast<size_t>(w->c));
@@ -204,13 +211,24 @@ void isoSpecBinning(IsoWork *w) {
                                : isoBinOf(v, lo[i], hi[i], B, false);
         code += bin * multiplier[i];
       }
-      auto found = classOf.emplace(code, w->nc);
-      if (found.second) {
+      int cls;
+      bool fresh;
+      if (direct) {
+        int &slot = classAt[static_cast<size_t>(code)];
+        fresh = slot < 0;
+        if (fresh) slot = w->nc;
+        cls = slot;
+      } else {
+        auto found = classOf.emplace(code, w->nc);
+        fresh = found.second;
+        cls = found.first->second;
+      }
+      if (fresh) {
         w->classes.emplace_back();
         isoSetClass(&w->classes.back(), w->n, p, 0);
         w->nc++;
       }
-      isoAddSamples(w, found.first->second, p, 1);
+      isoAddSamples(w, cls, p, 1);
     }
   }
   if (w->verbose) vesk_printf("init nc: %d\n", w->nc);
@@ -220,6 +238,16 @@ void isoSpecBinning(IsoWork *w) {
   if (w->verbose) vesk_printf("class: %d total Samples: %ld\n", w->nc, pixels);
   isoReclusterBins(w);
 }
+
+/* isoSpecBinning -- the SB method: up to 7 bands, k^m <= 0x800000 codes. */
+void isoSpecBinning(IsoWork *w) { isoBinSpectra(w, 7, 0x800000, false); }
+
+/*
+ * isoSpecBinningDirect --
+ *     Spectral binning of at most 4 bands with k^m <= 0x80000 codes, each
+ *     code indexing a table of classes directly instead of a hash table.
+ */
+void isoSpecBinningDirect(IsoWork *w) { isoBinSpectra(w, 4, 0x80000, true); }
 
 /* isoBinBase -- the largest k with k to the power m at most a. */
 int isoBinBase(int64_t a, int m) {

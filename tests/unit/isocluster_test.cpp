@@ -8,6 +8,8 @@
 
 #include "processing/isocluster.h"
 #include "processing/ptable.h"
+#include "raster/pixels.h"
+#include "tests/unit/raster_images.h"
 #include "core/core.h"
 #include "tests/unit/harness.h"
 
@@ -190,6 +192,41 @@ TEST(IsoInit, AddToNearestAndSortClasses) {
   v.sortOrder = {1, 0};
   isoSortClasses(&v);
   EXPECT_FLOAT_EQ(v.classes[0].mean[0], 2);
+}
+
+TEST(IsoInit, DirectBinningFindsTheClassesTheHashedOneFinds) {
+  // Two colours, far apart, each over half of an 8 x 8 image.
+  rastertest::ImagePtr image = rastertest::memoryImage(P_BYTE, 8, 8, 3);
+  ASSERT_TRUE(image);
+  const unsigned char colours[2][3] = {{10, 20, 30}, {200, 180, 160}};
+  for (int row = 0; row < 8; row++)
+    for (int band = 0; band < 3; band++) {
+      unsigned char line[8];
+      for (int c = 0; c < 8; c++) line[c] = colours[c < 4 ? 0 : 1][band];
+      ASSERT_GT(putByteBILData(image.get(), row, 0, 8, band, line), 0);
+    }
+  std::vector<std::vector<float>> found[2];
+  for (int variant = 0; variant < 2; variant++) {
+    SCOPED_TRACE(variant);
+    IsoWork w;
+    w.in = image.get();
+    w.r = w.c = 8;
+    w.sk = 1;
+    w.n = 3;
+    w.bands = {0, 1, 2};
+    w.sortOrder = {0, 1, 2};
+    w.invScale.assign(3, 0.01f);
+    w.D = 1;
+    w.nearD = 0.2;
+    if (variant == 0) isoSpecBinning(&w);
+    else isoSpecBinningDirect(&w);
+    ASSERT_EQ(w.nc, 2);
+    for (int k = 0; k < 2; k++) found[variant].push_back(w.classes[k].mean);
+    std::sort(found[variant].begin(), found[variant].end());
+  }
+  EXPECT_EQ(found[0], found[1]);
+  EXPECT_FLOAT_EQ(found[1][0][0], 10);
+  EXPECT_FLOAT_EQ(found[1][1][2], 160);
 }
 
 TEST(PixelTable, MergeOrderAndVectorList) {
