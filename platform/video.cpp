@@ -410,6 +410,7 @@ void streamSeek(int handle, double time) {
   while (takeCurrent(s) && ptsOf(s, s->current) < time - 1e-6) s->hasCurrent = false;
   s->stopped = false;
   s->playing = true;
+  s->clock = time;
   s->wallStart = wallNow() - time;
 }
 
