@@ -1,5 +1,7 @@
-# Reads what the X server shows in a window, through xwd (x11-apps): an
-# independent look at the pixels the widget put there.
+# Helpers of the widget suites: what the X server shows in a window, read
+# through xwd (x11-apps), an independent look at the pixels a widget put
+# there; RAM images filled from value lists; children on private X servers
+# of other depths.
 
 # Grabs a window: a dict with width, height, bpp, bpl, order (0 LSB, 1 MSB),
 # the colormap cells {pixel {r g b}} (8-bit colour) and the pixel bytes.
@@ -73,3 +75,46 @@ proc makeImage {tag pixel rows columns values} {
     $o unbind
     return $tag
 }
+
+# Starts a private Xvfb of a depth once per file: its display number.
+# VESK_XVFB_PRIVATE names a first display number to use (the next ones
+# follow); without it the server picks a free number itself.
+array set privateServers {}
+proc privateDisplay {depth} {
+    global privateServers env
+    if {[info exists privateServers($depth)]} {return [lindex $privateServers($depth) 0]}
+    if {[info exists env(VESK_XVFB_PRIVATE)]} {
+        set n [expr {$env(VESK_XVFB_PRIVATE) + [array size privateServers]}]
+        set f [open "|Xvfb :$n -displayfd 1 -screen 0 640x480x$depth -nolisten tcp 2>/dev/null" r]
+    } else {
+        set f [open "|Xvfb -displayfd 1 -screen 0 640x480x$depth -nolisten tcp 2>/dev/null" r]
+    }
+    set n [gets $f]
+    set privateServers($depth) [list $n $f]
+    return $n
+}
+proc stopPrivateServers {} {
+    global privateServers
+    foreach {depth entry} [array get privateServers] {
+        lassign $entry n f
+        catch {exec kill [pid $f]}
+        catch {close $f}
+    }
+    array unset privateServers
+}
+
+# Runs a script in a child on a private server of a depth; what it printed.
+proc onDepth {depth script} {
+    set n [privateDisplay $depth]
+    set f [makeFile [string map [list @LIB@ $::veskLib \
+        @XWD@ [file join $::veskSourceDir tests widgets xwd.tcl]] {
+        set veskAppScripts {}
+        package require Tk
+        wm withdraw .
+        load @LIB@ Vesk
+        source @XWD@
+        toplevel .t
+    }]$script\nexit\n depth$depth.tcl]
+    return [exec env DISPLAY=:$n [info nameofexecutable] $f 2>@1]
+}
+
