@@ -327,9 +327,10 @@ int createStreamSample(const char *fileName, Tk_Window window, DDContext *direct
   if (directDraw->format.bitsPerPixel == 8) {
     unsigned char cube[256][3];
     for (int i = 0; i < 256; i++) {
-      cube[i][0] = static_cast<unsigned char>(((i >> 5) & 7) * 255 / 7);
-      cube[i][1] = static_cast<unsigned char>(((i >> 2) & 7) * 255 / 7);
-      cube[i][2] = static_cast<unsigned char>((i & 3) * 255 / 3);
+      /* Entry 32r + 4g + b of the 8 x 8 x 4 cube, levels rounded. */
+      cube[i][0] = static_cast<unsigned char>((((i >> 5) & 7) * 255 + 3) / 7);
+      cube[i][1] = static_cast<unsigned char>((((i >> 2) & 7) * 255 + 3) / 7);
+      cube[i][2] = static_cast<unsigned char>(((i & 3) * 255 + 1) / 3);
     }
     s->cubePixels = allocNearestColors(directDraw->display, directDraw->colormap, &cube[0][0], 256);
   }
