@@ -507,6 +507,8 @@ extern GcanvasItemType ovalType;
 extern GcanvasItemType lineType;
 extern GcanvasItemType polygonType;
 extern GcanvasItemType imageType;
+extern GcanvasItemType textType;
+extern GcanvasItemType gtextType;
 
 /*
  * What follows a style source's outline in its record: the join style,

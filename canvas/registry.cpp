@@ -32,9 +32,9 @@ struct BuiltinType {
   GcanvasItemType *type;
 };
 const BuiltinType builtinTypes[] = {
-    {"rectangle", &rectangleType}, {"text", nullptr},    {"line", &lineType},
+    {"rectangle", &rectangleType}, {"text", &textType},    {"line", &lineType},
     {"polygon", &polygonType},          {"image", &imageType},   {"oval", &ovalType},
-    {"bitmap", nullptr},           {"arc", nullptr},     {"gtext", nullptr},
+    {"bitmap", nullptr},           {"arc", nullptr},     {"gtext", &gtextType},
     {"group", nullptr},            {"symbol", nullptr},  {"window", nullptr},
     {"object", nullptr},
 };
