@@ -218,3 +218,78 @@ TEST(TextItem, FontFollowsTheScale) {
   }
   evalScript("destroy .tx");
 }
+
+namespace {
+
+// The ink box (non-white pixels) of a region of the 200 x 200 canvas .ug.c.
+struct Ink {
+  int x1 = 1 << 20, y1 = 1 << 20, x2 = -1, y2 = -1;
+  int width() const { return x2 - x1 + 1; }
+  int height() const { return y2 - y1 + 1; }
+};
+
+Ink inkOf(int rx1, int ry1, int rx2, int ry2) {
+  Ink ink;
+  Tk_Window win = Tk_NameToWindow(testInterp(), ".ug.c", testMainWindow());
+  if (!win) return ink;
+  XSync(Tk_Display(win), False);
+  XImage *image = XGetImage(Tk_Display(win), Tk_WindowId(win), 0, 0, 200, 200, AllPlanes, ZPixmap);
+  if (!image) return ink;
+  unsigned long white = WhitePixelOfScreen(Tk_Screen(win));
+  for (int y = ry1; y < ry2; y++)
+    for (int x = rx1; x < rx2; x++)
+      if (XGetPixel(image, x, y) != white) {
+        ink.x1 = std::min(ink.x1, x);
+        ink.y1 = std::min(ink.y1, y);
+        ink.x2 = std::max(ink.x2, x);
+        ink.y2 = std::max(ink.y2, y);
+      }
+  XDestroyImage(image);
+  return ink;
+}
+
+void showCanvas(const std::string &options, const std::string &items) {
+  evalScript(("catch {destroy .ug}; toplevel .ug; wm geometry .ug +0+0; gcanvas .ug.c -width 200 "
+              "-height 200 -bd 0 -highlightthickness 0 -bg white " +
+              options + "; pack .ug.c; " + items + "; update; raise .ug; update")
+                 .c_str());
+}
+
+}  // namespace
+
+// Escapement 90 runs up a north-up map (my < 0) and down a y-down one.
+TEST(GtextItem, EscapementFollowsTheSignOfMy) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  showCanvas("-my -1", ".ug.c create gtext 100 -100 -text Mountains -anchor w -escapement 90 "
+                       "-font {Helvetica 14}");
+  Ink up = inkOf(0, 0, 200, 200);
+  showCanvas("-my 1", ".ug.c create gtext 100 100 -text Mountains -anchor w -escapement 90 "
+                      "-font {Helvetica 14}");
+  Ink down = inkOf(0, 0, 200, 200);
+  evalScript("destroy .ug");
+  ASSERT_GT(up.x2, 0);
+  ASSERT_GT(down.x2, 0);
+  EXPECT_GT(up.height(), 3 * up.width());
+  EXPECT_GT(down.height(), 3 * down.width());
+  EXPECT_LT(up.y1, 100 - 40);
+  EXPECT_LE(up.y2, 102);
+  EXPECT_GE(down.y1, 98);
+  EXPECT_GT(down.y2, 100 + 40);
+  // The glyphs stand on the baseline's left side as it turns: x stays near the anchor.
+  EXPECT_NEAR((up.x1 + up.x2) / 2.0, 100, 12);
+}
+
+// An aspect ratio sets the average character width to that share of the height.
+TEST(GtextItem, AspectRatioSetsTheWidth) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  showCanvas("", ".ug.c create gtext 10 50 -text MMMMMMMM -anchor w -aspectratio 0.5 "
+                 "-font {Helvetica 14}; .ug.c create gtext 10 150 -text MMMMMMMM -anchor w "
+                 "-aspectratio 0.25 -font {Helvetica 14}");
+  Ink half = inkOf(0, 0, 200, 100);
+  Ink quarter = inkOf(0, 100, 200, 200);
+  evalScript("destroy .ug");
+  ASSERT_GT(half.x2, 0);
+  ASSERT_GT(quarter.x2, 0);
+  EXPECT_NEAR(static_cast<double>(half.width()) / quarter.width(), 2.0, 0.2);
+  EXPECT_NEAR(half.height(), quarter.height(), 1);
+}
