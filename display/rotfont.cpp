@@ -62,12 +62,22 @@ void destroyFamily(RotatedFamily *family) {
   delete family;
 }
 
+/* Set once the thread's list is gone: fonts still alive free their faces themselves. */
+thread_local bool familiesReleased = false;
+
+/*
+ * freeFamiliesAtThreadExit --
+ *     Drops the list's own hold on every face; a face that fonts still
+ *     use (items destroyed later in the exit) goes with its last font.
+ */
 void freeFamiliesAtThreadExit(ClientData) {
   FamilyList *list = familyList();
+  familiesReleased = true;
   while (list->head) {
-    RotatedFamily *next = list->head->next;
-    destroyFamily(list->head);
-    list->head = next;
+    RotatedFamily *family = list->head;
+    list->head = family->next;
+    family->next = nullptr;
+    if (--family->refCount <= 0) destroyFamily(family);
   }
 }
 
@@ -201,6 +211,10 @@ RotatedFamily *acquireFamily(FcPattern *matched) {
 
 void releaseFamily(RotatedFamily *family) {
   if (--family->refCount > 0) return;
+  if (familiesReleased) {
+    destroyFamily(family);
+    return;
+  }
   FamilyList *list = familyList();
   for (RotatedFamily **link = &list->head; *link; link = &(*link)->next) {
     if (*link == family) {
