@@ -509,6 +509,7 @@ extern GcanvasItemType polygonType;
 extern GcanvasItemType imageType;
 extern GcanvasItemType textType;
 extern GcanvasItemType gtextType;
+extern GcanvasItemType bitmapType;
 
 /*
  * What follows a style source's outline in its record: the join style,
