@@ -510,6 +510,7 @@ extern GcanvasItemType imageType;
 extern GcanvasItemType textType;
 extern GcanvasItemType gtextType;
 extern GcanvasItemType bitmapType;
+extern GcanvasItemType arcType;
 
 /*
  * What follows a style source's outline in its record: the join style,

@@ -34,7 +34,7 @@ struct BuiltinType {
 const BuiltinType builtinTypes[] = {
     {"rectangle", &rectangleType}, {"text", &textType},    {"line", &lineType},
     {"polygon", &polygonType},          {"image", &imageType},   {"oval", &ovalType},
-    {"bitmap", &bitmapType},           {"arc", nullptr},     {"gtext", &gtextType},
+    {"bitmap", &bitmapType},           {"arc", &arcType},     {"gtext", &gtextType},
     {"group", nullptr},            {"symbol", nullptr},  {"window", nullptr},
     {"object", nullptr},
 };
