@@ -54,6 +54,7 @@ enum {
   BBOX_NOT_EMPTY = 0x200,
   ITEMS_FORCED = 0x400,  /* some item carries ITEM_FORCE_REDRAW */
   HAS_FLOATING = 0x800,  /* a floating item may exist: compose them over the backing */
+  HAS_WINDOWS = 0x1000,  /* a window item may exist: place its window after each redisplay */
 };
 
 /* The type record's alwaysRedraw bits. */
@@ -410,6 +411,7 @@ void canvasPsPath(Tcl_Interp *interp, ItemContainer *c, const double *points, in
 extern Tk_CustomOption tagsOption;
 extern Tk_CustomOption stateOption;        /* items: normal, disabled, hidden, active */
 extern Tk_CustomOption canvasStateOption;  /* the canvas: normal, disabled */
+extern Tk_CustomOption hiddenStateOption;  /* items without an active look: normal, disabled, hidden */
 extern Tk_CustomOption offsetOption;       /* "x,y", "#x,y", anchors */
 extern Tk_CustomOption distanceOption;        /* non-negative distance */
 extern Tk_CustomOption smoothOption;
@@ -511,6 +513,7 @@ extern GcanvasItemType textType;
 extern GcanvasItemType gtextType;
 extern GcanvasItemType bitmapType;
 extern GcanvasItemType arcType;
+extern GcanvasItemType windowType;
 
 /*
  * What follows a style source's outline in its record: the join style,
