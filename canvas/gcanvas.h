@@ -514,6 +514,10 @@ extern GcanvasItemType gtextType;
 extern GcanvasItemType bitmapType;
 extern GcanvasItemType arcType;
 extern GcanvasItemType windowType;
+extern GcanvasItemType symbolType;
+/* -symboltype (oval rectangle diamond crosshair handle) and -markertype (point cross). */
+extern Tk_CustomOption symbolTypeOption;
+extern Tk_CustomOption markerTypeOption;
 
 /*
  * What follows a style source's outline in its record: the join style,

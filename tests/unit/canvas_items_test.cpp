@@ -7,10 +7,11 @@
 #include <unistd.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "canvas/gcanvas.h"
+#include "canvas/textitem.h"
 #include "tests/unit/display_harness.h"
 #include "tests/unit/harness.h"
 
@@ -160,4 +161,83 @@ TEST(CanvasArc, PostscriptOfTheThreeStylesMatchesTheWindow) {
   // Both show ink at the first probes: the test is not vacuous.
   EXPECT_TRUE(s.inked(50, 25));
   EXPECT_TRUE(s.inked(150, 25));
+}
+
+namespace {
+
+// The ink box inside a region, or x2 < 0 when the region is white.
+struct Box {
+  int x1 = 1 << 20, y1 = 1 << 20, x2 = -1, y2 = -1;
+};
+Box inkBox(const Shown &s, int rx1, int ry1, int rx2, int ry2) {
+  Box b;
+  for (int y = ry1; y < ry2; y++)
+    for (int x = rx1; x < rx2; x++)
+      if (s.inked(x, y)) {
+        b.x1 = std::min(b.x1, x);
+        b.y1 = std::min(b.y1, y);
+        b.x2 = std::max(b.x2, x);
+        b.y2 = std::max(b.y2, y);
+      }
+  return b;
+}
+
+}  // namespace
+
+// The e anchor puts the label 2 pixels right of the 10 x 10 symbol, centred on the point.
+TEST(CanvasSymbol, LabelBesideTheSymbolAndTheHandle) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  {
+    Shown s("", ".ui.c create symbol 50 50 -text HH -anchor e -font {Helvetica 12} "
+                "-outline black -markercolor {}");
+    ASSERT_TRUE(s.image);
+    Box symbol = inkBox(s, 40, 40, 56, 60);
+    Box label = inkBox(s, 56, 30, 120, 70);
+    EXPECT_EQ(symbol.x1, 45);
+    EXPECT_EQ(symbol.x2, 55);
+    ASSERT_GE(label.x2, 0);
+    EXPECT_GE(label.x1, 57);
+    EXPECT_LE(label.x1, 58);  // a left side bearing of at most one pixel
+    EXPECT_NEAR((label.y1 + label.y2) / 2.0, 50, 3);
+  }
+  {
+    // The handle with ne: a line to 5 right and 5 up, no oval.
+    Shown s("", ".ui.c create symbol 50 50 -symboltype handle -anchor ne -outline black "
+                "-markercolor {}");
+    ASSERT_TRUE(s.image);
+    Box b = inkBox(s, 30, 30, 70, 70);
+    EXPECT_EQ(b.x1, 50);
+    EXPECT_EQ(b.y2, 50);
+    EXPECT_GE(b.x2, 55);
+    EXPECT_LE(b.y1, 45);
+    EXPECT_FALSE(s.inked(45, 50));
+  }
+  {
+    // Two points: both get the symbol and the label.
+    Shown s("", ".ui.c coords [.ui.c create symbol 0 0 -text X -anchor s -symbolcolor blue] "
+                "40 40 140 140");
+    ASSERT_TRUE(s.image);
+    EXPECT_GT(s.inkCount(34, 34, 46, 46), 40);
+    EXPECT_GT(s.inkCount(134, 134, 146, 146), 40);
+    EXPECT_GT(s.inkCount(30, 47, 50, 70), 5);
+    EXPECT_GT(s.inkCount(130, 147, 150, 170), 5);
+  }
+  evalScript("destroy .ui");
+}
+
+// A scalable label holds at -textsizemin at small scales.
+TEST(CanvasSymbol, LabelNeverShrinksBelowTheMinimum) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  Shown s("-mx 0.05 -my 0.05", ".ui.c create symbol 100 100 -text Town -scalable 1");
+  Tcl_CmdInfo info;
+  ASSERT_TRUE(Tcl_GetCommandInfo(testInterp(), ".ui.c", &info));
+  GcanvasRecord *canvas = static_cast<GcanvasRecord *>(info.objClientData);
+  GcanvasItem *item = canvas->c.firstItemPtr;
+  ASSERT_TRUE(item);
+  TextLabel *t = textItemLabel(item);
+  ASSERT_TRUE(t && t->itemFont);
+  EXPECT_EQ(t->itemSize, 4);
+  evalScript(".ui.c configure -mx 100 -my 100");
+  EXPECT_EQ(t->itemSize, 400);
+  evalScript("destroy .ui");
 }
