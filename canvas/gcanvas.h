@@ -515,6 +515,7 @@ extern GcanvasItemType bitmapType;
 extern GcanvasItemType arcType;
 extern GcanvasItemType windowType;
 extern GcanvasItemType symbolType;
+extern GcanvasItemType groupType;
 /* -symboltype (oval rectangle diamond crosshair handle) and -markertype (point cross). */
 extern Tk_CustomOption symbolTypeOption;
 extern Tk_CustomOption markerTypeOption;

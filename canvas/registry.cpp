@@ -35,7 +35,7 @@ const BuiltinType builtinTypes[] = {
     {"rectangle", &rectangleType}, {"text", &textType},    {"line", &lineType},
     {"polygon", &polygonType},          {"image", &imageType},   {"oval", &ovalType},
     {"bitmap", &bitmapType},           {"arc", &arcType},     {"gtext", &gtextType},
-    {"group", nullptr},            {"symbol", &symbolType},  {"window", &windowType},
+    {"group", &groupType},            {"symbol", &symbolType},  {"window", &windowType},
     {"object", nullptr},
 };
 static_assert(sizeof builtinTypes / sizeof builtinTypes[0] == 13, "thirteen built-in item types");

@@ -241,3 +241,29 @@ TEST(CanvasSymbol, LabelNeverShrinksBelowTheMinimum) {
   EXPECT_EQ(t->itemSize, 400);
   evalScript("destroy .ui");
 }
+
+// Members are drawn from the group's anchor pixel: in pixels, or zoomed.
+TEST(CanvasGroup, MembersDrawnFromTheAnchor) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  {
+    Shown s("-mx 2 -my 2", "set g [.ui.c create group 30 30]; "
+                           ".ui.c group $g rectangle 0 0 20 10 -fill black -outline {}");
+    ASSERT_TRUE(s.image);
+    Box b = inkBox(s, 0, 0, 200, 200);
+    EXPECT_EQ(b.x1, 60);
+    EXPECT_EQ(b.y1, 60);
+    EXPECT_EQ(b.x2, 79);
+    EXPECT_EQ(b.y2, 69);
+  }
+  {
+    Shown s("-mx 2 -my 2", "set g [.ui.c create group 30 30 -scalable 1]; "
+                           ".ui.c group $g rectangle 0 0 20 10 -fill black -outline {}");
+    ASSERT_TRUE(s.image);
+    Box b = inkBox(s, 0, 0, 200, 200);
+    EXPECT_EQ(b.x1, 60);
+    EXPECT_EQ(b.y1, 60);
+    EXPECT_EQ(b.x2, 99);
+    EXPECT_EQ(b.y2, 79);
+  }
+  evalScript("destroy .ui");
+}
