@@ -97,6 +97,9 @@ struct GcanvasSymbolItem {
   XColor *highlightColor;
 };
 
+static_assert(offsetof(GcanvasSymbolItem, label) == offsetof(LabelledItem, label),
+              "the label follows the header");
+
 #define SYM_OFFSET(field) static_cast<int>(offsetof(GcanvasSymbolItem, field))
 
 Tk_ConfigSpec symbolConfigSpecs[] = {

@@ -464,6 +464,9 @@ struct GcanvasTextItem {
   double escapement, orientation, aspectRatio;
 };
 
+static_assert(offsetof(GcanvasTextItem, label) == offsetof(LabelledItem, label),
+              "the label follows the header");
+
 #define TEXT_OFFSET(field) static_cast<int>(offsetof(GcanvasTextItem, field))
 
 #define TEXT_SPECS                                                                              \
@@ -873,8 +876,7 @@ int textToPostscript(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, in
 TextLabel *textItemLabel(GcanvasItem *item) {
   const char *name = item->typePtr->name;
   if (strcmp(name, "text") && strcmp(name, "gtext") && strcmp(name, "symbol")) return nullptr;
-  return reinterpret_cast<TextLabel *>(reinterpret_cast<char *>(item) +
-                                       offsetof(GcanvasTextItem, label));
+  return &reinterpret_cast<LabelledItem *>(item)->label;
 }
 
 GcanvasItemType textType = {

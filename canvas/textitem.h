@@ -74,10 +74,13 @@ int labelPostscript(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, Tex
 /* The cursor margin from the canvas's text information. */
 int labelCursorMargin(ItemContainer *c);
 
-/*
- * The label of a text, gtext or symbol item (NULL for other types): each
- * record holds it right after its header.
- */
+/* The start every text-bearing record shares: the label right after the header. */
+struct LabelledItem {
+  GcanvasItem header;
+  TextLabel label;
+};
+
+/* The label of a text, gtext or symbol item (NULL for other types). */
 TextLabel *textItemLabel(GcanvasItem *item);
 
 }  // namespace vesk

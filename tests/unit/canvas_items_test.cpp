@@ -34,12 +34,19 @@ struct Shown {
                 "200 -height 200 -bd 0 -highlightthickness 0 -bg white " +
                 options + "; pack .ui.c; " + items + "; update; raise .ui; update")
                    .c_str());
+    grab();
+  }
+  // Reads the window again (after events changed it).
+  void grab() {
+    if (image) XDestroyImage(image);
+    image = nullptr;
     Tk_Window win = Tk_NameToWindow(testInterp(), ".ui.c", testMainWindow());
     if (!win) return;
     XSync(Tk_Display(win), False);
     white = WhitePixelOfScreen(Tk_Screen(win));
     image = XGetImage(Tk_Display(win), Tk_WindowId(win), 0, 0, 200, 200, AllPlanes, ZPixmap);
   }
+  unsigned long at(int x, int y) const { return XGetPixel(image, x, y); }
   ~Shown() {
     if (image) XDestroyImage(image);
   }
@@ -265,5 +272,27 @@ TEST(CanvasGroup, MembersDrawnFromTheAnchor) {
     EXPECT_EQ(b.x2, 99);
     EXPECT_EQ(b.y2, 79);
   }
+  evalScript("destroy .ui");
+}
+
+// With -updatecomponent the point under the pointer takes the highlight fill.
+TEST(CanvasSymbol, HighlightFollowsThePointer) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  Shown s("-updatecomponent 1",
+          ".ui.c coords [.ui.c create symbol 0 0 -symbolcolor blue -highlightcolor yellow "
+          "-outline {} -markercolor {} -xparam 16 -yparam 16] 40 40 140 140");
+  ASSERT_TRUE(s.image);
+  unsigned long blue = s.at(40, 44);
+  EXPECT_EQ(blue, s.at(140, 144));
+  evalScript("event generate .ui.c <Enter> -x 40 -y 42; event generate .ui.c <Motion> -x 40 -y 42;"
+             " update");
+  s.grab();
+  unsigned long lit = s.at(40, 44);
+  EXPECT_NE(lit, blue);
+  EXPECT_EQ(s.at(140, 144), blue);
+  evalScript("event generate .ui.c <Motion> -x 140 -y 142; update");
+  s.grab();
+  EXPECT_EQ(s.at(40, 44), blue);
+  EXPECT_EQ(s.at(140, 144), lit);
   evalScript("destroy .ui");
 }
