@@ -82,8 +82,8 @@ BitmapLook bitmapLook(ItemContainer *c, GcanvasBitmapItem *b) {
 
 void computeBitmapBbox(ItemContainer *c, GcanvasItem *item) {
   GcanvasBitmapItem *b = asBitmap(item);
-  int x = saturatingInt(b->x * c->mx - c->xOffset);
-  int y = saturatingInt(b->y * c->my - c->yOffset);
+  int x = pixelTrunc(b->x * c->mx - c->xOffset);
+  int y = pixelTrunc(b->y * c->my - c->yOffset);
   BitmapLook look = bitmapLook(c, b);
   item->xMargin = item->yMargin = 0;
   if (effectiveState(c, item) == STATE_HIDDEN || look.bitmap == None) {

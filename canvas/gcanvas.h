@@ -31,6 +31,18 @@ inline int saturatingInt(double v) {
   return static_cast<int>(v);
 }
 
+/*
+ * A whole canvas pixel of a point, truncated (or rounded half away from
+ * zero) and held within +-2^30, so sizes added to it stay within int.
+ */
+inline int pixelTrunc(double v) {
+  if (!(v == v)) return 0;
+  if (v >= 1073741824.0) return 1073741824;
+  if (v <= -1073741824.0) return -1073741824;
+  return static_cast<int>(v);
+}
+inline int pixelRound(double v) { return pixelTrunc(v > 0 ? v + 0.5 : v - 0.5); }
+
 struct GcanvasItem;
 struct GcanvasItemType;
 struct GcanvasRecord;

@@ -89,8 +89,8 @@ void releaseWindow(GcanvasWindowItem *w, Tk_Window tkwin) {
 
 void computeWindowBbox(ItemContainer *c, GcanvasItem *item) {
   GcanvasWindowItem *w = asWindow(item);
-  int x = roundToInt(w->x * c->mx - c->xOffset);
-  int y = roundToInt(w->y * c->my - c->yOffset);
+  int x = pixelRound(w->x * c->mx - c->xOffset);
+  int y = pixelRound(w->y * c->my - c->yOffset);
   item->xMargin = item->yMargin = 0;
   if (!w->tkwin || effectiveState(c, item) == STATE_HIDDEN) {
     item->x1 = x;
@@ -308,8 +308,8 @@ void scaleWindow(ItemContainer *c, GcanvasItem *item, double ox, double oy, doub
   GcanvasWindowItem *w = asWindow(item);
   w->x = ox + (w->x - ox) * sx;
   w->y = oy + (w->y - oy) * sy;
-  if (w->width > 0) w->width = saturatingInt(sx * w->width);
-  if (w->height > 0) w->height = saturatingInt(sy * w->height);
+  if (w->width > 0) w->width = pixelTrunc(sx * w->width);
+  if (w->height > 0) w->height = pixelTrunc(sy * w->height);
   computeWindowBbox(c, item);
 }
 

@@ -296,3 +296,39 @@ TEST(CanvasSymbol, HighlightFollowsThePointer) {
   EXPECT_EQ(s.at(140, 144), lit);
   evalScript("destroy .ui");
 }
+
+// Symbols made from vertex data take one point a part and the source's colours.
+TEST(CanvasSymbol, MadeFromVertexData) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  Shown s("", "");
+  Tcl_CmdInfo info;
+  ASSERT_TRUE(Tcl_GetCommandInfo(testInterp(), ".ui.c", &info));
+  GcanvasRecord *canvas = static_cast<GcanvasRecord *>(info.objClientData);
+  Tk_Window win = canvas->c.tkwin;
+  GcanvasOutline style;
+  style.width = 2;
+  style.color = Tk_GetColor(testInterp(), win, "green");
+  XColor *fill = Tk_GetColor(testInterp(), win, "blue");
+  double vertices[4] = {10, 20, 30, 40};
+  VertexData data;
+  data.numParts = 2;
+  data.vertices = vertices;
+  data.styleSource = &style;
+  data.fillColor = fill;
+  GcanvasItem *item = createItemFromVertices(canvas, testInterp(), &symbolType, &data, "made");
+  ASSERT_TRUE(item);
+  std::string id = std::to_string(item->id);
+  EXPECT_EQ(evalScript((".ui.c coords " + id).c_str()), "10.0 20.0 30.0 40.0");
+  EXPECT_EQ(evalScript((".ui.c itemcget " + id + " -symbolcolor").c_str()), "blue");
+  EXPECT_EQ(evalScript((".ui.c itemcget " + id + " -outline").c_str()), "green");
+  EXPECT_EQ(evalScript((".ui.c itemcget " + id + " -width").c_str()), "2.0");
+  EXPECT_EQ(evalScript(".ui.c find withtag made"), id);
+  double *points;
+  EXPECT_EQ(symbolType.getVerticesProc(item, &points), 2);
+  int *counts = reinterpret_cast<int *>(1);
+  EXPECT_EQ(symbolType.getPartCountsProc(item, &counts), 2);
+  EXPECT_EQ(counts, nullptr);
+  Tk_FreeColor(style.color);
+  Tk_FreeColor(fill);
+  evalScript("destroy .ui");
+}
