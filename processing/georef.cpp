@@ -70,6 +70,10 @@ struct GeorefWork {
   GeoFrame outFrame{};
   GeorecPar par;
   bool failed = false;
+  /* Source windows, kept from block to block (a new 4 MB buffer per block
+     cost a page fault per 4 KiB). */
+  std::vector<float> floatWindow;
+  std::vector<unsigned char> byteWindow;
 };
 
 PixelBox imagePixelBox(const ImageHeader &h) {
@@ -282,6 +286,38 @@ inline bool truncated(double t, int *out) {
 }
 
 /*
+ * affineInterior --
+ *     The columns j in [*from, *to) of a row whose source position
+ *     (pairs[1] + u_j pairs[3], pairs[0] + u_j pairs[2]), u_j = u0 + j du,
+ *     lies at least one pixel inside the box on every side, so that its
+ *     bilinear square is inside; an empty range when there is none.
+ */
+void affineInterior(const double *pairs, double u0, double du, int columns, const PixelBox &box,
+                    int *from, int *to) {
+  double lo = 0, hi = columns - 1.0;
+  /* a + (u0 + j du) b within [min, max]: a linear bound on j. */
+  auto bound = [&](double a, double b, double min, double max) {
+    const double slope = du * b, at0 = a + u0 * b;
+    if (slope == 0) {
+      if (!(at0 >= min && at0 <= max)) hi = -1;
+      return;
+    }
+    double j1 = (min - at0) / slope, j2 = (max - at0) / slope;
+    if (j1 > j2) std::swap(j1, j2);
+    lo = std::max(lo, j1);
+    hi = std::min(hi, j2);
+  };
+  bound(pairs[1], pairs[3], box.left + 1.0, box.right - 2.0);
+  bound(pairs[0], pairs[2], box.top + 1.0, box.bottom - 2.0);
+  /* One column of slack each side for the rounding of the running u. */
+  lo = ceil(lo) + 1;
+  hi = floor(hi) - 1;
+  if (!(lo <= hi) || !isfinite(lo) || !isfinite(hi)) return;
+  *from = static_cast<int>(lo);
+  *to = static_cast<int>(hi) + 1;
+}
+
+/*
  * The worker of one block over one band pair.  Src is the window's type,
  * Dst the output row's; the byte-to-byte worker (clampEdge) takes anchors
  * up to the box's last column and row, repeating them as neighbours, and
@@ -312,7 +348,26 @@ void georefWorker(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, int
                       reinterpret_cast<float *>(line));
     }
     double u = frame.xFirst - par.xc;
+    /* Affine bilinear: the columns whose four neighbours surely lie in the
+       box (a pixel of margin each side) need no tests; the same arithmetic
+       runs over them in a tight loop. */
+    int fastFrom = columns, fastTo = columns;
+    if (count == 2 && !nearest && !clampEdge)
+      affineInterior(pairs, u, frame.dx, columns, box, &fastFrom, &fastTo);
     for (int j = 0; j < columns; j++, u += frame.dx) {
+      if (j == fastFrom) {
+        for (; j < fastTo; j++, u += frame.dx) {
+          const double Y = pairs[0] + u * pairs[2];
+          const double X = pairs[1] + u * pairs[3];
+          const int ix = static_cast<int>(X), iy = static_cast<int>(Y);
+          const float fx = static_cast<float>(X - ix), fy = static_cast<float>(Y - iy);
+          const Src *p = window + static_cast<size_t>(iy - box.top) * width + (ix - box.left);
+          const float p00 = p[0], p10 = p[1], p01 = p[width], p11 = p[width + 1];
+          line[j] = static_cast<Dst>((1 - fx) * (1 - fy) * p00 + fx * (1 - fy) * p10 +
+                                     (1 - fx) * fy * p01 + fx * fy * p11);
+        }
+        if (j >= columns) break;
+      }
       double X, Y;
       if (count == 2) {
         Y = pairs[0] + u * pairs[2];
@@ -356,14 +411,18 @@ void georefWorker(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, int
   }
 }
 
+template <typename Src> std::vector<Src> &windowOf(GeorefWork *w);
+template <> std::vector<float> &windowOf<float>(GeorefWork *w) { return w->floatWindow; }
+template <> std::vector<unsigned char> &windowOf<unsigned char>(GeorefWork *w) { return w->byteWindow; }
+
 /* Allocates the window and a row, then runs the worker over every pair. */
 template <typename Src, typename Dst, bool clampEdge>
 bool georefPairs(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, long long pixels,
                  int startRow, int startColumn, int rows, int columns) {
-  std::vector<Src> window;
+  std::vector<Src> &window = windowOf<Src>(w);
   std::vector<Dst> line;
   try {
-    window.resize(static_cast<size_t>(pixels));
+    if (window.size() < static_cast<size_t>(pixels)) window.resize(static_cast<size_t>(pixels));
     line.resize(static_cast<size_t>(columns));
   } catch (const std::bad_alloc &) {
     vesk_fprintf(stderr, "Error in malloc.\n");
