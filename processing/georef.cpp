@@ -279,6 +279,15 @@ void readWindow(RAMIMG *in, const PixelBox &inBox, const PixelBox &box, int band
   }
 }
 
+/* readFloatWindow, readByteWindow -- the source box of one band as floats or bytes. */
+void readFloatWindow(RAMIMG *in, const PixelBox &inBox, const PixelBox &box, int band, float *window) {
+  readWindow(in, inBox, box, band, window);
+}
+void readByteWindow(RAMIMG *in, const PixelBox &inBox, const PixelBox &box, int band,
+                    unsigned char *window) {
+  readWindow(in, inBox, box, band, window);
+}
+
 /* A source coordinate as an int when it lies within +-2^30; else false. */
 inline bool truncated(double t, int *out) {
   if (!(t > -1073741824.0 && t < 1073741824.0)) return false;
@@ -474,12 +483,32 @@ bool georefPairs(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, long
   }
   BlockMeter meter;
   for (int k = 0; k < w->pairs; k++) {
-    readWindow(w->in, w->inBox, box, w->source[k], window.data());
+    if constexpr (std::is_same<Src, float>::value)
+      readFloatWindow(w->in, w->inBox, box, w->source[k], window.data());
+    else
+      readByteWindow(w->in, w->inBox, box, w->source[k], window.data());
     georefWorker<Src, Dst, clampEdge>(w, frame, box, startRow, startColumn, rows, columns,
                                       window.data(), line.data(), k, &meter);
   }
   meterSet("georef", 1.0f);
   return true;
+}
+
+/* The three workers: float source, byte source into a float output, bytes into bytes. */
+bool georefFloatBlock(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, long long pixels,
+                      int startRow, int startColumn, int rows, int columns) {
+  return georefPairs<float, float, false>(w, frame, box, pixels, startRow, startColumn, rows,
+                                          columns);
+}
+bool georefByteFloatBlock(GeorefWork *w, const GeoFrame &frame, const PixelBox &box,
+                          long long pixels, int startRow, int startColumn, int rows, int columns) {
+  return georefPairs<unsigned char, float, false>(w, frame, box, pixels, startRow, startColumn,
+                                                  rows, columns);
+}
+bool georefByteBlock(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, long long pixels,
+                     int startRow, int startColumn, int rows, int columns) {
+  return georefPairs<unsigned char, unsigned char, true>(w, frame, box, pixels, startRow,
+                                                         startColumn, rows, columns);
 }
 
 /*
@@ -513,13 +542,10 @@ bool georefBlock(GeorefWork *w, int startRow, int startColumn, int rows, int col
   }
   if (pixels <= 0) return true;
   if (w->in->header.bits > 8)
-    return georefPairs<float, float, false>(w, frame, box, pixels, startRow, startColumn, rows,
-                                            columns);
+    return georefFloatBlock(w, frame, box, pixels, startRow, startColumn, rows, columns);
   if (w->out->header.bits > 8)
-    return georefPairs<unsigned char, float, false>(w, frame, box, pixels, startRow, startColumn,
-                                                    rows, columns);
-  return georefPairs<unsigned char, unsigned char, true>(w, frame, box, pixels, startRow,
-                                                         startColumn, rows, columns);
+    return georefByteFloatBlock(w, frame, box, pixels, startRow, startColumn, rows, columns);
+  return georefByteBlock(w, frame, box, pixels, startRow, startColumn, rows, columns);
 }
 
 int runGeoref(GeorefWork *w) {

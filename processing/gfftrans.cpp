@@ -599,6 +599,12 @@ bool fftConvertPass(GfftWork *w, bool polar, int stats) {
   return true;
 }
 
+/* fftPolarPass -- the data to power/phase form. */
+bool fftPolarPass(GfftWork *w, int stats) { return fftConvertPass(w, true, stats); }
+
+/* fftRectPass -- the data to real/imaginary form. */
+bool fftRectPass(GfftWork *w, int stats) { return fftConvertPass(w, false, stats); }
+
 bool runPassSequence(GfftWork *w) {
   FftFilterProc *f = w->filter;
   const bool forward = w->direction > 0;
@@ -619,9 +625,9 @@ bool runPassSequence(GfftWork *w) {
     case FLTR:
       return fftFilterPass(w, 1);
     case RI:
-      return fftConvertPass(w, false, 1);
+      return fftRectPass(w, 1);
     case PP:
-      return fftConvertPass(w, true, 1);
+      return fftPolarPass(w, 1);
     default:  /* XYRI, XYPP */
       if (forward) return fftRowPass(w, 1, 0, nullptr) && fftColumnPass(w, 1, 1, f);
       return fftRowPass(w, -1, 0, f) && fftColumnPass(w, -1, 1, nullptr);
