@@ -42,6 +42,13 @@ double lineDistance(double px, double py, double x1, double y1, double x2, doubl
   return fabs(dy * (px - x1) - dx * (py - y1)) / len;
 }
 
+/* theta + step, at least the next double: a focal point far away makes
+   steps below the resolution of theta, which would never get anywhere. */
+double advance(double theta, double step) {
+  const double next = theta + step;
+  return next > theta ? next : nextafter(theta, HUGE_VAL);
+}
+
 /* The clipped ray of angle theta from the focal point over the ground image, relative to it. */
 bool groundRay(const GtopWork *w, double theta, double *x1, double *y1, double *x2, double *y2) {
   *x1 = *y1 = 0;
@@ -403,7 +410,7 @@ int centerProjection(GtopWork *w) {
   while (theta <= w->thetaMax) {
     double x1, y1, x2, y2;
     if (!groundRay(w, theta, &x1, &y1, &x2, &y2)) {
-      theta += step;
+      theta = advance(theta, step);
       continue;
     }
     double u1, v1, u2, v2, p[4];
@@ -415,7 +422,7 @@ int centerProjection(GtopWork *w) {
       placed = clipSegment(&p[0], &p[1], &p[2], &p[3], 0, outRows - 1, 0, outColumns - 1) != 0;
     }
     if (!placed) {
-      theta += step;
+      theta = advance(theta, step);
       accepted = theta;
       drawn = false;
       continue;
@@ -472,7 +479,7 @@ int centerProjection(GtopWork *w) {
                        w->dest.data(), values.data(), D, w->method);
       }
     }
-    theta += step;
+    theta = advance(theta, step);
   }
   return 1;
 }
