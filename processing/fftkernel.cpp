@@ -48,6 +48,7 @@ void fftPlan(FftPlan *plan, int n, int direction, const double *cosines, const d
   }
 }
 
+__attribute__((target_clones("arch=x86-64-v3", "default")))
 void fftRadix2Planned(const FftPlan &plan, float *x) {
   const int n = plan.n;
   for (int i = 0; i < n; i++) {
@@ -117,6 +118,7 @@ int fftRows(float *block, const FftPlan &plan, int nrows) {
  *     along whole rows of the strip, so the strip is read row by row
  *     (the same arithmetic, sample for sample, as one column at a time).
  */
+__attribute__((target_clones("arch=x86-64-v3", "default")))
 int fftColumns(float *block, const FftPlan &plan, int ncols) {
   const int n = plan.n;
   const size_t width = 2 * static_cast<size_t>(ncols);

@@ -74,7 +74,13 @@ struct GfftWork {
   FftFilter record;
   long long bufferSize = 0;
   bool dataPP = false;  /* the data a pass reads is in power/phase form */
+  /* The output's samples between passes, when the whole spectrum fits:
+     passes then read and write memory, and the file is written once. */
+  std::vector<float> resident;
 };
+
+/* Spectra up to this size stay in memory between the passes of one call. */
+constexpr long long kResidentBytes = 64LL << 20;
 
 bool isPP(int state) {
   return state == FFT_SFPP || state == FFT_FSPP || state == FFT_SFPPX || state == FFT_SFPPY;
@@ -452,9 +458,13 @@ bool readRows(GfftWork *w, float *block, int firstRow, int rows, bool rect) {
     return true;
   }
   const bool written = w->inState == kWritten;
-  if (!GetFFTFileBlock(written ? &w->head : &w->inHead, written ? w->out->fd : w->in->fd, block,
-                       firstRow, rows))
+  if (written && !w->resident.empty()) {
+    const size_t width = 2 * static_cast<size_t>(w->head.columns);
+    std::copy_n(w->resident.data() + firstRow * width, rows * width, block);
+  } else if (!GetFFTFileBlock(written ? &w->head : &w->inHead, written ? w->out->fd : w->in->fd,
+                              block, firstRow, rows)) {
     return false;
+  }
   if (rect && w->dataPP) fftToRect(block, static_cast<long long>(rows) * w->head.columns);
   return true;
 }
@@ -465,10 +475,37 @@ bool readColumns(GfftWork *w, float *strip, int firstColumn, int columns) {
     return true;
   }
   const bool written = w->inState == kWritten;
-  if (!GetFFTFileSeg(written ? &w->head : &w->inHead, written ? w->out->fd : w->in->fd, strip,
-                     firstColumn, columns))
+  if (written && !w->resident.empty()) {
+    const size_t width = 2 * static_cast<size_t>(w->head.columns), part = 2 * static_cast<size_t>(columns);
+    for (size_t r = 0; r < static_cast<size_t>(w->head.rows); r++)
+      std::copy_n(w->resident.data() + r * width + 2 * static_cast<size_t>(firstColumn), part,
+                  strip + r * part);
+  } else if (!GetFFTFileSeg(written ? &w->head : &w->inHead, written ? w->out->fd : w->in->fd,
+                            strip, firstColumn, columns)) {
     return false;
+  }
   if (w->dataPP) fftToRect(strip, static_cast<long long>(columns) * w->head.rows);
+  return true;
+}
+
+/* Writes rows of a pass: to the file, or to the resident copy. */
+bool putRows(GfftWork *w, const float *block, int firstRow, int rows, int stats) {
+  if (w->resident.empty()) return PutFFTFileBlock(&w->head, w->out->fd, block, firstRow, rows, stats) == 0;
+  const size_t width = 2 * static_cast<size_t>(w->head.columns);
+  if (stats) updateFFTStats(&w->head, static_cast<int64_t>(rows) * w->head.columns, block);
+  std::copy_n(block, rows * width, w->resident.data() + firstRow * width);
+  return true;
+}
+
+/* Writes a column strip of a pass, the statistics folded row by row as the file writer does. */
+bool putColumns(GfftWork *w, const float *strip, int firstColumn, int columns, int stats) {
+  if (w->resident.empty())
+    return PutFFTFileSeg(&w->head, w->out->fd, strip, firstColumn, columns, stats) == 0;
+  const size_t width = 2 * static_cast<size_t>(w->head.columns), part = 2 * static_cast<size_t>(columns);
+  for (size_t r = 0; r < static_cast<size_t>(w->head.rows); r++) {
+    if (stats) updateFFTStats(&w->head, columns, strip + r * part);
+    std::copy_n(strip + r * part, part, w->resident.data() + r * width + 2 * static_cast<size_t>(firstColumn));
+  }
   return true;
 }
 
@@ -499,7 +536,7 @@ bool fftRowPass(GfftWork *w, int direction, int stats, FftFilterProc *filter) {
       filter(&w->record, block, 0, w->head.columns, r, n);
     }
     if (polar) fftToPolar(block, static_cast<long long>(n) * w->head.columns);
-    if (PutFFTFileBlock(&w->head, w->out->fd, block, r, n, stats) != 0) return false;
+    if (!putRows(w, block, r, n, stats)) return false;
   }
   w->inState = kWritten;
   w->dataPP = polar;
@@ -523,7 +560,7 @@ bool fftColumnPass(GfftWork *w, int direction, int stats, FftFilterProc *filter)
       filter(&w->record, strip, c, n, 0, w->head.rows);
     }
     if (polar) fftToPolar(strip, static_cast<long long>(n) * w->head.rows);
-    if (PutFFTFileSeg(&w->head, w->out->fd, strip, c, n, stats) != 0) return false;
+    if (!putColumns(w, strip, c, n, stats)) return false;
   }
   w->inState = kWritten;
   w->dataPP = polar;
@@ -539,7 +576,7 @@ bool fftFilterPass(GfftWork *w, int stats) {
     if (!readRows(w, block, r, n, false)) return false;
     w->record.powerPhase = w->dataPP;
     w->filter(&w->record, block, 0, w->head.columns, r, n);
-    if (PutFFTFileBlock(&w->head, w->out->fd, block, r, n, stats) != 0) return false;
+    if (!putRows(w, block, r, n, stats)) return false;
   }
   w->inState = kWritten;
   return true;
@@ -555,14 +592,20 @@ bool fftConvertPass(GfftWork *w, bool polar, int stats) {
     const long long samples = static_cast<long long>(n) * w->head.columns;
     if (polar && !w->dataPP) fftToPolar(block, samples);
     if (!polar && w->dataPP) fftToRect(block, samples);
-    if (PutFFTFileBlock(&w->head, w->out->fd, block, r, n, stats) != 0) return false;
+    if (!putRows(w, block, r, n, stats)) return false;
   }
   w->inState = kWritten;
   w->dataPP = polar;
   return true;
 }
 
-bool runPasses(GfftWork *w) {
+/* fftPolarPass -- the data to power/phase form. */
+bool fftPolarPass(GfftWork *w, int stats) { return fftConvertPass(w, true, stats); }
+
+/* fftRectPass -- the data to real/imaginary form. */
+bool fftRectPass(GfftWork *w, int stats) { return fftConvertPass(w, false, stats); }
+
+bool runPassSequence(GfftWork *w) {
   FftFilterProc *f = w->filter;
   const bool forward = w->direction > 0;
   switch (w->op) {
@@ -582,13 +625,36 @@ bool runPasses(GfftWork *w) {
     case FLTR:
       return fftFilterPass(w, 1);
     case RI:
-      return fftConvertPass(w, false, 1);
+      return fftRectPass(w, 1);
     case PP:
-      return fftConvertPass(w, true, 1);
+      return fftPolarPass(w, 1);
     default:  /* XYRI, XYPP */
       if (forward) return fftRowPass(w, 1, 0, nullptr) && fftColumnPass(w, 1, 1, f);
       return fftRowPass(w, -1, 0, f) && fftColumnPass(w, -1, 1, nullptr);
   }
+}
+
+/*
+ * runPasses --
+ *     The passes of the operation.  Operations of several passes over a
+ *     spectrum that fits in memory keep it there between them and write
+ *     the file once at the end (the same samples and statistics).
+ */
+bool runPasses(GfftWork *w) {
+  const long long bytes = static_cast<long long>(w->head.rows) * w->head.columns * 8;
+  const bool several = w->op == XY || w->op == XX || w->op == YY || w->op == XYRI || w->op == XYPP;
+  if (several && bytes <= kResidentBytes) {
+    try {
+      w->resident.resize(static_cast<size_t>(bytes / 4));
+    } catch (const std::bad_alloc &) {
+      std::vector<float>().swap(w->resident);  /* the passes go through the file */
+    }
+  }
+  bool done = runPassSequence(w);
+  if (done && !w->resident.empty())
+    done = PutFFTFileBlock(&w->head, w->out->fd, w->resident.data(), 0, w->head.rows, 0) == 0;
+  std::vector<float>().swap(w->resident);
+  return done;
 }
 
 /* freeGFFT -- standard deviations into the head, the head written. */

@@ -6,6 +6,7 @@
  */
 #include "processing/rimage.h"
 #include "processing/transfer.h"
+#include "processing/gtop.h"
 
 #include <stddef.h>
 #include <stdlib.h>
@@ -100,7 +101,7 @@ const RimageSubcommand rimageSubcommands[] = {
     RIMAGE_MODULE("gsfzoom", gsfzoomModule),
     RIMAGE_MODULE("gslope", gslopeModule),
     RIMAGE_MODULE("gstat", gstatModule),
-    RIMAGE_NONE("gtop"),
+    RIMAGE_MODULE("gtop", gtopModule),
     RIMAGE_MODULE("gdem", gdemModule),
     RIMAGE_PLAIN("hist", rimageHist),
     RIMAGE_PLAIN("flush", rimageFlush),

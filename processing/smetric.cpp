@@ -227,10 +227,10 @@ void applyRows(SmetricWork *w, Fn correct) {
   }
 }
 
-int calibrateXY(SmetricWork *w) {
+/* The column profile (X), the row profile (Y) or both (XY) taken out of every pixel. */
+int calibrateProfiles(SmetricWork *w, bool useX, bool useY) {
   const size_t pairs = w->source.size();
   std::vector<std::vector<double>> px(pairs), py(pairs);
-  const bool useX = w->op != OP_Y, useY = w->op != OP_X;
   if (useX && !xStats(*w, &px)) return 0;
   if (useY && !yStats(*w, &py)) return 0;
   const float dark = w->dark;
@@ -243,6 +243,10 @@ int calibrateXY(SmetricWork *w) {
   });
   return 1;
 }
+
+int calibrateX(SmetricWork *w) { return calibrateProfiles(w, true, false); }
+int calibrateY(SmetricWork *w) { return calibrateProfiles(w, false, true); }
+int calibrateXY(SmetricWork *w) { return calibrateProfiles(w, true, true); }
 
 /* Nearest-neighbour samples of one band along a segment, 0 outside. */
 void sampleSegment(RAMIMG *image, int band, double x0, double y0, double x1, double y1, int n,
@@ -508,7 +512,9 @@ int smetricModule(const char *prog, int argc, const char **argv) {
   int result = 0;
   try {
     switch (w.op) {
-    case OP_X: case OP_Y: case OP_XY: result = calibrateXY(&w); break;
+    case OP_X: result = calibrateX(&w); break;
+    case OP_Y: result = calibrateY(&w); break;
+    case OP_XY: result = calibrateXY(&w); break;
     case OP_R: result = rSysMetric(&w); break;
     case OP_Z: result = zSysMetric(&w); break;
     default: result = eSysmetric(&w); break;

@@ -62,6 +62,8 @@ float *GetFFTFileSeg(const FFTHead *head, int fd, float *buffer, int firstColumn
                      int columnCount);
 int PutFFTFileBlock(FFTHead *head, int fd, const float *buffer, int firstRow, int rowCount,
                     int stats);
+/* Folds n complex samples into the head's extremes and running means. */
+void updateFFTStats(FFTHead *head, int64_t n, const float *samples);
 int PutFFTFileSeg(FFTHead *head, int fd, const float *buffer, int firstColumn, int columnCount,
                   int stats);
 

@@ -135,6 +135,17 @@ int64_t dibRecordOffset(const RAMIMG *image, int row) {
   return stored * image->header.block + image->dataOffset;
 }
 
+/* RGB bytes into three lines: built for the baseline and for AVX2 machines. */
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+void splitRGB(const unsigned char *__restrict record, int64_t columns, unsigned char *__restrict r,
+              unsigned char *__restrict g, unsigned char *__restrict b) {
+  for (int64_t k = 0; k < columns; k++) {
+    r[k] = record[3 * k];
+    g[k] = record[3 * k + 1];
+    b[k] = record[3 * k + 2];
+  }
+}
+
 /*
  * splitRecords --
  *     Distributes `count` records (`stride` bytes apart) into the lines of
@@ -161,6 +172,29 @@ void splitRecords(RAMIMG *image, int firstRow, int count, const unsigned char *r
   const int swapSize = swap ? sampleBytes(h.pixelid) : 0;
   for (int row = from; row < to; row++) {
     const unsigned char *record = records + (row - firstRow) * stride;
+    if (sample == 1 && nbands == 3 && !swapSize) {
+      /* RGB bytes: the three lines filled in one pass over the record. */
+      unsigned char *lines[3];
+      for (int band = 0; band < 3; band++) {
+        const int64_t tag = int64_t{row} * 3 + band;
+        const int slot = static_cast<int>(tag % image->cacheLines);
+        if (image->lineTags[slot] == tag) {
+          lines[band] = nullptr;
+          continue;
+        }
+        releaseSlot(image, slot);
+        lines[band] = lineAt(image, slot);
+        image->lineTags[slot] = tag;
+      }
+      if (lines[0] && lines[1] && lines[2]) {
+        splitRGB(record, columns, lines[0], lines[1], lines[2]);
+      } else {
+        for (int band = 0; band < 3; band++)
+          if (lines[band])
+            for (int64_t k = 0; k < columns; k++) lines[band][k] = record[3 * k + band];
+      }
+      continue;
+    }
     for (int band = 0; band < nbands; band++) {
       const int64_t tag = int64_t{row} * nbands + band;
       const int slot = static_cast<int>(tag % image->cacheLines);

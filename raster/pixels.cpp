@@ -45,6 +45,30 @@ unsigned char *lineOf(RAMIMG *image, int row, int band) {
   return image->getLineProc ? image->getLineProc(image, row, band, 1) : nullptr;
 }
 
+/*
+ * The line a writer fills: a write over the whole line of a plain line
+ * cache claims it without reading the file first (the cache reads only
+ * what a writer leaves).
+ */
+unsigned char *lineToWrite(RAMIMG *image, int row, int band, int64_t first, int64_t n) {
+  const ImageHeader &h = image->header;
+  /* Files of one record per band line: nothing else shares the line's bytes. */
+  bool byLines = false;
+  switch (h.imgid) {
+  case IMG_BSQ: case IMG_E74BSQ: case IMG_BSQD: case IMG_BIL: case IMG_E73: case IMG_E74:
+  case IMG_ELAS: case IMG_BILD:
+    byLines = true;
+    break;
+  default:
+    break;
+  }
+  const bool whole = byLines && first == 0 && n == h.columns && h.pixelid != P_1BIT &&
+                     h.pixelid != P_4BITS && image->getLineProc == getRAMImageLine &&
+                     image->lineBytes == pixelLineBytes(h.pixelid, h.columns);
+  if (whole) return getRAMImageLine(image, row, band, 0);
+  return lineOf(image, row, band);
+}
+
 /* Flags a written line and drops the band's cached statistics. */
 void markWritten(RAMIMG *image, int row, int band) {
   setRAMImageDirty(image, row, band);
@@ -238,7 +262,7 @@ int writeSegment(RAMIMG *image, int row, int column, int count, int band, const 
   if (s.n <= 0) return 0;
   const int pixelid = image->header.pixelid;
   if (pixelid < P_1BIT || pixelid > P_USHORT) return 0;
-  unsigned char *line = lineOf(image, row, band);
+  unsigned char *line = lineToWrite(image, row, band, s.first, s.n);
   if (!line) return 0;
   const bool msbf = image->header.msbf != 0;
   const In *__restrict from = in + s.lead;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "raster/pixels.h"
 #include "raster/ramimg.h"
 #include "tests/unit/raster_files.h"
 
@@ -323,3 +324,33 @@ TEST(LineCache, MemoryImagesTouchNoPagesUntilUsedAndRefuseWhatCannotBeHad) {
 }
 
 }  // namespace
+
+// Writers that fill a whole line of a BIL file claim it without reading;
+// the file ends with the written lines, and lines written in part (or a
+// whole line written over part of itself first) keep the file's other
+// samples.
+TEST(LineCache, WholeLineWritesAndPartialWrites) {
+  const std::string path = tempPath("bilwhole.raw");
+  std::vector<unsigned char> file = noise(kOffset + 4 * 2 * 6, 91);
+  writeFile(path, file);
+  RAMIMG *image = openRaw(path, rawHeader(path, IMG_BIL, P_BYTE, 4, 6, 2, kOffset, 6));
+  ASSERT_NE(image, nullptr);
+  ASSERT_EQ(setRAMImageBuf(image, 1), 1);
+  const unsigned char whole[6] = {1, 2, 3, 4, 5, 6}, part[2] = {9, 8};
+  EXPECT_EQ(putByteBILData(image, 0, 0, 6, 1, whole), 6);  // whole line, never read
+  EXPECT_EQ(putByteBILData(image, 2, 1, 2, 0, part), 2);   // columns 1, 2 only
+  EXPECT_EQ(putByteBILData(image, 3, 2, 2, 1, part), 2);   // a part, then the whole line
+  EXPECT_EQ(putByteBILData(image, 3, 0, 6, 1, whole), 6);
+  unsigned char back[6];
+  getByteBILData(image, 0, 0, 6, 1, back);
+  EXPECT_EQ(std::vector<unsigned char>(back, back + 6), std::vector<unsigned char>(whole, whole + 6));
+  flushRAMImage(image);
+  freeRAMImage(image);
+  std::vector<unsigned char> want = file;
+  auto at = [](int row, int band, int column) { return kOffset + (row * 2 + band) * 6 + column; };
+  for (int c = 0; c < 6; c++) want[at(0, 1, c)] = whole[c];
+  want[at(2, 0, 1)] = 9;
+  want[at(2, 0, 2)] = 8;
+  for (int c = 0; c < 6; c++) want[at(3, 1, c)] = whole[c];
+  EXPECT_EQ(readFile(path), want);
+}
