@@ -49,31 +49,31 @@ struct CombCommand {
   Tcl_CmdProc *proc;
 };
 const CombCommand combCommands[] = {
-    {"comb.addItem", nullptr /* combAddItemCmd */},
-    {"comb.bind", nullptr /* combBindCmd */},
-    {"comb.class", nullptr /* combClassCmd */},
-    {"comb.cf", nullptr /* combCfCmd */},
-    {"comb.cget", nullptr /* combCgetCmd */},
-    {"comb.config", nullptr /* combConfigCmd */},
-    {"comb.dir", nullptr /* combDirCmd */},
-    {"comb.dis", nullptr /* combDisCmd */},
-    {"comb.dis0", nullptr /* combDis0Cmd */},
-    {"comb.ena", nullptr /* combEnaCmd */},
-    {"comb.exec", nullptr /* combExecCmd */},
-    {"comb.eval", nullptr /* combEvalCmd */},
-    {"comb.focus", nullptr /* combFocusCmd */},
+    {"comb.addItem", combAddItemCmd},
+    {"comb.bind", combBindCmd},
+    {"comb.class", combClassCmd},
+    {"comb.cf", combCfCmd},
+    {"comb.cget", combCgetCmd},
+    {"comb.config", combConfigCmd},
+    {"comb.dir", combDirCmd},
+    {"comb.dis", combDisCmd},
+    {"comb.dis0", combDis0Cmd},
+    {"comb.ena", combEnaCmd},
+    {"comb.exec", combExecCmd},
+    {"comb.eval", combEvalCmd},
+    {"comb.focus", combFocusCmd},
     {"comb.free", combFreeCmd},
-    {"comb.get", nullptr /* combGetCmd */},
-    {"comb.id", nullptr /* combIdCmd */},
-    {"comb.layout", nullptr /* combLayoutCmd */},
-    {"comb.parse", nullptr /* combParseCmd */},
-    {"comb.proc", nullptr /* combProcCmd */},
+    {"comb.get", combGetCmd},
+    {"comb.id", combIdCmd},
+    {"comb.layout", combLayoutCmd},
+    {"comb.parse", combParseCmd},
+    {"comb.proc", combProcCmd},
     {"comb.set", combSetCmd},
-    {"comb.validClass", nullptr /* combValidClassCmd */},
-    {"comb.validID", nullptr /* combValidIDCmd */},
-    {"comb.validPath", nullptr /* combValidPathCmd */},
-    {"comb.validSubName", nullptr /* combValidSubNameCmd */},
-    {"comb.args", nullptr /* combArgsCmd */},
+    {"comb.validClass", combValidClassCmd},
+    {"comb.validID", combValidIDCmd},
+    {"comb.validPath", combValidPathCmd},
+    {"comb.validSubName", combValidSubNameCmd},
+    {"comb.args", combArgsCmd},
     {"fold.add", nullptr /* foldAddCmd */},
     {"fold.addFoldItem", nullptr /* foldAddFoldItemCmd */},
     {"fold.addItem", nullptr /* foldAddItemCmd */},
@@ -99,7 +99,7 @@ const CombCommand combCommands[] = {
     {"slis.create", nullptr /* slisCreateCmd */},
     {"str.create", nullptr /* strCreateCmd */},
     {"str.add", nullptr /* strAddCmd */},
-    {"comb.update", nullptr /* combUpdateCmd */},
+    {"comb.update", combUpdateCmd},
 };
 static_assert(sizeof combCommands / sizeof combCommands[0] == 51,
               "the family has fifty-one commands");
@@ -324,6 +324,49 @@ int combEvalWords(const CombEvalAbort *abort, Tcl_Interp *interp,
   for (const std::string &word : words) argv.push_back(word.c_str());
   return combCallWords(abort, interp, nullptr, nullptr, nullptr, static_cast<int>(argv.size()),
                        argv.data(), kCombEvalTexts);
+}
+
+/*
+ * spliceEvalProc --
+ *     The procedure behind combEvalSpliced: argv[0] is "eval", the client
+ *     data says which further words are lists to splice.
+ */
+static int spliceEvalProc(ClientData clientData, Tcl_Interp *interp, int argc,
+                          const char **argv) {
+  const std::vector<bool> &spliced = *static_cast<const std::vector<bool> *>(clientData);
+  std::vector<Tcl_Obj *> objv;
+  int code = TCL_OK;
+  for (int i = 1; i < argc && code == TCL_OK; i++) {
+    if (!spliced[static_cast<size_t>(i)]) {
+      objv.push_back(Tcl_NewStringObj(argv[i], -1));
+      Tcl_IncrRefCount(objv.back());
+      continue;
+    }
+    int count = 0;
+    const char **items = nullptr;
+    code = Tcl_SplitList(interp, argv[i], &count, &items);
+    for (int k = 0; k < count; k++) {
+      objv.push_back(Tcl_NewStringObj(items[k], -1));
+      Tcl_IncrRefCount(objv.back());
+    }
+    if (items) Tcl_Free(reinterpret_cast<char *>(items));
+  }
+  if (code == TCL_OK && !objv.empty())
+    code = Tcl_EvalObjv(interp, static_cast<int>(objv.size()), objv.data(), 0);
+  for (Tcl_Obj *obj : objv) Tcl_DecrRefCount(obj);
+  return code;
+}
+
+int combEvalSpliced(const CombEvalAbort *abort, Tcl_Interp *interp,
+                    const std::vector<CombPiece> &pieces) {
+  std::vector<const char *> argv = {"eval"};
+  std::vector<bool> spliced = {false};
+  for (const CombPiece &piece : pieces) {
+    argv.push_back(piece.text.c_str());
+    spliced.push_back(piece.spliced);
+  }
+  return combCallWords(abort, interp, spliceEvalProc, &spliced, nullptr,
+                       static_cast<int>(argv.size()), argv.data(), kCombEvalTexts);
 }
 
 /*

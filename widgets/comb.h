@@ -87,6 +87,19 @@ int combEvalCached(const CombEvalAbort *abort, Tcl_Interp *interp, int index,
 /* combEval over a word vector: the command named by the first word. */
 int combEvalWords(const CombEvalAbort *abort, Tcl_Interp *interp,
                   const std::vector<std::string> &words);
+/* One word of a spliced call: a plain word, or a list whose elements are
+   spliced in (the option words a class passes on to a part). */
+struct CombPiece {
+  std::string text;
+  bool spliced = false;
+};
+inline CombPiece combWord(const std::string &text) { return CombPiece{text, false}; }
+inline CombPiece combSplice(const std::string &text) { return CombPiece{text, true}; }
+/* "eval" of the pieces: the lists' elements and the plain words make one
+   command, evaluated at the current level without substitution.  Reports
+   like combEval (the call printed as "eval" and the pieces). */
+int combEvalSpliced(const CombEvalAbort *abort, Tcl_Interp *interp,
+                    const std::vector<CombPiece> &pieces);
 /* Calls the command named by argv[0] directly ("\n%s dose not exist!" when
    it is missing); on failure "\nError from combEvalVar: %s\n" goes to
    errorInfo and, with a recovery point, the call is printed and thrown. */
