@@ -5,7 +5,9 @@
  *     calls with a recovery point, option parsing, id paths, the checks and
  *     the creation protocol of the classes.
  */
+#include <limits.h>
 #include <stdarg.h>
+#include <stdlib.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -74,13 +76,13 @@ const CombCommand combCommands[] = {
     {"comb.validPath", combValidPathCmd},
     {"comb.validSubName", combValidSubNameCmd},
     {"comb.args", combArgsCmd},
-    {"fold.add", nullptr /* foldAddCmd */},
-    {"fold.addFoldItem", nullptr /* foldAddFoldItemCmd */},
-    {"fold.addItem", nullptr /* foldAddItemCmd */},
-    {"fold.create", nullptr /* foldCreateCmd */},
-    {"fold.draw", nullptr /* foldDrawCmd */},
-    {"fold.get", nullptr /* foldGetCmd */},
-    {"fold.page", nullptr /* foldPageCmd */},
+    {"fold.add", foldAddCmd},
+    {"fold.addFoldItem", foldAddFoldItemCmd},
+    {"fold.addItem", foldAddItemCmd},
+    {"fold.create", foldCreateCmd},
+    {"fold.draw", foldDrawCmd},
+    {"fold.get", foldGetCmd},
+    {"fold.page", foldPageCmd},
     {"frm.create", nullptr /* frmCreateCmd */},
     {"frm.add", nullptr /* frmAddCmd */},
     {"gbtn.create", nullptr /* gbtnCreateCmd */},
@@ -219,6 +221,19 @@ std::vector<std::string> combKeysOf(Tcl_Interp *interp, const char *path,
   combSplitList(interp, answer.c_str(), keys);
   Tcl_RestoreInterpState(interp, state);
   return keys;
+}
+
+std::string combOption(Tcl_Interp *interp, const char *path, const char *option) {
+  const char *value = combGetKey(interp, combKey(path, (std::string("cf") + option).c_str()));
+  return value ? value : "";
+}
+
+int combIntOption(Tcl_Interp *interp, const char *path, const char *option) {
+  std::string text = combOption(interp, path, option);
+  long value = strtol(text.c_str(), nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
 }
 
 /* ---- scripts and word lists ---- */

@@ -179,6 +179,47 @@ int combGuard(Tcl_Interp *interp, Fn &&body) {
   }
 }
 
+/*
+ * The calls of one class command under its recovery point: every failing
+ * call prints itself and throws back to the command's combGuard.
+ */
+struct CombCalls {
+  Tcl_Interp *interp;
+  CombEvalAbort abort;
+  explicit CombCalls(Tcl_Interp *i) : interp(i) {}
+  /* A cached Tk procedure (COMB_FRAME ...). */
+  std::string cached(int index, const std::vector<std::string> &words) {
+    combEvalCached(&abort, interp, index, words);
+    return Tcl_GetStringResult(interp);
+  }
+  /* A command looked up by its name. */
+  std::string call(const std::vector<std::string> &words) {
+    combEvalWords(&abort, interp, words);
+    return Tcl_GetStringResult(interp);
+  }
+  /* "eval" of words and option lists. */
+  std::string spliced(const std::vector<CombPiece> &pieces) {
+    combEvalSpliced(&abort, interp, pieces);
+    return Tcl_GetStringResult(interp);
+  }
+  /* One of our own command procedures, called directly. */
+  std::string proc(Tcl_CmdProc *procedure, const std::vector<std::string> &words) {
+    std::vector<const char *> argv;
+    for (const std::string &word : words) argv.push_back(word.c_str());
+    combCallWords(&abort, interp, procedure, Tk_MainWindow(interp), nullptr,
+                  static_cast<int>(argv.size()), argv.data(), kCombEvalTexts);
+    return Tcl_GetStringResult(interp);
+  }
+  /* bind path event script (the script made by combBindScript). */
+  void bind(const std::string &path, const char *event, const std::string &script) {
+    cached(COMB_BIND, {"bind", path, event, script});
+  }
+};
+/* The value of option name ("-x") of path, "" when it is not set. */
+std::string combOption(Tcl_Interp *interp, const char *path, const char *option);
+/* The same read as an integer the way atoi reads it (0 when not a number). */
+int combIntOption(Tcl_Interp *interp, const char *path, const char *option);
+
 /* The framework's own commands that others call directly. */
 Tcl_CmdProc combSetCmd;
 Tcl_CmdProc combFreeCmd;
