@@ -83,12 +83,12 @@ const CombCommand combCommands[] = {
     {"fold.draw", foldDrawCmd},
     {"fold.get", foldGetCmd},
     {"fold.page", foldPageCmd},
-    {"frm.create", nullptr /* frmCreateCmd */},
-    {"frm.add", nullptr /* frmAddCmd */},
-    {"gbtn.create", nullptr /* gbtnCreateCmd */},
-    {"gbtn.frame", nullptr /* gbtnFrameCmd */},
-    {"num.create", nullptr /* numCreateCmd */},
-    {"num.update", nullptr /* numUpdateCmd */},
+    {"frm.create", frmCreateCmd},
+    {"frm.add", frmAddCmd},
+    {"gbtn.create", gbtnCreateCmd},
+    {"gbtn.frame", gbtnFrameCmd},
+    {"num.create", numCreateCmd},
+    {"num.update", numUpdateCmd},
     {"pal.create", nullptr /* palCreateCmd */},
     {"pal.colors", nullptr /* palColorsCmd */},
     {"pdl.create", nullptr /* pdlCreateCmd */},
@@ -99,8 +99,8 @@ const CombCommand combCommands[] = {
     {"popup.post", nullptr /* popupPostCmd */},
     {"popup.hide", nullptr /* popupHideCmd */},
     {"slis.create", nullptr /* slisCreateCmd */},
-    {"str.create", nullptr /* strCreateCmd */},
-    {"str.add", nullptr /* strAddCmd */},
+    {"str.create", strCreateCmd},
+    {"str.add", strAddCmd},
     {"comb.update", combUpdateCmd},
 };
 static_assert(sizeof combCommands / sizeof combCommands[0] == 51,
@@ -271,8 +271,12 @@ std::string combList(const std::vector<std::string> &words) {
 }
 
 std::string combBindScript(const std::vector<std::string> &words) {
-  std::string list = combList(words), out;
-  for (char c : list) {
+  return combEscapePercent(combList(words));
+}
+
+std::string combEscapePercent(const std::string &script) {
+  std::string out;
+  for (char c : script) {
     out += c;
     if (c == '%') out += '%';
   }

@@ -62,6 +62,8 @@ std::string combList(const std::vector<std::string> &words);
 /* A binding script of one command: the words as a list, with every '%'
    doubled so that Tk's event substitution leaves them alone. */
 std::string combBindScript(const std::vector<std::string> &words);
+/* A script text with every '%' doubled, for a binding. */
+std::string combEscapePercent(const std::string &script);
 /* Splits a Tcl list; false (message in the result) when it is not one. */
 bool combSplitList(Tcl_Interp *interp, const char *text, std::vector<std::string> &out);
 
