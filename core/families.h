@@ -11,6 +11,8 @@
 namespace vesk {
 
 /* Command families built so far, in their start-up order. */
+/* "veskMainWindow" and "veskToplevelWindow" (display/mouseroute.cpp). */
+int MainWindow_Init(Tcl_Interp *interp);
 int Calc_Init(Tcl_Interp *interp);
 
 /* Registers the image type "gimg" once per process; 0 on success. */

@@ -48,7 +48,7 @@ struct CommandFamily {
   FamilyInitProc *init;
 };
 const CommandFamily commandFamilies[] = {
-    {"MainWindow_Init", nullptr},
+    {"MainWindow_Init", MainWindow_Init},
     {"Rimg_Init", Rimg_Init},
     {"Calc_Init", Calc_Init},
     {"Comb_Init", Comb_Init},
