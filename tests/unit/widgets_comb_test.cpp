@@ -239,21 +239,6 @@ TEST_F(Comb, DisableTreeRecordsChildrenFirst) {
   EXPECT_EQ(result(), "disabled");
 }
 
-TEST_F(Comb, CommandsOutliveTheMainWindow) {
-  // The family's client data is the main window at registration: once the
-  // application's windows are gone the commands answer errors, never touch it.
-  ASSERT_EQ(eval("frame .x; set _comb(.x,class) tst; set _comb(.x,cf-a) 1"), TCL_OK);
-  ASSERT_EQ(eval("destroy ."), TCL_OK);
-  EXPECT_EQ(eval("comb.class .x"), TCL_OK);
-  EXPECT_EQ(result(), "tst");
-  EXPECT_EQ(eval("comb.layout .x 2 {.x}"), TCL_ERROR);
-  EXPECT_EQ(eval("comb.config .x -a 2"), TCL_OK);
-  EXPECT_EQ(eval("fold.create .f"), TCL_ERROR);
-  EXPECT_EQ(eval("comb.dis0 .x .x"), TCL_OK);
-  const char *words[] = {"frame", ".y"};
-  EXPECT_EQ(callCachedCommand(interp, COMB_FRAME, 2, words), TCL_ERROR);
-}
-
 // A creator in the framework's shape whose second part fails.
 int testCreateCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv) {
   int code = combBeginCreate(clientData, interp, argc, argv,
