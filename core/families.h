@@ -11,6 +11,8 @@
 namespace vesk {
 
 /* Command families built so far, in their start-up order. */
+/* "veskMainWindow" and "veskToplevelWindow" (display/mouseroute.cpp). */
+int MainWindow_Init(Tcl_Interp *interp);
 int Calc_Init(Tcl_Interp *interp);
 
 /* Registers the image type "gimg" once per process; 0 on success. */
@@ -66,6 +68,9 @@ int Ddw_Init(Tcl_Interp *interp);
 /* Scanners ("twimg"), printing ("printer", "gmetafile"). */
 int Twimg_Init(Tcl_Interp *interp);
 int Printer_Init(Tcl_Interp *interp);
+
+/* Compound widgets: the "comb.*" family and its classes (widgets/). */
+int Comb_Init(Tcl_Interp *interp);
 
 /* Test hook: makes the named family fail, "" or NULL for none. */
 void setFailingFamily(const char *name);

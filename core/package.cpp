@@ -48,10 +48,10 @@ struct CommandFamily {
   FamilyInitProc *init;
 };
 const CommandFamily commandFamilies[] = {
-    {"MainWindow_Init", nullptr},
+    {"MainWindow_Init", MainWindow_Init},
     {"Rimg_Init", Rimg_Init},
     {"Calc_Init", Calc_Init},
-    {"Comb_Init", nullptr},
+    {"Comb_Init", Comb_Init},
     {"Grass_Init", nullptr},
     {"Etran_Init", Etran_Init},
     {"Ddw_Init", Ddw_Init},

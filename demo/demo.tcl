@@ -209,6 +209,24 @@ step "DEM surface in a glw image"   {
     glReadPixels 80 60 1 1 GL_RGB GL_UNSIGNED_BYTE centre
     lrange $centre 0 2
 }
+step "folder of two pages"          {
+    fold.create .fold -labels {Spinner Palette} -fwidth 330 -fheight 170
+    list [comb.get .fold labels] [comb.get .fold pid]
+}
+step "a spinner on page Spinner"     {
+    set spin [fold.addItem .fold Spinner -num num.create {-label {-text Level} -min 0 -max 10 -inc 3 -init 9}]
+    pack $spin -padx 20 -pady 20
+    after 200 [list comb.set $spin done 1]
+    num.update $spin up
+    list $spin [num.get $spin]
+}
+step "a palette on page Palette; set"  {
+    set pal [fold.addItem .fold Palette -pal pal.create]
+    pack $pal -padx 6 -pady 6
+    update
+    pal.set $pal #55aaff
+    list $pal [comb.get $pal -r -g -b] [[comb.get $pal rgb] cget -bg]
+}
 step "event loop for 100 ms"       {after 100 {winmsg 0}; winmsg 1}
 
 wm title . "Vesk demo"
@@ -228,9 +246,12 @@ frame .pics2
 label .pics2.text -text "gimg views of a RAM image:\ncolour at x2, band 2 turned right,\nclipped to a triangle, its ISO clusters,\nrectified (georef @30,1.25),\nband 1 filtered in the frequency domain" -justify left
 label .pics2.dem -image demoDem -bd 0
 label .pics2.demText -text "an elevation grid drawn\noffscreen in a glw image" -justify left
-pack .pics2.text .pics2.dem .pics2.demText -side left -padx 6 -pady 6
+label .foldText -text "a folder of two pages:\na spinner, a colour palette" -justify left
+pack .pics2.text .pics2.dem .pics2.demText .fold .foldText -side left -padx 6 -pady 6
 pack .pics .pics2 -anchor w
 raise .
+update
+fold.page .fold p1
 update
 
 set png [file join $outDir vesk-demo.png]
