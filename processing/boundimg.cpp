@@ -442,30 +442,19 @@ void resetBoundBand(RAMIMG *image, int band) {
 
 /* The FLOAT line of a memory image that holds every line, to be changed
    in place (the same values as a copy out and back); null otherwise. */
-float *residentFloatLine(RAMIMG *image, int row, int band) {
-  const ImageHeader &h = image->header;
-  if (h.pixelid != P_FLOAT || image->fd >= 0 || image->memData || !image->getLineProc ||
-      image->cacheLines < int64_t{h.rows} * h.nbands)
-    return nullptr;
-  unsigned char *line = image->getLineProc(image, row, band, 1);
-  if (!line || reinterpret_cast<uintptr_t>(line) % alignof(float) != 0) return nullptr;
-  setRAMImageDirty(image, row, band);
-  return reinterpret_cast<float *>(line);
+float *heldFloatLine(RAMIMG *image, int row, int band) {
+  float *line = residentFloatLine(image, row, band);
+  if (line) setRAMImageDirty(image, row, band);
+  return line;
 }
 
 /* The FLOAT line of another memory image that holds every line, to be
-   read where it lies (the values getFloatBILData would copy out); null
-   otherwise. */
+   read where it lies; null otherwise. */
 const float *residentFloatOperand(RAMIMG *operand, const RAMIMG *image, int row, int band,
                                   int x, int width) {
-  const ImageHeader &h = operand->header;
-  if (operand == image || h.pixelid != P_FLOAT || operand->fd >= 0 || operand->memData ||
-      !operand->getLineProc || operand->cacheLines < int64_t{h.rows} * h.nbands ||
-      int64_t{x} + width > h.columns)
-    return nullptr;
-  const unsigned char *line = operand->getLineProc(operand, row, band, 1);
-  if (!line || reinterpret_cast<uintptr_t>(line) % alignof(float) != 0) return nullptr;
-  return reinterpret_cast<const float *>(line) + x;
+  if (operand == image || int64_t{x} + width > operand->header.columns) return nullptr;
+  const float *line = residentFloatLine(operand, row, band);
+  return line ? line + x : nullptr;
 }
 
 /* applyPixelOperator -- the operator over the region, per destination band of the map. */
@@ -478,7 +467,7 @@ void applyPixelOperator(rimgObj *obj, const PixelOperator *op, const std::vector
     const int band = obj->destBands[s] - 1;
     for (int k = 0; k < obj->height; k++) {
       c.y = static_cast<float>(k % rows);
-      if (float *held = residentFloatLine(image, obj->desy + k, band)) {
+      if (float *held = heldFloatLine(image, obj->desy + k, band)) {
         op->row(&c, held + obj->desx, nullptr, obj->width, 0);
         continue;
       }
@@ -548,7 +537,7 @@ void applyPixelOperatorImage(rimgObj *obj, RAMIMG *operand, const PixelOperator 
         values = other.data();
       }
       c.y = static_cast<float>(k % opRows);
-      if (float *held = residentFloatLine(image, obj->desy + k, band)) {
+      if (float *held = heldFloatLine(image, obj->desy + k, band)) {
         op->row(&c, held + obj->desx, values, obj->width, 0);
         continue;
       }
