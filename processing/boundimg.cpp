@@ -491,9 +491,23 @@ bool copiesSamples(const rimgObj *obj, const RAMIMG *operand, const PixelOperato
          operand->getLineProc;
 }
 
+/* Whether the region and the band map cover every line of the image. */
+bool coversEveryLine(const rimgObj *obj) {
+  const ImageHeader &h = obj->image->header;
+  if (obj->desx != 0 || obj->desy != 0 || obj->width != h.columns || obj->height != h.rows)
+    return false;
+  std::vector<char> written(static_cast<size_t>(std::max(h.nbands, 1)), 0);
+  for (int s = 0; s < obj->bandCount; s++)
+    if (obj->destBands[s] >= 1 && obj->destBands[s] <= h.nbands) written[obj->destBands[s] - 1] = 1;
+  return std::all_of(written.begin(), written.end(), [](char w) { return w != 0; });
+}
+
 /* "=" of an operand image of the same type: each row's samples copied. */
 void copyOperandImage(rimgObj *obj, RAMIMG *operand) {
   RAMIMG *image = obj->image;
+  // A JPEG whose every line is about to be replaced is not decoded first.
+  if (image->header.imgid == IMG_JPEG && image != operand && coversEveryLine(obj))
+    claimRAMImageLines(image);
   const int opRows = std::max(1, operand->header.rows);
   const size_t size = getPixelBits(image->header.pixelid) / 8;
   std::vector<unsigned char> samples(size * static_cast<size_t>(std::max(obj->width, 1)));

@@ -327,7 +327,18 @@ int runJpegCompress(JpegEncodeJob *job) {
   memset(row[0], 0, static_cast<size_t>(columns * c));
   while (cinfo->next_scanline < cinfo->image_height) {
     const int64_t r = cinfo->next_scanline;
-    if (job->lines) {
+    if (job->lines && c == 3) {
+      // RGB in one pass over the three band lines.
+      const unsigned char *__restrict red = job->lines + r * c * job->lineStride;
+      const unsigned char *__restrict green = red + job->lineStride;
+      const unsigned char *__restrict blue = green + job->lineStride;
+      JSAMPLE *__restrict to = row[0];
+      for (int64_t i = 0; i < columns; i++) {
+        to[3 * i] = red[i];
+        to[3 * i + 1] = green[i];
+        to[3 * i + 2] = blue[i];
+      }
+    } else if (job->lines) {
       for (int k = 0; k < c; k++) {
         const unsigned char *__restrict line = job->lines + (r * c + k) * job->lineStride;
         JSAMPLE *__restrict to = row[0] + k;
