@@ -190,6 +190,7 @@ void putJpegComments(j_compress_ptr cinfo, const ImageHeader *header) {
 }
 
 /* One decoded row of c interleaved components into c band lines. */
+__attribute__((target_clones("arch=x86-64-v3", "default")))
 void splitJpegRow(const JSAMPLE *__restrict from, int c, int64_t columns,
                   unsigned char *__restrict lines, int64_t stride) {
   if (c == 3) {
