@@ -520,6 +520,76 @@ void resetDestinationStats(GconvWork *w) {
 }
 
 /*
+ * gconvResident --
+ *     "2D" from a FLOAT memory image into another: the rows are split into
+ *     runs of 64 output rows, each run filtered on the worker pool with its
+ *     own ring of ny widened input rows, read and written where the lines
+ *     lie.  The meter moves between rounds of runs on this thread.
+ * Results:      1; 0 (nothing done) when some line is not held in memory.
+ */
+int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
+  const ConvKernel &k = w->kernel;
+  const int nx = k.nx, ny = k.ny;
+  const ImageHeader &in = w->in->header;
+  if (w->r <= 0 || in.rows <= 0 || in.nindices != 0 || in.pixelid != P_FLOAT ||
+      w->out->header.pixelid != P_FLOAT ||
+      w->oc < 0 || int64_t{w->oc} + w->c > w->out->header.columns)
+    return 0;
+  // Every line either side touches, gathered on this thread.
+  const int first = std::clamp(w->ir - ny / 2, 0, in.rows - 1);
+  const int last = std::clamp(w->ir + w->r - 1 - ny / 2 + ny - 1, 0, in.rows - 1);
+  std::vector<const float *> source(static_cast<size_t>(last - first + 1) * w->pairs);
+  std::vector<float *> target(static_cast<size_t>(w->r) * w->pairs);
+  for (int p = 0; p < w->pairs; p++) {
+    for (int row = first; row <= last; row++) {
+      const float *line = residentFloatLine(w->in, row, w->source[p]);
+      if (!line) return 0;
+      source[static_cast<size_t>(p) * (last - first + 1) + (row - first)] = line;
+    }
+    for (int i = 0; i < w->r; i++)
+      if (!(target[static_cast<size_t>(p) * w->r + i] =
+                residentFloatLine(w->out, w->orow + i, w->dest[p])))
+        return 0;
+  }
+  for (int p = 0; p < w->pairs; p++)
+    for (int i = 0; i < w->r; i++) setRAMImageDirty(w->out, w->orow + i, w->dest[p]);
+
+  const int run = 64;
+  const int runs = (w->r + run - 1) / run;
+  const size_t padded = static_cast<size_t>(nx) + in.columns;
+  auto inputLine = [&](int p, int row) {
+    row = std::clamp(row, 0, in.rows - 1);
+    return source[static_cast<size_t>(p) * (last - first + 1) + (row - first)];
+  };
+  RowMeter meter("gconv");
+  const int round = std::max(workerCount(), 1) * 2;
+  for (int r0 = 0; r0 < runs; r0 += round) {
+    const int count = std::min(round, runs - r0);
+    parallelFor(count * w->pairs, [&](int piece) {
+      const int p = piece % w->pairs, i0 = (r0 + piece / w->pairs) * run;
+      const int n = std::min(run, w->r - i0);
+      std::vector<double> ring(padded * static_cast<size_t>(ny));
+      auto slot = [&](int s) { return ring.data() + static_cast<size_t>(s) * padded; };
+      for (int m = 0; m < ny; m++)
+        widenPaddedRow(inputLine(p, w->ir + i0 - ny / 2 + m), in.columns, nx, slot(m));
+      const double *window[kMaxKernelWeights];
+      for (int i = 0; i < n; i++) {
+        for (int m = 0; m < ny; m++) window[m] = slot((i + m) % ny) + w->ic;
+        convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c,
+                     target[static_cast<size_t>(p) * w->r + i0 + i] + w->oc);
+        if (i + 1 < n)
+          widenPaddedRow(inputLine(p, w->ir + i0 + i - ny / 2 + ny), in.columns, nx,
+                         slot(i % ny));
+      }
+    });
+    const int done = std::min(w->r, (r0 + count) * run);
+    meter.row(done, w->r);
+  }
+  meter.finish();
+  return 1;
+}
+
+/*
  * gconvBlocks --
  *     "2D" from one image into another: blocks of 32 output rows, each block's
  *     input rows read first (on this thread, through the line cache), the
@@ -528,6 +598,7 @@ void resetDestinationStats(GconvWork *w) {
  * Results:      1.
  */
 int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
+  if (gconvResident(w, taps)) return 1;
   const ConvKernel &k = w->kernel;
   const int nx = k.nx, ny = k.ny;
   const int block = 32;
