@@ -324,19 +324,17 @@ enum FloatArithmetic { FLOAT_ADD, FLOAT_SUB, FLOAT_MUL, FLOAT_DIV };
   for (int j = 0; j < n; j++) {                                         \
     const float a = line[j], b = (divisor);                             \
     const float r = (expr);                                             \
+    saved[j] = a;                                                       \
+    line[j] = r;                                                        \
     edge |= (fabsf(r) == FLT_MAX) | (kind == FLOAT_DIV && b == 0.0f);   \
-  }                                                                     \
-  if (!edge)                                                            \
-    for (int j = 0; j < n; j++) {                                       \
-      const float a = line[j], b = (divisor);                           \
-      line[j] = (expr);                                                 \
-    }
+  }
 
-/* A block of at most kFloatBlock pixels worked out in place; nonzero (and
-   the block untouched) when it must be done in double. */
+/* A block of at most kFloatBlock pixels worked out in place, its old
+   values kept aside; nonzero (and the block put back as it was) when it
+   must be done in double. */
 __attribute__((target_clones("arch=x86-64-v3", "default")))
 int floatArithmeticBlock(int kind, float *__restrict line, const float *__restrict other, float k,
-                         int n) {
+                         int n, float *__restrict saved) {
   int edge = 0;
   if (other) {
     switch (kind) {
@@ -353,6 +351,7 @@ int floatArithmeticBlock(int kind, float *__restrict line, const float *__restri
     default: FLOAT_BLOCK_LOOP(a / b, k) break;
     }
   }
+  if (edge) memcpy(line, saved, sizeof(float) * static_cast<size_t>(n));
   return edge;
 }
 #undef FLOAT_BLOCK_LOOP
@@ -365,10 +364,11 @@ template <int Kind, PixelOperatorProc *P>
 void floatArithmeticRow(const PixelOperatorContext *c, float *line, const float *other, int n,
                         int x0) {
   const float k = c->operands[0];
+  float saved[kFloatBlock];
   for (int done = 0; done < n; done += kFloatBlock) {
     const int count = std::min(kFloatBlock, n - done);
     const float *operand = other ? other + done : nullptr;
-    if (floatArithmeticBlock(Kind, line + done, operand, k, count))
+    if (floatArithmeticBlock(Kind, line + done, operand, k, count, saved))
       pixelRow<P>(c, line + done, operand, count, x0 + done);
   }
 }
