@@ -154,6 +154,13 @@ def make_data(folder, big):
     data["a"], data["b"] = os.path.join(folder, "a.lan"), os.path.join(folder, "b.lan")
     write_lan(data["a"], a, 4)
     write_lan(data["b"], b, 4)
+    # The same pixels as a vips image, and a 3 x 3 box as a vips matrix.
+    data["av"] = os.path.join(folder, "a.v")
+    subprocess.check_call(["vips", "rawload", data["a"], data["av"], str(side), str(side), "1",
+                           "--offset", "128", "--format", "float"])
+    data["box3"] = os.path.join(folder, "box3.mat")
+    with open(data["box3"], "w") as f:
+        f.write("3 3 1 0\n1 1 1\n1 1 1\n1 1 1\n")
     seeds = (rng.random((1, side, side)) < 0.001).astype(np.uint8)
     data["seeds"] = os.path.join(folder, "seeds.lan")
     write_lan(data["seeds"], seeds, 0)
@@ -232,6 +239,15 @@ def rows(data, ours, only):
              lambda t, cvk=cvk: peer_python(
                  cv2 % t + numpy_load + "a = lan(%r, 1, np.float32)[0]\nk = %s" % (data["a"], cvk),
                  "c = cv2.filter2D(a, -1, k, borderType=cv2.BORDER_REPLICATE)"))
+    # libvips with all its threads, whole process: the input as a .v file,
+    # the result written to one (vips has no way to keep it in memory).
+    case("gconv3-vips", False,
+         lambda t: ours.time(load_memory("a", data["a"]) + float_out,
+                             "rimage gconv -in a -out c -kn {@2D 3 3 %s}" % box3, t),
+         lambda t: whole_process(["vips", "conv", data["av"],
+                                  os.path.join(os.path.dirname(data["av"]), "conv.v"),
+                                  data["box3"], "--precision", "float"]),
+         "ours all threads inside the process, vips conv whole process, all threads")
     case("dist", True,
          lambda t: ours.time(load_memory("s", data["seeds"]) +
                              "rimage open d MBIL -columns %d -rows %d -nbands 1 -pixel BYTE\n"

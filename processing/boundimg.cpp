@@ -7,6 +7,7 @@
  *     the region, to a data range, or between the image and a second one.
  */
 #include <errno.h>
+#include <float.h>
 #include <limits.h>
 #include <math.h>
 #include <stdint.h>
@@ -307,13 +308,79 @@ void pixelRow(const PixelOperatorContext *context, float *__restrict line,
   }
 }
 
+/*
+ * The four arithmetic operators in float.  A sum, difference, product or
+ * quotient of two floats worked out in double and rounded to float is the
+ * float operation's own result (double holds more than twice a float's
+ * digits), except where the operators' range rule decides: a double result
+ * just beyond the float range is an infinity, where float rounding gives
+ * the largest float.  So a block is computed in float, and one whose
+ * results touch the largest float (or that divides by zero: that has its
+ * own rule) goes through the double row instead.
+ */
+enum FloatArithmetic { FLOAT_ADD, FLOAT_SUB, FLOAT_MUL, FLOAT_DIV };
+
+#define FLOAT_BLOCK_LOOP(expr, divisor)                                 \
+  for (int j = 0; j < n; j++) {                                         \
+    const float a = line[j], b = (divisor);                             \
+    const float r = (expr);                                             \
+    saved[j] = a;                                                       \
+    line[j] = r;                                                        \
+    edge |= (fabsf(r) == FLT_MAX) | (kind == FLOAT_DIV && b == 0.0f);   \
+  }
+
+/* A block of at most kFloatBlock pixels worked out in place, its old
+   values kept aside; nonzero (and the block put back as it was) when it
+   must be done in double. */
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+int floatArithmeticBlock(int kind, float *__restrict line, const float *__restrict other, float k,
+                         int n, float *__restrict saved) {
+  int edge = 0;
+  if (other) {
+    switch (kind) {
+    case FLOAT_ADD: FLOAT_BLOCK_LOOP(a + b, other[j]) break;
+    case FLOAT_SUB: FLOAT_BLOCK_LOOP(a - b, other[j]) break;
+    case FLOAT_MUL: FLOAT_BLOCK_LOOP(a * b, other[j]) break;
+    default: FLOAT_BLOCK_LOOP(a / b, other[j]) break;
+    }
+  } else {
+    switch (kind) {
+    case FLOAT_ADD: FLOAT_BLOCK_LOOP(a + b, k) break;
+    case FLOAT_SUB: FLOAT_BLOCK_LOOP(a - b, k) break;
+    case FLOAT_MUL: FLOAT_BLOCK_LOOP(a * b, k) break;
+    default: FLOAT_BLOCK_LOOP(a / b, k) break;
+    }
+  }
+  if (edge) memcpy(line, saved, sizeof(float) * static_cast<size_t>(n));
+  return edge;
+}
+#undef FLOAT_BLOCK_LOOP
+
+constexpr int kFloatBlock = 1024;
+
+/* The row of +, -, * or / with one operand: blocks in float, the double
+   row where a block needs it; the same values as pixelRow<P>. */
+template <int Kind, PixelOperatorProc *P>
+void floatArithmeticRow(const PixelOperatorContext *c, float *line, const float *other, int n,
+                        int x0) {
+  const float k = c->operands[0];
+  float saved[kFloatBlock];
+  for (int done = 0; done < n; done += kFloatBlock) {
+    const int count = std::min(kFloatBlock, n - done);
+    const float *operand = other ? other + done : nullptr;
+    if (floatArithmeticBlock(Kind, line + done, operand, k, count, saved))
+      pixelRow<P>(c, line + done, operand, count, x0 + done);
+  }
+}
+
 }  // namespace
 
 /* One row per name and operand count, in lookup order; a null row ends it. */
 #define BOUND_OP(name, count, proc) {name, count, proc, pixelRow<proc>}
+#define FLOAT_OP(name, kind, proc) {name, 1, proc, floatArithmeticRow<kind, proc>}
 const PixelOperator pixelOperators[] = {
-    BOUND_OP("=", 1, opSet), BOUND_OP("+", 1, opAdd), BOUND_OP("-", 1, opSub),
-    BOUND_OP("*", 1, opMul), BOUND_OP("*", 2, opMulAdd), BOUND_OP("/", 1, opDiv),
+    BOUND_OP("=", 1, opSet), FLOAT_OP("+", FLOAT_ADD, opAdd), FLOAT_OP("-", FLOAT_SUB, opSub),
+    FLOAT_OP("*", FLOAT_MUL, opMul), BOUND_OP("*", 2, opMulAdd), FLOAT_OP("/", FLOAT_DIV, opDiv),
     BOUND_OP("!", 0, opNot), BOUND_OP("&", 1, opAnd), BOUND_OP("|", 1, opOr),
     BOUND_OP("^", 1, opPow), BOUND_OP("dist", 0, opDist0), BOUND_OP("dist", 2, opDist2),
     BOUND_OP("exp", 1, opExp), BOUND_OP("expd", 1, opExpd1), BOUND_OP("expd", 2, opExpd2),
@@ -342,6 +409,7 @@ const PixelOperator pixelOperators[] = {
     {nullptr, 0, nullptr, nullptr},
 };
 #undef BOUND_OP
+#undef FLOAT_OP
 static_assert(sizeof pixelOperators / sizeof pixelOperators[0] == 78,
               "seventy-seven operator rows and the end row");
 
@@ -374,15 +442,19 @@ void resetBoundBand(RAMIMG *image, int band) {
 
 /* The FLOAT line of a memory image that holds every line, to be changed
    in place (the same values as a copy out and back); null otherwise. */
-float *residentFloatLine(RAMIMG *image, int row, int band) {
-  const ImageHeader &h = image->header;
-  if (h.pixelid != P_FLOAT || image->fd >= 0 || image->memData || !image->getLineProc ||
-      image->cacheLines < int64_t{h.rows} * h.nbands)
-    return nullptr;
-  unsigned char *line = image->getLineProc(image, row, band, 1);
-  if (!line || reinterpret_cast<uintptr_t>(line) % alignof(float) != 0) return nullptr;
-  setRAMImageDirty(image, row, band);
-  return reinterpret_cast<float *>(line);
+float *heldFloatLine(RAMIMG *image, int row, int band) {
+  float *line = residentFloatLine(image, row, band);
+  if (line) setRAMImageDirty(image, row, band);
+  return line;
+}
+
+/* The FLOAT line of another memory image that holds every line, to be
+   read where it lies; null otherwise. */
+const float *residentFloatOperand(RAMIMG *operand, const RAMIMG *image, int row, int band,
+                                  int x, int width) {
+  if (operand == image || int64_t{x} + width > operand->header.columns) return nullptr;
+  const float *line = residentFloatLine(operand, row, band);
+  return line ? line + x : nullptr;
 }
 
 /* applyPixelOperator -- the operator over the region, per destination band of the map. */
@@ -395,7 +467,7 @@ void applyPixelOperator(rimgObj *obj, const PixelOperator *op, const std::vector
     const int band = obj->destBands[s] - 1;
     for (int k = 0; k < obj->height; k++) {
       c.y = static_cast<float>(k % rows);
-      if (float *held = residentFloatLine(image, obj->desy + k, band)) {
+      if (float *held = heldFloatLine(image, obj->desy + k, band)) {
         op->row(&c, held + obj->desx, nullptr, obj->width, 0);
         continue;
       }
@@ -419,9 +491,23 @@ bool copiesSamples(const rimgObj *obj, const RAMIMG *operand, const PixelOperato
          operand->getLineProc;
 }
 
+/* Whether the region and the band map cover every line of the image. */
+bool coversEveryLine(const rimgObj *obj) {
+  const ImageHeader &h = obj->image->header;
+  if (obj->desx != 0 || obj->desy != 0 || obj->width != h.columns || obj->height != h.rows)
+    return false;
+  std::vector<char> written(static_cast<size_t>(std::max(h.nbands, 1)), 0);
+  for (int s = 0; s < obj->bandCount; s++)
+    if (obj->destBands[s] >= 1 && obj->destBands[s] <= h.nbands) written[obj->destBands[s] - 1] = 1;
+  return std::all_of(written.begin(), written.end(), [](char w) { return w != 0; });
+}
+
 /* "=" of an operand image of the same type: each row's samples copied. */
 void copyOperandImage(rimgObj *obj, RAMIMG *operand) {
   RAMIMG *image = obj->image;
+  // A JPEG whose every line is about to be replaced is not decoded first.
+  if (image->header.imgid == IMG_JPEG && image != operand && coversEveryLine(obj))
+    claimRAMImageLines(image);
   const int opRows = std::max(1, operand->header.rows);
   const size_t size = getPixelBits(image->header.pixelid) / 8;
   std::vector<unsigned char> samples(size * static_cast<size_t>(std::max(obj->width, 1)));
@@ -458,14 +544,19 @@ void applyPixelOperatorImage(rimgObj *obj, RAMIMG *operand, const PixelOperator 
     const int band = obj->destBands[s] - 1;
     for (int k = 0; k < obj->height; k++) {
       const int opRow = static_cast<int>((int64_t{obj->srcy} + k) % opRows);
-      getFloatBILData(operand, opRow, obj->srcx, obj->width, obj->srcBands[s] - 1, other.data());
+      const float *values = residentFloatOperand(operand, image, opRow, obj->srcBands[s] - 1,
+                                                 obj->srcx, obj->width);
+      if (!values) {
+        getFloatBILData(operand, opRow, obj->srcx, obj->width, obj->srcBands[s] - 1, other.data());
+        values = other.data();
+      }
       c.y = static_cast<float>(k % opRows);
-      if (float *held = residentFloatLine(image, obj->desy + k, band)) {
-        op->row(&c, held + obj->desx, other.data(), obj->width, 0);
+      if (float *held = heldFloatLine(image, obj->desy + k, band)) {
+        op->row(&c, held + obj->desx, values, obj->width, 0);
         continue;
       }
       getFloatBILData(image, obj->desy + k, obj->desx, obj->width, band, line.data());
-      op->row(&c, line.data(), other.data(), obj->width, 0);
+      op->row(&c, line.data(), values, obj->width, 0);
       putFloatBILData(image, obj->desy + k, obj->desx, obj->width, band, line.data());
     }
     resetBoundBand(image, band);

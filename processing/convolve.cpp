@@ -108,37 +108,66 @@ struct KernelTap {
  * convolveTaps --
  *     One output row of a 2D kernel: each pixel the sum, in double, of its
  *     taps in order (a float times a float is exact in double, so a fused
- *     multiply-add gives the same sums).  Sixteen pixels at a time, their
- *     sums in registers, one pass over the window's rows per output row.
+ *     multiply-add gives the same sums).  Thirty-two pixels at a time, their
+ *     sums in eight registers, one pass over the window's rows per output
+ *     row.  The window's rows are floats, or the same values already
+ *     widened to double (rows that many taps read: no conversion a tap).
  *     Built for the baseline and for AVX2/FMA machines, chosen at load.
  */
 typedef double Doubles4 __attribute__((vector_size(32)));
 typedef float Floats4 __attribute__((vector_size(16)));
 
-inline Floats4 loadFloats(const float *p) {
-  Floats4 v;
-  memcpy(&v, p, sizeof v);
-  return v;
+/* Four samples as doubles (through a pointer: no vector crosses a call). */
+inline void loadWide(const float *p, Doubles4 *v) {
+  Floats4 f;
+  memcpy(&f, p, sizeof f);
+  *v = __builtin_convertvector(f, Doubles4);
 }
-#define loadWidened(p) __builtin_convertvector(loadFloats(p), Doubles4)
+inline void loadWide(const double *p, Doubles4 *v) { memcpy(v, p, sizeof *v); }
+/* Four sums rounded to float, stored. */
+#define storeNarrow(sums, p)                                    \
+  do {                                                          \
+    const Floats4 narrow = __builtin_convertvector(sums, Floats4); \
+    memcpy(p, &narrow, sizeof narrow);                          \
+  } while (0)
 
-__attribute__((target_clones("arch=x86-64-v3", "default")))
-void convolveTaps(const float *const *window, const KernelTap *taps, int tapCount, int columns,
-                  float *__restrict out) {
+template <class Sample>
+__attribute__((always_inline)) inline void convolveTapsBody(const Sample *const *window,
+                                                            const KernelTap *taps, int tapCount,
+                                                            int columns, float *__restrict out) {
   int x = 0;
-  for (; x + 16 <= columns; x += 16) {
-    Doubles4 a0 = {}, a1 = {}, a2 = {}, a3 = {};
+  for (; x + 32 <= columns; x += 32) {
+    Doubles4 a0 = {}, a1 = {}, a2 = {}, a3 = {}, a4 = {}, a5 = {}, a6 = {}, a7 = {};
     for (int t = 0; t < tapCount; t++) {
       const double weight = taps[t].w;
       const Doubles4 w = {weight, weight, weight, weight};
-      const float *src = window[taps[t].m] + taps[t].n + x;
-      a0 += w * loadWidened(src);
-      a1 += w * loadWidened(src + 4);
-      a2 += w * loadWidened(src + 8);
-      a3 += w * loadWidened(src + 12);
+      const Sample *src = window[taps[t].m] + taps[t].n + x;
+      Doubles4 v0, v1, v2, v3, v4, v5, v6, v7;
+      loadWide(src, &v0);
+      loadWide(src + 4, &v1);
+      loadWide(src + 8, &v2);
+      loadWide(src + 12, &v3);
+      loadWide(src + 16, &v4);
+      loadWide(src + 20, &v5);
+      loadWide(src + 24, &v6);
+      loadWide(src + 28, &v7);
+      a0 += w * v0;
+      a1 += w * v1;
+      a2 += w * v2;
+      a3 += w * v3;
+      a4 += w * v4;
+      a5 += w * v5;
+      a6 += w * v6;
+      a7 += w * v7;
     }
-    const Doubles4 sums[4] = {a0, a1, a2, a3};
-    for (int b = 0; b < 16; b++) out[x + b] = static_cast<float>(sums[b / 4][b % 4]);
+    storeNarrow(a0, out + x);
+    storeNarrow(a1, out + x + 4);
+    storeNarrow(a2, out + x + 8);
+    storeNarrow(a3, out + x + 12);
+    storeNarrow(a4, out + x + 16);
+    storeNarrow(a5, out + x + 20);
+    storeNarrow(a6, out + x + 24);
+    storeNarrow(a7, out + x + 28);
   }
   for (; x < columns; x++) {
     double acc = 0;
@@ -147,7 +176,19 @@ void convolveTaps(const float *const *window, const KernelTap *taps, int tapCoun
     out[x] = static_cast<float>(acc);
   }
 }
-#undef loadWidened
+
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+void convolveTaps(const float *const *window, const KernelTap *taps, int tapCount, int columns,
+                  float *__restrict out) {
+  convolveTapsBody(window, taps, tapCount, columns, out);
+}
+
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+void convolveTaps(const double *const *window, const KernelTap *taps, int tapCount, int columns,
+                  float *__restrict out) {
+  convolveTapsBody(window, taps, tapCount, columns, out);
+}
+#undef storeNarrow
 
 /* printf into a string, for messages handed back to the caller. */
 std::string kernelMessage(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -457,6 +498,15 @@ void readPaddedRow(RAMIMG *in, int row, int band, int nx, float *padded) {
   std::fill(pixels + columns, padded + nx + columns, pixels[columns - 1]);
 }
 
+/* A line widened to double into a padded row, the edge pixels repeated
+   into the nx/2 slots before and the slots after them. */
+void widenPaddedRow(const float *pixels, int columns, int nx, double *padded) {
+  double *at = padded + nx / 2;
+  std::copy(pixels, pixels + columns, at);
+  std::fill(padded, at, static_cast<double>(pixels[0]));
+  std::fill(at + columns, padded + nx + columns, static_cast<double>(pixels[columns - 1]));
+}
+
 /* a x b floats of a ring, or bad_alloc when that cannot be addressed. */
 size_t checkedCount(size_t a, size_t b) {
   if (b != 0 && a > (PTRDIFF_MAX / sizeof(double)) / b) throw std::bad_alloc();
@@ -470,6 +520,76 @@ void resetDestinationStats(GconvWork *w) {
 }
 
 /*
+ * gconvResident --
+ *     "2D" from a FLOAT memory image into another: the rows are split into
+ *     runs of 64 output rows, each run filtered on the worker pool with its
+ *     own ring of ny widened input rows, read and written where the lines
+ *     lie.  The meter moves between rounds of runs on this thread.
+ * Results:      1; 0 (nothing done) when some line is not held in memory.
+ */
+int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
+  const ConvKernel &k = w->kernel;
+  const int nx = k.nx, ny = k.ny;
+  const ImageHeader &in = w->in->header;
+  if (w->r <= 0 || in.rows <= 0 || in.nindices != 0 || in.pixelid != P_FLOAT ||
+      w->out->header.pixelid != P_FLOAT ||
+      w->oc < 0 || int64_t{w->oc} + w->c > w->out->header.columns)
+    return 0;
+  // Every line either side touches, gathered on this thread.
+  const int first = std::clamp(w->ir - ny / 2, 0, in.rows - 1);
+  const int last = std::clamp(w->ir + w->r - 1 - ny / 2 + ny - 1, 0, in.rows - 1);
+  std::vector<const float *> source(static_cast<size_t>(last - first + 1) * w->pairs);
+  std::vector<float *> target(static_cast<size_t>(w->r) * w->pairs);
+  for (int p = 0; p < w->pairs; p++) {
+    for (int row = first; row <= last; row++) {
+      const float *line = residentFloatLine(w->in, row, w->source[p]);
+      if (!line) return 0;
+      source[static_cast<size_t>(p) * (last - first + 1) + (row - first)] = line;
+    }
+    for (int i = 0; i < w->r; i++)
+      if (!(target[static_cast<size_t>(p) * w->r + i] =
+                residentFloatLine(w->out, w->orow + i, w->dest[p])))
+        return 0;
+  }
+  for (int p = 0; p < w->pairs; p++)
+    for (int i = 0; i < w->r; i++) setRAMImageDirty(w->out, w->orow + i, w->dest[p]);
+
+  const int run = 64;
+  const int runs = (w->r + run - 1) / run;
+  const size_t padded = static_cast<size_t>(nx) + in.columns;
+  auto inputLine = [&](int p, int row) {
+    row = std::clamp(row, 0, in.rows - 1);
+    return source[static_cast<size_t>(p) * (last - first + 1) + (row - first)];
+  };
+  RowMeter meter("gconv");
+  const int round = std::max(workerCount(), 1) * 2;
+  for (int r0 = 0; r0 < runs; r0 += round) {
+    const int count = std::min(round, runs - r0);
+    parallelFor(count * w->pairs, [&](int piece) {
+      const int p = piece % w->pairs, i0 = (r0 + piece / w->pairs) * run;
+      const int n = std::min(run, w->r - i0);
+      std::vector<double> ring(padded * static_cast<size_t>(ny));
+      auto slot = [&](int s) { return ring.data() + static_cast<size_t>(s) * padded; };
+      for (int m = 0; m < ny; m++)
+        widenPaddedRow(inputLine(p, w->ir + i0 - ny / 2 + m), in.columns, nx, slot(m));
+      const double *window[kMaxKernelWeights];
+      for (int i = 0; i < n; i++) {
+        for (int m = 0; m < ny; m++) window[m] = slot((i + m) % ny) + w->ic;
+        convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c,
+                     target[static_cast<size_t>(p) * w->r + i0 + i] + w->oc);
+        if (i + 1 < n)
+          widenPaddedRow(inputLine(p, w->ir + i0 + i - ny / 2 + ny), in.columns, nx,
+                         slot(i % ny));
+      }
+    });
+    const int done = std::min(w->r, (r0 + count) * run);
+    meter.row(done, w->r);
+  }
+  meter.finish();
+  return 1;
+}
+
+/*
  * gconvBlocks --
  *     "2D" from one image into another: blocks of 32 output rows, each block's
  *     input rows read first (on this thread, through the line cache), the
@@ -478,14 +598,21 @@ void resetDestinationStats(GconvWork *w) {
  * Results:      1.
  */
 int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
+  if (gconvResident(w, taps)) return 1;
   const ConvKernel &k = w->kernel;
   const int nx = k.nx, ny = k.ny;
   const int block = 32;
   const size_t padded = static_cast<size_t>(nx) + w->in->header.columns;
   const size_t inRows = static_cast<size_t>(block) + ny - 1;
-  std::vector<float> input(checkedCount(checkedCount(padded, inRows), w->pairs));
-  std::vector<float> output(checkedCount(checkedCount(static_cast<size_t>(w->c), block),
-                                         w->pairs));
+  // The input rows widened to double once: each is read by ny x nx taps.
+  std::vector<double> input(checkedCount(checkedCount(padded, inRows), w->pairs));
+  std::vector<float> row(padded);
+  std::vector<float *> target(static_cast<size_t>(block) * w->pairs);
+  std::vector<const float *> source(inRows * w->pairs);
+  const bool inside = w->out->header.pixelid == P_FLOAT && w->oc >= 0 &&
+                      int64_t{w->oc} + w->c <= w->out->header.columns;
+  std::vector<float> output;  // rows on their way to an output that is not FLOAT in memory
+  const size_t outputSize = checkedCount(checkedCount(static_cast<size_t>(w->c), block), w->pairs);
   auto inputRow = [&](int p, int r) { return input.data() + (p * inRows + r) * padded; };
   auto outputRow = [&](int p, int r) {
     return output.data() + (static_cast<size_t>(p) * block + r) * w->c;
@@ -493,18 +620,51 @@ int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
   RowMeter meter("gconv");
   for (int i0 = 0; i0 < w->r; i0 += block) {
     const int n = std::min(block, w->r - i0);
-    for (int p = 0; p < w->pairs; p++)
-      for (int r = 0; r < n + ny - 1; r++)
-        readPaddedRow(w->in, w->ir + i0 - ny / 2 + r, w->source[p], nx, inputRow(p, r));
+    // A FLOAT memory input is widened where it lies, on the pool; other
+    // inputs come through the line cache on this thread.
+    const int inCount = n + ny - 1;
+    bool held = w->in->header.nindices == 0;
+    for (int p = 0; p < w->pairs && held; p++)
+      for (int r = 0; r < inCount && held; r++) {
+        const int at = std::clamp(w->ir + i0 - ny / 2 + r, 0, w->in->header.rows - 1);
+        source[static_cast<size_t>(p) * inRows + r] = residentFloatLine(w->in, at, w->source[p]);
+        held = source[static_cast<size_t>(p) * inRows + r] != nullptr;
+      }
+    if (held) {
+      parallelFor(inCount * w->pairs, [&](int piece) {
+        const int p = piece / inCount, r = piece % inCount;
+        widenPaddedRow(source[static_cast<size_t>(p) * inRows + r], w->in->header.columns, nx,
+                       inputRow(p, r));
+      });
+    } else {
+      for (int p = 0; p < w->pairs; p++)
+        for (int r = 0; r < inCount; r++) {
+          readPaddedRow(w->in, w->ir + i0 - ny / 2 + r, w->source[p], nx, row.data());
+          std::copy(row.begin(), row.end(), inputRow(p, r));
+        }
+    }
+    // A FLOAT memory output takes the rows where they lie (a FLOAT store
+    // keeps every value as it is).
+    bool direct = inside;
+    for (int p = 0; p < w->pairs && direct; p++)
+      for (int r = 0; r < n && direct; r++) {
+        float *line = residentFloatLine(w->out, w->orow + i0 + r, w->dest[p]);
+        direct = line != nullptr;
+        target[static_cast<size_t>(p) * block + r] = line ? line + w->oc : nullptr;
+        if (line) setRAMImageDirty(w->out, w->orow + i0 + r, w->dest[p]);
+      }
+    if (!direct && output.empty()) output.resize(outputSize);
     parallelFor(n * w->pairs, [&](int piece) {
       const int p = piece / n, r = piece % n;
-      const float *window[kMaxKernelWeights];
+      const double *window[kMaxKernelWeights];
       for (int m = 0; m < ny; m++) window[m] = inputRow(p, r + m) + w->ic;
-      convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c, outputRow(p, r));
+      convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c,
+                   direct ? target[static_cast<size_t>(p) * block + r] : outputRow(p, r));
     });
     for (int r = 0; r < n; r++) {
-      for (int p = 0; p < w->pairs; p++)
-        putFloatBILData(w->out, w->orow + i0 + r, w->oc, w->c, w->dest[p], outputRow(p, r));
+      if (!direct)
+        for (int p = 0; p < w->pairs; p++)
+          putFloatBILData(w->out, w->orow + i0 + r, w->oc, w->c, w->dest[p], outputRow(p, r));
       meter.row(i0 + r + 1, w->r);
     }
   }

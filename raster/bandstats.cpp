@@ -8,6 +8,7 @@
  */
 #include "raster/bandstats.h"
 
+#include <stdint.h>
 #include <math.h>
 #include <string.h>
 #include <algorithm>
@@ -48,11 +49,30 @@ void accumulateCounted(BandHist *h, int64_t n, int64_t step, int values, Value &
   }
 }
 
-/* accumulateCounted for a run of every byte: four pixels a step, each
-   into its own table, with no index arithmetic between them. */
-void accumulateBytes(BandHist *h, const unsigned char *line, int64_t n) {
+/*
+ * The counts of a BYTE band over any number of runs: four tables filled
+ * four pixels a step (no store waits on the previous one), moved into
+ * 64-bit totals before a table could overflow, folded into the sums,
+ * extremes and histogram once.  Every sum is a sum of whole numbers,
+ * exact in double, so one fold at the end gives the figures a fold per
+ * run gives.
+ */
+struct ByteTally {
   uint32_t counts[4][256];
-  memset(counts, 0, sizeof counts);
+  uint64_t totals[256];
+  int64_t pending;
+};
+
+void flushTally(ByteTally *t) {
+  for (int v = 0; v < 256; v++)
+    t->totals[v] += uint64_t{t->counts[0][v]} + t->counts[1][v] + t->counts[2][v] + t->counts[3][v];
+  memset(t->counts, 0, sizeof t->counts);
+  t->pending = 0;
+}
+
+void tallyBytes(ByteTally *t, const unsigned char *line, int64_t n) {
+  if (t->pending + n > INT32_MAX) flushTally(t);
+  uint32_t(*counts)[256] = t->counts;
   int64_t x = 0;
   for (; x + 4 <= n; x += 4) {
     counts[0][line[x]]++;
@@ -61,15 +81,29 @@ void accumulateBytes(BandHist *h, const unsigned char *line, int64_t n) {
     counts[3][line[x + 3]]++;
   }
   for (; x < n; x++) counts[0][line[x]]++;
+  t->pending += n;
+}
+
+void foldTally(BandHist *h, ByteTally *t) {
+  flushTally(t);
   for (int v = 0; v < 256; v++) {
-    const double c = double(counts[0][v]) + counts[1][v] + counts[2][v] + counts[3][v];
+    const double c = static_cast<double>(t->totals[v]);
     if (c == 0) continue;
     h->min = std::min<double>(h->min, v);
     h->max = std::max<double>(h->max, v);
     h->sum += c * v;
     h->sumSq += c * v * v;
-    if (h->bins && v < h->binCount) h->bins[v] += static_cast<int64_t>(c);
+    if (h->bins && v < h->binCount) h->bins[v] += static_cast<int64_t>(t->totals[v]);
   }
+  memset(t->totals, 0, sizeof t->totals);
+}
+
+/* accumulateCounted for a run of every byte. */
+void accumulateBytes(BandHist *h, const unsigned char *line, int64_t n) {
+  ByteTally t;
+  memset(&t, 0, sizeof t);
+  tallyBytes(&t, line, n);
+  foldTally(h, &t);
 }
 
 /* Adds a run of wider values: four partial sums so that the additions
@@ -273,10 +307,28 @@ BandHist *ramImageHist(RAMIMG *image, int mode, int columnStep, int rowStep) {
   if (h.imgid == IMG_FFT && rasterHooks().getFFTHist) fromHeader = rasterHooks().getFFTHist(image, hist) != 0;
   if (!fromHeader && image->getLineProc) {
     const int rs = std::max(rowStep, 1);
+    // Every byte of a BYTE band: counted over all rows, folded once.
+    std::vector<ByteTally> tallies;
+    if (h.pixelid == P_BYTE && columnStep <= 1 && h.columns > 0) {
+      try {
+        tallies.resize(static_cast<size_t>(nbands));
+      } catch (const std::bad_alloc &) {
+        tallies.clear();
+      }
+      for (ByteTally &t : tallies) memset(&t, 0, sizeof t);
+    }
+    std::vector<char> tallied(tallies.size(), 0);
     auto scan = [&](int row, int band) {
       if (hist[band].done) return;
       const unsigned char *line = image->getLineProc(image, row, band, 1);
-      if (line) accumulateHist(&hist[band], h.pixelid, h.columns, columnStep, line, h.msbf);
+      if (!line) return;
+      if (tallies.empty()) {
+        accumulateHist(&hist[band], h.pixelid, h.columns, columnStep, line, h.msbf);
+        return;
+      }
+      tallyBytes(&tallies[static_cast<size_t>(band)], line, h.columns);
+      tallied[static_cast<size_t>(band)] = 1;
+      hist[band].count += h.columns;
     };
     if (isBandSequential(h.imgid)) {
       for (int band = 0; band < nbands; band++)
@@ -285,6 +337,8 @@ BandHist *ramImageHist(RAMIMG *image, int mode, int columnStep, int rowStep) {
       for (int row = 0; row < h.rows; row += rs)
         for (int band = 0; band < nbands; band++) scan(row, band);
     }
+    for (size_t b = 0; b < tallies.size(); b++)
+      if (tallied[b]) foldTally(&hist[b], &tallies[b]);
   }
   for (int b = 0; b < nbands; b++) hist[b].done = 1;
   return hist;

@@ -90,7 +90,8 @@ class ValueStream {
  private:
   float clamp(float v) const {
     if (nindices_ <= 0) return v;
-    if (v >= static_cast<float>(nindices_)) return static_cast<float>(nindices_ - 1);
+    // Above the last entry (15.5 of 16 entries would round to 16): the last entry.
+    if (v > static_cast<float>(nindices_ - 1)) return static_cast<float>(nindices_ - 1);
     if (!(v >= 0)) return 0;  // negatives, and NaN, which names no entry
     return v;
   }

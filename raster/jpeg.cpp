@@ -190,6 +190,7 @@ void putJpegComments(j_compress_ptr cinfo, const ImageHeader *header) {
 }
 
 /* One decoded row of c interleaved components into c band lines. */
+__attribute__((target_clones("arch=x86-64-v3", "default")))
 void splitJpegRow(const JSAMPLE *__restrict from, int c, int64_t columns,
                   unsigned char *__restrict lines, int64_t stride) {
   if (c == 3) {
@@ -293,6 +294,20 @@ int runJpegDecompress(JpegDecodeJob *job) {
   return 1;
 }
 
+/* Three band lines (stride bytes apart) into one RGB row, in one pass. */
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+void interleaveJpegRow(const unsigned char *lines, int64_t stride, int64_t columns,
+                       JSAMPLE *__restrict to) {
+  const unsigned char *__restrict red = lines;
+  const unsigned char *__restrict green = lines + stride;
+  const unsigned char *__restrict blue = lines + 2 * stride;
+  for (int64_t i = 0; i < columns; i++) {
+    to[3 * i] = red[i];
+    to[3 * i + 1] = green[i];
+    to[3 * i + 2] = blue[i];
+  }
+}
+
 /*
  * runJpegCompress --
  *     Writes the whole image of the job into its stream: the comments,
@@ -327,7 +342,9 @@ int runJpegCompress(JpegEncodeJob *job) {
   memset(row[0], 0, static_cast<size_t>(columns * c));
   while (cinfo->next_scanline < cinfo->image_height) {
     const int64_t r = cinfo->next_scanline;
-    if (job->lines) {
+    if (job->lines && c == 3) {
+      interleaveJpegRow(job->lines + r * c * job->lineStride, job->lineStride, columns, row[0]);
+    } else if (job->lines) {
       for (int k = 0; k < c; k++) {
         const unsigned char *__restrict line = job->lines + (r * c + k) * job->lineStride;
         JSAMPLE *__restrict to = row[0] + k;

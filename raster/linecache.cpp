@@ -543,6 +543,23 @@ unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load) {
 }
 
 /*
+ * claimRAMImageLines --
+ *     For a cache that holds every line of its image, each in its own
+ *     slot, tags every line as held without reading the file: for a
+ *     writer about to fill every line of every band (a whole-image format
+ *     is then not decoded only to be overwritten).
+ * Results:      1 when every line is claimed; 0 (nothing changed) when
+ *     the cache does not hold the whole image.
+ */
+int claimRAMImageLines(RAMIMG *image) {
+  const ImageHeader &h = image->header;
+  const int64_t total = int64_t{h.rows} * h.nbands;
+  if (!image->cache || total <= 0 || image->cacheLines < total) return 0;
+  for (int64_t i = 0; i < total; i++) image->lineTags[i] = i;
+  return 1;
+}
+
+/*
  * writeRAMImageLine --
  *     Writes the line of a slot (or the record it belongs to) back to the
  *     file, in the file's byte order.

@@ -341,6 +341,16 @@ void getFloatBILData(RAMIMG *image, int row, int column, int count, int band, fl
   readSegment(image, row, column, count, band, out, 1);
 }
 
+float *residentFloatLine(RAMIMG *image, int row, int band) {
+  const ImageHeader &h = image->header;
+  if (h.pixelid != P_FLOAT || image->fd >= 0 || image->memData || !image->getLineProc ||
+      image->cacheLines < int64_t{h.rows} * h.nbands)
+    return nullptr;
+  unsigned char *line = image->getLineProc(image, row, band, 1);
+  if (!line || reinterpret_cast<uintptr_t>(line) % alignof(float) != 0) return nullptr;
+  return reinterpret_cast<float *>(line);
+}
+
 /* getByteBILData -- the byte counterpart of getFloatBILData. */
 void getByteBILData(RAMIMG *image, int row, int column, int count, int band,
                     unsigned char *out) {

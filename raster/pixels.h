@@ -28,6 +28,14 @@ int putByteBILData(RAMIMG *image, int row, int column, int count, int band,
 int putUSHORTBILData(RAMIMG *image, int row, int column, int count, int band,
                      const uint16_t *in);
 
+/*
+ * The FLOAT line of a memory image that holds every line, where it lies
+ * (the values getFloatBILData copies out); null for any other image and
+ * for a row or band outside.  A writer flags the line with
+ * setRAMImageDirty.
+ */
+float *residentFloatLine(RAMIMG *image, int row, int band);
+
 /* ---- palette views: component 0, 1, 2 = red, green, blue; < 0 the index ---- */
 void getPaletteByteBILData(RAMIMG *image, int row, int column, int count, int component,
                            unsigned char *out);

@@ -116,6 +116,7 @@ int setRAMImageBuf(RAMIMG *image, int rows);
 unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load);
 void writeRAMImageLine(RAMIMG *image, int slot);
 void setRAMImageDirty(RAMIMG *image, int row, int band);
+int claimRAMImageLines(RAMIMG *image);
 void invalidateRAMImageCache(RAMIMG *image);
 int setRAMImageResident(RAMIMG *image, int on);
 void splitBIPLine(RAMIMG *image, int firstRow, int count, const unsigned char *records);

@@ -140,13 +140,13 @@ TEST(ImageData, PaletteValuesNameEntries) {
       got.insert(got.end(), v, v + count);
     }
   } sink;
-  const std::string text = "BSQH 1 1 0 4 0 0 nan -nan -2 99 7.5";
-  const ImageDataShape shape = shapeOf(1, 5, 1, 16);
+  const std::string text = "BSQH 1 1 0 6 0 0 nan -nan -2 99 7.5 15.5 14.5";
+  const ImageDataShape shape = shapeOf(1, 7, 1, 16);
   ImageDataPlan plan;
   std::string error;
   ASSERT_TRUE(planImageData(text.data(), text.size(), shape, &plan, &error)) << error;
   walkImageData(text.data(), text.size(), shape, plan, &sink);
-  EXPECT_EQ(sink.got, (std::vector<float>{0, 0, 0, 15, 7.5f}));
+  EXPECT_EQ(sink.got, (std::vector<float>{0, 0, 0, 15, 7.5f, 15, 14.5f}));
 }
 
 TEST(ImageData, IntoImages) {
@@ -158,6 +158,12 @@ TEST(ImageData, IntoImages) {
   EXPECT_EQ(row[0], 15);
   EXPECT_EQ(row[1], 0);
   EXPECT_EQ(row[2], 9);
+  // A value between the last entry and the palette's size would round past it.
+  EXPECT_EQ(parseASCIIData(image.get(), "BSQH 1 1 0 2 0 0 15.5 15.9999 14.5"), 1);
+  getByteBILData(image.get(), 0, 0, 3, 0, row);
+  EXPECT_EQ(row[0], 15);
+  EXPECT_EQ(row[1], 15);
+  EXPECT_EQ(row[2], 15);
   // NaN names no palette entry: 0, as a negative.
   EXPECT_EQ(parseASCIIData(image.get(), "BSQH 1 1 0 2 0 0 nan -nan 3"), 1);
   getByteBILData(image.get(), 0, 0, 3, 0, row);

@@ -5,6 +5,13 @@
 # tiffinfo (libtiff-tools) and gdalinfo (gdal-bin) warnings, listgeo
 # (geotiff-bin) for the GeoTIFF.  The unit tests check alignment and the
 # baseline tags themselves; this file keeps the outside readers' verdict.
+# (checkit-tiff is not packaged for Debian: the unit tests check what its
+# baseline checks look at, word alignment and the required tags.)
+# listgeo prints PROJ's "proj_create: unrecognized format / unknown name"
+# once for each corner it tries to give in latitude and longitude: a map id
+# is written as a user-defined projected system named by its citation, which
+# no PROJ definition matches (also with the citation key left out);
+# the keys themselves draw no warning.
 # Run from anywhere with a built tree: sh check-written.sh <build dir>
 set -eu
 build=$(cd "$1" && pwd)
