@@ -752,14 +752,9 @@ int gcanvasInstanceCmd(ClientData clientData, Tcl_Interp *interp, int objc,
         int *counts = nullptr;
         int n = t->getVerticesProc(item, &vertices);
         int parts = t->getPartCountsProc(item, &counts);
-        /* The store keeps each part's first vertex index. */
-        std::vector<int32_t> starts(static_cast<size_t>(parts > 0 ? parts : 0));
-        int32_t at = 0;
-        for (int p = 0; p < parts; p++) {
-          starts[static_cast<size_t>(p)] = at;
-          at += counts[p];
-        }
-        if (ops && ops->addRecord(object, -1, vertices, n, starts.data(), parts, nullptr, nullptr,
+        /* The store keeps each part's length (the file's starts are made on save). */
+        std::vector<int32_t> lengths(counts, counts + (parts > 0 ? parts : 0));
+        if (ops && ops->addRecord(object, -1, vertices, n, lengths.data(), parts, nullptr, nullptr,
                                   nullptr))
           written++;
         return true;

@@ -592,6 +592,9 @@ void fillCanvasPolygon(ItemContainer *c, Display *display, Drawable drawable, GC
                        const double *points, int n);
 void finishLineConfigure(ItemContainer *c, GcanvasItem *item);
 
+/* ---- object item (object.cpp) ---- */
+extern GcanvasItemType objectType;
+
 }  // namespace vesk
 
 #endif

@@ -36,7 +36,7 @@ const BuiltinType builtinTypes[] = {
     {"polygon", &polygonType},          {"image", &imageType},   {"oval", &ovalType},
     {"bitmap", &bitmapType},           {"arc", &arcType},     {"gtext", &gtextType},
     {"group", &groupType},            {"symbol", &symbolType},  {"window", &windowType},
-    {"object", nullptr},
+    {"object", &objectType},
 };
 static_assert(sizeof builtinTypes / sizeof builtinTypes[0] == 13, "thirteen built-in item types");
 

@@ -126,6 +126,24 @@ step "gcanvas scrolled; EPS written"   {
     .map postscript -file [file join $outDir map.eps]
     list [.map xview] [file size [file join $outDir map.eps]]
 }
+step "shapefile as an object item"      {
+    # Two parcels (one with a courtyard) written as a shapefile, read back
+    # and drawn by an object item over a gimg image item (y north).
+    shape.create demoParcels; demoParcels initialize POLYGON
+    demoParcels addrecord {20 20 20 110 110 110 110 20 20 20 60 50 80 50 80 80 60 80 60 50} {5 5}
+    demoParcels addrecord {140 30 140 100 230 100 230 30 140 30}
+    demoParcels save [file join $outDir parcels.shp]
+    shape.create demoLayer -file [file join $outDir parcels.shp]
+    gcanvas .layer -width 256 -height 128 -bg white -mx 1 -my -1 -viewyorigin 128
+    .layer create image 0 128 -image demoGrad -anchor nw
+    .layer create object 0 0 -object demoLayer -outline yellow -width 2 -stipple gray25 -fill white
+    list [demoLayer count] [.layer area 2] [.layer bbox 2]
+}
+step "rimage canvas of the layer"       {
+    rimage canvas .layer @layer 0 0 256 128
+    image create gimg demoCapture -file @layer -comb 3/2/1 -palette 8/8/4
+    list [image width demoCapture] [image height demoCapture]
+}
 step "gimg masked view (clip triangle)" {
     image create gimg demoMask -file $grad -comb 1/2/3 -palette 8/8/4
     demoMask mask clip pl {4 60 64 2 124 60}
@@ -246,9 +264,14 @@ frame .pics2
 label .pics2.text -text "gimg views of a RAM image:\ncolour at x2, band 2 turned right,\nclipped to a triangle, its ISO clusters,\nrectified (georef @30,1.25),\nband 1 filtered in the frequency domain" -justify left
 label .pics2.dem -image demoDem -bd 0
 label .pics2.demText -text "an elevation grid drawn\noffscreen in a glw image" -justify left
+label .pics2.layer -image demoCapture -bd 0
+label .pics2.layerText -text "a shapefile (object item) over\na gimg image item, captured\nwith rimage canvas" -justify left
+pack .pics2.text .pics2.dem .pics2.demText .pics2.layer .pics2.layerText -side left -padx 6 -pady 6
+frame .pics3
 label .foldText -text "a folder of two pages:\na spinner, a colour palette" -justify left
-pack .pics2.text .pics2.dem .pics2.demText .fold .foldText -side left -padx 6 -pady 6
-pack .pics .pics2 -anchor w
+pack .fold .foldText -in .pics3 -side left -padx 6 -pady 6
+raise .fold .pics3
+pack .pics .pics2 .pics3 -anchor w
 raise .
 update
 fold.page .fold p1

@@ -57,6 +57,8 @@ struct TwainSession {
   bool reading = false;
   bool nonBlocking = false;
   Tcl_TimerToken timer = nullptr;
+  int selectFd = -1;       /* readable when the source has data (non-blocking) */
+  bool fileWatched = false;
   SANE_Parameters params{};
   std::vector<unsigned char> frame[3]; /* gray/RGB in [0]; three-pass frames by colour */
   bool haveFrame[3] = {false, false, false};
@@ -167,9 +169,16 @@ bool openSource(TwainSession &s, int mode) {
   return true;
 }
 
-void stopReading(TwainSession &s) {
+/* No timer and no file handler left for the transfer. */
+void cancelWait(TwainSession &s) {
   if (s.timer) Tcl_DeleteTimerHandler(s.timer);
   s.timer = nullptr;
+  if (s.fileWatched) Tcl_DeleteFileHandler(s.selectFd);
+  s.fileWatched = false;
+}
+
+void stopReading(TwainSession &s) {
+  cancelWait(s);
   s.reading = false;
   for (auto &f : s.frame) f.clear(), f.shrink_to_fit();
   for (bool &h : s.haveFrame) h = false;
@@ -220,6 +229,10 @@ bool startFrame(TwainSession &s) {
     return false;
   }
   s.nonBlocking = sane_set_io_mode(s.handle, SANE_TRUE) == SANE_STATUS_GOOD;
+  /* Read only when the source's descriptor is readable: a source asked for
+   * data it does not have yet may end the frame (SANE's test backend does). */
+  SANE_Int fd = -1;
+  s.selectFd = s.nonBlocking && sane_get_select_fd(s.handle, &fd) == SANE_STATUS_GOOD ? fd : -1;
   int slot = 0;
   if (s.params.format == SANE_FRAME_GREEN) slot = 1;
   if (s.params.format == SANE_FRAME_BLUE) slot = 2;
@@ -321,6 +334,7 @@ void finishTransfer(TwainSession &s) {
  *     the image is made; a feeder is asked for its next document.
  */
 void readChunks(TwainSession &s);
+void sourceReadable(ClientData, int);
 
 void readStep(ClientData) {
   TwainSession &s = session();
@@ -331,6 +345,25 @@ void readStep(ClientData) {
     stopReading(s);
     disableSource(s);
   }
+}
+
+/*
+ * Whether to wait for the source's descriptor before the next read: only
+ * with a descriptor and while bytes of the frame are still to come (a
+ * source may close it once it has handed out the whole frame; the read
+ * after that gives the end of the frame at once).
+ */
+bool frameIncomplete(const TwainSession &s, const std::vector<unsigned char> &f) {
+  if (!s.nonBlocking || s.selectFd < 0) return false;
+  if (s.params.lines <= 0) return true;
+  return f.size() < static_cast<size_t>(s.params.lines) * static_cast<size_t>(s.params.bytes_per_line);
+}
+
+void sourceReadable(ClientData, int) {
+  TwainSession &s = session();
+  if (s.fileWatched) Tcl_DeleteFileHandler(s.selectFd);
+  s.fileWatched = false;
+  readStep(nullptr);
 }
 
 void readChunks(TwainSession &s) {
@@ -349,7 +382,11 @@ void readChunks(TwainSession &s) {
     SANE_Status st = sane_read(s.handle, &f[at], static_cast<SANE_Int>(kChunk), &got);
     f.resize(at + static_cast<size_t>(got > 0 ? got : 0));
     if (st == SANE_STATUS_GOOD) {
-      if (got == 0) break; /* nothing yet: come back later */
+      if (got <= 0) break; /* nothing yet: come back later */
+      if (frameIncomplete(s, f)) {
+        again = false; /* the rest when the descriptor is readable again */
+        break;
+      }
       continue;
     }
     again = false;
@@ -393,7 +430,16 @@ void readChunks(TwainSession &s) {
     Tcl_Release(interp);
     return;
   }
-  if (s.reading) s.timer = Tcl_CreateTimerHandler(s.nonBlocking && !again ? 5 : 0, readStep, nullptr);
+  if (s.reading) {
+    const int slot =
+        s.params.format == SANE_FRAME_GREEN ? 1 : s.params.format == SANE_FRAME_BLUE ? 2 : 0;
+    if (frameIncomplete(s, s.frame[slot])) {
+      Tcl_CreateFileHandler(s.selectFd, TCL_READABLE, sourceReadable, nullptr);
+      s.fileWatched = true;
+    } else {
+      s.timer = Tcl_CreateTimerHandler(s.nonBlocking && !again ? 5 : 0, readStep, nullptr);
+    }
+  }
   Tcl_Release(interp);
 }
 
@@ -446,7 +492,12 @@ bool enableSource(TwainSession &s, int mode) {
   s.pending = 1;
   s.reading = true;
   for (bool &h : s.haveFrame) h = false;
-  s.timer = Tcl_CreateTimerHandler(0, readStep, nullptr);
+  if (s.nonBlocking && s.selectFd >= 0) {
+    Tcl_CreateFileHandler(s.selectFd, TCL_READABLE, sourceReadable, nullptr);
+    s.fileWatched = true;
+  } else {
+    s.timer = Tcl_CreateTimerHandler(0, readStep, nullptr);
+  }
   return true;
 }
 
@@ -561,17 +612,16 @@ int twGet(TwainSession &s, Tcl_Interp *interp, int, const char **) {
     vesk_fprintf(stderr, "DS not enabled.\n");
     return fail(interp, "Error in get.");
   }
-  if (s.timer) Tcl_DeleteTimerHandler(s.timer);
-  s.timer = nullptr;
+  cancelWait(s);
   if (s.transferMode == kMemoryMode) {
     memoryTransfer(s);
     return TCL_OK;
   }
   if (s.handle) sane_set_io_mode(s.handle, SANE_FALSE);
   s.nonBlocking = false;
+  s.selectFd = -1;
   while (s.reading) readStep(nullptr);
-  if (s.timer) Tcl_DeleteTimerHandler(s.timer);
-  s.timer = nullptr;
+  cancelWait(s);
   Tcl_ResetResult(interp);
   return TCL_OK;
 }

@@ -105,6 +105,11 @@ RimageModuleProc rformModule;     /* datamod.cpp */
 RimageModuleProc pcalcModule;     /* pcalc.cpp */
 RimageModuleProc smetricModule;   /* smetric.cpp */
 RimagePlainProc rimageDraw;       /* draw.cpp */
+RimagePlainProc rimageCanvas;     /* screencapture.cpp */
+RimagePlainProc rimageClipboard;  /* screencapture.cpp */
+RimagePlainProc rimageWindow;     /* screencapture.cpp */
+int windowRect(Tcl_Interp *interp, const char *pathName, int *xOut, int *yOut, int *widthOut,
+               int *heightOut, int flags);
 
 /* An output opened by name, or created as a file like a header (calc.cpp). */
 RAMIMG *openModuleOutput(const char *word, const ImageHeader &like, int imgid, int pixelid,

@@ -112,7 +112,7 @@ TEST(CanvasRegistry, BuiltTypesKeepTheirOrderAndARegisteredTypeReplacesByName) {
     if (strcmp(t->name, "counter") != 0 && strcmp(t->name, "cursoritem") != 0)
       names.push_back(t->name);
   EXPECT_EQ((std::vector<std::string>{"rectangle", "text", "line", "polygon", "image", "oval",
-                                      "bitmap", "arc", "gtext", "group", "symbol", "window"}),
+                                      "bitmap", "arc", "gtext", "group", "symbol", "window", "object"}),
             names);
   EXPECT_EQ(-1, objectTypeFromName("point"));
   EXPECT_EQ(0x4400, objectTypeFromName("MULTIPOINTZ"));

@@ -39,5 +39,16 @@ shpadd polylinem -m 0 0 5 1 1 6
 shpcreate five point
 for i in 1 2 3 4 5; do shpadd five $i $i; done
 
+# For the map canvas's object item: a square of side 10 with a hole of
+# side 2 (area 96), a square of side 10 beside it, a triangle; three points.
+shpcreate objpoly polygon
+shpadd objpoly 0 0 0 10 10 10 10 0 0 0 + 2 2 4 2 4 4 2 4 2 2
+shpadd objpoly 20 0 20 10 30 10 30 0 20 0
+shpadd objpoly 40 0 40 10 50 0 40 0
+shpcreate objpoint point
+shpadd objpoint 5 5
+shpadd objpoint 25 5
+shpadd objpoint 45 5
+
 rm -f *.dbf
 for f in *.shp; do shpdump -precision 12 "$f" > "${f%.shp}.dump"; done

@@ -1,0 +1,74 @@
+# An object item of 50,000 polygon records against the same geometry as
+# 50,000 polygon items, full redraws (a background change) best of five,
+# and motion events over the object item with -updatecomponent 1 (the hit
+# test, and the redraw of the highlighted record).
+#   scripts/build.sh build
+#   VESK_LIBDIR=$PWD/build/lib xvfb-run -a -s "-screen 0 1280x1024x24" \
+#       tclsh bench/canvas_objects.tcl [count]
+package require Tk
+wm withdraw .
+if {[info exists env(VESK_LIBDIR)]} {
+    set auto_path [linsert $auto_path 0 $env(VESK_LIBDIR)]
+}
+set veskAppScripts {}
+package require Vesk
+
+set count [expr {[llength $argv] ? [lindex $argv 0] : 50000}]
+toplevel .b
+wm geometry .b +0+0
+set size 600
+gcanvas .b.p -width $size -height $size -highlightthickness 0 -bd 0
+gcanvas .b.o -width $size -height $size -highlightthickness 0 -bd 0 -updatecomponent 1
+pack .b.p .b.o -side left
+expr {srand(13)}
+for {set i 0} {$i < $count} {incr i} {
+    set x [expr {rand() * ($size - 10)}]
+    set y [expr {rand() * ($size - 10)}]
+    .b.p create polygon $x $y [expr {$x + 3 + rand() * 7}] $y [expr {$x + rand() * 10}] \
+        [expr {$y + 3 + rand() * 7}] -fill red -outline black
+}
+shape.create layer
+.b.p assemble layer POLYGON all
+.b.o create object 0 0 -object layer -fill red -outline black
+update
+raise .b
+update
+
+proc flush {} { winfo pointerxy .b }
+proc best {runs script} {
+    set best {}
+    for {set run 0} {$run < $runs} {incr run} {
+        set t [lindex [time {uplevel #0 $script}] 0]
+        if {$best eq {} || $t < $best} {set best $t}
+    }
+    return $best
+}
+set ::bg 0
+proc redraw {w} {
+    $w configure -background [expr {[incr ::bg] % 2 ? "#ffffff" : "#fffffe"}]
+    update idletasks
+    flush
+}
+if {[info exists env(OBJDEBUG)]} {vesk debug 1}
+set items [best 5 {redraw .b.p}]
+set object [best 5 {redraw .b.o}]
+# Motion: from one point of the window to another, the pick alone, then with the redraw.
+set ::k 0
+proc motion {redraw} {
+    set x [expr {20 + (([incr ::k] * 37) % 560)}]
+    set y [expr {20 + (($::k * 53) % 560)}]
+    event generate .b.o <Motion> -x $x -y $y
+    if {$redraw} {update idletasks; flush}
+}
+set pick [best 20 {motion 0}]
+set pickDraw [best 20 {motion 1}]
+set worstDraw 0
+for {set i 0} {$i < 20} {incr i} {
+    set t [lindex [time {motion 1}] 0]
+    if {$t > $worstDraw} {set worstDraw $t}
+}
+puts [format "full redraw of %d polygons: items %.1f ms, object item %.1f ms, ratio %.2f" \
+    $count [expr {$items / 1000.0}] [expr {$object / 1000.0}] [expr {double($object) / $items}]]
+puts [format "motion over the object item: pick %.2f ms, pick and redraw %.2f ms (worst of 20: %.2f ms)" \
+    [expr {$pick / 1000.0}] [expr {$pickDraw / 1000.0}] [expr {$worstDraw / 1000.0}]]
+exit 0
