@@ -63,6 +63,8 @@ int Gcp_Init(Tcl_Interp *interp);
 int Camera_Init(Tcl_Interp *interp);
 /* Scanners ("twimg"), printing ("printer", "gmetafile"). */
 int Twimg_Init(Tcl_Interp *interp);
+/* The raster graphics driver: "grass" and "_vask.parseInput". */
+int Grass_Init(Tcl_Interp *interp);
 int Printer_Init(Tcl_Interp *interp);
 
 /* Test hook: makes the named family fail, "" or NULL for none. */

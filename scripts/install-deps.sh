@@ -16,6 +16,7 @@ PACKAGES=(
   libsane-dev sane-utils
   libcups2-dev cups-daemon cups-client
   poppler-utils libemf2svg-dev xclip
+  hershey-fonts-data
 )
 
 missing=()
