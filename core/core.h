@@ -108,6 +108,27 @@ struct CombEvalAbort {
 };
 int combEval(const CombEvalAbort *abort, ClientData clientData, Tcl_Interp *interp,
              Tcl_CmdProc *proc, ...);
+/* The most words a direct call passes on; further words are dropped. */
+inline constexpr int kCombMaxWords = 4095;
+/* What a failed direct call reports: the missing-command and failure texts
+   (each formatted with the first word) for errorInfo, and the printout's
+   form when it aborts (the result before "Abort at:", then the trailer). */
+struct CombCallTexts {
+  const char *missing;
+  const char *failed;
+  bool resultFirst;
+  const char *trailer;
+};
+extern const CombCallTexts kCombEvalTexts;
+/* combEval over counted words: proc with clientData when given, else the
+   command of info (its own procedure and client data), else the command
+   named by argv[0]. */
+int combCallWords(const CombEvalAbort *abort, Tcl_Interp *interp, Tcl_CmdProc *proc,
+                  ClientData clientData, const Tcl_CmdInfo *info, int argc,
+                  const char *const *argv, const CombCallTexts &texts);
+/* Calls a command's own procedure and client data (the object form when it has one). */
+int callCommandInfo(Tcl_Interp *interp, const Tcl_CmdInfo &info, int argc,
+                    const char *const *argv);
 ClientData getCommandClientData(Tcl_Interp *interp, const char *commandName);
 
 const char *translateFileName(Tcl_Interp *interp, std::string &out, const char *name);

@@ -67,6 +67,9 @@ int Twimg_Init(Tcl_Interp *interp);
 int Grass_Init(Tcl_Interp *interp);
 int Printer_Init(Tcl_Interp *interp);
 
+/* Compound widgets: the "comb.*" family and its classes (widgets/). */
+int Comb_Init(Tcl_Interp *interp);
+
 /* Test hook: makes the named family fail, "" or NULL for none. */
 void setFailingFamily(const char *name);
 

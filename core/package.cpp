@@ -51,7 +51,7 @@ const CommandFamily commandFamilies[] = {
     {"MainWindow_Init", nullptr},
     {"Rimg_Init", Rimg_Init},
     {"Calc_Init", Calc_Init},
-    {"Comb_Init", nullptr},
+    {"Comb_Init", Comb_Init},
     {"Grass_Init", Grass_Init},
     {"Etran_Init", Etran_Init},
     {"Ddw_Init", nullptr},

@@ -147,6 +147,78 @@ void waitWithEvents(Tcl_Interp *interp, int flags, int milliseconds) {
 
 /* ---- commands ---- */
 
+/* The reports of combEval; combEvalVar (the widget framework) has its own. */
+const CombCallTexts kCombEvalTexts = {"\n%s does not exists!", "\nError from combEval: %s\n",
+                                      true, "\nfrom combEval\n"};
+
+/*
+ * callCommandInfo --
+ *     Calls a command's own procedure with its own client data: the object
+ *     form when the command has one (Tk 8.6's commands are object commands,
+ *     whose string form must not be called with another client data).
+ * Results:      the command's completion code.
+ */
+int callCommandInfo(Tcl_Interp *interp, const Tcl_CmdInfo &info, int argc,
+                    const char *const *argv) {
+  if (info.isNativeObjectProc || !info.proc) {
+    std::vector<Tcl_Obj *> objv;
+    objv.reserve(static_cast<size_t>(argc));
+    for (int i = 0; i < argc; i++) {
+      objv.push_back(Tcl_NewStringObj(argv[i], -1));
+      Tcl_IncrRefCount(objv.back());
+    }
+    int result = info.objProc(info.objClientData, interp, argc, objv.data());
+    for (Tcl_Obj *obj : objv) Tcl_DecrRefCount(obj);
+    return result;
+  }
+  std::vector<const char *> words(argv, argv + argc);
+  words.push_back(nullptr);
+  return info.proc(info.clientData, interp, argc, words.data());
+}
+
+/*
+ * combCallWords --
+ *     The body of combEval and its relatives: calls proc (with clientData)
+ *     when given, else the command of info, else the command named by the
+ *     first word, looked up in the interpreter.
+ * Results:      the command's completion code; TCL_ERROR without words.
+ * Side effects: on failure adds the texts' messages to errorInfo; given an
+ *     abort point, prints the failed call and throws it back.
+ */
+int combCallWords(const CombEvalAbort *abort, Tcl_Interp *interp, Tcl_CmdProc *proc,
+                  ClientData clientData, const Tcl_CmdInfo *info, int argc,
+                  const char *const *argv, const CombCallTexts &texts) {
+  if (argc <= 0 || !argv || !argv[0]) return TCL_ERROR;
+  int result;
+  if (proc) {
+    std::vector<const char *> words(argv, argv + argc);
+    words.push_back(nullptr);
+    result = proc(clientData, interp, argc, words.data());
+  } else if (info) {
+    result = callCommandInfo(interp, *info, argc, argv);
+  } else {
+    Tcl_CmdInfo found;
+    if (!Tcl_GetCommandInfo(interp, argv[0], &found)) {
+      addErrorInfoFormatted(interp, texts.missing, argv[0]);
+      result = TCL_ERROR;
+    } else {
+      result = callCommandInfo(interp, found, argc, argv);
+    }
+  }
+
+  if (result != TCL_OK) {
+    addErrorInfoFormatted(interp, texts.failed, argv[0]);
+    if (abort) {
+      if (texts.resultFirst) vesk_printf("%s\n", Tcl_GetStringResult(interp));
+      vesk_printf("Abort at:\n");
+      for (int i = 0; i < argc; i++) vesk_printf("%s ", argv[i]);
+      vesk_printf("%s", texts.trailer);
+      throw CombEvalAbort{result};
+    }
+  }
+  return result;
+}
+
 /*
  * combEval --
  *     Calls a command procedure directly with the words given, ended by
@@ -158,49 +230,16 @@ void waitWithEvents(Tcl_Interp *interp, int flags, int milliseconds) {
  */
 int combEval(const CombEvalAbort *abort, ClientData clientData, Tcl_Interp *interp,
              Tcl_CmdProc *proc, ...) {
-  constexpr int kMaxWords = 4095;
   std::vector<const char *> argv;
   va_list args;
   va_start(args, proc);
   for (const char *word; (word = va_arg(args, const char *)) != nullptr;) {
-    if (static_cast<int>(argv.size()) < kMaxWords) argv.push_back(word);
+    if (static_cast<int>(argv.size()) < kCombMaxWords) argv.push_back(word);
   }
   va_end(args);
   if (argv.empty()) return TCL_ERROR;
-  int argc = static_cast<int>(argv.size());
-  argv.push_back(nullptr);
-
-  int result;
-  if (!proc) {
-    Tcl_CmdInfo info;
-    if (!Tcl_GetCommandInfo(interp, argv[0], &info)) {
-      addErrorInfoFormatted(interp, "\n%s does not exists!", argv[0]);
-      result = TCL_ERROR;
-    } else if (info.isNativeObjectProc) {
-      std::vector<Tcl_Obj *> objv;
-      for (int i = 0; i < argc; i++) {
-        objv.push_back(Tcl_NewStringObj(argv[i], -1));
-        Tcl_IncrRefCount(objv.back());
-      }
-      result = info.objProc(info.objClientData, interp, argc, objv.data());
-      for (Tcl_Obj *obj : objv) Tcl_DecrRefCount(obj);
-    } else {
-      result = info.proc(info.clientData, interp, argc, argv.data());
-    }
-  } else {
-    result = proc(clientData, interp, argc, argv.data());
-  }
-
-  if (result != TCL_OK) {
-    addErrorInfoFormatted(interp, "\nError from combEval: %s\n", argv[0]);
-    if (abort) {
-      vesk_printf("%s\nAbort at:\n", Tcl_GetStringResult(interp));
-      for (int i = 0; i < argc; i++) vesk_printf("%s ", argv[i]);
-      vesk_printf("\nfrom combEval\n");
-      throw CombEvalAbort{result};
-    }
-  }
-  return result;
+  return combCallWords(abort, interp, proc, clientData, nullptr, static_cast<int>(argv.size()),
+                       argv.data(), kCombEvalTexts);
 }
 
 /*
