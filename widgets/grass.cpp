@@ -17,6 +17,7 @@
 
 #include "core/families.h"
 #include "display/gimg.h"
+#include "widgets/comb.h"
 #include "vesk/grass.h"
 #include "vesk/stdio.h"
 #include "widgets/grass.h"
@@ -48,13 +49,9 @@ void setResult(Tcl_Interp *interp, const std::string &text) {
   Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), -1));
 }
 
-std::string entryKey(const char *path, const char *field) {
-  return std::string(path) + "," + field;
-}
-
 /* Copies an entry, empty with false when it does not exist. */
 bool readEntry(Tcl_Interp *interp, const char *path, const char *field, std::string *value) {
-  const char *text = combGet(interp, entryKey(path, field));
+  const char *text = combGetKey(interp, combKey(path, field));
   *value = text ? text : "";
   return text != nullptr;
 }
@@ -211,14 +208,6 @@ VdispState *openDriver() {
   return image ? driverPointer : nullptr;
 }
 
-const char *combGet(Tcl_Interp *interp, const std::string &key) {
-  return interp ? Tcl_GetVar2(interp, "_comb", key.c_str(), TCL_GLOBAL_ONLY) : nullptr;
-}
-
-void combSet(Tcl_Interp *interp, const std::string &key, const std::string &value) {
-  if (interp) Tcl_SetVar2(interp, "_comb", key.c_str(), value.c_str(), TCL_GLOBAL_ONLY);
-}
-
 int wordToInt(const char *word) {
   errno = 0;
   long v = strtol(word, nullptr, 10);
@@ -329,7 +318,7 @@ int R_close_driver(void) {
   if (interp) {
     char text[128];
     auto put = [&](const char *field, const std::string &value) {
-      combSet(interp, entryKey(s.path, field), value);
+      combSetKey(interp, combKey(s.path, field), value.c_str());
     };
     put("cf-color", std::to_string(s.colour));
     put("cf-colorOffset", std::to_string(s.colourOffset));

@@ -51,9 +51,6 @@ VdispState &driverState();
 Tcl_Interp *driverInterp();
 void setDriverInterp(Tcl_Interp *interp);
 int openVirtualDisplay();
-/* "_comb" entries of the driver interpreter. */
-const char *combGet(Tcl_Interp *interp, const std::string &key);
-void combSet(Tcl_Interp *interp, const std::string &key, const std::string &value);
 /* Integer of a word: decimal, text that is no number reads as 0. */
 int wordToInt(const char *word);
 
