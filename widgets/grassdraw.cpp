@@ -80,21 +80,37 @@ std::vector<RoiPoint> clipPolygonRows(const std::vector<RoiPoint> &in, int low, 
   return points;
 }
 
-void polygonOrLine(const int *x, const int *y, int n, bool relative, bool polygon) {
+/* Lines between successive points, drawn as the points are made. */
+void polyline(const int *x, const int *y, int n, bool relative) {
+  VdispState *s = openDriver();
+  if (!s || n < 1 || !x || !y) return;
+  int px = s->curX, py = s->curY;
+  for (int i = 0; i < n; i++) {
+    const int qx = relative ? addClamped(px, x[i]) : x[i];
+    const int qy = relative ? addClamped(py, y[i]) : y[i];
+    if (i > 0)
+      drawRAMImageLine(s->image, 0, s->colour, static_cast<float>(px), static_cast<float>(py),
+                       static_cast<float>(qx), static_cast<float>(qy));
+    px = qx;
+    py = qy;
+  }
+  s->curX = px;
+  s->curY = py;
+}
+
+/* A filled polygon from one point list (the only drawing that allocates). */
+void polygon(const int *x, const int *y, int n, bool relative) {
   VdispState *s = openDriver();
   if (!s) return;
   std::vector<RoiPoint> points = driverPoints(*s, x, y, n, relative);
   if (points.empty()) return;
   const RoiPoint last = points.back();
-  if (polygon) {
-    const int rows = s->image->header.rows, margin = rows + 16;
-    points = clipPolygonRows(points, -margin, rows + margin);
-  }
+  const int rows = s->image->header.rows, margin = rows + 16;
+  points = clipPolygonRows(points, -margin, rows + margin);
   PointList list;
   list.points = points.data();
   list.count = list.capacity = static_cast<int>(points.size());
-  if (polygon) fillRAMImagePolygon(s->image, 0, s->colour, &list);
-  else drawRAMImagePolyline(s->image, 0, s->colour, &list);
+  fillRAMImagePolygon(s->image, 0, s->colour, &list);
   s->curX = last.x;
   s->curY = last.y;
 }
@@ -339,10 +355,10 @@ void R_polydots_rel(const int *dx, const int *dy, int n) {
   }
 }
 
-void R_polygon_abs(const int *x, const int *y, int n) { polygonOrLine(x, y, n, false, true); }
-void R_polygon_rel(const int *dx, const int *dy, int n) { polygonOrLine(dx, dy, n, true, true); }
-void R_polyline_abs(const int *x, const int *y, int n) { polygonOrLine(x, y, n, false, false); }
-void R_polyline_rel(const int *dx, const int *dy, int n) { polygonOrLine(dx, dy, n, true, false); }
+void R_polygon_abs(const int *x, const int *y, int n) { polygon(x, y, n, false); }
+void R_polygon_rel(const int *dx, const int *dy, int n) { polygon(dx, dy, n, true); }
+void R_polyline_abs(const int *x, const int *y, int n) { polyline(x, y, n, false); }
+void R_polyline_rel(const int *dx, const int *dy, int n) { polyline(dx, dy, n, true); }
 
 /* ---- rasters ---- */
 
