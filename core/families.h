@@ -67,6 +67,8 @@ int Camera_Init(Tcl_Interp *interp);
 int Ddw_Init(Tcl_Interp *interp);
 /* Scanners ("twimg"), printing ("printer", "gmetafile"). */
 int Twimg_Init(Tcl_Interp *interp);
+/* The raster graphics driver: "grass" and "_vask.parseInput". */
+int Grass_Init(Tcl_Interp *interp);
 int Printer_Init(Tcl_Interp *interp);
 
 /* Compound widgets: the "comb.*" family and its classes (widgets/). */

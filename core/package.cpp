@@ -52,7 +52,7 @@ const CommandFamily commandFamilies[] = {
     {"Rimg_Init", Rimg_Init},
     {"Calc_Init", Calc_Init},
     {"Comb_Init", Comb_Init},
-    {"Grass_Init", nullptr},
+    {"Grass_Init", Grass_Init},
     {"Etran_Init", Etran_Init},
     {"Ddw_Init", Ddw_Init},
     {"Twimg_Init", Twimg_Init},

@@ -23,11 +23,13 @@ FUZZ_TARGET(dicom);
 FUZZ_TARGET(elas);
 FUZZ_TARGET(erdas);
 FUZZ_TARGET(features);
+FUZZ_TARGET(fontdef);
 FUZZ_TARGET(fftfile);
 FUZZ_TARGET(gcpfile);
 FUZZ_TARGET(georecpar);
 FUZZ_TARGET(gif);
 FUZZ_TARGET(gpz);
+FUZZ_TARGET(hersheyglyphs);
 FUZZ_TARGET(imagedata);
 FUZZ_TARGET(imagedef);
 FUZZ_TARGET(jpeg);
@@ -54,11 +56,13 @@ const struct {
     {"elas", fuzzTarget_elas},
     {"erdas", fuzzTarget_erdas},
     {"features", fuzzTarget_features},
+    {"fontdef", fuzzTarget_fontdef},
     {"fftfile", fuzzTarget_fftfile},
     {"gcpfile", fuzzTarget_gcpfile},
     {"georecpar", fuzzTarget_georecpar},
     {"gif", fuzzTarget_gif},
     {"gpz", fuzzTarget_gpz},
+    {"hersheyglyphs", fuzzTarget_hersheyglyphs},
     {"imagedata", fuzzTarget_imagedata},
     {"imagedef", fuzzTarget_imagedef},
     {"jpeg", fuzzTarget_jpeg},

@@ -17,6 +17,7 @@ PACKAGES=(
   libcups2-dev cups-daemon cups-client
   poppler-utils libemf2svg-dev xclip
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
+  hershey-fonts-data
 )
 
 missing=()
