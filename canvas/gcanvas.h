@@ -31,6 +31,18 @@ inline int saturatingInt(double v) {
   return static_cast<int>(v);
 }
 
+/*
+ * A whole canvas pixel of a point, truncated (or rounded half away from
+ * zero) and held within +-2^30, so sizes added to it stay within int.
+ */
+inline int pixelTrunc(double v) {
+  if (!(v == v)) return 0;
+  if (v >= 1073741824.0) return 1073741824;
+  if (v <= -1073741824.0) return -1073741824;
+  return static_cast<int>(v);
+}
+inline int pixelRound(double v) { return pixelTrunc(v > 0 ? v + 0.5 : v - 0.5); }
+
 struct GcanvasItem;
 struct GcanvasItemType;
 struct GcanvasRecord;
@@ -54,6 +66,7 @@ enum {
   BBOX_NOT_EMPTY = 0x200,
   ITEMS_FORCED = 0x400,  /* some item carries ITEM_FORCE_REDRAW */
   HAS_FLOATING = 0x800,  /* a floating item may exist: compose them over the backing */
+  HAS_WINDOWS = 0x1000,  /* a window item may exist: place its window after each redisplay */
 };
 
 /* The type record's alwaysRedraw bits. */
@@ -410,6 +423,7 @@ void canvasPsPath(Tcl_Interp *interp, ItemContainer *c, const double *points, in
 extern Tk_CustomOption tagsOption;
 extern Tk_CustomOption stateOption;        /* items: normal, disabled, hidden, active */
 extern Tk_CustomOption canvasStateOption;  /* the canvas: normal, disabled */
+extern Tk_CustomOption hiddenStateOption;  /* items without an active look: normal, disabled, hidden */
 extern Tk_CustomOption offsetOption;       /* "x,y", "#x,y", anchors */
 extern Tk_CustomOption distanceOption;        /* non-negative distance */
 extern Tk_CustomOption smoothOption;
@@ -507,6 +521,16 @@ extern GcanvasItemType ovalType;
 extern GcanvasItemType lineType;
 extern GcanvasItemType polygonType;
 extern GcanvasItemType imageType;
+extern GcanvasItemType textType;
+extern GcanvasItemType gtextType;
+extern GcanvasItemType bitmapType;
+extern GcanvasItemType arcType;
+extern GcanvasItemType windowType;
+extern GcanvasItemType symbolType;
+extern GcanvasItemType groupType;
+/* -symboltype (oval rectangle diamond crosshair handle) and -markertype (point cross). */
+extern Tk_CustomOption symbolTypeOption;
+extern Tk_CustomOption markerTypeOption;
 
 /*
  * What follows a style source's outline in its record: the join style,

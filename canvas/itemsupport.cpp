@@ -439,6 +439,7 @@ const char *smoothPrint(ClientData, Tk_Window, char *widgRec, int offset,
 Tk_CustomOption tagsOption = {tagsParse, tagsPrint, nullptr};
 Tk_CustomOption stateOption = {stateParse, statePrint, reinterpret_cast<ClientData>(3)};
 Tk_CustomOption canvasStateOption = {stateParse, statePrint, nullptr};
+Tk_CustomOption hiddenStateOption = {stateParse, statePrint, reinterpret_cast<ClientData>(2)};
 Tk_CustomOption offsetOption = {offsetParse, offsetPrint, reinterpret_cast<ClientData>(3)};
 Tk_CustomOption distanceOption = {pixelParse, pixelPrint, nullptr};
 Tk_CustomOption smoothOption = {smoothParse, smoothPrint, nullptr};

@@ -266,6 +266,22 @@ void displayGcanvas(ClientData clientData) {
     canvas->flags &= ~ITEMS_FORCED;
     if (canvas->redrawX1 < canvas->redrawX2 && canvas->redrawY1 < canvas->redrawY2)
       updateBackingPixmap(canvas);
+    /*
+     * Embedded windows follow the view also where no strip was redrawn:
+     * one scrolled out of sight is unmapped, one scrolled back mapped.
+     */
+    if (canvas->flags & HAS_WINDOWS) {
+      bool any = false;
+      for (GcanvasItem *item = canvas->c.firstItemPtr; item && canvas->c.tkwin;
+           item = item->nextPtr) {
+        if (!(item->typePtr->alwaysRedraw & TK_ITEM_ALWAYS_REDRAW)) continue;
+        any = true;
+        item->typePtr->displayProc(&canvas->c, item, canvas->c.display, None, 0, 0, 0, 0);
+      }
+      if (!any) canvas->flags &= ~HAS_WINDOWS;
+      tkwin = canvas->c.tkwin;
+      if (!tkwin) return;
+    }
     if (canvas->flags & REDRAW_BORDERS) {
       canvas->flags &= ~REDRAW_BORDERS;
       if (canvas->borderWidth > 0)

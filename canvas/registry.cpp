@@ -32,10 +32,10 @@ struct BuiltinType {
   GcanvasItemType *type;
 };
 const BuiltinType builtinTypes[] = {
-    {"rectangle", &rectangleType}, {"text", nullptr},    {"line", &lineType},
+    {"rectangle", &rectangleType}, {"text", &textType},    {"line", &lineType},
     {"polygon", &polygonType},          {"image", &imageType},   {"oval", &ovalType},
-    {"bitmap", nullptr},           {"arc", nullptr},     {"gtext", nullptr},
-    {"group", nullptr},            {"symbol", nullptr},  {"window", nullptr},
+    {"bitmap", &bitmapType},           {"arc", &arcType},     {"gtext", &gtextType},
+    {"group", &groupType},            {"symbol", &symbolType},  {"window", &windowType},
     {"object", nullptr},
 };
 static_assert(sizeof builtinTypes / sizeof builtinTypes[0] == 13, "thirteen built-in item types");

@@ -61,6 +61,8 @@ int Proj_Init(Tcl_Interp *interp);
 int Glw_Init(Tcl_Interp *interp);
 int Gcp_Init(Tcl_Interp *interp);
 int Camera_Init(Tcl_Interp *interp);
+/* The "ddw" image widget (package TK_DIRECTX). */
+int Ddw_Init(Tcl_Interp *interp);
 /* Scanners ("twimg"), printing ("printer", "gmetafile"). */
 int Twimg_Init(Tcl_Interp *interp);
 int Printer_Init(Tcl_Interp *interp);

@@ -54,7 +54,7 @@ const CommandFamily commandFamilies[] = {
     {"Comb_Init", nullptr},
     {"Grass_Init", nullptr},
     {"Etran_Init", Etran_Init},
-    {"Ddw_Init", nullptr},
+    {"Ddw_Init", Ddw_Init},
     {"Twimg_Init", Twimg_Init},
     {"Glw_Init", Glw_Init},
     {"Dicom_Init", Dicom_Init},

@@ -103,6 +103,20 @@ step "gcanvas in world units (y north)" {
     .map create rect 110 40 140 5 -outline #00a000 -width 2 -dash {6 4} -tags parcel
     list [.map bbox lake] [.map area parcel] [.map find withtag parcel&&!lake]
 }
+step "gcanvas labels, gtext, symbols" {
+    # Labels that zoom with the map, a river name along its course and a
+    # layer of towns: one symbol item with a marker and a label per point.
+    .map create text 25 57 -text "Parcel 7" -anchor s -scalable 1 -font {Helvetica 5} -tags label
+    .map create text 75 30 -text "Lake" -fill white -font {Helvetica 9 bold} -tags label
+    .map create line 100 58 118 45 128 20 -fill #4060ff -width 2 -tags river
+    .map create gtext 121 36 -text "Blue River" -escapement 65 -fill #2040c0 \
+        -font {Helvetica 8 italic} -tags label
+    set towns [.map create symbol 12 12 -symboltype diamond -symbolcolor orange -outline black \
+        -markertype cross -markercolor black -xparam 8 -yparam 8 -text "Town" -anchor e \
+        -font {Helvetica 7} -tags towns]
+    .map coords $towns 12 12 48 8 100 52
+    list [.map type $towns] [llength [.map coords $towns]] [.map find withtag label]
+}
 step "gcanvas scrolled; EPS written"   {
     pack .mapx -side bottom -anchor w -fill x
     pack .map -side bottom -anchor w

@@ -225,6 +225,62 @@ Pixmap makePixmapFromDrawable(Display *display, Drawable drawable, Colormap /*co
 }
 
 /*
+ * getDrawableDepth --
+ *     The depth of a drawable (a pixmap's own, a window's own); the
+ *     default screen's depth when the drawable cannot be asked.
+ */
+int getDrawableDepth(Display *display, Drawable drawable) {
+  Window root;
+  int x, y;
+  unsigned width, height, border, depth = 0;
+  int failed = 0;
+  if (drawable) {
+    Tk_ErrorHandler handler = Tk_CreateErrorHandler(display, -1, -1, -1, captureTrapError, &failed);
+    if (!XGetGeometry(display, drawable, &root, &x, &y, &width, &height, &border, &depth)) failed = 1;
+    XSync(display, False);
+    Tk_DeleteErrorHandler(handler);
+  }
+  if (!drawable || failed || depth == 0) return DefaultDepth(display, DefaultScreen(display));
+  return static_cast<int>(depth);
+}
+
+/*
+ * duplicateBitmap --
+ *     A copy of a pixmap made through its bits: the pixels are read into
+ *     memory and put into a new Tk pixmap of the same size and depth.
+ * Results:      the copy, or None (with a message when the bits cannot be
+ *     had).
+ */
+Pixmap duplicateBitmap(Display *display, Pixmap bitmap) {
+  Window root;
+  int x, y;
+  unsigned width = 0, height = 0, border, depth = 0;
+  int failed = 0;
+  if (!bitmap) return None;
+  Tk_ErrorHandler handler = Tk_CreateErrorHandler(display, -1, -1, -1, captureTrapError, &failed);
+  if (!XGetGeometry(display, bitmap, &root, &x, &y, &width, &height, &border, &depth)) failed = 1;
+  XSync(display, False);
+  Tk_DeleteErrorHandler(handler);
+  if (failed || width == 0 || height == 0) return None;
+  XImage *bits = getDrawableImage(display, bitmap, 0, 0, static_cast<int>(width),
+                                  static_cast<int>(height));
+  if (!bits) {
+    const long widthBytes = depth == 1 ? (static_cast<long>(width) + 15) / 16 * 2
+                                       : static_cast<long>(width) * ((depth + 7) / 8);
+    vesk_fprintf(stderr, "Error in duplicateBitmap: malloc size: %ld h: %u w: %ld\n",
+                 widthBytes * static_cast<long>(height), height, widthBytes);
+    return None;
+  }
+  Pixmap copy = Tk_GetPixmap(display, root, static_cast<int>(width), static_cast<int>(height),
+                             static_cast<int>(depth));
+  GC gc = XCreateGC(display, copy, 0, nullptr);
+  XPutImage(display, copy, gc, bits, 0, 0, 0, 0, width, height);
+  XFreeGC(display, gc);
+  XDestroyImage(bits);
+  return copy;
+}
+
+/*
  * makePixmapFromRgb --
  *     A new Tk pixmap of the window's depth showing RGB pixels: computed
  *     pixel values on true-colour visuals, the nearest existing colormap

@@ -35,6 +35,8 @@ int captureDrawableRgb(Display *display, Drawable drawable, Colormap colormap, i
 Pixmap makePixmapFromDrawable(Display *display, Drawable drawable, Colormap colormap, int x,
                               int y, int width, int height);
 Pixmap makePixmapFromRgb(Tk_Window tkwin, const RgbImage &image);
+int getDrawableDepth(Display *display, Drawable drawable);
+Pixmap duplicateBitmap(Display *display, Pixmap bitmap);
 int getToplevelRect(Tcl_Interp *interp, const char *pathName, int *x, int *y, int *width,
                     int *height);
 

@@ -42,6 +42,20 @@ unsigned long scaleIntoMask(unsigned long mask, unsigned short value) {
 
 }  // namespace
 
+void maskShift(unsigned long mask, int *shift, int *bits) {
+  *shift = 0;
+  *bits = 0;
+  if (!mask) return;
+  while (!(mask & 1)) {
+    mask >>= 1;
+    (*shift)++;
+  }
+  while (mask & 1) {
+    mask >>= 1;
+    (*bits)++;
+  }
+}
+
 /*
  * colormapVisual --
  *     The visual of a colormap: that of the screen whose default colormap

@@ -17,6 +17,8 @@ int queryPaletteColor(Display *display, Colormap colormap, XColor *color);
 int queryPaletteColors(Display *display, Colormap colormap, XColor *colors, int n);
 unsigned long trueColorPixel(const Visual *visual, unsigned short red, unsigned short green,
                              unsigned short blue);
+/* Bits of a channel mask: its lowest set bit and its width (0, 0 for none). */
+void maskShift(unsigned long mask, int *shift, int *bits);
 void freeColorPixels(Display *display, Colormap colormap, unsigned long *pixels, int count);
 
 }  // namespace vesk

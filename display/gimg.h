@@ -267,6 +267,7 @@ int setViewPixmapSize(ViewPixmap *vp, Drawable drawable, int width, int height, 
 Pixmap getViewPixmap(ViewPixmap *vp);
 void freeViewPixmap(ViewPixmap *vp);
 void setViewPixmapBorrowed(ViewPixmap *vp, int flag);
+int isViewPixmapBorrowed(const ViewPixmap *vp);
 void setViewRegion(GimgMaster *master);
 int getGimgRenderMode();
 void setGimgRenderMode(int mode);

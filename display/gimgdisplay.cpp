@@ -242,6 +242,9 @@ void setViewPixmapBorrowed(ViewPixmap *vp, int flag) {
   vp->borrowed = flag;
 }
 
+/* isViewPixmapBorrowed -- 1 when the view pixmap is not owned by the record. */
+int isViewPixmapBorrowed(const ViewPixmap *vp) { return vp->borrowed; }
+
 /* setViewRegion -- the view pixmap's rectangle, each side cut to 32700. */
 void setViewRegion(GimgMaster *master) {
   if (master->viewRegion) XDestroyRegion(master->viewRegion);

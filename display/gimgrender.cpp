@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "display/colormap.h"
 #include "display/gimg.h"
 #include "vesk/stdio.h"
 
@@ -33,21 +34,6 @@ struct PixelFormat {
   int msbFirst = 0;             /* the XImage's byte order */
   uint32_t part[3][256] = {};   /* direct colour: each channel's share of a pixel */
 };
-
-/* Bits of a mask: its lowest set bit and its width. */
-void maskShift(unsigned long mask, int *shift, int *bits) {
-  *shift = 0;
-  *bits = 0;
-  if (!mask) return;
-  while (!(mask & 1)) {
-    mask >>= 1;
-    (*shift)++;
-  }
-  while (mask & 1) {
-    mask >>= 1;
-    (*bits)++;
-  }
-}
 
 /* The direct-colour pixel shares of each channel's byte values. */
 void directFormat(const XImage *xi, Visual *visual, PixelFormat *format) {

@@ -62,12 +62,22 @@ void destroyFamily(RotatedFamily *family) {
   delete family;
 }
 
+/* Set once the thread's list is gone: fonts still alive free their faces themselves. */
+thread_local bool familiesReleased = false;
+
+/*
+ * freeFamiliesAtThreadExit --
+ *     Drops the list's own hold on every face; a face that fonts still
+ *     use (items destroyed later in the exit) goes with its last font.
+ */
 void freeFamiliesAtThreadExit(ClientData) {
   FamilyList *list = familyList();
+  familiesReleased = true;
   while (list->head) {
-    RotatedFamily *next = list->head->next;
-    destroyFamily(list->head);
-    list->head = next;
+    RotatedFamily *family = list->head;
+    list->head = family->next;
+    family->next = nullptr;
+    if (--family->refCount <= 0) destroyFamily(family);
   }
 }
 
@@ -201,6 +211,10 @@ RotatedFamily *acquireFamily(FcPattern *matched) {
 
 void releaseFamily(RotatedFamily *family) {
   if (--family->refCount > 0) return;
+  if (familiesReleased) {
+    destroyFamily(family);
+    return;
+  }
   FamilyList *list = familyList();
   for (RotatedFamily **link = &list->head; *link; link = &(*link)->next) {
     if (*link == family) {
@@ -573,6 +587,74 @@ RotatedFont *getNativeRotatedFont(Tk_Window tkwin, const char *name) {
   }
   return nullptr;
 }
+
+namespace {
+
+/* A shared font: its request and the number of holders. */
+struct SharedFont {
+  std::string family;
+  double size;
+  int weight, slant, underline, overstrike;
+  double widthScale, escapement, orientation;
+  int advanced;
+  Screen *screen;
+  RotatedFont *font;
+  int refCount;
+};
+
+std::vector<SharedFont> &sharedFonts() {
+  static thread_local std::vector<SharedFont> fonts;
+  return fonts;
+}
+
+}  // namespace
+
+/*
+ * acquireRotatedFont --
+ *     A font record shared by every holder of the same request (family,
+ *     size, style, width scale, angles and screen): callers that make one
+ *     font per item at each zoom get one font for all items of one look.
+ * Results:      the record with its holder count raised.
+ */
+RotatedFont *acquireRotatedFont(Tk_Window tkwin, const TkFontAttributes *fa, double widthScale,
+                                double escapement, double orientation, int advanced) {
+  if (!advanced) orientation = escapement;
+  Screen *screen = tkwin ? Tk_Screen(tkwin) : nullptr;
+  const char *family = fa->family ? fa->family : "";
+  for (SharedFont &s : sharedFonts()) {
+    if (s.size == fa->size && s.widthScale == widthScale && s.escapement == escapement &&
+        s.orientation == orientation && s.advanced == advanced && s.weight == fa->weight &&
+        s.slant == fa->slant && s.underline == fa->underline &&
+        s.overstrike == fa->overstrike && s.screen == screen && s.family == family) {
+      s.refCount++;
+      return s.font;
+    }
+  }
+  RotatedFont *font = getRotatedFont(nullptr, tkwin, fa, widthScale, escapement, orientation,
+                                     advanced);
+  sharedFonts().push_back({family, fa->size, fa->weight, fa->slant, fa->underline,
+                           fa->overstrike, widthScale, escapement, orientation, advanced, screen,
+                           font, 1});
+  return font;
+}
+
+/* Drops one holder of a shared font; the last one frees it.  NULL is ignored. */
+void releaseRotatedFont(RotatedFont *font) {
+  if (!font) return;
+  std::vector<SharedFont> &fonts = sharedFonts();
+  for (size_t i = 0; i < fonts.size(); i++) {
+    if (fonts[i].font != font) continue;
+    if (--fonts[i].refCount == 0) {
+      fonts[i] = fonts.back();
+      fonts.pop_back();
+      freeRotatedFont(font);
+    }
+    return;
+  }
+}
+
+/* The number of shared fonts alive (for tests). */
+int sharedFontCount() { return static_cast<int>(sharedFonts().size()); }
 
 /* Releases the subfonts and frees the record; NULL is ignored. */
 void freeRotatedFont(RotatedFont *font) {

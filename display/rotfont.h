@@ -59,6 +59,10 @@ RotatedFont *getRotatedFont(RotatedFont *font, Tk_Window tkwin, const TkFontAttr
                             double widthScale, double escapement, double orientation,
                             int advanced);
 void freeRotatedFont(RotatedFont *font);
+RotatedFont *acquireRotatedFont(Tk_Window tkwin, const TkFontAttributes *fa, double widthScale,
+                                double escapement, double orientation, int advanced);
+void releaseRotatedFont(RotatedFont *font);
+int sharedFontCount();
 void getFontFamilies(Tcl_Interp *interp, Tk_Window tkwin);
 void getSubFonts(Tcl_Interp *interp, RotatedFont *font);
 int measureRotatedChars(RotatedFont *font, const char *source, int numBytes, int maxLength,

@@ -371,12 +371,8 @@ int statsAddSample(RAMOBJ *object, Tcl_Interp *interp, int argc, const char **ar
   return TCL_OK;
 }
 
-int statsMatrix(FeatureSet *set, Tcl_Interp *interp, int argc, const char **argv, bool correlation) {
-  int index = 0;
-  if (readItemIndex(interp, set, argc, argv, &index) != TCL_OK) return TCL_ERROR;
-  StatItem item;
-  readStatItem(set, index, &item);
-  const int n = getFeatureInfo(set, 4);
+/* An item's covariance, or its correlations, as n x n values row by row. */
+std::vector<double> statItemMatrix(const StatItem &item, int n, bool correlation) {
   std::vector<double> values;
   for (int i = 0; i < n; i++) {
     for (int j = 0; j < n; j++) {
@@ -385,8 +381,16 @@ int statsMatrix(FeatureSet *set, Tcl_Interp *interp, int argc, const char **argv
       values.push_back(v);
     }
   }
+  return values;
+}
+
+int statsMatrix(FeatureSet *set, Tcl_Interp *interp, int argc, const char **argv, bool correlation) {
+  int index = 0;
+  if (readItemIndex(interp, set, argc, argv, &index) != TCL_OK) return TCL_ERROR;
+  StatItem item;
+  readStatItem(set, index, &item);
   Tcl_ResetResult(interp);
-  appendWords(interp, numbers(values));
+  appendWords(interp, numbers(statItemMatrix(item, getFeatureInfo(set, 4), correlation)));
   return TCL_OK;
 }
 
@@ -680,6 +684,47 @@ int Stats_Init(Tcl_Interp *interp) {
                  Tcl_CreateCommand(interp, "eigen.create", eigenCreateCmd, nullptr, nullptr) &&
                  Tcl_CreateCommand(interp, "iso.create", isoCreateCmd, nullptr, nullptr);
   return created ? TCL_OK : TCL_ERROR;
+}
+
+/*
+ * appendStatItem --
+ *     Appends what flag bits choose of a statistics item to the result,
+ *     in this order: 1 the means, 2 the variances (the covariance's
+ *     diagonal), 4 the covariance and 8 the correlations (n x n values
+ *     row by row each), each part a bare list when the result was empty,
+ *     else one more braced element, as the stats object's subcommands
+ *     give them.
+ * Results:      the number of parts appended; 0 for an index out of the
+ *     set, a set of another kind or no flag.
+ */
+int appendStatItem(Tcl_Interp *interp, FeatureSet *set, int index, int flags) {
+  if (!interp || !set || getFeatureInfo(set, 5) != 1 || index < 0 ||
+      index >= getFeatureInfo(set, 1))
+    return 0;
+  StatItem item;
+  readStatItem(set, index, &item);
+  const int n = getFeatureInfo(set, 4);
+  int parts = 0;
+  if (flags & 1) {
+    std::vector<float> means(item.mean.begin(), item.mean.end());
+    appendFloatList(interp, means.data(), static_cast<int>(means.size()));
+    parts++;
+  }
+  if (flags & 2) {
+    std::vector<double> variances;
+    for (int i = 0; i < n; i++) variances.push_back(item.cov[packedIndex(i, i)]);
+    appendWords(interp, numbers(variances));
+    parts++;
+  }
+  if (flags & 4) {
+    appendWords(interp, numbers(statItemMatrix(item, n, false)));
+    parts++;
+  }
+  if (flags & 8) {
+    appendWords(interp, numbers(statItemMatrix(item, n, true)));
+    parts++;
+  }
+  return parts;
 }
 
 }  // namespace vesk

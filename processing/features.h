@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+struct Tcl_Interp;
+
 namespace vesk {
 
 /* A feature block: only ever handled through a pointer and the procedures below. */
@@ -139,6 +141,9 @@ void printEigenVectors(const FeatureSet *set, int withVectors);
 void printEigenVector(const FeatureSet *set, int index);
 void printIsoInfo(const FeatureSet *set);
 void isoPrint(const FeatureSet *set, int flag);
+
+/* Feature objects' result formats (featureobj.cpp). */
+int appendStatItem(Tcl_Interp *interp, FeatureSet *set, int index, int flags);
 
 }  // namespace vesk
 

@@ -270,17 +270,36 @@ void highFilterY(const FftFilter *f, float *block, int col0, int ncols, int row0
  *     Two notches, at the centre and at its mirror through the spectrum's
  *     middle; samples farther than the radius from both are unchanged.
  */
-void notchFilter2D(const FftFilter *f, float *block, int col0, int ncols, int row0, int nrows) {
+namespace {
+
+void notchPair(const FftFilter *f, float *block, int col0, int ncols, int row0, int nrows,
+               bool rotate) {
   const double mx = f->columns - f->cx - 1.0, my = f->rows - f->cy - 1.0;
   for (int r = 0; r < nrows; r++)
     for (int c = 0; c < ncols; c++) {
       const double col = col0 + c, row = row0 + r;
-      const double w = std::min(ellipse(f, col - f->cx, row - f->cy, true),
-                                ellipse(f, col - mx, row - my, true));
+      const double w = std::min(ellipse(f, col - f->cx, row - f->cy, rotate),
+                                ellipse(f, col - mx, row - my, rotate));
       if (!(w <= 1)) continue;
       const double factor = 1 - f->amplitude * expOr(pow(w, f->n), 1);
       scaleSample(f, block + 2 * (static_cast<size_t>(r) * ncols + c), factor);
     }
+}
+
+}  // namespace
+
+void notchFilter2D(const FftFilter *f, float *block, int col0, int ncols, int row0, int nrows) {
+  notchPair(f, block, col0, ncols, row0, nrows, true);
+}
+
+/*
+ * notchFilterAligned --
+ *     The two notches of notchFilter2D with their ellipses along the
+ *     axes: the angle is not used.
+ */
+void notchFilterAligned(const FftFilter *f, float *block, int col0, int ncols, int row0,
+                        int nrows) {
+  notchPair(f, block, col0, ncols, row0, nrows, false);
 }
 
 namespace {

@@ -56,6 +56,8 @@ typedef void FftFilterProc(const FftFilter *filter, float *block, int col0, int 
 FftFilterProc bellFilter2D, bellFilterX, bellFilterY;
 FftFilterProc highFilter2D, highFilterX, highFilterY;
 FftFilterProc notchFilter2D, notchFilterX, notchFilterY;
+/* A notch pair whose ellipses keep to the axes whatever the angle. */
+FftFilterProc notchFilterAligned;
 /* Indexed by family (0 bell, 1 high, 2 notch) x 3 + variant (0 2-D, 1 X, 2 Y). */
 extern FftFilterProc *const fftFilterProcs[9];
 

@@ -187,6 +187,56 @@ void reduceAtX(const GeorecPar &par, double *pairs, double u) {
   }
 }
 
+/*
+ * evalPoly1 --
+ *     A polynomial of one variable, p0 + t p1 + ... + t^k pk (Horner).
+ * Results:      its value; 0 for a negative degree.
+ */
+double evalPoly1(const double *p, int k, double t) {
+  if (k < 0) return 0;
+  double value = p[k];
+  for (int i = k - 1; i >= 0; i--) value = value * t + p[i];
+  return value;
+}
+
+/*
+ * reduceBlockAtY --
+ *     One coefficient block (terms by polyIndex, or the four bilinear
+ *     terms 1, u, v, uv for order 0) at a fixed v = y - yc, as a
+ *     polynomial in u: coefficient i is added to out[i], for i up to
+ *     max(N, 1); the caller zeroes out first.
+ */
+void reduceBlockAtY(const double *block, int N, double v, double *out) {
+  if (N == 0) {
+    out[0] += block[0] + v * block[2];
+    out[1] += block[1] + v * block[3];
+    return;
+  }
+  for (int i = 0; i <= N; i++) {
+    double p = 1;
+    for (int j = 0; j <= N - i; j++) {
+      out[i] += p * block[polyIndex(i, j)];
+      p *= v;
+    }
+  }
+}
+
+/* reduceBlockAtX -- the same at a fixed u = x - xc, as a polynomial in v. */
+void reduceBlockAtX(const double *block, int N, double u, double *out) {
+  if (N == 0) {
+    out[0] += block[0] + u * block[1];
+    out[1] += block[2] + u * block[3];
+    return;
+  }
+  for (int j = 0; j <= N; j++) {
+    double p = 1;
+    for (int i = 0; i <= N - j; i++) {
+      out[j] += p * block[polyIndex(i, j)];
+      p *= u;
+    }
+  }
+}
+
 /* evalReduced -- the reduced pairs at t: powers by repeated products. */
 void evalReduced(const double *pairs, int count, double t, double *X, double *Y) {
   double y = pairs[0], x = pairs[1], p = 1;

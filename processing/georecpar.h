@@ -63,6 +63,10 @@ void reduceAtY(const GeorecPar &par, double *pairs, double v);
 void reduceAtX(const GeorecPar &par, double *pairs, double u);
 inline int reducedCount(const GeorecPar &par) { return (par.N < 1 ? 1 : par.N) + 1; }
 void evalReduced(const double *pairs, int count, double t, double *X, double *Y);
+/* One variable, and one coefficient block reduced into a caller-zeroed array. */
+double evalPoly1(const double *p, int k, double t);
+void reduceBlockAtY(const double *block, int N, double v, double *out);
+void reduceBlockAtX(const double *block, int N, double u, double *out);
 /* Direct evaluation of both polynomials at (x, y) of the frame. */
 void evalGeorecPar(const GeorecPar &par, double x, double y, double *X, double *Y);
 

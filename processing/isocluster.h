@@ -92,11 +92,15 @@ void isoFirstInit(IsoWork *w);
 void isoEqualInit(IsoWork *w);
 void isoPopularInit(IsoWork *w);
 void isoSpecBinning(IsoWork *w);
+void isoSpecBinningDirect(IsoWork *w);
 void isoReclusterBins(IsoWork *w);
 int isoSmallestClass(const IsoWork *w);
 void isoReassignTable(IsoWork *w);
 int isoBinBase(int64_t a, int m);
 int isoBinOf(double v, double lo, double hi, int B, bool isByte);
+int isoAddToNearest(IsoWork *w, const float *x, double times);
+int isoMergeClosest(IsoWork *w);
+void isoSortClasses(IsoWork *w);
 
 }  // namespace vesk
 

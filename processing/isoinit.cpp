@@ -137,8 +137,7 @@ void isoReclusterBins(IsoWork *w) {
   for (int pass = 1; pass <= kIsoMaxConvergePasses && binCount > 0; pass++) {
     isoSyncMeans(w);
     for (int i = 0; i < binCount; i++) {
-      const int k = isoNearest(w, bins[i].mean.data());
-      isoAddSamples(w, k, bins[i].mean.data(), bins[i].count - 1.0);
+      isoAddToNearest(w, bins[i].mean.data(), bins[i].count);
     }
     w->stability = isoUpdateClasses(w);
     if (w->verbose)
@@ -157,10 +156,16 @@ void isoReclusterBins(IsoWork *w) {
  *     sort order, each band's range mean +- 2.5 std cut to its extremes;
  *     every occupied bin becomes a class, which are then reclustered.
  */
-void isoSpecBinning(IsoWork *w) {
+/*
+ * isoBinSpectra --
+ *     Spectral binning over at most maxBands bands of the sort order with
+ *     k to the power m <= base codes; the codes find their classes through
+ *     a hash table, or, with direct, through a table of every code.
+ */
+static void isoBinSpectra(IsoWork *w, int maxBands, int64_t base, bool direct) {
   if (w->verbose) vesk_printf("isoSpecBinning...\n");
-  const int m = std::min(w->n, 7);
-  const int k = isoBinBase(0x800000, m);
+  const int m = std::min(w->n, maxBands);
+  const int k = isoBinBase(base, m);
   const int B = k - 1;
   std::vector<int64_t> multiplier(static_cast<size_t>(m));
   int64_t codes = 1;
@@ -190,6 +195,7 @@ void isoSpecBinning(IsoWork *w) {
     }
   }
   std::unordered_map<int64_t, int> classOf;
+  std::vector<int> classAt(direct ? static_cast<size_t>(codes) : 0, -1);
   w->classes.clear();
   w->nc = 0;
   std::vector<float> x(static_cast<size_t>(w->n) * static_cast<size_t>(w->c));
@@ -205,13 +211,24 @@ void isoSpecBinning(IsoWork *w) {
                                : isoBinOf(v, lo[i], hi[i], B, false);
         code += bin * multiplier[i];
       }
-      auto found = classOf.emplace(code, w->nc);
-      if (found.second) {
+      int cls;
+      bool fresh;
+      if (direct) {
+        int &slot = classAt[static_cast<size_t>(code)];
+        fresh = slot < 0;
+        if (fresh) slot = w->nc;
+        cls = slot;
+      } else {
+        auto found = classOf.emplace(code, w->nc);
+        fresh = found.second;
+        cls = found.first->second;
+      }
+      if (fresh) {
         w->classes.emplace_back();
         isoSetClass(&w->classes.back(), w->n, p, 0);
         w->nc++;
       }
-      isoAddSamples(w, found.first->second, p, 1);
+      isoAddSamples(w, cls, p, 1);
     }
   }
   if (w->verbose) vesk_printf("init nc: %d\n", w->nc);
@@ -221,6 +238,16 @@ void isoSpecBinning(IsoWork *w) {
   if (w->verbose) vesk_printf("class: %d total Samples: %ld\n", w->nc, pixels);
   isoReclusterBins(w);
 }
+
+/* isoSpecBinning -- the SB method: up to 7 bands, k^m <= 0x800000 codes. */
+void isoSpecBinning(IsoWork *w) { isoBinSpectra(w, 7, 0x800000, false); }
+
+/*
+ * isoSpecBinningDirect --
+ *     Spectral binning of at most 4 bands with k^m <= 0x80000 codes, each
+ *     code indexing a table of classes directly instead of a hash table.
+ */
+void isoSpecBinningDirect(IsoWork *w) { isoBinSpectra(w, 4, 0x80000, true); }
 
 /* isoBinBase -- the largest k with k to the power m at most a. */
 int isoBinBase(int64_t a, int m) {
@@ -319,6 +346,112 @@ int isoInit(IsoWork *w) {
     return 0;
   }
   return 1;
+}
+
+/*
+ * isoAddToNearest --
+ *     Classifies a vector (isoNearest, which may start a new class) and
+ *     adds it `times` times in all to that class: a bin or table entry
+ *     that stands for that many pixels.
+ * Results:      the class.
+ */
+int isoAddToNearest(IsoWork *w, const float *x, double times) {
+  const int k = isoNearest(w, x);
+  isoAddSamples(w, k, x, times - 1.0);
+  return k;
+}
+
+/* The scaled squared distance between the means of two classes. */
+static double isoClassDistance(const IsoWork *w, int i, int j) {
+  double d = 0;
+  for (int b = 0; b < w->n; b++) {
+    const double t = (w->classes[i].mean[b] - w->classes[j].mean[b]) * w->invScale[b];
+    d += t * t;
+  }
+  return d;
+}
+
+/*
+ * isoMergeClosest --
+ *     Merges the two classes whose means are closest (scaled squared
+ *     distance) while that distance is at most 0.5 D, or while more than
+ *     ncMax classes are alive.  The merged means are weighted by the
+ *     classes' sample counts (equally when both are empty), counts and
+ *     sums of the pass under way add up; the second class goes and the
+ *     classes after it move down, table entries following their class.
+ * Results:      the class count left.
+ * Side effects: the scaled means are brought up to date.
+ */
+int isoMergeClosest(IsoWork *w) {
+  const int before = w->nc;
+  while (w->nc > 1) {
+    int bi = 0, bj = 1;
+    double best = isoClassDistance(w, 0, 1);
+    for (int i = 0; i < w->nc; i++)
+      for (int j = i + 1; j < w->nc; j++) {
+        const double d = isoClassDistance(w, i, j);
+        if (d < best) {
+          best = d;
+          bi = i;
+          bj = j;
+        }
+      }
+    if (!(best <= 0.5 * w->D) && w->nc <= w->ncMax) break;
+    if (w->verbose)
+      vesk_printf("minDist: %7.3f inDIS: %7.4f n: %3d i: %3d j: %3d\n", best, w->D, w->nc, bi, bj);
+    IsoClass &a = w->classes[bi];
+    const IsoClass &b = w->classes[bj];
+    const double ca = a.count, cb = b.count;
+    const double wa = ca + cb > 0 ? ca / (ca + cb) : 0.5;
+    for (int k = 0; k < w->n; k++) {
+      a.mean[k] = static_cast<float>(wa * a.mean[k] + (1 - wa) * b.mean[k]);
+      a.sum[k] += b.sum[k];
+    }
+    a.count = static_cast<int32_t>(std::min(ca + cb, static_cast<double>(INT32_MAX)));
+    a.current = static_cast<int32_t>(
+        std::min(static_cast<double>(a.current) + b.current, static_cast<double>(INT32_MAX)));
+    w->classes.erase(w->classes.begin() + bj);
+    w->nc--;
+    for (int16_t &k : w->classTable) {
+      if (k == bj) k = static_cast<int16_t>(bi);
+      else if (k > bj) k--;
+    }
+  }
+  if (w->verbose) vesk_printf("nc: %d new nc: %d\n", before, w->nc);
+  isoSyncMeans(w);
+  return w->nc;
+}
+
+/*
+ * isoSortClasses --
+ *     Puts the classes in ascending order of their means, compared band
+ *     by band in the work's sort order (ties keep their order); table
+ *     entries follow their class.
+ */
+void isoSortClasses(IsoWork *w) {
+  std::vector<int> order(static_cast<size_t>(w->nc));
+  for (int i = 0; i < w->nc; i++) order[static_cast<size_t>(i)] = i;
+  std::vector<int> bands = w->sortOrder;
+  if (bands.empty())
+    for (int b = 0; b < w->n; b++) bands.push_back(b);
+  std::stable_sort(order.begin(), order.end(), [&](int x, int y) {
+    for (int b : bands) {
+      if (b < 0 || b >= w->n) continue;
+      const float mx = w->classes[x].mean[b], my = w->classes[y].mean[b];
+      if (mx != my) return mx < my;
+    }
+    return false;
+  });
+  std::vector<IsoClass> sorted;
+  std::vector<int16_t> moved(static_cast<size_t>(w->nc), 0);
+  for (int i = 0; i < w->nc; i++) {
+    sorted.push_back(std::move(w->classes[static_cast<size_t>(order[static_cast<size_t>(i)])]));
+    moved[static_cast<size_t>(order[static_cast<size_t>(i)])] = static_cast<int16_t>(i);
+  }
+  for (int i = 0; i < w->nc; i++) w->classes[static_cast<size_t>(i)] = std::move(sorted[static_cast<size_t>(i)]);
+  for (int16_t &k : w->classTable)
+    if (k >= 0 && k < w->nc) k = moved[static_cast<size_t>(k)];
+  isoSyncMeans(w);
 }
 
 }  // namespace vesk

@@ -649,4 +649,32 @@ int ptableModule(const char *prog, int argc, const char **argv) {
   return 1;
 }
 
+/*
+ * checkMergeOrder --
+ *     Checks that a table's entries are strictly ascending after new
+ *     vectors were merged in; the first entry out of order is reported.
+ * Results:      its index, or -1 when the order holds.
+ */
+int32_t checkMergeOrder(const PTABLE *t) {
+  for (int32_t i = 1; i < t->count; i++) {
+    if (memcmp(t->vector(i - 1), t->vector(i), static_cast<size_t>(t->n)) < 0) continue;
+    vesk_printf("merge wrong at %8ld\n", static_cast<long>(i));
+    return i;
+  }
+  return -1;
+}
+
+/*
+ * printVectorList --
+ *     Prints count vectors of n bytes, one a line: the vector's number
+ *     and its bytes.
+ */
+void printVectorList(const unsigned char *vectors, int64_t count, int n) {
+  for (int64_t i = 0; i < count; i++) {
+    vesk_printf("%8ld ", static_cast<long>(i));
+    for (int j = 0; j < n; j++) vesk_printf("%5d", vectors[i * n + j]);
+    vesk_printf("\n");
+  }
+}
+
 }  // namespace vesk

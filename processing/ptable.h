@@ -46,6 +46,8 @@ void freePTable(PTABLE *table);
 void clearPTable(PTABLE *table);
 int32_t findPTableEntry(const PTABLE *table, const unsigned char *vector);
 void computePTableBuckets(PTABLE *table);
+int32_t checkMergeOrder(const PTABLE *table);
+void printVectorList(const unsigned char *vectors, int64_t count, int n);
 
 /* The file: a parser over a buffer, the reader and the writer. */
 PTABLE *parsePTable(const unsigned char *data, int64_t size, std::string *problem);

@@ -449,6 +449,37 @@ RAMIMG *findRAMImage(const char *word) {
 }
 
 /*
+ * rimageTransCmd, rimageGfftransCmd, rimageGeorefCmd --
+ *     The copy, gfftrans and georef modules as command procedures of
+ *     their own (words: command, subcommand, options), for callers that
+ *     register them under a name of their choice.  A module that fails
+ *     fails the command, as through "rimage".
+ * Results:      callRimageModule's; a missing subcommand word is an error.
+ */
+static int rimageModuleCmd(Tcl_Interp *interp, RimageModuleProc *proc, const char *name,
+                           int argc, const char **argv) {
+  if (argc < 2) {
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, "Usage: ", argc > 0 ? argv[0] : "rimage", " ", name, " options",
+                     (char *)nullptr);
+    return TCL_ERROR;
+  }
+  return callRimageModule(interp, proc, name, argc, argv);
+}
+
+int rimageTransCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
+  return rimageModuleCmd(interp, transModule, "copy", argc, argv);
+}
+
+int rimageGfftransCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
+  return rimageModuleCmd(interp, gfftransModule, "gfftrans", argc, argv);
+}
+
+int rimageGeorefCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
+  return rimageModuleCmd(interp, georefModule, "georef", argc, argv);
+}
+
+/*
  * initXImage_Bi --
  *     Fills a head that describes an XImage's pixels.
  * Results:      1, or 0 for a depth other than 1, 4, 8, 16 and 24.

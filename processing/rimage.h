@@ -54,6 +54,11 @@ int rimageOpenFailure(Tcl_Interp *interp, int err, const std::string &message);
 /* Images found by tag, then by file name, without counting a user. */
 RAMIMG *findRAMImage(const char *word);
 
+/* Modules as command procedures of their own, for callers that register them. */
+int rimageTransCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv);
+int rimageGfftransCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv);
+int rimageGeorefCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv);
+
 /* Unused adapters of XImages and colormaps. */
 int initXImage_Bi(ImageHeader *head, const XImage *image);
 int headPaletteFromColormap(ImageHeader *head, Display *display, Colormap colormap, int count);

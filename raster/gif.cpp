@@ -559,6 +559,9 @@ int putGifImageDesc(int fd, int top, int left, int width, int height, int codeSi
 
 int putGifTrailer(int fd) { return putBytes(fd, ";", 1); }
 
+/* putGifIntroducer -- the extension introducer 0x21 that starts an extension block. */
+int putGifIntroducer(int fd) { return putBytes(fd, "!", 1); }
+
 /* ---- LZW encoder ---- */
 
 void initGifEncoder(int fd, int rootSize, int prefix, GifEncoder *encoder) {

@@ -89,6 +89,7 @@ int putGifComment(int fd, const char *text, int length);
 int putGifControl(int fd, int transparent, double delayMs, int disposal, int userInput);
 int putGifImageDesc(int fd, int top, int left, int width, int height, int codeSize, int bits);
 int putGifTrailer(int fd);
+int putGifIntroducer(int fd);
 void initGifEncoder(int fd, int rootSize, int prefix, GifEncoder *encoder);
 void clearGifEncoder(GifEncoder *encoder);
 int findGifHashSlot(GifEncoder *encoder, int prefix, int pixel);

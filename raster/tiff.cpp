@@ -125,6 +125,35 @@ int readTiffDoubles(int fd, const TiffIFD *ifd, int tag, int byteOrder, double *
   return static_cast<int>(std::min<uint32_t>(e->count, INT32_MAX));
 }
 
+/*
+ * The value field of an entry as this unit keeps it (see TiffEntry), from
+ * its four bytes in the file; encodeEntryValue is the reverse.
+ */
+bool valueBytesInline(int type, uint32_t count) {
+  return (type == TIFF_BYTE || type == TIFF_ASCII || type == TIFF_UNDEFINED ||
+          type == TIFF_SBYTE) && count <= 4;
+}
+
+uint32_t decodeEntryValue(int type, uint32_t count, const unsigned char *v, bool msb) {
+  const bool shorts = type == TIFF_SHORT || type == TIFF_SSHORT;
+  if (valueBytesInline(type, count)) return getU32(v, false);
+  if (shorts && count == 1) return getU16(v, msb);
+  if (shorts && count == 2) return getU16(v, msb) | uint32_t{getU16(v + 2, msb)} << 16;
+  return getU32(v, msb);
+}
+
+void encodeEntryValue(int type, uint32_t count, uint32_t value, unsigned char *v, bool msb) {
+  const bool shorts = type == TIFF_SHORT || type == TIFF_SSHORT;
+  if (valueBytesInline(type, count)) {
+    putU32(v, value, false);
+  } else if (shorts && count <= 2) {
+    putU16(v, value & 0xffff, msb);
+    putU16(v + 2, count == 2 ? value >> 16 : 0, msb);
+  } else {
+    putU32(v, value, msb);
+  }
+}
+
 /* GTRasterTypeGeoKey of the GeoKey directory: 1 area, 2 point; -1 without. */
 constexpr int kRasterPixelIsPoint = 2;
 
@@ -336,20 +365,7 @@ TiffIFD *getNextIFDEntry(int fd, int byteOrder, int64_t offset) {
     entry.tag = getU16(e, msb);
     entry.type = getU16(e + 2, msb);
     entry.count = getU32(e + 4, msb);
-    const unsigned char *v = e + 8;
-    const bool bytesInline = (entry.type == TIFF_BYTE || entry.type == TIFF_ASCII ||
-                              entry.type == TIFF_UNDEFINED || entry.type == TIFF_SBYTE) &&
-                             entry.count <= 4;
-    const bool shorts = entry.type == TIFF_SHORT || entry.type == TIFF_SSHORT;
-    if (bytesInline) {
-      entry.value = getU32(v, false);
-    } else if (shorts && entry.count == 1) {
-      entry.value = getU16(v, msb);
-    } else if (shorts && entry.count == 2) {
-      entry.value = getU16(v, msb) | uint32_t{getU16(v + 2, msb)} << 16;
-    } else {
-      entry.value = getU32(v, msb);
-    }
+    entry.value = decodeEntryValue(entry.type, entry.count, e + 8, msb);
   }
   ifd->next = readAt(fd, word, 4, offset + 2 + 12 * int64_t{count}) ? getU32(word, msb) : 0;
   return ifd;
@@ -975,6 +991,194 @@ int writeTiffTrailer(int fd, ImageHeader *header, void *privateData) {
   if (!tiff || !tiff->info || tiff->page < 1 || tiff->page > tiff->info->count) return 0;
   return putTiffColorMap(fd, tiff->info->directories[static_cast<size_t>(tiff->page - 1)],
                          tiff->byteOrder, header->palette);
+}
+
+/* ---- changing the tags of a loaded file ---- */
+
+/*
+ * writeTiffEntry --
+ *     Writes one 12-byte directory entry at the file's current position,
+ *     in the given byte order.
+ * Results:      12; -1 when the write fails.
+ * Side effects: the file position moves past the entry.
+ */
+int writeTiffEntry(int fd, int byteOrder, const TiffEntry *entry) {
+  const bool msb = isBigEndian(byteOrder);
+  unsigned char bytes[12];
+  putU16(bytes, static_cast<uint32_t>(entry->tag), msb);
+  putU16(bytes + 2, static_cast<uint32_t>(entry->type), msb);
+  putU32(bytes + 4, entry->count, msb);
+  encodeEntryValue(entry->type, entry->count, entry->value, bytes + 8, msb);
+  return write(fd, bytes, sizeof bytes) == static_cast<ssize_t>(sizeof bytes) ? 12 : -1;
+}
+
+/*
+ * writeTiffValues --
+ *     Writes count values of `size` bytes (1, 2, 4 or 8; host order) at an
+ *     offset, each swapped as one unit into the given byte order.  A
+ *     RATIONAL value is two 4-byte values.
+ * Results:      the offset after the values; -1 for another size, a
+ *     negative count, an end past 4 GB or a failed write.
+ */
+int64_t writeTiffValues(int fd, int64_t offset, int byteOrder, int64_t count, int size,
+                        const void *values) {
+  if (offset < 0 || count < 0 || (size != 1 && size != 2 && size != 4 && size != 8) ||
+      count > (int64_t{UINT32_MAX} - offset) / size)
+    return -1;
+  const bool msb = isBigEndian(byteOrder);
+  std::vector<unsigned char> bytes(static_cast<size_t>(count * size));
+  const unsigned char *from = static_cast<const unsigned char *>(values);
+  for (int64_t i = 0; i < count; i++) {
+    unsigned char *p = &bytes[static_cast<size_t>(i * size)];
+    const unsigned char *q = from + i * size;
+    if (size == 1) {
+      *p = *q;
+    } else if (size == 2) {
+      uint16_t v;
+      memcpy(&v, q, 2);
+      putU16(p, v, msb);
+    } else if (size == 4) {
+      uint32_t v;
+      memcpy(&v, q, 4);
+      putU32(p, v, msb);
+    } else {
+      double v;
+      memcpy(&v, q, 8);
+      putF64(p, v, msb);
+    }
+  }
+  if (count > 0 && !writeFileAt(fd, bytes.data(), count * size, offset)) return -1;
+  return offset + count * size;
+}
+
+/*
+ * writeTiffLongAt --
+ *     Writes a whole directory at an offset: the entry count, the entries
+ *     in their order and a next offset of 0, in the given byte order.
+ * Results:      the offset after the directory; -1 when the write fails.
+ */
+int64_t writeTiffLongAt(int fd, int byteOrder, int64_t offset, const TiffIFD *ifd) {
+  const bool msb = isBigEndian(byteOrder);
+  const size_t n = ifd->entries.size();
+  if (offset < 0 || n > 65535) return -1;
+  std::vector<unsigned char> bytes(2 + 12 * n + 4, 0);
+  putU16(bytes.data(), static_cast<uint32_t>(n), msb);
+  for (size_t i = 0; i < n; i++) {
+    const TiffEntry &e = ifd->entries[i];
+    unsigned char *p = &bytes[2 + 12 * i];
+    putU16(p, static_cast<uint32_t>(e.tag), msb);
+    putU16(p + 2, static_cast<uint32_t>(e.type), msb);
+    putU32(p + 4, e.count, msb);
+    encodeEntryValue(e.type, e.count, e.value, p + 8, msb);
+  }
+  const int64_t size = static_cast<int64_t>(bytes.size());
+  if (offset + size > UINT32_MAX || !writeFileAt(fd, bytes.data(), size, offset)) return -1;
+  return offset + size;
+}
+
+/*
+ * setTiffTag --
+ *     Inserts or replaces a tag in the last directory of a loaded file;
+ *     the values are count elements of the type in host order (RATIONALs
+ *     as numerator, denominator pairs of uint32).  Entries stay in
+ *     ascending tag order.  A replaced tag whose values fit in its entry
+ *     is rewritten in place.  Otherwise the values and then the grown
+ *     directory are written where the directory was when it ends the
+ *     file, else after the end of the file (so that nothing behind the
+ *     old directory is overwritten), and the link to the directory (the
+ *     previous directory's next field, or the header's first offset) is
+ *     pointed at it.
+ * Results:      1 for a new tag, 0 for a replaced one, -1 on failure (an
+ *     unknown type, no values, offsets past 4 GB, a failed write).
+ * Side effects: the loaded directory follows the file.
+ */
+int setTiffTag(int fd, TiffInfo *info, int tag, int type, int count, const void *values) {
+  const int size = getTiffTypeSize(type);
+  if (!info || info->directories.empty() || size < 0 || tag < 0 || tag > 65535 || count <= 0 ||
+      !values || int64_t{count} * size > UINT32_MAX / 2)
+    return -1;
+  const int byteOrder = info->headerWord;
+  const bool msb = isBigEndian(byteOrder);
+  TiffIFD *ifd = info->directories.back();
+  const int64_t fileSize = fileSizeOf(fd);
+  if (fileSize < 0) return -1;
+
+  TiffEntry entry;
+  entry.tag = tag;
+  entry.type = type;
+  entry.count = static_cast<uint32_t>(count);
+  const int64_t bytes = int64_t{count} * size;
+  if (bytes <= 4) {
+    unsigned char field[4] = {0, 0, 0, 0};
+    encodeTiffValues(field, type, count, values, msb);
+    entry.value = decodeEntryValue(type, entry.count, field, msb);
+  }
+
+  std::vector<TiffEntry> entries = ifd->entries;
+  size_t at = 0;
+  while (at < entries.size() && entries[at].tag < tag) at++;
+  const bool replace = at < entries.size() && entries[at].tag == tag;
+  if (!replace && entries.size() >= 65535) return -1;
+
+  if (replace && bytes <= 4) {
+    const int64_t where = ifd->offset + 2 + 12 * static_cast<int64_t>(at);
+    if (where + 12 > fileSize || lseek(fd, static_cast<off_t>(where), SEEK_SET) < 0 ||
+        writeTiffEntry(fd, byteOrder, &entry) < 0)
+      return -1;
+    ifd->entries[at] = entry;
+    return 0;
+  }
+
+  // The directory moves: its values and then itself go where it was when
+  // it ends the file, else after the end.
+  const int64_t oldEnd = ifd->offset + 2 + 12 * static_cast<int64_t>(ifd->entries.size()) + 4;
+  int64_t place = oldEnd >= fileSize ? ifd->offset : fileSize;
+  place = (place + 1) / 2 * 2;
+  if (bytes > 4) {
+    std::vector<unsigned char> encoded(static_cast<size_t>(bytes + 1), 0);
+    encodeTiffValues(encoded.data(), type, count, values, msb);
+    const int64_t even = (bytes + 1) / 2 * 2;
+    if (place + even > UINT32_MAX || !writeFileAt(fd, encoded.data(), even, place)) return -1;
+    entry.value = static_cast<uint32_t>(place);
+    place += even;
+  }
+  if (replace) entries[at] = entry;
+  else entries.insert(entries.begin() + static_cast<ptrdiff_t>(at), entry);
+  TiffIFD moved;
+  moved.offset = place;
+  moved.entries = entries;
+  if (writeTiffLongAt(fd, byteOrder, place, &moved) < 0) return -1;
+
+  unsigned char link[4];
+  putU32(link, static_cast<uint32_t>(place), msb);
+  const size_t last = info->directories.size() - 1;
+  int64_t linkAt = 4;
+  if (last > 0) {
+    const TiffIFD *previous = info->directories[last - 1];
+    linkAt = previous->offset + 2 + 12 * static_cast<int64_t>(previous->entries.size());
+  }
+  if (!writeFileAt(fd, link, 4, linkAt)) return -1;
+  if (last > 0) info->directories[last - 1]->next = place;
+  else info->firstOffset = place;
+  ifd->offset = place;
+  ifd->next = 0;
+  ifd->entries = std::move(entries);
+  return replace ? 0 : 1;
+}
+
+/*
+ * getTiffBitsPerSample --
+ *     BitsPerSample of a directory read as one number.
+ * Results:      the value for one value, 8 for three; -1 without the tag,
+ *     or with a message for any other count.
+ */
+int64_t getTiffBitsPerSample(const TiffIFD *ifd) {
+  const TiffEntry *e = entryOf(ifd, TAG_BITS_PER_SAMPLE);
+  if (!e) return -1;
+  if (e->count == 1) return narrowTiffValue(e->type, e->value);
+  if (e->count == 3) return 8;
+  vesk_fprintf(stderr, "Unknown vCount for BITPERSAMPLE %ld\n", static_cast<long>(e->count));
+  return -1;
 }
 
 }  // namespace vesk

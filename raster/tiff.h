@@ -105,6 +105,14 @@ int64_t writeTiffIFD(Tcl_HashTable *table, int fd, int64_t offset);
 int writeTiffTrailer(int fd, ImageHeader *header, void *privateData);
 int probeTiff(int fd, const char *path, ImageHeader *header, void **privateData);
 
+/* ---- changing the tags of a loaded file ---- */
+int writeTiffEntry(int fd, int byteOrder, const TiffEntry *entry);
+int64_t writeTiffValues(int fd, int64_t offset, int byteOrder, int64_t count, int size,
+                        const void *values);
+int64_t writeTiffLongAt(int fd, int byteOrder, int64_t offset, const TiffIFD *ifd);
+int setTiffTag(int fd, TiffInfo *info, int tag, int type, int count, const void *values);
+int64_t getTiffBitsPerSample(const TiffIFD *ifd);
+
 }  // namespace vesk
 
 #endif

@@ -16,6 +16,7 @@ PACKAGES=(
   libsane-dev sane-utils
   libcups2-dev cups-daemon cups-client
   poppler-utils libemf2svg-dev xclip
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
 )
 
 missing=()

@@ -1120,4 +1120,167 @@ std::string fieldTextOf(const DBaseField &field, const unsigned char *bytes) {
   }
 }
 
+/* ---- raw records and fields, records of an open file, value order ---- */
+
+/*
+ * copydBaseRecord --
+ *     Copies a record's bytes, deletion byte included, into a buffer of
+ *     the record length.
+ * Results:      the record length; 0 for a record out of range.
+ */
+int copydBaseRecord(const DBaseTable *table, int record, unsigned char *out) {
+  if (!validRecord(table, record)) return 0;
+  memcpy(out, recordAt(table, record), static_cast<size_t>(table->recordLength));
+  return table->recordLength;
+}
+
+/*
+ * splitdBaseRecord --
+ *     Splits a record buffer into its fields' bytes as they stand (no
+ *     blanks removed), one text per field.
+ * Results:      the number of fields.
+ */
+int splitdBaseRecord(const DBaseTable *table, const unsigned char *record,
+                     std::vector<std::string> &fields) {
+  fields.clear();
+  for (int f = 0; f < table->fieldCount; f++) {
+    const DBaseField field = getdBaseField(table->header, f);
+    fields.emplace_back(reinterpret_cast<const char *>(record) +
+                            table->fieldOffsets[static_cast<size_t>(f)],
+                        static_cast<size_t>(field.length));
+  }
+  return table->fieldCount;
+}
+
+/*
+ * getdBaseFieldRaw --
+ *     A field's bytes as they stand in a record.
+ * Results:      the field length; 0 (and an empty text) for a record or
+ *     field out of range.
+ */
+int getdBaseFieldRaw(const DBaseTable *table, int record, int field, std::string &out) {
+  out.clear();
+  if (!validRecord(table, record) || field < 0 || field >= table->fieldCount) return 0;
+  const DBaseField f = getdBaseField(table->header, field);
+  out.assign(reinterpret_cast<const char *>(recordAt(table, record)) +
+                 table->fieldOffsets[static_cast<size_t>(field)],
+             static_cast<size_t>(f.length));
+  return f.length;
+}
+
+/*
+ * setdBaseFieldsRaw --
+ *     Stores n texts into consecutive fields as they are: each cut to its
+ *     field's length or padded with blanks, without any conversion.
+ * Results:      1; 0 for a record or a field range out of the table.
+ * Side effects: the table is dirty.
+ */
+int setdBaseFieldsRaw(DBaseTable *table, int record, int firstField, int n,
+                      const char *const *texts) {
+  if (!validRecord(table, record) || firstField < 0 || n < 0 ||
+      n > table->fieldCount - firstField)
+    return 0;
+  unsigned char *at = recordAt(table, record);
+  for (int i = 0; i < n; i++) {
+    const int f = firstField + i;
+    const DBaseField field = getdBaseField(table->header, f);
+    unsigned char *bytes = at + table->fieldOffsets[static_cast<size_t>(f)];
+    const char *text = texts && texts[i] ? texts[i] : "";
+    const size_t length = strnlen(text, static_cast<size_t>(field.length));
+    memset(bytes, ' ', static_cast<size_t>(field.length));
+    memcpy(bytes, text, length);
+  }
+  table->dirty = 1;
+  return 1;
+}
+
+/*
+ * getNthdBaseRec --
+ *     Reads record n of an open dBase file, at the header length plus n
+ *     times the record length its header gives.
+ * Results:      a gmemAlloc'd copy of the record (record length bytes, the
+ *     length stored in *length when asked), or NULL with a message: for
+ *     a file that is not a dBase III table, a record that is not in the
+ *     file, a failed read or no memory.
+ */
+unsigned char *getNthdBaseRec(int fd, int n, int *length) {
+  struct stat info;
+  unsigned char h[kdBaseHeaderSize];
+  if (fd < 0 || n < 0 || fstat(fd, &info) != 0 || info.st_size < kdBaseHeaderSize ||
+      getFileData(fd, h, kdBaseHeaderSize, 0, 0) != kdBaseHeaderSize ||
+      (h[0] != 3 && h[0] != 0x83)) {
+    vesk_fprintf(stderr, "Error in getNthdBaseRec\n");
+    return nullptr;
+  }
+  const int64_t count = h[4] | h[5] << 8 | h[6] << 16 | int64_t{h[7]} << 24;
+  const int headerLength = h[8] | h[9] << 8;
+  const int recordLength = h[10] | h[11] << 8;
+  const int64_t at = headerLength + int64_t{n} * recordLength;
+  if (recordLength < 1 || n >= count || at + recordLength > info.st_size) {
+    vesk_fprintf(stderr, "Error in getNthdBaseRec\n");
+    return nullptr;
+  }
+  unsigned char *record = static_cast<unsigned char *>(gmemAlloc(recordLength));
+  if (!record) {
+    vesk_fprintf(stderr, "Error in malloc in getNthdBaseRec");
+    return nullptr;
+  }
+  if (getFileData(fd, record, recordLength, static_cast<off_t>(at), 0) != recordLength) {
+    gmemFree(record);
+    vesk_fprintf(stderr, "Error in getNthdBaseRec\n");
+    return nullptr;
+  }
+  if (length) *length = recordLength;
+  return record;
+}
+
+namespace {
+
+/* The order class of a logical value: '?' first, then false, then true. */
+int logicalClass(unsigned char c) {
+  if (c == '?') return 0;
+  if (c == 'F' || c == 'N' || c == 'f' || c == 'n') return 1;
+  return 2;
+}
+
+/* The number an 'N' field's text shows; blanks (no value) come first. */
+double numberOf(const unsigned char *bytes, int length, bool *blank) {
+  std::string text(reinterpret_cast<const char *>(bytes), static_cast<size_t>(length));
+  char *end = nullptr;
+  const double value = strtod(text.c_str(), &end);
+  *blank = end == text.c_str();
+  return value;
+}
+
+}  // namespace
+
+/*
+ * comparedBaseValues --
+ *     Orders two values of a field type: 'C', 'D' and any other type by
+ *     their bytes over the shorter length, 'N' by the numbers they show
+ *     (a field without a number before any number), 'L' by the classes
+ *     '?' < F N f n < any other letter (the first non-blank character).
+ * Results:      -1, 0 or 1.
+ */
+int comparedBaseValues(char type, const unsigned char *a, int lengthA, const unsigned char *b,
+                       int lengthB) {
+  if (type == 'N') {
+    bool blankA, blankB;
+    const double x = numberOf(a, lengthA, &blankA), y = numberOf(b, lengthB, &blankB);
+    if (blankA || blankB) return blankA == blankB ? 0 : blankA ? -1 : 1;
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
+  if (type == 'L') {
+    const auto first = [](const unsigned char *p, int n) {
+      int i = 0;
+      while (i < n && p[i] == ' ') i++;
+      return i < n ? p[i] : static_cast<unsigned char>(' ');
+    };
+    const int x = logicalClass(first(a, lengthA)), y = logicalClass(first(b, lengthB));
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
+  const int c = memcmp(a, b, static_cast<size_t>(std::max(0, std::min(lengthA, lengthB))));
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
 }  // namespace vesk

@@ -103,6 +103,17 @@ int unselectAlldBase(DBaseTable *table);
 int countdBaseSelected(const DBaseTable *table);
 int countdBaseDeleted(const DBaseTable *table);
 
+/* Raw records and fields, records of an open file, the order of values. */
+int copydBaseRecord(const DBaseTable *table, int record, unsigned char *out);
+int splitdBaseRecord(const DBaseTable *table, const unsigned char *record,
+                     std::vector<std::string> &fields);
+int getdBaseFieldRaw(const DBaseTable *table, int record, int field, std::string &out);
+int setdBaseFieldsRaw(DBaseTable *table, int record, int firstField, int n,
+                      const char *const *texts);
+unsigned char *getNthdBaseRec(int fd, int n, int *length);
+int comparedBaseValues(char type, const unsigned char *a, int lengthA, const unsigned char *b,
+                       int lengthB);
+
 /* Field contents. */
 bool setFieldFromText(const DBaseField &field, const char *text, unsigned char *out);
 std::string fieldTextOf(const DBaseField &field, const unsigned char *bytes);

@@ -26,6 +26,7 @@
 #include "core/core.h"
 #include "core/families.h"
 #include "vesk/object.h"
+#include "vesk/stdio.h"
 
 namespace vesk {
 namespace {
@@ -918,6 +919,46 @@ int Gtable_Init(Tcl_Interp *interp) {
   bool created = Tcl_CreateCommand(interp, "gtable.create", gtableCreateCmd, nullptr, nullptr) &&
                  Tcl_CreateCommand(interp, "gtable.info", gtableInfoCmd, nullptr, nullptr);
   return created ? 0 : 1;
+}
+
+/*
+ * readTextLine --
+ *     Reads one line of a stream into a buffer of `size` bytes: up to a
+ *     newline (read, not stored) or size - 1 characters, NUL-terminated.
+ * Results:      the buffer; NULL when the stream was at its end (or the
+ *     buffer has no room).
+ */
+char *readTextLine(FILE *file, char *buffer, int size) {
+  if (!file || !buffer || size < 1) return nullptr;
+  int n = 0;
+  int c = vesk_fgetc(file);
+  if (c < 0) {
+    buffer[0] = 0;
+    return nullptr;
+  }
+  while (c >= 0 && c != '\n') {
+    buffer[n++] = static_cast<char>(c);
+    if (n == size - 1) break;
+    c = vesk_fgetc(file);
+  }
+  buffer[n] = 0;
+  return buffer;
+}
+
+/*
+ * trimBlanks --
+ *     Removes the leading and trailing blanks (spaces and tabs) of a text
+ *     in place.
+ * Results:      the text.
+ */
+char *trimBlanks(char *text) {
+  if (!text) return text;
+  size_t start = 0, end = strlen(text);
+  while (start < end && (text[start] == ' ' || text[start] == '\t')) start++;
+  while (end > start && (text[end - 1] == ' ' || text[end - 1] == '\t')) end--;
+  memmove(text, text + start, end - start);
+  text[end - start] = 0;
+  return text;
 }
 
 }  // namespace vesk

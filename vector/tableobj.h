@@ -6,6 +6,8 @@
 #ifndef VESK_VECTOR_TABLEOBJ_H
 #define VESK_VECTOR_TABLEOBJ_H
 
+#include <stdio.h>
+
 #include <string>
 #include <vector>
 
@@ -40,6 +42,10 @@ bool compileMatchScript(const DBaseTable *table, const char *script,
  */
 bool expandMatchScript(const DBaseTable *table, const std::vector<MatchPiece> &pieces, int record,
                        std::string &out);
+
+/* Plain-text helpers for table readers. */
+char *readTextLine(FILE *file, char *buffer, int size);
+char *trimBlanks(char *text);
 
 }  // namespace vesk
 

@@ -466,4 +466,54 @@ void setSetImageHead(const TerraTileSet *set, ImageHeader *header) {
   header->mapid = set->mapid;
 }
 
+/*
+ * readTileFromFile --
+ *     Reads tile i's bytes from the set's open file, at the offset its
+ *     index entry gives.
+ * Results:      a malloc'd copy (freed with free) and *length, or NULL
+ *     when the set has no open file, the tile is not stored or not all of
+ *     its bytes are in the file.
+ */
+unsigned char *readTileFromFile(const TerraTileSet *set, int i, int *length) {
+  if (!set || !set->image || set->fd < 0 || i < 0 || i >= set->tilesPerSet) return nullptr;
+  const int32_t offset = terraField(set, TERRA_INDEX + 8 * i);
+  const int32_t size = terraField(set, TERRA_INDEX + 8 * i + 4);
+  if (size <= 0) return nullptr;
+  unsigned char *bytes = static_cast<unsigned char *>(malloc(static_cast<size_t>(size)));
+  if (!bytes) return nullptr;
+  if (!terraRead(set->fd, bytes, size, offset)) {
+    free(bytes);
+    return nullptr;
+  }
+  if (length) *length = size;
+  return bytes;
+}
+
+/*
+ * appendTileToFile --
+ *     Stores tile i in the set and in its open file: the bytes are
+ *     written after the file's tile data, then the header and index are
+ *     rewritten at offset 0 (in host order, byte 8 saying so).  A set
+ *     holding tiles its file lacks (dirty) is refused: its index would
+ *     point into bytes the file does not have.
+ * Results:      1; 0 when there is no open file, the set is dirty, the
+ *     tile is stored already, memory runs out or a write fails (the file
+ *     then keeps its old header and stays readable).
+ */
+int appendTileToFile(TerraTileSet *set, int i, const unsigned char *bytes, int length) {
+  if (!set || !set->image || set->fd < 0 || set->dirty || !bytes || length <= 0 || i < 0 ||
+      i >= set->tilesPerSet || terraField(set, TERRA_INDEX + 8 * i + 4) > 0)
+    return 0;
+  const int64_t total = terraField(set, TERRA_TOTAL_SIZE);
+  if (total + length > kTerraSizeLimit) return 0;
+  if (lseek(set->fd, static_cast<off_t>(total), SEEK_SET) < 0 ||
+      !terraWrite(set->fd, bytes, length))
+    return 0;
+  if (!putTileData(set, i, bytes, length)) return 0;
+  const int32_t headerSize = terraField(set, TERRA_HEADER_SIZE);
+  if (lseek(set->fd, 0, SEEK_SET) < 0 || !terraWrite(set->fd, set->image, headerSize)) return 0;
+  set->dirty = 0;
+  return 1;
+}
+
 }  // namespace vesk

@@ -71,6 +71,8 @@ int getTileIndex(const TerraTileSet *set, int column, int row);
 int getTilePosition(const TerraTileSet *set, int i, int *column, int *row);
 void setTileImageHead(const TerraTileSet *set, int i, ImageHeader *header);
 void setSetImageHead(const TerraTileSet *set, ImageHeader *header);
+unsigned char *readTileFromFile(const TerraTileSet *set, int i, int *length);
+int appendTileToFile(TerraTileSet *set, int i, const unsigned char *bytes, int length);
 
 }  // namespace vesk
 

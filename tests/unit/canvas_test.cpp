@@ -111,7 +111,9 @@ TEST(CanvasRegistry, BuiltTypesKeepTheirOrderAndARegisteredTypeReplacesByName) {
   for (GcanvasItemType *t = getItemTypes(); t; t = t->nextPtr)
     if (strcmp(t->name, "counter") != 0 && strcmp(t->name, "cursoritem") != 0)
       names.push_back(t->name);
-  EXPECT_EQ((std::vector<std::string>{"rectangle", "line", "polygon", "image", "oval"}), names);
+  EXPECT_EQ((std::vector<std::string>{"rectangle", "text", "line", "polygon", "image", "oval",
+                                      "bitmap", "arc", "gtext", "group", "symbol", "window"}),
+            names);
   EXPECT_EQ(-1, objectTypeFromName("point"));
   EXPECT_EQ(0x4400, objectTypeFromName("MULTIPOINTZ"));
   EXPECT_STREQ("POLYGONM", objectTypeName(0x1400));

@@ -4,6 +4,7 @@
 #include "vector/dbase.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "core/core.h"
 #include "core/families.h"
 #include "tests/unit/harness.h"
 #include "vector/tableobj.h"
@@ -581,6 +583,131 @@ TEST(DBase, TableObjectTellsWatchers) {
   objRelease(object, countChange, &changes);
   closeObject(object);
   EXPECT_EQ(Tcl_Eval(interp, "tw close"), TCL_OK);
+}
+
+// ---- raw records and fields, records of an open file, value order ----
+
+// What the library writes on its error stream while `run` runs.
+template <class Fn> std::string errorsOf(Fn &&run) {
+  Tcl_Interp *previous = setStdioInterp(testInterp());
+  testing::internal::CaptureStderr();
+  run();
+  setStdioInterp(previous);
+  return testing::internal::GetCapturedStderr();
+}
+
+TEST(DBase, NthRecordOfAShapelibFile) {
+  // people.dbf was made by shapelib's dbfadd; people.dump is dbfdump's view.
+  const int fd = open(dbfFixture("people.dbf").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  struct Case {
+    int n;
+    const char *bytes;
+  } cases[] = {{0, " Ann Lee      34 1.65"}, {3, " Dee Dee Ramo 40 1.80"}, {2, " Cy          101 0.50"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.n);
+    int length = 0;
+    unsigned char *record = getNthdBaseRec(fd, c.n, &length);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(record), static_cast<size_t>(length)), c.bytes);
+    gmemFree(record);
+  }
+  // Past the records (the 0x1A after them is no record), negative.
+  for (int n : {4, -1, 1 << 30}) {
+    EXPECT_EQ(errorsOf([&] { EXPECT_EQ(getNthdBaseRec(fd, n, nullptr), nullptr) << n; }),
+              "Error in getNthdBaseRec\n");
+  }
+  close(fd);
+  // A file whose header claims more records than it holds, and not a table.
+  DbfDir dir;
+  std::vector<unsigned char> bytes = readAll(dbfFixture("people.dbf"));
+  bytes.resize(bytes.size() - 10);
+  writeAll(dir.file("cut.dbf"), bytes);
+  bytes[0] = 'x';
+  writeAll(dir.file("other.dbf"), bytes);
+  for (const char *name : {"cut.dbf", "other.dbf"}) {
+    const int cut = open(dir.file(name).c_str(), O_RDONLY);
+    EXPECT_EQ(errorsOf([&] {
+                EXPECT_EQ(getNthdBaseRec(cut, std::string(name) == "cut.dbf" ? 3 : 0, nullptr),
+                          nullptr) << name;
+              }),
+              "Error in getNthdBaseRec\n");
+    close(cut);
+  }
+}
+
+TEST(DBase, RawRecordsAndFields) {
+  TablePtr table = load(dbfFixture("people.dbf"));
+  ASSERT_TRUE(table);
+  std::vector<unsigned char> record(static_cast<size_t>(table->recordLength));
+  EXPECT_EQ(copydBaseRecord(table.get(), 1, record.data()), 21);
+  EXPECT_EQ(copydBaseRecord(table.get(), 4, record.data()), 0);
+  std::vector<std::string> fields;
+  EXPECT_EQ(splitdBaseRecord(table.get(), record.data(), fields), 3);
+  EXPECT_EQ(fields, (std::vector<std::string>{"Bob         ", "  7", " 1.20"}));
+  std::string raw;
+  EXPECT_EQ(getdBaseFieldRaw(table.get(), 3, 0, raw), 12);
+  EXPECT_EQ(raw, "Dee Dee Ramo");
+  EXPECT_EQ(getdBaseFieldRaw(table.get(), 3, 3, raw), 0);
+  EXPECT_EQ(raw, "");
+
+  // Raw setting: no conversion, cut or padded; out of range refused.
+  const char *texts[] = {"Eve", "x9", "toolong"};
+  EXPECT_EQ(setdBaseFieldsRaw(table.get(), 0, 0, 3, texts), 1);
+  EXPECT_EQ(table->dirty, 1);
+  EXPECT_EQ(rawField(table.get(), 0, 0), "Eve         ");
+  EXPECT_EQ(rawField(table.get(), 0, 1), "x9 ");
+  EXPECT_EQ(rawField(table.get(), 0, 2), "toolo");
+  EXPECT_EQ(setdBaseFieldsRaw(table.get(), 0, 2, 2, texts), 0);
+  EXPECT_EQ(setdBaseFieldsRaw(table.get(), 9, 0, 1, texts), 0);
+  EXPECT_EQ(rawField(table.get(), 0, 2), "toolo");
+}
+
+TEST(DBase, ValueOrderByFieldType) {
+  struct Case {
+    char type;
+    const char *a, *b;
+    int order;
+  } cases[] = {
+      {'C', "abc ", "abd", -1},     {'C', "abc", "abcdef", 0},  {'C', "b", "a", 1},
+      {'D', "20260102", "19991231", 1},
+      {'N', "  9.5", " 10.0", -1},  {'N', " 1.20", "1.2", 0},   {'N', "  -3", "  -4", 1},
+      {'N', "     ", "  0", -1},
+      {'L', "?", "F", -1},          {'L', "n", "N", 0},         {'L', "  T", "f", 1},
+      {'L', "y", "T", 0},           {'L', "?", "?", 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(1, c.type) + " " + c.a + " " + c.b);
+    const auto *a = reinterpret_cast<const unsigned char *>(c.a);
+    const auto *b = reinterpret_cast<const unsigned char *>(c.b);
+    const int la = static_cast<int>(strlen(c.a)), lb = static_cast<int>(strlen(c.b));
+    EXPECT_EQ(comparedBaseValues(c.type, a, la, b, lb), c.order);
+    EXPECT_EQ(comparedBaseValues(c.type, b, lb, a, la), -c.order);
+  }
+}
+
+TEST(TableText, LinesAndBlanks) {
+  FILE *file = tmpfile();
+  ASSERT_NE(file, nullptr);
+  fputs("first line\n\nabcdefghij\nlast", file);
+  rewind(file);
+  char buffer[5];
+  std::vector<std::string> lines;
+  while (readTextLine(file, buffer, sizeof buffer)) lines.push_back(buffer);
+  // A line longer than the buffer comes in pieces; an empty line is a line.
+  EXPECT_EQ(lines, (std::vector<std::string>{"firs", "t li", "ne", "", "abcd", "efgh", "ij", "last"}));
+  EXPECT_EQ(readTextLine(file, buffer, sizeof buffer), nullptr);
+  EXPECT_STREQ(buffer, "");
+  fclose(file);
+
+  struct Case {
+    const char *in, *out;
+  } cases[] = {{"  a b  ", "a b"}, {"\tx\t", "x"}, {"    ", ""}, {"", ""}, {"keep", "keep"}};
+  for (const Case &c : cases) {
+    char text[16];
+    snprintf(text, sizeof text, "%s", c.in);
+    EXPECT_STREQ(trimBlanks(text), c.out) << c.in;
+  }
 }
 
 }  // namespace

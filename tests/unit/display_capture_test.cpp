@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include <X11/Xutil.h>
+
 #include "display/capture.h"
 #include "tests/unit/display_harness.h"
 #include "tests/unit/harness.h"
@@ -166,4 +168,59 @@ TEST(Clipboard, ImageIsSharedInProcessAndOfferedAsPng) {
   EXPECT_EQ(foreign.pixels, small.pixels);
   evalScript("clipboard clear");
   clearLocalClipboard();
+}
+
+TEST(Capture, BitmapsDuplicatedThroughTheirBitsAndDrawableDepths) {
+  Tk_Window main = testMainWindow();
+  ASSERT_NE(main, nullptr);
+  Display *display = Tk_Display(main);
+  Tk_MakeWindowExist(main);
+  Window window = Tk_WindowId(main);
+  // A 1-bit bitmap of known bits and a pixmap of the screen's depth.
+  static const unsigned char bits[] = {0x0f, 0x01, 0x5a, 0x00, 0xf0, 0x01};  // 9 x 3
+  Pixmap bitmap = XCreateBitmapFromData(display, window, reinterpret_cast<const char *>(bits), 9, 3);
+  Pixmap deep = Tk_GetPixmap(display, window, 7, 5, Tk_Depth(main));
+  GC gc = XCreateGC(display, deep, 0, nullptr);
+  XSetForeground(display, gc, 0x123456 & ((1ul << Tk_Depth(main)) - 1));
+  XFillRectangle(display, deep, gc, 0, 0, 7, 5);
+  XSetForeground(display, gc, 0);
+  XDrawPoint(display, deep, gc, 3, 2);
+  XFreeGC(display, gc);
+  struct Case {
+    Pixmap source;
+    int width, height, depth;
+  } cases[] = {{bitmap, 9, 3, 1}, {deep, 7, 5, Tk_Depth(main)}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.depth);
+    EXPECT_EQ(getDrawableDepth(display, c.source), c.depth);
+    Pixmap copy = duplicateBitmap(display, c.source);
+    ASSERT_NE(copy, None);
+    EXPECT_NE(copy, c.source);
+    EXPECT_EQ(getDrawableDepth(display, copy), c.depth);
+    XImage *a = getDrawableImage(display, c.source, 0, 0, c.width, c.height);
+    XImage *b = getDrawableImage(display, copy, 0, 0, c.width, c.height);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    int differ = 0;
+    for (int y = 0; y < c.height; y++)
+      for (int x = 0; x < c.width; x++) differ += XGetPixel(a, x, y) != XGetPixel(b, x, y);
+    EXPECT_EQ(differ, 0);
+    if (c.depth == 1) {
+      EXPECT_EQ(XGetPixel(b, 0, 0), 1u);
+      EXPECT_EQ(XGetPixel(b, 4, 0), 0u);
+      EXPECT_EQ(XGetPixel(b, 8, 0), 1u);
+    }
+    XDestroyImage(a);
+    XDestroyImage(b);
+    Tk_FreePixmap(display, copy);
+  }
+  // A window has its own depth; no drawable, or one that does not exist,
+  // gives the screen's.
+  EXPECT_EQ(getDrawableDepth(display, window), Tk_Depth(main));
+  EXPECT_EQ(getDrawableDepth(display, None), DefaultDepth(display, DefaultScreen(display)));
+  EXPECT_EQ(getDrawableDepth(display, bitmap + 0x7fff), DefaultDepth(display, DefaultScreen(display)));
+  EXPECT_EQ(duplicateBitmap(display, None), static_cast<Pixmap>(None));
+  EXPECT_EQ(duplicateBitmap(display, bitmap + 0x7fff), static_cast<Pixmap>(None));
+  XFreePixmap(display, bitmap);
+  Tk_FreePixmap(display, deep);
 }

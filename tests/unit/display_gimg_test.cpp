@@ -155,3 +155,12 @@ TEST(GimgConfig, SpecialPaletteEntriesFollowTheImage) {
   closeRAMImage(image, nullptr);
   EXPECT_EQ(getRAMImageByTag("@ut_special"), nullptr);
 }
+
+TEST(GimgView, BorrowedFlagReadsBack) {
+  ViewPixmap vp;
+  EXPECT_EQ(isViewPixmapBorrowed(&vp), 0);
+  setViewPixmapBorrowed(&vp, 1);
+  EXPECT_EQ(isViewPixmapBorrowed(&vp), 1);
+  setViewPixmapBorrowed(&vp, 0);
+  EXPECT_EQ(isViewPixmapBorrowed(&vp), 0);
+}

@@ -490,4 +490,82 @@ TEST(FeatureReports, BandsItemsAndEigenTables) {
   EXPECT_EQ(streams.text("stdout"), "");
 }
 
+TEST(FeatureReports, StatItemPartsByFlag) {
+  SetHolder h(statSet(2, {item2("Water", 10, 1.5, 2.5, 4, 1, 9)}));
+  Tcl_Interp *interp = Tcl_CreateInterp();
+  struct Case {
+    int flags, parts;
+    const char *result;
+  } cases[] = {
+      {1, 1, "1.5 2.5"},
+      {2, 1, "4 9"},
+      {1 | 4, 2, "1.5 2.5 {4 1 1 9}"},
+      {8, 1, "1 0.166667 0.166667 1"},
+      {15, 4, "1.5 2.5 {4 9} {4 1 1 9} {1 0.166667 0.166667 1}"},
+      {0, 0, ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.flags);
+    Tcl_ResetResult(interp);
+    EXPECT_EQ(appendStatItem(interp, h.set, 0, c.flags), c.parts);
+    EXPECT_STREQ(Tcl_GetStringResult(interp), c.result);
+  }
+  // After something already in the result, the first part is braced too.
+  Tcl_SetResult(interp, const_cast<char *>("x"), TCL_STATIC);
+  EXPECT_EQ(appendStatItem(interp, h.set, 0, 2), 1);
+  EXPECT_STREQ(Tcl_GetStringResult(interp), "x {4 9}");
+  // An index out of the set appends nothing.
+  Tcl_ResetResult(interp);
+  EXPECT_EQ(appendStatItem(interp, h.set, 1, 15), 0);
+  EXPECT_EQ(appendStatItem(interp, h.set, -1, 15), 0);
+  EXPECT_STREQ(Tcl_GetStringResult(interp), "");
+  Tcl_DeleteInterp(interp);
+}
+
+TEST(FeatureSums, BatchesMergedThenFinishedIntoMeanAndCovariance) {
+  // Samples (1, 2), (3, 4) in one batch and (5, 0) in another; population
+  // mean (3, 2), variances 8/3, covariance -4/3.
+  SetHolder h(statSet(2, {item2("", 0, 0, 0, 0, 0, 0)}));
+  const double sums1[2] = {4, 6}, cross1[3] = {10, 14, 20};
+  const double sums2[2] = {5, 0}, cross2[3] = {25, 0, 0};
+  EXPECT_EQ(addStatSums(h.set, 0, cross1, sums1, 2), 1);
+  EXPECT_EQ(addStatSums(h.set, 0, cross2, sums2, 1), 1);
+  EXPECT_EQ(addStatSums(h.set, 1, cross2, sums2, 1), 0);
+  EXPECT_EQ(finishStatItem(h.set, 0, "veg", 4), 1);
+  EXPECT_EQ(finishStatItem(h.set, -1, "veg", 4), 0);
+  StatItem s;  // the block keeps single-precision values
+  ASSERT_TRUE(readStatItem(h.set, 0, &s));
+  EXPECT_EQ(s.count, 3);
+  EXPECT_EQ(s.name, "veg");
+  EXPECT_EQ(s.sequence, 4);
+  EXPECT_EQ(s.note.size(), 24u);  // the time, as ctime gives it without its newline
+  EXPECT_NEAR(s.mean[0], 3, 1e-6);
+  EXPECT_NEAR(s.mean[1], 2, 1e-6);
+  EXPECT_NEAR(s.cov[0], 8.0 / 3, 1e-6);
+  EXPECT_NEAR(s.cov[1], -4.0 / 3, 1e-6);
+  EXPECT_NEAR(s.cov[2], 8.0 / 3, 1e-6);
+}
+
+TEST(FeatureReports, OneEigenVector) {
+  SetHolder h(statSet(2, {item2("Water", 10, 1.5, 2.5, 4, 1, 9)}));
+  FeatureSet *eigen = calcAllEV(2, h.set, 0, 0, 1e-7f, 1000);
+  ASSERT_NE(eigen, nullptr);
+  {
+    Streams streams;
+    printEigenVector(eigen, 1);
+    const std::string out = streams.text("stdout");
+    EXPECT_EQ(out.rfind("\nEVID: 2  Value: ", 0), 0u) << out;
+    EXPECT_NE(out.find("  Percent: "), std::string::npos);
+    // Two components of 15 characters, then the final newline.
+    const size_t line = out.find('\n', 1);
+    EXPECT_EQ(out.size() - line - 1, 2u * 15 + 1) << out;
+  }
+  {
+    Streams streams;
+    printEigenVector(eigen, 2);  // no such pair: nothing
+    EXPECT_EQ(streams.text("stdout"), "");
+  }
+  freeFeature(eigen);
+}
+
 }  // namespace

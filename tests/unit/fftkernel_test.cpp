@@ -95,6 +95,16 @@ TEST(FftKernel, FilterFactors) {
   EXPECT_NEAR(factorAt(notchFilter2D, 26, 25), 0, 1e-6);  /* the mirror (32-5-1, 32-6-1) */
   EXPECT_NEAR(factorAt(notchFilterX, 16, 0), 1 - exp(-1.0), 1e-6);  /* the notch at 26 */
   EXPECT_NEAR(factorAt(notchFilterX, 5, 0), 0, 1e-6);
+  /* the axis-aligned notch ignores the angle; the 2-D one turns its ellipse */
+  f.r2 = 4;
+  const double alongX = factorAt(notchFilterAligned, 12, 6);  /* 7 columns off: (7/10)^2 */
+  EXPECT_NEAR(alongX, 1 - exp(-0.49), 1e-6);
+  EXPECT_NEAR(factorAt(notchFilter2D, 12, 6), alongX, 1e-6);
+  f.angle = 90;
+  EXPECT_NEAR(factorAt(notchFilterAligned, 12, 6), alongX, 1e-6);
+  EXPECT_EQ(factorAt(notchFilter2D, 12, 6), 1);  /* turned: 7 rows of radius 4 */
+  f.angle = 0;
+  f.r2 = 10;
   /* power/phase data: the phase is kept */
   f.powerPhase = 1;
   float s[2] = {2, 1.5f};

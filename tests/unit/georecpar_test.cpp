@@ -107,6 +107,37 @@ TEST(GeorecPar, RowByRowEvaluationEqualsTheDirectSum) {
   }
 }
 
+TEST(GeorecPar, SingleBlocksReducedAndEvaluatedAsOneVariable) {
+  // p(t) = 2 - 3t + 0.5t^3 against its expanded sum.
+  const double p[4] = {2, -3, 0, 0.5};
+  for (double t : {-2.0, 0.0, 0.3, 4.0}) EXPECT_DOUBLE_EQ(evalPoly1(p, 3, t), 2 - 3 * t + 0.5 * t * t * t);
+  EXPECT_EQ(evalPoly1(p, 0, 9), 2);
+  EXPECT_EQ(evalPoly1(p, -1, 9), 0);
+  for (int N : {0, 1, 3, kGeorecMaxOrder}) {
+    GeorecPar par = sample(N);
+    const int count = reducedCount(par);
+    for (double at : {-1.5, 0.25, 2.0}) {
+      double pairs[2 * (kGeorecMaxOrder + 1)];
+      // The row block alone, added twice into a zeroed array, is twice
+      // the row half of the pairs; reduceAtX likewise for the column block.
+      double rows[kGeorecMaxOrder + 1] = {0}, columns[kGeorecMaxOrder + 1] = {0};
+      reduceAtY(par, pairs, at);
+      reduceBlockAtY(par.row.data(), N, at, rows);
+      reduceBlockAtY(par.row.data(), N, at, rows);
+      for (int i = 0; i < count; i++) EXPECT_NEAR(rows[i], 2 * pairs[2 * i], 1e-9 * (1 + fabs(rows[i]))) << N;
+      reduceAtX(par, pairs, at);
+      reduceBlockAtX(par.column.data(), N, at, columns);
+      for (int i = 0; i < count; i++) EXPECT_NEAR(columns[i], pairs[2 * i + 1], 1e-9 * (1 + fabs(columns[i]))) << N;
+      // Evaluated in the free coordinate they give the direct sums.
+      double X, Y;
+      direct(par, 0.75 + par.xc, at + par.yc, &X, &Y);
+      double half[kGeorecMaxOrder + 1] = {0};
+      reduceBlockAtY(par.column.data(), N, at, half);
+      EXPECT_NEAR(evalPoly1(half, count - 1, 0.75), X, 1e-9 * (1 + fabs(X))) << N;
+    }
+  }
+}
+
 TEST(GeorecPar, BoundsOfABlockAndTheirRefusals) {
   const double row[3] = {0, 0, 2}, column[3] = {0, 0.5, 0};
   GeorecPar par = newGeorecPar(0, 0, 100, 50, 3, 1, row, column);

@@ -8,6 +8,10 @@
 
 #include "processing/isocluster.h"
 #include "processing/ptable.h"
+#include "raster/pixels.h"
+#include "tests/unit/raster_images.h"
+#include "core/core.h"
+#include "tests/unit/harness.h"
 
 using namespace vesk;
 
@@ -100,6 +104,139 @@ TEST(IsoInit, SpectralBinSizes) {
   EXPECT_EQ(isoBinOf(10, 10, 250, B, true), 0);
   EXPECT_EQ(isoBinOf(-5, 10, 250, B, true), 0);
   EXPECT_EQ(isoBinOf(7, 7, 7, B, false), 0);         // a zero range counts as 1
+}
+
+// What the library prints on its standard output while `run` runs.
+template <class Fn> std::string printedBy(Fn &&run) {
+  Tcl_Interp *previous = setStdioInterp(testInterp());
+  testing::internal::CaptureStdout();
+  run();
+  setStdioInterp(previous);
+  return testing::internal::GetCapturedStdout();
+}
+
+// A work record of given class means (first band) and counts.
+void classWork(IsoWork *w, const std::vector<float> &means, const std::vector<int32_t> &counts,
+               double D, int ncMax) {
+  w->n = 3;
+  w->bands = {0, 1, 2};
+  w->invScale.assign(3, 1.0f);
+  w->D = D;
+  w->ncMax = ncMax;
+  w->classes.resize(means.size());
+  for (size_t i = 0; i < means.size(); i++) {
+    const float mean[3] = {means[i], 0, 0};
+    isoSetClass(&w->classes[i], 3, mean, counts[i]);
+  }
+  w->nc = static_cast<int>(means.size());
+  isoSyncMeans(w);
+}
+
+TEST(IsoInit, MergeClosestByDistanceAndByClassCount) {
+  struct Case {
+    std::vector<float> means;
+    std::vector<int32_t> counts;
+    double D;
+    int ncMax;
+    std::vector<float> left;
+    std::vector<int32_t> leftCounts;
+  } cases[] = {
+      // 1 and 2 are 1 apart (squared 1 <= 0.5 x 4): merged, weighted 1:3.
+      {{1, 2, 10}, {1, 3, 5}, 4, 8, {1.75f, 10}, {4, 5}},
+      // Nothing within 0.5 D, and no more classes than ncMax.
+      {{0, 10, 20}, {1, 1, 1}, 4, 3, {0, 10, 20}, {1, 1, 1}},
+      // One class too many: the closest pair (10, 13) goes, D or not.
+      {{0, 10, 13}, {2, 2, 2}, 1, 2, {0, 11.5f}, {2, 4}},
+      // Empty classes merge with equal weights; all within 0.5 D: one left.
+      {{0, 2, 4}, {0, 0, 0}, 100, 8, {2.5f}, {0}},
+  };
+  for (const Case &c : cases) {
+    IsoWork w;
+    classWork(&w, c.means, c.counts, c.D, c.ncMax);
+    EXPECT_EQ(isoMergeClosest(&w), static_cast<int>(c.left.size()));
+    ASSERT_EQ(w.nc, static_cast<int>(c.left.size()));
+    for (int k = 0; k < w.nc; k++) {
+      SCOPED_TRACE(k);
+      EXPECT_FLOAT_EQ(w.classes[k].mean[0], c.left[k]);
+      EXPECT_EQ(w.classes[k].count, c.leftCounts[k]);
+    }
+  }
+  // Verbose: each merge, then the counts; table entries follow.
+  IsoWork w;
+  classWork(&w, {1, 2, 10}, {1, 3, 5}, 4, 8);
+  w.verbose = true;
+  w.classTable = {2, 1, 0, -1};
+  EXPECT_EQ(printedBy([&] { isoMergeClosest(&w); }),
+            "minDist:   1.000 inDIS:  4.0000 n:   3 i:   0 j:   1\nnc: 3 new nc: 2\n");
+  EXPECT_EQ(w.classTable, (std::vector<int16_t>{1, 0, 0, -1}));
+}
+
+TEST(IsoInit, AddToNearestAndSortClasses) {
+  IsoWork w;
+  classWork(&w, {9, 1, 5}, {0, 0, 0}, 1e9, 8);
+  const float x[3] = {4, 0, 0};
+  EXPECT_EQ(isoAddToNearest(&w, x, 6), 2);
+  EXPECT_EQ(w.classes[2].current, 6);
+  EXPECT_DOUBLE_EQ(w.classes[2].sum[0], 24);
+  w.classTable = {0, 1, 2};
+  isoSortClasses(&w);
+  EXPECT_EQ((std::vector<float>{w.classes[0].mean[0], w.classes[1].mean[0], w.classes[2].mean[0]}),
+            (std::vector<float>{1, 5, 9}));
+  EXPECT_EQ(w.classes[1].current, 6);
+  EXPECT_EQ(w.classTable, (std::vector<int16_t>{2, 0, 1}));
+  // The sort order decides which band leads.
+  IsoWork v;
+  classWork(&v, {2, 1}, {0, 0}, 1e9, 8);
+  v.classes[0].mean[1] = 0;
+  v.classes[1].mean[1] = 7;
+  v.sortOrder = {1, 0};
+  isoSortClasses(&v);
+  EXPECT_FLOAT_EQ(v.classes[0].mean[0], 2);
+}
+
+TEST(IsoInit, DirectBinningFindsTheClassesTheHashedOneFinds) {
+  // Two colours, far apart, each over half of an 8 x 8 image.
+  rastertest::ImagePtr image = rastertest::memoryImage(P_BYTE, 8, 8, 3);
+  ASSERT_TRUE(image);
+  const unsigned char colours[2][3] = {{10, 20, 30}, {200, 180, 160}};
+  for (int row = 0; row < 8; row++)
+    for (int band = 0; band < 3; band++) {
+      unsigned char line[8];
+      for (int c = 0; c < 8; c++) line[c] = colours[c < 4 ? 0 : 1][band];
+      ASSERT_GT(putByteBILData(image.get(), row, 0, 8, band, line), 0);
+    }
+  std::vector<std::vector<float>> found[2];
+  for (int variant = 0; variant < 2; variant++) {
+    SCOPED_TRACE(variant);
+    IsoWork w;
+    w.in = image.get();
+    w.r = w.c = 8;
+    w.sk = 1;
+    w.n = 3;
+    w.bands = {0, 1, 2};
+    w.sortOrder = {0, 1, 2};
+    w.invScale.assign(3, 0.01f);
+    w.D = 1;
+    w.nearD = 0.2;
+    if (variant == 0) isoSpecBinning(&w);
+    else isoSpecBinningDirect(&w);
+    ASSERT_EQ(w.nc, 2);
+    for (int k = 0; k < 2; k++) found[variant].push_back(w.classes[k].mean);
+    std::sort(found[variant].begin(), found[variant].end());
+  }
+  EXPECT_EQ(found[0], found[1]);
+  EXPECT_FLOAT_EQ(found[1][0][0], 10);
+  EXPECT_FLOAT_EQ(found[1][1][2], 160);
+}
+
+TEST(PixelTable, MergeOrderAndVectorList) {
+  PTABLE *t = makeTable({{1, 0, 0}, {2, 0, 0}, {3, 4, 5}}, {1, 1, 1});
+  EXPECT_EQ(printedBy([&] { EXPECT_EQ(checkMergeOrder(t), -1); }), "");
+  memcpy(t->vectors.data() + 3, t->vectors.data() + 6, 3);  // a duplicate: out of order
+  EXPECT_EQ(printedBy([&] { EXPECT_EQ(checkMergeOrder(t), 2); }), "merge wrong at        2\n");
+  EXPECT_EQ(printedBy([&] { printVectorList(t->vectors.data(), 2, 3); }),
+            "       0     1    0    0\n       1     3    4    5\n");
+  freePTable(t);
 }
 
 TEST(PixelTableFile, EveryCutOfAGoodFileIsRefusedCleanly) {

@@ -415,6 +415,50 @@ TEST_F(ModuleConfig, TextBeyondTheRecordIsRefused) {
   EXPECT_NE(capture.text().find("Error in writeModuleConfig"), std::string::npos);
 }
 
+TEST_F(ModuleConfig, OpenFindAndMergePieces) {
+  // The file named by env(PARAMS) of the stdio interpreter and CONFIG.MOD.
+  Tcl_Interp *previous = setStdioInterp(testInterp());
+  Tcl_SetVar2(testInterp(), "env", "PARAMS", (dir + "/").c_str(), TCL_GLOBAL_ONLY);
+  int fd = openModuleConfig(nullptr);
+  Tcl_UnsetVar2(testInterp(), "env", "PARAMS", TCL_GLOBAL_ONLY);
+  setStdioInterp(previous);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  EXPECT_EQ(access(path.c_str(), F_OK), 0) << "created when missing";
+
+  ModuleOption a[] = {{"-in", "x"}, {nullptr, nullptr}};
+  ModuleOption b[] = {{"-k", "5"}, {nullptr, nullptr}};
+  ASSERT_EQ(writeModuleConfig(path.c_str(), "first", a), 1);
+  ASSERT_EQ(writeModuleConfig(path.c_str(), "second", b), 1);
+  fd = openModuleConfig(path.c_str());
+  ASSERT_GE(fd, 0);
+  char record[kModuleRecordSize];
+  struct Case {
+    const char *name;
+    int index;
+    const char *text;
+  } cases[] = {{"second", 1, "-k 5 "}, {"first", 0, "-in x "}, {"third", -1, ""}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(findModuleRecord(fd, c.name, record), c.index);
+    EXPECT_STREQ(record, c.name);  // the name leads the record either way
+    EXPECT_STREQ(record + kModuleNameSize, c.text);
+  }
+  close(fd);
+
+  // Merging: pairs the table names are dropped and its values appended;
+  // a text that would pass the record is cut and reported.
+  memset(record, 0, sizeof record);
+  strcpy(record + kModuleNameSize, "-in x -out y -k 3 ");
+  ModuleOption table[] = {{"-in", "z"}, {"-k", nullptr}, {nullptr, nullptr}};
+  EXPECT_EQ(mergeModuleParams(record, table), 0);
+  EXPECT_STREQ(record + kModuleNameSize, "-out y -in z ");
+  std::string big(150, 'v');
+  ModuleOption wide[] = {{"-a", big.c_str()}, {"-b", big.c_str()}, {nullptr, nullptr}};
+  EXPECT_EQ(mergeModuleParams(record, wide), -1);
+  EXPECT_LE(strlen(record + kModuleNameSize), static_cast<size_t>(kModuleTextMax));
+}
+
 TEST(ModuleName, FromTheProgramWords) {
   const struct {
     std::vector<const char *> words;

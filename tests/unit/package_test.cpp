@@ -111,3 +111,44 @@ TEST(Package, PatchConsoleTrustsOnlyTkConsoleCommand) {
   setTkConsoleActive(tkBefore);
   Tcl_DeleteInterp(interp);
 }
+
+TEST(Package, SharedPixmapAndPaletteKind) {
+  Tk_Window main = Tk_MainWindow(testInterp());
+  ASSERT_NE(main, nullptr);
+  Tk_MakeWindowExist(main);
+  const Pixmap saved = setSharedPixmap(None);
+  Pixmap pixmap = Tk_GetPixmap(Tk_Display(main), Tk_WindowId(main), 4, 4, Tk_Depth(main));
+  EXPECT_EQ(setSharedPixmap(pixmap), static_cast<Pixmap>(None));
+  EXPECT_EQ(getSharedPixmap(), pixmap);
+  EXPECT_EQ(setSharedPixmap(pixmap), pixmap);  // the previous one comes back
+  if (getDisplay()) {
+    freeSharedPixmap();  // freed on the main display
+  } else {
+    Tk_FreePixmap(Tk_Display(main), setSharedPixmap(None));
+  }
+  EXPECT_EQ(getSharedPixmap(), static_cast<Pixmap>(None));
+  freeSharedPixmap();  // nothing held: nothing done
+  setSharedPixmap(saved);
+
+  const int kind = getPaletteKind();
+  for (int k : {1, 2, 3, 0}) {
+    setPaletteKind(k);
+    EXPECT_EQ(getPaletteKind(), k);
+  }
+  setPaletteKind(kind);
+}
+
+TEST(ConsoleSlots, ClearTheApplicationOfOneSlot) {
+  ConsoleSlot *slots = getConsoleSlots();
+  Tcl_Interp *saved[kConsoleSlotCount];
+  for (int i = 0; i < kConsoleSlotCount; i++) {
+    saved[i] = slots[i].appInterp;
+    slots[i].appInterp = testInterp();
+  }
+  clearConsoleApp(3);
+  clearConsoleApp(-1);                 // outside the slots: nothing
+  clearConsoleApp(kConsoleSlotCount);
+  for (int i = 0; i < kConsoleSlotCount; i++)
+    EXPECT_EQ(slots[i].appInterp, i == 3 ? nullptr : testInterp()) << i;
+  for (int i = 0; i < kConsoleSlotCount; i++) slots[i].appInterp = saved[i];
+}

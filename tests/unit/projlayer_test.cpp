@@ -95,6 +95,36 @@ TEST(ProjLayer, ForwardMatchesProjAndInverseRoundTrips) {
   }
 }
 
+TEST(ProjLayer, PointFunctionsAndParameterFlags) {
+  // A PROJ-style point function called through the layer: the forward
+  // projection itself gives the same point as projectForward.
+  Projection p({"proj=utm", "zone=33", "ellps=WGS84"});
+  ASSERT_NE(p.pj, nullptr);
+  ProjPointFunc forward = [](PJ_LP lp, projPJ pj) {
+    PJ_XY xy;
+    projectForward(pj, lp.lam, lp.phi, &xy.x, &xy.y);
+    return xy;
+  };
+  double x = 0, y = 0;
+  applyProjectionFunc(forward, p.pj, 15 * kDeg, 50 * kDeg, &x, &y);
+  EXPECT_NEAR(x, 500000.000000001, 1e-6);
+  EXPECT_NEAR(y, 5538630.702867474, 1e-6);
+  ProjPointFunc swap = [](PJ_LP lp, projPJ) {
+    PJ_XY xy;
+    xy.x = lp.phi;
+    xy.y = lp.lam;
+    return xy;
+  };
+  applyProjectionFunc(swap, nullptr, 1, 2, &x, &y);
+  EXPECT_EQ(x, 2);
+  EXPECT_EQ(y, 1);
+  // PROJ does not say which words it consulted: no word reads as used.
+  int words = 0;
+  for (ProjParam *q = getFirstProjParam(p.pj); q; q = getNextProjParam(q), words++)
+    EXPECT_EQ(getProjParamUsed(q), 0) << getProjParamText(q);
+  EXPECT_GE(words, 3);
+}
+
 TEST(ProjLayer, DefaultsOfTheClassicLibrary) {
   Projection bare({"proj=utm"});
   ASSERT_NE(bare.pj, nullptr);

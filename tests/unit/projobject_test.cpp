@@ -241,3 +241,21 @@ TEST(ProjObject, SaveLoadAndClone) {
   EXPECT_STREQ(blank->fmtll, "%.3f");
   freeProjObject(blank);
 }
+
+// The table native clients reach through a projection object's methods.
+TEST(ProjObject, ProjectionOpsForNativeClients) {
+  if (!haveTk()) GTEST_SKIP() << "no display";
+  Payload p;
+  ASSERT_EQ(p.configure({"-projdef", "proj=utm zone=33 ellps=WGS84"}, 0), TCL_OK) << result();
+  void *payload = p.object;
+  EXPECT_EQ(projectionOps.hasInverse(payload), 1);
+  EXPECT_EQ(projectionOps.isReversed(payload), p.object->reversed);
+  double x = 0, y = 0, lon = 0, lat = 0;
+  // echo "15 50" | proj -f %.9f +proj=utm +zone=33 +ellps=WGS84
+  ASSERT_EQ(projectionOps.forward(payload, 15, 50, &x, &y), 1);
+  EXPECT_NEAR(x, 500000.000000001, 1e-6);
+  EXPECT_NEAR(y, 5538630.702867474, 1e-6);
+  ASSERT_EQ(projectionOps.inverse(payload, x, y, &lon, &lat), 1);
+  EXPECT_NEAR(lon, 15, 1e-9);
+  EXPECT_NEAR(lat, 50, 1e-9);
+}

@@ -245,3 +245,14 @@ TEST(BandStats, CountsBeyondTwoToTheThirtyOne) {
   EXPECT_EQ(hist->min, 7);
   EXPECT_EQ(hist->max, 200);
 }
+
+TEST(BandHistDone, ClearedAloneKeepsTheSums) {
+  BandHist h;
+  h.done = 1;
+  h.count = 5;
+  h.sum = 12;
+  clearHistDone(&h);
+  EXPECT_EQ(h.done, 0);
+  EXPECT_EQ(h.count, 5);
+  EXPECT_EQ(h.sum, 12);
+}

@@ -250,12 +250,18 @@ TEST_F(Gif, BlockWriters) {
   ASSERT_EQ(putGifComment(fd, text.data(), 300), 1);
   ASSERT_EQ(putGifControl(fd, 5, 125, 2, 1), 1);
   ASSERT_EQ(putGifImageDesc(fd, 3, 4, 300, 2, 2, 1), 1);
+  ASSERT_EQ(putGifIntroducer(fd), 1);
+  ASSERT_EQ(putGifTrailer(fd), 1);
   close(fd);
   std::vector<unsigned char> b = readFile(path);
-  ASSERT_EQ(b.size(), 2u + 1 + 255 + 1 + 45 + 1 + 8 + 11);
+  ASSERT_EQ(b.size(), 2u + 1 + 255 + 1 + 45 + 1 + 8 + 11 + 2);
+  EXPECT_EQ(b[324], 0x21);
+  EXPECT_EQ(b[325], 0x3B);
   EXPECT_EQ(b[2], 255);
   EXPECT_EQ(b[258], 45);
   EXPECT_EQ(b[304], 0);
+  // A write that falls short is reported.
+  EXPECT_EQ(putGifIntroducer(-1), 0);
   const unsigned char control[8] = {0x21, 0xF9, 4, 1 | 8 | 2, 13, 0, 5, 0};
   EXPECT_EQ(memcmp(&b[305], control, 8), 0);
   const unsigned char desc[11] = {0x2C, 4, 0, 3, 0, 44, 1, 2, 0, 0, 2};

@@ -585,4 +585,218 @@ TEST_F(Tiff, WrittenFilesAreAlignedAndCarryTheBaselineTags) {
   }
 }
 
+// ---- tags set in place in a loaded file ----
+
+// The five tags make-settag.sh sets with libtiff's tiffset, set here with
+// setTiffTag on the last directory of a copy of the fixture.
+void setFiveTags(int fd, TiffInfo *info) {
+  const char software[] = "vesk settag";
+  const uint16_t orientation = 4, page[2] = {0, 2};
+  const uint32_t xres[2] = {300, 1}, yres[2] = {150, 1};
+  EXPECT_EQ(setTiffTag(fd, info, 305, TIFF_ASCII, sizeof software, software), 1);
+  EXPECT_EQ(setTiffTag(fd, info, 274, TIFF_SHORT, 1, &orientation), 0);
+  EXPECT_GE(setTiffTag(fd, info, 282, TIFF_RATIONAL, 1, xres), 0);
+  EXPECT_GE(setTiffTag(fd, info, 283, TIFF_RATIONAL, 1, yres), 0);
+  EXPECT_EQ(setTiffTag(fd, info, 297, TIFF_SHORT, 2, page), 0);
+}
+
+// One "Name (tag) TYPE (type) count<values>" line of tiffdump.
+struct DumpLine {
+  int tag, type;
+  uint32_t count;
+  std::string values;
+};
+
+std::vector<std::vector<DumpLine>> readDump(const std::string &text) {
+  std::vector<std::vector<DumpLine>> directories;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("Directory ", 0) == 0) directories.emplace_back();
+    DumpLine d;
+    char values[512] = "";
+    const size_t open = line.find(" (");
+    if (open == std::string::npos || directories.empty()) continue;
+    if (sscanf(line.c_str() + open, " (%d) %*s (%d) %u<%511[^>]>", &d.tag, &d.type, &d.count,
+               values) == 4) {
+      d.values = values;
+      directories.back().push_back(d);
+    }
+  }
+  return directories;
+}
+
+std::string tiffdumpOf(const std::string &path) {
+  std::string text;
+  FILE *p = popen(("tiffdump '" + path + "' 2>&1 | sed -e 1d -e "
+                   "'s/^\\(Directory [0-9]*\\): offset .* next .*/\\1/'").c_str(), "r");
+  if (!p) return text;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) text.append(buffer, n);
+  pclose(p);
+  return text;
+}
+
+TEST_F(Tiff, TagsSetInPlaceReadAsLibtiffListsThem) {
+  const bool haveTiffdump = system("command -v tiffdump >/dev/null 2>&1") == 0;
+  for (const char *name : {"grey8", "rgb8-mm", "twopage"}) {
+    SCOPED_TRACE(name);
+    const std::string path = tempPath(std::string("settag-") + name + ".tif");
+    const std::vector<unsigned char> before = readFile(tiffPath(std::string(name) + ".tif"));
+    writeFile(path, before);
+    int fd = open(path.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    TiffInfo *info = loadTiffInfo(fd);
+    ASSERT_NE(info, nullptr);
+    const TiffIFD old = *info->directories.back();
+    // The link to the last directory: the header's first offset or the
+    // previous directory's next field.
+    int64_t link = 4;
+    if (info->count > 1) {
+      const TiffIFD *previous = info->directories[static_cast<size_t>(info->count - 2)];
+      link = previous->offset + 2 + 12 * static_cast<int64_t>(previous->entries.size());
+    }
+    setFiveTags(fd, info);
+    freeTiffInfo(info);
+
+    // The file as tiffset left it, directory by directory.
+    std::ifstream expected(tiffPath(std::string("settag-") + name + ".dump"));
+    std::stringstream text;
+    text << expected.rdbuf();
+    const auto dump = readDump(text.str());
+    info = loadTiffInfo(fd);
+    ASSERT_NE(info, nullptr);
+    ASSERT_EQ(static_cast<size_t>(info->count), dump.size());
+    for (size_t d = 0; d < dump.size(); d++) {
+      const TiffIFD *ifd = info->directories[d];
+      ASSERT_EQ(ifd->entries.size(), dump[d].size());
+      for (size_t i = 0; i < dump[d].size(); i++) {
+        const DumpLine &want = dump[d][i];
+        const TiffEntry &got = ifd->entries[i];
+        SCOPED_TRACE(want.tag);
+        EXPECT_EQ(got.tag, want.tag);
+        EXPECT_EQ(got.type, want.type);
+        EXPECT_EQ(got.count, want.count);
+        std::istringstream values(want.values);
+        if (want.type == TIFF_SHORT || want.type == TIFF_LONG) {
+          int64_t v, k = 0;
+          while (values >> v) EXPECT_EQ(getTiffArrayValue(fd, ifd, want.tag, k++, info->headerWord), v);
+        } else if (want.type == TIFF_RATIONAL) {
+          double v = 0;
+          values >> v;
+          unsigned char ratio[8];
+          ASSERT_EQ(pread(fd, ratio, 8, got.value), 8);
+          const bool msb = info->headerWord == kTiffBigEndian;
+          EXPECT_NEAR(static_cast<double>(getU32(ratio, msb)) / getU32(ratio + 4, msb), v, 1e-4);
+        } else if (want.type == TIFF_ASCII) {
+          std::string chars;
+          for (uint32_t k = 0; k + 1 < got.count; k++)
+            chars.push_back(static_cast<char>(getTiffArrayValue(fd, ifd, want.tag, k, info->headerWord)));
+          EXPECT_EQ(chars + "\\0", want.values);
+        }
+      }
+    }
+    // Nothing outside the old directory changed: pixels, earlier
+    // directories and values behind it.
+    const std::vector<unsigned char> after = readFile(path);
+    const int64_t oldEnd = old.offset + 2 + 12 * static_cast<int64_t>(old.entries.size()) + 4;
+    ASSERT_GE(after.size(), before.size() - static_cast<size_t>(oldEnd - old.offset));
+    for (size_t k = 0; k < before.size(); k++)
+      if ((static_cast<int64_t>(k) < link || static_cast<int64_t>(k) >= link + 4) &&
+          (static_cast<int64_t>(k) < old.offset || static_cast<int64_t>(k) >= oldEnd)) {
+        ASSERT_EQ(after[k], before[k]) << k;
+      }
+    freeTiffInfo(info);
+    close(fd);
+    if (haveTiffdump) {
+      EXPECT_EQ(tiffdumpOf(path), text.str());
+    }
+  }
+}
+
+TEST_F(Tiff, AReplacedInlineTagIsRewrittenInPlace) {
+  const std::string path = tempPath("settag-inplace.tif");
+  const std::vector<unsigned char> before = readFile(tiffPath("grey8.tif"));
+  writeFile(path, before);
+  int fd = open(path.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  TiffInfo *info = loadTiffInfo(fd);
+  ASSERT_NE(info, nullptr);
+  const int64_t offset = info->directories[0]->offset;
+  const uint16_t orientation = 3;
+  EXPECT_EQ(setTiffTag(fd, info, 274, TIFF_SHORT, 1, &orientation), 0);
+  EXPECT_EQ(info->directories[0]->offset, offset);
+  const std::vector<unsigned char> after = readFile(path);
+  ASSERT_EQ(after.size(), before.size());
+  size_t changed = 0;
+  for (size_t k = 0; k < before.size(); k++) changed += after[k] != before[k];
+  EXPECT_EQ(changed, 1u);
+  EXPECT_EQ(getTiffArrayValue(fd, info->directories[0], 274, 0, info->headerWord), 3);
+
+  // Refused: an unknown type, no values, no directory.
+  const char one = 1;
+  EXPECT_EQ(errorsOf([&] { EXPECT_EQ(setTiffTag(fd, info, 305, 13, 1, &one), -1); }),
+            "Unknown data type: 13\n");
+  EXPECT_EQ(setTiffTag(fd, info, 305, TIFF_BYTE, 0, &one), -1);
+  EXPECT_EQ(setTiffTag(fd, info, 305, TIFF_BYTE, 1, nullptr), -1);
+  EXPECT_EQ(setTiffTag(fd, nullptr, 305, TIFF_BYTE, 1, &one), -1);
+  EXPECT_EQ(readFile(path), after);
+  freeTiffInfo(info);
+  close(fd);
+}
+
+TEST_F(Tiff, EntriesValuesAndDirectoriesAreWrittenInTheFilesOrder) {
+  const std::string path = tempPath("pieces.tif");
+  writeFile(path, {});
+  int fd = open(path.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  const uint16_t shorts[3] = {0x0102, 0x0304, 0x0506};
+  EXPECT_EQ(writeTiffValues(fd, 2, kTiffBigEndian, 3, 2, shorts), 8);
+  EXPECT_EQ(writeTiffValues(fd, 8, kTiffLittleEndian, 1, 2, shorts), 10);
+  EXPECT_EQ(writeTiffValues(fd, 8, kTiffLittleEndian, 1, 3, shorts), -1);
+  EXPECT_EQ(readFile(path), (std::vector<unsigned char>{0, 0, 1, 2, 3, 4, 5, 6, 2, 1}));
+
+  TiffEntry twoShorts;
+  twoShorts.tag = 297;
+  twoShorts.type = TIFF_SHORT;
+  twoShorts.count = 2;
+  twoShorts.value = 7 | 9u << 16;
+  ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
+  EXPECT_EQ(writeTiffEntry(fd, kTiffBigEndian, &twoShorts), 12);
+  std::vector<unsigned char> bytes = readFile(path);
+  EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.begin() + 12),
+            (std::vector<unsigned char>{1, 0x29, 0, 3, 0, 0, 0, 2, 0, 7, 0, 9}));
+
+  TiffIFD ifd;
+  ifd.entries = {twoShorts};
+  EXPECT_EQ(writeTiffLongAt(fd, kTiffLittleEndian, 20, &ifd), 38);
+  bytes = readFile(path);
+  EXPECT_EQ(std::vector<unsigned char>(bytes.begin() + 20, bytes.end()),
+            (std::vector<unsigned char>{1, 0, 0x29, 1, 3, 0, 2, 0, 0, 0, 7, 0, 9, 0, 0, 0, 0, 0}));
+  close(fd);
+}
+
+TEST_F(Tiff, BitsPerSampleAsOneNumber) {
+  struct Case {
+    const char *name;
+    int64_t bits;
+  } cases[] = {{"grey8.tif", 8}, {"rgb8.tif", 8}, {"u16.tif", 16}, {"rgb8-mm.tif", 8}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const int fd = open(tiffPath(c.name).c_str(), O_RDONLY);
+    TiffInfo *info = loadTiffInfo(fd);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(getTiffBitsPerSample(info->directories[0]), c.bits);
+    freeTiffInfo(info);
+    close(fd);
+  }
+  TiffIFD twoBands;
+  twoBands.entries = {{TAG_BITS_PER_SAMPLE, TIFF_SHORT, 2, 8 | 8u << 16}};
+  EXPECT_EQ(errorsOf([&] { EXPECT_EQ(getTiffBitsPerSample(&twoBands), -1); }),
+            "Unknown vCount for BITPERSAMPLE 2\n");
+  TiffIFD none;
+  EXPECT_EQ(getTiffBitsPerSample(&none), -1);
+}
+
 }  // namespace

@@ -12,6 +12,7 @@
 #include "core/families.h"
 #include "core/options.h"
 #include "processing/rimage.h"
+#include "raster/imghead.h"
 #include "raster/pixels.h"
 #include "tests/unit/harness.h"
 #include "vesk/rimage.h"
@@ -87,6 +88,29 @@ TEST(RimageModule, FailureIsAnExecErrorWithTheWordsAsTyped) {
   EXPECT_STREQ(Tcl_GetStringResult(testInterp()), "Exec error from rimage tm");
   EXPECT_EQ(streams.text("stderr"), "Error: 2 unknown param(s).\n");
   EXPECT_EQ(streams.text("stdout"), "");
+}
+
+TEST(RimageModule, ModulesAsCommandProceduresOfTheirOwn) {
+  struct Case {
+    Tcl_CmdProc *proc;
+    const char *usage;
+  } cases[] = {{rimageTransCmd, "Usage: rimage copy"},
+               {rimageGfftransCmd, "Usage: rimage gfftrans"},
+               {rimageGeorefCmd, "Usage: rimage georef"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.usage);
+    RimageStreams streams;
+    const char *usage[] = {"mine", "sub"};
+    EXPECT_EQ(c.proc(nullptr, testInterp(), 2, usage), TCL_OK);
+    EXPECT_STREQ(Tcl_GetStringResult(testInterp()), "");
+    EXPECT_EQ(streams.text("stdout").rfind(c.usage, 0), 0u) << streams.text("stdout");
+    // A module that fails fails the command.
+    const char *bad[] = {"mine", "sub", "-in", "@no_such_image"};
+    EXPECT_EQ(c.proc(nullptr, testInterp(), 4, bad), TCL_ERROR);
+    EXPECT_STREQ(Tcl_GetStringResult(testInterp()), "Exec error from mine sub");
+    const char *none[] = {"mine"};
+    EXPECT_EQ(c.proc(nullptr, testInterp(), 1, none), TCL_ERROR);
+  }
 }
 
 TEST(RimageModule, SuccessAnswersOkWithAnEmptyResult) {
@@ -165,6 +189,72 @@ TEST(RimageFiles, BilFileWrittenFlushedAndReopenedElsewhere) {
   Tcl_DeleteInterp(second);
   Tcl_DeleteInterp(first);
   unlink(path.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RimageXImage, HeadsFromXImagesByDepth) {
+  struct Case {
+    int depth, width, height, bytesPerLine;
+    int pixelid, bits, bands, indices;
+    int64_t block;
+  } cases[] = {
+      {1, 10, 3, 2, P_1BIT, 1, 1, 2, 2},      {4, 5, 2, 3, P_4BITS, 4, 1, 16, 3},
+      {8, 7, 4, 8, P_BYTE, 8, 1, 256, 8},     {16, 5, 2, 10, P_BYTE, 8, 3, 0, 16},
+      {24, 5, 2, 20, P_BYTE, 8, 3, 0, 20},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.depth);
+    XImage image{};
+    image.depth = c.depth;
+    image.width = c.width;
+    image.height = c.height;
+    image.bytes_per_line = c.bytesPerLine;
+    ImageHeader head;
+    initImageHeader(&head);
+    ASSERT_EQ(initXImage_Bi(&head, &image), 1);
+    EXPECT_EQ(head.pixelid, c.pixelid);
+    EXPECT_EQ(head.bits, c.bits);
+    EXPECT_EQ(head.nbands, c.bands);
+    EXPECT_EQ(head.nindices, c.indices);
+    EXPECT_EQ(head.block, c.block);  // depth 16: (5 x 3 + 3) / 4 x 4
+    EXPECT_EQ(head.rows, c.height);
+    EXPECT_EQ(head.columns, c.width);
+    EXPECT_EQ(head.imgid, IMG_BIP);
+    EXPECT_EQ(head.mapid, MAPID_GRID);
+    EXPECT_EQ(head.transparent, -1);
+    EXPECT_EQ(head.dx, 1.0);
+  }
+  RimageStreams streams;
+  XImage deep{};
+  deep.depth = 32;
+  ImageHeader head;
+  initImageHeader(&head);
+  EXPECT_EQ(initXImage_Bi(&head, &deep), 0);
+  EXPECT_EQ(streams.text("stderr"), "Error in initXImage_Bi: invalid depth.\n");
+}
+
+TEST(RimageXImage, PaletteFromTheFirstColormapCells) {
+  Tk_Window main = Tk_MainWindow(testInterp());
+  if (!main) GTEST_SKIP() << "no display";
+  Visual *visual = Tk_Visual(main);
+  if (visual->c_class != TrueColor || Tk_Depth(main) != 24) GTEST_SKIP() << "needs TrueColor 24";
+  ImageHeader head;
+  initImageHeader(&head);
+  // On a 24-bit TrueColor map pixel i is blue i.
+  EXPECT_EQ(headPaletteFromColormap(&head, Tk_Display(main), Tk_Colormap(main), 4), 4);
+  EXPECT_EQ(head.nindices, 4);
+  for (int i = 0; i < 4; i++) {
+    EXPECT_EQ(head.palette[i][0], 0);
+    EXPECT_EQ(head.palette[i][1], 0);
+    EXPECT_EQ(head.palette[i][2], i);
+  }
+  EXPECT_EQ(headPaletteFromColormap(&head, Tk_Display(main), Tk_Colormap(main), 300), 256);
+  EXPECT_EQ(head.palette[255][2], 255);
+  EXPECT_EQ(headPaletteFromColormap(&head, Tk_Display(main), Tk_Colormap(main), -3), 0);
+  EXPECT_EQ(head.nindices, 0);
 }
 
 }  // namespace

@@ -139,3 +139,19 @@ TEST(Paths, DiskFreeOfMissingPathUsesItsFolder) {
   double here = getDiskFree(-1);
   EXPECT_NEAR(getPathDiskFree("c:foo"), here, here * 0.01);
 }
+
+TEST(WaitWithEvents, ServicesEventsUntilTheTimeIsUp) {
+  struct Seen {
+    int timer = 0, idle = 0;
+  } seen;
+  Tcl_CreateTimerHandler(1, [](ClientData data) { static_cast<Seen *>(data)->timer++; }, &seen);
+  Tcl_DoWhenIdle([](ClientData data) { static_cast<Seen *>(data)->idle++; }, &seen);
+  Tcl_Time before, after;
+  Tcl_GetTime(&before);
+  waitWithEvents(nullptr, TCL_ALL_EVENTS, 20);
+  Tcl_GetTime(&after);
+  EXPECT_EQ(seen.timer, 1);
+  EXPECT_EQ(seen.idle, 1);
+  const long waited = (after.sec - before.sec) * 1000 + (after.usec - before.usec) / 1000;
+  EXPECT_GE(waited, 19);  // never returns before its time
+}

@@ -757,3 +757,52 @@ TEST(ShapeFileTypes, NamesAndSizes) {
   freeShapeRecord(copy);
   freeShapeRecord(record);
 }
+
+TEST(ShapeFileTypes, StandaloneRecords) {
+  // newShapeRecord: zeroed, with type, content length (16-bit words after
+  // the 8-byte record header) and, beyond points, the counts.
+  struct Case {
+    int type, n, p;
+    int points, parts;
+  } cases[] = {{SHP_POINT, 1, 0, 1, 0},       {SHP_MULTIPOINT, 3, 0, 3, 0},
+               {SHP_POLYLINE, 5, 2, 5, 2},    {SHP_POLYGONZ, 4, 1, 4, 1},
+               {SHP_NULL, 0, 0, 0, 0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.type);
+    ShapeRecord *record = newShapeRecord(c.type, c.n, c.p);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(shapeRecordType(record), c.type);
+    EXPECT_EQ(shapeRecordBytes(record), shapeRecordSize(c.type, c.n, c.p));
+    EXPECT_EQ(shapeRecordNumber(record), 0);
+    int points = -1, parts = -1;
+    if (c.type != SHP_NULL && c.type != SHP_POINT) {
+      getRecordPoints(record, &points);
+      EXPECT_EQ(points, c.points);
+    }
+    if (shapeTypeHasParts(c.type)) {
+      getRecordParts(record, &parts);
+      EXPECT_EQ(parts, c.parts);
+    }
+    freeShapeRecord(record);
+  }
+  EXPECT_EQ(newShapeRecord(SHP_POLYLINE, -1, 0), nullptr);
+  EXPECT_EQ(newShapeRecord(SHP_POLYLINE, 1 << 30, 1), nullptr);  // beyond a record's size
+
+  ShapeRecord *point = makePointShape(3, 2.5, -1);
+  ASSERT_NE(point, nullptr);
+  EXPECT_EQ(shapeRecordType(point), SHP_POINT);
+  EXPECT_EQ(shapeRecordNumber(point), 3);
+  EXPECT_EQ(pointsOf(point), (std::vector<double>{2.5, -1}));
+  freeShapeRecord(point);
+  const double line[] = {0, 0, 1, 1, 2, 0, 5, 5, 6, 6};
+  const int32_t lengths[] = {3, 2};
+  ShapeRecord *polyline = makePolylineShape(9, line, 5, lengths, 2);
+  ASSERT_NE(polyline, nullptr);
+  EXPECT_EQ(shapeRecordType(polyline), SHP_POLYLINE);
+  EXPECT_EQ(shapeRecordNumber(polyline), 9);
+  EXPECT_EQ(partsOf(polyline), (std::vector<int>{3, 2}));
+  EXPECT_EQ(pointsOf(polyline), std::vector<double>(line, line + 10));
+  ShapeDouble *box = getRecordBox(polyline);
+  ASSERT_NE(box, nullptr);
+  freeShapeRecord(polyline);
+}

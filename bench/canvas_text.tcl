@@ -1,0 +1,68 @@
+# Zooming 10,000 scalable text items on a gcanvas (-mx/-my changed, every
+# item re-laid out in an item font at the new size, then redrawn) against
+# Tk's canvas reconfiguring -font on 10,000 text items, in one process;
+# best of five each.
+#   scripts/build.sh build
+#   VESK_LIBDIR=$PWD/build/lib xvfb-run -a -s "-screen 0 1280x1024x24" \
+#       tclsh bench/canvas_text.tcl [count]
+package require Tk
+wm withdraw .
+if {[info exists env(VESK_LIBDIR)]} {
+    set auto_path [linsert $auto_path 0 $env(VESK_LIBDIR)]
+}
+set veskAppScripts {}
+package require Vesk
+
+set count [expr {[llength $argv] ? [lindex $argv 0] : 10000}]
+toplevel .b
+wm geometry .b +0+0
+set size 600
+canvas .b.tk -width $size -height $size -highlightthickness 0 -bd 0
+gcanvas .b.g -width $size -height $size -highlightthickness 0 -bd 0
+pack .b.tk .b.g -side left
+expr {srand(7)}
+for {set i 0} {$i < $count} {incr i} {
+    set x [expr {rand() * ($size - 40)}]
+    set y [expr {rand() * ($size - 10)}]
+    .b.tk create text $x $y -text "P$i" -anchor nw -font {Helvetica 8}
+    .b.g create text $x $y -text "P$i" -anchor nw -font {Helvetica 8} -scalable 1
+}
+update
+raise .b
+update
+
+proc flush {} { winfo pointerxy .b }
+proc best {script} {
+    set best {}
+    for {set run 0} {$run < 5} {incr run} {
+        set t [lindex [time {uplevel #0 $script}] 0]
+        if {$best eq {} || $t < $best} {set best $t}
+    }
+    return $best
+}
+set ::tkStep 0
+set ::gStep 0
+# Sizes 8 and 10 points in turn: a zoom by 1.25 and back.
+proc zoomTk {} {
+    .b.tk itemconfigure all -font [expr {[incr ::tkStep] % 2 ? {Helvetica 10} : {Helvetica 8}}]
+    update idletasks
+    flush
+}
+proc zoomG {} {
+    set m [expr {[incr ::gStep] % 2 ? 1.25 : 1.0}]
+    .b.g configure -mx $m -my $m
+    update idletasks
+    flush
+}
+set tk [best zoomTk]
+set g [best zoomG]
+proc rssKiB {} {
+    set f [open /proc/self/status]
+    set text [read $f]
+    close $f
+    regexp {VmHWM:\s+(\d+)} $text -> kib
+    return $kib
+}
+puts [format "zoom of %d text items: Tk canvas -font %.1f ms, gcanvas -mx/-my %.1f ms, ratio %.2f; peak RSS %d KiB" \
+    $count [expr {$tk / 1000.0}] [expr {$g / 1000.0}] [expr {double($g) / $tk}] [rssKiB]]
+exit 0
