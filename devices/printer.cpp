@@ -140,6 +140,17 @@ int findPrintDevice(Tcl_Interp *interp, const char *name, PrintDevice &device,
 constexpr const char *kDialogScript = R"TCL(
 namespace eval ::vesk::printer {
     variable done 0
+    # OK of the print dialog: a range within 1 .. max closes it; any other
+    # keeps it open with a note, as the page range is all the job has.
+    proc checkRange {w max} {
+        variable from_; variable to_
+        if {[string is integer -strict $from_] && [string is integer -strict $to_]
+                && 1 <= $from_ && $from_ <= $to_ && $to_ <= $max} {
+            set ::vesk::printer::done 1
+            return
+        }
+        $w.note configure -text "Enter pages between 1 and $max."
+    }
     # The print dialog: the printer, and the page range from .. to of max
     # pages.  Result: {printer from to}, or {} when cancelled.
     proc printDialog {owner printers current from to max} {
@@ -161,13 +172,15 @@ namespace eval ::vesk::printer {
         entry $w.from -textvariable ::vesk::printer::from_
         label $w.tl -text "To (of $max)"
         entry $w.to -textvariable ::vesk::printer::to_
-        button $w.ok -text OK -command {set ::vesk::printer::done 1}
+        label $w.note
+        button $w.ok -text OK -command [list ::vesk::printer::checkRange $w $max]
         button $w.cancel -text Cancel -command {set ::vesk::printer::done 0}
         wm protocol $w WM_DELETE_WINDOW [list $w.cancel invoke]
         grid $w.l - -sticky w
         grid $w.list - -sticky news
         grid $w.fl $w.from
         grid $w.tl $w.to
+        grid $w.note - -sticky w
         grid $w.ok $w.cancel
         raise $w
         set done -1
@@ -176,9 +189,6 @@ namespace eval ::vesk::printer {
         set p [expr {$sel eq "" ? $current : [$w.list get [lindex $sel 0]]}]
         destroy $w
         if {!$done} {return {}}
-        foreach v {from_ to_} {
-            if {![string is integer -strict [set $v]]} {set $v 1}
-        }
         return [list $p $from_ $to_]
     }
     # The page set-up dialog: margins in millimetres.  Result: {left top
@@ -242,11 +252,13 @@ int dialogOwner(Tcl_Interp *interp, int argc, const char **argv, std::string &ow
 
 /*
  * runPrintDialog --
- *     The print dialog with its page range (max pages).
- * Results:      1 chosen (printer and range stored), 0 cancelled, -1 an
- *               error (message in the result).
+ *     The print dialog offering the pages 1 .. maxPages: it opens on the
+ *     last from page (held within them) to maxPages.
+ * Results:      1 chosen (printer and range stored, within 1 .. maxPages),
+ *               0 cancelled, -1 an error (message in the result).
  */
 int runPrintDialog(PrinterSettings *s, const std::string &owner, int maxPages) {
+  maxPages = std::max(1, maxPages);
   Tcl_Interp *interp = s->interp;
   if (ensureDialogs(interp) != TCL_OK) return -1;
   Tcl_Obj *printers = Tcl_NewListObj(0, nullptr);
@@ -258,8 +270,8 @@ int runPrintDialog(PrinterSettings *s, const std::string &owner, int maxPages) {
   Tcl_ListObjAppendElement(nullptr, cmd, Tcl_NewStringObj(owner.c_str(), -1));
   Tcl_ListObjAppendElement(nullptr, cmd, printers);
   Tcl_ListObjAppendElement(nullptr, cmd, Tcl_NewStringObj(s->printer.c_str(), -1));
-  Tcl_ListObjAppendElement(nullptr, cmd, Tcl_NewIntObj(s->fromPage));
-  Tcl_ListObjAppendElement(nullptr, cmd, Tcl_NewIntObj(std::min(maxPages, std::max(1, maxPages))));
+  Tcl_ListObjAppendElement(nullptr, cmd, Tcl_NewIntObj(std::min(std::max(1, s->fromPage), maxPages)));
+  Tcl_ListObjAppendElement(nullptr, cmd, Tcl_NewIntObj(maxPages));
   Tcl_ListObjAppendElement(nullptr, cmd, Tcl_NewIntObj(maxPages));
   int oldMode = Tcl_SetServiceMode(TCL_SERVICE_ALL);
   int code = Tcl_EvalObjEx(interp, cmd, TCL_EVAL_GLOBAL);
@@ -277,8 +289,8 @@ int runPrintDialog(PrinterSettings *s, const std::string &owner, int maxPages) {
   Tcl_GetIntFromObj(nullptr, parts[1], &from);
   Tcl_GetIntFromObj(nullptr, parts[2], &to);
   s->printer = Tcl_GetString(parts[0]);
-  s->fromPage = std::max(1, from);
-  s->toPage = std::max(s->fromPage, to);
+  s->fromPage = std::min(std::max(1, from), maxPages);
+  s->toPage = std::min(std::max(s->fromPage, to), maxPages);
   Tcl_ResetResult(interp);
   return 1;
 }

@@ -474,7 +474,7 @@ int ptogConvert(GtopWork *w) {
  *     GTOGR and ORTHOR: each output (ground) pixel projected into the
  *     photo input; ORTHOR lifts the ground to the DEM's height.
  */
-int rectifyFlat(GtopWork *w, bool orthor) {
+int rectifyFlat(GtopWork *w, bool orthor, double shiftU = 0, double shiftV = 0) {
   const char *who = orthor ? "othorC" : "rOrient";
   const int pairs = static_cast<int>(w->source.size());
   if (!orthor) vesk_printf("rOrient size: %d\n", w->outColumns * pairs);
@@ -498,7 +498,9 @@ int rectifyFlat(GtopWork *w, bool orthor) {
   std::copy(w->M, w->M + 9, N);
   rotateMatrix3(N, ROTATE_TRANSPOSE, 0);
   const int inRows = w->in->header.rows, inColumns = w->in->header.columns;
-  const double cx = (inColumns - 1) * 0.5, cy = (inRows - 1) * 0.5;
+  /* The photo point that stands at the input's centre: (0, 0), or the
+     centre of the ground's box with rOrientCentred. */
+  const double cx = (inColumns - 1) * 0.5 - shiftU, cy = (inRows - 1) * 0.5 - shiftV;
   for (int r = 0; r < w->outRows; r++) {
     std::fill(values.begin(), values.end(), 0.0f);
     /* The DEM row of the same number, zeros beyond the DEM. */
@@ -766,6 +768,183 @@ int gtopModule(const char *prog, int argc, const char **argv) {
   if (w.out) closeRAMImage(w.out, nullptr);
   if (w.dem) closeRAMImage(w.dem, nullptr);
   return result;
+}
+
+/* ---- offered to native callers: not reached from the command ---- */
+
+/*
+ * rOrientCentred --
+ *     GTOGR with the view centred on the ground: as rOrient, but the
+ *     centre of the photo input stands for the centre of the box that the
+ *     ground rectangle (the output's rows and columns at height 0)
+ *     projects to, the box of its four corners, instead of for the
+ *     target.  A photo just large enough for that box then holds the
+ *     whole ground.
+ * Results:      1, or 0 after a message.
+ */
+int rOrientCentred(GtopWork *w) {
+  double N[9];
+  std::copy(w->M, w->M + 9, N);
+  rotateMatrix3(N, ROTATE_TRANSPOSE, 0);
+  double umin = HUGE_VAL, umax = -HUGE_VAL, vmin = HUGE_VAL, vmax = -HUGE_VAL;
+  const double right = std::max(w->outColumns - 1, 0), bottom = std::max(w->outRows - 1, 0);
+  const double corners[4][2] = {{0, 0}, {right, 0}, {0, bottom}, {right, bottom}};
+  for (const auto &corner : corners) {
+    double u, v;
+    if (!groundToPhoto(N, w->zc, corner[0] - w->xc, corner[1] - w->yc, 0, w->ex, w->ey, w->tz, &u,
+                       &v))
+      continue;
+    umin = std::min(umin, u);
+    umax = std::max(umax, u);
+    vmin = std::min(vmin, v);
+    vmax = std::max(vmax, v);
+  }
+  /* No corner in view: centred on the target, as rOrient. */
+  const double cu = umin <= umax ? (umin + umax) * 0.5 : 0.0;
+  const double cv = vmin <= vmax ? (vmin + vmax) * 0.5 : 0.0;
+  return rectifyFlat(w, false, cu, cv);
+}
+
+/*
+ * pointToPhoto --
+ *     Photo coordinates of a point (x, y, z) given relative to the target,
+ *     z in DEM units: rows 0 and 1 of M times (x, y, z x zs).  A point of
+ *     the focal plane gets the coordinates that groundToPhoto gives the
+ *     ground points seen through it.
+ * Results:      false when a coordinate is not finite.
+ */
+bool pointToPhoto(const double *M, double x, double y, double z, double zs, double *u, double *v) {
+  const double h = z * zs;
+  *u = M[0] * x + M[1] * y + M[2] * h;
+  *v = M[3] * x + M[4] * y + M[5] * h;
+  return isfinite(*u) && isfinite(*v);
+}
+
+namespace {
+
+/*
+ * fillAxisSegment --
+ *     Writes n value groups (nb values each, pixel-interleaved) along one
+ *     column or row, group 0 at position p1 and group n - 1 at p2, spread
+ *     evenly between them.  Every pixel whose position rounds into the
+ *     span takes the group nearest to it (method 1) or the two groups
+ *     around it weighed (method 2).
+ * Results:      the number of pixels written; pixels outside the image
+ *     are skipped.
+ */
+int fillAxisSegment(RAMIMG *image, bool alongColumn, int fixed, double p1, double p2, int nb,
+                    const int *bands, const float *values, int n, int method) {
+  if (!image || !bands || !values || n < 1 || nb < 1) return 0;
+  if (method != kSampleNearest && method != kSampleBilinear) return 0;
+  if (!isfinite(p1) || !isfinite(p2)) return 0;
+  const int length = alongColumn ? image->header.rows : image->header.columns;
+  const int across = alongColumn ? image->header.columns : image->header.rows;
+  if (fixed < 0 || fixed >= across || length < 1) return 0;
+  /* Pixel i covers positions i - 0.5 up to i + 0.5. */
+  const double first = std::max(floor(std::min(p1, p2) + 0.5), 0.0);
+  const double last = std::min(floor(std::max(p1, p2) + 0.5), static_cast<double>(length - 1));
+  if (first > last) return 0;
+  const int m = n - 1;
+  std::vector<float> group(static_cast<size_t>(nb));
+  int written = 0;
+  for (int i = static_cast<int>(first); i <= static_cast<int>(last); i++) {
+    double t = p2 == p1 ? 0.0 : (i - p1) / (p2 - p1);
+    t = std::min(1.0, std::max(0.0, t)) * m;
+    if (method == kSampleNearest) {
+      const int g = std::min(static_cast<int>(floor(t + 0.5)), m);
+      std::copy(values + static_cast<size_t>(g) * nb, values + static_cast<size_t>(g + 1) * nb,
+                group.begin());
+    } else {
+      const int g = std::min(static_cast<int>(t), m);
+      const double k = t - g;
+      const float *a = values + static_cast<size_t>(g) * nb;
+      for (int b = 0; b < nb; b++)
+        group[b] = g < m ? static_cast<float>((1 - k) * a[b] + k * a[b + nb]) : a[b];
+    }
+    const int row = alongColumn ? i : fixed, column = alongColumn ? fixed : i;
+    for (int b = 0; b < nb; b++) putFloatBILData(image, row, column, 1, bands[b], &group[b]);
+    written++;
+  }
+  return written;
+}
+
+}  // namespace
+
+/*
+ * gtopFillColumn --
+ *     Writes n value groups down one column from row position y1 (group
+ *     0) to y2 (group n - 1) into the bands listed, method 1 nearest or
+ *     2 linear.
+ * Results:      the number of pixels written.
+ */
+int gtopFillColumn(RAMIMG *image, int column, double y1, double y2, int nb, const int *bands,
+                   const float *values, int n, int method) {
+  return fillAxisSegment(image, true, column, y1, y2, nb, bands, values, n, method);
+}
+
+/*
+ * gtopFillRow --
+ *     The same along one row, from column position x1 to x2.
+ * Results:      the number of pixels written.
+ */
+int gtopFillRow(RAMIMG *image, int row, double x1, double x2, int nb, const int *bands,
+                const float *values, int n, int method) {
+  return fillAxisSegment(image, false, row, x1, x2, nb, bands, values, n, method);
+}
+
+/*
+ * rayFixedRadii --
+ *     Values of a ray over terrain at the fixed radii r0 + k dr, k = 0 ..
+ *     count - 1: n samples at radii v + j with heights dem[j] x zs, seen
+ *     from the height zc.  A sample shows at its apparent radius
+ *     zc (v + j) / (zc - zs dem[j]) when that passes the highest one so
+ *     far; a fixed radius up to it takes the sample before and this one
+ *     weighed by its place between their apparent radii.  Terrain at or
+ *     above the eye hides everything behind it.
+ * Results:      the number of radii filled, a run from *first; the other
+ *     radii of values (count x bands) are 0.
+ */
+int rayFixedRadii(const float *image, const float *dem, int n, double zs, double zc, double v,
+                  double r0, double dr, int count, int bands, float *values, int *first) {
+  *first = 0;
+  if (count < 1 || bands < 1) return 0;
+  std::fill(values, values + static_cast<size_t>(count) * bands, 0.0f);
+  if (n < 1 || !(dr > 0) || !isfinite(dr) || !isfinite(r0) || !isfinite(v)) return 0;
+  auto apparent = [&](int j, double *m) {
+    const double den = zc - zs * dem[j];
+    if (!(den > 0)) return false;
+    *m = zc * (v + j) / den;
+    return isfinite(*m) != 0;
+  };
+  auto radius = [&](int k) { return r0 + k * dr; };
+  double m0;
+  if (!apparent(0, &m0)) return 0;
+  /* The first fixed radius at or past the first sample. */
+  const double k0 = ceil((m0 - r0) / dr);
+  if (!(k0 <= count)) return 0;
+  int k = k0 > 0 ? static_cast<int>(k0) : 0;
+  while (k > 0 && radius(k - 1) >= m0) k--;
+  while (k < count && radius(k) < m0) k++;
+  const int start = k;
+  for (; k < count && radius(k) <= m0; k++)
+    std::copy(image, image + bands, values + static_cast<size_t>(k) * bands);
+  double H = m0, p = m0;
+  for (int j = 1; j < n && k < count; j++) {
+    double m;
+    if (!apparent(j, &m)) break;
+    if (m > H) {
+      const float *a = image + static_cast<size_t>(j - 1) * bands, *b = a + bands;
+      for (; k < count && radius(k) <= m; k++) {
+        const double K = (radius(k) - p) / (m - p);
+        float *out = values + static_cast<size_t>(k) * bands;
+        for (int i = 0; i < bands; i++) out[i] = static_cast<float>((1 - K) * a[i] + K * b[i]);
+      }
+      H = m;
+    }
+    p = m;
+  }
+  *first = start;
+  return k - start;
 }
 
 }  // namespace vesk

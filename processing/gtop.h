@@ -75,6 +75,16 @@ int gtopConvert3D(GtopWork *w, RAMIMG *target);
 int gtop3D(GtopWork *w);
 int centerProjection(GtopWork *w);
 
+/* ---- offered to native callers (gtop.cpp) ---- */
+int rOrientCentred(GtopWork *w);
+bool pointToPhoto(const double *M, double x, double y, double z, double zs, double *u, double *v);
+int gtopFillColumn(RAMIMG *image, int column, double y1, double y2, int nb, const int *bands,
+                   const float *values, int n, int method);
+int gtopFillRow(RAMIMG *image, int row, double x1, double x2, int nb, const int *bands,
+                const float *values, int n, int method);
+int rayFixedRadii(const float *image, const float *dem, int n, double zs, double zc, double v,
+                  double r0, double dr, int count, int bands, float *values, int *first);
+
 }  // namespace vesk
 
 #endif
