@@ -248,7 +248,7 @@ step "a palette on page Palette; set"  {
 step "event loop for 100 ms"       {after 100 {winmsg 0}; winmsg 1}
 
 wm title . "Vesk demo"
-text .t -width 120 -height [expr {min([llength $log] + 3, 36)}] -font {Courier 10} -wrap none
+text .t -width 120 -height [expr {min([llength $log] + 3, 28)}] -font {Courier 10} -wrap none
 .t insert end "Vesk [vesk version]\n\n[join $log \n]"
 .t yview moveto 1.0
 pack .t
@@ -269,8 +269,11 @@ label .pics2.layerText -text "a shapefile (object item) over\na gimg image item,
 pack .pics2.text .pics2.dem .pics2.demText .pics2.layer .pics2.layerText -side left -padx 6 -pady 6
 frame .pics3
 label .foldText -text "a folder of two pages:\na spinner, a colour palette" -justify left
-pack .fold .foldText -in .pics3 -side left -padx 6 -pady 6
+label .mapText -text "a map canvas: labels that zoom,\na rotated river name, a town layer" -justify left
+pack forget .map .mapx .anim
+pack .fold .foldText .map .mapText -in .pics3 -side left -padx 6 -pady 6
 raise .fold .pics3
+raise .map .pics3
 pack .pics .pics2 .pics3 -anchor w
 raise .
 update
