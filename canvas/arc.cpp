@@ -398,19 +398,8 @@ void deleteArc(ItemContainer *, GcanvasItem *item, Display *display) {
 int createArc(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
               Tcl_Obj *const objv[]) {
   GcanvasArcItem *arc = asArc(item);
-  int coords = 4;
-  if (objc == 1) {
-    coords = 1;
-  } else if (objc > 1) {
-    const char *arg = Tcl_GetString(objv[1]);
-    if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') coords = 1;
-  }
-  if (objc < coords || objc == 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "wrong # args: should be \"", Tk_PathName(canvasTkwin(c)),
-                     " create ", item->typePtr->name, " x1 y1 x2 y2 ?options?\"", nullptr);
-    return TCL_ERROR;
-  }
+  int coords = createCoordCount(interp, c, item, objc, objv, 4, "x1 y1 x2 y2");
+  if (coords < 0) return TCL_ERROR;
   initOutline(&arc->outline);
   arc->x1 = arc->y1 = arc->x2 = arc->y2 = 0;
   arc->start = 0;
@@ -625,10 +614,8 @@ int arcToArea(ItemContainer *c, GcanvasItem *item, double *rect) {
 
 void scaleArc(ItemContainer *c, GcanvasItem *item, double ox, double oy, double sx, double sy) {
   GcanvasArcItem *arc = asArc(item);
-  arc->x1 = ox + (arc->x1 - ox) * sx;
-  arc->y1 = oy + (arc->y1 - oy) * sy;
-  arc->x2 = ox + (arc->x2 - ox) * sx;
-  arc->y2 = oy + (arc->y2 - oy) * sy;
+  scaleWorldPoint(&arc->x1, &arc->y1, ox, oy, sx, sy);
+  scaleWorldPoint(&arc->x2, &arc->y2, ox, oy, sx, sy);
   computeArcBbox(c, item);
 }
 

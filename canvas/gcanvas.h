@@ -435,6 +435,61 @@ struct SmoothMethod {
 };
 extern const SmoothMethod bezierSmoothMethod;
 
+/* ---- what the item types share of their procedures (itemsupport.cpp) ---- */
+/*
+ * How many of "create"'s words are coordinates: one (a list) when the
+ * second word is an option, else coords; -1 with the "wrong # args"
+ * message naming usage ("x y") when there are too few.
+ */
+int createCoordCount(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
+                     Tcl_Obj *const objv[], int coords, const char *usage);
+/*
+ * "coords" of an item placed at one point: with no words the point is
+ * the result; else two words or a list of two, *x and *y set only when
+ * both parse.
+ */
+int pointItemCoords(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], ItemContainer *c,
+                    double *x, double *y);
+/*
+ * Where a w x h box's top-left corner lies left of and above its anchor
+ * point (screen axes: y down).  T is int for whole pixels (halves
+ * truncated) or double.
+ */
+template <class T> void anchorOffset(Tk_Anchor anchor, T w, T h, T *dx, T *dy) {
+  switch (anchor) {
+  case TK_ANCHOR_N: case TK_ANCHOR_CENTER: case TK_ANCHOR_S: *dx = w / 2; break;
+  case TK_ANCHOR_NE: case TK_ANCHOR_E: case TK_ANCHOR_SE: *dx = w; break;
+  default: *dx = 0; break;
+  }
+  switch (anchor) {
+  case TK_ANCHOR_W: case TK_ANCHOR_CENTER: case TK_ANCHOR_E: *dy = h / 2; break;
+  case TK_ANCHOR_SW: case TK_ANCHOR_S: case TK_ANCHOR_SE: *dy = h; break;
+  default: *dy = 0; break;
+  }
+}
+/* The lower-left corner, in PostScript space (y up), of a w x h box anchored at (x, y). */
+void psAnchorCorner(Tk_Anchor anchor, int w, int h, double *x, double *y);
+/* Distance from a point to the item's box, and the box against an ordered rectangle. */
+double itemBoxToPoint(GcanvasItem *item, const double *p);
+int itemBoxToArea(GcanvasItem *item, const double *rect);
+/* World points scaled about (ox, oy), and moved. */
+inline void scaleWorldPoint(double *x, double *y, double ox, double oy, double sx, double sy) {
+  *x = ox + (*x - ox) * sx;
+  *y = oy + (*y - oy) * sy;
+}
+void scaleWorldPoints(double *points, int n, double ox, double oy, double sx, double sy);
+void translateWorldPoints(double *points, int n, double dx, double dy);
+/*
+ * The value of the item's present state: the active one for the
+ * current item, the disabled one for a disabled item, when set.
+ */
+template <class T> T stateValue(ItemContainer *c, GcanvasItem *item, T normal, T active,
+                                T disabled) {
+  if (itemIsCurrent(c, item) && active) return active;
+  if (effectiveState(c, item) == STATE_DISABLED && disabled) return disabled;
+  return normal;
+}
+
 /* ---- geometry (geometry.cpp) ---- */
 double lineToPointScaled(double sx, double sy, const double *end1, const double *end2,
                          const double *point);

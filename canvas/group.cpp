@@ -174,31 +174,8 @@ void computeGroupBbox(ItemContainer *parent, GcanvasItem *item) {
 int groupCoords(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
                 Tcl_Obj *const objv[]) {
   GcanvasGroupItem *g = asGroup(item);
-  if (objc == 0) {
-    Tcl_Obj *list = Tcl_NewObj();
-    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(g->x));
-    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(g->y));
-    Tcl_SetObjResult(interp, list);
-    return TCL_OK;
-  }
-  if (objc > 2) {
-    Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 0 or 2, got %d", objc));
-    return TCL_ERROR;
-  }
-  Tcl_Obj *const *words = objv;
-  if (objc == 1) {
-    Tcl_Obj **elements;
-    if (Tcl_ListObjGetElements(interp, objv[0], &objc, &elements) != TCL_OK) return TCL_ERROR;
-    if (objc != 2) {
-      Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 2, got %d", objc));
-      return TCL_ERROR;
-    }
-    words = elements;
-  }
-  if (canvasGetCoordFromObj(interp, c, words[0], &g->x) != TCL_OK ||
-      canvasGetCoordFromObj(interp, c, words[1], &g->y) != TCL_OK)
-    return TCL_ERROR;
-  computeGroupBbox(c, item);
+  if (pointItemCoords(interp, objc, objv, c, &g->x, &g->y) != TCL_OK) return TCL_ERROR;
+  if (objc > 0) computeGroupBbox(c, item);
   return TCL_OK;
 }
 
@@ -234,19 +211,8 @@ int createGroup(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int obj
                 Tcl_Obj *const objv[]) {
   GcanvasGroupItem *g = asGroup(item);
   GcanvasRecord *canvas = canvasOf(c);
-  int coords = 2;
-  if (objc == 1) {
-    coords = 1;
-  } else if (objc > 1) {
-    const char *arg = Tcl_GetString(objv[1]);
-    if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') coords = 1;
-  }
-  if (objc < coords || objc == 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "wrong # args: should be \"", Tk_PathName(canvasTkwin(c)),
-                     " create ", item->typePtr->name, " x y ?options?\"", nullptr);
-    return TCL_ERROR;
-  }
+  int coords = createCoordCount(interp, c, item, objc, objv, 2, "x y");
+  if (coords < 0) return TCL_ERROR;
   /* A member group was given its owner in the header before its creation. */
   GcanvasItem *owner = item->group;
   GcanvasItem header = *item;
@@ -318,8 +284,7 @@ int groupToArea(ItemContainer *c, GcanvasItem *item, double *rect) {
 
 void scaleGroup(ItemContainer *c, GcanvasItem *item, double ox, double oy, double sx, double sy) {
   GcanvasGroupItem *g = asGroup(item);
-  g->x = ox + (g->x - ox) * sx;
-  g->y = oy + (g->y - oy) * sy;
+  scaleWorldPoint(&g->x, &g->y, ox, oy, sx, sy);
   computeGroupBbox(c, item);
 }
 

@@ -198,6 +198,87 @@ int effectiveState(ItemContainer *c, GcanvasItem *item) {
   return item->state == STATE_NONE ? canvasOf(c)->canvasState : item->state;
 }
 
+/* ---- procedures the item types share ---- */
+
+int createCoordCount(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
+                     Tcl_Obj *const objv[], int coords, const char *usage) {
+  if (objc == 1) {
+    coords = 1;
+  } else if (objc > 1) {
+    const char *arg = Tcl_GetString(objv[1]);
+    if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') coords = 1;
+  }
+  if (objc < coords || objc == 0) {
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, "wrong # args: should be \"", Tk_PathName(canvasTkwin(c)),
+                     " create ", item->typePtr->name, " ", usage, " ?options?\"", nullptr);
+    return -1;
+  }
+  return coords;
+}
+
+int pointItemCoords(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], ItemContainer *c,
+                    double *x, double *y) {
+  if (objc == 0) {
+    Tcl_Obj *list = Tcl_NewObj();
+    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(*x));
+    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(*y));
+    Tcl_SetObjResult(interp, list);
+    return TCL_OK;
+  }
+  if (objc > 2) {
+    Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 0 or 2, got %d", objc));
+    return TCL_ERROR;
+  }
+  Tcl_Obj *const *words = objv;
+  if (objc == 1) {
+    Tcl_Obj **elements;
+    if (Tcl_ListObjGetElements(interp, objv[0], &objc, &elements) != TCL_OK) return TCL_ERROR;
+    if (objc != 2) {
+      Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 2, got %d", objc));
+      return TCL_ERROR;
+    }
+    words = elements;
+  }
+  double px, py;
+  if (canvasGetCoordFromObj(interp, c, words[0], &px) != TCL_OK ||
+      canvasGetCoordFromObj(interp, c, words[1], &py) != TCL_OK)
+    return TCL_ERROR;
+  *x = px;
+  *y = py;
+  return TCL_OK;
+}
+
+void psAnchorCorner(Tk_Anchor anchor, int w, int h, double *x, double *y) {
+  double dx, dy;
+  anchorOffset<double>(anchor, w, h, &dx, &dy);
+  *x -= dx;
+  *y -= h - dy;
+}
+
+double itemBoxToPoint(GcanvasItem *item, const double *p) {
+  double dx = p[0] < item->x1 ? item->x1 - p[0] : p[0] > item->x2 ? p[0] - item->x2 : 0;
+  double dy = p[1] < item->y1 ? item->y1 - p[1] : p[1] > item->y2 ? p[1] - item->y2 : 0;
+  return hypot(dx, dy);
+}
+
+int itemBoxToArea(GcanvasItem *item, const double *r) {
+  if (r[2] <= item->x1 || r[0] >= item->x2 || r[3] <= item->y1 || r[1] >= item->y2) return -1;
+  if (r[0] <= item->x1 && r[1] <= item->y1 && r[2] >= item->x2 && r[3] >= item->y2) return 1;
+  return 0;
+}
+
+void scaleWorldPoints(double *points, int n, double ox, double oy, double sx, double sy) {
+  for (int i = 0; i < n; i++) scaleWorldPoint(&points[2 * i], &points[2 * i + 1], ox, oy, sx, sy);
+}
+
+void translateWorldPoints(double *points, int n, double dx, double dy) {
+  for (int i = 0; i < n; i++) {
+    points[2 * i] += dx;
+    points[2 * i + 1] += dy;
+  }
+}
+
 /* ---- option types ---- */
 
 namespace {

@@ -623,26 +623,17 @@ int lineToArea(ItemContainer *c, GcanvasItem *item, double *rect) {
 void scaleLine(ItemContainer *c, GcanvasItem *item, double ox, double oy, double sx, double sy) {
   GcanvasLineItem *line = asLine(item);
   restoreTips(line, true, true);
-  for (int i = 0; i < line->numPoints; i++) {
-    line->coordPtr[2 * i] = ox + (line->coordPtr[2 * i] - ox) * sx;
-    line->coordPtr[2 * i + 1] = oy + (line->coordPtr[2 * i + 1] - oy) * sy;
-  }
+  scaleWorldPoints(line->coordPtr, line->numPoints, ox, oy, sx, sy);
   if (line->arrow != ARROWS_NONE) computeArrowheads(c, line);
   computeLineBbox(c, item);
 }
 
 void translateLine(ItemContainer *c, GcanvasItem *item, double dx, double dy) {
   GcanvasLineItem *line = asLine(item);
-  for (int i = 0; i < line->numPoints; i++) {
-    line->coordPtr[2 * i] += dx;
-    line->coordPtr[2 * i + 1] += dy;
-  }
+  translateWorldPoints(line->coordPtr, line->numPoints, dx, dy);
   for (double *arrows : {line->firstArrowPtr, line->lastArrowPtr}) {
     if (!arrows) continue;
-    for (int i = 0; i < 6 * line->numParts; i++) {
-      arrows[2 * i] += dx;
-      arrows[2 * i + 1] += dy;
-    }
+    translateWorldPoints(arrows, 6 * line->numParts, dx, dy);
   }
   computeLineBbox(c, item);
 }

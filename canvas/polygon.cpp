@@ -645,19 +645,13 @@ int polygonToAreaProc(ItemContainer *c, GcanvasItem *item, double *rect) {
 void scalePolygon(ItemContainer *c, GcanvasItem *item, double ox, double oy, double sx,
                   double sy) {
   GcanvasPolygonItem *p = asPoly(item);
-  for (int i = 0; i < p->numPoints; i++) {
-    p->coordPtr[2 * i] = ox + (p->coordPtr[2 * i] - ox) * sx;
-    p->coordPtr[2 * i + 1] = oy + (p->coordPtr[2 * i + 1] - oy) * sy;
-  }
+  scaleWorldPoints(p->coordPtr, p->numPoints, ox, oy, sx, sy);
   computePolygonBbox(c, item);
 }
 
 void translatePolygon(ItemContainer *c, GcanvasItem *item, double dx, double dy) {
   GcanvasPolygonItem *p = asPoly(item);
-  for (int i = 0; i < p->numPoints; i++) {
-    p->coordPtr[2 * i] += dx;
-    p->coordPtr[2 * i + 1] += dy;
-  }
+  translateWorldPoints(p->coordPtr, p->numPoints, dx, dy);
   computePolygonBbox(c, item);
 }
 

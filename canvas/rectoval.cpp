@@ -244,19 +244,8 @@ void deleteBox(ItemContainer *, GcanvasItem *item, Display *display) {
 int createBox(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
               Tcl_Obj *const objv[]) {
   GcanvasBoxItem *box = reinterpret_cast<GcanvasBoxItem *>(item);
-  int coords = 4;
-  if (objc == 1) {
-    coords = 1;
-  } else if (objc > 1) {
-    const char *arg = Tcl_GetString(objv[1]);
-    if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') coords = 1;
-  }
-  if (objc < coords || objc == 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "wrong # args: should be \"", Tk_PathName(canvasTkwin(c)),
-                     " create ", item->typePtr->name, " x1 y1 x2 y2 ?options?\"", nullptr);
-    return TCL_ERROR;
-  }
+  int coords = createCoordCount(interp, c, item, objc, objv, 4, "x1 y1 x2 y2");
+  if (coords < 0) return TCL_ERROR;
   initOutline(&box->outline);
   box->x1 = box->y1 = box->x2 = box->y2 = 0;
   box->tsoffset = StippleOffset();
@@ -394,10 +383,8 @@ int ovalToAreaProc(ItemContainer *c, GcanvasItem *item, double *area) {
 
 void scaleBox(ItemContainer *c, GcanvasItem *item, double ox, double oy, double sx, double sy) {
   GcanvasBoxItem *box = reinterpret_cast<GcanvasBoxItem *>(item);
-  box->x1 = ox + (box->x1 - ox) * sx;
-  box->y1 = oy + (box->y1 - oy) * sy;
-  box->x2 = ox + (box->x2 - ox) * sx;
-  box->y2 = oy + (box->y2 - oy) * sy;
+  scaleWorldPoint(&box->x1, &box->y1, ox, oy, sx, sy);
+  scaleWorldPoint(&box->x2, &box->y2, ox, oy, sx, sy);
   computeBoxBbox(c, item);
 }
 

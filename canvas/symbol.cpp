@@ -401,19 +401,8 @@ void initSymbol(ItemContainer *c, GcanvasSymbolItem *s) {
 int createSymbol(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
                  Tcl_Obj *const objv[]) {
   GcanvasSymbolItem *s = asSymbol(item);
-  int coords = 2;
-  if (objc == 1) {
-    coords = 1;
-  } else if (objc > 1) {
-    const char *arg = Tcl_GetString(objv[1]);
-    if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') coords = 1;
-  }
-  if (objc < coords || objc == 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "wrong # args: should be \"", Tk_PathName(canvasTkwin(c)),
-                     " create ", item->typePtr->name, " x y ?options?\"", nullptr);
-    return TCL_ERROR;
-  }
+  int coords = createCoordCount(interp, c, item, objc, objv, 2, "x y");
+  if (coords < 0) return TCL_ERROR;
   initSymbol(c, s);
   if (symbolCoords(interp, c, item, coords, objv) != TCL_OK ||
       configureSymbol(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
@@ -589,19 +578,13 @@ int symbolToArea(ItemContainer *c, GcanvasItem *item, double *rect) {
 
 void scaleSymbol(ItemContainer *c, GcanvasItem *item, double ox, double oy, double sx, double sy) {
   GcanvasSymbolItem *s = asSymbol(item);
-  for (int i = 0; i < s->numPoints; i++) {
-    s->points[2 * i] = ox + (s->points[2 * i] - ox) * sx;
-    s->points[2 * i + 1] = oy + (s->points[2 * i + 1] - oy) * sy;
-  }
+  scaleWorldPoints(s->points, s->numPoints, ox, oy, sx, sy);
   computeSymbolBbox(c, item);
 }
 
 void translateSymbol(ItemContainer *c, GcanvasItem *item, double dx, double dy) {
   GcanvasSymbolItem *s = asSymbol(item);
-  for (int i = 0; i < s->numPoints; i++) {
-    s->points[2 * i] += dx;
-    s->points[2 * i + 1] += dy;
-  }
+  translateWorldPoints(s->points, s->numPoints, dx, dy);
   computeSymbolBbox(c, item);
 }
 
