@@ -178,18 +178,12 @@ const GcanvasDash *currentDash(ItemContainer *c, GcanvasArcItem *arc) {
 }
 
 XColor *stateFill(ItemContainer *c, GcanvasArcItem *arc) {
-  if (itemIsCurrent(c, &arc->header) && arc->activeFillColor) return arc->activeFillColor;
-  if (effectiveState(c, &arc->header) == STATE_DISABLED && arc->disabledFillColor)
-    return arc->disabledFillColor;
-  return arc->fillColor;
+  return stateValue(c, &arc->header, arc->fillColor, arc->activeFillColor, arc->disabledFillColor);
 }
 
 Pixmap stateStipple(ItemContainer *c, GcanvasArcItem *arc) {
-  if (itemIsCurrent(c, &arc->header) && arc->activeFillStipple != None)
-    return arc->activeFillStipple;
-  if (effectiveState(c, &arc->header) == STATE_DISABLED && arc->disabledFillStipple != None)
-    return arc->disabledFillStipple;
-  return arc->fillStipple;
+  return stateValue(c, &arc->header, arc->fillStipple, arc->activeFillStipple,
+                    arc->disabledFillStipple);
 }
 
 /* Whether a canvas angle (degrees) lies within the arc from s over e. */
@@ -354,26 +348,15 @@ int configureArc(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
     mask |= GCCapStyle;
     newGC = Tk_GetGC(tkwin, static_cast<unsigned long>(mask), &values);
   }
-  if (o.gc != None) Tk_FreeGC(Tk_Display(tkwin), o.gc);
-  o.gc = newGC;
+  replaceGC(Tk_Display(tkwin), &o.gc, newGC);
 
   if (effectiveState(c, item) != STATE_HIDDEN) {
     GC fillGC = None;
-    XColor *fill = stateFill(c, arc);
-    Pixmap stipple = stateStipple(c, arc);
-    if (arc->style != ARC_STYLE && fill) {
-      values.foreground = fill->pixel;
+    if (arc->style != ARC_STYLE) {
       values.arc_mode = arc->style == CHORD_STYLE ? ArcChord : ArcPieSlice;
-      unsigned long fillMask = GCForeground | GCArcMode;
-      if (stipple != None) {
-        values.stipple = stipple;
-        values.fill_style = FillStippled;
-        fillMask |= GCStipple | GCFillStyle;
-      }
-      fillGC = Tk_GetGC(tkwin, fillMask, &values);
+      fillGC = getFillGC(tkwin, stateFill(c, arc), stateStipple(c, arc), &values, GCArcMode);
     }
-    if (arc->fillGC != None) Tk_FreeGC(Tk_Display(tkwin), arc->fillGC);
-    arc->fillGC = fillGC;
+    replaceGC(Tk_Display(tkwin), &arc->fillGC, fillGC);
     placeOffset(arc, &arc->tsoffset);
   }
   computeArcBbox(c, item);
@@ -383,16 +366,9 @@ int configureArc(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
 void deleteArc(ItemContainer *, GcanvasItem *item, Display *display) {
   GcanvasArcItem *arc = asArc(item);
   freeOutline(display, &arc->outline);
-  for (XColor **color : {&arc->fillColor, &arc->activeFillColor, &arc->disabledFillColor}) {
-    if (*color) Tk_FreeColor(*color);
-    *color = nullptr;
-  }
-  for (Pixmap *p : {&arc->fillStipple, &arc->activeFillStipple, &arc->disabledFillStipple}) {
-    if (*p != None) Tk_FreeBitmap(display, *p);
-    *p = None;
-  }
-  if (arc->fillGC != None) Tk_FreeGC(display, arc->fillGC);
-  arc->fillGC = None;
+  freeItemColors({&arc->fillColor, &arc->activeFillColor, &arc->disabledFillColor});
+  freeItemBitmaps(display, {&arc->fillStipple, &arc->activeFillStipple, &arc->disabledFillStipple});
+  freeItemGCs(display, {&arc->fillGC});
 }
 
 int createArc(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
@@ -670,10 +646,8 @@ int arcToPostscript(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int
     Tcl_AppendResult(interp, buffer, " arc\nsetmatrix\n0 setlinecap\n", nullptr);
     if (outlinePostScript(c, item, &arc->outline) != TCL_OK) return TCL_ERROR;
     if (arc->style != ARC_STYLE) {
-      XColor *color = arc->outline.color;
-      if (itemIsCurrent(c, item) && arc->outline.activeColor) color = arc->outline.activeColor;
-      else if (effectiveState(c, item) == STATE_DISABLED && arc->outline.disabledColor)
-        color = arc->outline.disabledColor;
+      GcanvasOutline &o = arc->outline;
+      XColor *color = stateValue(c, item, o.color, o.activeColor, o.disabledColor);
       Pixmap ostipple = arc->outline.stipple;
       auto polygon = [&](const double *points, int n) {
         psPixelPolygon(interp, c, points, n);

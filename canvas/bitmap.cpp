@@ -133,9 +133,7 @@ int configureBitmap(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int
       values.clip_mask = look.bitmap;
       mask |= GCClipMask;
     }
-    GC gc = Tk_GetGC(tkwin, mask, &values);
-    if (b->gc != None) Tk_FreeGC(Tk_Display(tkwin), b->gc);
-    b->gc = gc;
+    replaceGC(Tk_Display(tkwin), &b->gc, Tk_GetGC(tkwin, mask, &values));
   }
   computeBitmapBbox(c, item);
   return TCL_OK;
@@ -144,8 +142,7 @@ int configureBitmap(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int
 void deleteBitmap(ItemContainer *, GcanvasItem *item, Display *display) {
   GcanvasBitmapItem *b = asBitmap(item);
   Tk_FreeOptions(bitmapConfigSpecs, reinterpret_cast<char *>(b), display, 0);
-  if (b->gc != None) Tk_FreeGC(display, b->gc);
-  b->gc = None;
+  freeItemGCs(display, {&b->gc});
 }
 
 int createBitmap(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,

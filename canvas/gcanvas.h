@@ -11,6 +11,7 @@
 
 #include <tk.h>
 #include <limits.h>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -489,6 +490,27 @@ template <class T> T stateValue(ItemContainer *c, GcanvasItem *item, T normal, T
   if (effectiveState(c, item) == STATE_DISABLED && disabled) return disabled;
   return normal;
 }
+/*
+ * The GC filling with color, through stipple when there is one; None
+ * without a colour.  values and mask may bring further fields.
+ */
+GC getFillGC(Tk_Window tkwin, XColor *color, Pixmap stipple, XGCValues *values,
+             unsigned long mask = 0);
+/* Frees the GC held in *slot, if any, and holds gc there. */
+void replaceGC(Display *display, GC *slot, GC gc);
+/* Free what option fields hold, and clear them. */
+void freeItemColors(std::initializer_list<XColor **> colors);
+void freeItemBitmaps(Display *display, std::initializer_list<Pixmap *> bitmaps);
+void freeItemGCs(Display *display, std::initializer_list<GC *> gcs);
+/* outlineWidthFor before it is held to at least 1 (outline.cpp). */
+double outlineStateWidth(ItemContainer *c, GcanvasItem *item, GcanvasOutline *outline);
+/*
+ * The GC drawing a highlighted part in color, as wide as the outline in
+ * the item's present state and at least 1 pixel; None without a colour
+ * (outline.cpp).
+ */
+GC getHighlightGC(ItemContainer *c, GcanvasItem *item, GcanvasOutline *outline, XColor *color,
+                  XGCValues *values);
 
 /* ---- geometry (geometry.cpp) ---- */
 double lineToPointScaled(double sx, double sy, const double *end1, const double *end2,

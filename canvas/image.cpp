@@ -53,10 +53,7 @@ Tk_ConfigSpec imageConfigSpecs[] = {
 GcanvasImageItem *asImage(GcanvasItem *item) { return reinterpret_cast<GcanvasImageItem *>(item); }
 
 Tk_Image chosenImage(ItemContainer *c, GcanvasImageItem *im) {
-  if (itemIsCurrent(c, &im->header) && im->activeImage) return im->activeImage;
-  if (effectiveState(c, &im->header) == STATE_DISABLED && im->disabledImage)
-    return im->disabledImage;
-  return im->image;
+  return stateValue(c, &im->header, im->image, im->activeImage, im->disabledImage);
 }
 
 std::string printFixed(double v) {

@@ -279,6 +279,42 @@ void translateWorldPoints(double *points, int n, double dx, double dy) {
   }
 }
 
+GC getFillGC(Tk_Window tkwin, XColor *color, Pixmap stipple, XGCValues *values,
+             unsigned long mask) {
+  if (!color) return None;
+  values->foreground = color->pixel;
+  mask |= GCForeground;
+  if (stipple != None) {
+    values->stipple = stipple;
+    values->fill_style = FillStippled;
+    mask |= GCStipple | GCFillStyle;
+  }
+  return Tk_GetGC(tkwin, mask, values);
+}
+
+void replaceGC(Display *display, GC *slot, GC gc) {
+  if (*slot != None) Tk_FreeGC(display, *slot);
+  *slot = gc;
+}
+
+void freeItemColors(std::initializer_list<XColor **> colors) {
+  for (XColor **color : colors) {
+    if (*color) Tk_FreeColor(*color);
+    *color = nullptr;
+  }
+}
+
+void freeItemBitmaps(Display *display, std::initializer_list<Pixmap *> bitmaps) {
+  for (Pixmap *bitmap : bitmaps) {
+    if (*bitmap != None) Tk_FreeBitmap(display, *bitmap);
+    *bitmap = None;
+  }
+}
+
+void freeItemGCs(Display *display, std::initializer_list<GC *> gcs) {
+  for (GC *gc : gcs) replaceGC(display, gc, None);
+}
+
 /* ---- option types ---- */
 
 namespace {

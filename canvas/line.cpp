@@ -171,29 +171,17 @@ Tk_ConfigSpec lineConfigSpecs[] = {
 GcanvasLineItem *asLine(GcanvasItem *item) { return reinterpret_cast<GcanvasLineItem *>(item); }
 
 double currentWidth(ItemContainer *c, GcanvasLineItem *line) {
-  GcanvasOutline &o = line->outline;
-  double width = o.width;
-  if (itemIsCurrent(c, &line->header)) {
-    if (o.activeWidth > width) width = o.activeWidth;
-  } else if (effectiveState(c, &line->header) == STATE_DISABLED) {
-    if (o.disabledWidth > 0) width = o.disabledWidth;
-  }
-  return width;
+  return outlineStateWidth(c, &line->header, &line->outline);
 }
 
 XColor *stateColor(ItemContainer *c, GcanvasLineItem *line) {
   GcanvasOutline &o = line->outline;
-  if (itemIsCurrent(c, &line->header) && o.activeColor) return o.activeColor;
-  if (effectiveState(c, &line->header) == STATE_DISABLED && o.disabledColor) return o.disabledColor;
-  return o.color;
+  return stateValue(c, &line->header, o.color, o.activeColor, o.disabledColor);
 }
 
 Pixmap stateStipple(ItemContainer *c, GcanvasLineItem *line) {
   GcanvasOutline &o = line->outline;
-  if (itemIsCurrent(c, &line->header) && o.activeStipple != None) return o.activeStipple;
-  if (effectiveState(c, &line->header) == STATE_DISABLED && o.disabledStipple != None)
-    return o.disabledStipple;
-  return o.stipple;
+  return stateValue(c, &line->header, o.stipple, o.activeStipple, o.disabledStipple);
 }
 
 int partStart(GcanvasLineItem *line, int part) {
@@ -436,12 +424,8 @@ void deleteLine(ItemContainer *, GcanvasItem *item, Display *display) {
   if (line->lastArrowPtr) ckfree((char *)line->lastArrowPtr);
   line->partCounts = nullptr;
   line->coordPtr = line->firstArrowPtr = line->lastArrowPtr = nullptr;
-  if (line->arrowGC != None) Tk_FreeGC(display, line->arrowGC);
-  line->arrowGC = None;
-  if (line->highlightColor) Tk_FreeColor(line->highlightColor);
-  line->highlightColor = nullptr;
-  if (line->highlightGC != None) Tk_FreeGC(display, line->highlightGC);
-  line->highlightGC = None;
+  freeItemGCs(display, {&line->arrowGC, &line->highlightGC});
+  freeItemColors({&line->highlightColor});
 }
 
 void initLine(ItemContainer *c, GcanvasLineItem *line) {
@@ -965,24 +949,12 @@ void finishLineConfigure(ItemContainer *c, GcanvasItem *item) {
     gcValues.line_width = 0;
     arrowGC = Tk_GetGC(tkwin, static_cast<unsigned long>(mask), &gcValues);
   }
-  if (o.gc != None) Tk_FreeGC(Tk_Display(tkwin), o.gc);
-  if (line->arrowGC != None) Tk_FreeGC(Tk_Display(tkwin), line->arrowGC);
-  o.gc = newGC;
-  line->arrowGC = arrowGC;
+  replaceGC(Tk_Display(tkwin), &o.gc, newGC);
+  replaceGC(Tk_Display(tkwin), &line->arrowGC, arrowGC);
   if (line->splineSteps < 1) line->splineSteps = 1;
   else if (line->splineSteps > 100) line->splineSteps = 100;
-
-  GC highlight = None;
-  if (line->highlightColor) {
-    double w = o.width;
-    if (itemIsCurrent(c, item) && o.activeWidth > w) w = o.activeWidth;
-    int lw = static_cast<int>(floor(w + 0.5));
-    gcValues.foreground = line->highlightColor->pixel;
-    gcValues.line_width = lw < 1 ? 1 : lw;
-    highlight = Tk_GetGC(tkwin, GCForeground | GCLineWidth, &gcValues);
-  }
-  if (line->highlightGC != None) Tk_FreeGC(Tk_Display(tkwin), line->highlightGC);
-  line->highlightGC = highlight;
+  replaceGC(Tk_Display(tkwin), &line->highlightGC,
+            getHighlightGC(c, item, &o, line->highlightColor, &gcValues));
 
   if (line->numPoints > 0 && effectiveState(c, item) != STATE_HIDDEN) {
     if (line->firstArrowPtr && !(line->arrow & ARROWS_FIRST)) restoreTips(line, true, false);

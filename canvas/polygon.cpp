@@ -109,35 +109,20 @@ GcanvasPolygonItem *asPoly(GcanvasItem *item) {
 }
 
 double currentWidth(ItemContainer *c, GcanvasPolygonItem *p) {
-  GcanvasOutline &o = p->outline;
-  double width = o.width;
-  if (itemIsCurrent(c, &p->header)) {
-    if (o.activeWidth > width) width = o.activeWidth;
-  } else if (effectiveState(c, &p->header) == STATE_DISABLED) {
-    if (o.disabledWidth > 0) width = o.disabledWidth;
-  }
-  return width;
+  return outlineStateWidth(c, &p->header, &p->outline);
 }
 
 XColor *stateFill(ItemContainer *c, GcanvasPolygonItem *p) {
-  if (itemIsCurrent(c, &p->header) && p->activeFillColor) return p->activeFillColor;
-  if (effectiveState(c, &p->header) == STATE_DISABLED && p->disabledFillColor)
-    return p->disabledFillColor;
-  return p->fillColor;
+  return stateValue(c, &p->header, p->fillColor, p->activeFillColor, p->disabledFillColor);
 }
 
 Pixmap stateFillStipple(ItemContainer *c, GcanvasPolygonItem *p) {
-  if (itemIsCurrent(c, &p->header) && p->activeFillStipple != None) return p->activeFillStipple;
-  if (effectiveState(c, &p->header) == STATE_DISABLED && p->disabledFillStipple != None)
-    return p->disabledFillStipple;
-  return p->fillStipple;
+  return stateValue(c, &p->header, p->fillStipple, p->activeFillStipple, p->disabledFillStipple);
 }
 
 XColor *stateOutline(ItemContainer *c, GcanvasPolygonItem *p) {
   GcanvasOutline &o = p->outline;
-  if (itemIsCurrent(c, &p->header) && o.activeColor) return o.activeColor;
-  if (effectiveState(c, &p->header) == STATE_DISABLED && o.disabledColor) return o.disabledColor;
-  return o.color;
+  return stateValue(c, &p->header, o.color, o.activeColor, o.disabledColor);
 }
 
 /* A ring as the user sees it: its vertices without the added closing one. */
@@ -327,35 +312,12 @@ void finishPolygonConfigure(ItemContainer *c, GcanvasItem *item) {
     mask |= GCCapStyle | GCJoinStyle;
     newGC = Tk_GetGC(tkwin, static_cast<unsigned long>(mask), &gcValues);
   }
-  if (o.gc != None) Tk_FreeGC(display, o.gc);
-  o.gc = newGC;
+  replaceGC(display, &o.gc, newGC);
+  replaceGC(display, &p->fillGC,
+            getFillGC(tkwin, stateFill(c, p), stateFillStipple(c, p), &gcValues));
 
-  GC fillGC = None;
-  if (XColor *fill = stateFill(c, p)) {
-    gcValues.foreground = fill->pixel;
-    unsigned long fillMask = GCForeground;
-    Pixmap stipple = stateFillStipple(c, p);
-    if (stipple != None) {
-      gcValues.stipple = stipple;
-      gcValues.fill_style = FillStippled;
-      fillMask |= GCStipple | GCFillStyle;
-    }
-    fillGC = Tk_GetGC(tkwin, fillMask, &gcValues);
-  }
-  if (p->fillGC != None) Tk_FreeGC(display, p->fillGC);
-  p->fillGC = fillGC;
-
-  GC highlight = None;
-  if (p->highlightColor) {
-    double w = o.width;
-    if (itemIsCurrent(c, item) && o.activeWidth > w) w = o.activeWidth;
-    int lw = static_cast<int>(floor(w + 0.5));
-    gcValues.foreground = p->highlightColor->pixel;
-    gcValues.line_width = lw < 1 ? 1 : lw;
-    highlight = Tk_GetGC(tkwin, GCForeground | GCLineWidth, &gcValues);
-  }
-  if (p->highlightGC != None) Tk_FreeGC(display, p->highlightGC);
-  p->highlightGC = highlight;
+  replaceGC(display, &p->highlightGC,
+            getHighlightGC(c, item, &o, p->highlightColor, &gcValues));
   if (p->splineSteps < 1) p->splineSteps = 1;
   else if (p->splineSteps > 100) p->splineSteps = 100;
   computePolygonBbox(c, item);
@@ -377,19 +339,9 @@ void deletePolygon(ItemContainer *, GcanvasItem *item, Display *display) {
   if (p->ringCounts) ckfree((char *)p->ringCounts);
   p->coordPtr = nullptr;
   p->ringCounts = p->closingFlags = nullptr;
-  for (XColor **color : {&p->fillColor, &p->activeFillColor, &p->disabledFillColor,
-                         &p->highlightColor}) {
-    if (*color) Tk_FreeColor(*color);
-    *color = nullptr;
-  }
-  for (Pixmap *s : {&p->fillStipple, &p->activeFillStipple, &p->disabledFillStipple}) {
-    if (*s != None) Tk_FreeBitmap(display, *s);
-    *s = None;
-  }
-  for (GC *gc : {&p->fillGC, &p->highlightGC}) {
-    if (*gc != None) Tk_FreeGC(display, *gc);
-    *gc = None;
-  }
+  freeItemColors({&p->fillColor, &p->activeFillColor, &p->disabledFillColor, &p->highlightColor});
+  freeItemBitmaps(display, {&p->fillStipple, &p->activeFillStipple, &p->disabledFillStipple});
+  freeItemGCs(display, {&p->fillGC, &p->highlightGC});
 }
 
 void initPolygon(GcanvasPolygonItem *p) {

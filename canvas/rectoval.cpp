@@ -90,36 +90,21 @@ bool isRectangle(GcanvasItem *item) { return item->typePtr->name[0] == 'r'; }
 
 /* The outline width in the item's state (0 when there is no outline GC). */
 double currentWidth(ItemContainer *c, GcanvasBoxItem *box) {
-  GcanvasOutline &o = box->outline;
-  double width = o.width;
-  if (itemIsCurrent(c, &box->header)) {
-    if (o.activeWidth > width) width = o.activeWidth;
-  } else if (effectiveState(c, &box->header) == STATE_DISABLED) {
-    if (o.disabledWidth > 0) width = o.disabledWidth;
-  }
-  return width;
+  return outlineStateWidth(c, &box->header, &box->outline);
 }
 
 XColor *stateFillColor(ItemContainer *c, GcanvasBoxItem *box) {
-  if (itemIsCurrent(c, &box->header) && box->activeFillColor) return box->activeFillColor;
-  if (effectiveState(c, &box->header) == STATE_DISABLED && box->disabledFillColor)
-    return box->disabledFillColor;
-  return box->fillColor;
+  return stateValue(c, &box->header, box->fillColor, box->activeFillColor, box->disabledFillColor);
 }
 
 Pixmap stateFillStipple(ItemContainer *c, GcanvasBoxItem *box) {
-  if (itemIsCurrent(c, &box->header) && box->activeFillStipple != None)
-    return box->activeFillStipple;
-  if (effectiveState(c, &box->header) == STATE_DISABLED && box->disabledFillStipple != None)
-    return box->disabledFillStipple;
-  return box->fillStipple;
+  return stateValue(c, &box->header, box->fillStipple, box->activeFillStipple,
+                    box->disabledFillStipple);
 }
 
 XColor *stateOutlineColor(ItemContainer *c, GcanvasBoxItem *box) {
   GcanvasOutline &o = box->outline;
-  if (itemIsCurrent(c, &box->header) && o.activeColor) return o.activeColor;
-  if (effectiveState(c, &box->header) == STATE_DISABLED && o.disabledColor) return o.disabledColor;
-  return o.color;
+  return stateValue(c, &box->header, o.color, o.activeColor, o.disabledColor);
 }
 
 /* Stipple offsets placed relative to the item's corners. */
@@ -201,25 +186,11 @@ int configureBox(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
     mask |= GCCapStyle;
     newGC = Tk_GetGC(tkwin, static_cast<unsigned long>(mask), &gcValues);
   }
-  if (o.gc != None) Tk_FreeGC(Tk_Display(tkwin), o.gc);
-  o.gc = newGC;
+  replaceGC(Tk_Display(tkwin), &o.gc, newGC);
 
   if (effectiveState(c, item) != STATE_HIDDEN) {
-    XColor *fill = stateFillColor(c, box);
-    Pixmap stipple = stateFillStipple(c, box);
-    GC fillGC = None;
-    if (fill) {
-      gcValues.foreground = fill->pixel;
-      unsigned long fillMask = GCForeground;
-      if (stipple != None) {
-        gcValues.stipple = stipple;
-        gcValues.fill_style = FillStippled;
-        fillMask |= GCStipple | GCFillStyle;
-      }
-      fillGC = Tk_GetGC(tkwin, fillMask, &gcValues);
-    }
-    if (box->fillGC != None) Tk_FreeGC(Tk_Display(tkwin), box->fillGC);
-    box->fillGC = fillGC;
+    GC fillGC = getFillGC(tkwin, stateFillColor(c, box), stateFillStipple(c, box), &gcValues);
+    replaceGC(Tk_Display(tkwin), &box->fillGC, fillGC);
     placeOffset(box, &box->tsoffset);
   }
   computeBoxBbox(c, item);
@@ -229,16 +200,9 @@ int configureBox(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
 void deleteBox(ItemContainer *, GcanvasItem *item, Display *display) {
   GcanvasBoxItem *box = reinterpret_cast<GcanvasBoxItem *>(item);
   freeOutline(display, &box->outline);
-  for (XColor **color : {&box->fillColor, &box->activeFillColor, &box->disabledFillColor}) {
-    if (*color) Tk_FreeColor(*color);
-    *color = nullptr;
-  }
-  for (Pixmap *p : {&box->fillStipple, &box->activeFillStipple, &box->disabledFillStipple}) {
-    if (*p != None) Tk_FreeBitmap(display, *p);
-    *p = None;
-  }
-  if (box->fillGC != None) Tk_FreeGC(display, box->fillGC);
-  box->fillGC = None;
+  freeItemColors({&box->fillColor, &box->activeFillColor, &box->disabledFillColor});
+  freeItemBitmaps(display, {&box->fillStipple, &box->activeFillStipple, &box->disabledFillStipple});
+  freeItemGCs(display, {&box->fillGC});
 }
 
 int createBox(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,

@@ -188,12 +188,6 @@ void pointPixel(ItemContainer *c, GcanvasSymbolItem *s, int i, double *px, doubl
   *py = s->points[2 * i + 1] * c->my - c->yOffset;
 }
 
-double outlineWidth(ItemContainer *c, GcanvasSymbolItem *s) {
-  double w = s->outline.width;
-  if (itemIsCurrent(c, &s->header) && s->outline.activeWidth > w) w = s->outline.activeWidth;
-  return w;
-}
-
 void computeSymbolBbox(ItemContainer *c, GcanvasItem *item) {
   GcanvasSymbolItem *s = asSymbol(item);
   TextLabel *t = &s->label;
@@ -335,8 +329,7 @@ void symbolConfigureGCs(ItemContainer *c, GcanvasItem *item) {
     mask |= GCCapStyle;
     gc = Tk_GetGC(tkwin, static_cast<unsigned long>(mask), &values);
   }
-  if (o.gc != None) Tk_FreeGC(display, o.gc);
-  o.gc = gc;
+  replaceGC(display, &o.gc, gc);
   auto colourGC = [&](XColor *color, GC *slot, int lineWidth) {
     GC fresh = None;
     if (color) {
@@ -344,14 +337,11 @@ void symbolConfigureGCs(ItemContainer *c, GcanvasItem *item) {
       values.line_width = lineWidth;
       fresh = Tk_GetGC(tkwin, GCForeground | GCLineWidth, &values);
     }
-    if (*slot != None) Tk_FreeGC(display, *slot);
-    *slot = fresh;
+    replaceGC(display, slot, fresh);
   };
   colourGC(s->symbolColor, &s->symbolGC, 0);
   colourGC(s->markerColor, &s->markerGC, 0);
-  double width = outlineWidth(c, s);
-  if (width < 1.0) width = 1.0;
-  colourGC(s->highlightColor, &s->highlightGC, saturatingInt(width + 0.5));
+  replaceGC(display, &s->highlightGC, getHighlightGC(c, item, &o, s->highlightColor, &values));
 }
 
 int configureSymbol(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
@@ -372,10 +362,7 @@ void deleteSymbol(ItemContainer *, GcanvasItem *item, Display *display) {
   GcanvasSymbolItem *s = asSymbol(item);
   labelFree(display, &s->label);
   freeOutline(display, &s->outline);
-  for (GC *gc : {&s->symbolGC, &s->markerGC, &s->highlightGC}) {
-    if (*gc != None) Tk_FreeGC(display, *gc);
-    *gc = None;
-  }
+  freeItemGCs(display, {&s->symbolGC, &s->markerGC, &s->highlightGC});
   Tk_FreeOptions(symbolConfigSpecs, reinterpret_cast<char *>(s), display, 0);
   if (s->points) Tcl_Free(reinterpret_cast<char *>(s->points));
   s->points = nullptr;

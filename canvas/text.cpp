@@ -55,17 +55,7 @@ void labelConfigureGCs(ItemContainer *c, GcanvasItem *item, TextLabel *t) {
   GC newGC = None, newSelGC = None, newOffGC = None;
   if (t->tkfont) {
     unsigned long mask = 0;
-    if (color) {
-      values.foreground = color->pixel;
-      mask = GCForeground;
-      if (stipple != None) {
-        values.stipple = stipple;
-        values.fill_style = FillStippled;
-        mask |= GCStipple | GCFillStyle;
-      }
-      newGC = Tk_GetGC(tkwin, mask, &values);
-    }
-    mask = 0;
+    newGC = getFillGC(tkwin, color, stipple, &values);
     if (stipple != None) {
       values.stipple = stipple;
       values.fill_style = FillStippled;
@@ -85,12 +75,9 @@ void labelConfigureGCs(ItemContainer *c, GcanvasItem *item, TextLabel *t) {
     newOffGC = Tk_GetGC(tkwin, GCForeground, &values);
   }
   Display *display = Tk_Display(tkwin);
-  if (t->gc != None) Tk_FreeGC(display, t->gc);
-  if (t->selTextGC != None) Tk_FreeGC(display, t->selTextGC);
-  if (t->cursorOffGC != None) Tk_FreeGC(display, t->cursorOffGC);
-  t->gc = newGC;
-  t->selTextGC = newSelGC;
-  t->cursorOffGC = newOffGC;
+  replaceGC(display, &t->gc, newGC);
+  replaceGC(display, &t->selTextGC, newSelGC);
+  replaceGC(display, &t->cursorOffGC, newOffGC);
 }
 
 void labelUpdateCounts(ItemContainer *c, GcanvasItem *item, TextLabel *t) {
@@ -115,10 +102,7 @@ void labelFree(Display *display, TextLabel *t) {
   t->layout = nullptr;
   releaseRotatedFont(t->itemFont);
   t->itemFont = nullptr;
-  for (GC *gc : {&t->gc, &t->selTextGC, &t->cursorOffGC}) {
-    if (*gc != None) Tk_FreeGC(display, *gc);
-    *gc = None;
-  }
+  freeItemGCs(display, {&t->gc, &t->selTextGC, &t->cursorOffGC});
 }
 
 void labelScales(ItemContainer *c, GcanvasItem *item, double *sx, double *sy) {
