@@ -607,22 +607,6 @@ int symbolIndex(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, Tcl_Obj
   return labelIndex(interp, c, item, &asSymbol(item)->label, obj, indexPtr, symbolPointIndex);
 }
 
-void symbolIcursor(ItemContainer *, GcanvasItem *item, int index) {
-  labelIcursor(&asSymbol(item)->label, index);
-}
-
-int symbolSelection(ItemContainer *c, GcanvasItem *item, int offset, char *buffer, int maxBytes) {
-  return labelSelection(c, item, &asSymbol(item)->label, offset, buffer, maxBytes);
-}
-
-void symbolInsert(ItemContainer *c, GcanvasItem *item, int index, Tcl_Obj *obj) {
-  if (labelInsert(c, item, &asSymbol(item)->label, index, obj)) computeSymbolBbox(c, item);
-}
-
-void symbolDChars(ItemContainer *c, GcanvasItem *item, int first, int last) {
-  if (labelDChars(c, item, &asSymbol(item)->label, first, last)) computeSymbolBbox(c, item);
-}
-
 int symbolVertices(GcanvasItem *item, double **points) {
   *points = asSymbol(item)->points;
   return asSymbol(item)->numPoints;
@@ -661,8 +645,8 @@ void symbolSetComponent(ItemContainer *c, GcanvasItem *item, int on) {
 GcanvasItemType symbolType = {
     "symbol", sizeof(GcanvasSymbolItem), createSymbol, symbolConfigSpecs, configureSymbol,
     symbolCoords, deleteSymbol, displaySymbol, TK_ITEM_OBJS, symbolToPoint, symbolToArea,
-    symbolToPostscript, scaleSymbol, translateSymbol, symbolIndex, symbolIcursor, symbolSelection,
-    symbolInsert, symbolDChars, computeSymbolBbox, nullptr, nullptr, nullptr, symbolFromVertices,
+    symbolToPostscript, scaleSymbol, translateSymbol, symbolIndex, labelledIcursor,
+    labelledSelection, labelledInsert, labelledDChars, computeSymbolBbox, nullptr, nullptr, nullptr, symbolFromVertices,
     nullptr, symbolVertices, symbolPartCounts, nullptr, nullptr, symbolGetComponent,
     symbolSetComponent, nullptr, nullptr, nullptr, nullptr, nullptr,
 };

@@ -765,41 +765,45 @@ int textIndex(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, Tcl_Obj *
   return labelIndex(interp, c, item, &asText(item)->label, obj, indexPtr, textPointIndex);
 }
 
-void textIcursor(ItemContainer *, GcanvasItem *item, int index) {
-  labelIcursor(&asText(item)->label, index);
-}
-
-int textSelection(ItemContainer *c, GcanvasItem *item, int offset, char *buffer, int maxBytes) {
-  return labelSelection(c, item, &asText(item)->label, offset, buffer, maxBytes);
-}
-
-void textInsert(ItemContainer *c, GcanvasItem *item, int index, Tcl_Obj *obj) {
-  if (labelInsert(c, item, &asText(item)->label, index, obj)) computeTextBbox(c, item);
-}
-
-void textDChars(ItemContainer *c, GcanvasItem *item, int first, int last) {
-  if (labelDChars(c, item, &asText(item)->label, first, last)) computeTextBbox(c, item);
-}
-
 int textToPostscript(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int prepass) {
   GcanvasTextItem *tp = asText(item);
   return labelPostscript(interp, c, item, &tp->label, tp->x * c->mx - c->xOffset,
                          tp->y * c->my - c->yOffset, prepass);
 }
 
+TextLabel *labelOf(GcanvasItem *item) { return &reinterpret_cast<LabelledItem *>(item)->label; }
+
 }  // namespace
+
+void labelledIcursor(ItemContainer *, GcanvasItem *item, int index) {
+  labelIcursor(labelOf(item), index);
+}
+
+int labelledSelection(ItemContainer *c, GcanvasItem *item, int offset, char *buffer,
+                      int maxBytes) {
+  return labelSelection(c, item, labelOf(item), offset, buffer, maxBytes);
+}
+
+void labelledInsert(ItemContainer *c, GcanvasItem *item, int index, Tcl_Obj *obj) {
+  if (labelInsert(c, item, labelOf(item), index, obj)) item->typePtr->bboxProc(c, item);
+}
+
+void labelledDChars(ItemContainer *c, GcanvasItem *item, int first, int last) {
+  if (labelDChars(c, item, labelOf(item), first, last)) item->typePtr->bboxProc(c, item);
+}
 
 /* The label of a text, gtext or symbol item (NULL for other types). */
 TextLabel *textItemLabel(GcanvasItem *item) {
   const char *name = item->typePtr->name;
   if (strcmp(name, "text") && strcmp(name, "gtext") && strcmp(name, "symbol")) return nullptr;
-  return &reinterpret_cast<LabelledItem *>(item)->label;
+  return labelOf(item);
 }
 
 GcanvasItemType textType = {
     "text", sizeof(GcanvasTextItem), createText, textConfigSpecs, configureText, textCoords,
     deleteText, displayText, TK_ITEM_OBJS, textToPoint, textToArea, textToPostscript, scaleText,
-    translateText, textIndex, textIcursor, textSelection, textInsert, textDChars, computeTextBbox,
+    translateText, textIndex, labelledIcursor, labelledSelection, labelledInsert, labelledDChars,
+    computeTextBbox,
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
@@ -807,7 +811,8 @@ GcanvasItemType textType = {
 GcanvasItemType gtextType = {
     "gtext", sizeof(GcanvasTextItem), createText, gtextConfigSpecs, configureText, textCoords,
     deleteText, displayText, TK_ITEM_OBJS, textToPoint, textToArea, textToPostscript, scaleText,
-    translateText, textIndex, textIcursor, textSelection, textInsert, textDChars, computeTextBbox,
+    translateText, textIndex, labelledIcursor, labelledSelection, labelledInsert, labelledDChars,
+    computeTextBbox,
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
