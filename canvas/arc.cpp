@@ -503,31 +503,29 @@ double arcToPoint(ItemContainer *c, GcanvasItem *item, double *point) {
   return dist;
 }
 
+/* Whether the direction (px, py) from the centre lies within the arc from s over e. */
+bool directionInArc(double px, double py, double s, double e) {
+  if (px == 0 && py == 0) return true;
+  double d = -atan2(py, px) * 180 / M_PI - s;
+  d -= 360.0 * floor(d / 360.0);
+  return e >= 0 ? d <= e : d - 360 >= e;
+}
+
 /* Horizontal edge y (relative, from x1 to x2) against the ellipse rx, ry. */
 bool hitsHorizontal(double y, double x1, double x2, double rx, double ry, double s, double e) {
   double ty = y / ry, t = 1 - ty * ty;
   if (t < 0) return false;
   double tx = sqrt(t), x = tx * rx;
-  auto inArc = [&](double px, double py) {
-    if (px == 0 && py == 0) return true;
-    double d = -atan2(py, px) * 180 / M_PI - s;
-    d -= 360.0 * floor(d / 360.0);
-    return e >= 0 ? d <= e : d - 360 >= e;
-  };
-  return (x >= x1 && x <= x2 && inArc(tx, ty)) || (-x >= x1 && -x <= x2 && inArc(-tx, ty));
+  return (x >= x1 && x <= x2 && directionInArc(tx, ty, s, e)) ||
+         (-x >= x1 && -x <= x2 && directionInArc(-tx, ty, s, e));
 }
 
 bool hitsVertical(double x, double y1, double y2, double rx, double ry, double s, double e) {
   double tx = x / rx, t = 1 - tx * tx;
   if (t < 0) return false;
   double ty = sqrt(t), y = ty * ry;
-  auto inArc = [&](double px, double py) {
-    if (px == 0 && py == 0) return true;
-    double d = -atan2(py, px) * 180 / M_PI - s;
-    d -= 360.0 * floor(d / 360.0);
-    return e >= 0 ? d <= e : d - 360 >= e;
-  };
-  return (y > y1 && y < y2 && inArc(tx, ty)) || (-y > y1 && -y < y2 && inArc(tx, -ty));
+  return (y > y1 && y < y2 && directionInArc(tx, ty, s, e)) ||
+         (-y > y1 && -y < y2 && directionInArc(tx, -ty, s, e));
 }
 
 int arcToArea(ItemContainer *c, GcanvasItem *item, double *rect) {

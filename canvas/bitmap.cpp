@@ -173,21 +173,19 @@ void displayBitmap(ItemContainer *c, GcanvasItem *item, Display *display, Drawab
   GcanvasRecord *canvas = canvasOf(c);
   int bx1 = saturatingInt(item->x1), by1 = saturatingInt(item->y1);
   int bx2 = saturatingInt(item->x2), by2 = saturatingInt(item->y2);
+  /* The bitmap's span from b1 to b2 met by the area's from a over size: offset and length. */
+  auto span = [](int a, int size, int b1, int b2, int *offset, int *length) {
+    if (a > b1) {
+      *offset = a - b1;
+      *length = b2 - a;
+    } else {
+      *offset = 0;
+      *length = a + size < b2 ? a + size - b1 : b2 - b1;
+    }
+  };
   int bmapX, bmapY, bmapWidth, bmapHeight;
-  if (x > bx1) {
-    bmapX = x - bx1;
-    bmapWidth = bx2 - x;
-  } else {
-    bmapX = 0;
-    bmapWidth = x + width < bx2 ? x + width - bx1 : bx2 - bx1;
-  }
-  if (y > by1) {
-    bmapY = y - by1;
-    bmapHeight = by2 - y;
-  } else {
-    bmapY = 0;
-    bmapHeight = y + height < by2 ? y + height - by1 : by2 - by1;
-  }
+  span(x, width, bx1, bx2, &bmapX, &bmapWidth);
+  span(y, height, by1, by2, &bmapY, &bmapHeight);
   if (bmapWidth <= 0 || bmapHeight <= 0) return;
   int dx = toDrawableCoord(canvas->drawableXOrigin, static_cast<double>(bx1) + bmapX);
   int dy = toDrawableCoord(canvas->drawableYOrigin, static_cast<double>(by1) + bmapY);

@@ -330,8 +330,16 @@ int listMembers(Tcl_Interp *interp, GcanvasGroupItem *g) {
   return TCL_OK;
 }
 
+/* "<type> coordinates ?options?": a new member of the type the first word named. */
 int createMember(Tcl_Interp *interp, GcanvasRecord *canvas, GcanvasGroupItem *g,
                  GcanvasItemType *type, int objc, Tcl_Obj *const objv[]) {
+  if (!type) return unknownCommand(interp, Tcl_GetString(objv[0]));
+  if (objc < 2) {
+    Tcl_WrongNumArgs(interp, 0, objv, "type ?arg arg ...?");
+    return TCL_ERROR;
+  }
+  objc--;
+  objv++;
   ItemContainer *container = containerOf(canvas, g);
   GcanvasItem *member = newItemHeader(canvas, type);
   member->id = g->c.nextId;
@@ -450,13 +458,7 @@ int groupCommand(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
     if (word[0] == 'i') return memberConfig(interp, canvas, g, member, objc - 2, objv + 2);
     return memberCoords(interp, canvas, g, member, objc - 2, objv + 2);
   }
-  GcanvasItemType *type = memberTypeFor(word);
-  if (!type) return unknownCommand(interp, word);
-  if (objc < 2) {
-    Tcl_WrongNumArgs(interp, 0, objv, "type ?arg arg ...?");
-    return TCL_ERROR;
-  }
-  return createMember(interp, canvas, g, type, objc - 1, objv + 1);
+  return createMember(interp, canvas, g, memberTypeFor(word), objc, objv);
 }
 
 /* Commands given to a name: grp<id> (the group) or grp<id>.<member>. */
@@ -510,13 +512,7 @@ int memberCommand(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *named, int 
     if (word[0] == 'i') return memberConfig(interp, canvas, g, named, objc - 1, objv + 1);
     return memberCoords(interp, canvas, g, named, objc - 1, objv + 1);
   }
-  GcanvasItemType *type = isGroup ? memberTypeFor(word) : nullptr;
-  if (!type) return unknownCommand(interp, word);
-  if (objc < 2) {
-    Tcl_WrongNumArgs(interp, 0, objv, "type ?arg arg ...?");
-    return TCL_ERROR;
-  }
-  return createMember(interp, canvas, g, type, objc - 1, objv + 1);
+  return createMember(interp, canvas, g, isGroup ? memberTypeFor(word) : nullptr, objc, objv);
 }
 
 }  // namespace
