@@ -53,6 +53,14 @@ bool loadRasterReport(Tcl_Interp *interp, RAMIMG *image, int bands, Raster *r) {
   return false;
 }
 
+int loadSources(Tcl_Interp *interp, const Images *im, Raster *s, Raster *dem) {
+  const int bands = std::min(im->src->header.nbands, im->des->header.nbands);
+  if (!loadRasterReport(interp, im->src, bands, s) ||
+      (dem && im->dem && !loadRasterReport(interp, im->dem, 1, dem)))
+    return -1;
+  return bands;
+}
+
 /* Bilinear mean at (u, v), inside the raster; neighbours held to the last row and column. */
 float bilinear(const Raster &r, int band, double u, double v) {
   const int a = static_cast<int>(floor(u)), b = static_cast<int>(floor(v));
@@ -129,9 +137,9 @@ void writeNote(const Camera *c, RAMIMG *des) {
 /* acquire: the picture the camera takes of a map image, with or without a DEM. */
 int acquire(const Camera *c, Tcl_Interp *interp, Images *im) {
   RAMIMG *src = im->src, *des = im->des;
-  const int bands = std::min(src->header.nbands, des->header.nbands);
   Raster s;
-  if (!loadRasterReport(interp, src, bands, &s)) return TCL_ERROR;
+  const int bands = loadSources(interp, im, &s, nullptr);
+  if (bands < 0) return TCL_ERROR;
   const ImageHeader &sh = src->header;
   const int rows = des->header.rows, columns = des->header.columns;
   std::vector<float> values(std::max(bands, 1));
@@ -174,12 +182,10 @@ int acquire(const Camera *c, Tcl_Interp *interp, Images *im) {
 
 /* rectify: a camera picture resampled onto a map image. */
 int rectify(const Camera *c, Tcl_Interp *interp, Images *im) {
-  RAMIMG *src = im->src, *des = im->des;
-  const int bands = std::min(src->header.nbands, des->header.nbands);
+  RAMIMG *des = im->des;
   Raster s, dem;
-  if (!loadRasterReport(interp, src, bands, &s) ||
-      (im->dem && !loadRasterReport(interp, im->dem, 1, &dem)))
-    return TCL_ERROR;
+  const int bands = loadSources(interp, im, &s, &dem);
+  if (bands < 0) return TCL_ERROR;
   const ImageHeader &dh = des->header;
   double box[4];
   bbox(c, box);
@@ -210,10 +216,10 @@ int rectify(const Camera *c, Tcl_Interp *interp, Images *im) {
 
 /* normalize: the picture projected onto a map image at Z = 0. */
 int normalize(const Camera *c, Tcl_Interp *interp, Images *im) {
-  RAMIMG *src = im->src, *des = im->des;
-  const int bands = std::min(src->header.nbands, des->header.nbands);
+  RAMIMG *des = im->des;
   Raster s;
-  if (!loadRasterReport(interp, src, bands, &s)) return TCL_ERROR;
+  const int bands = loadSources(interp, im, &s, nullptr);
+  if (bands < 0) return TCL_ERROR;
   const ImageHeader &dh = des->header;
   std::vector<float> values(std::max(bands, 1));
   auto target = [&](double X, double Y, int *k, int *l) {

@@ -208,9 +208,9 @@ void writeScanNote(const Pushbroom *p, RAMIMG *des) {
 int scanAcquire(Pushbroom *p, Tcl_Interp *interp, Images *im) {
   if (p->nscanlines <= 0) return TCL_OK;
   RAMIMG *src = im->src, *des = im->des;
-  const int bands = std::min(src->header.nbands, des->header.nbands);
   Raster s;
-  if (!loadRasterReport(interp, src, bands, &s)) return TCL_ERROR;
+  const int bands = loadSources(interp, im, &s, nullptr);
+  if (bands < 0) return TCL_ERROR;
   const ImageHeader &sh = src->header;
   const int rows = std::min(des->header.rows, p->nscanlines), columns = des->header.columns;
   CameraMeter meter{"Pushbroom acquire", des, p->update};
@@ -230,7 +230,6 @@ int scanAcquire(Pushbroom *p, Tcl_Interp *interp, Images *im) {
 
 int scanNormalize(Pushbroom *p, Tcl_Interp *interp, Images *im) {
   RAMIMG *src = im->src, *des = im->des;
-  const int bands = std::min(src->header.nbands, des->header.nbands);
   const int rows = std::min(src->header.rows, p->nscanlines);
   if (p->resamplemode != 0 && p->nscanlines < 2) {
     vesk_fprintf(stderr,
@@ -238,7 +237,8 @@ int scanNormalize(Pushbroom *p, Tcl_Interp *interp, Images *im) {
     return TCL_OK;
   }
   Raster s;
-  if (!loadRasterReport(interp, src, bands, &s)) return TCL_ERROR;
+  const int bands = loadSources(interp, im, &s, nullptr);
+  if (bands < 0) return TCL_ERROR;
   const ImageHeader &dh = des->header;
   if (p->resamplemode == 0) {
     std::vector<float> values(std::max(bands, 1));
@@ -289,12 +289,10 @@ int scanRectify(Pushbroom *p, Tcl_Interp *interp, Images *im) {
     Tcl_SetResult(interp, const_cast<char *>("Need at least two scan lines"), TCL_STATIC);
     return TCL_ERROR;
   }
-  RAMIMG *src = im->src, *des = im->des;
-  const int bands = std::min(src->header.nbands, des->header.nbands);
+  RAMIMG *des = im->des;
   Raster s, dem;
-  if (!loadRasterReport(interp, src, bands, &s) ||
-      (im->dem && !loadRasterReport(interp, im->dem, 1, &dem)))
-    return TCL_ERROR;
+  const int bands = loadSources(interp, im, &s, &dem);
+  if (bands < 0) return TCL_ERROR;
   const ImageHeader &dh = des->header;
   double box[4];
   scanBbox(p, box);
