@@ -332,11 +332,8 @@ int configureArc(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
   int code = Tk_ConfigureWidget(interp, tkwin, arcConfigSpecs, objc, objWords(objv),
                                 reinterpret_cast<char *>(arc), flags | TK_CONFIG_OBJS);
   GcanvasOutline &o = arc->outline;
-  if (o.activeWidth > o.width || o.activeDash.number != 0 || o.activeColor ||
-      o.activeStipple != None || arc->activeFillColor || arc->activeFillStipple != None)
-    item->redrawFlags |= ITEM_STATE_DEPENDANT;
-  else
-    item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+  setStateDependant(item, outlineHasActiveLook(&o) || arc->activeFillColor ||
+                              arc->activeFillStipple != None);
   placeOffset(arc, &o.tsoffset);
   normaliseAngles(&arc->start, &arc->extent);
 

@@ -117,10 +117,7 @@ int configureBitmap(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int
   if (Tk_ConfigureWidget(interp, tkwin, bitmapConfigSpecs, objc, objWords(objv),
                          reinterpret_cast<char *>(b), flags | TK_CONFIG_OBJS) != TCL_OK)
     return TCL_ERROR;
-  if (b->activeFgColor || b->activeBgColor || b->activeBitmap != None)
-    item->redrawFlags |= ITEM_STATE_DEPENDANT;
-  else
-    item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+  setStateDependant(item, b->activeFgColor || b->activeBgColor || b->activeBitmap != None);
   BitmapLook look = bitmapLook(c, b);
   if (effectiveState(c, item) != STATE_HIDDEN && look.bitmap != None) {
     XGCValues values;

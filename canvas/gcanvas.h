@@ -11,7 +11,6 @@
 
 #include <tk.h>
 #include <limits.h>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -502,6 +501,13 @@ void replaceGC(Display *display, GC *slot, GC gc);
 void freeItemColors(std::initializer_list<XColor **> colors);
 void freeItemBitmaps(Display *display, std::initializer_list<Pixmap *> bitmaps);
 void freeItemGCs(Display *display, std::initializer_list<GC *> gcs);
+/* Marks the item to be redrawn when it becomes or stops being the current item. */
+inline void setStateDependant(GcanvasItem *item, bool dependant) {
+  if (dependant) item->redrawFlags |= ITEM_STATE_DEPENDANT;
+  else item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+}
+/* Whether the outline looks different when its item is current (outline.cpp). */
+bool outlineHasActiveLook(const GcanvasOutline *outline);
 /* outlineWidthFor before it is held to at least 1 (outline.cpp). */
 double outlineStateWidth(ItemContainer *c, GcanvasItem *item, GcanvasOutline *outline);
 /*

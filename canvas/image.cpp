@@ -173,8 +173,7 @@ int configureImage(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int 
   if (Tk_ConfigureWidget(interp, tkwin, imageConfigSpecs, objc, objWords(objv),
                          reinterpret_cast<char *>(im), flags | TK_CONFIG_OBJS) != TCL_OK)
     return TCL_ERROR;
-  if (im->activeImageString) item->redrawFlags |= ITEM_STATE_DEPENDANT;
-  else item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+  setStateDependant(item, im->activeImageString != nullptr);
   struct Slot {
     char *name;
     Tk_Image *image;

@@ -930,11 +930,7 @@ void finishLineConfigure(ItemContainer *c, GcanvasItem *item) {
   GcanvasLineItem *line = asLine(item);
   Tk_Window tkwin = canvasTkwin(c);
   GcanvasOutline &o = line->outline;
-  if (o.activeWidth > o.width || o.activeDash.number != 0 || o.activeColor ||
-      o.activeStipple != None)
-    item->redrawFlags |= ITEM_STATE_DEPENDANT;
-  else
-    item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+  setStateDependant(item, outlineHasActiveLook(&o));
   XGCValues gcValues;
   GC newGC = None, arrowGC = None;
   int mask = configOutlineGC(&gcValues, c, item, &o);

@@ -70,6 +70,11 @@ void freeOutline(Display *display, GcanvasOutline *o) {
   freeItemBitmaps(display, {&o->stipple, &o->activeStipple, &o->disabledStipple});
 }
 
+bool outlineHasActiveLook(const GcanvasOutline *o) {
+  return o->activeWidth > o->width || o->activeDash.number != 0 || o->activeColor ||
+         o->activeStipple != None;
+}
+
 double outlineStateWidth(ItemContainer *c, GcanvasItem *item, GcanvasOutline *o) {
   return chooseState(c, item, o, true).width;
 }

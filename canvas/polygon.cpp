@@ -294,11 +294,8 @@ void finishPolygonConfigure(ItemContainer *c, GcanvasItem *item) {
   Tk_Window tkwin = canvasTkwin(c);
   Display *display = Tk_Display(tkwin);
   GcanvasOutline &o = p->outline;
-  if (o.activeWidth > o.width || o.activeDash.number != 0 || o.activeColor ||
-      o.activeStipple != None || p->activeFillColor || p->activeFillStipple != None)
-    item->redrawFlags |= ITEM_STATE_DEPENDANT;
-  else
-    item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+  setStateDependant(item, outlineHasActiveLook(&o) || p->activeFillColor ||
+                              p->activeFillStipple != None);
   if (effectiveState(c, item) == STATE_HIDDEN) {
     computePolygonBbox(c, item);
     return;

@@ -171,11 +171,8 @@ int configureBox(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
                          reinterpret_cast<char *>(box), flags | TK_CONFIG_OBJS) != TCL_OK)
     return TCL_ERROR;
   GcanvasOutline &o = box->outline;
-  if (o.activeWidth > o.width || o.activeDash.number != 0 || o.activeColor ||
-      o.activeStipple != None || box->activeFillColor || box->activeFillStipple != None)
-    item->redrawFlags |= ITEM_STATE_DEPENDANT;
-  else
-    item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+  setStateDependant(item, outlineHasActiveLook(&o) || box->activeFillColor ||
+                              box->activeFillStipple != None);
   placeOffset(box, &o.tsoffset);
 
   XGCValues gcValues;

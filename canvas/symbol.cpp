@@ -315,11 +315,7 @@ void symbolConfigureGCs(ItemContainer *c, GcanvasItem *item) {
   Tk_Window tkwin = canvasTkwin(c);
   Display *display = Tk_Display(tkwin);
   GcanvasOutline &o = s->outline;
-  if (o.activeWidth > o.width || o.activeDash.number != 0 || o.activeColor ||
-      o.activeStipple != None || labelHasActiveLook(&s->label))
-    item->redrawFlags |= ITEM_STATE_DEPENDANT;
-  else
-    item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+  setStateDependant(item, outlineHasActiveLook(&o) || labelHasActiveLook(&s->label));
   labelConfigureGCs(c, item, &s->label);
   XGCValues values;
   GC gc = None;

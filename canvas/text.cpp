@@ -607,8 +607,7 @@ int configureText(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int o
   t->layout = nullptr;
   int code = Tk_ConfigureWidget(interp, tkwin, item->typePtr->configSpecs, objc, objWords(objv),
                                 reinterpret_cast<char *>(tp), flags | TK_CONFIG_OBJS);
-  if (labelHasActiveLook(t)) item->redrawFlags |= ITEM_STATE_DEPENDANT;
-  else item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+  setStateDependant(item, labelHasActiveLook(t));
   labelReadFontSize(c, t);
   labelConfigureGCs(c, item, t);
   labelUpdateCounts(c, item, t);
