@@ -382,12 +382,7 @@ int createArc(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
   arc->fillStipple = arc->activeFillStipple = arc->disabledFillStipple = None;
   arc->style = PIESLICE_STYLE;
   arc->fillGC = None;
-  if (arcCoords(interp, c, item, coords, objv) != TCL_OK ||
-      configureArc(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteArc(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 /* Fills a polygon given in canvas pixels. */

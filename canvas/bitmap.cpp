@@ -153,12 +153,7 @@ int createBitmap(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
   b->fgColor = b->activeFgColor = b->disabledFgColor = nullptr;
   b->bgColor = b->activeBgColor = b->disabledBgColor = nullptr;
   b->gc = None;
-  if (bitmapCoords(interp, c, item, coords, objv) != TCL_OK ||
-      configureBitmap(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteBitmap(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 /* Copies the part of the bitmap inside the redraw area through its GC. */

@@ -444,6 +444,13 @@ extern const SmoothMethod bezierSmoothMethod;
 int createCoordCount(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
                      Tcl_Obj *const objv[], int coords, const char *usage);
 /*
+ * The end of "create" once the record is emptied: the first coords words
+ * through the type's coordProc (none when 0), the rest as options; when
+ * either fails the type's deleteProc frees what the record holds.
+ */
+int createFromWords(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
+                    Tcl_Obj *const objv[], int coords);
+/*
  * "coords" of an item placed at one point: with no words the point is
  * the result; else two words or a list of two, *x and *y set only when
  * both parse.

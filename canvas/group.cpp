@@ -229,11 +229,7 @@ int createGroup(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int obj
   g->textSizeMin = 4;
   g->textSizeMax = 400;
   item->group = item;
-  if (groupCoords(interp, c, item, coords, objv) != TCL_OK ||
-      configureGroup(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteGroup(c, item, canvas->c.display);
-    return TCL_ERROR;
-  }
+  if (createFromWords(interp, c, item, objc, objv, coords) != TCL_OK) return TCL_ERROR;
   std::string name = owner ? memberName(asGroup(owner), item->id) : "grp" + std::to_string(item->id);
   g->name = (char *)ckalloc(static_cast<unsigned>(name.size() + 1));
   memcpy(g->name, name.c_str(), name.size() + 1);

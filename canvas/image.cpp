@@ -217,12 +217,7 @@ int createImage(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int obj
   im->imageString = im->activeImageString = im->disabledImageString = nullptr;
   im->image = im->activeImage = im->disabledImage = nullptr;
   im->magnifyCommand = nullptr;
-  if (imageCoords(interp, c, item, coords, objv) != TCL_OK ||
-      configureImage(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteImage(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 void displayImage(ItemContainer *c, GcanvasItem *item, Display *, Drawable drawable, int x, int y,

@@ -217,6 +217,17 @@ int createCoordCount(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, in
   return coords;
 }
 
+int createFromWords(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
+                    Tcl_Obj *const objv[], int coords) {
+  GcanvasItemType *type = item->typePtr;
+  if ((coords > 0 && type->coordProc(interp, c, item, coords, objv) != TCL_OK) ||
+      type->configProc(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
+    type->deleteProc(c, item, canvasOf(c)->c.display);
+    return TCL_ERROR;
+  }
+  return TCL_OK;
+}
+
 int pointItemCoords(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], ItemContainer *c,
                     double *x, double *y) {
   if (objc == 0) {

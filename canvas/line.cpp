@@ -460,12 +460,7 @@ int createLine(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc
     if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') break;
     coords++;
   }
-  if ((coords > 0 && lineCoords(interp, c, item, coords, objv) != TCL_OK) ||
-      configureLine(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteLine(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 /* The drawable points of one part, smoothed when asked. */

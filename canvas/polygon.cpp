@@ -367,12 +367,7 @@ int createPolygon(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int o
     if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') break;
     coords++;
   }
-  if ((coords > 0 && polygonCoords(interp, c, item, coords, objv) != TCL_OK) ||
-      configurePolygon(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deletePolygon(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 /* The drawable points of every ring (smoothed when asked); counts filled per ring. */

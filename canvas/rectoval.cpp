@@ -213,12 +213,7 @@ int createBox(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
   box->fillColor = box->activeFillColor = box->disabledFillColor = nullptr;
   box->fillStipple = box->activeFillStipple = box->disabledFillStipple = None;
   box->fillGC = None;
-  if (boxCoords(interp, c, item, coords, objv) != TCL_OK ||
-      configureBox(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteBox(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 void displayBox(ItemContainer *c, GcanvasItem *item, Display *display, Drawable drawable, int, int,

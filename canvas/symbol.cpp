@@ -387,12 +387,7 @@ int createSymbol(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
   int coords = createCoordCount(interp, c, item, objc, objv, 2, "x y");
   if (coords < 0) return TCL_ERROR;
   initSymbol(c, s);
-  if (symbolCoords(interp, c, item, coords, objv) != TCL_OK ||
-      configureSymbol(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteSymbol(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 int symbolFromVertices(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, VertexData *data) {

@@ -632,12 +632,7 @@ int createText(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc
   tp->x = tp->y = 0;
   memset(tp->corners, 0, sizeof tp->corners);
   tp->escapement = tp->orientation = tp->aspectRatio = 0;
-  if (textCoords(interp, c, item, coords, objv) != TCL_OK ||
-      configureText(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteText(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 void displayText(ItemContainer *c, GcanvasItem *item, Display *display, Drawable drawable, int,

@@ -219,12 +219,7 @@ int createWindow(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
   w->width = w->height = 0;
   w->anchor = TK_ANCHOR_CENTER;
   w->canvas = canvasOf(c);
-  if (windowCoords(interp, c, item, coords, objv) != TCL_OK ||
-      configureWindow(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteWindow(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 /* Places the window over the item's box, or unmaps it out of sight. */
