@@ -284,34 +284,9 @@ void computeArcBbox(ItemContainer *c, GcanvasItem *item) {
 int arcCoords(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
               Tcl_Obj *const objv[]) {
   GcanvasArcItem *arc = asArc(item);
-  if (objc == 0) {
-    Tcl_Obj *list = Tcl_NewObj();
-    for (double v : {arc->x1, arc->y1, arc->x2, arc->y2})
-      Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(v));
-    Tcl_SetObjResult(interp, list);
-    return TCL_OK;
-  }
-  Tcl_Obj *const *words = objv;
-  if (objc == 1) {
-    Tcl_Obj **elements;
-    if (Tcl_ListObjGetElements(interp, objv[0], &objc, &elements) != TCL_OK) return TCL_ERROR;
-    if (objc != 4) {
-      Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 4, got %d", objc));
-      return TCL_ERROR;
-    }
-    words = elements;
-  } else if (objc != 4) {
-    Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 0 or 4, got %d", objc));
-    return TCL_ERROR;
-  }
-  double v[4];
-  for (int i = 0; i < 4; i++)
-    if (canvasGetCoordFromObj(interp, c, words[i], &v[i]) != TCL_OK) return TCL_ERROR;
-  arc->x1 = v[0];
-  arc->y1 = v[1];
-  arc->x2 = v[2];
-  arc->y2 = v[3];
-  computeArcBbox(c, item);
+  double *const fields[4] = {&arc->x1, &arc->y1, &arc->x2, &arc->y2};
+  if (fixedItemCoords(interp, objc, objv, c, 4, fields) != TCL_OK) return TCL_ERROR;
+  if (objc > 0) computeArcBbox(c, item);
   return TCL_OK;
 }
 

@@ -451,10 +451,12 @@ int createCoordCount(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, in
 int createFromWords(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
                     Tcl_Obj *const objv[], int coords);
 /*
- * "coords" of an item placed at one point: with no words the point is
- * the result; else two words or a list of two, *x and *y set only when
- * both parse.
+ * "coords" of an item with n coordinates: with no words they are the
+ * result; else n words or a list of n, the fields set only when all
+ * parse.  pointItemCoords is the form for one point.
  */
+int fixedItemCoords(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], ItemContainer *c, int n,
+                    double *const fields[]);
 int pointItemCoords(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], ItemContainer *c,
                     double *x, double *y);
 /*

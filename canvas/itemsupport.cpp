@@ -228,36 +228,39 @@ int createFromWords(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int
   return TCL_OK;
 }
 
-int pointItemCoords(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], ItemContainer *c,
-                    double *x, double *y) {
+int fixedItemCoords(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], ItemContainer *c, int n,
+                    double *const fields[]) {
   if (objc == 0) {
     Tcl_Obj *list = Tcl_NewObj();
-    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(*x));
-    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(*y));
+    for (int i = 0; i < n; i++) Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(*fields[i]));
     Tcl_SetObjResult(interp, list);
     return TCL_OK;
-  }
-  if (objc > 2) {
-    Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 0 or 2, got %d", objc));
-    return TCL_ERROR;
   }
   Tcl_Obj *const *words = objv;
   if (objc == 1) {
     Tcl_Obj **elements;
     if (Tcl_ListObjGetElements(interp, objv[0], &objc, &elements) != TCL_OK) return TCL_ERROR;
-    if (objc != 2) {
-      Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 2, got %d", objc));
+    if (objc != n) {
+      Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected %d, got %d", n, objc));
       return TCL_ERROR;
     }
     words = elements;
-  }
-  double px, py;
-  if (canvasGetCoordFromObj(interp, c, words[0], &px) != TCL_OK ||
-      canvasGetCoordFromObj(interp, c, words[1], &py) != TCL_OK)
+  } else if (objc != n) {
+    Tcl_SetObjResult(interp,
+                     Tcl_ObjPrintf("wrong # coordinates: expected 0 or %d, got %d", n, objc));
     return TCL_ERROR;
-  *x = px;
-  *y = py;
+  }
+  std::vector<double> values(static_cast<size_t>(n));
+  for (int i = 0; i < n; i++)
+    if (canvasGetCoordFromObj(interp, c, words[i], &values[i]) != TCL_OK) return TCL_ERROR;
+  for (int i = 0; i < n; i++) *fields[i] = values[i];
   return TCL_OK;
+}
+
+int pointItemCoords(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], ItemContainer *c,
+                    double *x, double *y) {
+  double *const fields[2] = {x, y};
+  return fixedItemCoords(interp, objc, objv, c, 2, fields);
 }
 
 void psAnchorCorner(Tk_Anchor anchor, int w, int h, double *x, double *y) {
