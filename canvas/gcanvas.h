@@ -435,7 +435,7 @@ struct SmoothMethod {
 };
 extern const SmoothMethod bezierSmoothMethod;
 
-/* ---- what the item types share of their procedures (itemsupport.cpp) ---- */
+/* ---- what the item types share of their procedures (itemsupport.cpp unless named) ---- */
 /*
  * How many of "create"'s words are coordinates: one (a list) when the
  * second word is an option, else coords; -1 with the "wrong # args"
@@ -526,6 +526,33 @@ double outlineStateWidth(ItemContainer *c, GcanvasItem *item, GcanvasOutline *ou
  */
 GC getHighlightGC(ItemContainer *c, GcanvasItem *item, GcanvasOutline *outline, XColor *color,
                   XGCValues *values);
+/*
+ * A component's highlight switched on (to the component last hit) or
+ * off; redraw(component) is called for the component whose look changes.
+ */
+template <class Redraw> void switchHighlight(int on, int hit, int *highlight, Redraw redraw) {
+  if (on) {
+    if (hit >= 0 && hit != *highlight) {
+      redraw(hit);
+      *highlight = hit;
+    }
+  } else if (*highlight >= 0) {
+    redraw(*highlight);
+    *highlight = -1;
+  }
+}
+/*
+ * The direction angle of the segment from a vertex (taken modulo n; the
+ * last vertex gives the last segment); 0 with fewer than two vertices
+ * (geometry.cpp).
+ */
+double vertexAngle(const double *points, int n, int vertex);
+/*
+ * The point at a fraction of a polyline's length into *x, *y (the first
+ * vertex for a single one) and its segment's direction angle; 0 without
+ * a segment, and *x, *y untouched without a vertex (geometry.cpp).
+ */
+double polylinePointAt(const double *points, int n, double fraction, double *x, double *y);
 
 /* ---- geometry (geometry.cpp) ---- */
 double lineToPointScaled(double sx, double sy, const double *end1, const double *end2,

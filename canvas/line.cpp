@@ -847,15 +847,8 @@ void redrawComponent(ItemContainer *c, GcanvasLineItem *line, int part) {
 
 void lineSetComponent(ItemContainer *c, GcanvasItem *item, int on) {
   GcanvasLineItem *line = asLine(item);
-  if (on) {
-    if (line->currentComponent >= 0 && line->currentComponent != line->highlightComponent) {
-      redrawComponent(c, line, line->currentComponent);
-      line->highlightComponent = line->currentComponent;
-    }
-  } else if (line->highlightComponent >= 0) {
-    redrawComponent(c, line, line->highlightComponent);
-    line->highlightComponent = -1;
-  }
+  switchHighlight(on, line->currentComponent, &line->highlightComponent,
+                  [&](int part) { redrawComponent(c, line, part); });
 }
 
 double lineLength(ItemContainer *, GcanvasItem *item) {
@@ -877,12 +870,7 @@ double lineCentroid(ItemContainer *, GcanvasItem *item, double *x, double *y) {
 
 double lineVangle(ItemContainer *, GcanvasItem *item, int vertex) {
   GcanvasLineItem *line = asLine(item);
-  int n = line->numPoints;
-  if (n < 2) return 0;
-  int k = ((vertex % n) + n) % n;
-  if (k == n - 1) k = n - 2;
-  const double *p = line->coordPtr + 2 * k;
-  return vectorAngle(p[2] - p[0], p[3] - p[1]);
+  return vertexAngle(line->coordPtr, line->numPoints, vertex);
 }
 
 double lineLangle(ItemContainer *, GcanvasItem *item, double position, double *x, double *y) {
@@ -891,27 +879,8 @@ double lineLangle(ItemContainer *, GcanvasItem *item, double position, double *x
   double whole = floor(position);
   int part = static_cast<int>(fmod(whole, line->numParts));
   if (part < 0) part += line->numParts;
-  int n = line->partCounts[part];
-  const double *v = line->coordPtr + 2 * partStart(line, part);
-  if (n == 0) return 0;
-  *x = v[0];
-  *y = v[1];
-  if (n == 1) return 0;
-  double left = (position - whole) * polylineLength(v, n);
-  for (int i = 0; i + 1 < n; i++) {
-    const double *p = v + 2 * i;
-    double seg = hypot(p[2] - p[0], p[3] - p[1]);
-    if (seg < left && i + 2 < n) {
-      left -= seg;
-      continue;
-    }
-    double t = seg > 0 ? left / seg : 0;
-    if (t > 1) t = 1;
-    *x = (1 - t) * p[0] + t * p[2];
-    *y = (1 - t) * p[1] + t * p[3];
-    return vectorAngle(p[2] - p[0], p[3] - p[1]);
-  }
-  return 0;
+  return polylinePointAt(line->coordPtr + 2 * partStart(line, part), line->partCounts[part],
+                         position - whole, x, y);
 }
 
 }  // namespace

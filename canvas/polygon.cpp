@@ -870,15 +870,8 @@ void redrawRing(ItemContainer *c, GcanvasPolygonItem *p, int ring) {
 
 void polygonSetComponent(ItemContainer *c, GcanvasItem *item, int on) {
   GcanvasPolygonItem *p = asPoly(item);
-  if (on) {
-    if (p->currentComponent >= 0 && p->currentComponent != p->highlightComponent) {
-      redrawRing(c, p, p->currentComponent);
-      p->highlightComponent = p->currentComponent;
-    }
-  } else if (p->highlightComponent >= 0) {
-    redrawRing(c, p, p->highlightComponent);
-    p->highlightComponent = -1;
-  }
+  switchHighlight(on, p->currentComponent, &p->highlightComponent,
+                  [&](int ring) { redrawRing(c, p, ring); });
 }
 
 double polygonAreaMeasure(ItemContainer *, GcanvasItem *item) {
@@ -921,12 +914,7 @@ double polygonCentroidMeasure(ItemContainer *, GcanvasItem *item, double *x, dou
 
 double polygonVangle(ItemContainer *, GcanvasItem *item, int vertex) {
   GcanvasPolygonItem *p = asPoly(item);
-  int n = p->numPoints;
-  if (n < 2) return 0;
-  int k = ((vertex % n) + n) % n;
-  if (k == n - 1) k = n - 2;
-  const double *v = p->coordPtr + 2 * k;
-  return vectorAngle(v[2] - v[0], v[3] - v[1]);
+  return vertexAngle(p->coordPtr, p->numPoints, vertex);
 }
 
 double polygonLangle(ItemContainer *, GcanvasItem *item, double position, double *x, double *y) {
@@ -935,26 +923,8 @@ double polygonLangle(ItemContainer *, GcanvasItem *item, double position, double
   double whole = floor(position);
   int ring = static_cast<int>(fmod(whole, p->numRings));
   if (ring < 0) ring += p->numRings;
-  int n = p->ringCounts[ring];
-  const double *v = p->coordPtr + 2 * ringStart(p, ring);
-  if (n == 0) return 0;
-  *x = v[0];
-  *y = v[1];
-  double left = (position - whole) * polylineLength(v, n);
-  for (int i = 0; i + 1 < n; i++) {
-    const double *q = v + 2 * i;
-    double seg = hypot(q[2] - q[0], q[3] - q[1]);
-    if (seg < left && i + 2 < n) {
-      left -= seg;
-      continue;
-    }
-    double t = seg > 0 ? left / seg : 0;
-    if (t > 1) t = 1;
-    *x = (1 - t) * q[0] + t * q[2];
-    *y = (1 - t) * q[1] + t * q[3];
-    return vectorAngle(q[2] - q[0], q[3] - q[1]);
-  }
-  return 0;
+  return polylinePointAt(p->coordPtr + 2 * ringStart(p, ring), p->ringCounts[ring],
+                         position - whole, x, y);
 }
 
 }  // namespace

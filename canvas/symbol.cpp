@@ -620,15 +620,8 @@ void redrawPoint(ItemContainer *c, GcanvasSymbolItem *s, int i) {
 
 void symbolSetComponent(ItemContainer *c, GcanvasItem *item, int on) {
   GcanvasSymbolItem *s = asSymbol(item);
-  if (on) {
-    if (s->lastHitPoint >= 0 && s->lastHitPoint != s->highlightPoint) {
-      redrawPoint(c, s, s->lastHitPoint);
-      s->highlightPoint = s->lastHitPoint;
-    }
-  } else if (s->highlightPoint >= 0) {
-    redrawPoint(c, s, s->highlightPoint);
-    s->highlightPoint = -1;
-  }
+  switchHighlight(on, s->lastHitPoint, &s->highlightPoint,
+                  [&](int point) { redrawPoint(c, s, point); });
 }
 
 }  // namespace
