@@ -542,6 +542,12 @@ template <class Redraw> void switchHighlight(int on, int hit, int *highlight, Re
   }
 }
 /*
+ * An item made from vertex data takes its style source's outline width,
+ * colour and active colour (those set), spline steps and smooth method.
+ */
+void copyStyleSource(Tcl_Interp *interp, Tk_Window tkwin, const GcanvasOutline *style,
+                     GcanvasOutline *outline, int *splineSteps, const SmoothMethod **smooth);
+/*
  * The direction angle of the segment from a vertex (taken modulo n; the
  * last vertex gives the last segment); 0 with fewer than two vertices
  * (geometry.cpp).

@@ -329,6 +329,22 @@ void freeItemGCs(Display *display, std::initializer_list<GC *> gcs) {
   for (GC *gc : gcs) replaceGC(display, gc, None);
 }
 
+void copyStyleSource(Tcl_Interp *interp, Tk_Window tkwin, const GcanvasOutline *style,
+                     GcanvasOutline *outline, int *splineSteps, const SmoothMethod **smooth) {
+  const StyleTail *tail = reinterpret_cast<const StyleTail *>(style + 1);
+  *splineSteps = tail->splineSteps;
+  *smooth = tail->smooth;
+  outline->width = style->width;
+  if (style->color) {
+    freeItemColors({&outline->color});
+    outline->color = copyColor(interp, tkwin, style->color);
+  }
+  if (style->activeColor) {
+    freeItemColors({&outline->activeColor});
+    outline->activeColor = copyColor(interp, tkwin, style->activeColor);
+  }
+}
+
 /* ---- option types ---- */
 
 namespace {

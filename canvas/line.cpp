@@ -799,14 +799,8 @@ int lineFromVertices(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, Ve
     setGeometry(line, vertices, counts);
   }
   if (data && data->styleSource) {
-    const GcanvasOutline *style = data->styleSource;
-    const StyleTail *tail = reinterpret_cast<const StyleTail *>(style + 1);
-    line->splineSteps = tail->splineSteps;
-    line->smooth = tail->smooth;
-    line->outline.width = style->width;
-    Tk_Window tkwin = canvasTkwin(c);
-    if (style->color) line->outline.color = copyColor(interp, tkwin, style->color);
-    if (style->activeColor) line->outline.activeColor = copyColor(interp, tkwin, style->activeColor);
+    copyStyleSource(interp, canvasTkwin(c), data->styleSource, &line->outline, &line->splineSteps,
+                    &line->smooth);
     finishLineConfigure(c, item);
   } else {
     if (line->outline.gc != None) Tk_FreeGC(c->display, line->outline.gc);

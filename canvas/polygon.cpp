@@ -821,16 +821,9 @@ int polygonFromVertices(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item,
     for (int i = 0; i < p->numRings; i++) p->closingFlags[i] = 1;
   }
   if (data && data->styleSource) {
-    const GcanvasOutline *style = data->styleSource;
-    const StyleTail *tail = reinterpret_cast<const StyleTail *>(style + 1);
     Tk_Window tkwin = canvasTkwin(c);
-    p->splineSteps = tail->splineSteps;
-    p->smooth = tail->smooth;
-    p->outline.width = style->width;
-    if (p->fillColor) Tk_FreeColor(p->fillColor);
-    p->fillColor = nullptr;
-    if (style->color) p->outline.color = copyColor(interp, tkwin, style->color);
-    if (style->activeColor) p->outline.activeColor = copyColor(interp, tkwin, style->activeColor);
+    copyStyleSource(interp, tkwin, data->styleSource, &p->outline, &p->splineSteps, &p->smooth);
+    freeItemColors({&p->fillColor});
     if (data->fillColor) p->fillColor = copyColor(interp, tkwin, data->fillColor);
     if (data->activeFillColor) p->activeFillColor = copyColor(interp, tkwin, data->activeFillColor);
     if (data->disabledFillColor)

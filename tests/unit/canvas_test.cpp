@@ -252,6 +252,52 @@ TEST(CanvasSupport, OnePointCoordsChangeOnlyWhenBothParse) {
   evalScript("destroy .pc");
 }
 
+TEST(CanvasSupport, LinesAndPolygonsTakeTheirStyleSource) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  evalScript("catch {destroy .ss}; gcanvas .ss");
+  GcanvasRecord *canvas = canvasRecord(".ss");
+  ASSERT_TRUE(canvas);
+  Tk_Window win = canvas->c.tkwin;
+  // A style source is an outline followed by its record's tail.
+  struct {
+    GcanvasOutline outline;
+    StyleTail tail;
+  } source;
+  source.outline.width = 3;
+  source.outline.color = Tk_GetColor(testInterp(), win, "green");
+  source.outline.activeColor = Tk_GetColor(testInterp(), win, "red");
+  source.tail = StyleTail{JoinRound, CapButt, 7, &bezierSmoothMethod};
+  XColor *fill = Tk_GetColor(testInterp(), win, "blue");
+  double vertices[8] = {0, 0, 10, 0, 10, 10, 0, 0};
+  int counts[1] = {4};
+  VertexData data;
+  data.numParts = 1;
+  data.vertices = vertices;
+  data.partCounts = counts;
+  data.styleSource = &source.outline;
+  data.fillColor = fill;
+  struct Case {
+    GcanvasItemType *type;
+    const char *colourOption;
+    const char *fillWord;
+  } cases[] = {{&lineType, "-fill", "green"}, {&polygonType, "-outline", "blue"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.type->name);
+    GcanvasItem *item = createItemFromVertices(canvas, testInterp(), c.type, &data, "");
+    ASSERT_TRUE(item);
+    std::string get = ".ss itemcget " + std::to_string(item->id) + " ";
+    EXPECT_EQ("3.0", evalScript((get + "-width").c_str()));
+    EXPECT_EQ("green", evalScript((get + c.colourOption).c_str()));
+    EXPECT_EQ("7", evalScript((get + "-splinesteps").c_str()));
+    EXPECT_EQ("bezier", evalScript((get + "-smooth").c_str()));
+    EXPECT_EQ(c.fillWord, evalScript((get + "-fill").c_str()));
+  }
+  Tk_FreeColor(source.outline.color);
+  Tk_FreeColor(source.outline.activeColor);
+  Tk_FreeColor(fill);
+  evalScript("destroy .ss");
+}
+
 TEST(CanvasSupport, PathsDropRepeatsAndStraightMiddles) {
   GcanvasRecord record;
   record.c.canvas = &record;
