@@ -232,7 +232,8 @@ int fixedItemCoords(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], ItemCon
                     double *const fields[]) {
   if (objc == 0) {
     Tcl_Obj *list = Tcl_NewObj();
-    for (int i = 0; i < n; i++) Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(*fields[i]));
+    for (int i = 0; i < n; i++)
+      Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(*fields[i]));
     Tcl_SetObjResult(interp, list);
     return TCL_OK;
   }

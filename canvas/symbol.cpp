@@ -630,9 +630,9 @@ GcanvasItemType symbolType = {
     "symbol", sizeof(GcanvasSymbolItem), createSymbol, symbolConfigSpecs, configureSymbol,
     symbolCoords, deleteSymbol, displaySymbol, TK_ITEM_OBJS, symbolToPoint, symbolToArea,
     symbolToPostscript, scaleSymbol, translateSymbol, symbolIndex, labelledIcursor,
-    labelledSelection, labelledInsert, labelledDChars, computeSymbolBbox, nullptr, nullptr, nullptr, symbolFromVertices,
-    nullptr, symbolVertices, symbolPartCounts, nullptr, nullptr, symbolGetComponent,
-    symbolSetComponent, nullptr, nullptr, nullptr, nullptr, nullptr,
+    labelledSelection, labelledInsert, labelledDChars, computeSymbolBbox, nullptr, nullptr,
+    nullptr, symbolFromVertices, nullptr, symbolVertices, symbolPartCounts, nullptr, nullptr,
+    symbolGetComponent, symbolSetComponent, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
 }  // namespace vesk
