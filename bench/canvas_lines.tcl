@@ -4,13 +4,7 @@
 #   scripts/build.sh build
 #   VESK_LIBDIR=$PWD/build/lib xvfb-run -a -s "-screen 0 1280x1024x24" \
 #       tclsh bench/canvas_lines.tcl [count]
-package require Tk
-wm withdraw .
-if {[info exists env(VESK_LIBDIR)]} {
-    set auto_path [linsert $auto_path 0 $env(VESK_LIBDIR)]
-}
-set veskAppScripts {}
-package require Vesk
+source [file join [file dirname [info script]] benchlib.tcl]
 
 set count [expr {[llength $argv] ? [lindex $argv 0] : 100000}]
 toplevel .b
@@ -35,39 +29,22 @@ update
 raise .b
 update
 
-# A round trip makes the server finish what was sent.
-proc flush {} { winfo pointerxy .b }
-proc best {script} {
-    set best {}
-    for {set run 0} {$run < 5} {incr run} {
-        set t [lindex [time {uplevel #0 $script}] 0]
-        if {$best eq {} || $t < $best} {set best $t}
-    }
-    return $best
-}
 set ::bg 0
 proc redraw {w} {
     $w configure -background [expr {[incr ::bg] % 2 ? "#ffffff" : "#fffffe"}]
     update idletasks
-    flush
+    roundTrip
 }
 proc scroll {w} {
     $w xview scroll [expr {$::bg % 2 ? 1 : -1}] units
     incr ::bg
     update idletasks
-    flush
+    roundTrip
 }
 set tk [best {redraw .b.tk}]
 set g [best {redraw .b.g}]
 set gScroll [best {scroll .b.g}]
 set tkScroll [best {scroll .b.tk}]
-proc rssKiB {} {
-    set f [open /proc/self/status]
-    set text [read $f]
-    close $f
-    regexp {VmHWM:\s+(\d+)} $text -> kib
-    return $kib
-}
 puts [format "full redraw of %d lines: Tk canvas %.1f ms, gcanvas %.1f ms, ratio %.2f" \
     $count [expr {$tk / 1000.0}] [expr {$g / 1000.0}] [expr {double($g) / $tk}]]
 puts [format "10-pixel scroll: gcanvas %.1f ms (%.3f of its full redraw), Tk canvas %.1f ms; peak RSS %d KiB" \

@@ -3,13 +3,7 @@
 #   scripts/build.sh build
 #   VESK_LIBDIR=$PWD/build/lib xvfb-run -a -s "-screen 0 1280x1024x24" \
 #       tclsh bench/canvas_postscript.tcl [count]
-package require Tk
-wm withdraw .
-if {[info exists env(VESK_LIBDIR)]} {
-    set auto_path [linsert $auto_path 0 $env(VESK_LIBDIR)]
-}
-set veskAppScripts {}
-package require Vesk
+source [file join [file dirname [info script]] benchlib.tcl]
 
 set count [expr {[llength $argv] ? [lindex $argv 0] : 100000}]
 toplevel .b
@@ -28,23 +22,8 @@ foreach w {.b.tk .b.g} {
 }
 update
 
-proc best {script} {
-    set best {}
-    for {set run 0} {$run < 3} {incr run} {
-        set t [lindex [time {uplevel #0 $script}] 0]
-        if {$best eq {} || $t < $best} {set best $t}
-    }
-    return $best
-}
-set tk [best {set ::psTk [.b.tk postscript]}]
-set g [best {set ::psG [.b.g postscript]}]
-proc rssKiB {} {
-    set f [open /proc/self/status]
-    set text [read $f]
-    close $f
-    regexp {VmHWM:\s+(\d+)} $text -> kib
-    return $kib
-}
+set tk [best {set ::psTk [.b.tk postscript]} 3]
+set g [best {set ::psG [.b.g postscript]} 3]
 puts [format "postscript of %d rectangles: Tk canvas %.1f ms (%d bytes), gcanvas %.1f ms (%d bytes), ratio %.2f, peak RSS %d KiB" \
     $count [expr {$tk / 1000.0}] [string length $psTk] [expr {$g / 1000.0}] \
     [string length $psG] [expr {double($g) / $tk}] [rssKiB]]

@@ -5,13 +5,7 @@
 #   scripts/build.sh build
 #   VESK_LIBDIR=$PWD/build/lib xvfb-run -a -s "-screen 0 1280x1024x24" \
 #       tclsh bench/canvas_text.tcl [count]
-package require Tk
-wm withdraw .
-if {[info exists env(VESK_LIBDIR)]} {
-    set auto_path [linsert $auto_path 0 $env(VESK_LIBDIR)]
-}
-set veskAppScripts {}
-package require Vesk
+source [file join [file dirname [info script]] benchlib.tcl]
 
 set count [expr {[llength $argv] ? [lindex $argv 0] : 10000}]
 toplevel .b
@@ -31,38 +25,22 @@ update
 raise .b
 update
 
-proc flush {} { winfo pointerxy .b }
-proc best {script} {
-    set best {}
-    for {set run 0} {$run < 5} {incr run} {
-        set t [lindex [time {uplevel #0 $script}] 0]
-        if {$best eq {} || $t < $best} {set best $t}
-    }
-    return $best
-}
 set ::tkStep 0
 set ::gStep 0
 # Sizes 8 and 10 points in turn: a zoom by 1.25 and back.
 proc zoomTk {} {
     .b.tk itemconfigure all -font [expr {[incr ::tkStep] % 2 ? {Helvetica 10} : {Helvetica 8}}]
     update idletasks
-    flush
+    roundTrip
 }
 proc zoomG {} {
     set m [expr {[incr ::gStep] % 2 ? 1.25 : 1.0}]
     .b.g configure -mx $m -my $m
     update idletasks
-    flush
+    roundTrip
 }
 set tk [best zoomTk]
 set g [best zoomG]
-proc rssKiB {} {
-    set f [open /proc/self/status]
-    set text [read $f]
-    close $f
-    regexp {VmHWM:\s+(\d+)} $text -> kib
-    return $kib
-}
 puts [format "zoom of %d text items: Tk canvas -font %.1f ms, gcanvas -mx/-my %.1f ms, ratio %.2f; peak RSS %d KiB" \
     $count [expr {$tk / 1000.0}] [expr {$g / 1000.0}] [expr {double($g) / $tk}] [rssKiB]]
 exit 0

@@ -11,13 +11,7 @@
 #   scripts/build.sh build
 #   Xvfb :174 -screen 0 2200x2200x24 -nolisten tcp &
 #   DISPLAY=:174 VESK_LIBDIR=$PWD/build/lib tclsh8.6 bench/ddw_bench.tcl [folder]
-package require Tk
-wm withdraw .
-if {[info exists env(VESK_LIBDIR)]} {
-    set auto_path [linsert $auto_path 0 $env(VESK_LIBDIR)]
-}
-set veskAppScripts {}
-package require Vesk
+source [file join [file dirname [info script]] benchlib.tcl]
 
 set folder [expr {[llength $argv] ? [lindex $argv 0] : "/tmp"}]
 set size 2048
@@ -35,15 +29,6 @@ for {set y 0} {$y < $size} {incr y} {
 }
 close $f
 
-proc flush {} { winfo pointerxy . }
-proc best {script} {
-    set best {}
-    for {set run 0} {$run < 5} {incr run} {
-        set t [lindex [time {uplevel #0 $script}] 0]
-        if {$best eq {} || $t < $best} {set best $t}
-    }
-    return $best
-}
 
 toplevel .d
 wm geometry .d +0+0
@@ -55,7 +40,7 @@ update
 set ::high 255
 proc ddwRedraw {} {
     .d.w configure -high0 [set ::high [expr {$::high == 255 ? 254.5 : 255}]]
-    flush
+    roundTrip
 }
 set ddwTime [best ddwRedraw]
 destroy .d
@@ -71,7 +56,7 @@ update
 proc gimgRedraw {} {
     bench configure -high0 [set ::high [expr {$::high == 255 ? 254.5 : 255}]]
     update idletasks
-    flush
+    roundTrip
 }
 set gimgTime [best gimgRedraw]
 destroy .g

@@ -178,18 +178,12 @@ const GcanvasDash *currentDash(ItemContainer *c, GcanvasArcItem *arc) {
 }
 
 XColor *stateFill(ItemContainer *c, GcanvasArcItem *arc) {
-  if (itemIsCurrent(c, &arc->header) && arc->activeFillColor) return arc->activeFillColor;
-  if (effectiveState(c, &arc->header) == STATE_DISABLED && arc->disabledFillColor)
-    return arc->disabledFillColor;
-  return arc->fillColor;
+  return stateValue(c, &arc->header, arc->fillColor, arc->activeFillColor, arc->disabledFillColor);
 }
 
 Pixmap stateStipple(ItemContainer *c, GcanvasArcItem *arc) {
-  if (itemIsCurrent(c, &arc->header) && arc->activeFillStipple != None)
-    return arc->activeFillStipple;
-  if (effectiveState(c, &arc->header) == STATE_DISABLED && arc->disabledFillStipple != None)
-    return arc->disabledFillStipple;
-  return arc->fillStipple;
+  return stateValue(c, &arc->header, arc->fillStipple, arc->activeFillStipple,
+                    arc->disabledFillStipple);
 }
 
 /* Whether a canvas angle (degrees) lies within the arc from s over e. */
@@ -290,34 +284,9 @@ void computeArcBbox(ItemContainer *c, GcanvasItem *item) {
 int arcCoords(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
               Tcl_Obj *const objv[]) {
   GcanvasArcItem *arc = asArc(item);
-  if (objc == 0) {
-    Tcl_Obj *list = Tcl_NewObj();
-    for (double v : {arc->x1, arc->y1, arc->x2, arc->y2})
-      Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(v));
-    Tcl_SetObjResult(interp, list);
-    return TCL_OK;
-  }
-  Tcl_Obj *const *words = objv;
-  if (objc == 1) {
-    Tcl_Obj **elements;
-    if (Tcl_ListObjGetElements(interp, objv[0], &objc, &elements) != TCL_OK) return TCL_ERROR;
-    if (objc != 4) {
-      Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 4, got %d", objc));
-      return TCL_ERROR;
-    }
-    words = elements;
-  } else if (objc != 4) {
-    Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 0 or 4, got %d", objc));
-    return TCL_ERROR;
-  }
-  double v[4];
-  for (int i = 0; i < 4; i++)
-    if (canvasGetCoordFromObj(interp, c, words[i], &v[i]) != TCL_OK) return TCL_ERROR;
-  arc->x1 = v[0];
-  arc->y1 = v[1];
-  arc->x2 = v[2];
-  arc->y2 = v[3];
-  computeArcBbox(c, item);
+  double *const fields[4] = {&arc->x1, &arc->y1, &arc->x2, &arc->y2};
+  if (fixedItemCoords(interp, objc, objv, c, 4, fields) != TCL_OK) return TCL_ERROR;
+  if (objc > 0) computeArcBbox(c, item);
   return TCL_OK;
 }
 
@@ -338,11 +307,8 @@ int configureArc(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
   int code = Tk_ConfigureWidget(interp, tkwin, arcConfigSpecs, objc, objWords(objv),
                                 reinterpret_cast<char *>(arc), flags | TK_CONFIG_OBJS);
   GcanvasOutline &o = arc->outline;
-  if (o.activeWidth > o.width || o.activeDash.number != 0 || o.activeColor ||
-      o.activeStipple != None || arc->activeFillColor || arc->activeFillStipple != None)
-    item->redrawFlags |= ITEM_STATE_DEPENDANT;
-  else
-    item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+  setStateDependant(item, outlineHasActiveLook(&o) || arc->activeFillColor ||
+                              arc->activeFillStipple != None);
   placeOffset(arc, &o.tsoffset);
   normaliseAngles(&arc->start, &arc->extent);
 
@@ -354,26 +320,15 @@ int configureArc(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
     mask |= GCCapStyle;
     newGC = Tk_GetGC(tkwin, static_cast<unsigned long>(mask), &values);
   }
-  if (o.gc != None) Tk_FreeGC(Tk_Display(tkwin), o.gc);
-  o.gc = newGC;
+  replaceGC(Tk_Display(tkwin), &o.gc, newGC);
 
   if (effectiveState(c, item) != STATE_HIDDEN) {
     GC fillGC = None;
-    XColor *fill = stateFill(c, arc);
-    Pixmap stipple = stateStipple(c, arc);
-    if (arc->style != ARC_STYLE && fill) {
-      values.foreground = fill->pixel;
+    if (arc->style != ARC_STYLE) {
       values.arc_mode = arc->style == CHORD_STYLE ? ArcChord : ArcPieSlice;
-      unsigned long fillMask = GCForeground | GCArcMode;
-      if (stipple != None) {
-        values.stipple = stipple;
-        values.fill_style = FillStippled;
-        fillMask |= GCStipple | GCFillStyle;
-      }
-      fillGC = Tk_GetGC(tkwin, fillMask, &values);
+      fillGC = getFillGC(tkwin, stateFill(c, arc), stateStipple(c, arc), &values, GCArcMode);
     }
-    if (arc->fillGC != None) Tk_FreeGC(Tk_Display(tkwin), arc->fillGC);
-    arc->fillGC = fillGC;
+    replaceGC(Tk_Display(tkwin), &arc->fillGC, fillGC);
     placeOffset(arc, &arc->tsoffset);
   }
   computeArcBbox(c, item);
@@ -383,34 +338,16 @@ int configureArc(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
 void deleteArc(ItemContainer *, GcanvasItem *item, Display *display) {
   GcanvasArcItem *arc = asArc(item);
   freeOutline(display, &arc->outline);
-  for (XColor **color : {&arc->fillColor, &arc->activeFillColor, &arc->disabledFillColor}) {
-    if (*color) Tk_FreeColor(*color);
-    *color = nullptr;
-  }
-  for (Pixmap *p : {&arc->fillStipple, &arc->activeFillStipple, &arc->disabledFillStipple}) {
-    if (*p != None) Tk_FreeBitmap(display, *p);
-    *p = None;
-  }
-  if (arc->fillGC != None) Tk_FreeGC(display, arc->fillGC);
-  arc->fillGC = None;
+  freeItemColors({&arc->fillColor, &arc->activeFillColor, &arc->disabledFillColor});
+  freeItemBitmaps(display, {&arc->fillStipple, &arc->activeFillStipple, &arc->disabledFillStipple});
+  freeItemGCs(display, {&arc->fillGC});
 }
 
 int createArc(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
               Tcl_Obj *const objv[]) {
   GcanvasArcItem *arc = asArc(item);
-  int coords = 4;
-  if (objc == 1) {
-    coords = 1;
-  } else if (objc > 1) {
-    const char *arg = Tcl_GetString(objv[1]);
-    if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') coords = 1;
-  }
-  if (objc < coords || objc == 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "wrong # args: should be \"", Tk_PathName(canvasTkwin(c)),
-                     " create ", item->typePtr->name, " x1 y1 x2 y2 ?options?\"", nullptr);
-    return TCL_ERROR;
-  }
+  int coords = createCoordCount(interp, c, item, objc, objv, 4, "x1 y1 x2 y2");
+  if (coords < 0) return TCL_ERROR;
   initOutline(&arc->outline);
   arc->x1 = arc->y1 = arc->x2 = arc->y2 = 0;
   arc->start = 0;
@@ -420,12 +357,7 @@ int createArc(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
   arc->fillStipple = arc->activeFillStipple = arc->disabledFillStipple = None;
   arc->style = PIESLICE_STYLE;
   arc->fillGC = None;
-  if (arcCoords(interp, c, item, coords, objv) != TCL_OK ||
-      configureArc(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteArc(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 /* Fills a polygon given in canvas pixels. */
@@ -538,31 +470,29 @@ double arcToPoint(ItemContainer *c, GcanvasItem *item, double *point) {
   return dist;
 }
 
+/* Whether the direction (px, py) from the centre lies within the arc from s over e. */
+bool directionInArc(double px, double py, double s, double e) {
+  if (px == 0 && py == 0) return true;
+  double d = -atan2(py, px) * 180 / M_PI - s;
+  d -= 360.0 * floor(d / 360.0);
+  return e >= 0 ? d <= e : d - 360 >= e;
+}
+
 /* Horizontal edge y (relative, from x1 to x2) against the ellipse rx, ry. */
 bool hitsHorizontal(double y, double x1, double x2, double rx, double ry, double s, double e) {
   double ty = y / ry, t = 1 - ty * ty;
   if (t < 0) return false;
   double tx = sqrt(t), x = tx * rx;
-  auto inArc = [&](double px, double py) {
-    if (px == 0 && py == 0) return true;
-    double d = -atan2(py, px) * 180 / M_PI - s;
-    d -= 360.0 * floor(d / 360.0);
-    return e >= 0 ? d <= e : d - 360 >= e;
-  };
-  return (x >= x1 && x <= x2 && inArc(tx, ty)) || (-x >= x1 && -x <= x2 && inArc(-tx, ty));
+  return (x >= x1 && x <= x2 && directionInArc(tx, ty, s, e)) ||
+         (-x >= x1 && -x <= x2 && directionInArc(-tx, ty, s, e));
 }
 
 bool hitsVertical(double x, double y1, double y2, double rx, double ry, double s, double e) {
   double tx = x / rx, t = 1 - tx * tx;
   if (t < 0) return false;
   double ty = sqrt(t), y = ty * ry;
-  auto inArc = [&](double px, double py) {
-    if (px == 0 && py == 0) return true;
-    double d = -atan2(py, px) * 180 / M_PI - s;
-    d -= 360.0 * floor(d / 360.0);
-    return e >= 0 ? d <= e : d - 360 >= e;
-  };
-  return (y > y1 && y < y2 && inArc(tx, ty)) || (-y > y1 && -y < y2 && inArc(tx, -ty));
+  return (y > y1 && y < y2 && directionInArc(tx, ty, s, e)) ||
+         (-y > y1 && -y < y2 && directionInArc(tx, -ty, s, e));
 }
 
 int arcToArea(ItemContainer *c, GcanvasItem *item, double *rect) {
@@ -625,10 +555,8 @@ int arcToArea(ItemContainer *c, GcanvasItem *item, double *rect) {
 
 void scaleArc(ItemContainer *c, GcanvasItem *item, double ox, double oy, double sx, double sy) {
   GcanvasArcItem *arc = asArc(item);
-  arc->x1 = ox + (arc->x1 - ox) * sx;
-  arc->y1 = oy + (arc->y1 - oy) * sy;
-  arc->x2 = ox + (arc->x2 - ox) * sx;
-  arc->y2 = oy + (arc->y2 - oy) * sy;
+  scaleWorldPoint(&arc->x1, &arc->y1, ox, oy, sx, sy);
+  scaleWorldPoint(&arc->x2, &arc->y2, ox, oy, sx, sy);
   computeArcBbox(c, item);
 }
 
@@ -683,10 +611,8 @@ int arcToPostscript(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int
     Tcl_AppendResult(interp, buffer, " arc\nsetmatrix\n0 setlinecap\n", nullptr);
     if (outlinePostScript(c, item, &arc->outline) != TCL_OK) return TCL_ERROR;
     if (arc->style != ARC_STYLE) {
-      XColor *color = arc->outline.color;
-      if (itemIsCurrent(c, item) && arc->outline.activeColor) color = arc->outline.activeColor;
-      else if (effectiveState(c, item) == STATE_DISABLED && arc->outline.disabledColor)
-        color = arc->outline.disabledColor;
+      GcanvasOutline &o = arc->outline;
+      XColor *color = stateValue(c, item, o.color, o.activeColor, o.disabledColor);
       Pixmap ostipple = arc->outline.stipple;
       auto polygon = [&](const double *points, int n) {
         psPixelPolygon(interp, c, points, n);

@@ -91,18 +91,11 @@ void computeBitmapBbox(ItemContainer *c, GcanvasItem *item) {
     item->y1 = item->y2 = y;
     return;
   }
-  int w, h;
+  int w, h, dx, dy;
   Tk_SizeOfBitmap(Tk_Display(canvasTkwin(c)), look.bitmap, &w, &h);
-  switch (b->anchor) {
-  case TK_ANCHOR_N: case TK_ANCHOR_CENTER: case TK_ANCHOR_S: x -= w / 2; break;
-  case TK_ANCHOR_NE: case TK_ANCHOR_E: case TK_ANCHOR_SE: x -= w; break;
-  default: break;
-  }
-  switch (b->anchor) {
-  case TK_ANCHOR_W: case TK_ANCHOR_CENTER: case TK_ANCHOR_E: y -= h / 2; break;
-  case TK_ANCHOR_SW: case TK_ANCHOR_S: case TK_ANCHOR_SE: y -= h; break;
-  default: break;
-  }
+  anchorOffset(b->anchor, w, h, &dx, &dy);
+  x -= dx;
+  y -= dy;
   item->x1 = x;
   item->y1 = y;
   item->x2 = static_cast<double>(x) + w;
@@ -112,31 +105,8 @@ void computeBitmapBbox(ItemContainer *c, GcanvasItem *item) {
 int bitmapCoords(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
                  Tcl_Obj *const objv[]) {
   GcanvasBitmapItem *b = asBitmap(item);
-  if (objc == 0) {
-    Tcl_Obj *list = Tcl_NewObj();
-    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(b->x));
-    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(b->y));
-    Tcl_SetObjResult(interp, list);
-    return TCL_OK;
-  }
-  if (objc > 2) {
-    Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 0 or 2, got %d", objc));
-    return TCL_ERROR;
-  }
-  Tcl_Obj *const *words = objv;
-  if (objc == 1) {
-    Tcl_Obj **elements;
-    if (Tcl_ListObjGetElements(interp, objv[0], &objc, &elements) != TCL_OK) return TCL_ERROR;
-    if (objc != 2) {
-      Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 2, got %d", objc));
-      return TCL_ERROR;
-    }
-    words = elements;
-  }
-  if (canvasGetCoordFromObj(interp, c, words[0], &b->x) != TCL_OK ||
-      canvasGetCoordFromObj(interp, c, words[1], &b->y) != TCL_OK)
-    return TCL_ERROR;
-  computeBitmapBbox(c, item);
+  if (pointItemCoords(interp, objc, objv, c, &b->x, &b->y) != TCL_OK) return TCL_ERROR;
+  if (objc > 0) computeBitmapBbox(c, item);
   return TCL_OK;
 }
 
@@ -147,10 +117,7 @@ int configureBitmap(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int
   if (Tk_ConfigureWidget(interp, tkwin, bitmapConfigSpecs, objc, objWords(objv),
                          reinterpret_cast<char *>(b), flags | TK_CONFIG_OBJS) != TCL_OK)
     return TCL_ERROR;
-  if (b->activeFgColor || b->activeBgColor || b->activeBitmap != None)
-    item->redrawFlags |= ITEM_STATE_DEPENDANT;
-  else
-    item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+  setStateDependant(item, b->activeFgColor || b->activeBgColor || b->activeBitmap != None);
   BitmapLook look = bitmapLook(c, b);
   if (effectiveState(c, item) != STATE_HIDDEN && look.bitmap != None) {
     XGCValues values;
@@ -163,9 +130,7 @@ int configureBitmap(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int
       values.clip_mask = look.bitmap;
       mask |= GCClipMask;
     }
-    GC gc = Tk_GetGC(tkwin, mask, &values);
-    if (b->gc != None) Tk_FreeGC(Tk_Display(tkwin), b->gc);
-    b->gc = gc;
+    replaceGC(Tk_Display(tkwin), &b->gc, Tk_GetGC(tkwin, mask, &values));
   }
   computeBitmapBbox(c, item);
   return TCL_OK;
@@ -174,38 +139,21 @@ int configureBitmap(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int
 void deleteBitmap(ItemContainer *, GcanvasItem *item, Display *display) {
   GcanvasBitmapItem *b = asBitmap(item);
   Tk_FreeOptions(bitmapConfigSpecs, reinterpret_cast<char *>(b), display, 0);
-  if (b->gc != None) Tk_FreeGC(display, b->gc);
-  b->gc = None;
+  freeItemGCs(display, {&b->gc});
 }
 
 int createBitmap(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
                  Tcl_Obj *const objv[]) {
   GcanvasBitmapItem *b = asBitmap(item);
-  int coords = 2;
-  if (objc == 1) {
-    coords = 1;
-  } else if (objc > 1) {
-    const char *arg = Tcl_GetString(objv[1]);
-    if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') coords = 1;
-  }
-  if (objc < coords || objc == 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "wrong # args: should be \"", Tk_PathName(canvasTkwin(c)),
-                     " create ", item->typePtr->name, " x y ?options?\"", nullptr);
-    return TCL_ERROR;
-  }
+  int coords = createCoordCount(interp, c, item, objc, objv, 2, "x y");
+  if (coords < 0) return TCL_ERROR;
   b->x = b->y = 0;
   b->anchor = TK_ANCHOR_CENTER;
   b->bitmap = b->activeBitmap = b->disabledBitmap = None;
   b->fgColor = b->activeFgColor = b->disabledFgColor = nullptr;
   b->bgColor = b->activeBgColor = b->disabledBgColor = nullptr;
   b->gc = None;
-  if (bitmapCoords(interp, c, item, coords, objv) != TCL_OK ||
-      configureBitmap(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteBitmap(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 /* Copies the part of the bitmap inside the redraw area through its GC. */
@@ -217,21 +165,19 @@ void displayBitmap(ItemContainer *c, GcanvasItem *item, Display *display, Drawab
   GcanvasRecord *canvas = canvasOf(c);
   int bx1 = saturatingInt(item->x1), by1 = saturatingInt(item->y1);
   int bx2 = saturatingInt(item->x2), by2 = saturatingInt(item->y2);
+  /* The bitmap's span from b1 to b2 met by the area's from a over size: offset and length. */
+  auto span = [](int a, int size, int b1, int b2, int *offset, int *length) {
+    if (a > b1) {
+      *offset = a - b1;
+      *length = b2 - a;
+    } else {
+      *offset = 0;
+      *length = a + size < b2 ? a + size - b1 : b2 - b1;
+    }
+  };
   int bmapX, bmapY, bmapWidth, bmapHeight;
-  if (x > bx1) {
-    bmapX = x - bx1;
-    bmapWidth = bx2 - x;
-  } else {
-    bmapX = 0;
-    bmapWidth = x + width < bx2 ? x + width - bx1 : bx2 - bx1;
-  }
-  if (y > by1) {
-    bmapY = y - by1;
-    bmapHeight = by2 - y;
-  } else {
-    bmapY = 0;
-    bmapHeight = y + height < by2 ? y + height - by1 : by2 - by1;
-  }
+  span(x, width, bx1, bx2, &bmapX, &bmapWidth);
+  span(y, height, by1, by2, &bmapY, &bmapHeight);
   if (bmapWidth <= 0 || bmapHeight <= 0) return;
   int dx = toDrawableCoord(canvas->drawableXOrigin, static_cast<double>(bx1) + bmapX);
   int dy = toDrawableCoord(canvas->drawableYOrigin, static_cast<double>(by1) + bmapY);
@@ -242,24 +188,19 @@ void displayBitmap(ItemContainer *c, GcanvasItem *item, Display *display, Drawab
 }
 
 double bitmapToPoint(ItemContainer *, GcanvasItem *item, double *p) {
-  double dx = p[0] < item->x1 ? item->x1 - p[0] : p[0] > item->x2 ? p[0] - item->x2 : 0;
-  double dy = p[1] < item->y1 ? item->y1 - p[1] : p[1] > item->y2 ? p[1] - item->y2 : 0;
-  return hypot(dx, dy);
+  return itemBoxToPoint(item, p);
 }
 
 int bitmapToArea(ItemContainer *c, GcanvasItem *item, double *r) {
   if (effectiveState(c, item) == STATE_HIDDEN) return -1;
-  double x1 = std::min(r[0], r[2]), x2 = std::max(r[0], r[2]);
-  double y1 = std::min(r[1], r[3]), y2 = std::max(r[1], r[3]);
-  if (x2 <= item->x1 || x1 >= item->x2 || y2 <= item->y1 || y1 >= item->y2) return -1;
-  if (x1 <= item->x1 && y1 <= item->y1 && x2 >= item->x2 && y2 >= item->y2) return 1;
-  return 0;
+  double ordered[4] = {std::min(r[0], r[2]), std::min(r[1], r[3]), std::max(r[0], r[2]),
+                       std::max(r[1], r[3])};
+  return itemBoxToArea(item, ordered);
 }
 
 void scaleBitmap(ItemContainer *c, GcanvasItem *item, double ox, double oy, double sx, double sy) {
   GcanvasBitmapItem *b = asBitmap(item);
-  b->x = ox + (b->x - ox) * sx;
-  b->y = oy + (b->y - oy) * sy;
+  scaleWorldPoint(&b->x, &b->y, ox, oy, sx, sy);
   computeBitmapBbox(c, item);
 }
 
@@ -278,17 +219,7 @@ int bitmapToPostscript(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, 
   double y = canvasPsY(c, b->y * c->my - c->yOffset);
   int w, h;
   Tk_SizeOfBitmap(Tk_Display(canvasTkwin(c)), b->bitmap, &w, &h);
-  switch (b->anchor) {
-  case TK_ANCHOR_N: x -= w / 2.0; y -= h; break;
-  case TK_ANCHOR_NE: x -= w; y -= h; break;
-  case TK_ANCHOR_E: x -= w; y -= h / 2.0; break;
-  case TK_ANCHOR_SE: x -= w; break;
-  case TK_ANCHOR_S: x -= w / 2.0; break;
-  case TK_ANCHOR_SW: break;
-  case TK_ANCHOR_W: y -= h / 2.0; break;
-  case TK_ANCHOR_NW: y -= h; break;
-  case TK_ANCHOR_CENTER: x -= w / 2.0; y -= h / 2.0; break;
-  }
+  psAnchorCorner(b->anchor, w, h, &x, &y);
   char buffer[300];
   if (b->bgColor) {
     snprintf(buffer, sizeof buffer, "%.15g %.15g moveto %d 0 rlineto 0 %d rlineto %d %s\n", x, y,

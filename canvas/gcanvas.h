@@ -435,6 +435,131 @@ struct SmoothMethod {
 };
 extern const SmoothMethod bezierSmoothMethod;
 
+/* ---- what the item types share of their procedures (itemsupport.cpp unless named) ---- */
+/*
+ * How many of "create"'s words are coordinates: one (a list) when the
+ * second word is an option, else coords; -1 with the "wrong # args"
+ * message naming usage ("x y") when there are too few.
+ */
+int createCoordCount(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
+                     Tcl_Obj *const objv[], int coords, const char *usage);
+/*
+ * The end of "create" once the record is emptied: the first coords words
+ * through the type's coordProc (none when 0), the rest as options; when
+ * either fails the type's deleteProc frees what the record holds.
+ */
+int createFromWords(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
+                    Tcl_Obj *const objv[], int coords);
+/*
+ * "coords" of an item with n coordinates: with no words they are the
+ * result; else n words or a list of n, the fields set only when all
+ * parse.  pointItemCoords is the form for one point.
+ */
+int fixedItemCoords(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], ItemContainer *c, int n,
+                    double *const fields[]);
+int pointItemCoords(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], ItemContainer *c,
+                    double *x, double *y);
+/*
+ * Where a w x h box's top-left corner lies left of and above its anchor
+ * point (screen axes: y down).  T is int for whole pixels (halves
+ * truncated) or double.
+ */
+template <class T> void anchorOffset(Tk_Anchor anchor, T w, T h, T *dx, T *dy) {
+  switch (anchor) {
+  case TK_ANCHOR_N: case TK_ANCHOR_CENTER: case TK_ANCHOR_S: *dx = w / 2; break;
+  case TK_ANCHOR_NE: case TK_ANCHOR_E: case TK_ANCHOR_SE: *dx = w; break;
+  default: *dx = 0; break;
+  }
+  switch (anchor) {
+  case TK_ANCHOR_W: case TK_ANCHOR_CENTER: case TK_ANCHOR_E: *dy = h / 2; break;
+  case TK_ANCHOR_SW: case TK_ANCHOR_S: case TK_ANCHOR_SE: *dy = h; break;
+  default: *dy = 0; break;
+  }
+}
+/* The lower-left corner, in PostScript space (y up), of a w x h box anchored at (x, y). */
+void psAnchorCorner(Tk_Anchor anchor, int w, int h, double *x, double *y);
+/* Distance from a point to the item's box, and the box against an ordered rectangle. */
+double itemBoxToPoint(GcanvasItem *item, const double *p);
+int itemBoxToArea(GcanvasItem *item, const double *rect);
+/* World points scaled about (ox, oy), and moved. */
+inline void scaleWorldPoint(double *x, double *y, double ox, double oy, double sx, double sy) {
+  *x = ox + (*x - ox) * sx;
+  *y = oy + (*y - oy) * sy;
+}
+void scaleWorldPoints(double *points, int n, double ox, double oy, double sx, double sy);
+void translateWorldPoints(double *points, int n, double dx, double dy);
+/*
+ * The value of the item's present state: the active one for the
+ * current item, the disabled one for a disabled item, when set.
+ */
+template <class T> T stateValue(ItemContainer *c, GcanvasItem *item, T normal, T active,
+                                T disabled) {
+  if (itemIsCurrent(c, item) && active) return active;
+  if (effectiveState(c, item) == STATE_DISABLED && disabled) return disabled;
+  return normal;
+}
+/*
+ * The GC filling with color, through stipple when there is one; None
+ * without a colour.  values and mask may bring further fields.
+ */
+GC getFillGC(Tk_Window tkwin, XColor *color, Pixmap stipple, XGCValues *values,
+             unsigned long mask = 0);
+/* Frees the GC held in *slot, if any, and holds gc there. */
+void replaceGC(Display *display, GC *slot, GC gc);
+/* Free what option fields hold, and clear them. */
+void freeItemColors(std::initializer_list<XColor **> colors);
+void freeItemBitmaps(Display *display, std::initializer_list<Pixmap *> bitmaps);
+void freeItemGCs(Display *display, std::initializer_list<GC *> gcs);
+/* Marks the item to be redrawn when it becomes or stops being the current item. */
+inline void setStateDependant(GcanvasItem *item, bool dependant) {
+  if (dependant) item->redrawFlags |= ITEM_STATE_DEPENDANT;
+  else item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+}
+/* Whether the outline looks different when its item is current (outline.cpp). */
+bool outlineHasActiveLook(const GcanvasOutline *outline);
+/* outlineWidthFor before it is held to at least 1 (outline.cpp). */
+double outlineStateWidth(ItemContainer *c, GcanvasItem *item, GcanvasOutline *outline);
+/*
+ * The GC drawing a highlighted part in color, as wide as the outline in
+ * the item's present state and at least 1 pixel; None without a colour
+ * (outline.cpp).
+ */
+GC getHighlightGC(ItemContainer *c, GcanvasItem *item, GcanvasOutline *outline, XColor *color,
+                  XGCValues *values);
+/*
+ * A component's highlight switched on (to the component last hit) or
+ * off; redraw(component) is called for the component whose look changes.
+ */
+template <class Redraw> void switchHighlight(int on, int hit, int *highlight, Redraw redraw) {
+  if (on) {
+    if (hit >= 0 && hit != *highlight) {
+      redraw(hit);
+      *highlight = hit;
+    }
+  } else if (*highlight >= 0) {
+    redraw(*highlight);
+    *highlight = -1;
+  }
+}
+/*
+ * An item made from vertex data takes its style source's outline width,
+ * colour and active colour (those set), spline steps and smooth method.
+ */
+void copyStyleSource(Tcl_Interp *interp, Tk_Window tkwin, const GcanvasOutline *style,
+                     GcanvasOutline *outline, int *splineSteps, const SmoothMethod **smooth);
+/*
+ * The direction angle of the segment from a vertex (taken modulo n; the
+ * last vertex gives the last segment); 0 with fewer than two vertices
+ * (geometry.cpp).
+ */
+double vertexAngle(const double *points, int n, int vertex);
+/*
+ * The point at a fraction of a polyline's length into *x, *y (the first
+ * vertex for a single one) and its segment's direction angle; 0 without
+ * a segment, and *x, *y untouched without a vertex (geometry.cpp).
+ */
+double polylinePointAt(const double *points, int n, double fraction, double *x, double *y);
+
 /* ---- geometry (geometry.cpp) ---- */
 double lineToPointScaled(double sx, double sy, const double *end1, const double *end2,
                          const double *point);

@@ -290,6 +290,36 @@ double vectorAngle(double dx, double dy) {
   return acos(-dx / r) * (1 / M_PI) * 180 - 180;
 }
 
+double vertexAngle(const double *points, int n, int vertex) {
+  if (n < 2) return 0;
+  int k = ((vertex % n) + n) % n;
+  if (k == n - 1) k = n - 2;
+  const double *p = points + 2 * k;
+  return vectorAngle(p[2] - p[0], p[3] - p[1]);
+}
+
+double polylinePointAt(const double *v, int n, double fraction, double *x, double *y) {
+  if (n == 0) return 0;
+  *x = v[0];
+  *y = v[1];
+  if (n == 1) return 0;
+  double left = fraction * polylineLength(v, n);
+  for (int i = 0; i + 1 < n; i++) {
+    const double *p = v + 2 * i;
+    double seg = hypot(p[2] - p[0], p[3] - p[1]);
+    if (seg < left && i + 2 < n) {
+      left -= seg;
+      continue;
+    }
+    double t = seg > 0 ? left / seg : 0;
+    if (t > 1) t = 1;
+    *x = (1 - t) * p[0] + t * p[2];
+    *y = (1 - t) * p[1] + t * p[3];
+    return vectorAngle(p[2] - p[0], p[3] - p[1]);
+  }
+  return 0;
+}
+
 namespace {
 
 /* One Sutherland-Hodgman stage; the output grows as it needs. */

@@ -174,31 +174,8 @@ void computeGroupBbox(ItemContainer *parent, GcanvasItem *item) {
 int groupCoords(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
                 Tcl_Obj *const objv[]) {
   GcanvasGroupItem *g = asGroup(item);
-  if (objc == 0) {
-    Tcl_Obj *list = Tcl_NewObj();
-    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(g->x));
-    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(g->y));
-    Tcl_SetObjResult(interp, list);
-    return TCL_OK;
-  }
-  if (objc > 2) {
-    Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 0 or 2, got %d", objc));
-    return TCL_ERROR;
-  }
-  Tcl_Obj *const *words = objv;
-  if (objc == 1) {
-    Tcl_Obj **elements;
-    if (Tcl_ListObjGetElements(interp, objv[0], &objc, &elements) != TCL_OK) return TCL_ERROR;
-    if (objc != 2) {
-      Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 2, got %d", objc));
-      return TCL_ERROR;
-    }
-    words = elements;
-  }
-  if (canvasGetCoordFromObj(interp, c, words[0], &g->x) != TCL_OK ||
-      canvasGetCoordFromObj(interp, c, words[1], &g->y) != TCL_OK)
-    return TCL_ERROR;
-  computeGroupBbox(c, item);
+  if (pointItemCoords(interp, objc, objv, c, &g->x, &g->y) != TCL_OK) return TCL_ERROR;
+  if (objc > 0) computeGroupBbox(c, item);
   return TCL_OK;
 }
 
@@ -234,19 +211,8 @@ int createGroup(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int obj
                 Tcl_Obj *const objv[]) {
   GcanvasGroupItem *g = asGroup(item);
   GcanvasRecord *canvas = canvasOf(c);
-  int coords = 2;
-  if (objc == 1) {
-    coords = 1;
-  } else if (objc > 1) {
-    const char *arg = Tcl_GetString(objv[1]);
-    if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') coords = 1;
-  }
-  if (objc < coords || objc == 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "wrong # args: should be \"", Tk_PathName(canvasTkwin(c)),
-                     " create ", item->typePtr->name, " x y ?options?\"", nullptr);
-    return TCL_ERROR;
-  }
+  int coords = createCoordCount(interp, c, item, objc, objv, 2, "x y");
+  if (coords < 0) return TCL_ERROR;
   /* A member group was given its owner in the header before its creation. */
   GcanvasItem *owner = item->group;
   GcanvasItem header = *item;
@@ -263,11 +229,7 @@ int createGroup(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int obj
   g->textSizeMin = 4;
   g->textSizeMax = 400;
   item->group = item;
-  if (groupCoords(interp, c, item, coords, objv) != TCL_OK ||
-      configureGroup(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteGroup(c, item, canvas->c.display);
-    return TCL_ERROR;
-  }
+  if (createFromWords(interp, c, item, objc, objv, coords) != TCL_OK) return TCL_ERROR;
   std::string name = owner ? memberName(asGroup(owner), item->id) : "grp" + std::to_string(item->id);
   g->name = (char *)ckalloc(static_cast<unsigned>(name.size() + 1));
   memcpy(g->name, name.c_str(), name.size() + 1);
@@ -318,8 +280,7 @@ int groupToArea(ItemContainer *c, GcanvasItem *item, double *rect) {
 
 void scaleGroup(ItemContainer *c, GcanvasItem *item, double ox, double oy, double sx, double sy) {
   GcanvasGroupItem *g = asGroup(item);
-  g->x = ox + (g->x - ox) * sx;
-  g->y = oy + (g->y - oy) * sy;
+  scaleWorldPoint(&g->x, &g->y, ox, oy, sx, sy);
   computeGroupBbox(c, item);
 }
 
@@ -365,8 +326,16 @@ int listMembers(Tcl_Interp *interp, GcanvasGroupItem *g) {
   return TCL_OK;
 }
 
+/* "<type> coordinates ?options?": a new member of the type the first word named. */
 int createMember(Tcl_Interp *interp, GcanvasRecord *canvas, GcanvasGroupItem *g,
                  GcanvasItemType *type, int objc, Tcl_Obj *const objv[]) {
+  if (!type) return unknownCommand(interp, Tcl_GetString(objv[0]));
+  if (objc < 2) {
+    Tcl_WrongNumArgs(interp, 0, objv, "type ?arg arg ...?");
+    return TCL_ERROR;
+  }
+  objc--;
+  objv++;
   ItemContainer *container = containerOf(canvas, g);
   GcanvasItem *member = newItemHeader(canvas, type);
   member->id = g->c.nextId;
@@ -485,13 +454,7 @@ int groupCommand(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
     if (word[0] == 'i') return memberConfig(interp, canvas, g, member, objc - 2, objv + 2);
     return memberCoords(interp, canvas, g, member, objc - 2, objv + 2);
   }
-  GcanvasItemType *type = memberTypeFor(word);
-  if (!type) return unknownCommand(interp, word);
-  if (objc < 2) {
-    Tcl_WrongNumArgs(interp, 0, objv, "type ?arg arg ...?");
-    return TCL_ERROR;
-  }
-  return createMember(interp, canvas, g, type, objc - 1, objv + 1);
+  return createMember(interp, canvas, g, memberTypeFor(word), objc, objv);
 }
 
 /* Commands given to a name: grp<id> (the group) or grp<id>.<member>. */
@@ -545,13 +508,7 @@ int memberCommand(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *named, int 
     if (word[0] == 'i') return memberConfig(interp, canvas, g, named, objc - 1, objv + 1);
     return memberCoords(interp, canvas, g, named, objc - 1, objv + 1);
   }
-  GcanvasItemType *type = isGroup ? memberTypeFor(word) : nullptr;
-  if (!type) return unknownCommand(interp, word);
-  if (objc < 2) {
-    Tcl_WrongNumArgs(interp, 0, objv, "type ?arg arg ...?");
-    return TCL_ERROR;
-  }
-  return createMember(interp, canvas, g, type, objc - 1, objv + 1);
+  return createMember(interp, canvas, g, isGroup ? memberTypeFor(word) : nullptr, objc, objv);
 }
 
 }  // namespace

@@ -53,10 +53,7 @@ Tk_ConfigSpec imageConfigSpecs[] = {
 GcanvasImageItem *asImage(GcanvasItem *item) { return reinterpret_cast<GcanvasImageItem *>(item); }
 
 Tk_Image chosenImage(ItemContainer *c, GcanvasImageItem *im) {
-  if (itemIsCurrent(c, &im->header) && im->activeImage) return im->activeImage;
-  if (effectiveState(c, &im->header) == STATE_DISABLED && im->disabledImage)
-    return im->disabledImage;
-  return im->image;
+  return stateValue(c, &im->header, im->image, im->activeImage, im->disabledImage);
 }
 
 std::string printFixed(double v) {
@@ -131,18 +128,11 @@ void computeImageBbox(ItemContainer *c, GcanvasItem *item) {
     item->y1 = item->y2 = y;
     return;
   }
-  int w, h;
+  int w, h, dx, dy;
   Tk_SizeOfImage(image, &w, &h);
-  switch (im->anchor) {
-  case TK_ANCHOR_N: case TK_ANCHOR_S: case TK_ANCHOR_CENTER: x -= w / 2; break;
-  case TK_ANCHOR_NE: case TK_ANCHOR_E: case TK_ANCHOR_SE: x -= w; break;
-  default: break;
-  }
-  switch (im->anchor) {
-  case TK_ANCHOR_E: case TK_ANCHOR_W: case TK_ANCHOR_CENTER: y -= h / 2; break;
-  case TK_ANCHOR_SE: case TK_ANCHOR_S: case TK_ANCHOR_SW: y -= h; break;
-  default: break;
-  }
+  anchorOffset(im->anchor, w, h, &dx, &dy);
+  x -= dx;
+  y -= dy;
   item->x1 = x;
   item->y1 = y;
   item->x2 = x + w;
@@ -171,31 +161,8 @@ void imageChangedProc(ClientData clientData, int x, int y, int width, int height
 int imageCoords(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
                 Tcl_Obj *const objv[]) {
   GcanvasImageItem *im = asImage(item);
-  if (objc == 0) {
-    Tcl_Obj *list = Tcl_NewObj();
-    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(im->x));
-    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(im->y));
-    Tcl_SetObjResult(interp, list);
-    return TCL_OK;
-  }
-  if (objc > 2) {
-    Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 0 or 2, got %d", objc));
-    return TCL_ERROR;
-  }
-  Tcl_Obj *const *words = objv;
-  if (objc == 1) {
-    Tcl_Obj **elements;
-    if (Tcl_ListObjGetElements(interp, objv[0], &objc, &elements) != TCL_OK) return TCL_ERROR;
-    if (objc != 2) {
-      Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 2, got %d", objc));
-      return TCL_ERROR;
-    }
-    words = elements;
-  }
-  if (canvasGetCoordFromObj(interp, c, words[0], &im->x) != TCL_OK ||
-      canvasGetCoordFromObj(interp, c, words[1], &im->y) != TCL_OK)
-    return TCL_ERROR;
-  computeImageBbox(c, item);
+  if (pointItemCoords(interp, objc, objv, c, &im->x, &im->y) != TCL_OK) return TCL_ERROR;
+  if (objc > 0) computeImageBbox(c, item);
   return TCL_OK;
 }
 
@@ -206,8 +173,7 @@ int configureImage(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int 
   if (Tk_ConfigureWidget(interp, tkwin, imageConfigSpecs, objc, objWords(objv),
                          reinterpret_cast<char *>(im), flags | TK_CONFIG_OBJS) != TCL_OK)
     return TCL_ERROR;
-  if (im->activeImageString) item->redrawFlags |= ITEM_STATE_DEPENDANT;
-  else item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+  setStateDependant(item, im->activeImageString != nullptr);
   struct Slot {
     char *name;
     Tk_Image *image;
@@ -243,31 +209,15 @@ void deleteImage(ItemContainer *, GcanvasItem *item, Display *) {
 int createImage(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
                 Tcl_Obj *const objv[]) {
   GcanvasImageItem *im = asImage(item);
-  int coords = 2;
-  if (objc == 1) {
-    coords = 1;
-  } else if (objc > 1) {
-    const char *arg = Tcl_GetString(objv[1]);
-    if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') coords = 1;
-  }
-  if (objc < coords || objc == 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "wrong # args: should be \"", Tk_PathName(canvasTkwin(c)),
-                     " create ", item->typePtr->name, " x y ?options?\"", nullptr);
-    return TCL_ERROR;
-  }
+  int coords = createCoordCount(interp, c, item, objc, objv, 2, "x y");
+  if (coords < 0) return TCL_ERROR;
   im->canvas = canvasOf(c);
   im->x = im->y = 0;
   im->anchor = TK_ANCHOR_CENTER;
   im->imageString = im->activeImageString = im->disabledImageString = nullptr;
   im->image = im->activeImage = im->disabledImage = nullptr;
   im->magnifyCommand = nullptr;
-  if (imageCoords(interp, c, item, coords, objv) != TCL_OK ||
-      configureImage(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteImage(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 void displayImage(ItemContainer *c, GcanvasItem *item, Display *, Drawable drawable, int x, int y,
@@ -282,21 +232,16 @@ void displayImage(ItemContainer *c, GcanvasItem *item, Display *, Drawable drawa
 }
 
 double imageToPoint(ItemContainer *, GcanvasItem *item, double *p) {
-  double dx = p[0] < item->x1 ? item->x1 - p[0] : p[0] > item->x2 ? p[0] - item->x2 : 0;
-  double dy = p[1] < item->y1 ? item->y1 - p[1] : p[1] > item->y2 ? p[1] - item->y2 : 0;
-  return hypot(dx, dy);
+  return itemBoxToPoint(item, p);
 }
 
 int imageToArea(ItemContainer *, GcanvasItem *item, double *r) {
-  if (r[2] <= item->x1 || r[0] >= item->x2 || r[3] <= item->y1 || r[1] >= item->y2) return -1;
-  if (r[0] <= item->x1 && r[1] <= item->y1 && r[2] >= item->x2 && r[3] >= item->y2) return 1;
-  return 0;
+  return itemBoxToArea(item, r);
 }
 
 void scaleImage(ItemContainer *c, GcanvasItem *item, double ox, double oy, double sx, double sy) {
   GcanvasImageItem *im = asImage(item);
-  im->x = ox + (im->x - ox) * sx;
-  im->y = oy + (im->y - oy) * sy;
+  scaleWorldPoint(&im->x, &im->y, ox, oy, sx, sy);
   computeImageBbox(c, item);
 }
 
@@ -338,17 +283,7 @@ int imageToPostscript(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, i
   if (w == 0 || h == 0) return TCL_OK;
   double x = im->x * c->mx - c->xOffset;
   double y = canvasPsY(c, im->y * c->my - c->yOffset);
-  switch (im->anchor) {
-  case TK_ANCHOR_N: x -= w / 2.0; y -= h; break;
-  case TK_ANCHOR_NE: x -= w; y -= h; break;
-  case TK_ANCHOR_E: x -= w; y -= h / 2.0; break;
-  case TK_ANCHOR_SE: x -= w; break;
-  case TK_ANCHOR_S: x -= w / 2.0; break;
-  case TK_ANCHOR_SW: break;
-  case TK_ANCHOR_W: y -= h / 2.0; break;
-  case TK_ANCHOR_NW: y -= h; break;
-  case TK_ANCHOR_CENTER: x -= w / 2.0; y -= h / 2.0; break;
-  }
+  psAnchorCorner(im->anchor, w, h, &x, &y);
   if (!prepass) {
     char buffer[200];
     snprintf(buffer, sizeof buffer, "%.15g %.15g translate\n", x, y);

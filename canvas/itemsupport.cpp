@@ -198,6 +198,154 @@ int effectiveState(ItemContainer *c, GcanvasItem *item) {
   return item->state == STATE_NONE ? canvasOf(c)->canvasState : item->state;
 }
 
+/* ---- procedures the item types share ---- */
+
+int createCoordCount(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
+                     Tcl_Obj *const objv[], int coords, const char *usage) {
+  if (objc == 1) {
+    coords = 1;
+  } else if (objc > 1) {
+    const char *arg = Tcl_GetString(objv[1]);
+    if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') coords = 1;
+  }
+  if (objc < coords || objc == 0) {
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, "wrong # args: should be \"", Tk_PathName(canvasTkwin(c)),
+                     " create ", item->typePtr->name, " ", usage, " ?options?\"", nullptr);
+    return -1;
+  }
+  return coords;
+}
+
+int createFromWords(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
+                    Tcl_Obj *const objv[], int coords) {
+  GcanvasItemType *type = item->typePtr;
+  if ((coords > 0 && type->coordProc(interp, c, item, coords, objv) != TCL_OK) ||
+      type->configProc(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
+    type->deleteProc(c, item, canvasOf(c)->c.display);
+    return TCL_ERROR;
+  }
+  return TCL_OK;
+}
+
+int fixedItemCoords(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], ItemContainer *c, int n,
+                    double *const fields[]) {
+  if (objc == 0) {
+    Tcl_Obj *list = Tcl_NewObj();
+    for (int i = 0; i < n; i++)
+      Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(*fields[i]));
+    Tcl_SetObjResult(interp, list);
+    return TCL_OK;
+  }
+  Tcl_Obj *const *words = objv;
+  if (objc == 1) {
+    Tcl_Obj **elements;
+    if (Tcl_ListObjGetElements(interp, objv[0], &objc, &elements) != TCL_OK) return TCL_ERROR;
+    if (objc != n) {
+      Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected %d, got %d", n, objc));
+      return TCL_ERROR;
+    }
+    words = elements;
+  } else if (objc != n) {
+    Tcl_SetObjResult(interp,
+                     Tcl_ObjPrintf("wrong # coordinates: expected 0 or %d, got %d", n, objc));
+    return TCL_ERROR;
+  }
+  std::vector<double> values(static_cast<size_t>(n));
+  for (int i = 0; i < n; i++)
+    if (canvasGetCoordFromObj(interp, c, words[i], &values[i]) != TCL_OK) return TCL_ERROR;
+  for (int i = 0; i < n; i++) *fields[i] = values[i];
+  return TCL_OK;
+}
+
+int pointItemCoords(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], ItemContainer *c,
+                    double *x, double *y) {
+  double *const fields[2] = {x, y};
+  return fixedItemCoords(interp, objc, objv, c, 2, fields);
+}
+
+void psAnchorCorner(Tk_Anchor anchor, int w, int h, double *x, double *y) {
+  double dx, dy;
+  anchorOffset<double>(anchor, w, h, &dx, &dy);
+  *x -= dx;
+  *y -= h - dy;
+}
+
+double itemBoxToPoint(GcanvasItem *item, const double *p) {
+  double dx = p[0] < item->x1 ? item->x1 - p[0] : p[0] > item->x2 ? p[0] - item->x2 : 0;
+  double dy = p[1] < item->y1 ? item->y1 - p[1] : p[1] > item->y2 ? p[1] - item->y2 : 0;
+  return hypot(dx, dy);
+}
+
+int itemBoxToArea(GcanvasItem *item, const double *r) {
+  if (r[2] <= item->x1 || r[0] >= item->x2 || r[3] <= item->y1 || r[1] >= item->y2) return -1;
+  if (r[0] <= item->x1 && r[1] <= item->y1 && r[2] >= item->x2 && r[3] >= item->y2) return 1;
+  return 0;
+}
+
+void scaleWorldPoints(double *points, int n, double ox, double oy, double sx, double sy) {
+  for (int i = 0; i < n; i++) scaleWorldPoint(&points[2 * i], &points[2 * i + 1], ox, oy, sx, sy);
+}
+
+void translateWorldPoints(double *points, int n, double dx, double dy) {
+  for (int i = 0; i < n; i++) {
+    points[2 * i] += dx;
+    points[2 * i + 1] += dy;
+  }
+}
+
+GC getFillGC(Tk_Window tkwin, XColor *color, Pixmap stipple, XGCValues *values,
+             unsigned long mask) {
+  if (!color) return None;
+  values->foreground = color->pixel;
+  mask |= GCForeground;
+  if (stipple != None) {
+    values->stipple = stipple;
+    values->fill_style = FillStippled;
+    mask |= GCStipple | GCFillStyle;
+  }
+  return Tk_GetGC(tkwin, mask, values);
+}
+
+void replaceGC(Display *display, GC *slot, GC gc) {
+  if (*slot != None) Tk_FreeGC(display, *slot);
+  *slot = gc;
+}
+
+void freeItemColors(std::initializer_list<XColor **> colors) {
+  for (XColor **color : colors) {
+    if (*color) Tk_FreeColor(*color);
+    *color = nullptr;
+  }
+}
+
+void freeItemBitmaps(Display *display, std::initializer_list<Pixmap *> bitmaps) {
+  for (Pixmap *bitmap : bitmaps) {
+    if (*bitmap != None) Tk_FreeBitmap(display, *bitmap);
+    *bitmap = None;
+  }
+}
+
+void freeItemGCs(Display *display, std::initializer_list<GC *> gcs) {
+  for (GC *gc : gcs) replaceGC(display, gc, None);
+}
+
+void copyStyleSource(Tcl_Interp *interp, Tk_Window tkwin, const GcanvasOutline *style,
+                     GcanvasOutline *outline, int *splineSteps, const SmoothMethod **smooth) {
+  const StyleTail *tail = reinterpret_cast<const StyleTail *>(style + 1);
+  *splineSteps = tail->splineSteps;
+  *smooth = tail->smooth;
+  outline->width = style->width;
+  if (style->color) {
+    freeItemColors({&outline->color});
+    outline->color = copyColor(interp, tkwin, style->color);
+  }
+  if (style->activeColor) {
+    freeItemColors({&outline->activeColor});
+    outline->activeColor = copyColor(interp, tkwin, style->activeColor);
+  }
+}
+
 /* ---- option types ---- */
 
 namespace {

@@ -171,29 +171,17 @@ Tk_ConfigSpec lineConfigSpecs[] = {
 GcanvasLineItem *asLine(GcanvasItem *item) { return reinterpret_cast<GcanvasLineItem *>(item); }
 
 double currentWidth(ItemContainer *c, GcanvasLineItem *line) {
-  GcanvasOutline &o = line->outline;
-  double width = o.width;
-  if (itemIsCurrent(c, &line->header)) {
-    if (o.activeWidth > width) width = o.activeWidth;
-  } else if (effectiveState(c, &line->header) == STATE_DISABLED) {
-    if (o.disabledWidth > 0) width = o.disabledWidth;
-  }
-  return width;
+  return outlineStateWidth(c, &line->header, &line->outline);
 }
 
 XColor *stateColor(ItemContainer *c, GcanvasLineItem *line) {
   GcanvasOutline &o = line->outline;
-  if (itemIsCurrent(c, &line->header) && o.activeColor) return o.activeColor;
-  if (effectiveState(c, &line->header) == STATE_DISABLED && o.disabledColor) return o.disabledColor;
-  return o.color;
+  return stateValue(c, &line->header, o.color, o.activeColor, o.disabledColor);
 }
 
 Pixmap stateStipple(ItemContainer *c, GcanvasLineItem *line) {
   GcanvasOutline &o = line->outline;
-  if (itemIsCurrent(c, &line->header) && o.activeStipple != None) return o.activeStipple;
-  if (effectiveState(c, &line->header) == STATE_DISABLED && o.disabledStipple != None)
-    return o.disabledStipple;
-  return o.stipple;
+  return stateValue(c, &line->header, o.stipple, o.activeStipple, o.disabledStipple);
 }
 
 int partStart(GcanvasLineItem *line, int part) {
@@ -436,12 +424,8 @@ void deleteLine(ItemContainer *, GcanvasItem *item, Display *display) {
   if (line->lastArrowPtr) ckfree((char *)line->lastArrowPtr);
   line->partCounts = nullptr;
   line->coordPtr = line->firstArrowPtr = line->lastArrowPtr = nullptr;
-  if (line->arrowGC != None) Tk_FreeGC(display, line->arrowGC);
-  line->arrowGC = None;
-  if (line->highlightColor) Tk_FreeColor(line->highlightColor);
-  line->highlightColor = nullptr;
-  if (line->highlightGC != None) Tk_FreeGC(display, line->highlightGC);
-  line->highlightGC = None;
+  freeItemGCs(display, {&line->arrowGC, &line->highlightGC});
+  freeItemColors({&line->highlightColor});
 }
 
 void initLine(ItemContainer *c, GcanvasLineItem *line) {
@@ -476,12 +460,7 @@ int createLine(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc
     if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') break;
     coords++;
   }
-  if ((coords > 0 && lineCoords(interp, c, item, coords, objv) != TCL_OK) ||
-      configureLine(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteLine(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 /* The drawable points of one part, smoothed when asked. */
@@ -623,26 +602,17 @@ int lineToArea(ItemContainer *c, GcanvasItem *item, double *rect) {
 void scaleLine(ItemContainer *c, GcanvasItem *item, double ox, double oy, double sx, double sy) {
   GcanvasLineItem *line = asLine(item);
   restoreTips(line, true, true);
-  for (int i = 0; i < line->numPoints; i++) {
-    line->coordPtr[2 * i] = ox + (line->coordPtr[2 * i] - ox) * sx;
-    line->coordPtr[2 * i + 1] = oy + (line->coordPtr[2 * i + 1] - oy) * sy;
-  }
+  scaleWorldPoints(line->coordPtr, line->numPoints, ox, oy, sx, sy);
   if (line->arrow != ARROWS_NONE) computeArrowheads(c, line);
   computeLineBbox(c, item);
 }
 
 void translateLine(ItemContainer *c, GcanvasItem *item, double dx, double dy) {
   GcanvasLineItem *line = asLine(item);
-  for (int i = 0; i < line->numPoints; i++) {
-    line->coordPtr[2 * i] += dx;
-    line->coordPtr[2 * i + 1] += dy;
-  }
+  translateWorldPoints(line->coordPtr, line->numPoints, dx, dy);
   for (double *arrows : {line->firstArrowPtr, line->lastArrowPtr}) {
     if (!arrows) continue;
-    for (int i = 0; i < 6 * line->numParts; i++) {
-      arrows[2 * i] += dx;
-      arrows[2 * i + 1] += dy;
-    }
+    translateWorldPoints(arrows, 6 * line->numParts, dx, dy);
   }
   computeLineBbox(c, item);
 }
@@ -829,14 +799,8 @@ int lineFromVertices(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, Ve
     setGeometry(line, vertices, counts);
   }
   if (data && data->styleSource) {
-    const GcanvasOutline *style = data->styleSource;
-    const StyleTail *tail = reinterpret_cast<const StyleTail *>(style + 1);
-    line->splineSteps = tail->splineSteps;
-    line->smooth = tail->smooth;
-    line->outline.width = style->width;
-    Tk_Window tkwin = canvasTkwin(c);
-    if (style->color) line->outline.color = copyColor(interp, tkwin, style->color);
-    if (style->activeColor) line->outline.activeColor = copyColor(interp, tkwin, style->activeColor);
+    copyStyleSource(interp, canvasTkwin(c), data->styleSource, &line->outline, &line->splineSteps,
+                    &line->smooth);
     finishLineConfigure(c, item);
   } else {
     if (line->outline.gc != None) Tk_FreeGC(c->display, line->outline.gc);
@@ -877,15 +841,8 @@ void redrawComponent(ItemContainer *c, GcanvasLineItem *line, int part) {
 
 void lineSetComponent(ItemContainer *c, GcanvasItem *item, int on) {
   GcanvasLineItem *line = asLine(item);
-  if (on) {
-    if (line->currentComponent >= 0 && line->currentComponent != line->highlightComponent) {
-      redrawComponent(c, line, line->currentComponent);
-      line->highlightComponent = line->currentComponent;
-    }
-  } else if (line->highlightComponent >= 0) {
-    redrawComponent(c, line, line->highlightComponent);
-    line->highlightComponent = -1;
-  }
+  switchHighlight(on, line->currentComponent, &line->highlightComponent,
+                  [&](int part) { redrawComponent(c, line, part); });
 }
 
 double lineLength(ItemContainer *, GcanvasItem *item) {
@@ -907,12 +864,7 @@ double lineCentroid(ItemContainer *, GcanvasItem *item, double *x, double *y) {
 
 double lineVangle(ItemContainer *, GcanvasItem *item, int vertex) {
   GcanvasLineItem *line = asLine(item);
-  int n = line->numPoints;
-  if (n < 2) return 0;
-  int k = ((vertex % n) + n) % n;
-  if (k == n - 1) k = n - 2;
-  const double *p = line->coordPtr + 2 * k;
-  return vectorAngle(p[2] - p[0], p[3] - p[1]);
+  return vertexAngle(line->coordPtr, line->numPoints, vertex);
 }
 
 double lineLangle(ItemContainer *, GcanvasItem *item, double position, double *x, double *y) {
@@ -921,27 +873,8 @@ double lineLangle(ItemContainer *, GcanvasItem *item, double position, double *x
   double whole = floor(position);
   int part = static_cast<int>(fmod(whole, line->numParts));
   if (part < 0) part += line->numParts;
-  int n = line->partCounts[part];
-  const double *v = line->coordPtr + 2 * partStart(line, part);
-  if (n == 0) return 0;
-  *x = v[0];
-  *y = v[1];
-  if (n == 1) return 0;
-  double left = (position - whole) * polylineLength(v, n);
-  for (int i = 0; i + 1 < n; i++) {
-    const double *p = v + 2 * i;
-    double seg = hypot(p[2] - p[0], p[3] - p[1]);
-    if (seg < left && i + 2 < n) {
-      left -= seg;
-      continue;
-    }
-    double t = seg > 0 ? left / seg : 0;
-    if (t > 1) t = 1;
-    *x = (1 - t) * p[0] + t * p[2];
-    *y = (1 - t) * p[1] + t * p[3];
-    return vectorAngle(p[2] - p[0], p[3] - p[1]);
-  }
-  return 0;
+  return polylinePointAt(line->coordPtr + 2 * partStart(line, part), line->partCounts[part],
+                         position - whole, x, y);
 }
 
 }  // namespace
@@ -955,11 +888,7 @@ void finishLineConfigure(ItemContainer *c, GcanvasItem *item) {
   GcanvasLineItem *line = asLine(item);
   Tk_Window tkwin = canvasTkwin(c);
   GcanvasOutline &o = line->outline;
-  if (o.activeWidth > o.width || o.activeDash.number != 0 || o.activeColor ||
-      o.activeStipple != None)
-    item->redrawFlags |= ITEM_STATE_DEPENDANT;
-  else
-    item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+  setStateDependant(item, outlineHasActiveLook(&o));
   XGCValues gcValues;
   GC newGC = None, arrowGC = None;
   int mask = configOutlineGC(&gcValues, c, item, &o);
@@ -974,24 +903,12 @@ void finishLineConfigure(ItemContainer *c, GcanvasItem *item) {
     gcValues.line_width = 0;
     arrowGC = Tk_GetGC(tkwin, static_cast<unsigned long>(mask), &gcValues);
   }
-  if (o.gc != None) Tk_FreeGC(Tk_Display(tkwin), o.gc);
-  if (line->arrowGC != None) Tk_FreeGC(Tk_Display(tkwin), line->arrowGC);
-  o.gc = newGC;
-  line->arrowGC = arrowGC;
+  replaceGC(Tk_Display(tkwin), &o.gc, newGC);
+  replaceGC(Tk_Display(tkwin), &line->arrowGC, arrowGC);
   if (line->splineSteps < 1) line->splineSteps = 1;
   else if (line->splineSteps > 100) line->splineSteps = 100;
-
-  GC highlight = None;
-  if (line->highlightColor) {
-    double w = o.width;
-    if (itemIsCurrent(c, item) && o.activeWidth > w) w = o.activeWidth;
-    int lw = static_cast<int>(floor(w + 0.5));
-    gcValues.foreground = line->highlightColor->pixel;
-    gcValues.line_width = lw < 1 ? 1 : lw;
-    highlight = Tk_GetGC(tkwin, GCForeground | GCLineWidth, &gcValues);
-  }
-  if (line->highlightGC != None) Tk_FreeGC(Tk_Display(tkwin), line->highlightGC);
-  line->highlightGC = highlight;
+  replaceGC(Tk_Display(tkwin), &line->highlightGC,
+            getHighlightGC(c, item, &o, line->highlightColor, &gcValues));
 
   if (line->numPoints > 0 && effectiveState(c, item) != STATE_HIDDEN) {
     if (line->firstArrowPtr && !(line->arrow & ARROWS_FIRST)) restoreTips(line, true, false);

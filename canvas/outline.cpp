@@ -62,24 +62,37 @@ void freeDash(GcanvasDash *dash) {
 }
 
 void freeOutline(Display *display, GcanvasOutline *o) {
-  if (o->gc != None) Tk_FreeGC(display, o->gc);
-  o->gc = None;
+  freeItemGCs(display, {&o->gc});
   freeDash(&o->dash);
   freeDash(&o->activeDash);
   freeDash(&o->disabledDash);
-  for (XColor **color : {&o->color, &o->background, &o->activeColor, &o->disabledColor}) {
-    if (*color) Tk_FreeColor(*color);
-    *color = nullptr;
-  }
-  for (Pixmap *stipple : {&o->stipple, &o->activeStipple, &o->disabledStipple}) {
-    if (*stipple != None) Tk_FreeBitmap(display, *stipple);
-    *stipple = None;
-  }
+  freeItemColors({&o->color, &o->background, &o->activeColor, &o->disabledColor});
+  freeItemBitmaps(display, {&o->stipple, &o->activeStipple, &o->disabledStipple});
+}
+
+bool outlineHasActiveLook(const GcanvasOutline *o) {
+  return o->activeWidth > o->width || o->activeDash.number != 0 || o->activeColor ||
+         o->activeStipple != None;
+}
+
+double outlineStateWidth(ItemContainer *c, GcanvasItem *item, GcanvasOutline *o) {
+  return chooseState(c, item, o, true).width;
 }
 
 double outlineWidthFor(ItemContainer *c, GcanvasItem *item, GcanvasOutline *o) {
-  double w = chooseState(c, item, o, true).width;
+  double w = outlineStateWidth(c, item, o);
   return w < 1.0 ? 1.0 : w;
+}
+
+GC getHighlightGC(ItemContainer *c, GcanvasItem *item, GcanvasOutline *o, XColor *color,
+                  XGCValues *values) {
+  if (!color) return None;
+  double w = o->width;
+  if (itemIsCurrent(c, item) && o->activeWidth > w) w = o->activeWidth;
+  if (w < 1.0) w = 1.0;
+  values->foreground = color->pixel;
+  values->line_width = saturatingInt(w + 0.5);
+  return Tk_GetGC(canvasTkwin(c), GCForeground | GCLineWidth, values);
 }
 
 /*

@@ -109,35 +109,20 @@ GcanvasPolygonItem *asPoly(GcanvasItem *item) {
 }
 
 double currentWidth(ItemContainer *c, GcanvasPolygonItem *p) {
-  GcanvasOutline &o = p->outline;
-  double width = o.width;
-  if (itemIsCurrent(c, &p->header)) {
-    if (o.activeWidth > width) width = o.activeWidth;
-  } else if (effectiveState(c, &p->header) == STATE_DISABLED) {
-    if (o.disabledWidth > 0) width = o.disabledWidth;
-  }
-  return width;
+  return outlineStateWidth(c, &p->header, &p->outline);
 }
 
 XColor *stateFill(ItemContainer *c, GcanvasPolygonItem *p) {
-  if (itemIsCurrent(c, &p->header) && p->activeFillColor) return p->activeFillColor;
-  if (effectiveState(c, &p->header) == STATE_DISABLED && p->disabledFillColor)
-    return p->disabledFillColor;
-  return p->fillColor;
+  return stateValue(c, &p->header, p->fillColor, p->activeFillColor, p->disabledFillColor);
 }
 
 Pixmap stateFillStipple(ItemContainer *c, GcanvasPolygonItem *p) {
-  if (itemIsCurrent(c, &p->header) && p->activeFillStipple != None) return p->activeFillStipple;
-  if (effectiveState(c, &p->header) == STATE_DISABLED && p->disabledFillStipple != None)
-    return p->disabledFillStipple;
-  return p->fillStipple;
+  return stateValue(c, &p->header, p->fillStipple, p->activeFillStipple, p->disabledFillStipple);
 }
 
 XColor *stateOutline(ItemContainer *c, GcanvasPolygonItem *p) {
   GcanvasOutline &o = p->outline;
-  if (itemIsCurrent(c, &p->header) && o.activeColor) return o.activeColor;
-  if (effectiveState(c, &p->header) == STATE_DISABLED && o.disabledColor) return o.disabledColor;
-  return o.color;
+  return stateValue(c, &p->header, o.color, o.activeColor, o.disabledColor);
 }
 
 /* A ring as the user sees it: its vertices without the added closing one. */
@@ -309,11 +294,8 @@ void finishPolygonConfigure(ItemContainer *c, GcanvasItem *item) {
   Tk_Window tkwin = canvasTkwin(c);
   Display *display = Tk_Display(tkwin);
   GcanvasOutline &o = p->outline;
-  if (o.activeWidth > o.width || o.activeDash.number != 0 || o.activeColor ||
-      o.activeStipple != None || p->activeFillColor || p->activeFillStipple != None)
-    item->redrawFlags |= ITEM_STATE_DEPENDANT;
-  else
-    item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+  setStateDependant(item, outlineHasActiveLook(&o) || p->activeFillColor ||
+                              p->activeFillStipple != None);
   if (effectiveState(c, item) == STATE_HIDDEN) {
     computePolygonBbox(c, item);
     return;
@@ -327,35 +309,12 @@ void finishPolygonConfigure(ItemContainer *c, GcanvasItem *item) {
     mask |= GCCapStyle | GCJoinStyle;
     newGC = Tk_GetGC(tkwin, static_cast<unsigned long>(mask), &gcValues);
   }
-  if (o.gc != None) Tk_FreeGC(display, o.gc);
-  o.gc = newGC;
+  replaceGC(display, &o.gc, newGC);
+  replaceGC(display, &p->fillGC,
+            getFillGC(tkwin, stateFill(c, p), stateFillStipple(c, p), &gcValues));
 
-  GC fillGC = None;
-  if (XColor *fill = stateFill(c, p)) {
-    gcValues.foreground = fill->pixel;
-    unsigned long fillMask = GCForeground;
-    Pixmap stipple = stateFillStipple(c, p);
-    if (stipple != None) {
-      gcValues.stipple = stipple;
-      gcValues.fill_style = FillStippled;
-      fillMask |= GCStipple | GCFillStyle;
-    }
-    fillGC = Tk_GetGC(tkwin, fillMask, &gcValues);
-  }
-  if (p->fillGC != None) Tk_FreeGC(display, p->fillGC);
-  p->fillGC = fillGC;
-
-  GC highlight = None;
-  if (p->highlightColor) {
-    double w = o.width;
-    if (itemIsCurrent(c, item) && o.activeWidth > w) w = o.activeWidth;
-    int lw = static_cast<int>(floor(w + 0.5));
-    gcValues.foreground = p->highlightColor->pixel;
-    gcValues.line_width = lw < 1 ? 1 : lw;
-    highlight = Tk_GetGC(tkwin, GCForeground | GCLineWidth, &gcValues);
-  }
-  if (p->highlightGC != None) Tk_FreeGC(display, p->highlightGC);
-  p->highlightGC = highlight;
+  replaceGC(display, &p->highlightGC,
+            getHighlightGC(c, item, &o, p->highlightColor, &gcValues));
   if (p->splineSteps < 1) p->splineSteps = 1;
   else if (p->splineSteps > 100) p->splineSteps = 100;
   computePolygonBbox(c, item);
@@ -377,19 +336,9 @@ void deletePolygon(ItemContainer *, GcanvasItem *item, Display *display) {
   if (p->ringCounts) ckfree((char *)p->ringCounts);
   p->coordPtr = nullptr;
   p->ringCounts = p->closingFlags = nullptr;
-  for (XColor **color : {&p->fillColor, &p->activeFillColor, &p->disabledFillColor,
-                         &p->highlightColor}) {
-    if (*color) Tk_FreeColor(*color);
-    *color = nullptr;
-  }
-  for (Pixmap *s : {&p->fillStipple, &p->activeFillStipple, &p->disabledFillStipple}) {
-    if (*s != None) Tk_FreeBitmap(display, *s);
-    *s = None;
-  }
-  for (GC *gc : {&p->fillGC, &p->highlightGC}) {
-    if (*gc != None) Tk_FreeGC(display, *gc);
-    *gc = None;
-  }
+  freeItemColors({&p->fillColor, &p->activeFillColor, &p->disabledFillColor, &p->highlightColor});
+  freeItemBitmaps(display, {&p->fillStipple, &p->activeFillStipple, &p->disabledFillStipple});
+  freeItemGCs(display, {&p->fillGC, &p->highlightGC});
 }
 
 void initPolygon(GcanvasPolygonItem *p) {
@@ -418,12 +367,7 @@ int createPolygon(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int o
     if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') break;
     coords++;
   }
-  if ((coords > 0 && polygonCoords(interp, c, item, coords, objv) != TCL_OK) ||
-      configurePolygon(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deletePolygon(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 /* The drawable points of every ring (smoothed when asked); counts filled per ring. */
@@ -645,19 +589,13 @@ int polygonToAreaProc(ItemContainer *c, GcanvasItem *item, double *rect) {
 void scalePolygon(ItemContainer *c, GcanvasItem *item, double ox, double oy, double sx,
                   double sy) {
   GcanvasPolygonItem *p = asPoly(item);
-  for (int i = 0; i < p->numPoints; i++) {
-    p->coordPtr[2 * i] = ox + (p->coordPtr[2 * i] - ox) * sx;
-    p->coordPtr[2 * i + 1] = oy + (p->coordPtr[2 * i + 1] - oy) * sy;
-  }
+  scaleWorldPoints(p->coordPtr, p->numPoints, ox, oy, sx, sy);
   computePolygonBbox(c, item);
 }
 
 void translatePolygon(ItemContainer *c, GcanvasItem *item, double dx, double dy) {
   GcanvasPolygonItem *p = asPoly(item);
-  for (int i = 0; i < p->numPoints; i++) {
-    p->coordPtr[2 * i] += dx;
-    p->coordPtr[2 * i + 1] += dy;
-  }
+  translateWorldPoints(p->coordPtr, p->numPoints, dx, dy);
   computePolygonBbox(c, item);
 }
 
@@ -883,16 +821,9 @@ int polygonFromVertices(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item,
     for (int i = 0; i < p->numRings; i++) p->closingFlags[i] = 1;
   }
   if (data && data->styleSource) {
-    const GcanvasOutline *style = data->styleSource;
-    const StyleTail *tail = reinterpret_cast<const StyleTail *>(style + 1);
     Tk_Window tkwin = canvasTkwin(c);
-    p->splineSteps = tail->splineSteps;
-    p->smooth = tail->smooth;
-    p->outline.width = style->width;
-    if (p->fillColor) Tk_FreeColor(p->fillColor);
-    p->fillColor = nullptr;
-    if (style->color) p->outline.color = copyColor(interp, tkwin, style->color);
-    if (style->activeColor) p->outline.activeColor = copyColor(interp, tkwin, style->activeColor);
+    copyStyleSource(interp, tkwin, data->styleSource, &p->outline, &p->splineSteps, &p->smooth);
+    freeItemColors({&p->fillColor});
     if (data->fillColor) p->fillColor = copyColor(interp, tkwin, data->fillColor);
     if (data->activeFillColor) p->activeFillColor = copyColor(interp, tkwin, data->activeFillColor);
     if (data->disabledFillColor)
@@ -932,15 +863,8 @@ void redrawRing(ItemContainer *c, GcanvasPolygonItem *p, int ring) {
 
 void polygonSetComponent(ItemContainer *c, GcanvasItem *item, int on) {
   GcanvasPolygonItem *p = asPoly(item);
-  if (on) {
-    if (p->currentComponent >= 0 && p->currentComponent != p->highlightComponent) {
-      redrawRing(c, p, p->currentComponent);
-      p->highlightComponent = p->currentComponent;
-    }
-  } else if (p->highlightComponent >= 0) {
-    redrawRing(c, p, p->highlightComponent);
-    p->highlightComponent = -1;
-  }
+  switchHighlight(on, p->currentComponent, &p->highlightComponent,
+                  [&](int ring) { redrawRing(c, p, ring); });
 }
 
 double polygonAreaMeasure(ItemContainer *, GcanvasItem *item) {
@@ -983,12 +907,7 @@ double polygonCentroidMeasure(ItemContainer *, GcanvasItem *item, double *x, dou
 
 double polygonVangle(ItemContainer *, GcanvasItem *item, int vertex) {
   GcanvasPolygonItem *p = asPoly(item);
-  int n = p->numPoints;
-  if (n < 2) return 0;
-  int k = ((vertex % n) + n) % n;
-  if (k == n - 1) k = n - 2;
-  const double *v = p->coordPtr + 2 * k;
-  return vectorAngle(v[2] - v[0], v[3] - v[1]);
+  return vertexAngle(p->coordPtr, p->numPoints, vertex);
 }
 
 double polygonLangle(ItemContainer *, GcanvasItem *item, double position, double *x, double *y) {
@@ -997,26 +916,8 @@ double polygonLangle(ItemContainer *, GcanvasItem *item, double position, double
   double whole = floor(position);
   int ring = static_cast<int>(fmod(whole, p->numRings));
   if (ring < 0) ring += p->numRings;
-  int n = p->ringCounts[ring];
-  const double *v = p->coordPtr + 2 * ringStart(p, ring);
-  if (n == 0) return 0;
-  *x = v[0];
-  *y = v[1];
-  double left = (position - whole) * polylineLength(v, n);
-  for (int i = 0; i + 1 < n; i++) {
-    const double *q = v + 2 * i;
-    double seg = hypot(q[2] - q[0], q[3] - q[1]);
-    if (seg < left && i + 2 < n) {
-      left -= seg;
-      continue;
-    }
-    double t = seg > 0 ? left / seg : 0;
-    if (t > 1) t = 1;
-    *x = (1 - t) * q[0] + t * q[2];
-    *y = (1 - t) * q[1] + t * q[3];
-    return vectorAngle(q[2] - q[0], q[3] - q[1]);
-  }
-  return 0;
+  return polylinePointAt(p->coordPtr + 2 * ringStart(p, ring), p->ringCounts[ring],
+                         position - whole, x, y);
 }
 
 }  // namespace

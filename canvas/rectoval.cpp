@@ -90,36 +90,21 @@ bool isRectangle(GcanvasItem *item) { return item->typePtr->name[0] == 'r'; }
 
 /* The outline width in the item's state (0 when there is no outline GC). */
 double currentWidth(ItemContainer *c, GcanvasBoxItem *box) {
-  GcanvasOutline &o = box->outline;
-  double width = o.width;
-  if (itemIsCurrent(c, &box->header)) {
-    if (o.activeWidth > width) width = o.activeWidth;
-  } else if (effectiveState(c, &box->header) == STATE_DISABLED) {
-    if (o.disabledWidth > 0) width = o.disabledWidth;
-  }
-  return width;
+  return outlineStateWidth(c, &box->header, &box->outline);
 }
 
 XColor *stateFillColor(ItemContainer *c, GcanvasBoxItem *box) {
-  if (itemIsCurrent(c, &box->header) && box->activeFillColor) return box->activeFillColor;
-  if (effectiveState(c, &box->header) == STATE_DISABLED && box->disabledFillColor)
-    return box->disabledFillColor;
-  return box->fillColor;
+  return stateValue(c, &box->header, box->fillColor, box->activeFillColor, box->disabledFillColor);
 }
 
 Pixmap stateFillStipple(ItemContainer *c, GcanvasBoxItem *box) {
-  if (itemIsCurrent(c, &box->header) && box->activeFillStipple != None)
-    return box->activeFillStipple;
-  if (effectiveState(c, &box->header) == STATE_DISABLED && box->disabledFillStipple != None)
-    return box->disabledFillStipple;
-  return box->fillStipple;
+  return stateValue(c, &box->header, box->fillStipple, box->activeFillStipple,
+                    box->disabledFillStipple);
 }
 
 XColor *stateOutlineColor(ItemContainer *c, GcanvasBoxItem *box) {
   GcanvasOutline &o = box->outline;
-  if (itemIsCurrent(c, &box->header) && o.activeColor) return o.activeColor;
-  if (effectiveState(c, &box->header) == STATE_DISABLED && o.disabledColor) return o.disabledColor;
-  return o.color;
+  return stateValue(c, &box->header, o.color, o.activeColor, o.disabledColor);
 }
 
 /* Stipple offsets placed relative to the item's corners. */
@@ -186,11 +171,8 @@ int configureBox(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
                          reinterpret_cast<char *>(box), flags | TK_CONFIG_OBJS) != TCL_OK)
     return TCL_ERROR;
   GcanvasOutline &o = box->outline;
-  if (o.activeWidth > o.width || o.activeDash.number != 0 || o.activeColor ||
-      o.activeStipple != None || box->activeFillColor || box->activeFillStipple != None)
-    item->redrawFlags |= ITEM_STATE_DEPENDANT;
-  else
-    item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+  setStateDependant(item, outlineHasActiveLook(&o) || box->activeFillColor ||
+                              box->activeFillStipple != None);
   placeOffset(box, &o.tsoffset);
 
   XGCValues gcValues;
@@ -201,25 +183,11 @@ int configureBox(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
     mask |= GCCapStyle;
     newGC = Tk_GetGC(tkwin, static_cast<unsigned long>(mask), &gcValues);
   }
-  if (o.gc != None) Tk_FreeGC(Tk_Display(tkwin), o.gc);
-  o.gc = newGC;
+  replaceGC(Tk_Display(tkwin), &o.gc, newGC);
 
   if (effectiveState(c, item) != STATE_HIDDEN) {
-    XColor *fill = stateFillColor(c, box);
-    Pixmap stipple = stateFillStipple(c, box);
-    GC fillGC = None;
-    if (fill) {
-      gcValues.foreground = fill->pixel;
-      unsigned long fillMask = GCForeground;
-      if (stipple != None) {
-        gcValues.stipple = stipple;
-        gcValues.fill_style = FillStippled;
-        fillMask |= GCStipple | GCFillStyle;
-      }
-      fillGC = Tk_GetGC(tkwin, fillMask, &gcValues);
-    }
-    if (box->fillGC != None) Tk_FreeGC(Tk_Display(tkwin), box->fillGC);
-    box->fillGC = fillGC;
+    GC fillGC = getFillGC(tkwin, stateFillColor(c, box), stateFillStipple(c, box), &gcValues);
+    replaceGC(Tk_Display(tkwin), &box->fillGC, fillGC);
     placeOffset(box, &box->tsoffset);
   }
   computeBoxBbox(c, item);
@@ -229,46 +197,23 @@ int configureBox(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int ob
 void deleteBox(ItemContainer *, GcanvasItem *item, Display *display) {
   GcanvasBoxItem *box = reinterpret_cast<GcanvasBoxItem *>(item);
   freeOutline(display, &box->outline);
-  for (XColor **color : {&box->fillColor, &box->activeFillColor, &box->disabledFillColor}) {
-    if (*color) Tk_FreeColor(*color);
-    *color = nullptr;
-  }
-  for (Pixmap *p : {&box->fillStipple, &box->activeFillStipple, &box->disabledFillStipple}) {
-    if (*p != None) Tk_FreeBitmap(display, *p);
-    *p = None;
-  }
-  if (box->fillGC != None) Tk_FreeGC(display, box->fillGC);
-  box->fillGC = None;
+  freeItemColors({&box->fillColor, &box->activeFillColor, &box->disabledFillColor});
+  freeItemBitmaps(display, {&box->fillStipple, &box->activeFillStipple, &box->disabledFillStipple});
+  freeItemGCs(display, {&box->fillGC});
 }
 
 int createBox(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
               Tcl_Obj *const objv[]) {
   GcanvasBoxItem *box = reinterpret_cast<GcanvasBoxItem *>(item);
-  int coords = 4;
-  if (objc == 1) {
-    coords = 1;
-  } else if (objc > 1) {
-    const char *arg = Tcl_GetString(objv[1]);
-    if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') coords = 1;
-  }
-  if (objc < coords || objc == 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "wrong # args: should be \"", Tk_PathName(canvasTkwin(c)),
-                     " create ", item->typePtr->name, " x1 y1 x2 y2 ?options?\"", nullptr);
-    return TCL_ERROR;
-  }
+  int coords = createCoordCount(interp, c, item, objc, objv, 4, "x1 y1 x2 y2");
+  if (coords < 0) return TCL_ERROR;
   initOutline(&box->outline);
   box->x1 = box->y1 = box->x2 = box->y2 = 0;
   box->tsoffset = StippleOffset();
   box->fillColor = box->activeFillColor = box->disabledFillColor = nullptr;
   box->fillStipple = box->activeFillStipple = box->disabledFillStipple = None;
   box->fillGC = None;
-  if (boxCoords(interp, c, item, coords, objv) != TCL_OK ||
-      configureBox(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteBox(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 void displayBox(ItemContainer *c, GcanvasItem *item, Display *display, Drawable drawable, int, int,
@@ -394,10 +339,8 @@ int ovalToAreaProc(ItemContainer *c, GcanvasItem *item, double *area) {
 
 void scaleBox(ItemContainer *c, GcanvasItem *item, double ox, double oy, double sx, double sy) {
   GcanvasBoxItem *box = reinterpret_cast<GcanvasBoxItem *>(item);
-  box->x1 = ox + (box->x1 - ox) * sx;
-  box->y1 = oy + (box->y1 - oy) * sy;
-  box->x2 = ox + (box->x2 - ox) * sx;
-  box->y2 = oy + (box->y2 - oy) * sy;
+  scaleWorldPoint(&box->x1, &box->y1, ox, oy, sx, sy);
+  scaleWorldPoint(&box->x2, &box->y2, ox, oy, sx, sy);
   computeBoxBbox(c, item);
 }
 

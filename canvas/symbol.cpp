@@ -188,12 +188,6 @@ void pointPixel(ItemContainer *c, GcanvasSymbolItem *s, int i, double *px, doubl
   *py = s->points[2 * i + 1] * c->my - c->yOffset;
 }
 
-double outlineWidth(ItemContainer *c, GcanvasSymbolItem *s) {
-  double w = s->outline.width;
-  if (itemIsCurrent(c, &s->header) && s->outline.activeWidth > w) w = s->outline.activeWidth;
-  return w;
-}
-
 void computeSymbolBbox(ItemContainer *c, GcanvasItem *item) {
   GcanvasSymbolItem *s = asSymbol(item);
   TextLabel *t = &s->label;
@@ -321,11 +315,7 @@ void symbolConfigureGCs(ItemContainer *c, GcanvasItem *item) {
   Tk_Window tkwin = canvasTkwin(c);
   Display *display = Tk_Display(tkwin);
   GcanvasOutline &o = s->outline;
-  if (o.activeWidth > o.width || o.activeDash.number != 0 || o.activeColor ||
-      o.activeStipple != None || labelHasActiveLook(&s->label))
-    item->redrawFlags |= ITEM_STATE_DEPENDANT;
-  else
-    item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+  setStateDependant(item, outlineHasActiveLook(&o) || labelHasActiveLook(&s->label));
   labelConfigureGCs(c, item, &s->label);
   XGCValues values;
   GC gc = None;
@@ -335,8 +325,7 @@ void symbolConfigureGCs(ItemContainer *c, GcanvasItem *item) {
     mask |= GCCapStyle;
     gc = Tk_GetGC(tkwin, static_cast<unsigned long>(mask), &values);
   }
-  if (o.gc != None) Tk_FreeGC(display, o.gc);
-  o.gc = gc;
+  replaceGC(display, &o.gc, gc);
   auto colourGC = [&](XColor *color, GC *slot, int lineWidth) {
     GC fresh = None;
     if (color) {
@@ -344,14 +333,11 @@ void symbolConfigureGCs(ItemContainer *c, GcanvasItem *item) {
       values.line_width = lineWidth;
       fresh = Tk_GetGC(tkwin, GCForeground | GCLineWidth, &values);
     }
-    if (*slot != None) Tk_FreeGC(display, *slot);
-    *slot = fresh;
+    replaceGC(display, slot, fresh);
   };
   colourGC(s->symbolColor, &s->symbolGC, 0);
   colourGC(s->markerColor, &s->markerGC, 0);
-  double width = outlineWidth(c, s);
-  if (width < 1.0) width = 1.0;
-  colourGC(s->highlightColor, &s->highlightGC, saturatingInt(width + 0.5));
+  replaceGC(display, &s->highlightGC, getHighlightGC(c, item, &o, s->highlightColor, &values));
 }
 
 int configureSymbol(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
@@ -372,10 +358,7 @@ void deleteSymbol(ItemContainer *, GcanvasItem *item, Display *display) {
   GcanvasSymbolItem *s = asSymbol(item);
   labelFree(display, &s->label);
   freeOutline(display, &s->outline);
-  for (GC *gc : {&s->symbolGC, &s->markerGC, &s->highlightGC}) {
-    if (*gc != None) Tk_FreeGC(display, *gc);
-    *gc = None;
-  }
+  freeItemGCs(display, {&s->symbolGC, &s->markerGC, &s->highlightGC});
   Tk_FreeOptions(symbolConfigSpecs, reinterpret_cast<char *>(s), display, 0);
   if (s->points) Tcl_Free(reinterpret_cast<char *>(s->points));
   s->points = nullptr;
@@ -401,26 +384,10 @@ void initSymbol(ItemContainer *c, GcanvasSymbolItem *s) {
 int createSymbol(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
                  Tcl_Obj *const objv[]) {
   GcanvasSymbolItem *s = asSymbol(item);
-  int coords = 2;
-  if (objc == 1) {
-    coords = 1;
-  } else if (objc > 1) {
-    const char *arg = Tcl_GetString(objv[1]);
-    if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') coords = 1;
-  }
-  if (objc < coords || objc == 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "wrong # args: should be \"", Tk_PathName(canvasTkwin(c)),
-                     " create ", item->typePtr->name, " x y ?options?\"", nullptr);
-    return TCL_ERROR;
-  }
+  int coords = createCoordCount(interp, c, item, objc, objv, 2, "x y");
+  if (coords < 0) return TCL_ERROR;
   initSymbol(c, s);
-  if (symbolCoords(interp, c, item, coords, objv) != TCL_OK ||
-      configureSymbol(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteSymbol(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 int symbolFromVertices(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, VertexData *data) {
@@ -589,19 +556,13 @@ int symbolToArea(ItemContainer *c, GcanvasItem *item, double *rect) {
 
 void scaleSymbol(ItemContainer *c, GcanvasItem *item, double ox, double oy, double sx, double sy) {
   GcanvasSymbolItem *s = asSymbol(item);
-  for (int i = 0; i < s->numPoints; i++) {
-    s->points[2 * i] = ox + (s->points[2 * i] - ox) * sx;
-    s->points[2 * i + 1] = oy + (s->points[2 * i + 1] - oy) * sy;
-  }
+  scaleWorldPoints(s->points, s->numPoints, ox, oy, sx, sy);
   computeSymbolBbox(c, item);
 }
 
 void translateSymbol(ItemContainer *c, GcanvasItem *item, double dx, double dy) {
   GcanvasSymbolItem *s = asSymbol(item);
-  for (int i = 0; i < s->numPoints; i++) {
-    s->points[2 * i] += dx;
-    s->points[2 * i + 1] += dy;
-  }
+  translateWorldPoints(s->points, s->numPoints, dx, dy);
   computeSymbolBbox(c, item);
 }
 
@@ -637,22 +598,6 @@ int symbolIndex(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, Tcl_Obj
   return labelIndex(interp, c, item, &asSymbol(item)->label, obj, indexPtr, symbolPointIndex);
 }
 
-void symbolIcursor(ItemContainer *, GcanvasItem *item, int index) {
-  labelIcursor(&asSymbol(item)->label, index);
-}
-
-int symbolSelection(ItemContainer *c, GcanvasItem *item, int offset, char *buffer, int maxBytes) {
-  return labelSelection(c, item, &asSymbol(item)->label, offset, buffer, maxBytes);
-}
-
-void symbolInsert(ItemContainer *c, GcanvasItem *item, int index, Tcl_Obj *obj) {
-  if (labelInsert(c, item, &asSymbol(item)->label, index, obj)) computeSymbolBbox(c, item);
-}
-
-void symbolDChars(ItemContainer *c, GcanvasItem *item, int first, int last) {
-  if (labelDChars(c, item, &asSymbol(item)->label, first, last)) computeSymbolBbox(c, item);
-}
-
 int symbolVertices(GcanvasItem *item, double **points) {
   *points = asSymbol(item)->points;
   return asSymbol(item)->numPoints;
@@ -675,15 +620,8 @@ void redrawPoint(ItemContainer *c, GcanvasSymbolItem *s, int i) {
 
 void symbolSetComponent(ItemContainer *c, GcanvasItem *item, int on) {
   GcanvasSymbolItem *s = asSymbol(item);
-  if (on) {
-    if (s->lastHitPoint >= 0 && s->lastHitPoint != s->highlightPoint) {
-      redrawPoint(c, s, s->lastHitPoint);
-      s->highlightPoint = s->lastHitPoint;
-    }
-  } else if (s->highlightPoint >= 0) {
-    redrawPoint(c, s, s->highlightPoint);
-    s->highlightPoint = -1;
-  }
+  switchHighlight(on, s->lastHitPoint, &s->highlightPoint,
+                  [&](int point) { redrawPoint(c, s, point); });
 }
 
 }  // namespace
@@ -691,10 +629,10 @@ void symbolSetComponent(ItemContainer *c, GcanvasItem *item, int on) {
 GcanvasItemType symbolType = {
     "symbol", sizeof(GcanvasSymbolItem), createSymbol, symbolConfigSpecs, configureSymbol,
     symbolCoords, deleteSymbol, displaySymbol, TK_ITEM_OBJS, symbolToPoint, symbolToArea,
-    symbolToPostscript, scaleSymbol, translateSymbol, symbolIndex, symbolIcursor, symbolSelection,
-    symbolInsert, symbolDChars, computeSymbolBbox, nullptr, nullptr, nullptr, symbolFromVertices,
-    nullptr, symbolVertices, symbolPartCounts, nullptr, nullptr, symbolGetComponent,
-    symbolSetComponent, nullptr, nullptr, nullptr, nullptr, nullptr,
+    symbolToPostscript, scaleSymbol, translateSymbol, symbolIndex, labelledIcursor,
+    labelledSelection, labelledInsert, labelledDChars, computeSymbolBbox, nullptr, nullptr,
+    nullptr, symbolFromVertices, nullptr, symbolVertices, symbolPartCounts, nullptr, nullptr,
+    symbolGetComponent, symbolSetComponent, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
 }  // namespace vesk

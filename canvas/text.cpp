@@ -55,17 +55,7 @@ void labelConfigureGCs(ItemContainer *c, GcanvasItem *item, TextLabel *t) {
   GC newGC = None, newSelGC = None, newOffGC = None;
   if (t->tkfont) {
     unsigned long mask = 0;
-    if (color) {
-      values.foreground = color->pixel;
-      mask = GCForeground;
-      if (stipple != None) {
-        values.stipple = stipple;
-        values.fill_style = FillStippled;
-        mask |= GCStipple | GCFillStyle;
-      }
-      newGC = Tk_GetGC(tkwin, mask, &values);
-    }
-    mask = 0;
+    newGC = getFillGC(tkwin, color, stipple, &values);
     if (stipple != None) {
       values.stipple = stipple;
       values.fill_style = FillStippled;
@@ -85,12 +75,9 @@ void labelConfigureGCs(ItemContainer *c, GcanvasItem *item, TextLabel *t) {
     newOffGC = Tk_GetGC(tkwin, GCForeground, &values);
   }
   Display *display = Tk_Display(tkwin);
-  if (t->gc != None) Tk_FreeGC(display, t->gc);
-  if (t->selTextGC != None) Tk_FreeGC(display, t->selTextGC);
-  if (t->cursorOffGC != None) Tk_FreeGC(display, t->cursorOffGC);
-  t->gc = newGC;
-  t->selTextGC = newSelGC;
-  t->cursorOffGC = newOffGC;
+  replaceGC(display, &t->gc, newGC);
+  replaceGC(display, &t->selTextGC, newSelGC);
+  replaceGC(display, &t->cursorOffGC, newOffGC);
 }
 
 void labelUpdateCounts(ItemContainer *c, GcanvasItem *item, TextLabel *t) {
@@ -115,10 +102,7 @@ void labelFree(Display *display, TextLabel *t) {
   t->layout = nullptr;
   releaseRotatedFont(t->itemFont);
   t->itemFont = nullptr;
-  for (GC *gc : {&t->gc, &t->selTextGC, &t->cursorOffGC}) {
-    if (*gc != None) Tk_FreeGC(display, *gc);
-    *gc = None;
-  }
+  freeItemGCs(display, {&t->gc, &t->selTextGC, &t->cursorOffGC});
 }
 
 void labelScales(ItemContainer *c, GcanvasItem *item, double *sx, double *sy) {
@@ -429,18 +413,8 @@ int labelPostscript(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, Tex
   snprintf(buffer, sizeof buffer, "%.15g %.15g [\n", x, canvasPsY(c, y));
   Tcl_AppendResult(interp, buffer, nullptr);
   textLayoutToPostscript(interp, t->layout);
-  int fx = 0, fy = 0;
-  switch (t->anchor) {
-  case TK_ANCHOR_N: fx = 1; fy = 0; break;
-  case TK_ANCHOR_NE: fx = 2; fy = 0; break;
-  case TK_ANCHOR_E: fx = 2; fy = 1; break;
-  case TK_ANCHOR_SE: fx = 2; fy = 2; break;
-  case TK_ANCHOR_S: fx = 1; fy = 2; break;
-  case TK_ANCHOR_SW: fx = 0; fy = 2; break;
-  case TK_ANCHOR_W: fx = 0; fy = 1; break;
-  case TK_ANCHOR_NW: fx = 0; fy = 0; break;
-  case TK_ANCHOR_CENTER: fx = 1; fy = 1; break;
-  }
+  int fx, fy;  /* the anchor's offsets in halves of the width and height */
+  anchorOffset(t->anchor, 2, 2, &fx, &fy);
   const char *justify = t->justify == TK_JUSTIFY_CENTER ? "0.5"
                         : t->justify == TK_JUSTIFY_RIGHT ? "1"
                                                          : "0";
@@ -573,17 +547,8 @@ void computeTextBbox(ItemContainer *c, GcanvasItem *item) {
   int m = labelCursorMargin(c);
   t->cursorMargin = m;
   if (!gtext) {
-    int dx = 0, dy = 0;
-    switch (t->anchor) {
-    case TK_ANCHOR_N: case TK_ANCHOR_S: case TK_ANCHOR_CENTER: dx = -w / 2; break;
-    case TK_ANCHOR_NE: case TK_ANCHOR_E: case TK_ANCHOR_SE: dx = -w; break;
-    default: break;
-    }
-    switch (t->anchor) {
-    case TK_ANCHOR_E: case TK_ANCHOR_W: case TK_ANCHOR_CENTER: dy = -h / 2; break;
-    case TK_ANCHOR_SE: case TK_ANCHOR_S: case TK_ANCHOR_SW: dy = -h; break;
-    default: break;
-    }
+    int dx, dy;
+    anchorOffset(t->anchor, -w, -h, &dx, &dy);
     t->leftEdge = X + dx;
     t->rightEdge = t->leftEdge + w;
     t->top = Y + dy;
@@ -593,18 +558,8 @@ void computeTextBbox(ItemContainer *c, GcanvasItem *item) {
     item->y2 = Y + dy + h;
   } else {
     double co = t->layout ? t->layout->cosine : 1, si = t->layout ? t->layout->sine : 0;
-    double ax = 0, ay = 0;
-    switch (t->anchor) {
-    case TK_ANCHOR_N: ax = w / 2.0; break;
-    case TK_ANCHOR_NE: ax = w; break;
-    case TK_ANCHOR_E: ax = w; ay = h / 2.0; break;
-    case TK_ANCHOR_SE: ax = w; ay = h; break;
-    case TK_ANCHOR_S: ax = w / 2.0; ay = h; break;
-    case TK_ANCHOR_SW: ay = h; break;
-    case TK_ANCHOR_W: ay = h / 2.0; break;
-    case TK_ANCHOR_NW: break;
-    case TK_ANCHOR_CENTER: ax = w / 2.0; ay = h / 2.0; break;
-    }
+    double ax, ay;
+    anchorOffset<double>(t->anchor, w, h, &ax, &ay);
     double ox = -(ax * co + ay * si), oy = ax * si - ay * co;
     double *k = tp->corners;
     k[0] = ox;
@@ -637,34 +592,8 @@ void computeTextBbox(ItemContainer *c, GcanvasItem *item) {
 int textCoords(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
                Tcl_Obj *const objv[]) {
   GcanvasTextItem *tp = asText(item);
-  if (objc == 0) {
-    Tcl_Obj *list = Tcl_NewObj();
-    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(tp->x));
-    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(tp->y));
-    Tcl_SetObjResult(interp, list);
-    return TCL_OK;
-  }
-  if (objc > 2) {
-    Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 0 or 2, got %d", objc));
-    return TCL_ERROR;
-  }
-  Tcl_Obj *const *words = objv;
-  if (objc == 1) {
-    Tcl_Obj **elements;
-    if (Tcl_ListObjGetElements(interp, objv[0], &objc, &elements) != TCL_OK) return TCL_ERROR;
-    if (objc != 2) {
-      Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 2, got %d", objc));
-      return TCL_ERROR;
-    }
-    words = elements;
-  }
-  double x, y;
-  if (canvasGetCoordFromObj(interp, c, words[0], &x) != TCL_OK ||
-      canvasGetCoordFromObj(interp, c, words[1], &y) != TCL_OK)
-    return TCL_ERROR;
-  tp->x = x;
-  tp->y = y;
-  computeTextBbox(c, item);
+  if (pointItemCoords(interp, objc, objv, c, &tp->x, &tp->y) != TCL_OK) return TCL_ERROR;
+  if (objc > 0) computeTextBbox(c, item);
   return TCL_OK;
 }
 
@@ -678,8 +607,7 @@ int configureText(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int o
   t->layout = nullptr;
   int code = Tk_ConfigureWidget(interp, tkwin, item->typePtr->configSpecs, objc, objWords(objv),
                                 reinterpret_cast<char *>(tp), flags | TK_CONFIG_OBJS);
-  if (labelHasActiveLook(t)) item->redrawFlags |= ITEM_STATE_DEPENDANT;
-  else item->redrawFlags &= ~ITEM_STATE_DEPENDANT;
+  setStateDependant(item, labelHasActiveLook(t));
   labelReadFontSize(c, t);
   labelConfigureGCs(c, item, t);
   labelUpdateCounts(c, item, t);
@@ -697,30 +625,14 @@ void deleteText(ItemContainer *c, GcanvasItem *item, Display *display) {
 int createText(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
                Tcl_Obj *const objv[]) {
   GcanvasTextItem *tp = asText(item);
-  int coords = 2;
-  if (objc == 1) {
-    coords = 1;
-  } else if (objc > 1) {
-    const char *arg = Tcl_GetString(objv[1]);
-    if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') coords = 1;
-  }
-  if (objc < coords || objc == 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "wrong # args: should be \"", Tk_PathName(canvasTkwin(c)),
-                     " create ", item->typePtr->name, " x y ?options?\"", nullptr);
-    return TCL_ERROR;
-  }
+  int coords = createCoordCount(interp, c, item, objc, objv, 2, "x y");
+  if (coords < 0) return TCL_ERROR;
   new (&tp->label) TextLabel();
   tp->label.textInfoPtr = canvasTextInfo(c);
   tp->x = tp->y = 0;
   memset(tp->corners, 0, sizeof tp->corners);
   tp->escapement = tp->orientation = tp->aspectRatio = 0;
-  if (textCoords(interp, c, item, coords, objv) != TCL_OK ||
-      configureText(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteText(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 void displayText(ItemContainer *c, GcanvasItem *item, Display *display, Drawable drawable, int,
@@ -814,8 +726,7 @@ int textToArea(ItemContainer *c, GcanvasItem *item, double *r) {
 
 void scaleText(ItemContainer *c, GcanvasItem *item, double ox, double oy, double sx, double sy) {
   GcanvasTextItem *tp = asText(item);
-  tp->x = ox + (tp->x - ox) * sx;
-  tp->y = oy + (tp->y - oy) * sy;
+  scaleWorldPoint(&tp->x, &tp->y, ox, oy, sx, sy);
   computeTextBbox(c, item);
 }
 
@@ -848,41 +759,45 @@ int textIndex(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, Tcl_Obj *
   return labelIndex(interp, c, item, &asText(item)->label, obj, indexPtr, textPointIndex);
 }
 
-void textIcursor(ItemContainer *, GcanvasItem *item, int index) {
-  labelIcursor(&asText(item)->label, index);
-}
-
-int textSelection(ItemContainer *c, GcanvasItem *item, int offset, char *buffer, int maxBytes) {
-  return labelSelection(c, item, &asText(item)->label, offset, buffer, maxBytes);
-}
-
-void textInsert(ItemContainer *c, GcanvasItem *item, int index, Tcl_Obj *obj) {
-  if (labelInsert(c, item, &asText(item)->label, index, obj)) computeTextBbox(c, item);
-}
-
-void textDChars(ItemContainer *c, GcanvasItem *item, int first, int last) {
-  if (labelDChars(c, item, &asText(item)->label, first, last)) computeTextBbox(c, item);
-}
-
 int textToPostscript(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int prepass) {
   GcanvasTextItem *tp = asText(item);
   return labelPostscript(interp, c, item, &tp->label, tp->x * c->mx - c->xOffset,
                          tp->y * c->my - c->yOffset, prepass);
 }
 
+TextLabel *labelOf(GcanvasItem *item) { return &reinterpret_cast<LabelledItem *>(item)->label; }
+
 }  // namespace
+
+void labelledIcursor(ItemContainer *, GcanvasItem *item, int index) {
+  labelIcursor(labelOf(item), index);
+}
+
+int labelledSelection(ItemContainer *c, GcanvasItem *item, int offset, char *buffer,
+                      int maxBytes) {
+  return labelSelection(c, item, labelOf(item), offset, buffer, maxBytes);
+}
+
+void labelledInsert(ItemContainer *c, GcanvasItem *item, int index, Tcl_Obj *obj) {
+  if (labelInsert(c, item, labelOf(item), index, obj)) item->typePtr->bboxProc(c, item);
+}
+
+void labelledDChars(ItemContainer *c, GcanvasItem *item, int first, int last) {
+  if (labelDChars(c, item, labelOf(item), first, last)) item->typePtr->bboxProc(c, item);
+}
 
 /* The label of a text, gtext or symbol item (NULL for other types). */
 TextLabel *textItemLabel(GcanvasItem *item) {
   const char *name = item->typePtr->name;
   if (strcmp(name, "text") && strcmp(name, "gtext") && strcmp(name, "symbol")) return nullptr;
-  return &reinterpret_cast<LabelledItem *>(item)->label;
+  return labelOf(item);
 }
 
 GcanvasItemType textType = {
     "text", sizeof(GcanvasTextItem), createText, textConfigSpecs, configureText, textCoords,
     deleteText, displayText, TK_ITEM_OBJS, textToPoint, textToArea, textToPostscript, scaleText,
-    translateText, textIndex, textIcursor, textSelection, textInsert, textDChars, computeTextBbox,
+    translateText, textIndex, labelledIcursor, labelledSelection, labelledInsert, labelledDChars,
+    computeTextBbox,
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
@@ -890,7 +805,8 @@ GcanvasItemType textType = {
 GcanvasItemType gtextType = {
     "gtext", sizeof(GcanvasTextItem), createText, gtextConfigSpecs, configureText, textCoords,
     deleteText, displayText, TK_ITEM_OBJS, textToPoint, textToArea, textToPostscript, scaleText,
-    translateText, textIndex, textIcursor, textSelection, textInsert, textDChars, computeTextBbox,
+    translateText, textIndex, labelledIcursor, labelledSelection, labelledInsert, labelledDChars,
+    computeTextBbox,
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
 };

@@ -83,6 +83,16 @@ struct LabelledItem {
 /* The label of a text, gtext or symbol item (NULL for other types). */
 TextLabel *textItemLabel(GcanvasItem *item);
 
+/*
+ * The editing procedures of a type whose record starts as a
+ * LabelledItem; a changed text's box comes from the type's bboxProc.
+ */
+void labelledIcursor(ItemContainer *c, GcanvasItem *item, int index);
+int labelledSelection(ItemContainer *c, GcanvasItem *item, int offset, char *buffer,
+                      int maxBytes);
+void labelledInsert(ItemContainer *c, GcanvasItem *item, int index, Tcl_Obj *obj);
+void labelledDChars(ItemContainer *c, GcanvasItem *item, int first, int last);
+
 }  // namespace vesk
 
 #endif

@@ -150,31 +150,8 @@ void computeWindowBbox(ItemContainer *c, GcanvasItem *item) {
 int windowCoords(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
                  Tcl_Obj *const objv[]) {
   GcanvasWindowItem *w = asWindow(item);
-  if (objc == 0) {
-    Tcl_Obj *list = Tcl_NewObj();
-    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(w->x));
-    Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(w->y));
-    Tcl_SetObjResult(interp, list);
-    return TCL_OK;
-  }
-  if (objc > 2) {
-    Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 0 or 2, got %d", objc));
-    return TCL_ERROR;
-  }
-  Tcl_Obj *const *words = objv;
-  if (objc == 1) {
-    Tcl_Obj **elements;
-    if (Tcl_ListObjGetElements(interp, objv[0], &objc, &elements) != TCL_OK) return TCL_ERROR;
-    if (objc != 2) {
-      Tcl_SetObjResult(interp, Tcl_ObjPrintf("wrong # coordinates: expected 2, got %d", objc));
-      return TCL_ERROR;
-    }
-    words = elements;
-  }
-  if (canvasGetCoordFromObj(interp, c, words[0], &w->x) != TCL_OK ||
-      canvasGetCoordFromObj(interp, c, words[1], &w->y) != TCL_OK)
-    return TCL_ERROR;
-  computeWindowBbox(c, item);
+  if (pointItemCoords(interp, objc, objv, c, &w->x, &w->y) != TCL_OK) return TCL_ERROR;
+  if (objc > 0) computeWindowBbox(c, item);
   return TCL_OK;
 }
 
@@ -235,30 +212,14 @@ void deleteWindow(ItemContainer *, GcanvasItem *item, Display *) {
 int createWindow(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int objc,
                  Tcl_Obj *const objv[]) {
   GcanvasWindowItem *w = asWindow(item);
-  int coords = 2;
-  if (objc == 1) {
-    coords = 1;
-  } else if (objc > 1) {
-    const char *arg = Tcl_GetString(objv[1]);
-    if (arg[0] == '-' && arg[1] >= 'a' && arg[1] <= 'z') coords = 1;
-  }
-  if (objc < coords || objc == 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "wrong # args: should be \"", Tk_PathName(canvasTkwin(c)),
-                     " create ", item->typePtr->name, " x y ?options?\"", nullptr);
-    return TCL_ERROR;
-  }
+  int coords = createCoordCount(interp, c, item, objc, objv, 2, "x y");
+  if (coords < 0) return TCL_ERROR;
   w->x = w->y = 0;
   w->tkwin = nullptr;
   w->width = w->height = 0;
   w->anchor = TK_ANCHOR_CENTER;
   w->canvas = canvasOf(c);
-  if (windowCoords(interp, c, item, coords, objv) != TCL_OK ||
-      configureWindow(interp, c, item, objc - coords, objv + coords, 0) != TCL_OK) {
-    deleteWindow(c, item, canvasOf(c)->c.display);
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  return createFromWords(interp, c, item, objc, objv, coords);
 }
 
 /* Places the window over the item's box, or unmaps it out of sight. */
@@ -299,15 +260,12 @@ double windowToPoint(ItemContainer *, GcanvasItem *item, double *p) {
 }
 
 int windowToArea(ItemContainer *, GcanvasItem *item, double *r) {
-  if (r[2] <= item->x1 || r[0] >= item->x2 || r[3] <= item->y1 || r[1] >= item->y2) return -1;
-  if (r[0] <= item->x1 && r[1] <= item->y1 && r[2] >= item->x2 && r[3] >= item->y2) return 1;
-  return 0;
+  return itemBoxToArea(item, r);
 }
 
 void scaleWindow(ItemContainer *c, GcanvasItem *item, double ox, double oy, double sx, double sy) {
   GcanvasWindowItem *w = asWindow(item);
-  w->x = ox + (w->x - ox) * sx;
-  w->y = oy + (w->y - oy) * sy;
+  scaleWorldPoint(&w->x, &w->y, ox, oy, sx, sy);
   if (w->width > 0) w->width = pixelTrunc(sx * w->width);
   if (w->height > 0) w->height = pixelTrunc(sy * w->height);
   computeWindowBbox(c, item);
@@ -335,17 +293,7 @@ int windowToPostscript(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, 
   int width = Tk_Width(tkwin), height = Tk_Height(tkwin);
   double x = w->x * c->mx - c->xOffset;
   double y = canvasPsY(c, w->y * c->my - c->yOffset);
-  switch (w->anchor) {
-  case TK_ANCHOR_N: x -= width / 2.0; y -= height; break;
-  case TK_ANCHOR_NE: x -= width; y -= height; break;
-  case TK_ANCHOR_E: x -= width; y -= height / 2.0; break;
-  case TK_ANCHOR_SE: x -= width; break;
-  case TK_ANCHOR_S: x -= width / 2.0; break;
-  case TK_ANCHOR_SW: break;
-  case TK_ANCHOR_W: y -= height / 2.0; break;
-  case TK_ANCHOR_NW: y -= height; break;
-  case TK_ANCHOR_CENTER: x -= width / 2.0; y -= height / 2.0; break;
-  }
+  psAnchorCorner(w->anchor, width, height, &x, &y);
   const char *className = Tk_Class(tkwin) ? Tk_Class(tkwin) : "";
   Tcl_AppendResult(interp, "\n%% ", className, " item (", Tk_PathName(tkwin), ", ", nullptr);
   char buffer[400];

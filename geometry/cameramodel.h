@@ -67,7 +67,23 @@ struct Raster {
 };
 
 bool loadRaster(RAMIMG *image, int bands, Raster *r);
+/* loadRaster, leaving "Error in malloc" as the result when it fails. */
+bool loadRasterReport(Tcl_Interp *interp, RAMIMG *image, int bands, Raster *r);
+struct Images;
+/*
+ * The source's bands (as many as source and destination share) into s
+ * and, when dem is given and the images have one, the DEM's first band.
+ * Results: the band count, or -1 with "Error in malloc" as the result.
+ */
+int loadSources(Tcl_Interp *interp, const Images *im, Raster *s, Raster *dem);
 float bilinear(const Raster &r, int band, double u, double v);
+/*
+ * One band of one picture row j as camera c sees the map raster s (grid
+ * sh): each pixel's ground point sampled nearest (resamplemode 0) or
+ * bilinear, 0 off the map or where the ray misses.
+ */
+void acquireRow(const Camera *c, double j, const Raster &s, const ImageHeader &sh, int band,
+                int resamplemode, float *line, int columns);
 
 /* The progress of a procedure over rows; displays told when update is set. */
 struct CameraMeter {

@@ -47,6 +47,20 @@ bool loadRaster(RAMIMG *image, int bands, Raster *r) {
   return true;
 }
 
+bool loadRasterReport(Tcl_Interp *interp, RAMIMG *image, int bands, Raster *r) {
+  if (loadRaster(image, bands, r)) return true;
+  Tcl_SetResult(interp, const_cast<char *>("Error in malloc"), TCL_STATIC);
+  return false;
+}
+
+int loadSources(Tcl_Interp *interp, const Images *im, Raster *s, Raster *dem) {
+  const int bands = std::min(im->src->header.nbands, im->des->header.nbands);
+  if (!loadRasterReport(interp, im->src, bands, s) ||
+      (dem && im->dem && !loadRasterReport(interp, im->dem, 1, dem)))
+    return -1;
+  return bands;
+}
+
 /* Bilinear mean at (u, v), inside the raster; neighbours held to the last row and column. */
 float bilinear(const Raster &r, int band, double u, double v) {
   const int a = static_cast<int>(floor(u)), b = static_cast<int>(floor(v));
@@ -54,6 +68,19 @@ float bilinear(const Raster &r, int band, double u, double v) {
   const double fu = u - a, fv = v - b;
   return static_cast<float>((1 - fu) * (1 - fv) * r.at(band, b, a) + (1 - fu) * fv * r.at(band, b1, a) +
                             fu * (1 - fv) * r.at(band, b, a1) + fu * fv * r.at(band, b1, a1));
+}
+
+void acquireRow(const Camera *c, double j, const Raster &s, const ImageHeader &sh, int band,
+                int resamplemode, float *line, int columns) {
+  for (int i = 0; i < columns; i++) {
+    double X, Y;
+    line[i] = 0;
+    if (!mapxy(c, i, j, &X, &Y)) continue;
+    const double u = (X - sh.x0) / sh.dx, v = (sh.y0 - Y) / sh.dy;
+    if (!(u >= 0 && u < sh.columns && v >= 0 && v < sh.rows)) continue;
+    line[i] = resamplemode == 0 ? s.at(band, static_cast<int>(v), static_cast<int>(u))
+                                : bilinear(s, band, u, v);
+  }
 }
 
 /* Writes one pixel's bands to the fillfactor block from (i, j), clipped. */
@@ -110,12 +137,9 @@ void writeNote(const Camera *c, RAMIMG *des) {
 /* acquire: the picture the camera takes of a map image, with or without a DEM. */
 int acquire(const Camera *c, Tcl_Interp *interp, Images *im) {
   RAMIMG *src = im->src, *des = im->des;
-  const int bands = std::min(src->header.nbands, des->header.nbands);
   Raster s;
-  if (!loadRaster(src, bands, &s)) {
-    Tcl_SetResult(interp, const_cast<char *>("Error in malloc"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+  const int bands = loadSources(interp, im, &s, nullptr);
+  if (bands < 0) return TCL_ERROR;
   const ImageHeader &sh = src->header;
   const int rows = des->header.rows, columns = des->header.columns;
   std::vector<float> values(std::max(bands, 1));
@@ -124,15 +148,7 @@ int acquire(const Camera *c, Tcl_Interp *interp, Images *im) {
     std::vector<float> line(columns);
     for (int j = 0; j < rows; j++) {
       for (int b = 0; b < bands; b++) {
-        for (int i = 0; i < columns; i++) {
-          double X, Y;
-          line[i] = 0;
-          if (!mapxy(c, i, j, &X, &Y)) continue;
-          const double u = (X - sh.x0) / sh.dx, v = (sh.y0 - Y) / sh.dy;
-          if (!(u >= 0 && u < sh.columns && v >= 0 && v < sh.rows)) continue;
-          line[i] = c->resamplemode == 0 ? s.at(b, static_cast<int>(v), static_cast<int>(u))
-                                         : bilinear(s, b, u, v);
-        }
+        acquireRow(c, j, s, sh, b, c->resamplemode, line.data(), columns);
         putFloatBILData(des, j, 0, columns, b, line.data());
       }
       meter.row(j + 1, rows);
@@ -142,10 +158,7 @@ int acquire(const Camera *c, Tcl_Interp *interp, Images *im) {
     return TCL_OK;
   }
   Raster dem;
-  if (!loadRaster(im->dem, 1, &dem)) {
-    Tcl_SetResult(interp, const_cast<char *>("Error in malloc"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+  if (!loadRasterReport(interp, im->dem, 1, &dem)) return TCL_ERROR;
   std::vector<float> height(static_cast<size_t>(rows) * columns, -3.4028235e38f);
   CameraMeter meter{"Camera takeimage", des, c->update};
   for (int l = 0; l < sh.rows; l++) {
@@ -169,13 +182,10 @@ int acquire(const Camera *c, Tcl_Interp *interp, Images *im) {
 
 /* rectify: a camera picture resampled onto a map image. */
 int rectify(const Camera *c, Tcl_Interp *interp, Images *im) {
-  RAMIMG *src = im->src, *des = im->des;
-  const int bands = std::min(src->header.nbands, des->header.nbands);
+  RAMIMG *des = im->des;
   Raster s, dem;
-  if (!loadRaster(src, bands, &s) || (im->dem && !loadRaster(im->dem, 1, &dem))) {
-    Tcl_SetResult(interp, const_cast<char *>("Error in malloc"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+  const int bands = loadSources(interp, im, &s, &dem);
+  if (bands < 0) return TCL_ERROR;
   const ImageHeader &dh = des->header;
   double box[4];
   bbox(c, box);
@@ -206,13 +216,10 @@ int rectify(const Camera *c, Tcl_Interp *interp, Images *im) {
 
 /* normalize: the picture projected onto a map image at Z = 0. */
 int normalize(const Camera *c, Tcl_Interp *interp, Images *im) {
-  RAMIMG *src = im->src, *des = im->des;
-  const int bands = std::min(src->header.nbands, des->header.nbands);
+  RAMIMG *des = im->des;
   Raster s;
-  if (!loadRaster(src, bands, &s)) {
-    Tcl_SetResult(interp, const_cast<char *>("Error in malloc"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+  const int bands = loadSources(interp, im, &s, nullptr);
+  if (bands < 0) return TCL_ERROR;
   const ImageHeader &dh = des->header;
   std::vector<float> values(std::max(bands, 1));
   auto target = [&](double X, double Y, int *k, int *l) {

@@ -208,12 +208,9 @@ void writeScanNote(const Pushbroom *p, RAMIMG *des) {
 int scanAcquire(Pushbroom *p, Tcl_Interp *interp, Images *im) {
   if (p->nscanlines <= 0) return TCL_OK;
   RAMIMG *src = im->src, *des = im->des;
-  const int bands = std::min(src->header.nbands, des->header.nbands);
   Raster s;
-  if (!loadRaster(src, bands, &s)) {
-    Tcl_SetResult(interp, const_cast<char *>("Error in malloc"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+  const int bands = loadSources(interp, im, &s, nullptr);
+  if (bands < 0) return TCL_ERROR;
   const ImageHeader &sh = src->header;
   const int rows = std::min(des->header.rows, p->nscanlines), columns = des->header.columns;
   CameraMeter meter{"Pushbroom acquire", des, p->update};
@@ -221,15 +218,7 @@ int scanAcquire(Pushbroom *p, Tcl_Interp *interp, Images *im) {
   for (int n = 0; n < rows; n++) {
     const Camera c = lineCamera(p, n);
     for (int b = 0; b < bands; b++) {
-      for (int i = 0; i < columns; i++) {
-        double X, Y;
-        line[i] = 0;
-        if (!mapxy(&c, i, 0, &X, &Y)) continue;
-        const double u = (X - sh.x0) / sh.dx, v = (sh.y0 - Y) / sh.dy;
-        if (!(u >= 0 && u < sh.columns && v >= 0 && v < sh.rows)) continue;
-        line[i] = p->resamplemode == 0 ? s.at(b, static_cast<int>(v), static_cast<int>(u))
-                                       : bilinear(s, b, u, v);
-      }
+      acquireRow(&c, 0, s, sh, b, p->resamplemode, line.data(), columns);
       putFloatBILData(des, n, 0, columns, b, line.data());
     }
     meter.row(n + 1, rows);
@@ -241,7 +230,6 @@ int scanAcquire(Pushbroom *p, Tcl_Interp *interp, Images *im) {
 
 int scanNormalize(Pushbroom *p, Tcl_Interp *interp, Images *im) {
   RAMIMG *src = im->src, *des = im->des;
-  const int bands = std::min(src->header.nbands, des->header.nbands);
   const int rows = std::min(src->header.rows, p->nscanlines);
   if (p->resamplemode != 0 && p->nscanlines < 2) {
     vesk_fprintf(stderr,
@@ -249,10 +237,8 @@ int scanNormalize(Pushbroom *p, Tcl_Interp *interp, Images *im) {
     return TCL_OK;
   }
   Raster s;
-  if (!loadRaster(src, bands, &s)) {
-    Tcl_SetResult(interp, const_cast<char *>("Error in malloc"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+  const int bands = loadSources(interp, im, &s, nullptr);
+  if (bands < 0) return TCL_ERROR;
   const ImageHeader &dh = des->header;
   if (p->resamplemode == 0) {
     std::vector<float> values(std::max(bands, 1));
@@ -303,13 +289,10 @@ int scanRectify(Pushbroom *p, Tcl_Interp *interp, Images *im) {
     Tcl_SetResult(interp, const_cast<char *>("Need at least two scan lines"), TCL_STATIC);
     return TCL_ERROR;
   }
-  RAMIMG *src = im->src, *des = im->des;
-  const int bands = std::min(src->header.nbands, des->header.nbands);
+  RAMIMG *des = im->des;
   Raster s, dem;
-  if (!loadRaster(src, bands, &s) || (im->dem && !loadRaster(im->dem, 1, &dem))) {
-    Tcl_SetResult(interp, const_cast<char *>("Error in malloc"), TCL_STATIC);
-    return TCL_ERROR;
-  }
+  const int bands = loadSources(interp, im, &s, &dem);
+  if (bands < 0) return TCL_ERROR;
   const ImageHeader &dh = des->header;
   double box[4];
   scanBbox(p, box);

@@ -1,6 +1,7 @@
 // Map canvas internals: the item-type registry, redisplay economy through a
-// counting item type, drawable conversions, geometry, dashes, and the EPS
-// output rendered by Ghostscript against a capture of the window.
+// counting item type, drawable conversions, anchors and one-point coords,
+// geometry, dashes, and the EPS output rendered by Ghostscript against a
+// capture of the window.
 #include <gtest/gtest.h>
 #include <math.h>
 #include <stdio.h>
@@ -206,6 +207,95 @@ TEST(CanvasSupport, DrawableCoordinatesRoundHalfAwayAndSaturate) {
     SCOPED_TRACE(c.value);
     EXPECT_EQ(c.expected, toDrawableCoord(c.origin, c.value));
   }
+}
+
+TEST(CanvasSupport, AnchorOffsetsInPixelsAndPostscriptCorners) {
+  // A 7 x 5 box: whole-pixel offsets truncate the halves; the PostScript
+  // corner (y up) of the box anchored at (100, 50).
+  struct Case {
+    Tk_Anchor anchor;
+    int dx, dy;
+    double psx, psy;
+  } cases[] = {{TK_ANCHOR_N, 3, 0, 96.5, 45},  {TK_ANCHOR_NE, 7, 0, 93, 45},
+               {TK_ANCHOR_E, 7, 2, 93, 47.5},  {TK_ANCHOR_SE, 7, 5, 93, 50},
+               {TK_ANCHOR_S, 3, 5, 96.5, 50},  {TK_ANCHOR_SW, 0, 5, 100, 50},
+               {TK_ANCHOR_W, 0, 2, 100, 47.5}, {TK_ANCHOR_NW, 0, 0, 100, 45},
+               {TK_ANCHOR_CENTER, 3, 2, 96.5, 47.5}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.anchor);
+    int dx = -1, dy = -1;
+    anchorOffset(c.anchor, 7, 5, &dx, &dy);
+    EXPECT_EQ(c.dx, dx);
+    EXPECT_EQ(c.dy, dy);
+    double x = 100, y = 50;
+    psAnchorCorner(c.anchor, 7, 5, &x, &y);
+    EXPECT_DOUBLE_EQ(c.psx, x);
+    EXPECT_DOUBLE_EQ(c.psy, y);
+  }
+}
+
+TEST(CanvasSupport, OnePointCoordsChangeOnlyWhenBothParse) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  evalScript("catch {destroy .pc}; gcanvas .pc");
+  for (const char *create : {"bitmap 5 6 -bitmap gray50", "image 5 6", "text 5 6 -text a",
+                             "gtext 5 6 -text a", "window 5 6", "group 5 6"}) {
+    SCOPED_TRACE(create);
+    std::string id = evalScript((std::string(".pc create ") + create).c_str());
+    int code = TCL_OK;
+    std::string message = evalScript((".pc coords " + id + " 9 zz").c_str(), &code);
+    EXPECT_EQ(TCL_ERROR, code);
+    EXPECT_EQ("bad screen distance \"zz\"", message);
+    EXPECT_EQ("5.0 6.0", evalScript((".pc coords " + id).c_str()));
+    evalScript((".pc coords " + id + " {7 8}").c_str());
+    EXPECT_EQ("7.0 8.0", evalScript((".pc coords " + id).c_str()));
+  }
+  evalScript("destroy .pc");
+}
+
+TEST(CanvasSupport, LinesAndPolygonsTakeTheirStyleSource) {
+  if (!canvasReady()) GTEST_SKIP() << "no display";
+  evalScript("catch {destroy .ss}; gcanvas .ss");
+  GcanvasRecord *canvas = canvasRecord(".ss");
+  ASSERT_TRUE(canvas);
+  Tk_Window win = canvas->c.tkwin;
+  // A style source is an outline followed by its record's tail.
+  struct {
+    GcanvasOutline outline;
+    StyleTail tail;
+  } source;
+  source.outline.width = 3;
+  source.outline.color = Tk_GetColor(testInterp(), win, "green");
+  source.outline.activeColor = Tk_GetColor(testInterp(), win, "red");
+  source.tail = StyleTail{JoinRound, CapButt, 7, &bezierSmoothMethod};
+  XColor *fill = Tk_GetColor(testInterp(), win, "blue");
+  double vertices[8] = {0, 0, 10, 0, 10, 10, 0, 0};
+  int counts[1] = {4};
+  VertexData data;
+  data.numParts = 1;
+  data.vertices = vertices;
+  data.partCounts = counts;
+  data.styleSource = &source.outline;
+  data.fillColor = fill;
+  struct Case {
+    GcanvasItemType *type;
+    const char *colourOption;
+    const char *fillWord;
+  } cases[] = {{&lineType, "-fill", "green"}, {&polygonType, "-outline", "blue"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.type->name);
+    GcanvasItem *item = createItemFromVertices(canvas, testInterp(), c.type, &data, "");
+    ASSERT_TRUE(item);
+    std::string get = ".ss itemcget " + std::to_string(item->id) + " ";
+    EXPECT_EQ("3.0", evalScript((get + "-width").c_str()));
+    EXPECT_EQ("green", evalScript((get + c.colourOption).c_str()));
+    EXPECT_EQ("7", evalScript((get + "-splinesteps").c_str()));
+    EXPECT_EQ("bezier", evalScript((get + "-smooth").c_str()));
+    EXPECT_EQ(c.fillWord, evalScript((get + "-fill").c_str()));
+  }
+  Tk_FreeColor(source.outline.color);
+  Tk_FreeColor(source.outline.activeColor);
+  Tk_FreeColor(fill);
+  evalScript("destroy .ss");
 }
 
 TEST(CanvasSupport, PathsDropRepeatsAndStraightMiddles) {
