@@ -59,65 +59,7 @@ GcanvasObjectItem *asObject(GcanvasItem *item) {
   return reinterpret_cast<GcanvasObjectItem *>(item);
 }
 
-/* ---- the symbol and marker options ---- */
-
-const char *const kSymbolWords[] = {"oval", "rectangle", "diamond", "crosshair", "handle"};
-const char *const kMarkerWords[] = {"point", "cross"};
-
-/* A prefix of one of the words whose first letter it shares; -1 when none. */
-int wordIndex(const char *value, const char *const *words, int count) {
-  size_t length = strlen(value);
-  for (int i = 0; i < count; i++)
-    if (value[0] == words[i][0] && length <= strlen(words[i]) &&
-        strncmp(value, words[i], length) == 0)
-      return i;
-  return -1;
-}
-
-int symbolTypeParse(ClientData, Tcl_Interp *interp, Tk_Window, const char *value, char *widgRec,
-                    int offset) {
-  int *field = reinterpret_cast<int *>(widgRec + offset);
-  *field = 0;
-  if (!value || !*value) return TCL_OK;
-  int i = wordIndex(value, kSymbolWords, 5);
-  if (i < 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "invalid -symboltype option \"", value,
-                     "\": must be oval, rectangle, diamond, crosshair, handle", nullptr);
-    return TCL_ERROR;
-  }
-  *field = i;
-  return TCL_OK;
-}
-
-const char *symbolTypePrint(ClientData, Tk_Window, char *widgRec, int offset, Tcl_FreeProc **) {
-  int v = *reinterpret_cast<int *>(widgRec + offset);
-  return v >= 0 && v < 5 ? kSymbolWords[v] : "unknown";
-}
-
-int markerTypeParse(ClientData, Tcl_Interp *interp, Tk_Window, const char *value, char *widgRec,
-                    int offset) {
-  int *field = reinterpret_cast<int *>(widgRec + offset);
-  *field = 0;
-  if (!value || !*value) return TCL_OK;
-  int i = wordIndex(value, kMarkerWords, 2);
-  if (i < 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "invalid -markertype option \"", value, "\": must be point or cross",
-                     nullptr);
-    return TCL_ERROR;
-  }
-  *field = i;
-  return TCL_OK;
-}
-
-const char *markerTypePrint(ClientData, Tk_Window, char *widgRec, int offset, Tcl_FreeProc **) {
-  int v = *reinterpret_cast<int *>(widgRec + offset);
-  return v >= 0 && v < 2 ? kMarkerWords[v] : "unknown";
-}
-
-Tk_CustomOption symbolTypeOption = {symbolTypeParse, symbolTypePrint, nullptr};
-Tk_CustomOption markerTypeOption = {markerTypeParse, markerTypePrint, nullptr};
+/* -symboltype and -markertype are the symbol item's options (gcanvas.h). */
 
 #define OBJ_OFFSET(field) static_cast<int>(offsetof(GcanvasObjectItem, field))
 
@@ -534,6 +476,34 @@ void initObject(ItemContainer *c, GcanvasObjectItem *o) {
 
 /* ---- disassembly ---- */
 
+/* A point record's symbol item draws as the object does: type, size and marker. */
+void copySymbolStyle(Tcl_Interp *interp, GcanvasRecord *canvas, GcanvasObjectItem *o,
+                     GcanvasItem *made) {
+  char *rec = reinterpret_cast<char *>(o);
+  const int symbolAt = static_cast<int>(offsetof(GcanvasObjectItem, symbolType));
+  const int markerAt = static_cast<int>(offsetof(GcanvasObjectItem, markerType));
+  Tcl_Obj *words = Tcl_NewObj();
+  Tcl_IncrRefCount(words);
+  auto add = [&](const char *name, Tcl_Obj *value) {
+    Tcl_ListObjAppendElement(nullptr, words, Tcl_NewStringObj(name, -1));
+    Tcl_ListObjAppendElement(nullptr, words, value);
+  };
+  add("-symboltype", Tcl_NewStringObj(symbolTypeOption.printProc(nullptr, nullptr, rec, symbolAt,
+                                                                  nullptr), -1));
+  add("-markertype", Tcl_NewStringObj(markerTypeOption.printProc(nullptr, nullptr, rec, markerAt,
+                                                                  nullptr), -1));
+  add("-xparam", Tcl_NewIntObj(o->symbolXSize));
+  add("-yparam", Tcl_NewIntObj(o->symbolYSize));
+  if (o->markerColor) add("-markercolor", Tcl_NewStringObj(Tk_NameOfColor(o->markerColor), -1));
+  int objc;
+  Tcl_Obj **objv;
+  Tcl_ListObjGetElements(nullptr, words, &objc, &objv);
+  eventuallyRedrawItem(canvas, made);
+  made->typePtr->configProc(interp, &canvas->c, made, objc, objv, TK_CONFIG_ARGV_ONLY);
+  eventuallyRedrawItem(canvas, made);
+  Tcl_DecrRefCount(words);
+}
+
 int disassembleObject(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item) {
   GcanvasObjectItem *o = asObject(item);
   if (!o->object) return TCL_ERROR;
@@ -557,9 +527,14 @@ int disassembleObject(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item) {
                                               : nullptr;
     if (!type) continue;
     VertexData data;
-    data.numParts = static_cast<int>(r.counts.size());
+    if (type == symbol) {
+      /* A symbol item takes its points one a part, without counts. */
+      data.numParts = static_cast<int>(r.points.size() / 2);
+    } else {
+      data.numParts = static_cast<int>(r.counts.size());
+      data.partCounts = r.counts.data();
+    }
     data.vertices = r.points.data();
-    data.partCounts = r.counts.data();
     data.styleSource = &o->outline;
     data.fillColor = o->fillColor;
     data.activeFillColor = o->activeFillColor;
@@ -569,8 +544,9 @@ int disassembleObject(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item) {
     words[0] = first.c_str();
     words[1] = "disassembled";
     char *tags = Tcl_Merge(2, words);
-    createItemFromVertices(canvas, interp, type, &data, tags);
+    GcanvasItem *made = createItemFromVertices(canvas, interp, type, &data, tags);
     ckfree(tags);
+    if (made && type == symbol) copySymbolStyle(interp, canvas, o, made);
   }
   Tcl_RestoreInterpState(interp, saved);
   object->ops.release(object, nullptr, nullptr);
