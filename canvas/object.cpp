@@ -796,12 +796,31 @@ void recordFillParts(ItemContainer *c, GcanvasObjectItem *o, Record &r, int tota
                      int width, int height, std::vector<XPoint> &points, std::vector<XPoint> &kept,
                      std::vector<int> &keptCounts) {
   partsToDrawable(c, o, r, o->smooth && total > 3, points);
-  std::vector<int> counts = r.counts;
-  std::vector<XPoint> clipped = clipPartsToBox(points.data(), static_cast<int>(counts.size()),
-                                               counts.data(), X - 8, Y - 8, X + width + 16,
-                                               Y + height + 16);
+  const int left = X - 8, top = Y - 8, right = X + width + 16, bottom = Y + height + 16;
+  bool inside = true;
+  for (const XPoint &p : points)
+    if (p.x < left || p.x > right || p.y < top || p.y > bottom) {
+      inside = false;
+      break;
+    }
   kept.clear();
   keptCounts.clear();
+  if (inside) {
+    /* nothing to clip: the parts as they are */
+    size_t at = 0;
+    for (int n : r.counts) {
+      if (n > 2) {
+        kept.insert(kept.end(), points.begin() + static_cast<long>(at),
+                    points.begin() + static_cast<long>(at + static_cast<size_t>(n)));
+        keptCounts.push_back(n);
+      }
+      at += static_cast<size_t>(n);
+    }
+    return;
+  }
+  std::vector<int> counts = r.counts;
+  std::vector<XPoint> clipped = clipPartsToBox(points.data(), static_cast<int>(counts.size()),
+                                               counts.data(), left, top, right, bottom);
   size_t at = 0;
   for (int n : counts) {
     if (n > 2) {
@@ -831,15 +850,23 @@ struct Raster {
   int stride = 0;              /* in pixels */
 };
 
+/*
+ * An edge (y0 < y1) stepped down the scanlines: at scanline y its crossing
+ * is x0 + (y - y0) dx / dy, and the first pixel at or right of it,
+ * q = ceil(that), is kept with r = q dy - (x0 dy + (y - y0) dx), 0 <= r < dy.
+ */
 struct RasterEdge {
-  int x0, y0, x1, y1;  /* y0 < y1 */
+  int y0, y1;
+  int q, r, dy;
+  int step, rem;  /* dx = step dy + rem, 0 <= rem < dy */
 };
 
 /* Fills the parts even-odd; the scratch vectors are kept between calls. */
 void rasterFill(Raster &ras, const XPoint *p, int partCount, const int *counts, uint32_t pixel,
                 std::vector<RasterEdge> &edges, std::vector<int> &xs) {
   edges.clear();
-  int ymin = ras.top + ras.height, ymax = ras.top;
+  const int clipTop = ras.top, clipBottom = ras.top + ras.height;
+  int ymin = clipBottom, ymax = clipTop;
   size_t at = 0;
   for (int part = 0; part < partCount; part++) {
     const int n = counts[part];
@@ -847,26 +874,44 @@ void rasterFill(Raster &ras, const XPoint *p, int partCount, const int *counts, 
       const XPoint &a = p[at + static_cast<size_t>(k)];
       const XPoint &b = p[at + static_cast<size_t>(k + 1 < n ? k + 1 : 0)];
       if (a.y == b.y) continue;
-      RasterEdge e = a.y < b.y ? RasterEdge{a.x, a.y, b.x, b.y} : RasterEdge{b.x, b.y, a.x, a.y};
+      const XPoint &u = a.y < b.y ? a : b, &v = a.y < b.y ? b : a;
+      int y0 = u.y, y1 = v.y;
+      if (y1 <= clipTop || y0 >= clipBottom) continue;
+      const int start = y0 < clipTop ? clipTop : y0;
+      RasterEdge e;
+      e.y0 = start;
+      e.y1 = y1 > clipBottom ? clipBottom : y1;
+      e.dy = y1 - y0;
+      const int dx = v.x - u.x;
+      e.step = dx / e.dy;
+      e.rem = dx - e.step * e.dy;
+      if (e.rem < 0) {
+        e.step--;
+        e.rem += e.dy;
+      }
+      const long long num = static_cast<long long>(u.x) * e.dy +
+                            static_cast<long long>(start - y0) * dx;
+      long long q = num / e.dy;
+      if (q * e.dy < num) q++;
+      e.q = static_cast<int>(q);
+      e.r = static_cast<int>(q * e.dy - num);
       edges.push_back(e);
       if (e.y0 < ymin) ymin = e.y0;
       if (e.y1 > ymax) ymax = e.y1;
     }
     at += static_cast<size_t>(n);
   }
-  if (ymin < ras.top) ymin = ras.top;
-  if (ymax > ras.top + ras.height) ymax = ras.top + ras.height;
   for (int y = ymin; y < ymax; y++) {
     xs.clear();
-    for (const RasterEdge &e : edges) {
+    for (RasterEdge &e : edges) {
       if (y < e.y0 || y >= e.y1) continue;
-      /* the first pixel at or right of the crossing: ceil(x0 + (y - y0) dx / dy) */
-      const long long dy = e.y1 - e.y0;
-      const long long num = static_cast<long long>(e.x0) * dy +
-                            static_cast<long long>(y - e.y0) * (e.x1 - e.x0);
-      long long q = num / dy;
-      if (q * dy < num) q++;
-      xs.push_back(static_cast<int>(q));
+      xs.push_back(e.q);
+      e.q += e.step;
+      e.r -= e.rem;
+      if (e.r < 0) {
+        e.q++;
+        e.r += e.dy;
+      }
     }
     if (xs.size() < 2) continue;
     if (xs.size() == 2) {
@@ -891,9 +936,11 @@ void rasterLine(Raster &ras, int x0, int y0, int x1, int y1, uint32_t pixel) {
   const int l = ras.left, t = ras.top, r = ras.left + ras.width, b = ras.top + ras.height;
   if ((x0 < l && x1 < l) || (x0 >= r && x1 >= r) || (y0 < t && y1 < t) || (y0 >= b && y1 >= b))
     return;
+  const bool inside = x0 >= l && x0 < r && y0 >= t && y0 < b && x1 >= l && x1 < r && y1 >= t &&
+                      y1 < b;
   int err = dx + dy;
   for (;;) {
-    if (x0 >= l && x0 < r && y0 >= t && y0 < b)
+    if (inside || (x0 >= l && x0 < r && y0 >= t && y0 < b))
       ras.pixels[static_cast<size_t>(y0 - t) * static_cast<size_t>(ras.stride) +
                  static_cast<size_t>(x0 - l)] = pixel;
     if (x0 == x1 && y0 == y1) break;
@@ -949,8 +996,9 @@ int drawPolygonsOnClient(ItemContainer *c, GcanvasObjectItem *o, Display *displa
   if (!XGetGeometry(display, drawable, &root, &gx, &gy, &gw, &gh, &border, &depth)) return -1;
   if (depth != 24 && depth != 32) return -1;
   const double w = o->outline.width;
-  int left = X + static_cast<int>(lround(w)), top = Y + static_cast<int>(lround(w));
-  int right = left + width, bottom = top + height;
+  /* a pixel more on every side: the area's rounding does not matter */
+  int left = X + static_cast<int>(lround(w)) - 1, top = Y + static_cast<int>(lround(w)) - 1;
+  int right = left + width + 2, bottom = top + height + 2;
   if (left < 0) left = 0;
   if (top < 0) top = 0;
   if (right > static_cast<int>(gw)) right = static_cast<int>(gw);
