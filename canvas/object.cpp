@@ -16,6 +16,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -983,7 +984,9 @@ int drawPolygonsOnClient(ItemContainer *c, GcanvasObjectItem *o, Display *displa
                          Drawable drawable, const double *Q, int X, int Y, int width, int height) {
   if (!clientDrawingWanted() || stateFillStipple(c, o) != None) return -1;
   uint32_t fillPixel = 0, linePixel = 0, litPixel = 0;
-  if (!plainGC(display, o->fillGC, 0, &fillPixel) || !plainGC(display, o->highlightGC, 1, &litPixel))
+  /* the fills' line widths do not matter */
+  if (!plainGC(display, o->fillGC, 32767, &fillPixel) ||
+      !plainGC(display, o->highlightGC, 32767, &litPixel))
     return -1;
   changeOutlineGC(c, &o->header, &o->outline);
   const bool plainLine = plainGC(display, o->outline.gc, 1, &linePixel);
@@ -1006,17 +1009,19 @@ int drawPolygonsOnClient(ItemContainer *c, GcanvasObjectItem *o, Display *displa
   if (left >= right || top >= bottom) return 0;
   /* A drawable that can't be read (a window partly off the screen) goes to the server. */
   Tk_ErrorHandler handler = Tk_CreateErrorHandler(display, -1, X_GetImage, -1, nullptr, nullptr);
-  XImage *image = XGetImage(display, drawable, left, top, static_cast<unsigned>(right - left),
-                            static_cast<unsigned>(bottom - top), AllPlanes, ZPixmap);
+  auto destroy = [](XImage *i) { XDestroyImage(i); };
+  std::unique_ptr<XImage, decltype(destroy)> held(
+      XGetImage(display, drawable, left, top, static_cast<unsigned>(right - left),
+                static_cast<unsigned>(bottom - top), AllPlanes, ZPixmap),
+      destroy);
   Tk_DeleteErrorHandler(handler);
+  XImage *image = held.get();
   if (!image) return -1;
   const int host = 1;
   const int hostOrder = *reinterpret_cast<const char *>(&host) ? LSBFirst : MSBFirst;
   if (image->bits_per_pixel != 32 || image->byte_order != hostOrder ||
-      image->bytes_per_line % 4 != 0) {
-    XDestroyImage(image);
+      image->bytes_per_line % 4 != 0)
     return -1;
-  }
   Raster ras;
   ras.pixels = reinterpret_cast<uint32_t *>(image->data);
   ras.left = left;
@@ -1059,7 +1064,8 @@ int drawPolygonsOnClient(ItemContainer *c, GcanvasObjectItem *o, Display *displa
       for (int n : r.counts) {
         const XPoint *q = points.data() + at;
         if (n == 1) rasterLine(ras, q[0].x, q[0].y, q[0].x, q[0].y, linePixel);
-        for (int k = 0; k + 1 < n; k++) rasterLine(ras, q[k].x, q[k].y, q[k + 1].x, q[k + 1].y, linePixel);
+        for (int k = 0; k + 1 < n; k++)
+          rasterLine(ras, q[k].x, q[k].y, q[k + 1].x, q[k + 1].y, linePixel);
         at += static_cast<size_t>(n);
       }
     }
@@ -1067,7 +1073,6 @@ int drawPolygonsOnClient(ItemContainer *c, GcanvasObjectItem *o, Display *displa
   GC gc = o->fillGC != None ? o->fillGC : o->outline.gc;
   XPutImage(display, drawable, gc, image, 0, 0, left, top, static_cast<unsigned>(ras.width),
             static_cast<unsigned>(ras.height));
-  XDestroyImage(image);
   return drawn;
 }
 
