@@ -9,10 +9,14 @@
  *     ordinary items, one a record.
  */
 #include <math.h>
+#include <stdint.h>
+#include <stdlib.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,65 +63,7 @@ GcanvasObjectItem *asObject(GcanvasItem *item) {
   return reinterpret_cast<GcanvasObjectItem *>(item);
 }
 
-/* ---- the symbol and marker options ---- */
-
-const char *const kSymbolWords[] = {"oval", "rectangle", "diamond", "crosshair", "handle"};
-const char *const kMarkerWords[] = {"point", "cross"};
-
-/* A prefix of one of the words whose first letter it shares; -1 when none. */
-int wordIndex(const char *value, const char *const *words, int count) {
-  size_t length = strlen(value);
-  for (int i = 0; i < count; i++)
-    if (value[0] == words[i][0] && length <= strlen(words[i]) &&
-        strncmp(value, words[i], length) == 0)
-      return i;
-  return -1;
-}
-
-int symbolTypeParse(ClientData, Tcl_Interp *interp, Tk_Window, const char *value, char *widgRec,
-                    int offset) {
-  int *field = reinterpret_cast<int *>(widgRec + offset);
-  *field = 0;
-  if (!value || !*value) return TCL_OK;
-  int i = wordIndex(value, kSymbolWords, 5);
-  if (i < 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "invalid -symboltype option \"", value,
-                     "\": must be oval, rectangle, diamond, crosshair, handle", nullptr);
-    return TCL_ERROR;
-  }
-  *field = i;
-  return TCL_OK;
-}
-
-const char *symbolTypePrint(ClientData, Tk_Window, char *widgRec, int offset, Tcl_FreeProc **) {
-  int v = *reinterpret_cast<int *>(widgRec + offset);
-  return v >= 0 && v < 5 ? kSymbolWords[v] : "unknown";
-}
-
-int markerTypeParse(ClientData, Tcl_Interp *interp, Tk_Window, const char *value, char *widgRec,
-                    int offset) {
-  int *field = reinterpret_cast<int *>(widgRec + offset);
-  *field = 0;
-  if (!value || !*value) return TCL_OK;
-  int i = wordIndex(value, kMarkerWords, 2);
-  if (i < 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "invalid -markertype option \"", value, "\": must be point or cross",
-                     nullptr);
-    return TCL_ERROR;
-  }
-  *field = i;
-  return TCL_OK;
-}
-
-const char *markerTypePrint(ClientData, Tk_Window, char *widgRec, int offset, Tcl_FreeProc **) {
-  int v = *reinterpret_cast<int *>(widgRec + offset);
-  return v >= 0 && v < 2 ? kMarkerWords[v] : "unknown";
-}
-
-Tk_CustomOption symbolTypeOption = {symbolTypeParse, symbolTypePrint, nullptr};
-Tk_CustomOption markerTypeOption = {markerTypeParse, markerTypePrint, nullptr};
+/* -symboltype and -markertype are the symbol item's options (gcanvas.h). */
 
 #define OBJ_OFFSET(field) static_cast<int>(offsetof(GcanvasObjectItem, field))
 
@@ -534,6 +480,34 @@ void initObject(ItemContainer *c, GcanvasObjectItem *o) {
 
 /* ---- disassembly ---- */
 
+/* A point record's symbol item draws as the object does: type, size and marker. */
+void copySymbolStyle(Tcl_Interp *interp, GcanvasRecord *canvas, GcanvasObjectItem *o,
+                     GcanvasItem *made) {
+  char *rec = reinterpret_cast<char *>(o);
+  const int symbolAt = static_cast<int>(offsetof(GcanvasObjectItem, symbolType));
+  const int markerAt = static_cast<int>(offsetof(GcanvasObjectItem, markerType));
+  Tcl_Obj *words = Tcl_NewObj();
+  Tcl_IncrRefCount(words);
+  auto add = [&](const char *name, Tcl_Obj *value) {
+    Tcl_ListObjAppendElement(nullptr, words, Tcl_NewStringObj(name, -1));
+    Tcl_ListObjAppendElement(nullptr, words, value);
+  };
+  add("-symboltype", Tcl_NewStringObj(symbolTypeOption.printProc(nullptr, nullptr, rec, symbolAt,
+                                                                  nullptr), -1));
+  add("-markertype", Tcl_NewStringObj(markerTypeOption.printProc(nullptr, nullptr, rec, markerAt,
+                                                                  nullptr), -1));
+  add("-xparam", Tcl_NewIntObj(o->symbolXSize));
+  add("-yparam", Tcl_NewIntObj(o->symbolYSize));
+  if (o->markerColor) add("-markercolor", Tcl_NewStringObj(Tk_NameOfColor(o->markerColor), -1));
+  int objc;
+  Tcl_Obj **objv;
+  Tcl_ListObjGetElements(nullptr, words, &objc, &objv);
+  eventuallyRedrawItem(canvas, made);
+  made->typePtr->configProc(interp, &canvas->c, made, objc, objv, TK_CONFIG_ARGV_ONLY);
+  eventuallyRedrawItem(canvas, made);
+  Tcl_DecrRefCount(words);
+}
+
 int disassembleObject(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item) {
   GcanvasObjectItem *o = asObject(item);
   if (!o->object) return TCL_ERROR;
@@ -557,9 +531,14 @@ int disassembleObject(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item) {
                                               : nullptr;
     if (!type) continue;
     VertexData data;
-    data.numParts = static_cast<int>(r.counts.size());
+    if (type == symbol) {
+      /* A symbol item takes its points one a part, without counts. */
+      data.numParts = static_cast<int>(r.points.size() / 2);
+    } else {
+      data.numParts = static_cast<int>(r.counts.size());
+      data.partCounts = r.counts.data();
+    }
     data.vertices = r.points.data();
-    data.partCounts = r.counts.data();
     data.styleSource = &o->outline;
     data.fillColor = o->fillColor;
     data.activeFillColor = o->activeFillColor;
@@ -569,8 +548,9 @@ int disassembleObject(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item) {
     words[0] = first.c_str();
     words[1] = "disassembled";
     char *tags = Tcl_Merge(2, words);
-    createItemFromVertices(canvas, interp, type, &data, tags);
+    GcanvasItem *made = createItemFromVertices(canvas, interp, type, &data, tags);
     ckfree(tags);
+    if (made && type == symbol) copySymbolStyle(interp, canvas, o, made);
   }
   Tcl_RestoreInterpState(interp, saved);
   object->ops.release(object, nullptr, nullptr);
@@ -808,6 +788,294 @@ int drawLines(ItemContainer *c, GcanvasObjectItem *o, DrawBatch *batch, const do
   return drawn;
 }
 
+/*
+ * A polygon record's drawable points (its outline, parts in r.counts) and
+ * the parts to fill, clipped to a little more than the area (X, Y, width,
+ * height), those of fewer than three points left out.
+ */
+void recordFillParts(ItemContainer *c, GcanvasObjectItem *o, Record &r, int total, int X, int Y,
+                     int width, int height, std::vector<XPoint> &points, std::vector<XPoint> &kept,
+                     std::vector<int> &keptCounts) {
+  partsToDrawable(c, o, r, o->smooth && total > 3, points);
+  const int left = X - 8, top = Y - 8, right = X + width + 16, bottom = Y + height + 16;
+  bool inside = true;
+  for (const XPoint &p : points)
+    if (p.x < left || p.x > right || p.y < top || p.y > bottom) {
+      inside = false;
+      break;
+    }
+  kept.clear();
+  keptCounts.clear();
+  if (inside) {
+    /* nothing to clip: the parts as they are */
+    size_t at = 0;
+    for (int n : r.counts) {
+      if (n > 2) {
+        kept.insert(kept.end(), points.begin() + static_cast<long>(at),
+                    points.begin() + static_cast<long>(at + static_cast<size_t>(n)));
+        keptCounts.push_back(n);
+      }
+      at += static_cast<size_t>(n);
+    }
+    return;
+  }
+  std::vector<int> counts = r.counts;
+  std::vector<XPoint> clipped = clipPartsToBox(points.data(), static_cast<int>(counts.size()),
+                                               counts.data(), left, top, right, bottom);
+  size_t at = 0;
+  for (int n : counts) {
+    if (n > 2) {
+      kept.insert(kept.end(), clipped.begin() + static_cast<long>(at),
+                  clipped.begin() + static_cast<long>(at + static_cast<size_t>(n)));
+      keptCounts.push_back(n);
+    }
+    at += static_cast<size_t>(n);
+  }
+}
+
+/* ---- polygons drawn on the client ---- */
+
+/*
+ * When every record is drawn in solid colours with plain copies and thin
+ * outlines, the records are rasterised here into the pixels of the area,
+ * read from the drawable and written back with one request: the X server
+ * then fills no polygons.  The fill follows the X rule (a pixel is in when
+ * its centre is, the left and top edges in, the right and bottom out,
+ * even-odd over the parts); outlines are Bresenham lines through the
+ * vertices, as a thin X line is drawn.
+ */
+struct Raster {
+  uint32_t *pixels = nullptr;
+  int left = 0, top = 0;       /* drawable coordinates of the first pixel */
+  int width = 0, height = 0;
+  int stride = 0;              /* in pixels */
+};
+
+/*
+ * An edge (y0 < y1) stepped down the scanlines: at scanline y its crossing
+ * is x0 + (y - y0) dx / dy, and the first pixel at or right of it,
+ * q = ceil(that), is kept with r = q dy - (x0 dy + (y - y0) dx), 0 <= r < dy.
+ */
+struct RasterEdge {
+  int y0, y1;
+  int q, r, dy;
+  int step, rem;  /* dx = step dy + rem, 0 <= rem < dy */
+};
+
+/* Fills the parts even-odd; the scratch vectors are kept between calls. */
+void rasterFill(Raster &ras, const XPoint *p, int partCount, const int *counts, uint32_t pixel,
+                std::vector<RasterEdge> &edges, std::vector<int> &xs) {
+  edges.clear();
+  const int clipTop = ras.top, clipBottom = ras.top + ras.height;
+  int ymin = clipBottom, ymax = clipTop;
+  size_t at = 0;
+  for (int part = 0; part < partCount; part++) {
+    const int n = counts[part];
+    for (int k = 0; k < n; k++) {
+      const XPoint &a = p[at + static_cast<size_t>(k)];
+      const XPoint &b = p[at + static_cast<size_t>(k + 1 < n ? k + 1 : 0)];
+      if (a.y == b.y) continue;
+      const XPoint &u = a.y < b.y ? a : b, &v = a.y < b.y ? b : a;
+      int y0 = u.y, y1 = v.y;
+      if (y1 <= clipTop || y0 >= clipBottom) continue;
+      const int start = y0 < clipTop ? clipTop : y0;
+      RasterEdge e;
+      e.y0 = start;
+      e.y1 = y1 > clipBottom ? clipBottom : y1;
+      e.dy = y1 - y0;
+      const int dx = v.x - u.x;
+      e.step = dx / e.dy;
+      e.rem = dx - e.step * e.dy;
+      if (e.rem < 0) {
+        e.step--;
+        e.rem += e.dy;
+      }
+      const long long num = static_cast<long long>(u.x) * e.dy +
+                            static_cast<long long>(start - y0) * dx;
+      long long q = num / e.dy;
+      if (q * e.dy < num) q++;
+      e.q = static_cast<int>(q);
+      e.r = static_cast<int>(q * e.dy - num);
+      edges.push_back(e);
+      if (e.y0 < ymin) ymin = e.y0;
+      if (e.y1 > ymax) ymax = e.y1;
+    }
+    at += static_cast<size_t>(n);
+  }
+  for (int y = ymin; y < ymax; y++) {
+    xs.clear();
+    for (RasterEdge &e : edges) {
+      if (y < e.y0 || y >= e.y1) continue;
+      xs.push_back(e.q);
+      e.q += e.step;
+      e.r -= e.rem;
+      if (e.r < 0) {
+        e.q++;
+        e.r += e.dy;
+      }
+    }
+    if (xs.size() < 2) continue;
+    if (xs.size() == 2) {
+      if (xs[0] > xs[1]) std::swap(xs[0], xs[1]);
+    } else {
+      std::sort(xs.begin(), xs.end());
+    }
+    uint32_t *row = ras.pixels + static_cast<size_t>(y - ras.top) * static_cast<size_t>(ras.stride);
+    for (size_t k = 0; k + 1 < xs.size(); k += 2) {
+      int a = xs[k] - ras.left, b = xs[k + 1] - ras.left;
+      if (a < 0) a = 0;
+      if (b > ras.width) b = ras.width;
+      for (int x = a; x < b; x++) row[x] = pixel;
+    }
+  }
+}
+
+void rasterLine(Raster &ras, int x0, int y0, int x1, int y1, uint32_t pixel) {
+  const int dx = abs(x1 - x0), dy = -abs(y1 - y0);
+  const int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+  /* Lines far outside the area are skipped whole. */
+  const int l = ras.left, t = ras.top, r = ras.left + ras.width, b = ras.top + ras.height;
+  if ((x0 < l && x1 < l) || (x0 >= r && x1 >= r) || (y0 < t && y1 < t) || (y0 >= b && y1 >= b))
+    return;
+  const bool inside = x0 >= l && x0 < r && y0 >= t && y0 < b && x1 >= l && x1 < r && y1 >= t &&
+                      y1 < b;
+  int err = dx + dy;
+  for (;;) {
+    if (inside || (x0 >= l && x0 < r && y0 >= t && y0 < b))
+      ras.pixels[static_cast<size_t>(y0 - t) * static_cast<size_t>(ras.stride) +
+                 static_cast<size_t>(x0 - l)] = pixel;
+    if (x0 == x1 && y0 == y1) break;
+    const int e2 = 2 * err;
+    if (e2 >= dy) {
+      err += dy;
+      x0 += sx;
+    }
+    if (e2 <= dx) {
+      err += dx;
+      y0 += sy;
+    }
+  }
+}
+
+/* A GC that paints its foreground as it is; its pixel in *pixel. */
+bool plainGC(Display *display, GC gc, int maxWidth, uint32_t *pixel) {
+  if (gc == None) return true;
+  XGCValues v;
+  if (!XGetGCValues(display, gc,
+                    GCFunction | GCPlaneMask | GCForeground | GCFillStyle | GCLineWidth |
+                        GCLineStyle,
+                    &v))
+    return false;
+  if (v.function != GXcopy || v.fill_style != FillSolid || v.line_style != LineSolid ||
+      v.line_width > maxWidth || (v.plane_mask & 0xffffffUL) != 0xffffffUL)
+    return false;
+  *pixel = static_cast<uint32_t>(v.foreground);
+  return true;
+}
+
+/* Whether the client draws the records: off with VESK_OBJECT_XDRAW set (tests, benches). */
+bool clientDrawingWanted() {
+  const char *v = getenv("VESK_OBJECT_XDRAW");
+  return !(v && *v && strcmp(v, "0") != 0);
+}
+
+/* The records drawn on the client; -1 when they must go to the X server. */
+int drawPolygonsOnClient(ItemContainer *c, GcanvasObjectItem *o, Display *display,
+                         Drawable drawable, const double *Q, int X, int Y, int width, int height) {
+  if (!clientDrawingWanted() || stateFillStipple(c, o) != None) return -1;
+  uint32_t fillPixel = 0, linePixel = 0, litPixel = 0;
+  /* the fills' line widths do not matter */
+  if (!plainGC(display, o->fillGC, 32767, &fillPixel) ||
+      !plainGC(display, o->highlightGC, 32767, &litPixel))
+    return -1;
+  changeOutlineGC(c, &o->header, &o->outline);
+  const bool plainLine = plainGC(display, o->outline.gc, 1, &linePixel);
+  resetOutlineGC(c, &o->header, &o->outline);
+  if (!plainLine) return -1;
+  /* The area that is drawn: the part of (X, Y, width, height) inside the drawable. */
+  Window root;
+  int gx, gy;
+  unsigned gw, gh, border, depth;
+  if (!XGetGeometry(display, drawable, &root, &gx, &gy, &gw, &gh, &border, &depth)) return -1;
+  if (depth != 24 && depth != 32) return -1;
+  const double w = o->outline.width;
+  /* a pixel more on every side: the area's rounding does not matter */
+  int left = X + static_cast<int>(lround(w)) - 1, top = Y + static_cast<int>(lround(w)) - 1;
+  int right = left + width + 2, bottom = top + height + 2;
+  if (left < 0) left = 0;
+  if (top < 0) top = 0;
+  if (right > static_cast<int>(gw)) right = static_cast<int>(gw);
+  if (bottom > static_cast<int>(gh)) bottom = static_cast<int>(gh);
+  if (left >= right || top >= bottom) return 0;
+  /* A drawable that can't be read (a window partly off the screen) goes to the server. */
+  Tk_ErrorHandler handler = Tk_CreateErrorHandler(display, -1, X_GetImage, -1, nullptr, nullptr);
+  auto destroy = [](XImage *i) { XDestroyImage(i); };
+  std::unique_ptr<XImage, decltype(destroy)> held(
+      XGetImage(display, drawable, left, top, static_cast<unsigned>(right - left),
+                static_cast<unsigned>(bottom - top), AllPlanes, ZPixmap),
+      destroy);
+  Tk_DeleteErrorHandler(handler);
+  XImage *image = held.get();
+  if (!image) return -1;
+  const int host = 1;
+  const int hostOrder = *reinterpret_cast<const char *>(&host) ? LSBFirst : MSBFirst;
+  if (image->bits_per_pixel != 32 || image->byte_order != hostOrder ||
+      image->bytes_per_line % 4 != 0)
+    return -1;
+  Raster ras;
+  ras.pixels = reinterpret_cast<uint32_t *>(image->data);
+  ras.left = left;
+  ras.top = top;
+  ras.width = right - left;
+  ras.height = bottom - top;
+  ras.stride = image->bytes_per_line / 4;
+  const bool fill = o->fillGC != None, line = o->outline.gc != None;
+  const bool lit = o->highlightGC != None;
+  const int lw = outlineLineWidth(display, o);
+  RAMOBJ *object = o->object;
+  const VectorOps *ops = opsOf(object);
+  const int count = recordCount(object);
+  int drawn = 0;
+  Record r;
+  std::vector<XPoint> points, kept;
+  std::vector<int> keptCounts, xs;
+  std::vector<RasterEdge> edges;
+  for (int i = 0; i < count; i++) {
+    if (!ops->isSelected(object, i) || !boxMeets(ops->recordBox(object, i), Q)) continue;
+    if (!readRecord(object, i, r) || r.counts.empty() || r.counts[0] <= 0) continue;
+    const int total = static_cast<int>(r.points.size() / 2);
+    if (total < 3 && !line) continue;
+    drawn++;
+    const bool highlighted = i == o->highlightRecord && lit;
+    if (total <= 2) {
+      /* a dot of the outline's width */
+      XPoint p;
+      worldToDrawablePath(c, r.points.data(), &p, 1);
+      const int s = lw + 1, x0 = p.x - lw / 2, y0 = p.y - lw / 2;
+      for (int k = 0; k < s; k++) rasterLine(ras, x0, y0 + k, x0 + s - 1, y0 + k, linePixel);
+      continue;
+    }
+    recordFillParts(c, o, r, total, X, Y, width, height, points, kept, keptCounts);
+    if ((fill || highlighted) && !keptCounts.empty())
+      rasterFill(ras, kept.data(), static_cast<int>(keptCounts.size()), keptCounts.data(),
+                 highlighted ? litPixel : fillPixel, edges, xs);
+    if (line) {
+      size_t at = 0;
+      for (int n : r.counts) {
+        const XPoint *q = points.data() + at;
+        if (n == 1) rasterLine(ras, q[0].x, q[0].y, q[0].x, q[0].y, linePixel);
+        for (int k = 0; k + 1 < n; k++)
+          rasterLine(ras, q[k].x, q[k].y, q[k + 1].x, q[k + 1].y, linePixel);
+        at += static_cast<size_t>(n);
+      }
+    }
+  }
+  GC gc = o->fillGC != None ? o->fillGC : o->outline.gc;
+  XPutImage(display, drawable, gc, image, 0, 0, left, top, static_cast<unsigned>(ras.width),
+            static_cast<unsigned>(ras.height));
+  return drawn;
+}
+
 int drawPolygons(ItemContainer *c, GcanvasObjectItem *o, Display *display, DrawBatch *batch,
                  const double *Q, int X, int Y, int width, int height) {
   if (o->fillGC == None && o->outline.gc == None) return 0;
@@ -846,22 +1114,10 @@ int drawPolygons(ItemContainer *c, GcanvasObjectItem *o, Display *display, DrawB
       batchDrawArc(line, p.x - lw / 2, p.y - lw / 2, lw + 1, lw + 1, 0, 23040, 1);
       continue;
     }
-    partsToDrawable(c, o, r, o->smooth && total > 3, points);
-    std::vector<int> counts = r.counts;
-    std::vector<XPoint> clipped = clipPartsToBox(points.data(), static_cast<int>(counts.size()),
-                                                 counts.data(), X - 8, Y - 8, X + width + 16,
-                                                 Y + height + 16);
     std::vector<XPoint> kept;
     std::vector<int> keptCounts;
+    recordFillParts(c, o, r, total, X, Y, width, height, points, kept, keptCounts);
     size_t at = 0;
-    for (int n : counts) {
-      if (n > 2) {
-        kept.insert(kept.end(), clipped.begin() + static_cast<long>(at),
-                    clipped.begin() + static_cast<long>(at + static_cast<size_t>(n)));
-        keptCounts.push_back(n);
-      }
-      at += static_cast<size_t>(n);
-    }
     if (!keptCounts.empty())
       batchFillPolygonsWithHoles(f, kept.data(), static_cast<int>(keptCounts.size()),
                                  keptCounts.data(), 0);
@@ -901,7 +1157,10 @@ void displayObject(ItemContainer *c, GcanvasItem *item, Display *display, Drawab
     int type = o->object->ops.type ? o->object->ops.type(o->object) : 0;
     if (type == 0x100) drawn = drawPoints(c, o, batch, P);
     else if (type == 0x200) drawn = drawLines(c, o, batch, Q);
-    else if (type == 0x400) drawn = drawPolygons(c, o, display, batch, Q, X, Y, width, height);
+    else if (type == 0x400) {
+      drawn = drawPolygonsOnClient(c, o, display, drawable, Q, X, Y, width, height);
+      if (drawn < 0) drawn = drawPolygons(c, o, display, batch, Q, X, Y, width, height);
+    }
     endDrawBatch(batch);
   }
   if (getDebugFlag())
