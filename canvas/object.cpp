@@ -1442,9 +1442,9 @@ int objectKind(GcanvasObjectItem *o) {
   return o->object && o->object->ops.type ? o->object->ops.type(o->object) : 0;
 }
 
-double objectAreaMeasure(ItemContainer *, GcanvasItem *item) {
-  GcanvasObjectItem *o = asObject(item);
-  if (objectKind(o) != 0x400) return 0;
+/* The sum of a measure over every part of the selected records. */
+template <class PartMeasure>
+double sumSelectedParts(GcanvasObjectItem *o, PartMeasure measure) {
   const VectorOps *ops = opsOf(o->object);
   double total = 0;
   Record r;
@@ -1452,29 +1452,24 @@ double objectAreaMeasure(ItemContainer *, GcanvasItem *item) {
     if (!ops->isSelected(o->object, i) || !readRecord(o->object, i, r)) continue;
     size_t at = 0;
     for (int n : r.counts) {
-      total += polygonArea(r.points.data() + at, n);
+      total += measure(r.points.data() + at, n);
       at += 2 * static_cast<size_t>(n);
     }
   }
   return total;
 }
 
+double objectAreaMeasure(ItemContainer *, GcanvasItem *item) {
+  GcanvasObjectItem *o = asObject(item);
+  if (objectKind(o) != 0x400) return 0;
+  return sumSelectedParts(o, polygonArea);
+}
+
 double objectLengthMeasure(ItemContainer *, GcanvasItem *item) {
   GcanvasObjectItem *o = asObject(item);
   int type = objectKind(o);
   if (type != 0x200 && type != 0x400) return 0;
-  const VectorOps *ops = opsOf(o->object);
-  double total = 0;
-  Record r;
-  for (int i = 0; i < recordCount(o->object); i++) {
-    if (!ops->isSelected(o->object, i) || !readRecord(o->object, i, r)) continue;
-    size_t at = 0;
-    for (int n : r.counts) {
-      total += polylineLength(r.points.data() + at, n);
-      at += 2 * static_cast<size_t>(n);
-    }
-  }
-  return total;
+  return sumSelectedParts(o, polylineLength);
 }
 
 double objectCentroidMeasure(ItemContainer *, GcanvasItem *item, double *x, double *y) {
