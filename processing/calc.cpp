@@ -342,6 +342,18 @@ bool isBsqLayout(const RAMIMG *image) {
   return id == IMG_BSQ || id == IMG_BSQD || id == IMG_E74BSQ || id == IMG_MBSQ;
 }
 
+/* The input and output rows. Results: false after the message when memory is short. */
+bool AllocateMem(CalcWork *w) {
+  try {
+    w->inRow.assign(static_cast<size_t>(w->columns) * w->ib.size(), 0.0f);
+    w->outRow.assign(static_cast<size_t>(w->columns) * w->ob.size(), 0.0f);
+  } catch (const std::bad_alloc &) {
+    vesk_fprintf(stderr, "Error of malloc in AllocateMem.\n");
+    return false;
+  }
+  return true;
+}
+
 void closeCalc(CalcWork *w) {
   if (w->in) closeRAMImage(w->in, nullptr);
   if (w->out) closeRAMImage(w->out, nullptr);
@@ -470,11 +482,7 @@ int calcModule(const char *prog, int argc, const char **argv) {
 
   const int n = static_cast<int>(w.ib.size());
   const int no = static_cast<int>(w.ob.size());
-  try {
-    w.inRow.assign(static_cast<size_t>(w.columns) * static_cast<size_t>(n), 0.0f);
-    w.outRow.assign(static_cast<size_t>(w.columns) * static_cast<size_t>(no), 0.0f);
-  } catch (const std::bad_alloc &) {
-    vesk_fprintf(stderr, "Error of malloc in AllocateMem.\n");
+  if (!AllocateMem(&w)) {
     closeCalc(&w);
     return 0;
   }

@@ -558,6 +558,14 @@ int parseClassifyOptions(ClassifyWork *w, int argc, const char **argv) {
   return 1;
 }
 
+/* The output's palette from the class table's means over the selected bands. */
+void setClassPalette(ClassifyWork *w, ClassTable *t) {
+  writeClassPalette(w->in, w->out, w->bands.data(), w->m, t->K, w->in->header.bits > 8,
+                    [t](int k, int j) {
+                      return t->mean[static_cast<size_t>(k) * t->meanStride + j];
+                    });
+}
+
 /*
  * runClassify --
  *     Builds the class table, colours the output's palette, classifies the
@@ -567,9 +575,7 @@ int parseClassifyOptions(ClassifyWork *w, int argc, const char **argv) {
 int runClassify(ClassifyWork *w) {
   ClassTable *t = createClusters(w->set, w->rule, w->threshold, w->positions.data(), w->m);
   int result = 0;
-  if (t)
-    writeClassPalette(w->in, w->out, w->bands.data(), w->m, t->K, w->in->header.bits > 8,
-                      [t](int k, int j) { return t->mean[static_cast<size_t>(k) * t->meanStride + j]; });
+  if (t) setClassPalette(w, t);
   freeFeature(w->set);
   w->set = nullptr;
   if (t) {

@@ -72,10 +72,12 @@ int featureError(Tcl_Interp *interp, const std::string &message) {
   return TCL_ERROR;
 }
 
-/* A text as one word: braced when it holds a blank or is empty. */
-std::string textWord(const std::string &text) {
-  if (text.empty() || text.find(' ') != std::string::npos) return "{" + text + "}";
-  return text;
+/* Appends a text as one word: braced when it holds a blank or is empty. */
+void appendTextWord(std::string *out, const std::string &text) {
+  if (text.empty() || text.find(' ') != std::string::npos)
+    *out += "{" + text + "}";
+  else
+    *out += text;
 }
 
 /* Words appended bare to an empty result, else as one more braced element. */
@@ -109,7 +111,11 @@ void appendStatSource(Tcl_Interp *interp, FeatureSet *set) {
   const char *p = reinterpret_cast<const char *>(extra);
   std::string source(p, strnlen(p, kStatSourceSize));
   std::string note(p + kStatSourceSize, strnlen(p + kStatSourceSize, kStatNoteSize));
-  appendWords(interp, textWord(source) + " " + textWord(note));
+  std::string words;
+  appendTextWord(&words, source);
+  words += " ";
+  appendTextWord(&words, note);
+  appendWords(interp, words);
 }
 
 /* ---- ISOFEATU items ---- */
@@ -384,13 +390,38 @@ std::vector<double> statItemMatrix(const StatItem &item, int n, bool correlation
   return values;
 }
 
+void appendCovMatrix(Tcl_Interp *interp, const StatItem &item, int n, bool correlation) {
+  appendWords(interp, numbers(statItemMatrix(item, n, correlation)));
+}
+
+/* Sequence number, sample count, name and note of an item. */
+void appendStatItemInfo(Tcl_Interp *interp, const StatItem &item) {
+  std::string words = fmt("%d %d ", item.sequence, item.count);
+  appendTextWord(&words, item.name);
+  words += " ";
+  appendTextWord(&words, item.note);
+  appendWords(interp, words);
+}
+
+void appendStatMeans(Tcl_Interp *interp, const StatItem &item) {
+  std::vector<float> means(item.mean.begin(), item.mean.end());
+  appendFloatList(interp, means.data(), static_cast<int>(means.size()));
+}
+
+/* The covariance's diagonal: the variances. */
+void appendStatStd(Tcl_Interp *interp, const StatItem &item, int n) {
+  std::vector<double> variances;
+  for (int i = 0; i < n; i++) variances.push_back(item.cov[packedIndex(i, i)]);
+  appendWords(interp, numbers(variances));
+}
+
 int statsMatrix(FeatureSet *set, Tcl_Interp *interp, int argc, const char **argv, bool correlation) {
   int index = 0;
   if (readItemIndex(interp, set, argc, argv, &index) != TCL_OK) return TCL_ERROR;
   StatItem item;
   readStatItem(set, index, &item);
   Tcl_ResetResult(interp);
-  appendWords(interp, numbers(statItemMatrix(item, getFeatureInfo(set, 4), correlation)));
+  appendCovMatrix(interp, item, getFeatureInfo(set, 4), correlation);
   return TCL_OK;
 }
 
@@ -426,8 +457,7 @@ int statsInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const 
       StatItem item;
       readStatItem(set, index, &item);
       Tcl_ResetResult(interp);
-      appendWords(interp, fmt("%d %d ", item.sequence, item.count) + textWord(item.name) + " " +
-                              textWord(item.note));
+      appendStatItemInfo(interp, item);
       return TCL_OK;
     }
     break;
@@ -436,9 +466,8 @@ int statsInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const 
       if (readItemIndex(interp, set, argc, argv, &index) != TCL_OK) return TCL_ERROR;
       StatItem item;
       readStatItem(set, index, &item);
-      std::vector<float> means(item.mean.begin(), item.mean.end());
       Tcl_ResetResult(interp);
-      appendFloatList(interp, means.data(), static_cast<int>(means.size()));
+      appendStatMeans(interp, item);
       return TCL_OK;
     }
     break;
@@ -447,11 +476,8 @@ int statsInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const 
       if (readItemIndex(interp, set, argc, argv, &index) != TCL_OK) return TCL_ERROR;
       StatItem item;
       readStatItem(set, index, &item);
-      std::vector<double> values;
-      for (size_t i = 0; i < item.mean.size(); i++)
-        values.push_back(item.cov[packedIndex(static_cast<int>(i), static_cast<int>(i))]);
       Tcl_ResetResult(interp);
-      appendWords(interp, numbers(values));
+      appendStatStd(interp, item, static_cast<int>(item.mean.size()));
       return TCL_OK;
     }
     break;
@@ -462,6 +488,44 @@ int statsInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const 
 }
 
 /* ---- eigen objects ---- */
+
+/* Source, normalization, variances and means of the set's extra head. */
+void appendEigenInfo(Tcl_Interp *interp, FeatureSet *set) {
+  EigenExtra extra;
+  if (!getEigenExtra(set, &extra)) {
+    Tcl_AppendElement(interp, "");
+    return;
+  }
+  std::string words;
+  appendTextWord(&words, extra.source);
+  appendWords(interp, words + " " + (extra.normalized ? "Normalized {" : "Unnormalized {") +
+                          numbers(extra.variance) + "} {" + numbers(extra.mean) + "}");
+}
+
+void appendEigenValues(Tcl_Interp *interp, const std::vector<EigenItem> &items) {
+  std::vector<double> values;
+  for (const EigenItem &e : items) values.push_back(e.value);
+  appendWords(interp, numbers(values));
+}
+
+void appendEigenPct(Tcl_Interp *interp, const std::vector<EigenItem> &items) {
+  std::vector<double> values;
+  for (const EigenItem &e : items) values.push_back(e.percent);
+  appendWords(interp, numbers(values));
+}
+
+/* The running sum of the percents, kept in single precision. */
+void appendEigenAccumPct(Tcl_Interp *interp, const std::vector<EigenItem> &items) {
+  std::vector<double> values;
+  float running = 0;
+  for (const EigenItem &e : items) values.push_back(running += e.percent);
+  appendWords(interp, numbers(values));
+}
+
+void appendEigenVector(Tcl_Interp *interp, const EigenItem &item) {
+  std::vector<float> v(item.vector.begin(), item.vector.end());
+  appendFloatList(interp, v.data(), static_cast<int>(v.size()));
+}
 
 int eigenInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv) {
   RAMOBJ *object = static_cast<RAMOBJ *>(clientData);
@@ -476,37 +540,26 @@ int eigenInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const 
   const int count = getFeatureInfo(set, 1);
   std::vector<EigenItem> items(static_cast<size_t>(count));
   for (int i = 0; i < count; i++) getEigenItem(set, i, &items[i]);
-  std::vector<double> values;
   if (prefixOf(word, "accumpct", 3)) {
-    float running = 0;
-    for (const EigenItem &e : items) values.push_back(running += e.percent);
-  } else if (prefixOf(word, "info", 3)) {
-    EigenExtra extra;
     Tcl_ResetResult(interp);
-    if (!getEigenExtra(set, &extra)) {
-      Tcl_AppendElement(interp, "");
-      return TCL_OK;
-    }
-    appendWords(interp, textWord(extra.source) + " " +
-                            (extra.normalized ? "Normalized {" : "Unnormalized {") +
-                            numbers(extra.variance) + "} {" + numbers(extra.mean) + "}");
-    return TCL_OK;
+    appendEigenAccumPct(interp, items);
+  } else if (prefixOf(word, "info", 3)) {
+    Tcl_ResetResult(interp);
+    appendEigenInfo(interp, set);
   } else if (prefixOf(word, "pct", 3)) {
-    for (const EigenItem &e : items) values.push_back(e.percent);
+    Tcl_ResetResult(interp);
+    appendEigenPct(interp, items);
   } else if (prefixOf(word, "value", 3)) {
-    for (const EigenItem &e : items) values.push_back(e.value);
+    Tcl_ResetResult(interp);
+    appendEigenValues(interp, items);
   } else if (prefixOf(word, "vector", 3)) {
     int index = 0;
     if (readItemIndex(interp, set, argc, argv, &index) != TCL_OK) return TCL_ERROR;
-    std::vector<float> v(items[index].vector.begin(), items[index].vector.end());
     Tcl_ResetResult(interp);
-    appendFloatList(interp, v.data(), static_cast<int>(v.size()));
-    return TCL_OK;
+    appendEigenVector(interp, items[index]);
   } else {
     return featureError(interp, "Unknown command");
   }
-  Tcl_ResetResult(interp);
-  appendWords(interp, numbers(values));
   return TCL_OK;
 }
 
@@ -581,6 +634,20 @@ int isoMerge(FeatureSet *set, Tcl_Interp *interp, int argc, const char **argv) {
   return TCL_OK;
 }
 
+/* Source, class count, total samples, RMS and DIS of the set's extra head. */
+void appendIsoInfo(Tcl_Interp *interp, FeatureSet *set) {
+  if (getFeatureExtraSize(set) < kIsoExtraSize) {
+    Tcl_AppendElement(interp, "");
+    return;
+  }
+  const unsigned char *x = getFeatureExtra(set);
+  const char *text = reinterpret_cast<const char *>(x + 24);
+  std::string words;
+  appendTextWord(&words, std::string(text, strnlen(text, kIsoSourceSize)));
+  appendWords(interp, words + fmt(" %d %d %.6g %.6g", getI32(x + 20, false),
+                                  getI32(x + 16, false), getF64(x, false), getF64(x + 8, false)));
+}
+
 int isoInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv) {
   RAMOBJ *object = static_cast<RAMOBJ *>(clientData);
   if (argc < 2)
@@ -596,18 +663,8 @@ int isoInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const ch
   int which = -1;
   if (prefixOf(word, "addroi", 4)) return isoAddRoi(object, interp, argc, argv);
   if (prefixOf(word, "info", 3)) {
-    if (getFeatureExtraSize(set) < kIsoExtraSize) {
-      Tcl_ResetResult(interp);
-      Tcl_AppendElement(interp, "");
-      return TCL_OK;
-    }
-    const unsigned char *x = getFeatureExtra(set);
-    const char *text = reinterpret_cast<const char *>(x + 24);
-    std::string source(text, strnlen(text, kIsoSourceSize));
     Tcl_ResetResult(interp);
-    appendWords(interp, textWord(source) + fmt(" %d %d %.6g %.6g", getI32(x + 20, false),
-                                               getI32(x + 16, false), getF64(x, false),
-                                               getF64(x + 8, false)));
+    appendIsoInfo(interp, set);
     return TCL_OK;
   }
   if (prefixOf(word, "mean", 3)) which = 0;
@@ -706,22 +763,19 @@ int appendStatItem(Tcl_Interp *interp, FeatureSet *set, int index, int flags) {
   const int n = getFeatureInfo(set, 4);
   int parts = 0;
   if (flags & 1) {
-    std::vector<float> means(item.mean.begin(), item.mean.end());
-    appendFloatList(interp, means.data(), static_cast<int>(means.size()));
+    appendStatMeans(interp, item);
     parts++;
   }
   if (flags & 2) {
-    std::vector<double> variances;
-    for (int i = 0; i < n; i++) variances.push_back(item.cov[packedIndex(i, i)]);
-    appendWords(interp, numbers(variances));
+    appendStatStd(interp, item, n);
     parts++;
   }
   if (flags & 4) {
-    appendWords(interp, numbers(statItemMatrix(item, n, false)));
+    appendCovMatrix(interp, item, n, false);
     parts++;
   }
   if (flags & 8) {
-    appendWords(interp, numbers(statItemMatrix(item, n, true)));
+    appendCovMatrix(interp, item, n, true);
     parts++;
   }
   return parts;

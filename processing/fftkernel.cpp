@@ -317,18 +317,24 @@ double notchLine(const FftFilter *f, int a, int size, int at, double fallback) {
   return 1 - f->amplitude * expOr(pow(d * d / r2, f->n), fallback);
 }
 
+/* The notch at column a, across the columns. */
+double notchLineX(const FftFilter *f, int a, int at) { return notchLine(f, a, f->columns, at, 1); }
+
+/* The notch at row a, across the rows. */
+double notchLineY(const FftFilter *f, int a, int at) { return notchLine(f, a, f->rows, at, 0); }
+
 }  // namespace
 
 void notchFilterX(const FftFilter *f, float *block, int col0, int ncols, int row0, int nrows) {
   for (int a : {static_cast<int>(f->cx), static_cast<int>(f->columns - f->cx - 1)})
     alongAxis(f, block, col0, ncols, row0, nrows, 0,
-              [f, a](double, int at) { return notchLine(f, a, f->columns, at, 1); });
+              [f, a](double, int at) { return notchLineX(f, a, at); });
 }
 
 void notchFilterY(const FftFilter *f, float *block, int col0, int ncols, int row0, int nrows) {
   for (int a : {static_cast<int>(f->cy), static_cast<int>(f->rows - f->cy - 1)})
     alongAxis(f, block, col0, ncols, row0, nrows, 1,
-              [f, a](double, int at) { return notchLine(f, a, f->rows, at, 0); });
+              [f, a](double, int at) { return notchLineY(f, a, at); });
 }
 
 FftFilterProc *const fftFilterProcs[9] = {

@@ -520,6 +520,12 @@ int rectifyFlat(GtopWork *w, bool orthor, double shiftU = 0, double shiftV = 0) 
   return 1;
 }
 
+/* GTOGR: the ground plane rectified from the photo. */
+int rOrient(GtopWork *w) { return rectifyFlat(w, false); }
+
+/* ORTHOR: the ground lifted to the DEM's heights. */
+int othorC(GtopWork *w) { return rectifyFlat(w, true); }
+
 int runGtop(GtopWork *w) {
   switch (w->op) {
   case GTOP_POLAR: return gtopConvert(w);
@@ -528,8 +534,8 @@ int runGtop(GtopWork *w) {
   case GTOP_PTOP: return polarToPhoto(w);
   case GTOP_GTOP3D: return gtop3D(w);
   case GTOP_GFP3D: return centerProjection(w);
-  case GTOP_GTOGR: return rectifyFlat(w, false);
-  case GTOP_ORTHOR: return rectifyFlat(w, true);
+  case GTOP_GTOGR: return rOrient(w);
+  case GTOP_ORTHOR: return othorC(w);
   }
   return 0;
 }

@@ -761,6 +761,12 @@ void isoPrintClasses(IsoWork *w, int flag) {
   freeFeature(set);
 }
 
+/* The row buffers: the pixel vectors of a row and its class numbers (throws bad_alloc). */
+static void allocIsoWork(IsoWork *w) {
+  w->pixels.resize(static_cast<size_t>(w->n) * static_cast<size_t>(w->c));
+  w->classRow.resize(static_cast<size_t>(w->c));
+}
+
 /*
  * gisocModule --
  *     "rimage gisoc -in IN -out OUT ...".
@@ -778,8 +784,7 @@ int gisocModule(const char *prog, int argc, const char **argv) {
   int result = 0;
   try {
     if (parseGisocOptions(&work, argc, argv)) {
-      work.pixels.resize(static_cast<size_t>(work.n) * static_cast<size_t>(work.c));
-      work.classRow.resize(static_cast<size_t>(work.c));
+      allocIsoWork(&work);
       if (isoInit(&work)) {
         runGisoc(&work);
         result = 1;

@@ -97,6 +97,7 @@ void isoReclusterBins(IsoWork *w);
 int isoSmallestClass(const IsoWork *w);
 void isoReassignTable(IsoWork *w);
 int isoBinBase(int64_t a, int m);
+int64_t isoBinRadix(int m, int k, int64_t *multiplier);
 int isoBinOf(double v, double lo, double hi, int B, bool isByte);
 int isoAddToNearest(IsoWork *w, const float *x, double times);
 int isoMergeClosest(IsoWork *w);

@@ -168,11 +168,7 @@ static void isoBinSpectra(IsoWork *w, int maxBands, int64_t base, bool direct) {
   const int k = isoBinBase(base, m);
   const int B = k - 1;
   std::vector<int64_t> multiplier(static_cast<size_t>(m));
-  int64_t codes = 1;
-  for (int i = m - 1; i >= 0; i--) {
-    multiplier[i] = codes;
-    codes *= k;
-  }
+  const int64_t codes = isoBinRadix(m, k, multiplier.data());
   if (w->verbose) vesk_printf("max id: %d\n", static_cast<int>(codes));
   const bool isByte = w->in->header.bits <= 8;
   std::vector<double> lo(static_cast<size_t>(m)), hi(static_cast<size_t>(m));
@@ -260,6 +256,19 @@ int isoBinBase(int64_t a, int m) {
   while (k > 1 && power(k) > static_cast<double>(a)) k--;
   while (power(k + 1) <= static_cast<double>(a)) k++;
   return static_cast<int>(k);
+}
+
+/*
+ * isoBinRadix -- the multipliers of m bins of k digits each: k to the
+ * power (m - 1 - i) for bin i. Results: the code count, k to the power m.
+ */
+int64_t isoBinRadix(int m, int k, int64_t *multiplier) {
+  int64_t codes = 1;
+  for (int i = m - 1; i >= 0; i--) {
+    multiplier[i] = codes;
+    codes *= k;
+  }
+  return codes;
 }
 
 /* isoBinOf -- the bin of a value: 0 .. B - 1 for bytes, 0 .. B otherwise. */

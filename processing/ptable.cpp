@@ -172,15 +172,26 @@ int64_t mergeNewVectors(PTableWork *w, int64_t unique) {
   return k;
 }
 
-/* One block: new vectors found, sorted, uniqued and merged. */
-void addPTableBlock(PTableWork *w, int64_t pixels, int64_t *uniqueTotal, double times[3],
-                    clock_t readStart) {
-  PTABLE *t = w->table;
+/* A vector's bytes as "%3ld " each. */
+void printVector(const unsigned char *v, int n) {
+  for (int j = 0; j < n; j++) vesk_printf("%3ld ", static_cast<long>(v[j]));
+}
+
+/* One numbered vector on its own line. */
+void printPTableEntry(long number, const unsigned char *v, int n) {
+  vesk_printf("# %ld ", number);
+  printVector(v, n);
+  vesk_printf("\n");
+}
+
+/*
+ * New vectors of a block: the pixels not in the table, in pixel order,
+ * each with its insertion position. Results: their count.
+ */
+int64_t findNewVectors(PTableWork *w, int64_t pixels) {
+  const PTABLE *t = w->table;
   const size_t n = static_cast<size_t>(t->n);
   const unsigned char *buf = w->buffer.data();
-  times[0] += secondsSince(readStart);
-
-  clock_t start = clock();
   int64_t fresh = 0;
   for (int64_t p = 0; p < pixels; p++) {
     int32_t insert = 0;
@@ -189,21 +200,64 @@ void addPTableBlock(PTableWork *w, int64_t pixels, int64_t *uniqueTotal, double 
       w->index[fresh++] = static_cast<int32_t>(p);
     }
   }
+  return fresh;
+}
+
+/* The new pixels' indices in ascending order of their vectors. */
+void sortNewVectors(PTableWork *w, int64_t fresh) {
+  const size_t n = static_cast<size_t>(w->table->n);
+  const unsigned char *buf = w->buffer.data();
+  auto less = [buf, n](int32_t a, int32_t b) {
+    return memcmp(buf + static_cast<size_t>(a) * n, buf + static_cast<size_t>(b) * n, n) < 0;
+  };
+  std::sort(w->index.begin(), w->index.begin() + fresh, less);
+}
+
+/* checkSortOrder -- reports the first pair of sorted new vectors out of order. */
+void checkSortOrder(const PTableWork *w, int64_t fresh) {
+  const int n = w->table->n;
+  const unsigned char *buf = w->buffer.data();
+  for (int64_t i = 1; i < fresh; i++) {
+    const unsigned char *a = buf + static_cast<size_t>(w->index[i - 1]) * static_cast<size_t>(n);
+    const unsigned char *b = buf + static_cast<size_t>(w->index[i]) * static_cast<size_t>(n);
+    if (memcmp(a, b, static_cast<size_t>(n)) <= 0) continue;
+    vesk_printf("sort wrong at %ld\n", static_cast<long>(i));
+    printPTableEntry(static_cast<long>(i - 1), a, n);
+    printPTableEntry(static_cast<long>(i), b, n);
+    return;
+  }
+}
+
+/* Keeps the first of every run of equal sorted vectors. Results: how many remain. */
+int64_t uniqueNewVectors(PTableWork *w, int64_t fresh) {
+  const size_t n = static_cast<size_t>(w->table->n);
+  const unsigned char *buf = w->buffer.data();
+  int64_t unique = 0;
+  for (int64_t i = 0; i < fresh; i++) {
+    if (unique > 0 && memcmp(buf + static_cast<size_t>(w->index[unique - 1]) * n,
+                             buf + static_cast<size_t>(w->index[i]) * n, n) == 0)
+      continue;
+    w->index[unique++] = w->index[i];
+  }
+  return unique;
+}
+
+/* One block: new vectors found, sorted, uniqued and merged. */
+void addPTableBlock(PTableWork *w, int64_t pixels, int64_t *uniqueTotal, double times[3],
+                    clock_t readStart) {
+  PTABLE *t = w->table;
+  times[0] += secondsSince(readStart);
+
+  clock_t start = clock();
+  const int64_t fresh = findNewVectors(w, pixels);
   times[1] += secondsSince(start);
 
   start = clock();
   int64_t unique = 0;
   if (fresh > 0) {
-    auto less = [buf, n](int32_t a, int32_t b) {
-      return memcmp(buf + static_cast<size_t>(a) * n, buf + static_cast<size_t>(b) * n, n) < 0;
-    };
-    std::sort(w->index.begin(), w->index.begin() + fresh, less);
-    for (int64_t i = 0; i < fresh; i++) {
-      if (unique > 0 && memcmp(buf + static_cast<size_t>(w->index[unique - 1]) * n,
-                               buf + static_cast<size_t>(w->index[i]) * n, n) == 0)
-        continue;
-      w->index[unique++] = w->index[i];
-    }
+    sortNewVectors(w, fresh);
+    checkSortOrder(w, fresh);
+    unique = uniqueNewVectors(w, fresh);
     mergeNewVectors(w, unique);
   }
   times[2] += secondsSince(start);
@@ -219,13 +273,28 @@ void checkPTableOrder(const PTABLE *t) {
   for (int32_t i = 1; i < t->count; i++) {
     if (memcmp(t->vector(i - 1), t->vector(i), static_cast<size_t>(t->n)) < 0) continue;
     vesk_printf("Wrong order at %8ld\n", static_cast<long>(i));
-    for (int32_t e : {i - 1, i}) {
-      vesk_printf("# %ld ", static_cast<long>(e));
-      for (int j = 0; j < t->n; j++) vesk_printf("%3ld ", static_cast<long>(t->vector(e)[j]));
-      vesk_printf("\n");
-    }
+    for (int32_t e : {i - 1, i}) printPTableEntry(static_cast<long>(e), t->vector(e), t->n);
     return;
   }
+}
+
+/* The block buffers. Results: false when memory is short. */
+bool allocPTableWork(PTableWork *w) {
+  try {
+    w->buffer.resize(static_cast<size_t>(w->blockPixels) * static_cast<size_t>(w->table->n));
+    w->index.resize(static_cast<size_t>(w->blockPixels));
+    w->position.resize(static_cast<size_t>(w->blockPixels));
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
+  return true;
+}
+
+/* Releases the block buffers (the table stays with its caller). */
+void freePTableWork(PTableWork *w) {
+  std::vector<unsigned char>().swap(w->buffer);
+  std::vector<int32_t>().swap(w->index);
+  std::vector<int32_t>().swap(w->position);
 }
 
 /*
@@ -235,13 +304,7 @@ void checkPTableOrder(const PTABLE *t) {
  */
 bool buildPTable(PTableWork *w) {
   PTABLE *t = w->table;
-  try {
-    w->buffer.resize(static_cast<size_t>(w->blockPixels) * static_cast<size_t>(t->n));
-    w->index.resize(static_cast<size_t>(w->blockPixels));
-    w->position.resize(static_cast<size_t>(w->blockPixels));
-  } catch (const std::bad_alloc &) {
-    return false;
-  }
+  if (!allocPTableWork(w)) return false;
   const size_t n = static_cast<size_t>(t->n);
   int64_t all = 0, uniqueTotal = 0;
   double times[3] = {0, 0, 0};
@@ -510,6 +573,43 @@ int putPTable(int fd, const PTABLE *table) {
   return writeAll(fd, bytes.data(), bytes.size()) ? 1 : 0;
 }
 
+namespace {
+
+/*
+ * setupPTableWork --
+ *     The rows, block size and pixel map of a build over rows [startRow,
+ *     endRow): blocks of at most 1 MiB of vector bytes but at least one row.
+ */
+void setupPTableWork(PTableWork *w, RAMIMG *image, int n, int startRow, int endRow, bool verbose,
+                     std::vector<int32_t> *entryMap) {
+  if (entryMap) {
+    try {
+      entryMap->assign(static_cast<size_t>(std::max(endRow - startRow, 0)) *
+                           static_cast<size_t>(std::max(image->header.columns, 0)), -1);
+      w->entryMap = entryMap;
+    } catch (const std::bad_alloc &) {
+      entryMap->clear();
+    }
+  }
+  w->image = image;
+  w->columns = std::max(image->header.columns, 1);
+  w->startRow = startRow;
+  w->endRow = endRow;
+  w->verbose = verbose;
+  w->blockRows = static_cast<int>(
+      std::max<int64_t>(1, kBlockBytes / (static_cast<int64_t>(n) * w->columns)));
+  w->blockRows = std::min(w->blockRows, std::max(endRow - startRow, 1));
+  w->blockPixels = static_cast<int64_t>(w->blockRows) * w->columns;
+}
+
+/* The empty table of a build. Results: false when it cannot be made. */
+bool initPTableWork(PTableWork *w, int n, const int32_t *bands) {
+  w->table = createPTable(ptableCapacity(n), n, bands);
+  return w->table != nullptr;
+}
+
+}  // namespace
+
 /*
  * buildImagePTable --
  *     The table of rows [startRow, endRow) of a BYTE image over the bands,
@@ -519,30 +619,14 @@ int putPTable(int fd, const PTABLE *table) {
 PTABLE *buildImagePTable(RAMIMG *image, int n, const int32_t *bands, int startRow, int endRow,
                          bool verbose, std::vector<int32_t> *entryMap) {
   PTableWork w;
-  if (entryMap) {
-    try {
-      entryMap->assign(static_cast<size_t>(std::max(endRow - startRow, 0)) *
-                           static_cast<size_t>(std::max(image->header.columns, 0)), -1);
-      w.entryMap = entryMap;
-    } catch (const std::bad_alloc &) {
-      entryMap->clear();
-    }
-  }
-  w.image = image;
-  w.columns = std::max(image->header.columns, 1);
-  w.startRow = startRow;
-  w.endRow = endRow;
-  w.verbose = verbose;
-  w.blockRows = static_cast<int>(
-      std::max<int64_t>(1, kBlockBytes / (static_cast<int64_t>(n) * w.columns)));
-  w.blockRows = std::min(w.blockRows, std::max(endRow - startRow, 1));
-  w.blockPixels = static_cast<int64_t>(w.blockRows) * w.columns;
-  w.table = createPTable(ptableCapacity(n), n, bands);
-  if (!w.table) return nullptr;
+  setupPTableWork(&w, image, n, startRow, endRow, verbose, entryMap);
+  if (!initPTableWork(&w, n, bands)) return nullptr;
   if (!buildPTable(&w)) {
+    freePTableWork(&w);
     freePTable(w.table);
     return nullptr;
   }
+  freePTableWork(&w);
   return w.table;
 }
 
@@ -558,17 +642,22 @@ PTABLE *makePTable(RAMIMG *image, int n, const int32_t *bands, std::vector<int32
                           pixels <= kPTableMapPixels ? entryMap : nullptr);
 }
 
+namespace {
+
+/* The options of "rimage ptable", with the input opened. */
+struct PtableArgs {
+  RAMIMG *image = nullptr;
+  std::string name;
+  std::vector<int32_t> bands;
+  int startRow = 0, endRow = 0;
+};
+
 /*
- * ptableModule --
- *     "rimage ptable -in IN -pt PT -sr SR -er ER -b BANDS".
- * Results: 2 after the usage, 0 on failure, 1 with the file written.
+ * parsePtableOptions --
+ *     Opens the input and reads the table name, the bands and the rows.
+ * Results: 1; 0 after the message, with nothing left open.
  */
-int ptableModule(const char *prog, int argc, const char **argv) {
-  if (argc == 0) {
-    vesk_printf("Usage: %s -in IN -pt PT -sr SR -er ER -b BANDS\n", prog);
-    for (const char *line : ptableUsage) vesk_printf("%s", line);
-    return 2;
-  }
+int parsePtableOptions(PtableArgs *args, int argc, const char **argv) {
   ModuleOption o[PT_OPTION_COUNT + 1];
   std::copy(std::begin(ptableOptions), std::end(ptableOptions), o);
   int unmatched = matchOptions(o, argc, argv);
@@ -582,6 +671,7 @@ int ptableModule(const char *prog, int argc, const char **argv) {
   }
   int err = 0;
   RAMIMG *image = openRAMImage(o[PT_IN].value, o[PT_IN].value, nullptr, nullptr, &err);
+  args->image = image;
   if (!image) {
     vesk_fprintf(stderr, "Error in open:%s\n", o[PT_IN].value);
     printRAMImageError(err);
@@ -590,17 +680,19 @@ int ptableModule(const char *prog, int argc, const char **argv) {
   auto fail = [&](const char *message) {
     vesk_fprintf(stderr, "%s", message);
     closeRAMImage(image, nullptr);
+    args->image = nullptr;
     return 0;
   };
   const ImageHeader &h = image->header;
   if (h.nindices > 0) return fail("Unsupported index image.\n");
   if (h.pixelid != P_BYTE) return fail("Unsupported pixel type.\n");
 
-  std::string name = o[PT_PT].value ? o[PT_PT].value : ptableDefaultName(o[PT_IN].value);
+  std::string &name = args->name;
+  name = o[PT_PT].value ? o[PT_PT].value : ptableDefaultName(o[PT_IN].value);
   if (name.size() > static_cast<size_t>(kPTableNameMax))
     return fail(fmt("Error in open: %s\n", name.c_str()));
 
-  std::vector<int32_t> bands;
+  std::vector<int32_t> &bands = args->bands;
   if (const char *text = o[PT_B].value) {
     const char *p = text;
     while (*p) {
@@ -617,15 +709,42 @@ int ptableModule(const char *prog, int argc, const char **argv) {
     for (int b = 0; b < h.nbands; b++) bands.push_back(b);
   }
 
-  int startRow = o[PT_SR].value ? static_cast<int>(atol(o[PT_SR].value)) - 1 : 0;
+  int &startRow = args->startRow;
+  startRow = o[PT_SR].value ? static_cast<int>(atol(o[PT_SR].value)) - 1 : 0;
   startRow = std::max(startRow, 0);
-  int endRow = o[PT_ER].value ? static_cast<int>(std::min<long>(atol(o[PT_ER].value), h.rows))
-                              : h.rows;
+  args->endRow = o[PT_ER].value ? static_cast<int>(std::min<long>(atol(o[PT_ER].value), h.rows))
+                                 : h.rows;
+  return 1;
+}
+
+}  // namespace
+
+/*
+ * ptableModule --
+ *     "rimage ptable -in IN -pt PT -sr SR -er ER -b BANDS".
+ * Results: 2 after the usage, 0 on failure, 1 with the file written.
+ */
+int ptableModule(const char *prog, int argc, const char **argv) {
+  if (argc == 0) {
+    vesk_printf("Usage: %s -in IN -pt PT -sr SR -er ER -b BANDS\n", prog);
+    for (const char *line : ptableUsage) vesk_printf("%s", line);
+    return 2;
+  }
+  PtableArgs args;
+  if (!parsePtableOptions(&args, argc, argv)) return 0;
+  RAMIMG *image = args.image;
+  const std::string &name = args.name;
+  const std::vector<int32_t> &bands = args.bands;
+  const int startRow = args.startRow, endRow = args.endRow;
 
   /* Written beside the target and renamed, so a failure leaves no half table. */
   std::string temp = name + ".XXXXXX";
   int fd = mkstemp(&temp[0]);
-  if (fd < 0) return fail(fmt("Error in open: %s\n", name.c_str()));
+  if (fd < 0) {
+    vesk_fprintf(stderr, "Error in open: %s\n", name.c_str());
+    closeRAMImage(image, nullptr);
+    return 0;
+  }
   const mode_t mask = umask(0);
   umask(mask);
   fchmod(fd, 0666 & ~mask);

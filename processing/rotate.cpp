@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 #include "core/core.h"
@@ -143,10 +144,63 @@ bool rotateFlipLines(RotateWork *w) {
 }
 
 /*
+ * rotateSeg --
+ *     Writes one strip that has been read (row, band, column): tiles of
+ *     strip columns are gathered into output lines (RIGHT puts input row
+ *     r at n - 1 - r, LEFT at r) and written.
+ */
+template <class T>
+void rotateSeg(RotateWork *w, const T *strip, int64_t x0, int64_t width, T *lines, int64_t tile) {
+  const int64_t n = w->n, bands = w->bands;
+  const bool right = w->dir == DIR_RIGHT;
+  for (int64_t b = 0; b < bands; b++) {
+    for (int64_t t0 = 0; t0 < width; t0 += tile) {
+      const int64_t tw = std::min(tile, width - t0);
+      /* Blocks of rows: each line gets a short contiguous run while the
+         block's strip rows stay in cache. */
+      constexpr int64_t kBlock = 32;
+      const int64_t rowStride = bands * width;
+      for (int64_t r0 = 0; r0 < n; r0 += kBlock) {
+        const int64_t r1 = std::min(n, r0 + kBlock);
+        const T *src = &strip[static_cast<size_t>((r0 * bands + b) * width + t0)];
+        for (int64_t x = 0; x < tw; x++) {
+          T *line = &lines[static_cast<size_t>(x * n)];
+          const T *from = src + x;
+          if (right) {
+            T *to = line + (n - 1 - r0);
+            for (int64_t r = r0; r < r1; r++, from += rowStride) *to-- = *from;
+          } else {
+            T *to = line + r0;
+            for (int64_t r = r0; r < r1; r++, from += rowStride) *to++ = *from;
+          }
+        }
+      }
+      for (int64_t x = 0; x < tw; x++) {
+        const int64_t sx = t0 + x;
+        const int64_t orow = right ? x0 + sx : w->columns - x0 - sx - 1;
+        rotateWrite(w->out, static_cast<int>(orow), static_cast<int>(n), static_cast<int>(b),
+                    &lines[static_cast<size_t>(x * n)]);
+      }
+    }
+  }
+}
+
+/* One rotated strip of byte samples. */
+void rotateByteRAMImageSeg(RotateWork *w, const unsigned char *strip, int64_t x0, int64_t width,
+                           unsigned char *lines, int64_t tile) {
+  rotateSeg(w, strip, x0, width, lines, tile);
+}
+
+/* One rotated strip of float samples. */
+void rotateFloatRAMImageSeg(RotateWork *w, const float *strip, int64_t x0, int64_t width,
+                            float *lines, int64_t tile) {
+  rotateSeg(w, strip, x0, width, lines, tile);
+}
+
+/*
  * rotateQuarter --
  *     LEFT and RIGHT strip by strip: the strip's rows are read (row, band,
- *     column), then tiles of strip columns are gathered into output lines
- *     (RIGHT puts input row r at n - 1 - r, LEFT at r) and written.
+ *     column), then the strip is written turned.
  */
 template <class T> void rotateQuarter(RotateWork *w) {
   const int64_t n = w->n, bands = w->bands, sw = w->stripWidth;
@@ -165,36 +219,10 @@ template <class T> void rotateQuarter(RotateWork *w) {
       for (int64_t b = 0; b < bands; b++)
         rotateRead(w->in, static_cast<int>(r), static_cast<int>(x0), static_cast<int>(width),
                    static_cast<int>(b), &strip[static_cast<size_t>((r * bands + b) * width)]);
-    for (int64_t b = 0; b < bands; b++) {
-      for (int64_t t0 = 0; t0 < width; t0 += tile) {
-        const int64_t tw = std::min(tile, width - t0);
-        /* Blocks of rows: each line gets a short contiguous run while the
-           block's strip rows stay in cache. */
-        constexpr int64_t kBlock = 32;
-        const int64_t rowStride = bands * width;
-        for (int64_t r0 = 0; r0 < n; r0 += kBlock) {
-          const int64_t r1 = std::min(n, r0 + kBlock);
-          const T *src = &strip[static_cast<size_t>((r0 * bands + b) * width + t0)];
-          for (int64_t x = 0; x < tw; x++) {
-            T *line = &lines[static_cast<size_t>(x * n)];
-            const T *from = src + x;
-            if (right) {
-              T *to = line + (n - 1 - r0);
-              for (int64_t r = r0; r < r1; r++, from += rowStride) *to-- = *from;
-            } else {
-              T *to = line + r0;
-              for (int64_t r = r0; r < r1; r++, from += rowStride) *to++ = *from;
-            }
-          }
-        }
-        for (int64_t x = 0; x < tw; x++) {
-          const int64_t sx = t0 + x;
-          const int64_t orow = right ? x0 + sx : w->columns - x0 - sx - 1;
-          rotateWrite(w->out, static_cast<int>(orow), static_cast<int>(n), static_cast<int>(b),
-                      &lines[static_cast<size_t>(x * n)]);
-        }
-      }
-    }
+    if constexpr (std::is_same_v<T, unsigned char>)
+      rotateByteRAMImageSeg(w, strip.get(), x0, width, lines.data(), tile);
+    else
+      rotateFloatRAMImageSeg(w, strip.get(), x0, width, lines.data(), tile);
     meterSet("rotate", static_cast<float>(s + 1) / static_cast<float>(strips));
   }
 }

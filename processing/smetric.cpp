@@ -125,7 +125,7 @@ int intWord(const char *word, int fallback) {
  * Running totals over a window of w positions (k - w/2 .. k - w/2 + w - 1),
  * positions beyond either end taking the end values.
  */
-void smoothProfile(std::vector<double> *values, int window) {
+void smoothProfileRun(std::vector<double> *values, int window) {
   const int n = static_cast<int>(values->size());
   if (window == 1 || n == 0) return;
   const std::vector<double> &v = *values;
@@ -141,6 +141,16 @@ void smoothProfile(std::vector<double> *values, int window) {
   *values = std::move(out);
 }
 
+/* Smoothing along a column profile (one position per column). */
+void smoothProfileColumns(std::vector<double> *values, int window) {
+  smoothProfileRun(values, window);
+}
+
+/* Smoothing along a row profile (one position per row). */
+void smoothProfileRows(std::vector<double> *values, int window) {
+  smoothProfileRun(values, window);
+}
+
 /*
  * The profile of one band pair from its sums: smoothed, checked for empty
  * positions, turned into means less the dark value, then into the add or
@@ -148,9 +158,10 @@ void smoothProfile(std::vector<double> *values, int window) {
  * Results: false after "Failed to find pixel in <who>." and the position.
  */
 bool finishProfile(const SmetricWork &w, ProfileSums *s, int pair, const char *who,
-                   const char *axis, std::vector<double> *profile) {
-  smoothProfile(&s->sum, w.window);
-  smoothProfile(&s->count, w.window);
+                   const char *axis, std::vector<double> *profile,
+                   void (*smooth)(std::vector<double> *, int)) {
+  smooth(&s->sum, w.window);
+  smooth(&s->count, w.window);
   const size_t n = s->sum.size();
   profile->assign(n, 0.0);
   double total = 0;
@@ -188,7 +199,8 @@ bool xStats(const SmetricWork &w, std::vector<std::vector<double>> *profiles) {
         s.count[static_cast<size_t>(k)] += 1;
       }
     }
-    if (!finishProfile(w, &s, static_cast<int>(j), "xStats", "j", &(*profiles)[j])) return false;
+    if (!finishProfile(w, &s, static_cast<int>(j), "xStats", "j", &(*profiles)[j],
+                       smoothProfileColumns)) return false;
   }
   return true;
 }
@@ -209,7 +221,8 @@ bool yStats(const SmetricWork &w, std::vector<std::vector<double>> *profiles) {
         s.count[static_cast<size_t>(i)] += 1;
       }
     }
-    if (!finishProfile(w, &s, static_cast<int>(j), "yStats", "i", &(*profiles)[j])) return false;
+    if (!finishProfile(w, &s, static_cast<int>(j), "yStats", "i", &(*profiles)[j],
+                       smoothProfileRows)) return false;
   }
   return true;
 }
@@ -302,7 +315,8 @@ int rSysMetric(SmetricWork *w) {
   }
   std::vector<std::vector<double>> profiles(pairs);
   for (size_t j = 0; j < pairs; j++)
-    if (!finishProfile(*w, &sums[j], static_cast<int>(j), "rSysMetric", "j", &profiles[j])) return 0;
+    if (!finishProfile(*w, &sums[j], static_cast<int>(j), "rSysMetric", "j", &profiles[j],
+                       smoothProfileColumns)) return 0;
   const float dark = w->dark;
   const bool add = w->model == MODEL_ADD;
   applyRows(w, [&](size_t j, int i, int k, float v) {

@@ -282,7 +282,17 @@ const char *const egvUsage[] = {
     "      ERR   error of convergence (def:0.0000000001)\n",
 };
 
-int egvRun(int argc, const char **argv) {
+struct EgvWork {
+  FeatureSet *set = nullptr;
+  std::string in, out;
+  int pairs = 0, index = 0, normalize = 0, iterations = 512;
+  float tolerance = 1e-10f;
+  ~EgvWork() {
+    if (set) freeFeature(set);
+  }
+};
+
+int parseEgvOptions(EgvWork *w, int argc, const char **argv) {
   ModuleOption o[EG_OPTION_COUNT + 1];
   std::copy(std::begin(egvOptions), std::end(egvOptions), o);
   int unmatched = matchOptions(o, argc, argv);
@@ -290,62 +300,63 @@ int egvRun(int argc, const char **argv) {
     vesk_fprintf(stderr, "Error: %d unknown param(s).\n", unmatched);
     return 0;
   }
-  const int iterations = o[EG_ITER].value ? static_cast<int>(atol(o[EG_ITER].value)) : 512;
-  const float tolerance = o[EG_ERR].value ? static_cast<float>(atof(o[EG_ERR].value)) : 1e-10f;
+  w->iterations = o[EG_ITER].value ? static_cast<int>(atol(o[EG_ITER].value)) : 512;
+  w->tolerance = o[EG_ERR].value ? static_cast<float>(atof(o[EG_ERR].value)) : 1e-10f;
   if (!o[EG_IN].value) {
     vesk_fprintf(stderr, "Input stat file missing!\n");
     return 0;
   }
-  FeatureSet *set = getFeature(o[EG_IN].value, kStatTag);
-  if (!set) {
+  w->set = getFeature(o[EG_IN].value, kStatTag);
+  if (!w->set) {
     vesk_fprintf(stderr, "Fail to get feature file: %s\n", o[EG_IN].value);
     return 0;
   }
+  w->in = o[EG_IN].value;
+  FeatureSet *set = w->set;
   auto fail = [&](const char *message) {
     vesk_fprintf(stderr, "%s", message);
-    freeFeature(set);
     return 0;
   };
   if (!o[EG_OUT].value) return fail("output eigen vector file missing!\n");
+  w->out = o[EG_OUT].value;
   const int n = getFeatureInfo(set, 4);
-  int pairs = n;
+  w->pairs = n;
   if (o[EG_NEGVS].value) {
     long asked = atol(o[EG_NEGVS].value);
     if (asked < 0) return fail(fmt("Invalid number of eigen vectors: %s\n", o[EG_NEGVS].value));
-    pairs = static_cast<int>(std::min<long>(asked, n));
+    w->pairs = static_cast<int>(std::min<long>(asked, n));
   }
-  int index = 0;
   const int count = getFeatureInfo(set, 1);
   if (o[EG_ID].value) {
     long id = atol(o[EG_ID].value);
     if (id < 0 || id >= count) return fail(fmt("Invalid statID %s\n", o[EG_ID].value));
-    index = static_cast<int>(id);
+    w->index = static_cast<int>(id);
   } else if (o[EG_STAT].value) {
-    index = findStatItem(set, o[EG_STAT].value);
-    if (index < 0) return fail(fmt("Couldn't find stat: %s\n", o[EG_STAT].value));
+    w->index = findStatItem(set, o[EG_STAT].value);
+    if (w->index < 0) return fail(fmt("Couldn't find stat: %s\n", o[EG_STAT].value));
   } else if (count < 1) {
     return fail(fmt("Invalid statID %s\n", "0"));
   }
-  int normalize = 0;
   if (const char *word = o[EG_O].value) {
-    if (compareNoCase(word, "NORM") == 0) normalize = 1;
-    else if (compareNoCase(word, "NONNORM") == 0) normalize = 0;
+    if (compareNoCase(word, "NORM") == 0) w->normalize = 1;
+    else if (compareNoCase(word, "NONNORM") == 0) w->normalize = 0;
     else return fail(fmt("Undefined option: %s\n", word));
   }
+  return 1;
+}
+
+int runEgv(EgvWork *w) {
   StatItem item;
-  readStatItem(set, index, &item);
-  FeatureSet *eigen = calcAllEV(pairs, set, normalize, index, tolerance, iterations);
-  if (!eigen) {
-    freeFeature(set);
-    return 0;
-  }
+  readStatItem(w->set, w->index, &item);
+  FeatureSet *eigen =
+      calcAllEV(w->pairs, w->set, w->normalize, w->index, w->tolerance, w->iterations);
+  if (!eigen) return 0;
   unsigned char *extra = getFeatureExtra(eigen);
-  std::string source = fmt("%s %s %d", o[EG_IN].value, item.name.c_str(), index);
+  std::string source = fmt("%s %s %d", w->in.c_str(), item.name.c_str(), w->index);
   memset(extra, 0, kEigenSourceSize);
   memcpy(extra, source.data(), std::min<size_t>(source.size(), kEigenSourceSize - 1));
-  const int written = putFeature(o[EG_OUT].value, eigen);
+  const int written = putFeature(w->out.c_str(), eigen);
   freeFeature(eigen);
-  freeFeature(set);
   return written;
 }
 
@@ -376,7 +387,19 @@ void statinfoItem(FeatureSet *set, int index, bool invert, int flags) {
   printStatItem(set, index, flags);
 }
 
-int statinfoRun(int argc, const char **argv) {
+struct StatinfoWork {
+  FeatureSet *set = nullptr;
+  int flags = 1;
+  bool invert = false;
+  int kind = 0;
+  bool named = false;  /* -stat given */
+  std::string stat;
+  ~StatinfoWork() {
+    if (set) freeFeature(set);
+  }
+};
+
+int parseStatinfoOptions(StatinfoWork *w, int argc, const char **argv) {
   ModuleOption o[SI_OPTION_COUNT + 1];
   std::copy(std::begin(statinfoOptions), std::end(statinfoOptions), o);
   int unmatched = matchOptions(o, argc, argv);
@@ -384,14 +407,14 @@ int statinfoRun(int argc, const char **argv) {
     vesk_fprintf(stderr, "Error: %d unknown param(s).\n", unmatched);
     return 0;
   }
-  int flags = 1;
-  bool invert = false;
+  int &flags = w->flags;
+  bool &invert = w->invert;
   if (!o[SI_IN].value) {
     vesk_fprintf(stderr, "Statistical file name missing.\n");
     return 0;
   }
-  FeatureSet *set = getFeature(o[SI_IN].value, nullptr);
-  if (!set) {
+  w->set = getFeature(o[SI_IN].value, nullptr);
+  if (!w->set) {
     vesk_fprintf(stderr, "Error in get features\n");
     return 0;
   }
@@ -411,7 +434,6 @@ int statinfoRun(int argc, const char **argv) {
         else if (compareNoCase(word.c_str(), "DEF") == 0) flags = 1;
         else {
           vesk_fprintf(stderr, "Unknown option for -info\n");
-          freeFeature(set);
           return 0;
         }
       }
@@ -427,15 +449,27 @@ int statinfoRun(int argc, const char **argv) {
       flags = 15;
     }
   }
+  w->kind = getFeatureInfo(w->set, 5);
+  if (o[SI_STAT].value) {
+    w->named = true;
+    w->stat = o[SI_STAT].value;
+  }
+  return 1;
+}
+
+int runStatinfo(StatinfoWork *w) {
+  FeatureSet *set = w->set;
+  const int flags = w->flags;
+  const bool invert = w->invert;
   int result = 1;
-  switch (getFeatureInfo(set, 5)) {
+  switch (w->kind) {
   case FEATURE_STAT:
     printStatSource(set);
     printFeatureBands(set);
-    if (o[SI_STAT].value) {
-      int index = findStatItem(set, o[SI_STAT].value);
+    if (w->named) {
+      int index = findStatItem(set, w->stat.c_str());
       if (index < 0) {
-        vesk_fprintf(stderr, "Can't find the stat: %s", o[SI_STAT].value);
+        vesk_fprintf(stderr, "Can't find the stat: %s", w->stat.c_str());
         result = 0;
       } else {
         statinfoItem(set, index, invert, flags);
@@ -458,7 +492,6 @@ int statinfoRun(int argc, const char **argv) {
   default:
     break;
   }
-  freeFeature(set);
   return result;
 }
 
@@ -486,7 +519,9 @@ int egvModule(const char *prog, int argc, const char **argv) {
     for (const char *line : egvUsage) vesk_printf("%s", line);
     return 2;
   }
-  return egvRun(argc, argv);
+  EgvWork work;
+  if (!parseEgvOptions(&work, argc, argv)) return 0;
+  return runEgv(&work);
 }
 
 /* statinfoModule -- "rimage statinfo -in IN ...". */
@@ -496,7 +531,9 @@ int statinfoModule(const char *prog, int argc, const char **argv) {
     for (const char *line : statinfoUsage) vesk_printf("%s", line);
     return 2;
   }
-  return statinfoRun(argc, argv);
+  StatinfoWork work;
+  if (!parseStatinfoOptions(&work, argc, argv)) return 0;
+  return runStatinfo(&work);
 }
 
 }  // namespace vesk

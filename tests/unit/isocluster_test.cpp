@@ -98,6 +98,11 @@ TEST(IsoInit, SpectralBinSizes) {
   EXPECT_EQ(isoBinBase(0x800000, 3), 203);
   EXPECT_EQ(isoBinBase(0x800000, 7), 9);
   EXPECT_EQ(isoBinBase(0x800000, 1), 0x800000);
+  int64_t multiplier[3] = {0, 0, 0};
+  EXPECT_EQ(isoBinRadix(3, 203, multiplier), int64_t{203} * 203 * 203);
+  EXPECT_EQ(multiplier[0], 203 * 203);  // the first binned band is the most significant digit
+  EXPECT_EQ(multiplier[1], 203);
+  EXPECT_EQ(multiplier[2], 1);
   const int B = 202;
   EXPECT_EQ(isoBinOf(250, 10, 250, B, true), 201);   // a byte at hi: the last bin
   EXPECT_EQ(isoBinOf(250, 10, 250, B, false), 202);  // floats may reach B
