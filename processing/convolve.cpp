@@ -188,6 +188,87 @@ void convolveTaps(const double *const *window, const KernelTap *taps, int tapCou
                   float *__restrict out) {
   convolveTapsBody(window, taps, tapCount, columns, out);
 }
+
+/*
+ * convolveDensePair --
+ *     Two output rows of a kernel with no zero weight: window holds the
+ *     ny + 1 input rows the two rows read (the first row reads window[0]
+ *     to window[ny - 1], the second window[1] to window[ny]).  Each input
+ *     vector is loaded once for both rows, and each pixel still sums its
+ *     taps in the kernel's order, so the values are those of
+ *     convolveTaps row by row.  weights are the ny x nx weights.
+ */
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+void convolveDensePair(const double *const *window, const double *weights, int nx, int ny,
+                       int columns, float *__restrict first, float *__restrict second) {
+  int x = 0;
+  for (; x + 16 <= columns; x += 16) {
+    Doubles4 a0 = {}, a1 = {}, a2 = {}, a3 = {}, b0 = {}, b1 = {}, b2 = {}, b3 = {};
+    for (int j = 0; j <= ny; j++) {
+      const double *row = window[j] + x;
+      const double *wa = weights + static_cast<ptrdiff_t>(j) * nx;
+      const double *wb = j > 0 ? wa - nx : wa;
+      if (j == 0 || j == ny) {
+        // Only one of the rows reads this input row.
+        const double *own = j == 0 ? wa : wb;
+        Doubles4 c0 = {}, c1 = {}, c2 = {}, c3 = {};
+        if (j == ny) c0 = b0, c1 = b1, c2 = b2, c3 = b3;
+        else c0 = a0, c1 = a1, c2 = a2, c3 = a3;
+        for (int n = 0; n < nx; n++) {
+          const Doubles4 w = {own[n], own[n], own[n], own[n]};
+          Doubles4 v0, v1, v2, v3;
+          loadWide(row + n, &v0);
+          loadWide(row + n + 4, &v1);
+          loadWide(row + n + 8, &v2);
+          loadWide(row + n + 12, &v3);
+          c0 += w * v0;
+          c1 += w * v1;
+          c2 += w * v2;
+          c3 += w * v3;
+        }
+        if (j == ny) b0 = c0, b1 = c1, b2 = c2, b3 = c3;
+        else a0 = c0, a1 = c1, a2 = c2, a3 = c3;
+        continue;
+      }
+      for (int n = 0; n < nx; n++) {
+        const Doubles4 u = {wa[n], wa[n], wa[n], wa[n]};
+        const Doubles4 w = {wb[n], wb[n], wb[n], wb[n]};
+        Doubles4 v0, v1, v2, v3;
+        loadWide(row + n, &v0);
+        loadWide(row + n + 4, &v1);
+        loadWide(row + n + 8, &v2);
+        loadWide(row + n + 12, &v3);
+        a0 += u * v0;
+        b0 += w * v0;
+        a1 += u * v1;
+        b1 += w * v1;
+        a2 += u * v2;
+        b2 += w * v2;
+        a3 += u * v3;
+        b3 += w * v3;
+      }
+    }
+    storeNarrow(a0, first + x);
+    storeNarrow(a1, first + x + 4);
+    storeNarrow(a2, first + x + 8);
+    storeNarrow(a3, first + x + 12);
+    storeNarrow(b0, second + x);
+    storeNarrow(b1, second + x + 4);
+    storeNarrow(b2, second + x + 8);
+    storeNarrow(b3, second + x + 12);
+  }
+  for (; x < columns; x++) {
+    double a = 0, b = 0;
+    for (int m = 0; m < ny; m++)
+      for (int n = 0; n < nx; n++) {
+        const double w = weights[static_cast<ptrdiff_t>(m) * nx + n];
+        a += w * window[m][n + x];
+        b += w * window[m + 1][n + x];
+      }
+    first[x] = static_cast<float>(a);
+    second[x] = static_cast<float>(b);
+  }
+}
 #undef storeNarrow
 
 /* printf into a string, for messages handed back to the caller. */
@@ -561,6 +642,10 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
     row = std::clamp(row, 0, in.rows - 1);
     return source[static_cast<size_t>(p) * (last - first + 1) + (row - first)];
   };
+  // A kernel without zero weights: two output rows share their loads.
+  const bool dense = taps.size() == static_cast<size_t>(nx) * ny;
+  std::vector<double> weights;
+  for (const KernelTap &t : taps) weights.push_back(t.w);
   RowMeter meter("gconv");
   const int round = std::max(workerCount(), 1) * 2;
   for (int r0 = 0; r0 < runs; r0 += round) {
@@ -568,18 +653,29 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
     parallelFor(count * w->pairs, [&](int piece) {
       const int p = piece % w->pairs, i0 = (r0 + piece / w->pairs) * run;
       const int n = std::min(run, w->r - i0);
-      std::vector<double> ring(padded * static_cast<size_t>(ny));
+      // Input row i0 + j - ny/2 of the run lies in slot j % (ny + 1).
+      std::vector<double> ring(padded * static_cast<size_t>(ny + 1));
       auto slot = [&](int s) { return ring.data() + static_cast<size_t>(s) * padded; };
-      for (int m = 0; m < ny; m++)
-        widenPaddedRow(inputLine(p, w->ir + i0 - ny / 2 + m), in.columns, nx, slot(m));
-      const double *window[kMaxKernelWeights];
-      for (int i = 0; i < n; i++) {
-        for (int m = 0; m < ny; m++) window[m] = slot((i + m) % ny) + w->ic;
-        convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c,
-                     target[static_cast<size_t>(p) * w->r + i0 + i] + w->oc);
-        if (i + 1 < n)
-          widenPaddedRow(inputLine(p, w->ir + i0 + i - ny / 2 + ny), in.columns, nx,
-                         slot(i % ny));
+      int held = 0;
+      auto hold = [&](int rows) {
+        for (; held < rows; held++)
+          widenPaddedRow(inputLine(p, w->ir + i0 + held - ny / 2), in.columns, nx,
+                         slot(held % (ny + 1)));
+      };
+      const double *window[kMaxKernelWeights + 1];
+      auto output = [&](int i) { return target[static_cast<size_t>(p) * w->r + i0 + i] + w->oc; };
+      int i = 0;
+      if (dense) {
+        for (; i + 2 <= n; i += 2) {
+          hold(i + ny + 1);
+          for (int m = 0; m <= ny; m++) window[m] = slot((i + m) % (ny + 1)) + w->ic;
+          convolveDensePair(window, weights.data(), nx, ny, w->c, output(i), output(i + 1));
+        }
+      }
+      for (; i < n; i++) {
+        hold(i + ny);
+        for (int m = 0; m < ny; m++) window[m] = slot((i + m) % (ny + 1)) + w->ic;
+        convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c, output(i));
       }
     });
     const int done = std::min(w->r, (r0 + count) * run);
