@@ -190,84 +190,86 @@ void convolveTaps(const double *const *window, const KernelTap *taps, int tapCou
 }
 
 /*
- * convolveDensePair --
- *     Two output rows of a kernel with no zero weight: window holds the
- *     ny + 1 input rows the two rows read (the first row reads window[0]
- *     to window[ny - 1], the second window[1] to window[ny]).  Each input
- *     vector is loaded once for both rows, and each pixel still sums its
- *     taps in the kernel's order, so the values are those of
- *     convolveTaps row by row.  weights are the ny x nx weights.
+ * convolveDenseRows --
+ *     R output rows of a kernel with no zero weight (ny >= R): window
+ *     holds the ny + R - 1 input rows they read (output row r reads
+ *     window[r] to window[r + ny - 1]).  Each input vector is loaded once
+ *     for every output row that reads it, and each pixel still sums its
+ *     taps in the kernel's order, so the values are those of convolveTaps
+ *     row by row.  weights are the ny x nx weights.
  */
-__attribute__((target_clones("arch=x86-64-v3", "default")))
-void convolveDensePair(const double *const *window, const double *weights, int nx, int ny,
-                       int columns, float *__restrict first, float *__restrict second) {
+template <int R, int LO, int HI>
+__attribute__((always_inline)) inline void denseStep(Doubles4 (&acc)[R][4], const double *row,
+                                                     const double *const *weightRows, int nx) {
+  for (int n = 0; n < nx; n++) {
+    double k[R] = {};
+#pragma GCC unroll 4
+    for (int r = LO; r <= HI; r++) k[r] = weightRows[r][n];
+#pragma GCC unroll 4
+    for (int q = 0; q < 4; q++) {
+      Doubles4 v;
+      loadWide(row + n + 4 * q, &v);
+#pragma GCC unroll 4
+      for (int r = LO; r <= HI; r++) acc[r][q] += Doubles4{k[r], k[r], k[r], k[r]} * v;
+    }
+  }
+}
+
+template <int R>
+__attribute__((always_inline)) inline void convolveDenseBody(const double *const *window,
+                                                             const double *weights, int nx, int ny,
+                                                             int columns,
+                                                             float *__restrict const *out) {
   int x = 0;
   for (; x + 16 <= columns; x += 16) {
-    Doubles4 a0 = {}, a1 = {}, a2 = {}, a3 = {}, b0 = {}, b1 = {}, b2 = {}, b3 = {};
-    for (int j = 0; j <= ny; j++) {
+    Doubles4 acc[R][4] = {};
+    for (int j = 0; j < ny + R - 1; j++) {
+      const double *weightRows[R];
+#pragma GCC unroll 4
+      for (int r = 0; r < R; r++)
+        weightRows[r] = weights + static_cast<ptrdiff_t>(std::clamp(j - r, 0, ny - 1)) * nx;
       const double *row = window[j] + x;
-      const double *wa = weights + static_cast<ptrdiff_t>(j) * nx;
-      const double *wb = j > 0 ? wa - nx : wa;
-      if (j == 0 || j == ny) {
-        // Only one of the rows reads this input row.
-        const double *own = j == 0 ? wa : wb;
-        Doubles4 c0 = {}, c1 = {}, c2 = {}, c3 = {};
-        if (j == ny) c0 = b0, c1 = b1, c2 = b2, c3 = b3;
-        else c0 = a0, c1 = a1, c2 = a2, c3 = a3;
-        for (int n = 0; n < nx; n++) {
-          const Doubles4 w = {own[n], own[n], own[n], own[n]};
-          Doubles4 v0, v1, v2, v3;
-          loadWide(row + n, &v0);
-          loadWide(row + n + 4, &v1);
-          loadWide(row + n + 8, &v2);
-          loadWide(row + n + 12, &v3);
-          c0 += w * v0;
-          c1 += w * v1;
-          c2 += w * v2;
-          c3 += w * v3;
+      const int lo = std::max(0, j - ny + 1), hi = std::min(R - 1, j);
+      if (lo == 0 && hi == R - 1) {
+        denseStep<R, 0, R - 1>(acc, row, weightRows, nx);
+      } else if (lo == 0) {
+        if (hi == 0) denseStep<R, 0, 0>(acc, row, weightRows, nx);
+        else if constexpr (R > 2) {
+          if (hi == 1) denseStep<R, 0, (R > 2 ? 1 : 0)>(acc, row, weightRows, nx);
         }
-        if (j == ny) b0 = c0, b1 = c1, b2 = c2, b3 = c3;
-        else a0 = c0, a1 = c1, a2 = c2, a3 = c3;
-        continue;
-      }
-      for (int n = 0; n < nx; n++) {
-        const Doubles4 u = {wa[n], wa[n], wa[n], wa[n]};
-        const Doubles4 w = {wb[n], wb[n], wb[n], wb[n]};
-        Doubles4 v0, v1, v2, v3;
-        loadWide(row + n, &v0);
-        loadWide(row + n + 4, &v1);
-        loadWide(row + n + 8, &v2);
-        loadWide(row + n + 12, &v3);
-        a0 += u * v0;
-        b0 += w * v0;
-        a1 += u * v1;
-        b1 += w * v1;
-        a2 += u * v2;
-        b2 += w * v2;
-        a3 += u * v3;
-        b3 += w * v3;
+      } else if (hi == R - 1) {
+        if (lo == R - 1) denseStep<R, R - 1, R - 1>(acc, row, weightRows, nx);
+        else if constexpr (R > 2) {
+          if (lo == 1) denseStep<R, (R > 2 ? 1 : 0), R - 1>(acc, row, weightRows, nx);
+        }
       }
     }
-    storeNarrow(a0, first + x);
-    storeNarrow(a1, first + x + 4);
-    storeNarrow(a2, first + x + 8);
-    storeNarrow(a3, first + x + 12);
-    storeNarrow(b0, second + x);
-    storeNarrow(b1, second + x + 4);
-    storeNarrow(b2, second + x + 8);
-    storeNarrow(b3, second + x + 12);
+#pragma GCC unroll 4
+    for (int r = 0; r < R; r++)
+#pragma GCC unroll 4
+      for (int q = 0; q < 4; q++) storeNarrow(acc[r][q], out[r] + x + 4 * q);
   }
   for (; x < columns; x++) {
-    double a = 0, b = 0;
-    for (int m = 0; m < ny; m++)
-      for (int n = 0; n < nx; n++) {
-        const double w = weights[static_cast<ptrdiff_t>(m) * nx + n];
-        a += w * window[m][n + x];
-        b += w * window[m + 1][n + x];
-      }
-    first[x] = static_cast<float>(a);
-    second[x] = static_cast<float>(b);
+    for (int r = 0; r < R; r++) {
+      double a = 0;
+      for (int m = 0; m < ny; m++)
+        for (int n = 0; n < nx; n++)
+          a += weights[static_cast<ptrdiff_t>(m) * nx + n] * window[m + r][n + x];
+      out[r][x] = static_cast<float>(a);
+    }
   }
+}
+
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+void convolveDenseRows2(const double *const *window, const double *weights, int nx, int ny,
+                        int columns, float *__restrict const *out) {
+  convolveDenseBody<2>(window, weights, nx, ny, columns, out);
+}
+
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+void convolveDenseRows3(const double *const *window, const double *weights, int nx, int ny,
+                        int columns, float *__restrict const *out) {
+  convolveDenseBody<3>(window, weights, nx, ny, columns, out);
 }
 #undef storeNarrow
 
@@ -642,7 +644,7 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
     row = std::clamp(row, 0, in.rows - 1);
     return source[static_cast<size_t>(p) * (last - first + 1) + (row - first)];
   };
-  // A kernel without zero weights: two output rows share their loads.
+  // A kernel without zero weights: two or three output rows share their loads.
   const bool dense = taps.size() == static_cast<size_t>(nx) * ny;
   std::vector<double> weights;
   for (const KernelTap &t : taps) weights.push_back(t.w);
@@ -653,28 +655,29 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
     parallelFor(count * w->pairs, [&](int piece) {
       const int p = piece % w->pairs, i0 = (r0 + piece / w->pairs) * run;
       const int n = std::min(run, w->r - i0);
-      // Input row i0 + j - ny/2 of the run lies in slot j % (ny + 1).
-      std::vector<double> ring(padded * static_cast<size_t>(ny + 1));
+      // Input row i0 + j - ny/2 of the run lies in slot j % (ny + 2).
+      std::vector<double> ring(padded * static_cast<size_t>(ny + 2));
       auto slot = [&](int s) { return ring.data() + static_cast<size_t>(s) * padded; };
       int held = 0;
       auto hold = [&](int rows) {
         for (; held < rows; held++)
           widenPaddedRow(inputLine(p, w->ir + i0 + held - ny / 2), in.columns, nx,
-                         slot(held % (ny + 1)));
+                         slot(held % (ny + 2)));
       };
-      const double *window[kMaxKernelWeights + 1];
+      const double *window[kMaxKernelWeights + 2];
       auto output = [&](int i) { return target[static_cast<size_t>(p) * w->r + i0 + i] + w->oc; };
       int i = 0;
-      if (dense) {
-        for (; i + 2 <= n; i += 2) {
-          hold(i + ny + 1);
-          for (int m = 0; m <= ny; m++) window[m] = slot((i + m) % (ny + 1)) + w->ic;
-          convolveDensePair(window, weights.data(), nx, ny, w->c, output(i), output(i + 1));
-        }
+      const int rows = !dense || ny < 2 ? 1 : ny < 3 ? 2 : 3;
+      for (; rows > 1 && i + rows <= n; i += rows) {
+        hold(i + ny + rows - 1);
+        for (int m = 0; m < ny + rows - 1; m++) window[m] = slot((i + m) % (ny + 2)) + w->ic;
+        float *outs[3] = {output(i), output(i + 1), rows > 2 ? output(i + 2) : nullptr};
+        if (rows == 2) convolveDenseRows2(window, weights.data(), nx, ny, w->c, outs);
+        else convolveDenseRows3(window, weights.data(), nx, ny, w->c, outs);
       }
       for (; i < n; i++) {
         hold(i + ny);
-        for (int m = 0; m < ny; m++) window[m] = slot((i + m) % (ny + 1)) + w->ic;
+        for (int m = 0; m < ny; m++) window[m] = slot((i + m) % (ny + 2)) + w->ic;
         convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c, output(i));
       }
     });
