@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -394,7 +395,7 @@ struct JpegBitSink {
   std::vector<unsigned char> bytes;
   uint64_t bits = 0;
   int count = 0;
-  void put(uint32_t code, int length) {
+  void put(uint64_t code, int length) {  /* length <= 56 */
     bits = (bits << length) | code;
     count += length;
     while (count >= 8) {
@@ -566,9 +567,17 @@ int writeBlankJpeg(int fd, const ImageHeader *header, int components) {
       for (size_t i = 0; i < length; i++) sink.put(bits[i], 1);
       bool ok = true;
       off_t offset = 0;
+      // The MCU's codes joined into pieces of at most 48 bits.
+      std::vector<std::pair<uint64_t, int>> pieces;
+      for (uint32_t code : mcuBits) {
+        const int n = static_cast<int>(code & 0xFF);
+        if (pieces.empty() || pieces.back().second + n > 48) pieces.push_back({0, 0});
+        pieces.back().first = pieces.back().first << n | code >> 8;
+        pieces.back().second += n;
+      }
       const int64_t more = int64_t{mcuRows - 1} * mcuColumns;
       for (int64_t m = 0; m < more && ok; m++) {
-        for (uint32_t code : mcuBits) sink.put(code >> 8, static_cast<int>(code & 0xFF));
+        for (const auto &piece : pieces) sink.put(piece.first, piece.second);
         if (sink.bytes.size() >= (1u << 20)) {
           ok = writeAllAt(fd, sink.bytes.data(), sink.bytes.size(), offset);
           offset += static_cast<off_t>(sink.bytes.size());
