@@ -716,6 +716,9 @@ int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
   auto outputRow = [&](int p, int r) {
     return output.data() + (static_cast<size_t>(p) * block + r) * w->c;
   };
+  const bool dense = taps.size() == static_cast<size_t>(nx) * ny;
+  std::vector<double> weights;
+  for (const KernelTap &t : taps) weights.push_back(t.w);
   RowMeter meter("gconv");
   for (int i0 = 0; i0 < w->r; i0 += block) {
     const int n = std::min(block, w->r - i0);
@@ -753,12 +756,24 @@ int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
         if (line) setRAMImageDirty(w->out, w->orow + i0 + r, w->dest[p]);
       }
     if (!direct && output.empty()) output.resize(outputSize);
-    parallelFor(n * w->pairs, [&](int piece) {
-      const int p = piece / n, r = piece % n;
-      const double *window[kMaxKernelWeights];
-      for (int m = 0; m < ny; m++) window[m] = inputRow(p, r + m) + w->ic;
-      convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c,
-                   direct ? target[static_cast<size_t>(p) * block + r] : outputRow(p, r));
+    // Rows in threes (a dense kernel's rows share their loads).
+    const int groups = (n + 2) / 3;
+    parallelFor(groups * w->pairs, [&](int piece) {
+      const int p = piece / groups, r0 = piece % groups * 3;
+      const int count = std::min(3, n - r0);
+      auto output = [&](int r) {
+        return direct ? target[static_cast<size_t>(p) * block + r] : outputRow(p, r);
+      };
+      const double *window[kMaxKernelWeights + 2];
+      for (int m = 0; m < ny + count - 1; m++) window[m] = inputRow(p, r0 + m) + w->ic;
+      if (dense && count == 3 && ny >= 3) {
+        float *outs[3] = {output(r0), output(r0 + 1), output(r0 + 2)};
+        convolveDenseRows3(window, weights.data(), nx, ny, w->c, outs);
+        return;
+      }
+      for (int r = 0; r < count; r++)
+        convolveTaps(window + r, taps.data(), static_cast<int>(taps.size()), w->c,
+                     output(r0 + r));
     });
     for (int r = 0; r < n; r++) {
       if (!direct)
