@@ -606,7 +606,8 @@ void resetDestinationStats(GconvWork *w) {
  * gconvResident --
  *     "2D" from a FLOAT memory image into another: the rows are split into
  *     runs of 64 output rows, each run filtered on the worker pool with its
- *     own ring of ny widened input rows, read and written where the lines
+ *     own ring of ny + 2 widened input rows (three output rows at a time
+ *     for a kernel with no zero weight), read and written where the lines
  *     lie.  The meter moves between rounds of runs on this thread.
  * Results:      1; 0 (nothing done) when some line is not held in memory.
  */
