@@ -511,11 +511,22 @@ void copyOperandImage(rimgObj *obj, RAMIMG *operand) {
   const int opRows = std::max(1, operand->header.rows);
   const size_t size = getPixelBits(image->header.pixelid) / 8;
   std::vector<unsigned char> samples(size * static_cast<size_t>(std::max(obj->width, 1)));
+  const bool direct = image != operand && image->getLineProc == getRAMImageLine &&
+                      operand->getLineProc == getRAMImageLine;
   for (int s = 0; s < obj->bandCount; s++) {
     const int band = obj->destBands[s] - 1;
     for (int k = 0; k < obj->height; k++) {
       const int opRow = static_cast<int>((int64_t{obj->srcy} + k) % opRows);
       const unsigned char *from = operand->getLineProc(operand, opRow, obj->srcBands[s] - 1, 1);
+      if (from && direct) {
+        // Another image's cache line stays where it is while this one is
+        // had (in one cache, loading a line may reuse the other's slot).
+        unsigned char *to = image->getLineProc(image, obj->desy + k, band, 1);
+        if (!to) continue;
+        memcpy(to + size * obj->desx, from + size * obj->srcx, size * obj->width);
+        setRAMImageDirty(image, obj->desy + k, band);
+        continue;
+      }
       if (from) memcpy(samples.data(), from + size * obj->srcx, size * obj->width);
       else std::fill(samples.begin(), samples.end(), 0);
       unsigned char *to = image->getLineProc(image, obj->desy + k, band, 1);

@@ -188,6 +188,89 @@ void convolveTaps(const double *const *window, const KernelTap *taps, int tapCou
                   float *__restrict out) {
   convolveTapsBody(window, taps, tapCount, columns, out);
 }
+
+/*
+ * convolveDenseRows --
+ *     R output rows of a kernel with no zero weight (ny >= R): window
+ *     holds the ny + R - 1 input rows they read (output row r reads
+ *     window[r] to window[r + ny - 1]).  Each input vector is loaded once
+ *     for every output row that reads it, and each pixel still sums its
+ *     taps in the kernel's order, so the values are those of convolveTaps
+ *     row by row.  weights are the ny x nx weights.
+ */
+template <int R, int LO, int HI>
+__attribute__((always_inline)) inline void denseStep(Doubles4 (&acc)[R][4], const double *row,
+                                                     const double *const *weightRows, int nx) {
+  for (int n = 0; n < nx; n++) {
+    double k[R] = {};
+#pragma GCC unroll 4
+    for (int r = LO; r <= HI; r++) k[r] = weightRows[r][n];
+#pragma GCC unroll 4
+    for (int q = 0; q < 4; q++) {
+      Doubles4 v;
+      loadWide(row + n + 4 * q, &v);
+#pragma GCC unroll 4
+      for (int r = LO; r <= HI; r++) acc[r][q] += Doubles4{k[r], k[r], k[r], k[r]} * v;
+    }
+  }
+}
+
+template <int R>
+__attribute__((always_inline)) inline void convolveDenseBody(const double *const *window,
+                                                             const double *weights, int nx, int ny,
+                                                             int columns,
+                                                             float *__restrict const *out) {
+  int x = 0;
+  for (; x + 16 <= columns; x += 16) {
+    Doubles4 acc[R][4] = {};
+    for (int j = 0; j < ny + R - 1; j++) {
+      const double *weightRows[R];
+#pragma GCC unroll 4
+      for (int r = 0; r < R; r++)
+        weightRows[r] = weights + static_cast<ptrdiff_t>(std::clamp(j - r, 0, ny - 1)) * nx;
+      const double *row = window[j] + x;
+      const int lo = std::max(0, j - ny + 1), hi = std::min(R - 1, j);
+      if (lo == 0 && hi == R - 1) {
+        denseStep<R, 0, R - 1>(acc, row, weightRows, nx);
+      } else if (lo == 0) {
+        if (hi == 0) denseStep<R, 0, 0>(acc, row, weightRows, nx);
+        else if constexpr (R > 2) {
+          if (hi == 1) denseStep<R, 0, (R > 2 ? 1 : 0)>(acc, row, weightRows, nx);
+        }
+      } else if (hi == R - 1) {
+        if (lo == R - 1) denseStep<R, R - 1, R - 1>(acc, row, weightRows, nx);
+        else if constexpr (R > 2) {
+          if (lo == 1) denseStep<R, (R > 2 ? 1 : 0), R - 1>(acc, row, weightRows, nx);
+        }
+      }
+    }
+#pragma GCC unroll 4
+    for (int r = 0; r < R; r++)
+#pragma GCC unroll 4
+      for (int q = 0; q < 4; q++) storeNarrow(acc[r][q], out[r] + x + 4 * q);
+  }
+  for (; x < columns; x++) {
+    for (int r = 0; r < R; r++) {
+      double a = 0;
+      for (int m = 0; m < ny; m++)
+        for (int n = 0; n < nx; n++)
+          a += weights[static_cast<ptrdiff_t>(m) * nx + n] * window[m + r][n + x];
+      out[r][x] = static_cast<float>(a);
+    }
+  }
+}
+
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+void convolveDenseRows2(const double *const *window, const double *weights, int nx, int ny,
+                        int columns, float *__restrict const *out) {
+  convolveDenseBody<2>(window, weights, nx, ny, columns, out);
+}
+
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+void convolveDenseRows3(const double *const *window, const double *weights, int nx, int ny,
+                        int columns, float *__restrict const *out) {
+  convolveDenseBody<3>(window, weights, nx, ny, columns, out);
+}
 #undef storeNarrow
 
 /* printf into a string, for messages handed back to the caller. */
@@ -523,7 +606,8 @@ void resetDestinationStats(GconvWork *w) {
  * gconvResident --
  *     "2D" from a FLOAT memory image into another: the rows are split into
  *     runs of 64 output rows, each run filtered on the worker pool with its
- *     own ring of ny widened input rows, read and written where the lines
+ *     own ring of ny + 2 widened input rows (three output rows at a time
+ *     for a kernel with no zero weight), read and written where the lines
  *     lie.  The meter moves between rounds of runs on this thread.
  * Results:      1; 0 (nothing done) when some line is not held in memory.
  */
@@ -561,6 +645,10 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
     row = std::clamp(row, 0, in.rows - 1);
     return source[static_cast<size_t>(p) * (last - first + 1) + (row - first)];
   };
+  // A kernel without zero weights: two or three output rows share their loads.
+  const bool dense = taps.size() == static_cast<size_t>(nx) * ny;
+  std::vector<double> weights;
+  for (const KernelTap &t : taps) weights.push_back(t.w);
   RowMeter meter("gconv");
   const int round = std::max(workerCount(), 1) * 2;
   for (int r0 = 0; r0 < runs; r0 += round) {
@@ -568,18 +656,30 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
     parallelFor(count * w->pairs, [&](int piece) {
       const int p = piece % w->pairs, i0 = (r0 + piece / w->pairs) * run;
       const int n = std::min(run, w->r - i0);
-      std::vector<double> ring(padded * static_cast<size_t>(ny));
+      // Input row i0 + j - ny/2 of the run lies in slot j % (ny + 2).
+      std::vector<double> ring(padded * static_cast<size_t>(ny + 2));
       auto slot = [&](int s) { return ring.data() + static_cast<size_t>(s) * padded; };
-      for (int m = 0; m < ny; m++)
-        widenPaddedRow(inputLine(p, w->ir + i0 - ny / 2 + m), in.columns, nx, slot(m));
-      const double *window[kMaxKernelWeights];
-      for (int i = 0; i < n; i++) {
-        for (int m = 0; m < ny; m++) window[m] = slot((i + m) % ny) + w->ic;
-        convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c,
-                     target[static_cast<size_t>(p) * w->r + i0 + i] + w->oc);
-        if (i + 1 < n)
-          widenPaddedRow(inputLine(p, w->ir + i0 + i - ny / 2 + ny), in.columns, nx,
-                         slot(i % ny));
+      int held = 0;
+      auto hold = [&](int rows) {
+        for (; held < rows; held++)
+          widenPaddedRow(inputLine(p, w->ir + i0 + held - ny / 2), in.columns, nx,
+                         slot(held % (ny + 2)));
+      };
+      const double *window[kMaxKernelWeights + 2];
+      auto output = [&](int i) { return target[static_cast<size_t>(p) * w->r + i0 + i] + w->oc; };
+      int i = 0;
+      const int rows = !dense || ny < 2 ? 1 : ny < 3 ? 2 : 3;
+      for (; rows > 1 && i + rows <= n; i += rows) {
+        hold(i + ny + rows - 1);
+        for (int m = 0; m < ny + rows - 1; m++) window[m] = slot((i + m) % (ny + 2)) + w->ic;
+        float *outs[3] = {output(i), output(i + 1), rows > 2 ? output(i + 2) : nullptr};
+        if (rows == 2) convolveDenseRows2(window, weights.data(), nx, ny, w->c, outs);
+        else convolveDenseRows3(window, weights.data(), nx, ny, w->c, outs);
+      }
+      for (; i < n; i++) {
+        hold(i + ny);
+        for (int m = 0; m < ny; m++) window[m] = slot((i + m) % (ny + 2)) + w->ic;
+        convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c, output(i));
       }
     });
     const int done = std::min(w->r, (r0 + count) * run);
@@ -617,6 +717,9 @@ int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
   auto outputRow = [&](int p, int r) {
     return output.data() + (static_cast<size_t>(p) * block + r) * w->c;
   };
+  const bool dense = taps.size() == static_cast<size_t>(nx) * ny;
+  std::vector<double> weights;
+  for (const KernelTap &t : taps) weights.push_back(t.w);
   RowMeter meter("gconv");
   for (int i0 = 0; i0 < w->r; i0 += block) {
     const int n = std::min(block, w->r - i0);
@@ -654,12 +757,24 @@ int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
         if (line) setRAMImageDirty(w->out, w->orow + i0 + r, w->dest[p]);
       }
     if (!direct && output.empty()) output.resize(outputSize);
-    parallelFor(n * w->pairs, [&](int piece) {
-      const int p = piece / n, r = piece % n;
-      const double *window[kMaxKernelWeights];
-      for (int m = 0; m < ny; m++) window[m] = inputRow(p, r + m) + w->ic;
-      convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c,
-                   direct ? target[static_cast<size_t>(p) * block + r] : outputRow(p, r));
+    // Rows in threes (a dense kernel's rows share their loads).
+    const int groups = (n + 2) / 3;
+    parallelFor(groups * w->pairs, [&](int piece) {
+      const int p = piece / groups, r0 = piece % groups * 3;
+      const int count = std::min(3, n - r0);
+      auto output = [&](int r) {
+        return direct ? target[static_cast<size_t>(p) * block + r] : outputRow(p, r);
+      };
+      const double *window[kMaxKernelWeights + 2];
+      for (int m = 0; m < ny + count - 1; m++) window[m] = inputRow(p, r0 + m) + w->ic;
+      if (dense && count == 3 && ny >= 3) {
+        float *outs[3] = {output(r0), output(r0 + 1), output(r0 + 2)};
+        convolveDenseRows3(window, weights.data(), nx, ny, w->c, outs);
+        return;
+      }
+      for (int r = 0; r < count; r++)
+        convolveTaps(window + r, taps.data(), static_cast<int>(taps.size()), w->c,
+                     output(r0 + r));
     });
     for (int r = 0; r < n; r++) {
       if (!direct)

@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <setjmp.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -25,6 +26,7 @@
 #include <algorithm>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -378,6 +380,221 @@ int compressToFile(int fd, JpegEncodeJob *job) {
   return ok;
 }
 
+/*
+ * Blank files.  A blank image is one colour, so after its first block
+ * every block of the scan codes a DC difference of 0 and an immediate
+ * end of block: the entropy-coded data is the first row of MCUs followed
+ * by one fixed bit pattern an MCU.  The library encodes the first row of
+ * MCUs (with every header segment); the rest of the scan is that pattern
+ * repeated, which gives the very bytes the library writes for the whole
+ * image without a transform of every block.
+ */
+
+/* Entropy-coded bytes, most significant bit first, 0xFF stuffed with 0x00. */
+struct JpegBitSink {
+  std::vector<unsigned char> bytes;
+  uint64_t bits = 0;
+  int count = 0;
+  void put(uint64_t code, int length) {  /* length <= 56 */
+    bits = (bits << length) | code;
+    count += length;
+    while (count >= 8) {
+      count -= 8;
+      const unsigned char byte = static_cast<unsigned char>(bits >> count);
+      bytes.push_back(byte);
+      if (byte == 0xFF) bytes.push_back(0);
+    }
+    bits &= (uint64_t{1} << count) - 1;
+  }
+};
+
+/* The code of a symbol in a Huffman table; false when the table lacks it. */
+bool huffmanCode(const JHUFF_TBL *table, int symbol, uint32_t *code, int *length) {
+  if (!table) return false;
+  uint32_t next = 0;
+  int k = 0;
+  for (int l = 1; l <= 16; l++) {
+    for (int i = 0; i < table->bits[l]; i++, k++, next++) {
+      if (table->huffval[k] != symbol) continue;
+      *code = next;
+      *length = l;
+      return true;
+    }
+    next <<= 1;
+  }
+  return false;
+}
+
+/* One encoding of the first row of MCUs of a blank image, into memory. */
+struct JpegBlankJob {
+  jpeg_compress_struct cinfo;
+  JpegErrorManager err;
+  const ImageHeader *header;
+  int components;
+  unsigned char *buffer;  /* the library's memory destination */
+  unsigned long size;
+  std::vector<uint32_t> *mcuBits;  /* (code << 8 | length) of each block's codes */
+  int mcuRows, mcuColumns;         /* of the whole image */
+  bool repeatable;                 /* the scan is one interleaved sequential pass */
+};
+
+/*
+ * runJpegBlankRow --
+ *     Encodes the first row of MCUs of a blank image into memory and
+ *     notes the codes of a blank MCU.
+ * Results:      1 on success, 0 after a library error.
+ */
+int runJpegBlankRow(JpegBlankJob *job) {
+  j_compress_ptr cinfo = &job->cinfo;
+  cinfo->err = &job->err.pub;
+  if (setjmp(job->err.jump)) {
+    jpeg_destroy_compress(cinfo);
+    return 0;
+  }
+  jpeg_create_compress(cinfo);
+  applyJpegMem(reinterpret_cast<j_common_ptr>(cinfo));
+  jpeg_mem_dest(cinfo, &job->buffer, &job->size);
+  const ImageHeader *h = job->header;
+  const int c = job->components;
+  cinfo->image_width = static_cast<JDIMENSION>(std::max(h->columns, 0));
+  cinfo->image_height = static_cast<JDIMENSION>(std::max(h->rows, 0));
+  cinfo->input_components = c;
+  cinfo->in_color_space = c == 3 ? JCS_RGB : JCS_GRAYSCALE;
+  jpeg_set_defaults(cinfo);
+  jpeg_set_quality(cinfo, kJpegDefaultQuality, TRUE);
+  int hmax = 1, vmax = 1;
+  for (int i = 0; i < cinfo->num_components; i++) {
+    hmax = std::max(hmax, cinfo->comp_info[i].h_samp_factor);
+    vmax = std::max(vmax, cinfo->comp_info[i].v_samp_factor);
+  }
+  const int64_t mcuHeight = 8 * vmax, mcuWidth = 8 * hmax;
+  job->mcuRows = static_cast<int>((int64_t{cinfo->image_height} + mcuHeight - 1) / mcuHeight);
+  job->mcuColumns = static_cast<int>((int64_t{cinfo->image_width} + mcuWidth - 1) / mcuWidth);
+  job->repeatable = !cinfo->scan_info && cinfo->restart_interval == 0 &&
+                    cinfo->restart_in_rows == 0 && !cinfo->optimize_coding &&
+                    !cinfo->arith_code && cinfo->image_height <= JPEG_MAX_DIMENSION &&
+                    cinfo->image_width <= JPEG_MAX_DIMENSION &&
+                    (cinfo->num_components > 1 || (hmax == 1 && vmax == 1));
+  for (int i = 0; job->repeatable && i < cinfo->num_components; i++) {
+    const jpeg_component_info &comp = cinfo->comp_info[i];
+    uint32_t dc, ac;
+    int dcLength, acLength;
+    job->repeatable = huffmanCode(cinfo->dc_huff_tbl_ptrs[comp.dc_tbl_no], 0, &dc, &dcLength) &&
+                      huffmanCode(cinfo->ac_huff_tbl_ptrs[comp.ac_tbl_no], 0, &ac, &acLength);
+    for (int b = 0; job->repeatable && b < comp.h_samp_factor * comp.v_samp_factor; b++) {
+      job->mcuBits->push_back(dc << 8 | static_cast<uint32_t>(dcLength));
+      job->mcuBits->push_back(ac << 8 | static_cast<uint32_t>(acLength));
+    }
+  }
+  if (job->repeatable)
+    cinfo->image_height = static_cast<JDIMENSION>(std::min<int64_t>(cinfo->image_height, mcuHeight));
+  jpeg_start_compress(cinfo, TRUE);
+  putJpegComments(cinfo, h);
+  JSAMPARRAY row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo),
+                                               JPOOL_IMAGE, cinfo->image_width * c, 1);
+  memset(row[0], 0, static_cast<size_t>(int64_t{cinfo->image_width} * c));
+  while (cinfo->next_scanline < cinfo->image_height) jpeg_write_scanlines(cinfo, row, 1);
+  jpeg_finish_compress(cinfo);
+  jpeg_destroy_compress(cinfo);
+  return 1;
+}
+
+/* Writes all n bytes at offset; false when a write fails. */
+bool writeAllAt(int fd, const unsigned char *data, size_t n, off_t offset) {
+  while (n > 0) {
+    const ssize_t done = pwrite(fd, data, n, offset);
+    if (done <= 0) return false;
+    data += done;
+    n -= static_cast<size_t>(done);
+    offset += done;
+  }
+  return true;
+}
+
+/*
+ * writeBlankJpeg --
+ *     Writes the blank image of the header from offset 0 through fd:
+ *     the library's first row of MCUs, the SOF height set to the whole
+ *     image, then the blank MCU repeated to the end of the scan.
+ * Results:      1 when written, 0 after a library or write error; -1
+ *     when the scan can't be repeated (the caller lets the library
+ *     encode the whole image).
+ */
+int writeBlankJpeg(int fd, const ImageHeader *header, int components) {
+  std::vector<uint32_t> mcuBits;
+  JpegBlankJob *job = new (std::nothrow) JpegBlankJob();
+  if (!job) return 0;
+  initJpegErrors(&job->err);
+  job->header = header;
+  job->components = components;
+  job->mcuBits = &mcuBits;
+  const int ran = runJpegBlankRow(job);
+  const unsigned char *data = job->buffer;
+  const size_t size = job->size;
+  const int mcuRows = job->mcuRows, mcuColumns = job->mcuColumns;
+  int result = ran ? -1 : 0;
+  if (ran && !job->repeatable) {
+    result = -1;
+  } else if (ran && mcuRows <= 1) {
+    result = writeAllAt(fd, data, size, 0) ? 1 : 0;
+  } else if (ran) {
+    // Find the frame height and the start of the scan's data.
+    size_t pos = 2, heightAt = 0, scanAt = 0;
+    while (pos + 4 <= size && data[pos] == 0xFF && !scanAt) {
+      const size_t length = size_t{data[pos + 2]} << 8 | data[pos + 3];
+      if (data[pos + 1] == 0xC0 && pos + 7 <= size) heightAt = pos + 5;
+      if (data[pos + 1] == 0xDA) scanAt = pos + 2 + length;
+      pos += 2 + length;
+    }
+    // The first row's bits, without stuffing, up to the fill of 1 bits
+    // (the last code of an MCU, an end of block, ends in a 0 bit).
+    std::vector<unsigned char> bits;
+    if (heightAt && scanAt && scanAt + 2 <= size && data[size - 2] == 0xFF &&
+        data[size - 1] == 0xD9) {
+      for (size_t i = scanAt; i < size - 2; i++) {
+        for (int b = 7; b >= 0; b--) bits.push_back((data[i] >> b) & 1);
+        if (data[i] == 0xFF) i++;
+      }
+    }
+    size_t length = bits.size();
+    while (length > 0 && bits[length - 1]) length--;
+    const uint32_t last = mcuBits.empty() ? 1 : mcuBits.back();
+    if (length > 0 && bits.size() - length < 8 && ((last >> 8) & 1) == 0) {
+      JpegBitSink sink;
+      sink.bytes.assign(data, data + scanAt);
+      sink.bytes[heightAt] = static_cast<unsigned char>(header->rows >> 8);
+      sink.bytes[heightAt + 1] = static_cast<unsigned char>(header->rows);
+      for (size_t i = 0; i < length; i++) sink.put(bits[i], 1);
+      bool ok = true;
+      off_t offset = 0;
+      // The MCU's codes joined into pieces of at most 48 bits.
+      std::vector<std::pair<uint64_t, int>> pieces;
+      for (uint32_t code : mcuBits) {
+        const int n = static_cast<int>(code & 0xFF);
+        if (pieces.empty() || pieces.back().second + n > 48) pieces.push_back({0, 0});
+        pieces.back().first = pieces.back().first << n | code >> 8;
+        pieces.back().second += n;
+      }
+      const int64_t more = int64_t{mcuRows - 1} * mcuColumns;
+      for (int64_t m = 0; m < more && ok; m++) {
+        for (const auto &piece : pieces) sink.put(piece.first, piece.second);
+        if (sink.bytes.size() >= (1u << 20)) {
+          ok = writeAllAt(fd, sink.bytes.data(), sink.bytes.size(), offset);
+          offset += static_cast<off_t>(sink.bytes.size());
+          sink.bytes.clear();
+        }
+      }
+      if (sink.count > 0) sink.put((1u << (8 - sink.count)) - 1, 8 - sink.count);
+      sink.bytes.push_back(0xFF);
+      sink.bytes.push_back(0xD9);
+      result = ok && writeAllAt(fd, sink.bytes.data(), sink.bytes.size(), offset) ? 1 : 0;
+    }
+  }
+  free(job->buffer);
+  delete job;
+  return result;
+}
+
 /* True when slot i of the cache holds line i, for every line of the image. */
 bool holdsEveryLine(const RAMIMG *image) {
   const ImageHeader &h = image->header;
@@ -495,6 +712,8 @@ int decodeJpegRows(int fd, unsigned char *destination, int64_t lineStride,
 int writeJpegFile(int fd, ImageHeader *header) {
   header->nbands = header->nbands < 2 ? 1 : 3;
   header->nindices = 0;
+  const int blank = writeBlankJpeg(fd, header, header->nbands);
+  if (blank >= 0) return blank ? 0 : -1;
   JpegEncodeJob *job = new (std::nothrow) JpegEncodeJob();
   if (!job) return -1;
   initJpegErrors(&job->err);

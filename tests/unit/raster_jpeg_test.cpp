@@ -375,6 +375,39 @@ TEST_F(Jpeg, WriterQualityAndBands) {
   close(out);
 }
 
+TEST_F(Jpeg, BlankFilesAreTheLibrarysEncodingOfZeros) {
+  // A blank file repeats the coded blank MCU after the library's first
+  // row of MCUs: the bytes must be those of the library encoding the
+  // whole zero image (sizes around the MCU edges, grey and RGB).
+  const std::string path = tempPath("blank.jpg");
+  for (int bands : {1, 3}) {
+    for (auto [rows, columns] : {std::pair{1, 1}, {8, 8}, {9, 7}, {16, 16}, {17, 33}, {31, 100},
+                                 {64, 5}, {203, 301}, {1000, 17}}) {
+      SCOPED_TRACE(std::to_string(bands) + " bands, " + std::to_string(rows) + " x " +
+                   std::to_string(columns));
+      ImageHeader h = jpegHeader(path, rows, columns, bands);
+      snprintf(h.note, sizeof h.note, "blank %d", rows);
+      writeFile(path, {});
+      int fd = open(path.c_str(), O_RDWR);
+      ASSERT_EQ(writeJpegFile(fd, &h), 0);
+      close(fd);
+      const std::vector<unsigned char> blank = readFile(path);
+      std::vector<unsigned char> zeros(static_cast<size_t>(rows) * bands * columns);
+      writeFile(path, {});
+      fd = open(path.c_str(), O_RDWR);
+      ASSERT_EQ(writeJpegLines(fd, &h, zeros.data(), columns), 1);
+      close(fd);
+      EXPECT_EQ(blank, readFile(path));
+      // And it decodes as zeros.
+      std::vector<unsigned char> decoded(zeros.size(), 1);
+      EXPECT_EQ(decodeJpeg(-1, decoded.data(), columns, blank.data(),
+                           static_cast<int64_t>(blank.size()), rows, columns, bands),
+                1);
+      EXPECT_EQ(decoded, zeros);
+    }
+  }
+}
+
 TEST_F(Jpeg, WideImagesKeepTheirQualityWhenOpened) {
   // The block field of a JPEG holds its quality, not a record size: an
   // image wider than the quality must not have it raised to its width.
