@@ -243,7 +243,7 @@ int parseGeorefOptions(GeorefWork *w, int argc, const char **argv) {
   return 1;
 }
 
-/* The progress of one block: the spec'd fraction over pairs and rows. */
+/* The progress of one block: the fraction of band pairs and rows done. */
 struct BlockMeter {
   float threshold = 0;
   void step(int pair, int row, int rows, int pairs) {
