@@ -298,14 +298,26 @@ int featureUsage(Tcl_Interp *interp, const char *name, const char *list) {
   return TCL_ERROR;
 }
 
+/*
+ * readInitWords --
+ *     "init count bandList" of the stats and iso objects: the count (1 and
+ *     up) and the bands, with readInitBands' codes.
+ */
+int readInitWords(Tcl_Interp *interp, int argc, const char **argv, const char *usage,
+                  const char *countError, long *count, std::vector<int> *bands) {
+  if (argc != 4) return featureUsage(interp, argv[0], usage);
+  *count = atol(argv[2]);
+  if (*count <= 0 || *count > INT32_MAX) return featureError(interp, countError);
+  return readInitBands(interp, argv[3], bands);
+}
+
 /* ---- stats objects ---- */
 
 int statsInit(RAMOBJ *object, Tcl_Interp *interp, int argc, const char **argv) {
-  if (argc != 4) return featureUsage(interp, argv[0], " init nstats bandList");
-  const long nstats = atol(argv[2]);
-  if (nstats <= 0 || nstats > INT32_MAX) return featureError(interp, "Invalid stats number");
+  long nstats = 0;
   std::vector<int> bands;
-  int code = readInitBands(interp, argv[3], &bands);
+  int code = readInitWords(interp, argc, argv, " init nstats bandList", "Invalid stats number",
+                           &nstats, &bands);
   if (code == TCL_BREAK) return TCL_OK;
   if (code != TCL_OK) return code;
   const int n = static_cast<int>(bands.size());
@@ -566,11 +578,10 @@ int eigenInstanceCmd(ClientData clientData, Tcl_Interp *interp, int argc, const 
 /* ---- iso objects ---- */
 
 int isoInitCmd(RAMOBJ *object, Tcl_Interp *interp, int argc, const char **argv) {
-  if (argc != 4) return featureUsage(interp, argv[0], " init nclasses bandList");
-  const long classes = atol(argv[2]);
-  if (classes <= 0 || classes > INT32_MAX) return featureError(interp, "Invalid class number");
+  long classes = 0;
   std::vector<int> bands;
-  int code = readInitBands(interp, argv[3], &bands);
+  int code = readInitWords(interp, argc, argv, " init nclasses bandList", "Invalid class number",
+                           &classes, &bands);
   if (code == TCL_BREAK) return TCL_OK;
   if (code != TCL_OK) return code;
   const int n = static_cast<int>(bands.size());
