@@ -1,6 +1,7 @@
 // ISO clustering's initial methods over hand-made pixel tables, spectral
 // bin sizing, and the pixel-table parser over every cut of a good file.
 #include <gtest/gtest.h>
+#include <math.h>
 #include <string.h>
 #include <algorithm>
 #include <string>
@@ -232,6 +233,32 @@ TEST(IsoInit, DirectBinningFindsTheClassesTheHashedOneFinds) {
   EXPECT_EQ(found[0], found[1]);
   EXPECT_FLOAT_EQ(found[1][0][0], 10);
   EXPECT_FLOAT_EQ(found[1][1][2], 160);
+}
+
+// One update pass, by hand: class 0 (mean 1 2 3, 4 samples before) takes
+// 2 samples of 4 2 3, so its mean moves by (3, 0, 0) and SRMD2 =
+// sqrt((9 + 0 + 0) / 3) = sqrt(3); class 1 (10 10 10, 4 before) takes 6 of
+// its own mean and stays.  RMS weighs SRMD2 by the pass's counts:
+// 2 / 8 x sqrt(3); the stability ratios are 2/4 and 4/6.
+TEST(IsoPass, UpdateMeasuresTheMeansChangeByItsRms) {
+  IsoWork w;
+  classWork(&w, {1, 10}, {4, 4}, 1e9, 8);
+  w.classes[0].mean = {1, 2, 3};
+  w.classes[1].mean = {10, 10, 10};
+  const float x0[3] = {4, 2, 3}, x1[3] = {10, 10, 10};
+  isoAddSamples(&w, 0, x0, 2);
+  isoAddSamples(&w, 1, x1, 6);
+  EXPECT_DOUBLE_EQ(isoUpdateClasses(&w), 0.5);
+  ASSERT_EQ(w.nc, 2);
+  EXPECT_EQ(w.classes[0].mean, (std::vector<float>{4, 2, 3}));
+  EXPECT_EQ(w.classes[0].dmean, (std::vector<float>{3, 0, 0}));
+  EXPECT_FLOAT_EQ(w.classes[0].srmd2, sqrtf(3));
+  EXPECT_FLOAT_EQ(w.classes[1].srmd2, 0);
+  EXPECT_NEAR(w.rms, 2.0 / 8 * sqrt(3.0), 1e-6);
+  EXPECT_NEAR(w.wcv, 2.0 / 8 * 0.5 + 6.0 / 8 * (4.0 / 6), 1e-12);
+  EXPECT_EQ(w.total, 8);
+  EXPECT_EQ(w.classes[0].count, 2);
+  EXPECT_EQ(w.classes[0].current, 0);
 }
 
 TEST(PixelTable, MergeOrderAndVectorList) {
