@@ -86,8 +86,8 @@ panel .classPanel "Land cover (rimage gisoc)"
 panel .terrainPanel "Terrain in 3-D (glw)"
 
 step "package require Vesk" {
-    format "Vesk %s; its start-up ran program.lib from the home folder (%s)" [package require Vesk] \
-        [file tail $gimgHome]
+    format "Vesk %s; the home folder's program.lib ran at start-up: %s" [package require Vesk] \
+        [demoGreeting]
 }
 
 step "terrain model" {
@@ -149,11 +149,12 @@ step "scene.lan (4 bands)" {
             set light [expr {0.55 + 0.45 * $incidence / 0.7071}]
             # Tree line and rock line wander with the ground.
             set zc [expr {$z + 25 * sin($c / 4.0 + 2 * sin($r / 9.0)) + 15 * cos($r / 5.0)}]
-            set kind ""
+            set village 0
             foreach {x y} $places {
-                if {($c - $x) ** 2 + ($r - $y) ** 2 < 30 + 20 * rand()} {set kind village}
+                if {($c - $x) ** 2 + ($r - $y) ** 2 < 30 + 20 * rand()} {set village 1}
             }
-            if {$kind ne ""} {
+            if {$village} {
+                set kind village
             } elseif {$z <= $lakeLevel} {
                 set kind water; set light 1.0
             } elseif {$zc > 690 || ($zc > 560 && $slope > 0.5)} {
@@ -249,7 +250,7 @@ step "rimage gisoc" {
         lappend summary [format "%s %.0f%%" $name $share]
     }
     pack .classPanel.img .classPanel.legend -side top -anchor w
-    format "%d clusters (green, red, near infrared) named: %s" [isoClasses count] [join $summary ", "]
+    format "%d clusters named by their means: %s" [isoClasses count] [join $summary ", "]
 }
 
 # The vector layer: a road along the valley, a track up the summit and
