@@ -258,6 +258,9 @@ int psImageFromPixmap(Tcl_Interp *interp, ItemContainer *c, Tk_Image image, int 
   if (prepass) return TCL_OK;
   Tk_Window tkwin = canvasTkwin(c);
   Display *display = Tk_Display(tkwin);
+  // A canvas never mapped has no window yet: the pixmap needs a drawable
+  // of its screen (None ends the process with BadDrawable).
+  Tk_MakeWindowExist(tkwin);
   Pixmap pixmap = Tk_GetPixmap(display, Tk_WindowId(tkwin), w, h, Tk_Depth(tkwin));
   XGCValues values;
   values.foreground = WhitePixelOfScreen(Tk_Screen(tkwin));

@@ -1,286 +1,390 @@
-# Vesk demo: loads the package, exercises what the library offers so far,
-# prints what it did and saves a screenshot.
-#   wish8.6 demo/demo.tcl <output folder>
+# Vesk demo: a small GIS job end to end.  It makes a terrain model and a
+# four-band scene of the land on it, stores both georeferenced, shows the
+# scene with a stretch on a map canvas under a road and town layer, shades
+# the relief, clusters the scene into land-cover classes, draws the terrain
+# in 3-D, logs each step and saves a screenshot of the window.
+#   wish8.6 demo/demo.tcl ?output folder?      (default: the current folder)
+# Everything it writes goes into the output folder.
 
-set outDir [expr {[llength $argv] ? [lindex $argv 0] : "."}]
+set demoDir [file dirname [file normalize [info script]]]
+set outDir [file normalize [expr {[llength $argv] ? [lindex $argv 0] : "."}]]
 file mkdir $outDir
+# The library: VESK_LIBDIR, else the build tree beside the demo, else an
+# installed package.
 if {[info exists env(VESK_LIBDIR)]} {
     set auto_path [linsert $auto_path 0 $env(VESK_LIBDIR)]
+} elseif {[file exists [file join $demoDir .. build lib pkgIndex.tcl]]} {
+    set auto_path [linsert $auto_path 0 [file normalize [file join $demoDir .. build lib]]]
 }
-source [file join [file dirname [info script]] screenshot.tcl]
-# Start-up loads the script libraries of veskAppScripts from gimgHome.
-set gimgHome [file dirname [file normalize [info script]]]
+source [file join $demoDir screenshot.tcl]
+# Start-up loads the script libraries that veskAppScripts names (by default
+# program.lib) from the home folder gimgHome.
+set gimgHome $demoDir
 
+# ---- the log: one line a step with its time, cut to the window's width ----
+
+set logWidth 128
 set log {}
 proc step {what script} {
+    set t0 [clock microseconds]
     set result [uplevel #0 $script]
-    set line [format "%-34s -> %s" $what $result]
+    set ms [expr {([clock microseconds] - $t0) / 1000.0}]
+    set room [expr {$::logWidth - 10}]
+    set line [format "%-28s %s" $what $result]
+    if {[string length $line] > $room} {set line "[string range $line 0 [expr {$room - 4}]]..."}
+    set line [format "%-*s %6.0f ms" $room $line $ms]
     puts $line
     lappend ::log $line
 }
+proc out {name} {file join $::outDir $name}
 
-step "package require Vesk"        {package require Vesk}
-step "vesk version"                {vesk version}
-step "home folder (gimgHome)"      {set gimgHome}
-step "script libraries"            {set veskAppScripts}
-step "program.lib ran at start-up" {demoGreeting}
-step "calc compsave (ratio)"        {calc compsave [file join $outDir demo.lib] "set demoVar 42"}
-step "calc decompload"              {calc decompload [file join $outDir demo.lib]}
-step "calc d2r 180"                 {calc d2r 180}
-step "calc srand 1; calc rand"      {calc srand 1; calc rand}
-step "proj.create u33 (UTM zone 33)" {proj.create u33}
-step "u33 project 15 50"           {u33 projconfigure -projdef {+proj=utm +zone=33 +ellps=WGS84} -fmtxy %.3f; u33 project 15 50}
-step "u33 inverse"                 {u33 projconfigure -inv 1 -fmtll %.6f; u33 project 500000 5538630.703}
-step "shape.create roads; POLYLINE"   {shape.create roads; roads initialize POLYLINE}
-step "roads addrecord (2 lines)"       {roads addrecord {0 0 5 5 10 0}; roads addrecord {0 10 10 10}; roads count}
-step "roads save; shape.info"          {roads save [file join $outDir roads.shp]; shape.info [file join $outDir roads.shp]}
-step "rimage create (ERDAS, 3x4 BYTE)"  {rimage create overwrite -file [file join $outDir demo.lan] -imgid E74 -rows 3 -columns 4}
-step "fill the body; rimage open"        {
-    set f [open [file join $outDir demo.lan] r+]; fconfigure $f -translation binary
-    seek $f 128; puts -nonewline $f [binary format c* {0 10 20 30 40 50 60 70 80 90 100 110}]; close $f
-    set lan [rimage open [file join $outDir demo.lan]]
+# ---- the area: 200 x 150 cells of 30 m in UTM zone 33 north ----
+
+set W 200; set H 150; set cell 30.0
+set X0 431000.0; set Y0 5546000.0        ;# the upper-left corner
+set utmDef {+proj=utm +zone=33 +ellps=WGS84}
+# Places as fractions of the area (u east, v south).
+set towns {Lindau {0.35 0.66} Brenn {0.62 0.50} Oberau {0.86 0.41}}
+set roadLines {
+    {0.0 0.78 0.18 0.70 0.35 0.66 0.52 0.58 0.62 0.50 0.80 0.45 1.0 0.36}
+    {0.35 0.66 0.33 0.55 0.26 0.50 0.22 0.42}
 }
-step "rimage configure -x0 -dx; cget"    {rimage configure $lan -x0 500000 -dx 30; rimage cget $lan -x0}
-step "rimage list"                       {rimage list}
-step "rimage hist -list stats"           {rimage hist -imgid $lan -list stats}
-step "rimage save (flush to ERDAS)"      {rimage save $lan; file size [file join $outDir demo.lan]}
-step "image create gimg -file $lan"      {image create gimg demoView -file $lan; list [vesk gimg] [demoView cget -file]}
-step "etran parser (three-address code)" {etran parser "x = (a + b) * c"}
-step "rimage create (DIB); setIndices"   {
-    rimage create overwrite -file [file join $outDir demo.bmp] -imgid DIB -rows 3 -columns 4
-    set bmp [rimage open [file join $outDir demo.bmp]]
-    rimage setIndices $bmp {0-9 255 0 0}; rimage save $bmp; rimage getIndices $bmp 9-10
+proc mapxy {uvs} {
+    set out {}
+    foreach {u v} $uvs {lappend out [expr {$::X0 + $u * $::W * $::cell}] [expr {$::Y0 - $v * $::H * $::cell}]}
+    return $out
 }
-step "rimage open @mem MRGB8; getIndices" {rimage open @mem MRGB8 -rows 2 -columns 2; rimage getIndices @mem 128}
-step "rimage close (all three)"          {image delete demoView; list [rimage close $lan] [rimage close $bmp] [rimage close @mem]}
-step "gradient PPM (128x64 RGB)"         {
-    set ppm [file join $outDir gradient.ppm]
-    set f [open $ppm wb]; puts -nonewline $f "P6\n128 64\n255\n"
-    for {set y 0} {$y < 64} {incr y} {
+
+# Terrain: summits and a ridge, a basin holding a lake, a slope down to
+# the north-east and hillsides roughened by a few waves.
+set hills {
+    0.27 0.30 560 0.016   0.70 0.22 380 0.028   0.48 0.28 200 0.012
+    0.12 0.12 250 0.010   0.93 0.80 160 0.020   0.55 0.92 120 0.015
+    0.74 0.70 -110 0.018
+}
+proc elevation {u v} {
+    set z [expr {240 + 150 * $v * (1 - $u)
+                 + 10 * sin(13 * $u + 5 * $v + 1) * cos(11 * $v - 6 * $u)
+                 + 5 * sin(31 * $u + 19 * $v) + 3 * cos(47 * $v - 23 * $u + 2)}]
+    foreach {hu hv height spread} $::hills {
+        set z [expr {$z + $height * exp(-(($u - $hu) ** 2 + ($v - $hv) ** 2) / $spread)}]
+    }
+    return $z
+}
+set lakeLevel 215.0      ;# the lake's surface, flat in the model
+
+# ---- the window's panels, filled as the steps go ----
+
+wm title . "Vesk demo: a small GIS job"
+proc panel {w title} {
+    labelframe $w -text $title -font {Helvetica 10 bold} -padx 4 -pady 4
+    return $w
+}
+panel .mapPanel "Map: the scene in natural colour (linear stretch), roads and towns"
+panel .shadePanel "Shaded relief (rimage gdem)"
+panel .classPanel "Land cover (rimage gisoc)"
+panel .terrainPanel "Terrain in 3-D (glw)"
+
+step "package require Vesk" {
+    format "Vesk %s; the home folder's program.lib ran at start-up: %s" [package require Vesk] \
+        [demoGreeting]
+}
+
+step "terrain model" {
+    set dem {}
+    for {set r 0} {$r < $H} {incr r} {
         set row {}
-        for {set x 0} {$x < 128} {incr x} {lappend row [expr {$x * 2}] [expr {$y * 4}] [expr {255 - $x * 2}]}
-        puts -nonewline $f [binary format c* $row]
+        for {set c 0} {$c < $W} {incr c} {
+            lappend row [expr {max($lakeLevel, [elevation [expr {$c / double($W)}] [expr {$r / double($H)}]])}]
+        }
+        lappend dem $row
     }
-    close $f
-    set grad [rimage open $ppm]
+    format "%d x %d cells of %g m, upper left corner %.0f E %.0f N (UTM 33N)" $W $H $cell $X0 $Y0
 }
-step "rimage draw polygon into band 2"   {rimage draw $grad polygon {12 8 60 8 36 56} 255 2; rimage draw $grad line {0 63 127 0} 0 1}
-step "rimage calc nratio of bands 1, 3"  {
-    set ratio [file join $outDir ratio.bsq]
-    rimage calc -in $grad -out $ratio -imgid BSQ -nbands 1 -f nratio -b 1,3
-    set r [rimage open $ratio]
-    set stats [rimage hist -imgid $r -list stats]
-    rimage close $r
-    set stats
+
+step "dem.bil (FLOAT)" {
+    file delete [out dem.bil]
+    rimage create -file [out dem.bil] -imgid BIL -pixel FLOAT -rows $H -columns $W -nbands 1 \
+        -x0 $X0 -y0 $Y0 -dx $cell -dy $cell
+    rimage data -in [out dem.bil] -data "BSQ 1 1 0 0 $W $H [concat {*}$dem]"
+    set demTag [rimage open [out dem.bil]]
+    lassign [lindex [rimage hist -imgid $demTag -list stats] 0] std mean zmin zmax
+    format "heights %.0f to %.0f m, mean %.0f m; x0 %s y0 %s dx %s" $zmin $zmax $mean \
+        [rimage cget $demTag -x0] [rimage cget $demTag -y0] [rimage cget $demTag -dx]
 }
-step "gimg of it, x2, in a label"        {
-    image create gimg demoGrad -file $grad -comb 1/2/3 -palette 8/8/4 -mx 2 -my 2
-    image create gimg demoGrey -file $grad -comb 2 -palette 64 -rotate 1
-    list [image width demoGrad] [image height demoGrad] [image width demoGrey] [image height demoGrey]
+
+# Four bands (blue, green, red, near infrared) as a sensor would see the
+# land cover: a lake, fields, meadows, forest, bare rock and the villages,
+# lit from the north-west.
+set signatures {
+    water   {22 20 12 6}
+    rock    {84 90 94 106}
+    forest  {28 46 32 135}
+    village {105 108 112 95}
+    wheat   {62 96 112 150}
+    crop    {38 82 50 205}
+    meadow  {46 84 66 170}
+    soil    {74 92 112 122}
 }
-step "rimage georef @30,1.25 (bilinear)" {
-    rimage open @turned MBSQ -rows 64 -columns 128 -nbands 3 -pixel BYTE
-    rimage georef -in $grad -out @turned -p @30,1.25 -rs BI -o Y
-    image create gimg demoTurned -file @turned -comb 1/2/3 -palette 8/8/4
-    list [image width demoTurned] [image height demoTurned]
-}
-step "rimage gfftrans XY, rotated bell" {
-    set fft [file join $outDir gradient.fft]
-    file delete $fft
-    rimage gfftrans -in $grad -out $fft -b 1 -op XY -fp bell,3,12,1 -fa 45
-    rimage open @smooth MBSQ -rows 64 -columns 128 -pixel BYTE
-    rimage georef -in $fft -out @smooth -p @0 -b 1:1
-    image create gimg demoSmooth -file @smooth -comb 1 -palette 64
-    list [image width demoSmooth] [image height demoSmooth]
-}
-step "gcanvas in world units (y north)" {
-    # A map canvas: 1 world unit = 2 pixels, y grows north from 60.
-    gcanvas .map -width 200 -height 120 -bg white -mx 2 -my -2 -viewyorigin 60 \
-        -scrollregion {0 0 150 60} -xscrollcommand {.mapx set}
-    scrollbar .mapx -orient horizontal -command {.map xview}
-    .map create rect 5 55 45 30 -fill red -width 3 -tags parcel
-    .map create oval 55 50 95 10 -fill blue -outline {} -tags lake
-    .map create rect 110 40 140 5 -outline #00a000 -width 2 -dash {6 4} -tags parcel
-    list [.map bbox lake] [.map area parcel] [.map find withtag parcel&&!lake]
-}
-step "gcanvas labels, gtext, symbols" {
-    # Labels that zoom with the map, a river name along its course and a
-    # layer of towns: one symbol item with a marker and a label per point.
-    .map create text 25 57 -text "Parcel 7" -anchor s -scalable 1 -font {Helvetica 5} -tags label
-    .map create text 75 30 -text "Lake" -fill white -font {Helvetica 9 bold} -tags label
-    .map create line 100 58 118 45 128 20 -fill #4060ff -width 2 -tags river
-    .map create gtext 121 36 -text "Blue River" -escapement 65 -fill #2040c0 \
-        -font {Helvetica 8 italic} -tags label
-    set towns [.map create symbol 12 12 -symboltype diamond -symbolcolor orange -outline black \
-        -markertype cross -markercolor black -xparam 8 -yparam 8 -text "Town" -anchor e \
-        -font {Helvetica 7} -tags towns]
-    .map coords $towns 12 12 48 8 100 52
-    list [.map type $towns] [llength [.map coords $towns]] [.map find withtag label]
-}
-step "gcanvas scrolled; EPS written"   {
-    pack .mapx -side bottom -anchor w -fill x
-    pack .map -side bottom -anchor w
-    update
-    .map xview moveto 0.2
-    update
-    .map postscript -file [file join $outDir map.eps]
-    list [.map xview] [file size [file join $outDir map.eps]]
-}
-step "shapefile as an object item"      {
-    # Two parcels (one with a courtyard) written as a shapefile, read back
-    # and drawn by an object item over a gimg image item (y north).
-    shape.create demoParcels; demoParcels initialize POLYGON
-    demoParcels addrecord {20 20 20 110 110 110 110 20 20 20 60 50 80 50 80 80 60 80 60 50} {5 5}
-    demoParcels addrecord {140 30 140 100 230 100 230 30 140 30}
-    demoParcels save [file join $outDir parcels.shp]
-    shape.create demoLayer -file [file join $outDir parcels.shp]
-    gcanvas .layer -width 256 -height 128 -bg white -mx 1 -my -1 -viewyorigin 128
-    .layer create image 0 128 -image demoGrad -anchor nw
-    .layer create object 0 0 -object demoLayer -outline yellow -width 2 -stipple gray25 -fill white
-    list [demoLayer count] [.layer area 2] [.layer bbox 2]
-}
-step "rimage canvas of the layer"       {
-    rimage canvas .layer @layer 0 0 256 128
-    image create gimg demoCapture -file @layer -comb 3/2/1 -palette 8/8/4
-    list [image width demoCapture] [image height demoCapture]
-}
-step "gimg masked view (clip triangle)" {
-    image create gimg demoMask -file $grad -comb 1/2/3 -palette 8/8/4
-    demoMask mask clip pl {4 60 64 2 124 60}
-    demoMask mask clip
-}
-step "demoGrad profile band 1 (red)"    {demoGrad profile 1 0 10 8 0 16 0}
-step "demoGrad stats"                    {demoGrad stats}
-step "animated GIF: frames played"       {
-    image create gimg demoAnim -file [file join $gimgHome anim.gif] -mx 12 -my 12
-    label .anim -image demoAnim; pack .anim; update
-    demoAnim animate 15 1
-    set frames {}
-    set t0 [clock milliseconds]
-    while {[clock milliseconds] - $t0 < 1500 && [demoAnim seek] != 10} {
-        update
-        if {[lindex $frames end] ne [demoAnim seek]} {lappend frames [demoAnim seek]}
+step "scene.lan (4 bands)" {
+    set bands {{} {} {} {}}
+    set cover [dict create]
+    set places {}
+    foreach {name uv} $towns {lassign $uv u v; lappend places [expr {$u * $W}] [expr {$v * $H}]}
+    expr {srand(7)}
+    set rowAbove [lindex $dem 0]
+    for {set r 0} {$r < $H} {incr r} {
+        set row [lindex $dem $r]
+        set rowBelow [lindex $dem [expr {min($r + 1, $H - 1)}]]
+        set dyCells [expr {$r == 0 || $r == $H - 1 ? 1 : 2}]
+        for {set c 0} {$c < $W} {incr c} {
+            set z [lindex $row $c]
+            set ce [expr {min($c + 1, $W - 1)}]; set cw [expr {max($c - 1, 0)}]
+            # Slope (x east, y north); the light comes from azimuth 315 at 45
+            # degrees, and the sky lights the shaded sides too.
+            set gx [expr {([lindex $row $ce] - [lindex $row $cw]) / (($ce - $cw) * $cell)}]
+            set gy [expr {([lindex $rowAbove $c] - [lindex $rowBelow $c]) / ($dyCells * $cell)}]
+            set slope [expr {hypot($gx, $gy)}]
+            set incidence [expr {max(0, 0.5 * $gx - 0.5 * $gy + 0.7071) / sqrt(1 + $slope * $slope)}]
+            set light [expr {0.55 + 0.45 * $incidence / 0.7071}]
+            # Tree line and rock line wander with the ground.
+            set zc [expr {$z + 25 * sin($c / 4.0 + 2 * sin($r / 9.0)) + 15 * cos($r / 5.0)}]
+            set village 0
+            foreach {x y} $places {
+                if {($c - $x) ** 2 + ($r - $y) ** 2 < 30 + 20 * rand()} {set village 1}
+            }
+            if {$village} {
+                set kind village
+            } elseif {$z <= $lakeLevel} {
+                set kind water; set light 1.0
+            } elseif {$zc > 690 || ($zc > 560 && $slope > 0.5)} {
+                set kind rock
+            } elseif {$zc > 440 || $slope > 0.28} {
+                set kind forest
+                # Crowns and clearings.
+                set light [expr {$light * (1 + 0.15 * sin($c * 1.7 + $r * 0.9) * sin($r * 1.3 - $c * 0.4))}]
+            } else {
+                # Parcels: strips across the slope, each with its own crop.
+                set strip [expr {int(($c + 9 * sin($r / 11.0)) / 17)}]
+                set cut [expr {int(($r + 5 * sin($c / 7.0)) / (9 + $strip % 4))}]
+                set kind [lindex {wheat crop meadow soil crop meadow} [expr {($strip * 7 + $cut * 5) % 6}]]
+            }
+            dict incr cover $kind
+            set b 0
+            foreach base [dict get $signatures $kind] {
+                lset bands $b end+1 [expr {max(0, min(255, round($base * $light + 6 * rand() - 3)))}]
+                incr b
+            }
+        }
+        set rowAbove $row
     }
-    destroy .anim
-    set frames
+    file delete [out scene.lan]
+    rimage create -file [out scene.lan] -imgid E74 -pixel BYTE -rows $H -columns $W -nbands 4 \
+        -x0 $X0 -y0 $Y0 -dx $cell -dy $cell
+    rimage data -in [out scene.lan] -data "BSQ 1 4 0 0 $W $H [concat {*}$bands]"
+    set scene [rimage open [out scene.lan]]
+    set parts {}
+    foreach kind {water forest rock village} {lappend parts [format "%s %.0f%%" $kind [expr {100.0 * [dict get $cover $kind] / ($W * $H)}]]}
+    format "blue, green, red, near infrared: %s, fields" [join $parts ", "]
 }
-step "gimg version; gimg names"          {list [gimg version] [gimg names]}
-step "gstat: two training areas"        {
-    set sta [file join $outDir demo.sta]
-    file delete $sta
-    rimage gstat -in $ppm -out $sta -stat west -c 32
-    rimage gstat -in $ppm -out $sta -stat east -sc 96
-    stats.create demoStats -file $sta
-    list [demoStats count] [demoStats mean 0] [demoStats mean 1]
+
+step "gimg, stretched" {
+    # Several bands show as grey unless a colour palette is named.
+    image create gimg sceneView -file $scene -comb 3/2/1 -palette 8/8/4 -func LINEAR -range DETAIL \
+        -mx 2 -my 2
+    format "bands 3/2/1 at x2, linear stretch: red %s, green %s, blue %s" \
+        {*}[lmap {a b} {-low0 -high0 -low1 -high1 -low2 -high2} {format %.0f-%.0f [sceneView cget $a] [sceneView cget $b]}]
 }
-step "egv of the west area"             {
-    rimage egv -in $sta -out [file join $outDir demo.egv] -stat west
-    eigen.create demoEigen -file [file join $outDir demo.egv]
-    demoEigen pct
+
+step "rimage gdem" {
+    rimage open @shade MBSQ -rows $H -columns $W -pixel BYTE
+    rimage gdem -dem $demTag -shade @shade -dx $cell -dy $cell -zs 0.25 -az 315 -va 35 -s 255
+    image create gimg shadeView -file @shade -func LINEAR -range DETAIL
+    label .shadePanel.img -image shadeView -bd 0
+    pack .shadePanel.img
+    lassign [lindex [rimage hist -imgid @shade -list stats] 0] std mean lo hi
+    format "light from 315 deg at 35 deg: shade %.0f to %.0f, mean %.0f" $lo $hi $mean
 }
-step "classify by the two areas"         {
-    set classes [file join $outDir classes.bmp]
-    file delete $classes
-    rimage classify -in $ppm -out $classes -stat $sta -tshd 1000
-    rimage bind -file $classes -obj demoClasses
-    set row {}
-    foreach x {0 40 80 127} {lappend row [demoClasses vget $x 10 1]}
-    demoClasses unbind
-    list classes along a row: $row
+
+# Land cover from the clusters: each class is named by its mean signature.
+proc coverOf {green red nir} {
+    set ndvi [expr {($nir - $red) / ($nir + $red + 1e-9)}]
+    if {$nir < 40} {return {water #2a5cb8}}
+    if {$ndvi > 0.45 && $green < 60} {return {forest #1f6b2a}}
+    if {$ndvi > 0.45} {return {crops #8cc63f}}
+    if {$ndvi > 0.2} {return {fields #d9c56a}}
+    return {bare #a08c78}
 }
-step "gisoc: cluster the scene (nc 8)"   {
-    set clusters [file join $outDir clusters.bmp]
-    file delete $clusters
-    set here [pwd]; cd $outDir
-    rimage gisoc -in $ppm -out $clusters -nc 8
-    iso.create demoIso -file iso.ftr; cd $here
-    image create gimg demoClusters -file [rimage open $clusters] -mx 2 -my 2
-    demoIso info
+step "rimage gisoc" {
+    # gisoc writes its classes to iso.ftr in the working folder: it runs in
+    # the output folder (every path given here is absolute).
+    file delete [out classes.bmp] [out iso.ftr]
+    set here [pwd]
+    cd $outDir
+    try {
+        rimage gisoc -in $scene -out [out classes.bmp] -b 2,3,4 -nc 8
+    } finally {
+        cd $here
+    }
+    iso.create isoClasses -file [out iso.ftr]
+    set classes [rimage open [out classes.bmp]]
+    set legend [dict create]
+    for {set k 0} {$k < [isoClasses count]} {incr k} {
+        lassign [isoClasses mean $k] means count
+        lassign [coverOf {*}[lrange $means 0 2]] name colour
+        rimage setIndices $classes [list $k {*}[lmap x [winfo rgb . $colour] {expr {$x / 257}}]]
+        if {![dict exists $legend $name]} {dict set legend $name [dict create colour $colour count 0]}
+        dict set legend $name count [expr {[dict get $legend $name count] + $count}]
+    }
+    image create gimg classView -file $classes
+    label .classPanel.img -image classView -bd 0
+    frame .classPanel.legend
+    set summary {}
+    foreach name [dict keys $legend] {
+        set share [expr {100.0 * [dict get $legend $name count] / ($W * $H)}]
+        label .classPanel.legend.$name -text [format "%s %.0f%%" $name $share] -font {Helvetica 9} \
+            -compound left -image [image create photo -width 10 -height 10] -padx 3
+        [.classPanel.legend.$name cget -image] put [dict get $legend $name colour] -to 0 0 10 10
+        grid .classPanel.legend.$name -row [expr {[llength $summary] / 3}] \
+            -column [expr {[llength $summary] % 3}] -sticky w
+        lappend summary [format "%s %.0f%%" $name $share]
+    }
+    pack .classPanel.img .classPanel.legend -side top -anchor w
+    format "%d clusters named by their means: %s" [isoClasses count] [join $summary ", "]
 }
-step "vesk.listconcat {a b {c d}}" {vesk.listconcat {a b {c d}}}
-step "clipboard holds text?"       {clipboard clear; clipboard append demo; vesk.selection CLIPBOARD}
-step "DEM surface in a glw image"   {
-    image create glw demoDem -width 160 -height 120
-    glw current demoDem
+
+# The vector layer: a road along the valley, a track up the summit and
+# three towns, kept as shapefiles in map coordinates.
+step "roads.shp, towns.shp" {
+    shape.create roadsNew; roadsNew initialize POLYLINE
+    foreach line $roadLines {roadsNew addrecord [mapxy $line]}
+    roadsNew save [out roads.shp]
+    shape.create townsNew; townsNew initialize POINT
+    foreach {name uv} $towns {townsNew addrecord [mapxy $uv]}
+    townsNew save [out towns.shp]
+    shape.create roads -file [out roads.shp]
+    shape.create townLayer -file [out towns.shp]
+    format "%d roads, %.2f km long; %d towns" [roads count] [expr {[roads length all] / 1000}] [townLayer count]
+}
+
+step "proj: towns in degrees" {
+    proj.create utm
+    utm projconfigure -projdef $utmDef -inv 1 -fmtll %.4f
+    set i -1
+    join [lmap {name uv} $towns {
+        lassign [lindex [townLayer vertex [incr i]] 0] x y
+        format "%s %s" $name [utm project $x $y]
+    }] ", "
+}
+
+# ---- the map canvas: world coordinates in metres, north up ----
+
+step "gcanvas map" {
+    set c .mapPanel.map
+    gcanvas $c -width [expr {2 * $W}] -height [expr {2 * $H}] -bg white -highlightthickness 0 \
+        -mx [expr {2 / $cell}] -my [expr {-2 / $cell}] -viewxorigin $X0 -viewyorigin $Y0
+    pack $c
+    $c create image $X0 $Y0 -image sceneView -anchor nw -tags scene
+    $c create object 0 0 -object roads -outline #40200a -width 5 -tags roads
+    $c create object 0 0 -object roads -outline #ffd24a -width 3 -tags roads
+    $c create object 0 0 -object townLayer -symboltype oval -fill #e02020 -outline black \
+        -symbolxsize 9 -symbolysize 9 -tags towns
+    set i -1
+    foreach {name uv} $towns side {1 1 -1} {
+        lassign [lindex [townLayer vertex [incr i]] 0] x y
+        # A dark copy one pixel (15 m) off keeps the white name readable.
+        set anchor [expr {$side > 0 ? "w" : "e"}]
+        set x [expr {$x + $side * 120}]; set y [expr {$y + 60}]
+        $c create text [expr {$x + 15}] [expr {$y - 15}] -text $name -anchor $anchor \
+            -font {Helvetica 10 bold} -fill black -tags labels
+        $c create text $x $y -text $name -anchor $anchor -font {Helvetica 10 bold} -fill white \
+            -tags labels
+    }
+    # The road's number along its course (a rotated label).
+    lassign [roads langle 0 0.12] rx ry angle
+    $c create gtext $rx [expr {$ry + 150}] -text "B 17" -escapement $angle -fill #5a2a00 \
+        -font {Helvetica 9 bold} -tags labels
+    # A scale bar of 1 km and a north arrow.
+    set sx [expr {$X0 + 240}]; set sy [expr {$Y0 - $H * $cell + 180}]
+    $c create line $sx $sy [expr {$sx + 1000}] $sy -width 3 -fill white -tags furniture
+    $c create text [expr {$sx + 500}] [expr {$sy + 60}] -text "1 km" -fill white \
+        -font {Helvetica 9 bold} -anchor s -tags furniture
+    set nx [expr {$X0 + $W * $cell - 240}]
+    $c create line $nx $sy $nx [expr {$sy + 540}] -width 3 -fill white -arrow last -tags furniture
+    $c create text [expr {$nx - 90}] [expr {$sy + 480}] -text N -fill white \
+        -font {Helvetica 10 bold} -anchor e -tags furniture
+    format "%d items: the scene, roads and towns from the shapefiles, labels, scale bar" \
+        [llength [$c find all]]
+}
+
+# ---- the terrain in 3-D, draped with the stretched scene ----
+
+step "glw 3-D view" {
+    image create glw terrainView -width 300 -height 230
+    glw current terrainView
+    set step 2
+    set cols [expr {$W / $step}]; set rows [expr {$H / $step}]
     set heights {}
-    for {set r 0} {$r < 33} {incr r} {
-        for {set c 0} {$c < 33} {incr c} {
-            lappend heights [expr {sin($r / 5.0) * cos($c / 6.0)}]
+    for {set r 0} {$r < $H} {incr r $step} {
+        for {set c 0} {$c < $W} {incr c $step} {lappend heights [lindex $dem $r $c]}
+    }
+    # Each grid point takes the scene's colour under the map's own stretch
+    # (comb 3/2/1: channel 0 shows band 3); bottom row first.
+    set stretch {}
+    foreach ch {0 1 2} band {2 1 0} {
+        lappend stretch $band [sceneView cget -low$ch] [sceneView cget -high$ch]
+    }
+    set drape {}
+    for {set r [expr {($rows - 1) * $step}]} {$r >= 0} {incr r -$step} {
+        for {set c 0} {$c < $W} {incr c $step} {
+            set i [expr {$r * $W + $c}]
+            foreach {band lo hi} $stretch {
+                lappend drape [expr {max(0, min(255, round(([lindex $bands $band $i] - $lo) * 255.0 / ($hi - $lo))))}]
+            }
         }
     }
-    GLfloat dem $heights
-    GLchar display {
-        glClearColor 0 0 0.2 1
+    GLfloat terrainZ $heights
+    GLubyte terrainRGB $drape
+    GLchar display [string map [list @cols $cols @rows $rows @zs [expr {2.0 / ($cell * $step)}]] {
+        glClearColor 0.09 0.11 0.18 1
         glClear GL_COLOR_BUFFER_BIT GL_DEPTH_BUFFER_BIT
         glEnable GL_DEPTH_TEST
         glMatrixMode GL_PROJECTION
         glLoadIdentity
-        glOrtho -0.8 0.8 -0.6 0.6 -2 2
+        glOrtho -0.56 0.56 -0.43 0.43 -2 2
         glMatrixMode GL_MODELVIEW
         glLoadIdentity
         glRotate -55 1 0 0
-        glRotate 25 0 0 1
-        glexSolidDem 33 33 1 1 4 dem
-    }
-    glw draw demoDem
-    update
-    glReadPixels 80 60 1 1 GL_RGB GL_UNSIGNED_BYTE centre
-    lrange $centre 0 2
+        glRotate -25 0 0 1
+        glTranslate 0 0 -0.1
+        glexSolidDem @cols @rows 1 1 @zs terrainZ terrainRGB
+    }]
+    glw draw terrainView
+    label .terrainPanel.img -image terrainView -bd 0
+    pack .terrainPanel.img
+    format "%d x %d grid, heights x 2, draped with the stretched scene" $cols $rows
 }
-step "folder of two pages"          {
-    fold.create .fold -labels {Spinner Palette} -fwidth 330 -fheight 170
-    list [comb.get .fold labels] [comb.get .fold pid]
-}
-step "a spinner on page Spinner"     {
-    set spin [fold.addItem .fold Spinner -num num.create {-label {-text Level} -min 0 -max 10 -inc 3 -init 9}]
-    pack $spin -padx 20 -pady 20
-    after 200 [list comb.set $spin done 1]
-    num.update $spin up
-    list $spin [num.get $spin]
-}
-step "a palette on page Palette; set"  {
-    set pal [fold.addItem .fold Palette -pal pal.create]
-    pack $pal -padx 6 -pady 6
-    update
-    pal.set $pal #55aaff
-    list $pal [comb.get $pal -r -g -b] [[comb.get $pal rgb] cget -bg]
-}
-step "event loop for 100 ms"       {after 100 {winmsg 0}; winmsg 1}
 
-wm title . "Vesk demo"
-text .t -width 120 -height [expr {min([llength $log] + 3, 28)}] -font {Courier 10} -wrap none
-.t insert end "Vesk [vesk version]\n\n[join $log \n]"
-.t yview moveto 1.0
-pack .t
-frame .pics
-label .pics.grad -image demoGrad -bd 0
-label .pics.grey -image demoGrey -bd 0
-label .pics.mask -image demoMask -bd 0 -bg #404040
-label .pics.clusters -image demoClusters -bd 0
-label .pics.turned -image demoTurned -bd 0
-label .pics.smooth -image demoSmooth -bd 0
-pack .pics.grad .pics.grey .pics.mask .pics.clusters .pics.turned .pics.smooth -side left -padx 6 -pady 6
-frame .pics2
-label .pics2.text -text "gimg views of a RAM image:\ncolour at x2, band 2 turned right,\nclipped to a triangle, its ISO clusters,\nrectified (georef @30,1.25),\nband 1 filtered in the frequency domain" -justify left
-label .pics2.dem -image demoDem -bd 0
-label .pics2.demText -text "an elevation grid drawn\noffscreen in a glw image" -justify left
-label .pics2.layer -image demoCapture -bd 0
-label .pics2.layerText -text "a shapefile (object item) over\na gimg image item, captured\nwith rimage canvas" -justify left
-pack .pics2.text .pics2.dem .pics2.demText .pics2.layer .pics2.layerText -side left -padx 6 -pady 6
-frame .pics3
-label .foldText -text "a folder of two pages:\na spinner, a colour palette" -justify left
-label .mapText -text "a map canvas: labels that zoom,\na rotated river name, a town layer" -justify left
-pack forget .map .mapx .anim
-pack .fold .foldText .map .mapText -in .pics3 -side left -padx 6 -pady 6
-raise .fold .pics3
-raise .map .pics3
-pack .pics .pics2 .pics3 -anchor w
+grid .mapPanel -row 0 -column 0 -rowspan 2 -padx 6 -pady 4 -sticky nw
+grid .shadePanel -row 0 -column 1 -padx 6 -pady 4 -sticky nw
+grid .classPanel -row 1 -column 1 -padx 6 -pady 4 -sticky nw
+grid .terrainPanel -row 0 -column 2 -rowspan 2 -padx 6 -pady 4 -sticky nw
+update
+
+step "map.eps" {
+    .mapPanel.map postscript -file [out map.eps]
+    format "the map as Encapsulated PostScript, %d bytes" [file size [out map.eps]]
+}
+step "event loop, 100 ms" {after 100 {winmsg 0}; winmsg 1}
+
+text .log -width $logWidth -height [llength $log] -font {Courier 9} -wrap none -bd 1 -relief sunken
+.log insert end [join $log \n]
+.log configure -state disabled
+grid .log -row 2 -column 0 -columnspan 3 -padx 6 -pady 6 -sticky w
 raise .
 update
-fold.page .fold p1
-update
 
-set png [file join $outDir vesk-demo.png]
+set png [out vesk-demo.png]
 saveWindowPng . $png
 puts "screenshot: $png"
 exit 0
