@@ -751,7 +751,7 @@ ShapeFile *decodeShapeFile(const unsigned char *data, size_t size,
   if (growBy > 0) {
     if (kShapeHeaderSize + at + growBy > kShapeMaxBytes)
       return corrupt(k, "records too long once their measures are added");
-    unsigned char *grown = static_cast<unsigned char *>(malloc(static_cast<size_t>(at + growBy) + 12));
+    auto *grown = static_cast<unsigned char *>(malloc(static_cast<size_t>(at + growBy) + 12));
     if (!grown) {
       freeShapeFile(store.release());
       return fail(3);
@@ -774,7 +774,8 @@ ShapeFile *decodeShapeFile(const unsigned char *data, size_t size,
     store->bufferSize = to + kShapeTerminatorSize;
     at = to;
   }
-  /* Records after an unnumbered one are dropped, so the length stays exact. */
+  /* The length follows what is kept: records after an unnumbered one are
+     dropped, measures may have been added. */
   if (at != dataSize) {
     store->header.fileLength = static_cast<int32_t>((kShapeHeaderSize + at) / 2);
   }
