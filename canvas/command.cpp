@@ -1325,7 +1325,11 @@ int gcanvasInstanceCmd(ClientData clientData, Tcl_Interp *interp, int objc,
       if (ti.selItemPtr) Tcl_SetObjResult(interp, Tcl_NewIntObj(ti.selItemPtr->id));
       break;
     }
-    if (objc != 5) { result = wrong(sel == 0 ? "adjust tagOrId index" : sel == 2 ? "from tagOrId index" : "to tagOrId index"); break; }
+    /* As Tk's canvas says it, "to" keeps two words. */
+    if (objc != 5) {
+      result = wrong(sel == 0 ? "adjust tagOrId index" : sel == 2 ? "from tagOrId index" : "tagOrId index");
+      break;
+    }
     GcanvasItem *found = nullptr;
     result = forEachMatch(canvas, objv[3], [&](GcanvasItem *item) {
       if (item->typePtr->indexProc && item->typePtr->selectionProc) {

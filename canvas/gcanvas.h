@@ -424,7 +424,8 @@ extern Tk_CustomOption tagsOption;
 extern Tk_CustomOption stateOption;        /* items: normal, disabled, hidden, active */
 extern Tk_CustomOption canvasStateOption;  /* the canvas: normal, disabled */
 extern Tk_CustomOption hiddenStateOption;  /* items without an active look: normal, disabled, hidden */
-extern Tk_CustomOption offsetOption;       /* "x,y", "#x,y", anchors */
+extern Tk_CustomOption offsetOption;       /* items: "x,y", "#x,y", an index, anchors */
+extern Tk_CustomOption canvasOffsetOption; /* the canvas: "x,y", "#x,y", anchors */
 extern Tk_CustomOption distanceOption;        /* non-negative distance */
 extern Tk_CustomOption smoothOption;
 /* Smooth method: "bezier" is built in. */

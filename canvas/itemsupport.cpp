@@ -466,7 +466,8 @@ int offsetParse(ClientData clientData, Tcl_Interp *interp, Tk_Window tkwin, cons
     *tso = result;
     return TCL_OK;
   }
-  if ((flags & 1) && strcmp(value, "end") == 0) {
+  /* "end" stands in every form, as in Tk's parser. */
+  if (strcmp(value, "end") == 0) {
     result.flags = OFFSET_INDEX;
     result.x = INT_MAX;
     *tso = result;
@@ -482,10 +483,12 @@ int offsetParse(ClientData clientData, Tcl_Interp *interp, Tk_Window tkwin, cons
     p++;
   }
   const char *comma = strchr(p, ',');
-  if (comma && tkwin) {
+  /* Tk_GetPixels needs an interpreter for its message (a null one crashes);
+     the message is replaced below. */
+  if (comma && tkwin && interp) {
     std::string xs(p, comma - p);
-    if (Tk_GetPixels(nullptr, tkwin, xs.c_str(), &result.x) == TCL_OK &&
-        Tk_GetPixels(nullptr, tkwin, comma + 1, &result.y) == TCL_OK) {
+    if (Tk_GetPixels(interp, tkwin, xs.c_str(), &result.x) == TCL_OK &&
+        Tk_GetPixels(interp, tkwin, comma + 1, &result.y) == TCL_OK) {
       *tso = result;
       return TCL_OK;
     }
@@ -589,6 +592,7 @@ Tk_CustomOption stateOption = {stateParse, statePrint, reinterpret_cast<ClientDa
 Tk_CustomOption canvasStateOption = {stateParse, statePrint, nullptr};
 Tk_CustomOption hiddenStateOption = {stateParse, statePrint, reinterpret_cast<ClientData>(2)};
 Tk_CustomOption offsetOption = {offsetParse, offsetPrint, reinterpret_cast<ClientData>(3)};
+Tk_CustomOption canvasOffsetOption = {offsetParse, offsetPrint, reinterpret_cast<ClientData>(2)};
 Tk_CustomOption distanceOption = {pixelParse, pixelPrint, nullptr};
 Tk_CustomOption smoothOption = {smoothParse, smoothPrint, nullptr};
 

@@ -59,7 +59,7 @@ Tk_ConfigSpec gcanvasConfigSpecs[] = {
     {TK_CONFIG_PIXELS, "-insertwidth", "insertWidth", "InsertWidth", "2",
      CANVAS_OFFSET(textInfo.insertWidth), 0, nullptr},
     {TK_CONFIG_CUSTOM, "-offset", "offset", "Offset", "0,0", CANVAS_OFFSET(tsoffset),
-     TK_CONFIG_DONT_SET_DEFAULT, &offsetOption},
+     TK_CONFIG_DONT_SET_DEFAULT, &canvasOffsetOption},
     {TK_CONFIG_RELIEF, "-relief", "relief", "Relief", "flat", CANVAS_OFFSET(relief), 0, nullptr},
     {TK_CONFIG_STRING, "-scrollregion", "scrollRegion", "ScrollRegion", "",
      CANVAS_OFFSET(regionString), TK_CONFIG_NULL_OK, nullptr},

@@ -690,7 +690,19 @@ CMD(glReadPixelsCmd) {
   ARGC(8);
   ENUMS2(kPixelFormats, 5, kPixelTypes, 6);
   int x = I(1), y = I(2), width = I(3), height = I(4);
-  /* Sized by every pack parameter: rows padded to the pack alignment. */
+  /* The list holds the rectangle's values row after row: the rows are read
+     tight (no alignment padding, row length or skips), the script's pack
+     settings restored after. */
+  struct TightPack {
+    TightPack() {
+      glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+      glPixelStorei(GL_PACK_ALIGNMENT, 1);
+      glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+      glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
+      glPixelStorei(GL_PACK_SKIP_ROWS, 0);
+    }
+    ~TightPack() { glPopClientAttrib(); }
+  } tight;
   size_t bytes = oglPixelSpan(true, e1, e2, width, height);
   int size = e2 == GL_SHORT || e2 == GL_UNSIGNED_SHORT ? 2
              : (e2 == GL_INT || e2 == GL_UNSIGNED_INT || e2 == GL_FLOAT) ? 4 : 1;

@@ -455,7 +455,8 @@ CMD(glutSetColorCmd) {
   ARGC(5);
   /* Colour indices belong to a colour-index GLUT window, which views
    * (RGBA GLX contexts, no GLUT window) never have. */
-  return oglSyntaxError(interp);
+  return oglErrorInfo(interp,
+                      "glutSetColor: no colour-index window: the views are RGBA GLX contexts");
 }
 
 }  // namespace

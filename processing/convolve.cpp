@@ -880,6 +880,11 @@ int gconvSeparable(GconvWork *w) {
     readPaddedRow(w->in, row, w->source[p], nx, padded.data());
     float *__restrict filtered = ring.data() + s * set + static_cast<size_t>(p) * w->c;
     const float *__restrict src = padded.data() + w->ic;
+    if (nx == 1) {
+      /* A horizontal width of 1 leaves the rows as they are: its weight is not applied. */
+      std::copy(src, src + w->c, filtered);
+      return;
+    }
     std::fill(acc.begin(), acc.end(), 0.0);
     for (int n = 0; n < nx; n++) {
       const double weight = weightX[n];

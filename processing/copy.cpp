@@ -179,6 +179,7 @@ RAMIMG *createCopyOutput(CopyWork *w, const ModuleOption *o, int dump, int *err)
     vesk_fprintf(stderr, "Error in open %s.\n", name);
     return nullptr;
   }
+  fitMemoryFrame(h);
   h.bits = getPixelBits(h.pixelid);
   if (h.nbands != 1 || h.bits > 8) h.nindices = 0;
   h.offset = 0;
@@ -400,8 +401,10 @@ int parseCopyOptions(CopyWork *w, int argc, const char **argv) {
     w->source = {0};
     w->dest = {0};
   } else {
+    /* A palette spreads into the output's colour order (a DIB's is blue first). */
+    const bool spread = w->indexFlags == 1 && w->op != OP_PC && w->op != OP_RPC;
     for (int b = 1; b <= std::min(inBands, outBands); b++) {
-      w->source.push_back(b);
+      w->source.push_back(spread ? rgbBandComponent(out, b - 1) + 1 : b);
       w->dest.push_back(b);
     }
   }

@@ -33,6 +33,10 @@ constexpr int kSlopeImage = 102;
 
 constexpr double kRadiansPerDegree = 3.141592653589793 * 0.005555555555555556;
 
+/* The z scale a normalized DEM lends: formats that carry none leave 0, and
+   a scale not above 0 means the values are heights in the units of dx, dy. */
+double demZScale(const ImageHeader &h) { return h.zscale > 0 ? h.zscale : 1.0; }
+
 /* ---- gdem ---- */
 
 /* Rows of gdemOptions. */
@@ -485,7 +489,7 @@ int parseGdemOptions(GdemWork *w, int argc, const char **argv) {
   w->rows = g.rows;
   w->az = floatOption(o[GD_AZ].value, 135.0);
   w->zs = floatOption(o[GD_ZS].value,
-                      w->dem->header.imgtype == kNormalizedDem ? w->dem->header.zscale : 1.0);
+                      w->dem->header.imgtype == kNormalizedDem ? demZScale(w->dem->header) : 1.0);
   w->va = floatOption(o[GD_VA].value, 45.0);
   w->power = floatOption(o[GD_P].value, 1.0);
   w->offset = floatOption(o[GD_OFF].value, 0.0);
@@ -737,7 +741,7 @@ int allocGslopeRows(GslopeWork *w) {
 void runGslope(GslopeWork *w) {
   const ImageHeader &h = w->in->header;
   const int columns = h.columns;
-  const double zs = h.zscale;
+  const double zs = demZScale(h);
   const double mx = 4 * (h.dx / zs) * (h.dx / zs);
   const double my = 4 * (h.dy / zs) * (h.dy / zs);
   const float scale = static_cast<float>(w->scale);

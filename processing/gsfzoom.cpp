@@ -111,11 +111,18 @@ void zoomColumns(const ZoomRule &rule, int s, int columns, const float *in, floa
   }
 }
 
+/* The input band (palette component) that output band b takes: a
+   palette spreads in the output's colour order. */
+int zoomSource(const ZoomWork *w, int b) {
+  return w->in->header.nindices > 0 ? rgbBandComponent(w->out->header, b) : b;
+}
+
 /* Reads input row r of all bands into a slot (palette view). */
 void zoomReadRow(ZoomWork *w, int r, float *slot) {
   const int columns = w->in->header.columns;
   for (int b = 0; b < w->bands; b++)
-    getPaletteFloatBILData(w->in, r, 0, columns, b, slot + static_cast<int64_t>(b) * columns);
+    getPaletteFloatBILData(w->in, r, 0, columns, zoomSource(w, b),
+                           slot + static_cast<int64_t>(b) * columns);
 }
 
 /*
@@ -199,7 +206,7 @@ void zoomAverage(ZoomWork *w) {
     for (int b = 0; b < bands; b++) {
       std::fill(sums.begin(), sums.end(), 0.0f);
       for (int r = 0; r < s; r++) {
-        getPaletteFloatBILData(w->in, i * s + r, 0, inColumns, b, row.data());
+        getPaletteFloatBILData(w->in, i * s + r, 0, inColumns, zoomSource(w, b), row.data());
         const float *src = row.data();
         if (s == 2) {
           for (int c = 0; c < outColumns; c++) sums[c] += src[2 * c] + src[2 * c + 1];
@@ -335,6 +342,7 @@ int parseGsfzoomOptions(ZoomWork *w, int argc, const char **argv) {
     h.nindices = 0;
     if (h.imgid != IMG_TIFF && h.imgid != IMG_DIB && !isMemoryImgid(h.imgid)) h.imgid = IMG_DIB;
   }
+  fitMemoryFrame(h);
   h.bits = getPixelBits(h.pixelid);
   if (h.bits > 8) h.nindices = 0;
   h.offset = 0;

@@ -284,11 +284,11 @@ int parseResampleOptions(ResampleWork *w, int argc, const char **argv) {
       w->source = {-1};  /* the index band, not the palette's red */
       w->dest = {0};
     } else if (ih.nindices > 0) {
-      w->source = {0, 1, 2};
-      w->dest = {0, 1, 2};
-      const int n = std::min(3, oh.nbands);
-      w->source.resize(n);
-      w->dest.resize(n);
+      /* The palette in the output's colour order (a DIB's is blue first). */
+      for (int b = 0; b < std::min(3, oh.nbands); b++) {
+        w->source.push_back(rgbBandComponent(oh, b));
+        w->dest.push_back(b);
+      }
     } else {
       for (int b = 0; b < oh.nbands; b++) {
         w->source.push_back(b);

@@ -30,6 +30,26 @@ inline int transferInt(const char *value, int fallback) {
   return static_cast<int>(n);
 }
 
+/*
+ * fitMemoryFrame --
+ *     The memory frames MRGB32 .. MRGB1 hold only their own bands and
+ *     pixel type.  A new head copied from one that asks for others gets
+ *     the frame of three bytes (three BYTE bands) or MBSQ, which holds any.
+ */
+inline void fitMemoryFrame(ImageHeader &h) {
+  int bands = 1, pixelid = P_BYTE;
+  switch (h.imgid) {
+  case IMG_MRGB32: bands = 4; break;
+  case IMG_MRGB24: case IMG_MRGB565: case IMG_MRGB555: bands = 3; break;
+  case IMG_MRGB8: break;
+  case IMG_MRGB4: pixelid = P_4BITS; break;
+  case IMG_MRGB1: pixelid = P_1BIT; break;
+  default: return;
+  }
+  if (h.nbands != bands || h.pixelid != pixelid)
+    h.imgid = h.nbands == 3 && h.pixelid == P_BYTE ? IMG_MRGB24 : IMG_MBSQ;
+}
+
 /* Closes the images of a module that are open; each pointer is cleared. */
 inline void closeTransferImages(RAMIMG **a, RAMIMG **b) {
   if (*a) closeRAMImage(*a, nullptr);

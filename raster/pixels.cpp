@@ -437,6 +437,11 @@ void getPaletteFloatBILData(RAMIMG *image, int row, int column, int count, int c
   for (int k = 0; k < count; k++) out[k] = palette[indexes[k]][component];
 }
 
+int rgbBandComponent(const ImageHeader &header, int band) {
+  if (header.imgid == IMG_DIB && header.nbands >= 3 && band >= 0 && band <= 2) return 2 - band;
+  return band;
+}
+
 /*
  * getByteBIPData --
  *     Reads n components of count pixels (every columnStep-th pixel kept)

@@ -41,6 +41,9 @@ void getPaletteByteBILData(RAMIMG *image, int row, int column, int count, int co
                            unsigned char *out);
 void getPaletteFloatBILData(RAMIMG *image, int row, int column, int count, int component,
                             float *out);
+/* The palette component that fills band `band` of a colour image: a DIB
+   stores blue, green, red, so its bands 0 and 2 take blue and red. */
+int rgbBandComponent(const ImageHeader &header, int band);
 
 /* ---- several bands in pixel-interleaved buffers; bands may be null ---- */
 void getByteBIPData(RAMIMG *image, int row, int column, int count, int columnStep, int n,

@@ -135,6 +135,16 @@ void recordCounts(const ShapeRecord *record, int64_t &n, int64_t &p) {
   }
 }
 
+/*
+ * Bytes of the M block a record of a Z type may leave out (the format makes
+ * measures optional there; GDAL, QGIS and shapelib omit them); 0 for the
+ * other types.
+ */
+int64_t optionalMeasureBytes(int type, int64_t n) {
+  if (type == SHP_POINTZ) return 8;
+  return shapeTypeHasZ(type) ? 16 + 8 * n : 0;
+}
+
 ShapeLayout recordLayout(const ShapeRecord *record) {
   int64_t n, p;
   recordCounts(record, n, p);
@@ -677,7 +687,7 @@ ShapeFile *decodeShapeFile(const unsigned char *data, size_t size,
   };
 
   /* Walk, convert and check the records; stop at the first unnumbered one. */
-  int64_t at = 0, k = 0;
+  int64_t at = 0, k = 0, growBy = 0;
   int corrected = 0;
   std::vector<int64_t> offsets;
   try {
@@ -709,8 +719,10 @@ ShapeFile *decodeShapeFile(const unsigned char *data, size_t size,
         n = recordWord(record, kNumPointsAt);
       }
       if (n < 0 || p < 0) return corrupt(k, "negative point or part count");
-      if (shapeRecordSize(type, n, p) > bytes)
+      const int64_t full = shapeRecordSize(type, n, p);
+      if (full - optionalMeasureBytes(type, n) > bytes)
         return corrupt(k, "point and part counts exceed the record");
+      if (full > bytes) growBy += full - bytes;
       if (form == FORM_LINES || form == FORM_PATCH) {
         /* Part starts must rise within the points; they become lengths. */
         int32_t *parts = &recordWord(record, kPartsAt);
@@ -735,8 +747,36 @@ ShapeFile *decodeShapeFile(const unsigned char *data, size_t size,
   }
   if (corrected > 0) vesk_fprintf(stderr, "bad record nWords: %d\n", corrected);
 
-  /* Records after an unnumbered one are dropped, so the length stays exact. */
-  if (at < dataSize) {
+  /* Z records without measures get a zero M block, as new records have. */
+  if (growBy > 0) {
+    if (kShapeHeaderSize + at + growBy > kShapeMaxBytes)
+      return corrupt(k, "records too long once their measures are added");
+    auto *grown = static_cast<unsigned char *>(malloc(static_cast<size_t>(at + growBy) + 12));
+    if (!grown) {
+      freeShapeFile(store.release());
+      return fail(3);
+    }
+    int64_t to = 0;
+    for (int64_t &offset : offsets) {
+      const ShapeRecord *from = records + offset;
+      const int64_t bytes = shapeRecordBytes(from);
+      int64_t n, p;
+      recordCounts(from, n, p);
+      const int64_t full = std::max(bytes, shapeRecordSize(recordWord(from, kTypeAt), n, p));
+      memcpy(grown + to, from, static_cast<size_t>(bytes));
+      memset(grown + to + bytes, 0, static_cast<size_t>(full - bytes));
+      recordWord(grown + to, kLengthAt) = static_cast<int32_t>((full - 8) / 2);
+      offset = to;
+      to += full;
+    }
+    free(store->records);
+    store->records = records = grown;
+    store->bufferSize = to + kShapeTerminatorSize;
+    at = to;
+  }
+  /* The length follows what is kept: records after an unnumbered one are
+     dropped, measures may have been added. */
+  if (at != dataSize) {
     store->header.fileLength = static_cast<int32_t>((kShapeHeaderSize + at) / 2);
   }
   writeTerminator(records + at);

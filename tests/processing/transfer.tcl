@@ -118,3 +118,39 @@ proc module {args} {
     return [list $code $result]
 }
 proc closeAll {args} {foreach t $args {catch {rimage close $t}}}
+
+# The pixels of a 24-bit BMP as any reader takes them: rows top first, each
+# pixel {r g b}.  Stored rows run bottom up, blue green red, padded to 4 bytes.
+proc bmpRgbRows {path} {
+    set f [open $path rb]
+    set d [read $f]
+    close $f
+    binary scan $d @10iu@18iu@22i offset columns rows
+    set stride [expr {(24 * $columns + 31) / 32 * 4}]
+    set out {}
+    for {set y [expr {$rows - 1}]} {$y >= 0} {incr y -1} {
+        binary scan $d @[expr {$offset + $y * $stride}]cu[expr {3 * $columns}] bgr
+        lappend out [lmap {b g r} $bgr {list $r $g $b}]
+    }
+    return $out
+}
+
+# The pixels netpbm read from a fixture of tests/data/formats (its
+# expected.txt, made by make-fixtures.sh), in the form of bmpRgbRows.
+proc netpbmRgbRows {name} {
+    set f [open [file join $::veskSourceDir tests data formats expected.txt]]
+    set lines [split [read $f] \n]
+    close $f
+    set words [lrange [lindex $lines [lsearch -glob $lines "$name: *"]] 1 end]
+    lassign $words magic columns rows
+    set values [lrange $words 4 end]
+    set out {}
+    for {set y 0} {$y < $rows} {incr y} {
+        set row {}
+        for {set x 0} {$x < $columns} {incr x} {
+            lappend row [lrange $values [expr {3 * ($y * $columns + $x)}] [expr {3 * ($y * $columns + $x) + 2}]]
+        }
+        lappend out $row
+    }
+    return $out
+}

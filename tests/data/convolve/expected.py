@@ -74,7 +74,9 @@ cases["even"] = corr2d(IMAGE, np.array([[1, 2], [3, 4]], dtype=float) / 10)
 k121 = np.array([1, 2, 1]) / 4
 cases["sep"] = separable(IMAGE, k121, k121)
 cases["sepeven"] = separable(IMAGE, np.array([1, 3]) / 4, np.array([1, 1]) / 2)
-cases["sepx1"] = separable(IMAGE, np.array([0.5]), np.array([1.0, 2.0, 1.0]) / 4)
+# One horizontal weight (0.5 in the kernel) is not applied: the rows are
+# taken as they are, only the vertical weights filter.
+cases["sepx1"] = separable(IMAGE, np.array([1.0]), np.array([1.0, 2.0, 1.0]) / 4)
 cases["dynamic"] = dynamic(IMAGE, 3, 3)
 
 for name, values in cases.items():

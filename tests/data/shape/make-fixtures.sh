@@ -31,6 +31,18 @@ shpadd polygon 20 20 20 30 30 20 20 20
 shpcreate polylinez arcz
 shpadd polylinez -zm 0 0 1 5 1 1 2 6 + 2 2 3 7 3 3 4 8
 
+# Z records without the optional M block, as shapelib (and GDAL, QGIS) write
+# them: two points, a polyline of two parts, a polygon, a multipoint.
+shpcreate pointz-nom pointz
+shpadd pointz-nom -z 5 6 7
+shpadd pointz-nom -z -1 2.5 -3
+shpcreate polylinez-nom arcz
+shpadd polylinez-nom -z 0 0 1 1 1 2 + 2 2 3 3 3 4 4 4 5
+shpcreate polygonz-nom polygonz
+shpadd polygonz-nom -z 0 0 1 0 10 2 10 10 3 10 0 4 0 0 1
+shpcreate multipointz-nom multipointz
+shpadd multipointz-nom -z 1 2 3 4 5 6
+
 # A polyline with M values.
 shpcreate polylinem arcm
 shpadd polylinem -m 0 0 5 1 1 6
