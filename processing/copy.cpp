@@ -540,6 +540,7 @@ int pcRows(CopyWork *w, RowMeter *meter) {
       case P_4BITS: offset += 7.5; break;
       case P_BYTE: offset += 127.5; break;
       case P_USHORT: offset += 32767.0; break;
+      case P_ULONG: offset += 2147483647.0; break;
       default: break;
       }
     }

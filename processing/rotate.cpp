@@ -95,9 +95,9 @@ template <class T> void rotateFlip(RotateWork *w) {
 /* Bytes of one sample of the whole-byte types, 0 for the others. */
 int rotateSampleBytes(int pixelid) {
   switch (pixelid) {
-  case P_BYTE: return 1;
+  case P_BYTE: case P_SBYTE: return 1;
   case P_SHORT: case P_USHORT: return 2;
-  case P_LONG: case P_FLOAT: return 4;
+  case P_LONG: case P_FLOAT: case P_ULONG: return 4;
   default: return 0;
   }
 }

@@ -205,7 +205,7 @@ bool tiffUnitsFit(int fd, const TiffPrivate *tiff, const ImageHeader *header,
   const int64_t planes = tiff->planar ? bands : 1;
   const int64_t rowBytes = tiff->planar ? columns * (bits / 8) : header->block;
   const auto beyond = [] {
-    vesk_fprintf(stderr, "imgTiff - Strip data beyond the end of the file.\n");
+    refuseImageFile("TIFF", "imgTiff - Strip data beyond the end of the file.\n");
     return false;
   };
   if (rowBytes <= 0 || rowBytes > 64 * fileSize) return beyond();
@@ -215,7 +215,7 @@ bool tiffUnitsFit(int fd, const TiffPrivate *tiff, const ImageHeader *header,
     const int64_t down = (rows - 1) / tiff->tileLength + 1;
     const int64_t rowBits = int64_t{tiff->tileWidth} * bits * (tiff->planar ? 1 : bands);
     if (rowBits % 8 != 0) {
-      vesk_fprintf(stderr, "imgTiff - Tiles whose rows are not whole bytes.\n");
+      refuseImageFile("TIFF", "imgTiff - Tiles whose rows are not whole bytes.\n");
       return false;
     }
     perPlane = across * down;
@@ -227,14 +227,15 @@ bool tiffUnitsFit(int fd, const TiffPrivate *tiff, const ImageHeader *header,
   }
   const int64_t need = perPlane * planes;
   if (tiff->stripCount < need) {
-    vesk_fprintf(stderr, "imgTiff - The image needs %lld strips or tiles; the file has %d.\n",
-                 static_cast<long long>(need), tiff->stripCount);
+    refuseImageFile("TIFF", "imgTiff - The image needs %lld strips or tiles; the file has %d.\n",
+                    static_cast<long long>(need), tiff->stripCount);
     return false;
   }
   std::vector<int64_t> at, length;
   if (!readTiffTable(fd, offsets, tiff->byteOrder, need, at)) return beyond();
   if (packed && !readTiffTable(fd, counts, tiff->byteOrder, need, length)) {
-    vesk_fprintf(stderr, "imgTiff - Strip byte counts missing or beyond the end of the file.\n");
+    refuseImageFile("TIFF",
+                    "imgTiff - Strip byte counts missing or beyond the end of the file.\n");
     return false;
   }
   for (int64_t i = 0; i < need; i++) {
@@ -251,8 +252,8 @@ bool tiffUnitsFit(int fd, const TiffPrivate *tiff, const ImageHeader *header,
     if (offset < 0 || stored < 0 || offset > fileSize || stored > fileSize - offset) return beyond();
     // PackBits gives at most 128 bytes for every 2 it reads.
     if (bytes > 64 * stored + 128) {
-      vesk_fprintf(stderr, "imgTiff - A strip of %lld bytes can't hold %lld rows.\n",
-                   static_cast<long long>(stored), static_cast<long long>(unitRowsHere));
+      refuseImageFile("TIFF", "imgTiff - A strip of %lld bytes can't hold %lld rows.\n",
+                      static_cast<long long>(stored), static_cast<long long>(unitRowsHere));
       return false;
     }
   }
@@ -643,8 +644,8 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
   } else if (compression == kTiffPackBits) {
     header->readerFlag = 2;
   } else {
-    vesk_fprintf(stderr, "imgTiff - Can't read the Tiff with a compression ID:%d\n",
-                 static_cast<int>(compression));
+    refuseImageFile("TIFF", "imgTiff - Can't read the Tiff with a compression ID:%d\n",
+                    static_cast<int>(compression));
     return fail(-1);
   }
 
@@ -658,7 +659,7 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
     counts = entryOf(ifd, 325);
   }
   if (!offsets || offsets->count == 0) {
-    vesk_fprintf(stderr, "imgTiff - Fail to find Tiff strip offset.\n");
+    refuseImageFile("TIFF", "imgTiff - Fail to find Tiff strip offset.\n");
     return fail(-1);
   }
   // Tables of more than one strip are read as LONGs, inside the file;
@@ -667,7 +668,7 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
     return !e || e->count <= 1 || (e->type == TIFF_LONG && extentFits(e->value, 4, e->count, fileSize));
   };
   if (!tableFits(offsets) || (compression == kTiffPackBits && !tableFits(counts))) {
-    vesk_fprintf(stderr, "imgTiff - Strip tables beyond the end of the file.\n");
+    refuseImageFile("TIFF", "imgTiff - Strip tables beyond the end of the file.\n");
     return fail(-1);
   }
   header->offset = offsets->value;
@@ -681,20 +682,20 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
 
   int64_t bits = getTiffBitsPerSampleAt(fd, ifd, 0, order);
   if (bits <= 0) {
-    vesk_fprintf(stderr, "imgTiff - invalid nBits: %d\n", static_cast<int>(bits));
+    refuseImageFile("TIFF", "imgTiff - invalid nBits: %d\n", static_cast<int>(bits));
     return fail(0);
   }
   const int64_t bands = getTiffSamplesPerPixel(ifd);
   if (bands <= 0) {
-    vesk_fprintf(stderr, "imgTiff - invalid nBands: %d\n", static_cast<int>(bands));
+    refuseImageFile("TIFF", "imgTiff - invalid nBands: %d\n", static_cast<int>(bands));
     return fail(0);
   }
   header->nbands = static_cast<int>(bands);
   header->top = header->left = 0;
   const int64_t columns = getTiffImageWidth(ifd), rows = getTiffImageLength(ifd);
   if (columns <= 0 || rows <= 0) {
-    vesk_fprintf(stderr, "imgTiff - invalid col/row: %d/%d\n", static_cast<int>(columns),
-                 static_cast<int>(rows));
+    refuseImageFile("TIFF", "imgTiff - invalid col/row: %d/%d\n", static_cast<int>(columns),
+                    static_cast<int>(rows));
     return fail(0);
   }
   header->columns = static_cast<int>(columns);
@@ -722,16 +723,17 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
   int64_t format = getTiffSampleFormat(fd, ifd, 0, order);
   if (format < 0) format = 1;
   const auto badFormat = [&]() {
-    vesk_fprintf(stderr, "imgTiff - invalid sample format:%d\n", static_cast<int>(format));
+    refuseImageFile("TIFF", "imgTiff - invalid sample format:%d\n", static_cast<int>(format));
     return fail(0);
   };
   if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 32) {
-    vesk_fprintf(stderr, "imgTiff - Can't hold samples of %d bits.\n", static_cast<int>(bits));
+    refuseImageFile("TIFF", "imgTiff - Can't hold samples of %d bits.\n", static_cast<int>(bits));
     return fail(0);
   }
   if (bits < 8 && bands > 1) {
-    vesk_fprintf(stderr, "imgTiff - Can't hold %d bands of %d-bit samples.\n",
-                 static_cast<int>(std::min<int64_t>(bands, INT32_MAX)), static_cast<int>(bits));
+    refuseImageFile("TIFF", "imgTiff - Can't hold %d bands of %d-bit samples.\n",
+                    static_cast<int>(std::min<int64_t>(bands, INT32_MAX)),
+                    static_cast<int>(bits));
     return fail(0);
   }
   switch (bits) {
@@ -746,7 +748,9 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
     header->msbf = 1;
     break;
   case 8:
-    header->pixelid = P_BYTE;
+    // Signed bytes are SBYTE; no float is held in 8 bits.
+    if (format == 3) return badFormat();
+    header->pixelid = format == 2 ? P_SBYTE : P_BYTE;
     header->block = bands * columns;
     break;
   case 16:
@@ -762,14 +766,15 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
   }
   header->bits = static_cast<int>(bits);
   if (compression != 1 && tileWidth > 0) {
-    vesk_fprintf(stderr, "imgTiff - Can't read compressed tiles.\n");
+    refuseImageFile("TIFF", "imgTiff - Can't read compressed tiles.\n");
     return fail(-1);
   }
   if (!tiffUnitsFit(fd, tiff, header, offsets, counts, fileSize)) return fail(0);
 
   const int colors = getTiffColorMap(fd, ifd, order, header->palette);
   if (colors < -1) {
-    vesk_fprintf(stderr, "imgTiff - invalid nIndices: %d\n", static_cast<int>(entryOf(ifd, TAG_COLOR_MAP)->count / 3));
+    refuseImageFile("TIFF", "imgTiff - invalid nIndices: %d\n",
+                    static_cast<int>(entryOf(ifd, TAG_COLOR_MAP)->count / 3));
     return fail(0);
   }
   header->nindices = colors > 0 ? colors / 3 : 0;
