@@ -154,16 +154,20 @@ void encodeEntryValue(int type, uint32_t count, uint32_t value, unsigned char *v
   }
 }
 
-/* GTRasterTypeGeoKey of the GeoKey directory: 1 area, 2 point; -1 without. */
+/* GeoKeys read here and their values. */
+constexpr int kGeoKeyRasterType = 1025;     /* GTRasterTypeGeoKey: 1 area, 2 point */
 constexpr int kRasterPixelIsPoint = 2;
+constexpr int kGeoKeyProjectedCS = 3072;    /* ProjectedCSTypeGeoKey */
+constexpr int kUserDefinedGeoKey = 32767;   /* "user-defined": no code */
 
-int64_t getTiffRasterType(int fd, const TiffIFD *ifd, int byteOrder) {
+/* The SHORT value a key of the GeoKey directory holds in place; -1 without. */
+int64_t getTiffGeoKey(int fd, const TiffIFD *ifd, int byteOrder, int key) {
   const TiffEntry *e = entryOf(ifd, TAG_GEO_KEY_DIRECTORY);
   if (!e || e->type != TIFF_SHORT || e->count < 4) return -1;
   const int64_t keys = std::min<int64_t>(getTiffArrayValue(fd, ifd, e->tag, 3, byteOrder),
                                          (int64_t{e->count} - 4) / 4);
   for (int64_t k = 0; k < keys; k++) {
-    if (getTiffArrayValue(fd, ifd, e->tag, 4 + 4 * k, byteOrder) == 1025 &&
+    if (getTiffArrayValue(fd, ifd, e->tag, 4 + 4 * k, byteOrder) == key &&
         getTiffArrayValue(fd, ifd, e->tag, 5 + 4 * k, byteOrder) == 0)
       return getTiffArrayValue(fd, ifd, e->tag, 7 + 4 * k, byteOrder);
   }
@@ -712,13 +716,18 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
   header->dy = hasScale ? scale[1] : 1.0;
   header->x0 = hasTie ? tie[3] - tie[0] * header->dx : 0;
   header->y0 = hasTie ? tie[4] - tie[1] * header->dy : 0;
-  if (hasTie && getTiffRasterType(fd, ifd, order) == kRasterPixelIsPoint) {
+  if (hasTie && getTiffGeoKey(fd, ifd, order, kGeoKeyRasterType) == kRasterPixelIsPoint) {
     // The tie point names the centre of its pixel: the corner is half a
     // pixel up and to the left.
     header->x0 -= header->dx / 2;
     header->y0 += header->dy / 2;
   }
   if (hasScale && hasTie) tiff->georeferenced = 1;
+  // A projected coordinate system's code is kept as the mapid "PCS<code>",
+  // the form the writer gives back; anything else is GRID.
+  const int64_t pcs = getTiffGeoKey(fd, ifd, order, kGeoKeyProjectedCS);
+  if (pcs >= kMinPcsCode && pcs <= kMaxPcsCode && pcs != kUserDefinedGeoKey)
+    header->mapid = static_cast<int>(pcs);
 
   int64_t format = getTiffSampleFormat(fd, ifd, 0, order);
   if (format < 0) format = 1;
@@ -911,7 +920,8 @@ int writeTiffFile(int fd, int spaceCheck, const ImageHeader *pathHeader, ImageHe
   add(TAG_IMAGE_LENGTH, TIFF_LONG, 1, static_cast<uint32_t>(rows), nullptr);
   add(TAG_BITS_PER_SAMPLE, TIFF_SHORT, static_cast<int>(bands), 0, perBand.data());
   add(TAG_COMPRESSION, TIFF_SHORT, 1, 1, nullptr);
-  const int photometric = bands == 1 && header->nindices > 0 ? 3 : bands == 3 ? 2 : 1;
+  const bool hasColorMap = header->nindices > 0 && bits <= 8;
+  const int photometric = bands == 1 && hasColorMap ? 3 : bands == 3 ? 2 : 1;
   add(TAG_PHOTOMETRIC, TIFF_SHORT, 1, static_cast<uint32_t>(photometric), nullptr);
   add(TAG_STRIP_OFFSETS, TIFF_LONG, 1, 8, nullptr);
   add(TAG_ORIENTATION, TIFF_SHORT, 1, 1, nullptr);
@@ -928,11 +938,14 @@ int writeTiffFile(int fd, int spaceCheck, const ImageHeader *pathHeader, ImageHe
   add(TAG_X_RESOLUTION, TIFF_RATIONAL, 1, 0, resolution);
   add(TAG_Y_RESOLUTION, TIFF_RATIONAL, 1, 0, resolution);
   add(TAG_RESOLUTION_UNIT, TIFF_SHORT, 1, 2, nullptr);
-  if (header->nindices > 0) {
+  if (hasColorMap) {
+    // A ColorMap holds 2^bits reds, then as many greens and blues.
+    const int entries = 1 << bits;
     uint16_t map[768];
     for (int c = 0; c < 3; c++)
-      for (int i = 0; i < 256; i++) map[c * 256 + i] = static_cast<uint16_t>(header->palette[i][c] * 256);
-    add(TAG_COLOR_MAP, TIFF_SHORT, 768, 0, map);
+      for (int i = 0; i < entries; i++)
+        map[c * entries + i] = static_cast<uint16_t>(header->palette[i][c] * 256);
+    add(TAG_COLOR_MAP, TIFF_SHORT, 3 * entries, 0, map);
   }
   int format = 1;
   switch (header->pixelid) {
