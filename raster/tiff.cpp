@@ -955,6 +955,12 @@ int writeTiffFile(int fd, int spaceCheck, const ImageHeader *pathHeader, ImageHe
   }
   std::vector<uint16_t> formats(static_cast<size_t>(bands), static_cast<uint16_t>(format));
   add(TAG_SAMPLE_FORMAT, TIFF_SHORT, static_cast<int>(bands), 0, formats.data());
+  // Samples beyond the grey (or RGB) channels are declared "unspecified".
+  const int64_t extra = bands - (photometric == 2 ? 3 : 1);
+  if (extra > 0) {
+    std::vector<uint16_t> unspecified(static_cast<size_t>(extra), 0);
+    add(TAG_EXTRA_SAMPLES, TIFF_SHORT, static_cast<int>(extra), 0, unspecified.data());
+  }
 
   if (header->imgid == IMG_GEOTIFF) {
     const double scale[3] = {header->dx, header->dy, 0};
