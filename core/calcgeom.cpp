@@ -128,7 +128,8 @@ int fplaneRotation(Tcl_Interp *interp, int argc, const char **argv) {
   return fplaneError(interp, "Unknown options.\n");
 }
 
-/* "fplane point x y z": the point turned by K. */
+/* "fplane point x y z": the point turned by K, a period after the first
+   number ("%.6f. %.6f %.6f", the form scripts parse). */
 int fplanePoint(Tcl_Interp *interp, int argc, const char **argv) {
   double p[3], out[3];
   if (argc != 6 || getDoubles(interp, argv + 3, 3, p) != TCL_OK) {
@@ -138,7 +139,7 @@ int fplanePoint(Tcl_Interp *interp, int argc, const char **argv) {
     return TCL_ERROR;
   }
   mulMat3Vec(fplaneState.K, p, out);
-  Tcl_SetResult(interp, fmt("%.6f %.6f %.6f", out[0], out[1], out[2]), TCL_VOLATILE);
+  Tcl_SetResult(interp, fmt("%.6f. %.6f %.6f", out[0], out[1], out[2]), TCL_VOLATILE);
   return TCL_OK;
 }
 

@@ -464,3 +464,7 @@ void rotateMatrix3(double *M, int operation, double angle) {
 }
 
 }  // namespace vesk
+
+/* ---- the exported interface ---- */
+
+int resolve(double *M, int k, int n, void *work) { return vesk::resolve(M, k, n, work); }

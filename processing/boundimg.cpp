@@ -142,7 +142,7 @@ float opNot(const PixelOperatorContext *c) {
   switch (static_cast<int>(c->pixelType)) {
   case P_1BIT: return c->value == 0 ? 1.0f : 0.0f;
   case P_4BITS: return static_cast<float>(~v & 15);
-  case P_BYTE: return static_cast<float>(~v & 255);
+  case P_BYTE: case P_SBYTE: return static_cast<float>(~v & 255);
   case P_SHORT: case P_USHORT: return static_cast<float>(~v & 65535);
   default: return static_cast<float>(static_cast<uint32_t>(~static_cast<uint32_t>(v)));
   }
@@ -486,7 +486,8 @@ void applyPixelOperator(rimgObj *obj, const PixelOperator *op, const std::vector
 bool copiesSamples(const rimgObj *obj, const RAMIMG *operand, const PixelOperator *op) {
   const int type = obj->image->header.pixelid;
   return op->proc == opSet && operand->header.pixelid == type &&
-         (type == P_BYTE || type == P_SHORT || type == P_USHORT || type == P_FLOAT) &&
+         (type == P_BYTE || type == P_SBYTE || type == P_SHORT || type == P_USHORT ||
+          type == P_FLOAT) &&
          int64_t{obj->srcx} + obj->width <= operand->header.columns && obj->image->getLineProc &&
          operand->getLineProc;
 }

@@ -560,7 +560,7 @@ int parseClassifyOptions(ClassifyWork *w, int argc, const char **argv) {
 
 /* The output's palette from the class table's means over the selected bands. */
 void setClassPalette(ClassifyWork *w, ClassTable *t) {
-  writeClassPalette(w->in, w->out, w->bands.data(), w->m, t->K, w->in->header.bits > 8,
+  writeClassPalette(w->in, w->out, w->bands.data(), w->m, t->K, !readsAsBytes(w->in->header),
                     [t](int k, int j) {
                       return t->mean[static_cast<size_t>(k) * t->meanStride + j];
                     });

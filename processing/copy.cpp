@@ -428,7 +428,7 @@ inline int outBand(int d) { return d < 0 ? 0 : d; }
 int copyRows(CopyWork *w, RowMeter *meter) {
   const int64_t cs = w->cs;
   const int outCount = static_cast<int>((cs + w->dx - 1) / w->dx);
-  const bool bytes = w->in->header.bits <= 8;
+  const bool bytes = readsAsBytes(w->in->header);
   const ImageHeader &h = w->in->header;
   const bool direct = bytes && w->dx == 1 && h.pixelid == P_BYTE && h.nindices <= 0 &&
                       w->in != w->out && w->ic >= 0 && w->ic + cs <= h.columns;
@@ -543,6 +543,7 @@ int pcRows(CopyWork *w, RowMeter *meter) {
       case P_4BITS: offset += 7.5; break;
       case P_BYTE: offset += 127.5; break;
       case P_USHORT: offset += 32767.0; break;
+      case P_ULONG: offset += 2147483647.0; break;
       default: break;
       }
     }

@@ -521,7 +521,7 @@ bool georefByteBlock(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, 
  */
 bool georefBlock(GeorefWork *w, int startRow, int startColumn, int rows, int columns, int flag) {
   if (rows <= 0 || columns <= 0) return true;
-  const int bytes = w->in->header.bits > 8 ? 4 : 1;
+  const int bytes = readsAsBytes(w->in->header) ? 1 : 4;
   GeoFrame frame;
   PixelBox box;
   long long pixels = blockSourceBox(w->par, &frame, &box, w->outFrame, w->outBox, w->inBox,
@@ -541,9 +541,9 @@ bool georefBlock(GeorefWork *w, int startRow, int startColumn, int rows, int col
                             startColumn, rows, columns, 1);
   }
   if (pixels <= 0) return true;
-  if (w->in->header.bits > 8)
+  if (!readsAsBytes(w->in->header))
     return georefFloatBlock(w, frame, box, pixels, startRow, startColumn, rows, columns);
-  if (w->out->header.bits > 8)
+  if (!readsAsBytes(w->out->header))
     return georefByteFloatBlock(w, frame, box, pixels, startRow, startColumn, rows, columns);
   return georefByteBlock(w, frame, box, pixels, startRow, startColumn, rows, columns);
 }

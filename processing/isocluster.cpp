@@ -216,7 +216,7 @@ void isoSetPalette(IsoWork *w) {
   int bands[3] = {0, 0, 0};
   const int p = std::min(w->n, 3);
   for (int j = 0; j < p; j++) bands[j] = w->bands[w->sortOrder[j]];
-  writeClassPalette(w->in, w->out, bands, p, w->nc, !w->palette && w->in->header.bits > 8,
+  writeClassPalette(w->in, w->out, bands, p, w->nc, !w->palette && !readsAsBytes(w->in->header),
                     [w](int k, int j) { return w->classes[k].mean[w->sortOrder[j]]; });
 }
 

@@ -170,7 +170,7 @@ static void isoBinSpectra(IsoWork *w, int maxBands, int64_t base, bool direct) {
   std::vector<int64_t> multiplier(static_cast<size_t>(m));
   const int64_t codes = isoBinRadix(m, k, multiplier.data());
   if (w->verbose) vesk_printf("max id: %d\n", static_cast<int>(codes));
-  const bool isByte = w->in->header.bits <= 8;
+  const bool isByte = readsAsBytes(w->in->header);
   std::vector<double> lo(static_cast<size_t>(m)), hi(static_cast<size_t>(m));
   std::vector<int> position(static_cast<size_t>(m));
   std::vector<std::vector<int>> byteBins(static_cast<size_t>(m));

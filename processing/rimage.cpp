@@ -439,6 +439,11 @@ void RowMeter::finish() {
 int rimageOpenFailure(Tcl_Interp *interp, int err, const std::string &message) {
   Tcl_ResetResult(interp);
   Tcl_AddErrorInfo(interp, getRAMImageErrorText(err));
+  // What the format's reader said about the file, when one refused it.
+  if (*getRAMImageRefusal()) {
+    Tcl_AddErrorInfo(interp, ": ");
+    Tcl_AddErrorInfo(interp, getRAMImageRefusal());
+  }
   Tcl_SetObjResult(interp, Tcl_NewStringObj(message.c_str(), -1));
   return TCL_ERROR;
 }

@@ -5,7 +5,7 @@
  *     at most 4 MB of input (at least one column), so that large images
  *     never have to be held whole; the strip's columns become output rows,
  *     gathered in cache-sized tiles.  Samples move as bytes for inputs of
- *     8 bits or less, else as floats.
+ *     8 bits or less but SBYTE, else as floats.
  */
 #include <string.h>
 #include <algorithm>
@@ -57,7 +57,6 @@ struct RotateWork {
   RAMIMG *in = nullptr;
   RAMIMG *out = nullptr;
   int dir = DIR_LEFT;
-  int bits = 8;
   int n = 0, columns = 0, bands = 0;  /* rows, columns and bands used */
   int64_t stripWidth = 0;
 };
@@ -95,9 +94,9 @@ template <class T> void rotateFlip(RotateWork *w) {
 /* Bytes of one sample of the whole-byte types, 0 for the others. */
 int rotateSampleBytes(int pixelid) {
   switch (pixelid) {
-  case P_BYTE: return 1;
+  case P_BYTE: case P_SBYTE: return 1;
   case P_SHORT: case P_USHORT: return 2;
-  case P_LONG: case P_FLOAT: return 4;
+  case P_LONG: case P_FLOAT: case P_ULONG: return 4;
   default: return 0;
   }
 }
@@ -291,7 +290,6 @@ int parseRotateOptions(RotateWork *w, int argc, const char **argv) {
       return rotateFailure(w, err);
     }
   }
-  w->bits = getPixelBits(w->in->header.pixelid);
   const ImageHeader &in = w->in->header, &out = w->out->header;
   w->bands = std::min(in.nbands, out.nbands);
   if (w->dir == DIR_LEFT || w->dir == DIR_RIGHT) {
@@ -303,7 +301,7 @@ int parseRotateOptions(RotateWork *w, int argc, const char **argv) {
   }
   /* One column of all rows and bands may exceed the strip size: a strip
      is still at least one column wide. */
-  const int64_t sample = w->bits > 8 ? 4 : 1;
+  const int64_t sample = readsAsBytes(w->in->header) ? 1 : 4;
   const int64_t column = std::max<int64_t>(1, int64_t{w->n} * w->bands * sample);
   w->stripWidth = std::max<int64_t>(1, std::min<int64_t>(w->columns, kRotateStripBytes / column));
   return 1;
@@ -327,7 +325,7 @@ int rotateModule(const char *prog, int argc, const char **argv) {
   if (!parseRotateOptions(&w, argc, argv)) return 0;
   int result = 1;
   if (w.n > 0 && w.columns > 0 && w.bands > 0) {
-    const bool bytes = w.bits <= 8;
+    const bool bytes = readsAsBytes(w.in->header);
     const bool quarter = w.dir == DIR_LEFT || w.dir == DIR_RIGHT;
     try {
       if (quarter) {

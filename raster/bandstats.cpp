@@ -141,8 +141,8 @@ template <class T> T *rowBuffer(std::vector<T> &buffer, int64_t n) {
   return buffer.data();
 }
 
-/* Whether a band's values are read as floats (wider than a byte). */
-bool readsFloats(const RAMIMG *image) { return getPixelBits(image->header.pixelid) > 8; }
+/* Whether a band's values are read as floats (not held by a byte). */
+bool readsFloats(const RAMIMG *image) { return histBinCount(image->header.pixelid) == 0; }
 
 /* A fresh array for an image, "Error in createHist." when it fails. */
 BandHist *newImageHist(RAMIMG *image) {
@@ -219,8 +219,8 @@ void resetBandHist(BandHist *hist, int band) {
  * accumulateHist --
  *     Adds every step-th of the first n pixels of a line in the given
  *     pixel type (a step below 1 counts as 1).  1BIT and 4BITS pixels are
- *     taken in the line's bit order (msbf as in row access).  Types
- *     outside 1BIT to USHORT add nothing.
+ *     taken in the line's bit order (msbf as in row access).  An unknown
+ *     type adds nothing.
  */
 void accumulateHist(BandHist *h, int pixelid, int n, int step, const unsigned char *line,
                     int msbf) {
@@ -249,6 +249,8 @@ void accumulateHist(BandHist *h, int pixelid, int n, int step, const unsigned ch
   case P_LONG: accumulateWide<int32_t>(h, line, n, s); break;
   case P_FLOAT: accumulateWide<float>(h, line, n, s); break;
   case P_USHORT: accumulateWide<uint16_t>(h, line, n, s); break;
+  case P_ULONG: accumulateWide<uint32_t>(h, line, n, s); break;
+  case P_SBYTE: accumulateWide<int8_t>(h, line, n, s); break;
   default: return;
   }
   h->count += double((n - 1) / s + 1);

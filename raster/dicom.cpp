@@ -47,6 +47,7 @@ constexpr int kRleHeaderSize = 64;
 constexpr int kRleMaxSegments = 15;
 constexpr int kDicomByPlane = 3;  /* readerFlag of colour-by-plane pixel data */
 const char kImplicitLittleEndian[] = "1.2.840.10008.1.2";
+const char kExplicitBigEndian[] = "1.2.840.10008.1.2.2";
 
 /* Where the walk reads from: a file (positioned reads) or a buffer. */
 struct DicomSource {
@@ -200,8 +201,15 @@ Tcl_HashTable *walkDicomElements(const DicomSource &src, int64_t *dataOffset) {
     if (inMeta && group != 0x0002) {
       // The meta header is explicit; the data set follows its transfer syntax.
       inMeta = false;
-      if (trimmedText(dicomText(table, 0x0002, 0x0010)) == kImplicitLittleEndian)
-        explicitVR = false;
+      const std::string syntax = trimmedText(dicomText(table, 0x0002, 0x0010));
+      if (syntax == kImplicitLittleEndian) explicitVR = false;
+      // Elements are read little-endian only: a big-endian data set would
+      // be walked as garbage.
+      if (syntax == kExplicitBigEndian) {
+        refuseImageFile("DICOM", "Can't read a big-endian DICOM data set (transfer syntax %s).\n",
+                        kExplicitBigEndian);
+        return fail();
+      }
     }
 
     if (group == kItemGroup) {
@@ -471,7 +479,7 @@ int parseDicomHeader(Tcl_HashTable *table, int64_t dataOffset, int64_t fileSize,
                      ImageHeader *header) {
   const char *compression = dicomText(table, 0x0028, 0x0060);
   if (compression && strncmp(compression, "NONE", 4) != 0) {
-    vesk_fprintf(stderr, "Unable to read compressed DICOM image.\n");
+    refuseImageFile("DICOM", "Unable to read compressed DICOM image.\n");
     return 0;
   }
   header->offset = dataOffset;
@@ -504,7 +512,7 @@ int parseDicomHeader(Tcl_HashTable *table, int64_t dataOffset, int64_t fileSize,
       !dicomUint16(table, 0x0028, 0x0011, 0, &columns) ||
       !dicomUint16(table, 0x0028, 0x0100, 0, &bits) || rows <= 0 || columns <= 0 ||
       header->nbands <= 0) {
-    vesk_fprintf(stderr, "DICOM file without an image size.\n");
+    refuseImageFile("DICOM", "DICOM file without an image size.\n");
     return 0;
   }
   header->rows = rows;
@@ -519,7 +527,7 @@ int parseDicomHeader(Tcl_HashTable *table, int64_t dataOffset, int64_t fileSize,
   case 16: header->pixelid = isSigned ? P_SHORT : P_USHORT; break;
   case 32: header->pixelid = isSigned ? P_LONG : P_ULONG; break;
   default:
-    vesk_fprintf(stderr, "Unsupported DICOM pixel size: %d bits.\n", bits);
+    refuseImageFile("DICOM", "Unsupported DICOM pixel size: %d bits.\n", bits);
     return 0;
   }
   int highBit = 0;
@@ -537,7 +545,7 @@ int parseDicomHeader(Tcl_HashTable *table, int64_t dataOffset, int64_t fileSize,
     // Colour by plane: records are gathered from the planes on reading,
     // and the file is not written in place.
     if (bits % 8 != 0) {
-      vesk_fprintf(stderr, "Unsupported DICOM pixel size: %d bits.\n", bits);
+      refuseImageFile("DICOM", "Unsupported DICOM pixel size: %d bits.\n", bits);
       return 0;
     }
     header->readerFlag = kDicomByPlane;
@@ -549,7 +557,7 @@ int parseDicomHeader(Tcl_HashTable *table, int64_t dataOffset, int64_t fileSize,
   if (!pixel) return 0;
   if (pixel->length >= 0 &&
       !extentFits(dataOffset, header->block * rows, std::max(header->volumes, 1), fileSize)) {
-    vesk_fprintf(stderr, "DICOM pixel data ends beyond the end of the file.\n");
+    refuseImageFile("DICOM", "DICOM pixel data ends beyond the end of the file.\n");
     return 0;
   }
   if (pixel->length < 0) {
@@ -560,9 +568,9 @@ int parseDicomHeader(Tcl_HashTable *table, int64_t dataOffset, int64_t fileSize,
     const int64_t ratio = header->readerFlag == 2 ? 64 : 1024;
     const int64_t held = std::max<int64_t>(fileSize - dataOffset, 0);
     if (header->block > held * ratio / rows) {
-      vesk_fprintf(stderr,
-                   "A DICOM image of %d x %d pixels of %d samples can't be held in %lld bytes.\n",
-                   columns, rows, header->nbands, static_cast<long long>(held));
+      refuseImageFile("DICOM",
+                      "A DICOM image of %d x %d pixels of %d samples can't be held in %lld bytes.\n",
+                      columns, rows, header->nbands, static_cast<long long>(held));
       return 0;
     }
   }

@@ -514,16 +514,27 @@ int putGifSignature(int fd, int imgid) {
   return putBytes(fd, sig, 6);
 }
 
+/*
+ * putGifScreen --
+ *     Writes the logical screen descriptor and its global colour table of
+ *     2^bits entries.  Without a palette the table is a grey ramp: no
+ *     reader can show an image that has no colour table at all.
+ */
 int putGifScreen(int fd, int width, int height, int bits, const unsigned char (*palette)[3],
                  int background) {
   unsigned char d[7];
   putLE16(d, width);
   putLE16(d + 2, height);
-  d[4] = static_cast<unsigned char>((palette ? 0x80 : 0) | ((bits - 1) << 4) | (bits - 1));
+  d[4] = static_cast<unsigned char>(0x80 | ((bits - 1) << 4) | (bits - 1));
   d[5] = static_cast<unsigned char>(background < 0 ? 0 : background);
   d[6] = 0;
   if (!putBytes(fd, d, 7)) return 0;
-  return !palette || putBytes(fd, palette, 3 * (1 << bits));
+  const int entries = 1 << bits;
+  if (palette) return putBytes(fd, palette, 3 * entries);
+  unsigned char ramp[256][3];
+  for (int i = 0; i < entries; i++)
+    memset(ramp[i], i * 255 / (entries - 1), 3);
+  return putBytes(fd, ramp, 3 * entries);
 }
 
 int putGifComment(int fd, const char *text, int length) {

@@ -84,11 +84,7 @@ int getPixelBits(int code) {
   return code >= 0 && code < kPixelidCount ? pixelBitsTable[code] : 0;
 }
 
-/*
- * pixelLineBytes --
- *     Bytes one cached line of `columns` pixels occupies.  ULONG and SBYTE
- *     lines hold one byte per column: the row access never converts them.
- */
+/* pixelLineBytes -- bytes one cached line of `columns` pixels occupies. */
 int64_t pixelLineBytes(int pixelid, int64_t columns) {
   switch (pixelid) {
   case P_1BIT: return (columns + 7) / 8;
@@ -96,7 +92,8 @@ int64_t pixelLineBytes(int pixelid, int64_t columns) {
   case P_SHORT:
   case P_USHORT: return 2 * columns;
   case P_LONG:
-  case P_FLOAT: return 4 * columns;
+  case P_FLOAT:
+  case P_ULONG: return 4 * columns;
   default: return columns;
   }
 }

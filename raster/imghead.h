@@ -51,6 +51,13 @@ inline constexpr int kMaxPcsCode = 65535;
 /* Room for a georeference string (the longest one is under 200 bytes). */
 inline constexpr size_t kProjStringSize = 256;
 
+/*
+ * Whether the modules may move an image's values as bytes (getByteBILData
+ * and putByteBILData): pixels of 8 bits or fewer, but SBYTE, whose byte is
+ * not its value.  The others go through floats.
+ */
+inline bool readsAsBytes(const ImageHeader &h) { return h.bits <= 8 && h.pixelid != P_SBYTE; }
+
 int getPixelid(const char *name);
 const char *getPixelidName(int code);
 int countPixelids();

@@ -52,9 +52,9 @@ LayoutClass layoutClass(int imgid) {
 /* Bytes of one interleaved sample, 0 for types that are never split. */
 int sampleBytes(int pixelid) {
   switch (pixelid) {
-  case P_BYTE: return 1;
+  case P_BYTE: case P_SBYTE: return 1;
   case P_SHORT: case P_USHORT: return 2;
-  case P_LONG: case P_FLOAT: return 4;
+  case P_LONG: case P_FLOAT: case P_ULONG: return 4;
   default: return 0;
   }
 }
@@ -676,6 +676,7 @@ void swapLineBytes(int pixelid, int64_t columns, unsigned char *line) {
     break;
   case P_LONG:
   case P_FLOAT:
+  case P_ULONG:
     for (int64_t i = 0; i < columns; i++) {
       uint32_t v;
       memcpy(&v, line + 4 * i, 4);

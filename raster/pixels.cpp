@@ -83,6 +83,8 @@ template <class Fn> bool withSampleType(int pixelid, Fn &&fn) {
   case P_USHORT: fn(uint16_t{}); return true;
   case P_LONG: fn(int32_t{}); return true;
   case P_FLOAT: fn(float{}); return true;
+  case P_ULONG: fn(uint32_t{}); return true;
+  case P_SBYTE: fn(int8_t{}); return true;
   default: return false;
   }
 }
@@ -125,12 +127,16 @@ template <> inline float readAs<float, uint8_t>(uint8_t v) { return v; }
 template <> inline float readAs<float, int16_t>(int16_t v) { return v; }
 template <> inline float readAs<float, uint16_t>(uint16_t v) { return v; }
 template <> inline float readAs<float, int32_t>(int32_t v) { return static_cast<float>(v); }
+template <> inline float readAs<float, uint32_t>(uint32_t v) { return static_cast<float>(v); }
+template <> inline float readAs<float, int8_t>(int8_t v) { return v; }
 template <> inline float readAs<float, float>(float v) { return v; }
 /* Integers keep their low byte. */
 template <> inline uint8_t readAs<uint8_t, uint8_t>(uint8_t v) { return v; }
 template <> inline uint8_t readAs<uint8_t, int16_t>(int16_t v) { return static_cast<uint8_t>(v); }
 template <> inline uint8_t readAs<uint8_t, uint16_t>(uint16_t v) { return static_cast<uint8_t>(v); }
 template <> inline uint8_t readAs<uint8_t, int32_t>(int32_t v) { return static_cast<uint8_t>(v); }
+template <> inline uint8_t readAs<uint8_t, uint32_t>(uint32_t v) { return static_cast<uint8_t>(v); }
+template <> inline uint8_t readAs<uint8_t, int8_t>(int8_t v) { return static_cast<uint8_t>(v); }
 /* A float is truncated toward zero and keeps its low byte.  Floats of
    2^24 and more are whole multiples of 256 from 2^31 on, so only values
    within the int64 range need the cast; NaN gives 0. */
@@ -153,7 +159,7 @@ void convertRunStrided(const unsigned char *__restrict from, int64_t n, Out *__r
 /*
  * readLine --
  *     Converts n pixels of a line from column `first` into out, positions
- *     `stride` apart.  Pixel types without a conversion give zeros.
+ *     `stride` apart.  An unknown pixel type gives zeros.
  */
 template <class Out>
 void readLine(const unsigned char *line, int pixelid, bool msbf, int64_t first, int64_t n,
@@ -224,14 +230,34 @@ template <> inline int32_t storeAs<int32_t>(float v) {
   c = std::min(std::max(c, -2147483648.0), 2147483647.0);
   return static_cast<int32_t>(c + (c >= 0 ? 0.5 : -0.5));
 }
+/* ULONG: as LONG, in double. */
+template <> inline uint32_t storeAs<uint32_t>(float v) {
+  double c = v == v ? v : 0.0;
+  c = std::min(std::max(c, 0.0), 4294967295.0);
+  return static_cast<uint32_t>(c + 0.5);
+}
+template <> inline int8_t storeAs<int8_t>(float v) { return clampRound<int8_t>(v, -128.f, 127.f); }
 template <> inline float storeAs<float>(float v) { return v; }
 
+/* Bytes and 16-bit values are stored as their value; a type of their
+   width or narrower takes their low bits as they are (SHORT from 16 bits,
+   BYTE and SBYTE from the low byte, SBYTE from a byte above 127). */
 template <class S> inline S storeAs(uint8_t v) { return static_cast<S>(v); }
 
 template <class S> inline S storeAs(uint16_t v) { return static_cast<S>(v); }
-/* SHORT takes the 16 bits as they are. */
 template <> inline int16_t storeAs<int16_t>(uint16_t v) {
   int16_t s;
+  memcpy(&s, &v, sizeof s);
+  return s;
+}
+template <> inline int8_t storeAs<int8_t>(uint16_t v) {
+  const uint8_t low = static_cast<uint8_t>(v);
+  int8_t s;
+  memcpy(&s, &low, sizeof s);
+  return s;
+}
+template <> inline int8_t storeAs<int8_t>(uint8_t v) {
+  int8_t s;
   memcpy(&s, &v, sizeof s);
   return s;
 }
@@ -261,7 +287,7 @@ int writeSegment(RAMIMG *image, int row, int column, int count, int band, const 
   const Span s = clipSegment(image, row, column, count, band);
   if (s.n <= 0) return 0;
   const int pixelid = image->header.pixelid;
-  if (pixelid < P_1BIT || pixelid > P_USHORT) return 0;
+  if (pixelid < P_1BIT || pixelid > P_SBYTE) return 0;
   unsigned char *line = lineToWrite(image, row, band, s.first, s.n);
   if (!line) return 0;
   const bool msbf = image->header.msbf != 0;

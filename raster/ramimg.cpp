@@ -8,6 +8,8 @@
 #include "raster/ramimg.h"
 
 #include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -29,6 +31,9 @@ namespace {
 RAMIMG *registryHead = nullptr;
 int tagCounter = 0;
 bool exitHandlerInstalled = false;
+
+/* The last reader's refusal (refuseImageFile); cleared by every open. */
+std::string refusal;
 
 const char *const errorTexts[] = {
     "", "Memory allocation error", "Unknown image type", "Open image file error",
@@ -157,6 +162,7 @@ RAMIMG *openRAMImageFile(const char *path, const ImageHeader *header, RAMIMG *re
   int localErr = 0;
   if (!err) err = &localErr;
   *err = VESK_RAMIMG_OK;
+  refusal.clear();
   if (!path || !*path) {
     *err = VESK_RAMIMG_OPEN_ERROR;
     return nullptr;
@@ -325,6 +331,7 @@ RAMIMG *openRAMImage(const char *tag, const char *path, ImageHeader *templ,
   int localErr = 0;
   if (!err) err = &localErr;
   *err = VESK_RAMIMG_OK;
+  refusal.clear();
   const bool havePath = path && *path;
   RAMIMG *image = getRAMImageByTag(tag);
 
@@ -614,6 +621,19 @@ void printRAMImageError(int code) {
   const char *text = getRAMImageErrorText(code);
   if (*text) vesk_fprintf(stderr, "%s\n", text);
 }
+
+void refuseImageFile(const char *format, const char *message, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, message);
+  vsnprintf(text, sizeof text, message, args);
+  va_end(args);
+  vesk_fprintf(stderr, "%s", text);
+  refusal = std::string(format) + " file: " + text;
+  while (!refusal.empty() && refusal.back() == '\n') refusal.pop_back();
+}
+
+const char *getRAMImageRefusal() { return refusal.c_str(); }
 
 }  // namespace vesk
 

@@ -108,6 +108,16 @@ void updateClient(RAMIMG *image, void *owner, int flags);
 void updateClientRect(RAMIMG *image, void *owner, int a, int b, int c, int d);
 const char *getRAMImageErrorText(int code);
 void printRAMImageError(int code);
+
+/*
+ * A reader that knows a file as its format but can't hold it says why:
+ * refuseImageFile prints the message on the standard error stream and
+ * keeps it, "FORMAT file: message", until the next open; an open that
+ * fails reports it with getRAMImageRefusal ("" when nothing refused).
+ */
+void refuseImageFile(const char *format, const char *message, ...)
+    __attribute__((format(printf, 2, 3)));
+const char *getRAMImageRefusal();
 void freeImageStats(RAMIMG *image);
 void resetImageStats(RAMIMG *image);
 

@@ -154,16 +154,20 @@ void encodeEntryValue(int type, uint32_t count, uint32_t value, unsigned char *v
   }
 }
 
-/* GTRasterTypeGeoKey of the GeoKey directory: 1 area, 2 point; -1 without. */
+/* GeoKeys read here and their values. */
+constexpr int kGeoKeyRasterType = 1025;     /* GTRasterTypeGeoKey: 1 area, 2 point */
 constexpr int kRasterPixelIsPoint = 2;
+constexpr int kGeoKeyProjectedCS = 3072;    /* ProjectedCSTypeGeoKey */
+constexpr int kUserDefinedGeoKey = 32767;   /* "user-defined": no code */
 
-int64_t getTiffRasterType(int fd, const TiffIFD *ifd, int byteOrder) {
+/* The SHORT value a key of the GeoKey directory holds in place; -1 without. */
+int64_t getTiffGeoKey(int fd, const TiffIFD *ifd, int byteOrder, int key) {
   const TiffEntry *e = entryOf(ifd, TAG_GEO_KEY_DIRECTORY);
   if (!e || e->type != TIFF_SHORT || e->count < 4) return -1;
   const int64_t keys = std::min<int64_t>(getTiffArrayValue(fd, ifd, e->tag, 3, byteOrder),
                                          (int64_t{e->count} - 4) / 4);
   for (int64_t k = 0; k < keys; k++) {
-    if (getTiffArrayValue(fd, ifd, e->tag, 4 + 4 * k, byteOrder) == 1025 &&
+    if (getTiffArrayValue(fd, ifd, e->tag, 4 + 4 * k, byteOrder) == key &&
         getTiffArrayValue(fd, ifd, e->tag, 5 + 4 * k, byteOrder) == 0)
       return getTiffArrayValue(fd, ifd, e->tag, 7 + 4 * k, byteOrder);
   }
@@ -205,7 +209,7 @@ bool tiffUnitsFit(int fd, const TiffPrivate *tiff, const ImageHeader *header,
   const int64_t planes = tiff->planar ? bands : 1;
   const int64_t rowBytes = tiff->planar ? columns * (bits / 8) : header->block;
   const auto beyond = [] {
-    vesk_fprintf(stderr, "imgTiff - Strip data beyond the end of the file.\n");
+    refuseImageFile("TIFF", "imgTiff - Strip data beyond the end of the file.\n");
     return false;
   };
   if (rowBytes <= 0 || rowBytes > 64 * fileSize) return beyond();
@@ -215,7 +219,7 @@ bool tiffUnitsFit(int fd, const TiffPrivate *tiff, const ImageHeader *header,
     const int64_t down = (rows - 1) / tiff->tileLength + 1;
     const int64_t rowBits = int64_t{tiff->tileWidth} * bits * (tiff->planar ? 1 : bands);
     if (rowBits % 8 != 0) {
-      vesk_fprintf(stderr, "imgTiff - Tiles whose rows are not whole bytes.\n");
+      refuseImageFile("TIFF", "imgTiff - Tiles whose rows are not whole bytes.\n");
       return false;
     }
     perPlane = across * down;
@@ -227,14 +231,15 @@ bool tiffUnitsFit(int fd, const TiffPrivate *tiff, const ImageHeader *header,
   }
   const int64_t need = perPlane * planes;
   if (tiff->stripCount < need) {
-    vesk_fprintf(stderr, "imgTiff - The image needs %lld strips or tiles; the file has %d.\n",
-                 static_cast<long long>(need), tiff->stripCount);
+    refuseImageFile("TIFF", "imgTiff - The image needs %lld strips or tiles; the file has %d.\n",
+                    static_cast<long long>(need), tiff->stripCount);
     return false;
   }
   std::vector<int64_t> at, length;
   if (!readTiffTable(fd, offsets, tiff->byteOrder, need, at)) return beyond();
   if (packed && !readTiffTable(fd, counts, tiff->byteOrder, need, length)) {
-    vesk_fprintf(stderr, "imgTiff - Strip byte counts missing or beyond the end of the file.\n");
+    refuseImageFile("TIFF",
+                    "imgTiff - Strip byte counts missing or beyond the end of the file.\n");
     return false;
   }
   for (int64_t i = 0; i < need; i++) {
@@ -251,8 +256,8 @@ bool tiffUnitsFit(int fd, const TiffPrivate *tiff, const ImageHeader *header,
     if (offset < 0 || stored < 0 || offset > fileSize || stored > fileSize - offset) return beyond();
     // PackBits gives at most 128 bytes for every 2 it reads.
     if (bytes > 64 * stored + 128) {
-      vesk_fprintf(stderr, "imgTiff - A strip of %lld bytes can't hold %lld rows.\n",
-                   static_cast<long long>(stored), static_cast<long long>(unitRowsHere));
+      refuseImageFile("TIFF", "imgTiff - A strip of %lld bytes can't hold %lld rows.\n",
+                      static_cast<long long>(stored), static_cast<long long>(unitRowsHere));
       return false;
     }
   }
@@ -643,8 +648,8 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
   } else if (compression == kTiffPackBits) {
     header->readerFlag = 2;
   } else {
-    vesk_fprintf(stderr, "imgTiff - Can't read the Tiff with a compression ID:%d\n",
-                 static_cast<int>(compression));
+    refuseImageFile("TIFF", "imgTiff - Can't read the Tiff with a compression ID:%d\n",
+                    static_cast<int>(compression));
     return fail(-1);
   }
 
@@ -658,7 +663,7 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
     counts = entryOf(ifd, 325);
   }
   if (!offsets || offsets->count == 0) {
-    vesk_fprintf(stderr, "imgTiff - Fail to find Tiff strip offset.\n");
+    refuseImageFile("TIFF", "imgTiff - Fail to find Tiff strip offset.\n");
     return fail(-1);
   }
   // Tables of more than one strip are read as LONGs, inside the file;
@@ -667,7 +672,7 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
     return !e || e->count <= 1 || (e->type == TIFF_LONG && extentFits(e->value, 4, e->count, fileSize));
   };
   if (!tableFits(offsets) || (compression == kTiffPackBits && !tableFits(counts))) {
-    vesk_fprintf(stderr, "imgTiff - Strip tables beyond the end of the file.\n");
+    refuseImageFile("TIFF", "imgTiff - Strip tables beyond the end of the file.\n");
     return fail(-1);
   }
   header->offset = offsets->value;
@@ -681,20 +686,20 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
 
   int64_t bits = getTiffBitsPerSampleAt(fd, ifd, 0, order);
   if (bits <= 0) {
-    vesk_fprintf(stderr, "imgTiff - invalid nBits: %d\n", static_cast<int>(bits));
+    refuseImageFile("TIFF", "imgTiff - invalid nBits: %d\n", static_cast<int>(bits));
     return fail(0);
   }
   const int64_t bands = getTiffSamplesPerPixel(ifd);
   if (bands <= 0) {
-    vesk_fprintf(stderr, "imgTiff - invalid nBands: %d\n", static_cast<int>(bands));
+    refuseImageFile("TIFF", "imgTiff - invalid nBands: %d\n", static_cast<int>(bands));
     return fail(0);
   }
   header->nbands = static_cast<int>(bands);
   header->top = header->left = 0;
   const int64_t columns = getTiffImageWidth(ifd), rows = getTiffImageLength(ifd);
   if (columns <= 0 || rows <= 0) {
-    vesk_fprintf(stderr, "imgTiff - invalid col/row: %d/%d\n", static_cast<int>(columns),
-                 static_cast<int>(rows));
+    refuseImageFile("TIFF", "imgTiff - invalid col/row: %d/%d\n", static_cast<int>(columns),
+                    static_cast<int>(rows));
     return fail(0);
   }
   header->columns = static_cast<int>(columns);
@@ -711,27 +716,33 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
   header->dy = hasScale ? scale[1] : 1.0;
   header->x0 = hasTie ? tie[3] - tie[0] * header->dx : 0;
   header->y0 = hasTie ? tie[4] - tie[1] * header->dy : 0;
-  if (hasTie && getTiffRasterType(fd, ifd, order) == kRasterPixelIsPoint) {
+  if (hasTie && getTiffGeoKey(fd, ifd, order, kGeoKeyRasterType) == kRasterPixelIsPoint) {
     // The tie point names the centre of its pixel: the corner is half a
     // pixel up and to the left.
     header->x0 -= header->dx / 2;
     header->y0 += header->dy / 2;
   }
   if (hasScale && hasTie) tiff->georeferenced = 1;
+  // A projected coordinate system's code is kept as the mapid "PCS<code>",
+  // the form the writer gives back; anything else is GRID.
+  const int64_t pcs = getTiffGeoKey(fd, ifd, order, kGeoKeyProjectedCS);
+  if (pcs >= kMinPcsCode && pcs <= kMaxPcsCode && pcs != kUserDefinedGeoKey)
+    header->mapid = static_cast<int>(pcs);
 
   int64_t format = getTiffSampleFormat(fd, ifd, 0, order);
   if (format < 0) format = 1;
   const auto badFormat = [&]() {
-    vesk_fprintf(stderr, "imgTiff - invalid sample format:%d\n", static_cast<int>(format));
+    refuseImageFile("TIFF", "imgTiff - invalid sample format:%d\n", static_cast<int>(format));
     return fail(0);
   };
   if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 32) {
-    vesk_fprintf(stderr, "imgTiff - Can't hold samples of %d bits.\n", static_cast<int>(bits));
+    refuseImageFile("TIFF", "imgTiff - Can't hold samples of %d bits.\n", static_cast<int>(bits));
     return fail(0);
   }
   if (bits < 8 && bands > 1) {
-    vesk_fprintf(stderr, "imgTiff - Can't hold %d bands of %d-bit samples.\n",
-                 static_cast<int>(std::min<int64_t>(bands, INT32_MAX)), static_cast<int>(bits));
+    refuseImageFile("TIFF", "imgTiff - Can't hold %d bands of %d-bit samples.\n",
+                    static_cast<int>(std::min<int64_t>(bands, INT32_MAX)),
+                    static_cast<int>(bits));
     return fail(0);
   }
   switch (bits) {
@@ -746,7 +757,9 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
     header->msbf = 1;
     break;
   case 8:
-    header->pixelid = P_BYTE;
+    // Signed bytes are SBYTE; no float is held in 8 bits.
+    if (format == 3) return badFormat();
+    header->pixelid = format == 2 ? P_SBYTE : P_BYTE;
     header->block = bands * columns;
     break;
   case 16:
@@ -762,14 +775,15 @@ int imgTiff(int fd, ImageHeader *header, int page, void **privateData) {
   }
   header->bits = static_cast<int>(bits);
   if (compression != 1 && tileWidth > 0) {
-    vesk_fprintf(stderr, "imgTiff - Can't read compressed tiles.\n");
+    refuseImageFile("TIFF", "imgTiff - Can't read compressed tiles.\n");
     return fail(-1);
   }
   if (!tiffUnitsFit(fd, tiff, header, offsets, counts, fileSize)) return fail(0);
 
   const int colors = getTiffColorMap(fd, ifd, order, header->palette);
   if (colors < -1) {
-    vesk_fprintf(stderr, "imgTiff - invalid nIndices: %d\n", static_cast<int>(entryOf(ifd, TAG_COLOR_MAP)->count / 3));
+    refuseImageFile("TIFF", "imgTiff - invalid nIndices: %d\n",
+                    static_cast<int>(entryOf(ifd, TAG_COLOR_MAP)->count / 3));
     return fail(0);
   }
   header->nindices = colors > 0 ? colors / 3 : 0;
@@ -906,7 +920,8 @@ int writeTiffFile(int fd, int spaceCheck, const ImageHeader *pathHeader, ImageHe
   add(TAG_IMAGE_LENGTH, TIFF_LONG, 1, static_cast<uint32_t>(rows), nullptr);
   add(TAG_BITS_PER_SAMPLE, TIFF_SHORT, static_cast<int>(bands), 0, perBand.data());
   add(TAG_COMPRESSION, TIFF_SHORT, 1, 1, nullptr);
-  const int photometric = bands == 1 && header->nindices > 0 ? 3 : bands == 3 ? 2 : 1;
+  const bool hasColorMap = header->nindices > 0 && bits <= 8;
+  const int photometric = bands == 1 && hasColorMap ? 3 : bands == 3 ? 2 : 1;
   add(TAG_PHOTOMETRIC, TIFF_SHORT, 1, static_cast<uint32_t>(photometric), nullptr);
   add(TAG_STRIP_OFFSETS, TIFF_LONG, 1, 8, nullptr);
   add(TAG_ORIENTATION, TIFF_SHORT, 1, 1, nullptr);
@@ -923,11 +938,14 @@ int writeTiffFile(int fd, int spaceCheck, const ImageHeader *pathHeader, ImageHe
   add(TAG_X_RESOLUTION, TIFF_RATIONAL, 1, 0, resolution);
   add(TAG_Y_RESOLUTION, TIFF_RATIONAL, 1, 0, resolution);
   add(TAG_RESOLUTION_UNIT, TIFF_SHORT, 1, 2, nullptr);
-  if (header->nindices > 0) {
+  if (hasColorMap) {
+    // A ColorMap holds 2^bits reds, then as many greens and blues.
+    const int entries = 1 << bits;
     uint16_t map[768];
     for (int c = 0; c < 3; c++)
-      for (int i = 0; i < 256; i++) map[c * 256 + i] = static_cast<uint16_t>(header->palette[i][c] * 256);
-    add(TAG_COLOR_MAP, TIFF_SHORT, 768, 0, map);
+      for (int i = 0; i < entries; i++)
+        map[c * entries + i] = static_cast<uint16_t>(header->palette[i][c] * 256);
+    add(TAG_COLOR_MAP, TIFF_SHORT, 3 * entries, 0, map);
   }
   int format = 1;
   switch (header->pixelid) {
@@ -937,6 +955,12 @@ int writeTiffFile(int fd, int spaceCheck, const ImageHeader *pathHeader, ImageHe
   }
   std::vector<uint16_t> formats(static_cast<size_t>(bands), static_cast<uint16_t>(format));
   add(TAG_SAMPLE_FORMAT, TIFF_SHORT, static_cast<int>(bands), 0, formats.data());
+  // Samples beyond the grey (or RGB) channels are declared "unspecified".
+  const int64_t extra = bands - (photometric == 2 ? 3 : 1);
+  if (extra > 0) {
+    std::vector<uint16_t> unspecified(static_cast<size_t>(extra), 0);
+    add(TAG_EXTRA_SAMPLES, TIFF_SHORT, static_cast<int>(extra), 0, unspecified.data());
+  }
 
   if (header->imgid == IMG_GEOTIFF) {
     const double scale[3] = {header->dx, header->dy, 0};

@@ -44,7 +44,7 @@ void scaleRow(const unsigned char *__restrict line, int n, double low, double hi
 
 /*
  * channelRow --
- *     The bytes of n pixels of one band row: 8-bit samples as they are,
+ *     The bytes of n pixels of one band row: BYTE samples as they are,
  *     1- and 4-bit samples as their values, wider samples stretched
  *     between low and high.  A missing band or line reads as zeros.
  * Results:      a pointer to the bytes (the cached line itself or out).
@@ -56,7 +56,7 @@ const unsigned char *channelRow(RAMIMG *image, int row, int band, int n, double 
     memset(out, 0, static_cast<size_t>(n));
     return out;
   }
-  if (pixelid == P_BYTE || pixelid == P_SBYTE) {
+  if (pixelid == P_BYTE) {
     const unsigned char *line = getRAMImageLine(image, row, band, 1);
     if (line) return line;
     memset(out, 0, static_cast<size_t>(n));
@@ -76,6 +76,7 @@ const unsigned char *channelRow(RAMIMG *image, int row, int band, int n, double 
   case P_USHORT: scaleRow<uint16_t>(line, n, low, high, out); break;
   case P_LONG: scaleRow<int32_t>(line, n, low, high, out); break;
   case P_ULONG: scaleRow<uint32_t>(line, n, low, high, out); break;
+  case P_SBYTE: scaleRow<int8_t>(line, n, low, high, out); break;
   case P_FLOAT: scaleRow<float>(line, n, low, high, out); break;
   default: memset(out, 0, static_cast<size_t>(n)); break;
   }
@@ -392,7 +393,7 @@ void ddwComputeColorTable(DdwWidget *w, int force) {
       w->low[k] = std::max(mean - w->std * sd, mn);
       w->high[k] = std::min(mean + w->std * sd, mx);
     }
-    const bool wide = getPixelBits(h.pixelid) > 8;
+    const bool wide = getPixelBits(h.pixelid) > 8 || h.pixelid == P_SBYTE;
     for (int j = 0; j < 256; j++) {
       for (int k = 0; k < 3; k++) {
         if (wide) {

@@ -32,6 +32,11 @@ VESK_EXPORT char *fmt(const char *format, ...) __attribute__((format(printf, 1, 
 /* Services pending events of the given kinds without waiting. */
 VESK_EXPORT void tclUpdate(Tcl_Interp *interp, int flags);
 
+/* The Gauss-Jordan sweep of the first k variables of a symmetric matrix of
+   order n (row-major), the swept columns keeping their sign; work holds
+   (n + k) doubles and 2k ints, or is NULL to allocate.  0 on success. */
+VESK_EXPORT int resolve(double *M, int k, int n, void *work);
+
 /* Environment lookup through the env array of the stdio interpreter. */
 VESK_EXPORT char *vesk_getenv(const char *name);
 

@@ -82,7 +82,7 @@ TEST(Vocabulary, CountsBitsAndMemoryLayouts) {
   for (int i = 0; i < 10; i++) EXPECT_EQ(getPixelBits(i), bits[i]) << i;
   for (int i = 0; i < 31; i++) EXPECT_EQ(isMemoryImgid(i), i >= 21) << i;
   // Bytes per cached line of 10 columns, by pixel type.
-  const int64_t lineBytes[] = {10, 2, 5, 10, 20, 40, 40, 20, 10, 10};
+  const int64_t lineBytes[] = {10, 2, 5, 10, 20, 40, 40, 20, 40, 10};
   for (int i = 0; i < 10; i++) EXPECT_EQ(pixelLineBytes(i, 10), lineBytes[i]) << i;
   EXPECT_EQ(pixelLineBytes(P_FLOAT, 65536LL * 65536LL), 4 * 65536LL * 65536LL);
 }

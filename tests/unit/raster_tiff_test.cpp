@@ -141,7 +141,7 @@ TEST_F(Tiff, PalettesTilesAndGeoreference) {
   ASSERT_EQ(readTiff(tiffPath("geo.tif"), &ii), 1);
   ASSERT_EQ(readTiff(tiffPath("geo-mm.tif"), &mm), 1);
   EXPECT_EQ(ii.imgid, IMG_GEOTIFF);
-  EXPECT_EQ(ii.mapid, MAPID_GRID);
+  EXPECT_EQ(ii.mapid, 32633);  // ProjectedCSTypeGeoKey: EPSG:32633, "PCS32633"
   EXPECT_DOUBLE_EQ(ii.x0, 500000);
   EXPECT_DOUBLE_EQ(ii.y0, 4100000);
   EXPECT_DOUBLE_EQ(ii.dx, 10);
@@ -266,7 +266,11 @@ TEST_F(Tiff, WrittenTags) {
   std::vector<int> tags;
   for (const TiffEntry &e : ifd->entries) tags.push_back(e.tag);
   EXPECT_EQ(tags, (std::vector<int>{256, 257, 258, 259, 262, 273, 274, 277, 278, 279, 280, 281,
-                                     282, 283, 284, 296, 339}));
+                                     282, 283, 284, 296, 338, 339}));
+  // The second sample is an unspecified extra one.
+  const TiffEntry &extra = ifd->entries[static_cast<size_t>(findTiffTag(ifd, 338))];
+  EXPECT_EQ(extra.count, 1u);
+  EXPECT_EQ(extra.value, 0u);
   const TiffEntry &bits = ifd->entries[static_cast<size_t>(findTiffTag(ifd, 258))];
   EXPECT_EQ(bits.count, 2u);
   EXPECT_EQ(bits.value, 8u | 8u << 16);
