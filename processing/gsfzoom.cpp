@@ -342,7 +342,8 @@ int parseGsfzoomOptions(ZoomWork *w, int argc, const char **argv) {
   h.altFd = -1;
   h.volumes = 0;
   h.readerFlag = 0;
-  w->out = openRAMImageNew(&h, nullptr, 0, &err);
+  // Every row of every band is written: a memory output need not be cleared first.
+  w->out = openRAMImageNew(&h, nullptr, 0, &err, w->bands < h.nbands);
   if (!w->out) {
     vesk_fprintf(stderr, "Error in open %s.\n", outName);
     return gsfzoomFailure(w, err);
@@ -376,6 +377,7 @@ int gsfzoomModule(const char *prog, int argc, const char **argv) {
     vesk_fprintf(stderr, "Error in AllocateMemmory.\n");
     result = 0;
   }
+  if (!result) clearRAMImageLines(w.out);
   closeTransferImages(&w.in, &w.out);
   return result;
 }
