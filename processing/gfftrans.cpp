@@ -19,6 +19,7 @@
 #include <vector>
 #include "core/options.h"
 #include "core/text.h"
+#include "core/threads.h"
 #include "processing/fftkernel.h"
 #include "processing/rimage.h"
 #include "raster/fftfile.h"
@@ -557,7 +558,10 @@ bool fftRowPass(GfftWork *w, int direction, int stats, FftFilterProc *filter) {
   for (int r = 0; r < w->head.rows; r += step) {
     const int n = std::min(step, w->head.rows - r);
     if (!readRows(w, block, r, n, true)) return false;
-    if (!fftRows(block, plan, n)) return false;
+    /* Each row is transformed alone: blocks of rows on the worker pool. */
+    parallelRows(n, rowGrain(static_cast<long long>(w->head.columns) * 16), [&](int first, int end) {
+      fftRows(block + 2 * static_cast<size_t>(first) * w->head.columns, plan, end - first);
+    });
     if (filter) {
       w->record.powerPhase = 0;
       filter(&w->record, block, 0, w->head.columns, r, n);
