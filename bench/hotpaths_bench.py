@@ -144,6 +144,22 @@ def write_lan(path, array, pack):
         f.write(array.transpose(1, 0, 2).tobytes())
 
 
+def write_stat(path, means):
+    """A feature file of class statistics over bands 0 .. n-1 (the classify module's
+    input): each class its mean and a unit covariance, packed."""
+    k, n = means.shape
+    head = 32 + 4 * n + 192
+    item = 72 + 2 * n * (n + 3)
+    cov = [1.0 if i == j else 0.0 for i in range(n) for j in range(i, n)]
+    with open(path, "wb") as f:
+        f.write(struct.pack("<8s6i%di" % n, b"STATFTUR", head + k * item, 0, head, item, k, n,
+                            *range(n)))
+        f.write(struct.pack("<64s128s", b"bench", b"hotpaths_bench.py"))
+        for c in range(k):
+            f.write(struct.pack("<32s32sii%df%df" % (n, len(cov)), b"c%d" % c, b"", 1000, c,
+                                *means[c], *cov))
+
+
 def make_data(folder, big):
     import numpy as np
     rng = np.random.default_rng(16)
@@ -154,6 +170,8 @@ def make_data(folder, big):
     data["a"], data["b"] = os.path.join(folder, "a.lan"), os.path.join(folder, "b.lan")
     write_lan(data["a"], a, 4)
     write_lan(data["b"], b, 4)
+    data["ab"] = os.path.join(folder, "ab.lan")
+    write_lan(data["ab"], np.concatenate([a, b]), 4)
     # The same pixels as a vips image, and a 3 x 3 box as a vips matrix.
     data["av"] = os.path.join(folder, "a.v")
     subprocess.check_call(["vips", "rawload", data["a"], data["av"], str(side), str(side), "1",
@@ -167,6 +185,11 @@ def make_data(folder, big):
     rgb = rng.integers(0, 256, (3, side, side), dtype=np.uint8)
     data["rgb"] = os.path.join(folder, "rgb.lan")
     write_lan(data["rgb"], rgb, 0)
+    # 16 class means over the RGB bytes, for the nearest-mean rule.
+    means = rng.integers(0, 256, (16, 3)).astype(np.float32)
+    data["means"] = means.tolist()
+    data["stat"] = os.path.join(folder, "sixteen.stat")
+    write_stat(data["stat"], means)
     # The JPEG: a smooth picture with some noise, as photographs are.
     n = 10000 if big else 4096
     y, x = np.mgrid[0:n, 0:n].astype(np.float32)
@@ -255,6 +278,53 @@ def rows(data, ours, only):
          lambda t: peer_python(cv2 % t + numpy_load + "s = (lan(%r, 1, np.uint8)[0] == 0)"
                                ".astype(np.uint8)" % data["seeds"],
                                "d = cv2.distanceTransform(s, cv2.DIST_L2, cv2.DIST_MASK_PRECISE)"))
+    # Modules that make or fill a FLOAT output from a; ours makes its
+    # output inside the timed work, as the peer allocates its own.
+    def remake(tag, columns, rows, extra=""):
+        return ("catch {rimage close %s}\nrimage open %s MBIL -columns %d -rows %d -nbands 1 "
+                "-pixel FLOAT %s\n" % (tag, tag, columns, rows, extra))
+    for name, our_work, peer_work in (
+            ("resample2x", remake("o", 2 * side, 2 * side, "-dx 0.5 -dy 0.5") +
+             "rimage resample -in a -out o -rsp BI",
+             "c = cv2.resize(a, (%d, %d), interpolation=cv2.INTER_LINEAR)" % (2 * side, 2 * side)),
+            ("resampleAVG", remake("o", side // 2, side // 2, "-dx 2 -dy 2") +
+             "rimage resample -in a -out o -rsp AVG",
+             "c = cv2.resize(a, (%d, %d), interpolation=cv2.INTER_AREA)" % (side // 2, side // 2)),
+            ("zoomCC", "catch {rimage close o}\nrimage gsfzoom -in a -out o -s 2",
+             "c = cv2.resize(a, (%d, %d), interpolation=cv2.INTER_CUBIC)"
+             % (2 * side - 1, 2 * side - 1)),
+            ("zoomAVG", "catch {rimage close o}\nrimage gsfzoom -in a -out o -s 2 -rs AVG",
+             "c = cv2.resize(a, (%d, %d), interpolation=cv2.INTER_AREA)" % (side // 2, side // 2)),
+            ("georef", "rimage georef -in a -out g -p @30 -rs BI",
+             "c = cv2.warpAffine(a, M, (%d, %d), flags=cv2.INTER_LINEAR)" % (side, side))):
+        case(name, True,
+             lambda t, w=our_work: ours.time(
+                 float_out.replace(" c ", " a ").replace("-pixel FLOAT", "-pixel FLOAT -dx 1 -dy 1") +
+                 "rimage bind -file a -obj A\nA = [rimage bind -file %s -obj F]\nF unbind\n"
+                 "A unbind\n" % data["a"] + float_out.replace(" c ", " g "), w, t),
+             lambda t, w=peer_work: peer_python(
+                 cv2 % t + numpy_load + "a = lan(%r, 1, np.float32)[0]\n"
+                 "M = cv2.getRotationMatrix2D((%d, %d), 30, 1.0)" % (data["a"], side // 2,
+                                                                     side // 2), w))
+    case("nratio", True,
+         lambda t: ours.time(load_memory("ab", data["ab"]) + float_out,
+                             "rimage calc -in ab -out c -f nratio -b 1,2", t),
+         lambda t: peer_python(numpy_load + "ab = lan(%r, 2, np.float32)\na, b = ab[0], ab[1]"
+                               % data["ab"], "c = (a - b) / (a + b)"),
+         "numpy as a script writes it (one thread)")
+    case("classify", True,
+         lambda t: ours.time(load_memory("r", data["rgb"]) +
+                             "rimage open cl MBIL -columns %d -rows %d -nbands 1 -pixel BYTE\n"
+                             % (side, side),
+                             "rimage classify -in r -out cl -stat %s -tshd 1000" % data["stat"], t),
+         lambda t: peer_python(
+             numpy_load + "r = lan(%r, 3, np.uint8)\npx = r.reshape(3, -1).T.astype(np.float32)\n"
+             "means = np.array(%r, np.float32)\ncl = np.empty(px.shape[0], np.uint8)"
+             % (data["rgb"], data["means"]),
+             "for s in range(0, px.shape[0], 1 << 16):\n"
+             "    d = ((px[s:s + (1 << 16), None, :] - means[None]) ** 2).sum(-1)\n"
+             "    cl[s:s + (1 << 16)] = d.argmin(1)"),
+         "nearest of 16 means over 3 bands; numpy in blocks (one thread)")
     case("stats", True,
          lambda t: ours.time(load_memory("r", data["rgb"]), "rimage hist -imgid r -list stats", t),
          lambda t: peer_python(cv2 % t + numpy_load + "r = lan(%r, 3, np.uint8)" % data["rgb"],

@@ -5,10 +5,12 @@
  */
 #include "core/threads.h"
 
+#include <limits.h>
 #include <stdlib.h>
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -27,11 +29,26 @@ struct Pool {
   int busy = 0;             /* workers still inside the current job */
   unsigned generation = 0;  /* bumped for each job */
   int threads = 0;          /* workers started */
+  std::exception_ptr failure;  /* the first exception of the current job */
 };
 
-/* Takes pieces of the current job until none are left. */
+/* True on a thread while it runs a piece: a parallelFor there runs inline. */
+thread_local bool inPiece = false;
+
+/* Takes pieces of the current job until none are left; the first
+   exception is kept for the caller and the remaining pieces skipped. */
 void runPieces(Pool &pool, const std::function<void(int)> &piece, int count) {
-  for (int i = pool.next.fetch_add(1); i < count; i = pool.next.fetch_add(1)) piece(i);
+  inPiece = true;
+  for (int i = pool.next.fetch_add(1); i < count; i = pool.next.fetch_add(1)) {
+    try {
+      piece(i);
+    } catch (...) {
+      std::lock_guard<std::mutex> hold(pool.lock);
+      if (!pool.failure) pool.failure = std::current_exception();
+      pool.next.store(count);
+    }
+  }
+  inPiece = false;
 }
 
 void workerMain(Pool *pool) {
@@ -77,7 +94,7 @@ int workerCount() {
 
 void parallelFor(int count, const std::function<void(int)> &piece) {
   const int helpers = std::min(workerCount(), count) - 1;
-  if (helpers <= 0) {
+  if (helpers <= 0 || inPiece) {
     for (int i = 0; i < count; i++) piece(i);
     return;
   }
@@ -97,12 +114,41 @@ void parallelFor(int count, const std::function<void(int)> &piece) {
     pool.count = count;
     pool.next.store(0);
     pool.busy = pool.threads;
+    pool.failure = nullptr;
     pool.generation++;
   }
   pool.wake.notify_all();
   runPieces(pool, piece, count);
-  std::unique_lock<std::mutex> hold(pool.lock);
-  pool.done.wait(hold, [&] { return pool.busy == 0; });
+  std::exception_ptr failure;
+  {
+    std::unique_lock<std::mutex> hold(pool.lock);
+    pool.done.wait(hold, [&] { return pool.busy == 0; });
+    std::swap(failure, pool.failure);
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+int rowGrain(long long rowWork) {
+  rowWork = std::max(rowWork, 1LL);
+  return static_cast<int>(std::clamp<long long>((kMinBlockWork + rowWork - 1) / rowWork, 1,
+                                                INT_MAX));
+}
+
+void parallelRows(int count, int grain, const std::function<void(int first, int end)> &rows) {
+  if (count <= 0) return;
+  grain = std::max(grain, 1);
+  const int workers = inPiece ? 1 : workerCount();
+  if (workers <= 1 || count < 2 * grain) {
+    rows(0, count);
+    return;
+  }
+  // Blocks small enough that every thread gets several (the last ones to
+  // finish balance the load), large enough to be worth a hand-over.
+  const int block = std::max(grain, count / (workers * 8));
+  parallelFor((count + block - 1) / block, [&](int i) {
+    const int first = i * block;
+    rows(first, std::min(count, first + block));
+  });
 }
 
 }  // namespace vesk

@@ -18,8 +18,31 @@ int workerCount();
 
 /* Runs piece(i) for i in 0 .. count - 1 on the pool and the calling
    thread; returns when every piece is done.  Pieces must not touch the
-   Tcl interpreter, the meter or the line cache. */
+   Tcl interpreter, the meter or the line cache.  An exception thrown by a
+   piece (the first, when several throw) is thrown again on the calling
+   thread once every piece has ended; a parallelFor inside a piece runs
+   its pieces on that piece's thread. */
 void parallelFor(int count, const std::function<void(int)> &piece);
+
+/* The rows of one block of work: at least this much, counted in the
+   work of one pixel of a light kernel (an add), is worth handing to
+   another thread; less stays on the calling thread. */
+inline constexpr long kMinBlockWork = 1L << 17;
+
+/* Rows a block needs for kMinBlockWork when a row costs rowWork (at least 1). */
+int rowGrain(long long rowWork);
+
+/*
+ * parallelRows --
+ *     Runs rows(first, end) over the rows 0 .. count - 1, in blocks of at
+ *     least `grain` rows on the pool; each row's result must depend on
+ *     that row alone, so the output is the same with any number of
+ *     threads.  With fewer than two blocks' worth of rows, or one thread,
+ *     everything runs on the calling thread, in one call.  A module reads
+ *     and writes through the line cache, moves the meter and polls the run
+ *     status on its own thread between calls (rounds of rows).
+ */
+void parallelRows(int count, int grain, const std::function<void(int first, int end)> &rows);
 
 }  // namespace vesk
 

@@ -20,6 +20,7 @@
 
 #include "core/core.h"
 #include "core/options.h"
+#include "core/threads.h"
 #include "processing/bindparse.h"
 #include "processing/rimage.h"
 #include "raster/bandstats.h"
@@ -457,14 +458,51 @@ const float *residentFloatOperand(RAMIMG *operand, const RAMIMG *image, int row,
   return line ? line + x : nullptr;
 }
 
+/* The FLOAT lines of rows first .. first + count - 1 of a band of a memory
+   image that holds every line, all flagged dirty; false (and none
+   flagged) when they are not all held. */
+bool heldFloatLines(RAMIMG *image, int first, int count, int band, std::vector<float *> *lines) {
+  lines->resize(static_cast<size_t>(std::max(count, 0)));
+  for (int k = 0; k < count; k++)
+    if (!((*lines)[k] = residentFloatLine(image, first + k, band))) return false;
+  for (int k = 0; k < count; k++) setRAMImageDirty(image, first + k, band);
+  return true;
+}
+
+/*
+ * The operator over held lines, blocks of rows on the worker pool: each
+ * pixel's result depends on that pixel alone (rand, which draws in
+ * order, stays on one thread).  other, when given, holds the operand's
+ * line of each row.  y of row k is k modulo yRows.
+ */
+bool pooledPixelRows(const PixelOperator *op, const PixelOperatorContext &c,
+                     const std::vector<float *> &held, const std::vector<const float *> *other,
+                     int x, int width, int yRows) {
+  if (op->proc == opRand) return false;
+  parallelRows(static_cast<int>(held.size()), rowGrain(width), [&](int first, int end) {
+    PixelOperatorContext rc = c;
+    for (int k = first; k < end; k++) {
+      rc.y = static_cast<float>(k % yRows);
+      op->row(&rc, held[k] + x, other ? (*other)[k] : nullptr, width, 0);
+    }
+  });
+  return true;
+}
+
 /* applyPixelOperator -- the operator over the region, per destination band of the map. */
 void applyPixelOperator(rimgObj *obj, const PixelOperator *op, const std::vector<float> &numbers) {
   RAMIMG *image = obj->image;
   PixelOperatorContext c = contextOf(image, numbers, 0);
   const int rows = std::max(1, image->header.rows);
   std::vector<float> line(static_cast<size_t>(std::max(obj->width, 1)));
+  std::vector<float *> held;
   for (int s = 0; s < obj->bandCount; s++) {
     const int band = obj->destBands[s] - 1;
+    if (heldFloatLines(image, obj->desy, obj->height, band, &held) &&
+        pooledPixelRows(op, c, held, nullptr, obj->desx, obj->width, rows)) {
+      resetBoundBand(image, band);
+      continue;
+    }
     for (int k = 0; k < obj->height; k++) {
       c.y = static_cast<float>(k % rows);
       if (float *held = heldFloatLine(image, obj->desy + k, band)) {
@@ -552,8 +590,21 @@ void applyPixelOperatorImage(rimgObj *obj, RAMIMG *operand, const PixelOperator 
   const int opRows = std::max(1, operand->header.rows);
   const size_t n = static_cast<size_t>(std::max(obj->width, 1));
   std::vector<float> line(n), other(n);
+  std::vector<float *> held;
+  std::vector<const float *> operandLines(static_cast<size_t>(std::max(obj->height, 0)));
   for (int s = 0; s < obj->bandCount; s++) {
     const int band = obj->destBands[s] - 1;
+    // Both images' lines where they lie: rows on the worker pool.
+    bool pooled = op->proc != opRand;
+    for (int k = 0; k < obj->height && pooled; k++)
+      pooled = (operandLines[k] = residentFloatOperand(
+                    operand, image, static_cast<int>((int64_t{obj->srcy} + k) % opRows),
+                    obj->srcBands[s] - 1, obj->srcx, obj->width)) != nullptr;
+    if (pooled && heldFloatLines(image, obj->desy, obj->height, band, &held) &&
+        pooledPixelRows(op, c, held, &operandLines, obj->desx, obj->width, opRows)) {
+      resetBoundBand(image, band);
+      continue;
+    }
     for (int k = 0; k < obj->height; k++) {
       const int opRow = static_cast<int>((int64_t{obj->srcy} + k) % opRows);
       const float *values = residentFloatOperand(operand, image, opRow, obj->srcBands[s] - 1,

@@ -19,6 +19,7 @@
 
 #include "core/options.h"
 #include "core/text.h"
+#include "core/threads.h"
 #include "processing/rimage.h"
 #include "raster/bandstats.h"
 #include "raster/pixels.h"
@@ -354,6 +355,85 @@ bool AllocateMem(CalcWork *w) {
   return true;
 }
 
+/*
+ * The band lines of a row of a FLOAT memory image without a palette, one
+ * per listed band, where they lie; false when a band is not so held.
+ */
+template <class Line>
+bool residentBandLines(RAMIMG *image, int row, const std::vector<int> &bands, Line *lines) {
+  if (image->header.nindices > 0) return false;
+  for (size_t i = 0; i < bands.size(); i++)
+    if (!(lines[i] = residentFloatLine(image, row, bands[i]))) return false;
+  return true;
+}
+
+/*
+ * calcRows --
+ *     Every row through calcRow, in rounds of rows: each round's input
+ *     rows gathered on this thread (or, from a FLOAT memory image, by the
+ *     workers where its lines lie), the rows worked out in blocks on the
+ *     worker pool (a row's values depend on that row alone), and written
+ *     in order (or by the workers into a FLOAT memory output).
+ */
+void calcRows(CalcWork &w, RowMeter &meter) {
+  const int n = static_cast<int>(w.ib.size()), no = static_cast<int>(w.ob.size());
+  const size_t columns = static_cast<size_t>(w.columns);
+  const int grain = rowGrain(static_cast<long long>(w.columns) * (n + no));
+  const int round = static_cast<int>(std::clamp<long long>(
+      std::max<long long>(static_cast<long long>(grain) * workerCount() * 4,
+                          (1LL << 22) / std::max<long long>(1, columns * (n + no))),
+      1, std::max(w.rows, 1)));
+  std::vector<const float *> inLines(static_cast<size_t>(round) * n);
+  std::vector<float *> outLines(static_cast<size_t>(round) * no);
+  std::vector<float> inBlock, outBlock;
+  for (int r0 = 0; r0 < w.rows; r0 += round) {
+    const int m = std::min(round, w.rows - r0);
+    bool directIn = true, directOut = true;
+    for (int k = 0; k < m && directIn; k++)
+      directIn = residentBandLines(w.in, r0 + k, w.ib, inLines.data() + static_cast<size_t>(k) * n);
+    for (int k = 0; k < m && directOut; k++)
+      directOut = residentBandLines(w.out, r0 + k, w.ob, outLines.data() + static_cast<size_t>(k) * no);
+    if (!directIn) {
+      inBlock.resize(static_cast<size_t>(m) * columns * n);
+      for (int k = 0; k < m; k++)
+        getFloatBIPData(w.in, r0 + k, 0, w.columns, 1, n, w.ib.data(),
+                        inBlock.data() + static_cast<size_t>(k) * columns * n);
+    }
+    if (directOut) {
+      for (int k = 0; k < m; k++)
+        for (int b : w.ob) setRAMImageDirty(w.out, r0 + k, b);
+    } else {
+      outBlock.resize(static_cast<size_t>(m) * columns * no);
+    }
+    parallelRows(m, grain, [&](int first, int end) {
+      std::vector<float> in(directIn ? columns * n : 0), out(directOut ? columns * no : 0);
+      for (int k = first; k < end; k++) {
+        const float *row = inBlock.data() + static_cast<size_t>(k) * columns * n;
+        if (directIn) {
+          for (int i = 0; i < n; i++) {
+            const float *line = inLines[static_cast<size_t>(k) * n + i];
+            for (size_t c = 0; c < columns; c++) in[c * n + i] = line[c];
+          }
+          row = in.data();
+        }
+        float *result = directOut ? out.data() : outBlock.data() + static_cast<size_t>(k) * columns * no;
+        calcRow(w, r0 + k, row, result);
+        if (directOut)
+          for (int i = 0; i < no; i++) {
+            float *line = outLines[static_cast<size_t>(k) * no + i];
+            for (size_t c = 0; c < columns; c++) line[c] = result[c * no + i];
+          }
+      }
+    });
+    for (int k = 0; k < m; k++) {
+      if (!directOut)
+        writeFloatBIPData(w.out, r0 + k, 0, w.columns, no, w.ob.data(),
+                          outBlock.data() + static_cast<size_t>(k) * columns * no);
+      meter.row(r0 + k + 1, w.rows);
+    }
+  }
+}
+
 void closeCalc(CalcWork *w) {
   if (w->in) closeRAMImage(w->in, nullptr);
   if (w->out) closeRAMImage(w->out, nullptr);
@@ -481,7 +561,6 @@ int calcModule(const char *prog, int argc, const char **argv) {
   }
 
   const int n = static_cast<int>(w.ib.size());
-  const int no = static_cast<int>(w.ob.size());
   if (!AllocateMem(&w)) {
     closeCalc(&w);
     return 0;
@@ -505,11 +584,12 @@ int calcModule(const char *prog, int argc, const char **argv) {
       }
     }
   } else {
-    for (int r = 0; r < w.rows; r++) {
-      getFloatBIPData(w.in, r, 0, w.columns, 1, n, w.ib.data(), w.inRow.data());
-      calcRow(w, r, w.inRow.data(), w.outRow.data());
-      writeFloatBIPData(w.out, r, 0, w.columns, no, w.ob.data(), w.outRow.data());
-      meter.row(r + 1, w.rows);
+    try {
+      calcRows(w, meter);
+    } catch (const std::bad_alloc &) {
+      vesk_fprintf(stderr, "Error of malloc in AllocateMem.\n");
+      closeCalc(&w);
+      return 0;
     }
   }
   if (w.out->hist)

@@ -14,12 +14,14 @@
 #include <string.h>
 #include <algorithm>
 #include <functional>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "core/options.h"
 #include "core/text.h"
+#include "core/threads.h"
 #include "processing/features.h"
 #include "processing/rimage.h"
 #include "raster/bandstats.h"
@@ -106,14 +108,21 @@ struct ClassTable {
   std::vector<float> matrix;
   std::vector<float> mean;
   std::vector<float> logDet;
-  std::vector<float> work;      /* m floats */
   std::vector<float> prior;
-  std::vector<int32_t> count;
+  std::vector<int32_t> count;   /* pixels per class, summed over the tallies */
+};
+
+/* One thread's share of a pass: the rule's scratch and its class counts. */
+struct ClassTally {
+  std::vector<float> work;      /* m floats */
+  std::vector<int32_t> count;   /* pixels per class */
+  explicit ClassTally(const ClassTable &t)
+      : work(static_cast<size_t>(t.m)), count(static_cast<size_t>(t.K), 0) {}
 };
 
 /* Picks the best class from the values of the rule's measure. */
 template <class Measure>
-inline int bestClass(ClassTable *t, Measure &&measure) {
+inline int bestClass(const ClassTable *t, ClassTally *tally, Measure &&measure) {
   float best = 3.4028235e38f;
   int winner = t->K;
   for (int k = 0; k < t->K; k++) {
@@ -124,16 +133,16 @@ inline int bestClass(ClassTable *t, Measure &&measure) {
     }
   }
   if (winner == t->K || best >= t->E) return t->K;
-  t->count[winner]++;
+  tally->count[winner]++;
   return winner;
 }
 
 /* (x - mean)' inverse (x - mean) of class k, in single precision. */
-inline float mahalanobisTerm(const float *x, ClassTable *t, int k) {
+inline float mahalanobisTerm(const float *x, const ClassTable *t, ClassTally *tally, int k) {
   const int m = t->m;
   const float *mean = &t->mean[static_cast<size_t>(k) * t->meanStride];
   const float *inv = &t->matrix[static_cast<size_t>(k) * t->matrixStride];
-  float *d = t->work.data();
+  float *d = tally->work.data();
   for (int b = 0; b < m; b++) d[b] = x[b] - mean[b];
   float sum = 0;
   for (int i = 0; i < m; i++) {
@@ -149,8 +158,8 @@ inline float mahalanobisTerm(const float *x, ClassTable *t, int k) {
 
 /* ---- rules: the class number 0 .. K - 1, or K for unknown ---- */
 
-int euclideanRule(const float *x, ClassTable *t) {
-  return bestClass(t, [&](int k) {
+int euclideanRule(const float *x, const ClassTable *t, ClassTally *tally) {
+  return bestClass(t, tally, [&](int k) {
     const float *mean = &t->mean[static_cast<size_t>(k) * t->meanStride];
     float sum = 0;
     for (int b = 0; b < t->m; b++) {
@@ -161,8 +170,8 @@ int euclideanRule(const float *x, ClassTable *t) {
   });
 }
 
-int cityBlockRule(const float *x, ClassTable *t) {
-  return bestClass(t, [&](int k) {
+int cityBlockRule(const float *x, const ClassTable *t, ClassTally *tally) {
+  return bestClass(t, tally, [&](int k) {
     const float *mean = &t->mean[static_cast<size_t>(k) * t->meanStride];
     float sum = 0;
     for (int b = 0; b < t->m; b++) sum += fabsf(x[b] - mean[b]);
@@ -170,13 +179,14 @@ int cityBlockRule(const float *x, ClassTable *t) {
   });
 }
 
-int mahalanobisRule(const float *x, ClassTable *t) {
-  return bestClass(t, [&](int k) { return t->logDet[k] + mahalanobisTerm(x, t, k); });
+int mahalanobisRule(const float *x, const ClassTable *t, ClassTally *tally) {
+  return bestClass(t, tally, [&](int k) { return t->logDet[k] + mahalanobisTerm(x, t, tally, k); });
 }
 
-int bayesRule(const float *x, ClassTable *t) {
-  return bestClass(t,
-                   [&](int k) { return t->logDet[k] + mahalanobisTerm(x, t, k) - t->prior[k]; });
+int bayesRule(const float *x, const ClassTable *t, ClassTally *tally) {
+  return bestClass(t, tally, [&](int k) {
+    return t->logDet[k] + mahalanobisTerm(x, t, tally, k) - t->prior[k];
+  });
 }
 
 void freeClassTable(ClassTable *table) { delete table; }
@@ -212,7 +222,6 @@ ClassTable *createClusters(FeatureSet *set, int rule, float tSquared, const int 
     t->matrix.assign(static_cast<size_t>(K) * t->matrixStride, 0.0f);
     t->mean.assign(static_cast<size_t>(K) * m, 0.0f);
     t->logDet.assign(static_cast<size_t>(K), 0.0f);
-    t->work.assign(static_cast<size_t>(m), 0.0f);
     t->prior.assign(static_cast<size_t>(K), 0.0f);
     t->count.assign(static_cast<size_t>(K), 0);
     int failures = 0;
@@ -257,27 +266,76 @@ namespace {
 
 /*
  * classifyRows --
- *     The window's rows through one rule: each row read over the selected
- *     bands, classified, and its class numbers written to the output band.
+ *     The window's rows through one rule, in rounds: each round's rows
+ *     read over the selected bands on this thread (a FLOAT memory input's
+ *     gathered by the workers where its lines lie), classified in blocks
+ *     of rows on the worker pool (a pixel's class depends on that pixel
+ *     alone; each block counts its classes apart and the counts are
+ *     summed), and the class numbers written to the output band in order.
  */
-template <int (*Rule)(const float *, ClassTable *)>
+template <int (*Rule)(const float *, const ClassTable *, ClassTally *)>
 int classifyRows(ClassifyWork *w, ClassTable *t, const char *meterName, bool write) {
-  std::vector<float> buffer;
+  const int m = w->m, columns = w->c;
+  const size_t rowFloats = static_cast<size_t>(m) * columns;
+  const int grain = rowGrain(static_cast<long long>(columns) * std::max(t->K, 1) *
+                             (t->rule >= RULE_MAHALANOBIS ? m * m : m));
+  const int round = static_cast<int>(std::clamp<long long>(
+      std::max<long long>(static_cast<long long>(grain) * workerCount() * 4,
+                          (1LL << 22) / std::max<long long>(1, rowFloats + columns)),
+      1, std::max(w->r, 1)));
+  std::vector<float> pixels, classes;
+  std::vector<const float *> lines(static_cast<size_t>(round) * m);
   try {
-    buffer.resize(static_cast<size_t>(w->m + 1) * static_cast<size_t>(w->c));
+    classes.resize(static_cast<size_t>(round) * columns);
   } catch (const std::bad_alloc &) {
     return 0;
   }
-  float *pixels = buffer.data();
-  float *classes = pixels + static_cast<size_t>(w->m) * w->c;
+  std::mutex countLock;
   RowMeter meter(meterName);
   meter.threshold = meterInc();
-  for (int i = 0; i < w->r; i++) {
-    getFloatBIPData(w->in, w->ir + i, w->ic, w->c, 1, w->m, w->bands.data(), pixels);
-    for (int j = 0; j < w->c; j++)
-      classes[j] = static_cast<float>(Rule(pixels + static_cast<size_t>(j) * w->m, t));
-    if (write) putFloatBILData(w->out, w->orow + i, w->oc, w->c, w->outBand, classes);
-    meter.row(i + 1, w->r);
+  for (int i0 = 0; i0 < w->r; i0 += round) {
+    const int n = std::min(round, w->r - i0);
+    bool direct = w->in->header.nindices == 0 && w->ic >= 0 &&
+                  int64_t{w->ic} + columns <= w->in->header.columns;
+    for (int k = 0; k < n && direct; k++)
+      for (int b = 0; b < m && direct; b++)
+        direct = (lines[static_cast<size_t>(k) * m + b] =
+                      residentFloatLine(w->in, w->ir + i0 + k, w->bands[b])) != nullptr;
+    if (!direct) {
+      try {
+        pixels.resize(rowFloats * n);
+      } catch (const std::bad_alloc &) {
+        return 0;
+      }
+      for (int k = 0; k < n; k++)
+        getFloatBIPData(w->in, w->ir + i0 + k, w->ic, columns, 1, m, w->bands.data(),
+                        pixels.data() + rowFloats * k);
+    }
+    parallelRows(n, grain, [&](int first, int end) {
+      ClassTally tally(*t);
+      std::vector<float> gathered(direct ? rowFloats : 0);
+      for (int k = first; k < end; k++) {
+        const float *row = pixels.data() + rowFloats * k;
+        if (direct) {
+          for (int b = 0; b < m; b++) {
+            const float *line = lines[static_cast<size_t>(k) * m + b] + w->ic;
+            for (int j = 0; j < columns; j++) gathered[static_cast<size_t>(j) * m + b] = line[j];
+          }
+          row = gathered.data();
+        }
+        float *out = classes.data() + static_cast<size_t>(k) * columns;
+        for (int j = 0; j < columns; j++)
+          out[j] = static_cast<float>(Rule(row + static_cast<size_t>(j) * m, t, &tally));
+      }
+      std::lock_guard<std::mutex> hold(countLock);
+      for (int c = 0; c < t->K; c++) t->count[c] += tally.count[c];
+    });
+    for (int k = 0; k < n; k++) {
+      if (write)
+        putFloatBILData(w->out, w->orow + i0 + k, w->oc, columns, w->outBand,
+                        classes.data() + static_cast<size_t>(k) * columns);
+      meter.row(i0 + k + 1, w->r);
+    }
   }
   meterSet(meterName, 1.0f);
   return 1;

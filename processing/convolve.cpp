@@ -997,13 +997,21 @@ struct DistWork {
   int rows = 0, columns = 0;    /* of the input */
   int classes[256] = {};        /* 1 where the value is a class */
   float blur = 0;
-  std::vector<unsigned char> inRow;
-  std::vector<unsigned char> outRow;
-  std::vector<int32_t> runs;    /* per column: rows since the last class pixel */
+  std::vector<unsigned char> inRows;   /* a block of input rows */
+  std::vector<unsigned char> outRows;  /* the block's output rows */
+  std::vector<int32_t> runs;    /* per row of the block and column: rows since the last class pixel */
+  std::vector<int32_t> lastRuns;  /* per column: the runs of the row before the block */
+  unsigned char roundedRoot[255 * 255 + 1];  /* the rounded root of each squared distance */
+};
+
+/* One thread's scratch for the envelope of a row. */
+struct DistScratch {
   std::vector<int64_t> best;    /* per column: the envelope's squared distance */
   std::vector<int> apex;        /* the envelope: its parabolas' columns */
   std::vector<int64_t> cutNum, cutDen;  /* where each parabola starts, a fraction */
-  unsigned char roundedRoot[255 * 255 + 1];  /* the rounded root of each squared distance */
+  explicit DistScratch(int columns)
+      : best(static_cast<size_t>(columns)), apex(static_cast<size_t>(columns)),
+        cutNum(static_cast<size_t>(columns)), cutDen(static_cast<size_t>(columns)) {}
 };
 
 int distParseFailure(DistWork *w, int err) {
@@ -1109,16 +1117,22 @@ int parseDistOptions(DistWork *w, int argc, const char **argv) {
 
 namespace {
 
+/* Rows of a block: enough for every thread, within about 8 MB of buffers. */
+int distBlockRows(const DistWork *w) {
+  const int64_t perRow = int64_t{w->columns} * 6;
+  const int64_t rows = std::max<int64_t>(int64_t{rowGrain(int64_t{w->columns} * 8)} * workerCount(),
+                                         (int64_t{8} << 20) / std::max<int64_t>(perRow, 1));
+  return static_cast<int>(std::clamp<int64_t>(rows, 1, std::max(w->rows, 1)));
+}
+
 /* Allocates the row buffers. Results: 1, or 0 after "Error in malloc." */
 int allocDistRows(DistWork *w) {
   try {
-    w->inRow.resize(static_cast<size_t>(w->columns));
-    w->outRow.resize(static_cast<size_t>(w->columns));
-    w->runs.resize(static_cast<size_t>(w->columns));
-    w->best.resize(static_cast<size_t>(w->columns));
-    w->apex.resize(static_cast<size_t>(w->columns));
-    w->cutNum.resize(static_cast<size_t>(w->columns));
-    w->cutDen.resize(static_cast<size_t>(w->columns));
+    const size_t cells = static_cast<size_t>(distBlockRows(w)) * w->columns;
+    w->inRows.resize(cells);
+    w->outRows.resize(cells);
+    w->runs.resize(cells);
+    w->lastRuns.resize(static_cast<size_t>(w->columns));
   } catch (const std::bad_alloc &) {
     vesk_fprintf(stderr, "Error in malloc.\n");
     return 0;
@@ -1129,12 +1143,21 @@ int allocDistRows(DistWork *w) {
   return 1;
 }
 
-/* updateColumnRuns -- a row of the band read: each column's run restarts at a class pixel. */
-void updateColumnRuns(DistWork *w, int row) {
-  getByteBILData(w->in, row, 0, w->columns, w->band, w->inRow.data());
-  const unsigned char *__restrict in = w->inRow.data();
-  int32_t *__restrict runs = w->runs.data();
-  for (int c = 0; c < w->columns; c++) runs[c] = w->classes[in[c]] ? 0 : runs[c] + 1;
+/*
+ * columnRuns --
+ *     The runs of columns [c0, c1) for the n rows of a block (input rows
+ *     in w->inRows): each column's run restarts at a class pixel and
+ *     otherwise grows by one from the row before (w->lastRuns before the
+ *     block's first row), which is left holding the block's last row.
+ */
+void columnRuns(DistWork *w, int n, int c0, int c1) {
+  const int columns = w->columns;
+  int32_t *__restrict last = w->lastRuns.data();
+  for (int k = 0; k < n; k++) {
+    const unsigned char *__restrict in = w->inRows.data() + static_cast<size_t>(k) * columns;
+    int32_t *__restrict runs = w->runs.data() + static_cast<size_t>(k) * columns;
+    for (int c = c0; c < c1; c++) runs[c] = last[c] = w->classes[in[c]] ? 0 : last[c] + 1;
+  }
 }
 
 /*
@@ -1147,12 +1170,10 @@ void updateColumnRuns(DistWork *w, int row) {
  */
 constexpr int64_t kDistFar = int64_t{255} * 255 + 1;
 
-void rowEnvelope(DistWork *w) {
-  const int32_t *runs = w->runs.data();
-  const int columns = w->columns;
-  int64_t *best = w->best.data();
-  int *apex = w->apex.data();
-  int64_t *cutNum = w->cutNum.data(), *cutDen = w->cutDen.data();
+void rowEnvelope(const int32_t *runs, int columns, DistScratch *t) {
+  int64_t *best = t->best.data();
+  int *apex = t->apex.data();
+  int64_t *cutNum = t->cutNum.data(), *cutDen = t->cutDen.data();
   auto height = [&](int j) { return int64_t{runs[j]} * runs[j] + int64_t{j} * j; };
   int k = -1;
   for (int q = 0; q < columns; q++) {
@@ -1187,15 +1208,14 @@ void rowEnvelope(DistWork *w) {
 
 /*
  * rowDistances --
- *     Each pixel's distance: the least of what it had, its own column's
- *     run and the runs of the other columns (rowEnvelope), rounded; with
- *     a blur gain each pixel draws rand() in turn, left to right.
+ *     Each pixel's distance: the least of what it had (out), its own
+ *     column's run and the runs of the other columns (rowEnvelope),
+ *     rounded; with a blur gain each pixel draws rand() in turn, left to
+ *     right.
  */
-void rowDistances(DistWork *w) {
-  rowEnvelope(w);
-  const int32_t *runs = w->runs.data();
-  const int64_t *best = w->best.data();
-  unsigned char *out = w->outRow.data();
+void rowDistances(const DistWork *w, const int32_t *runs, unsigned char *out, DistScratch *t) {
+  rowEnvelope(runs, w->columns, t);
+  const int64_t *best = t->best.data();
   const int columns = w->columns;
   /* rand() spans 0..RAND_MAX here: scale it to 0..1 before the gain. */
   const double gain = static_cast<double>(w->blur) / RAND_MAX;
@@ -1211,28 +1231,62 @@ void rowDistances(DistWork *w) {
   }
 }
 
-/* runDist -- the two passes, top down and bottom up. */
+/*
+ * runDist --
+ *     The two passes, top down and bottom up, in blocks of rows: the
+ *     block's rows read on this thread, the column runs worked out in
+ *     strips of columns and the rows' distances row by row on the worker
+ *     pool (each depends on its own runs alone), then the rows written in
+ *     order.  A blur gain draws rand() pixel by pixel in order, so it
+ *     keeps to this thread.
+ */
 void runDist(DistWork *w) {
   RowMeter meter("dist");
-  const int total = 2 * w->rows;
+  const int total = 2 * w->rows, columns = w->columns;
   /* A column with no class pixel yet must not look nearer than the cap:
      its run starts at least one past 255, however few rows there are. */
   const int32_t noRun = std::max(w->rows, 256);
-  std::fill(w->runs.begin(), w->runs.end(), noRun);
-  for (int row = 0; row < w->rows; row++) {
-    updateColumnRuns(w, row);
-    std::fill(w->outRow.begin(), w->outRow.end(), 255);
-    rowDistances(w);
-    putByteBILData(w->out, row, 0, w->columns, 0, w->outRow.data());
-    meter.row(row, total);
-  }
-  std::fill(w->runs.begin(), w->runs.end(), noRun);
-  for (int row = w->rows - 1, step = w->rows; row >= 0; row--, step++) {
-    updateColumnRuns(w, row);
-    getByteBILData(w->out, row, 0, w->columns, 0, w->outRow.data());
-    rowDistances(w);
-    putByteBILData(w->out, row, 0, w->columns, 0, w->outRow.data());
-    meter.row(step, total);
+  const int block = distBlockRows(w);
+  const bool pooled = w->blur == 0;
+  const int strips = std::max(1, std::min(workerCount() * 4, columns / 256));
+  auto line = [&](std::vector<unsigned char> &rows, int k) {
+    return rows.data() + static_cast<size_t>(k) * columns;
+  };
+  for (int pass = 0; pass < 2; pass++) {
+    const bool down = pass == 0;
+    std::fill(w->lastRuns.begin(), w->lastRuns.end(), noRun);
+    for (int done = 0; done < w->rows; done += block) {
+      const int n = std::min(block, w->rows - done);
+      /* Block row k is image row done + k going down, rows - 1 - done - k going up. */
+      auto rowOf = [&](int k) { return down ? done + k : w->rows - 1 - done - k; };
+      for (int k = 0; k < n; k++) {
+        getByteBILData(w->in, rowOf(k), 0, columns, w->band, line(w->inRows, k));
+        if (down) std::fill(line(w->outRows, k), line(w->outRows, k) + columns, 255);
+        else getByteBILData(w->out, rowOf(k), 0, columns, 0, line(w->outRows, k));
+      }
+      if (pooled) {
+        parallelFor(strips, [&](int i) {
+          columnRuns(w, n, static_cast<int>(int64_t{columns} * i / strips),
+                     static_cast<int>(int64_t{columns} * (i + 1) / strips));
+        });
+        parallelRows(n, rowGrain(int64_t{columns} * 8), [&](int first, int end) {
+          DistScratch scratch(columns);
+          for (int k = first; k < end; k++)
+            rowDistances(w, w->runs.data() + static_cast<size_t>(k) * columns,
+                         line(w->outRows, k), &scratch);
+        });
+      } else {
+        columnRuns(w, n, 0, columns);
+        DistScratch scratch(columns);
+        for (int k = 0; k < n; k++)
+          rowDistances(w, w->runs.data() + static_cast<size_t>(k) * columns, line(w->outRows, k),
+                       &scratch);
+      }
+      for (int k = 0; k < n; k++) {
+        putByteBILData(w->out, rowOf(k), 0, columns, 0, line(w->outRows, k));
+        meter.row(down ? rowOf(k) : w->rows + done + k, total);
+      }
+    }
   }
   meterSet("dist", 1.0f);
   if (w->out->hist) resetHist(&w->out->hist[0]);
@@ -1261,7 +1315,14 @@ int distModule(const char *prog, int argc, const char **argv) {
   DistWork work;
   if (!parseDistOptions(&work, argc, argv)) return 0;
   int result = allocDistRows(&work);
-  if (result) runDist(&work);
+  if (result) {
+    try {
+      runDist(&work);
+    } catch (const std::bad_alloc &) {
+      vesk_fprintf(stderr, "Error in malloc.\n");
+      result = 0;
+    }
+  }
   closeDist(&work);
   meterReset();
   return result;

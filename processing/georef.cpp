@@ -17,8 +17,10 @@
 #include <vector>
 #include "core/options.h"
 #include "core/text.h"
+#include "core/threads.h"
 #include "processing/georecpar.h"
 #include "processing/rimage.h"
+#include "raster/bandstats.h"
 #include "raster/pixels.h"
 #include "vesk/meter.h"
 #include "vesk/stdio.h"
@@ -281,7 +283,33 @@ void readWindow(RAMIMG *in, const PixelBox &inBox, const PixelBox &box, int band
 
 /* readFloatWindow, readByteWindow -- the source box of one band as floats or bytes. */
 void readFloatWindow(RAMIMG *in, const PixelBox &inBox, const PixelBox &box, int band, float *window) {
-  readWindow(in, inBox, box, band, window);
+  /* The lines of a FLOAT memory input are copied on the worker pool. */
+  const int width = box.right - box.left + 1, height = box.bottom - box.top + 1;
+  std::vector<const float *> lines(static_cast<size_t>(height));
+  for (int y = box.top; y <= box.bottom; y++) {
+    const long long r = static_cast<long long>(y) - inBox.top;
+    if (r < 0 || r >= in->header.rows) continue;
+    if (!(lines[y - box.top] = residentFloatLine(in, static_cast<int>(r), band))) {
+      readWindow(in, inBox, box, band, window);
+      return;
+    }
+  }
+  /* Window columns [lo, hi) lie inside the image; zeros elsewhere. */
+  const long long first = static_cast<long long>(box.left) - inBox.left;
+  const int lo = static_cast<int>(std::clamp<long long>(-first, 0, width));
+  const int hi = static_cast<int>(std::clamp<long long>(in->header.columns - first, lo, width));
+  parallelRows(height, rowGrain(width), [&](int y0, int y1) {
+    for (int y = y0; y < y1; y++) {
+      float *to = window + static_cast<size_t>(y) * width;
+      if (!lines[y]) {
+        std::fill(to, to + width, 0.0f);
+        continue;
+      }
+      std::fill(to, to + lo, 0.0f);
+      std::copy(lines[y] + (first + lo), lines[y] + (first + hi), to + lo);
+      std::fill(to + hi, to + width, 0.0f);
+    }
+  });
 }
 void readByteWindow(RAMIMG *in, const PixelBox &inBox, const PixelBox &box, int band,
                     unsigned char *window) {
@@ -357,11 +385,14 @@ void affineRange(const double *pairs, double u0, double du, int columns, double 
  * The worker of one block over one band pair.  Src is the window's type,
  * Dst the output row's; the byte-to-byte worker (clampEdge) takes anchors
  * up to the box's last column and row, repeating them as neighbours, and
- * rounds its values into 0..255.
+ * rounds its values into 0..255.  The output rows are read (or cleared)
+ * and written on this thread, a FLOAT memory output's where its lines
+ * lie; the samples of each row, which depend on that row alone, are
+ * worked out in blocks of rows on the worker pool.
  */
 template <typename Src, typename Dst, bool clampEdge>
 void georefWorker(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, int startRow,
-                  int startColumn, int rows, int columns, const Src *window, Dst *line, int pair,
+                  int startColumn, int rows, int columns, const Src *window, int pair,
                   BlockMeter *meter) {
   const GeorecPar &par = w->par;
   const int count = reducedCount(par);
@@ -369,21 +400,15 @@ void georefWorker(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, int
   const int dstBand = w->dest[pair];
   const int outColumn = startColumn - w->outBox.left;
   const bool nearest = w->method == RS_NEAREST;
-  double pairs[2 * (kGeorecMaxOrder + 1)];
-  std::vector<double> us;
+  /* The row coordinate as the row loop steps it (a serial sum). */
+  std::vector<double> vs(static_cast<size_t>(rows));
   double v = frame.yFirst - par.yc;
-  for (int i = 0; i < rows; i++, v -= frame.dy) {
-    reduceAtY(par, pairs, v);
-    const int outRow = startRow + i - w->outBox.top;
-    if (w->zero) {
-      std::fill(line, line + columns, Dst(0));
-    } else if (sizeof(Dst) == 1) {
-      getByteBILData(w->out, outRow, outColumn, columns, dstBand,
-                     reinterpret_cast<unsigned char *>(line));
-    } else {
-      getFloatBILData(w->out, outRow, outColumn, columns, dstBand,
-                      reinterpret_cast<float *>(line));
-    }
+  for (int i = 0; i < rows; i++, v -= frame.dy) vs[i] = v;
+
+  /* The samples of block row i into line, which holds the row as it was. */
+  auto sampleRow = [&](int i, Dst *line, std::vector<double> &us) {
+    double pairs[2 * (kGeorecMaxOrder + 1)];
+    reduceAtY(par, pairs, vs[i]);
     double u = frame.xFirst - par.xc;
     /* Affine bilinear: columns whose four neighbours surely lie in the box
        (a pixel of margin each side) need no tests; columns surely far
@@ -454,14 +479,64 @@ void georefWorker(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, int
       else
         line[j] = static_cast<Dst>(value);
     }
-    if (sizeof(Dst) == 1)
-      putByteBILData(w->out, outRow, outColumn, columns, dstBand,
-                     reinterpret_cast<const unsigned char *>(line));
-    else
-      putFloatBILData(w->out, outRow, outColumn, columns, dstBand,
-                      reinterpret_cast<const float *>(line));
-    meter->step(pair, i, rows, w->pairs);
+  };
+
+  /* Rows in rounds whose buffered lines stay within the block's 4 MB. */
+  const int chunk = static_cast<int>(std::clamp<long long>(
+      kGeorefBlockBytes / (static_cast<long long>(columns) * sizeof(Dst)), 1, rows));
+  std::vector<Dst *> lines(static_cast<size_t>(chunk));
+  std::vector<Dst> buffer;
+  const int grain = rowGrain(static_cast<long long>(columns) * (nearest ? 1 : 4));
+  for (int i0 = 0; i0 < rows; i0 += chunk) {
+    const int n = std::min(chunk, rows - i0);
+    /* A FLOAT memory output is written where its lines lie. */
+    bool direct = std::is_same<Dst, float>::value && outColumn >= 0 &&
+                  outColumn + static_cast<long long>(columns) <= w->out->header.columns;
+    for (int k = 0; k < n && direct; k++) {
+      float *held = residentFloatLine(w->out, startRow + i0 + k - w->outBox.top, dstBand);
+      direct = held != nullptr;
+      lines[k] = reinterpret_cast<Dst *>(held + outColumn);
+    }
+    if (direct) {
+      for (int k = 0; k < n; k++) {
+        setRAMImageDirty(w->out, startRow + i0 + k - w->outBox.top, dstBand);
+        if (w->zero) std::fill(lines[k], lines[k] + columns, Dst(0));
+      }
+    } else {
+      if (buffer.size() < static_cast<size_t>(n) * columns)
+        buffer.resize(static_cast<size_t>(n) * columns);
+      for (int k = 0; k < n; k++) {
+        Dst *line = lines[k] = buffer.data() + static_cast<size_t>(k) * columns;
+        const int outRow = startRow + i0 + k - w->outBox.top;
+        if (w->zero) {
+          std::fill(line, line + columns, Dst(0));
+        } else if (sizeof(Dst) == 1) {
+          getByteBILData(w->out, outRow, outColumn, columns, dstBand,
+                         reinterpret_cast<unsigned char *>(line));
+        } else {
+          getFloatBILData(w->out, outRow, outColumn, columns, dstBand,
+                          reinterpret_cast<float *>(line));
+        }
+      }
+    }
+    parallelRows(n, grain, [&](int first, int end) {
+      std::vector<double> us;
+      for (int k = first; k < end; k++) sampleRow(i0 + k, lines[k], us);
+    });
+    for (int k = 0; k < n; k++) {
+      const int outRow = startRow + i0 + k - w->outBox.top;
+      if (!direct) {
+        if (sizeof(Dst) == 1)
+          putByteBILData(w->out, outRow, outColumn, columns, dstBand,
+                         reinterpret_cast<const unsigned char *>(lines[k]));
+        else
+          putFloatBILData(w->out, outRow, outColumn, columns, dstBand,
+                          reinterpret_cast<const float *>(lines[k]));
+      }
+      meter->step(pair, i0 + k, rows, w->pairs);
+    }
   }
+  if (w->out->hist) resetBandHist(w->out->hist, dstBand);
 }
 
 template <typename Src> std::vector<Src> &windowOf(GeorefWork *w);
@@ -473,10 +548,8 @@ template <typename Src, typename Dst, bool clampEdge>
 bool georefPairs(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, long long pixels,
                  int startRow, int startColumn, int rows, int columns) {
   std::vector<Src> &window = windowOf<Src>(w);
-  std::vector<Dst> line;
   try {
     if (window.size() < static_cast<size_t>(pixels)) window.resize(static_cast<size_t>(pixels));
-    line.resize(static_cast<size_t>(columns));
   } catch (const std::bad_alloc &) {
     vesk_fprintf(stderr, "Error in malloc.\n");
     return false;
@@ -488,7 +561,7 @@ bool georefPairs(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, long
     else
       readByteWindow(w->in, w->inBox, box, w->source[k], window.data());
     georefWorker<Src, Dst, clampEdge>(w, frame, box, startRow, startColumn, rows, columns,
-                                      window.data(), line.data(), k, &meter);
+                                      window.data(), k, &meter);
   }
   meterSet("georef", 1.0f);
   return true;
@@ -549,8 +622,14 @@ bool georefBlock(GeorefWork *w, int startRow, int startColumn, int rows, int col
 }
 
 int runGeoref(GeorefWork *w) {
-  const bool ok = georefBlock(w, w->startRow, w->startColumn, w->rows, w->columns,
-                              w->rows > w->columns ? 1 : 0);
+  bool ok;
+  try {
+    ok = georefBlock(w, w->startRow, w->startColumn, w->rows, w->columns,
+                     w->rows > w->columns ? 1 : 0);
+  } catch (const std::bad_alloc &) {
+    vesk_fprintf(stderr, "Error in malloc.\n");
+    ok = false;
+  }
   closeRAMImage(w->in, nullptr);
   w->in = nullptr;
   updateClient(w->out, nullptr, 2);

@@ -19,6 +19,7 @@
 #include <vector>
 #include "core/options.h"
 #include "core/text.h"
+#include "core/threads.h"
 #include "processing/fftkernel.h"
 #include "processing/rimage.h"
 #include "raster/fftfile.h"
@@ -58,13 +59,42 @@ const char *const opNames[] = {"XRI", "YRI", "XYRI", "XPP", "YPP", "XYPP",
 constexpr int kWritten = 19;
 constexpr long long kBufferBytes = 4194304;
 
+/*
+ * Floats in a block of the cache allocator: pages given back by an earlier
+ * call are used again, and nothing is cleared (every sample is written
+ * before it is read).
+ */
+class FloatBlock {
+ public:
+  FloatBlock() = default;
+  FloatBlock(const FloatBlock &) = delete;
+  FloatBlock &operator=(const FloatBlock &) = delete;
+  ~FloatBlock() { release(); }
+  bool allocate(size_t count) {
+    release();
+    block_ = count > 0 && count <= SIZE_MAX / 2 / sizeof(float)
+                 ? allocCacheBlock(static_cast<int64_t>(count * sizeof(float)), false)
+                 : nullptr;
+    return block_ != nullptr;
+  }
+  void release() {
+    freeCacheBlock(block_);
+    block_ = nullptr;
+  }
+  float *data() const { return reinterpret_cast<float *>(block_); }
+  bool empty() const { return block_ == nullptr; }
+
+ private:
+  unsigned char *block_ = nullptr;
+};
+
 struct GfftWork {
   RAMIMG *in = nullptr;
   RAMIMG *out = nullptr;
   FFTHead inHead;  /* an FFT input's head */
   FFTHead head;    /* the output's */
   bool fftInput = false;
-  std::vector<float> buffer;
+  FloatBlock buffer;
   int band = 1;
   int inState = FFT_INIT;
   int outState = FFT_SFRI;
@@ -76,7 +106,7 @@ struct GfftWork {
   bool dataPP = false;  /* the data a pass reads is in power/phase form */
   /* The output's samples between passes, when the whole spectrum fits:
      passes then read and write memory, and the file is written once. */
-  std::vector<float> resident;
+  FloatBlock resident;
 };
 
 /* Spectra up to this size stay in memory between the passes of one call. */
@@ -413,9 +443,7 @@ int parseGfftrans(GfftWork *w, int argc, const char **argv) {
 }
 
 int allocGFFT(GfftWork *w) {
-  try {
-    w->buffer.resize(static_cast<size_t>(w->bufferSize / 4));
-  } catch (const std::bad_alloc &) {
+  if (!w->buffer.allocate(static_cast<size_t>(w->bufferSize / 4))) {
     vesk_fprintf(stderr, "Error in allocGFFT!\n");
     return 0;
   }
@@ -530,7 +558,10 @@ bool fftRowPass(GfftWork *w, int direction, int stats, FftFilterProc *filter) {
   for (int r = 0; r < w->head.rows; r += step) {
     const int n = std::min(step, w->head.rows - r);
     if (!readRows(w, block, r, n, true)) return false;
-    if (!fftRows(block, plan, n)) return false;
+    /* Each row is transformed alone: blocks of rows on the worker pool. */
+    parallelRows(n, rowGrain(static_cast<long long>(w->head.columns) * 16), [&](int first, int end) {
+      fftRows(block + 2 * static_cast<size_t>(first) * w->head.columns, plan, end - first);
+    });
     if (filter) {
       w->record.powerPhase = 0;
       filter(&w->record, block, 0, w->head.columns, r, n);
@@ -644,22 +675,18 @@ bool runPasses(GfftWork *w) {
   const long long bytes = static_cast<long long>(w->head.rows) * w->head.columns * 8;
   const bool several = w->op == XY || w->op == XX || w->op == YY || w->op == XYRI || w->op == XYPP;
   if (several && bytes <= kResidentBytes) {
-    try {
-      w->resident.resize(static_cast<size_t>(bytes / 4));
-    } catch (const std::bad_alloc &) {
-      std::vector<float>().swap(w->resident);  /* the passes go through the file */
-    }
+    w->resident.allocate(static_cast<size_t>(bytes / 4));  /* else the passes go through the file */
   }
   bool done = runPassSequence(w);
   if (done && !w->resident.empty())
     done = PutFFTFileBlock(&w->head, w->out->fd, w->resident.data(), 0, w->head.rows, 0) == 0;
-  std::vector<float>().swap(w->resident);
+  w->resident.release();
   return done;
 }
 
 /* freeGFFT -- standard deviations into the head, the head written. */
 bool freeGFFT(GfftWork *w) {
-  std::vector<float>().swap(w->buffer);
+  w->buffer.release();
   FFTHead &h = w->head;
   const double vr = h.reSquare - h.reMean * h.reMean;
   const double vi = h.imSquare - h.imMean * h.imMean;

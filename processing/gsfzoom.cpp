@@ -14,7 +14,9 @@
 #include "core/core.h"
 #include "core/options.h"
 #include "core/text.h"
+#include "core/threads.h"
 #include "processing/transfer.h"
+#include "raster/bandstats.h"
 #include "raster/pixels.h"
 #include "vesk/stdio.h"
 
@@ -143,7 +145,6 @@ void zoomSubdivide(ZoomWork *w) {
   std::vector<float> store(static_cast<size_t>((3 * s + 1) * rowLength));
   std::vector<float *> slot(static_cast<size_t>(3 * s + 1));
   for (int i = 0; i <= 3 * s; i++) slot[i] = store.data() + i * rowLength;
-  std::vector<float> line(static_cast<size_t>(outColumns + s));
 
   auto combine = [&](float *to, const float *a, const float *b, const float *c, const float *d) {
     if (rule.cubic) {
@@ -166,6 +167,59 @@ void zoomSubdivide(ZoomWork *w) {
   }
   for (int m = s / 2; m >= 1; m /= 2) midpoint(slot[m], slot[0], slot[2 * m]);
 
+  /* Emitted rows wait in a batch (copies of their slots); each batch is
+     zoomed along the rows on the worker pool, every output row from its
+     own slot row alone, and stored in order. */
+  const int grain = rowGrain(int64_t{outColumns} * w->bands);
+  const int batch = static_cast<int>(std::clamp<int64_t>(
+      std::max<int64_t>(int64_t{grain} * workerCount() * 4,
+                        (int64_t{1} << 20) / std::max<int64_t>(rowLength, 1)),
+      1, outRows));
+  std::vector<float> pending(static_cast<size_t>(batch * rowLength));
+  std::vector<float *> targets(static_cast<size_t>(batch) * w->bands);
+  std::vector<float> buffers;
+  int first = 0, count = 0;  /* output rows first .. first + count - 1 wait */
+  auto flush = [&] {
+    /* A FLOAT memory output's lines take the samples where they lie. */
+    bool direct = true;
+    for (int k = 0; k < count && direct; k++)
+      for (int b = 0; b < w->bands && direct; b++)
+        direct = (targets[static_cast<size_t>(k) * w->bands + b] =
+                      residentFloatLine(w->out, first + k, b)) != nullptr;
+    if (direct) {
+      for (int k = 0; k < count; k++)
+        for (int b = 0; b < w->bands; b++) setRAMImageDirty(w->out, first + k, b);
+    } else {
+      buffers.resize(static_cast<size_t>(count) * w->bands * (outColumns + s));
+      for (size_t t = 0; t < static_cast<size_t>(count) * w->bands; t++)
+        targets[t] = buffers.data() + t * (outColumns + s);
+    }
+    parallelRows(count, grain, [&](int k0, int k1) {
+      for (int k = k0; k < k1; k++)
+        for (int b = 0; b < w->bands; b++)
+          zoomColumns(rule, s, outColumns, pending.data() + k * rowLength + int64_t{b} * inColumns,
+                      targets[static_cast<size_t>(k) * w->bands + b]);
+    });
+    for (int k = 0; k < count && !direct; k++)
+      for (int b = 0; b < w->bands; b++) {
+        const float *line = targets[static_cast<size_t>(k) * w->bands + b];
+        /* A FLOAT output's cached line takes the samples as they are. */
+        float *claimed = nullptr;
+        if (w->out->header.pixelid == P_FLOAT && w->out->getLineProc)
+          claimed = reinterpret_cast<float *>(w->out->getLineProc(w->out, first + k, b, 0));
+        if (claimed) {
+          std::copy(line, line + outColumns, claimed);
+          setRAMImageDirty(w->out, first + k, b);
+        } else {
+          putFloatBILData(w->out, first + k, 0, outColumns, b, line);
+        }
+      }
+    if (w->out->hist)
+      for (int b = 0; b < w->bands; b++) resetBandHist(w->out->hist, b);
+    first += count;
+    count = 0;
+  };
+
   int written = 0;
   while (written < outRows) {
     int emit = 1;
@@ -179,49 +233,104 @@ void zoomSubdivide(ZoomWork *w) {
       }
       emit = std::min(s, outRows - written);
     }
-    for (int e = 0; e < emit; e++, written++)
-      for (int b = 0; b < w->bands; b++) {
-        /* A FLOAT output's cached line takes the samples itself. */
-        float *direct = nullptr;
-        if (w->out->header.pixelid == P_FLOAT && w->out->getLineProc)
-          direct = reinterpret_cast<float *>(w->out->getLineProc(w->out, written, b, 0));
-        zoomColumns(rule, s, outColumns, slot[e] + int64_t{b} * inColumns,
-                    direct ? direct : line.data());
-        if (direct) setRAMImageDirty(w->out, written, b);
-        else putFloatBILData(w->out, written, 0, outColumns, b, line.data());
-      }
+    for (int e = 0; e < emit; e++, written++) {
+      std::copy(slot[e], slot[e] + rowLength, pending.data() + count * rowLength);
+      if (++count == batch) flush();
+    }
     /* Slots s .. 3s move down by s; the freed buffers go to the top. */
     std::rotate(slot.begin(), slot.begin() + s, slot.end());
   }
+  if (count > 0) flush();
 }
 
-/* AVG: means of s x s blocks, whole blocks only. */
+/*
+ * zoomAverage --
+ *     AVG: means of s x s blocks, whole blocks only.  Rounds of output
+ *     rows: their input rows read on this thread (a FLOAT memory input's
+ *     used where they lie), the means worked out in blocks of rows on the
+ *     worker pool, written where a FLOAT memory output's lines lie or
+ *     stored in order.
+ */
 void zoomAverage(ZoomWork *w) {
   const int s = w->s, inColumns = w->in->header.columns;
   const int outRows = w->out->header.rows, outColumns = w->out->header.columns;
-  std::vector<float> row(static_cast<size_t>(inColumns)), sums(static_cast<size_t>(outColumns));
   const float scale = 1.0f / static_cast<float>(s) / static_cast<float>(s);
   const int bands = std::min(w->bands, w->out->header.nbands);
-  for (int i = 0; i < outRows; i++)
-    for (int b = 0; b < bands; b++) {
-      std::fill(sums.begin(), sums.end(), 0.0f);
-      for (int r = 0; r < s; r++) {
-        getPaletteFloatBILData(w->in, i * s + r, 0, inColumns, zoomSource(w, b), row.data());
-        const float *src = row.data();
-        if (s == 2) {
-          for (int c = 0; c < outColumns; c++) sums[c] += src[2 * c] + src[2 * c + 1];
-        } else {
-          for (int c = 0; c < outColumns; c++) {
-            float t = 0;
-            const float *p = src + static_cast<int64_t>(c) * s;
-            for (int k = 0; k < s; k++) t += p[k];
-            sums[c] += t;
-          }
+  const int grain = rowGrain(int64_t{outColumns} * s * s * bands);
+  const int64_t rowFloats = int64_t{s} * bands * inColumns;
+  const int round = static_cast<int>(std::clamp<int64_t>(
+      std::max<int64_t>(int64_t{grain} * workerCount() * 4,
+                        (int64_t{1} << 22) / std::max<int64_t>(rowFloats, 1)),
+      1, std::max(outRows, 1)));
+  /* Input row r of band b for round row k at inputs[(k bands + b) s + r]. */
+  std::vector<const float *> inputs(static_cast<size_t>(round) * bands * s);
+  std::vector<float *> outputs(static_cast<size_t>(round) * bands);
+  std::vector<float> inStore, outStore;
+  for (int i0 = 0; i0 < outRows; i0 += round) {
+    const int m = std::min(round, outRows - i0);
+    size_t copies = 0;
+    for (int k = 0; k < m; k++)
+      for (int b = 0; b < bands; b++)
+        for (int r = 0; r < s; r++) {
+          const float *line = w->in->header.nindices == 0
+                                  ? residentFloatLine(w->in, (i0 + k) * s + r, b)
+                                  : nullptr;
+          inputs[(static_cast<size_t>(k) * bands + b) * s + r] = line;
+          copies += line == nullptr;
         }
-      }
-      for (float &v : sums) v *= scale;
-      putFloatBILData(w->out, i, 0, outColumns, b, sums.data());
+    inStore.resize(copies * inColumns);
+    size_t next = 0;
+    for (int k = 0; k < m; k++)
+      for (int b = 0; b < bands; b++)
+        for (int r = 0; r < s; r++) {
+          const float *&line = inputs[(static_cast<size_t>(k) * bands + b) * s + r];
+          if (line) continue;
+          float *row = inStore.data() + next++ * inColumns;
+          getPaletteFloatBILData(w->in, (i0 + k) * s + r, 0, inColumns, zoomSource(w, b), row);
+          line = row;
+        }
+    bool direct = true;
+    for (int k = 0; k < m && direct; k++)
+      for (int b = 0; b < bands && direct; b++)
+        direct = (outputs[static_cast<size_t>(k) * bands + b] =
+                      residentFloatLine(w->out, i0 + k, b)) != nullptr;
+    if (direct) {
+      for (int k = 0; k < m; k++)
+        for (int b = 0; b < bands; b++) setRAMImageDirty(w->out, i0 + k, b);
+    } else {
+      outStore.resize(static_cast<size_t>(m) * bands * outColumns);
+      for (size_t t = 0; t < static_cast<size_t>(m) * bands; t++)
+        outputs[t] = outStore.data() + t * outColumns;
     }
+    parallelRows(m, grain, [&](int k0, int k1) {
+      for (int k = k0; k < k1; k++)
+        for (int b = 0; b < bands; b++) {
+          float *sums = outputs[static_cast<size_t>(k) * bands + b];
+          std::fill(sums, sums + outColumns, 0.0f);
+          for (int r = 0; r < s; r++) {
+            const float *src = inputs[(static_cast<size_t>(k) * bands + b) * s + r];
+            if (s == 2) {
+              for (int c = 0; c < outColumns; c++) sums[c] += src[2 * c] + src[2 * c + 1];
+            } else {
+              for (int c = 0; c < outColumns; c++) {
+                float t = 0;
+                const float *p = src + static_cast<int64_t>(c) * s;
+                for (int q = 0; q < s; q++) t += p[q];
+                sums[c] += t;
+              }
+            }
+          }
+          for (int c = 0; c < outColumns; c++) sums[c] *= scale;
+        }
+    });
+    if (!direct)
+      for (int k = 0; k < m; k++)
+        for (int b = 0; b < bands; b++)
+          putFloatBILData(w->out, i0 + k, 0, outColumns, b,
+                          outputs[static_cast<size_t>(k) * bands + b]);
+    if (w->out->hist)
+      for (int b = 0; b < bands; b++) resetBandHist(w->out->hist, b);
+  }
 }
 
 /* True when an image of this name exists: a file, or a registered tag. */
@@ -350,7 +459,8 @@ int parseGsfzoomOptions(ZoomWork *w, int argc, const char **argv) {
   h.altFd = -1;
   h.volumes = 0;
   h.readerFlag = 0;
-  w->out = openRAMImageNew(&h, nullptr, 0, &err);
+  // Every row of every band is written: a memory output need not be cleared first.
+  w->out = openRAMImageNew(&h, nullptr, 0, &err, w->bands < h.nbands);
   if (!w->out) {
     vesk_fprintf(stderr, "Error in open %s.\n", outName);
     return gsfzoomFailure(w, err);
@@ -384,6 +494,7 @@ int gsfzoomModule(const char *prog, int argc, const char **argv) {
     vesk_fprintf(stderr, "Error in AllocateMemmory.\n");
     result = 0;
   }
+  if (!result) clearRAMImageLines(w.out);
   closeTransferImages(&w.in, &w.out);
   return result;
 }

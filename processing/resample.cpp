@@ -9,7 +9,9 @@
  */
 #include <math.h>
 #include <string.h>
+#include <limits.h>
 #include <algorithm>
+#include <functional>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -18,6 +20,7 @@
 #include "core/core.h"
 #include "core/options.h"
 #include "core/text.h"
+#include "core/threads.h"
 #include "processing/transfer.h"
 #include "raster/bandstats.h"
 #include "raster/pixels.h"
@@ -101,17 +104,20 @@ void avgTaps(double origin, double step, int count, double inOrigin, double inSt
 
 /*
  * resampleRows --
- *     Every output row: the input rows it needs read once per source band
- *     (only the span of columns the row touches), then combined per
- *     output column.
+ *     The output rows in rounds: the input rows a round needs are read
+ *     once per source band (only the span of columns the rows touch; the
+ *     lines of a FLOAT memory input are used where they lie), then the
+ *     rows are combined per output column in blocks on the worker pool,
+ *     written where a FLOAT memory output's lines lie or stored in order
+ *     afterwards.  Every output row depends only on the input rows, so
+ *     the values are the same with any number of threads.
  */
 void resampleRows(ResampleWork *w) {
   const ImageHeader &ih = w->in->header, &oh = w->out->header;
   const int outRows = oh.rows, outColumns = oh.columns;
   const int inRows = ih.rows, inColumns = ih.columns;
-  const size_t pairs = w->source.size();
+  const int pairs = static_cast<int>(w->source.size());
   RowMeter meter("Rimage resample");
-  std::vector<float> line(static_cast<size_t>(outColumns));
 
   /* Column positions: the same for every row. */
   std::vector<int> col(static_cast<size_t>(outColumns), 0);
@@ -147,72 +153,177 @@ void resampleRows(ResampleWork *w) {
   }
   const int span = std::max(0, spanHi - spanLo + 1);
   if (span == 0) spanLo = 0;
-  /* Row buffers with one zero cell each side, so neighbours need no test. */
-  const int64_t stride = span + 2;
-  std::vector<float> rows(static_cast<size_t>(2 * stride), 0.0f);
-  float *row0 = rows.data() + 1 - spanLo, *row1 = rows.data() + stride + 1 - spanLo;
-  auto readRow = [&](int r, int band, float *to) {
-    if (r < 0 || r >= inRows || span == 0) std::fill(to + spanLo, to + spanLo + span, 0.0f);
-    else getPaletteFloatBILData(w->in, r, spanLo, span, band, to + spanLo);
-  };
-  auto at = [&](const float *row, int c) { return c >= spanLo - 1 && c <= spanLo + span ? row[c] : 0.0f; };
+  /* Input rows are addressed by input column; outside the span reads 0. */
+  auto at = [&](const float *row, int c) { return c >= spanLo && c < spanLo + span ? row[c] : 0.0f; };
 
   std::vector<AvgTap> rowTaps;
   std::vector<int> rowFirst;
   if (w->method == RSP_AVG)
     avgTaps(-oh.y0, oh.dy, outRows, -ih.y0, ih.dy, inRows, &rowTaps, &rowFirst);
-  std::vector<float> sums(w->method == RSP_AVG ? static_cast<size_t>(outColumns) : 0);
 
-  for (int i = 0; i < outRows; i++) {
+  /* Calls use(r) for each input row that output row i reads. */
+  auto inputRows = [&](int i, const std::function<void(int)> &use) {
+    if (span == 0) return;
     const double yf = (ih.y0 - (oh.y0 - i * oh.dy)) / ih.dy;
-    for (size_t p = 0; p < pairs; p++) {
-      const int band = w->source[p];
-      std::fill(line.begin(), line.end(), 0.0f);
-      if (w->method == RSP_NN) {
-        const int r = roundToInt(yf);
-        if (r >= 0 && r < inRows && span > 0) {
-          readRow(r, band, row0);
-          for (int j = 0; j < outColumns; j++)
-            if (colInside[j]) line[j] = row0[col[j]];
-        }
-      } else if (w->method == RSP_BI) {
-        int r;
-        if (resampleCell(yf, inRows, &r) && span > 0) {
-          const float v = static_cast<float>(yf - r);
-          readRow(r, band, row0);
-          const bool second = v != 0;
-          if (second) readRow(r + 1, band, row1);
-          for (int j = 0; j < outColumns; j++) {
-            if (!colInside[j]) continue;
-            const int c = col[j];
-            const float u = colFrac[j];
-            float top = (1 - u) * at(row0, c) + u * at(row0, c + 1);
-            if (!second) {
-              line[j] = top;
-              continue;
-            }
-            const float bottom = (1 - u) * at(row1, c) + u * at(row1, c + 1);
-            line[j] = (1 - v) * top + v * bottom;
-          }
-        }
-      } else {
-        std::fill(sums.begin(), sums.end(), 0.0f);
-        for (int t = rowFirst[i]; t < rowFirst[i + 1]; t++) {
-          readRow(rowTaps[t].cell, band, row0);
-          const float wy = rowTaps[t].w;
-          for (int j = 0; j < outColumns; j++) {
-            float s = 0;
-            for (int k = colFirst[j]; k < colFirst[j + 1]; k++) s += row0[colTaps[k].cell] * colTaps[k].w;
-            sums[j] += s * wy;
-          }
-        }
-        std::copy(sums.begin(), sums.end(), line.begin());
+    if (w->method == RSP_NN) {
+      const int r = roundToInt(yf);
+      if (r >= 0 && r < inRows) use(r);
+    } else if (w->method == RSP_BI) {
+      int r;
+      if (resampleCell(yf, inRows, &r)) {
+        use(r);
+        if (yf - r != 0) use(r + 1);
       }
-      putFloatBILData(w->out, i, 0, outColumns, w->dest[p], line.data());
+    } else {
+      for (int t = rowFirst[i]; t < rowFirst[i + 1]; t++) use(rowTaps[t].cell);
     }
-    if (outRows > 0 && static_cast<float>(i) / outRows >= meter.threshold && w->update)
-      updateClient(w->out, nullptr, 2);
-    meter.row(i, outRows);
+  };
+
+  /* One output row of one band pair from its input rows (row(r): input row r). */
+  auto combine = [&](int i, const std::function<const float *(int)> &row, float *line) {
+    std::fill(line, line + outColumns, 0.0f);
+    if (span == 0) return;  /* no input column: zeros */
+    const double yf = (ih.y0 - (oh.y0 - i * oh.dy)) / ih.dy;
+    if (w->method == RSP_NN) {
+      const int r = roundToInt(yf);
+      if (r >= 0 && r < inRows && span > 0) {
+        const float *row0 = row(r);
+        for (int j = 0; j < outColumns; j++)
+          if (colInside[j]) line[j] = row0[col[j]];
+      }
+    } else if (w->method == RSP_BI) {
+      int r;
+      if (resampleCell(yf, inRows, &r) && span > 0) {
+        const float v = static_cast<float>(yf - r);
+        const float *row0 = row(r);
+        const bool second = v != 0;
+        const float *row1 = second ? row(r + 1) : nullptr;
+        for (int j = 0; j < outColumns; j++) {
+          if (!colInside[j]) continue;
+          const int c = col[j];
+          const float u = colFrac[j];
+          float top = (1 - u) * at(row0, c) + u * at(row0, c + 1);
+          if (!second) {
+            line[j] = top;
+            continue;
+          }
+          const float bottom = (1 - u) * at(row1, c) + u * at(row1, c + 1);
+          line[j] = (1 - v) * top + v * bottom;
+        }
+      }
+    } else {
+      for (int t = rowFirst[i]; t < rowFirst[i + 1]; t++) {
+        const float *row0 = row(rowTaps[t].cell);
+        const float wy = rowTaps[t].w;
+        for (int j = 0; j < outColumns; j++) {
+          float s = 0;
+          for (int k = colFirst[j]; k < colFirst[j + 1]; k++) s += row0[colTaps[k].cell] * colTaps[k].w;
+          line[j] += s * wy;
+        }
+      }
+    }
+  };
+
+  /* Rounds of output rows with their output lines (or buffers) and input
+     rows; what a round copies stays within about 16 MiB. */
+  const int grain = rowGrain(int64_t{outColumns} * pairs * (w->method == RSP_AVG ? 4 : 2));
+  const int64_t budget = int64_t{1} << 22;  /* floats */
+  const int round = static_cast<int>(std::max<int64_t>(
+      1, std::min<int64_t>(outRows, std::max<int64_t>(int64_t{grain} * workerCount() * 4,
+                                                      budget / std::max(outColumns, 1)))));
+  const std::vector<float> zeros(static_cast<size_t>(inColumns) + 2, 0.0f);
+  std::vector<float> inputStore, outputStore;
+  std::vector<const float *> inputs;  /* per pair and input row of the round, by column */
+  std::vector<char> needed;           /* per input row of the round */
+  std::vector<float *> outputs;       /* per pair and output row of the round */
+  /* (An image resampled into itself is read before it is written.) */
+  const bool directIn = ih.nindices == 0 && w->in != w->out;
+  const bool directOut = oh.pixelid == P_FLOAT;
+  int done = 0;
+  while (done < outRows) {
+    int n = std::min(round, outRows - done), lo = 0, count = 0;
+    size_t copies = 0;
+    for (;;) {
+      /* The input rows of the round; fewer rows when the copies would be many. */
+      int hi = -1;
+      lo = INT_MAX;
+      for (int i = done; i < done + n; i++)
+        inputRows(i, [&](int r) {
+          lo = std::min(lo, r);
+          hi = std::max(hi, r);
+        });
+      count = hi >= lo ? hi - lo + 1 : 0;
+      needed.assign(static_cast<size_t>(count), 0);
+      for (int i = done; i < done + n; i++) inputRows(i, [&](int r) { needed[r - lo] = 1; });
+      inputs.assign(static_cast<size_t>(pairs) * count, nullptr);
+      copies = 0;
+      for (int p = 0; p < pairs; p++)
+        for (int r = lo; r < lo + count; r++) {
+          if (!needed[r - lo]) continue;
+          const float *line = directIn && w->source[p] >= 0 && r >= 0 && r < inRows
+                                  ? residentFloatLine(w->in, r, w->source[p])
+                                  : nullptr;
+          inputs[static_cast<size_t>(p) * count + (r - lo)] = line;
+          copies += !line && r >= 0 && r < inRows;
+        }
+      if (n == 1 || (static_cast<int64_t>(copies) * (span + 1) <= budget &&
+                     (directOut || int64_t{n} * pairs * outColumns <= budget)))
+        break;
+      n = (n + 1) / 2;
+    }
+    auto input = [&](int p, int r) -> const float *& {
+      return inputs[static_cast<size_t>(p) * count + (r - lo)];
+    };
+    /* Input rows a round reads: held lines in place, others copied once. */
+    if (inputStore.size() < copies * static_cast<size_t>(span + 1))
+      inputStore.resize(copies * static_cast<size_t>(span + 1));
+    size_t next = 0;
+    for (int p = 0; p < pairs; p++)
+      for (int r = lo; r < lo + count; r++) {
+        if (!needed[r - lo] || input(p, r)) continue;
+        if (r < 0 || r >= inRows) {
+          input(p, r) = zeros.data() + 1;
+          continue;
+        }
+        float *to = inputStore.data() + next++ * static_cast<size_t>(span + 1);
+        getPaletteFloatBILData(w->in, r, spanLo, span, w->source[p], to);
+        input(p, r) = to - spanLo;
+      }
+    /* Output lines: a FLOAT memory output's where they lie. */
+    outputs.assign(static_cast<size_t>(pairs) * n, nullptr);
+    bool direct = directOut;
+    for (int p = 0; p < pairs && direct; p++)
+      for (int k = 0; k < n && direct; k++)
+        direct = (outputs[static_cast<size_t>(p) * n + k] =
+                      residentFloatLine(w->out, done + k, w->dest[p])) != nullptr;
+    if (direct) {
+      for (int p = 0; p < pairs; p++)
+        for (int k = 0; k < n; k++) setRAMImageDirty(w->out, done + k, w->dest[p]);
+    } else {
+      if (outputStore.size() < static_cast<size_t>(pairs) * n * outColumns)
+        outputStore.resize(static_cast<size_t>(pairs) * n * outColumns);
+      for (size_t k = 0; k < outputs.size(); k++)
+        outputs[k] = outputStore.data() + k * static_cast<size_t>(outColumns);
+    }
+    parallelRows(n, grain, [&](int first, int end) {
+      for (int k = first; k < end; k++)
+        for (int p = 0; p < pairs; p++)
+          combine(done + k, [&](int r) { return input(p, r); },
+                  outputs[static_cast<size_t>(p) * n + k]);
+    });
+    for (int k = 0; k < n; k++) {
+      if (!direct)
+        for (int p = 0; p < pairs; p++)
+          putFloatBILData(w->out, done + k, 0, outColumns, w->dest[p],
+                          outputs[static_cast<size_t>(p) * n + k]);
+      const int i = done + k;
+      if (outRows > 0 && static_cast<float>(i) / outRows >= meter.threshold && w->update)
+        updateClient(w->out, nullptr, 2);
+      meter.row(i, outRows);
+    }
+    if (direct && w->out->hist)
+      for (int p = 0; p < pairs; p++) resetBandHist(w->out->hist, w->dest[p]);
+    done += n;
   }
 }
 

@@ -13,6 +13,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 #include <algorithm>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -334,31 +335,111 @@ int64_t minimumBlock(const ImageHeader *h, int64_t lineBytes) {
   }
 }
 
+namespace {
+
+/*
+ * Blocks given back are kept for the next request of the same size, as
+ * malloc keeps what is freed: a module that makes its output anew on each
+ * call then writes into pages it already has, where fresh pages each cost
+ * a fault and the kernel's clearing.  A few blocks are kept, their total
+ * bounded; the most recent stay.
+ */
+struct SpareBlock {
+  unsigned char *start;
+  int64_t total;  /* bytes mapped, a whole number of pages */
+};
+std::mutex spareLock;
+std::vector<SpareBlock> spareBlocks;  /* oldest first */
+int64_t spareBytes = 0;
+constexpr size_t kMaxSpareBlocks = 4;
+
+/* A sixteenth of the memory, at most 512 MiB. */
+int64_t spareLimit() {
+  static const int64_t limit = [] {
+    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
+    const int64_t physical = pages > 0 && size > 0 ? int64_t{pages} * size : 0;
+    return std::min<int64_t>(physical / 16, int64_t{512} << 20);
+  }();
+  return limit;
+}
+
+/* Unmaps the oldest spare blocks until at most `keep` bytes are kept. */
+void releaseSpareBlocks(int64_t keep) {
+  std::lock_guard<std::mutex> hold(spareLock);
+  while (!spareBlocks.empty() && spareBytes > keep) {
+    munmap(spareBlocks.front().start, static_cast<size_t>(spareBlocks.front().total));
+    spareBytes -= spareBlocks.front().total;
+    spareBlocks.erase(spareBlocks.begin());
+  }
+}
+
+/* A kept block of exactly `total` mapped bytes, or null. */
+unsigned char *takeSpareBlock(int64_t total) {
+  std::lock_guard<std::mutex> hold(spareLock);
+  for (size_t i = spareBlocks.size(); i-- > 0;) {
+    if (spareBlocks[i].total != total) continue;
+    unsigned char *start = spareBlocks[i].start;
+    spareBytes -= total;
+    spareBlocks.erase(spareBlocks.begin() + static_cast<std::ptrdiff_t>(i));
+    return start;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 /*
  * allocCacheBlock --
- *     A zeroed block for an image cache, straight from the system: a
- *     request that cannot be met gives null (never an abort, also under
- *     the sanitizers' allocator), and pages stay untouched until used.
- *     The size is kept in front of the block for freeCacheBlock.
+ *     A block for an image cache or a large work buffer, straight from
+ *     the system or one given back before: a request that cannot be met
+ *     gives null (never an abort, also under the sanitizers' allocator),
+ *     and fresh pages stay untouched until used.  The size is kept in
+ *     front of the block for freeCacheBlock.
+ * Results:      the block, all zeros when `cleared`; otherwise a block
+ *     given back before keeps its old bytes (the caller writes every
+ *     byte it reads).
  */
-unsigned char *allocCacheBlock(int64_t size) {
+unsigned char *allocCacheBlock(int64_t size, bool cleared) {
   constexpr int64_t kHead = 16;
   if (size <= 0 || static_cast<uint64_t>(size) > SIZE_MAX / 2 - kHead) return nullptr;
-  void *block = mmap(nullptr, static_cast<size_t>(size + kHead), PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  const int64_t page = std::max<long>(sysconf(_SC_PAGESIZE), 4096);
+  const int64_t total = (size + kHead + page - 1) / page * page;
+  if (unsigned char *start = takeSpareBlock(total)) {
+    if (cleared) memset(start + kHead, 0, static_cast<size_t>(size));
+    return start + kHead;
+  }
+  void *block = MAP_FAILED;
+  for (int attempt = 0; attempt < 2 && block == MAP_FAILED; attempt++) {
+    if (attempt == 1) releaseSpareBlocks(0);  /* the kept blocks may be what is missing */
+    block = mmap(nullptr, static_cast<size_t>(total), PROT_READ | PROT_WRITE,
+                 MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  }
   if (block == MAP_FAILED) return nullptr;
-  const int64_t total = size + kHead;
   memcpy(block, &total, sizeof total);
   return static_cast<unsigned char *>(block) + kHead;
 }
 
-/* freeCacheBlock -- returns a block of allocCacheBlock; null is ignored. */
+/* freeCacheBlock -- gives back a block of allocCacheBlock; null is ignored. */
 void freeCacheBlock(unsigned char *block) {
   if (!block) return;
   unsigned char *start = block - 16;
   int64_t total = 0;
   memcpy(&total, start, sizeof total);
-  munmap(start, static_cast<size_t>(total));
+  if (total > spareLimit()) {
+    munmap(start, static_cast<size_t>(total));
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> hold(spareLock);
+    spareBlocks.push_back({start, total});
+    spareBytes += total;
+    if (spareBlocks.size() > kMaxSpareBlocks) {
+      munmap(spareBlocks.front().start, static_cast<size_t>(spareBlocks.front().total));
+      spareBytes -= spareBlocks.front().total;
+      spareBlocks.erase(spareBlocks.begin());
+    }
+  }
+  releaseSpareBlocks(spareLimit());
 }
 
 /* rgbFrame -- the frame of a memory RGB image, behind the cache lines. */
@@ -384,13 +465,16 @@ void adviseHugePages(unsigned char *block, int64_t size) {
 
 /*
  * setRAMImageBuf --
- *     (Re)allocates the cache of an image for about `rows` rows.
+ *     (Re)allocates the cache of an image for about `rows` rows.  The
+ *     lines of a memory image are its pixels: zeros, unless `cleared` is
+ *     false, which a creator passes that writes every line before any is
+ *     read.
  * Results:      the rows the cache holds; 0 when it cannot be had (the
  *     image then has no cache).
  * Side effects: dirty lines are written back first.  Memory images hold
  *     every line from now on; file images start empty.
  */
-int setRAMImageBuf(RAMIMG *image, int rows) {
+int setRAMImageBuf(RAMIMG *image, int rows, bool cleared) {
   if (image->cache) {
     flushRAMImage(image);
     freeCacheBlock(image->cache);
@@ -431,6 +515,12 @@ int setRAMImageBuf(RAMIMG *image, int rows) {
 
   const int64_t nbands = h.nbands;
   const int fill = h.transparent >= 0 ? h.transparent & 0xff : 0;
+  const bool resident = !hasFile && frameBytes == 0 && !image->memData;
+  // Lines handed out as they lie start as zeros: a memory image's (unless
+  // its creator fills them), an RGB frame and those of a file of no known
+  // layout.  Every other line of a file is read, decoded or claimed whole
+  // before it is used.
+  const bool zeros = frameBytes > 0 || (resident ? cleared : layoutClass(h.imgid) == LC_NONE);
   unsigned char *cache = nullptr;
   int64_t linesBytes = 0, tagsAt = 0, bitsAt = 0, n = 0;
   for (;;) {
@@ -444,7 +534,7 @@ int setRAMImageBuf(RAMIMG *image, int rows) {
       total = bitsAt + n / 8 + 1;
       fits = total > 0 && static_cast<uint64_t>(total) <= SIZE_MAX / 2;
     }
-    cache = fits ? allocCacheBlock(total) : nullptr;
+    cache = fits ? allocCacheBlock(total, zeros && fill == 0) : nullptr;
     if (cache) {
       adviseHugePages(cache, total);
       break;
@@ -457,12 +547,11 @@ int setRAMImageBuf(RAMIMG *image, int rows) {
     return 0;
   }
 
-  // The block comes zeroed: only another fill touches the lines now.
   if (fill != 0) memset(cache, fill, static_cast<size_t>(linesBytes + frameBytes));
   image->cache = cache;
   image->lineTags = reinterpret_cast<int64_t *>(cache + tagsAt);
   image->dirtyBits = cache + bitsAt;
-  const bool resident = !hasFile && frameBytes == 0 && !image->memData;
+  memset(image->dirtyBits, 0, static_cast<size_t>(n / 8 + 1));
   for (int64_t i = 0; i < n; i++) image->lineTags[i] = resident ? i : -1;
   image->cachedRows = static_cast<int>(r);
   image->cacheLines = static_cast<int>(n);
@@ -557,6 +646,19 @@ int claimRAMImageLines(RAMIMG *image) {
   if (!image->cache || total <= 0 || image->cacheLines < total) return 0;
   for (int64_t i = 0; i < total; i++) image->lineTags[i] = i;
   return 1;
+}
+
+/*
+ * clearRAMImageLines --
+ *     Zeros every line of a memory image (its transparent fill where it
+ *     has one): for a creator that promised to write every line and
+ *     stopped short, so the image holds zeros and not old bytes.
+ */
+void clearRAMImageLines(RAMIMG *image) {
+  const ImageHeader &h = image->header;
+  if (!image->cache || image->fd >= 0 || image->memData) return;
+  const int fill = h.transparent >= 0 ? h.transparent & 0xff : 0;
+  memset(image->cache, fill, static_cast<size_t>(int64_t{image->cacheLines} * image->lineBytes));
 }
 
 /*

@@ -272,10 +272,11 @@ RAMIMG *openRAMImageFile(const char *path, const ImageHeader *header, RAMIMG *re
 /*
  * createRAMImage --
  *     Builds a memory image from a header, or refills the given record.
- *     Every row is cached; nothing is read or written.
+ *     Every row is cached; nothing is read or written.  Its pixels are
+ *     zeros unless `cleared` is false (see setRAMImageBuf).
  * Results:      the record, not registered; null with the error code.
  */
-RAMIMG *createRAMImage(const ImageHeader *header, RAMIMG *record, int *err) {
+RAMIMG *createRAMImage(const ImageHeader *header, RAMIMG *record, int *err, bool cleared) {
   int localErr = 0;
   if (!err) err = &localErr;
   *err = VESK_RAMIMG_OK;
@@ -300,7 +301,7 @@ RAMIMG *createRAMImage(const ImageHeader *header, RAMIMG *record, int *err) {
   ImageHeader &h = record->header;
   if (h.imgid == IMG_MBIP) h.block = std::max(h.block, record->lineBytes * h.nbands);
   h.block = std::max(h.block, minimumBlock(&h, record->lineBytes));
-  if (setRAMImageBuf(record, h.rows) == 0) {
+  if (setRAMImageBuf(record, h.rows, cleared) == 0) {
     *err = VESK_RAMIMG_NOMEM;
     if (fresh) freeRAMImage(record);
     return nullptr;
@@ -327,7 +328,7 @@ RAMIMG *reopenRAMImage(const char *path, const ImageHeader *header, RAMIMG *reco
  *     client already attached counts nothing more).
  */
 RAMIMG *openRAMImage(const char *tag, const char *path, ImageHeader *templ,
-                     RamImageClient *client, int *err) {
+                     RamImageClient *client, int *err, bool cleared) {
   int localErr = 0;
   if (!err) err = &localErr;
   *err = VESK_RAMIMG_OK;
@@ -348,9 +349,9 @@ RAMIMG *openRAMImage(const char *tag, const char *path, ImageHeader *templ,
       return nullptr;
     }
     if (image) {
-      if (!createRAMImage(templ, image, err)) return nullptr;
+      if (!createRAMImage(templ, image, err, cleared)) return nullptr;
     } else {
-      image = createRAMImage(templ, nullptr, err);
+      image = createRAMImage(templ, nullptr, err, cleared);
       if (!image) return nullptr;
       registerRAMImage(tag, image);
     }
@@ -377,11 +378,15 @@ RAMIMG *openRAMImage(const char *tag, const char *path, ImageHeader *templ,
 /*
  * openRAMImageNew --
  *     Creates a new image: a memory image kept by the registry, or a new
- *     file with its header and zero body, opened.
+ *     file with its header and zero body, opened.  A memory image made
+ *     with `cleared` false holds undefined pixels: for a module that
+ *     writes every line of its new output (clearRAMImageLines if it
+ *     stops short).
  * Results:      the image, or null with the error code (also the code of
  *     the inner open).
  */
-RAMIMG *openRAMImageNew(ImageHeader *templ, RamImageClient *client, int overwrite, int *err) {
+RAMIMG *openRAMImageNew(ImageHeader *templ, RamImageClient *client, int overwrite, int *err,
+                        bool cleared) {
   int localErr = 0;
   if (!err) err = &localErr;
   *err = VESK_RAMIMG_OK;
@@ -399,7 +404,7 @@ RAMIMG *openRAMImageNew(ImageHeader *templ, RamImageClient *client, int overwrit
       return nullptr;
     }
     templ->offset = 0;
-    RAMIMG *image = openRAMImage(templ->path, nullptr, templ, client, err);
+    RAMIMG *image = openRAMImage(templ->path, nullptr, templ, client, err, cleared);
     if (!image) return nullptr;
     if (!client && image->refCount > 0) image->refCount--;
     if (image->keepCount < 1) image->keepCount = 1;

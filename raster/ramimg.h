@@ -85,10 +85,11 @@ RasterHooks &rasterHooks();
 
 /* ---- registry (ramimg.cpp) ---- */
 RAMIMG *openRAMImage(const char *tag, const char *path, ImageHeader *templ,
-                     RamImageClient *client, int *err);
-RAMIMG *openRAMImageNew(ImageHeader *templ, RamImageClient *client, int overwrite, int *err);
+                     RamImageClient *client, int *err, bool cleared = true);
+RAMIMG *openRAMImageNew(ImageHeader *templ, RamImageClient *client, int overwrite, int *err,
+                        bool cleared = true);
 RAMIMG *openRAMImageFile(const char *path, const ImageHeader *header, RAMIMG *record, int *err);
-RAMIMG *createRAMImage(const ImageHeader *header, RAMIMG *record, int *err);
+RAMIMG *createRAMImage(const ImageHeader *header, RAMIMG *record, int *err, bool cleared = true);
 RAMIMG *reopenRAMImage(const char *path, const ImageHeader *header, RAMIMG *record, int *err);
 int setRAMImageMemData(RAMIMG *image, unsigned char *data, int64_t length);
 int closeRAMImage(RAMIMG *image, RamImageClient *client);
@@ -122,7 +123,7 @@ void freeImageStats(RAMIMG *image);
 void resetImageStats(RAMIMG *image);
 
 /* ---- line cache (linecache.cpp) ---- */
-int setRAMImageBuf(RAMIMG *image, int rows);
+int setRAMImageBuf(RAMIMG *image, int rows, bool cleared = true);
 unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load);
 void writeRAMImageLine(RAMIMG *image, int slot);
 void setRAMImageDirty(RAMIMG *image, int row, int band);
@@ -133,7 +134,8 @@ void splitBIPLine(RAMIMG *image, int firstRow, int count, const unsigned char *r
 void swapLineBytes(int pixelid, int64_t columns, unsigned char *line);
 unsigned char *getCachedLine(RAMIMG *image, int row, int band);
 int64_t minimumBlock(const ImageHeader *header, int64_t lineBytes);
-unsigned char *allocCacheBlock(int64_t size);
+unsigned char *allocCacheBlock(int64_t size, bool cleared = true);
+void clearRAMImageLines(RAMIMG *image);
 void freeCacheBlock(unsigned char *block);
 unsigned char *rgbFrame(RAMIMG *image);
 /* Positioned whole-range file access of the cache; short reads give zeros. */

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -278,6 +279,57 @@ TEST(LineCache, MemoryImagesAreResident) {
   EXPECT_EQ(getRAMImageLine(image, 4, 0, 1), nullptr);
   EXPECT_EQ(getRAMImageLine(image, 0, 2, 1), nullptr);
   freeRAMImage(image);
+}
+
+// Blocks given back are used again, and what they held never shows: a
+// memory image made on an old block reads zeros (or its transparent fill),
+// its dirty bits are clear, and only a creator that writes every line
+// itself (cleared false) sees the old bytes until clearRAMImageLines.
+TEST(LineCache, RecycledBlocksShowNoOldPixels) {
+  unsigned char *block = allocCacheBlock(3 << 20);
+  ASSERT_NE(block, nullptr);
+  memset(block, 0xAB, 3 << 20);
+  freeCacheBlock(block);
+  unsigned char *again = allocCacheBlock(3 << 20);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again, block);  // kept and handed out again
+  EXPECT_EQ(std::vector<unsigned char>(again, again + (3 << 20)),
+            std::vector<unsigned char>(3 << 20, 0));
+  freeCacheBlock(again);
+
+  const int rows = 64, columns = 4096;
+  auto everyLineIs = [&](RAMIMG *image, unsigned char value) {
+    for (int row = 0; row < rows; row++) {
+      const unsigned char *line = getRAMImageLine(image, row, 0, 1);
+      if (!line || std::count(line, line + columns, value) != columns) return false;
+    }
+    return true;
+  };
+  ImageHeader h = rawHeader("@old", IMG_MBIL, P_BYTE, rows, columns, 1, 0, columns);
+  for (int transparent : {-1, 7}) {
+    SCOPED_TRACE(transparent);
+    h.transparent = transparent;
+    RAMIMG *old = createRAMImage(&h, nullptr, nullptr);
+    ASSERT_NE(old, nullptr);
+    for (int row = 0; row < rows; row++) {
+      memset(getRAMImageLine(old, row, 0, 1), 0xCD, columns);
+      setRAMImageDirty(old, row, 0);
+    }
+    freeRAMImage(old);
+    RAMIMG *fresh = createRAMImage(&h, nullptr, nullptr);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_TRUE(everyLineIs(fresh, transparent < 0 ? 0 : 7));
+    for (int slot = 0; slot < fresh->cacheLines; slot++) EXPECT_FALSE(isSlotDirty(fresh, slot));
+    memset(getRAMImageLine(fresh, 0, 0, 1), 0xEF, columns);
+    freeRAMImage(fresh);
+  }
+  h.transparent = -1;
+  RAMIMG *filled = createRAMImage(&h, nullptr, nullptr, false);
+  ASSERT_NE(filled, nullptr);
+  EXPECT_EQ(getRAMImageLine(filled, 0, 0, 1)[0], 0xEF);  // the old bytes, for a writer of every line
+  clearRAMImageLines(filled);
+  EXPECT_TRUE(everyLineIs(filled, 0));
+  freeRAMImage(filled);
 }
 
 TEST(LineCache, SwapLineBytes) {
