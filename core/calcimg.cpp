@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <tk.h>
 #include <memory>
@@ -61,9 +62,16 @@ int calcScangif(Tcl_Interp *interp, int argc, const char **argv) {
     Tcl_AppendResult(interp, "Usage: ", argv[0], " ", argv[1], " giffile", nullptr);
     return TCL_ERROR;
   }
-  int fd = open(argv[2], O_RDONLY);
+  /* Only a regular file: a FIFO would block the open, a device never ends. */
+  int fd = open(argv[2], O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     vesk_fprintf(stderr, "Error in open %s\n", argv[2]);
+    return TCL_ERROR;
+  }
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    vesk_fprintf(stderr, "Error in open %s: not a regular file\n", argv[2]);
     return TCL_ERROR;
   }
   std::unique_ptr<GifReader> reader(new (std::nothrow) GifReader);

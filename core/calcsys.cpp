@@ -12,9 +12,11 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/sysinfo.h>
 #include <time.h>
 #include <unistd.h>
+#include <algorithm>
 #include <string>
 
 #include "core/calc.h"
@@ -134,39 +136,46 @@ int calcStime(Tcl_Interp *interp, int argc, const char **argv) {
  * calcLoadtime --
  *     "calc loadtime timeStampFile [offset]": every 4-byte integer (host
  *     order) from the offset on, as a list.  A partial integer at the end
- *     is left out.
+ *     is left out.  Only a regular file of at most 64 MiB past the offset
+ *     is read (a device would never end; the list would outgrow a Tcl
+ *     value long before the file did).
  */
 int calcLoadtime(Tcl_Interp *interp, int argc, const char **argv) {
   if (argc != 3 && argc != 4) {
     vesk_printf("Usage: %s timeStampFile [offset]\n", "loadtime");
     return TCL_ERROR;
   }
-  int fd = open(argv[2], O_RDONLY | O_CLOEXEC);
+  constexpr int64_t kMaxStampBytes = int64_t{64} << 20;
+  int fd = open(argv[2], O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     vesk_fprintf(stderr, "Error in open: %s\n", argv[2]);
     return TCL_ERROR;
   }
-  long offset = argc == 4 ? atol(argv[3]) : 0;
-  if (offset > 0) lseek(fd, offset, SEEK_SET);
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    vesk_fprintf(stderr, "Error in open: %s: not a regular file\n", argv[2]);
+    return TCL_ERROR;
+  }
+  const long offset = argc == 4 ? std::max(atol(argv[3]), 0L) : 0;
+  const int64_t length = std::max<int64_t>(info.st_size - offset, 0);
+  if (length > kMaxStampBytes) {
+    close(fd);
+    vesk_fprintf(stderr, "Time stamp file too large: %s (%lld bytes past the offset, at most %lld)\n",
+                 argv[2], static_cast<long long>(length), static_cast<long long>(kMaxStampBytes));
+    return TCL_ERROR;
+  }
+  std::string bytes(static_cast<size_t>(length), '\0');
+  const int64_t got = length > 0 ? getFileData(fd, &bytes[0], length, offset, 1) : 0;
+  close(fd);
+  if (got < 0) return TCL_ERROR;
   Tcl_DString out;
   Tcl_DStringInit(&out);
-  unsigned char buffer[32768];
-  size_t held = 0;
-  for (;;) {
-    ssize_t n = read(fd, buffer + held, sizeof buffer - held);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    held += static_cast<size_t>(n);
-    size_t used = 0;
-    for (; held - used >= 4; used += 4) {
-      int32_t value;
-      memcpy(&value, buffer + used, 4);
-      Tcl_DStringAppend(&out, fmt("%ld ", static_cast<long>(value)), -1);
-    }
-    memmove(buffer, buffer + used, held - used);
-    held -= used;
+  for (int64_t at = 0; at + 4 <= got; at += 4) {
+    int32_t value;
+    memcpy(&value, bytes.data() + at, 4);
+    Tcl_DStringAppend(&out, fmt("%ld ", static_cast<long>(value)), -1);
   }
-  close(fd);
   Tcl_DStringResult(interp, &out);
   return TCL_OK;
 }

@@ -140,6 +140,8 @@ double getPathDiskFree(const char *path);
 inline constexpr int kFilePieceSize = 32768;
 int64_t getFileData(int fd, void *buffer, int64_t length, off_t offset, int fatal);
 int64_t putFileData(int fd, const void *buffer, int64_t length, off_t offset, int quiet);
+/* The whole of a regular file of at most limit bytes; false with the reason in *why. */
+bool readRegularFile(const char *path, int64_t limit, std::string &text, std::string *why = nullptr);
 
 }  // namespace vesk
 

@@ -5,12 +5,15 @@
  *     environment lookup and file and path helpers.
  */
 #include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 #include <algorithm>
+#include <exception>
 #include <vector>
 
 #include "core/core.h"
@@ -415,6 +418,64 @@ int64_t putFileData(int fd, const void *buffer, int64_t length, off_t offset, in
     done += n;
   }
   return done;
+}
+
+/*
+ * readRegularFile --
+ *     The whole of a regular file of at most limit bytes, read with that
+ *     bound: a folder, a device or a FIFO is refused before it is opened
+ *     (a FIFO would block the open, a device never ends), and a file that
+ *     grows while it is read gives only the bytes it had.
+ * Results:      true with the bytes in text; false with the reason in
+ *     *why ("not a regular file", the size over the limit, or the system's
+ *     message).
+ */
+bool readRegularFile(const char *path, int64_t limit, std::string &text, std::string *why) {
+  std::string reason;
+  if (!why) why = &reason;
+  struct stat info;
+  if (!path || stat(path, &info) != 0) {
+    *why = strerror(path ? errno : ENOENT);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *why = "not a regular file";
+    return false;
+  }
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    *why = fd < 0 ? strerror(errno) : "not a regular file";
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  if (info.st_size > limit) {
+    close(fd);
+    *why = "too large: " + std::to_string(static_cast<long long>(info.st_size)) +
+           " bytes, at most " + std::to_string(static_cast<long long>(limit));
+    return false;
+  }
+  try {
+    text.assign(static_cast<size_t>(info.st_size), '\0');
+  } catch (const std::exception &) {
+    close(fd);
+    *why = "out of memory";
+    return false;
+  }
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = read(fd, &text[done], text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *why = strerror(errno);
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+  text.resize(done);
+  return true;
 }
 
 }  // namespace vesk

@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "canvas/gcanvas.h"
@@ -582,6 +583,34 @@ int submitDocument(Tcl_Interp *interp, const PrintDevice &dev, const char *title
   return TCL_OK;
 }
 
+/* A page shows at most this many canvas pixels a printer dot each way:
+   a smaller scale would capture far more than the page can show. */
+constexpr double kMinPrintScale = 0.25;
+
+/*
+ * reduceBand --
+ *     A band larger than the dots it is printed on, sampled down to them
+ *     (nearest pixel, as the page would show it), so that a page holds
+ *     at most its own dots whatever the region's size.
+ */
+void reduceBand(RgbImage &band, int w, int h) {
+  if (w < 1 || h < 1 || (band.width <= w && band.height <= h)) return;
+  w = std::min(w, band.width);
+  h = std::min(h, band.height);
+  RgbImage out;
+  out.width = w;
+  out.height = h;
+  out.pixels.resize(static_cast<size_t>(w) * h);
+  for (int r = 0; r < h; r++) {
+    const size_t from = static_cast<size_t>((int64_t{r} * band.height + band.height / 2) / h);
+    for (int c = 0; c < w; c++) {
+      const size_t col = static_cast<size_t>((int64_t{c} * band.width + band.width / 2) / w);
+      out.pixels[static_cast<size_t>(r) * w + c] = band.pixels[from * band.width + col];
+    }
+  }
+  band = std::move(out);
+}
+
 /* A page of the job: the canvas region x0..x1, y0..y1 (inclusive). */
 struct PageRect {
   int x0, y0, x1, y1;
@@ -631,6 +660,7 @@ int printPageBands(PrintJob &job, const PageRect &page, int k, int m) {
       if (!captureCanvasBand(job.interp, &now, bx, by, bx1 - bx + 1, by1 - by + 1, job.coordType,
                              band))
         return TCL_ERROR;
+      reduceBand(band, w, h);
       cairo_surface_t *image =
           cairo_image_surface_create(CAIRO_FORMAT_RGB24, band.width, band.height);
       cairo_surface_flush(image);
@@ -704,6 +734,14 @@ int printCanvasJob(PrinterSettings *s, Tcl_Interp *interp, int argc, const char 
   const double twd = pw / scale, thd = ph / scale;
   if (!(twd >= 0.5 && thd >= 0.5) || !std::isfinite(scale)) {
     Tcl_SetObjResult(interp, Tcl_ObjPrintf("Invalid scale: %s", argc >= 4 ? argv[3] : "0"));
+    return TCL_ERROR;
+  }
+  if (scale < kMinPrintScale) {
+    const double regionW = std::min(x1 - x0 + 1.0, twd), regionH = std::min(y1 - y0 + 1.0, thd);
+    Tcl_SetObjResult(interp, Tcl_ObjPrintf("Region too large for the page: %.0f x %.0f canvas "
+                                           "pixels onto %d x %d dots at %d dpi (scale %g, at "
+                                           "least %g)",
+                                           regionW, regionH, pw, ph, dev.dpi, scale, kMinPrintScale));
     return TCL_ERROR;
   }
   const int tw = std::max(1, static_cast<int>(std::min(twd + 0.5, 1e9)));

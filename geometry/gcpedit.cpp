@@ -404,10 +404,11 @@ int cmlLoad(GCPOBJ *set, int n, char **words) {
     complain(CML_INVALID);
     return 1;
   }
-  FILE *file = fopen(words[2], "r");
+  std::string why;
+  FILE *file = openGcpTextFile(words[2], &why);
   if (!file) {
     vesk_fprintf(stderr, "Error in fopen.\n");
-    printSystemError(words[2]);
+    vesk_fprintf(stderr, "%s: %s\n", words[2], why.c_str());
     return 1;
   }
   if (over) {
@@ -415,22 +416,7 @@ int cmlLoad(GCPOBJ *set, int n, char **words) {
     set->count = 0;
     set->current = 0;
   }
-  std::string line;
-  while (readFileLine(file, line)) {
-    if (line[0] == '#') continue;
-    if (set->count >= set->capacity) {
-      vesk_fprintf(stderr, "Buffer overflow");
-      break;
-    }
-    vesk_printf("%s", line.c_str());
-    int id;
-    double x1, y1, x2, y2;
-    if (sscanf(line.c_str(), "%d %lf %lf %lf %lf", &id, &x1, &y1, &x2, &y2) != 5) {
-      vesk_fprintf(stderr, "Invalid record:\n%s", line.c_str());
-      continue;
-    }
-    appendRecord(set, id, x1, y1, x2, y2);
-  }
+  loadGcpRecords(set, file);
   fclose(file);
   return 1;
 }
@@ -573,9 +559,10 @@ int cmlHelp(GCPOBJ *set, int n, char **words) {
   const char *doc = vesk_getenv("VESK_DOC");
   std::string name = std::string(doc ? doc : "") + set->helpFile;
   FILE *file;
-  while (!(file = fopen(name.c_str(), "r"))) {
+  std::string why;
+  while (!(file = openGcpTextFile(name.c_str(), &why))) {
     vesk_fprintf(stderr, "\nError in fopen\n");
-    printSystemError(name.c_str());
+    vesk_fprintf(stderr, "%s: %s\n", name.c_str(), why.c_str());
     if (!askCml("\a\nTry again")) return 1;
     vesk_printf("\nEnter full path for the help file name: ");
     std::string line;
@@ -583,26 +570,7 @@ int cmlHelp(GCPOBJ *set, int n, char **words) {
     char *word = strtok(&line[0], " \t");
     name = word ? word : "";
   }
-  std::string entry = std::string("@") + (n == 2 ? words[1] : "help");
-  std::string line;
-  bool found = false;
-  while (readFileLine(file, line)) {
-    std::string word = firstWord(line);
-    if (word.empty()) {
-      vesk_printf("\n");
-      continue;
-    }
-    if (compareNoCase(word.c_str(), entry.c_str()) == 0) {
-      found = true;
-      break;
-    }
-  }
-  if (found) {
-    while (readFileLine(file, line)) {
-      if (compareNoCase(firstWord(line).c_str(), "@END") == 0) break;
-      vesk_printf("%s", line.c_str());
-    }
-  } else {
+  if (!printGcpHelpEntry(file, n == 2 ? words[1] : "help")) {
     vesk_fprintf(stderr, "\nCan't find the entry of the help.");
     vesk_fprintf(stderr, "\nPlease type HELP to get a list of command entry.");
   }
@@ -667,6 +635,80 @@ CmlProc *const cmlProcs[CML_COMMANDS] = {
 };
 
 }  // namespace
+
+/*
+ * openGcpTextFile --
+ *     Opens a text file of the editor (records to load, the help) for
+ *     reading.  Only a regular file is opened: a FIFO would block the
+ *     open and a device would never end.
+ * Results:      the file; null with the reason in *why.
+ */
+FILE *openGcpTextFile(const char *path, std::string *why) {
+  struct stat info;
+  FILE *file = nullptr;
+  if (stat(path, &info) != 0) {
+    *why = strerror(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    *why = "not a regular file";
+  } else if (!(file = fopen(path, "r"))) {
+    *why = strerror(errno);
+  }
+  return file;
+}
+
+/*
+ * loadGcpRecords --
+ *     Appends the records of a text file, "id x1 y1 x2 y2" a line, each
+ *     echoed; lines starting with # are skipped, others that do not hold
+ *     a record are reported.  Loading stops when the set is full.
+ */
+void loadGcpRecords(GCPOBJ *set, FILE *file) {
+  std::string line;
+  while (readFileLine(file, line)) {
+    if (line[0] == '#') continue;
+    if (set->count >= set->capacity) {
+      vesk_fprintf(stderr, "Buffer overflow");
+      break;
+    }
+    vesk_printf("%s", line.c_str());
+    int id;
+    double x1, y1, x2, y2;
+    if (sscanf(line.c_str(), "%d %lf %lf %lf %lf", &id, &x1, &y1, &x2, &y2) != 5) {
+      vesk_fprintf(stderr, "Invalid record:\n%s", line.c_str());
+      continue;
+    }
+    appendRecord(set, id, x1, y1, x2, y2);
+  }
+}
+
+/*
+ * printGcpHelpEntry --
+ *     Prints the entry "@topic" of a help file, up to its "@END" line (a
+ *     blank line before the entry prints as one newline).
+ * Results:      false when the file holds no such entry.
+ */
+bool printGcpHelpEntry(FILE *file, const char *topic) {
+  const std::string entry = std::string("@") + topic;
+  std::string line;
+  bool found = false;
+  while (readFileLine(file, line)) {
+    std::string word = firstWord(line);
+    if (word.empty()) {
+      vesk_printf("\n");
+      continue;
+    }
+    if (compareNoCase(word.c_str(), entry.c_str()) == 0) {
+      found = true;
+      break;
+    }
+  }
+  if (!found) return false;
+  while (readFileLine(file, line)) {
+    if (compareNoCase(firstWord(line).c_str(), "@END") == 0) break;
+    vesk_printf("%s", line.c_str());
+  }
+  return true;
+}
 
 /*
  * splitCmlLine --

@@ -10,6 +10,9 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
+
+#include <string>
 
 namespace vesk {
 
@@ -75,6 +78,11 @@ void exchangeGcpPoints(GCPOBJ *set);
 void freeGcpFit(GCPOBJ *set);
 int writeGcpFile(GCPOBJ *set, const char *path);
 GCPOBJ *readGcpFile(const char *path);
+
+/* The editor's text files: records to load and the help. */
+FILE *openGcpTextFile(const char *path, std::string *why);
+void loadGcpRecords(GCPOBJ *set, FILE *file);
+bool printGcpHelpEntry(FILE *file, const char *topic);
 
 /* Replaces path with the bytes only once all are written; 0, or 1 open / 2 write failure. */
 int writeWholeFile(const char *path, const void *data, size_t size);

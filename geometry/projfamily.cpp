@@ -8,7 +8,6 @@
 
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include "core/core.h"
 
@@ -292,26 +291,9 @@ int writeObjectFile(const char *path, const std::string &text) {
   return 1;
 }
 
-/*
- * readObjectFile --
- *     The whole text of a saved object no longer than limit.  Only a
- *     regular file holds one: a folder, a device or a FIFO is refused
- *     before it is opened (a FIFO would block the open).
- */
+/* readObjectFile -- the whole text of a saved object no longer than limit. */
 bool readObjectFile(const char *path, long limit, std::string &text) {
-  struct stat info;
-  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  FILE *file = fopen(path, "r");
-  if (!file) return false;
-  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > limit) {
-    fclose(file);
-    return false;
-  }
-  text.assign(static_cast<size_t>(info.st_size), '\0');
-  size_t got = fread(&text[0], 1, text.size(), file);
-  fclose(file);
-  text.resize(got);
-  return true;
+  return readRegularFile(path, limit, text);
 }
 
 }  // namespace vesk

@@ -83,29 +83,42 @@ void freeScanLines(Pushbroom *p) {
   p->matrices = nullptr;
 }
 
+/* The most scan lines a scanner may have: 120 bytes a line, 2 GiB in all. */
+constexpr int kMaxScanLines = 1 << 24;
+
 /*
  * allocScanLines --
- *     New line arrays for nscanlines lines: records zeroed and matrices
- *     the identity, so that lines never set read as a camera at the
- *     origin looking down.  Results: 1; 0 with nscanlines set to 0.
+ *     New line arrays for nscanlines lines (none for 0 or less): records
+ *     zeroed and matrices the identity, so that lines never set read as a
+ *     camera at the origin looking down.
+ * Results:      TCL_OK; TCL_ERROR with a message when the count is over
+ *     the limit or the arrays cannot be had, the old lines then kept.
  */
-int allocScanLines(Pushbroom *p) {
-  freeScanLines(p);
+int allocScanLines(Tcl_Interp *interp, Pushbroom *p) {
   if (p->nscanlines <= 0) {
-    p->nscanlines = 0;
-    return 0;
-  }
-  try {
-    p->lines = new ScanLine[p->nscanlines]();
-    p->matrices = new double[9 * static_cast<size_t>(p->nscanlines)]();
-  } catch (const std::bad_alloc &) {
     freeScanLines(p);
     p->nscanlines = 0;
-    return 0;
+    return TCL_OK;
   }
-  for (int n = 0; n < p->nscanlines; n++)
-    for (int k = 0; k < 3; k++) p->matrices[9 * n + 4 * k] = 1;
-  return 1;
+  if (p->nscanlines > kMaxScanLines) {
+    Tcl_SetObjResult(interp, Tcl_ObjPrintf("Too many scan lines: %d (at most %d)", p->nscanlines,
+                                           kMaxScanLines));
+    return TCL_ERROR;
+  }
+  const size_t n = static_cast<size_t>(p->nscanlines);
+  ScanLine *lines = new (std::nothrow) ScanLine[n]();
+  double *matrices = lines ? new (std::nothrow) double[9 * n]() : nullptr;
+  if (!matrices) {
+    delete[] lines;
+    Tcl_SetObjResult(interp, Tcl_ObjPrintf("Cannot allocate %d scan lines", p->nscanlines));
+    return TCL_ERROR;
+  }
+  freeScanLines(p);
+  p->lines = lines;
+  p->matrices = matrices;
+  for (size_t i = 0; i < n; i++)
+    for (int k = 0; k < 3; k++) p->matrices[9 * i + 4 * k] = 1;
+  return TCL_OK;
 }
 
 void buildLineMatrix(Pushbroom *p, int n) {
@@ -437,7 +450,10 @@ int pushbroomCmd(ClientData data, Tcl_Interp *interp, int argc, const char **arg
       if (Tk_ConfigureWidget(interp, main, pushbroomSpecs, argc - 2, argv + 2,
                              reinterpret_cast<char *>(p), TK_CONFIG_ARGV_ONLY) != TCL_OK)
         return TCL_ERROR;
-      if (p->nscanlines != lines) allocScanLines(p);
+      if (p->nscanlines != lines && allocScanLines(interp, p) != TCL_OK) {
+        p->nscanlines = lines;
+        return TCL_ERROR;
+      }
       if (p->nscanlines != lines || p->rotationid != order || p->axoffset != offsets[0] ||
           p->ayoffset != offsets[1] || p->azoffset != offsets[2])
         rebuildScanLines(p);
@@ -542,7 +558,11 @@ int pushbroomCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char **ar
     return TCL_ERROR;
   }
   if (p->nscanlines != 0) {
-    allocScanLines(p);
+    if (allocScanLines(interp, p) != TCL_OK) {
+      Tk_FreeOptions(pushbroomSpecs, reinterpret_cast<char *>(p), nullptr, 0);
+      delete p;
+      return TCL_ERROR;
+    }
     rebuildScanLines(p);
   }
   p->command = Tcl_CreateCommand(interp, argv[1], pushbroomCmd, p, pushbroomDeleted);

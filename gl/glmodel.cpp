@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+
+#include "core/core.h"
 
 namespace vesk {
 
@@ -233,19 +233,13 @@ void glmParseMtl(GlmModel &model, const char *data, size_t length) {
   });
 }
 
-static bool readFile(const std::string &path, std::string &out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream s;
-  s << in.rdbuf();
-  out = s.str();
-  return true;
-}
+/* The largest OBJ or MTL file read: the model takes several times its text. */
+constexpr int64_t kMaxModelFile = int64_t{1} << 30;
 
 bool glmReadObj(GlmModel &model, const std::string &path) {
-  std::string text;
-  if (!readFile(path, text)) {
-    fprintf(stderr, "Error in open %s\n", path.c_str());
+  std::string text, why;
+  if (!readRegularFile(path.c_str(), kMaxModelFile, text, &why)) {
+    fprintf(stderr, "Error in open %s: %s\n", path.c_str(), why.c_str());
     return false;
   }
   model.path = bounded(path, 4095);
@@ -255,8 +249,8 @@ bool glmReadObj(GlmModel &model, const std::string &path) {
     size_t slash = path.find_last_of('/');
     std::string mtlPath = slash == std::string::npos ? lib : path.substr(0, slash + 1) + lib;
     std::string mtlText;
-    if (!readFile(mtlPath, mtlText)) {
-      fprintf(stderr, "Error in open material file: %s\n", mtlPath.c_str());
+    if (!readRegularFile(mtlPath.c_str(), kMaxModelFile, mtlText, &why)) {
+      fprintf(stderr, "Error in open material file: %s: %s\n", mtlPath.c_str(), why.c_str());
       return false;
     }
     glmParseMtl(m, mtlText.data(), mtlText.size());

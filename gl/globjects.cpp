@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace vesk {
 
@@ -435,6 +436,37 @@ static const GlEnumName kLoadTypes[] = {
     {"GL_UNSIGNED_SHORT", GL_UNSIGNED_SHORT}, {"GL_SHORT", GL_SHORT},
     {"GL_UNSIGNED_INT", GL_UNSIGNED_INT}, {"GL_INT", GL_INT}, {"GL_FLOAT", GL_FLOAT}, {nullptr, -1}};
 
+/*
+ * oglLoadFile --
+ *     The elements of one type in a raw file from a byte offset on; the
+ *     rest of the file must be a whole number of elements.  Only a regular
+ *     file is read: a FIFO would block, a device has no end to measure.
+ * Results:      the new object; null when the file cannot be read or its
+ *     length does not fit.
+ */
+GlDataObject *oglLoadFile(const char *path, int type, long offset) {
+  const int size = oglTypeSize(type);
+  struct stat info;
+  if (!size || offset < 0 || stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  FILE *f = fopen(path, "rb");
+  if (!f) return nullptr;
+  GlDataObject *o = nullptr;
+  bool ok = false;
+  if (fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode)) {
+    const int64_t length = static_cast<int64_t>(info.st_size) - offset;
+    if (length >= 0 && length % size == 0 && length / size <= INT32_MAX / 8 &&
+        fseek(f, offset, SEEK_SET) == 0 && (o = oglNewNumeric(type, (int)(length / size)))) {
+      ok = length == 0 || fread(o->data, 1, (size_t)length, f) == (size_t)length;
+    }
+  }
+  fclose(f);
+  if (!ok) {
+    oglFreeObject(o);
+    return nullptr;
+  }
+  return o;
+}
+
 static int glloadCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
   if (argc != 4 && argc != 5) return oglSyntaxError(interp);
   if (!glwCurrentView()) return noView(interp);
@@ -443,34 +475,12 @@ static int glloadCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv
   GlRef ref = oglResolve(argv[1]);
   if (ref.object || ref.error || type == GL_BITMAP) return TCL_ERROR;
   long offset = argc == 5 ? atol(argv[4]) : 0;
-  int size = oglTypeSize(type);
   Tcl_DString native;
   const char *path = Tcl_TranslateFileName(interp, argv[2], &native);
   if (!path) return TCL_ERROR;
-  FILE *f = fopen(path, "rb");
+  GlDataObject *o = oglLoadFile(path, type, offset);
   Tcl_DStringFree(&native);
-  if (!f) return TCL_ERROR;
-  GlDataObject *o = nullptr;
-  bool ok = false;
-  if (offset >= 0 && fseek(f, 0, SEEK_END) == 0) {
-    long length = ftell(f) - offset;
-    if (length >= 0 && length % size == 0 && length / size <= INT32_MAX / 8 &&
-        fseek(f, offset, SEEK_SET) == 0 && (o = oglNewNumeric(type, (int)(length / size)))) {
-      size_t done = 0;
-      ok = true;
-      while (done < (size_t)length) {
-        size_t want = (size_t)length - done < 32768 ? (size_t)length - done : 32768;
-        size_t got = fread((char *)o->data + done, 1, want, f);
-        if (got == 0) { ok = false; break; }
-        done += got;
-      }
-    }
-  }
-  fclose(f);
-  if (!ok) {
-    oglFreeObject(o);
-    return TCL_ERROR;
-  }
+  if (!o) return TCL_ERROR;
   oglInstall(argv[1], o);
   return TCL_OK;
 }

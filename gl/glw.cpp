@@ -185,20 +185,41 @@ static bool setupContext(GlwView *view, bool window) {
   return true;
 }
 
-/* A new offscreen pixmap (and GLX pixmap) of the view's size, black. */
-static bool makePixmap(GlwView *view) {
+/*
+ * makePixmap --
+ *     A new offscreen pixmap (and GLX pixmap) of the view's size, black.
+ *     X errors are trapped: the server may refuse a pixmap it cannot hold,
+ *     and Xlib's default handler would end the process.
+ * Results:      true; false with the reason in *why, the old pixmap kept.
+ */
+static bool makePixmap(GlwView *view, std::string *why = nullptr) {
+  std::string unused;
+  if (!why) why = &unused;
   int w = view->o.width > 0 ? view->o.width : 1, h = view->o.height > 0 ? view->o.height : 1;
   Pixmap old = view->pixmap;
   GLXDrawable oldGlx = view->glxDrawable;
   Tk_Window win = view->kind == 3 ? Tk_MainWindow(view->interp) : view->tkwin;
-  view->pixmap = Tk_GetPixmap(view->display, Tk_WindowId(win), w, h, Tk_Depth(win));
+  XTrap trap(view->display);
+  Pixmap fresh = Tk_GetPixmap(view->display, Tk_WindowId(win), w, h, Tk_Depth(win));
   XSetForeground(view->display, view->gc, BlackPixelOfScreen(Tk_Screen(win)));
-  XFillRectangle(view->display, view->pixmap, view->gc, 0, 0, w, h);
+  XFillRectangle(view->display, fresh, view->gc, 0, 0, w, h);
+  if (trap.sync()) {
+    *why = "X refused a " + std::to_string(w) + " x " + std::to_string(h) + " pixmap: " + trap.text();
+    stepFailed("XCreatePixmap", trap.text());
+    trap.code = 0;
+    if (fresh) Tk_FreePixmap(view->display, fresh);
+    trap.sync();
+    return false;
+  }
+  view->pixmap = fresh;
   if (view->context) {
-    XTrap trap(view->display);
     view->glxDrawable = glXCreatePixmap(view->display, view->fbconfig, view->pixmap, nullptr);
     if (trap.sync() || !view->glxDrawable) {
+      *why = "glXCreatePixmap: " + trap.text();
       stepFailed("glXCreatePixmap", trap.text());
+      Tk_FreePixmap(view->display, fresh);
+      view->pixmap = old;
+      view->glxDrawable = oldGlx;
       return false;
     }
     if (madeCurrentView == view) madeCurrentView = nullptr;
@@ -229,8 +250,8 @@ static void scheduleRedraw(GlwView *view) {
   Tcl_DoWhenIdle(redrawIdle, view);
 }
 
-static void resizeView(GlwView *view) {
-  if (!view->context || !view->tkwin) return;
+static bool resizeView(GlwView *view, std::string *why = nullptr) {
+  if (!view->context || !view->tkwin) return true;
   bool changed = false;
   if (view->kind != 3) {
     int w = Tk_Width(view->tkwin), h = Tk_Height(view->tkwin);
@@ -238,7 +259,7 @@ static void resizeView(GlwView *view) {
     view->o.width = w;
     view->o.height = h;
   }
-  if (view->pixmap && (view->kind == 3 || changed)) makePixmap(view);
+  if (view->pixmap && (view->kind == 3 || changed) && !makePixmap(view, why)) return false;
   glwMakeCurrent(view);
   int w = view->o.width, h = view->o.height;
   if (view->o.aspect > 0) w = roundToInt(view->o.aspect * view->o.width);
@@ -252,6 +273,7 @@ static void resizeView(GlwView *view) {
       Tk_ImageChanged(view->master, 0, 0, view->o.width, view->o.height, view->o.width, view->o.height);
   }
   Tcl_Release(view);
+  return true;
 }
 
 /* Draws an adopted canvas's items over the GL picture in the pixmap. */
@@ -376,11 +398,21 @@ void viewFree(char *data) {
 
 }  // namespace
 
+/* The largest side of an X drawable: the protocol carries sizes in 16 bits. */
+constexpr int kMaxViewSide = 32767;
+
 static int configureView(Tcl_Interp *interp, GlwView *view, int argc, const char **argv, int flags) {
   Tk_Window win = view->kind == 3 ? Tk_MainWindow(interp) : view->tkwin;
   int oldW = view->o.width, oldH = view->o.height;
   if (Tk_ConfigureWidget(interp, win, kOptionSpecs, argc, argv, (char *)&view->o, flags) != TCL_OK)
     return TCL_ERROR;
+  if (view->o.width > kMaxViewSide || view->o.height > kMaxViewSide) {
+    Tcl_SetObjResult(interp, Tcl_ObjPrintf("Invalid view size: %d x %d (at most %d a side)",
+                                           view->o.width, view->o.height, kMaxViewSide));
+    view->o.width = oldW;
+    view->o.height = oldH;
+    return TCL_ERROR;
+  }
   if (view->o.width < 1) view->o.width = 1;
   if (view->o.height < 1) view->o.height = 1;
   if (view->kind != 3 && (view->o.width != oldW || view->o.height != oldH))
@@ -434,7 +466,13 @@ static int viewCommand(ClientData data, Tcl_Interp *interp, int argc, const char
     code = TCL_ERROR;
   }
   if (view->kind == 3 && view->tkwin && (view->o.width != oldW || view->o.height != oldH)) {
-    resizeView(view);
+    std::string why;
+    if (!resizeView(view, &why)) {
+      view->o.width = oldW;
+      view->o.height = oldH;
+      Tcl_SetObjResult(interp, Tcl_NewStringObj(why.c_str(), -1));
+      code = TCL_ERROR;
+    }
     scheduleRedraw(view);
   }
   Tcl_Release(view);
@@ -518,7 +556,11 @@ static int makeWindowView(Tcl_Interp *interp, Tcl_HashTable *table, int argc, co
   view->drawable = Tk_WindowId(tkwin);
   view->gc = Tk_GetGC(tkwin, 0, nullptr);
   if (kind == 2) {
-    if (!makePixmap(view)) return fail();
+    std::string why;
+    if (!makePixmap(view, &why)) {
+      Tcl_SetObjResult(interp, Tcl_NewStringObj(why.c_str(), -1));
+      return fail();
+    }
     view->drawable = view->pixmap;
   }
   Tcl_ResetResult(interp);
@@ -688,7 +730,9 @@ static int imageCreate(Tcl_Interp *interp, const char *name, int objc, Tcl_Obj *
   argv.push_back(nullptr);
   bool ok = configureView(interp, view, objc, argv.data(), 0) == TCL_OK;
   if (ok) {
-    ok = makePixmap(view);
+    std::string why;
+    ok = makePixmap(view, &why);
+    if (!ok) Tcl_SetObjResult(interp, Tcl_NewStringObj(why.c_str(), -1));
     view->drawable = view->pixmap;
   }
   if (ok) {

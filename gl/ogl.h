@@ -100,6 +100,7 @@ void oglDeleteObject(const char *name, int type);
 void oglDeleteTemporary(const void *pointer);
 void oglFreeAll(GlwView *view);
 int oglTypeSize(int type);
+GlDataObject *oglLoadFile(const char *path, int type, long offset);
 const char *oglTypeName(int type);
 bool oglValidName(const char *name, size_t length);
 /* Unbinds a view's vertex arrays that point into an object. */

@@ -64,6 +64,7 @@ int initXImage_Bi(ImageHeader *head, const XImage *image);
 int headPaletteFromColormap(ImageHeader *head, Display *display, Colormap colormap, int count);
 
 /* ---- open, close, save and queries (rimgopen.cpp) ---- */
+bool readImageBytesHeader(const unsigned char *bytes, int64_t length, ImageHeader *h);
 RimageHeadProc rimageOpen;
 RimagePlainProc rimageClose;
 RimagePlainProc rimageList;

@@ -72,20 +72,6 @@ void fixRgbHead(ImageHeader &h) {
 }
 
 /*
- * The header of an image file held in memory: offered to the JPEG reader,
- * then to the GIF reader; true when one takes the bytes and fills the head.
- */
-bool readImageBytesHeader(const unsigned char *bytes, int64_t length, ImageHeader *h) {
-  ImageHeader probe = *h;
-  if (readJpegHeader(-1, &probe, bytes, length) > 0 ||
-      (probe = *h, readGifHeader(-1, &probe, bytes, length) > 0)) {
-    *h = probe;
-    return true;
-  }
-  return false;
-}
-
-/*
  * openExisting --
  *     The last step of every successful open: one more keep, and the tag
  *     as the result.
@@ -182,6 +168,22 @@ int openImageString(Tcl_Interp *interp, int argc, const char **argv, ImageHeader
 }  // namespace
 
 /*
+ * readImageBytesHeader --
+ *     The header of an image file held in memory (a base64 string, a
+ *     tile): offered to the JPEG reader, then to the GIF reader.
+ * Results:      true when one takes the bytes and fills the head.
+ */
+bool readImageBytesHeader(const unsigned char *bytes, int64_t length, ImageHeader *h) {
+  ImageHeader probe = *h;
+  if (readJpegHeader(-1, &probe, bytes, length) > 0 ||
+      (probe = *h, readGifHeader(-1, &probe, bytes, length) > 0)) {
+    *h = probe;
+    return true;
+  }
+  return false;
+}
+
+/*
  * rimageOpen --
  *     "rimage open FILE|TAG [imgID [[template [dataRange]] | options]]":
  *     finds, opens or creates an image and keeps it.
@@ -263,6 +265,14 @@ int rimageOpen(ImageHeader *head, Tcl_Interp *interp, int argc, const char **arg
   }
 
   if (!paletteCame) setGreyRamp(&h, h.nindices);
+  const int64_t imageBytes = memoryImageBytes(h), memory = physicalMemoryBytes();
+  if (imageBytes > memory) {
+    free(bytes);
+    return rimgopenError(interp, fmt("Memory image of %lld bytes is larger than the physical "
+                                     "memory (%lld bytes)",
+                                     static_cast<long long>(imageBytes),
+                                     static_cast<long long>(memory)));
+  }
   RAMIMG *image = openRAMImage(w2, nullptr, &h, nullptr, &err);
   if (!image) {
     free(bytes);

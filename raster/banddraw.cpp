@@ -116,13 +116,15 @@ int drawRAMImagePolyline(RAMIMG *image, int band, int value, const PointList *po
  * fillRAMImagePolygon --
  *     Fills the polygon: each span (xs, y) .. (xe, y) sets columns xs to
  *     xe - 1 of row y, clipped to the image.
- * Results:      the number of span end points (twice the spans).
+ *     Only the image's rows are scanned.
+ * Results:      the number of span end points (twice the spans) over the
+ *     image's rows.
  */
 int fillRAMImagePolygon(RAMIMG *image, int band, int value, const PointList *points) {
   if (!image || !points) return 0;
-  PointList *spans = polyToSpans(points);
-  if (!spans) return 0;
   const int columns = image->header.columns, rows = image->header.rows;
+  PointList *spans = polyToSpans(points, 0, rows - 1);
+  if (!spans) return 0;
   std::vector<unsigned char> run(static_cast<size_t>(std::max(columns, 0)),
                                  static_cast<unsigned char>(value));
   for (int i = 0; i + 1 < spans->count; i += 2) {

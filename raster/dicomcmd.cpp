@@ -155,8 +155,8 @@ int openDicomSource(Tcl_Interp *interp, const char *word, DicomSource *source) {
     source->table = static_cast<Tcl_HashTable *>(image->privateData);
     return TCL_OK;
   }
-  int fd = open(word, O_RDWR | O_CLOEXEC);
-  if (fd < 0) fd = open(word, O_RDONLY | O_CLOEXEC);
+  /* A listing only reads: the file is never opened for writing. */
+  int fd = open(word, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat info;
   if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
     close(fd);

@@ -464,6 +464,42 @@ void adviseHugePages(unsigned char *block, int64_t size) {
 }  // namespace
 
 /*
+ * memoryImageBytes --
+ *     The bytes a memory image of the header holds: its lines (the line
+ *     slots of an RGB frame) and its frame.
+ * Results:      the size; INT64_MAX when it does not fit in 64 bits.
+ */
+int64_t memoryImageBytes(const ImageHeader &h) {
+  const int64_t lineBytes = pixelLineBytes(h.pixelid, h.columns);
+  const int64_t block = std::max(h.block, minimumBlock(&h, lineBytes));
+  int64_t rows = h.rows, frame = 0;
+  switch (h.imgid) {
+  case IMG_MRGB32: case IMG_MRGB24: case IMG_MRGB565: case IMG_MRGB555:
+  case IMG_MRGB8: case IMG_MRGB4: case IMG_MRGB1:
+    if (__builtin_mul_overflow(block, int64_t{h.rows}, &frame)) return INT64_MAX;
+    rows = 3;
+    break;
+  default:
+    break;
+  }
+  int64_t lines = 0, bytes = 0;
+  if (__builtin_mul_overflow(rows, int64_t{h.nbands}, &lines) ||
+      __builtin_mul_overflow(lines, lineBytes + 8, &bytes) ||
+      __builtin_add_overflow(bytes, frame, &bytes))
+    return INT64_MAX;
+  return bytes;
+}
+
+/* physicalMemoryBytes -- the machine's memory; INT64_MAX when unknown. */
+int64_t physicalMemoryBytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGE_SIZE);
+  int64_t bytes = 0;
+  if (pages <= 0 || pageSize <= 0 || __builtin_mul_overflow(int64_t{pages}, pageSize, &bytes))
+    return INT64_MAX;
+  return bytes;
+}
+
+/*
  * setRAMImageBuf --
  *     (Re)allocates the cache of an image for about `rows` rows.  The
  *     lines of a memory image are its pixels: zeros, unless `cleared` is

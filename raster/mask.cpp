@@ -238,14 +238,15 @@ void fillMaskSpans(const PointList *spans, MaskBitmap *bitmap) {
  *     with the parity flag combined by parity (overlaps clear).
  */
 void polyFillMask(const PointList *chain, MaskBitmap *bitmap, int parity) {
+  const int lastRow = bitmap->height - 1;
   if (parity) {
-    PointList *spans = polyListToSpans(chain);
+    PointList *spans = polyListToSpans(chain, 0, lastRow);
     fillMaskSpans(spans, bitmap);
     polyFree(spans);
     return;
   }
   for (const PointList *p = chain; p; p = p->next) {
-    PointList *spans = polyToSpans(p);
+    PointList *spans = polyToSpans(p, 0, lastRow);
     fillMaskSpans(spans, bitmap);
     polyFree(spans);
   }

@@ -134,6 +134,9 @@ void splitBIPLine(RAMIMG *image, int firstRow, int count, const unsigned char *r
 void swapLineBytes(int pixelid, int64_t columns, unsigned char *line);
 unsigned char *getCachedLine(RAMIMG *image, int row, int band);
 int64_t minimumBlock(const ImageHeader *header, int64_t lineBytes);
+/* A memory image larger than the machine's memory is refused when made. */
+int64_t memoryImageBytes(const ImageHeader &header);
+int64_t physicalMemoryBytes();
 unsigned char *allocCacheBlock(int64_t size, bool cleared = true);
 void clearRAMImageLines(RAMIMG *image);
 void freeCacheBlock(unsigned char *block);

@@ -61,15 +61,21 @@ void pairCrossings(const RoiPoint *crossings, int n, PointList *spans) {
 
 /*
  * scanPolygon --
- *     The row crossings of a closed polygon: for every edge, the rounded
- *     x of each row strictly between its ends, plus its start vertex
- *     where the outline passes through monotonically (not at a local top
- *     or bottom), so that every row has an even number of crossings.
+ *     The row crossings of a closed polygon in rows firstRow..lastRow:
+ *     for every edge, the rounded x of each row strictly between its ends,
+ *     plus its start vertex where the outline passes through monotonically
+ *     (not at a local top or bottom), so that every row has an even number
+ *     of crossings.  Rows outside the range are never visited, so the work
+ *     and the list are bounded by the range, however far the corners lie.
  */
-void scanPolygon(const RoiPoint *p, int n, PointList *crossings) {
+void scanPolygon(const RoiPoint *p, int n, int firstRow, int lastRow, PointList *crossings) {
   int first = 0;
   if (n > 1 && p[n - 1] == p[0]) first = 1;
-  if (n - first < 2) return;
+  if (n - first < 2 || firstRow > lastRow) return;
+  const int64_t lo = firstRow, hi = lastRow;
+  auto push = [&](int64_t x, int64_t y) {
+    if (y >= lo && y <= hi) pushPoint(crossings, {static_cast<int>(x), static_cast<int>(y)});
+  };
   RoiPoint prev = p[n - 1];
   int64_t e = int64_t{p[n - 2].y} - p[n - 1].y;
   for (int i = first; i < n; i++) {
@@ -77,13 +83,13 @@ void scanPolygon(const RoiPoint *p, int n, PointList *crossings) {
     const int64_t xp = prev.x, yp = prev.y, xc = cur.x, yc = cur.y;
     const double slope = yp != yc ? double(xp - xc) / double(yp - yc) : 0;
     if (yp < yc) {
-      if (e <= 0) pushPoint(crossings, prev);
-      for (int64_t y = yp + 1; y < yc; y++)
-        pushPoint(crossings, {roundToInt(xc + slope * double(y - yc)), static_cast<int>(y)});
+      if (e <= 0) push(xp, yp);
+      for (int64_t y = std::max(yp + 1, lo), end = std::min(yc - 1, hi); y <= end; y++)
+        push(roundToInt(xc + slope * double(y - yc)), y);
     } else {
-      if (e > 0) pushPoint(crossings, prev);
-      for (int64_t y = yp - 1; y > yc; y--)
-        pushPoint(crossings, {roundToInt(xc + slope * double(y - yc)), static_cast<int>(y)});
+      if (e > 0) push(xp, yp);
+      for (int64_t y = std::min(yp - 1, hi), end = std::max(yc + 1, lo); y >= end; y--)
+        push(roundToInt(xc + slope * double(y - yc)), y);
     }
     e = yp - yc;
     prev = cur;
@@ -401,13 +407,14 @@ PointList *parseROIExpr(Tcl_Interp *interp, const PointList *current, int argc,
 /*
  * pointArrayToSpans --
  *     Scan-converts a closed polygon (its last point joined to its first;
- *     a repeated first point at the end counts once).
+ *     a repeated first point at the end counts once) over the rows
+ *     firstRow..lastRow.
  * Results:      its span set, pairs of crossings sorted by row and column;
  *     null when the set cannot be allocated.
  */
-PointList *pointArrayToSpans(const RoiPoint *points, int n) {
+PointList *pointArrayToSpans(const RoiPoint *points, int n, int firstRow, int lastRow) {
   PointList crossings;
-  if (points && n > 0) scanPolygon(points, n, &crossings);
+  if (points && n > 0) scanPolygon(points, n, firstRow, lastRow, &crossings);
   std::sort(crossings.points, crossings.points + crossings.count, pointBefore);
   PointList *spans = emptyList();
   if (spans) pairCrossings(crossings.points, crossings.count, spans);
@@ -415,9 +422,9 @@ PointList *pointArrayToSpans(const RoiPoint *points, int n) {
   return spans;
 }
 
-PointList *polyToSpans(const PointList *polygon) {
+PointList *polyToSpans(const PointList *polygon, int firstRow, int lastRow) {
   if (!polygon) return nullptr;
-  return pointArrayToSpans(polygon->points, polygon->count);
+  return pointArrayToSpans(polygon->points, polygon->count, firstRow, lastRow);
 }
 
 /*
@@ -425,12 +432,12 @@ PointList *polyToSpans(const PointList *polygon) {
  *     The span set of a chain combined by parity: a pixel is inside when
  *     it lies inside an odd number of the polygons.
  */
-PointList *polyListToSpans(const PointList *chain) {
+PointList *polyListToSpans(const PointList *chain, int firstRow, int lastRow) {
   if (!chain) return nullptr;
-  PointList *spans = polyToSpans(chain);
+  PointList *spans = polyToSpans(chain, firstRow, lastRow);
   if (!spans) return nullptr;
   for (const PointList *p = chain->next; p; p = p->next) {
-    PointList *more = polyToSpans(p);
+    PointList *more = polyToSpans(p, firstRow, lastRow);
     if (!more) continue;
     for (int i = 0; i + 1 < more->count; i += 2) spanAdd(spans, more->points[i], more->points[i + 1]);
     polyFree(more);

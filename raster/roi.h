@@ -8,6 +8,7 @@
 #ifndef VESK_RASTER_ROI_H
 #define VESK_RASTER_ROI_H
 
+#include <limits.h>
 #include <tcl.h>
 
 /* A point of a region: x is the column, y the row (32-bit, so that large
@@ -56,9 +57,12 @@ PointList *parseROIExpr(Tcl_Interp *interp, const PointList *current, int argc,
                         const char *const *argv, int *error);
 
 /* ---- span sets ---- */
-PointList *polyToSpans(const PointList *polygon);
-PointList *pointArrayToSpans(const RoiPoint *points, int n);
-PointList *polyListToSpans(const PointList *chain);
+/* Polygons are scanned over the rows firstRow..lastRow only: callers that
+   fill an image pass its rows, so the work never exceeds the image. */
+PointList *polyToSpans(const PointList *polygon, int firstRow = INT_MIN, int lastRow = INT_MAX);
+PointList *pointArrayToSpans(const RoiPoint *points, int n, int firstRow = INT_MIN,
+                             int lastRow = INT_MAX);
+PointList *polyListToSpans(const PointList *chain, int firstRow = INT_MIN, int lastRow = INT_MAX);
 PointList *polyListXorSpans(const PointList *chain);
 void spanAdd(PointList *spans, RoiPoint start, RoiPoint end);
 void spanAddMerge(PointList *spans, RoiPoint start, RoiPoint end);

@@ -156,8 +156,8 @@ int openTiffSource(Tcl_Interp *interp, const char *word, TiffSource *source) {
     source->info = tiff->info;
     return TCL_OK;
   }
-  int fd = open(word, O_RDWR | O_CLOEXEC);
-  if (fd < 0) fd = open(word, O_RDONLY | O_CLOEXEC);
+  /* A listing only reads: the file is never opened for writing. */
+  int fd = open(word, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat info;
   if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
     close(fd);
