@@ -852,15 +852,16 @@ int gcanvasInstanceCmd(ClientData clientData, Tcl_Interp *interp, int objc,
   case CANVASY: {
     bool isX = index == CANVASX;
     if (objc != 3 && objc != 4) { result = wrong(isX ? "screenx ?gridspacing?" : "screeny ?gridspacing?"); break; }
-    int screen;
-    double grid = 0;
-    if (Tk_GetPixelsFromObj(interp, c->tkwin, objv[2], &screen) != TCL_OK ||
+    double screen, grid = 0;
+    if (canvasScreenDistance(interp, c->tkwin, Tcl_GetString(objv[2]), true, &screen) != TCL_OK ||
         (objc == 4 && canvasGetCoordFromObj(interp, c, objv[3], &grid) != TCL_OK)) {
       result = TCL_ERROR;
       break;
     }
-    double v = isX ? (screen + canvas->xOrigin + c->xOffset) / c->mx
-                   : (screen + canvas->yOrigin + c->yOffset) / c->my;
+    // A whole screen pixel, as Tk's canvas takes it; the sum in doubles.
+    double pixel = pixelRound(screen);
+    double v = isX ? (pixel + canvas->xOrigin + c->xOffset) / c->mx
+                   : (pixel + canvas->yOrigin + c->yOffset) / c->my;
     if (grid > 0) {
       if (v >= 0) v = grid * trunc(v / grid + 0.5);
       else v = -grid * trunc(-v / grid + 0.5);

@@ -47,6 +47,7 @@ struct GcanvasItem;
 struct GcanvasItemType;
 struct GcanvasRecord;
 struct CanvasPsInfo;
+class SaveFile;
 struct TagExpr;
 
 /* Item states (header field and the canvas's -state). */
@@ -406,6 +407,9 @@ int worldToDrawableParts(ItemContainer *c, const double *points, XPoint *out, in
                          int *counts);
 int canvasGetCoord(Tcl_Interp *interp, ItemContainer *c, const char *string, double *value);
 int canvasGetCoordFromObj(Tcl_Interp *interp, ItemContainer *c, Tcl_Obj *obj, double *value);
+/* A screen distance in pixels (units c, i, m, p); NaN refused, a negative one only with anySign. */
+int canvasScreenDistance(Tcl_Interp *interp, Tk_Window tkwin, const char *value, bool anySign,
+                         double *pixels);
 int partOfVertex(int vertex, const int *counts, int numParts);
 void setStippleOffset(ItemContainer *c, GC gc, StippleOffset *offset);
 XColor *copyColor(Tcl_Interp *interp, Tk_Window tkwin, XColor *color);
@@ -427,6 +431,7 @@ extern Tk_CustomOption hiddenStateOption;  /* items without an active look: norm
 extern Tk_CustomOption offsetOption;       /* items: "x,y", "#x,y", an index, anchors */
 extern Tk_CustomOption canvasOffsetOption; /* the canvas: "x,y", "#x,y", anchors */
 extern Tk_CustomOption distanceOption;        /* non-negative distance */
+extern Tk_CustomOption wholePixelOption;      /* whole pixels of any sign, within +-2^30 */
 extern Tk_CustomOption smoothOption;
 /* Smooth method: "bezier" is built in. */
 struct SmoothMethod {
@@ -622,7 +627,9 @@ struct CanvasPsInfo {
   char *fontVar = nullptr, *colorVar = nullptr, *colorMode = nullptr;
   int colorLevel = 2;
   char *fileName = nullptr, *channelName = nullptr;
-  Tcl_Channel chan = nullptr;
+  Tcl_Channel chan = nullptr;  /* -channel's */
+  SaveFile *file = nullptr;    /* -file's, replaced once the page is complete */
+  int writeError = 0;          /* errno of a failed write to the channel */
   Tcl_HashTable fontTable;
   int prepass = 0;
   int prolog = 1;

@@ -157,6 +157,12 @@ int canvasGetCoord(Tcl_Interp *interp, ItemContainer *c, const char *string, dou
   if (Tcl_GetDouble(nullptr, string, value) == TCL_OK) return TCL_OK;
   double mm;
   if (Tk_GetScreenMM(interp, canvasTkwin(c), string, &mm) != TCL_OK) return TCL_ERROR;
+  if (mm != mm) {
+    /* Tcl refuses a NaN, Tk's distance parser does not. */
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, "bad screen distance \"", string, "\"", nullptr);
+    return TCL_ERROR;
+  }
   *value = mm * canvasOf(c)->pixelsPerMM;
   return TCL_OK;
 }
@@ -164,6 +170,30 @@ int canvasGetCoord(Tcl_Interp *interp, ItemContainer *c, const char *string, dou
 int canvasGetCoordFromObj(Tcl_Interp *interp, ItemContainer *c, Tcl_Obj *obj, double *value) {
   if (Tcl_GetDoubleFromObj(nullptr, obj, value) == TCL_OK) return TCL_OK;
   return canvasGetCoord(interp, c, Tcl_GetString(obj), value);
+}
+
+/*
+ * canvasScreenDistance --
+ *     A screen distance in pixels: a number, or a number and a unit (c, i,
+ *     m, p) as Tk reads it.  NaN is no distance; a negative one only with
+ *     anySign.
+ */
+int canvasScreenDistance(Tcl_Interp *interp, Tk_Window tkwin, const char *value, bool anySign,
+                         double *pixels) {
+  double v;
+  if (Tk_GetScreenMM(interp, tkwin, value, &v) != TCL_OK) return TCL_ERROR;
+  double mm = WidthMMOfScreen(Tk_Screen(tkwin));
+  v = mm > 0 ? v * WidthOfScreen(Tk_Screen(tkwin)) / mm : v;
+  /* Plain numbers stay exact. */
+  double plain;
+  if (Tcl_GetDouble(nullptr, value, &plain) == TCL_OK) v = plain;
+  if (v != v || (!anySign && v < 0)) {
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, "bad screen distance \"", value, "\"", nullptr);
+    return TCL_ERROR;
+  }
+  *pixels = v;
+  return TCL_OK;
 }
 
 int partOfVertex(int vertex, const int *counts, int numParts) {
@@ -532,30 +562,38 @@ const char *offsetPrint(ClientData, Tk_Window, char *widgRec, int offset,
   return p;
 }
 
+
 /* A non-negative screen distance kept as a double (client data non-zero: any sign). */
 int pixelParse(ClientData clientData, Tcl_Interp *interp, Tk_Window tkwin, const char *value,
                char *widgRec, int offset) {
-  double *d = reinterpret_cast<double *>(widgRec + offset);
-  double v;
-  if (Tk_GetScreenMM(interp, tkwin, value, &v) != TCL_OK) return TCL_ERROR;
-  double mm = WidthMMOfScreen(Tk_Screen(tkwin));
-  v = mm > 0 ? v * WidthOfScreen(Tk_Screen(tkwin)) / mm : v;
-  /* Plain numbers stay exact. */
-  double plain;
-  if (Tcl_GetDouble(nullptr, value, &plain) == TCL_OK) v = plain;
-  if (!clientData && v < 0) {
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "bad screen distance \"", value, "\"", nullptr);
-    return TCL_ERROR;
-  }
-  *d = v;
-  return TCL_OK;
+  return canvasScreenDistance(interp, tkwin, value, clientData != nullptr,
+                        reinterpret_cast<double *>(widgRec + offset));
 }
 
 const char *pixelPrint(ClientData, Tk_Window, char *widgRec, int offset,
                        Tcl_FreeProc **freeProcPtr) {
   char *p = (char *)ckalloc(TCL_DOUBLE_SPACE);
   Tcl_PrintDouble(nullptr, *reinterpret_cast<double *>(widgRec + offset), p);
+  *freeProcPtr = TCL_DYNAMIC;
+  return p;
+}
+
+/*
+ * A screen distance of any sign kept as whole pixels, rounded and held
+ * within +-2^30 (pixelRound), so a sum of two stays an int.
+ */
+int wholePixelParse(ClientData, Tcl_Interp *interp, Tk_Window tkwin, const char *value,
+                    char *widgRec, int offset) {
+  double v;
+  if (canvasScreenDistance(interp, tkwin, value, true, &v) != TCL_OK) return TCL_ERROR;
+  *reinterpret_cast<int *>(widgRec + offset) = pixelRound(v);
+  return TCL_OK;
+}
+
+const char *wholePixelPrint(ClientData, Tk_Window, char *widgRec, int offset,
+                            Tcl_FreeProc **freeProcPtr) {
+  char *p = (char *)ckalloc(24);
+  snprintf(p, 24, "%d", *reinterpret_cast<int *>(widgRec + offset));
   *freeProcPtr = TCL_DYNAMIC;
   return p;
 }
@@ -594,6 +632,7 @@ Tk_CustomOption hiddenStateOption = {stateParse, statePrint, reinterpret_cast<Cl
 Tk_CustomOption offsetOption = {offsetParse, offsetPrint, reinterpret_cast<ClientData>(3)};
 Tk_CustomOption canvasOffsetOption = {offsetParse, offsetPrint, reinterpret_cast<ClientData>(2)};
 Tk_CustomOption distanceOption = {pixelParse, pixelPrint, nullptr};
+Tk_CustomOption wholePixelOption = {wholePixelParse, wholePixelPrint, nullptr};
 Tk_CustomOption smoothOption = {smoothParse, smoothPrint, nullptr};
 
 /* ---- PostScript entry points ---- */

@@ -16,6 +16,7 @@
 #include <X11/Xutil.h>
 
 #include "canvas/gcanvas.h"
+#include "core/savefile.h"
 
 namespace vesk {
 
@@ -29,7 +30,7 @@ Tk_ConfigSpec psConfigSpecs[] = {
     {TK_CONFIG_STRING, "-file", nullptr, nullptr, "", PS_OFFSET(fileName), 0, nullptr},
     {TK_CONFIG_STRING, "-channel", nullptr, nullptr, "", PS_OFFSET(channelName), 0, nullptr},
     {TK_CONFIG_STRING, "-fontmap", nullptr, nullptr, "", PS_OFFSET(fontVar), 0, nullptr},
-    {TK_CONFIG_PIXELS, "-height", nullptr, nullptr, "", PS_OFFSET(height), 0, nullptr},
+    {TK_CONFIG_CUSTOM, "-height", nullptr, nullptr, "", PS_OFFSET(height), 0, &wholePixelOption},
     {TK_CONFIG_ANCHOR, "-pageanchor", nullptr, nullptr, "", PS_OFFSET(pageAnchor), 0, nullptr},
     {TK_CONFIG_STRING, "-pageheight", nullptr, nullptr, "", PS_OFFSET(pageHeightString), 0,
      nullptr},
@@ -39,19 +40,35 @@ Tk_ConfigSpec psConfigSpecs[] = {
     {TK_CONFIG_STRING, "-pagey", nullptr, nullptr, "", PS_OFFSET(pageYString), 0, nullptr},
     {TK_CONFIG_BOOLEAN, "-prolog", nullptr, nullptr, "", PS_OFFSET(prolog), 0, nullptr},
     {TK_CONFIG_BOOLEAN, "-rotate", nullptr, nullptr, "", PS_OFFSET(rotate), 0, nullptr},
-    {TK_CONFIG_PIXELS, "-width", nullptr, nullptr, "", PS_OFFSET(width), 0, nullptr},
-    {TK_CONFIG_PIXELS, "-x", nullptr, nullptr, "", PS_OFFSET(x), 0, nullptr},
-    {TK_CONFIG_PIXELS, "-y", nullptr, nullptr, "", PS_OFFSET(y), 0, nullptr},
+    {TK_CONFIG_CUSTOM, "-width", nullptr, nullptr, "", PS_OFFSET(width), 0, &wholePixelOption},
+    {TK_CONFIG_CUSTOM, "-x", nullptr, nullptr, "", PS_OFFSET(x), 0, &wholePixelOption},
+    {TK_CONFIG_CUSTOM, "-y", nullptr, nullptr, "", PS_OFFSET(y), 0, &wholePixelOption},
     {TK_CONFIG_END, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},
 };
 
-/* Writes the result so far to the channel (when there is one) and resets it. */
+/*
+ * Writes the result so far to the file or the channel (when there is one)
+ * and resets it.  A failed write is kept and reported at the end.
+ */
 void flushToChannel(Tcl_Interp *interp, CanvasPsInfo *ps) {
-  if (!ps->chan) return;
-  Tcl_Obj *text = Tcl_GetObjResult(interp);
-  Tcl_WriteObj(ps->chan, text);
+  if (ps->file) {
+    int length;
+    const char *text = Tcl_GetStringFromObj(Tcl_GetObjResult(interp), &length);
+    Tcl_DString external;
+    Tcl_UtfToExternalDString(nullptr, text, length, &external);
+    ps->file->write(Tcl_DStringValue(&external), static_cast<size_t>(Tcl_DStringLength(&external)));
+    Tcl_DStringFree(&external);
+  } else if (ps->chan) {
+    if (Tcl_WriteObj(ps->chan, Tcl_GetObjResult(interp)) < 0 && !ps->writeError)
+      ps->writeError = Tcl_GetErrno();
+  } else {
+    return;
+  }
   Tcl_ResetResult(interp);
 }
+
+/* True once a write to the file or channel has failed: the page is lost. */
+bool writeFailed(CanvasPsInfo *ps) { return ps->writeError || (ps->file && ps->file->error()); }
 
 void appendf(Tcl_Interp *interp, const char *format, ...) __attribute__((format(printf, 2, 3)));
 void appendf(Tcl_Interp *interp, const char *format, ...) {
@@ -364,7 +381,7 @@ int postscriptCmd(GcanvasRecord *canvas, Tcl_Interp *interp, int objc, Tcl_Obj *
   ps->y = canvas->yOrigin;
   ps->tkwin = tkwin;
   Tcl_InitHashTable(&ps->fontTable, TCL_STRING_KEYS);
-  bool openedFile = false;
+  SaveFile file;
   int result = Tk_ConfigureWidget(interp, tkwin, psConfigSpecs, objc - 2,
                                   objWords(objv + 2),
                                   reinterpret_cast<char *>(ps), TK_CONFIG_ARGV_ONLY | TK_CONFIG_OBJS);
@@ -426,10 +443,14 @@ int postscriptCmd(GcanvasRecord *canvas, Tcl_Interp *interp, int objc, Tcl_Obj *
     Tcl_DString buffer;
     const char *path = Tcl_TranslateFileName(interp, ps->fileName, &buffer);
     if (!path) goto cleanup;
-    ps->chan = Tcl_OpenFileChannel(interp, path, "w", 0666);
+    bool opened = file.open(path);
     Tcl_DStringFree(&buffer);
-    if (!ps->chan) goto cleanup;
-    openedFile = true;
+    if (!opened) {
+      Tcl_ResetResult(interp);
+      Tcl_AppendResult(interp, "couldn't open \"", ps->fileName, "\": ", Tcl_ErrnoMsg(file.error()), nullptr);
+      goto cleanup;
+    }
+    ps->file = &file;
   }
   if (ps->channelName) {
     int mode;
@@ -516,15 +537,24 @@ int postscriptCmd(GcanvasRecord *canvas, Tcl_Interp *interp, int objc, Tcl_Obj *
     }
     Tcl_AppendResult(interp, "grestore\n", nullptr);
     flushToChannel(interp, ps);
+    if (writeFailed(ps)) break;
   }
   if (ps->prolog)
     Tcl_AppendResult(interp, "restore showpage\n\n", "%%Trailer\nend\n%%EOF\n", nullptr);
   flushToChannel(interp, ps);
+  if (ps->chan && !ps->writeError && Tcl_Flush(ps->chan) != TCL_OK) ps->writeError = Tcl_GetErrno();
+  if (ps->file) ps->file->commit();
+  if (writeFailed(ps)) {
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, "error writing \"", ps->file ? ps->fileName : ps->channelName,
+                     "\": ", Tcl_ErrnoMsg(ps->file ? ps->file->error() : ps->writeError),
+                     nullptr);
+    goto cleanup;
+  }
   result = TCL_OK;
 
 cleanup:
   Tk_FreeOptions(psConfigSpecs, reinterpret_cast<char *>(ps), canvas->c.display, 0);
-  if (openedFile && ps->chan) Tcl_Close(interp, ps->chan);
   Tcl_DeleteHashTable(&ps->fontTable);
   canvas->psInfo = saved;
   return result;

@@ -20,11 +20,17 @@ bool meterActive(Tcl_Interp *interp) {
   return interp && !Tcl_InterpDeleted(interp) && meterStep != 0.0f;
 }
 
-/* Evaluates a meter script in the stdio interpreter. */
+/*
+ * Evaluates a meter script in the stdio interpreter.  The meter only
+ * shows progress: whatever it does (a missing or failing procedure) leaves
+ * the interpreter's result and error state as the running job had them.
+ */
 int evalMeterScript(Tcl_Interp *interp, const char *script, int length) {
   errno = 0;
   Tcl_Preserve(interp);
+  Tcl_InterpState state = Tcl_SaveInterpState(interp, TCL_OK);
   int code = Tcl_EvalEx(interp, script, length, TCL_EVAL_GLOBAL);
+  Tcl_RestoreInterpState(interp, state);
   Tcl_Release(interp);
   return code;
 }

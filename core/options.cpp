@@ -19,6 +19,7 @@
 
 #include "core/core.h"
 #include "core/options.h"
+#include "core/savefile.h"
 #include "core/text.h"
 #include "raster/imghead.h"
 #include "vesk/stdio.h"
@@ -456,15 +457,14 @@ const ModuleOption *moduleConfigRow(const ModuleOption *table, const char *key) 
  *     missing: the path given, else $PARAMS followed by "CONFIG.MOD".
  * Results:      a file descriptor, or -1.
  */
+static std::string moduleConfigName(const char *path) {
+  if (path && *path) return path;
+  const char *params = vesk_getenv("PARAMS");
+  return std::string(params ? params : "") + "CONFIG.MOD";
+}
+
 int openModuleConfig(const char *path) {
-  std::string name;
-  if (path && *path) {
-    name = path;
-  } else {
-    const char *params = vesk_getenv("PARAMS");
-    name = std::string(params ? params : "") + "CONFIG.MOD";
-  }
-  return open(name.c_str(), O_RDWR | O_CREAT, 0666);
+  return open(moduleConfigName(path).c_str(), O_RDWR | O_CREAT, 0666);
 }
 
 /*
@@ -555,14 +555,16 @@ int mergeModuleParams(char *record, const ModuleOption *table) {
 /*
  * writeModuleConfig --
  *     Merges a table into the module's record and writes it back in its
- *     place, or appends it as a new record.
+ *     place, or appends it as a new record.  The whole file is written
+ *     anew beside the old one and renamed over it, so a failure leaves
+ *     every record as it was.
  * Results:      1 when appended, 0 when rewritten, -1 on failure.
  */
 int writeModuleConfig(const char *path, const char *name, const ModuleOption *table) {
+  const char *shown = path && *path ? path : "CONFIG.MOD";
   int fd = openModuleConfig(path);
   if (fd < 0) {
-    vesk_fprintf(stderr, "Error in writeModuleConfig: %s: %s\n", path ? path : "CONFIG.MOD",
-                 strerror(errno));
+    vesk_fprintf(stderr, "Error in writeModuleConfig: %s: %s\n", shown, strerror(errno));
     return -1;
   }
   char record[kModuleRecordSize];
@@ -573,21 +575,25 @@ int writeModuleConfig(const char *path, const char *name, const ModuleOption *ta
     close(fd);
     return -1;
   }
-  off_t offset;
-  if (index >= 0) {
-    offset = static_cast<off_t>(index) * kModuleRecordSize;
-  } else {
-    struct stat info;
-    if (fstat(fd, &info) != 0) {
-      close(fd);
-      return -1;
-    }
-    offset = info.st_size - info.st_size % kModuleRecordSize;  // past the last whole record
+  std::string bytes;
+  struct stat info;
+  bool read = fstat(fd, &info) == 0 && info.st_size >= 0;
+  if (read) {
+    bytes.resize(static_cast<size_t>(info.st_size));
+    read = pread(fd, &bytes[0], bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
   }
-  ssize_t n = pwrite(fd, record, kModuleRecordSize, offset);
   close(fd);
-  if (n != kModuleRecordSize) {
-    vesk_fprintf(stderr, "Error in writeModuleConfig: %s\n", strerror(errno));
+  if (!read) {
+    vesk_fprintf(stderr, "Error in writeModuleConfig: %s: %s\n", shown, strerror(errno ? errno : EIO));
+    return -1;
+  }
+  /* A new record goes past the last whole one. */
+  const size_t at = index >= 0 ? static_cast<size_t>(index) * kModuleRecordSize
+                               : bytes.size() - bytes.size() % kModuleRecordSize;
+  if (bytes.size() < at + kModuleRecordSize) bytes.resize(at + kModuleRecordSize);
+  memcpy(&bytes[at], record, kModuleRecordSize);
+  if (int error = saveFileBytes(moduleConfigName(path).c_str(), bytes.data(), bytes.size())) {
+    vesk_fprintf(stderr, "Error in writeModuleConfig: %s\n", strerror(error));
     return -1;
   }
   return index < 0 ? 1 : 0;

@@ -22,6 +22,7 @@
 #include "core/calc.h"
 #include "core/core.h"
 #include "core/families.h"
+#include "core/savefile.h"
 #include "vesk/stdio.h"
 
 namespace vesk {
@@ -314,26 +315,15 @@ int calcCompsave(Tcl_Interp *interp, int argc, const char **argv) {
 
   std::string path;
   if (!translateFileName(interp, path, argv[2])) return failScriptLib(interp, "CompSave", nullptr);
-  std::string temporary = path + ".XXXXXX";
-  FdCloser file;
-  file.fd = mkstemp(&temporary[0]);
-  if (file.fd < 0) return failScriptLibFile(interp, "CompSave", temporary, systemReason());
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(file.fd, 0666 & ~mask);
-  bool written = writePieces(file.fd, reinterpret_cast<const unsigned char *>(library.data()),
-                             library.size());
-  int closed = close(file.fd);
-  file.fd = -1;
-  if (!written || closed != 0) {
-    unlink(temporary.c_str());
-    return failScriptLib(interp, "CompSave", "Error in writing.\n");
-  }
-  if (rename(temporary.c_str(), path.c_str()) != 0) {
-    const char *reason = systemReason();
-    unlink(temporary.c_str());
-    return failScriptLibFile(interp, "CompSave", path, reason);
-  }
+  SaveFile file;
+  if (!file.open(path.c_str()))
+    return failScriptLibFile(interp, "CompSave", path, Tcl_ErrnoMsg(file.error()));
+  if (!writePieces(file.fd(), reinterpret_cast<const unsigned char *>(library.data()),
+                   library.size()))
+    file.fail(errno);
+  if (!file.finish()) return failScriptLib(interp, "CompSave", "Error in writing.\n");
+  if (!file.commit())
+    return failScriptLibFile(interp, "CompSave", path, Tcl_ErrnoMsg(file.error()));
   double ratio = static_cast<double>(library.size() - kScriptLibHeaderSize) /
                  static_cast<double>(length);
   Tcl_SetResult(interp, fmt("%.3f", ratio), TCL_VOLATILE);

@@ -16,6 +16,7 @@
 #include <new>
 
 #include "canvas/gcanvas.h"
+#include "core/savefile.h"
 #include "devices/devices.h"
 
 namespace vesk {
@@ -203,18 +204,6 @@ int recordCanvasMetafile(Tcl_Interp *interp, const char *pathName, int x0, int y
 
 namespace {
 
-/* Writes the bytes to a new file that replaces path only once complete. */
-int writeWholeFile(const char *path, const std::string &bytes) {
-  std::string temporary = std::string(path) + ".tmp-emf";
-  FILE *f = fopen(temporary.c_str(), "wb");
-  if (!f) return 0;
-  bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = fclose(f) == 0 && ok;
-  if (ok) ok = rename(temporary.c_str(), path) == 0;
-  if (!ok) unlink(temporary.c_str());
-  return ok;
-}
-
 /*
  * gmetafileCmd --
  *     "gmetafile canvasName metaFile ?x0 y0 x1 y1? ?coordType?": records a
@@ -261,8 +250,10 @@ int recordToDestination(Tcl_Interp *interp, int argc, const char **argv) {
       Tcl_SetObjResult(interp, Tcl_NewStringObj("Fail to put the metafile on the clipboard.", -1));
       return TCL_ERROR;
     }
-  } else if (!writeWholeFile(argv[2], emf.bytes)) {
-    Tcl_AppendResult(interp, "Fail to create metafile ", argv[2], nullptr);
+  } else if (int error = saveFileBytes(argv[2], emf.bytes.data(), emf.bytes.size())) {
+    /* The old file stays as it was. */
+    Tcl_SetObjResult(interp, Tcl_ObjPrintf("Fail to create metafile %s: %s", argv[2],
+                                           Tcl_ErrnoMsg(error)));
     return TCL_ERROR;
   }
   Tcl_ResetResult(interp);

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "canvas/gcanvas.h"
+#include "core/savefile.h"
 #include "core/text.h"
 #include "devices/devices.h"
 #include "vesk/meter.h"
@@ -554,14 +555,10 @@ cairo_status_t appendBytes(void *closure, const unsigned char *data, unsigned in
 int submitDocument(Tcl_Interp *interp, const PrintDevice &dev, const char *title,
                    const std::string &pdf) {
   if (dev.toFile) {
-    std::string temporary = dev.file + ".tmp-pdf";
-    FILE *f = fopen(temporary.c_str(), "wb");
-    bool ok = f && fwrite(pdf.data(), 1, pdf.size(), f) == pdf.size();
-    if (f) ok = fclose(f) == 0 && ok;
-    if (ok) ok = rename(temporary.c_str(), dev.file.c_str()) == 0;
-    if (!ok) {
-      unlink(temporary.c_str());
-      Tcl_AppendResult(interp, "Fail to write ", dev.file.c_str(), nullptr);
+    /* Written beside the file and renamed: a failure leaves the old file. */
+    if (int error = saveFileBytes(dev.file.c_str(), pdf.data(), pdf.size())) {
+      Tcl_SetObjResult(interp, Tcl_ObjPrintf("Fail to write %s: %s", dev.file.c_str(),
+                                             Tcl_ErrnoMsg(error)));
       return TCL_ERROR;
     }
     return TCL_OK;

@@ -383,16 +383,18 @@ int glyphAdvance(cairo_scaled_font_t *upright, unsigned long index) {
  * layoutChars --
  *     Places the characters of a string along its baseline: each in its
  *     subfont, advancing by whole pixels (the same advances measure and
- *     draw, so they agree).
+ *     draw, so they agree).  With a limit of zero or more, placing stops
+ *     after the first glyph that ends past it: a wrapped line costs its own
+ *     length, never the rest of the text's.
  */
 void layoutChars(RotatedFont *font, const char *source, int numBytes,
-                 std::vector<PlacedGlyph> &out) {
+                 std::vector<PlacedGlyph> &out, int limit = -1) {
   out.clear();
   if (font->subfonts.empty() || numBytes <= 0) return;
   const char *end = source + numBytes;
   int penX = 0;
   std::vector<FT_Face> locked(font->subfonts.size(), nullptr);
-  for (const char *p = source; p < end;) {
+  for (const char *p = source; p < end && (limit < 0 || penX <= limit);) {
     int ch;
     int n = nextChar(p, end, &ch);
     p += n;
@@ -713,7 +715,7 @@ int measureRotatedChars(RotatedFont *font, const char *source, int numBytes, int
     *lengthPtr = 0;
     return 0;
   }
-  layoutChars(font, source, numBytes, glyphs);
+  layoutChars(font, source, numBytes, glyphs, maxLength);
   if (glyphs.empty()) {
     *lengthPtr = 0;
     return 0;

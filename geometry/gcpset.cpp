@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/numeric.h"
+#include "core/savefile.h"
 #include "processing/georecpar.h"
 #include "vesk/stdio.h"
 #include "vesk/vesk.h"
@@ -440,31 +441,14 @@ int writeGcpFile(GCPOBJ *set, const char *path) {
  *               bytes could not all be written (errno tells why).
  */
 int writeWholeFile(const char *path, const void *data, size_t size) {
-  errno = 0;
-  if (!path || !*path) {
-    errno = ENOENT;
+  SaveFile file;
+  if (!file.open(path)) {
+    errno = file.error();
     return 1;
   }
-  std::string temporary = std::string(path) + ".tmpXXXXXX";
-  int fd = mkstemp(&temporary[0]);
-  if (fd < 0) return 1;
-  fchmod(fd, 0644);
-  const unsigned char *bytes = static_cast<const unsigned char *>(data);
-  size_t done = 0;
-  while (done < size) {
-    ssize_t w = write(fd, bytes + done, size - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) break;
-    done += static_cast<size_t>(w);
-  }
-  bool ok = done == size;
-  if (!ok && errno == 0) errno = ENOSPC;
-  if (close(fd) != 0) ok = false;
-  if (ok && rename(temporary.c_str(), path) != 0) ok = false;
-  if (!ok) {
-    int err = errno ? errno : EIO;
-    unlink(temporary.c_str());
-    errno = err;
+  file.write(data, size);
+  if (!file.commit()) {
+    errno = file.error();
     return 2;
   }
   return 0;

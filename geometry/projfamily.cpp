@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include "core/core.h"
+#include "core/savefile.h"
 
 namespace vesk {
 
@@ -279,16 +280,7 @@ bool readProjOptionWords(Tcl_Interp *interp, const ProjOptionTable &table, const
  *     into place, so a failed save leaves the old file whole.
  */
 int writeObjectFile(const char *path, const std::string &text) {
-  std::string temporary = std::string(path) + ".tmp";
-  FILE *file = fopen(temporary.c_str(), "w");
-  if (!file) return 0;
-  bool good = fwrite(text.data(), 1, text.size(), file) == text.size();
-  good = (fclose(file) == 0) && good;
-  if (!good || rename(temporary.c_str(), path) != 0) {
-    remove(temporary.c_str());
-    return 0;
-  }
-  return 1;
+  return saveFileBytes(path, text.data(), text.size()) == 0 ? 1 : 0;
 }
 
 /* readObjectFile -- the whole text of a saved object no longer than limit. */

@@ -9,11 +9,14 @@
 #include <tcl.h>
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "core/core.h"
+
+#include "core/savefile.h"
 
 namespace vesk {
 
@@ -259,74 +262,117 @@ bool glmReadObj(GlmModel &model, const std::string &path) {
   return true;
 }
 
-static bool writeMtl(const GlmModel &model, const std::string &path) {
-  if (model.materials.empty()) return false;
-  FILE *f = fopen((path + ".mtl").c_str(), "w");
-  if (!f) {
-    fprintf(stderr, "Error in open: %s.mtl\n", path.c_str());
-    return false;
+/* printf onto the end of a text. */
+static void appendf(std::string &out, const char *format, ...) __attribute__((format(printf, 2, 3)));
+static void appendf(std::string &out, const char *format, ...) {
+  char buffer[256];
+  va_list args;
+  va_start(args, format);
+  int n = vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  if (n < 0) return;
+  if (static_cast<size_t>(n) < sizeof buffer) {
+    out.append(buffer, static_cast<size_t>(n));
+    return;
   }
-  for (const GlmMaterial &m : model.materials) {
-    fprintf(f, "newmtl %s\n", m.name.c_str());
-    fprintf(f, "Kd %f %f %f %f\n", m.diffuse[0], m.diffuse[1], m.diffuse[2], m.diffuse[3]);
-    fprintf(f, "Ks %f %f %f %f\n", m.specular[0], m.specular[1], m.specular[2], m.specular[3]);
-    fprintf(f, "Ka %f %f %f %f\n", m.ambient[0], m.ambient[1], m.ambient[2], m.ambient[3]);
-    fprintf(f, "Ke %f %f %f %f\n", m.emission[0], m.emission[1], m.emission[2], m.emission[3]);
-    if (m.shininess != 0) fprintf(f, "Ns %f\n", m.shininess);
-    fprintf(f, "\n");
-  }
-  return fclose(f) == 0;
+  std::string big(static_cast<size_t>(n) + 1, '\0');
+  va_start(args, format);
+  vsnprintf(&big[0], big.size(), format, args);
+  va_end(args);
+  out.append(big, 0, static_cast<size_t>(n));
 }
 
+static std::string mtlText(const GlmModel &model) {
+  std::string f;
+  for (const GlmMaterial &m : model.materials) {
+    appendf(f, "newmtl %s\n", m.name.c_str());
+    appendf(f, "Kd %f %f %f %f\n", m.diffuse[0], m.diffuse[1], m.diffuse[2], m.diffuse[3]);
+    appendf(f, "Ks %f %f %f %f\n", m.specular[0], m.specular[1], m.specular[2], m.specular[3]);
+    appendf(f, "Ka %f %f %f %f\n", m.ambient[0], m.ambient[1], m.ambient[2], m.ambient[3]);
+    appendf(f, "Ke %f %f %f %f\n", m.emission[0], m.emission[1], m.emission[2], m.emission[3]);
+    if (m.shininess != 0) appendf(f, "Ns %f\n", m.shininess);
+    appendf(f, "\n");
+  }
+  return f;
+}
+
+static std::string objText(const GlmModel &model, const std::string &path, bool withMtl,
+                           bool verticesOnly) {
+  std::string f;
+  if (withMtl) {
+    /* the library is found next to the OBJ file */
+    size_t slash = path.find_last_of('/');
+    appendf(f, "mtllib %s.mtl\n", (slash == std::string::npos ? path : path.substr(slash + 1)).c_str());
+  }
+  appendf(f, "\n# vertex %zu\n", model.vertexCount());
+  for (size_t i = 0; i < model.vertexCount(); i++)
+    appendf(f, "v %f %f %f\n", model.vertices[3 * i], model.vertices[3 * i + 1], model.vertices[3 * i + 2]);
+  if (!verticesOnly) {
+    if (model.hasNormals) {
+      appendf(f, "\n# normal %zu\n", model.normalCount());
+      for (size_t i = 0; i < model.normalCount(); i++)
+        appendf(f, "vn %f %f %f\n", model.normals[3 * i], model.normals[3 * i + 1], model.normals[3 * i + 2]);
+    }
+    if (model.hasTexcoords) {
+      appendf(f, "\n# texture %zu\n", model.texcoordCount());
+      for (size_t i = 0; i < model.texcoordCount(); i++)
+        appendf(f, "vt %f %f\n", model.texcoords[3 * i], model.texcoords[3 * i + 1]);
+    }
+  }
+  appendf(f, "\n# faces\n");
+  for (const GlmGroup &g : model.groups) {
+    if (g.faces() <= 0) continue;
+    appendf(f, "g %s\n", g.name.c_str());
+    appendf(f, "usemtl %s\n", model.materials[g.material].name.c_str());
+    bool n = !verticesOnly && g.hasNormals && model.hasNormals;
+    bool t = !verticesOnly && g.hasTexcoords && model.hasTexcoords;
+    for (int face = 0; face < g.faces(); face++) {
+      appendf(f, "f");
+      for (int c = g.faceStarts[face]; c < g.faceStarts[face + 1]; c++) {
+        if (n && t) appendf(f, " %d/%d/%d", g.vertices[c] + 1, g.texcoords[c] + 1, g.normals[c] + 1);
+        else if (n) appendf(f, " %d//%d", g.vertices[c] + 1, g.normals[c] + 1);
+        else if (t) appendf(f, " %d/%d", g.vertices[c] + 1, g.texcoords[c] + 1);
+        else appendf(f, " %d", g.vertices[c] + 1);
+      }
+      appendf(f, "\n");
+    }
+  }
+  return f;
+}
+
+/*
+ * glmWriteObj --
+ *     Writes path.obj and, when the model has materials, path.mtl.  Both
+ *     are written beside their targets and replace them only once both
+ *     are complete, so a failure leaves the old pair as it was.
+ */
 bool glmWriteObj(const GlmModel &model, const std::string &path, bool verticesOnly) {
   if (!model.hasVertices) {
     fprintf(stderr, "No vertex to save.\n");
     return false;
   }
-  FILE *f = fopen((path + ".obj").c_str(), "w");
-  if (!f) {
-    fprintf(stderr, "Error in open %s.obj\n", path.c_str());
+  const bool withMtl = !model.materials.empty();
+  SaveFile obj, mtl;
+  if (!obj.open((path + ".obj").c_str())) {
+    fprintf(stderr, "Error in open %s.obj: %s\n", path.c_str(), obj.reason());
     return false;
   }
-  if (writeMtl(model, path)) {
-    /* the library is found next to the OBJ file */
-    size_t slash = path.find_last_of('/');
-    fprintf(f, "mtllib %s.mtl\n", (slash == std::string::npos ? path : path.substr(slash + 1)).c_str());
+  if (withMtl && !mtl.open((path + ".mtl").c_str())) {
+    fprintf(stderr, "Error in open: %s.mtl: %s\n", path.c_str(), mtl.reason());
+    return false;
   }
-  fprintf(f, "\n# vertex %zu\n", model.vertexCount());
-  for (size_t i = 0; i < model.vertexCount(); i++)
-    fprintf(f, "v %f %f %f\n", model.vertices[3 * i], model.vertices[3 * i + 1], model.vertices[3 * i + 2]);
-  if (!verticesOnly) {
-    if (model.hasNormals) {
-      fprintf(f, "\n# normal %zu\n", model.normalCount());
-      for (size_t i = 0; i < model.normalCount(); i++)
-        fprintf(f, "vn %f %f %f\n", model.normals[3 * i], model.normals[3 * i + 1], model.normals[3 * i + 2]);
-    }
-    if (model.hasTexcoords) {
-      fprintf(f, "\n# texture %zu\n", model.texcoordCount());
-      for (size_t i = 0; i < model.texcoordCount(); i++)
-        fprintf(f, "vt %f %f\n", model.texcoords[3 * i], model.texcoords[3 * i + 1]);
-    }
+  std::string text = objText(model, path, withMtl, verticesOnly);
+  obj.write(text.data(), text.size());
+  if (withMtl) {
+    text = mtlText(model);
+    mtl.write(text.data(), text.size());
   }
-  fprintf(f, "\n# faces\n");
-  for (const GlmGroup &g : model.groups) {
-    if (g.faces() <= 0) continue;
-    fprintf(f, "g %s\n", g.name.c_str());
-    fprintf(f, "usemtl %s\n", model.materials[g.material].name.c_str());
-    bool n = !verticesOnly && g.hasNormals && model.hasNormals;
-    bool t = !verticesOnly && g.hasTexcoords && model.hasTexcoords;
-    for (int face = 0; face < g.faces(); face++) {
-      fprintf(f, "f");
-      for (int c = g.faceStarts[face]; c < g.faceStarts[face + 1]; c++) {
-        if (n && t) fprintf(f, " %d/%d/%d", g.vertices[c] + 1, g.texcoords[c] + 1, g.normals[c] + 1);
-        else if (n) fprintf(f, " %d//%d", g.vertices[c] + 1, g.normals[c] + 1);
-        else if (t) fprintf(f, " %d/%d", g.vertices[c] + 1, g.texcoords[c] + 1);
-        else fprintf(f, " %d", g.vertices[c] + 1);
-      }
-      fprintf(f, "\n");
-    }
+  if (!obj.finish() || (withMtl && !mtl.finish()) || (withMtl && !mtl.commit()) || !obj.commit()) {
+    fprintf(stderr, "Error in writing %s: %s\n", path.c_str(),
+            obj.error() ? obj.reason() : mtl.reason());
+    return false;
   }
-  return fclose(f) == 0;
+  return true;
 }
 
 void glmUnitize(GlmModel &model, double zoom) {

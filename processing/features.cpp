@@ -24,6 +24,7 @@
 #include <new>
 
 #include "core/core.h"
+#include "core/savefile.h"
 #include "core/text.h"
 #include "raster/sniffer.h"
 #include "vesk/meter.h"
@@ -374,23 +375,15 @@ FeatureSet *getFeature(const char *fileName, const char *tag) {
  * Results:      1 on success; 0 after the system's error text.
  */
 int putFeature(const char *fileName, const FeatureSet *set) {
-  std::string temp = std::string(fileName) + ".XXXXXX";
-  int fd = mkstemp(&temp[0]);
-  if (fd < 0) {
-    reportFileError(fileName);
-    return 0;
+  SaveFile file;
+  const int32_t total = featureTotal(set);
+  if (file.open(fileName)) {
+    if (total < 0) file.fail(EINVAL);
+    else file.write(set, static_cast<size_t>(total));
   }
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  int64_t total = featureTotal(set);
-  errno = 0;
-  bool written = putFileData(fd, set, total, 0, 1) == total;
-  if (close(fd) != 0) written = false;
-  if (!written || rename(temp.c_str(), fileName) != 0) {
-    if (errno == 0) errno = EIO;
+  if (!file.commit()) {
+    errno = file.error();
     reportFileError(fileName);
-    unlink(temp.c_str());
     return 0;
   }
   return 1;

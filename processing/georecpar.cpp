@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <string>
 
+#include "core/savefile.h"
 #include "vesk/stdio.h"
 
 namespace vesk {
@@ -376,25 +377,13 @@ int writeGeorecPar(const char *path, double xc, double yc, double columnOffset, 
   }
   std::vector<unsigned char> bytes =
       encodeGeorecPar(xc, yc, columnOffset, rowOffset, n, N, rowCoef, columnCoef);
-  std::string temporary = std::string(path) + ".tmpXXXXXX";
-  int fd = mkstemp(&temporary[0]);
-  if (fd < 0) {
+  SaveFile file;
+  if (!file.open(path)) {
     vesk_fprintf(stderr, "%s open error.", path);
     return 0;
   }
-  fchmod(fd, 0644);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t w = write(fd, bytes.data() + done, bytes.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) break;
-    done += static_cast<size_t>(w);
-  }
-  bool ok = done == bytes.size();
-  if (close(fd) != 0) ok = false;
-  if (ok && rename(temporary.c_str(), path) != 0) ok = false;
-  if (!ok) {
-    unlink(temporary.c_str());
+  file.write(bytes.data(), bytes.size());
+  if (!file.commit()) {
     vesk_fprintf(stderr, "%s write error.", path);
     return 0;
   }

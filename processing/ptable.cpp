@@ -22,6 +22,7 @@
 
 #include "core/core.h"
 #include "core/options.h"
+#include "core/savefile.h"
 #include "core/text.h"
 #include "processing/rimage.h"
 #include "raster/pixels.h"
@@ -738,31 +739,24 @@ int ptableModule(const char *prog, int argc, const char **argv) {
   const int startRow = args.startRow, endRow = args.endRow;
 
   /* Written beside the target and renamed, so a failure leaves no half table. */
-  std::string temp = name + ".XXXXXX";
-  int fd = mkstemp(&temp[0]);
-  if (fd < 0) {
+  SaveFile file;
+  if (!file.open(name.c_str())) {
     vesk_fprintf(stderr, "Error in open: %s\n", name.c_str());
     closeRAMImage(image, nullptr);
     return 0;
   }
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-
   PTABLE *table = buildImagePTable(image, static_cast<int>(bands.size()), bands.data(), startRow,
                                    std::max(endRow, startRow), true);
   closeRAMImage(image, nullptr);
-  bool written = table && putPTable(fd, table);
-  if (close(fd) != 0) written = false;
-  freePTable(table);
   if (!table) {
-    unlink(temp.c_str());
     vesk_fprintf(stderr, "gptable error in gmemAlloc\n");
     return 0;
   }
-  if (!written || rename(temp.c_str(), name.c_str()) != 0) {
-    vesk_fprintf(stderr, "%s: %s\n", name.c_str(), strerror(errno ? errno : EIO));
-    unlink(temp.c_str());
+  errno = 0;
+  if (!putPTable(file.fd(), table)) file.fail(errno);
+  freePTable(table);
+  if (!file.commit()) {
+    vesk_fprintf(stderr, "%s: %s\n", name.c_str(), file.reason());
     return 0;
   }
   return 1;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/core.h"
+#include "core/savefile.h"
 #include "core/text.h"
 #include "display/photo.h"
 #include "raster/gif.h"
@@ -338,14 +339,8 @@ int rimageList(Tcl_Interp *interp, int argc, const char **argv) {
  *     then renamed over it, so that a failed write leaves the old file.
  */
 bool saveMemData(const RAMIMG *image, const char *name) {
-  std::string temporary = std::string(name) + ".tmp-save";
-  int fd = open(temporary.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  bool ok = putFileData(fd, image->memData, image->memLength, 0, 1) == image->memLength;
-  ok = close(fd) == 0 && ok;
-  if (ok) ok = rename(temporary.c_str(), name) == 0;
-  if (!ok) unlink(temporary.c_str());
-  return ok;
+  if (image->memLength < 0) return false;
+  return saveFileBytes(name, image->memData, static_cast<size_t>(image->memLength)) == 0;
 }
 
 /*

@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "core/core.h"
+#include "core/savefile.h"
 #include "core/text.h"
 #include "raster/bandstats.h"
 #include "raster/ramimg.h"
@@ -253,9 +254,11 @@ void updateFFTStats(FFTHead *head, int64_t n, const float *samples) {
 
 /*
  * createFFTFile --
- *     Creates an FFT file for a head (its rows and columns set) and writes
- *     the head.  The disk space for the whole file is checked before the
- *     path is touched, so a refusal leaves an existing file as it was.
+ *     Creates an FFT file for a head (its rows and columns set): the head
+ *     and a zero body of the whole size.  The disk space for the whole
+ *     file is checked first, and the file is built beside the path and
+ *     renamed over it once complete, so a refusal or a failure leaves an
+ *     existing file as it was.
  * Results:      a descriptor open for reading and writing, or -1.
  * Side effects: the head is read back from the file.
  */
@@ -269,19 +272,14 @@ int createFFTFile(const char *path, FFTHead *head) {
                  static_cast<long>(available));
     return -1;
   }
-  const int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    reportFFTError(path, errno);
-    return -1;
-  }
   unsigned char bytes[kFFTHeadSize];
   encodeFFTHead(*head, bytes);
-  errno = 0;
-  const bool written = writeFileAt(fd, bytes, kFFTHeadSize, 0);
-  const int error = errno;
-  close(fd);
-  if (!written) {
-    reportFFTError(path, error);
+  SaveFile file;
+  if (file.open(path) && file.writeAt(bytes, kFFTHeadSize, 0) &&
+      ftruncate(file.fd(), static_cast<off_t>(need)) != 0)
+    file.fail(errno);
+  if (!file.commit()) {
+    reportFFTError(path, file.error());
     return -1;
   }
   return openFFTFile(path, head);

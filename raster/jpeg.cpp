@@ -31,6 +31,7 @@
 
 #include <jpeglib.h>
 
+#include "core/savefile.h"
 #include "core/text.h"
 #include "raster/ramimg.h"
 #include "vesk/stdio.h"
@@ -824,21 +825,10 @@ int writeJpegRAMImage(RAMIMG *image) {
     ok = holdsEveryLine(image);
   }
   std::string path = h.path;
-  std::string temp = path + ".XXXXXX";
-  int fd = ok ? mkostemp(&temp[0], O_CLOEXEC) : -1;
-  if (fd >= 0) {
-    struct stat info;
-    if (image->fd >= 0 && fstat(image->fd, &info) == 0) {
-      fchmod(fd, info.st_mode & 07777);
-    } else {
-      const mode_t mask = umask(0);
-      umask(mask);
-      fchmod(fd, 0666 & ~mask);
-    }
-    ok = writeJpegLines(fd, &h, image->cache, image->lineBytes) && fsync(fd) == 0;
-    if (close(fd) != 0) ok = 0;
-    if (ok) ok = rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) unlink(temp.c_str());
+  SaveFile file;
+  if (ok && file.open(path.c_str())) {
+    if (!writeJpegLines(file.fd(), &h, image->cache, image->lineBytes)) file.fail(EIO);
+    ok = file.commit();
   } else {
     ok = 0;
   }

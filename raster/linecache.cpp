@@ -298,17 +298,27 @@ void readFileRange(int fd, unsigned char *to, int64_t length, int64_t offset) {
   if (done < length) memset(to + done, 0, static_cast<size_t>(length - done));
 }
 
-/* writeFileRange -- writes length bytes at offset; failures are not reported. */
-void writeFileRange(int fd, const unsigned char *from, int64_t length, int64_t offset) {
+/* writeFileRange -- writes length bytes at offset: false (errno set) when they don't all go. */
+bool writeFileRange(int fd, const unsigned char *from, int64_t length, int64_t offset) {
   int64_t done = 0;
   while (fd >= 0 && offset >= 0 && done < length) {
     ssize_t n = pwrite(fd, from + done,
                        static_cast<size_t>(std::min<int64_t>(length - done, 1 << 30)),
                        static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
     done += n;
   }
+  return true;
+}
+
+/* Writes a range of an image's file; a failure is recorded on the image. */
+static void writeImageRange(RAMIMG *image, const unsigned char *from, int64_t length,
+                            int64_t offset) {
+  if (!writeFileRange(image->fd, from, length, offset)) failRAMImageWrite(image, errno);
 }
 
 
@@ -702,8 +712,10 @@ void clearRAMImageLines(RAMIMG *image) {
  *     Writes the line of a slot (or the record it belongs to) back to the
  *     file, in the file's byte order.
  * Side effects: clears the dirty bits of every line written.  Without an
- *     open file the line stays only in memory.  Write errors are not
- *     reported.
+ *     open file the line stays only in memory.  A write that fails is
+ *     recorded on the image (failRAMImageWrite): the command that writes
+ *     reports it, and a new file with a failed write never replaces an
+ *     older one.
  */
 void writeRAMImageLine(RAMIMG *image, int slot) {
   if (!image->cache || slot < 0 || slot >= image->cacheLines) return;
@@ -723,7 +735,7 @@ void writeRAMImageLine(RAMIMG *image, int slot) {
   case LC_DIB: {
     if (layout == LC_DIB && h.nbands > 1) {
       const unsigned char *record = joinRecord(image, row, 1, dibRecordOffset(image, row), false);
-      if (record) writeFileRange(image->fd, record, h.block, dibRecordOffset(image, row));
+      if (record) writeImageRange(image, record, h.block, dibRecordOffset(image, row));
       return;
     }
     const int64_t offset =
@@ -735,7 +747,7 @@ void writeRAMImageLine(RAMIMG *image, int slot) {
       copySwapped(copy, line, image->lineBytes / swapSize, swapSize);
       line = copy;
     }
-    writeFileRange(image->fd, line, image->lineBytes, offset);
+    writeImageRange(image, line, image->lineBytes, offset);
     return;
   }
   case LC_INTERLEAVED:
@@ -747,11 +759,12 @@ void writeRAMImageLine(RAMIMG *image, int slot) {
         joinRecord(image, row, sampleBytes(h.pixelid), offset, layout == LC_STRIPS);
     if (!record) return;
     if (layout == LC_STRIPS) writeTiffRecord(image, row, record);
-    else writeFileRange(image->fd, record, h.block, offset);
+    else writeImageRange(image, record, h.block, offset);
     return;
   }
   case LC_WHOLE:
-    if (rasterHooks().writeWholeImage) rasterHooks().writeWholeImage(image);
+    if (rasterHooks().writeWholeImage && !rasterHooks().writeWholeImage(image))
+      failRAMImageWrite(image, 0);
     return;
   default:
     return;

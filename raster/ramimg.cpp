@@ -7,6 +7,7 @@
  */
 #include "raster/ramimg.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -30,6 +31,7 @@ namespace {
 
 RAMIMG *registryHead = nullptr;
 int tagCounter = 0;
+int writeFailures = 0;  /* failed image writes, counted for the commands that write */
 bool exitHandlerInstalled = false;
 
 /* The last reader's refusal (refuseImageFile); cleared by every open. */
@@ -94,6 +96,7 @@ bool isUsableHeader(const ImageHeader &h) {
  * the image's own file first, then the format data and the cache go.
  */
 void emptyRecord(RAMIMG *image) {
+  finishPendingImage(image);
   if (image->cache) flushRAMImage(image);
   freeCacheBlock(image->cache);
   image->cache = nullptr;
@@ -424,11 +427,23 @@ RAMIMG *openRAMImageNew(ImageHeader *templ, RamImageClient *client, int overwrit
     *err = VESK_RAMIMG_EXISTS;
     return nullptr;
   }
-  if (!rasterHooks().createImageFile || rasterHooks().createImageFile(templ) < 0) {
+  // The new file replaces an older one of that name only once it is
+  // complete: until its last user closes it, it lies beside under a
+  // temporary name (finishPendingImage).
+  std::string temporary;
+  if (!rasterHooks().createPendingImageFile ||
+      rasterHooks().createPendingImageFile(templ, &temporary) < 0) {
     *err = VESK_RAMIMG_CREATE_ERROR;
     return nullptr;
   }
-  return openRAMImage(nullptr, templ->path, templ->offset == 0 ? templ : nullptr, client, err);
+  RAMIMG *image =
+      openRAMImage(nullptr, temporary.c_str(), templ->offset == 0 ? templ : nullptr, client, err);
+  if (!image) {
+    unlink(temporary.c_str());
+    return nullptr;
+  }
+  makeAbsolutePath(templ->path, image->pendingPath);
+  return image;
 }
 
 /*
@@ -462,6 +477,7 @@ int setRAMImageMemData(RAMIMG *image, unsigned char *data, int64_t length) {
 int closeRAMImage(RAMIMG *image, RamImageClient *client) {
   if (!image) return 0;
   if (!removeClient(client, image) && image->refCount > 0) image->refCount--;
+  if (image->refCount == 0 && !image->clients) finishPendingImage(image);
   if (image->keepCount > 0 || image->refCount > 0 || image->clients) return image->refCount;
   if (image->attr & kRamImageLocked) return 0;
   unregisterRAMImage(image);
@@ -473,6 +489,7 @@ int closeRAMImage(RAMIMG *image, RamImageClient *client) {
 /* freeRAMImage -- frees format data, statistics, file, cache and record. */
 void freeRAMImage(RAMIMG *image) {
   if (!image) return;
+  finishPendingImage(image);
   if (image->privateData) {
     if (image->freeProc) image->freeProc(image);
     else gmemFree(image->privateData);
@@ -485,11 +502,62 @@ void freeRAMImage(RAMIMG *image) {
   delete image;
 }
 
-/* flushRAMImage -- writes every dirty slot back, in slot order. */
-void flushRAMImage(RAMIMG *image) {
-  if (!image || !image->cache || !image->flushLineProc) return;
-  for (int slot = 0; slot < image->cacheLines; slot++)
-    if (isSlotDirty(image, slot)) image->flushLineProc(image, slot);
+/*
+ * flushRAMImage --
+ *     Writes every dirty slot back, in slot order.
+ * Results:      false when a write-back failed since the last flush (a new
+ *     file keeps the failure until it is finished).
+ */
+bool flushRAMImage(RAMIMG *image) {
+  if (!image) return true;
+  if (image->cache && image->flushLineProc)
+    for (int slot = 0; slot < image->cacheLines; slot++)
+      if (isSlotDirty(image, slot)) image->flushLineProc(image, slot);
+  const bool ok = image->writeError == 0;
+  if (image->pendingPath.empty()) image->writeError = 0;
+  return ok;
+}
+
+int rasterWriteFailures() { return writeFailures; }
+
+/*
+ * failRAMImageWrite --
+ *     Records a failed write to an image's file: the first since the last
+ *     flush is reported on the error stream and counted, so the command
+ *     that wrote can fail.  error is an errno, or 0 when the writer gave
+ *     none.
+ */
+void failRAMImageWrite(RAMIMG *image, int error) {
+  if (!image || image->writeError) return;
+  image->writeError = error ? error : EIO;
+  writeFailures++;
+  const char *name = image->pendingPath.empty() ? image->header.path : image->pendingPath.c_str();
+  if (error) vesk_fprintf(stderr, "Error in writing %s: %s\n", name, strerror(error));
+  else vesk_fprintf(stderr, "Error in writing %s\n", name);
+}
+
+/*
+ * finishPendingImage --
+ *     Ends a new file image's pending state: its lines written back and
+ *     flushed to disk, its file renamed over the path it replaces.  After
+ *     a failed write the file is removed instead, and the older file of
+ *     that name stays as it was.
+ */
+void finishPendingImage(RAMIMG *image) {
+  if (image->pendingPath.empty()) return;
+  flushRAMImage(image);
+  const std::string target = image->pendingPath;
+  if (!image->writeError && image->fd >= 0 && fsync(image->fd) != 0)
+    failRAMImageWrite(image, errno);
+  if (!image->writeError && rename(image->header.path, target.c_str()) != 0)
+    failRAMImageWrite(image, errno);
+  image->pendingPath.clear();
+  if (image->writeError) {
+    unlink(image->header.path);
+    image->writeError = 0;
+    return;
+  }
+  copyField(image->header.path, target.c_str());
 }
 
 /*
@@ -499,8 +567,10 @@ void flushRAMImage(RAMIMG *image) {
  *     Encoded files (reader flag set) are not rewritten at exit.
  */
 void flushRAMImagesAtExit() {
-  for (RAMIMG *image = registryHead; image; image = image->next)
+  for (RAMIMG *image = registryHead; image; image = image->next) {
     if (image->fd >= 0 && image->header.readerFlag == 0) flushRAMImage(image);
+    finishPendingImage(image);
+  }
 }
 
 /* getRAMImageByTag -- the image registered under the text (first 255 bytes). */

@@ -8,6 +8,7 @@
 #define VESK_RASTER_RAMIMG_H
 
 #include <stdint.h>
+#include <string>
 #include "raster/imghead.h"
 #include "vesk/ramimg.h"
 
@@ -45,6 +46,11 @@ struct RAMIMG {
   BandHist *hist = nullptr;      /* cached statistics, one per band, or null */
   RamImageClient *clients = nullptr;
   RAMIMG *next = nullptr;        /* next image of the registry */
+  /* A new file image's file lies under a temporary name beside this path
+     until its last user closes it; then it replaces the path, or is
+     removed when a write failed.  Empty for every other image. */
+  std::string pendingPath;
+  int writeError = 0;            /* errno of a failed write-back since the last flush */
 };
 
 namespace vesk {
@@ -60,6 +66,8 @@ struct RasterHooks {
   int (*sniffImageFile)(int fd, const char *path, ImageHeader *header, void **privateData);
   /* Creates the file of a header with a zero body: data offset or -1. */
   int (*createImageFile)(ImageHeader *header);
+  /* The same, left under a temporary name beside the path (*temporary). */
+  int (*createPendingImageFile)(ImageHeader *header, std::string *temporary);
   /* The format's own set-up once a file image is opened or given memData
      (GIF volume and first decode, DICOM seek and free procedures). */
   void (*prepareImage)(RAMIMG *image);
@@ -94,8 +102,14 @@ RAMIMG *reopenRAMImage(const char *path, const ImageHeader *header, RAMIMG *reco
 int setRAMImageMemData(RAMIMG *image, unsigned char *data, int64_t length);
 int closeRAMImage(RAMIMG *image, RamImageClient *client);
 void freeRAMImage(RAMIMG *image);
-void flushRAMImage(RAMIMG *image);
+bool flushRAMImage(RAMIMG *image);
 void flushRAMImagesAtExit();
+/* Renames a complete new file image over the path it replaces (see pendingPath). */
+void finishPendingImage(RAMIMG *image);
+/* Failed image writes (write-backs and new files) since the process began. */
+int rasterWriteFailures();
+/* Records a failed write-back of an image (the errno), reported once. */
+void failRAMImageWrite(RAMIMG *image, int error);
 RAMIMG *getRAMImageByTag(const char *tag);
 RAMIMG *getRAMImageByName(const char *path);
 RAMIMG *firstRAMImage();
@@ -143,7 +157,7 @@ void freeCacheBlock(unsigned char *block);
 unsigned char *rgbFrame(RAMIMG *image);
 /* Positioned whole-range file access of the cache; short reads give zeros. */
 void readFileRange(int fd, unsigned char *to, int64_t length, int64_t offset);
-void writeFileRange(int fd, const unsigned char *from, int64_t length, int64_t offset);
+bool writeFileRange(int fd, const unsigned char *from, int64_t length, int64_t offset);
 inline bool isSlotDirty(const RAMIMG *image, int slot) {
   return (image->dirtyBits[slot >> 3] >> (slot & 7)) & 1;
 }

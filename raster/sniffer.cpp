@@ -19,6 +19,7 @@
 
 #include "core/core.h"
 #include "core/families.h"
+#include "core/savefile.h"
 #include "raster/dicom.h"
 #include "raster/fftfile.h"
 #include "raster/gif.h"
@@ -295,10 +296,20 @@ int writeImageBody(int fd, ImageHeader *header) {
   // The body of a new file is zeros: extending the file gives them
   // without writing them (a sparse file where the file system can).
   // Bytes the header step put beyond the body (a TIFF directory) stay.
+  // A sparse body takes its room only as rows are written: the disk must
+  // have that room now, whatever the format's header writer checked.
   struct stat info;
   if (fstat(fd, &info) != 0) return -1;
   const int64_t end = header->offset + size;
-  if (size > 0 && info.st_size < end && ftruncate(fd, static_cast<off_t>(end)) != 0) return -1;
+  if (size > 0 && info.st_size < end) {
+    const double available = getPathDiskFree(header->path);
+    if (static_cast<double>(end - info.st_size) > available) {
+      vesk_fprintf(stderr, "Insufficient disk space. Requested:%lld Available:%.f\n",
+                   static_cast<long long>(end), available);
+      return -1;
+    }
+    if (ftruncate(fd, static_cast<off_t>(end)) != 0) return -1;
+  }
   return static_cast<int>(header->offset);
 }
 
@@ -317,6 +328,19 @@ int writeImageTrailer(int fd, ImageHeader *header, void *privateData) {
   return 0;
 }
 
+/* The header and zero body of a new file, written beside the header's path. */
+static int buildImageFile(ImageHeader *header, SaveFile &file) {
+  if (!memchr(header->path, 0, sizeof header->path) || !header->path[0]) return -1;
+  if (!file.open(header->path)) {
+    vesk_fprintf(stderr, "Can't create %s: %s\n", header->path, file.reason());
+    return -1;
+  }
+  int result = writeImageHeader(file.fd(), 1, header);
+  if (result != -1) result = writeImageBody(file.fd(), header);
+  if (result == -1) vesk_fprintf(stderr, "Can't create %s\n", header->path);
+  return result;
+}
+
 /*
  * createImageFile --
  *     Creates the file named by the header's path with its header and a
@@ -324,23 +348,36 @@ int writeImageTrailer(int fd, ImageHeader *header, void *privateData) {
  *     once complete, so a refusal (no disk space) leaves an older file of
  *     that name as it was.
  * Results:      the result of writeImageBody (the data offset for raw
- *     layouts), or -1 when the file cannot be made.
+ *     layouts), or -1 when the file cannot be made (the reason on the
+ *     error stream).
  * Side effects: the header writer updates the header.
  */
 int createImageFile(ImageHeader *header) {
-  if (!memchr(header->path, 0, sizeof header->path) || !header->path[0]) return -1;
-  std::string temp = std::string(header->path) + ".XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back(0);
-  const int fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return -1;
-  const mode_t mask = umask(0);
-  umask(mask);
-  int result = fchmod(fd, 0666 & ~mask) == 0 ? writeImageHeader(fd, 1, header) : -1;
-  if (result != -1) result = writeImageBody(fd, header);
-  if (close(fd) != 0) result = -1;
-  if (result == -1 || rename(name.data(), header->path) != 0) {
-    unlink(name.data());
+  SaveFile file;
+  int result = buildImageFile(header, file);
+  if (result == -1) return -1;
+  if (!file.commit()) {
+    vesk_fprintf(stderr, "Can't create %s: %s\n", header->path, file.reason());
+    return -1;
+  }
+  return result;
+}
+
+/*
+ * createPendingImageFile --
+ *     Builds the file of a header as createImageFile does but leaves it
+ *     under its temporary name beside the header's path: the caller fills
+ *     it and renames it over the path once complete.
+ * Results:      as createImageFile's; *temporary gets the file's name.
+ */
+int createPendingImageFile(ImageHeader *header, std::string *temporary) {
+  SaveFile file;
+  int result = buildImageFile(header, file);
+  if (result == -1) return -1;
+  *temporary = file.release();
+  if (temporary->empty()) {
+    vesk_fprintf(stderr, "Can't create %s: %s\n", header->path,
+                 file.error() ? file.reason() : "not a regular file");
     return -1;
   }
   return result;
@@ -359,6 +396,7 @@ static void prepareFormatImage(RAMIMG *image) {
 void installImageFormats() {
   rasterHooks().sniffImageFile = sniffImageFile;
   rasterHooks().createImageFile = createImageFile;
+  rasterHooks().createPendingImageFile = createPendingImageFile;
   rasterHooks().imgTiff = imgTiff;
   rasterHooks().freeTiffInfo = freeTiffInfo;
   installWholeImageFormats();

@@ -60,6 +60,7 @@ int rewriteImageHeader(int fd, ImageHeader *header);
 int writeImageBody(int fd, ImageHeader *header);
 int writeImageTrailer(int fd, ImageHeader *header, void *privateData);
 int createImageFile(ImageHeader *header);
+int createPendingImageFile(ImageHeader *header, std::string *temporary);
 
 /* Shared file helpers of the format units. */
 int64_t readFilePrefix(int fd, unsigned char *buffer, int64_t length, int64_t *fileSize);

@@ -401,7 +401,7 @@ int writeTiffRecord(RAMIMG *image, int row, const unsigned char *record) {
   const int fd = image->fd;
   if (!isPlanar(image, tiff))
     return forEachRowPiece(image, row, planeOf(image, tiff, 0), [&](int64_t at, int64_t from, int64_t length) {
-      writeFileRange(fd, record + from, length, at);
+      if (!writeFileRange(fd, record + from, length, at)) failRAMImageWrite(image, errno);
     }) ? 1 : 0;
   for (int band = 0; band < h.nbands; band++) {
     const TiffPlane plane = planeOf(image, tiff, band);
@@ -409,7 +409,7 @@ int writeTiffRecord(RAMIMG *image, int row, const unsigned char *record) {
     if (!samples) return 0;
     extractPlane(image, band, record, samples);
     if (!forEachRowPiece(image, row, plane, [&](int64_t at, int64_t from, int64_t length) {
-          writeFileRange(fd, samples + from, length, at);
+          if (!writeFileRange(fd, samples + from, length, at)) failRAMImageWrite(image, errno);
         }))
       return 0;
   }

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "core/savefile.h"
 #include "core/text.h"
 #include "raster/gif.h"
 #include "raster/jpeg.h"
@@ -67,18 +68,10 @@ bool holdAllRows(RAMIMG *image) {
  */
 bool replaceImageFileWith(RAMIMG *image, const std::function<bool(int fd)> &write) {
   const std::string path = image->header.path;
-  if (path.empty()) return false;
-  std::string temp = path + ".XXXXXX";
-  int fd = mkstemp(&temp[0]);
-  if (fd < 0) return false;
-  struct stat info;
-  if (image->fd >= 0 && fstat(image->fd, &info) == 0) fchmod(fd, info.st_mode & 07777);
-  bool ok = write(fd) && fsync(fd) == 0 && rename(temp.c_str(), path.c_str()) == 0;
-  close(fd);
-  if (!ok) {
-    unlink(temp.c_str());
-    return false;
-  }
+  SaveFile file;
+  if (path.empty() || !file.open(path.c_str())) return false;
+  if (!write(file.fd())) file.fail(EIO);
+  if (!file.commit()) return false;
   int reopened = open(path.c_str(), O_RDWR);
   if (reopened >= 0) {
     if (image->fd >= 0) close(image->fd);

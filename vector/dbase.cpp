@@ -27,6 +27,7 @@
 #include <new>
 
 #include "core/core.h"
+#include "core/savefile.h"
 #include "vesk/stdio.h"
 
 namespace vesk {
@@ -221,59 +222,6 @@ void dropdBaseRecords(DBaseTable *table, const std::vector<bool> &keep) {
   shrinkdBaseBlock(table);
   table->dirty = 1;
 }
-
-/*
- * A file written beside its destination and renamed into place once
- * complete; closed and removed when not committed.
- */
-struct dBaseTempFile {
-  std::string target;
-  std::string path;
-  int fd = -1;
-
-  bool create(const char *destination) {
-    target = destination;
-    struct stat info;
-    if (lstat(destination, &info) == 0 && S_ISLNK(info.st_mode)) {
-      if (char *resolved = realpath(destination, nullptr)) {
-        target = resolved;
-        free(resolved);
-      }
-    }
-    bool exists = stat(target.c_str(), &info) == 0;
-    static unsigned serial = 0;
-    for (int attempt = 0; attempt < 100 && fd < 0; attempt++) {
-      path = target + ".~" + std::to_string(getpid()) + "-" + std::to_string(++serial);
-      fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
-      if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-      path.clear();
-      return false;
-    }
-    if (exists && fchmod(fd, info.st_mode & 07777) != 0) {
-      /* Keeps the default mode. */
-    }
-    return true;
-  }
-  bool write(const void *bytes, size_t n, off_t at) {
-    return putFileData(fd, bytes, static_cast<int64_t>(n), at, 1) == static_cast<int64_t>(n);
-  }
-  bool commit() {
-    bool ok = fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    fd = -1;
-    if (ok && rename(path.c_str(), target.c_str()) == 0) {
-      path.clear();
-      return true;
-    }
-    return false;
-  }
-  ~dBaseTempFile() {
-    if (fd >= 0) close(fd);
-    if (!path.empty()) unlink(path.c_str());
-  }
-};
 
 struct dBaseFd {
   int fd;
@@ -542,8 +490,8 @@ int writedBase(const char *path, DBaseTable *table, int selectedOnly, int *statu
     *status = 0;
     return 0;
   }
-  dBaseTempFile file;
-  if (!file.create(path)) {
+  SaveFile file;
+  if (!file.open(path)) {
     vesk_fprintf(stderr, "writedBase - error in open\n");
     *status = 0;
     return 0;
@@ -551,14 +499,14 @@ int writedBase(const char *path, DBaseTable *table, int selectedOnly, int *statu
   off_t at = 0;
   size_t length = static_cast<size_t>(table->recordLength);
   if (!selectedOnly) {
-    if (!file.write(table->header.data(), table->header.size(), 0)) {
+    if (!file.writeAt(table->header.data(), table->header.size(), 0)) {
       vesk_fprintf(stderr, "writedBase - error in writing head\n");
       *status = 4;
       return 0;
     }
     at = static_cast<off_t>(table->header.size());
     size_t data = static_cast<size_t>(table->count) * length;
-    if (data && !file.write(table->records.data(), data, at)) {
+    if (data && !file.writeAt(table->records.data(), data, at)) {
       vesk_fprintf(stderr, "writedBase - error in writing data\n");
       *status = 5;
       return 0;
@@ -567,7 +515,7 @@ int writedBase(const char *path, DBaseTable *table, int selectedOnly, int *statu
   } else {
     std::vector<unsigned char> header = table->header;
     dBasePut32(header, 4, static_cast<uint32_t>(countdBaseSelected(table)));
-    if (!file.write(header.data(), header.size(), 0)) {
+    if (!file.writeAt(header.data(), header.size(), 0)) {
       vesk_fprintf(stderr, "writedBase - error in writing head\n");
       *status = 4;
       return 0;
@@ -575,7 +523,7 @@ int writedBase(const char *path, DBaseTable *table, int selectedOnly, int *statu
     at = static_cast<off_t>(header.size());
     for (int r = 0; r < table->count; r++) {
       if (!isdBaseSelected(table, r)) continue;
-      if (!file.write(recordAt(table, r), length, at)) {
+      if (!file.writeAt(recordAt(table, r), length, at)) {
         vesk_fprintf(stderr, "writedBase - error in writing record\n");
         *status = 5;
         return 0;
@@ -583,7 +531,7 @@ int writedBase(const char *path, DBaseTable *table, int selectedOnly, int *statu
       at += static_cast<off_t>(length);
     }
   }
-  if (!file.write(&kdBaseEndOfFile, 1, at) || !file.commit()) {
+  if (!file.writeAt(&kdBaseEndOfFile, 1, at) || !file.commit()) {
     vesk_fprintf(stderr, "writedBase - error in writing data\n");
     *status = 5;
     return 0;

@@ -20,6 +20,7 @@
 #include <new>
 
 #include "core/core.h"
+#include "core/savefile.h"
 #include "core/text.h"
 #include "vesk/stdio.h"
 
@@ -288,55 +289,6 @@ struct FdCloser {
   int fd;
   ~FdCloser() {
     if (fd >= 0) close(fd);
-  }
-};
-
-/*
- * A file written beside its destination and renamed into place once
- * complete; dropped (closed and removed) when not committed.
- */
-struct ShapeTempFile {
-  std::string target;  /* where the file goes: a symbolic link's target */
-  std::string path;
-  int fd = -1;
-
-  bool create(const std::string &destination) {
-    target = destination;
-    struct stat info;
-    if (lstat(destination.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-      if (char *resolved = realpath(destination.c_str(), nullptr)) {
-        target = resolved;
-        free(resolved);
-      }
-    }
-    bool exists = stat(target.c_str(), &info) == 0;
-    static unsigned serial = 0;
-    for (int attempt = 0; attempt < 100; attempt++) {
-      path = target + ".~" + std::to_string(getpid()) + "-" + std::to_string(++serial);
-      fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
-      if (fd >= 0) break;
-      if (errno != EEXIST) return false;
-    }
-    if (fd < 0) return false;
-    if (exists && fchmod(fd, info.st_mode & 07777) != 0) {
-      /* Keeps the default mode. */
-    }
-    return true;
-  }
-  /* Flushes the file to disk and renames it over its destination. */
-  bool commit() {
-    bool ok = fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    fd = -1;
-    if (ok && rename(path.c_str(), target.c_str()) == 0) {
-      path.clear();
-      return true;
-    }
-    return false;
-  }
-  ~ShapeTempFile() {
-    if (fd >= 0) close(fd);
-    if (!path.empty()) unlink(path.c_str());
   }
 };
 
@@ -1420,8 +1372,8 @@ void clearShapeFile(ShapeFile *store) {
  *     type and ranges (its file length is kept) and the store is clean.
  */
 static int writeShapePair(const char *path, ShapeFile *store, int selectedOnly, int *status) {
-  ShapeTempFile mainFile;
-  if (!mainFile.create(path)) {
+  SaveFile mainFile;
+  if (!mainFile.open(path)) {
     vesk_fprintf(stderr, "writeShape - error in open shape data file\n");
     if (status) *status = 0;
     return 0;
@@ -1430,7 +1382,7 @@ static int writeShapePair(const char *path, ShapeFile *store, int selectedOnly, 
   RangeState ranges;
   std::vector<ShapeIndexEntry> entries;
   std::vector<unsigned char> scratch;
-  ShapeWriter data{mainFile.fd, kShapeHeaderSize, {}};
+  ShapeWriter data{mainFile.fd(), kShapeHeaderSize, {}};
   {
     int32_t offset = kShapeHeaderSize / 2;
     for (int i = 0; i < store->count; i++) {
@@ -1461,24 +1413,25 @@ static int writeShapePair(const char *path, ShapeFile *store, int selectedOnly, 
   }
   if (!data.flush()) return 0;
   ShapeFileHeader written = fresh;
-  if (!saveShapeHead(mainFile.fd, &written)) return 0;
+  if (!saveShapeHead(mainFile.fd(), &written)) return 0;
 
-  ShapeTempFile indexFile;
-  if (!indexFile.create(shapeIndexPath(path))) {
+  SaveFile indexFile;
+  if (!indexFile.open(shapeIndexPath(path).c_str())) {
     vesk_fprintf(stderr, "writeShape - error in open shape index file\n");
     if (status) *status = 0;
     return 0;
   }
-  ShapeWriter index{indexFile.fd, kShapeHeaderSize, {}};
+  ShapeWriter index{indexFile.fd(), kShapeHeaderSize, {}};
   for (const ShapeIndexEntry &entry : entries) {
     index.putBig32(entry.offset);
     index.putBig32(entry.length);
   }
   if (!index.flush()) return 0;
   ShapeFileHeader indexHeader = fresh;
-  if (!saveShapeHead(indexFile.fd, &indexHeader)) return 0;
+  if (!saveShapeHead(indexFile.fd(), &indexHeader)) return 0;
 
-  if (!mainFile.commit()) {
+  /* Both files complete before either replaces its old one. */
+  if (!mainFile.finish() || !indexFile.finish() || !mainFile.commit()) {
     vesk_fprintf(stderr, "writeShape - error in writing shape data file\n");
     return 0;
   }

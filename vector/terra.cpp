@@ -17,6 +17,7 @@
 
 #include <algorithm>
 
+#include "core/savefile.h"
 #include "core/text.h"
 #include "raster/imghead.h"
 
@@ -311,33 +312,10 @@ int openTerraFile(const char *path, TerraTileSet *set) {
  */
 int saveTerraFile(const char *path, TerraTileSet *set) {
   if (!path || !*path || !set || !set->image) return 0;
-  std::string target = path;
-  struct stat info;
-  if (lstat(path, &info) == 0 && S_ISLNK(info.st_mode)) {
-    if (char *resolved = realpath(path, nullptr)) {
-      target = resolved;
-      free(resolved);
-    }
-  }
-  bool exists = stat(target.c_str(), &info) == 0;
-  static unsigned serial = 0;
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; attempt++) {
-    temp = target + ".~" + std::to_string(getpid()) + "-" + std::to_string(++serial);
-    fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) return 0;
-  if (exists && fchmod(fd, info.st_mode & 07777) != 0) {
-    /* Keeps the default mode. */
-  }
-  bool ok = terraWrite(fd, set->image, terraField(set, TERRA_TOTAL_SIZE));
-  ok = fsync(fd) == 0 && ok;
-  ok = close(fd) == 0 && ok;
-  if (ok && rename(temp.c_str(), target.c_str()) == 0) return 1;
-  unlink(temp.c_str());
-  return 0;
+  SaveFile file;
+  if (file.open(path) && !terraWrite(file.fd(), set->image, terraField(set, TERRA_TOTAL_SIZE)))
+    file.fail(errno);
+  return file.commit() ? 1 : 0;
 }
 
 /* closeTerraSet -- frees the image and closes an open file. */
@@ -506,9 +484,14 @@ int appendTileToFile(TerraTileSet *set, int i, const unsigned char *bytes, int l
     return 0;
   const int64_t total = terraField(set, TERRA_TOTAL_SIZE);
   if (total + length > kTerraSizeLimit) return 0;
-  if (lseek(set->fd, static_cast<off_t>(total), SEEK_SET) < 0 ||
-      !terraWrite(set->fd, bytes, length))
+  if (lseek(set->fd, static_cast<off_t>(total), SEEK_SET) < 0) return 0;
+  if (!terraWrite(set->fd, bytes, length)) {
+    /* A full disk: the file gives back the part of the tile it took. */
+    if (ftruncate(set->fd, static_cast<off_t>(total)) != 0) {
+      /* The bytes past its total size are never read. */
+    }
     return 0;
+  }
   if (!putTileData(set, i, bytes, length)) return 0;
   const int32_t headerSize = terraField(set, TERRA_HEADER_SIZE);
   if (lseek(set->fd, 0, SEEK_SET) < 0 || !terraWrite(set->fd, set->image, headerSize)) return 0;

@@ -253,12 +253,15 @@ TEST(Registry, NewImagesAndKeeps) {
   writeFile(path, noise(4, 1));
   ImageHeader file = rawHeader(path, IMG_BIL, P_BYTE, 2, 2, 1, 0, 2);
   auto *creator = rasterHooks().createImageFile;
+  auto *pendingCreator = rasterHooks().createPendingImageFile;
   rasterHooks().createImageFile = nullptr;
+  rasterHooks().createPendingImageFile = nullptr;
   EXPECT_EQ(openRAMImageNew(&file, nullptr, 0, &err), nullptr);
   EXPECT_EQ(err, VESK_RAMIMG_EXISTS);
   EXPECT_EQ(openRAMImageNew(&file, nullptr, 1, &err), nullptr);
   EXPECT_EQ(err, VESK_RAMIMG_CREATE_ERROR);
   rasterHooks().createImageFile = creator;
+  rasterHooks().createPendingImageFile = pendingCreator;
 }
 
 // Images still open at exit write their dirty lines back.
