@@ -19,7 +19,6 @@
 #include "core/families.h"
 #include "core/options.h"
 #include "core/text.h"
-#include "geometry/gcpset.h"
 #include "vesk/meter.h"
 #include "vesk/stdio.h"
 
@@ -236,88 +235,6 @@ int calcTest(Tcl_Interp *, int, const char **) {
   return TCL_OK;
 }
 
-/* ---- ground control points ---- */
-
-void printGeocalcUsage() {
-  vesk_printf("Usage: geocalc -order ORDER -data DATA -file FILE\n");
-  vesk_printf("       geocalc -help\n\n");
-  vesk_printf("    where:     ORDER    the order of the polynomial.\n");
-  vesk_printf("               DATA     the list of GCP records.\n");
-  vesk_printf("               FILE     the file of the result.\n");
-}
-
-/*
- * calcGeocalc --
- *     "calc geocalc -order N -data {records} ?-file path?": fits the
- *     records ("selected id x1 y1 x2 y2") and answers the residual of each
- *     element, the X2 and Y2 coefficients and the three errors.  An
- *     element that is no record answers an empty residual.
- */
-int calcGeocalc(Tcl_Interp *interp, int argc, const char **argv) {
-  ModuleOption options[] = {{"-order", nullptr}, {"-data", nullptr}, {"-file", nullptr},
-                            {nullptr, nullptr}};
-  if (strcmp(argv[2], "-help") == 0 || matchOptions(options, argc - 2, argv + 2) != 0) {
-    printGeocalcUsage();
-    return TCL_OK;
-  }
-  int order = options[0].value ? static_cast<int>(atol(options[0].value)) : 1;
-  int count = 0;
-  const char **elements = nullptr;
-  if (options[1].value && Tcl_SplitList(interp, options[1].value, &count, &elements) != TCL_OK)
-    return TCL_ERROR;
-  GCPOBJ *set = createGcpSet(nullptr);
-  if (!set) {
-    Tcl_Free(reinterpret_cast<char *>(elements));
-    return usageError(interp, "Error in malloc.\n");
-  }
-  std::vector<int> recordOf(static_cast<size_t>(count), -1);
-  for (int i = 0; i < count; i++)
-    if (parseGcpRecord(set, elements[i]) > 0) recordOf[static_cast<size_t>(i)] = set->count - 1;
-  Tcl_Free(reinterpret_cast<char *>(elements));
-  if (!fitGcpPolynomial(set, order)) {
-    freeGcpSet(set);
-    return usageError(interp, "Not enough selected GCPs!");
-  }
-  if (options[2].value && !saveGcpFunction(set, options[2].value)) {
-    freeGcpSet(set);
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "Error in saving ", options[2].value, (char *)nullptr);
-    return TCL_ERROR;
-  }
-  std::string result = "{";
-  char residual[128];
-  for (int i = 0; i < count; i++) {
-    int record = recordOf[static_cast<size_t>(i)];
-    if (record < 0 || !formatGcpResidual(set, record, residual)) residual[0] = 0;
-    result += i == 0 ? "{" : " {";
-    result += residual;
-    result += "}";
-  }
-  result += "}";
-  std::vector<char> buffer(static_cast<size_t>(gcpCoefBufferSize(set)));
-  result += " {" + std::string(formatJcoef(set, "%15.7E", buffer.data())) + "}";
-  result += " {" + std::string(formatIcoef(set, "%15.7E", buffer.data())) + "}";
-  result += " {" + std::string(formatGcpErrors(set, "%15.7E", buffer.data())) + "}";
-  freeGcpSet(set);
-  Tcl_SetObjResult(interp, Tcl_NewStringObj(result.c_str(), -1));
-  return TCL_OK;
-}
-
-/*
- * calcGeocalcCmd --
- *     "calc geocalc": alone, the interactive GCP editor on a new set;
- *     with words, the fit of calcGeocalc.
- */
-int calcGeocalcCmd(Tcl_Interp *interp, int argc, const char **argv) {
-  if (argc > 2) return calcGeocalc(interp, argc, argv);
-  GCPOBJ *set = createGcpSet(nullptr);
-  if (!set) return usageError(interp, "Error in malloc.\n");
-  runGeocalc(set);
-  freeGcpSet(set);
-  Tcl_ResetResult(interp);
-  return TCL_OK;
-}
-
 /* ---- subcommand matching ---- */
 
 /*
@@ -325,21 +242,23 @@ int calcGeocalcCmd(Tcl_Interp *interp, int argc, const char **argv) {
  * the rows that share it; the word must be at least minimum characters
  * long and a prefix of the name.  A row without a procedure is a
  * subcommand that this build does not carry: it answers as an unknown
- * word does.
+ * word does.  The rows of subcommands that other subsystems carry
+ * (bitmap, scangif, geocalc) get their procedures from those subsystems'
+ * start-up (registerCalcSubcommand).
  */
 struct CalcSubcommand {
   const char *name;
   size_t minimum;
   CalcProc *proc;
 };
-const CalcSubcommand calcSubcommands[] = {
+CalcSubcommand calcSubcommands[] = {
     {"chars", 5, calcChars},
     {"correl", 5, calcCorrel},
     {"comptest", 5, calcComptest},
     {"compsave", 5, calcCompsave},
     {"clrscr", 5, calcClrscr},
     {"bands", 4, calcBands},
-    {"bitmap", 4, calcBitmap},
+    {"bitmap", 4, nullptr},
     {"d2r", 3, calcD2r},
     {"decompload", 4, calcDecompload},
     {"ftime", 3, calcFtime},
@@ -350,7 +269,7 @@ const CalcSubcommand calcSubcommands[] = {
     {"galloc", 5, calcGalloc},
     {"gfree", 5, calcGfree},
     {"gotoxy", 5, calcGotoxy},
-    {"geocalc", 5, calcGeocalcCmd},
+    {"geocalc", 5, nullptr},
     {"handles", 5, calcHandles},
     {"loadtime", 4, calcLoadtime},
     {"malloc", 4, calcMalloc},
@@ -365,7 +284,7 @@ const CalcSubcommand calcSubcommands[] = {
     {"realloc", 3, calcRealloc},
     {"stime", 4, calcStime},
     {"scramble", 4, calcScramble},
-    {"scangif", 4, calcScangif},
+    {"scangif", 4, nullptr},
     {"srand", 4, calcSrand},
     {"test", 4, calcTest},
     {"xyzRotate", 3, calcXyzRotate},
@@ -403,6 +322,16 @@ void seedRandom(unsigned seed) { randomState = seed; }
 int nextRandom() {
   randomState = randomState * 214013u + 2531011u;
   return static_cast<int>((randomState >> 16) & 0x7fff);
+}
+
+bool registerCalcSubcommand(const char *name, CalcProc *proc) {
+  for (CalcSubcommand &row : calcSubcommands) {
+    if (strcmp(row.name, name) == 0) {
+      row.proc = proc;
+      return true;
+    }
+  }
+  return false;
 }
 
 /* Calc_Init -- creates "calc"; 1 when Tcl refuses it. */

@@ -59,6 +59,14 @@ int encodeScriptLib(const char *script, size_t length, std::string &out, int *zl
 /* A subcommand procedure: the interpreter and the words of the command. */
 typedef int CalcProc(Tcl_Interp *interp, int argc, const char **argv);
 
+/*
+ * Gives a subcommand that another subsystem carries (bitmap, scangif,
+ * geocalc) its procedure: its row keeps its place in the matching order
+ * and answers as an unknown word until then.  False for a name "calc"
+ * does not list.
+ */
+bool registerCalcSubcommand(const char *name, CalcProc *proc);
+
 void scriptLibDebug(Tcl_Interp *interp, const char *label);
 int calcCompsave(Tcl_Interp *interp, int argc, const char **argv);
 int calcDecompload(Tcl_Interp *interp, int argc, const char **argv);
@@ -72,8 +80,6 @@ int nextRandom();
 CalcProc calcFtime, calcStime, calcLoadtime, calcFreeDisk, calcHandles, calcMemory;
 CalcProc calcMalloc, calcRealloc, calcGalloc, calcGfree, calcMemid, calcFgets, calcFscanf;
 CalcProc calcPanic;
-/* Image subcommands (calcimg.cpp). */
-CalcProc calcBitmap, calcScangif;
 
 /* ---- geometry and correlation calculators (calcgeom.cpp) ---- */
 CalcProc calcFplane, calcXyzRotate, calcRefImgCoord, calcCorrel;

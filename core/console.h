@@ -121,6 +121,12 @@ class ConsoleSlotHold {
 int conInit(ConsoleSlot *slots, Tcl_Interp *interp, int create);
 Tcl_Interp *createConsoleInterp(Tcl_Interp *parent, int index);
 int initTclTk(Tcl_Interp *interp);
+/*
+ * Tk starting in a console's interpreter drops the thread's generic event
+ * handlers.  A subsystem that keeps one sets the procedure that puts it
+ * back, run after each such start; NULL for none.
+ */
+void setTkStartedHook(void (*hook)());
 void deleteConsoleInterp(Tcl_Interp *interp);
 void closeAllConsoleWindows(int eventFlags);
 /* Timer procedures: the teardowns above with all event kinds. */

@@ -18,7 +18,6 @@
 #include "core/console.h"
 #include "core/core.h"
 #include "core/families.h"
-#include "display/capture.h"
 #include "vesk/meter.h"
 
 namespace vesk {
@@ -258,7 +257,16 @@ void releaseSlots(const ConsoleSlot *copy) {
   }
 }
 
+/* Puts back what Tk starting in another interpreter dropped (setTkStartedHook). */
+void (*tkStartedHook)() = nullptr;
+
+void runTkStartedHook() {
+  if (tkStartedHook) tkStartedHook();
+}
+
 }  // namespace
+
+void setTkStartedHook(void (*hook)()) { tkStartedHook = hook; }
 
 ConsoleSlot *getConsoleSlots() { return consoleSlots; }
 
@@ -292,14 +300,14 @@ void createSetConStdIO(Tcl_Interp *consoleInterp) {
  *     ignored.  Tk is already in the process, so loading it again only
  *     runs its init procedure in the new interpreter.  Tk starting in
  *     another interpreter drops the thread's generic event handlers, so
- *     the clipboard's is put back.
+ *     the hook puts back those that the other subsystems keep.
  */
 int initTclTk(Tcl_Interp *interp) {
   Tcl_Init(interp);
   if (Tcl_EvalEx(interp, "load {} Tk", -1, TCL_EVAL_GLOBAL) != TCL_OK)
     Tcl_EvalEx(interp, "package require Tk", -1, TCL_EVAL_GLOBAL);
   Tcl_ResetResult(interp);
-  refreshClipboardHandler();
+  runTkStartedHook();
   return 0;
 }
 
@@ -358,7 +366,7 @@ Tcl_Interp *createConsoleInterp(Tcl_Interp *parent, int index) {
 
   if (loadScriptLibraries(con, "veskConScripts") == TCL_OK) {
     Tcl_ResetResult(con);
-    refreshClipboardHandler();
+    runTkStartedHook();
     return con;
   }
   Tcl_AppendResult(parent, "Fail to load veskConScripts:", Tcl_GetStringResult(con), "\n",

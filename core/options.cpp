@@ -21,7 +21,6 @@
 #include "core/options.h"
 #include "core/savefile.h"
 #include "core/text.h"
-#include "raster/imghead.h"
 #include "vesk/stdio.h"
 
 namespace vesk {
@@ -118,16 +117,21 @@ const char *getRangeidName(int id) { return optionsIdName(rangeNames, id); }
 int getRotationid(const char *name) { return optionsFindName(rotationNames, name); }
 const char *getRotationidName(int id) { return optionsIdName(rotationNames, id); }
 
-/* The kinds, one row each, with the lookups of their vocabularies. */
+/*
+ * The kinds, one row each, with the lookups of their vocabularies.  The
+ * image header's vocabularies (mapid, imgid, imgtype, pixel) belong to the
+ * raster store, which fills in their lookups at start-up
+ * (installImageVocabularies).
+ */
 IdKind idKinds[ID_KIND_COUNT] = {
     {"file", nullptr, nullptr},
     {"palette", nullptr, nullptr},
     {"comb", nullptr, nullptr},
     {"imgdes", nullptr, nullptr},
-    {"mapid", getMapid, getMapidName},
-    {"imgid", getImgid, getImgidName},
-    {"imgtype", getImgtype, getImgtypeName},
-    {"pixel", getPixelid, getPixelidName},
+    {"mapid", nullptr, nullptr},
+    {"imgid", nullptr, nullptr},
+    {"imgtype", nullptr, nullptr},
+    {"pixel", nullptr, nullptr},
     {"func", getFuncid, getFuncidName},
     {"range", getRangeid, getRangeidName},
     {"rotationid", getRotationid, getRotationidName},

@@ -239,6 +239,8 @@ int initPackage(Tcl_Interp *interp) {
   if (packageExitInstalled) return TCL_OK;
 
   installImageFormats();
+  installImageVocabularies();
+  installCalcImageSubcommands();
 
   Tk_Window main = Tk_MainWindow(interp);
   if (main && !mainDisplay) {

@@ -14,6 +14,7 @@
 #include <stdlib.h>
 #include <tkInt.h>
 
+#include "core/console.h"
 #include "vesk/stdio.h"
 
 namespace vesk {
@@ -284,6 +285,8 @@ int putImageOnClipboard(Display *display, const RgbImage &image, const char *ext
   dropLocalCopy();
   clip.display = display;
   clip.owner = owner;
+  /* While we own it, a console starting Tk must not silence our answers. */
+  setTkStartedHook(refreshClipboardHandler);
   clip.image = image;
   clip.png.swap(png);
   if (extraTarget && extraData) {

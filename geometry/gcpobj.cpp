@@ -384,8 +384,9 @@ int gcpCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
 
 }  // namespace
 
-/* Gcp_Init -- creates "gcp.create"; 1 when Tcl refuses it. */
+/* Gcp_Init -- creates "gcp.create" and fills in "calc geocalc"; 1 when Tcl refuses it. */
 int Gcp_Init(Tcl_Interp *interp) {
+  registerCalcGeocalc();
   return Tcl_CreateCommand(interp, "gcp.create", gcpCreateCmd, nullptr, nullptr) ? 0 : 1;
 }
 

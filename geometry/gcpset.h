@@ -96,6 +96,9 @@ int splitCmlLine(GCPOBJ *set);
 int dispatchCmlCommand(GCPOBJ *set, int wordCount, char **words);
 int rimageGeocalc(const char *prog, int argc, const char **argv);
 
+/* Gives "calc" its geocalc subcommand (geocalc.cpp). */
+void registerCalcGeocalc();
+
 }  // namespace vesk
 
 #endif

@@ -12,6 +12,8 @@
 #include <string.h>
 #include <algorithm>
 
+#include "core/families.h"
+#include "core/options.h"
 #include "core/text.h"
 
 namespace vesk {
@@ -154,6 +156,18 @@ const char *getImgtypeName(int code) {
 }
 
 int countImgtypes() { return kImgtypeCount; }
+
+/* installImageVocabularies -- the lookups behind the id options of these names. */
+void installImageVocabularies() {
+  idKinds[ID_MAPID].nameToId = getMapid;
+  idKinds[ID_MAPID].idToName = getMapidName;
+  idKinds[ID_IMGID].nameToId = getImgid;
+  idKinds[ID_IMGID].idToName = getImgidName;
+  idKinds[ID_IMGTYPE].nameToId = getImgtype;
+  idKinds[ID_IMGTYPE].idToName = getImgtypeName;
+  idKinds[ID_PIXEL].nameToId = getPixelid;
+  idKinds[ID_PIXEL].idToName = getPixelidName;
+}
 
 /* initImageHeader -- every field zero, the palette a grey ramp. */
 void initImageHeader(ImageHeader *header) {

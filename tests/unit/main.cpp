@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <tk.h>
 
+#include "core/families.h"
 #include "tests/unit/harness.h"
 
 static Tcl_Interp *harnessInterp = nullptr;
@@ -17,6 +18,9 @@ int main(int argc, char **argv) {
   bool haveTk = Tk_Init(harnessInterp) == TCL_OK;
   if (haveTk) Tcl_Eval(harnessInterp, "wm withdraw .");
   initLibraryStubs(harnessInterp, haveTk);
+  // What the package's start-up gives every unit: the id options' image
+  // header vocabularies.
+  vesk::installImageVocabularies();
   int status = RUN_ALL_TESTS();
   return status;
 }

@@ -2,6 +2,7 @@
  * calcimg.cpp --
  *     The image subcommands of "calc": "bitmap" turns a Tk photo into the
  *     Tk bitmap "test", "scangif" prints the block structure of a GIF file.
+ *     Start-up registers them with "calc".
  */
 #include <fcntl.h>
 #include <stdlib.h>
@@ -12,10 +13,12 @@
 #include <memory>
 
 #include "core/calc.h"
+#include "core/families.h"
 #include "raster/gif.h"
 #include "vesk/stdio.h"
 
 namespace vesk {
+namespace {
 
 /*
  * calcBitmap --
@@ -82,6 +85,13 @@ int calcScangif(Tcl_Interp *interp, int argc, const char **argv) {
   }
   close(fd);
   return TCL_OK;
+}
+
+}  // namespace
+
+void installCalcImageSubcommands() {
+  registerCalcSubcommand("bitmap", calcBitmap);
+  registerCalcSubcommand("scangif", calcScangif);
 }
 
 }  // namespace vesk
