@@ -11,6 +11,7 @@
 #include <string>
 
 struct RAMIMG;
+struct Tcl_Interp;
 
 namespace fuzz {
 
@@ -19,6 +20,22 @@ typedef int TargetProc(const uint8_t *data, size_t size);
 // Starts Tcl once (the library calls it through the stub table) and
 // plugs the image formats in.
 void init();
+
+// The interpreter init() started (Tcl only): for commands that need no Tk.
+Tcl_Interp *interp();
+
+// An interpreter with Tk and the package loaded, made on first use, for
+// readers reached only through Tk's option tables.  It needs an X display:
+// without DISPLAY the process ends with a message (scripts/fuzz.sh and the
+// test command provide one).
+Tcl_Interp *tkInterp();
+
+// A private folder of the process, made on first use, for inputs that
+// name other files beside them.
+const std::string &folder();
+
+// Writes the bytes to a file of that path, replacing it.
+void writeFile(const std::string &path, const uint8_t *data, size_t size);
 
 // The fuzz input as an open file (a memfd): the fd and a path that opens it.
 class MemFile {
@@ -39,6 +56,10 @@ class MemFile {
 // probe table) and reads its pixels: every line of the first volumes when
 // the image is small enough, else the first and last lines.
 void readImageFile(const uint8_t *data, size_t size, const char *format);
+
+// Reads every line (or the first and last) of the first volumes of an
+// open image.
+void readImage(RAMIMG *image);
 
 }  // namespace fuzz
 

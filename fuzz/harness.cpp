@@ -1,6 +1,7 @@
 // Set-up shared by the fuzz targets: Tcl started once, the input as a
 // memory file, and the image read-through.
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
@@ -12,6 +13,7 @@
 #include <tcl.h>
 
 #include "core/families.h"
+#include "vesk/vesk.h"
 #include "fuzz/fuzz.h"
 #include "raster/ramimg.h"
 #include "raster/sniffer.h"
@@ -56,17 +58,80 @@ vesk::ImageReaderProc *findProbe(const char *format) {
   abort();
 }
 
+Tcl_Interp *plainInterp = nullptr;
+
 }  // namespace
 
 Tcl_Interp *startTcl();  // interp.cpp
+Tcl_Interp *startTk();   // interp.cpp
 
 void init() {
   static bool done = false;
   if (done) return;
   done = true;
   // The library calls Tcl through the stub table: fill it from a real interpreter.
-  if (!Tcl_InitStubs(startTcl(), "8.6", 0)) abort();
+  plainInterp = startTcl();
+  if (!Tcl_InitStubs(plainInterp, "8.6", 0)) abort();
   vesk::installImageFormats();
+}
+
+Tcl_Interp *interp() {
+  init();
+  return plainInterp;
+}
+
+Tcl_Interp *tkInterp() {
+  static Tcl_Interp *tk = nullptr;
+  if (!tk) {
+    init();
+    if (!getenv("DISPLAY")) {
+      fprintf(stderr, "this fuzz target needs an X display: set DISPLAY (xvfb-run)\n");
+      abort();
+    }
+    tk = startTk();
+    if (!tk) {
+      fprintf(stderr, "Tk cannot start: is the display %s open?\n", getenv("DISPLAY"));
+      abort();
+    }
+    // The package's own entry, as "load" calls it: it fills the Tk stub table.
+    Tcl_SetVar(tk, "veskAppScripts", "", TCL_GLOBAL_ONLY);
+    if (Vesk_Init(tk) != TCL_OK) {
+      fprintf(stderr, "Vesk_Init: %s\n", Tcl_GetStringResult(tk));
+      abort();
+    }
+  }
+  return tk;
+}
+
+const std::string &folder() {
+  static std::string path;
+  if (path.empty()) {
+    char name[] = "/tmp/vesk-fuzz-XXXXXX";
+    if (!mkdtemp(name)) abort();
+    path = name;
+  }
+  return path;
+}
+
+void writeFile(const std::string &path, const uint8_t *data, size_t size) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) abort();
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = write(fd, data + done, size - done);
+    if (n <= 0) abort();
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+}
+
+void readImage(RAMIMG *image) {
+  readVolume(image);
+  const int volumes = std::min(image->header.volumes, kMaxVolumes);
+  for (int volume = 2; volume <= volumes; volume++) {
+    if (vesk::seekRAMImageVolume(image, volume) < 0) break;
+    readVolume(image);
+  }
 }
 
 MemFile::MemFile(const uint8_t *data, size_t size, const char *name) {
@@ -91,12 +156,7 @@ void readImageFile(const uint8_t *data, size_t size, const char *format) {
   int err = 0;
   RAMIMG *image = vesk::openRAMImageFile(file.path(), nullptr, nullptr, &err);
   if (!image) return;
-  readVolume(image);
-  const int volumes = std::min(image->header.volumes, kMaxVolumes);
-  for (int volume = 2; volume <= volumes; volume++) {
-    if (vesk::seekRAMImageVolume(image, volume) < 0) break;
-    readVolume(image);
-  }
+  readImage(image);
   vesk::flushRAMImage(image);
   vesk::freeRAMImage(image);
 }

@@ -20,26 +20,39 @@ FUZZ_TARGET(configmod);
 FUZZ_TARGET(dbase);
 FUZZ_TARGET(dib);
 FUZZ_TARGET(dicom);
+FUZZ_TARGET(dicompalette);
+FUZZ_TARGET(dicomtags);
 FUZZ_TARGET(elas);
 FUZZ_TARGET(erdas);
 FUZZ_TARGET(features);
-FUZZ_TARGET(fontdef);
 FUZZ_TARGET(fftfile);
+FUZZ_TARGET(fontdef);
+FUZZ_TARGET(gconvkernel);
+FUZZ_TARGET(gcpedit);
 FUZZ_TARGET(gcpfile);
 FUZZ_TARGET(georecpar);
 FUZZ_TARGET(gif);
+FUZZ_TARGET(glload);
 FUZZ_TARGET(gpz);
+FUZZ_TARGET(gpzimage);
 FUZZ_TARGET(hersheyglyphs);
 FUZZ_TARGET(imagedata);
 FUZZ_TARGET(imagedef);
 FUZZ_TARGET(jpeg);
+FUZZ_TARGET(loadtime);
 FUZZ_TARGET(objmodel);
 FUZZ_TARGET(ppm);
+FUZZ_TARGET(projinput);
+FUZZ_TARGET(projobject);
 FUZZ_TARGET(ptable);
+FUZZ_TARGET(scangif);
 FUZZ_TARGET(scriptlib);
 FUZZ_TARGET(shapefile);
+FUZZ_TARGET(sniffer);
 FUZZ_TARGET(terra);
+FUZZ_TARGET(terratile);
 FUZZ_TARGET(tiff);
+FUZZ_TARGET(tifftags);
 FUZZ_TARGET(xbm);
 
 namespace {
@@ -53,26 +66,39 @@ const struct {
     {"dbase", fuzzTarget_dbase},
     {"dib", fuzzTarget_dib},
     {"dicom", fuzzTarget_dicom},
+    {"dicompalette", fuzzTarget_dicompalette},
+    {"dicomtags", fuzzTarget_dicomtags},
     {"elas", fuzzTarget_elas},
     {"erdas", fuzzTarget_erdas},
     {"features", fuzzTarget_features},
-    {"fontdef", fuzzTarget_fontdef},
     {"fftfile", fuzzTarget_fftfile},
+    {"fontdef", fuzzTarget_fontdef},
+    {"gconvkernel", fuzzTarget_gconvkernel},
+    {"gcpedit", fuzzTarget_gcpedit},
     {"gcpfile", fuzzTarget_gcpfile},
     {"georecpar", fuzzTarget_georecpar},
     {"gif", fuzzTarget_gif},
+    {"glload", fuzzTarget_glload},
     {"gpz", fuzzTarget_gpz},
+    {"gpzimage", fuzzTarget_gpzimage},
     {"hersheyglyphs", fuzzTarget_hersheyglyphs},
     {"imagedata", fuzzTarget_imagedata},
     {"imagedef", fuzzTarget_imagedef},
     {"jpeg", fuzzTarget_jpeg},
+    {"loadtime", fuzzTarget_loadtime},
     {"objmodel", fuzzTarget_objmodel},
     {"ppm", fuzzTarget_ppm},
+    {"projinput", fuzzTarget_projinput},
+    {"projobject", fuzzTarget_projobject},
     {"ptable", fuzzTarget_ptable},
+    {"scangif", fuzzTarget_scangif},
     {"scriptlib", fuzzTarget_scriptlib},
     {"shapefile", fuzzTarget_shapefile},
+    {"sniffer", fuzzTarget_sniffer},
     {"terra", fuzzTarget_terra},
+    {"terratile", fuzzTarget_terratile},
     {"tiff", fuzzTarget_tiff},
+    {"tifftags", fuzzTarget_tifftags},
     {"xbm", fuzzTarget_xbm},
 };
 

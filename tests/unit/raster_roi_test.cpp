@@ -3,6 +3,7 @@
 // pixel rule: rows and columns from the first coordinate up to, not
 // including, the second), parity, set operations and statistics over spans.
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,42 @@ TEST(Roi, ShapesToSpans) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(listSpans(c.words), c.spans);
   }
+}
+
+// Scanning over a range of rows gives exactly the spans of those rows that
+// the whole scan gives, and a far polygon costs only the rows asked for.
+TEST(Roi, SpansOverRowRange) {
+  struct Case {
+    const char *name;
+    std::vector<RoiPoint> points;
+  };
+  const Case cases[] = {
+      {"triangle", {{0, 0}, {8, 0}, {0, 4}}},
+      {"notched", {{0, 0}, {4, 2}, {8, 0}, {8, 4}, {0, 4}}},
+      {"star", {{5, -3}, {7, 3}, {13, 3}, {8, 7}, {10, 13}, {5, 9}, {0, 13}, {2, 7}, {-3, 3}, {3, 3}}},
+      {"first point repeated", {{0, 0}, {6, 1}, {2, 9}, {0, 0}}},
+      {"flat edges", {{0, 2}, {4, 2}, {4, 6}, {8, 6}, {8, 10}, {0, 10}}},
+  };
+  for (const Case &c : cases) {
+    const int n = static_cast<int>(c.points.size());
+    ListPtr whole(pointArrayToSpans(c.points.data(), n));
+    for (int lo = -4; lo <= 14; lo += 3) {
+      for (int hi = lo; hi <= 15; hi += 4) {
+        SCOPED_TRACE(std::string(c.name) + " rows " + std::to_string(lo) + ".." + std::to_string(hi));
+        ListPtr part(pointArrayToSpans(c.points.data(), n, lo, hi));
+        PointList expected;
+        for (int i = 0; i + 1 < whole->count; i += 2)
+          if (whole->points[i].y >= lo && whole->points[i].y <= hi)
+            spanAdd(&expected, whole->points[i], whole->points[i + 1]);
+        EXPECT_EQ(show(part.get()), show(&expected));
+        clearPointList(&expected);
+      }
+    }
+  }
+  const RoiPoint far[] = {{INT_MAX, 0}, {0, INT_MAX}, {INT_MIN, INT_MIN}};
+  ListPtr spans(pointArrayToSpans(far, 3, 0, 2));
+  EXPECT_EQ(spans->count, 6);
+  EXPECT_EQ(show(spans.get()).substr(0, 2), "0:");
 }
 
 // An oval wider than tall: one point a column along the top, then back
