@@ -67,10 +67,10 @@ void getCanvasBounds(const CanvasInfo *info, int *x1, int *y1, int *x2, int *y2)
     yo = canvas->yOrigin;
   }
   /* A canvas without items has the empty bounds at its origin. */
-  *x1 = static_cast<int>(floor(bx1 - xo));
-  *y1 = static_cast<int>(floor(by1 - yo));
-  *x2 = static_cast<int>(ceil(bx2 - xo));
-  *y2 = static_cast<int>(ceil(by2 - yo));
+  *x1 = saturatingInt(floor(bx1 - xo));
+  *y1 = saturatingInt(floor(by1 - yo));
+  *x2 = saturatingInt(ceil(bx2 - xo));
+  *y2 = saturatingInt(ceil(by2 - yo));
 }
 
 GC getCanvasPixmapGC(const CanvasInfo *info) {

@@ -146,8 +146,8 @@ void imageChangedProc(ClientData clientData, int x, int y, int width, int height
   GcanvasRecord *canvas = im->canvas;
   GcanvasItem *item = &im->header;
   if (!canvas->c.tkwin) return;
-  if (imageWidth != static_cast<int>(item->x2 - item->x1) ||
-      imageHeight != static_cast<int>(item->y2 - item->y1)) {
+  if (imageWidth != saturatingInt(item->x2 - item->x1) ||
+      imageHeight != saturatingInt(item->y2 - item->y1)) {
     eventuallyRedrawArea(canvas, item->x1, item->y1, item->x2, item->y2, 1);
     x = y = 0;
     width = imageWidth;
@@ -226,7 +226,7 @@ void displayImage(ItemContainer *c, GcanvasItem *item, Display *, Drawable drawa
   Tk_Image image = chosenImage(c, im);
   if (!image || drawable == None) return;
   GcanvasRecord *canvas = canvasOf(c);
-  Tk_RedrawImage(image, static_cast<int>(x - item->x1), static_cast<int>(y - item->y1), width,
+  Tk_RedrawImage(image, saturatingInt(x - item->x1), saturatingInt(y - item->y1), width,
                  height, drawable, toDrawableCoord(canvas->drawableXOrigin, x),
                  toDrawableCoord(canvas->drawableYOrigin, y));
 }

@@ -871,7 +871,7 @@ double lineLangle(ItemContainer *, GcanvasItem *item, double position, double *x
   GcanvasLineItem *line = asLine(item);
   if (line->numParts == 0 || line->numPoints == 0) return 0;
   double whole = floor(position);
-  int part = static_cast<int>(fmod(whole, line->numParts));
+  int part = saturatingInt(fmod(whole, line->numParts));
   if (part < 0) part += line->numParts;
   return polylinePointAt(line->coordPtr + 2 * partStart(line, part), line->partCounts[part],
                          position - whole, x, y);

@@ -422,7 +422,7 @@ int configureObject(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, int
     if (itemIsCurrent(c, item) && ol.activeWidth > w) w = ol.activeWidth;
     if (w < 1.0) w = 1.0;
     gcValues.foreground = o->highlightColor->pixel;
-    gcValues.line_width = static_cast<int>(w + 0.5);
+    gcValues.line_width = saturatingInt(w + 0.5);
     highlight = Tk_GetGC(tkwin, GCForeground | GCLineWidth, &gcValues);
   }
   if (o->highlightGC != None) Tk_FreeGC(display, o->highlightGC);
@@ -1000,8 +1000,9 @@ int drawPolygonsOnClient(ItemContainer *c, GcanvasObjectItem *o, Display *displa
   if (depth != 24 && depth != 32) return -1;
   const double w = o->outline.width;
   /* a pixel more on every side: the area's rounding does not matter */
-  int left = X + static_cast<int>(lround(w)) - 1, top = Y + static_cast<int>(lround(w)) - 1;
-  int right = left + width + 2, bottom = top + height + 2;
+  int left = saturatingInt(X + floor(w + 0.5) - 1), top = saturatingInt(Y + floor(w + 0.5) - 1);
+  int right = saturatingInt(static_cast<double>(left) + width + 2);
+  int bottom = saturatingInt(static_cast<double>(top) + height + 2);
   if (left < 0) left = 0;
   if (top < 0) top = 0;
   if (right > static_cast<int>(gw)) right = static_cast<int>(gw);

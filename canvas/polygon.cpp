@@ -445,7 +445,7 @@ void displayPolygon(ItemContainer *c, GcanvasItem *item, Display *display, Drawa
   changeOutlineGC(c, item, &p->outline);
   if (p->numPoints <= 2) {
     double w = currentWidth(c, p);
-    int d = static_cast<int>(floor(w + 0.5));
+    int d = saturatingInt(floor(w + 0.5));
     if (d < 1) d = 1;
     XPoint pt;
     worldToDrawablePath(c, p->coordPtr, &pt, 1);
@@ -914,7 +914,7 @@ double polygonLangle(ItemContainer *, GcanvasItem *item, double position, double
   GcanvasPolygonItem *p = asPoly(item);
   if (p->numRings == 0) return 0;
   double whole = floor(position);
-  int ring = static_cast<int>(fmod(whole, p->numRings));
+  int ring = saturatingInt(fmod(whole, p->numRings));
   if (ring < 0) ring += p->numRings;
   return polylinePointAt(p->coordPtr + 2 * ringStart(p, ring), p->ringCounts[ring],
                          position - whole, x, y);

@@ -589,8 +589,10 @@ int symbolPointIndex(ItemContainer *c, GcanvasItem *item, double x, double y) {
   double px, py;
   pointPixel(c, s, 0, &px, &py);
   return layoutPointToChar(s->label.layout,
-                           roundToInt(roundToInt(x) + canvas->xOrigin - (px + s->labelLeft)),
-                           roundToInt(roundToInt(y) + canvas->yOrigin - (py + s->labelTop)));
+                           roundToInt(static_cast<double>(roundToInt(x)) + canvas->xOrigin -
+                                      (px + s->labelLeft)),
+                           roundToInt(static_cast<double>(roundToInt(y)) + canvas->yOrigin -
+                                      (py + s->labelTop)));
 }
 
 int symbolIndex(Tcl_Interp *interp, ItemContainer *c, GcanvasItem *item, Tcl_Obj *obj,

@@ -742,7 +742,8 @@ int textPointIndex(ItemContainer *c, GcanvasItem *item, double x, double y) {
   GcanvasRecord *canvas = canvasOf(c);
   if (!tp->label.layout) return 0;
   if (!isGtext(item)) {
-    double px = roundToInt(x) + canvas->xOrigin, py = roundToInt(y) + canvas->yOrigin;
+    double px = static_cast<double>(roundToInt(x)) + canvas->xOrigin;
+    double py = static_cast<double>(roundToInt(y)) + canvas->yOrigin;
     return layoutPointToChar(tp->label.layout, roundToInt(px - tp->label.leftEdge),
                              roundToInt(py - item->y1));
   }

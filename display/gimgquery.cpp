@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/core.h"
+#include "core/savefile.h"
 #include "core/text.h"
 #include "display/colortab.h"
 #include "display/gimg.h"
@@ -789,12 +790,16 @@ int gimgDumpCmd(GimgMaster *m, Tcl_Interp *interp, int argc, const char *argv[])
     target = createPhotoRAMImage(interp, photoName, &h);
     if (!target) return gimgError(interp, "Error in rimg creation.\n");
   } else {
-    if (!rasterHooks().createImageFile || rasterHooks().createImageFile(&h) < 0)
-      return gimgError(interp, "Error in image creation.\n");
+    /* The file replaces an older one of that name only once the dump is
+       written whole (the new image waits beside it until then). */
     int err = 0;
-    target = openRAMImage(nullptr, h.path, h.offset == 0 ? &h : nullptr, nullptr, &err);
-    if (!target) return gimgError(interp, "Error in image open.\n");
+    target = openRAMImageNew(&h, nullptr, 1, &err);
+    if (!target)
+      return gimgError(interp, err == VESK_RAMIMG_CREATE_ERROR ? "Error in image creation.\n"
+                                                               : "Error in image open.\n");
   }
+  const int failures = rasterWriteFailures();
+  const size_t pending = beginPendingImages();
 
   /* The palette settings of the dump are in force while it is written. */
   int savedLevels[4];
@@ -866,9 +871,8 @@ int gimgDumpCmd(GimgMaster *m, Tcl_Interp *interp, int argc, const char *argv[])
   m->paletteFlags = savedFlags;
   buildGimgLuts(m, m->funcInForce, m->stdDev);
 
-  int code = TCL_OK;
-  if (out.empty()) code = gimgError(interp, "Error in image creation.\n");
-  Tcl_ResetResult(interp);
+  int code = out.empty() ? gimgError(interp, "Error in image creation.\n") : TCL_OK;
+  if (code == TCL_OK) Tcl_ResetResult(interp);
   if (photo && code == TCL_OK) {
     copyRAMImageToPhoto(interp, target, photoName.c_str());
     if (argc == 7) {
@@ -878,11 +882,19 @@ int gimgDumpCmd(GimgMaster *m, Tcl_Interp *interp, int argc, const char *argv[])
       Tcl_IncrRefCount(words);
       Tcl_ListObjAppendElement(nullptr, words, Tcl_NewStringObj(photoName.c_str(), -1));
       Tcl_ListObjAppendElement(nullptr, words, Tcl_NewStringObj("write", -1));
-      Tcl_ListObjAppendElement(nullptr, words, Tcl_NewStringObj(fileName, -1));
+      /* Tk writes a file beside fileName, renamed over it once written. */
+      std::string temporary;
+      {
+        SaveFile file;
+        if (file.open(fileName)) temporary = file.release();
+      }
+      Tcl_ListObjAppendElement(nullptr, words, Tcl_NewStringObj(temporary.c_str(), -1));
       const std::string script = std::string(Tcl_GetString(words)) + " " + argv[6];
       Tcl_DecrRefCount(words);
-      const int written = Tcl_Eval(interp, script.c_str());
+      int written = temporary.empty() ? TCL_ERROR : Tcl_Eval(interp, script.c_str());
       Tcl_Eval(interp, ("image delete " + photoName).c_str());
+      if (written == TCL_OK && rename(temporary.c_str(), fileName) != 0) written = TCL_ERROR;
+      if (written != TCL_OK && !temporary.empty()) unlink(temporary.c_str());
       if (written != TCL_OK) {
         Tcl_ResetResult(interp);
         Tcl_AppendResult(interp, "Error in writing TKPHOTO.\n", nullptr);
@@ -893,6 +905,16 @@ int gimgDumpCmd(GimgMaster *m, Tcl_Interp *interp, int argc, const char *argv[])
     }
   }
   closeRAMImage(target, nullptr);
+  if (code == TCL_OK && rasterWriteFailures() != failures) {
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, "Error in writing ", fileName, ".\n", nullptr);
+    code = TCL_ERROR;
+  }
+  if (!endPendingImages(pending, code == TCL_OK) && code == TCL_OK) {
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, "Error in writing ", fileName, ".\n", nullptr);
+    code = TCL_ERROR;
+  }
   return code;
 }
 

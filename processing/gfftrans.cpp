@@ -17,6 +17,7 @@
 #include <new>
 #include <string>
 #include <vector>
+#include "core/core.h"
 #include "core/options.h"
 #include "core/text.h"
 #include "core/threads.h"
@@ -294,37 +295,51 @@ int chooseFftFilter(GfftWork *w, int family) {
 /*
  * openGfftOutput --
  *     Opens the output FFT image, creating it (at its full size) with the
- *     work head when it cannot be opened.
+ *     work head when it cannot be opened.  The new spectrum is built in a
+ *     file beside the output's name, which replaces an older file of that
+ *     name only once the module has written it all (a failure leaves the
+ *     old file).  An output that is the input, or is open elsewhere, is
+ *     written in place.
  */
 int openGfftOutput(GfftWork *w, const char *name) {
   int err = 0;
-  w->out = openRAMImage(name, name, nullptr, nullptr, &err);
-  if (w->out) {
-    const ImageHeader &h = w->out->header;
+  RAMIMG *existing = openRAMImage(name, name, nullptr, nullptr, &err);
+  if (existing) {
+    const ImageHeader &h = existing->header;
     if (h.imgid != IMG_FFT || h.rows != w->head.rows || h.columns != w->head.columns ||
-        w->out->fd < 0) {
+        existing->fd < 0) {
+      w->out = existing;
       vesk_fprintf(stderr, "Wrong type of output file.\n");
       return 0;
     }
-    return 1;
+    if (existing == w->in || existing->refCount > 1 || existing->clients ||
+        existing->keepCount > 0) {
+      w->out = existing;
+      return 1;
+    }
+    closeRAMImage(existing, nullptr);
   }
   FFTHead made = w->head;
-  const int fd = createFFTFile(name, &made);
+  std::string temporary;
+  const int fd = createFFTFile(name, &made, &temporary);
   bool ok = fd >= 0;
   if (ok) {
     ok = ftruncate(fd, kFFTHeadSize + int64_t{made.rows} * made.columns * 8) == 0;
     close(fd);
   }
   if (!ok) {
+    if (!temporary.empty()) unlink(temporary.c_str());
     vesk_fprintf(stderr, "Error in creating %s.\n", name);
     return 0;
   }
-  w->out = openRAMImage(name, name, nullptr, nullptr, &err);
+  w->out = openRAMImage(nullptr, temporary.c_str(), nullptr, nullptr, &err);
   if (!w->out) {
+    unlink(temporary.c_str());
     vesk_fprintf(stderr, "Error in creating %s.\n", name);
     printRAMImageError(err);
     return 0;
   }
+  makeAbsolutePath(name, w->out->pendingPath);
   return 1;
 }
 

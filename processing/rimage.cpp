@@ -407,6 +407,8 @@ int headOptionValue(ImageHeader *head, Tcl_Interp *interp, const char *option) {
  * callRimageModule --
  *     Runs a processing module under the name "rimage <name>" with the
  *     words after the subcommand.
+ *     A module whose image files could not all be written fails, and the
+ *     new files it made replace older ones only when it succeeds.
  * Results:      TCL_OK with an empty result when the module printed its
  *     usage or succeeded; TCL_ERROR with "Exec error from" and the words
  *     as typed when it failed (its messages went to stderr).
@@ -414,7 +416,11 @@ int headOptionValue(ImageHeader *head, Tcl_Interp *interp, const char *option) {
 int callRimageModule(Tcl_Interp *interp, RimageModuleProc *proc, const char *name, int argc,
                      const char **argv) {
   std::string prog = std::string("rimage ") + name;
+  const int failures = rasterWriteFailures();
+  const size_t mark = beginPendingImages();
   int status = proc(prog.c_str(), argc - 2, argv + 2);
+  if (status == 1 && rasterWriteFailures() != failures) status = 0;
+  if (!endPendingImages(mark, status == 1 || status == 2)) status = 0;
   Tcl_ResetResult(interp);
   if (status == 1 || status == 2) return TCL_OK;
   Tcl_AppendResult(interp, "Exec error from ", argv[0], " ", argv[1], (char *)nullptr);

@@ -364,8 +364,10 @@ int rimageSave(Tcl_Interp *interp, int argc, const char **argv) {
       closeRAMImage(image, nullptr);
       return rimgopenError(interp, std::string("Fail to create file:") + name);
     }
-  } else {
-    flushRAMImage(image);
+  } else if (!flushRAMImage(image)) {
+    const std::string path = image->header.path;
+    closeRAMImage(image, nullptr);
+    return rimgopenError(interp, "Fail to write file:" + path);
   }
   closeRAMImage(image, nullptr);
   Tcl_ResetResult(interp);

@@ -259,10 +259,12 @@ void updateFFTStats(FFTHead *head, int64_t n, const float *samples) {
  *     file is checked first, and the file is built beside the path and
  *     renamed over it once complete, so a refusal or a failure leaves an
  *     existing file as it was.
+ *     With pending, the file is left under its temporary name (given in
+ *     *pending) for the caller to rename once it has filled it.
  * Results:      a descriptor open for reading and writing, or -1.
  * Side effects: the head is read back from the file.
  */
-int createFFTFile(const char *path, FFTHead *head) {
+int createFFTFile(const char *path, FFTHead *head, std::string *pending) {
   if (!path || !head || !validGeometry(head)) return -1;
   const int64_t need = kFFTHeadSize + int64_t{head->rows} * head->columns * 8;
   const double available = getPathDiskFree(path);
@@ -278,6 +280,14 @@ int createFFTFile(const char *path, FFTHead *head) {
   if (file.open(path) && file.writeAt(bytes, kFFTHeadSize, 0) &&
       ftruncate(file.fd(), static_cast<off_t>(need)) != 0)
     file.fail(errno);
+  if (pending) {
+    *pending = file.release();
+    if (pending->empty()) {
+      reportFFTError(path, file.error() ? file.error() : EINVAL);
+      return -1;
+    }
+    return openFFTFile(pending->c_str(), head);
+  }
   if (!file.commit()) {
     reportFFTError(path, file.error());
     return -1;

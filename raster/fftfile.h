@@ -10,6 +10,7 @@
 #define VESK_RASTER_FFTFILE_H
 
 #include <stdint.h>
+#include <string>
 
 #include "raster/imghead.h"
 
@@ -54,7 +55,7 @@ int readFFTStats(int fd, BandHist *re, BandHist *im);
 int getFFTHist(int fd, const ImageHeader *header, BandHist *re, BandHist *im);
 void updateFFTStats(FFTHead *head, int64_t n, const float *samples);
 
-int createFFTFile(const char *path, FFTHead *head);
+int createFFTFile(const char *path, FFTHead *head, std::string *pending = nullptr);
 int openFFTFile(const char *path, FFTHead *head);
 int PutFFTHead(const FFTHead *head, int fd);
 float *GetFFTFileBlock(const FFTHead *head, int fd, float *buffer, int firstRow, int rowCount);

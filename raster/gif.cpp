@@ -702,32 +702,32 @@ int gifColorBits(int entries) {
  * writeGifFile --
  *     Writes a whole GIF of index 0 for a header: screen, georeference
  *     comment (GIF89a), graphic control, image and trailer.
- * Results:      0.
+ * Results:      0; -1 when a write falls short (a full disk).
  * Side effects: the header's data offset is the image data's.
  */
 int writeGifFile(int fd, ImageHeader *header) {
   const int bits = gifColorBits(header->nindices);
   const int codeSize = bits == 1 ? 2 : bits;
-  putGifSignature(fd, header->imgid);
-  putGifScreen(fd, header->columns, header->rows, bits,
-               header->nindices > 0 ? header->palette : nullptr, header->transparent);
-  if (header->imgid == IMG_GIF89A) {
+  bool ok = putGifSignature(fd, header->imgid) &&
+            putGifScreen(fd, header->columns, header->rows, bits,
+                         header->nindices > 0 ? header->palette : nullptr, header->transparent);
+  if (ok && header->imgid == IMG_GIF89A) {
     char text[kProjStringSize];
     const int n = formatProjString(header, text, sizeof text);
-    putGifComment(fd, text, std::min<int>(n, sizeof text));
+    ok = putGifComment(fd, text, std::min<int>(n, sizeof text));
   }
-  putGifControl(fd, header->transparent, 0, 0, 0);
-  putGifImageDesc(fd, 0, 0, header->columns, header->rows, codeSize, bits);
+  ok = ok && putGifControl(fd, header->transparent, 0, 0, 0) &&
+       putGifImageDesc(fd, 0, 0, header->columns, header->rows, codeSize, bits);
+  if (!ok) return -1;
   header->offset = lseek(fd, 0, SEEK_CUR);
   GifEncoder *encoder = new (std::nothrow) GifEncoder();
-  if (!encoder) return 0;
+  if (!encoder) return -1;
   initGifEncoder(fd, codeSize, 0, encoder);
   const int64_t pixels = int64_t{header->rows} * header->columns;
   for (int64_t k = 1; k < pixels; k++) gifEncodePixel(encoder, 0);
-  finishGifEncoder(encoder);
-  putGifTrailer(fd);
+  ok = finishGifEncoder(encoder) && putGifTrailer(fd);
   delete encoder;
-  return 0;
+  return ok ? 0 : -1;
 }
 
 }  // namespace vesk

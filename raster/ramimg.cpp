@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "core/core.h"
 #include "core/text.h"
@@ -32,6 +33,13 @@ namespace {
 RAMIMG *registryHead = nullptr;
 int tagCounter = 0;
 int writeFailures = 0;  /* failed image writes, counted for the commands that write */
+
+/* New files finished while a command runs, put in place at its end. */
+struct DeferredFile {
+  std::string temporary, target;
+};
+std::vector<DeferredFile> deferredFiles;
+int deferDepth = 0;
 bool exitHandlerInstalled = false;
 
 /* The last reader's refusal (refuseImageFile); cleared by every open. */
@@ -549,6 +557,12 @@ void finishPendingImage(RAMIMG *image) {
   const std::string target = image->pendingPath;
   if (!image->writeError && image->fd >= 0 && fsync(image->fd) != 0)
     failRAMImageWrite(image, errno);
+  if (!image->writeError && deferDepth > 0) {
+    /* The command decides at its end (endPendingImages). */
+    deferredFiles.push_back({image->header.path, target});
+    image->pendingPath.clear();
+    return;
+  }
   if (!image->writeError && rename(image->header.path, target.c_str()) != 0)
     failRAMImageWrite(image, errno);
   image->pendingPath.clear();
@@ -558,6 +572,42 @@ void finishPendingImage(RAMIMG *image) {
     return;
   }
   copyField(image->header.path, target.c_str());
+}
+
+/*
+ * beginPendingImages, endPendingImages --
+ *     Around a command that makes new file images: the new files its
+ *     images finish meanwhile wait for its end, and replace their paths
+ *     then only when it succeeded (keep); otherwise they are removed and
+ *     older files of those names stay as they were.
+ * Results:      begin: the mark to give to end; end: false when a file
+ *     could not be put in place.
+ */
+size_t beginPendingImages() {
+  deferDepth++;
+  return deferredFiles.size();
+}
+
+bool endPendingImages(size_t mark, bool keep) {
+  if (deferDepth > 0) deferDepth--;
+  bool ok = true;
+  for (size_t i = mark; i < deferredFiles.size(); i++) {
+    const DeferredFile &file = deferredFiles[i];
+    if (keep && rename(file.temporary.c_str(), file.target.c_str()) == 0) {
+      /* An image still open follows its file. */
+      for (RAMIMG *image = registryHead; image; image = image->next)
+        if (file.temporary == image->header.path) copyField(image->header.path, file.target.c_str());
+      continue;
+    }
+    if (keep) {
+      vesk_fprintf(stderr, "Error in writing %s: %s\n", file.target.c_str(), strerror(errno));
+      writeFailures++;
+      ok = false;
+    }
+    unlink(file.temporary.c_str());
+  }
+  deferredFiles.resize(std::min(mark, deferredFiles.size()));
+  return ok;
 }
 
 /*

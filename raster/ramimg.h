@@ -106,6 +106,9 @@ bool flushRAMImage(RAMIMG *image);
 void flushRAMImagesAtExit();
 /* Renames a complete new file image over the path it replaces (see pendingPath). */
 void finishPendingImage(RAMIMG *image);
+/* A command's new file images wait for its end to replace their paths. */
+size_t beginPendingImages();
+bool endPendingImages(size_t mark, bool keep);
 /* Failed image writes (write-backs and new files) since the process began. */
 int rasterWriteFailures();
 /* Records a failed write-back of an image (the errno), reported once. */

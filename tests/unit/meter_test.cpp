@@ -103,7 +103,10 @@ TEST_F(MeterTest, MessageIsOneWordThatNeverRuns) {
 
 TEST_F(MeterTest, ScriptErrorsAndNoInterpreter) {
   eval("rename meter.set {}");
+  // A missing meter procedure is no error of the job: its result stays.
+  Tcl_SetObjResult(interp_, Tcl_NewStringObj("the job's result", -1));
   EXPECT_EQ(meterSet("x", 0.5f), TCL_ERROR);
+  EXPECT_STREQ(Tcl_GetStringResult(interp_), "the job's result");
   setStdioInterp(nullptr);
   EXPECT_EQ(meterReset(), 0);
   EXPECT_EQ(meterSet("x", 0.5f), 0);

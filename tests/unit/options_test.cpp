@@ -1,7 +1,10 @@
 // Option types and option matching: the custom Tk options of ids, files,
 // image descriptions, band combinations and palettes; module option tables;
 // band lists; the module parameter file.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -404,6 +407,42 @@ TEST_F(ModuleConfig, WriteMergeAndReadBack) {
   EXPECT_EQ(readModuleConfig(path.c_str(), "nosuch", table), 0);
   ModuleOption narrow[] = {{"-in", nullptr}, {nullptr, nullptr}};
   EXPECT_EQ(readModuleConfig(path.c_str(), "resample", narrow), -1) << "-out has no row";
+}
+
+// A write the disk can't take (a file-size limit below the file's size)
+// fails and leaves every record of the old file as it was.
+TEST_F(ModuleConfig, AFailedWriteKeepsTheOldFile) {
+  ModuleOption first[] = {{"-in", "a.tif"}, {nullptr, nullptr}};
+  ASSERT_EQ(writeModuleConfig(path.c_str(), "resample", first), 1);
+  ASSERT_EQ(writeModuleConfig(path.c_str(), "convolve", first), 1);
+  const std::string old = bytes();
+  ASSERT_EQ(old.size(), 512u);
+
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 300;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  ModuleOption changed[] = {{"-in", "b.tif"}, {nullptr, nullptr}};
+  int appended, rewritten;
+  {
+    StreamCapture capture;
+    appended = writeModuleConfig(path.c_str(), "gconv", changed);
+    rewritten = writeModuleConfig(path.c_str(), "convolve", changed);
+  }
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, previous);
+
+  EXPECT_EQ(appended, -1);
+  EXPECT_EQ(rewritten, -1);
+  EXPECT_EQ(bytes(), old);
+  DIR *folder = opendir(dir.c_str());
+  ASSERT_NE(folder, nullptr);
+  int entries = 0;
+  while (struct dirent *e = readdir(folder)) entries += e->d_name[0] != '.';
+  closedir(folder);
+  EXPECT_EQ(entries, 1) << "no temporary file is left beside";
 }
 
 TEST_F(ModuleConfig, TextBeyondTheRecordIsRefused) {
