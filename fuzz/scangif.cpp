@@ -1,7 +1,7 @@
 // "calc scangif": the GIF block walk that prints a file's structure.
 #include <tcl.h>
 
-#include "core/calc.h"
+#include "raster/gif.h"
 #include "fuzz/fuzz.h"
 
 FUZZ_TARGET(scangif) {

@@ -56,6 +56,8 @@ int calcBitmap(Tcl_Interp *interp, int argc, const char **argv) {
   return TCL_OK;
 }
 
+}  // namespace
+
 /*
  * calcScangif --
  *     "calc scangif file": prints the file's GIF blocks on the console.
@@ -86,8 +88,6 @@ int calcScangif(Tcl_Interp *interp, int argc, const char **argv) {
   close(fd);
   return TCL_OK;
 }
-
-}  // namespace
 
 void installCalcImageSubcommands() {
   registerCalcSubcommand("bitmap", calcBitmap);

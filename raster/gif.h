@@ -10,6 +10,8 @@
 
 #include <stdint.h>
 
+#include <tcl.h>
+
 #include "raster/imghead.h"
 
 namespace vesk {
@@ -80,6 +82,8 @@ int nextGifPixel(GifReader *reader);
 int readGifHeader(int fd, ImageHeader *header, const unsigned char *memory, int64_t length);
 int probeGif(int fd, const char *path, ImageHeader *header, void **privateData);
 int scanGif(GifReader *reader, int *status);
+/* "calc scangif file": the block walk of a GIF file, printed on the console. */
+int calcScangif(Tcl_Interp *interp, int argc, const char **argv);
 
 /* ---- writing: 1 on success, 0 when a write falls short ---- */
 int putGifSignature(int fd, int imgid);
