@@ -15,12 +15,10 @@ int readGpzHeader(int fd, const char *path, ImageHeader *header, void **privateD
 
 namespace {
 
-const std::string &folder() {
+const std::string &dataFolder() {
   static std::string path;
   if (path.empty()) {
-    char name[] = "/tmp/vesk-fuzz-gpz-XXXXXX";
-    if (!mkdtemp(name)) abort();
-    path = name;
+    path = fuzz::folder();
     // The data files the seeds name: 64 KiB each, sparse.
     for (const char *data : {"img.dat", "dual.dat", "u16.dat"}) {
       int fd = open((path + "/" + data).c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
@@ -34,7 +32,7 @@ const std::string &folder() {
 }  // namespace
 
 FUZZ_TARGET(gpz) {
-  const std::string head = folder() + "/head.gpz";
+  const std::string head = dataFolder() + "/head.gpz";
   int fd = open(head.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
   if (fd < 0) abort();
   if (size && write(fd, data, size) != static_cast<ssize_t>(size)) abort();

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 
 #include <tcl.h>
@@ -103,14 +104,19 @@ Tcl_Interp *tkInterp() {
   return tk;
 }
 
+namespace {
+std::string folderPath;
+void removeFolder() { std::filesystem::remove_all(folderPath); }
+}  // namespace
+
 const std::string &folder() {
-  static std::string path;
-  if (path.empty()) {
+  if (folderPath.empty()) {
     char name[] = "/tmp/vesk-fuzz-XXXXXX";
     if (!mkdtemp(name)) abort();
-    path = name;
+    folderPath = name;
+    atexit(removeFolder);
   }
-  return path;
+  return folderPath;
 }
 
 void writeFile(const std::string &path, const uint8_t *data, size_t size) {
