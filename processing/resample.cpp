@@ -180,38 +180,39 @@ void resampleRows(ResampleWork *w) {
   };
 
   /* One output row of one band pair from its input rows (row(r): input row r). */
+  /* (Columns outside the input, and rows that read none, are zeros.) */
   auto combine = [&](int i, const std::function<const float *(int)> &row, float *line) {
-    std::fill(line, line + outColumns, 0.0f);
-    if (span == 0) return;  /* no input column: zeros */
     const double yf = (ih.y0 - (oh.y0 - i * oh.dy)) / ih.dy;
-    if (w->method == RSP_NN) {
-      const int r = roundToInt(yf);
-      if (r >= 0 && r < inRows && span > 0) {
-        const float *row0 = row(r);
-        for (int j = 0; j < outColumns; j++)
-          if (colInside[j]) line[j] = row0[col[j]];
-      }
-    } else if (w->method == RSP_BI) {
-      int r;
-      if (resampleCell(yf, inRows, &r) && span > 0) {
-        const float v = static_cast<float>(yf - r);
-        const float *row0 = row(r);
-        const bool second = v != 0;
-        const float *row1 = second ? row(r + 1) : nullptr;
-        for (int j = 0; j < outColumns; j++) {
-          if (!colInside[j]) continue;
-          const int c = col[j];
-          const float u = colFrac[j];
-          float top = (1 - u) * at(row0, c) + u * at(row0, c + 1);
-          if (!second) {
-            line[j] = top;
-            continue;
-          }
-          const float bottom = (1 - u) * at(row1, c) + u * at(row1, c + 1);
-          line[j] = (1 - v) * top + v * bottom;
+    int r = 0;
+    if (span > 0 && w->method == RSP_NN && (r = roundToInt(yf)) >= 0 && r < inRows) {
+      const float *row0 = row(r);
+      for (int j = 0; j < outColumns; j++) line[j] = colInside[j] ? row0[col[j]] : 0.0f;
+      return;
+    }
+    if (span > 0 && w->method == RSP_BI && resampleCell(yf, inRows, &r)) {
+      const float v = static_cast<float>(yf - r);
+      const float *row0 = row(r);
+      const bool second = v != 0;
+      const float *row1 = second ? row(r + 1) : nullptr;
+      for (int j = 0; j < outColumns; j++) {
+        if (!colInside[j]) {
+          line[j] = 0.0f;
+          continue;
         }
+        const int c = col[j];
+        const float u = colFrac[j];
+        const float top = (1 - u) * at(row0, c) + u * at(row0, c + 1);
+        if (!second) {
+          line[j] = top;
+          continue;
+        }
+        const float bottom = (1 - u) * at(row1, c) + u * at(row1, c + 1);
+        line[j] = (1 - v) * top + v * bottom;
       }
-    } else {
+      return;
+    }
+    std::fill(line, line + outColumns, 0.0f);
+    if (span > 0 && w->method == RSP_AVG) {
       for (int t = rowFirst[i]; t < rowFirst[i + 1]; t++) {
         const float *row0 = row(rowTaps[t].cell);
         const float wy = rowTaps[t].w;
