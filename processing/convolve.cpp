@@ -1117,11 +1117,10 @@ int parseDistOptions(DistWork *w, int argc, const char **argv) {
 
 namespace {
 
-/* Rows of a block: enough for every thread, within about 8 MB of buffers. */
+/* Rows of a block: a few blocks of work for every thread, few enough that
+   the block's runs are still in the cache when its rows read them. */
 int distBlockRows(const DistWork *w) {
-  const int64_t perRow = int64_t{w->columns} * 6;
-  const int64_t rows = std::max<int64_t>(int64_t{rowGrain(int64_t{w->columns} * 8)} * workerCount(),
-                                         (int64_t{8} << 20) / std::max<int64_t>(perRow, 1));
+  const int64_t rows = int64_t{rowGrain(int64_t{w->columns} * 8)} * workerCount() * 4;
   return static_cast<int>(std::clamp<int64_t>(rows, 1, std::max(w->rows, 1)));
 }
 

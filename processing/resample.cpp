@@ -103,6 +103,46 @@ void avgTaps(double origin, double step, int count, double inOrigin, double inSt
 }
 
 /*
+ * resampleBilinearRow --
+ *     One output row from the input rows above (row0) and below (row1,
+ *     weighted v; null when v is 0) its positions, rows addressed by
+ *     input column, columns outside [lo, lo + span) reading 0; columns
+ *     whose square misses the input are 0.  A function of its own so that
+ *     its loop keeps everything in registers.
+ */
+void resampleBilinearRow(const float *__restrict row0, const float *__restrict row1, float v,
+                         const int *__restrict col, const float *__restrict colFrac,
+                         const unsigned char *__restrict colInside, int columns, int lo, int span,
+                         float *__restrict line) {
+  auto at = [lo, span](const float *row, int c) { return c >= lo && c < lo + span ? row[c] : 0.0f; };
+  for (int j = 0; j < columns; j++) {
+    if (!colInside[j]) {
+      line[j] = 0.0f;
+      continue;
+    }
+    const int c = col[j];
+    const float u = colFrac[j];
+    const float top = (1 - u) * at(row0, c) + u * at(row0, c + 1);
+    if (!row1) {
+      line[j] = top;
+      continue;
+    }
+    const float bottom = (1 - u) * at(row1, c) + u * at(row1, c + 1);
+    line[j] = (1 - v) * top + v * bottom;
+  }
+}
+
+/* One input row's share of an AVG row: each column's weighted taps times wy, added to sums. */
+void resampleAverageRow(const float *__restrict row, float wy, const AvgTap *__restrict taps,
+                        const int *__restrict first, int columns, float *__restrict sums) {
+  for (int j = 0; j < columns; j++) {
+    float s = 0;
+    for (int k = first[j]; k < first[j + 1]; k++) s += row[taps[k].cell] * taps[k].w;
+    sums[j] += s * wy;
+  }
+}
+
+/*
  * resampleRows --
  *     The output rows in rounds: the input rows a round needs are read
  *     once per source band (only the span of columns the rows touch; the
@@ -154,7 +194,6 @@ void resampleRows(ResampleWork *w) {
   const int span = std::max(0, spanHi - spanLo + 1);
   if (span == 0) spanLo = 0;
   /* Input rows are addressed by input column; outside the span reads 0. */
-  auto at = [&](const float *row, int c) { return c >= spanLo && c < spanLo + span ? row[c] : 0.0f; };
 
   std::vector<AvgTap> rowTaps;
   std::vector<int> rowFirst;
@@ -180,47 +219,26 @@ void resampleRows(ResampleWork *w) {
   };
 
   /* One output row of one band pair from its input rows (row(r): input row r). */
+  /* (Columns outside the input, and rows that read none, are zeros.) */
   auto combine = [&](int i, const std::function<const float *(int)> &row, float *line) {
-    std::fill(line, line + outColumns, 0.0f);
-    if (span == 0) return;  /* no input column: zeros */
     const double yf = (ih.y0 - (oh.y0 - i * oh.dy)) / ih.dy;
-    if (w->method == RSP_NN) {
-      const int r = roundToInt(yf);
-      if (r >= 0 && r < inRows && span > 0) {
-        const float *row0 = row(r);
-        for (int j = 0; j < outColumns; j++)
-          if (colInside[j]) line[j] = row0[col[j]];
-      }
-    } else if (w->method == RSP_BI) {
-      int r;
-      if (resampleCell(yf, inRows, &r) && span > 0) {
-        const float v = static_cast<float>(yf - r);
-        const float *row0 = row(r);
-        const bool second = v != 0;
-        const float *row1 = second ? row(r + 1) : nullptr;
-        for (int j = 0; j < outColumns; j++) {
-          if (!colInside[j]) continue;
-          const int c = col[j];
-          const float u = colFrac[j];
-          float top = (1 - u) * at(row0, c) + u * at(row0, c + 1);
-          if (!second) {
-            line[j] = top;
-            continue;
-          }
-          const float bottom = (1 - u) * at(row1, c) + u * at(row1, c + 1);
-          line[j] = (1 - v) * top + v * bottom;
-        }
-      }
-    } else {
-      for (int t = rowFirst[i]; t < rowFirst[i + 1]; t++) {
-        const float *row0 = row(rowTaps[t].cell);
-        const float wy = rowTaps[t].w;
-        for (int j = 0; j < outColumns; j++) {
-          float s = 0;
-          for (int k = colFirst[j]; k < colFirst[j + 1]; k++) s += row0[colTaps[k].cell] * colTaps[k].w;
-          line[j] += s * wy;
-        }
-      }
+    int r = 0;
+    if (span > 0 && w->method == RSP_NN && (r = roundToInt(yf)) >= 0 && r < inRows) {
+      const float *row0 = row(r);
+      for (int j = 0; j < outColumns; j++) line[j] = colInside[j] ? row0[col[j]] : 0.0f;
+      return;
+    }
+    if (span > 0 && w->method == RSP_BI && resampleCell(yf, inRows, &r)) {
+      const float v = static_cast<float>(yf - r);
+      resampleBilinearRow(row(r), v != 0 ? row(r + 1) : nullptr, v, col.data(), colFrac.data(),
+                          colInside.data(), outColumns, spanLo, span, line);
+      return;
+    }
+    std::fill(line, line + outColumns, 0.0f);
+    if (span > 0 && w->method == RSP_AVG) {
+      for (int t = rowFirst[i]; t < rowFirst[i + 1]; t++)
+        resampleAverageRow(row(rowTaps[t].cell), rowTaps[t].w, colTaps.data(), colFirst.data(),
+                           outColumns, line);
     }
   };
 

@@ -362,6 +362,8 @@ std::mutex spareLock;
 std::vector<SpareBlock> spareBlocks;  /* oldest first */
 int64_t spareBytes = 0;
 constexpr size_t kMaxSpareBlocks = 4;
+/* A kept block that must be cleared is cleared in place up to this size. */
+constexpr int64_t kClearInPlace = int64_t{32} << 20;
 
 /* A sixteenth of the memory, at most 512 MiB. */
 int64_t spareLimit() {
@@ -415,7 +417,15 @@ unsigned char *allocCacheBlock(int64_t size, bool cleared) {
   const int64_t page = std::max<long>(sysconf(_SC_PAGESIZE), 4096);
   const int64_t total = (size + kHead + page - 1) / page * page;
   if (unsigned char *start = takeSpareBlock(total)) {
-    if (cleared) memset(start + kHead, 0, static_cast<size_t>(size));
+    if (cleared && size <= kClearInPlace) {
+      memset(start + kHead, 0, static_cast<size_t>(size));
+    } else if (cleared) {
+      // Cleared ahead, a large block would leave the cache before it is
+      // written: its pages go back and come again zeroed as they are
+      // touched, as fresh pages do.
+      madvise(start, static_cast<size_t>(total), MADV_DONTNEED);
+      memcpy(start, &total, sizeof total);
+    }
     return start + kHead;
   }
   void *block = MAP_FAILED;
