@@ -574,7 +574,8 @@ bool endPendingImages(size_t mark, bool keep) {
     if (keep && rename(file.temporary.c_str(), file.target.c_str()) == 0) {
       /* An image still open follows its file. */
       for (RAMIMG *image = registryHead; image; image = image->next)
-        if (file.temporary == image->header.path) copyField(image->header.path, file.target.c_str());
+        if (file.temporary == image->header.path)
+          copyField(image->header.path, file.target.c_str());
       continue;
     }
     if (keep) {
