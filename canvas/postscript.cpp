@@ -392,8 +392,9 @@ int postscriptCmd(GcanvasRecord *canvas, Tcl_Interp *interp, int objc, Tcl_Obj *
   result = TCL_ERROR;
   if (ps->width == -1) ps->width = Tk_Width(tkwin);
   if (ps->height == -1) ps->height = Tk_Height(tkwin);
-  ps->x2 = ps->x + ps->width;
-  ps->y2 = ps->y + ps->height;
+  // Each within +-2^30 (the pixel options), their sum held within int.
+  ps->x2 = saturatingInt(static_cast<double>(ps->x) + ps->width);
+  ps->y2 = saturatingInt(static_cast<double>(ps->y) + ps->height);
   if (ps->pageXString && psGetPoints(interp, ps->pageXString, &ps->pageX) != TCL_OK) goto cleanup;
   if (ps->pageYString && psGetPoints(interp, ps->pageYString, &ps->pageY) != TCL_OK) goto cleanup;
   if (ps->pageWidthString) {
@@ -518,7 +519,7 @@ int postscriptCmd(GcanvasRecord *canvas, Tcl_Interp *interp, int objc, Tcl_Obj *
     appendf(interp, "%.1f %.1f translate\n", ps->pageX, ps->pageY);
     if (ps->rotate) Tcl_AppendResult(interp, "90 rotate\n", nullptr);
     appendf(interp, "%.4g %.4g scale\n", ps->scale, ps->scale);
-    appendf(interp, "%d %d translate\n", dx - ps->x, dy);
+    appendf(interp, "%d %d translate\n", saturatingInt(static_cast<double>(dx) - ps->x), dy);
     appendf(interp, "%d %.15g moveto %d %.15g lineto %d %.15g lineto %d %.15g", ps->x,
             psY(ps->y, ps), ps->x2, psY(ps->y, ps), ps->x2, psY(ps->y2, ps), ps->x,
             psY(ps->y2, ps));
