@@ -381,7 +381,8 @@ RAMIMG *openRAMImage(const char *tag, const char *path, ImageHeader *templ,
 /*
  * openRAMImageNew --
  *     Creates a new image: a memory image kept by the registry, or a new
- *     file with its header and zero body, opened.
+ *     file with its header and zero body, opened.  Within a command's
+ *     beginPendingImages the file waits beside its name until complete.
  * Results:      the image, or null with the error code (also the code of
  *     the inner open).
  */
@@ -413,9 +414,16 @@ RAMIMG *openRAMImageNew(ImageHeader *templ, RamImageClient *client, int overwrit
     *err = VESK_RAMIMG_EXISTS;
     return nullptr;
   }
-  // The new file replaces an older one of that name only once it is
-  // complete: until its last user closes it, it lies beside under a
-  // temporary name (finishPendingImage).
+  if (deferDepth == 0) {
+    if (!rasterHooks().createImageFile || rasterHooks().createImageFile(templ) < 0) {
+      *err = VESK_RAMIMG_CREATE_ERROR;
+      return nullptr;
+    }
+    return openRAMImage(nullptr, templ->path, templ->offset == 0 ? templ : nullptr, client, err);
+  }
+  // Made by a command (beginPendingImages): the new file replaces an older
+  // one of that name only once it is complete.  Until its last user
+  // closes it, it lies beside under a temporary name (finishPendingImage).
   std::string temporary;
   if (!rasterHooks().createPendingImageFile ||
       rasterHooks().createPendingImageFile(templ, &temporary) < 0) {
