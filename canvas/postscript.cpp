@@ -448,7 +448,8 @@ int postscriptCmd(GcanvasRecord *canvas, Tcl_Interp *interp, int objc, Tcl_Obj *
     Tcl_DStringFree(&buffer);
     if (!opened) {
       Tcl_ResetResult(interp);
-      Tcl_AppendResult(interp, "couldn't open \"", ps->fileName, "\": ", Tcl_ErrnoMsg(file.error()), nullptr);
+      Tcl_AppendResult(interp, "couldn't open \"", ps->fileName, "\": ",
+                       Tcl_ErrnoMsg(file.error()), nullptr);
       goto cleanup;
     }
     ps->file = &file;

@@ -455,18 +455,19 @@ const ModuleOption *moduleConfigRow(const ModuleOption *table, const char *key) 
 
 }  // namespace
 
-/*
- * openModuleConfig --
- *     Opens the parameter file for reading and writing, creating it when
- *     missing: the path given, else $PARAMS followed by "CONFIG.MOD".
- * Results:      a file descriptor, or -1.
- */
+/* The parameter file's name: the path given, else $PARAMS and "CONFIG.MOD". */
 static std::string moduleConfigName(const char *path) {
   if (path && *path) return path;
   const char *params = vesk_getenv("PARAMS");
   return std::string(params ? params : "") + "CONFIG.MOD";
 }
 
+/*
+ * openModuleConfig --
+ *     Opens the parameter file for reading and writing, creating it when
+ *     missing: the path given, else $PARAMS followed by "CONFIG.MOD".
+ * Results:      a file descriptor, or -1.
+ */
 int openModuleConfig(const char *path) {
   return open(moduleConfigName(path).c_str(), O_RDWR | O_CREAT, 0666);
 }
@@ -588,7 +589,8 @@ int writeModuleConfig(const char *path, const char *name, const ModuleOption *ta
   }
   close(fd);
   if (!read) {
-    vesk_fprintf(stderr, "Error in writeModuleConfig: %s: %s\n", shown, strerror(errno ? errno : EIO));
+    vesk_fprintf(stderr, "Error in writeModuleConfig: %s: %s\n", shown,
+                 strerror(errno ? errno : EIO));
     return -1;
   }
   /* A new record goes past the last whole one. */

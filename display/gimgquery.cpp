@@ -789,17 +789,20 @@ int gimgDumpCmd(GimgMaster *m, Tcl_Interp *interp, int argc, const char *argv[])
     photoName = argc == 6 ? fileName : "";
     target = createPhotoRAMImage(interp, photoName, &h);
     if (!target) return gimgError(interp, "Error in rimg creation.\n");
-  } else {
-    /* The file replaces an older one of that name only once the dump is
-       written whole (the new image waits beside it until then). */
-    int err = 0;
-    target = openRAMImageNew(&h, nullptr, 1, &err);
-    if (!target)
-      return gimgError(interp, err == VESK_RAMIMG_CREATE_ERROR ? "Error in image creation.\n"
-                                                               : "Error in image open.\n");
   }
+  /* The file replaces an older one of that name only once the dump is
+     written whole (the new image waits beside it until then). */
   const int failures = rasterWriteFailures();
   const size_t pending = beginPendingImages();
+  if (!photo) {
+    int err = 0;
+    target = openRAMImageNew(&h, nullptr, 1, &err);
+    if (!target) {
+      endPendingImages(pending, false);
+      return gimgError(interp, err == VESK_RAMIMG_CREATE_ERROR ? "Error in image creation.\n"
+                                                               : "Error in image open.\n");
+    }
+  }
 
   /* The palette settings of the dump are in force while it is written. */
   int savedLevels[4];

@@ -402,7 +402,8 @@ RAMIMG *openRAMImage(const char *tag, const char *path, ImageHeader *templ,
  *     file with its header and zero body, opened.  A memory image made
  *     with `cleared` false holds undefined pixels: for a module that
  *     writes every line of its new output (clearRAMImageLines if it
- *     stops short).
+ *     stops short).  Within a command's beginPendingImages a new file
+ *     waits beside its name until complete.
  * Results:      the image, or null with the error code (also the code of
  *     the inner open).
  */
@@ -435,9 +436,16 @@ RAMIMG *openRAMImageNew(ImageHeader *templ, RamImageClient *client, int overwrit
     *err = VESK_RAMIMG_EXISTS;
     return nullptr;
   }
-  // The new file replaces an older one of that name only once it is
-  // complete: until its last user closes it, it lies beside under a
-  // temporary name (finishPendingImage).
+  if (deferDepth == 0) {
+    if (!rasterHooks().createImageFile || rasterHooks().createImageFile(templ) < 0) {
+      *err = VESK_RAMIMG_CREATE_ERROR;
+      return nullptr;
+    }
+    return openRAMImage(nullptr, templ->path, templ->offset == 0 ? templ : nullptr, client, err);
+  }
+  // Made by a command (beginPendingImages): the new file replaces an older
+  // one of that name only once it is complete.  Until its last user
+  // closes it, it lies beside under a temporary name (finishPendingImage).
   std::string temporary;
   if (!rasterHooks().createPendingImageFile ||
       rasterHooks().createPendingImageFile(templ, &temporary) < 0) {
@@ -596,7 +604,8 @@ bool endPendingImages(size_t mark, bool keep) {
     if (keep && rename(file.temporary.c_str(), file.target.c_str()) == 0) {
       /* An image still open follows its file. */
       for (RAMIMG *image = registryHead; image; image = image->next)
-        if (file.temporary == image->header.path) copyField(image->header.path, file.target.c_str());
+        if (file.temporary == image->header.path)
+          copyField(image->header.path, file.target.c_str());
       continue;
     }
     if (keep) {
