@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "canvas/gcanvas.h"
+#include "core/lazylib.h"
 #include "core/text.h"
 #include "devices/devices.h"
 #include "vesk/meter.h"
@@ -841,6 +842,7 @@ const PrinterSubcommand kSubcommands[] = {
 
 int printerCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv) {
   PrinterSettings *s = static_cast<PrinterSettings *>(clientData);
+  if (requireLibrary(interp, kLazyCups) != TCL_OK) return TCL_ERROR;
   /* The server as the environment names it now (CUPS_SERVER may change). */
   cupsSetServer(nullptr);
   if (argc >= 2) {
