@@ -10,9 +10,9 @@ alternate run by run (interleaved), N runs each (default 9); the table gives
 the minimum and the median of the wall time and of the CPU time (user +
 system), the peak RSS, and the ratios Vesk / Tk.  --callgrind adds the
 instructions each process executes (valgrind's callgrind, one run each),
-which a loaded machine does not move.  Both run in an empty folder without
-GHOME or VESK, so no script library is read; under xvfb-run when there is
-no display.
+which a loaded machine hardly moves.  The Vesk side sets veskAppScripts to
+an empty list first, so no application script library is read: what is
+timed is the package alone.  Under xvfb-run when there is no display.
 """
 import os
 import shutil
@@ -73,7 +73,8 @@ def main():
         with open(tk, "w") as f:
             f.write("exit\n")
         with open(vesk, "w") as f:
-            f.write("set auto_path [linsert $auto_path 0 {%s}]\npackage require Vesk\nexit\n" % libdir)
+            f.write("set veskAppScripts {}\nset auto_path [linsert $auto_path 0 {%s}]\n"
+                    "package require Vesk\nexit\n" % libdir)
         sides = [("Tk alone", [wish, tk]), ("Vesk", [wish, vesk])]
         for _, argv in sides:  # warm the page cache
             run_once(argv, env, folder)
@@ -84,8 +85,10 @@ def main():
         counts = {name: instructions(argv, env, folder) for name, argv in sides} \
             if use_callgrind else {}
 
-    print("start-up: wish8.6 running a script that exits; whole process, %d interleaved runs "
-          "each, wall and CPU (user+sys) time, peak RSS; load average %.1f" % (runs, os.getloadavg()[0]))
+    print("start-up: wish8.6 on a script that exits, with or without `package require Vesk`; "
+          "whole process against whole process, %d interleaved runs each; wall and CPU "
+          "(user+sys) time, peak RSS (median)%s; load average %.1f"
+          % (runs, ", instructions (callgrind, one run)" if counts else "", os.getloadavg()[0]))
     print("| side | wall min s | wall median s | CPU min s | CPU median s | peak RSS MiB |%s"
           % (" instructions |" if counts else ""))
     print("|---|---|---|---|---|---|%s" % ("---|" if counts else ""))
