@@ -547,18 +547,18 @@ static const ProjCommand projCommands[] = {
     {"cs2cs.create", cs2csCreateCmd},
 };
 
-/*
- * Proj_Init --
- *     Creates the projection commands in their order.
- * Results:      TCL_OK, or TCL_ERROR at the first command Tcl refuses
- *               (those made before it stay).
- */
 /* Each projection command loads PROJ before it runs. */
 static int projEntry(ClientData data, Tcl_Interp *interp, int argc, const char **argv) {
   if (requireLibrary(interp, kLazyProj) != TCL_OK) return TCL_ERROR;
   return static_cast<const ProjCommand *>(data)->proc(nullptr, interp, argc, argv);
 }
 
+/*
+ * Proj_Init --
+ *     Creates the projection commands in their order.
+ * Results:      TCL_OK, or TCL_ERROR at the first command Tcl refuses
+ *               (those made before it stay).
+ */
 int Proj_Init(Tcl_Interp *interp) {
   for (const ProjCommand &command : projCommands) {
     if (!command.proc) continue;
