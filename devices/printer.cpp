@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "canvas/gcanvas.h"
+#include "core/lazylib.h"
 #include "core/savefile.h"
 #include "core/text.h"
 #include "devices/devices.h"
@@ -876,6 +877,7 @@ const PrinterSubcommand kSubcommands[] = {
 
 int printerCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv) {
   PrinterSettings *s = static_cast<PrinterSettings *>(clientData);
+  if (requireLibrary(interp, kLazyCups) != TCL_OK) return TCL_ERROR;
   /* The server as the environment names it now (CUPS_SERVER may change). */
   cupsSetServer(nullptr);
   if (argc >= 2) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "core/lazylib.h"
 #include "devices/devices.h"
 #include "raster/ramimg.h"
 #include "vesk/stdio.h"
@@ -717,6 +718,7 @@ int twimgCmd(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
                      nullptr);
     return TCL_OK;
   }
+  if (requireLibrary(interp, kLazySane) != TCL_OK) return TCL_ERROR;
   const size_t len = strlen(argv[1]);
   for (const TwimgSubcommand &sub : twimgSubcommands) {
     if (len >= sub.shortest && strncmp(argv[1], sub.name, len) == 0) {

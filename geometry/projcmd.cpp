@@ -19,6 +19,7 @@
 
 #include "core/core.h"
 #include "core/families.h"
+#include "core/lazylib.h"
 #include "geometry/projprog.h"
 #include "geometry/projprogram.h"
 #include "vesk/stdio.h"
@@ -546,6 +547,12 @@ static const ProjCommand projCommands[] = {
     {"cs2cs.create", cs2csCreateCmd},
 };
 
+/* Each projection command loads PROJ before it runs. */
+static int projEntry(ClientData data, Tcl_Interp *interp, int argc, const char **argv) {
+  if (requireLibrary(interp, kLazyProj) != TCL_OK) return TCL_ERROR;
+  return static_cast<const ProjCommand *>(data)->proc(nullptr, interp, argc, argv);
+}
+
 /*
  * Proj_Init --
  *     Creates the projection commands in their order.
@@ -555,7 +562,8 @@ static const ProjCommand projCommands[] = {
 int Proj_Init(Tcl_Interp *interp) {
   for (const ProjCommand &command : projCommands) {
     if (!command.proc) continue;
-    if (!Tcl_CreateCommand(interp, command.name, command.proc, nullptr, nullptr)) {
+    if (!Tcl_CreateCommand(interp, command.name, projEntry, const_cast<ProjCommand *>(&command),
+                           nullptr)) {
       vesk_fprintf(stderr, "Fail to create command:%s", command.name);
       return TCL_ERROR;
     }

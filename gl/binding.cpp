@@ -7,6 +7,8 @@
  */
 #include "gl/ogl.h"
 
+#include "core/lazylib.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -317,10 +319,17 @@ void oglArrayToVar(Tcl_Interp *interp, const char *varName, int type, const void
 static const OglCommand *const commandParts[] = {oglObjectCommands, oglGlCommands, oglGluCommands,
                                                     oglDemCommands};
 
+/* Each command of the binding loads the GL libraries before it runs. */
+static int oglEntry(ClientData data, Tcl_Interp *interp, int argc, const char **argv) {
+  if (requireLibrary(interp, kLazyGl) != TCL_OK) return TCL_ERROR;
+  return static_cast<const OglCommand *>(data)->proc(nullptr, interp, argc, argv);
+}
+
 int Ogl_Init(Tcl_Interp *interp) {
   for (const OglCommand *part : commandParts)
     for (const OglCommand *row = part; row->name; row++)
-      if (!Tcl_CreateCommand(interp, row->name, row->proc, nullptr, nullptr)) return 1;
+      if (!Tcl_CreateCommand(interp, row->name, oglEntry, const_cast<OglCommand *>(row), nullptr))
+        return 1;
   return 0;
 }
 

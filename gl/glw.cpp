@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "core/core.h"
+#include "core/lazylib.h"
 #include "core/text.h"
 
 namespace vesk {
@@ -582,6 +583,7 @@ static int glwCommand(ClientData data, Tcl_Interp *interp, int argc, const char 
                      " pathName|current|delete|draw|exists|list ?options?\"", (char *)nullptr);
     return TCL_ERROR;
   }
+  if (requireLibrary(interp, kLazyGl) != TCL_OK) return TCL_ERROR;
   const char *sub = argv[1];
   switch (sub[0]) {
     case 'c':
@@ -713,6 +715,7 @@ static int imageCreate(Tcl_Interp *interp, const char *name, int objc, Tcl_Obj *
     Tcl_SetResult(interp, (char *)"glw is not available", TCL_STATIC);
     return TCL_ERROR;
   }
+  if (requireLibrary(interp, kLazyGl) != TCL_OK) return TCL_ERROR;
   Tk_Window main = Tk_MainWindow(interp);
   Tk_MakeWindowExist(main);
   GlwView *view = new GlwView;

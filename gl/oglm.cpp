@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "core/lazylib.h"
 #include "gl/glmodel.h"
 #include "gl/ogl.h"
 
@@ -316,6 +317,7 @@ int oglmCommand(ClientData, Tcl_Interp *interp, int argc, const char **argv) {
                      (char *)nullptr);
     return TCL_OK;
   }
+  if (requireLibrary(interp, kLazyGl) != TCL_OK) return TCL_ERROR;
   const char *sub = argv[1];
   Tk_Window main = Tk_MainWindow(interp);
   if (matches(sub, "create", 3)) {

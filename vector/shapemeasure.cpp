@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/core.h"
+#include "core/lazylib.h"
 #include "geometry/projlayer.h"
 
 namespace vesk {
@@ -298,6 +299,7 @@ int projectionDefinition(ShapeFile *store, Tcl_Interp *interp, int argc, const c
   size_t length = strlen(text);
   if (length >= kShapeTextLimit) return setResult(interp, tooLong(length));
   if (strcmp(text, "longlat") != 0 && strcmp(text, "latlong") != 0) {
+    if (requireLibrary(interp, kLazyProj) != TCL_OK) return TCL_ERROR;
     std::vector<std::string> words;
     if (!splitDefinition(text, words))
       return setResult(interp, "Error in parsing projection definition");
@@ -326,6 +328,7 @@ int reproject(ShapeFile *store, Tcl_Interp *interp, int argc, const char **argv,
   if (store->projection == text) return TCL_OK;
   size_t length = strlen(text);
   if (length >= kShapeTextLimit) return setResult(interp, tooLong(length));
+  if (requireLibrary(interp, kLazyProj) != TCL_OK) return TCL_ERROR;
 
   bool toGeographic = strcmp(text, "inverse") == 0;
   bool targetReversed = false;

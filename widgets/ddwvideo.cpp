@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <string>
 
+#include "core/lazylib.h"
 #include "platform/video.h"
 #include "vesk/vesk.h"
 #include "widgets/ddw.h"
@@ -146,10 +147,13 @@ int ddwConfigureVideo(DdwWidget *w, const char *oldName) {
   const std::string name = text(w->videoName);
   int stream = 0;
   if (!name.empty()) {
-    stream = createStreamSample(name.c_str(), w->tkwin, w->directDraw);
+    const bool loaded = requireLibrary(w->interp, kLazyVideo) == TCL_OK;
+    if (loaded) stream = createStreamSample(name.c_str(), w->tkwin, w->directDraw);
     if (!stream) {
-      Tcl_SetResult(w->interp, const_cast<char *>("Error in open video stream"), TCL_STATIC);
-      Tcl_AddErrorInfo(w->interp, "Error in open video stream");
+      if (loaded) {
+        Tcl_SetResult(w->interp, const_cast<char *>("Error in open video stream"), TCL_STATIC);
+        Tcl_AddErrorInfo(w->interp, "Error in open video stream");
+      }
       const std::string old = oldName ? oldName : "";
       if (w->videoName) Tcl_Free(w->videoName);
       w->videoName = nullptr;
@@ -255,6 +259,7 @@ int ddwDshowCmd(DdwWidget *w, int argc, const char **argv) {
     return TCL_ERROR;
   }
   if (!w->tkwin || !w->directDraw) return TCL_ERROR;
+  if (requireLibrary(interp, kLazyVideo) != TCL_OK) return TCL_ERROR;
   const int stream = createStreamSample(argv[2], w->tkwin, w->directDraw);
   if (!stream) {
     Tcl_ResetResult(interp);
