@@ -266,13 +266,10 @@ int rimageOpen(ImageHeader *head, Tcl_Interp *interp, int argc, const char **arg
   }
 
   if (!paletteCame) setGreyRamp(&h, h.nindices);
-  const int64_t imageBytes = memoryImageBytes(h), memory = physicalMemoryBytes();
-  if (imageBytes > memory) {
+  const std::string refusal = memoryImageRefusal(h);
+  if (!refusal.empty()) {
     free(bytes);
-    return rimgopenError(interp, fmt("Memory image of %lld bytes is larger than the physical "
-                                     "memory (%lld bytes)",
-                                     static_cast<long long>(imageBytes),
-                                     static_cast<long long>(memory)));
+    return rimgopenError(interp, refusal);
   }
   RAMIMG *image = openRAMImage(w2, nullptr, &h, nullptr, &err);
   if (!image) {

@@ -8,13 +8,16 @@
  */
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <algorithm>
 #include <mutex>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "core/text.h"
@@ -517,6 +520,74 @@ int64_t physicalMemoryBytes() {
   if (pages <= 0 || pageSize <= 0 || __builtin_mul_overflow(int64_t{pages}, pageSize, &bytes))
     return INT64_MAX;
   return bytes;
+}
+
+namespace {
+
+/* The first number in a file (a cgroup's limit); INT64_MAX when there is
+   none ("max", no such file). */
+int64_t limitInFile(const char *path) {
+  FILE *f = fopen(path, "r");
+  if (!f) return INT64_MAX;
+  long long value = 0;
+  const bool read = fscanf(f, "%lld", &value) == 1 && value > 0;
+  fclose(f);
+  return read ? value : INT64_MAX;
+}
+
+/* The memory limit of the control group this process runs in (v2, then
+   v1); INT64_MAX when it has none. */
+int64_t cgroupMemoryLimit() {
+  FILE *f = fopen("/proc/self/cgroup", "r");
+  if (!f) return INT64_MAX;
+  int64_t limit = INT64_MAX;
+  char line[4096];
+  while (fgets(line, sizeof line, f)) {
+    line[strcspn(line, "\n")] = 0;
+    char *controllers = strchr(line, ':');
+    char *path = controllers ? strchr(controllers + 1, ':') : nullptr;
+    if (!path) continue;
+    *path++ = 0;
+    controllers++;
+    std::string file;
+    if (*controllers == 0) file = std::string("/sys/fs/cgroup") + path + "/memory.max";
+    else if (strstr(controllers, "memory"))
+      file = std::string("/sys/fs/cgroup/memory") + path + "/memory.limit_in_bytes";
+    if (!file.empty()) limit = std::min(limit, limitInFile(file.c_str()));
+  }
+  fclose(f);
+  return limit;
+}
+
+}  // namespace
+
+/*
+ * memoryImageRefusal --
+ *     Why a memory image of the header cannot be made: it is larger than
+ *     the machine's memory or than what this process may use (its
+ *     control group's limit, its address-space and data limits).  Pages
+ *     are touched only when used, so such an image would be accepted and
+ *     exhaust the memory later.
+ * Results:      the message with both sizes; empty when the image fits.
+ */
+std::string memoryImageRefusal(const ImageHeader &header) {
+  const int64_t bytes = memoryImageBytes(header), physical = physicalMemoryBytes();
+  int64_t limit = cgroupMemoryLimit();
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    struct rlimit r;
+    if (getrlimit(resource, &r) == 0 && r.rlim_cur != RLIM_INFINITY &&
+        r.rlim_cur < static_cast<rlim_t>(INT64_MAX))
+      limit = std::min(limit, static_cast<int64_t>(r.rlim_cur));
+  }
+  const bool byLimit = limit < physical;
+  const int64_t memory = byLimit ? limit : physical;
+  if (bytes <= memory) return {};
+  char message[200];
+  snprintf(message, sizeof message, "Memory image of %lld bytes is larger than %s (%lld bytes)",
+           static_cast<long long>(bytes),
+           byLimit ? "the memory this process may use" : "the physical memory",
+           static_cast<long long>(memory));
+  return message;
 }
 
 /*

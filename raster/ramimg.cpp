@@ -312,12 +312,9 @@ RAMIMG *createRAMImage(const ImageHeader *header, RAMIMG *record, int *err, bool
   ImageHeader &h = record->header;
   if (h.imgid == IMG_MBIP) h.block = std::max(h.block, record->lineBytes * h.nbands);
   h.block = std::max(h.block, minimumBlock(&h, record->lineBytes));
-  /* Pages are touched only when used: an image the machine cannot hold
-     would be accepted here and exhaust the memory later. */
-  const int64_t bytes = memoryImageBytes(h), memory = physicalMemoryBytes();
-  if (bytes > memory) {
-    vesk_fprintf(stderr, "Memory image of %lld bytes is larger than the physical memory (%lld bytes)\n",
-                 static_cast<long long>(bytes), static_cast<long long>(memory));
+  const std::string refusal = memoryImageRefusal(h);
+  if (!refusal.empty()) {
+    vesk_fprintf(stderr, "%s\n", refusal.c_str());
     *err = VESK_RAMIMG_NOMEM;
     if (fresh) freeRAMImage(record);
     return nullptr;

@@ -154,6 +154,7 @@ int64_t minimumBlock(const ImageHeader *header, int64_t lineBytes);
 /* A memory image larger than the machine's memory is refused when made. */
 int64_t memoryImageBytes(const ImageHeader &header);
 int64_t physicalMemoryBytes();
+std::string memoryImageRefusal(const ImageHeader &header);
 unsigned char *allocCacheBlock(int64_t size, bool cleared = true);
 void clearRAMImageLines(RAMIMG *image);
 void freeCacheBlock(unsigned char *block);
