@@ -188,8 +188,9 @@ def write_ppm(path, a):
 def read_ppm(path):
     """a[rows, columns, 3] of a binary PPM write_ppm or picture wrote."""
     with open(path, "rb") as f:
-        magic, size, top = f.readline(), f.readline().split(), f.readline()
-        columns, rows = int(size[0]), int(size[1])
+        f.readline()  # P6
+        columns, rows = (int(v) for v in f.readline().split())
+        f.readline()  # 255
         return np.frombuffer(f.read(), np.uint8).reshape(rows, columns, 3)
 
 
