@@ -32,9 +32,10 @@ update
 raise .b
 update
 
-set ::bg 0
+# Each canvas between two backgrounds of its own (runs of the two canvases
+# alternate).
 proc redraw {w} {
-    $w configure -background [expr {[incr ::bg] % 2 ? "#ffffff" : "#fffffe"}]
+    $w configure -background [expr {[incr ::bg($w)] % 2 ? "#ffffff" : "#fffffe"}]
     update idletasks
     roundTrip
 }
