@@ -176,7 +176,8 @@ proc once:pipelineA {n data} {
     rimage create overwrite -file small.bil -imgid BIL -rows $s -columns $s -nbands 3 \
         -pixel BYTE -dx $d -dy $d
     rimage resample -in crop.bil -out small.bil -rsp BI
-    rimage create overwrite -file out-vesk.tif -imgid TIFF -rows $s -columns $s -nbands 3 -pixel BYTE
+    rimage create overwrite -file out-vesk.tif -imgid TIFF -rows $s -columns $s -nbands 3 \
+        -pixel BYTE
     rimage gconv -in small.bil -out out-vesk.tif -kn {@2D 3 3 0 -1 0 -1 5 -1 0 -1 0}
     rimage close $in
     file delete crop.bil small.bil

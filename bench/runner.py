@@ -424,8 +424,9 @@ def main():
         print("command: %s" % " ".join([os.path.relpath(sys.argv[0], ROOT)] + sys.argv[1:]))
         print()
         print("| row | issue | method | size | threads | ours min ms | ours median ms | peer | "
-              "peer min ms | peer median ms | ratio min | ratio median | ours MiB | peer MiB |")
-        print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+              "peer min ms | peer median ms | ratio min | ratio median | ours MiB | peer MiB | "
+              "load |")
+        print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
         sys.stdout.flush()
         notes, failed = [], []
         for row in rows:
@@ -440,17 +441,19 @@ def main():
                     o, p, orss, prss = measure(row, threads, args, values, run_env, work)
                 except RuntimeError as e:
                     failed.append(row.name)
-                    print("| %s | %s | %s | %s | %s | failed: see below |" % (
+                    print("| %s | %s | %s | %s | %s | failed (the reason on stderr) |" % (
                         row.name, row.issue, row.method, n or "", threads))
                     print(str(e), file=sys.stderr)
                     continue
+                label = row.peer.label.replace("|", "\\|")
                 print("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %.2f | %.2f | %.1f | "
-                      "%.1f%s |" % (
+                      "%.1f%s | %.1f |" % (
                           row.name, row.issue, row.method, n or "", threads, ms(min(o)),
-                          ms(statistics.median(o)), row.peer.label, ms(min(p)),
-                          ms(statistics.median(p)), min(o) / min(p),
-                          statistics.median(o) / statistics.median(p), orss / 1024, prss / 1024,
-                          " (one process)" if row.peer.kind == "same" else ""))
+                          ms(statistics.median(o)), label, ms(min(p)), ms(statistics.median(p)),
+                          min(o) / min(p), statistics.median(o) / statistics.median(p),
+                          orss / 1024, prss / 1024,
+                          " (one process)" if row.peer.kind == "same" else "",
+                          os.getloadavg()[0]))
                 sys.stdout.flush()
             if row.note:
                 notes.append("%s: %s" % (row.name, row.note))
