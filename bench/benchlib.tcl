@@ -29,3 +29,41 @@ proc rssKiB {} {
     regexp {VmHWM:\s+(\d+)} $text -> kib
     return $kib
 }
+
+# The row protocol of bench/runner.py.  The set-up is done before this is
+# called; works is a dict side -> {before work}: for each line "run SIDE" on
+# stdin, before runs untimed, then work timed by clock microseconds, and the
+# seconds go back as "time S" on the runner's pipe, file descriptor
+# $env(BENCH_REPLY_FD) (the modules may print on stdout); "rss" answers
+# "rss KiB" (peak RSS); end of input or "quit" ends the process.  An error
+# answers "error MESSAGE".
+proc serveRow {works} {
+    set reply [open /dev/fd/$::env(BENCH_REPLY_FD) w]
+    puts $reply ready
+    flush $reply
+    while {[gets stdin line] >= 0} {
+        set code [catch {
+            switch -- [lindex $line 0] {
+                run {
+                    lassign [dict get $works [lindex $line 1]] before work
+                    uplevel #0 $before
+                    set t [clock microseconds]
+                    uplevel #0 $work
+                    set answer "time [expr {([clock microseconds] - $t) / 1e6}]"
+                }
+                rss {set answer "rss [rssKiB]"}
+                quit break
+                default {error "unknown request: $line"}
+            }
+        } message]
+        if {$code == 1} {
+            puts $reply "error [string map {\n { }} $message]"
+            flush $reply
+            exit 1
+        }
+        if {$code == 3} break
+        puts $reply $answer
+        flush $reply
+    }
+    exit 0
+}

@@ -1,10 +1,8 @@
-# Zooming 10,000 scalable text items on a gcanvas (-mx/-my changed, every
-# item re-laid out in an item font at the new size, then redrawn) against
-# Tk's canvas reconfiguring -font on 10,000 text items, in one process;
-# best of five each.
-#   scripts/build.sh build
-#   VESK_LIBDIR=$PWD/build/lib xvfb-run -a -s "-screen 0 1280x1024x24" \
-#       tclsh bench/canvas_text.tcl [count]
+# The canvasText row of bench/runner.py: zooming 10,000 scalable text items
+# on a gcanvas (-mx/-my changed, every item re-laid out in an item font at
+# the new size, then redrawn) against Tk's canvas reconfiguring -font on
+# 10,000 text items, in one process (serveRow: ours the gcanvas, peer Tk).
+#   wish8.6 bench/canvas_text.tcl [count]     (the runner starts it)
 source [file join [file dirname [info script]] benchlib.tcl]
 
 set count [expr {[llength $argv] ? [lindex $argv 0] : 10000}]
@@ -39,8 +37,4 @@ proc zoomG {} {
     update idletasks
     roundTrip
 }
-set tk [best zoomTk]
-set g [best zoomG]
-puts [format "zoom of %d text items: Tk canvas -font %.1f ms, gcanvas -mx/-my %.1f ms, ratio %.2f; peak RSS %d KiB" \
-    $count [expr {$tk / 1000.0}] [expr {$g / 1000.0}] [expr {double($g) / $tk}] [rssKiB]]
-exit 0
+serveRow {ours {{} zoomG} peer {{} zoomTk}}

@@ -1,7 +1,7 @@
 // Row conversion and band statistics of resident 4096 x 4096 images:
 // getFloatBILData/putFloatBILData against a plain C++ conversion loop over
 // the same lines (BYTE, SHORT, FLOAT), and ramImageHist of a 3-band BYTE
-// image, whose pixels are also written to a file for bench/stats_numpy.py.
+// image (bench/runner.py's "stats" row sets the module against OpenCV).
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,7 +9,6 @@
 #include <tcl.h>
 #include <algorithm>
 #include <chrono>
-#include <string>
 #include <vector>
 
 #include "raster/bandstats.h"
@@ -109,7 +108,7 @@ template <class S> void benchType(const char *name, int pixelid, float lo, float
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int main(int, char **argv) {
   Tcl_FindExecutable(argv[0]);
   Tcl_Interp *interp = Tcl_CreateInterp();
   initBenchStubs(interp);
@@ -136,15 +135,6 @@ int main(int argc, char **argv) {
            vesk::getHistStd(&hist[b]), hist[b].min, hist[b].max);
   printf("statistics of 4096 x 4096 x 3 BYTE: %.1f ms\n", stats * 1e3);
 
-  const std::string folder = argc > 1 ? argv[1] : (getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp");
-  const std::string path = folder + "/vesk-stats-bench.raw";
-  FILE *f = fopen(path.c_str(), "wb");
-  if (f) {
-    for (int b = 0; b < 3; b++)
-      for (int y = 0; y < kSide; y++) fwrite(image->getLineProc(image, y, b, 1), 1, kSide, f);
-    fclose(f);
-    printf("pixels (band-sequential) in %s for bench/stats_numpy.py\n", path.c_str());
-  }
   vesk::freeRAMImage(image);
   Tcl_DeleteInterp(interp);
   return 0;
