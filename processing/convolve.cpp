@@ -108,59 +108,66 @@ struct KernelTap {
  * convolveTaps --
  *     One output row of a 2D kernel: each pixel the sum, in double, of its
  *     taps in order (a float times a float is exact in double, so a fused
- *     multiply-add gives the same sums).  8 x L pixels at a time, their
+ *     multiply-add gives the same sums).  Thirty-two pixels at a time, their
  *     sums in eight registers, one pass over the window's rows per output
  *     row.  The window's rows are floats, or the same values already
  *     widened to double (rows that many taps read: no conversion a tap).
- *     Built for the baseline, AVX2/FMA and AVX-512 machines.
+ *     Built for the baseline and for AVX2/FMA machines, chosen at load.
  */
-/* L doubles and L floats in one vector: 4 on AVX2 and older machines, 8
-   on AVX-512 ones (the same sums, lane by lane, twice as many a step). */
-template <int L>
-struct Lanes {
-  typedef double Doubles __attribute__((vector_size(8 * L)));
-  typedef float Floats __attribute__((vector_size(4 * L)));
-};
+typedef double Doubles4 __attribute__((vector_size(32)));
+typedef float Floats4 __attribute__((vector_size(16)));
 
-/* L samples as doubles (through a pointer: no vector crosses a call). */
-template <int L>
-inline void loadWide(const float *p, typename Lanes<L>::Doubles *v) {
-  typename Lanes<L>::Floats f;
+/* Four samples as doubles (through a pointer: no vector crosses a call). */
+inline void loadWide(const float *p, Doubles4 *v) {
+  Floats4 f;
   memcpy(&f, p, sizeof f);
-  *v = __builtin_convertvector(f, typename Lanes<L>::Doubles);
+  *v = __builtin_convertvector(f, Doubles4);
 }
-template <int L>
-inline void loadWide(const double *p, typename Lanes<L>::Doubles *v) {
-  memcpy(v, p, sizeof *v);
-}
-/* L sums rounded to float, stored. */
-template <int L>
-inline void storeNarrow(const typename Lanes<L>::Doubles &sums, float *p) {
-  const typename Lanes<L>::Floats narrow =
-      __builtin_convertvector(sums, typename Lanes<L>::Floats);
-  memcpy(p, &narrow, sizeof narrow);
-}
+inline void loadWide(const double *p, Doubles4 *v) { memcpy(v, p, sizeof *v); }
+/* Four sums rounded to float, stored. */
+#define storeNarrow(sums, p)                                    \
+  do {                                                          \
+    const Floats4 narrow = __builtin_convertvector(sums, Floats4); \
+    memcpy(p, &narrow, sizeof narrow);                          \
+  } while (0)
 
-template <int L, class Sample>
+template <class Sample>
 __attribute__((always_inline)) inline void convolveTapsBody(const Sample *const *window,
                                                             const KernelTap *taps, int tapCount,
                                                             int columns, float *__restrict out) {
-  typedef typename Lanes<L>::Doubles D;
   int x = 0;
-  for (; x + 8 * L <= columns; x += 8 * L) {
-    D a[8] = {};
+  for (; x + 32 <= columns; x += 32) {
+    Doubles4 a0 = {}, a1 = {}, a2 = {}, a3 = {}, a4 = {}, a5 = {}, a6 = {}, a7 = {};
     for (int t = 0; t < tapCount; t++) {
-      const double w = taps[t].w;
+      const double weight = taps[t].w;
+      const Doubles4 w = {weight, weight, weight, weight};
       const Sample *src = window[taps[t].m] + taps[t].n + x;
-#pragma GCC unroll 8
-      for (int q = 0; q < 8; q++) {
-        D v;
-        loadWide<L>(src + L * q, &v);
-        a[q] += w * v;
-      }
+      Doubles4 v0, v1, v2, v3, v4, v5, v6, v7;
+      loadWide(src, &v0);
+      loadWide(src + 4, &v1);
+      loadWide(src + 8, &v2);
+      loadWide(src + 12, &v3);
+      loadWide(src + 16, &v4);
+      loadWide(src + 20, &v5);
+      loadWide(src + 24, &v6);
+      loadWide(src + 28, &v7);
+      a0 += w * v0;
+      a1 += w * v1;
+      a2 += w * v2;
+      a3 += w * v3;
+      a4 += w * v4;
+      a5 += w * v5;
+      a6 += w * v6;
+      a7 += w * v7;
     }
-#pragma GCC unroll 8
-    for (int q = 0; q < 8; q++) storeNarrow<L>(a[q], out + x + L * q);
+    storeNarrow(a0, out + x);
+    storeNarrow(a1, out + x + 4);
+    storeNarrow(a2, out + x + 8);
+    storeNarrow(a3, out + x + 12);
+    storeNarrow(a4, out + x + 16);
+    storeNarrow(a5, out + x + 20);
+    storeNarrow(a6, out + x + 24);
+    storeNarrow(a7, out + x + 28);
   }
   for (; x < columns; x++) {
     double acc = 0;
@@ -168,6 +175,18 @@ __attribute__((always_inline)) inline void convolveTapsBody(const Sample *const 
       acc += static_cast<double>(taps[t].w) * window[taps[t].m][taps[t].n + x];
     out[x] = static_cast<float>(acc);
   }
+}
+
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+void convolveTaps(const float *const *window, const KernelTap *taps, int tapCount, int columns,
+                  float *__restrict out) {
+  convolveTapsBody(window, taps, tapCount, columns, out);
+}
+
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+void convolveTaps(const double *const *window, const KernelTap *taps, int tapCount, int columns,
+                  float *__restrict out) {
+  convolveTapsBody(window, taps, tapCount, columns, out);
 }
 
 /*
@@ -179,34 +198,31 @@ __attribute__((always_inline)) inline void convolveTapsBody(const Sample *const 
  *     taps in the kernel's order, so the values are those of convolveTaps
  *     row by row.  weights are the ny x nx weights.
  */
-template <int L, int R, int LO, int HI>
-__attribute__((always_inline)) inline void denseStep(typename Lanes<L>::Doubles (&acc)[R][4],
-                                                     const double *row,
+template <int R, int LO, int HI>
+__attribute__((always_inline)) inline void denseStep(Doubles4 (&acc)[R][4], const double *row,
                                                      const double *const *weightRows, int nx) {
-  typedef typename Lanes<L>::Doubles D;
   for (int n = 0; n < nx; n++) {
     double k[R] = {};
 #pragma GCC unroll 4
     for (int r = LO; r <= HI; r++) k[r] = weightRows[r][n];
 #pragma GCC unroll 4
     for (int q = 0; q < 4; q++) {
-      D v;
-      loadWide<L>(row + n + L * q, &v);
+      Doubles4 v;
+      loadWide(row + n + 4 * q, &v);
 #pragma GCC unroll 4
-      for (int r = LO; r <= HI; r++) acc[r][q] += k[r] * v;
+      for (int r = LO; r <= HI; r++) acc[r][q] += Doubles4{k[r], k[r], k[r], k[r]} * v;
     }
   }
 }
 
-template <int L, int R>
+template <int R>
 __attribute__((always_inline)) inline void convolveDenseBody(const double *const *window,
                                                              const double *weights, int nx, int ny,
                                                              int columns,
                                                              float *__restrict const *out) {
-  typedef typename Lanes<L>::Doubles D;
   int x = 0;
-  for (; x + 4 * L <= columns; x += 4 * L) {
-    D acc[R][4] = {};
+  for (; x + 16 <= columns; x += 16) {
+    Doubles4 acc[R][4] = {};
     for (int j = 0; j < ny + R - 1; j++) {
       const double *weightRows[R];
 #pragma GCC unroll 4
@@ -215,23 +231,23 @@ __attribute__((always_inline)) inline void convolveDenseBody(const double *const
       const double *row = window[j] + x;
       const int lo = std::max(0, j - ny + 1), hi = std::min(R - 1, j);
       if (lo == 0 && hi == R - 1) {
-        denseStep<L, R, 0, R - 1>(acc, row, weightRows, nx);
+        denseStep<R, 0, R - 1>(acc, row, weightRows, nx);
       } else if (lo == 0) {
-        if (hi == 0) denseStep<L, R, 0, 0>(acc, row, weightRows, nx);
+        if (hi == 0) denseStep<R, 0, 0>(acc, row, weightRows, nx);
         else if constexpr (R > 2) {
-          if (hi == 1) denseStep<L, R, 0, (R > 2 ? 1 : 0)>(acc, row, weightRows, nx);
+          if (hi == 1) denseStep<R, 0, (R > 2 ? 1 : 0)>(acc, row, weightRows, nx);
         }
       } else if (hi == R - 1) {
-        if (lo == R - 1) denseStep<L, R, R - 1, R - 1>(acc, row, weightRows, nx);
+        if (lo == R - 1) denseStep<R, R - 1, R - 1>(acc, row, weightRows, nx);
         else if constexpr (R > 2) {
-          if (lo == 1) denseStep<L, R, (R > 2 ? 1 : 0), R - 1>(acc, row, weightRows, nx);
+          if (lo == 1) denseStep<R, (R > 2 ? 1 : 0), R - 1>(acc, row, weightRows, nx);
         }
       }
     }
 #pragma GCC unroll 4
     for (int r = 0; r < R; r++)
 #pragma GCC unroll 4
-      for (int q = 0; q < 4; q++) storeNarrow<L>(acc[r][q], out[r] + x + L * q);
+      for (int q = 0; q < 4; q++) storeNarrow(acc[r][q], out[r] + x + 4 * q);
   }
   for (; x < columns; x++) {
     for (int r = 0; r < R; r++) {
@@ -244,57 +260,18 @@ __attribute__((always_inline)) inline void convolveDenseBody(const double *const
   }
 }
 
-/* Whether the machine has AVX-512 (the x86-64-v4 level): taken once. */
-bool wideVectors() {
-  static const bool wide = __builtin_cpu_supports("avx512f") &&
-                           __builtin_cpu_supports("avx512dq") &&
-                           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
-  return wide;
-}
-
-/* The kernels for AVX-512 machines, and for the others (AVX2 or baseline,
-   chosen at load); the entry points below pick one per call. */
-#define GCONV_KERNELS(BODY, NAME, ...)                                          \
-  __attribute__((target("arch=x86-64-v4"))) void NAME##Wide(__VA_ARGS__) { BODY(8); } \
-  __attribute__((target_clones("arch=x86-64-v3", "default"))) void NAME##Narrow(__VA_ARGS__) { \
-    BODY(4);                                                                    \
-  }
-#define TAPS_BODY(L) convolveTapsBody<L>(window, taps, tapCount, columns, out)
-GCONV_KERNELS(TAPS_BODY, convolveTapsF, const float *const *window, const KernelTap *taps,
-              int tapCount, int columns, float *__restrict out)
-GCONV_KERNELS(TAPS_BODY, convolveTapsD, const double *const *window, const KernelTap *taps,
-              int tapCount, int columns, float *__restrict out)
-#define DENSE2_BODY(L) convolveDenseBody<L, 2>(window, weights, nx, ny, columns, out)
-#define DENSE3_BODY(L) convolveDenseBody<L, 3>(window, weights, nx, ny, columns, out)
-GCONV_KERNELS(DENSE2_BODY, convolveDenseRows2, const double *const *window, const double *weights,
-              int nx, int ny, int columns, float *__restrict const *out)
-GCONV_KERNELS(DENSE3_BODY, convolveDenseRows3, const double *const *window, const double *weights,
-              int nx, int ny, int columns, float *__restrict const *out)
-#undef GCONV_KERNELS
-#undef TAPS_BODY
-#undef DENSE2_BODY
-#undef DENSE3_BODY
-
-void convolveTaps(const float *const *window, const KernelTap *taps, int tapCount, int columns,
-                  float *__restrict out) {
-  if (wideVectors()) convolveTapsFWide(window, taps, tapCount, columns, out);
-  else convolveTapsFNarrow(window, taps, tapCount, columns, out);
-}
-void convolveTaps(const double *const *window, const KernelTap *taps, int tapCount, int columns,
-                  float *__restrict out) {
-  if (wideVectors()) convolveTapsDWide(window, taps, tapCount, columns, out);
-  else convolveTapsDNarrow(window, taps, tapCount, columns, out);
-}
+__attribute__((target_clones("arch=x86-64-v3", "default")))
 void convolveDenseRows2(const double *const *window, const double *weights, int nx, int ny,
                         int columns, float *__restrict const *out) {
-  if (wideVectors()) convolveDenseRows2Wide(window, weights, nx, ny, columns, out);
-  else convolveDenseRows2Narrow(window, weights, nx, ny, columns, out);
+  convolveDenseBody<2>(window, weights, nx, ny, columns, out);
 }
+
+__attribute__((target_clones("arch=x86-64-v3", "default")))
 void convolveDenseRows3(const double *const *window, const double *weights, int nx, int ny,
                         int columns, float *__restrict const *out) {
-  if (wideVectors()) convolveDenseRows3Wide(window, weights, nx, ny, columns, out);
-  else convolveDenseRows3Narrow(window, weights, nx, ny, columns, out);
+  convolveDenseBody<3>(window, weights, nx, ny, columns, out);
 }
+#undef storeNarrow
 
 /* printf into a string, for messages handed back to the caller. */
 std::string kernelMessage(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -606,10 +583,9 @@ void readPaddedRow(RAMIMG *in, int row, int band, int nx, float *padded) {
 
 /* A line widened to double into a padded row, the edge pixels repeated
    into the nx/2 slots before and the slots after them. */
-__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-void widenPaddedRow(const float *__restrict pixels, int columns, int nx, double *__restrict padded) {
+void widenPaddedRow(const float *pixels, int columns, int nx, double *padded) {
   double *at = padded + nx / 2;
-  for (int i = 0; i < columns; i++) at[i] = pixels[i];
+  std::copy(pixels, pixels + columns, at);
   std::fill(padded, at, static_cast<double>(pixels[0]));
   std::fill(at + columns, padded + nx + columns, static_cast<double>(pixels[columns - 1]));
 }
