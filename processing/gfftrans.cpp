@@ -471,10 +471,15 @@ void loadRawRow(GfftWork *w, int fileRow, float *out, std::vector<float> *line) 
   int row = fileRow < ih.rows ? fileRow : 2 * ih.rows - fileRow - 1;
   row = std::max(0, std::min(ih.rows - 1, row));
   getPaletteFloatBILData(w->in, row, 0, ih.columns, w->band - 1, line->data());
-  for (int c = 0; c < w->head.columns; c++) {
-    int from = c < ih.columns ? c : 2 * ih.columns - c - 2;
-    from = std::max(0, std::min(ih.columns - 1, from));
-    out[2 * c] = (*line)[from];
+  const float *pixels = line->data();
+  const int inside = std::min(ih.columns, w->head.columns);
+  for (int c = 0; c < inside; c++) {
+    out[2 * c] = pixels[c];
+    out[2 * c + 1] = 0;
+  }
+  for (int c = inside; c < w->head.columns; c++) {
+    const int from = std::max(0, std::min(ih.columns - 1, 2 * ih.columns - c - 2));
+    out[2 * c] = pixels[from];
     out[2 * c + 1] = 0;
   }
 }
