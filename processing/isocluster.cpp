@@ -251,8 +251,12 @@ int isoPassRows(IsoWork *w, int offset, int step, int rows, bool allowNew, bool 
       if (w->nc != classes || isoMakesClass(w, bi, distances[at])) {
         bi = isoNearest(w, x);
       } else {
+        // isoAddSamples(w, bi, x, 1) written out: 1 x x[b] is x[b].
         if (bi < 0) bi = 0;
-        isoAddSamples(w, bi, x, 1);
+        IsoClass &c = w->classes[bi];
+        double *sum = c.sum.data();
+        for (int b = 0; b < n; b++) sum[b] += x[b];
+        if (c.current < INT32_MAX) c.current++;
       }
       w->classRow[j] = static_cast<unsigned char>(bi);
     }
