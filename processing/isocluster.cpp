@@ -243,23 +243,39 @@ int isoPassRows(IsoWork *w, int offset, int step, int rows, bool allowNew, bool 
       found[j] = static_cast<int16_t>(isoSearch(w, pixels.data() + static_cast<size_t>(j) * n,
                                                 xs.data(), d.data(), &distances[j]));
   });
-  for (int k = 0; k < taken; k++) {
-    for (int j = 0; j < count; j++) {
-      const size_t at = static_cast<size_t>(k) * count + j;
-      const float *x = pixels.data() + at * n;
-      int bi = found[at];
-      if (w->nc != classes || isoMakesClass(w, bi, distances[at])) {
-        bi = isoNearest(w, x);
-      } else {
-        // isoAddSamples(w, bi, x, 1) written out: 1 x x[b] is x[b].
-        if (bi < 0) bi = 0;
-        IsoClass &c = w->classes[bi];
-        double *sum = c.sum.data();
-        for (int b = 0; b < n; b++) sum[b] += x[b];
-        if (c.current < INT32_MAX) c.current++;
-      }
-      w->classRow[j] = static_cast<unsigned char>(bi);
+  // The pixels before the first that makes a class (or finds none) join
+  // the classes they found; each class's sums still take its pixels in
+  // order, so classes may be summed side by side.  From that pixel on,
+  // the pixels go through isoNearest one after another.
+  int stop = total;
+  for (int j = 0; j < total; j++)
+    if (found[j] < 0 || isoMakesClass(w, found[j], distances[j])) {
+      stop = j;
+      break;
     }
+  const int groups = std::min(workerCount(), classes);
+  auto addGroup = [&](int g) {
+    std::vector<int64_t> counts(static_cast<size_t>(classes), 0);
+    for (int j = 0; j < stop; j++) {
+      const int k = found[j];
+      if (groups > 1 && k % groups != g) continue;
+      double *sum = w->classes[k].sum.data();
+      const float *x = pixels.data() + static_cast<size_t>(j) * n;
+      for (int b = 0; b < n; b++) sum[b] += x[b];
+      counts[k]++;
+    }
+    for (int k = groups > 1 ? g : 0; k < classes; k += std::max(groups, 1)) {
+      IsoClass &c = w->classes[k];
+      c.current = static_cast<int32_t>(std::min<int64_t>(int64_t{c.current} + counts[k], INT32_MAX));
+    }
+  };
+  if (groups > 1 && stop > 0) parallelFor(groups, addGroup);
+  else if (stop > 0) addGroup(0);
+  for (int j = stop; j < total; j++)
+    found[j] = static_cast<int16_t>(isoNearest(w, pixels.data() + static_cast<size_t>(j) * n));
+  for (int k = 0; k < taken; k++) {
+    for (int j = 0; j < count; j++)
+      w->classRow[j] = static_cast<unsigned char>(found[static_cast<size_t>(k) * count + j]);
     const int offsetK = offset + k * step;
     if (isoWritesRow(w, offsetK, step, allowNew, write))
       putByteBILData(w->out, w->orow + offsetK, w->ocol, std::min(count, w->ocols), w->outBand,
