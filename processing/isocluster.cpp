@@ -215,11 +215,11 @@ void isoPassRow(IsoWork *w, int offset, int step, bool allowNew, bool write,
  * isoPassRows --
  *     Sampled rows of the window from offset on (at most `rows` of them),
  *     read on this thread, their classes searched on the worker pool
- *     among the classes as they stand, then taken in pixel order on this
- *     thread: each pixel added to its class, so the sums are those of a
- *     pass one pixel after another.  A pixel that makes a class goes
- *     through isoNearest, and so does every later pixel of the rows (their
- *     searches did not see the new class).
+ *     among the classes as they stand, then added to their classes' sums
+ *     (a class to a thread, each class taking its pixels in pixel order:
+ *     the sums of a pass one pixel after another).  A pixel that makes a
+ *     class goes through isoNearest, and so does every later pixel of the
+ *     rows (their searches did not see the new class).
  * Results:      the sampled rows done.
  */
 int isoPassRows(IsoWork *w, int offset, int step, int rows, bool allowNew, bool write,
