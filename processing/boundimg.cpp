@@ -315,62 +315,69 @@ void pixelRow(const PixelOperatorContext *context, float *__restrict line,
  * float operation's own result (double holds more than twice a float's
  * digits), except where the operators' range rule decides: a double result
  * just beyond the float range is an infinity, where float rounding gives
- * the largest float.  So a block is computed in float, and one whose
- * results touch the largest float (or that divides by zero: that has its
- * own rule) goes through the double row instead.
+ * the largest float.  So the row is computed in float, a few pixels at a
+ * time with their old values kept in registers, and a run whose results
+ * touch the largest float (or that divides by zero: that has its own rule)
+ * is put back and goes through the double row instead.  The line is read
+ * once and written once, as a plain loop would.
  */
 enum FloatArithmetic { FLOAT_ADD, FLOAT_SUB, FLOAT_MUL, FLOAT_DIV };
 
-#define FLOAT_BLOCK_LOOP(expr, divisor)                                 \
-  for (int j = 0; j < n; j++) {                                         \
-    const float a = line[j], b = (divisor);                             \
-    const float r = (expr);                                             \
-    saved[j] = a;                                                       \
-    line[j] = r;                                                        \
-    edge |= (fabsf(r) == FLT_MAX) | (kind == FLOAT_DIV && b == 0.0f);   \
+constexpr int kFloatRun = 32;
+
+#define FLOAT_RUN(length, expr, divisor)                                  \
+  {                                                                       \
+    float *__restrict at = line + done;                                   \
+    float kept[kFloatRun];                                                \
+    int edge = 0;                                                         \
+    for (int j = 0; j < (length); j++) {                                  \
+      const float a = at[j], b = (divisor);                               \
+      const float r = (expr);                                             \
+      kept[j] = a;                                                        \
+      at[j] = r;                                                          \
+      edge |= (fabsf(r) == FLT_MAX) | (kind == FLOAT_DIV && b == 0.0f);   \
+    }                                                                     \
+    if (edge) {                                                           \
+      memcpy(at, kept, sizeof(float) * static_cast<size_t>(length));      \
+      return done;                                                        \
+    }                                                                     \
+  }
+#define FLOAT_ROW(expr, divisor)                                          \
+  for (; done + kFloatRun <= n; done += kFloatRun) FLOAT_RUN(kFloatRun, expr, divisor) \
+  if (done < n) FLOAT_RUN(n - done, expr, divisor)                        \
+  return n;
+#define FLOAT_KINDS(divisor)                                              \
+  switch (kind) {                                                         \
+  case FLOAT_ADD: FLOAT_ROW(a + b, divisor)                               \
+  case FLOAT_SUB: FLOAT_ROW(a - b, divisor)                               \
+  case FLOAT_MUL: FLOAT_ROW(a * b, divisor)                               \
+  default: FLOAT_ROW(a / b, divisor)                                      \
   }
 
-/* A block of at most kFloatBlock pixels worked out in place, its old
-   values kept aside; nonzero (and the block put back as it was) when it
-   must be done in double. */
-__attribute__((target_clones("arch=x86-64-v3", "default")))
-int floatArithmeticBlock(int kind, float *__restrict line, const float *__restrict other, float k,
-                         int n, float *__restrict saved) {
-  int edge = 0;
-  if (other) {
-    switch (kind) {
-    case FLOAT_ADD: FLOAT_BLOCK_LOOP(a + b, other[j]) break;
-    case FLOAT_SUB: FLOAT_BLOCK_LOOP(a - b, other[j]) break;
-    case FLOAT_MUL: FLOAT_BLOCK_LOOP(a * b, other[j]) break;
-    default: FLOAT_BLOCK_LOOP(a / b, other[j]) break;
-    }
-  } else {
-    switch (kind) {
-    case FLOAT_ADD: FLOAT_BLOCK_LOOP(a + b, k) break;
-    case FLOAT_SUB: FLOAT_BLOCK_LOOP(a - b, k) break;
-    case FLOAT_MUL: FLOAT_BLOCK_LOOP(a * b, k) break;
-    default: FLOAT_BLOCK_LOOP(a / b, k) break;
-    }
-  }
-  if (edge) memcpy(line, saved, sizeof(float) * static_cast<size_t>(n));
-  return edge;
+/* Pixels from done to n worked out in place in float, in runs of
+   kFloatRun.  Results: n, or the start of the first run that must be done
+   in double (that run left as it was). */
+__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+int floatArithmeticRun(int kind, float *__restrict line, const float *__restrict other, float k,
+                       int done, int n) {
+  if (other) FLOAT_KINDS(other[done + j])
+  FLOAT_KINDS(k)
 }
-#undef FLOAT_BLOCK_LOOP
+#undef FLOAT_RUN
+#undef FLOAT_ROW
+#undef FLOAT_KINDS
 
-constexpr int kFloatBlock = 1024;
-
-/* The row of +, -, * or / with one operand: blocks in float, the double
-   row where a block needs it; the same values as pixelRow<P>. */
+/* The row of +, -, * or / with one operand: in float, the double row for
+   the runs that need it; the same values as pixelRow<P>. */
 template <int Kind, PixelOperatorProc *P>
 void floatArithmeticRow(const PixelOperatorContext *c, float *line, const float *other, int n,
                         int x0) {
   const float k = c->operands[0];
-  float saved[kFloatBlock];
-  for (int done = 0; done < n; done += kFloatBlock) {
-    const int count = std::min(kFloatBlock, n - done);
-    const float *operand = other ? other + done : nullptr;
-    if (floatArithmeticBlock(Kind, line + done, operand, k, count, saved))
-      pixelRow<P>(c, line + done, operand, count, x0 + done);
+  for (int done = 0; done < n; done += kFloatRun) {
+    done = floatArithmeticRun(Kind, line, other, k, done, n);
+    if (done >= n) break;
+    const int count = std::min(kFloatRun, n - done);
+    pixelRow<P>(c, line + done, other ? other + done : nullptr, count, x0 + done);
   }
 }
 

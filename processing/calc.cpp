@@ -368,6 +368,25 @@ bool residentBandLines(RAMIMG *image, int row, const std::vector<int> &bands, Li
 }
 
 /*
+ * nratioLines --
+ *     calcRow's nratio over two band lines into an output line: the same
+ *     operations on each pixel, in the same order (no contraction into
+ *     fused multiply-adds, so every machine gives the same floats).
+ */
+__attribute__((optimize("fp-contract=off", "vect-cost-model=dynamic")))
+void nratioLines(const CalcWork &w, const float *__restrict a, const float *__restrict b,
+                 float *__restrict out) {
+  const float *P = w.P.data();
+  const float p0 = P[0], p1 = P[1], p2 = P[2], p3 = P[3], p4 = P[4];
+  for (int c = 0; c < w.columns; c++) {
+    const float d = a[c] - p0;
+    const float e = (b[c] - p1) * p2;
+    const float s = d + e;
+    out[c] = p4 + p3 * (d - e) / (s == 0.0f ? 1e-30f : s);
+  }
+}
+
+/*
  * calcRows --
  *     Every row through calcRow, in rounds of rows: each round's input
  *     rows gathered on this thread (or, from a FLOAT memory image, by the
@@ -404,6 +423,17 @@ void calcRows(CalcWork &w, RowMeter &meter) {
         for (int b : w.ob) setRAMImageDirty(w.out, r0 + k, b);
     } else {
       outBlock.resize(static_cast<size_t>(m) * columns * no);
+    }
+    // nratio between lines in memory: the kernel reads and writes the
+    // lines where they lie (no interleaved copies).
+    if (directIn && directOut && w.function == F_NRATIO) {
+      parallelRows(m, grain, [&](int first, int end) {
+        for (int k = first; k < end; k++)
+          nratioLines(w, inLines[static_cast<size_t>(k) * n], inLines[static_cast<size_t>(k) * n + 1],
+                      outLines[static_cast<size_t>(k) * no]);
+      });
+      for (int k = 0; k < m; k++) meter.row(r0 + k + 1, w.rows);
+      continue;
     }
     parallelRows(m, grain, [&](int first, int end) {
       std::vector<float> in(directIn ? columns * n : 0), out(directOut ? columns * no : 0);

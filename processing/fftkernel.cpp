@@ -117,12 +117,16 @@ int fftRows(float *block, const FftPlan &plan, int nrows) {
  *     Every column of a strip at once: the butterflies of one stage run
  *     along whole rows of the strip, so the strip is read row by row
  *     (the same arithmetic, sample for sample, as one column at a time).
+ *     Row r of the strip starts at block + r x stride floats (stride 0:
+ *     the rows follow each other, 2 x ncols floats apart), so a strip may
+ *     be transformed where it lies inside a wider image.
  */
 __attribute__((target_clones("arch=x86-64-v3", "default")))
-int fftColumns(float *block, const FftPlan &plan, int ncols) {
+int fftColumns(float *block, const FftPlan &plan, int ncols, size_t stride) {
   const int n = plan.n;
   const size_t width = 2 * static_cast<size_t>(ncols);
-  auto row = [block, width](int r) { return block + r * width; };
+  if (stride == 0) stride = width;
+  auto row = [block, stride](int r) { return block + r * stride; };
   auto swapRows = [&](int a, int b) { std::swap_ranges(row(a), row(a) + width, row(b)); };
   if (plan.direction <= 0 && n > 1)
     for (int r = 0; r < n / 2; r++) swapRows(r, r + n / 2);
@@ -147,7 +151,10 @@ int fftColumns(float *block, const FftPlan &plan, int ncols) {
   }
   if (plan.direction <= 0) {
     const float scale = static_cast<float>(n);
-    for (size_t i = 0; i < width * n; i++) block[i] /= scale;
+    for (int r = 0; r < n; r++) {
+      float *x = row(r);
+      for (size_t i = 0; i < width; i++) x[i] /= scale;
+    }
   }
   if (plan.direction >= 0 && n > 1)
     for (int r = 0; r < n / 2; r++) swapRows(r, r + n / 2);

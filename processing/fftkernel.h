@@ -7,6 +7,7 @@
 #ifndef VESK_PROCESSING_FFTKERNEL_H
 #define VESK_PROCESSING_FFTKERNEL_H
 
+#include <stddef.h>
 #include <vector>
 
 namespace vesk {
@@ -34,10 +35,11 @@ void fftRadix2Planned(const FftPlan &plan, float *data);
 
 /*
  * Every row (or column) of a block, in place, with the half-period
- * rotation that puts the zero frequency at n/2.  Results: 1.
+ * rotation that puts the zero frequency at n/2.  Results: 1.  The
+ * columns' rows lie stride floats apart (0: 2 x ncols, one after another).
  */
 int fftRows(float *block, const FftPlan &plan, int nrows);
-int fftColumns(float *block, const FftPlan &plan, int ncols);
+int fftColumns(float *block, const FftPlan &plan, int ncols, size_t stride = 0);
 
 void fftToPolar(float *samples, long long n);
 void fftToRect(float *samples, long long n);

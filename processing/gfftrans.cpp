@@ -471,10 +471,15 @@ void loadRawRow(GfftWork *w, int fileRow, float *out, std::vector<float> *line) 
   int row = fileRow < ih.rows ? fileRow : 2 * ih.rows - fileRow - 1;
   row = std::max(0, std::min(ih.rows - 1, row));
   getPaletteFloatBILData(w->in, row, 0, ih.columns, w->band - 1, line->data());
-  for (int c = 0; c < w->head.columns; c++) {
-    int from = c < ih.columns ? c : 2 * ih.columns - c - 2;
-    from = std::max(0, std::min(ih.columns - 1, from));
-    out[2 * c] = (*line)[from];
+  const float *pixels = line->data();
+  const int inside = std::min(ih.columns, w->head.columns);
+  for (int c = 0; c < inside; c++) {
+    out[2 * c] = pixels[c];
+    out[2 * c + 1] = 0;
+  }
+  for (int c = inside; c < w->head.columns; c++) {
+    const int from = std::max(0, std::min(ih.columns - 1, 2 * ih.columns - c - 2));
+    out[2 * c] = pixels[from];
     out[2 * c + 1] = 0;
   }
 }
@@ -563,10 +568,46 @@ void makePlan(FftPlan *plan, int n, int direction) {
   fftPlan(plan, n, direction, c.data(), s.data());
 }
 
+/*
+ * fftRowPassResident --
+ *     The row pass over the resident spectrum: the rows read straight into
+ *     it (unless a pass has already put them there), transformed where
+ *     they lie, blocks of rows on the worker pool; then the filter, the
+ *     polar form and the statistics block by block in the order the file
+ *     pass takes (the same samples, the same running sums).
+ */
+bool fftRowPassResident(GfftWork *w, const FftPlan &plan, int stats, FftFilterProc *filter) {
+  const int step = blockRows(w);
+  const size_t width = 2 * static_cast<size_t>(w->head.columns);
+  float *data = w->resident.data();
+  const bool polar = w->op == XPP;
+  if (w->inState != kWritten) {
+    for (int r = 0; r < w->head.rows; r += step)
+      if (!readRows(w, data + r * width, r, std::min(step, w->head.rows - r), false)) return false;
+  }
+  if (w->dataPP) fftToRect(data, static_cast<long long>(w->head.rows) * w->head.columns);
+  parallelRows(w->head.rows, rowGrain(static_cast<long long>(w->head.columns) * 16),
+               [&](int first, int end) { fftRows(data + first * width, plan, end - first); });
+  for (int r = 0; r < w->head.rows; r += step) {
+    const int n = std::min(step, w->head.rows - r);
+    float *block = data + r * width;
+    if (filter) {
+      w->record.powerPhase = 0;
+      filter(&w->record, block, 0, w->head.columns, r, n);
+    }
+    if (polar) fftToPolar(block, static_cast<long long>(n) * w->head.columns);
+    if (stats) updateFFTStats(&w->head, static_cast<int64_t>(n) * w->head.columns, block);
+  }
+  w->inState = kWritten;
+  w->dataPP = polar;
+  return true;
+}
+
 /* fftRowPass -- transforms every row; polar output for XPP. */
 bool fftRowPass(GfftWork *w, int direction, int stats, FftFilterProc *filter) {
   FftPlan plan;
   makePlan(&plan, w->head.columns, direction);
+  if (!w->resident.empty()) return fftRowPassResident(w, plan, stats, filter);
   const int step = blockRows(w);
   float *block = w->buffer.data();
   const bool polar = w->op == XPP;
@@ -589,12 +630,52 @@ bool fftRowPass(GfftWork *w, int direction, int stats, FftFilterProc *filter) {
   return true;
 }
 
+/* The columns of a strip of the column pass: a power of 2 that fits the buffer. */
+int stripColumns(const GfftWork *w) {
+  long long width = 1;
+  while (width * 2 * w->head.rows * 8 <= w->bufferSize && width * 2 <= w->head.columns) width *= 2;
+  return static_cast<int>(width);
+}
+
+/*
+ * fftColumnPassResident --
+ *     The column pass over a resident spectrum that a pass has filled:
+ *     each strip transformed where it lies, strips on the worker pool,
+ *     then the statistics folded strip by strip and row by row as the
+ *     file pass folds them.
+ */
+bool fftColumnPassResident(GfftWork *w, const FftPlan &plan, int stats) {
+  const int width = stripColumns(w);
+  const size_t stride = 2 * static_cast<size_t>(w->head.columns);
+  float *data = w->resident.data();
+  const bool polar = isPP(w->outState), rect = w->dataPP;
+  const int strips = (w->head.columns + width - 1) / width;
+  parallelFor(strips, [&](int i) {
+    const int c = i * width, n = std::min(width, w->head.columns - c);
+    float *strip = data + 2 * static_cast<size_t>(c);
+    if (rect)
+      for (int r = 0; r < w->head.rows; r++) fftToRect(strip + r * stride, n);
+    fftColumns(strip, plan, n, stride);
+    if (polar)
+      for (int r = 0; r < w->head.rows; r++) fftToPolar(strip + r * stride, n);
+  });
+  if (stats)
+    for (int c = 0; c < w->head.columns; c += width)
+      for (int r = 0; r < w->head.rows; r++)
+        updateFFTStats(&w->head, std::min(width, w->head.columns - c),
+                       data + r * stride + 2 * static_cast<size_t>(c));
+  w->inState = kWritten;
+  w->dataPP = polar;
+  return true;
+}
+
 /* fftColumnPass -- transforms every column in power-of-2 strips. */
 bool fftColumnPass(GfftWork *w, int direction, int stats, FftFilterProc *filter) {
   FftPlan plan;
   makePlan(&plan, w->head.rows, direction);
-  long long width = 1;
-  while (width * 2 * w->head.rows * 8 <= w->bufferSize && width * 2 <= w->head.columns) width *= 2;
+  if (!w->resident.empty() && w->inState == kWritten && !filter)
+    return fftColumnPassResident(w, plan, stats);
+  const long long width = stripColumns(w);
   float *strip = w->buffer.data();
   const bool polar = isPP(w->outState);
   for (int c = 0; c < w->head.columns; c += static_cast<int>(width)) {

@@ -24,6 +24,7 @@
 #include "core/core.h"
 #include "core/options.h"
 #include "core/text.h"
+#include "core/threads.h"
 #include "processing/rimage.h"
 #include "raster/bandstats.h"
 #include "raster/pixels.h"
@@ -175,40 +176,113 @@ int isoTablePixel(IsoWork *w, const unsigned char *v, float *x, int32_t e) {
   return isoNearest(w, x);
 }
 
-/* One sampled row of the window; written when the pass writes. */
+/* Whether a pass writes the row at offset. */
+bool isoWritesRow(const IsoWork *w, int offset, int step, bool allowNew, bool write) {
+  return ((!allowNew && step == 1) || write) && offset < w->orows;
+}
+
+/* One sampled row of the pixel table; written when the pass writes. */
 void isoPassRow(IsoWork *w, int offset, int step, bool allowNew, bool write,
                 std::vector<unsigned char> &bytes) {
   const int count = (w->c + step - 1) / step;
   const int row = w->ir + offset;
   const int n = w->n;
   float *x = w->pixels.data();
-  if (w->tableMode()) {
-    getByteBIPData(w->in, row, w->ic, w->c, step, n, w->bands.data(), bytes.data());
-    const int32_t *entries =
-        w->entryOf.empty() ? nullptr
-                           : w->entryOf.data() + static_cast<int64_t>(row) * w->in->header.columns + w->ic;
-    constexpr int ahead = 16;  /* the class table is read at random: fetch early */
-    for (int j = 0; entries && j < std::min(count, ahead); j++) {
-      const int32_t e = entries[static_cast<int64_t>(j) * step];
-      if (e >= 0) __builtin_prefetch(&w->classTable[e]);
-    }
-    for (int j = 0; j < count; j++) {
-      const unsigned char *v = bytes.data() + static_cast<size_t>(j) * n;
-      if (entries && j + ahead < count) {
-        const int32_t later = entries[static_cast<int64_t>(j + ahead) * step];
-        if (later >= 0) __builtin_prefetch(&w->classTable[later]);
-      }
-      const int32_t e = entries ? entries[static_cast<int64_t>(j) * step] : findPTableEntry(w->table, v);
-      w->classRow[j] = static_cast<unsigned char>(isoTablePixel(w, v, x + static_cast<size_t>(j) * n, e));
-    }
-  } else {
-    getFloatBIPData(w->in, row, w->ic, w->c, step, n, w->bands.data(), x);
-    for (int j = 0; j < count; j++)
-      w->classRow[j] = static_cast<unsigned char>(isoNearest(w, x + static_cast<size_t>(j) * n));
+  getByteBIPData(w->in, row, w->ic, w->c, step, n, w->bands.data(), bytes.data());
+  const int32_t *entries =
+      w->entryOf.empty() ? nullptr
+                         : w->entryOf.data() + static_cast<int64_t>(row) * w->in->header.columns + w->ic;
+  constexpr int ahead = 16;  /* the class table is read at random: fetch early */
+  for (int j = 0; entries && j < std::min(count, ahead); j++) {
+    const int32_t e = entries[static_cast<int64_t>(j) * step];
+    if (e >= 0) __builtin_prefetch(&w->classTable[e]);
   }
-  if (((!allowNew && step == 1) || write) && offset < w->orows)
+  for (int j = 0; j < count; j++) {
+    const unsigned char *v = bytes.data() + static_cast<size_t>(j) * n;
+    if (entries && j + ahead < count) {
+      const int32_t later = entries[static_cast<int64_t>(j + ahead) * step];
+      if (later >= 0) __builtin_prefetch(&w->classTable[later]);
+    }
+    const int32_t e = entries ? entries[static_cast<int64_t>(j) * step] : findPTableEntry(w->table, v);
+    w->classRow[j] = static_cast<unsigned char>(isoTablePixel(w, v, x + static_cast<size_t>(j) * n, e));
+  }
+  if (isoWritesRow(w, offset, step, allowNew, write))
     putByteBILData(w->out, w->orow + offset, w->ocol, std::min(count, w->ocols), w->outBand,
                    w->classRow.data());
+}
+
+/*
+ * isoPassRows --
+ *     Sampled rows of the window from offset on (at most `rows` of them),
+ *     read on this thread, their classes searched on the worker pool
+ *     among the classes as they stand, then added to their classes' sums
+ *     (a class to a thread, each class taking its pixels in pixel order:
+ *     the sums of a pass one pixel after another).  A pixel that makes a
+ *     class goes through isoNearest, and so does every later pixel of the
+ *     rows (their searches did not see the new class).
+ * Results:      the sampled rows done.
+ */
+int isoPassRows(IsoWork *w, int offset, int step, int rows, bool allowNew, bool write,
+                std::vector<float> &pixels, std::vector<int16_t> &found,
+                std::vector<float> &distances, IsoProgress &progress) {
+  const int count = (w->c + step - 1) / step;
+  const int n = w->n;
+  const size_t stride = static_cast<size_t>(count) * n;
+  int taken = 0;
+  for (int at = offset; at < w->r && taken < rows; at += step) taken++;
+  for (int k = 0; k < taken; k++)
+    getFloatBIPData(w->in, w->ir + offset + k * step, w->ic, w->c, step, n, w->bands.data(),
+                    pixels.data() + k * stride);
+  const int classes = w->nc;
+  const int total = taken * count;
+  const int piece = std::max(1, rowGrain(static_cast<long long>(n) * std::max(classes, 1)));
+  parallelFor((total + piece - 1) / piece, [&](int i) {
+    std::vector<float> xs(static_cast<size_t>(n)), d(kIsoMeanStride);
+    const int end = std::min(total, (i + 1) * piece);
+    for (int j = i * piece; j < end; j++)
+      found[j] = static_cast<int16_t>(isoSearch(w, pixels.data() + static_cast<size_t>(j) * n,
+                                                xs.data(), d.data(), &distances[j]));
+  });
+  // The pixels before the first that makes a class (or finds none) join
+  // the classes they found; each class's sums still take its pixels in
+  // order, so classes may be summed side by side.  From that pixel on,
+  // the pixels go through isoNearest one after another.
+  int stop = total;
+  for (int j = 0; j < total; j++)
+    if (found[j] < 0 || isoMakesClass(w, found[j], distances[j])) {
+      stop = j;
+      break;
+    }
+  const int groups = std::min(workerCount(), classes);
+  auto addGroup = [&](int g) {
+    std::vector<int64_t> counts(static_cast<size_t>(classes), 0);
+    for (int j = 0; j < stop; j++) {
+      const int k = found[j];
+      if (groups > 1 && k % groups != g) continue;
+      double *sum = w->classes[k].sum.data();
+      const float *x = pixels.data() + static_cast<size_t>(j) * n;
+      for (int b = 0; b < n; b++) sum[b] += x[b];
+      counts[k]++;
+    }
+    for (int k = groups > 1 ? g : 0; k < classes; k += std::max(groups, 1)) {
+      IsoClass &c = w->classes[k];
+      c.current = static_cast<int32_t>(std::min<int64_t>(int64_t{c.current} + counts[k], INT32_MAX));
+    }
+  };
+  if (groups > 1 && stop > 0) parallelFor(groups, addGroup);
+  else if (stop > 0) addGroup(0);
+  for (int j = stop; j < total; j++)
+    found[j] = static_cast<int16_t>(isoNearest(w, pixels.data() + static_cast<size_t>(j) * n));
+  for (int k = 0; k < taken; k++) {
+    for (int j = 0; j < count; j++)
+      w->classRow[j] = static_cast<unsigned char>(found[static_cast<size_t>(k) * count + j]);
+    const int offsetK = offset + k * step;
+    if (isoWritesRow(w, offsetK, step, allowNew, write))
+      putByteBILData(w->out, w->orow + offsetK, w->ocol, std::min(count, w->ocols), w->outBand,
+                     w->classRow.data());
+    progress.step("  %3ld percent done...\n");
+  }
+  return taken;
 }
 
 /* isoSetPalette -- the output's palette from the class means in the sort order. */
@@ -584,19 +658,20 @@ void isoSyncMeans(IsoWork *w) {
 }
 
 /*
- * isoNearest --
- *     The class of a vector by scaled squared distance, scanning the
- *     classes in order: the nearest one, except that the first class
- *     nearer than 0.2 D is taken at once.  A vector farther than D from
- *     all classes starts a new one while new classes are allowed and
- *     ncMax is not reached.  The vector is added to its class.
+ * isoSearch --
+ *     The class the scan in class order picks for x among the classes of
+ *     w->scaled (nc of them): the first class nearer than 0.2 D, else the
+ *     first of the nearest.  xs and d are work rows (n and the padded
+ *     class count).  It changes nothing in w, so blocks of pixels may
+ *     search at once on several threads.
+ * Results:      the class, or -1 when there is none; *distance holds its
+ *               scaled squared distance (with no class, the least found).
  */
-int isoNearest(IsoWork *w, const float *x) {
+int isoSearch(const IsoWork *w, const float *x, float *__restrict xs, float *__restrict d,
+              float *distance) {
   const int n = w->n;
   const int nc = w->nc;
   const int padded = (nc + 3) & ~3;
-  float *__restrict d = w->distance.data();
-  float *__restrict xs = w->scaledX.data();
   for (int b = 0; b < n; b++) xs[b] = x[b] * w->invScale[b];
   /* Four classes a step: the distances of all classes and their least. */
   typedef float Lanes __attribute__((vector_size(16)));
@@ -634,11 +709,32 @@ int isoNearest(IsoWork *w, const float *x) {
       }
     }
   }
-  if ((bi < 0 || (w->allowNew && best > w->D)) && w->nc < w->ncMax &&
-      (w->allowNew || w->nc == 0)) {
+  *distance = best;
+  return bi;
+}
+
+/* Whether the search's answer makes a new class instead. */
+bool isoMakesClass(const IsoWork *w, int bi, float best) {
+  return (bi < 0 || (w->allowNew && best > w->D)) && w->nc < w->ncMax &&
+         (w->allowNew || w->nc == 0);
+}
+
+/*
+ * isoNearest --
+ *     The class of a vector by scaled squared distance (isoSearch).  A
+ *     vector farther than D from all classes starts a new one while new
+ *     classes are allowed and ncMax is not reached.  The vector is added
+ *     to its class.
+ */
+int isoNearest(IsoWork *w, const float *x) {
+  const int n = w->n;
+  float best;
+  int bi = isoSearch(w, x, w->scaledX.data(), w->distance.data(), &best);
+  if (isoMakesClass(w, bi, best)) {
     if (static_cast<int>(w->classes.size()) <= w->nc) w->classes.resize(static_cast<size_t>(w->nc) + 1);
     isoSetClass(&w->classes[w->nc], n, x, 0);
-    for (int b = 0; b < n; b++) w->scaled[static_cast<size_t>(b) * kIsoMeanStride + w->nc] = xs[b];
+    for (int b = 0; b < n; b++)
+      w->scaled[static_cast<size_t>(b) * kIsoMeanStride + w->nc] = w->scaledX[b];
     bi = w->nc++;
     if (w->reassign && w->tableMode()) isoReassignTable(w);
   }
@@ -673,11 +769,22 @@ void isoImageClassify(IsoWork *w, int step, bool allowNew, bool write) {
   isoSyncMeans(w);
   if (w->verbose) vesk_printf("isoImageClassify...\n");
   time_t start = time(nullptr);
-  std::vector<unsigned char> bytes(static_cast<size_t>(w->n) * static_cast<size_t>(w->c));
   IsoProgress progress(w, (w->r + step - 1) / step);
-  for (int offset = 0; offset < w->r; offset += step) {
-    isoPassRow(w, offset, step, allowNew, write, bytes);
-    progress.step("  %3ld percent done...\n");
+  if (w->tableMode()) {
+    std::vector<unsigned char> bytes(static_cast<size_t>(w->n) * static_cast<size_t>(w->c));
+    for (int offset = 0; offset < w->r; offset += step) {
+      isoPassRow(w, offset, step, allowNew, write, bytes);
+      progress.step("  %3ld percent done...\n");
+    }
+  } else {
+    // Rounds of sampled rows: about a million samples' searches at a time.
+    const size_t count = static_cast<size_t>((w->c + step - 1) / step);
+    const int rows = static_cast<int>(std::clamp<size_t>((1u << 20) / std::max<size_t>(count, 1), 1, 256));
+    std::vector<float> pixels(count * rows * w->n), distances(count * rows);
+    std::vector<int16_t> found(count * rows);
+    for (int offset = 0; offset < w->r;)
+      offset += step * isoPassRows(w, offset, step, rows, allowNew, write, pixels, found,
+                                   distances, progress);
   }
   progress.finish();
   w->stability = isoUpdateClasses(w);

@@ -85,6 +85,9 @@ void isoSpeed(IsoWork *w);
 void isoClearTableClasses(IsoWork *w);
 void isoSetClass(IsoClass *k, int n, const float *mean, int32_t count);
 void isoPrintClasses(IsoWork *w, int flag);
+int isoSearch(const IsoWork *w, const float *x, float *__restrict xs, float *__restrict d,
+              float *distance);
+bool isoMakesClass(const IsoWork *w, int bi, float best);
 
 /* Initial classes (isoinit.cpp). */
 int isoInit(IsoWork *w);
