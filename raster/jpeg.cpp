@@ -676,6 +676,8 @@ struct JpegStream {
   int restarts = 0;           /* reads that went back and began again */
   bool whole = false;         /* the whole image is decoded into the cache from now on */
   int kept = 0;               /* rows below this were given back (or encoded) */
+  uintptr_t releasedTo = 0;   /* cache pages below here were given back */
+  uintptr_t readyTo = 0;      /* lines up to here hold pages moved from passed rows */
   /* Encoding. */
   jpeg_compress_struct cinfo;
   JpegErrorManager cerr;
@@ -866,13 +868,68 @@ void setRowDirty(RAMIMG *image, int row, bool dirty) {
   }
 }
 
+uintptr_t pageSize() {
+  static const uintptr_t size = static_cast<uintptr_t>(std::max<long>(sysconf(_SC_PAGESIZE), 4096));
+  return size;
+}
+
 /* Gives back the pages wholly inside the lines of rows [from, to). */
 void releaseRows(RAMIMG *image, int from, int to) {
-  const uintptr_t page = static_cast<uintptr_t>(std::max<long>(sysconf(_SC_PAGESIZE), 4096));
+  const uintptr_t page = pageSize();
   const int64_t nb = image->header.nbands;
   const uintptr_t start = (reinterpret_cast<uintptr_t>(jpegLine(image, from * nb)) + page - 1) & ~(page - 1);
   const uintptr_t end = reinterpret_cast<uintptr_t>(jpegLine(image, to * nb)) & ~(page - 1);
   if (end > start) madvise(reinterpret_cast<void *>(start), end - start, MADV_DONTNEED);
+}
+
+/*
+ * recycleRows --
+ *     Gives back the pages of the rows below `to` that the window has
+ *     passed, by moving them to the lines of rows not yet decoded, where
+ *     the next rows will be written: fresh pages would each cost a fault
+ *     and the kernel's clearing.  The passed rows get fresh (unbacked)
+ *     pages in their place.  Pages move in aligned 2 MiB pieces, so that
+ *     huge pages stay whole (split, every access would walk more page
+ *     tables); pieces that can't be moved are simply given back.
+ */
+void recycleRows(RAMIMG *image, JpegStream *s, int to) {
+  constexpr uintptr_t kPiece = uintptr_t{2} << 20;
+  const int64_t nb = image->header.nbands, lineBytes = image->lineBytes;
+  const uintptr_t base = reinterpret_cast<uintptr_t>(image->cache);
+  const uintptr_t start = std::max(s->releasedTo, (base + kPiece - 1) & ~(kPiece - 1));
+  const uintptr_t end = reinterpret_cast<uintptr_t>(jpegLine(image, to * nb)) & ~(kPiece - 1);
+  if (end <= start) return;
+  const uintptr_t length = end - start;
+  s->releasedTo = end;
+  // Lines below the window that were claimed again stay where they are.
+  auto unheld = [&](uintptr_t from, uintptr_t size) {
+    const int64_t last = std::min<int64_t>(static_cast<int64_t>(from + size - 1 - base) / lineBytes,
+                                           int64_t{image->cacheLines} - 1);
+    for (int64_t t = static_cast<int64_t>(from - base) / lineBytes; t <= last; t++)
+      if (image->lineTags[t] >= 0) return false;
+    return true;
+  };
+  if (!unheld(start, length)) return;
+  const uintptr_t linesEnd =
+      reinterpret_cast<uintptr_t>(jpegLine(image, int64_t{image->header.rows} * nb)) &
+      ~(kPiece - 1);
+  const uintptr_t ahead =
+      (reinterpret_cast<uintptr_t>(jpegLine(image, int64_t{s->next} * nb)) + kPiece - 1) &
+      ~(kPiece - 1);
+  const uintptr_t target = std::max(s->readyTo, ahead);
+  void *at = reinterpret_cast<void *>(start);
+  if (target + length <= linesEnd && unheld(target, length) &&
+      mremap(at, length, length, MREMAP_MAYMOVE | MREMAP_FIXED,
+             reinterpret_cast<void *>(target)) != MAP_FAILED) {
+    if (mmap(at, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
+        MAP_FAILED) {
+      s->readyTo = target + length;
+      return;
+    }
+    // The hole can't be filled: the pages go back where they were.
+    mremap(reinterpret_cast<void *>(target), length, length, MREMAP_MAYMOVE | MREMAP_FIXED, at);
+  }
+  madvise(at, length, MADV_DONTNEED);
 }
 
 /* The cache holds every line in its own slot: the only cache read in order. */
@@ -915,6 +972,7 @@ void resetJpegStream(JpegStream *s) {
   abortStreamEncoder(s);
   s->failed = s->whole = s->noEncoder = false;
   s->next = s->restarts = s->kept = 0;
+  s->readyTo = s->releasedTo = 0;
 }
 
 void freeJpegStream(RAMIMG *image) {
@@ -1068,7 +1126,7 @@ bool retireRows(RAMIMG *image, JpegStream *s, int upTo) {
     }
     for (int64_t k = 0; k < nb; k++) image->lineTags[row * nb + k] = -1;
   }
-  releaseRows(image, s->kept, upTo);
+  recycleRows(image, s, upTo);
   s->kept = upTo;
   return true;
 }
@@ -1140,6 +1198,7 @@ bool restartStream(RAMIMG *image, JpegStream *s) {
   releaseRows(image, 0, rows);
   endStreamDecoder(s);
   s->next = s->kept = 0;
+  s->readyTo = s->releasedTo = 0;
   s->failed = false;
   s->restarts++;
   return true;
@@ -1175,7 +1234,7 @@ int finishEncoding(RAMIMG *image, JpegStream *s) {
     }
     for (int64_t k = 0; k < nb; k++) image->lineTags[row * nb + k] = -1;
     if (row + 1 - s->kept >= window) {
-      releaseRows(image, s->kept, row + 1);
+      recycleRows(image, s, row + 1);
       s->kept = row + 1;
     }
   }
