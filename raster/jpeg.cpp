@@ -29,6 +29,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <mutex>
 #include <new>
 #include <string>
 #include <utility>
@@ -691,7 +692,53 @@ struct JpegStream {
   std::string comments;
   int spillFd = -1;           /* written rows given back, for a fall-back */
   std::vector<char> spilled;  /* per row: its lines are in the spill file */
+  /* A blank file this process wrote decodes to one row repeated. */
+  bool blank = false;
+  std::vector<JSAMPLE> blankRow;
 };
+
+/*
+ * The blank files written by this process (a new image's body), known by
+ * device, inode, size and modification time: every row of such a file
+ * decodes alike, so a new image read in order decodes its first row only.
+ */
+struct BlankFileMark {
+  dev_t dev;
+  ino_t ino;
+  off_t size;
+  int64_t mtime;
+  bool operator==(const BlankFileMark &o) const {
+    return dev == o.dev && ino == o.ino && size == o.size && mtime == o.mtime;
+  }
+};
+std::mutex blankLock;
+std::vector<BlankFileMark> blankFiles;  /* the latest few */
+
+bool blankMarkOf(int fd, BlankFileMark *mark) {
+  struct stat info;
+  if (fd < 0 || fstat(fd, &info) != 0) return false;
+  *mark = {info.st_dev, info.st_ino, info.st_size,
+           int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec};
+  return true;
+}
+
+void noteBlankFile(int fd) {
+  BlankFileMark mark;
+  if (!blankMarkOf(fd, &mark)) return;
+  std::lock_guard<std::mutex> hold(blankLock);
+  try {
+    blankFiles.push_back(mark);
+    if (blankFiles.size() > 64) blankFiles.erase(blankFiles.begin());
+  } catch (const std::bad_alloc &) {
+  }
+}
+
+bool isNotedBlankFile(int fd) {
+  BlankFileMark mark;
+  if (!blankMarkOf(fd, &mark)) return false;
+  std::lock_guard<std::mutex> hold(blankLock);
+  return std::find(blankFiles.begin(), blankFiles.end(), mark) != blankFiles.end();
+}
 
 /*
  * startStreamDecoder --
@@ -765,6 +812,7 @@ void endStreamDecoder(JpegStream *s) {
   if (s->decoding) jpeg_destroy_decompress(&s->dinfo);
   s->decoding = false;
   s->drow = nullptr;
+  s->blank = false;
 }
 
 /*
@@ -1131,6 +1179,8 @@ bool retireRows(RAMIMG *image, JpegStream *s, int upTo) {
   return true;
 }
 
+int nextStreamRow(JpegStream *s, JSAMPROW to);
+
 /* Decodes the decoder's next row into the lines of that row not yet held. */
 bool decodeNextRow(RAMIMG *image, JpegStream *s) {
   const int row = s->next, c = image->header.nbands;
@@ -1142,9 +1192,9 @@ bool decodeNextRow(RAMIMG *image, JpegStream *s) {
     all = all && held;
   }
   if (c == 1 && none) {
-    if (!readStreamRow(s, jpegLine(image, first))) return false;
+    if (!nextStreamRow(s, jpegLine(image, first))) return false;
   } else {
-    if (!readStreamRow(s, s->drow[0])) return false;
+    if (!nextStreamRow(s, s->drow[0])) return false;
     if (none) {
       splitJpegRow(s->drow[0], c, image->header.columns, jpegLine(image, first),
                    image->lineBytes);
@@ -1163,12 +1213,42 @@ bool decodeNextRow(RAMIMG *image, JpegStream *s) {
 /* Opens the decoder of the stream on the image's data. */
 bool openStreamDecoder(RAMIMG *image, JpegStream *s) {
   const ImageHeader &h = image->header;
-  const bool ok = (image->fd >= 0 || (image->memData && image->memLength >= 3 &&
-                                      isJpegSOI(image->memData))) &&
-                  startStreamDecoder(s, image->fd, image->memData, image->memLength, h.rows,
-                                     h.columns, h.nbands);
+  auto start = [&] {
+    return (image->fd >= 0 ||
+            (image->memData && image->memLength >= 3 && isJpegSOI(image->memData))) &&
+           startStreamDecoder(s, image->fd, image->memData, image->memLength, h.rows, h.columns,
+                              h.nbands);
+  };
+  bool ok = start();
+  if (ok && s->next == 0 && image->fd >= 0 && isNotedBlankFile(image->fd)) {
+    // The first row, checked to be one value throughout, stands for all.
+    const size_t n = static_cast<size_t>(h.columns) * static_cast<size_t>(h.nbands);
+    try {
+      s->blankRow.resize(n);
+    } catch (const std::bad_alloc &) {
+      s->blankRow.clear();
+    }
+    if (!s->blankRow.empty() && readStreamRow(s, s->blankRow.data())) {
+      s->blank = true;
+      for (size_t i = h.nbands; i < n && s->blank; i++)
+        s->blank = s->blankRow[i] == s->blankRow[i % h.nbands];
+    }
+    if (!s->blank) {
+      endStreamDecoder(s);
+      ok = start();
+    }
+    s->next = 0;
+  }
   if (!ok) s->failed = true;
   return ok;
+}
+
+/* The decoder's next row into `to`: 1, or 0 after a library error. */
+int nextStreamRow(JpegStream *s, JSAMPROW to) {
+  if (!s->blank) return readStreamRow(s, to);
+  memcpy(to, s->blankRow.data(), s->blankRow.size());
+  s->next++;
+  return 1;
 }
 
 /*
@@ -1408,6 +1488,7 @@ int writeJpegFile(int fd, ImageHeader *header) {
   header->nbands = header->nbands < 2 ? 1 : 3;
   header->nindices = 0;
   const int blank = writeBlankJpeg(fd, header, header->nbands);
+  if (blank == 1) noteBlankFile(fd);
   if (blank >= 0) return blank ? 0 : -1;
   JpegEncodeJob *job = new (std::nothrow) JpegEncodeJob();
   if (!job) return -1;
@@ -1417,6 +1498,7 @@ int writeJpegFile(int fd, ImageHeader *header) {
   job->quality = kJpegDefaultQuality;
   const int ok = compressToFile(fd, job);
   delete job;
+  if (ok) noteBlankFile(fd);
   return ok ? 0 : -1;
 }
 
