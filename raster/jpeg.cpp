@@ -882,12 +882,12 @@ int finishStreamEncoder(JpegStream *s) {
  * (a new image's are encoded first), so a read in order holds a bounded
  * window of the image.
  */
-constexpr int64_t kJpegWindowBytes = int64_t{8} << 20;
+int64_t jpegWindowBytes = int64_t{8} << 20;
 constexpr int kJpegWindowMinRows = 16;
 
 int windowRows(const RAMIMG *image) {
   const int64_t rowBytes = std::max<int64_t>(image->lineBytes * image->header.nbands, 1);
-  return static_cast<int>(std::max<int64_t>(kJpegWindowMinRows, kJpegWindowBytes / rowBytes));
+  return static_cast<int>(std::max<int64_t>(kJpegWindowMinRows, jpegWindowBytes / rowBytes));
 }
 
 unsigned char *jpegLine(RAMIMG *image, int64_t tag) { return image->cache + tag * image->lineBytes; }
@@ -1365,6 +1365,13 @@ int loadJpegRows(RAMIMG *image, int row) {
     return toWholeImage(image, s);
   if (!decodeThrough(image, s, row, true)) return 1;
   return s->failed ? 0 : 1;
+}
+
+/* setJpegWindowBytes -- sets the window's bytes (tests make it small); the old value. */
+int64_t setJpegWindowBytes(int64_t bytes) {
+  const int64_t old = jpegWindowBytes;
+  jpegWindowBytes = std::max<int64_t>(bytes, 0);
+  return old;
 }
 
 /*
