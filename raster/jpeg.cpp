@@ -1260,7 +1260,10 @@ int nextStreamRow(JpegStream *s, JSAMPROW to) {
 bool decodeThrough(RAMIMG *image, JpegStream *s, int row, bool retire) {
   const int window = windowRows(image);
   while (s->next <= row && !s->failed) {
-    if (retire && s->next - s->kept >= 2 * window && !retireRows(image, s, s->next - window))
+    // Passed rows go a few at a time, so that the pages moved ahead keep
+    // ahead of the decoder.
+    if (retire && s->next - s->kept >= window + window / 4 &&
+        !retireRows(image, s, s->next - window))
       return false;
     if (!s->decoding && !openStreamDecoder(image, s)) break;
     if (!decodeNextRow(image, s)) s->failed = true;
