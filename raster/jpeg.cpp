@@ -1179,8 +1179,6 @@ bool retireRows(RAMIMG *image, JpegStream *s, int upTo) {
   return true;
 }
 
-int nextStreamRow(JpegStream *s, JSAMPROW to);
-
 /* Decodes the decoder's next row into the lines of that row not yet held. */
 bool decodeNextRow(RAMIMG *image, JpegStream *s) {
   const int row = s->next, c = image->header.nbands;
@@ -1191,10 +1189,20 @@ bool decodeNextRow(RAMIMG *image, JpegStream *s) {
     none = none && !held;
     all = all && held;
   }
+  if (s->blank) {
+    // One value a band throughout: the lines are filled with it.
+    for (int k = 0; k < c; k++)
+      if (image->lineTags[first + k] != first + k)
+        memset(jpegLine(image, first + k), s->blankRow[static_cast<size_t>(k)],
+               static_cast<size_t>(image->header.columns));
+    s->next++;
+    for (int k = 0; k < c; k++) image->lineTags[first + k] = first + k;
+    return true;
+  }
   if (c == 1 && none) {
-    if (!nextStreamRow(s, jpegLine(image, first))) return false;
+    if (!readStreamRow(s, jpegLine(image, first))) return false;
   } else {
-    if (!nextStreamRow(s, s->drow[0])) return false;
+    if (!readStreamRow(s, s->drow[0])) return false;
     if (none) {
       splitJpegRow(s->drow[0], c, image->header.columns, jpegLine(image, first),
                    image->lineBytes);
@@ -1243,13 +1251,7 @@ bool openStreamDecoder(RAMIMG *image, JpegStream *s) {
   return ok;
 }
 
-/* The decoder's next row into `to`: 1, or 0 after a library error. */
-int nextStreamRow(JpegStream *s, JSAMPROW to) {
-  if (!s->blank) return readStreamRow(s, to);
-  memcpy(to, s->blankRow.data(), s->blankRow.size());
-  s->next++;
-  return 1;
-}
+
 
 /*
  * decodeThrough --
