@@ -35,6 +35,8 @@
 #include <utility>
 #include <vector>
 
+#include <tmmintrin.h>
+
 #include <jpeglib.h>
 #include <jerror.h>
 
@@ -199,10 +201,62 @@ void putJpegComments(j_compress_ptr cinfo, const ImageHeader *header) {
                     static_cast<unsigned>(note + 1));
 }
 
+/*
+ * Byte shuffles that take 16 RGB pixels (48 bytes in three vectors) apart:
+ * for band k and vector v, lane j picks byte 3j + k - 16v when it lies in
+ * that vector, else none (0x80 gives zero).
+ */
+struct RgbShuffles {
+  alignas(16) unsigned char mask[3][3][16];
+  RgbShuffles() {
+    for (int k = 0; k < 3; k++)
+      for (int v = 0; v < 3; v++)
+        for (int j = 0; j < 16; j++) {
+          const int at = 3 * j + k - 16 * v;
+          mask[k][v][j] = at >= 0 && at < 16 ? static_cast<unsigned char>(at) : 0x80;
+        }
+  }
+};
+const RgbShuffles rgbShuffles;
+
+/* RGB pixels into three lines, 16 at a time with byte shuffles. */
+__attribute__((target("ssse3")))
+void splitRgbShuffled(const unsigned char *__restrict from, int64_t columns,
+                      unsigned char *__restrict r, unsigned char *__restrict g,
+                      unsigned char *__restrict b) {
+  __m128i m[3][3];
+  for (int k = 0; k < 3; k++)
+    for (int v = 0; v < 3; v++)
+      m[k][v] = _mm_load_si128(reinterpret_cast<const __m128i *>(rgbShuffles.mask[k][v]));
+  unsigned char *const out[3] = {r, g, b};
+  int64_t i = 0;
+  for (; i + 16 <= columns; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + 3 * i));
+    const __m128i bb = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + 3 * i + 16));
+    const __m128i cc = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + 3 * i + 32));
+    for (int k = 0; k < 3; k++) {
+      const __m128i band = _mm_or_si128(
+          _mm_or_si128(_mm_shuffle_epi8(a, m[k][0]), _mm_shuffle_epi8(bb, m[k][1])),
+          _mm_shuffle_epi8(cc, m[k][2]));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(out[k] + i), band);
+    }
+  }
+  for (; i < columns; i++) {
+    r[i] = from[3 * i];
+    g[i] = from[3 * i + 1];
+    b[i] = from[3 * i + 2];
+  }
+}
+
 /* One decoded row of c interleaved components into c band lines. */
 __attribute__((target_clones("arch=x86-64-v3", "default")))
 void splitJpegRow(const JSAMPLE *__restrict from, int c, int64_t columns,
                   unsigned char *__restrict lines, int64_t stride) {
+  static const bool shuffles = __builtin_cpu_supports("ssse3");
+  if (c == 3 && shuffles) {
+    splitRgbShuffled(from, columns, lines, lines + stride, lines + 2 * stride);
+    return;
+  }
   if (c == 3) {
     unsigned char *__restrict r = lines, *__restrict g = lines + stride,
                               *__restrict b = lines + 2 * stride;
