@@ -936,8 +936,8 @@ int finishStreamEncoder(JpegStream *s) {
  * (a new image's are encoded first), so a read in order holds a bounded
  * window of the image.
  */
-int64_t jpegWindowBytes = int64_t{8} << 20;
-constexpr int kJpegWindowMinRows = 16;
+int64_t jpegWindowBytes = int64_t{2} << 20;
+constexpr int kJpegWindowMinRows = 64;
 
 int windowRows(const RAMIMG *image) {
   const int64_t rowBytes = std::max<int64_t>(image->lineBytes * image->header.nbands, 1);

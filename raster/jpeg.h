@@ -42,7 +42,7 @@ int writeJpegRAMImage(::RAMIMG *image);
 /* The line cache's loader of rows read in order, and the end of a write in order. */
 int loadJpegRows(::RAMIMG *image, int row);
 int finishJpegStream(::RAMIMG *image);
-/* The bytes of decoded rows kept behind the newest (at least 16 rows);
+/* The bytes of decoded rows kept behind the newest (at least 64 rows);
    returns the previous value.  Tests make it small. */
 int64_t setJpegWindowBytes(int64_t bytes);
 
