@@ -753,26 +753,38 @@ struct JpegStream {
 
 /*
  * The blank files written by this process (a new image's body), known by
- * device, inode, size and modification time: every row of such a file
- * decodes alike, so a new image read in order decodes its first row only.
+ * device, inode, size, modification time and a hash of their bytes: every
+ * row of such a file decodes alike, so a new image read in order decodes
+ * its first row only.
  */
 struct BlankFileMark {
   dev_t dev;
   ino_t ino;
   off_t size;
   int64_t mtime;
+  uint64_t hash;
   bool operator==(const BlankFileMark &o) const {
-    return dev == o.dev && ino == o.ino && size == o.size && mtime == o.mtime;
+    return dev == o.dev && ino == o.ino && size == o.size && mtime == o.mtime && hash == o.hash;
   }
 };
 std::mutex blankLock;
 std::vector<BlankFileMark> blankFiles;  /* the latest few */
+constexpr off_t kBlankFileLimit = off_t{64} << 20;
 
 bool blankMarkOf(int fd, BlankFileMark *mark) {
   struct stat info;
-  if (fd < 0 || fstat(fd, &info) != 0) return false;
+  if (fd < 0 || fstat(fd, &info) != 0 || info.st_size > kBlankFileLimit) return false;
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a over the bytes
+  unsigned char buffer[65536];
+  for (off_t at = 0; at < info.st_size;) {
+    const ssize_t n = pread(fd, buffer, sizeof buffer, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    for (ssize_t i = 0; i < n; i++) hash = (hash ^ buffer[i]) * 1099511628211ull;
+    at += n;
+  }
   *mark = {info.st_dev, info.st_ino, info.st_size,
-           int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec};
+           int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec, hash};
   return true;
 }
 
