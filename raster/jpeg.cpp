@@ -956,7 +956,9 @@ int windowRows(const RAMIMG *image) {
   return static_cast<int>(std::max<int64_t>(kJpegWindowMinRows, jpegWindowBytes / rowBytes));
 }
 
-unsigned char *jpegLine(RAMIMG *image, int64_t tag) { return image->cache + tag * image->lineBytes; }
+unsigned char *jpegLine(RAMIMG *image, int64_t tag) {
+  return image->cache + tag * image->lineBytes;
+}
 
 /* True when every band line of the row is in its slot. */
 bool rowHeld(const RAMIMG *image, int row) {
@@ -987,12 +989,12 @@ uintptr_t pageSize() {
   return size;
 }
 
-/* Gives back the pages wholly inside the lines of rows [from, to). */
-void releaseRows(RAMIMG *image, int from, int to) {
+/* Gives back the pages wholly inside the image's lines. */
+void releaseLines(RAMIMG *image) {
   const uintptr_t page = pageSize();
-  const int64_t nb = image->header.nbands;
-  const uintptr_t start = (reinterpret_cast<uintptr_t>(jpegLine(image, from * nb)) + page - 1) & ~(page - 1);
-  const uintptr_t end = reinterpret_cast<uintptr_t>(jpegLine(image, to * nb)) & ~(page - 1);
+  const uintptr_t start = (reinterpret_cast<uintptr_t>(image->cache) + page - 1) & ~(page - 1);
+  const int64_t lines = int64_t{image->header.rows} * image->header.nbands;
+  const uintptr_t end = reinterpret_cast<uintptr_t>(jpegLine(image, lines)) & ~(page - 1);
   if (end > start) madvise(reinterpret_cast<void *>(start), end - start, MADV_DONTNEED);
 }
 
@@ -1346,7 +1348,7 @@ bool restartStream(RAMIMG *image, JpegStream *s) {
     if (rowDirty(image, row)) return false;
   const int64_t total = int64_t{rows} * image->header.nbands;
   for (int64_t i = 0; i < total; i++) image->lineTags[i] = -1;
-  releaseRows(image, 0, rows);
+  releaseLines(image);
   endStreamDecoder(s);
   s->next = s->kept = 0;
   s->readyTo = s->releasedTo = 0;
@@ -1407,7 +1409,7 @@ int finishEncoding(RAMIMG *image, JpegStream *s) {
   for (int i = 0; i < image->cacheLines; i++) image->lineTags[i] = -1;
   memset(image->dirtyBits, 0, static_cast<size_t>(image->cacheLines / 8 + 1));
   resetJpegStream(s);
-  releaseRows(image, 0, h.rows);
+  releaseLines(image);
   return 1;
 }
 
@@ -1704,7 +1706,7 @@ int writeJpegRAMImage(RAMIMG *image) {
     for (int i = 0; i < image->cacheLines; i++) image->lineTags[i] = -1;
     if (s) {
       resetJpegStream(s);
-      if (holdsWholeCache(image)) releaseRows(image, 0, h.rows);
+      if (holdsWholeCache(image)) releaseLines(image);
     }
   }
   if (image->dirtyBits)

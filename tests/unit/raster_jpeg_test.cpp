@@ -584,7 +584,10 @@ std::vector<int> readOrder(int kind, int rows) {
     for (int r = rows - 1; r >= 0; r--) order.push_back(r);
   if (kind == 3) {
     unsigned seed = 12345;
-    for (int i = 0; i < rows; i++) order.push_back(static_cast<int>((seed = seed * 1103515245 + 12345) >> 8) % rows);
+    for (int i = 0; i < rows; i++) {
+      seed = seed * 1103515245 + 12345;
+      order.push_back(static_cast<int>(seed >> 8) % rows);
+    }
   }
   return order;
 }
@@ -599,7 +602,8 @@ void expectReadsAsWhole(const std::string &path, int rows, int columns, int band
     for (int band = 0; band < bands; band++) {
       const unsigned char *line = getRAMImageLine(image, row, band, 1);
       ASSERT_NE(line, nullptr);
-      ASSERT_EQ(memcmp(line, &want[(static_cast<size_t>(row) * bands + band) * columns], columns), 0)
+      const size_t at = (static_cast<size_t>(row) * bands + band) * columns;
+      ASSERT_EQ(memcmp(line, &want[at], columns), 0)
           << "row " << row << " band " << band;
     }
   }
@@ -677,7 +681,8 @@ TEST_F(Jpeg, NewImagesWrittenInAnyOrderAreTheWholeWritersFile) {
       auto put = [&](int row, int band, int shift) {
         unsigned char *line = getRAMImageLine(image, row, band, 1);
         ASSERT_NE(line, nullptr);
-        for (int c = 0; c < columns; c++) line[c] = static_cast<unsigned char>(pattern(row, c, band) + shift);
+        for (int c = 0; c < columns; c++)
+          line[c] = static_cast<unsigned char>(pattern(row, c, band) + shift);
         setRAMImageDirty(image, row, band);
         memcpy(&want[(static_cast<size_t>(row) * bands + band) * columns], line, columns);
       };
@@ -692,7 +697,8 @@ TEST_F(Jpeg, NewImagesWrittenInAnyOrderAreTheWholeWritersFile) {
       if (order == kRowsThenBack) {
         const unsigned char *line = getRAMImageLine(image, 2, bands - 1, 1);
         ASSERT_NE(line, nullptr);
-        EXPECT_EQ(memcmp(line, &want[(2 * static_cast<size_t>(bands) + bands - 1) * columns], columns), 0);
+        const size_t at = (2 * static_cast<size_t>(bands) + bands - 1) * columns;
+        EXPECT_EQ(memcmp(line, &want[at], columns), 0);
         put(2, 0, 9);
       }
       closeFile(image);
