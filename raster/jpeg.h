@@ -3,7 +3,7 @@
  *     Baseline JPEG through the JPEG library: the sniffer's probe, the
  *     decoding of a whole file or memory block into the lines of a RAM
  *     image, the writers of a blank file and of a whole image, and the
- *     whole-image loader and saver of the line cache.  Two comment
+ *     loaders and savers of the line cache (whole, or in order).  Two comment
  *     segments carry an image's georeference string and note.
  */
 #ifndef VESK_RASTER_JPEG_H
@@ -39,6 +39,12 @@ int writeJpegLines(int fd, const ImageHeader *header, const unsigned char *lines
 /* Whole-image loader and saver of the line cache. */
 int readJPEG(::RAMIMG *image);
 int writeJpegRAMImage(::RAMIMG *image);
+/* The line cache's loader of rows read in order, and the end of a write in order. */
+int loadJpegRows(::RAMIMG *image, int row);
+int finishJpegStream(::RAMIMG *image);
+/* The bytes of decoded rows kept behind the newest (at least 64 rows);
+   returns the previous value.  Tests make it small. */
+int64_t setJpegWindowBytes(int64_t bytes);
 
 }  // namespace vesk
 

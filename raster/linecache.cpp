@@ -750,7 +750,7 @@ unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load) {
   }
   case LC_WHOLE:
     if (h.imgid == IMG_GIF89A) seekRAMImageVolume(image, 1);
-    else if (rasterHooks().loadWholeImage) rasterHooks().loadWholeImage(image);
+    else if (rasterHooks().loadWholeImage) rasterHooks().loadWholeImage(image, row);
     break;
   default:
     break;

@@ -526,6 +526,8 @@ bool flushRAMImage(RAMIMG *image) {
   if (image->cache && image->flushLineProc)
     for (int slot = 0; slot < image->cacheLines; slot++)
       if (isSlotDirty(image, slot)) image->flushLineProc(image, slot);
+  if (image->cache && rasterHooks().finishImageStream && !rasterHooks().finishImageStream(image))
+    failRAMImageWrite(image, 0);
   const bool ok = image->writeError == 0;
   if (image->pendingPath.empty()) image->writeError = 0;
   return ok;

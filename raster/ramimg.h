@@ -71,11 +71,15 @@ struct RasterHooks {
   /* The format's own set-up once a file image is opened or given memData
      (GIF volume and first decode, DICOM seek and free procedures). */
   void (*prepareImage)(RAMIMG *image);
-  /* Decodes a whole XBMP, GIF87a or JPEG image into the cache. */
-  int (*loadWholeImage)(RAMIMG *image);
+  /* Decodes a whole XBMP, GIF87a or JPEG image into the cache (a JPEG
+     read in order: its rows up to `row`). */
+  int (*loadWholeImage)(RAMIMG *image, int row);
   /* Rewrites a whole XBMP, GIF or JPEG file from the cache, clearing every
      dirty bit and emptying the cache. */
   int (*writeWholeImage)(RAMIMG *image);
+  /* On a flush: completes a whole-image file written in order (0 when it
+     could not be written). */
+  int (*finishImageStream)(RAMIMG *image);
   /* DICOM frames: records of the frame holding *row (count into *count,
      *row set to its first row), or null. */
   unsigned char *(*readFrameRows)(RAMIMG *image, int *row, int *count);

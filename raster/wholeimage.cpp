@@ -473,11 +473,11 @@ void prepareGifImage(RAMIMG *image) {
 }
 
 /* loadWholeImage -- decodes a whole-image file into the cache by its format. */
-static int loadWholeImage(RAMIMG *image) {
+static int loadWholeImage(RAMIMG *image, int row) {
   switch (image->header.imgid) {
   case IMG_XBMP: return readXbmImage(image);
   case IMG_GIF87A: case IMG_GIF89A: return readGIF(image);
-  case IMG_JPEG: return readJPEG(image);
+  case IMG_JPEG: return loadJpegRows(image, row);
   default: return 0;
   }
 }
@@ -495,6 +495,7 @@ static int writeWholeImage(RAMIMG *image) {
 void installWholeImageFormats() {
   rasterHooks().loadWholeImage = loadWholeImage;
   rasterHooks().writeWholeImage = writeWholeImage;
+  rasterHooks().finishImageStream = finishJpegStream;
 }
 
 }  // namespace vesk

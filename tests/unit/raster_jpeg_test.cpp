@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
 #include <fstream>
@@ -16,6 +17,8 @@
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include <jpeglib.h>
 
 #include "raster/jpeg.h"
 #include "tests/unit/raster_formats.h"
@@ -510,4 +513,285 @@ TEST_F(Jpeg, TruncatedAndCorruptDataIsRefusedCleanly) {
               EXPECT_EQ(readJpegHeader(-1, &h, nullptr, 0), 0);
             }),
             "");
+}
+
+// ---- Read and written in order ----
+
+namespace {
+
+// Encodes a pattern with the library itself, in the variants a reader in
+// order must take: restart intervals, progressive scans, sizes that are
+// no whole number of MCUs.
+std::vector<unsigned char> encodeVariant(int rows, int columns, int bands, int restartRows,
+                                         bool progressive) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char *buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(columns);
+  cinfo.image_height = static_cast<JDIMENSION>(rows);
+  cinfo.input_components = bands;
+  cinfo.in_color_space = bands == 3 ? JCS_RGB : JCS_GRAYSCALE;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 85, TRUE);
+  cinfo.restart_in_rows = restartRows;
+  if (progressive) jpeg_simple_progression(&cinfo);
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<unsigned char> row(static_cast<size_t>(columns) * bands);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    const int r = static_cast<int>(cinfo.next_scanline);
+    for (int c = 0; c < columns; c++)
+      for (int b = 0; b < bands; b++)
+        row[static_cast<size_t>(c) * bands + b] =
+            static_cast<unsigned char>(pattern(r, c, b) + ((r * 7 + c * 13) % 23));
+    JSAMPROW p = row.data();
+    jpeg_write_scanlines(&cinfo, &p, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::vector<unsigned char> bytes(buffer, buffer + size);
+  free(buffer);
+  return bytes;
+}
+
+// The whole-image decoder's lines of a file (row r, band k at line r x bands + k).
+std::vector<unsigned char> decodedLines(const std::string &path, int rows, int columns, int bands) {
+  std::vector<unsigned char> lines(static_cast<size_t>(rows) * columns * bands, 0x55);
+  const int fd = open(path.c_str(), O_RDONLY);
+  EXPECT_EQ(decodeJpeg(fd, lines.data(), columns, nullptr, 0, rows, columns, bands), 1);
+  close(fd);
+  return lines;
+}
+
+// A small window, so that small images pass through it many times.
+struct SmallWindow {
+  SmallWindow() : old(setJpegWindowBytes(0)) {}
+  ~SmallWindow() { setJpegWindowBytes(old); }
+  int64_t old;
+};
+
+// The orders a reader may take: in order, in order twice, backwards,
+// and rows at random.
+std::vector<int> readOrder(int kind, int rows) {
+  std::vector<int> order;
+  if (kind == 0 || kind == 1)
+    for (int pass = 0; pass <= kind; pass++)
+      for (int r = 0; r < rows; r++) order.push_back(r);
+  if (kind == 2)
+    for (int r = rows - 1; r >= 0; r--) order.push_back(r);
+  if (kind == 3) {
+    unsigned seed = 12345;
+    for (int i = 0; i < rows; i++) {
+      seed = seed * 1103515245 + 12345;
+      order.push_back(static_cast<int>(seed >> 8) % rows);
+    }
+  }
+  return order;
+}
+
+// Reads `path` through the line cache in the given order and compares
+// every line read with the whole-image decoder's.
+void expectReadsAsWhole(const std::string &path, int rows, int columns, int bands, int kind) {
+  const std::vector<unsigned char> want = decodedLines(path, rows, columns, bands);
+  RAMIMG *image = openFile(path);
+  ASSERT_NE(image, nullptr);
+  for (int row : readOrder(kind, rows)) {
+    for (int band = 0; band < bands; band++) {
+      const unsigned char *line = getRAMImageLine(image, row, band, 1);
+      ASSERT_NE(line, nullptr);
+      const size_t at = (static_cast<size_t>(row) * bands + band) * columns;
+      ASSERT_EQ(memcmp(line, &want[at], columns), 0)
+          << "row " << row << " band " << band;
+    }
+  }
+  closeFile(image);
+}
+
+}  // namespace
+
+TEST_F(Jpeg, ReadInAnyOrderGivesTheWholeDecodersPixels) {
+  // Rows decoded in order into a window (passed rows given back, a read
+  // that goes back decoding again or falling back to the whole image)
+  // are the whole-image decoder's, bit for bit.
+  SmallWindow window;
+  struct Case {
+    const char *name;
+    int rows, columns, bands, restartRows;
+    bool progressive;
+  };
+  const Case cases[] = {
+      {"grey", 203, 77, 1, 0, false},
+      {"rgb 4:2:0", 203, 77, 3, 0, false},
+      {"rgb, one MCU row", 9, 13, 3, 0, false},
+      {"grey, restarts", 150, 64, 1, 1, false},
+      {"rgb, restarts every 3 MCU rows", 157, 41, 3, 3, false},
+      {"grey, progressive", 120, 33, 1, 0, true},
+      {"rgb, progressive", 181, 50, 3, 0, true},
+  };
+  const std::string path = tempPath("order.jpg");
+  const char *orders[] = {"in order", "in order twice", "backwards", "at random"};
+  for (const Case &c : cases) {
+    writeFile(path, encodeVariant(c.rows, c.columns, c.bands, c.restartRows, c.progressive));
+    for (int kind = 0; kind < 4; kind++) {
+      SCOPED_TRACE(std::string(c.name) + ", " + orders[kind]);
+      expectReadsAsWhole(path, c.rows, c.columns, c.bands, kind);
+    }
+  }
+  // The committed fixtures (4:4:4, a tall progressive image) too.
+  for (const char *name : {"im444.jpg", "tall-progressive.jpg", "colour.jpg"}) {
+    ImageHeader h;
+    initImageHeader(&h);
+    ASSERT_EQ(sniffPath(jpegPath(name), &h), IMG_JPEG);
+    for (int kind = 0; kind < 4; kind++) {
+      SCOPED_TRACE(std::string(name) + ", " + orders[kind]);
+      expectReadsAsWhole(jpegPath(name), h.rows, h.columns, h.nbands, kind);
+    }
+  }
+}
+
+TEST_F(Jpeg, NewImagesWrittenInAnyOrderAreTheWholeWritersFile) {
+  // A new JPEG written row by row is encoded as the window passes; the
+  // file is byte for byte the one the whole-image writer makes of the
+  // same lines, whatever the order of the writes, and rows the writer
+  // comes back to read as they were written.
+  SmallWindow window;
+  const int rows = 301, columns = 45;
+  const std::string path = tempPath("written-in-order.jpg");
+  const std::string wholePath = tempPath("written-whole.jpg");
+  enum Order { kRows, kBandsFirst, kRowsThenBack, kTopHalf, kOrders };
+  const char *names[] = {"rows in order", "band by band", "rows, then back to row 2",
+                         "top half only"};
+  for (int bands : {1, 3}) {
+    for (int order = 0; order < kOrders; order++) {
+      SCOPED_TRACE(std::to_string(bands) + " bands, " + names[order]);
+      ImageHeader templ = jpegHeader(path, rows, columns, bands);
+      templ.readerFlag = 0;  // a new image, as a module makes its output
+      snprintf(templ.note, sizeof templ.note, "order %d", order);
+      unlink(path.c_str());
+      ASSERT_EQ(createImageFile(&templ), 0);
+      int err = 0;
+      RAMIMG *image = openRAMImageFile(path.c_str(), &templ, nullptr, &err);
+      ASSERT_NE(image, nullptr);
+      image->header.block = 88;
+      // What the lines hold in the end: blank (zeros) where not written.
+      std::vector<unsigned char> want(static_cast<size_t>(rows) * bands * columns, 0);
+      auto put = [&](int row, int band, int shift) {
+        unsigned char *line = getRAMImageLine(image, row, band, 1);
+        ASSERT_NE(line, nullptr);
+        for (int c = 0; c < columns; c++)
+          line[c] = static_cast<unsigned char>(pattern(row, c, band) + shift);
+        setRAMImageDirty(image, row, band);
+        memcpy(&want[(static_cast<size_t>(row) * bands + band) * columns], line, columns);
+      };
+      if (order == kBandsFirst) {
+        for (int band = 0; band < bands; band++)
+          for (int row = 0; row < rows; row++) put(row, band, 0);
+      } else {
+        const int last = order == kTopHalf ? rows / 2 : rows;
+        for (int row = 0; row < last; row++)
+          for (int band = 0; band < bands; band++) put(row, band, 0);
+      }
+      if (order == kRowsThenBack) {
+        const unsigned char *line = getRAMImageLine(image, 2, bands - 1, 1);
+        ASSERT_NE(line, nullptr);
+        const size_t at = (2 * static_cast<size_t>(bands) + bands - 1) * columns;
+        EXPECT_EQ(memcmp(line, &want[at], columns), 0);
+        put(2, 0, 9);
+      }
+      closeFile(image);
+
+      ImageHeader whole = templ;
+      whole.block = 88;
+      writeFile(wholePath, {});
+      const int fd = open(wholePath.c_str(), O_RDWR);
+      ASSERT_EQ(writeJpegLines(fd, &whole, want.data(), columns), 1);
+      close(fd);
+      EXPECT_EQ(readFile(path), readFile(wholePath));
+    }
+  }
+}
+
+namespace {
+
+// A figure of /proc/self/status in KiB.
+long statusKiB(const char *field) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  const std::string key = std::string(field) + ":";
+  while (std::getline(in, line))
+    if (line.rfind(key, 0) == 0) return atol(line.c_str() + key.size());
+  return -1;
+}
+
+}  // namespace
+
+TEST_F(Jpeg, ImagesWrittenAndReadInOrderStayWithinAWindowOfMemory) {
+  // In a child process: a new 6000 x 4000 RGB JPEG (72 MB of pixels) is
+  // written row by row, closed, opened and read row by row.  The peak
+  // resident size grows by far less than the image.
+  const int rows = 4000, columns = 6000, bands = 3;
+  const std::string path = tempPath("big-in-order.jpg");
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(pipeEnds[0]);
+    long result[3] = {-1, -1, -1};
+    const long before = statusKiB("VmRSS");
+    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts from here
+    ImageHeader templ = jpegHeader(path, rows, columns, bands);
+    templ.readerFlag = 0;
+    int err = 0;
+    RAMIMG *image = createImageFile(&templ) == 0
+                        ? openRAMImageFile(path.c_str(), &templ, nullptr, &err)
+                        : nullptr;
+    if (image) {
+      for (int row = 0; row < rows; row++)
+        for (int band = 0; band < bands; band++) {
+          unsigned char *line = getRAMImageLine(image, row, band, 1);
+          if (!line) break;
+          for (int c = 0; c < columns; c++) line[c] = pattern(row, c % 97, band);
+          setRAMImageDirty(image, row, band);
+        }
+      flushRAMImage(image);
+      freeRAMImage(image);
+      result[0] = statusKiB("VmHWM") - before;
+    }
+    image = openRAMImageFile(path.c_str(), nullptr, nullptr, &err);
+    if (image) {
+      long sum = 0;
+      for (int row = 0; row < rows; row++)
+        for (int band = 0; band < bands; band++) {
+          const unsigned char *line = getRAMImageLine(image, row, band, 1);
+          if (line) sum += line[row % columns];
+        }
+      freeRAMImage(image);
+      result[1] = statusKiB("VmHWM") - before;
+      result[2] = sum;
+    }
+    ssize_t n = write(pipeEnds[1], result, sizeof result);
+    _exit(n == sizeof result ? 0 : 1);
+  }
+  close(pipeEnds[1]);
+  long result[3] = {0, 0, 0};
+  EXPECT_EQ(read(pipeEnds[0], result, sizeof result), static_cast<ssize_t>(sizeof result));
+  close(pipeEnds[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const long imageKiB = int64_t{rows} * columns * bands / 1024;
+  EXPECT_GE(result[0], 0);
+  EXPECT_LT(result[0], 40 * 1024) << "written, of " << imageKiB << " KiB";
+  EXPECT_GE(result[1], 0);
+  EXPECT_LT(result[1], 40 * 1024) << "read, of " << imageKiB << " KiB";
+  EXPECT_GT(result[2], 0);
+  ImageHeader back;
+  initImageHeader(&back);
+  EXPECT_EQ(sniffPath(path, &back), IMG_JPEG);
+  EXPECT_EQ(back.rows, rows);
+  unlink(path.c_str());
 }
