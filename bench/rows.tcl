@@ -190,13 +190,8 @@ proc once:jpegDecode {n data} {
 }
 # JPEG decoded and encoded again at quality 90.
 proc once:jpegRecode {n data} {
-    rimage bind -file $data/pic-$n.jpg -obj src
-    rimage create overwrite -file out-vesk.jpg -imgid JPEG -columns $n -rows $n -nbands 3 \
-        -pixel BYTE -block 90
-    rimage bind -file out-vesk.jpg -obj o
-    o = src
-    o unbind
-    src unbind
+    file delete out-vesk.jpg
+    rimage copy -in $data/pic-$n.jpg -out out-vesk.jpg -cmp 90
 }
 proc once:tiffStats {n data} {
     set t [rimage open $data/rgb-$n.tif]
