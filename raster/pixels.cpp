@@ -13,6 +13,9 @@
 #include <algorithm>
 #include <new>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "vesk/stdio.h"
 
@@ -62,7 +65,8 @@ unsigned char *lineToWrite(RAMIMG *image, int row, int band, int64_t first, int6
   default:
     break;
   }
-  const bool whole = byLines && first == 0 && n == h.columns && h.pixelid != P_1BIT &&
+  /* So are the rows of a new file never written back (zeros in the file). */
+  const bool whole = (byLines || isUnwrittenRow(image, row)) && first == 0 && n == h.columns && h.pixelid != P_1BIT &&
                      h.pixelid != P_4BITS && image->getLineProc == getRAMImageLine &&
                      image->lineBytes == pixelLineBytes(h.pixelid, h.columns);
   if (whole) return getRAMImageLine(image, row, band, 0);
@@ -273,6 +277,30 @@ inline unsigned nibbleOf(uint16_t v) { return v & 15u; }
 template <class S, class In>
 void storeRun(const In *__restrict in, int64_t n, unsigned char *__restrict to) {
   for (int64_t k = 0; k < n; k++) storeSample<S>(to, k, storeAs<S>(in[k]));
+}
+
+/* Floats into bytes, the most common store (every module writing a BYTE
+   output): 16 at a time with the same clamp and rounding as storeAs. */
+template <>
+void storeRun<uint8_t, float>(const float *__restrict in, int64_t n, unsigned char *__restrict to) {
+  int64_t k = 0;
+#if defined(__SSE2__)
+  const __m128 zero = _mm_setzero_ps(), top = _mm_set1_ps(255.f), half = _mm_set1_ps(0.5f);
+  auto four = [&](const float *p) {
+    __m128 v = _mm_loadu_ps(p);
+    v = _mm_and_ps(v, _mm_cmpord_ps(v, v));  /* NaN counts as 0 */
+    v = _mm_min_ps(_mm_max_ps(v, zero), top);
+    const __m128i i = _mm_cvttps_epi32(v);
+    const __m128 frac = _mm_sub_ps(v, _mm_cvtepi32_ps(i));
+    return _mm_sub_epi32(i, _mm_castps_si128(_mm_cmpge_ps(frac, half)));
+  };
+  for (; k + 16 <= n; k += 16) {
+    const __m128i low = _mm_packs_epi32(four(in + k), four(in + k + 4));
+    const __m128i high = _mm_packs_epi32(four(in + k + 8), four(in + k + 12));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(to + k), _mm_packus_epi16(low, high));
+  }
+#endif
+  for (; k < n; k++) to[k] = storeAs<uint8_t>(in[k]);
 }
 
 /*
