@@ -705,12 +705,17 @@ unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load) {
   }
 
   if (isUnwrittenRow(image, row)) {
-    // A new file's row never written back holds zeros: no read.  Only this
-    // band's line is claimed; a record with bands not in the cache takes
-    // them from the file when it is written.
-    releaseSlot(image, slot);
-    image->lineTags[slot] = tag;
-    if (load) memset(line, 0, static_cast<size_t>(image->lineBytes));
+    // A new file's row never written back holds zeros: no read.  The row's
+    // other lines not in the cache are claimed as zeros too (one look at
+    // the file a row); this one is left for the caller to fill without load.
+    for (int b = 0; b < h.nbands; b++) {
+      const int64_t other = int64_t{row} * h.nbands + b;
+      const int at = static_cast<int>(other % image->cacheLines);
+      if (b != band && image->lineTags[at] == other) continue;
+      releaseSlot(image, at);
+      image->lineTags[at] = other;
+      if (b != band || load) memset(lineAt(image, at), 0, static_cast<size_t>(image->lineBytes));
+    }
     return line;
   }
 
