@@ -7,7 +7,9 @@
  *     uncompressed strip TIFF.  Prints "seconds peakKiB" (the time from
  *     the load to the end of the save, VmHWM at the end).
  *       pipeline_a IN.tif OUT.tif
- *     VIPS_CONCURRENCY=1 runs it on one thread.
+ *     VIPS_CONCURRENCY=1 runs it on one thread.  The benchmark's input is
+ *     a 10000 x 10000 RGB BYTE strip TIFF as libvips writes it (128 rows a
+ *     strip), e.g. "vips copy big.ppm big.tif".
  */
 #include <stdio.h>
 #include <string.h>
