@@ -757,9 +757,12 @@ int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
         if (line) setRAMImageDirty(w->out, w->orow + i0 + r, w->dest[p]);
       }
     if (!direct && output.empty()) output.resize(outputSize);
-    // Rows in threes (a dense kernel's rows share their loads).
+    // Rows in threes (a dense kernel's rows share their loads).  Rows that
+    // came through the line cache and go back through it stay on this
+    // thread: they are in its cache, and the filter costs less than moving
+    // them to other cores and back.
     const int groups = (n + 2) / 3;
-    parallelFor(groups * w->pairs, [&](int piece) {
+    auto filter = [&](int piece) {
       const int p = piece / groups, r0 = piece % groups * 3;
       const int count = std::min(3, n - r0);
       auto output = [&](int r) {
@@ -775,7 +778,9 @@ int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
       for (int r = 0; r < count; r++)
         convolveTaps(window + r, taps.data(), static_cast<int>(taps.size()), w->c,
                      output(r0 + r));
-    });
+    };
+    if (held || direct) parallelFor(groups * w->pairs, filter);
+    else for (int piece = 0; piece < groups * w->pairs; piece++) filter(piece);
     for (int r = 0; r < n; r++) {
       if (!direct)
         for (int p = 0; p < w->pairs; p++)

@@ -245,7 +245,7 @@ void resampleRows(ResampleWork *w) {
   /* Rounds of output rows with their output lines (or buffers) and input
      rows; what a round copies stays within about 16 MiB. */
   const int grain = rowGrain(int64_t{outColumns} * pairs * (w->method == RSP_AVG ? 4 : 2));
-  const int64_t budget = int64_t{1} << 22;  /* floats */
+  const int64_t budget = int64_t{1} << 20;  /* floats */
   const int round = static_cast<int>(std::max<int64_t>(
       1, std::min<int64_t>(outRows, std::max<int64_t>(int64_t{grain} * workerCount() * 4,
                                                       budget / std::max(outColumns, 1)))));

@@ -150,6 +150,17 @@ void splitRGB(const unsigned char *__restrict record, int64_t columns, unsigned 
   }
 }
 
+/* Three lines into RGB bytes, splitRGB's reverse. */
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+void joinRGB(const unsigned char *__restrict r, const unsigned char *__restrict g,
+             const unsigned char *__restrict b, int64_t columns, unsigned char *__restrict record) {
+  for (int64_t k = 0; k < columns; k++) {
+    record[3 * k] = r[k];
+    record[3 * k + 1] = g[k];
+    record[3 * k + 2] = b[k];
+  }
+}
+
 /*
  * splitRecords --
  *     Distributes `count` records (`stride` bytes apart) into the lines of
@@ -238,7 +249,9 @@ const unsigned char *joinRecord(RAMIMG *image, int row, int sample, int64_t file
     const int64_t tag = int64_t{row} * nbands + band;
     complete = image->lineTags[tag % image->cacheLines] == tag;
   }
-  if (!complete) {
+  if (!complete && isUnwrittenRow(image, row)) {
+    memset(record, 0, static_cast<size_t>(h.block));
+  } else if (!complete) {
     if (fromStrips) {
       unsigned char *old = readTiffRowRecord(image, row);
       if (old) memcpy(record, old, static_cast<size_t>(h.block));
@@ -249,6 +262,17 @@ const unsigned char *joinRecord(RAMIMG *image, int row, int sample, int64_t file
   }
   const int swapSize = needsSwap(image) ? sampleBytes(h.pixelid) : 0;
   const int64_t columns = image->lineBytes / std::max(sample, 1);
+  if (complete && sample == 1 && nbands == 3) {
+    /* RGB bytes: one pass over the record. */
+    int slots[3];
+    for (int band = 0; band < 3; band++) {
+      slots[band] = static_cast<int>((int64_t{row} * 3 + band) % image->cacheLines);
+      clearDirty(image, slots[band]);
+    }
+    joinRGB(lineAt(image, slots[0]), lineAt(image, slots[1]), lineAt(image, slots[2]), columns,
+            record);
+    return record;
+  }
   for (int band = 0; band < nbands; band++) {
     const int64_t tag = int64_t{row} * nbands + band;
     const int slot = static_cast<int>(tag % image->cacheLines);
@@ -629,9 +653,14 @@ int setRAMImageBuf(RAMIMG *image, int rows, bool cleared) {
     break;
   case IMG_TIFF: case IMG_GEOTIFF:
     if (image->privateData) {
+      // Strips and tiles are read whole: the cache holds two of them.  One
+      // uncompressed strip (a file this library writes) is read a window at
+      // a time instead, so its cache stays small however large the image.
       const TiffPrivate *tiff = static_cast<const TiffPrivate *>(image->privateData);
       const int64_t unit = tiff->tileWidth > 0 ? tiff->tileLength : tiff->rowsPerStrip;
-      if (unit > 0) r = std::max((r + unit - 1) / unit * unit, 2 * unit);
+      const bool window = tiff->tileWidth <= 0 && tiff->stripCount <= 1 &&
+                          (tiff->compression == 1 || tiff->compression == 0);
+      if (unit > 0 && !window) r = std::max((r + unit - 1) / unit * unit, 2 * unit);
     }
     [[fallthrough]];
   default:
@@ -686,11 +715,37 @@ int setRAMImageBuf(RAMIMG *image, int rows, bool cleared) {
 }
 
 /*
+ * isUnwrittenRow --
+ *     True when the stored record of a row of a pixel-interleaved file or
+ *     a one-strip uncompressed TIFF lies in a hole of the file: a new
+ *     file's body is made sparse, so a row never written back holds zeros
+ *     there and its lines are claimed without reading.
+ */
+bool isUnwrittenRow(const RAMIMG *image, int row) {
+  const ImageHeader &h = image->header;
+  if (image->fd < 0 || row < 0 || row >= h.rows || h.block <= 0) return false;
+  const LayoutClass layout = layoutClass(h.imgid);
+  if (layout == LC_STRIPS) {
+    const TiffPrivate *tiff = static_cast<const TiffPrivate *>(image->privateData);
+    if (!tiff || tiff->tileWidth > 0 || tiff->stripCount > 1 || tiff->planar ||
+        (tiff->compression != 1 && tiff->compression != 0))
+      return false;
+  } else if (layout != LC_INTERLEAVED) {
+    return false;
+  }
+  const int64_t offset = int64_t{row} * h.block + image->dataOffset;
+  const off_t data = lseek(image->fd, static_cast<off_t>(offset), SEEK_DATA);
+  if (data < 0) return errno == ENXIO;  /* no data from there on */
+  return data >= offset + h.block;
+}
+
+/*
  * getRAMImageLine --
  *     The line of (row, band), loaded by the image's layout when it is not
  *     in the cache.  With load 0 a one-band line (and any line of the
- *     band-sequential and line-interleaved layouts) is claimed without
- *     reading: the caller fills all of it.
+ *     band-sequential and line-interleaved layouts, or of a new file's
+ *     unwritten row) is claimed without reading: the caller fills all of
+ *     it.
  * Results:      the line in host byte order; null for a row or band
  *     outside the image or an image without a cache.
  * Side effects: dirty lines whose slots are taken are written back; what
@@ -717,6 +772,21 @@ unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load) {
         layout == LC_DIB ? dibRecordOffset(image, row) : lineRecordOffset(image, row, band);
     readFileRange(image->fd, line, image->lineBytes, offset);
     if (needsSwap(image)) swapLineBytes(h.pixelid, h.columns, line);
+    return line;
+  }
+
+  if (isUnwrittenRow(image, row)) {
+    // A new file's row never written back holds zeros: no read.  The row's
+    // other lines not in the cache are claimed as zeros too (one look at
+    // the file a row); this one is left for the caller to fill without load.
+    for (int b = 0; b < h.nbands; b++) {
+      const int64_t other = int64_t{row} * h.nbands + b;
+      const int at = static_cast<int>(other % image->cacheLines);
+      if (b != band && image->lineTags[at] == other) continue;
+      releaseSlot(image, at);
+      image->lineTags[at] = other;
+      if (b != band || load) memset(lineAt(image, at), 0, static_cast<size_t>(image->lineBytes));
+    }
     return line;
   }
 

@@ -13,6 +13,9 @@
 #include <algorithm>
 #include <new>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "vesk/stdio.h"
 
@@ -48,21 +51,23 @@ unsigned char *lineOf(RAMIMG *image, int row, int band) {
 /*
  * The line a writer fills: a write over the whole line of a plain line
  * cache claims it without reading the file first (the cache reads only
- * what a writer leaves).
+ * what a writer leaves).  Files of one record per band line share no
+ * bytes with it; a pixel-interleaved record is still read for its other
+ * bands, except where the file has never held it (see isUnwrittenRow).
  */
 unsigned char *lineToWrite(RAMIMG *image, int row, int band, int64_t first, int64_t n) {
   const ImageHeader &h = image->header;
-  /* Files of one record per band line: nothing else shares the line's bytes. */
-  bool byLines = false;
+  bool claims = false;
   switch (h.imgid) {
   case IMG_BSQ: case IMG_E74BSQ: case IMG_BSQD: case IMG_BIL: case IMG_E73: case IMG_E74:
   case IMG_ELAS: case IMG_BILD:
-    byLines = true;
+  case IMG_BIP: case IMG_PPM: case IMG_FFT: case IMG_BIPD: case IMG_TIFF: case IMG_GEOTIFF:
+    claims = true;
     break;
   default:
     break;
   }
-  const bool whole = byLines && first == 0 && n == h.columns && h.pixelid != P_1BIT &&
+  const bool whole = claims && first == 0 && n == h.columns && h.pixelid != P_1BIT &&
                      h.pixelid != P_4BITS && image->getLineProc == getRAMImageLine &&
                      image->lineBytes == pixelLineBytes(h.pixelid, h.columns);
   if (whole) return getRAMImageLine(image, row, band, 0);
@@ -149,6 +154,25 @@ template <> inline uint8_t readAs<uint8_t, float>(float v) {
 template <class Out, class S>
 void convertRun(const unsigned char *__restrict from, int64_t n, Out *__restrict out) {
   for (int64_t k = 0; k < n; k++) out[k] = readAs<Out, S>(loadSample<S>(from, k));
+}
+
+/* Bytes into floats, the most common read: 16 at a time. */
+template <>
+void convertRun<float, uint8_t>(const unsigned char *__restrict from, int64_t n,
+                                float *__restrict out) {
+  int64_t k = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; k + 16 <= n; k += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + k));
+    const __m128i low = _mm_unpacklo_epi8(bytes, zero), high = _mm_unpackhi_epi8(bytes, zero);
+    _mm_storeu_ps(out + k, _mm_cvtepi32_ps(_mm_unpacklo_epi16(low, zero)));
+    _mm_storeu_ps(out + k + 4, _mm_cvtepi32_ps(_mm_unpackhi_epi16(low, zero)));
+    _mm_storeu_ps(out + k + 8, _mm_cvtepi32_ps(_mm_unpacklo_epi16(high, zero)));
+    _mm_storeu_ps(out + k + 12, _mm_cvtepi32_ps(_mm_unpackhi_epi16(high, zero)));
+  }
+#endif
+  for (; k < n; k++) out[k] = from[k];
 }
 template <class Out, class S>
 void convertRunStrided(const unsigned char *__restrict from, int64_t n, Out *__restrict out,
@@ -273,6 +297,30 @@ inline unsigned nibbleOf(uint16_t v) { return v & 15u; }
 template <class S, class In>
 void storeRun(const In *__restrict in, int64_t n, unsigned char *__restrict to) {
   for (int64_t k = 0; k < n; k++) storeSample<S>(to, k, storeAs<S>(in[k]));
+}
+
+/* Floats into bytes, the most common store (every module writing a BYTE
+   output): 16 at a time with the same clamp and rounding as storeAs. */
+template <>
+void storeRun<uint8_t, float>(const float *__restrict in, int64_t n, unsigned char *__restrict to) {
+  int64_t k = 0;
+#if defined(__SSE2__)
+  const __m128 zero = _mm_setzero_ps(), top = _mm_set1_ps(255.f), half = _mm_set1_ps(0.5f);
+  auto four = [&](const float *p) {
+    __m128 v = _mm_loadu_ps(p);
+    v = _mm_and_ps(v, _mm_cmpord_ps(v, v));  /* NaN counts as 0 */
+    v = _mm_min_ps(_mm_max_ps(v, zero), top);
+    const __m128i i = _mm_cvttps_epi32(v);
+    const __m128 frac = _mm_sub_ps(v, _mm_cvtepi32_ps(i));
+    return _mm_sub_epi32(i, _mm_castps_si128(_mm_cmpge_ps(frac, half)));
+  };
+  for (; k + 16 <= n; k += 16) {
+    const __m128i low = _mm_packs_epi32(four(in + k), four(in + k + 4));
+    const __m128i high = _mm_packs_epi32(four(in + k + 8), four(in + k + 12));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(to + k), _mm_packus_epi16(low, high));
+  }
+#endif
+  for (; k < n; k++) to[k] = storeAs<uint8_t>(in[k]);
 }
 
 /*

@@ -146,6 +146,7 @@ void resetImageStats(RAMIMG *image);
 /* ---- line cache (linecache.cpp) ---- */
 int setRAMImageBuf(RAMIMG *image, int rows, bool cleared = true);
 unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load);
+bool isUnwrittenRow(const RAMIMG *image, int row);
 void writeRAMImageLine(RAMIMG *image, int slot);
 void setRAMImageDirty(RAMIMG *image, int row, int band);
 int claimRAMImageLines(RAMIMG *image);

@@ -4,7 +4,9 @@
  *     is loaded once and kept with the open image; a page is chosen by
  *     filling the image header from its directory.  New files are written
  *     as one uncompressed strip, with the GeoTIFF tags of a map
- *     georeference for GEOTIFF images.
+ *     georeference for GEOTIFF images; the directory follows the pixels,
+ *     whose room is left as a hole, so a module's rows are written in
+ *     place as it makes them (the line cache keeps a window of them).
  *
  *     Every count and offset a directory claims is checked against the
  *     file's size before it is used.

@@ -67,6 +67,27 @@ TEST(Pixels, FloatStoreConversions) {
   EXPECT_EQ(stored[1], 1249000u);
 }
 
+// A BYTE row stored or read whole (converted sixteen at a time) holds
+// what pixel-by-pixel stores and reads give, edge values included.
+TEST(Pixels, ByteRowsConvertAsSinglePixels) {
+  const float edges[] = {0.49999997f, 0.5f, 2.5f, 254.5f, 254.49998f, 255.5f, -0.5f, -0.0f,
+                         NAN, INFINITY, -INFINITY, 1e30f, -1e30f, 127.25f, 0.75f, 3};
+  std::vector<float> row;
+  for (int i = 0; i < 45; i++) row.push_back(edges[i % 16] + (i >= 16 && i < 32 ? i : 0));
+  const int n = static_cast<int>(row.size());
+  ImagePtr whole = memoryImage(P_BYTE, 1, n), single = memoryImage(P_BYTE, 1, n);
+  ASSERT_TRUE(whole && single);
+  EXPECT_EQ(putFloatBILData(whole.get(), 0, 0, n, 0, row.data()), n);
+  for (int x = 0; x < n; x++) putFloatBILData(single.get(), 0, x, 1, 0, &row[x]);
+  std::vector<float> back(static_cast<size_t>(n));
+  getFloatBILData(whole.get(), 0, 0, n, 0, back.data());
+  for (int x = 0; x < n; x++) {
+    SCOPED_TRACE(x);
+    EXPECT_EQ(getPixelValue(whole.get(), x, 0, 0), getPixelValue(single.get(), x, 0, 0));
+    EXPECT_EQ(back[x], getPixelValue(single.get(), x, 0, 0));
+  }
+}
+
 // Bytes read from wider types keep the low byte; floats are truncated
 // toward zero first.  Bytes and 16-bit values stored into each type: a
 // type as narrow as the value takes its bits (SHORT from 16, SBYTE from 8).
