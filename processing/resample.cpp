@@ -185,6 +185,25 @@ void resampleAverageRowK(const float *__restrict row, float wy, const AverageCol
   }
 }
 
+/* An exact halving from two input rows (weights wa, wb) in one sweep: the
+   sums of two calls of resampleAverageRowHalf on a row of zeros. */
+void resampleAverageHalf2(const float *__restrict rowA, float wa, const float *__restrict rowB,
+                          float wb, const AverageColumns &ac, int columns,
+                          float *__restrict line) {
+  const float *__restrict a = rowA + ac.cell[0][0], *__restrict b = rowB + ac.cell[0][0];
+  const float *__restrict w0 = ac.w[0].data(), *__restrict w1 = ac.w[1].data();
+  for (int j = 0; j < columns; j++) {
+    float sa = 0, sb = 0, sum = 0;
+    sa += a[2 * j] * w0[j];
+    sa += a[2 * j + 1] * w1[j];
+    sb += b[2 * j] * w0[j];
+    sb += b[2 * j + 1] * w1[j];
+    sum += sa * wa;
+    sum += sb * wb;
+    line[j] = sum;
+  }
+}
+
 /* Two taps, cells 2j + base and 2j + base + 1 (an exact halving): loads in order. */
 void resampleAverageRowHalf(const float *__restrict row, float wy, const AverageColumns &ac,
                             int columns, float *__restrict sums) {
@@ -328,6 +347,11 @@ void resampleRows(ResampleWork *w) {
     if (span > 0 && w->method == RSP_NN && (r = roundToInt(yf)) >= 0 && r < inRows) {
       const float *row0 = row(r);
       for (int j = 0; j < outColumns; j++) line[j] = colInside[j] ? row0[col[j]] : 0.0f;
+      return;
+    }
+    if (span > 0 && w->method == RSP_AVG && halving && rowFirst[i + 1] - rowFirst[i] == 2) {
+      const AvgTap &a = rowTaps[rowFirst[i]], &b = rowTaps[rowFirst[i] + 1];
+      resampleAverageHalf2(row(a.cell), a.w, row(b.cell), b.w, ac, outColumns, line);
       return;
     }
     std::fill(line, line + outColumns, 0.0f);
