@@ -104,14 +104,15 @@ void avgTaps(double origin, double step, int count, double inOrigin, double inSt
 
 /*
  * The bilinear columns: input column col[j] and weight u[j] (oneMinus[j]
- * = 1 - u[j]) of output column j; columns [inFrom, inTo) have a square
- * touching the input (the others are 0); within them, [safeFrom,
- * safeTo) read both neighbours inside the span [lo, lo + span) (the
- * others read 0 outside it).
+ * = 1 - u[j]) of output column j, whose square touches the input where
+ * inside[j] (the others are 0); columns before inFrom and from inTo on
+ * are all outside; [safeFrom, safeTo), inside, read both neighbours
+ * inside the span [lo, lo + span) (the others read 0 outside it).
  */
 struct BilinearColumns {
   std::vector<int> col;
   std::vector<float> u, oneMinus;
+  std::vector<unsigned char> inside;
   int inFrom = 0, inTo = 0, safeFrom = 0, safeTo = 0, lo = 0, span = 0;
 };
 
@@ -128,13 +129,14 @@ void resampleBilinearH(const float *__restrict row, const BilinearColumns &bc, i
   const float *__restrict u = bc.u.data(), *__restrict oneMinus = bc.oneMinus.data();
   const int lo = bc.lo, hi = bc.lo + bc.span;
   auto at = [&](int c) { return c >= lo && c < hi ? row[c] : 0.0f; };
+  auto edge = [&](int j) {
+    h[j] = bc.inside[j] ? oneMinus[j] * at(col[j]) + u[j] * at(col[j] + 1) : 0.0f;
+  };
   std::fill(h, h + bc.inFrom, 0.0f);
-  for (int j = bc.inFrom; j < bc.safeFrom; j++)
-    h[j] = oneMinus[j] * at(col[j]) + u[j] * at(col[j] + 1);
+  for (int j = bc.inFrom; j < bc.safeFrom; j++) edge(j);
   for (int j = bc.safeFrom; j < bc.safeTo; j++)
     h[j] = oneMinus[j] * row[col[j]] + u[j] * row[col[j] + 1];
-  for (int j = std::max(bc.safeTo, bc.safeFrom); j < bc.inTo; j++)
-    h[j] = oneMinus[j] * at(col[j]) + u[j] * at(col[j] + 1);
+  for (int j = std::max(bc.safeTo, bc.safeFrom); j < bc.inTo; j++) edge(j);
   std::fill(h + std::max(bc.inTo, bc.inFrom), h + columns, 0.0f);
 }
 
@@ -271,26 +273,27 @@ void resampleRows(ResampleWork *w) {
   /* Input rows are addressed by input column; outside the span reads 0. */
 
   /* The bilinear columns with their inside and safe ranges (positions
-     grow with j, so each range is one run of columns). */
+     grow with j, so each is one run of columns). */
   BilinearColumns bc;
   if (w->method == RSP_BI && span > 0) {
     bc.col = col;
     bc.u = colFrac;
+    bc.inside = colInside;
     bc.oneMinus.resize(static_cast<size_t>(outColumns));
     for (int j = 0; j < outColumns; j++) bc.oneMinus[j] = 1 - colFrac[j];
     bc.lo = spanLo;
     bc.span = span;
-    bc.inFrom = bc.inTo = 0;
+    bc.inFrom = 0;
     while (bc.inFrom < outColumns && !colInside[bc.inFrom]) bc.inFrom++;
-    bc.inTo = bc.inFrom;
-    while (bc.inTo < outColumns && colInside[bc.inTo]) bc.inTo++;
+    bc.inTo = outColumns;
+    while (bc.inTo > bc.inFrom && !colInside[bc.inTo - 1]) bc.inTo--;
+    auto safe = [&](int j) {
+      return colInside[j] && col[j] >= spanLo && col[j] + 1 < spanLo + span;
+    };
     bc.safeFrom = bc.inFrom;
-    while (bc.safeFrom < bc.inTo && !(col[bc.safeFrom] >= spanLo && col[bc.safeFrom] + 1 < spanLo + span))
-      bc.safeFrom++;
+    while (bc.safeFrom < bc.inTo && !safe(bc.safeFrom)) bc.safeFrom++;
     bc.safeTo = bc.safeFrom;
-    while (bc.safeTo < bc.inTo && col[bc.safeTo] + 1 < spanLo + span) bc.safeTo++;
-    for (int j = bc.inTo; j < outColumns; j++)
-      if (colInside[j]) throw std::logic_error("resample: bilinear columns not in one run");
+    while (bc.safeTo < bc.inTo && safe(bc.safeTo)) bc.safeTo++;
   }
   /* AVG columns with one count of taps each, taken out of the tap lists. */
   AverageColumns ac;
