@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -1002,16 +1003,19 @@ struct DistWork {
   int rows = 0, columns = 0;    /* of the input */
   int classes[256] = {};        /* 1 where the value is a class */
   float blur = 0;
-  std::vector<unsigned char> inRows;   /* a block of input rows */
-  std::vector<unsigned char> outRows;  /* the block's output rows */
-  std::vector<int32_t> runs;    /* per row of the block and column: rows since the last class pixel */
-  std::vector<int32_t> lastRuns;  /* per column: the runs of the row before the block */
+  /* A block of input and output rows, for images whose lines are not
+     held in memory; left untouched (unmapped) where they are. */
+  std::unique_ptr<unsigned char[]> inRows, outRows;
+  /* Per row of the block and column: rows since the last class pixel, held
+     at 255 (no nearer than the cap either way). */
+  std::unique_ptr<unsigned char[]> runs;
+  std::vector<unsigned char> lastRuns;  /* per column: the runs of the row before the block */
   unsigned char roundedRoot[255 * 255 + 1];  /* the rounded root of each squared distance */
 };
 
 /* One thread's scratch for the envelope of a row. */
 struct DistScratch {
-  std::vector<int64_t> best;    /* per column: the envelope's squared distance */
+  std::vector<int32_t> best;    /* per column: the envelope's squared distance */
   std::vector<int> apex;        /* the envelope: its parabolas' columns */
   std::vector<int64_t> cutNum, cutDen;  /* where each parabola starts, a fraction */
   explicit DistScratch(int columns)
@@ -1122,20 +1126,24 @@ int parseDistOptions(DistWork *w, int argc, const char **argv) {
 
 namespace {
 
-/* Rows of a block: a few blocks of work for every thread, few enough that
-   the block's runs are still in the cache when its rows read them. */
+/* Rows of a block: several blocks of work for every thread (a block is one
+   hand-over to the pool for its column runs and one for its rows), its
+   buffers within a few MB. */
 int distBlockRows(const DistWork *w) {
-  const int64_t rows = int64_t{rowGrain(int64_t{w->columns} * 8)} * workerCount() * 4;
+  const int64_t columns = std::max(w->columns, 1);
+  const int64_t rows = std::max<int64_t>(int64_t{rowGrain(columns * 8)} * workerCount() * 4,
+                                         (int64_t{4} << 20) / columns);
   return static_cast<int>(std::clamp<int64_t>(rows, 1, std::max(w->rows, 1)));
 }
 
-/* Allocates the row buffers. Results: 1, or 0 after "Error in malloc." */
+/* Allocates the row buffers (pages are touched only where used).
+   Results: 1, or 0 after "Error in malloc." */
 int allocDistRows(DistWork *w) {
   try {
     const size_t cells = static_cast<size_t>(distBlockRows(w)) * w->columns;
-    w->inRows.resize(cells);
-    w->outRows.resize(cells);
-    w->runs.resize(cells);
+    w->inRows.reset(new unsigned char[cells]);
+    w->outRows.reset(new unsigned char[cells]);
+    w->runs.reset(new unsigned char[cells]);
     w->lastRuns.resize(static_cast<size_t>(w->columns));
   } catch (const std::bad_alloc &) {
     vesk_fprintf(stderr, "Error in malloc.\n");
@@ -1150,17 +1158,23 @@ int allocDistRows(DistWork *w) {
 /*
  * columnRuns --
  *     The runs of columns [c0, c1) for the n rows of a block (input rows
- *     in w->inRows): each column's run restarts at a class pixel and
+ *     at ins[k]): each column's run restarts at a class pixel and
  *     otherwise grows by one from the row before (w->lastRuns before the
- *     block's first row), which is left holding the block's last row.
+ *     block's first row), held at 255; w->lastRuns is left holding the
+ *     block's last row.
  */
-void columnRuns(DistWork *w, int n, int c0, int c1) {
+void columnRuns(DistWork *w, const unsigned char *const *ins, int n, int c0, int c1) {
   const int columns = w->columns;
-  int32_t *__restrict last = w->lastRuns.data();
+  unsigned char *__restrict last = w->lastRuns.data();
+  unsigned char isClass[256];
+  for (int v = 0; v < 256; v++) isClass[v] = w->classes[v] ? 1 : 0;
   for (int k = 0; k < n; k++) {
-    const unsigned char *__restrict in = w->inRows.data() + static_cast<size_t>(k) * columns;
-    int32_t *__restrict runs = w->runs.data() + static_cast<size_t>(k) * columns;
-    for (int c = c0; c < c1; c++) runs[c] = last[c] = w->classes[in[c]] ? 0 : last[c] + 1;
+    const unsigned char *__restrict in = ins[k];
+    unsigned char *__restrict runs = w->runs.get() + static_cast<size_t>(k) * columns;
+    for (int c = c0; c < c1; c++) {
+      const unsigned char grown = static_cast<unsigned char>(last[c] + (last[c] < 255));
+      runs[c] = last[c] = isClass[in[c]] ? 0 : grown;
+    }
   }
 }
 
@@ -1169,13 +1183,15 @@ void columnRuns(DistWork *w, int n, int c0, int c1) {
  *     For every pixel of the row the least (j - i)^2 + runs[j]^2 over the
  *     columns j whose run is below 255 (a farther column can't come under
  *     the cap of 255): the lower envelope of one parabola per column, built
- *     and read in one sweep each, exact in integers.  Pixels no parabola
- *     reaches below the cap get kDistFar.
+ *     and read in one sweep each, exact in integers (Wide holds the
+ *     products of the crossing test: 64 bits up to 2^20 columns).  Pixels
+ *     no parabola reaches below the cap get kDistFar.
  */
-constexpr int64_t kDistFar = int64_t{255} * 255 + 1;
+constexpr int32_t kDistFar = 255 * 255 + 1;
 
-void rowEnvelope(const int32_t *runs, int columns, DistScratch *t) {
-  int64_t *best = t->best.data();
+template <typename Wide>
+void rowEnvelope(const unsigned char *runs, int columns, DistScratch *t) {
+  int32_t *best = t->best.data();
   int *apex = t->apex.data();
   int64_t *cutNum = t->cutNum.data(), *cutDen = t->cutDen.data();
   auto height = [&](int j) { return int64_t{runs[j]} * runs[j] + int64_t{j} * j; };
@@ -1185,10 +1201,11 @@ void rowEnvelope(const int32_t *runs, int columns, DistScratch *t) {
     // Where the parabola of q passes under the envelope's last one:
     // num / den, den > 0; parabolas beaten before their start are dropped.
     int64_t num = 0, den = 1;
+    const int64_t hq = height(q);
     while (k >= 0) {
-      num = height(q) - height(apex[k]);
+      num = hq - height(apex[k]);
       den = 2 * (int64_t{q} - apex[k]);
-      if (k == 0 || static_cast<__int128>(num) * cutDen[k] > static_cast<__int128>(cutNum[k]) * den)
+      if (k == 0 || static_cast<Wide>(num) * cutDen[k] > static_cast<Wide>(cutNum[k]) * den)
         break;
       k--;
     }
@@ -1203,10 +1220,11 @@ void rowEnvelope(const int32_t *runs, int columns, DistScratch *t) {
   }
   int at = 0;
   for (int i = 0; i < columns; i++) {
-    while (at < k && static_cast<__int128>(cutNum[at + 1]) < static_cast<__int128>(i) * cutDen[at + 1])
+    while (at < k && static_cast<Wide>(cutNum[at + 1]) < static_cast<Wide>(i) * cutDen[at + 1])
       at++;
     const int64_t dx = int64_t{i} - apex[at];
-    best[i] = std::min(kDistFar, dx * dx + int64_t{runs[apex[at]]} * runs[apex[at]]);
+    const int64_t r = runs[apex[at]];
+    best[i] = static_cast<int32_t>(std::min<int64_t>(kDistFar, dx * dx + r * r));
   }
 }
 
@@ -1217,19 +1235,24 @@ void rowEnvelope(const int32_t *runs, int columns, DistScratch *t) {
  *     rounded; with a blur gain each pixel draws rand() in turn, left to
  *     right.
  */
-void rowDistances(const DistWork *w, const int32_t *runs, unsigned char *out, DistScratch *t) {
-  rowEnvelope(runs, w->columns, t);
-  const int64_t *best = t->best.data();
+void rowDistances(const DistWork *w, const unsigned char *runs, unsigned char *out,
+                  DistScratch *t) {
   const int columns = w->columns;
+  if (columns <= (1 << 20)) rowEnvelope<int64_t>(runs, columns, t);
+  else rowEnvelope<__int128>(runs, columns, t);
+  const int32_t *best = t->best.data();
   /* rand() spans 0..RAND_MAX here: scale it to 0..1 before the gain. */
   const double gain = static_cast<double>(w->blur) / RAND_MAX;
-  for (int i = 0; i < columns; i++) {
-    const int64_t own = std::min<int64_t>(out[i], runs[i]);
-    const int64_t a = std::min(own * own, best[i]);
-    if (gain == 0) {
-      out[i] = w->roundedRoot[a];
-      continue;
+  if (gain == 0) {
+    for (int i = 0; i < columns; i++) {
+      const int32_t own = std::min(out[i], runs[i]);
+      out[i] = w->roundedRoot[std::min(own * own, best[i])];
     }
+    return;
+  }
+  for (int i = 0; i < columns; i++) {
+    const int32_t own = std::min(out[i], runs[i]);
+    const int32_t a = std::min(own * own, best[i]);
     const double d = sqrt(static_cast<double>(a)) + gain * rand();
     out[i] = static_cast<unsigned char>(std::clamp(roundToInt(std::min(d, 1e6)), 0, 255));
   }
@@ -1247,47 +1270,57 @@ void rowDistances(const DistWork *w, const int32_t *runs, unsigned char *out, Di
 void runDist(DistWork *w) {
   RowMeter meter("dist");
   const int total = 2 * w->rows, columns = w->columns;
-  /* A column with no class pixel yet must not look nearer than the cap:
-     its run starts at least one past 255, however few rows there are. */
-  const int32_t noRun = std::max(w->rows, 256);
   const int block = distBlockRows(w);
   const bool pooled = w->blur == 0;
   const int strips = std::max(1, std::min(workerCount() * 4, columns / 256));
-  auto line = [&](std::vector<unsigned char> &rows, int k) {
-    return rows.data() + static_cast<size_t>(k) * columns;
+  auto line = [&](const std::unique_ptr<unsigned char[]> &rows, int k) {
+    return rows.get() + static_cast<size_t>(k) * columns;
   };
+  /* A block's input and output rows: memory images' lines where they lie. */
+  std::vector<const unsigned char *> ins(static_cast<size_t>(block));
+  std::vector<unsigned char *> outs(static_cast<size_t>(block));
+  std::vector<char> held(static_cast<size_t>(block));
   for (int pass = 0; pass < 2; pass++) {
     const bool down = pass == 0;
-    std::fill(w->lastRuns.begin(), w->lastRuns.end(), noRun);
+    /* A column with no class pixel yet is at the cap. */
+    std::fill(w->lastRuns.begin(), w->lastRuns.end(), 255);
     for (int done = 0; done < w->rows; done += block) {
       const int n = std::min(block, w->rows - done);
       /* Block row k is image row done + k going down, rows - 1 - done - k going up. */
       auto rowOf = [&](int k) { return down ? done + k : w->rows - 1 - done - k; };
       for (int k = 0; k < n; k++) {
-        getByteBILData(w->in, rowOf(k), 0, columns, w->band, line(w->inRows, k));
-        if (down) std::fill(line(w->outRows, k), line(w->outRows, k) + columns, 255);
-        else getByteBILData(w->out, rowOf(k), 0, columns, 0, line(w->outRows, k));
+        if (!(ins[k] = residentByteLine(w->in, rowOf(k), w->band))) {
+          getByteBILData(w->in, rowOf(k), 0, columns, w->band, line(w->inRows, k));
+          ins[k] = line(w->inRows, k);
+        }
+        held[k] = (outs[k] = residentByteLine(w->out, rowOf(k), 0)) != nullptr;
+        if (held[k]) {
+          setRAMImageDirty(w->out, rowOf(k), 0);
+        } else {
+          outs[k] = line(w->outRows, k);
+          if (!down) getByteBILData(w->out, rowOf(k), 0, columns, 0, outs[k]);
+        }
       }
+      /* Going down, every pixel starts at the cap. */
+      auto distances = [&](int first, int end) {
+        DistScratch scratch(columns);
+        for (int k = first; k < end; k++) {
+          if (down) std::fill(outs[k], outs[k] + columns, 255);
+          rowDistances(w, line(w->runs, k), outs[k], &scratch);
+        }
+      };
       if (pooled) {
         parallelFor(strips, [&](int i) {
-          columnRuns(w, n, static_cast<int>(int64_t{columns} * i / strips),
+          columnRuns(w, ins.data(), n, static_cast<int>(int64_t{columns} * i / strips),
                      static_cast<int>(int64_t{columns} * (i + 1) / strips));
         });
-        parallelRows(n, rowGrain(int64_t{columns} * 8), [&](int first, int end) {
-          DistScratch scratch(columns);
-          for (int k = first; k < end; k++)
-            rowDistances(w, w->runs.data() + static_cast<size_t>(k) * columns,
-                         line(w->outRows, k), &scratch);
-        });
+        parallelRows(n, rowGrain(int64_t{columns} * 8), distances);
       } else {
-        columnRuns(w, n, 0, columns);
-        DistScratch scratch(columns);
-        for (int k = 0; k < n; k++)
-          rowDistances(w, w->runs.data() + static_cast<size_t>(k) * columns, line(w->outRows, k),
-                       &scratch);
+        columnRuns(w, ins.data(), n, 0, columns);
+        distances(0, n);
       }
       for (int k = 0; k < n; k++) {
-        putByteBILData(w->out, rowOf(k), 0, columns, 0, line(w->outRows, k));
+        if (!held[k]) putByteBILData(w->out, rowOf(k), 0, columns, 0, outs[k]);
         meter.row(down ? rowOf(k) : w->rows + done + k, total);
       }
     }

@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <new>
 #include <type_traits>
@@ -381,32 +382,45 @@ void affineRange(const double *pairs, double u0, double du, int columns, double 
   *to = static_cast<int>(hi) + 1;
 }
 
+/* A block's source window (at most 4 MB): pixel (x, y) at
+   base[(y - top) * stride + (x - left)]. */
+template <typename Src>
+struct SourceView {
+  const Src *base;
+  int stride, left, top;
+  const Src *at(int x, int y) const {
+    return base + static_cast<size_t>(y - top) * stride + (x - left);
+  }
+};
+
 /*
- * The worker of one block over one band pair.  Src is the window's type,
- * Dst the output row's; the byte-to-byte worker (clampEdge) takes anchors
- * up to the box's last column and row, repeating them as neighbours, and
- * rounds its values into 0..255.  The output rows are read (or cleared)
- * and written on this thread, a FLOAT memory output's where its lines
- * lie; the samples of each row, which depend on that row alone, are
- * worked out in blocks of rows on the worker pool.
+ * The samples of one block over one band pair, row by row.  Src is the
+ * source's type, Dst the output row's; the byte-to-byte worker
+ * (clampEdge) takes anchors up to the box's last column and row,
+ * repeating them as neighbours, and rounds its values into 0..255.  A
+ * row's samples depend on that row alone.
  */
 template <typename Src, typename Dst, bool clampEdge>
-void georefWorker(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, int startRow,
-                  int startColumn, int rows, int columns, const Src *window, int pair,
-                  BlockMeter *meter) {
-  const GeorecPar &par = w->par;
-  const int count = reducedCount(par);
-  const int width = box.right - box.left + 1;
-  const int dstBand = w->dest[pair];
-  const int outColumn = startColumn - w->outBox.left;
-  const bool nearest = w->method == RS_NEAREST;
-  /* The row coordinate as the row loop steps it (a serial sum). */
-  std::vector<double> vs(static_cast<size_t>(rows));
-  double v = frame.yFirst - par.yc;
-  for (int i = 0; i < rows; i++, v -= frame.dy) vs[i] = v;
+struct BlockSampler {
+  const GeorefWork *w;
+  GeoFrame frame;
+  PixelBox box;
+  int columns;
+  SourceView<Src> src;
+  std::vector<double> vs;  /* the row coordinate as the row loop steps it (a serial sum) */
+
+  BlockSampler(const GeorefWork *work, const GeoFrame &f, const PixelBox &b, int rows, int c,
+               const SourceView<Src> &view)
+      : w(work), frame(f), box(b), columns(c), src(view), vs(static_cast<size_t>(rows)) {
+    double v = frame.yFirst - w->par.yc;
+    for (int i = 0; i < rows; i++, v -= frame.dy) vs[i] = v;
+  }
 
   /* The samples of block row i into line, which holds the row as it was. */
-  auto sampleRow = [&](int i, Dst *line, std::vector<double> &us) {
+  void row(int i, Dst *line, std::vector<double> &us) const {
+    const GeorecPar &par = w->par;
+    const int count = reducedCount(par);
+    const bool nearest = w->method == RS_NEAREST;
     double pairs[2 * (kGeorecMaxOrder + 1)];
     reduceAtY(par, pairs, vs[i]);
     double u = frame.xFirst - par.xc;
@@ -430,15 +444,16 @@ void georefWorker(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, int
         const int n = fastTo - fastFrom;
         for (int k = 0; k < n; k++, u += frame.dx) us[k] = u;
         if constexpr (std::is_same<Src, float>::value && std::is_same<Dst, float>::value) {
-          affineBilinearFloat(us.data(), n, pairs, window, width, box.left, box.top, line + j);
+          affineBilinearFloat(us.data(), n, pairs, src.base, src.stride, src.left, src.top,
+                              line + j);
         } else {
           for (int k = 0; k < n; k++) {
             const double Y = pairs[0] + us[k] * pairs[2];
             const double X = pairs[1] + us[k] * pairs[3];
             const int ix = static_cast<int>(X), iy = static_cast<int>(Y);
             const float fx = static_cast<float>(X - ix), fy = static_cast<float>(Y - iy);
-            const Src *p = window + static_cast<size_t>(iy - box.top) * width + (ix - box.left);
-            const float p00 = p[0], p10 = p[1], p01 = p[width], p11 = p[width + 1];
+            const Src *p = src.at(ix, iy);
+            const float p00 = p[0], p10 = p[1], p01 = p[src.stride], p11 = p[src.stride + 1];
             line[j + k] = static_cast<Dst>((1 - fx) * (1 - fy) * p00 + fx * (1 - fy) * p10 +
                                            (1 - fx) * fy * p01 + fx * fy * p11);
           }
@@ -457,7 +472,7 @@ void georefWorker(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, int
       if (nearest) {
         if (!truncated(X + 0.5, &ix) || !truncated(Y + 0.5, &iy)) continue;
         if (ix < box.left || ix > box.right || iy < box.top || iy > box.bottom) continue;
-        line[j] = static_cast<Dst>(window[static_cast<size_t>(iy - box.top) * width + (ix - box.left)]);
+        line[j] = static_cast<Dst>(*src.at(ix, iy));
         continue;
       }
       if (!truncated(X, &ix) || !truncated(Y, &iy)) continue;
@@ -467,11 +482,11 @@ void georefWorker(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, int
       } else {
         if (ix < box.left || ix >= box.right || iy < box.top || iy >= box.bottom) continue;
       }
-      const size_t at = static_cast<size_t>(iy - box.top) * width + (ix - box.left);
+      const Src *p = src.at(ix, iy);
       const size_t right = clampEdge && ix == box.right ? 0 : 1;
-      const size_t down = clampEdge && iy == box.bottom ? 0 : static_cast<size_t>(width);
-      const float p00 = window[at], p10 = window[at + right];
-      const float p01 = window[at + down], p11 = window[at + down + right];
+      const size_t down = clampEdge && iy == box.bottom ? 0 : static_cast<size_t>(src.stride);
+      const float p00 = p[0], p10 = p[right];
+      const float p01 = p[down], p11 = p[down + right];
       const float value = (1 - fx) * (1 - fy) * p00 + fx * (1 - fy) * p10 +
                           (1 - fx) * fy * p01 + fx * fy * p11;
       if (clampEdge)
@@ -479,7 +494,26 @@ void georefWorker(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, int
       else
         line[j] = static_cast<Dst>(value);
     }
-  };
+  }
+};
+
+/*
+ * The worker of one block over one band pair, from its copied window.
+ * The output rows are read (or cleared) and written on this thread, a
+ * FLOAT memory output's where its lines lie; the samples of each row are
+ * worked out in blocks of rows on the worker pool.
+ */
+template <typename Src, typename Dst, bool clampEdge>
+void georefWorker(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, int startRow,
+                  int startColumn, int rows, int columns, const Src *window, int pair,
+                  BlockMeter *meter) {
+  const int width = box.right - box.left + 1;
+  const int dstBand = w->dest[pair];
+  const int outColumn = startColumn - w->outBox.left;
+  const bool nearest = w->method == RS_NEAREST;
+  const BlockSampler<Src, Dst, clampEdge> sampler(w, frame, box, rows, columns,
+                                                  SourceView<Src>{window, width, box.left,
+                                                                  box.top});
 
   /* Rows in rounds whose buffered lines stay within the block's 4 MB. */
   const int chunk = static_cast<int>(std::clamp<long long>(
@@ -521,7 +555,7 @@ void georefWorker(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, int
     }
     parallelRows(n, grain, [&](int first, int end) {
       std::vector<double> us;
-      for (int k = first; k < end; k++) sampleRow(i0 + k, lines[k], us);
+      for (int k = first; k < end; k++) sampler.row(i0 + k, lines[k], us);
     });
     for (int k = 0; k < n; k++) {
       const int outRow = startRow + i0 + k - w->outBox.top;
@@ -584,48 +618,157 @@ bool georefByteBlock(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, 
                                                          startColumn, rows, columns);
 }
 
-/*
- * georefBlock --
- *     One block of the window: cut in two when its source box exceeds
- *     4 MB (rows first when flag is 0, columns when 1, alternating), else
- *     resampled band pair by band pair.  A single pixel whose box is still
- *     too large (a transform that spreads it over a huge area) takes the
- *     box clipped to the input instead of being cut forever.
- */
-bool georefBlock(GeorefWork *w, int startRow, int startColumn, int rows, int columns, int flag) {
-  if (rows <= 0 || columns <= 0) return true;
-  const int bytes = readsAsBytes(w->in->header) ? 1 : 4;
+/* A block of the window and its source box. */
+struct GeorefLeaf {
   GeoFrame frame;
   PixelBox box;
-  long long pixels = blockSourceBox(w->par, &frame, &box, w->outFrame, w->outBox, w->inBox,
-                                    startRow, startColumn, rows, columns, 0);
-  if (pixels * bytes > kGeorefBlockBytes) {
+  long long pixels;
+  int startRow, startColumn, rows, columns;
+};
+
+/*
+ * georefBlocks --
+ *     Cuts a block of the window in two while its source box exceeds
+ *     4 MB (rows first when flag is 0, columns when 1, alternating) and
+ *     hands each block with a source to `leaf`, in order.  A single pixel
+ *     whose box is still too large (a transform that spreads it over a
+ *     huge area) takes the box clipped to the input instead of being cut
+ *     forever.
+ * Results:      false as soon as `leaf` gives false.
+ */
+bool georefBlocks(GeorefWork *w, int startRow, int startColumn, int rows, int columns, int flag,
+                  const std::function<bool(const GeorefLeaf &)> &leaf) {
+  if (rows <= 0 || columns <= 0) return true;
+  const int bytes = readsAsBytes(w->in->header) ? 1 : 4;
+  GeorefLeaf b{{}, {}, 0, startRow, startColumn, rows, columns};
+  b.pixels = blockSourceBox(w->par, &b.frame, &b.box, w->outFrame, w->outBox, w->inBox, startRow,
+                            startColumn, rows, columns, 0);
+  if (b.pixels * bytes > kGeorefBlockBytes) {
     if (rows > 1 || columns > 1) {
       if ((flag == 0 && rows > 1) || columns == 1) {
         const int half = rows / 2;
-        return georefBlock(w, startRow, startColumn, half, columns, 1) &&
-               georefBlock(w, startRow + half, startColumn, rows - half, columns, 1);
+        return georefBlocks(w, startRow, startColumn, half, columns, 1, leaf) &&
+               georefBlocks(w, startRow + half, startColumn, rows - half, columns, 1, leaf);
       }
       const int half = columns / 2;
-      return georefBlock(w, startRow, startColumn, rows, half, 0) &&
-             georefBlock(w, startRow, startColumn + half, rows, columns - half, 0);
+      return georefBlocks(w, startRow, startColumn, rows, half, 0, leaf) &&
+             georefBlocks(w, startRow, startColumn + half, rows, columns - half, 0, leaf);
     }
-    pixels = blockSourceBox(w->par, &frame, &box, w->outFrame, w->outBox, w->inBox, startRow,
-                            startColumn, rows, columns, 1);
+    b.pixels = blockSourceBox(w->par, &b.frame, &b.box, w->outFrame, w->outBox, w->inBox,
+                              startRow, startColumn, rows, columns, 1);
   }
-  if (pixels <= 0) return true;
+  if (b.pixels <= 0) return true;
+  return leaf(b);
+}
+
+/* georefBlock -- one block, its source window copied band pair by band pair. */
+bool georefBlock(const GeorefLeaf &b, GeorefWork *w) {
   if (!readsAsBytes(w->in->header))
-    return georefFloatBlock(w, frame, box, pixels, startRow, startColumn, rows, columns);
+    return georefFloatBlock(w, b.frame, b.box, b.pixels, b.startRow, b.startColumn, b.rows,
+                            b.columns);
   if (!readsAsBytes(w->out->header))
-    return georefByteFloatBlock(w, frame, box, pixels, startRow, startColumn, rows, columns);
-  return georefByteBlock(w, frame, box, pixels, startRow, startColumn, rows, columns);
+    return georefByteFloatBlock(w, b.frame, b.box, b.pixels, b.startRow, b.startColumn, b.rows,
+                                b.columns);
+  return georefByteBlock(w, b.frame, b.box, b.pixels, b.startRow, b.startColumn, b.rows,
+                         b.columns);
+}
+
+/*
+ * georefHeld --
+ *     FLOAT memory images in and out (not the same one), with blocks
+ *     enough for every thread: the blocks of a band pair go to the worker
+ *     pool at once (in rounds, for the meter), each copying its own
+ *     source window from the input's lines (the same window and the same
+ *     samples as georefBlock's path) and writing the output's lines
+ *     where they lie.
+ * Results:      false when the images don't allow it (nothing done).
+ */
+bool georefHeld(GeorefWork *w) {
+  const ImageHeader &ih = w->in->header;
+  if (w->in == w->out || w->rows <= 0 || w->columns <= 0 || workerCount() < 2 ||
+      readsAsBytes(ih))
+    return false;
+  std::vector<GeorefLeaf> leaves;
+  georefBlocks(w, w->startRow, w->startColumn, w->rows, w->columns,
+               w->rows > w->columns ? 1 : 0, [&](const GeorefLeaf &b) {
+                 leaves.push_back(b);
+                 return true;
+               });
+  if (leaves.size() < static_cast<size_t>(workerCount()) * 2) return false;
+  /* The input lines of each source band and the output rows of each pair. */
+  std::vector<const float *> inLines(static_cast<size_t>(w->pairs) * ih.rows);
+  for (int k = 0; k < w->pairs; k++)
+    for (int r = 0; r < ih.rows; r++)
+      if (!(inLines[static_cast<size_t>(k) * ih.rows + r] =
+                residentFloatLine(w->in, r, w->source[k])))
+        return false;
+  const int outColumn = w->startColumn - w->outBox.left;
+  std::vector<float *> lines(static_cast<size_t>(w->pairs) * w->rows);
+  for (int k = 0; k < w->pairs; k++)
+    for (int i = 0; i < w->rows; i++) {
+      float *line = residentFloatLine(w->out, w->startRow + i - w->outBox.top, w->dest[k]);
+      if (!line) return false;
+      lines[static_cast<size_t>(k) * w->rows + i] = line + outColumn;
+    }
+  for (int k = 0; k < w->pairs; k++)
+    for (int i = 0; i < w->rows; i++)
+      setRAMImageDirty(w->out, w->startRow + i - w->outBox.top, w->dest[k]);
+
+  BlockMeter meter;
+  const size_t round = std::max<size_t>(static_cast<size_t>(workerCount()) * 8,
+                                        (leaves.size() + 3) / 4);
+  for (int k = 0; k < w->pairs; k++) {
+    const float *const *bandLines = inLines.data() + static_cast<size_t>(k) * ih.rows;
+    float *const *pairLines = lines.data() + static_cast<size_t>(k) * w->rows;
+    for (size_t l0 = 0; l0 < leaves.size(); l0 += round) {
+      const size_t l1 = std::min(leaves.size(), l0 + round);
+      parallelFor(static_cast<int>(l1 - l0), [&](int p) {
+        const GeorefLeaf &b = leaves[l0 + p];
+        const PixelBox &box = b.box;
+        /* Each thread keeps its window (up to 4 MB) from block to block. */
+        thread_local std::vector<float> window;
+        const int width = box.right - box.left + 1;
+        if (window.size() < static_cast<size_t>(b.pixels)) window.resize(static_cast<size_t>(b.pixels));
+        /* Window columns [lo, hi) lie inside the input; zeros elsewhere. */
+        const long long first = static_cast<long long>(box.left) - w->inBox.left;
+        const int lo = static_cast<int>(std::clamp<long long>(-first, 0, width));
+        const int hi = static_cast<int>(std::clamp<long long>(ih.columns - first, lo, width));
+        for (int y = box.top; y <= box.bottom; y++) {
+          float *to = window.data() + static_cast<size_t>(y - box.top) * width;
+          const long long r = static_cast<long long>(y) - w->inBox.top;
+          if (r < 0 || r >= ih.rows) {
+            std::fill(to, to + width, 0.0f);
+            continue;
+          }
+          std::fill(to, to + lo, 0.0f);
+          std::copy(bandLines[r] + (first + lo), bandLines[r] + (first + hi), to + lo);
+          std::fill(to + hi, to + width, 0.0f);
+        }
+        const BlockSampler<float, float, false> sampler(
+            w, b.frame, box, b.rows, b.columns,
+            SourceView<float>{window.data(), width, box.left, box.top});
+        std::vector<double> us;
+        for (int i = 0; i < b.rows; i++) {
+          float *line = pairLines[b.startRow - w->startRow + i] + (b.startColumn - w->startColumn);
+          if (w->zero) std::fill(line, line + b.columns, 0.0f);
+          sampler.row(i, line, us);
+        }
+      });
+      meter.step(k, static_cast<int>(l1 - 1), static_cast<int>(leaves.size()), w->pairs);
+    }
+    if (w->out->hist) resetBandHist(w->out->hist, w->dest[k]);
+  }
+  meterSet("georef", 1.0f);
+  return true;
 }
 
 int runGeoref(GeorefWork *w) {
   bool ok;
   try {
-    ok = georefBlock(w, w->startRow, w->startColumn, w->rows, w->columns,
-                     w->rows > w->columns ? 1 : 0);
+    ok = georefHeld(w) ||
+         georefBlocks(w, w->startRow, w->startColumn, w->rows, w->columns,
+                      w->rows > w->columns ? 1 : 0,
+                      [w](const GeorefLeaf &b) { return georefBlock(b, w); });
   } catch (const std::bad_alloc &) {
     vesk_fprintf(stderr, "Error in malloc.\n");
     ok = false;

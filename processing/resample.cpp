@@ -103,34 +103,61 @@ void avgTaps(double origin, double step, int count, double inOrigin, double inSt
 }
 
 /*
- * resampleBilinearRow --
- *     One output row from the input rows above (row0) and below (row1,
- *     weighted v; null when v is 0) its positions, rows addressed by
- *     input column, columns outside [lo, lo + span) reading 0; columns
- *     whose square misses the input are 0.  A function of its own so that
- *     its loop keeps everything in registers.
+ * The bilinear columns: input column col[j] and weight u[j] (oneMinus[j]
+ * = 1 - u[j]) of output column j, whose square touches the input where
+ * inside[j] (the others are 0); columns before inFrom and from inTo on
+ * are all outside; [safeFrom, safeTo), inside, read both neighbours
+ * inside the span [lo, lo + span) (the others read 0 outside it).
  */
-void resampleBilinearRow(const float *__restrict row0, const float *__restrict row1, float v,
-                         const int *__restrict col, const float *__restrict colFrac,
-                         const unsigned char *__restrict colInside, int columns, int lo, int span,
-                         float *__restrict line) {
-  auto at = [lo, span](const float *row, int c) { return c >= lo && c < lo + span ? row[c] : 0.0f; };
-  for (int j = 0; j < columns; j++) {
-    if (!colInside[j]) {
-      line[j] = 0.0f;
-      continue;
-    }
-    const int c = col[j];
-    const float u = colFrac[j];
-    const float top = (1 - u) * at(row0, c) + u * at(row0, c + 1);
-    if (!row1) {
-      line[j] = top;
-      continue;
-    }
-    const float bottom = (1 - u) * at(row1, c) + u * at(row1, c + 1);
-    line[j] = (1 - v) * top + v * bottom;
-  }
+struct BilinearColumns {
+  std::vector<int> col;
+  std::vector<float> u, oneMinus;
+  std::vector<unsigned char> inside;
+  int inFrom = 0, inTo = 0, safeFrom = 0, safeTo = 0, lo = 0, span = 0;
+};
+
+/*
+ * resampleBilinearH --
+ *     One input row's horizontal samples (1 - u) row(c) + u row(c + 1),
+ *     the row addressed by input column; 0 outside the inside columns.
+ *     The vertical step combines two of them, so an input row's samples
+ *     are worked out once for every output row that reads it.
+ */
+void resampleBilinearH(const float *__restrict row, const BilinearColumns &bc, int columns,
+                       float *__restrict h) {
+  const int *__restrict col = bc.col.data();
+  const float *__restrict u = bc.u.data(), *__restrict oneMinus = bc.oneMinus.data();
+  const int lo = bc.lo, hi = bc.lo + bc.span;
+  auto at = [&](int c) { return c >= lo && c < hi ? row[c] : 0.0f; };
+  auto edge = [&](int j) {
+    h[j] = bc.inside[j] ? oneMinus[j] * at(col[j]) + u[j] * at(col[j] + 1) : 0.0f;
+  };
+  std::fill(h, h + bc.inFrom, 0.0f);
+  for (int j = bc.inFrom; j < bc.safeFrom; j++) edge(j);
+  for (int j = bc.safeFrom; j < bc.safeTo; j++)
+    h[j] = oneMinus[j] * row[col[j]] + u[j] * row[col[j] + 1];
+  for (int j = std::max(bc.safeTo, bc.safeFrom); j < bc.inTo; j++) edge(j);
+  std::fill(h + std::max(bc.inTo, bc.inFrom), h + columns, 0.0f);
 }
+
+/* The vertical step: (1 - v) top + v bottom, columns outside the input 0. */
+void resampleBilinearV(const float *__restrict top, const float *__restrict bottom, float v,
+                       const BilinearColumns &bc, int columns, float *__restrict line) {
+  const float w = 1 - v;
+  for (int j = 0; j < columns; j++) line[j] = w * top[j] + v * bottom[j];
+  std::fill(line, line + bc.inFrom, 0.0f);
+  std::fill(line + std::max(bc.inTo, bc.inFrom), line + columns, 0.0f);
+}
+
+/*
+ * The AVG columns whose taps are all of one count: tap k of output column
+ * j is cell[k][j] with weight w[k][j].
+ */
+struct AverageColumns {
+  int count = 0;  /* 0: columns with different counts */
+  std::vector<int> cell[4];
+  std::vector<float> w[4];
+};
 
 /* One input row's share of an AVG row: each column's weighted taps times wy, added to sums. */
 void resampleAverageRow(const float *__restrict row, float wy, const AvgTap *__restrict taps,
@@ -138,6 +165,56 @@ void resampleAverageRow(const float *__restrict row, float wy, const AvgTap *__r
   for (int j = 0; j < columns; j++) {
     float s = 0;
     for (int k = first[j]; k < first[j + 1]; k++) s += row[taps[k].cell] * taps[k].w;
+    sums[j] += s * wy;
+  }
+}
+
+/* The same with K taps to every column: the same sums, without the tap loop. */
+template <int K>
+void resampleAverageRowK(const float *__restrict row, float wy, const AverageColumns &ac,
+                         int columns, float *__restrict sums) {
+  const int *__restrict c0 = ac.cell[0].data(), *__restrict c1 = ac.cell[K > 1 ? 1 : 0].data();
+  const int *__restrict c2 = ac.cell[K > 2 ? 2 : 0].data(), *__restrict c3 = ac.cell[K > 3 ? 3 : 0].data();
+  const float *__restrict w0 = ac.w[0].data(), *__restrict w1 = ac.w[K > 1 ? 1 : 0].data();
+  const float *__restrict w2 = ac.w[K > 2 ? 2 : 0].data(), *__restrict w3 = ac.w[K > 3 ? 3 : 0].data();
+  for (int j = 0; j < columns; j++) {
+    float s = 0;
+    s += row[c0[j]] * w0[j];
+    if (K > 1) s += row[c1[j]] * w1[j];
+    if (K > 2) s += row[c2[j]] * w2[j];
+    if (K > 3) s += row[c3[j]] * w3[j];
+    sums[j] += s * wy;
+  }
+}
+
+/* An exact halving from two input rows (weights wa, wb) in one sweep: the
+   sums of two calls of resampleAverageRowHalf on a row of zeros. */
+void resampleAverageHalf2(const float *__restrict rowA, float wa, const float *__restrict rowB,
+                          float wb, const AverageColumns &ac, int columns,
+                          float *__restrict line) {
+  const float *__restrict a = rowA + ac.cell[0][0], *__restrict b = rowB + ac.cell[0][0];
+  const float *__restrict w0 = ac.w[0].data(), *__restrict w1 = ac.w[1].data();
+  for (int j = 0; j < columns; j++) {
+    float sa = 0, sb = 0, sum = 0;
+    sa += a[2 * j] * w0[j];
+    sa += a[2 * j + 1] * w1[j];
+    sb += b[2 * j] * w0[j];
+    sb += b[2 * j + 1] * w1[j];
+    sum += sa * wa;
+    sum += sb * wb;
+    line[j] = sum;
+  }
+}
+
+/* Two taps, cells 2j + base and 2j + base + 1 (an exact halving): loads in order. */
+void resampleAverageRowHalf(const float *__restrict row, float wy, const AverageColumns &ac,
+                            int columns, float *__restrict sums) {
+  const float *__restrict r = row + ac.cell[0][0];
+  const float *__restrict w0 = ac.w[0].data(), *__restrict w1 = ac.w[1].data();
+  for (int j = 0; j < columns; j++) {
+    float s = 0;
+    s += r[2 * j] * w0[j];
+    s += r[2 * j + 1] * w1[j];
     sums[j] += s * wy;
   }
 }
@@ -195,6 +272,52 @@ void resampleRows(ResampleWork *w) {
   if (span == 0) spanLo = 0;
   /* Input rows are addressed by input column; outside the span reads 0. */
 
+  /* The bilinear columns with their inside and safe ranges (positions
+     grow with j, so each is one run of columns). */
+  BilinearColumns bc;
+  if (w->method == RSP_BI && span > 0) {
+    bc.col = col;
+    bc.u = colFrac;
+    bc.inside = colInside;
+    bc.oneMinus.resize(static_cast<size_t>(outColumns));
+    for (int j = 0; j < outColumns; j++) bc.oneMinus[j] = 1 - colFrac[j];
+    bc.lo = spanLo;
+    bc.span = span;
+    bc.inFrom = 0;
+    while (bc.inFrom < outColumns && !colInside[bc.inFrom]) bc.inFrom++;
+    bc.inTo = outColumns;
+    while (bc.inTo > bc.inFrom && !colInside[bc.inTo - 1]) bc.inTo--;
+    auto safe = [&](int j) {
+      return colInside[j] && col[j] >= spanLo && col[j] + 1 < spanLo + span;
+    };
+    bc.safeFrom = bc.inFrom;
+    while (bc.safeFrom < bc.inTo && !safe(bc.safeFrom)) bc.safeFrom++;
+    bc.safeTo = bc.safeFrom;
+    while (bc.safeTo < bc.inTo && safe(bc.safeTo)) bc.safeTo++;
+  }
+  /* AVG columns with one count of taps each, taken out of the tap lists. */
+  AverageColumns ac;
+  if (w->method == RSP_AVG && outColumns > 0) {
+    const int k0 = colFirst[1] - colFirst[0];
+    bool uniform = k0 >= 1 && k0 <= 4;
+    for (int j = 0; j < outColumns && uniform; j++) uniform = colFirst[j + 1] - colFirst[j] == k0;
+    if (uniform) {
+      ac.count = k0;
+      for (int k = 0; k < k0; k++) {
+        ac.cell[k].resize(static_cast<size_t>(outColumns));
+        ac.w[k].resize(static_cast<size_t>(outColumns));
+        for (int j = 0; j < outColumns; j++) {
+          ac.cell[k][j] = colTaps[colFirst[j] + k].cell;
+          ac.w[k][j] = colTaps[colFirst[j] + k].w;
+        }
+      }
+    }
+  }
+  /* An exact halving: cells 2j + base and 2j + base + 1. */
+  bool halving = ac.count == 2;
+  for (int j = 0; j < outColumns && halving; j++)
+    halving = ac.cell[0][j] == ac.cell[0][0] + 2 * j && ac.cell[1][j] == ac.cell[0][j] + 1;
+
   std::vector<AvgTap> rowTaps;
   std::vector<int> rowFirst;
   if (w->method == RSP_AVG)
@@ -218,8 +341,9 @@ void resampleRows(ResampleWork *w) {
     }
   };
 
-  /* One output row of one band pair from its input rows (row(r): input row r). */
-  /* (Columns outside the input, and rows that read none, are zeros.) */
+  /* One output row of one band pair from its input rows (row(r): input row r),
+     nearest or AVG (bilinear rows: bilinearRows below).  Columns outside the
+     input, and rows that read none, are zeros. */
   auto combine = [&](int i, const std::function<const float *(int)> &row, float *line) {
     const double yf = (ih.y0 - (oh.y0 - i * oh.dy)) / ih.dy;
     int r = 0;
@@ -228,23 +352,73 @@ void resampleRows(ResampleWork *w) {
       for (int j = 0; j < outColumns; j++) line[j] = colInside[j] ? row0[col[j]] : 0.0f;
       return;
     }
-    if (span > 0 && w->method == RSP_BI && resampleCell(yf, inRows, &r)) {
-      const float v = static_cast<float>(yf - r);
-      resampleBilinearRow(row(r), v != 0 ? row(r + 1) : nullptr, v, col.data(), colFrac.data(),
-                          colInside.data(), outColumns, spanLo, span, line);
+    if (span > 0 && w->method == RSP_AVG && halving && rowFirst[i + 1] - rowFirst[i] == 2) {
+      const AvgTap &a = rowTaps[rowFirst[i]], &b = rowTaps[rowFirst[i] + 1];
+      resampleAverageHalf2(row(a.cell), a.w, row(b.cell), b.w, ac, outColumns, line);
       return;
     }
     std::fill(line, line + outColumns, 0.0f);
     if (span > 0 && w->method == RSP_AVG) {
-      for (int t = rowFirst[i]; t < rowFirst[i + 1]; t++)
-        resampleAverageRow(row(rowTaps[t].cell), rowTaps[t].w, colTaps.data(), colFirst.data(),
-                           outColumns, line);
+      for (int t = rowFirst[i]; t < rowFirst[i + 1]; t++) {
+        const float *in = row(rowTaps[t].cell);
+        const float wy = rowTaps[t].w;
+        switch (halving ? -1 : ac.count) {
+        case -1: resampleAverageRowHalf(in, wy, ac, outColumns, line); break;
+        case 1: resampleAverageRowK<1>(in, wy, ac, outColumns, line); break;
+        case 2: resampleAverageRowK<2>(in, wy, ac, outColumns, line); break;
+        case 3: resampleAverageRowK<3>(in, wy, ac, outColumns, line); break;
+        case 4: resampleAverageRowK<4>(in, wy, ac, outColumns, line); break;
+        default:
+          resampleAverageRow(in, wy, colTaps.data(), colFirst.data(), outColumns, line);
+        }
+      }
+    }
+  };
+
+  /* Bilinear rows of one band pair: each input row's horizontal samples
+     once, kept in two slots for the output rows that read them. */
+  auto bilinearRows = [&](int first, int end, const std::function<const float *(int)> &row,
+                          float *const *lines) {
+    std::vector<float> slots(2 * static_cast<size_t>(outColumns));
+    int tags[2] = {INT_MIN, INT_MIN};
+    auto horizontal = [&](int r, int keep) -> const float * {
+      for (int k = 0; k < 2; k++)
+        if (tags[k] == r) return slots.data() + static_cast<size_t>(k) * outColumns;
+      const int k = keep == 0 ? 1 : 0;
+      tags[k] = r;
+      float *h = slots.data() + static_cast<size_t>(k) * outColumns;
+      resampleBilinearH(row(r), bc, outColumns, h);
+      return h;
+    };
+    for (int i = first; i < end; i++) {
+      float *line = lines[i - first];
+      const double yf = (ih.y0 - (oh.y0 - i * oh.dy)) / ih.dy;
+      int r = 0;
+      if (!resampleCell(yf, inRows, &r)) {
+        std::fill(line, line + outColumns, 0.0f);
+        continue;
+      }
+      const float v = static_cast<float>(yf - r);
+      const float *top = horizontal(r, -1);
+      if (v == 0) {
+        std::copy(top, top + outColumns, line);
+        continue;
+      }
+      const int topSlot = top == slots.data() ? 0 : 1;
+      resampleBilinearV(top, horizontal(r + 1, topSlot), v, bc, outColumns, line);
     }
   };
 
   /* Rounds of output rows with their output lines (or buffers) and input
-     rows; what a round copies stays within about 16 MiB. */
-  const int grain = rowGrain(int64_t{outColumns} * pairs * (w->method == RSP_AVG ? 4 : 2));
+     rows; what a round copies stays within about 4 MiB. */
+  /* A block also writes at least 2 MiB of output: a new output's pages are
+     zeroed by the system as they are first written, a huge page at a
+     time, and threads sharing one wait for each other. */
+  const int grain = std::max(
+      rowGrain(int64_t{outColumns} * pairs * (w->method == RSP_AVG ? 4 : 2)),
+      static_cast<int>(std::min<int64_t>(
+          outRows, ((int64_t{2} << 20) + int64_t{outColumns} * pairs * 4 - 1) /
+                       std::max<int64_t>(int64_t{outColumns} * pairs * 4, 1))));
   const int64_t budget = int64_t{1} << 20;  /* floats */
   const int round = static_cast<int>(std::max<int64_t>(
       1, std::min<int64_t>(outRows, std::max<int64_t>(int64_t{grain} * workerCount() * 4,
@@ -324,6 +498,12 @@ void resampleRows(ResampleWork *w) {
         outputs[k] = outputStore.data() + k * static_cast<size_t>(outColumns);
     }
     parallelRows(n, grain, [&](int first, int end) {
+      if (w->method == RSP_BI && span > 0) {
+        for (int p = 0; p < pairs; p++)
+          bilinearRows(done + first, done + end, [&](int r) { return input(p, r); },
+                       outputs.data() + static_cast<size_t>(p) * n + first);
+        return;
+      }
       for (int k = first; k < end; k++)
         for (int p = 0; p < pairs; p++)
           combine(done + k, [&](int r) { return input(p, r); },

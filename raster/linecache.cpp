@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/text.h"
+#include "core/threads.h"
 #include "raster/ramimg.h"
 #include "vesk/stdio.h"
 
@@ -445,7 +446,13 @@ unsigned char *allocCacheBlock(int64_t size, bool cleared) {
   const int64_t total = (size + kHead + page - 1) / page * page;
   if (unsigned char *start = takeSpareBlock(total)) {
     if (cleared && size <= kClearInPlace) {
-      memset(start + kHead, 0, static_cast<size_t>(size));
+      // In pieces of 1 MiB on the worker pool: a cleared output is
+      // created while every other thread waits for its rows.
+      constexpr int64_t kPiece = int64_t{1} << 20;
+      parallelFor(static_cast<int>((size + kPiece - 1) / kPiece), [&](int i) {
+        const int64_t at = i * kPiece;
+        memset(start + kHead + at, 0, static_cast<size_t>(std::min(kPiece, size - at)));
+      });
     } else if (cleared) {
       // Cleared ahead, a large block would leave the cache before it is
       // written: its pages go back and come again zeroed as they are

@@ -425,6 +425,14 @@ float *residentFloatLine(RAMIMG *image, int row, int band) {
   return reinterpret_cast<float *>(line);
 }
 
+unsigned char *residentByteLine(RAMIMG *image, int row, int band) {
+  const ImageHeader &h = image->header;
+  if (h.pixelid != P_BYTE || image->fd >= 0 || image->memData || !image->getLineProc ||
+      image->cacheLines < int64_t{h.rows} * h.nbands)
+    return nullptr;
+  return image->getLineProc(image, row, band, 1);
+}
+
 /* getByteBILData -- the byte counterpart of getFloatBILData. */
 void getByteBILData(RAMIMG *image, int row, int column, int count, int band,
                     unsigned char *out) {

@@ -35,6 +35,8 @@ int putUSHORTBILData(RAMIMG *image, int row, int column, int count, int band,
  * setRAMImageDirty.
  */
 float *residentFloatLine(RAMIMG *image, int row, int band);
+/* The same for a BYTE memory image: the bytes getByteBILData copies out. */
+unsigned char *residentByteLine(RAMIMG *image, int row, int band);
 
 /* ---- palette views: component 0, 1, 2 = red, green, blue; < 0 the index ---- */
 void getPaletteByteBILData(RAMIMG *image, int row, int column, int count, int component,
