@@ -44,6 +44,24 @@ int rowGrain(long long rowWork);
  */
 void parallelRows(int count, int grain, const std::function<void(int first, int end)> &rows);
 
+/* Blocks a watched parallelRows call on one thread splits its rows into. */
+inline constexpr int kProgressBlocks = 64;
+
+/*
+ * parallelRows (watched) --
+ *     As above, with the calling thread told how the work goes: progress
+ *     runs on the calling thread only (never on a worker), once before the
+ *     first block and after each block that thread finishes, with the rows
+ *     finished so far; it may move the meter and poll the run status.  When
+ *     it returns false no further block starts (the running ones finish).
+ *     On one thread the rows go in kProgressBlocks blocks, so progress is
+ *     still seen.  Inside progress the pool is busy: a module it starts
+ *     runs on the calling thread alone.
+ * Results:      true when every row was done, false when progress stopped it.
+ */
+bool parallelRows(int count, int grain, const std::function<void(int first, int end)> &rows,
+                  const std::function<bool(int done)> &progress);
+
 }  // namespace vesk
 
 #endif

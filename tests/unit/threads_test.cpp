@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -57,4 +58,87 @@ TEST(Threads, ExceptionsReachTheCallerAndNestedCallsRunInline) {
     });
   });
   for (auto &s : sums) EXPECT_EQ(s.load(), 28);
+}
+
+// The watched form: progress runs on the calling thread only, from 0 up
+// through the rows done, and every row is done once; a pool call made from
+// progress (a meter script running a module) runs inline.
+TEST(Threads, WatchedRowsReportProgressOnTheCallingThread) {
+  for (int count : {0, 5, 1000, 100000}) {
+    SCOPED_TRACE(count);
+    std::vector<std::atomic<int>> seen(static_cast<size_t>(count));
+    const std::thread::id caller = std::this_thread::get_id();
+    std::vector<int> reports;
+    bool elsewhere = false;
+    const bool finished = parallelRows(
+        count, 16,
+        [&](int first, int end) {
+          for (int r = first; r < end; r++) seen[r]++;
+        },
+        [&](int done) {
+          if (std::this_thread::get_id() != caller) elsewhere = true;
+          reports.push_back(done);
+          std::atomic<int> inner{0};
+          parallelRows(100, 1, [&](int first, int end) { inner += end - first; });
+          EXPECT_EQ(inner.load(), 100);
+          return true;
+        });
+    EXPECT_TRUE(finished);
+    EXPECT_FALSE(elsewhere);
+    for (int r = 0; r < count; r++) EXPECT_EQ(seen[r].load(), 1) << "row " << r;
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.front(), 0);
+    for (size_t i = 1; i < reports.size(); i++) EXPECT_LE(reports[i - 1], reports[i]);
+    EXPECT_LE(reports.back(), count);
+  }
+}
+
+// A stop before the first block does nothing; a stop on the way ends the
+// call with rows left undone, and no block runs after it has returned.
+TEST(Threads, WatchedRowsStopAtTheNextBlock) {
+  std::atomic<int> rows{0};
+  auto work = [&](int first, int end) { rows += end - first; };
+  EXPECT_FALSE(parallelRows(100000, 16, work, [](int) { return false; }));
+  EXPECT_EQ(rows.load(), 0);
+
+  const int count = 1 << 20;
+  int calls = 0;
+  const bool finished = parallelRows(
+      count, 16,
+      [&](int first, int end) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        rows += end - first;
+      },
+      [&](int done) { return ++calls < 3 || done == 0; });
+  EXPECT_FALSE(finished);
+  const int after = rows.load();
+  EXPECT_GT(after, 0);
+  EXPECT_LT(after, count);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(rows.load(), after);
+
+  // The same inside a piece, where everything runs on that piece's thread
+  // in blocks.
+  parallelFor(2, [&](int i) {
+    if (i != 0) return;
+    int reports = 0, seen = 0;
+    const std::thread::id self = std::this_thread::get_id();
+    EXPECT_FALSE(parallelRows(
+        6400, 1,
+        [&](int first, int end) {
+          EXPECT_EQ(std::this_thread::get_id(), self);
+          seen += end - first;
+        },
+        [&](int) { return ++reports < 10; }));
+    EXPECT_EQ(seen, 9 * 6400 / kProgressBlocks);
+    // Run to the end, every block is reported.
+    std::vector<int> done;
+    EXPECT_TRUE(parallelRows(6400, 1, [](int, int) {}, [&](int d) {
+      done.push_back(d);
+      return true;
+    }));
+    ASSERT_EQ(done.size(), size_t{kProgressBlocks + 1});
+    EXPECT_EQ(done[1], 6400 / kProgressBlocks);
+    EXPECT_EQ(done.back(), 6400);
+  });
 }
