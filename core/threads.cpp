@@ -150,6 +150,14 @@ int rowGrain(long long rowWork) {
                                                 INT_MAX));
 }
 
+int roundRows(int grain, int rows, long long rowBytes) {
+  const long long bytes = std::max(rowBytes, 1LL);
+  return static_cast<int>(std::clamp<long long>(
+      std::max<long long>(static_cast<long long>(std::max(grain, 1)) * workerCount() * 4,
+                          (1LL << 22) / bytes),
+      1, std::max(rows, 1)));
+}
+
 namespace {
 
 /* Threads a parallelRows call may use: 1 inside a piece, or for fewer

@@ -44,6 +44,14 @@ int rowGrain(long long rowWork);
  */
 void parallelRows(int count, int grain, const std::function<void(int first, int end)> &rows);
 
+/*
+ * Rows of one round of a module that reads its rows on the calling thread,
+ * works them out on the pool and writes them there again: enough that every
+ * thread gets a few blocks of `grain` rows, and about 4 MB of rows of
+ * rowBytes, within 1 .. rows.
+ */
+int roundRows(int grain, int rows, long long rowBytes);
+
 /* Blocks a watched parallelRows call on one thread splits its rows into. */
 inline constexpr int kProgressBlocks = 64;
 

@@ -13,10 +13,12 @@
 #include <new>
 #include <stdexcept>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "core/core.h"
 #include "core/options.h"
+#include "core/threads.h"
 #include "processing/transfer.h"
 #include "raster/pixels.h"
 #include "vesk/meter.h"
@@ -50,7 +52,7 @@ static_assert(sizeof rotateDirNames / sizeof rotateDirNames[0] == DIR_COUNT, "on
 
 /* Input bytes one strip may hold. */
 constexpr int64_t kRotateStripBytes = 4194304;
-/* Bytes of output lines gathered at once from a strip. */
+/* Bytes of output lines one thread gathers at once from a strip. */
 constexpr int64_t kRotateTileBytes = 1 << 20;
 
 struct RotateWork {
@@ -124,16 +126,45 @@ bool rotateFlipLines(RotateWork *w) {
   RowMeter meter("rotate");
   const bool reverse = w->dir == DIR_XFLIP || w->dir == DIR_XYFLIP;
   const int64_t count = w->columns;
+  auto flip = [=](const unsigned char *src, unsigned char *dst) {
+    if (!reverse) memcpy(dst, src, static_cast<size_t>(count * size));
+    else if (size == 1) rotateReverse<uint8_t>(src, dst, count);
+    else if (size == 2) rotateReverse<uint16_t>(src, dst, count);
+    else rotateReverse<uint32_t>(src, dst, count);
+  };
+  if (residentImage(w->in) && residentImage(w->out)) {
+    /* Rounds of rows: the lines had here, the samples moved on the pool. */
+    const int grain = rowGrain(count * w->bands * size / 4);
+    const int round = roundRows(grain, w->n, count * w->bands * size);
+    std::vector<std::pair<const unsigned char *, unsigned char *>> lines(
+        static_cast<size_t>(round) * w->bands);
+    for (int i0 = 0; i0 < w->n; i0 += round) {
+      const int m = std::min(round, w->n - i0);
+      for (int k = 0; k < m; k++) {
+        const int i = i0 + k, from = w->dir == DIR_XFLIP ? i : w->n - 1 - i;
+        for (int b = 0; b < w->bands; b++) {
+          auto &line = lines[static_cast<size_t>(k) * w->bands + b];
+          line = {w->in->getLineProc(w->in, from, b, 1), w->out->getLineProc(w->out, i, b, 1)};
+          if (!line.first || !line.second) return false;
+          setRAMImageDirty(w->out, i, b);
+        }
+      }
+      parallelRows(m * w->bands, grain, [&](int first, int end) {
+        for (int k = first; k < end; k++) flip(lines[k].first, lines[k].second);
+      });
+      for (int k = 0; k < m; k++) meter.row(i0 + k + 1, w->n);
+    }
+    if (w->out->hist && rasterHooks().resetBandHist)
+      for (int b = 0; b < w->bands; b++) rasterHooks().resetBandHist(w->out->hist, b);
+    return true;
+  }
   for (int i = 0; i < w->n; i++) {
     const int from = w->dir == DIR_XFLIP ? i : w->n - 1 - i;
     for (int b = 0; b < w->bands; b++) {
       const unsigned char *src = w->in->getLineProc(w->in, from, b, 1);
       unsigned char *dst = w->out->getLineProc(w->out, i, b, 1);
       if (!src || !dst) return false;
-      if (!reverse) memcpy(dst, src, static_cast<size_t>(count * size));
-      else if (size == 1) rotateReverse<uint8_t>(src, dst, count);
-      else if (size == 2) rotateReverse<uint16_t>(src, dst, count);
-      else rotateReverse<uint32_t>(src, dst, count);
+      flip(src, dst);
       setRAMImageDirty(w->out, i, b);
       if (w->out->hist && rasterHooks().resetBandHist) rasterHooks().resetBandHist(w->out->hist, b);
     }
@@ -144,42 +175,44 @@ bool rotateFlipLines(RotateWork *w) {
 
 /*
  * rotateSeg --
- *     Writes one strip that has been read (row, band, column): tiles of
- *     strip columns are gathered into output lines (RIGHT puts input row
- *     r at n - 1 - r, LEFT at r) and written.
+ *     Writes one strip that has been read (row, band, column): band by
+ *     band, the strip's columns are gathered into output lines on the
+ *     pool (RIGHT puts input row r at n - 1 - r, LEFT at r; each line is
+ *     one column alone), and the lines written here.
  */
 template <class T>
 void rotateSeg(RotateWork *w, const T *strip, int64_t x0, int64_t width, T *lines, int64_t tile) {
   const int64_t n = w->n, bands = w->bands;
   const bool right = w->dir == DIR_RIGHT;
+  const int64_t rowStride = bands * width;
   for (int64_t b = 0; b < bands; b++) {
-    for (int64_t t0 = 0; t0 < width; t0 += tile) {
-      const int64_t tw = std::min(tile, width - t0);
-      /* Blocks of rows: each line gets a short contiguous run while the
-         block's strip rows stay in cache. */
-      constexpr int64_t kBlock = 32;
-      const int64_t rowStride = bands * width;
-      for (int64_t r0 = 0; r0 < n; r0 += kBlock) {
-        const int64_t r1 = std::min(n, r0 + kBlock);
-        const T *src = &strip[static_cast<size_t>((r0 * bands + b) * width + t0)];
-        for (int64_t x = 0; x < tw; x++) {
-          T *line = &lines[static_cast<size_t>(x * n)];
-          const T *from = src + x;
-          if (right) {
-            T *to = line + (n - 1 - r0);
-            for (int64_t r = r0; r < r1; r++, from += rowStride) *to-- = *from;
-          } else {
-            T *to = line + r0;
-            for (int64_t r = r0; r < r1; r++, from += rowStride) *to++ = *from;
+    parallelRows(static_cast<int>(width), rowGrain(n), [&](int c0, int c1) {
+      for (int64_t t0 = c0; t0 < c1; t0 += tile) {
+        const int64_t tw = std::min<int64_t>(tile, c1 - t0);
+        /* Blocks of rows: each line gets a short contiguous run while the
+           block's strip rows stay in cache. */
+        constexpr int64_t kBlock = 32;
+        for (int64_t r0 = 0; r0 < n; r0 += kBlock) {
+          const int64_t r1 = std::min(n, r0 + kBlock);
+          const T *src = &strip[static_cast<size_t>((r0 * bands + b) * width + t0)];
+          for (int64_t x = 0; x < tw; x++) {
+            T *line = &lines[static_cast<size_t>((t0 + x) * n)];
+            const T *from = src + x;
+            if (right) {
+              T *to = line + (n - 1 - r0);
+              for (int64_t r = r0; r < r1; r++, from += rowStride) *to-- = *from;
+            } else {
+              T *to = line + r0;
+              for (int64_t r = r0; r < r1; r++, from += rowStride) *to++ = *from;
+            }
           }
         }
       }
-      for (int64_t x = 0; x < tw; x++) {
-        const int64_t sx = t0 + x;
-        const int64_t orow = right ? x0 + sx : w->columns - x0 - sx - 1;
-        rotateWrite(w->out, static_cast<int>(orow), static_cast<int>(n), static_cast<int>(b),
-                    &lines[static_cast<size_t>(x * n)]);
-      }
+    });
+    for (int64_t sx = 0; sx < width; sx++) {
+      const int64_t orow = right ? x0 + sx : w->columns - x0 - sx - 1;
+      rotateWrite(w->out, static_cast<int>(orow), static_cast<int>(n), static_cast<int>(b),
+                  &lines[static_cast<size_t>(sx * n)]);
     }
   }
 }
@@ -207,7 +240,8 @@ template <class T> void rotateQuarter(RotateWork *w) {
   std::unique_ptr<T[]> strip(new T[static_cast<size_t>(n * bands * sw)]);
   const int64_t tile =
       std::max<int64_t>(1, std::min<int64_t>(sw, kRotateTileBytes / (n * int64_t{sizeof(T)})));
-  std::vector<T> lines(static_cast<size_t>(tile * n));
+  /* One band of a strip turned: every line is filled before it is written. */
+  std::unique_ptr<T[]> lines(new T[static_cast<size_t>(n * sw)]);
   const bool right = w->dir == DIR_RIGHT;
   const int strips = static_cast<int>((w->columns + sw - 1) / sw);
   for (int s = 0; s < strips; s++) {
@@ -219,9 +253,9 @@ template <class T> void rotateQuarter(RotateWork *w) {
         rotateRead(w->in, static_cast<int>(r), static_cast<int>(x0), static_cast<int>(width),
                    static_cast<int>(b), &strip[static_cast<size_t>((r * bands + b) * width)]);
     if constexpr (std::is_same_v<T, unsigned char>)
-      rotateByteRAMImageSeg(w, strip.get(), x0, width, lines.data(), tile);
+      rotateByteRAMImageSeg(w, strip.get(), x0, width, lines.get(), tile);
     else
-      rotateFloatRAMImageSeg(w, strip.get(), x0, width, lines.data(), tile);
+      rotateFloatRAMImageSeg(w, strip.get(), x0, width, lines.get(), tile);
     meterSet("rotate", static_cast<float>(s + 1) / static_cast<float>(strips));
   }
 }

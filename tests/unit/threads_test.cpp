@@ -1,7 +1,11 @@
 // The worker pool: every row done once whatever the split, small counts on
 // the calling thread, an exception in a piece thrown again to the caller
-// once every piece has ended, and a pool call inside a piece run inline.
+// once every piece has ended, a pool call inside a piece run inline, the
+// watched form's progress and stop, and image statistics counted on the
+// pool equal to one pass over the rows in order.
 #include <gtest/gtest.h>
+#include <math.h>
+#include <string.h>
 
 #include <atomic>
 #include <chrono>
@@ -10,6 +14,9 @@
 #include <vector>
 
 #include "core/threads.h"
+#include "raster/bandstats.h"
+#include "raster/pixels.h"
+#include "tests/unit/raster_images.h"
 
 using namespace vesk;
 
@@ -141,4 +148,47 @@ TEST(Threads, WatchedRowsStopAtTheNextBlock) {
     EXPECT_EQ(done[1], 6400 / kProgressBlocks);
     EXPECT_EQ(done.back(), 6400);
   });
+}
+
+// Statistics of a memory image are counted on the pool; every figure is
+// the one a single pass over the lines in row order gives (accumulateHist,
+// the scan of an image whose lines do not stay), to the last bit.
+TEST(Threads, PoolStatisticsEqualOnePassInRowOrder) {
+  const int rows = 2100, columns = 997, nbands = 2;
+  for (int pixelid : {vesk::P_FLOAT, vesk::P_SHORT, vesk::P_BYTE}) {
+    for (int step : {1, 3}) {
+      SCOPED_TRACE(pixelid * 10 + step);
+      rastertest::ImagePtr image = rastertest::memoryImage(pixelid, rows, columns, nbands);
+      ASSERT_TRUE(image);
+      std::vector<float> row(columns);
+      unsigned seed = 12345;
+      for (int b = 0; b < nbands; b++)
+        for (int r = 0; r < rows; r++) {
+          for (float &v : row) {
+            seed = seed * 1103515245u + 12345u;
+            const float u = static_cast<float>((seed >> 8) & 0xffff) / 65536.0f;
+            v = pixelid == vesk::P_FLOAT ? (u - 0.3f) * 1234.567f + r * 0.001f
+                                         : std::floor(u * 250.0f);
+          }
+          putFloatBILData(image.get(), r, 0, columns, b, row.data());
+        }
+      BandHist *expected = createHist(nbands, histBinCount(pixelid));
+      ASSERT_NE(expected, nullptr);
+      for (int r = 0; r < rows; r += step)
+        for (int b = 0; b < nbands; b++)
+          accumulateHist(&expected[b], pixelid, columns, step,
+                         getRAMImageLine(image.get(), r, b, 1), 0);
+      BandHist *got = ramImageHist(image.get(), kHistRecompute, step, step);
+      ASSERT_NE(got, nullptr);
+      for (int b = 0; b < nbands; b++) {
+        EXPECT_EQ(memcmp(&got[b].sum, &expected[b].sum, sizeof(double)), 0) << got[b].sum;
+        EXPECT_EQ(memcmp(&got[b].sumSq, &expected[b].sumSq, sizeof(double)), 0) << got[b].sumSq;
+        EXPECT_EQ(got[b].count, expected[b].count);
+        EXPECT_EQ(got[b].min, expected[b].min);
+        EXPECT_EQ(got[b].max, expected[b].max);
+        for (int v = 0; v < expected[b].binCount; v++) EXPECT_EQ(got[b].bins[v], expected[b].bins[v]);
+      }
+      freeHist(expected, nbands);
+    }
+  }
 }
