@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -19,6 +20,10 @@ namespace vesk {
 namespace {
 
 constexpr int kMaxWorkers = 64;
+
+/* How often a watched job's caller, its own blocks done, looks at the
+   workers' progress. */
+constexpr std::chrono::milliseconds kWatchInterval{20};
 
 struct Pool {
   std::mutex lock;
@@ -130,10 +135,27 @@ void runJob(int count, const std::function<void(int)> &piece, const std::functio
   pool.wake.notify_all();
   runPieces(pool, piece, count, between);
   std::exception_ptr failure;
-  {
-    std::unique_lock<std::mutex> hold(pool.lock);
-    pool.done.wait(hold, [&] { return pool.busy == 0; });
-    std::swap(failure, pool.failure);
+  for (bool stop = false;;) {
+    {
+      std::unique_lock<std::mutex> hold(pool.lock);
+      if (!between || stop) pool.done.wait(hold, [&] { return pool.busy == 0; });
+      else pool.done.wait_for(hold, kWatchInterval, [&] { return pool.busy == 0; });
+      if (pool.busy == 0) {
+        std::swap(failure, pool.failure);
+        break;
+      }
+    }
+    // The last blocks still run on the workers: the caller keeps watching.
+    inPiece = true;
+    try {
+      stop = !(*between)();
+    } catch (...) {
+      std::lock_guard<std::mutex> hold(pool.lock);
+      if (!pool.failure) pool.failure = std::current_exception();
+      stop = true;
+    }
+    inPiece = false;
+    if (stop) pool.next.store(count);
   }
   if (failure) std::rethrow_exception(failure);
 }

@@ -59,9 +59,11 @@ inline constexpr int kProgressBlocks = 64;
  * parallelRows (watched) --
  *     As above, with the calling thread told how the work goes: progress
  *     runs on the calling thread only (never on a worker), once before the
- *     first block and after each block that thread finishes, with the rows
- *     finished so far; it may move the meter and poll the run status.  When
- *     it returns false no further block starts (the running ones finish).
+ *     first block, after each block that thread finishes and, while it
+ *     waits for the workers' last blocks, every few milliseconds, with the
+ *     rows finished so far; it may move the meter and poll the run status.
+ *     When it returns false it is not called again and no further block
+ *     starts (the running ones finish).
  *     On one thread the rows go in kProgressBlocks blocks, so progress is
  *     still seen.  Inside progress the pool is busy: a module it starts
  *     runs on the calling thread alone.

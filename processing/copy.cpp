@@ -447,6 +447,13 @@ int copyResidentBytes(CopyWork *w, RowMeter *meter, int rowsOut) {
                                                     to ? to + first : nullptr};
     }
   }
+  // Every threshold the rows done have passed, as a row at a time reaches them.
+  auto catchUp = [&](int rows) {
+    for (float before = -1; rows > 0 && meter->threshold != before;) {
+      before = meter->threshold;
+      meter->row(rows, rowsOut);
+    }
+  };
   const bool done = parallelRows(
       rowsOut, rowGrain(n * static_cast<int64_t>(pairs) / 8),
       [&](int k0, int k1) {
@@ -454,10 +461,10 @@ int copyResidentBytes(CopyWork *w, RowMeter *meter, int rowsOut) {
           if (lines[i].second) memcpy(lines[i].second, lines[i].first, static_cast<size_t>(n));
       },
       [&](int rows) {
-        if (rows > 0) meter->row(rows, rowsOut);
+        catchUp(rows);
         return !(w->isCopy && pollStatus() == 3);
       });
-  if (done) meter->row(rowsOut, rowsOut);
+  if (done) catchUp(rowsOut);
   else vesk_fprintf(stderr, "rimage crop canceled...\n");
   /* Every line given to a block was written: flagged here. */
   for (int k = 0; k < rowsOut; k++)
