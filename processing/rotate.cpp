@@ -176,43 +176,49 @@ bool rotateFlipLines(RotateWork *w) {
 /*
  * rotateSeg --
  *     Writes one strip that has been read (row, band, column): band by
- *     band, the strip's columns are gathered into output lines on the
- *     pool (RIGHT puts input row r at n - 1 - r, LEFT at r; each line is
- *     one column alone), and the lines written here.
+ *     band, rounds of a tile of strip columns a thread are gathered into
+ *     output lines on the pool (RIGHT puts input row r at n - 1 - r, LEFT
+ *     at r; each line is one column alone), and the lines written here
+ *     while they are still in cache.
  */
 template <class T>
 void rotateSeg(RotateWork *w, const T *strip, int64_t x0, int64_t width, T *lines, int64_t tile) {
   const int64_t n = w->n, bands = w->bands;
   const bool right = w->dir == DIR_RIGHT;
   const int64_t rowStride = bands * width;
+  const int64_t round = tile * workerCount();
   for (int64_t b = 0; b < bands; b++) {
-    parallelRows(static_cast<int>(width), rowGrain(n), [&](int c0, int c1) {
-      for (int64_t t0 = c0; t0 < c1; t0 += tile) {
-        const int64_t tw = std::min<int64_t>(tile, c1 - t0);
-        /* Blocks of rows: each line gets a short contiguous run while the
-           block's strip rows stay in cache. */
-        constexpr int64_t kBlock = 32;
-        for (int64_t r0 = 0; r0 < n; r0 += kBlock) {
-          const int64_t r1 = std::min(n, r0 + kBlock);
-          const T *src = &strip[static_cast<size_t>((r0 * bands + b) * width + t0)];
-          for (int64_t x = 0; x < tw; x++) {
-            T *line = &lines[static_cast<size_t>((t0 + x) * n)];
-            const T *from = src + x;
-            if (right) {
-              T *to = line + (n - 1 - r0);
-              for (int64_t r = r0; r < r1; r++, from += rowStride) *to-- = *from;
-            } else {
-              T *to = line + r0;
-              for (int64_t r = r0; r < r1; r++, from += rowStride) *to++ = *from;
+    for (int64_t u0 = 0; u0 < width; u0 += round) {
+      const int64_t uw = std::min(round, width - u0);
+      parallelRows(static_cast<int>(uw), rowGrain(n), [&](int c0, int c1) {
+        for (int64_t t0 = c0; t0 < c1; t0 += tile) {
+          const int64_t tw = std::min<int64_t>(tile, c1 - t0);
+          /* Blocks of rows: each line gets a short contiguous run while
+             the block's strip rows stay in cache. */
+          constexpr int64_t kBlock = 32;
+          for (int64_t r0 = 0; r0 < n; r0 += kBlock) {
+            const int64_t r1 = std::min(n, r0 + kBlock);
+            const T *src = &strip[static_cast<size_t>((r0 * bands + b) * width + u0 + t0)];
+            for (int64_t x = 0; x < tw; x++) {
+              T *line = &lines[static_cast<size_t>((t0 + x) * n)];
+              const T *from = src + x;
+              if (right) {
+                T *to = line + (n - 1 - r0);
+                for (int64_t r = r0; r < r1; r++, from += rowStride) *to-- = *from;
+              } else {
+                T *to = line + r0;
+                for (int64_t r = r0; r < r1; r++, from += rowStride) *to++ = *from;
+              }
             }
           }
         }
+      });
+      for (int64_t x = 0; x < uw; x++) {
+        const int64_t sx = u0 + x;
+        const int64_t orow = right ? x0 + sx : w->columns - x0 - sx - 1;
+        rotateWrite(w->out, static_cast<int>(orow), static_cast<int>(n), static_cast<int>(b),
+                    &lines[static_cast<size_t>(x * n)]);
       }
-    });
-    for (int64_t sx = 0; sx < width; sx++) {
-      const int64_t orow = right ? x0 + sx : w->columns - x0 - sx - 1;
-      rotateWrite(w->out, static_cast<int>(orow), static_cast<int>(n), static_cast<int>(b),
-                  &lines[static_cast<size_t>(sx * n)]);
     }
   }
 }
@@ -240,8 +246,8 @@ template <class T> void rotateQuarter(RotateWork *w) {
   std::unique_ptr<T[]> strip(new T[static_cast<size_t>(n * bands * sw)]);
   const int64_t tile =
       std::max<int64_t>(1, std::min<int64_t>(sw, kRotateTileBytes / (n * int64_t{sizeof(T)})));
-  /* One band of a strip turned: every line is filled before it is written. */
-  std::unique_ptr<T[]> lines(new T[static_cast<size_t>(n * sw)]);
+  /* A round of tiles turned: every line is filled before it is written. */
+  std::unique_ptr<T[]> lines(new T[static_cast<size_t>(n * std::min<int64_t>(sw, tile * workerCount()))]);
   const bool right = w->dir == DIR_RIGHT;
   const int strips = static_cast<int>((w->columns + sw - 1) / sw);
   for (int s = 0; s < strips; s++) {
