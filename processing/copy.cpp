@@ -532,8 +532,11 @@ int copyRows(CopyWork *w, RowMeter *meter) {
 
 /*
  * BIN and AVG: sums (or means) of DX x DY blocks, whole blocks only; in
- * rounds of output rows, the input rows read here, the blocks summed on
- * the pool (each output row alone) and written here.
+ * rounds of output rows, the input rows read (or, from a FLOAT memory
+ * image, used where they lie), summed and written.  The sums stay on this
+ * thread: they are bound by memory, and the worker pool made them no
+ * faster (2x2 and 4x4 blocks of 4096^2 floats) but slower on a busy
+ * machine.
  */
 int binRows(CopyWork *w, RowMeter *meter) {
   const int64_t cs = w->cs;
@@ -545,18 +548,33 @@ int binRows(CopyWork *w, RowMeter *meter) {
   const int64_t rowsOut64 = (w->rs + w->dy - 1) / w->dy;
   const int rowsOut = static_cast<int>(std::min<int64_t>(rowsOut64, INT_MAX));
   const long long rowBytes = static_cast<long long>(pairs * (dy * inRow + outRow)) * 4;
-  const int grain = rowGrain(static_cast<long long>(pairs * dy * inRow));
-  const int round = roundRows(grain, rowsOut, rowBytes);
-  std::vector<float> in(pairs * dy * inRow * round), sums(pairs * outRow * round);
-  auto inLine = [&](int k, size_t p, size_t j) { return &in[((static_cast<size_t>(k) * pairs + p) * dy + j) * inRow]; };
+  const int round = roundRows(1, rowsOut, rowBytes);
+  /* The input rows of a round: where a FLOAT memory input holds them, or
+     read into the buffer. */
+  std::vector<const float *> inLines(pairs * dy * round);
+  std::vector<float> in, sums(pairs * outRow * round);
+  auto inLine = [&](int k, size_t p, size_t j) -> const float *& {
+    return inLines[(static_cast<size_t>(k) * pairs + p) * dy + j];
+  };
   auto sumLine = [&](int k, size_t p) { return &sums[(static_cast<size_t>(k) * pairs + p) * outRow]; };
+  const ImageHeader &ih = w->in->header;
+  const bool inside = ih.nindices <= 0 && w->ic >= 0 && w->ic + cs <= ih.columns;
   auto read = [&](int k0, int k, size_t p) {
     for (size_t j = 0; j < dy; j++) {
       const int64_t r = w->ir + int64_t{k0 + k} * w->dy + static_cast<int64_t>(j);
-      float *row = inLine(k, p, j);
-      if (r >= w->in->header.rows) std::fill(row, row + inRow, 0.0f);
+      const float *line = inside && r < ih.rows && w->source[p] >= 0
+                              ? residentFloatLine(w->in, static_cast<int>(r), w->source[p])
+                              : nullptr;
+      if (line) {
+        inLine(k, p, j) = line + w->ic;
+        continue;
+      }
+      if (in.empty()) in.resize(pairs * dy * inRow * round);
+      float *row = &in[((static_cast<size_t>(k) * pairs + p) * dy + j) * inRow];
+      if (r >= ih.rows) std::fill(row, row + inRow, 0.0f);
       else getPaletteFloatBILData(w->in, static_cast<int>(r), w->ic, static_cast<int>(cs),
                                   w->source[p], row);
+      inLine(k, p, j) = row;
     }
   };
   auto sum = [&](int k, size_t p) {
@@ -595,10 +613,8 @@ int binRows(CopyWork *w, RowMeter *meter) {
     } else {
       for (int k = 0; k < m; k++)
         for (size_t p = 0; p < pairs; p++) read(k0, k, p);
-      parallelRows(m, grain, [&](int first, int end) {
-        for (int k = first; k < end; k++)
-          for (size_t p = 0; p < pairs; p++) sum(k, p);
-      });
+      for (int k = 0; k < m; k++)
+        for (size_t p = 0; p < pairs; p++) sum(k, p);
       for (int k = 0; k < m; k++)
         for (size_t p = 0; p < pairs; p++) write(k0, k, p);
     }
