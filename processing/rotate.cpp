@@ -52,7 +52,7 @@ static_assert(sizeof rotateDirNames / sizeof rotateDirNames[0] == DIR_COUNT, "on
 
 /* Input bytes one strip may hold. */
 constexpr int64_t kRotateStripBytes = 4194304;
-/* Bytes of output lines one thread gathers at once from a strip. */
+/* Bytes of output lines gathered at once from a strip. */
 constexpr int64_t kRotateTileBytes = 1 << 20;
 
 struct RotateWork {
@@ -175,46 +175,41 @@ bool rotateFlipLines(RotateWork *w) {
 
 /*
  * rotateSeg --
- *     Writes one strip that has been read (row, band, column): band by
- *     band, rounds of a tile of strip columns a thread are gathered into
- *     output lines on the pool (RIGHT puts input row r at n - 1 - r, LEFT
- *     at r; each line is one column alone), and the lines written here
- *     while they are still in cache.
+ *     Writes one strip that has been read (row, band, column): tiles of
+ *     strip columns are gathered into output lines (RIGHT puts input row
+ *     r at n - 1 - r, LEFT at r) and written while they are in cache.
+ *     This stays on the calling thread: gathered on the pool, the lines
+ *     reach the writer from other cores' caches, and the turn took longer
+ *     with every thread than with one (4096^2 FLOAT).
  */
 template <class T>
 void rotateSeg(RotateWork *w, const T *strip, int64_t x0, int64_t width, T *lines, int64_t tile) {
   const int64_t n = w->n, bands = w->bands;
   const bool right = w->dir == DIR_RIGHT;
-  const int64_t rowStride = bands * width;
-  const int64_t round = tile * workerCount();
   for (int64_t b = 0; b < bands; b++) {
-    for (int64_t u0 = 0; u0 < width; u0 += round) {
-      const int64_t uw = std::min(round, width - u0);
-      parallelRows(static_cast<int>(uw), rowGrain(n), [&](int c0, int c1) {
-        for (int64_t t0 = c0; t0 < c1; t0 += tile) {
-          const int64_t tw = std::min<int64_t>(tile, c1 - t0);
-          /* Blocks of rows: each line gets a short contiguous run while
-             the block's strip rows stay in cache. */
-          constexpr int64_t kBlock = 32;
-          for (int64_t r0 = 0; r0 < n; r0 += kBlock) {
-            const int64_t r1 = std::min(n, r0 + kBlock);
-            const T *src = &strip[static_cast<size_t>((r0 * bands + b) * width + u0 + t0)];
-            for (int64_t x = 0; x < tw; x++) {
-              T *line = &lines[static_cast<size_t>((t0 + x) * n)];
-              const T *from = src + x;
-              if (right) {
-                T *to = line + (n - 1 - r0);
-                for (int64_t r = r0; r < r1; r++, from += rowStride) *to-- = *from;
-              } else {
-                T *to = line + r0;
-                for (int64_t r = r0; r < r1; r++, from += rowStride) *to++ = *from;
-              }
-            }
+    for (int64_t t0 = 0; t0 < width; t0 += tile) {
+      const int64_t tw = std::min(tile, width - t0);
+      /* Blocks of rows: each line gets a short contiguous run while the
+         block's strip rows stay in cache. */
+      constexpr int64_t kBlock = 32;
+      const int64_t rowStride = bands * width;
+      for (int64_t r0 = 0; r0 < n; r0 += kBlock) {
+        const int64_t r1 = std::min(n, r0 + kBlock);
+        const T *src = &strip[static_cast<size_t>((r0 * bands + b) * width + t0)];
+        for (int64_t x = 0; x < tw; x++) {
+          T *line = &lines[static_cast<size_t>(x * n)];
+          const T *from = src + x;
+          if (right) {
+            T *to = line + (n - 1 - r0);
+            for (int64_t r = r0; r < r1; r++, from += rowStride) *to-- = *from;
+          } else {
+            T *to = line + r0;
+            for (int64_t r = r0; r < r1; r++, from += rowStride) *to++ = *from;
           }
         }
-      });
-      for (int64_t x = 0; x < uw; x++) {
-        const int64_t sx = u0 + x;
+      }
+      for (int64_t x = 0; x < tw; x++) {
+        const int64_t sx = t0 + x;
         const int64_t orow = right ? x0 + sx : w->columns - x0 - sx - 1;
         rotateWrite(w->out, static_cast<int>(orow), static_cast<int>(n), static_cast<int>(b),
                     &lines[static_cast<size_t>(x * n)]);
@@ -246,8 +241,7 @@ template <class T> void rotateQuarter(RotateWork *w) {
   std::unique_ptr<T[]> strip(new T[static_cast<size_t>(n * bands * sw)]);
   const int64_t tile =
       std::max<int64_t>(1, std::min<int64_t>(sw, kRotateTileBytes / (n * int64_t{sizeof(T)})));
-  /* A round of tiles turned: every line is filled before it is written. */
-  std::unique_ptr<T[]> lines(new T[static_cast<size_t>(n * std::min<int64_t>(sw, tile * workerCount()))]);
+  std::vector<T> lines(static_cast<size_t>(tile * n));
   const bool right = w->dir == DIR_RIGHT;
   const int strips = static_cast<int>((w->columns + sw - 1) / sw);
   for (int s = 0; s < strips; s++) {
@@ -259,9 +253,9 @@ template <class T> void rotateQuarter(RotateWork *w) {
         rotateRead(w->in, static_cast<int>(r), static_cast<int>(x0), static_cast<int>(width),
                    static_cast<int>(b), &strip[static_cast<size_t>((r * bands + b) * width)]);
     if constexpr (std::is_same_v<T, unsigned char>)
-      rotateByteRAMImageSeg(w, strip.get(), x0, width, lines.get(), tile);
+      rotateByteRAMImageSeg(w, strip.get(), x0, width, lines.data(), tile);
     else
-      rotateFloatRAMImageSeg(w, strip.get(), x0, width, lines.get(), tile);
+      rotateFloatRAMImageSeg(w, strip.get(), x0, width, lines.data(), tile);
     meterSet("rotate", static_cast<float>(s + 1) / static_cast<float>(strips));
   }
 }
