@@ -768,7 +768,11 @@ void runGslope(GslopeWork *w) {
   for (int r0 = 0; r0 < outRows; r0 += round) {
     const int m = std::min(round, outRows - r0);
     for (int k = 1; k <= m; k++) getFloatBILData(w->in, r0 + k, 0, columns, 0, &dem[k * n]);
+    /* All the round in one call (one thread) is done in order: the sums
+       go along with the slopes, as they would after them. */
+    bool summed = false;
     parallelRows(m, grain, [&](int first, int end) {
+      const bool inOrder = first == 0 && end == m;
       for (int k = first; k < end; k++) {
         const float *P = &dem[k * n], *Q = &dem[(k + 1) * n];
         float *out = &slopes[k * n];
@@ -776,13 +780,20 @@ void runGslope(GslopeWork *w) {
           const float a = (P[j - 1] + Q[j - 1]) - (P[j] + Q[j]);
           const float b = (P[j - 1] + P[j]) - (Q[j - 1] + Q[j]);
           const float kk = static_cast<float>(1 / (a * a / mx + b * b / my + 1));
-          out[j - 1] = static_cast<float>(sqrt((1 - kk) / kk)) * scale;
+          const float value = static_cast<float>(sqrt((1 - kk) / kk)) * scale;
+          out[j - 1] = value;
+          if (inOrder) {
+            sum += value;
+            lo = std::min(lo, static_cast<double>(value));
+            hi = std::max(hi, static_cast<double>(value));
+          }
         }
       }
+      if (inOrder) summed = true;
     });
     for (int k = 0; k < m; k++) {
       const float *row = &slopes[k * n];
-      for (int j = 0; j < columns - 1; j++) {
+      for (int j = 0; j < columns - 1 && !summed; j++) {
         const float value = row[j];
         sum += value;
         lo = std::min(lo, static_cast<double>(value));

@@ -149,7 +149,9 @@ inline float transform(const PcalcWork &w, float x, const float *p, int nb) {
 
 /*
  * pcalcRounds --
- *     The rows of a run in rounds of `round` rows: read(r, k) fetches row r into slot k of
+ *     The rows of the fit in rounds of `round` rows (the polynomial and
+ *     table runs stay on this thread: bound by moving the samples, the
+ *     pool made them no faster): read(r, k) fetches row r into slot k of
  *     the round on this thread, work(k, r) works slot k out on the pool (a
  *     row's values depend on that row alone), write(r, k) stores it here
  *     again, the meter moving a row at a time.
@@ -173,29 +175,19 @@ void pcalcRounds(int rows, int grain, int round, RowMeter &meter, Read read, Wor
 int runXY(PcalcWork *w) {
   const int rows = w->in->header.rows, columns = w->in->header.columns;
   const int nb = w->par->header.nbands, bands = w->in->header.nbands;
-  const size_t parRow = static_cast<size_t>(columns) * nb, valueRow = static_cast<size_t>(columns) * bands;
-  const int grain = rowGrain(static_cast<long long>(valueRow) * nb);
-  const int round = roundRows(grain, rows, static_cast<long long>(parRow + valueRow) * 4);
-  std::vector<float> par(parRow * round), values(valueRow * round);
+  std::vector<float> par(static_cast<size_t>(columns) * static_cast<size_t>(nb));
+  std::vector<float> row(static_cast<size_t>(columns));
   RowMeter meter("pcalc xy");
-  pcalcRounds(
-      rows, grain, round, meter,
-      [&](int r, int k) {
-        getFloatBIPData(w->par, r, 0, columns, 1, nb, nullptr, &par[parRow * k]);
-        for (int b = 0; b < bands; b++)
-          getFloatBILData(w->in, r, 0, columns, b, &values[valueRow * k + static_cast<size_t>(columns) * b]);
-      },
-      [&](int k, int) {
-        const float *p = &par[parRow * k];
-        for (int b = 0; b < bands; b++) {
-          float *row = &values[valueRow * k + static_cast<size_t>(columns) * b];
-          for (int c = 0; c < columns; c++) row[c] = transform(*w, row[c], &p[static_cast<size_t>(c) * nb], nb);
-        }
-      },
-      [&](int r, int k) {
-        for (int b = 0; b < bands; b++)
-          putFloatBILData(w->out, r, 0, columns, b, &values[valueRow * k + static_cast<size_t>(columns) * b]);
-      });
+  for (int r = 0; r < rows; r++) {
+    getFloatBIPData(w->par, r, 0, columns, 1, nb, nullptr, par.data());
+    for (int b = 0; b < bands; b++) {
+      getFloatBILData(w->in, r, 0, columns, b, row.data());
+      for (int c = 0; c < columns; c++)
+        row[static_cast<size_t>(c)] = transform(*w, row[static_cast<size_t>(c)], &par[static_cast<size_t>(c) * nb], nb);
+      putFloatBILData(w->out, r, 0, columns, b, row.data());
+    }
+    meter.row(r + 1, rows);
+  }
   meter.finish();
   return 1;
 }
@@ -235,32 +227,21 @@ int runXZ(PcalcWork *w) {
     normaliseWeights(&rowWeight);
     normaliseWeights(&columnWeight);
   }
-  const size_t valueRow = static_cast<size_t>(columns) * bands;
-  const int grain = rowGrain(static_cast<long long>(valueRow) * nb);
-  const int round = roundRows(grain, rows, static_cast<long long>(valueRow) * 4);
-  std::vector<float> values(valueRow * round);
+  std::vector<float> row(static_cast<size_t>(columns));
   RowMeter meter("pcalc xz");
-  pcalcRounds(
-      rows, grain, round, meter,
-      [&](int r, int k) {
-        for (int b = 0; b < bands; b++)
-          getFloatBILData(w->in, r, 0, columns, b, &values[valueRow * k + static_cast<size_t>(columns) * b]);
-      },
-      [&](int k, int) {
-        for (int b = 0; b < bands; b++) {
-          float *row = &values[valueRow * k + static_cast<size_t>(columns) * b];
-          for (int c = 0; c < columns; c++) {
-            float v = transform(*w, row[c], pixel(b, c), nb);
-            if (w->norm == NORM_H) v *= columnWeight[static_cast<size_t>(c)];
-            else if (w->norm == NORM_V) v *= rowWeight[static_cast<size_t>(b)];
-            row[c] = v;
-          }
-        }
-      },
-      [&](int r, int k) {
-        for (int b = 0; b < bands; b++)
-          putFloatBILData(w->out, r, 0, columns, b, &values[valueRow * k + static_cast<size_t>(columns) * b]);
-      });
+  for (int r = 0; r < rows; r++) {
+    for (int b = 0; b < bands; b++) {
+      getFloatBILData(w->in, r, 0, columns, b, row.data());
+      for (int c = 0; c < columns; c++) {
+        float v = transform(*w, row[static_cast<size_t>(c)], pixel(b, c), nb);
+        if (w->norm == NORM_H) v *= columnWeight[static_cast<size_t>(c)];
+        else if (w->norm == NORM_V) v *= rowWeight[static_cast<size_t>(b)];
+        row[static_cast<size_t>(c)] = v;
+      }
+      putFloatBILData(w->out, r, 0, columns, b, row.data());
+    }
+    meter.row(r + 1, rows);
+  }
   meter.finish();
   return 1;
 }
