@@ -233,12 +233,13 @@ bool yStats(const SmetricWork &w, std::vector<std::vector<double>> *profiles) {
  * another image, in rounds of rows: read here, corrected on the pool (a
  * value depends on its pixel and place alone), written here.  An image
  * corrected in place goes row by row, pair by pair, so that a pair reads
- * what an earlier pair of the row wrote.
+ * what an earlier pair of the row wrote; so does one thread, whose rows
+ * then stay in cache.
  */
 template <class Fn>
 void applyRows(SmetricWork *w, Fn correct) {
   const size_t pairs = w->source.size(), columns = static_cast<size_t>(w->columns);
-  if (w->in == w->out) {
+  if (w->in == w->out || workerCount() == 1) {
     for (int i = 0; i < w->rows; i++) {
       for (size_t j = 0; j < pairs; j++) {
         getFloatBILData(w->in, i, 0, w->columns, w->source[j], w->inRow.data());
