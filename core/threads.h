@@ -44,6 +44,34 @@ int rowGrain(long long rowWork);
  */
 void parallelRows(int count, int grain, const std::function<void(int first, int end)> &rows);
 
+/*
+ * Rows of one round of a module that reads its rows on the calling thread,
+ * works them out on the pool and writes them there again: enough that every
+ * thread gets a few blocks of `grain` rows, and about 4 MB of rows of
+ * rowBytes, within 1 .. rows.
+ */
+int roundRows(int grain, int rows, long long rowBytes);
+
+/* Blocks a watched parallelRows call on one thread splits its rows into. */
+inline constexpr int kProgressBlocks = 64;
+
+/*
+ * parallelRows (watched) --
+ *     As above, with the calling thread told how the work goes: progress
+ *     runs on the calling thread only (never on a worker), once before the
+ *     first block, after each block that thread finishes and, while it
+ *     waits for the workers' last blocks, every few milliseconds, with the
+ *     rows finished so far; it may move the meter and poll the run status.
+ *     When it returns false it is not called again and no further block
+ *     starts (the running ones finish).
+ *     On one thread the rows go in kProgressBlocks blocks, so progress is
+ *     still seen.  Inside progress the pool is busy: a module it starts
+ *     runs on the calling thread alone.
+ * Results:      true when every row was done, false when progress stopped it.
+ */
+bool parallelRows(int count, int grain, const std::function<void(int first, int end)> &rows,
+                  const std::function<bool(int done)> &progress);
+
 }  // namespace vesk
 
 #endif

@@ -18,6 +18,7 @@
 
 #include "core/core.h"
 #include "core/options.h"
+#include "core/threads.h"
 #include "core/text.h"
 #include "processing/features.h"
 #include "processing/transfer.h"
@@ -420,6 +421,62 @@ int parseCopyOptions(CopyWork *w, int argc, const char **argv) {
 inline int outBand(int d) { return d < 0 ? 0 : d; }
 
 /*
+ * copyResidentBytes --
+ *     copyRows between BYTE memory images that hold every line: the lines
+ *     had here, the bytes moved on the pool, the meter moved and (for
+ *     copy and crop) the run status polled here between blocks.
+ */
+int copyResidentBytes(CopyWork *w, RowMeter *meter, int rowsOut) {
+  const size_t pairs = w->source.size();
+  const int outCount = static_cast<int>(w->cs);
+  /* The output columns written, as putByteBILData clips them. */
+  const int64_t first = std::max<int64_t>(w->oc, 0);
+  const int64_t n = std::min<int64_t>(int64_t{w->oc} + outCount, w->out->header.columns) - first;
+  if (n <= 0) return 1;
+  const int64_t lead = first - w->oc;
+  const std::vector<unsigned char> zeros(static_cast<size_t>(n));  /* rows outside the input */
+  std::vector<std::pair<const unsigned char *, unsigned char *>> lines(
+      static_cast<size_t>(rowsOut) * pairs);
+  for (int k = 0; k < rowsOut; k++) {
+    const int row = static_cast<int>(w->ir + int64_t{k} * w->dy), orow = w->orow + k;
+    for (size_t p = 0; p < pairs; p++) {
+      const int d = outBand(w->dest[p]);
+      const unsigned char *from = getRAMImageLine(w->in, row, w->source[p], 1);
+      unsigned char *to = getRAMImageLine(w->out, orow, d, 1);
+      lines[static_cast<size_t>(k) * pairs + p] = {from ? from + w->ic + lead : zeros.data(),
+                                                    to ? to + first : nullptr};
+    }
+  }
+  // Every threshold the rows done have passed, as a row at a time reaches them.
+  auto catchUp = [&](int rows) {
+    for (float before = -1; rows > 0 && meter->threshold != before;) {
+      before = meter->threshold;
+      meter->row(rows, rowsOut);
+    }
+  };
+  const bool done = parallelRows(
+      rowsOut, rowGrain(n * static_cast<int64_t>(pairs) / 8),
+      [&](int k0, int k1) {
+        for (size_t i = static_cast<size_t>(k0) * pairs; i < static_cast<size_t>(k1) * pairs; i++)
+          if (lines[i].second) memcpy(lines[i].second, lines[i].first, static_cast<size_t>(n));
+      },
+      [&](int rows) {
+        catchUp(rows);
+        return !(w->isCopy && pollStatus() == 3);
+      });
+  if (done) catchUp(rowsOut);
+  else vesk_fprintf(stderr, "rimage crop canceled...\n");
+  /* Every line given to a block was written: flagged here. */
+  for (int k = 0; k < rowsOut; k++)
+    for (size_t p = 0; p < pairs; p++)
+      if (lines[static_cast<size_t>(k) * pairs + p].second)
+        setRAMImageDirty(w->out, w->orow + k, outBand(w->dest[p]));
+  if (w->out->hist)
+    for (size_t p = 0; p < pairs; p++) resetBandHist(w->out->hist, outBand(w->dest[p]));
+  return 1;
+}
+
+/*
  * copyRows --
  *     CP and RSP, and copy/crop: samples 0, DX, 2 DX ... of each source
  *     row into the output row; bytes for inputs of 8 bits or less.
@@ -435,6 +492,10 @@ int copyRows(CopyWork *w, RowMeter *meter) {
   std::vector<unsigned char> byteRow(bytes ? static_cast<size_t>(cs) : 0);
   std::vector<float> floatRow(bytes ? 0 : static_cast<size_t>(cs));
   const int64_t rowsOut = (w->rs + w->dy - 1) / w->dy;
+  if (direct && w->out->header.pixelid == P_BYTE && residentImage(w->in) &&
+      residentImage(w->out) && rowsOut <= INT_MAX &&
+      std::all_of(w->source.begin(), w->source.end(), [](int b) { return b >= 0; }))
+    return copyResidentBytes(w, meter, static_cast<int>(rowsOut));
   for (int64_t k = 0; k * w->dy < w->rs; k++) {
     if (w->isCopy && pollStatus() == 3) {
       vesk_fprintf(stderr, "rimage crop canceled...\n");
@@ -469,39 +530,95 @@ int copyRows(CopyWork *w, RowMeter *meter) {
   return 1;
 }
 
-/* BIN and AVG: sums (or means) of DX x DY blocks, whole blocks only. */
+/*
+ * BIN and AVG: sums (or means) of DX x DY blocks, whole blocks only; in
+ * rounds of output rows, the input rows read (or, from a FLOAT memory
+ * image, used where they lie), summed and written.  The sums stay on this
+ * thread: they are bound by memory, and the worker pool made them no
+ * faster (2x2 and 4x4 blocks of 4096^2 floats) but slower on a busy
+ * machine.
+ */
 int binRows(CopyWork *w, RowMeter *meter) {
   const int64_t cs = w->cs;
   const int outCount = static_cast<int>(cs / w->dx);
   if (outCount <= 0) return 1;
-  std::vector<float> row(static_cast<size_t>(cs)), sums(static_cast<size_t>(outCount));
+  const size_t pairs = w->source.size(), dy = static_cast<size_t>(w->dy);
+  const size_t inRow = static_cast<size_t>(cs), outRow = static_cast<size_t>(outCount);
   const float scale = w->op == OP_AVG ? 1.0f / static_cast<float>(int64_t{w->dx} * w->dy) : 1.0f;
-  const int64_t rowsOut = (w->rs + w->dy - 1) / w->dy;
-  for (int64_t k = 0; k * w->dy < w->rs; k++) {
-    for (size_t p = 0; p < w->source.size(); p++) {
-      std::fill(sums.begin(), sums.end(), 0.0f);
-      for (int j = 0; j < w->dy; j++) {
-        const int64_t r = w->ir + k * w->dy + j;
-        if (r >= w->in->header.rows) std::fill(row.begin(), row.end(), 0.0f);
-        else getPaletteFloatBILData(w->in, static_cast<int>(r), w->ic, static_cast<int>(cs),
-                                    w->source[p], row.data());
-        const float *src = row.data();
-        if (w->dx == 2) {
-          for (int c = 0; c < outCount; c++) sums[c] += src[2 * c] + src[2 * c + 1];
-          continue;
-        }
-        for (int c = 0; c < outCount; c++) {
-          float s = 0;
-          for (int i = 0; i < w->dx; i++) s += src[static_cast<int64_t>(c) * w->dx + i];
-          sums[c] += s;
-        }
+  const int64_t rowsOut64 = (w->rs + w->dy - 1) / w->dy;
+  const int rowsOut = static_cast<int>(std::min<int64_t>(rowsOut64, INT_MAX));
+  const long long rowBytes = static_cast<long long>(pairs * (dy * inRow + outRow)) * 4;
+  const int round = roundRows(1, rowsOut, rowBytes);
+  /* The input rows of a round: where a FLOAT memory input holds them, or
+     read into the buffer. */
+  std::vector<const float *> inLines(pairs * dy * round);
+  std::vector<float> in, sums(pairs * outRow * round);
+  auto inLine = [&](int k, size_t p, size_t j) -> const float *& {
+    return inLines[(static_cast<size_t>(k) * pairs + p) * dy + j];
+  };
+  auto sumLine = [&](int k, size_t p) { return &sums[(static_cast<size_t>(k) * pairs + p) * outRow]; };
+  const ImageHeader &ih = w->in->header;
+  const bool inside = ih.nindices <= 0 && w->ic >= 0 && w->ic + cs <= ih.columns;
+  auto read = [&](int k0, int k, size_t p) {
+    for (size_t j = 0; j < dy; j++) {
+      const int64_t r = w->ir + int64_t{k0 + k} * w->dy + static_cast<int64_t>(j);
+      const float *line = inside && r < ih.rows && w->source[p] >= 0
+                              ? residentFloatLine(w->in, static_cast<int>(r), w->source[p])
+                              : nullptr;
+      if (line) {
+        inLine(k, p, j) = line + w->ic;
+        continue;
       }
-      if (scale != 1.0f)
-        for (float &s : sums) s *= scale;
-      putFloatBILData(w->out, static_cast<int>(w->orow + k), w->oc, outCount,
-                      outBand(w->dest[p]), sums.data());
+      if (in.empty()) in.resize(pairs * dy * inRow * round);
+      float *row = &in[((static_cast<size_t>(k) * pairs + p) * dy + j) * inRow];
+      if (r >= ih.rows) std::fill(row, row + inRow, 0.0f);
+      else getPaletteFloatBILData(w->in, static_cast<int>(r), w->ic, static_cast<int>(cs),
+                                  w->source[p], row);
+      inLine(k, p, j) = row;
     }
-    meter->row(static_cast<int>(k + 1), static_cast<int>(rowsOut));
+  };
+  auto sum = [&](int k, size_t p) {
+    float *out = sumLine(k, p);
+    std::fill(out, out + outRow, 0.0f);
+    for (size_t j = 0; j < dy; j++) {
+      const float *src = inLine(k, p, j);
+      if (w->dx == 2) {
+        for (int c = 0; c < outCount; c++) out[c] += src[2 * c] + src[2 * c + 1];
+        continue;
+      }
+      for (int c = 0; c < outCount; c++) {
+        float s = 0;
+        for (int i = 0; i < w->dx; i++) s += src[static_cast<int64_t>(c) * w->dx + i];
+        out[c] += s;
+      }
+    }
+    if (scale != 1.0f)
+      for (size_t c = 0; c < outRow; c++) out[c] *= scale;
+  };
+  auto write = [&](int k0, int k, size_t p) {
+    putFloatBILData(w->out, static_cast<int>(w->orow + k0 + k), w->oc, outCount,
+                    outBand(w->dest[p]), sumLine(k, p));
+  };
+  /* An image binned into itself may read what it wrote: one pair of one
+     row at a time, in order. */
+  const bool inPlace = w->in == w->out;
+  for (int k0 = 0; k0 < rowsOut; k0 += inPlace ? 1 : round) {
+    const int m = inPlace ? 1 : std::min(round, rowsOut - k0);
+    if (inPlace) {
+      for (size_t p = 0; p < pairs; p++) {
+        read(k0, 0, p);
+        sum(0, p);
+        write(k0, 0, p);
+      }
+    } else {
+      for (int k = 0; k < m; k++)
+        for (size_t p = 0; p < pairs; p++) read(k0, k, p);
+      for (int k = 0; k < m; k++)
+        for (size_t p = 0; p < pairs; p++) sum(k, p);
+      for (int k = 0; k < m; k++)
+        for (size_t p = 0; p < pairs; p++) write(k0, k, p);
+    }
+    for (int k = 0; k < m; k++) meter->row(k0 + k + 1, rowsOut);
   }
   return 1;
 }
@@ -550,50 +667,71 @@ int pcRows(CopyWork *w, RowMeter *meter) {
     offsets[i] = offset;
   }
   const int count = static_cast<int>((w->cs + w->dx - 1) / w->dx);
-  std::vector<float> pixels(static_cast<size_t>(count) * m), line(static_cast<size_t>(count));
-  std::vector<double> comps(w->op == OP_RPC ? static_cast<size_t>(count) * nc : 0);
-  const int64_t rowsOut = (w->rs + w->dy - 1) / w->dy;
-  for (int64_t k = 0; k * w->dy < w->rs; k++) {
-    const int row = static_cast<int>(w->ir + k * w->dy);
-    const int orow = static_cast<int>(w->orow + k);
-    getFloatBIPData(w->in, row, w->ic, count, w->dx, m, bands.data(), pixels.data());
-    if (w->op == OP_PC) {
-      for (size_t p = 0; p < w->source.size(); p++) {
-        const double *v = &vectors[static_cast<size_t>(w->source[p]) * m];
-        for (int c = 0; c < count; c++) {
-          const float *x = &pixels[static_cast<size_t>(c) * m];
-          double s = offsets[w->source[p]];
-          for (int j = 0; j < m; j++) s += v[j] * x[j];
-          line[c] = static_cast<float>(s);
-        }
-        putFloatBILData(w->out, orow, w->oc, count, outBand(w->dest[p]), line.data());
-      }
-    } else {
-      for (int c = 0; c < count; c++) {
-        const float *x = &pixels[static_cast<size_t>(c) * m];
-        for (int i = 0; i < nc; i++) {
-          const double *v = &vectors[static_cast<size_t>(i) * m];
-          double s = offsets[i];
-          for (int j = 0; j < m; j++) s += v[j] * x[j];
-          comps[static_cast<size_t>(c) * nc + i] = s;
-        }
-      }
-      for (size_t p = 0; p < w->source.size(); p++) {
-        const int s = w->source[p];
-        if (s >= m) continue;
-        for (int c = 0; c < count; c++) {
-          double sum = extra.mean[s];
-          for (int i = 0; i < nc; i++) {
-            double weight = vectors[static_cast<size_t>(i) * m + s];
-            if (extra.normalized) weight *= extra.variance[s];
-            sum += weight * comps[static_cast<size_t>(c) * nc + i];
+  const size_t pairs = w->source.size(), columns = static_cast<size_t>(count);
+  const int64_t rowsOut64 = (w->rs + w->dy - 1) / w->dy;
+  const int rowsOut = static_cast<int>(std::min<int64_t>(rowsOut64, INT_MAX));
+  /* Rounds of rows: read here, transformed on the pool (a pixel's values
+     depend on that pixel alone), written here; an image transformed into
+     itself one row at a time. */
+  const size_t pixelRow = columns * m, lineRow = columns * pairs;
+  const int grain = rowGrain(static_cast<long long>(columns) * m * (nc + static_cast<long long>(pairs)));
+  const int round = w->in == w->out ? 1 : roundRows(grain, rowsOut, static_cast<long long>(pixelRow + lineRow) * 4);
+  std::vector<float> pixels(pixelRow * round), lines(lineRow * round);
+  for (int k0 = 0; k0 < rowsOut; k0 += round) {
+    const int n = std::min(round, rowsOut - k0);
+    for (int k = 0; k < n; k++)
+      getFloatBIPData(w->in, static_cast<int>(w->ir + int64_t{k0 + k} * w->dy), w->ic, count, w->dx, m,
+                      bands.data(), &pixels[pixelRow * k]);
+    parallelRows(n, grain, [&](int first, int end) {
+      std::vector<double> comps(w->op == OP_RPC ? columns * nc : 0);
+      for (int k = first; k < end; k++) {
+        const float *row = &pixels[pixelRow * k];
+        float *out = &lines[lineRow * k];
+        if (w->op == OP_PC) {
+          for (size_t p = 0; p < pairs; p++) {
+            const double *v = &vectors[static_cast<size_t>(w->source[p]) * m];
+            float *line = out + columns * p;
+            for (int c = 0; c < count; c++) {
+              const float *x = &row[static_cast<size_t>(c) * m];
+              double s = offsets[w->source[p]];
+              for (int j = 0; j < m; j++) s += v[j] * x[j];
+              line[c] = static_cast<float>(s);
+            }
           }
-          line[c] = static_cast<float>(sum);
+          continue;
         }
-        putFloatBILData(w->out, orow, w->oc, count, outBand(w->dest[p]), line.data());
+        for (int c = 0; c < count; c++) {
+          const float *x = &row[static_cast<size_t>(c) * m];
+          for (int i = 0; i < nc; i++) {
+            const double *v = &vectors[static_cast<size_t>(i) * m];
+            double s = offsets[i];
+            for (int j = 0; j < m; j++) s += v[j] * x[j];
+            comps[static_cast<size_t>(c) * nc + i] = s;
+          }
+        }
+        for (size_t p = 0; p < pairs; p++) {
+          const int s = w->source[p];
+          if (s >= m) continue;
+          float *line = out + columns * p;
+          for (int c = 0; c < count; c++) {
+            double sum = extra.mean[s];
+            for (int i = 0; i < nc; i++) {
+              double weight = vectors[static_cast<size_t>(i) * m + s];
+              if (extra.normalized) weight *= extra.variance[s];
+              sum += weight * comps[static_cast<size_t>(c) * nc + i];
+            }
+            line[c] = static_cast<float>(sum);
+          }
+        }
       }
+    });
+    for (int k = 0; k < n; k++) {
+      for (size_t p = 0; p < pairs; p++)
+        if (w->op == OP_PC || w->source[p] < m)
+          putFloatBILData(w->out, static_cast<int>(w->orow + k0 + k), w->oc, count,
+                          outBand(w->dest[p]), &lines[lineRow * k + columns * p]);
+      meter->row(k0 + k + 1, rowsOut);
     }
-    meter->row(static_cast<int>(k + 1), static_cast<int>(rowsOut));
   }
   return 1;
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/options.h"
+#include "core/threads.h"
 #include "core/text.h"
 #include "processing/rimage.h"
 #include "raster/bandstats.h"
@@ -545,37 +546,59 @@ int runGdem(GdemWork *w) {
                                          shadeRowSL,      shadeRowHL,   shadeRowHLE};
   const int columns = w->columns;
   const size_t n = static_cast<size_t>(std::max(columns, 1));
-  std::vector<float> buffer;
+  const int grain = rowGrain(static_cast<long long>(columns) * (w->op >= OP_SL ? 32 : 8));
+  const int round = roundRows(grain, w->rows, static_cast<long long>(n) * 8);
+  /* A round's DEM rows with the two before it (rows -2 and -1 repeat
+     row 0), and its shade rows. */
+  std::vector<float> dem, shades, work;
   try {
-    buffer.resize(6 * n);
+    dem.resize((static_cast<size_t>(round) + 2) * n);
+    shades.resize(static_cast<size_t>(round) * n);
+    work.resize(n);  /* the calibration's own row */
   } catch (const std::bad_alloc &) {
     vesk_fprintf(stderr, "Error in gmemAlloc.\n");
     closeGdemImages(w);
     return 0;
   }
-  float *demRow[2] = {buffer.data(), buffer.data() + n};
-  float *outRow[2] = {buffer.data() + 2 * n, buffer.data() + 3 * n};
-  float *averaged = buffer.data() + 4 * n;
-  float *work = buffer.data() + 5 * n;  /* the calibration's own row */
   GdemRowProc *rowProc = rowProcs[w->op];
+  auto demRow = [&](int k) { return dem.data() + static_cast<size_t>(k + 2) * n; };
 
   RowMeter meter("gdem");
   meter.threshold = meterInc();
-  getFloatBILData(w->dem, 0, 0, columns, w->demBand, demRow[1]);
-  for (int i = 0; i < w->rows; i++) {
-    const int now = i & 1;
-    getFloatBILData(w->dem, i, 0, columns, w->demBand, demRow[now]);
-    rowProc(demRow[now ^ 1], demRow[now], outRow[now], columns, *w, i);
-    const float *shade = outRow[now];
-    if (w->average) {
-      averageRows(i == 0 ? outRow[now] : outRow[now ^ 1], outRow[now], averaged, columns);
-      shade = averaged;
+  for (int r0 = 0; r0 < w->rows; r0 += round) {
+    const int m = std::min(round, w->rows - r0);
+    /* Each DEM row is read once, in order (the calibrated image may be
+       the DEM): the two before a round are kept from the last one. */
+    for (int k = r0 == 0 ? -2 : 0; k < m; k++)
+      getFloatBILData(w->dem, std::max(r0 + k, 0), 0, columns, w->demBand, demRow(k));
+    /* Row i shades the cells between DEM rows i - 1 and i; averaged, it
+       is the mean of raw rows i - 1 and i, so a block works out the raw
+       row before its first as well. */
+    parallelRows(m, grain, [&](int first, int end) {
+      std::vector<float> raw(2 * n);
+      float *raws[2] = {raw.data(), raw.data() + n};
+      if (w->average)
+        rowProc(demRow(first - 2), demRow(first - 1), raws[(first & 1) ^ 1], columns, *w,
+                std::max(r0 + first - 1, 0));
+      for (int k = first; k < end; k++) {
+        const int i = r0 + k, now = k & 1;
+        float *shade = shades.data() + static_cast<size_t>(k) * n;
+        float *out = w->average ? raws[now] : shade;
+        rowProc(demRow(k - 1), demRow(k), out, columns, *w, i);
+        if (w->average) averageRows(i == 0 ? out : raws[now ^ 1], out, shade, columns);
+      }
+    });
+    for (int k = 0; k < m; k++) {
+      const int i = r0 + k;
+      const float *shade = shades.data() + static_cast<size_t>(k) * n;
+      if (w->shade) putFloatBILData(w->shade, i, 0, columns, w->shadeBand, shade);
+      if (w->calib)
+        calibrateRow(w->img ? w->img : w->calib, w->calib, w->calibBand, i, 0, columns, w->scale,
+                     shade, w->feedback, work.data());
+      meter.row(i + 1, w->rows);
     }
-    if (w->shade) putFloatBILData(w->shade, i, 0, columns, w->shadeBand, shade);
-    if (w->calib)
-      calibrateRow(w->img ? w->img : w->calib, w->calib, w->calibBand, i, 0, columns, w->scale,
-                   shade, w->feedback, work);
-    meter.row(i + 1, w->rows);
+    std::copy_n(demRow(m - 2), n, demRow(-2));
+    std::copy_n(demRow(m - 1), n, demRow(-1));
   }
   meter.finish();
 
@@ -652,12 +675,10 @@ struct GslopeWork {
   RAMIMG *in = nullptr;
   RAMIMG *out = nullptr;
   double scale = 100.0;
-  std::vector<float> rows;  /* previous row, then current row */
 };
 
-/* closeGslope -- frees the rows and closes output and input. */
+/* closeGslope -- closes output and input. */
 void closeGslope(GslopeWork *w) {
-  std::vector<float>().swap(w->rows);
   if (w->out) closeRAMImage(w->out, nullptr);
   if (w->in) closeRAMImage(w->in, nullptr);
   w->out = w->in = nullptr;
@@ -720,17 +741,6 @@ int parseGslopeOptions(GslopeWork *w, int argc, const char **argv) {
   return 1;
 }
 
-/* allocGslopeRows -- the two DEM rows. Results: 1, or 0 after the message. */
-int allocGslopeRows(GslopeWork *w) {
-  try {
-    w->rows.resize(2 * static_cast<size_t>(w->in->header.columns));
-  } catch (const std::bad_alloc &) {
-    vesk_fprintf(stderr, "Error in malloc.\n");
-    return 0;
-  }
-  return 1;
-}
-
 /*
  * runGslope --
  *     The scaled tangent of the slope of each 2x2 cell of band 0: output
@@ -745,27 +755,53 @@ void runGslope(GslopeWork *w) {
   const double mx = 4 * (h.dx / zs) * (h.dx / zs);
   const double my = 4 * (h.dy / zs) * (h.dy / zs);
   const float scale = static_cast<float>(w->scale);
-  float *P = w->rows.data();
-  float *Q = P + columns;
+  const size_t n = static_cast<size_t>(columns);
+  /* Rounds of output rows: the DEM rows (the one before the round first)
+     read here, the slopes worked out on the pool, then summed here in
+     the order of one thread and written. */
+  const int outRows = h.rows - 1;
+  const int grain = rowGrain(static_cast<long long>(columns) * 16);
+  const int round = roundRows(grain, outRows, static_cast<long long>(n) * 8);
+  std::vector<float> dem((static_cast<size_t>(round) + 1) * n), slopes(static_cast<size_t>(round) * n);
   double sum = 0, lo = HUGE_VAL, hi = -HUGE_VAL;
-  getFloatBILData(w->in, 0, 0, columns, 0, P);
-  for (int i = 1; i < h.rows; i++) {
-    getFloatBILData(w->in, i, 0, columns, 0, Q);
-    float left = P[0];  /* P[j - 1] before it was replaced */
-    for (int j = 1; j < columns; j++) {
-      const float right = P[j];
-      const float a = (left + Q[j - 1]) - (right + Q[j]);
-      const float b = (left + right) - (Q[j - 1] + Q[j]);
-      const float k = static_cast<float>(1 / (a * a / mx + b * b / my + 1));
-      const float value = static_cast<float>(sqrt((1 - k) / k)) * scale;
-      P[j] = value;
-      left = right;
-      sum += value;
-      lo = std::min(lo, static_cast<double>(value));
-      hi = std::max(hi, static_cast<double>(value));
+  getFloatBILData(w->in, 0, 0, columns, 0, dem.data());
+  for (int r0 = 0; r0 < outRows; r0 += round) {
+    const int m = std::min(round, outRows - r0);
+    for (int k = 1; k <= m; k++) getFloatBILData(w->in, r0 + k, 0, columns, 0, &dem[k * n]);
+    /* All the round in one call (one thread) is done in order: the sums
+       go along with the slopes, as they would after them. */
+    bool summed = false;
+    parallelRows(m, grain, [&](int first, int end) {
+      const bool inOrder = first == 0 && end == m;
+      for (int k = first; k < end; k++) {
+        const float *P = &dem[k * n], *Q = &dem[(k + 1) * n];
+        float *out = &slopes[k * n];
+        for (int j = 1; j < columns; j++) {
+          const float a = (P[j - 1] + Q[j - 1]) - (P[j] + Q[j]);
+          const float b = (P[j - 1] + P[j]) - (Q[j - 1] + Q[j]);
+          const float kk = static_cast<float>(1 / (a * a / mx + b * b / my + 1));
+          const float value = static_cast<float>(sqrt((1 - kk) / kk)) * scale;
+          out[j - 1] = value;
+          if (inOrder) {
+            sum += value;
+            lo = std::min(lo, static_cast<double>(value));
+            hi = std::max(hi, static_cast<double>(value));
+          }
+        }
+      }
+      if (inOrder) summed = true;
+    });
+    for (int k = 0; k < m; k++) {
+      const float *row = &slopes[k * n];
+      for (int j = 0; j < columns - 1 && !summed; j++) {
+        const float value = row[j];
+        sum += value;
+        lo = std::min(lo, static_cast<double>(value));
+        hi = std::max(hi, static_cast<double>(value));
+      }
+      putFloatBILData(w->out, r0 + k, 0, columns - 1, 0, row);
     }
-    putFloatBILData(w->out, i - 1, 0, columns - 1, 0, P + 1);
-    std::swap(P, Q);
+    std::copy_n(&dem[m * n], n, dem.data());
   }
   ImageHeader &oh = w->out->header;
   oh.z0 = sum / (static_cast<double>(h.rows - 1) * (columns - 1));
@@ -791,13 +827,15 @@ int gslopeModule(const char *prog, int argc, const char **argv) {
   }
   GslopeWork work;
   if (!parseGslopeOptions(&work, argc, argv)) return 0;
-  if (!allocGslopeRows(&work)) {
-    closeGslope(&work);
-    return 0;
+  int result = 1;
+  try {
+    runGslope(&work);
+  } catch (const std::bad_alloc &) {
+    vesk_fprintf(stderr, "Error in malloc.\n");
+    result = 0;
   }
-  runGslope(&work);
   closeGslope(&work);
-  return 1;
+  return result;
 }
 
 }  // namespace vesk

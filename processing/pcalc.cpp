@@ -20,6 +20,7 @@
 
 #include "core/numeric.h"
 #include "core/options.h"
+#include "core/threads.h"
 #include "core/text.h"
 #include "processing/rimage.h"
 #include "raster/pixels.h"
@@ -146,6 +147,31 @@ inline float transform(const PcalcWork &w, float x, const float *p, int nb) {
 
 /* ---- runs ---- */
 
+/*
+ * pcalcRounds --
+ *     The rows of the fit in rounds of `round` rows (the polynomial and
+ *     table runs stay on this thread: bound by moving the samples, the
+ *     pool made them no faster): read(r, k) fetches row r into slot k of
+ *     the round on this thread, work(k, r) works slot k out on the pool (a
+ *     row's values depend on that row alone), write(r, k) stores it here
+ *     again, the meter moving a row at a time.
+ */
+template <class Read, class Work, class Write>
+void pcalcRounds(int rows, int grain, int round, RowMeter &meter, Read read, Work work,
+                 Write write) {
+  for (int r0 = 0; r0 < rows; r0 += round) {
+    const int m = std::min(round, rows - r0);
+    for (int k = 0; k < m; k++) read(r0 + k, k);
+    parallelRows(m, grain, [&](int first, int end) {
+      for (int k = first; k < end; k++) work(k, r0 + k);
+    });
+    for (int k = 0; k < m; k++) {
+      write(r0 + k, k);
+      meter.row(r0 + k + 1, rows);
+    }
+  }
+}
+
 int runXY(PcalcWork *w) {
   const int rows = w->in->header.rows, columns = w->in->header.columns;
   const int nb = w->par->header.nbands, bands = w->in->header.nbands;
@@ -248,22 +274,29 @@ void fitPixel(const PcalcWork &w, const float *values, int bands, float *coef, f
 int runFit(PcalcWork *w) {
   const int rows = w->in->header.rows, columns = w->in->header.columns;
   const int bands = w->in->header.nbands, n = w->order + 1;
-  std::vector<float> in(static_cast<size_t>(columns) * static_cast<size_t>(bands));
-  std::vector<float> coef(static_cast<size_t>(columns) * static_cast<size_t>(n));
-  std::vector<float> error(static_cast<size_t>(columns));
-  std::vector<double> M(static_cast<size_t>(n) * n), S(static_cast<size_t>(n) + 1), T(static_cast<size_t>(n) + 1);
-  std::vector<char> work(resolveWorkSize(w->order, n));
+  const size_t inRow = static_cast<size_t>(columns) * bands, coefRow = static_cast<size_t>(columns) * n;
+  const long long rowBytes = static_cast<long long>(inRow + coefRow + columns) * 4;
+  const int grain = rowGrain(static_cast<long long>(columns) * bands * n * n);
+  const int round = roundRows(grain, rows, rowBytes);
+  std::vector<float> in(inRow * round), coef(coefRow * round), error(static_cast<size_t>(columns) * round);
   const int zero = 0;
   RowMeter meter("pcalc reg");
-  for (int r = 0; r < rows; r++) {
-    getFloatBIPData(w->in, r, 0, columns, 1, bands, nullptr, in.data());
-    for (int c = 0; c < columns; c++)
-      fitPixel(*w, &in[static_cast<size_t>(c) * bands], bands, &coef[static_cast<size_t>(c) * n],
-               &error[static_cast<size_t>(c)], M, S, T, work);
-    writeFloatBIPData(w->out, r, 0, columns, 1, &zero, error.data());
-    writeFloatBIPData(w->par, r, 0, columns, n, nullptr, coef.data());
-    meter.row(r + 1, rows);
-  }
+  pcalcRounds(
+      rows, grain, round, meter,
+      [&](int r, int k) { getFloatBIPData(w->in, r, 0, columns, 1, bands, nullptr, &in[inRow * k]); },
+      [&](int k, int) {
+        std::vector<double> M(static_cast<size_t>(n) * n), S(static_cast<size_t>(n) + 1),
+            T(static_cast<size_t>(n) + 1);
+        std::vector<char> work(resolveWorkSize(w->order, n));
+        for (int c = 0; c < columns; c++)
+          fitPixel(*w, &in[inRow * k + static_cast<size_t>(c) * bands], bands,
+                   &coef[coefRow * k + static_cast<size_t>(c) * n],
+                   &error[static_cast<size_t>(columns) * k + c], M, S, T, work);
+      },
+      [&](int r, int k) {
+        writeFloatBIPData(w->out, r, 0, columns, 1, &zero, &error[static_cast<size_t>(columns) * k]);
+        writeFloatBIPData(w->par, r, 0, columns, n, nullptr, &coef[coefRow * k]);
+      });
   meterReset();
   return 1;
 }

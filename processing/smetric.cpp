@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/options.h"
+#include "core/threads.h"
 #include "core/text.h"
 #include "processing/rimage.h"
 #include "raster/bandstats.h"
@@ -227,16 +228,47 @@ bool yStats(const SmetricWork &w, std::vector<std::vector<double>> *profiles) {
   return true;
 }
 
-/* Applies a per-pixel correction to every row of every pair. */
+/*
+ * Applies a per-pixel correction to every row of every pair.  Into
+ * another image, in rounds of rows: read here, corrected on the pool (a
+ * value depends on its pixel and place alone), written here.  An image
+ * corrected in place goes row by row, pair by pair, so that a pair reads
+ * what an earlier pair of the row wrote; so does one thread, whose rows
+ * then stay in cache.
+ */
 template <class Fn>
 void applyRows(SmetricWork *w, Fn correct) {
-  for (int i = 0; i < w->rows; i++) {
-    for (size_t j = 0; j < w->source.size(); j++) {
-      getFloatBILData(w->in, i, 0, w->columns, w->source[j], w->inRow.data());
-      for (int k = 0; k < w->columns; k++)
-        w->outRow[static_cast<size_t>(k)] = correct(j, i, k, w->inRow[static_cast<size_t>(k)]);
-      putFloatBILData(w->out, i, 0, w->columns, w->dest[j], w->outRow.data());
+  const size_t pairs = w->source.size(), columns = static_cast<size_t>(w->columns);
+  if (w->in == w->out || workerCount() == 1) {
+    for (int i = 0; i < w->rows; i++) {
+      for (size_t j = 0; j < pairs; j++) {
+        getFloatBILData(w->in, i, 0, w->columns, w->source[j], w->inRow.data());
+        for (size_t k = 0; k < columns; k++)
+          w->outRow[k] = correct(j, i, static_cast<int>(k), w->inRow[k]);
+        putFloatBILData(w->out, i, 0, w->columns, w->dest[j], w->outRow.data());
+      }
     }
+    return;
+  }
+  const int grain = rowGrain(static_cast<long long>(columns * pairs) * 8);
+  const int round = roundRows(grain, w->rows, static_cast<long long>(columns * pairs) * 4);
+  std::vector<float> values(columns * pairs * round);
+  auto line = [&](int k, size_t j) { return &values[(static_cast<size_t>(k) * pairs + j) * columns]; };
+  for (int i0 = 0; i0 < w->rows; i0 += round) {
+    const int m = std::min(round, w->rows - i0);
+    for (int k = 0; k < m; k++)
+      for (size_t j = 0; j < pairs; j++)
+        getFloatBILData(w->in, i0 + k, 0, w->columns, w->source[j], line(k, j));
+    parallelRows(m, grain, [&](int first, int end) {
+      for (int k = first; k < end; k++)
+        for (size_t j = 0; j < pairs; j++) {
+          float *v = line(k, j);
+          for (size_t c = 0; c < columns; c++) v[c] = correct(j, i0 + k, static_cast<int>(c), v[c]);
+        }
+    });
+    for (int k = 0; k < m; k++)
+      for (size_t j = 0; j < pairs; j++)
+        putFloatBILData(w->out, i0 + k, 0, w->columns, w->dest[j], line(k, j));
   }
 }
 

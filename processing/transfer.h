@@ -50,6 +50,18 @@ inline void fitMemoryFrame(ImageHeader &h) {
     h.imgid = h.nbands == 3 && h.pixelid == P_BYTE ? IMG_MRGB24 : IMG_MBSQ;
 }
 
+/*
+ * A memory image whose every line has a cache slot of its own: line
+ * addresses had on the calling thread stay where they are while other
+ * lines are had, so pool workers may move samples between them.
+ */
+inline bool residentImage(const RAMIMG *image) {
+  const ImageHeader &h = image->header;
+  return image->fd < 0 && !image->memData && image->cache &&
+         image->getLineProc == getRAMImageLine &&
+         image->cacheLines >= int64_t{h.rows} * h.nbands;
+}
+
 /* Closes the images of a module that are open; each pointer is cleared. */
 inline void closeTransferImages(RAMIMG **a, RAMIMG **b) {
   if (*a) closeRAMImage(*a, nullptr);

@@ -12,9 +12,11 @@
 #include <math.h>
 #include <string.h>
 #include <algorithm>
+#include <mutex>
 #include <new>
 #include <vector>
 
+#include "core/threads.h"
 #include "raster/pixels.h"
 #include "raster/roi.h"
 #include "vesk/stdio.h"
@@ -106,12 +108,14 @@ void accumulateBytes(BandHist *h, const unsigned char *line, int64_t n) {
   foldTally(h, &t);
 }
 
-/* Adds a run of wider values: four partial sums so that the additions
-   overlap; no histogram. */
-template <class S> void accumulateWide(BandHist *h, const unsigned char *line, int64_t n,
-                                       int64_t step) {
+/* The sums and extremes of one run of wider values (extremes from lo and
+   hi): four partial sums so that the additions overlap. */
+struct WideSums {
+  double sum, sumSq, lo, hi;
+};
+template <class S> WideSums wideSums(const unsigned char *line, int64_t n, int64_t step, double lo,
+                                     double hi) {
   double sum[4] = {0, 0, 0, 0}, sq[4] = {0, 0, 0, 0};
-  double lo = h->min, hi = h->max;
   int64_t pos = 0, k = 0;
   for (; pos < n; pos += step, k++) {
     const double v = loadSample<S>(line, pos);
@@ -120,10 +124,103 @@ template <class S> void accumulateWide(BandHist *h, const unsigned char *line, i
     sum[k & 3] += v;
     sq[k & 3] += v * v;
   }
-  h->min = lo;
-  h->max = hi;
-  h->sum += (sum[0] + sum[1]) + (sum[2] + sum[3]);
-  h->sumSq += (sq[0] + sq[1]) + (sq[2] + sq[3]);
+  return {(sum[0] + sum[1]) + (sum[2] + sum[3]), (sq[0] + sq[1]) + (sq[2] + sq[3]), lo, hi};
+}
+
+/* Adds the sums of one run that started from no extremes: runs added in
+   their order give the figures of one pass. */
+void addWideSums(BandHist *h, const WideSums &s) {
+  h->min = s.lo < h->min ? s.lo : h->min;
+  h->max = s.hi > h->max ? s.hi : h->max;
+  h->sum += s.sum;
+  h->sumSq += s.sumSq;
+}
+
+/* wideSums of a wider pixel type; false for the others. */
+bool wideSumsOf(int pixelid, const unsigned char *line, int64_t n, int64_t step, double lo,
+                double hi, WideSums *out) {
+  switch (pixelid) {
+  case P_SHORT: *out = wideSums<int16_t>(line, n, step, lo, hi); return true;
+  case P_LONG: *out = wideSums<int32_t>(line, n, step, lo, hi); return true;
+  case P_FLOAT: *out = wideSums<float>(line, n, step, lo, hi); return true;
+  case P_USHORT: *out = wideSums<uint16_t>(line, n, step, lo, hi); return true;
+  case P_ULONG: *out = wideSums<uint32_t>(line, n, step, lo, hi); return true;
+  case P_SBYTE: *out = wideSums<int8_t>(line, n, step, lo, hi); return true;
+  default: return false;
+  }
+}
+
+/* The types whose runs wideSumsOf adds. */
+bool isWideType(int pixelid) {
+  switch (pixelid) {
+  case P_SHORT: case P_LONG: case P_FLOAT: case P_USHORT: case P_ULONG: case P_SBYTE: return true;
+  default: return false;
+  }
+}
+
+/* Whether every line of an image has a cache slot of its own, so that
+   lines had stay where they are while others are had. */
+bool linesStay(const RAMIMG *image) {
+  return image->cache && image->getLineProc == getRAMImageLine &&
+         image->cacheLines >= int64_t{image->header.rows} * image->header.nbands;
+}
+
+/*
+ * scanRoundsOnPool --
+ *     The scan of ramImageHist row by row over an image whose lines stay,
+ *     in rounds: the lines had here, counted on the worker pool, the
+ *     counts merged.  BYTE bands are tallied per block and the whole-number
+ *     tallies added (any order gives the same); wider types get the sums
+ *     of each line worked out on the pool and added here in row order, so
+ *     the figures are those of one thread to the last bit.
+ */
+void scanRoundsOnPool(RAMIMG *image, BandHist *hist, int rowStep, int columnStep,
+                      std::vector<ByteTally> &tallies, std::vector<char> &tallied) {
+  const ImageHeader &h = image->header;
+  const int nbands = h.nbands;
+  const int64_t step = std::max(columnStep, 1);
+  const int scanned = static_cast<int>((int64_t{h.rows} + rowStep - 1) / rowStep);
+  const int grain = rowGrain(int64_t{h.columns} * nbands / step);
+  const int round = roundRows(grain, scanned, image->lineBytes * nbands);
+  const size_t nb = static_cast<size_t>(nbands);
+  std::vector<const unsigned char *> lines(static_cast<size_t>(round) * nb);
+  std::vector<WideSums> sums(tallies.empty() ? lines.size() : 0);
+  std::mutex merge;
+  for (int q0 = 0; q0 < scanned; q0 += round) {
+    const int m = std::min(round, scanned - q0);
+    for (int k = 0; k < m; k++)
+      for (int band = 0; band < nbands; band++)
+        lines[k * nb + band] =
+            hist[band].done ? nullptr : image->getLineProc(image, (q0 + k) * rowStep, band, 1);
+    parallelRows(m, grain, [&](int first, int end) {
+      if (tallies.empty()) {
+        for (size_t i = first * nb; i < end * nb; i++)
+          if (lines[i])
+            wideSumsOf(h.pixelid, lines[i], h.columns, step, HUGE_VAL, -HUGE_VAL, &sums[i]);
+        return;
+      }
+      std::vector<ByteTally> mine(nb);
+      for (int k = first; k < end; k++)
+        for (size_t band = 0; band < nb; band++)
+          if (const unsigned char *line = lines[k * nb + band]) tallyBytes(&mine[band], line, h.columns);
+      std::lock_guard<std::mutex> hold(merge);
+      for (size_t band = 0; band < nb; band++) {
+        flushTally(&mine[band]);
+        for (int v = 0; v < 256; v++) tallies[band].totals[v] += mine[band].totals[v];
+      }
+    });
+    for (size_t i = 0; i < static_cast<size_t>(m) * nb; i++) {
+      if (!lines[i]) continue;
+      BandHist &band = hist[i % nb];
+      if (tallies.empty()) {
+        addWideSums(&band, sums[i]);
+        band.count += double((h.columns - 1) / step + 1);
+      } else {
+        tallied[i % nb] = 1;
+        band.count += h.columns;
+      }
+    }
+  }
 }
 
 bool isBandSequential(int imgid) {
@@ -245,13 +342,15 @@ void accumulateHist(BandHist *h, int pixelid, int n, int step, const unsigned ch
     if (s == 1) accumulateBytes(h, line, n);
     else accumulateCounted(h, n, s, 256, [&](int64_t x) { return line[x]; });
     break;
-  case P_SHORT: accumulateWide<int16_t>(h, line, n, s); break;
-  case P_LONG: accumulateWide<int32_t>(h, line, n, s); break;
-  case P_FLOAT: accumulateWide<float>(h, line, n, s); break;
-  case P_USHORT: accumulateWide<uint16_t>(h, line, n, s); break;
-  case P_ULONG: accumulateWide<uint32_t>(h, line, n, s); break;
-  case P_SBYTE: accumulateWide<int8_t>(h, line, n, s); break;
-  default: return;
+  default: {
+    WideSums sums;
+    if (!wideSumsOf(pixelid, line, n, s, h->min, h->max, &sums)) return;
+    h->min = sums.lo;
+    h->max = sums.hi;
+    h->sum += sums.sum;
+    h->sumSq += sums.sumSq;
+    break;
+  }
   }
   h->count += double((n - 1) / s + 1);
 }
@@ -332,7 +431,10 @@ BandHist *ramImageHist(RAMIMG *image, int mode, int columnStep, int rowStep) {
       tallied[static_cast<size_t>(band)] = 1;
       hist[band].count += h.columns;
     };
-    if (isBandSequential(h.imgid)) {
+    if (!isBandSequential(h.imgid) && h.columns > 0 && linesStay(image) &&
+        (!tallies.empty() || isWideType(h.pixelid))) {
+      scanRoundsOnPool(image, hist, rs, columnStep, tallies, tallied);
+    } else if (isBandSequential(h.imgid)) {
       for (int band = 0; band < nbands; band++)
         for (int row = 0; row < h.rows; row += rs) scan(row, band);
     } else {
