@@ -159,9 +159,12 @@ bool isWideType(int pixelid) {
 }
 
 /* Whether every line of an image has a cache slot of its own, so that
-   lines had stay where they are while others are had. */
+   lines had stay where they are while others are had.  A JPEG file read
+   in order has a slot for every line but keeps only a window of them
+   decoded: rows the window has passed are given back. */
 bool linesStay(const RAMIMG *image) {
   return image->cache && image->getLineProc == getRAMImageLine &&
+         image->header.imgid != IMG_JPEG &&
          image->cacheLines >= int64_t{image->header.rows} * image->header.nbands;
 }
 

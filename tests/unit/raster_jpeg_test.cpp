@@ -20,6 +20,7 @@
 
 #include <jpeglib.h>
 
+#include "raster/bandstats.h"
 #include "raster/jpeg.h"
 #include "tests/unit/raster_formats.h"
 
@@ -650,6 +651,31 @@ TEST_F(Jpeg, ReadInAnyOrderGivesTheWholeDecodersPixels) {
       expectReadsAsWhole(jpegPath(name), h.rows, h.columns, h.nbands, kind);
     }
   }
+}
+
+TEST_F(Jpeg, StatisticsOfAFileReadInOrderCountEveryRowAsDecoded) {
+  // The statistics scan gets a round of rows and counts them on the
+  // worker pool; a JPEG file read in order gives back rows its window
+  // has passed, so a round longer than the window must not be counted
+  // from rows already given back.  The image is several 2 MiB pieces
+  // tall, the unit in which passed rows are given back.
+  SmallWindow window;
+  const int rows = 5000, columns = 1024;
+  const std::string path = tempPath("stats.jpg");
+  writeFile(path, encodeVariant(rows, columns, 1, 0, false));
+  const std::vector<unsigned char> want = decodedLines(path, rows, columns, 1);
+  int64_t bins[256] = {0};
+  for (unsigned char v : want) bins[v]++;
+  RAMIMG *image = openFile(path);
+  ASSERT_NE(image, nullptr);
+  BandHist *hist = ramImageHist(image, kHistCached, 1, 1);
+  ASSERT_NE(hist, nullptr);
+  ASSERT_NE(hist[0].bins, nullptr);
+  EXPECT_EQ(hist[0].count, double(rows) * columns);
+  int differing = 0;
+  for (int v = 0; v < 256; v++) differing += hist[0].bins[v] != bins[v];
+  EXPECT_EQ(differing, 0);
+  closeFile(image);
 }
 
 TEST_F(Jpeg, NewImagesWrittenInAnyOrderAreTheWholeWritersFile) {
