@@ -368,6 +368,8 @@ def main():
     ap.add_argument("--core", type=int, default=None, help="core of the one-thread runs")
     ap.add_argument("--data", default=None, help="keep the inputs in this folder")
     ap.add_argument("--display", default=None, help="Xvfb display number (default: any free)")
+    ap.add_argument("--size", type=int, default=None,
+                    help="every row at this size instead of its own (scale checks)")
     ap.add_argument("--list", action="store_true", help="list the rows and stop")
     args = ap.parse_args()
     if args.list:
@@ -430,7 +432,7 @@ def main():
         sys.stdout.flush()
         notes, failed = [], []
         for row in rows:
-            n = row.quick if args.quick else row.size
+            n = args.size or (row.quick if args.quick else row.size)
             row.needs(data, n)
             values = dict(n=n, data=data_dir, work=work, bench=HERE)
             for threads in row.threads:
