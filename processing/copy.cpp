@@ -110,6 +110,7 @@ struct CopyWork {
   const char *meter = "crop";
   FeatureSet *ev = nullptr;
   std::vector<int> pcs;         /* chosen components, 0-based */
+  bool uncleared = false;       /* a new memory output not cleared: every line is to be written */
 };
 
 void freeCopyWork(CopyWork *w) {
@@ -119,6 +120,7 @@ void freeCopyWork(CopyWork *w) {
 }
 
 int copyParseFailure(CopyWork *w, int err) {
+  if (w->uncleared && w->out) clearRAMImageLines(w->out);
   freeCopyWork(w);
   printRAMImageError(err);
   return 0;
@@ -150,7 +152,7 @@ bool parsePcBands(const char *text, int n, std::vector<int> *pcs) {
  *     type options.
  * Results:      the image, or null after the message.
  */
-RAMIMG *createCopyOutput(CopyWork *w, const ModuleOption *o, int dump, int *err) {
+RAMIMG *createCopyOutput(CopyWork *w, const ModuleOption *o, int dump, int *err, bool cleared) {
   const char *name = o[CO_OUT].value;
   ImageHeader h = w->in->header;
   if (strlen(name) >= sizeof h.path) {
@@ -194,7 +196,7 @@ RAMIMG *createCopyOutput(CopyWork *w, const ModuleOption *o, int dump, int *err)
     else if (h.imgid == IMG_BIL) h.imgid = IMG_BILD;
     else if (h.imgid == IMG_BIP) h.imgid = IMG_BIPD;
   }
-  RAMIMG *out = openRAMImageNew(&h, nullptr, 0, err);
+  RAMIMG *out = openRAMImageNew(&h, nullptr, 0, err, cleared);
   if (!out) vesk_fprintf(stderr, "Error in open %s.\n", name);
   return out;
 }
@@ -347,8 +349,13 @@ int parseCopyOptions(CopyWork *w, int argc, const char **argv) {
   w->out = openRAMImage(o[CO_OUT].value, o[CO_OUT].value, nullptr, nullptr, &err);
   if (!w->out) {
     err = 0;
-    w->out = createCopyOutput(w, o, w->isCopy && transferInt(o[CO_DUMP].value, 0) != 0, &err);
+    /* Block sums write their window whole: a new memory output is cleared
+       only when the window leaves some of it unwritten (runCopy). */
+    const bool blocks = !w->isCopy && (w->op == OP_BIN || w->op == OP_AVG);
+    w->out = createCopyOutput(w, o, w->isCopy && transferInt(o[CO_DUMP].value, 0) != 0, &err,
+                              !blocks);
     if (!w->out) return copyParseFailure(w, err);
+    w->uncleared = blocks && isMemoryImgid(w->out->header.imgid);
   }
   if (w->in->header.imgid == IMG_JPEG) w->in->header.block = w->cmp;
   if (w->out->header.imgid == IMG_JPEG) w->out->header.block = w->cmp;
@@ -528,6 +535,18 @@ int copyRows(CopyWork *w, RowMeter *meter) {
     meter->row(static_cast<int>(k + 1), static_cast<int>(rowsOut));
   }
   return 1;
+}
+
+/* Whether BIN or AVG writes every line of every band of the output whole. */
+bool binCoversOutput(const CopyWork *w) {
+  const ImageHeader &h = w->out->header;
+  if (w->orow != 0 || w->oc != 0 || w->cs / w->dx != h.columns ||
+      (w->rs + w->dy - 1) / w->dy != h.rows)
+    return false;
+  std::vector<char> written(static_cast<size_t>(std::max(h.nbands, 0)), 0);
+  for (int d : w->dest)
+    if (outBand(d) < h.nbands) written[outBand(d)] = 1;
+  return std::all_of(written.begin(), written.end(), [](char b) { return b != 0; });
 }
 
 /*
@@ -826,6 +845,10 @@ int runCopy(CopyWork *w) {
     memcpy(out.palette, w->in->header.palette, 3 * static_cast<size_t>(n));
     if (w->out->fd >= 0) writeImageTrailer(w->out->fd, &out, w->out->privateData);
   }
+  if (w->uncleared && !binCoversOutput(w)) {
+    clearRAMImageLines(w->out);
+    w->uncleared = false;
+  }
   RowMeter meter(w->meter);
   int result = 0;
   try {
@@ -840,6 +863,7 @@ int runCopy(CopyWork *w) {
     vesk_printf("Error in memory allocation.\n");
   }
   meterReset();
+  if (!result && w->uncleared) clearRAMImageLines(w->out);
   closeRAMImage(w->in, nullptr);
   w->in = nullptr;
   if (result && w->update != 0) {
