@@ -555,6 +555,7 @@ bool binCoversOutput(const CopyWork *w) {
  *     from the window's first column): the sums of dx x dy blocks, times
  *     scale unless it is 1.
  */
+__attribute__((target_clones("arch=x86-64-v3", "default")))
 void binSums(const float *const *src, int dy, int dx, int count, float scale,
              float *__restrict out) {
   if (dx == 2 && dy == 2) {

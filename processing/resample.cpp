@@ -124,6 +124,7 @@ struct BilinearColumns {
  *     The vertical step combines two of them, so an input row's samples
  *     are worked out once for every output row that reads it.
  */
+__attribute__((target_clones("arch=x86-64-v3", "default")))
 void resampleBilinearH(const float *__restrict row, const BilinearColumns &bc, int columns,
                        float *__restrict h) {
   const int *__restrict col = bc.col.data();
@@ -156,6 +157,7 @@ void resampleBilinearH(const float *__restrict row, const BilinearColumns &bc, i
 }
 
 /* The vertical step: (1 - v) top + v bottom, columns outside the input 0. */
+__attribute__((target_clones("arch=x86-64-v3", "default")))
 void resampleBilinearV(const float *__restrict top, const float *__restrict bottom, float v,
                        const BilinearColumns &bc, int columns, float *__restrict line) {
   const float w = 1 - v;
@@ -205,6 +207,7 @@ void resampleAverageRowK(const float *__restrict row, float wy, const AverageCol
 /* An exact halving from two input rows (weights wa, wb) in one sweep: the
    sums of two calls of resampleAverageRowHalf on a row of zeros (weights
    are positive). */
+__attribute__((target_clones("arch=x86-64-v3", "default")))
 void resampleAverageHalf2(const float *__restrict rowA, float wa, const float *__restrict rowB,
                           float wb, const AverageColumns &ac, int columns,
                           float *__restrict line) {
