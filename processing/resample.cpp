@@ -172,6 +172,7 @@ void resampleBilinearV(const float *__restrict top, const float *__restrict bott
  */
 struct AverageColumns {
   int count = 0;  /* 0: columns with different counts */
+  bool even = false;  /* every column's tap k has the same weight w[k][0] */
   std::vector<int> cell[4];
   std::vector<float> w[4];
 };
@@ -215,6 +216,15 @@ void resampleAverageHalf2(const float *__restrict rowA, float wa, const float *_
   const float *__restrict w0 = ac.w[0].data(), *__restrict w1 = ac.w[1].data();
   /* Sums from zero differ from these only in the sign of a zero result,
      which the last + 0 makes positive as theirs is. */
+  if (ac.even) {
+    const float c0 = w0[0], c1 = w1[0];
+    for (int j = 0; j < columns; j++) {
+      const float sa = a[2 * j] * c0 + a[2 * j + 1] * c1;
+      const float sb = b[2 * j] * c0 + b[2 * j + 1] * c1;
+      line[j] = (sa * wa + sb * wb) + 0.0f;
+    }
+    return;
+  }
   for (int j = 0; j < columns; j++) {
     const float sa = a[2 * j] * w0[j] + a[2 * j + 1] * w1[j];
     const float sb = b[2 * j] * w0[j] + b[2 * j + 1] * w1[j];
@@ -330,6 +340,9 @@ void resampleRows(ResampleWork *w) {
           ac.w[k][j] = colTaps[colFirst[j] + k].w;
         }
       }
+      ac.even = true;
+      for (int k = 0; k < k0; k++)
+        for (int j = 0; j < outColumns && ac.even; j++) ac.even = ac.w[k][j] == ac.w[k][0];
     }
   }
   /* An exact halving: cells 2j + base and 2j + base + 1. */
