@@ -464,14 +464,15 @@ void resampleRows(ResampleWork *w) {
 
   /* Rounds of output rows with their output lines (or buffers) and input
      rows; what a round copies stays within about 4 MiB. */
-  /* A block also writes at least 2 MiB of output: a new output's pages are
-     zeroed by the system as they are first written, a huge page at a
-     time, and threads sharing one wait for each other. */
+  /* A block also moves at least 2 MiB (its output rows written and the
+     input rows they read): a new output's pages are zeroed by the system
+     as they are first written, a huge page at a time, and threads sharing
+     one wait for each other. */
+  const int64_t rowBytes = std::max<int64_t>(
+      int64_t{4} * pairs * (outColumns + int64_t{span} * inRows / std::max(outRows, 1)), 1);
   const int grain = std::max(
       rowGrain(int64_t{outColumns} * pairs * (w->method == RSP_AVG ? 4 : 2)),
-      static_cast<int>(std::min<int64_t>(
-          outRows, ((int64_t{2} << 20) + int64_t{outColumns} * pairs * 4 - 1) /
-                       std::max<int64_t>(int64_t{outColumns} * pairs * 4, 1))));
+      static_cast<int>(std::min<int64_t>(outRows, ((int64_t{2} << 20) + rowBytes - 1) / rowBytes)));
   const int64_t budget = int64_t{1} << 20;  /* floats */
   const int round = static_cast<int>(std::max<int64_t>(
       1, std::min<int64_t>(outRows, std::max<int64_t>(int64_t{grain} * workerCount() * 4,
