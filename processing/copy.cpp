@@ -537,10 +537,11 @@ int copyRows(CopyWork *w, RowMeter *meter) {
   return 1;
 }
 
-/* Whether BIN or AVG writes every line of every band of the output whole. */
+/* Whether BIN or AVG writes every line of every band of the output whole
+   (every byte: packed pixels leave a line's last bits alone). */
 bool binCoversOutput(const CopyWork *w) {
   const ImageHeader &h = w->out->header;
-  if (w->orow != 0 || w->oc != 0 || w->cs / w->dx != h.columns ||
+  if (getPixelBits(h.pixelid) < 8 || w->orow != 0 || w->oc != 0 || w->cs / w->dx != h.columns ||
       (w->rs + w->dy - 1) / w->dy != h.rows)
     return false;
   std::vector<char> written(static_cast<size_t>(std::max(h.nbands, 0)), 0);
