@@ -110,6 +110,7 @@ struct CopyWork {
   const char *meter = "crop";
   FeatureSet *ev = nullptr;
   std::vector<int> pcs;         /* chosen components, 0-based */
+  bool uncleared = false;       /* a new memory output not cleared: every line is to be written */
 };
 
 void freeCopyWork(CopyWork *w) {
@@ -119,6 +120,7 @@ void freeCopyWork(CopyWork *w) {
 }
 
 int copyParseFailure(CopyWork *w, int err) {
+  if (w->uncleared && w->out) clearRAMImageLines(w->out);
   freeCopyWork(w);
   printRAMImageError(err);
   return 0;
@@ -150,7 +152,7 @@ bool parsePcBands(const char *text, int n, std::vector<int> *pcs) {
  *     type options.
  * Results:      the image, or null after the message.
  */
-RAMIMG *createCopyOutput(CopyWork *w, const ModuleOption *o, int dump, int *err) {
+RAMIMG *createCopyOutput(CopyWork *w, const ModuleOption *o, int dump, int *err, bool cleared) {
   const char *name = o[CO_OUT].value;
   ImageHeader h = w->in->header;
   if (strlen(name) >= sizeof h.path) {
@@ -194,7 +196,7 @@ RAMIMG *createCopyOutput(CopyWork *w, const ModuleOption *o, int dump, int *err)
     else if (h.imgid == IMG_BIL) h.imgid = IMG_BILD;
     else if (h.imgid == IMG_BIP) h.imgid = IMG_BIPD;
   }
-  RAMIMG *out = openRAMImageNew(&h, nullptr, 0, err);
+  RAMIMG *out = openRAMImageNew(&h, nullptr, 0, err, cleared);
   if (!out) vesk_fprintf(stderr, "Error in open %s.\n", name);
   return out;
 }
@@ -347,8 +349,13 @@ int parseCopyOptions(CopyWork *w, int argc, const char **argv) {
   w->out = openRAMImage(o[CO_OUT].value, o[CO_OUT].value, nullptr, nullptr, &err);
   if (!w->out) {
     err = 0;
-    w->out = createCopyOutput(w, o, w->isCopy && transferInt(o[CO_DUMP].value, 0) != 0, &err);
+    /* Block sums write their window whole: a new memory output is cleared
+       only when the window leaves some of it unwritten (runCopy). */
+    const bool blocks = !w->isCopy && (w->op == OP_BIN || w->op == OP_AVG);
+    w->out = createCopyOutput(w, o, w->isCopy && transferInt(o[CO_DUMP].value, 0) != 0, &err,
+                              !blocks);
     if (!w->out) return copyParseFailure(w, err);
+    w->uncleared = blocks && isMemoryImgid(w->out->header.imgid);
   }
   if (w->in->header.imgid == IMG_JPEG) w->in->header.block = w->cmp;
   if (w->out->header.imgid == IMG_JPEG) w->out->header.block = w->cmp;
@@ -530,13 +537,115 @@ int copyRows(CopyWork *w, RowMeter *meter) {
   return 1;
 }
 
+/* Whether BIN or AVG writes every line of every band of the output whole
+   (every byte: packed pixels leave a line's last bits alone). */
+bool binCoversOutput(const CopyWork *w) {
+  const ImageHeader &h = w->out->header;
+  if (getPixelBits(h.pixelid) < 8 || w->orow != 0 || w->oc != 0 || w->cs / w->dx != h.columns ||
+      (w->rs + w->dy - 1) / w->dy != h.rows)
+    return false;
+  std::vector<char> written(static_cast<size_t>(std::max(h.nbands, 0)), 0);
+  for (int d : w->dest)
+    if (outBand(d) < h.nbands) written[outBand(d)] = 1;
+  return std::all_of(written.begin(), written.end(), [](char b) { return b != 0; });
+}
+
 /*
- * BIN and AVG: sums (or means) of DX x DY blocks, whole blocks only; in
- * rounds of output rows, the input rows read (or, from a FLOAT memory
- * image, used where they lie), summed and written.  The sums stay on this
- * thread: they are bound by memory, and the worker pool made them no
- * faster (2x2 and 4x4 blocks of 4096^2 floats) but slower on a busy
- * machine.
+ * binSums --
+ *     One output row of BIN or AVG from its dy input rows (src[j], each
+ *     from the window's first column): the sums of dx x dy blocks, times
+ *     scale unless it is 1.
+ */
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+void binSums(const float *const *src, int dy, int dx, int count, float scale,
+             float *__restrict out) {
+  if (dx == 2 && dy == 2) {
+    /* One sweep over both rows.  The general sums start from zero; they
+       differ from these only in the sign of a zero sum, which the + 0
+       makes positive as theirs is. */
+    const float *__restrict a = src[0], *__restrict b = src[1];
+    if (scale != 1.0f)
+      for (int c = 0; c < count; c++)
+        out[c] = (((a[2 * c] + a[2 * c + 1]) + (b[2 * c] + b[2 * c + 1])) + 0.0f) * scale;
+    else
+      for (int c = 0; c < count; c++)
+        out[c] = ((a[2 * c] + a[2 * c + 1]) + (b[2 * c] + b[2 * c + 1])) + 0.0f;
+    return;
+  }
+  std::fill(out, out + count, 0.0f);
+  for (int j = 0; j < dy; j++) {
+    const float *__restrict from = src[j];
+    if (dx == 2) {
+      for (int c = 0; c < count; c++) out[c] += from[2 * c] + from[2 * c + 1];
+      continue;
+    }
+    for (int c = 0; c < count; c++) {
+      float s = 0;
+      for (int i = 0; i < dx; i++) s += from[static_cast<int64_t>(c) * dx + i];
+      out[c] += s;
+    }
+  }
+  if (scale != 1.0f)
+    for (int c = 0; c < count; c++) out[c] *= scale;
+}
+
+/*
+ * binResident --
+ *     binRows between FLOAT memory images that hold every line (the
+ *     input's window inside it, every source a band): the lines had here,
+ *     the rows summed on the pool, the meter moved here as blocks end.
+ * Results:      false, with nothing written, when a line is not held.
+ */
+bool binResident(CopyWork *w, RowMeter *meter, int rowsOut, int outCount, float scale) {
+  const ImageHeader &ih = w->in->header;
+  const size_t pairs = w->source.size(), dy = static_cast<size_t>(w->dy);
+  /* Rows past the input's last (a last block cut short) read as zeros. */
+  const std::vector<float> zeros(static_cast<size_t>(w->cs), 0.0f);
+  std::vector<const float *> from(static_cast<size_t>(rowsOut) * pairs * dy);
+  std::vector<float *> to(static_cast<size_t>(rowsOut) * pairs);
+  for (int k = 0; k < rowsOut; k++)
+    for (size_t p = 0; p < pairs; p++) {
+      for (size_t j = 0; j < dy; j++) {
+        const int64_t r = w->ir + int64_t{k} * w->dy + static_cast<int64_t>(j);
+        const float *line = zeros.data();
+        if (r < ih.rows) {
+          line = residentFloatLine(w->in, static_cast<int>(r), w->source[p]);
+          if (!line) return false;
+          line += w->ic;
+        }
+        from[(static_cast<size_t>(k) * pairs + p) * dy + j] = line;
+      }
+      float *line = residentFloatLine(w->out, w->orow + k, outBand(w->dest[p]));
+      if (!line) return false;
+      to[static_cast<size_t>(k) * pairs + p] = line + w->oc;
+    }
+  for (int k = 0; k < rowsOut; k++)
+    for (size_t p = 0; p < pairs; p++) setRAMImageDirty(w->out, w->orow + k, outBand(w->dest[p]));
+  int told = 0;
+  parallelRows(
+      rowsOut, rowGrain(w->cs * static_cast<int64_t>(dy * pairs)),
+      [&](int k0, int k1) {
+        for (size_t i = static_cast<size_t>(k0) * pairs; i < static_cast<size_t>(k1) * pairs; i++)
+          binSums(&from[i * dy], w->dy, w->dx, outCount, scale, to[i]);
+      },
+      [&](int rows) {
+        for (; told < rows; told++) meter->row(told + 1, rowsOut);
+        return true;
+      });
+  for (; told < rowsOut; told++) meter->row(told + 1, rowsOut);
+  if (w->out->hist)
+    for (size_t p = 0; p < pairs; p++) resetBandHist(w->out->hist, outBand(w->dest[p]));
+  return true;
+}
+
+/*
+ * BIN and AVG: sums (or means) of DX x DY blocks, whole blocks only.
+ * Between FLOAT memory images that hold every line, the lines are had
+ * here and the blocks of output rows summed on the worker pool straight
+ * from the input's lines into the output's (the first writes into a new
+ * output, its pages zeroed by the system as they are touched, spread over
+ * the threads too).  Otherwise in rounds of output rows on this thread:
+ * the input rows read (or used where they lie), summed and written.
  */
 int binRows(CopyWork *w, RowMeter *meter) {
   const int64_t cs = w->cs;
@@ -547,6 +656,15 @@ int binRows(CopyWork *w, RowMeter *meter) {
   const float scale = w->op == OP_AVG ? 1.0f / static_cast<float>(int64_t{w->dx} * w->dy) : 1.0f;
   const int64_t rowsOut64 = (w->rs + w->dy - 1) / w->dy;
   const int rowsOut = static_cast<int>(std::min<int64_t>(rowsOut64, INT_MAX));
+  const ImageHeader &ih = w->in->header;
+  const bool inside = ih.nindices <= 0 && w->ic >= 0 && w->ic + cs <= ih.columns;
+  /* An image binned into itself may read what it wrote: one pair of one
+     row at a time, in order. */
+  const bool inPlace = w->in == w->out;
+  if (inside && !inPlace && w->out->header.pixelid == P_FLOAT &&
+      std::all_of(w->source.begin(), w->source.end(), [](int b) { return b >= 0; }) &&
+      binResident(w, meter, rowsOut, outCount, scale))
+    return 1;
   const long long rowBytes = static_cast<long long>(pairs * (dy * inRow + outRow)) * 4;
   const int round = roundRows(1, rowsOut, rowBytes);
   /* The input rows of a round: where a FLOAT memory input holds them, or
@@ -557,8 +675,6 @@ int binRows(CopyWork *w, RowMeter *meter) {
     return inLines[(static_cast<size_t>(k) * pairs + p) * dy + j];
   };
   auto sumLine = [&](int k, size_t p) { return &sums[(static_cast<size_t>(k) * pairs + p) * outRow]; };
-  const ImageHeader &ih = w->in->header;
-  const bool inside = ih.nindices <= 0 && w->ic >= 0 && w->ic + cs <= ih.columns;
   auto read = [&](int k0, int k, size_t p) {
     for (size_t j = 0; j < dy; j++) {
       const int64_t r = w->ir + int64_t{k0 + k} * w->dy + static_cast<int64_t>(j);
@@ -578,30 +694,12 @@ int binRows(CopyWork *w, RowMeter *meter) {
     }
   };
   auto sum = [&](int k, size_t p) {
-    float *out = sumLine(k, p);
-    std::fill(out, out + outRow, 0.0f);
-    for (size_t j = 0; j < dy; j++) {
-      const float *src = inLine(k, p, j);
-      if (w->dx == 2) {
-        for (int c = 0; c < outCount; c++) out[c] += src[2 * c] + src[2 * c + 1];
-        continue;
-      }
-      for (int c = 0; c < outCount; c++) {
-        float s = 0;
-        for (int i = 0; i < w->dx; i++) s += src[static_cast<int64_t>(c) * w->dx + i];
-        out[c] += s;
-      }
-    }
-    if (scale != 1.0f)
-      for (size_t c = 0; c < outRow; c++) out[c] *= scale;
+    binSums(&inLine(k, p, 0), w->dy, w->dx, outCount, scale, sumLine(k, p));
   };
   auto write = [&](int k0, int k, size_t p) {
     putFloatBILData(w->out, static_cast<int>(w->orow + k0 + k), w->oc, outCount,
                     outBand(w->dest[p]), sumLine(k, p));
   };
-  /* An image binned into itself may read what it wrote: one pair of one
-     row at a time, in order. */
-  const bool inPlace = w->in == w->out;
   for (int k0 = 0; k0 < rowsOut; k0 += inPlace ? 1 : round) {
     const int m = inPlace ? 1 : std::min(round, rowsOut - k0);
     if (inPlace) {
@@ -749,6 +847,10 @@ int runCopy(CopyWork *w) {
     memcpy(out.palette, w->in->header.palette, 3 * static_cast<size_t>(n));
     if (w->out->fd >= 0) writeImageTrailer(w->out->fd, &out, w->out->privateData);
   }
+  if (w->uncleared && !binCoversOutput(w)) {
+    clearRAMImageLines(w->out);
+    w->uncleared = false;
+  }
   RowMeter meter(w->meter);
   int result = 0;
   try {
@@ -763,6 +865,7 @@ int runCopy(CopyWork *w) {
     vesk_printf("Error in memory allocation.\n");
   }
   meterReset();
+  if (!result && w->uncleared) clearRAMImageLines(w->out);
   closeRAMImage(w->in, nullptr);
   w->in = nullptr;
   if (result && w->update != 0) {

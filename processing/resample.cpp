@@ -114,6 +114,7 @@ struct BilinearColumns {
   std::vector<float> u, oneMinus;
   std::vector<unsigned char> inside;
   int inFrom = 0, inTo = 0, safeFrom = 0, safeTo = 0, lo = 0, span = 0;
+  bool doubled = false;  /* safe columns in pairs on one input column each (an exact 2x) */
 };
 
 /*
@@ -123,6 +124,7 @@ struct BilinearColumns {
  *     The vertical step combines two of them, so an input row's samples
  *     are worked out once for every output row that reads it.
  */
+__attribute__((target_clones("arch=x86-64-v3", "default")))
 void resampleBilinearH(const float *__restrict row, const BilinearColumns &bc, int columns,
                        float *__restrict h) {
   const int *__restrict col = bc.col.data();
@@ -134,13 +136,28 @@ void resampleBilinearH(const float *__restrict row, const BilinearColumns &bc, i
   };
   std::fill(h, h + bc.inFrom, 0.0f);
   for (int j = bc.inFrom; j < bc.safeFrom; j++) edge(j);
-  for (int j = bc.safeFrom; j < bc.safeTo; j++)
+  int j = bc.safeFrom;
+  if (bc.doubled) {
+    /* The same sums, each pair of columns from one pair of samples. */
+    const float *__restrict from = row + col[j];
+    const float *__restrict w0 = oneMinus + j, *__restrict w1 = u + j;
+    float *__restrict to = h + j;
+    const int n = (bc.safeTo - j) / 2;
+    for (int m = 0; m < n; m++) {
+      const float a = from[m], b = from[m + 1];
+      to[2 * m] = w0[2 * m] * a + w1[2 * m] * b;
+      to[2 * m + 1] = w0[2 * m + 1] * a + w1[2 * m + 1] * b;
+    }
+    j += 2 * n;
+  }
+  for (; j < bc.safeTo; j++)
     h[j] = oneMinus[j] * row[col[j]] + u[j] * row[col[j] + 1];
   for (int j = std::max(bc.safeTo, bc.safeFrom); j < bc.inTo; j++) edge(j);
   std::fill(h + std::max(bc.inTo, bc.inFrom), h + columns, 0.0f);
 }
 
 /* The vertical step: (1 - v) top + v bottom, columns outside the input 0. */
+__attribute__((target_clones("arch=x86-64-v3", "default")))
 void resampleBilinearV(const float *__restrict top, const float *__restrict bottom, float v,
                        const BilinearColumns &bc, int columns, float *__restrict line) {
   const float w = 1 - v;
@@ -155,6 +172,7 @@ void resampleBilinearV(const float *__restrict top, const float *__restrict bott
  */
 struct AverageColumns {
   int count = 0;  /* 0: columns with different counts */
+  bool even = false;  /* every column's tap k has the same weight w[k][0] */
   std::vector<int> cell[4];
   std::vector<float> w[4];
 };
@@ -188,21 +206,29 @@ void resampleAverageRowK(const float *__restrict row, float wy, const AverageCol
 }
 
 /* An exact halving from two input rows (weights wa, wb) in one sweep: the
-   sums of two calls of resampleAverageRowHalf on a row of zeros. */
+   sums of two calls of resampleAverageRowHalf on a row of zeros (weights
+   are positive). */
+__attribute__((target_clones("arch=x86-64-v3", "default")))
 void resampleAverageHalf2(const float *__restrict rowA, float wa, const float *__restrict rowB,
                           float wb, const AverageColumns &ac, int columns,
                           float *__restrict line) {
   const float *__restrict a = rowA + ac.cell[0][0], *__restrict b = rowB + ac.cell[0][0];
   const float *__restrict w0 = ac.w[0].data(), *__restrict w1 = ac.w[1].data();
+  /* Sums from zero differ from these only in the sign of a zero result,
+     which the last + 0 makes positive as theirs is. */
+  if (ac.even) {
+    const float c0 = w0[0], c1 = w1[0];
+    for (int j = 0; j < columns; j++) {
+      const float sa = a[2 * j] * c0 + a[2 * j + 1] * c1;
+      const float sb = b[2 * j] * c0 + b[2 * j + 1] * c1;
+      line[j] = (sa * wa + sb * wb) + 0.0f;
+    }
+    return;
+  }
   for (int j = 0; j < columns; j++) {
-    float sa = 0, sb = 0, sum = 0;
-    sa += a[2 * j] * w0[j];
-    sa += a[2 * j + 1] * w1[j];
-    sb += b[2 * j] * w0[j];
-    sb += b[2 * j + 1] * w1[j];
-    sum += sa * wa;
-    sum += sb * wb;
-    line[j] = sum;
+    const float sa = a[2 * j] * w0[j] + a[2 * j + 1] * w1[j];
+    const float sb = b[2 * j] * w0[j] + b[2 * j + 1] * w1[j];
+    line[j] = (sa * wa + sb * wb) + 0.0f;
   }
 }
 
@@ -294,6 +320,9 @@ void resampleRows(ResampleWork *w) {
     while (bc.safeFrom < bc.inTo && !safe(bc.safeFrom)) bc.safeFrom++;
     bc.safeTo = bc.safeFrom;
     while (bc.safeTo < bc.inTo && safe(bc.safeTo)) bc.safeTo++;
+    bc.doubled = bc.safeTo - bc.safeFrom >= 2;
+    for (int j = bc.safeFrom; j < bc.safeTo && bc.doubled; j++)
+      bc.doubled = col[j] == col[bc.safeFrom] + (j - bc.safeFrom) / 2;
   }
   /* AVG columns with one count of taps each, taken out of the tap lists. */
   AverageColumns ac;
@@ -311,6 +340,9 @@ void resampleRows(ResampleWork *w) {
           ac.w[k][j] = colTaps[colFirst[j] + k].w;
         }
       }
+      ac.even = true;
+      for (int k = 0; k < k0; k++)
+        for (int j = 0; j < outColumns && ac.even; j++) ac.even = ac.w[k][j] == ac.w[k][0];
     }
   }
   /* An exact halving: cells 2j + base and 2j + base + 1. */
@@ -376,49 +408,71 @@ void resampleRows(ResampleWork *w) {
   };
 
   /* Bilinear rows of one band pair: each input row's horizontal samples
-     once, kept in two slots for the output rows that read them. */
+     once, kept in two slots for the output rows that read them.  A row
+     that falls on an input row takes its samples straight into its line,
+     which then serves as that row's slot. */
   auto bilinearRows = [&](int first, int end, const std::function<const float *(int)> &row,
                           float *const *lines) {
     std::vector<float> slots(2 * static_cast<size_t>(outColumns));
+    float *own[2] = {slots.data(), slots.data() + outColumns};
+    const float *at[2] = {own[0], own[1]};
     int tags[2] = {INT_MIN, INT_MIN};
-    auto horizontal = [&](int r, int keep) -> const float * {
+    /* The samples of input row r, in slot k (not keep) unless held; into
+       `into` when given, that slot then reading from there. */
+    auto horizontal = [&](int r, int keep, float *into) -> const float * {
       for (int k = 0; k < 2; k++)
-        if (tags[k] == r) return slots.data() + static_cast<size_t>(k) * outColumns;
+        if (tags[k] == r) return at[k];
       const int k = keep == 0 ? 1 : 0;
       tags[k] = r;
-      float *h = slots.data() + static_cast<size_t>(k) * outColumns;
+      float *h = into ? into : own[k];
       resampleBilinearH(row(r), bc, outColumns, h);
-      return h;
+      return at[k] = h;
+    };
+    /* The input row that output row i falls on, its vertical weight 0;
+       INT_MIN when it falls between two (v: the weight) or outside. */
+    auto position = [&](int i, float *v) {
+      const double yf = (ih.y0 - (oh.y0 - i * oh.dy)) / ih.dy;
+      int r = 0;
+      if (!resampleCell(yf, inRows, &r)) return INT_MIN + 1;
+      *v = static_cast<float>(yf - r);
+      return r;
     };
     for (int i = first; i < end; i++) {
       float *line = lines[i - first];
-      const double yf = (ih.y0 - (oh.y0 - i * oh.dy)) / ih.dy;
-      int r = 0;
-      if (!resampleCell(yf, inRows, &r)) {
+      float v = 0;
+      const int r = position(i, &v);
+      if (r == INT_MIN + 1) {
         std::fill(line, line + outColumns, 0.0f);
         continue;
       }
-      const float v = static_cast<float>(yf - r);
-      const float *top = horizontal(r, -1);
       if (v == 0) {
-        std::copy(top, top + outColumns, line);
+        const float *top = horizontal(r, -1, line);
+        if (top != line) std::copy(top, top + outColumns, line);
         continue;
       }
-      const int topSlot = top == slots.data() ? 0 : 1;
-      resampleBilinearV(top, horizontal(r + 1, topSlot), v, bc, outColumns, line);
+      const float *top = horizontal(r, -1, nullptr);
+      /* The lower row straight into the next output row when that row
+         falls on it. */
+      float next = 1;
+      float *into = i + 1 < end && position(i + 1, &next) == r + 1 && next == 0
+                        ? lines[i + 1 - first]
+                        : nullptr;
+      const int topSlot = tags[0] == r ? 0 : 1;
+      resampleBilinearV(top, horizontal(r + 1, topSlot, into), v, bc, outColumns, line);
     }
   };
 
   /* Rounds of output rows with their output lines (or buffers) and input
      rows; what a round copies stays within about 4 MiB. */
-  /* A block also writes at least 2 MiB of output: a new output's pages are
-     zeroed by the system as they are first written, a huge page at a
-     time, and threads sharing one wait for each other. */
+  /* A block also moves at least 2 MiB (its output rows written and the
+     input rows they read): a new output's pages are zeroed by the system
+     as they are first written, a huge page at a time, and threads sharing
+     one wait for each other. */
+  const int64_t rowBytes = std::max<int64_t>(
+      int64_t{4} * pairs * (outColumns + int64_t{span} * inRows / std::max(outRows, 1)), 1);
   const int grain = std::max(
       rowGrain(int64_t{outColumns} * pairs * (w->method == RSP_AVG ? 4 : 2)),
-      static_cast<int>(std::min<int64_t>(
-          outRows, ((int64_t{2} << 20) + int64_t{outColumns} * pairs * 4 - 1) /
-                       std::max<int64_t>(int64_t{outColumns} * pairs * 4, 1))));
+      static_cast<int>(std::min<int64_t>(outRows, ((int64_t{2} << 20) + rowBytes - 1) / rowBytes)));
   const int64_t budget = int64_t{1} << 20;  /* floats */
   const int round = static_cast<int>(std::max<int64_t>(
       1, std::min<int64_t>(outRows, std::max<int64_t>(int64_t{grain} * workerCount() * 4,
@@ -431,9 +485,69 @@ void resampleRows(ResampleWork *w) {
   /* (An image resampled into itself is read before it is written.) */
   const bool directIn = ih.nindices == 0 && w->in != w->out;
   const bool directOut = oh.pixelid == P_FLOAT;
-  int done = 0;
+  int done = 0, n = 0, lo = 0, count = 0;
+  auto input = [&](int p, int r) -> const float *& {
+    return inputs[static_cast<size_t>(p) * count + (r - lo)];
+  };
+  /* Rows first .. end - 1 of those from `done`, every pair, into outputs. */
+  auto block = [&](int first, int end) {
+    if (w->method == RSP_BI && span > 0) {
+      for (int p = 0; p < pairs; p++)
+        bilinearRows(done + first, done + end, [&](int r) { return input(p, r); },
+                     outputs.data() + static_cast<size_t>(p) * n + first);
+      return;
+    }
+    for (int k = first; k < end; k++)
+      for (int p = 0; p < pairs; p++)
+        combine(done + k, [&](int r) { return input(p, r); },
+                outputs[static_cast<size_t>(p) * n + k]);
+  };
+  /* The meter (and between rounds the clients) at each row, as the rows
+     end; while workers write the lines no client reads them. */
+  int told = 0;
+  auto tell = [&](int rows, bool clients) {
+    for (; told < rows; told++) {
+      if (clients && static_cast<float>(told) / outRows >= meter.threshold && w->update)
+        updateClient(w->out, nullptr, 2);
+      meter.row(told, outRows);
+    }
+    return true;
+  };
+
+  /* Input and output memory images that hold every line: no rounds.  The
+     lines are had here, and each block of rows works straight from the
+     input's lines into the output's, so the first writes into a new
+     output (its pages zeroed by the system as they are touched) are
+     spread over the threads as the rest of the work is. */
+  if (directIn && directOut && outRows > 0) {
+    lo = -1;
+    count = inRows + 2;
+    n = outRows;
+    inputs.assign(static_cast<size_t>(pairs) * count, zeros.data() + 1);
+    outputs.assign(static_cast<size_t>(pairs) * n, nullptr);
+    bool resident = true;
+    for (int p = 0; p < pairs && resident; p++) {
+      resident = w->source[p] >= 0;
+      for (int r = 0; r < inRows && resident; r++)
+        resident = (input(p, r) = residentFloatLine(w->in, r, w->source[p])) != nullptr;
+      for (int i = 0; i < outRows && resident; i++)
+        resident = (outputs[static_cast<size_t>(p) * n + i] =
+                        residentFloatLine(w->out, i, w->dest[p])) != nullptr;
+    }
+    if (resident) {
+      for (int p = 0; p < pairs; p++)
+        for (int i = 0; i < outRows; i++) setRAMImageDirty(w->out, i, w->dest[p]);
+      parallelRows(outRows, grain, block, [&](int rows) { return tell(rows, false); });
+      tell(outRows, false);
+      if (w->out->hist)
+        for (int p = 0; p < pairs; p++) resetBandHist(w->out->hist, w->dest[p]);
+      return;
+    }
+  }
   while (done < outRows) {
-    int n = std::min(round, outRows - done), lo = 0, count = 0;
+    n = std::min(round, outRows - done);
+    lo = 0;
+    count = 0;
     size_t copies = 0;
     for (;;) {
       /* The input rows of the round; fewer rows when the copies would be many. */
@@ -463,9 +577,6 @@ void resampleRows(ResampleWork *w) {
         break;
       n = (n + 1) / 2;
     }
-    auto input = [&](int p, int r) -> const float *& {
-      return inputs[static_cast<size_t>(p) * count + (r - lo)];
-    };
     /* Input rows a round reads: held lines in place, others copied once. */
     if (inputStore.size() < copies * static_cast<size_t>(span + 1))
       inputStore.resize(copies * static_cast<size_t>(span + 1));
@@ -497,27 +608,13 @@ void resampleRows(ResampleWork *w) {
       for (size_t k = 0; k < outputs.size(); k++)
         outputs[k] = outputStore.data() + k * static_cast<size_t>(outColumns);
     }
-    parallelRows(n, grain, [&](int first, int end) {
-      if (w->method == RSP_BI && span > 0) {
-        for (int p = 0; p < pairs; p++)
-          bilinearRows(done + first, done + end, [&](int r) { return input(p, r); },
-                       outputs.data() + static_cast<size_t>(p) * n + first);
-        return;
-      }
-      for (int k = first; k < end; k++)
-        for (int p = 0; p < pairs; p++)
-          combine(done + k, [&](int r) { return input(p, r); },
-                  outputs[static_cast<size_t>(p) * n + k]);
-    });
+    parallelRows(n, grain, block);
     for (int k = 0; k < n; k++) {
       if (!direct)
         for (int p = 0; p < pairs; p++)
           putFloatBILData(w->out, done + k, 0, outColumns, w->dest[p],
                           outputs[static_cast<size_t>(p) * n + k]);
-      const int i = done + k;
-      if (outRows > 0 && static_cast<float>(i) / outRows >= meter.threshold && w->update)
-        updateClient(w->out, nullptr, 2);
-      meter.row(i, outRows);
+      tell(done + k + 1, true);
     }
     if (direct && w->out->hist)
       for (int p = 0; p < pairs; p++) resetBandHist(w->out->hist, w->dest[p]);
