@@ -1330,6 +1330,111 @@ void runDist(DistWork *w) {
   updateClient(w->out, nullptr, 2);
 }
 
+/*
+ * columnDistances --
+ *     Columns [c0, c1) of the output lines outs[0 .. rows - 1] take each
+ *     pixel's distance within its column to the nearest class pixel, held
+ *     at 255: rows [first, end) top down from their input rows ins[k]
+ *     (row first + k), going on from the row above; with bottomUp, then
+ *     every row bottom up.
+ */
+void columnDistances(const DistWork *w, const unsigned char *const *ins,
+                     unsigned char *const *outs, int rows, int first, int end, bool bottomUp,
+                     int c0, int c1) {
+  unsigned char isClass[256];
+  for (int v = 0; v < 256; v++) isClass[v] = w->classes[v] ? 1 : 0;
+  for (int r = first; r < end; r++) {
+    const unsigned char *__restrict in = ins[r - first];
+    const unsigned char *__restrict above = r > 0 ? outs[r - 1] : nullptr;
+    unsigned char *__restrict out = outs[r];
+    if (!above) {
+      for (int c = c0; c < c1; c++) out[c] = isClass[in[c]] ? 0 : 255;
+      continue;
+    }
+    for (int c = c0; c < c1; c++) {
+      const unsigned char grown = static_cast<unsigned char>(above[c] + (above[c] < 255));
+      out[c] = isClass[in[c]] ? 0 : grown;
+    }
+  }
+  if (!bottomUp) return;
+  for (int r = rows - 2; r >= 0; r--) {
+    const unsigned char *__restrict below = outs[r + 1];
+    unsigned char *__restrict out = outs[r];
+    for (int c = c0; c < c1; c++) {
+      const unsigned char grown = static_cast<unsigned char>(below[c] + (below[c] < 255));
+      out[c] = std::min(out[c], grown);
+    }
+  }
+}
+
+/*
+ * runDistHeld --
+ *     Without a blur the two passes give each pixel its distance to the
+ *     nearest class pixel, rounded and held at 255, and a memory output
+ *     holding all its lines is worked in place: its lines first take each
+ *     pixel's distance within its column (top down from the input in
+ *     blocks of rows, then bottom up), in strips of columns on the pool;
+ *     then every row its distances from a copy of those (rowDistances), a
+ *     row a time on the pool: one row pass in place of two.
+ * Results:      false when the images don't allow it (nothing done).
+ */
+bool runDistHeld(DistWork *w) {
+  const int rows = w->rows, columns = w->columns;
+  if (w->blur != 0 || rows <= 0 || columns <= 0 || w->out->header.rows < rows ||
+      w->out->header.columns < columns)
+    return false;
+  std::vector<unsigned char *> outs(static_cast<size_t>(rows));
+  for (int r = 0; r < rows; r++)
+    if (!(outs[r] = residentByteLine(w->out, r, 0))) return false;
+  for (int r = 0; r < rows; r++) setRAMImageDirty(w->out, r, 0);
+  /* Input lines where they lie: all rows in one block; else blocks of rows read here. */
+  std::vector<const unsigned char *> ins(static_cast<size_t>(rows));
+  bool inHeld = true;
+  for (int r = 0; r < rows && inHeld; r++) inHeld = (ins[r] = residentByteLine(w->in, r, w->band));
+  const int block = inHeld ? rows : distBlockRows(w);
+  /* Strips of whole cache lines, several for every thread. */
+  const int strips = std::max(1, std::min(workerCount() * 4, columns / 64));
+  auto stripEdge = [&](int i) {
+    return i == strips ? columns : static_cast<int>(int64_t{columns} * i / strips) & ~63;
+  };
+  RowMeter meter("dist");
+  for (int first = 0; first < rows; first += block) {
+    const int end = std::min(rows, first + block);
+    const unsigned char *const *blockIns = ins.data() + first;
+    if (!inHeld) {
+      for (int r = first; r < end; r++) {
+        unsigned char *line = w->inRows.get() + static_cast<size_t>(r - first) * columns;
+        getByteBILData(w->in, r, 0, columns, w->band, line);
+        ins[r - first] = line;
+      }
+      blockIns = ins.data();
+    }
+    parallelFor(strips, [&](int i) {
+      columnDistances(w, blockIns, outs.data(), rows, first, end, end == rows, stripEdge(i),
+                      stripEdge(i + 1));
+    });
+    meter.row(end - 1, 2 * rows);
+  }
+  parallelRows(
+      rows, rowGrain(int64_t{columns} * 8),
+      [&](int first, int end) {
+        DistScratch scratch(columns);
+        std::vector<unsigned char> runs(static_cast<size_t>(columns));
+        for (int r = first; r < end; r++) {
+          std::copy(outs[r], outs[r] + columns, runs.begin());
+          rowDistances(w, runs.data(), outs[r], &scratch);
+        }
+      },
+      [&](int done) {
+        meter.row(rows + done, 2 * rows);
+        return true;
+      });
+  meterSet("dist", 1.0f);
+  if (w->out->hist) resetHist(&w->out->hist[0]);
+  updateClient(w->out, nullptr, 2);
+  return true;
+}
+
 void closeDist(DistWork *w) {
   if (w->in) closeRAMImage(w->in, nullptr);
   if (w->out) closeRAMImage(w->out, nullptr);
@@ -1354,7 +1459,7 @@ int distModule(const char *prog, int argc, const char **argv) {
   int result = allocDistRows(&work);
   if (result) {
     try {
-      runDist(&work);
+      if (!runDistHeld(&work)) runDist(&work);
     } catch (const std::bad_alloc &) {
       vesk_fprintf(stderr, "Error in malloc.\n");
       result = 0;
