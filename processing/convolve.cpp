@@ -1280,6 +1280,8 @@ void runDist(DistWork *w) {
   std::vector<const unsigned char *> ins(static_cast<size_t>(block));
   std::vector<unsigned char *> outs(static_cast<size_t>(block));
   std::vector<char> held(static_cast<size_t>(block));
+  /* An output narrower than the input takes its part through a buffer. */
+  const bool outWide = w->out->header.columns >= columns;
   for (int pass = 0; pass < 2; pass++) {
     const bool down = pass == 0;
     /* A column with no class pixel yet is at the cap. */
@@ -1293,7 +1295,7 @@ void runDist(DistWork *w) {
           getByteBILData(w->in, rowOf(k), 0, columns, w->band, line(w->inRows, k));
           ins[k] = line(w->inRows, k);
         }
-        held[k] = (outs[k] = residentByteLine(w->out, rowOf(k), 0)) != nullptr;
+        held[k] = outWide && (outs[k] = residentByteLine(w->out, rowOf(k), 0)) != nullptr;
         if (held[k]) {
           setRAMImageDirty(w->out, rowOf(k), 0);
         } else {
