@@ -1011,7 +1011,12 @@ struct DistWork {
   std::unique_ptr<unsigned char[]> runs;
   std::vector<unsigned char> lastRuns;  /* per column: the runs of the row before the block */
   unsigned char roundedRoot[255 * 255 + 1];  /* the rounded root of each squared distance */
+  /* The classes as runs of values [lo, lo + span], when there are at most
+     kDistRanges of them (a test that vectorises); 0 runs: too many. */
+  int classRuns = 0;
+  unsigned char runLo[4] = {}, runSpan[4] = {};
 };
+constexpr int kDistRanges = 4;
 
 /* One thread's scratch for the envelope of a row. */
 struct DistScratch {
@@ -1152,6 +1157,18 @@ int allocDistRows(DistWork *w) {
   for (int a = 0; a <= 255 * 255; a++)
     w->roundedRoot[a] = static_cast<unsigned char>(
         std::clamp(roundToInt(std::min(sqrt(static_cast<double>(a)), 1e6)), 0, 255));
+  int runs = 0;
+  for (int v = 0; v < 256 && runs <= kDistRanges; v++) {
+    if (!w->classes[v] || (v > 0 && w->classes[v - 1])) continue;
+    int last = v;
+    while (last < 255 && w->classes[last + 1]) last++;
+    if (runs < kDistRanges) {
+      w->runLo[runs] = static_cast<unsigned char>(v);
+      w->runSpan[runs] = static_cast<unsigned char>(last - v);
+    }
+    runs++;
+  }
+  w->classRuns = runs <= kDistRanges ? runs : 0;
   return 1;
 }
 
@@ -1333,31 +1350,57 @@ void runDist(DistWork *w) {
 }
 
 /*
+ * downRows --
+ *     Columns [c0, c1) of rows [first, end) top down: 0 at a class pixel
+ *     (input row ins[r - first]), else one more than the row above
+ *     (outs[r - 1], `top` above row 0), held at 255.  Runs is the number
+ *     of class runs tested (0: the flags of every value).
+ */
+template <int Runs>
+void downRows(const DistWork *w, const unsigned char *const *ins, unsigned char *const *outs,
+              const unsigned char *top, int first, int end, int c0, int c1) {
+  unsigned char isClass[256];
+  for (int v = 0; v < 256; v++) isClass[v] = w->classes[v] ? 1 : 0;
+  unsigned char lo[kDistRanges], span[kDistRanges];
+  std::copy(w->runLo, w->runLo + kDistRanges, lo);
+  std::copy(w->runSpan, w->runSpan + kDistRanges, span);
+  for (int r = first; r < end; r++) {
+    const unsigned char *__restrict in = ins[r - first];
+    const unsigned char *__restrict above = r > 0 ? outs[r - 1] : top;
+    unsigned char *__restrict out = outs[r];
+    for (int c = c0; c < c1; c++) {
+      const unsigned char grown = static_cast<unsigned char>(above[c] + (above[c] < 255));
+      bool hit = false;
+      if constexpr (Runs == 0) {
+        hit = isClass[in[c]];
+      } else {
+        for (int k = 0; k < Runs; k++)
+          hit |= static_cast<unsigned char>(in[c] - lo[k]) <= span[k];
+      }
+      out[c] = hit ? 0 : grown;
+    }
+  }
+}
+
+/*
  * columnDistances --
  *     Columns [c0, c1) of the output lines outs[0 .. rows - 1] take each
  *     pixel's distance within its column to the nearest class pixel, held
- *     at 255: rows [first, end) top down from their input rows ins[k]
- *     (row first + k), going on from the row above; with bottomUp, then
- *     every row bottom up.
+ *     at 255: rows [first, end) top down from their input rows (downRows);
+ *     with bottomUp, then every row bottom up.
  */
 void columnDistances(const DistWork *w, const unsigned char *const *ins,
                      unsigned char *const *outs, int rows, int first, int end, bool bottomUp,
                      int c0, int c1) {
-  unsigned char isClass[256];
-  for (int v = 0; v < 256; v++) isClass[v] = w->classes[v] ? 1 : 0;
-  for (int r = first; r < end; r++) {
-    const unsigned char *__restrict in = ins[r - first];
-    const unsigned char *__restrict above = r > 0 ? outs[r - 1] : nullptr;
-    unsigned char *__restrict out = outs[r];
-    if (!above) {
-      for (int c = c0; c < c1; c++) out[c] = isClass[in[c]] ? 0 : 255;
-      continue;
-    }
-    for (int c = c0; c < c1; c++) {
-      const unsigned char grown = static_cast<unsigned char>(above[c] + (above[c] < 255));
-      out[c] = isClass[in[c]] ? 0 : grown;
-    }
+  const unsigned char *top = w->lastRuns.data();
+  switch (w->classRuns) {
+  case 1: downRows<1>(w, ins, outs, top, first, end, c0, c1); break;
+  case 2: downRows<2>(w, ins, outs, top, first, end, c0, c1); break;
+  case 3: downRows<3>(w, ins, outs, top, first, end, c0, c1); break;
+  case 4: downRows<4>(w, ins, outs, top, first, end, c0, c1); break;
+  default: downRows<0>(w, ins, outs, top, first, end, c0, c1); break;
   }
+  static_assert(kDistRanges == 4, "one case per number of runs");
   if (!bottomUp) return;
   for (int r = rows - 2; r >= 0; r--) {
     const unsigned char *__restrict below = outs[r + 1];
@@ -1399,6 +1442,8 @@ bool runDistHeld(DistWork *w) {
   auto stripEdge = [&](int i) {
     return i == strips ? columns : static_cast<int>(int64_t{columns} * i / strips) & ~63;
   };
+  /* No class pixel above the first row. */
+  std::fill(w->lastRuns.begin(), w->lastRuns.end(), 255);
   RowMeter meter("dist");
   for (int first = 0; first < rows; first += block) {
     const int end = std::min(rows, first + block);
