@@ -1437,8 +1437,11 @@ bool runDistHeld(DistWork *w) {
   bool inHeld = true;
   for (int r = 0; r < rows && inHeld; r++) inHeld = (ins[r] = residentByteLine(w->in, r, w->band));
   const int block = inHeld ? rows : distBlockRows(w);
-  /* Strips of whole cache lines, several for every thread. */
-  const int strips = std::max(1, std::min(workerCount() * 4, columns / 64));
+  /* Strips of whole cache lines, several for every thread, each worth a
+     hand-over (a small image keeps to this thread). */
+  const int64_t stripWork = int64_t{block} * columns * 2 / kMinBlockWork;
+  const int strips = static_cast<int>(
+      std::max<int64_t>(1, std::min<int64_t>({workerCount() * 4, columns / 64, stripWork})));
   auto stripEdge = [&](int i) {
     return i == strips ? columns : static_cast<int>(int64_t{columns} * i / strips) & ~63;
   };
