@@ -1022,10 +1022,13 @@ constexpr int kDistRanges = 4;
 struct DistScratch {
   std::vector<int32_t> best;    /* per column: the envelope's squared distance */
   std::vector<int> apex;        /* the envelope: its parabolas' columns */
+  std::vector<int64_t> height;  /* and their run^2 + column^2 */
   std::vector<int64_t> cutNum, cutDen;  /* where each parabola starts, a fraction */
+  std::vector<int> start;       /* the first column each parabola is the least at */
   explicit DistScratch(int columns)
       : best(static_cast<size_t>(columns)), apex(static_cast<size_t>(columns)),
-        cutNum(static_cast<size_t>(columns)), cutDen(static_cast<size_t>(columns)) {}
+        height(static_cast<size_t>(columns)), cutNum(static_cast<size_t>(columns)),
+        cutDen(static_cast<size_t>(columns)), start(static_cast<size_t>(columns) + 1) {}
 };
 
 int distParseFailure(DistWork *w, int err) {
@@ -1210,17 +1213,17 @@ template <typename Wide>
 void rowEnvelope(const unsigned char *runs, int columns, DistScratch *t) {
   int32_t *best = t->best.data();
   int *apex = t->apex.data();
+  int64_t *height = t->height.data();
   int64_t *cutNum = t->cutNum.data(), *cutDen = t->cutDen.data();
-  auto height = [&](int j) { return int64_t{runs[j]} * runs[j] + int64_t{j} * j; };
   int k = -1;
   for (int q = 0; q < columns; q++) {
     if (runs[q] >= 255) continue;
     // Where the parabola of q passes under the envelope's last one:
     // num / den, den > 0; parabolas beaten before their start are dropped.
     int64_t num = 0, den = 1;
-    const int64_t hq = height(q);
+    const int64_t hq = int64_t{runs[q]} * runs[q] + int64_t{q} * q;
     while (k >= 0) {
-      num = hq - height(apex[k]);
+      num = hq - height[k];
       den = 2 * (int64_t{q} - apex[k]);
       if (k == 0 || static_cast<Wide>(num) * cutDen[k] > static_cast<Wide>(cutNum[k]) * den)
         break;
@@ -1228,11 +1231,33 @@ void rowEnvelope(const unsigned char *runs, int columns, DistScratch *t) {
     }
     k++;
     apex[k] = q;
+    height[k] = hq;
     cutNum[k] = num;
     cutDen[k] = den;
   }
   if (k < 0) {
     std::fill(best, best + columns, kDistFar);
+    return;
+  }
+  if constexpr (sizeof(Wide) == sizeof(int64_t)) {
+    // Parabola a is the least from the first column past its cut on, so
+    // the row is filled a parabola at a time.  The cut's floor in doubles
+    // is exact: |num| < 2^53 and a quotient no closer than 1 / den to an
+    // integer it is not.
+    int *start = t->start.data();
+    start[0] = 0;
+    for (int a = 1; a <= k; a++) {
+      const double cut = floor(static_cast<double>(cutNum[a]) / static_cast<double>(cutDen[a]));
+      start[a] = static_cast<int>(std::clamp(cut + 1.0, 0.0, static_cast<double>(columns)));
+    }
+    start[k + 1] = columns;
+    for (int a = 0; a <= k; a++) {
+      const int64_t r = runs[apex[a]];
+      for (int i = start[a]; i < start[a + 1]; i++) {
+        const int64_t dx = int64_t{i} - apex[a];
+        best[i] = static_cast<int32_t>(std::min<int64_t>(kDistFar, dx * dx + r * r));
+      }
+    }
     return;
   }
   int at = 0;
