@@ -635,41 +635,123 @@ struct GeorefLeaf {
   PixelBox box;
   long long pixels;
   int startRow, startColumn, rows, columns;
+  int flag;  /* how georefBlocks cuts it next */
 };
+
+/*
+ * cornerPixels --
+ *     At most the pixels of a block's source box (blockSourceBox, not
+ *     clipped), without tracing its edges: the box of the four corners
+ *     that the trace passes through, a pixel in from each side against
+ *     rounding; 0 when a corner has no finite image.
+ */
+long long cornerPixels(const GeorefWork *w, int startRow, int startColumn, int rows,
+                       int columns) {
+  const GeorecPar &par = w->par;
+  const GeoFrame &of = w->outFrame;
+  const double xFirst = static_cast<double>(startColumn - w->outBox.left) * of.dx + of.xFirst;
+  const double yFirst = static_cast<double>(w->outBox.top - startRow) * of.dy + of.yFirst;
+  const double xLast = xFirst + (columns - 1) * of.dx;
+  const double yLast = yFirst - (rows - 1) * of.dy;
+  const double sx = fabs(of.dx);
+  const double x0 = std::min(xFirst, xLast), x1 = std::max(xFirst, xLast);
+  const long long nx = static_cast<long long>(std::min((x1 - x0) / sx, 1e9)) + 1;
+  double pairs[2 * (kGeorecMaxOrder + 1)];
+  const int count = reducedCount(par);
+  /* Within the bounds a traced box is held to (2^29). */
+  const double limit = 536870912.0;
+  double lo[2] = {limit, limit}, hi[2] = {-limit, -limit};
+  for (double y : {yLast, yFirst}) {
+    reduceAtY(par, pairs, y - par.yc);
+    for (double x : {x0, x0 + static_cast<double>(nx - 1) * sx}) {
+      double X, Y;
+      evalReduced(pairs, count, x - par.xc, &X, &Y);
+      if (!std::isfinite(X) || !std::isfinite(Y)) return 0;
+      lo[0] = std::min(lo[0], std::max(X, -limit));
+      hi[0] = std::max(hi[0], std::min(X, limit));
+      lo[1] = std::min(lo[1], std::max(Y, -limit));
+      hi[1] = std::max(hi[1], std::min(Y, limit));
+    }
+  }
+  const double width = hi[0] - lo[0] - 1, height = hi[1] - lo[1] - 1;
+  if (!(width > 0 && height > 0)) return 0;
+  return static_cast<long long>(width) * static_cast<long long>(height);
+}
 
 /*
  * georefBlocks --
  *     Cuts a block of the window in two while its source box exceeds
  *     4 MB (rows first when flag is 0, columns when 1, alternating) and
- *     hands each block with a source to `leaf`, in order.  A single pixel
- *     whose box is still too large (a transform that spreads it over a
- *     huge area) takes the box clipped to the input instead of being cut
- *     forever.
+ *     hands each block with a source to `leaf`, in order.  A block whose
+ *     corners alone span more is cut without tracing its edges.  A single
+ *     pixel whose box is still too large (a transform that spreads it over
+ *     a huge area) takes the box clipped to the input instead of being cut
+ *     forever.  Without `trace`, the blocks that are not surely too large
+ *     go to `leaf` as they are, untraced (no frame, box or pixels), for
+ *     the caller to cut with georefBlocks.
  * Results:      false as soon as `leaf` gives false.
  */
 bool georefBlocks(GeorefWork *w, int startRow, int startColumn, int rows, int columns, int flag,
-                  const std::function<bool(const GeorefLeaf &)> &leaf) {
+                  const std::function<bool(const GeorefLeaf &)> &leaf, bool trace = true) {
   if (rows <= 0 || columns <= 0) return true;
-  const int bytes = readsAsBytes(w->in->header) ? 1 : 4;
-  GeorefLeaf b{{}, {}, 0, startRow, startColumn, rows, columns};
-  b.pixels = blockSourceBox(w->par, &b.frame, &b.box, w->outFrame, w->outBox, w->inBox, startRow,
-                            startColumn, rows, columns, 0);
-  if (b.pixels * bytes > kGeorefBlockBytes) {
-    if (rows > 1 || columns > 1) {
-      if ((flag == 0 && rows > 1) || columns == 1) {
-        const int half = rows / 2;
-        return georefBlocks(w, startRow, startColumn, half, columns, 1, leaf) &&
-               georefBlocks(w, startRow + half, startColumn, rows - half, columns, 1, leaf);
-      }
-      const int half = columns / 2;
-      return georefBlocks(w, startRow, startColumn, rows, half, 0, leaf) &&
-             georefBlocks(w, startRow, startColumn + half, rows, columns - half, 0, leaf);
-    }
+  const long long bytes = readsAsBytes(w->in->header) ? 1 : 4;
+  GeorefLeaf b{{}, {}, 0, startRow, startColumn, rows, columns, flag};
+  bool cut = false;
+  if (rows > 1 || columns > 1) {
+    cut = cornerPixels(w, startRow, startColumn, rows, columns) * bytes > kGeorefBlockBytes;
+    if (!cut && !trace) return leaf(b);
+  }
+  if (!cut) {
     b.pixels = blockSourceBox(w->par, &b.frame, &b.box, w->outFrame, w->outBox, w->inBox,
-                              startRow, startColumn, rows, columns, 1);
+                              startRow, startColumn, rows, columns, 0);
+    if (b.pixels * bytes > kGeorefBlockBytes) {
+      if (rows > 1 || columns > 1)
+        cut = true;
+      else
+        b.pixels = blockSourceBox(w->par, &b.frame, &b.box, w->outFrame, w->outBox, w->inBox,
+                                  startRow, startColumn, rows, columns, 1);
+    }
+  }
+  if (cut) {
+    if ((flag == 0 && rows > 1) || columns == 1) {
+      const int half = rows / 2;
+      return georefBlocks(w, startRow, startColumn, half, columns, 1, leaf, trace) &&
+             georefBlocks(w, startRow + half, startColumn, rows - half, columns, 1, leaf, trace);
+    }
+    const int half = columns / 2;
+    return georefBlocks(w, startRow, startColumn, rows, half, 0, leaf, trace) &&
+           georefBlocks(w, startRow, startColumn + half, rows, columns - half, 0, leaf, trace);
   }
   if (b.pixels <= 0) return true;
   return leaf(b);
+}
+
+/*
+ * georefLeaves --
+ *     georefBlocks' blocks of the whole window, in its order: the blocks
+ *     surely too large are cut here, the others' edges traced (and cut
+ *     further where need be) on the worker pool.
+ */
+std::vector<GeorefLeaf> georefLeaves(GeorefWork *w) {
+  std::vector<GeorefLeaf> parts, leaves;
+  georefBlocks(
+      w, w->startRow, w->startColumn, w->rows, w->columns, w->rows > w->columns ? 1 : 0,
+      [&](const GeorefLeaf &b) {
+        parts.push_back(b);
+        return true;
+      },
+      false);
+  std::vector<std::vector<GeorefLeaf>> found(parts.size());
+  parallelFor(static_cast<int>(parts.size()), [&](int i) {
+    const GeorefLeaf &p = parts[i];
+    georefBlocks(w, p.startRow, p.startColumn, p.rows, p.columns, p.flag,
+                 [&](const GeorefLeaf &b) {
+                   found[i].push_back(b);
+                   return true;
+                 });
+  });
+  for (const std::vector<GeorefLeaf> &some : found) leaves.insert(leaves.end(), some.begin(), some.end());
+  return leaves;
 }
 
 /* georefBlock -- one block, its source window copied band pair by band pair. */
@@ -786,12 +868,7 @@ bool georefHeld(GeorefWork *w) {
     strides[k] = static_cast<int>(step / sizeof(float));
   }
   if (!inPlace && workerCount() < 2) return false;
-  std::vector<GeorefLeaf> leaves;
-  georefBlocks(w, w->startRow, w->startColumn, w->rows, w->columns,
-               w->rows > w->columns ? 1 : 0, [&](const GeorefLeaf &b) {
-                 leaves.push_back(b);
-                 return true;
-               });
+  const std::vector<GeorefLeaf> leaves = georefLeaves(w);
   if (!inPlace && leaves.size() < static_cast<size_t>(workerCount()) * 2) return false;
   const int outColumn = w->startColumn - w->outBox.left;
   std::vector<float *> lines(static_cast<size_t>(w->pairs) * w->rows);
