@@ -497,6 +497,12 @@ struct BlockSampler {
       }
       const int ix1 = clampEdge && ix == box.right ? ix : ix + 1;
       const int iy1 = clampEdge && iy == box.bottom ? iy : iy + 1;
+      const PixelBox &held = src.held;
+      if (ix1 < held.left || ix > held.right || iy1 < held.top || iy > held.bottom) {
+        /* Four zeros: the sum below is +0 (its first weight is positive). */
+        line[j] = Dst(0);
+        continue;
+      }
       const float p00 = src.value(ix, iy), p10 = src.value(ix1, iy);
       const float p01 = src.value(ix, iy1), p11 = src.value(ix1, iy1);
       const float value = (1 - fx) * (1 - fy) * p00 + fx * (1 - fy) * p10 +
