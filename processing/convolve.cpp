@@ -995,6 +995,9 @@ const char *const distUsage[] = {
     "    BLUR       the gain of bluring.\n",
 };
 
+/* Spans of class values the column pass tests one by one. */
+constexpr int kDistSpans = 4;
+
 /* The dist work record. */
 struct DistWork {
   RAMIMG *in = nullptr;
@@ -1011,12 +1014,11 @@ struct DistWork {
   std::unique_ptr<unsigned char[]> runs;
   std::vector<unsigned char> lastRuns;  /* per column: the runs of the row before the block */
   unsigned char roundedRoot[255 * 255 + 1];  /* the rounded root of each squared distance */
-  /* The classes as runs of values [lo, lo + span], when there are at most
-     kDistRanges of them (a test that vectorises); 0 runs: too many. */
-  int classRuns = 0;
-  unsigned char runLo[4] = {}, runSpan[4] = {};
+  /* The classes as spans of values [lo, lo + width] when they make at most
+     kDistSpans of them (tests that vectorise); a count of 0: more. */
+  int spanCount = 0;
+  unsigned char spanLo[kDistSpans] = {}, spanWidth[kDistSpans] = {};
 };
-constexpr int kDistRanges = 4;
 
 /* One thread's scratch for the envelope of a row. */
 struct DistScratch {
@@ -1160,18 +1162,18 @@ int allocDistRows(DistWork *w) {
   for (int a = 0; a <= 255 * 255; a++)
     w->roundedRoot[a] = static_cast<unsigned char>(
         std::clamp(roundToInt(std::min(sqrt(static_cast<double>(a)), 1e6)), 0, 255));
-  int runs = 0;
-  for (int v = 0; v < 256 && runs <= kDistRanges; v++) {
+  int spans = 0;
+  for (int v = 0; v < 256 && spans <= kDistSpans; v++) {
     if (!w->classes[v] || (v > 0 && w->classes[v - 1])) continue;
     int last = v;
     while (last < 255 && w->classes[last + 1]) last++;
-    if (runs < kDistRanges) {
-      w->runLo[runs] = static_cast<unsigned char>(v);
-      w->runSpan[runs] = static_cast<unsigned char>(last - v);
+    if (spans < kDistSpans) {
+      w->spanLo[spans] = static_cast<unsigned char>(v);
+      w->spanWidth[spans] = static_cast<unsigned char>(last - v);
     }
-    runs++;
+    spans++;
   }
-  w->classRuns = runs <= kDistRanges ? runs : 0;
+  w->spanCount = spans <= kDistSpans ? spans : 0;
   return 1;
 }
 
@@ -1378,17 +1380,18 @@ void runDist(DistWork *w) {
  * downRows --
  *     Columns [c0, c1) of rows [first, end) top down: 0 at a class pixel
  *     (input row ins[r - first]), else one more than the row above
- *     (outs[r - 1], `top` above row 0), held at 255.  Runs is the number
- *     of class runs tested (0: the flags of every value).
+ *     (outs[r - 1], `top` above row 0), held at 255.  Spans is the number
+ *     of spans of class values tested (0: the flag of each value).
  */
-template <int Runs>
+template <int Spans>
 void downRows(const DistWork *w, const unsigned char *const *ins, unsigned char *const *outs,
               const unsigned char *top, int first, int end, int c0, int c1) {
   unsigned char isClass[256];
-  for (int v = 0; v < 256; v++) isClass[v] = w->classes[v] ? 1 : 0;
-  unsigned char lo[kDistRanges], span[kDistRanges];
-  std::copy(w->runLo, w->runLo + kDistRanges, lo);
-  std::copy(w->runSpan, w->runSpan + kDistRanges, span);
+  if constexpr (Spans == 0)
+    for (int v = 0; v < 256; v++) isClass[v] = w->classes[v] ? 1 : 0;
+  unsigned char lo[kDistSpans], width[kDistSpans];
+  std::copy(w->spanLo, w->spanLo + kDistSpans, lo);
+  std::copy(w->spanWidth, w->spanWidth + kDistSpans, width);
   for (int r = first; r < end; r++) {
     const unsigned char *__restrict in = ins[r - first];
     const unsigned char *__restrict above = r > 0 ? outs[r - 1] : top;
@@ -1396,11 +1399,11 @@ void downRows(const DistWork *w, const unsigned char *const *ins, unsigned char 
     for (int c = c0; c < c1; c++) {
       const unsigned char grown = static_cast<unsigned char>(above[c] + (above[c] < 255));
       bool hit = false;
-      if constexpr (Runs == 0) {
+      if constexpr (Spans == 0) {
         hit = isClass[in[c]];
       } else {
-        for (int k = 0; k < Runs; k++)
-          hit |= static_cast<unsigned char>(in[c] - lo[k]) <= span[k];
+        for (int k = 0; k < Spans; k++)
+          hit |= static_cast<unsigned char>(in[c] - lo[k]) <= width[k];
       }
       out[c] = hit ? 0 : grown;
     }
@@ -1418,14 +1421,14 @@ void columnDistances(const DistWork *w, const unsigned char *const *ins,
                      unsigned char *const *outs, int rows, int first, int end, bool bottomUp,
                      int c0, int c1) {
   const unsigned char *top = w->lastRuns.data();
-  switch (w->classRuns) {
+  switch (w->spanCount) {
   case 1: downRows<1>(w, ins, outs, top, first, end, c0, c1); break;
   case 2: downRows<2>(w, ins, outs, top, first, end, c0, c1); break;
   case 3: downRows<3>(w, ins, outs, top, first, end, c0, c1); break;
   case 4: downRows<4>(w, ins, outs, top, first, end, c0, c1); break;
   default: downRows<0>(w, ins, outs, top, first, end, c0, c1); break;
   }
-  static_assert(kDistRanges == 4, "one case per number of runs");
+  static_assert(kDistSpans == 4, "one case per number of spans");
   if (!bottomUp) return;
   for (int r = rows - 2; r >= 0; r--) {
     const unsigned char *__restrict below = outs[r + 1];
@@ -1440,12 +1443,12 @@ void columnDistances(const DistWork *w, const unsigned char *const *ins,
 /*
  * runDistHeld --
  *     Without a blur the two passes give each pixel its distance to the
- *     nearest class pixel, rounded and held at 255, and a memory output
- *     holding all its lines is worked in place: its lines first take each
- *     pixel's distance within its column (top down from the input in
- *     blocks of rows, then bottom up), in strips of columns on the pool;
- *     then every row its distances from a copy of those (rowDistances), a
- *     row a time on the pool: one row pass in place of two.
+ *     nearest class pixel, rounded and held at 255.  A memory output that
+ *     holds all its lines is worked in place: first each pixel's distance
+ *     within its column (top down from the input, in blocks of rows when
+ *     the input's lines are not held, then bottom up), in strips of
+ *     columns on the pool; then each row's distances from a copy of those
+ *     (rowDistances), rows on the pool.  One row pass instead of two.
  * Results:      false when the images don't allow it (nothing done).
  */
 bool runDistHeld(DistWork *w) {

@@ -875,7 +875,8 @@ bool georefHeld(GeorefWork *w) {
   }
   if (!inPlace && workerCount() < 2) return false;
   const std::vector<GeorefLeaf> leaves = georefLeaves(w);
-  if (!inPlace && leaves.size() < static_cast<size_t>(workerCount()) * 2) return false;
+  if (leaves.empty() || (!inPlace && leaves.size() < static_cast<size_t>(workerCount()) * 2))
+    return false;
   const int outColumn = w->startColumn - w->outBox.left;
   std::vector<float *> lines(static_cast<size_t>(w->pairs) * w->rows);
   for (int k = 0; k < w->pairs; k++)
