@@ -443,6 +443,9 @@ struct BlockSampler {
        (a pixel of margin each side) need no tests; columns surely far
        from it (two pixels of margin) are skipped without a position. */
     int fastFrom = columns, fastTo = columns, nearFrom = 0, nearTo = columns;
+    /* Runs of columns surely inside the box and a pixel clear of the part
+       held (the image's lines): their samples are 0.  In order, apart. */
+    int zeroFrom[4], zeroTo[4], zeros = 0;
     if (count == 2 && !nearest && !clampEdge) {
       const PixelBox &held = src.held;
       affineRange(pairs, u0, frame.dx, columns, held.left + 1.0, held.right - 2.0, held.top + 1.0,
@@ -450,9 +453,48 @@ struct BlockSampler {
       if (fastFrom == fastTo) fastFrom = fastTo = columns;
       affineRange(pairs, u0, frame.dx, columns, box.left - 2.0, box.right + 2.0, box.top - 2.0,
                   box.bottom + 2.0, -1, &nearFrom, &nearTo);
+      if (held.left != box.left || held.right != box.right || held.top != box.top ||
+          held.bottom != box.bottom) {
+        const double x0 = box.left + 1.0, x1 = box.right - 2.0;
+        const double y0 = box.top + 1.0, y1 = box.bottom - 2.0;
+        const double sides[4][4] = {{x0, std::min(x1, held.left - 3.0), y0, y1},
+                                    {std::max(x0, held.right + 2.0), x1, y0, y1},
+                                    {x0, x1, y0, std::min(y1, held.top - 3.0)},
+                                    {x0, x1, std::max(y0, held.bottom + 2.0), y1}};
+        for (const double *side : sides) {
+          int from, to;
+          affineRange(pairs, u0, frame.dx, columns, side[0], side[1], side[2], side[3], 1, &from,
+                      &to);
+          if (from >= to) continue;
+          /* Kept in order, overlapping runs joined. */
+          int at = zeros;
+          while (at > 0 && zeroFrom[at - 1] > from) at--;
+          std::copy_backward(zeroFrom + at, zeroFrom + zeros, zeroFrom + zeros + 1);
+          std::copy_backward(zeroTo + at, zeroTo + zeros, zeroTo + zeros + 1);
+          zeroFrom[at] = from;
+          zeroTo[at] = to;
+          zeros++;
+        }
+        int joined = 0;
+        for (int z = 0; z < zeros; z++) {
+          if (joined > 0 && zeroFrom[z] <= zeroTo[joined - 1]) {
+            zeroTo[joined - 1] = std::max(zeroTo[joined - 1], zeroTo[z]);
+          } else {
+            zeroFrom[joined] = zeroFrom[z];
+            zeroTo[joined++] = zeroTo[z];
+          }
+        }
+        zeros = joined;
+      }
     }
-    for (int j = 0; j < columns; j++) {
+    for (int j = 0, z = 0; j < columns; j++) {
       if (j < nearFrom || j >= nearTo) continue;
+      while (z < zeros && zeroTo[z] <= j) z++;
+      if (z < zeros && j >= zeroFrom[z]) {
+        std::fill(line + j, line + zeroTo[z], Dst(0));
+        j = zeroTo[z] - 1;
+        continue;
+      }
       if (j == fastFrom) {
         const int n = fastTo - fastFrom;
         if constexpr (std::is_same<Src, float>::value && std::is_same<Dst, float>::value) {
