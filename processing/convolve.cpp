@@ -995,6 +995,9 @@ const char *const distUsage[] = {
     "    BLUR       the gain of bluring.\n",
 };
 
+/* Spans of class values the column pass tests one by one. */
+constexpr int kDistSpans = 4;
+
 /* The dist work record. */
 struct DistWork {
   RAMIMG *in = nullptr;
@@ -1011,16 +1014,23 @@ struct DistWork {
   std::unique_ptr<unsigned char[]> runs;
   std::vector<unsigned char> lastRuns;  /* per column: the runs of the row before the block */
   unsigned char roundedRoot[255 * 255 + 1];  /* the rounded root of each squared distance */
+  /* The classes as spans of values [lo, lo + width] when they make at most
+     kDistSpans of them (tests that vectorise); a count of 0: more. */
+  int spanCount = 0;
+  unsigned char spanLo[kDistSpans] = {}, spanWidth[kDistSpans] = {};
 };
 
 /* One thread's scratch for the envelope of a row. */
 struct DistScratch {
   std::vector<int32_t> best;    /* per column: the envelope's squared distance */
   std::vector<int> apex;        /* the envelope: its parabolas' columns */
+  std::vector<int64_t> height;  /* and their run^2 + column^2 */
   std::vector<int64_t> cutNum, cutDen;  /* where each parabola starts, a fraction */
+  std::vector<int> start;       /* the first column each parabola is the least at */
   explicit DistScratch(int columns)
       : best(static_cast<size_t>(columns)), apex(static_cast<size_t>(columns)),
-        cutNum(static_cast<size_t>(columns)), cutDen(static_cast<size_t>(columns)) {}
+        height(static_cast<size_t>(columns)), cutNum(static_cast<size_t>(columns)),
+        cutDen(static_cast<size_t>(columns)), start(static_cast<size_t>(columns) + 1) {}
 };
 
 int distParseFailure(DistWork *w, int err) {
@@ -1152,6 +1162,18 @@ int allocDistRows(DistWork *w) {
   for (int a = 0; a <= 255 * 255; a++)
     w->roundedRoot[a] = static_cast<unsigned char>(
         std::clamp(roundToInt(std::min(sqrt(static_cast<double>(a)), 1e6)), 0, 255));
+  int spans = 0;
+  for (int v = 0; v < 256 && spans <= kDistSpans; v++) {
+    if (!w->classes[v] || (v > 0 && w->classes[v - 1])) continue;
+    int last = v;
+    while (last < 255 && w->classes[last + 1]) last++;
+    if (spans < kDistSpans) {
+      w->spanLo[spans] = static_cast<unsigned char>(v);
+      w->spanWidth[spans] = static_cast<unsigned char>(last - v);
+    }
+    spans++;
+  }
+  w->spanCount = spans <= kDistSpans ? spans : 0;
   return 1;
 }
 
@@ -1193,17 +1215,17 @@ template <typename Wide>
 void rowEnvelope(const unsigned char *runs, int columns, DistScratch *t) {
   int32_t *best = t->best.data();
   int *apex = t->apex.data();
+  int64_t *height = t->height.data();
   int64_t *cutNum = t->cutNum.data(), *cutDen = t->cutDen.data();
-  auto height = [&](int j) { return int64_t{runs[j]} * runs[j] + int64_t{j} * j; };
   int k = -1;
   for (int q = 0; q < columns; q++) {
     if (runs[q] >= 255) continue;
     // Where the parabola of q passes under the envelope's last one:
     // num / den, den > 0; parabolas beaten before their start are dropped.
     int64_t num = 0, den = 1;
-    const int64_t hq = height(q);
+    const int64_t hq = int64_t{runs[q]} * runs[q] + int64_t{q} * q;
     while (k >= 0) {
-      num = hq - height(apex[k]);
+      num = hq - height[k];
       den = 2 * (int64_t{q} - apex[k]);
       if (k == 0 || static_cast<Wide>(num) * cutDen[k] > static_cast<Wide>(cutNum[k]) * den)
         break;
@@ -1211,11 +1233,33 @@ void rowEnvelope(const unsigned char *runs, int columns, DistScratch *t) {
     }
     k++;
     apex[k] = q;
+    height[k] = hq;
     cutNum[k] = num;
     cutDen[k] = den;
   }
   if (k < 0) {
     std::fill(best, best + columns, kDistFar);
+    return;
+  }
+  if constexpr (sizeof(Wide) == sizeof(int64_t)) {
+    // Parabola a is the least from the first column past its cut on, so
+    // the row is filled a parabola at a time.  The cut's floor in doubles
+    // is exact: |num| < 2^53 and a quotient no closer than 1 / den to an
+    // integer it is not.
+    int *start = t->start.data();
+    start[0] = 0;
+    for (int a = 1; a <= k; a++) {
+      const double cut = floor(static_cast<double>(cutNum[a]) / static_cast<double>(cutDen[a]));
+      start[a] = static_cast<int>(std::clamp(cut + 1.0, 0.0, static_cast<double>(columns)));
+    }
+    start[k + 1] = columns;
+    for (int a = 0; a <= k; a++) {
+      const int64_t r = runs[apex[a]];
+      for (int i = start[a]; i < start[a + 1]; i++) {
+        const int64_t dx = int64_t{i} - apex[a];
+        best[i] = static_cast<int32_t>(std::min<int64_t>(kDistFar, dx * dx + r * r));
+      }
+    }
     return;
   }
   int at = 0;
@@ -1280,6 +1324,8 @@ void runDist(DistWork *w) {
   std::vector<const unsigned char *> ins(static_cast<size_t>(block));
   std::vector<unsigned char *> outs(static_cast<size_t>(block));
   std::vector<char> held(static_cast<size_t>(block));
+  /* An output narrower than the input takes its part through a buffer. */
+  const bool outWide = w->out->header.columns >= columns;
   for (int pass = 0; pass < 2; pass++) {
     const bool down = pass == 0;
     /* A column with no class pixel yet is at the cap. */
@@ -1293,7 +1339,7 @@ void runDist(DistWork *w) {
           getByteBILData(w->in, rowOf(k), 0, columns, w->band, line(w->inRows, k));
           ins[k] = line(w->inRows, k);
         }
-        held[k] = (outs[k] = residentByteLine(w->out, rowOf(k), 0)) != nullptr;
+        held[k] = outWide && (outs[k] = residentByteLine(w->out, rowOf(k), 0)) != nullptr;
         if (held[k]) {
           setRAMImageDirty(w->out, rowOf(k), 0);
         } else {
@@ -1330,6 +1376,143 @@ void runDist(DistWork *w) {
   updateClient(w->out, nullptr, 2);
 }
 
+/*
+ * downRows --
+ *     Columns [c0, c1) of rows [first, end) top down: 0 at a class pixel
+ *     (input row ins[r - first]), else one more than the row above
+ *     (outs[r - 1], `top` above row 0), held at 255.  Spans is the number
+ *     of spans of class values tested (0: the flag of each value).
+ */
+template <int Spans>
+void downRows(const DistWork *w, const unsigned char *const *ins, unsigned char *const *outs,
+              const unsigned char *top, int first, int end, int c0, int c1) {
+  unsigned char isClass[256];
+  if constexpr (Spans == 0)
+    for (int v = 0; v < 256; v++) isClass[v] = w->classes[v] ? 1 : 0;
+  unsigned char lo[kDistSpans], width[kDistSpans];
+  std::copy(w->spanLo, w->spanLo + kDistSpans, lo);
+  std::copy(w->spanWidth, w->spanWidth + kDistSpans, width);
+  for (int r = first; r < end; r++) {
+    const unsigned char *__restrict in = ins[r - first];
+    const unsigned char *__restrict above = r > 0 ? outs[r - 1] : top;
+    unsigned char *__restrict out = outs[r];
+    for (int c = c0; c < c1; c++) {
+      const unsigned char grown = static_cast<unsigned char>(above[c] + (above[c] < 255));
+      bool hit = false;
+      if constexpr (Spans == 0) {
+        hit = isClass[in[c]];
+      } else {
+        for (int k = 0; k < Spans; k++)
+          hit |= static_cast<unsigned char>(in[c] - lo[k]) <= width[k];
+      }
+      out[c] = hit ? 0 : grown;
+    }
+  }
+}
+
+/*
+ * columnDistances --
+ *     Columns [c0, c1) of the output lines outs[0 .. rows - 1] take each
+ *     pixel's distance within its column to the nearest class pixel, held
+ *     at 255: rows [first, end) top down from their input rows (downRows);
+ *     with bottomUp, then every row bottom up.
+ */
+void columnDistances(const DistWork *w, const unsigned char *const *ins,
+                     unsigned char *const *outs, int rows, int first, int end, bool bottomUp,
+                     int c0, int c1) {
+  const unsigned char *top = w->lastRuns.data();
+  switch (w->spanCount) {
+  case 1: downRows<1>(w, ins, outs, top, first, end, c0, c1); break;
+  case 2: downRows<2>(w, ins, outs, top, first, end, c0, c1); break;
+  case 3: downRows<3>(w, ins, outs, top, first, end, c0, c1); break;
+  case 4: downRows<4>(w, ins, outs, top, first, end, c0, c1); break;
+  default: downRows<0>(w, ins, outs, top, first, end, c0, c1); break;
+  }
+  static_assert(kDistSpans == 4, "one case per number of spans");
+  if (!bottomUp) return;
+  for (int r = rows - 2; r >= 0; r--) {
+    const unsigned char *__restrict below = outs[r + 1];
+    unsigned char *__restrict out = outs[r];
+    for (int c = c0; c < c1; c++) {
+      const unsigned char grown = static_cast<unsigned char>(below[c] + (below[c] < 255));
+      out[c] = std::min(out[c], grown);
+    }
+  }
+}
+
+/*
+ * runDistHeld --
+ *     Without a blur the two passes give each pixel its distance to the
+ *     nearest class pixel, rounded and held at 255.  A memory output that
+ *     holds all its lines is worked in place: first each pixel's distance
+ *     within its column (top down from the input, in blocks of rows when
+ *     the input's lines are not held, then bottom up), in strips of
+ *     columns on the pool; then each row's distances from a copy of those
+ *     (rowDistances), rows on the pool.  One row pass instead of two.
+ * Results:      false when the images don't allow it (nothing done).
+ */
+bool runDistHeld(DistWork *w) {
+  const int rows = w->rows, columns = w->columns;
+  if (w->blur != 0 || rows <= 0 || columns <= 0 || w->out->header.rows < rows ||
+      w->out->header.columns < columns)
+    return false;
+  std::vector<unsigned char *> outs(static_cast<size_t>(rows));
+  for (int r = 0; r < rows; r++)
+    if (!(outs[r] = residentByteLine(w->out, r, 0))) return false;
+  for (int r = 0; r < rows; r++) setRAMImageDirty(w->out, r, 0);
+  /* Input lines where they lie: all rows in one block; else blocks of rows read here. */
+  std::vector<const unsigned char *> ins(static_cast<size_t>(rows));
+  bool inHeld = true;
+  for (int r = 0; r < rows && inHeld; r++) inHeld = (ins[r] = residentByteLine(w->in, r, w->band));
+  const int block = inHeld ? rows : distBlockRows(w);
+  /* Strips of whole cache lines, several for every thread, each worth a
+     hand-over (a small image keeps to this thread). */
+  const int64_t stripWork = int64_t{block} * columns * 2 / kMinBlockWork;
+  const int strips = static_cast<int>(
+      std::max<int64_t>(1, std::min<int64_t>({workerCount() * 4, columns / 64, stripWork})));
+  auto stripEdge = [&](int i) {
+    return i == strips ? columns : static_cast<int>(int64_t{columns} * i / strips) & ~63;
+  };
+  /* No class pixel above the first row. */
+  std::fill(w->lastRuns.begin(), w->lastRuns.end(), 255);
+  RowMeter meter("dist");
+  for (int first = 0; first < rows; first += block) {
+    const int end = std::min(rows, first + block);
+    const unsigned char *const *blockIns = ins.data() + first;
+    if (!inHeld) {
+      for (int r = first; r < end; r++) {
+        unsigned char *line = w->inRows.get() + static_cast<size_t>(r - first) * columns;
+        getByteBILData(w->in, r, 0, columns, w->band, line);
+        ins[r - first] = line;
+      }
+      blockIns = ins.data();
+    }
+    parallelFor(strips, [&](int i) {
+      columnDistances(w, blockIns, outs.data(), rows, first, end, end == rows, stripEdge(i),
+                      stripEdge(i + 1));
+    });
+    meter.row(end - 1, 2 * rows);
+  }
+  parallelRows(
+      rows, rowGrain(int64_t{columns} * 8),
+      [&](int first, int end) {
+        DistScratch scratch(columns);
+        std::vector<unsigned char> runs(static_cast<size_t>(columns));
+        for (int r = first; r < end; r++) {
+          std::copy(outs[r], outs[r] + columns, runs.begin());
+          rowDistances(w, runs.data(), outs[r], &scratch);
+        }
+      },
+      [&](int done) {
+        meter.row(rows + done, 2 * rows);
+        return true;
+      });
+  meterSet("dist", 1.0f);
+  if (w->out->hist) resetHist(&w->out->hist[0]);
+  updateClient(w->out, nullptr, 2);
+  return true;
+}
+
 void closeDist(DistWork *w) {
   if (w->in) closeRAMImage(w->in, nullptr);
   if (w->out) closeRAMImage(w->out, nullptr);
@@ -1354,7 +1537,7 @@ int distModule(const char *prog, int argc, const char **argv) {
   int result = allocDistRows(&work);
   if (result) {
     try {
-      runDist(&work);
+      if (!runDistHeld(&work)) runDist(&work);
     } catch (const std::bad_alloc &) {
       vesk_fprintf(stderr, "Error in malloc.\n");
       result = 0;

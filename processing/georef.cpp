@@ -6,7 +6,9 @@
  *     The window is cut in halves until the source box of a block fits in
  *     4 MB, so that the whole source never has to be held.
  */
+#include <limits.h>
 #include <math.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -359,6 +361,8 @@ void affineBilinearFloat(const double *__restrict us, int n, const double *pairs
 void affineRange(const double *pairs, double u0, double du, int columns, double xmin, double xmax,
                  double ymin, double ymax, int slack, int *from, int *to) {
   double lo = 0, hi = columns - 1.0;
+  *from = *to = 0;
+  if (!(xmin <= xmax && ymin <= ymax)) return;
   /* a + (u0 + j du) b within [min, max]: a linear bound on j. */
   auto bound = [&](double a, double b, double min, double max) {
     const double slope = du * b, at0 = a + u0 * b;
@@ -373,7 +377,6 @@ void affineRange(const double *pairs, double u0, double du, int columns, double 
   };
   bound(pairs[1], pairs[3], xmin, xmax);
   bound(pairs[0], pairs[2], ymin, ymax);
-  *from = *to = 0;
   if (!(lo <= hi) || !isfinite(lo) || !isfinite(hi)) return;
   lo = std::max(0.0, ceil(lo) + slack);
   hi = std::min(columns - 1.0, floor(hi) - slack);
@@ -382,14 +385,21 @@ void affineRange(const double *pairs, double u0, double du, int columns, double 
   *to = static_cast<int>(hi) + 1;
 }
 
-/* A block's source window (at most 4 MB): pixel (x, y) at
-   base[(y - top) * stride + (x - left)]. */
+/* A block's source pixels: pixel (x, y) of `held` at base[(y - top) *
+   stride + (x - left)], either a copied window (held is the whole source
+   box, zeros outside the image) or the input's own lines (held is the
+   part of the box inside the image: the pixels outside it read as 0). */
 template <typename Src>
 struct SourceView {
   const Src *base;
   int stride, left, top;
+  PixelBox held;
   const Src *at(int x, int y) const {
     return base + static_cast<size_t>(y - top) * stride + (x - left);
+  }
+  float value(int x, int y) const {
+    if (x < held.left || x > held.right || y < held.top || y > held.bottom) return 0.0f;
+    return static_cast<float>(*at(x, y));
   }
 };
 
@@ -407,49 +417,93 @@ struct BlockSampler {
   PixelBox box;
   int columns;
   SourceView<Src> src;
-  std::vector<double> vs;  /* the row coordinate as the row loop steps it (a serial sum) */
+  /* The row and column coordinates as the block's loops step them (serial
+     sums), the same for every row. */
+  std::vector<double> vs, us;
 
   BlockSampler(const GeorefWork *work, const GeoFrame &f, const PixelBox &b, int rows, int c,
                const SourceView<Src> &view)
-      : w(work), frame(f), box(b), columns(c), src(view), vs(static_cast<size_t>(rows)) {
+      : w(work), frame(f), box(b), columns(c), src(view), vs(static_cast<size_t>(rows)),
+        us(static_cast<size_t>(c)) {
     double v = frame.yFirst - w->par.yc;
     for (int i = 0; i < rows; i++, v -= frame.dy) vs[i] = v;
+    double u = frame.xFirst - w->par.xc;
+    for (int j = 0; j < c; j++, u += frame.dx) us[j] = u;
   }
 
   /* The samples of block row i into line, which holds the row as it was. */
-  void row(int i, Dst *line, std::vector<double> &us) const {
+  void row(int i, Dst *line) const {
     const GeorecPar &par = w->par;
     const int count = reducedCount(par);
     const bool nearest = w->method == RS_NEAREST;
     double pairs[2 * (kGeorecMaxOrder + 1)];
     reduceAtY(par, pairs, vs[i]);
-    double u = frame.xFirst - par.xc;
+    const double u0 = frame.xFirst - par.xc;
     /* Affine bilinear: columns whose four neighbours surely lie in the box
        (a pixel of margin each side) need no tests; columns surely far
        from it (two pixels of margin) are skipped without a position. */
     int fastFrom = columns, fastTo = columns, nearFrom = 0, nearTo = columns;
+    /* Runs of columns surely inside the box and a pixel clear of the part
+       held (the image's lines): their samples are 0.  In order, apart. */
+    int zeroFrom[4], zeroTo[4], zeros = 0;
     if (count == 2 && !nearest && !clampEdge) {
-      affineRange(pairs, u, frame.dx, columns, box.left + 1.0, box.right - 2.0, box.top + 1.0,
-                  box.bottom - 2.0, 1, &fastFrom, &fastTo);
+      const PixelBox &held = src.held;
+      affineRange(pairs, u0, frame.dx, columns, held.left + 1.0, held.right - 2.0, held.top + 1.0,
+                  held.bottom - 2.0, 1, &fastFrom, &fastTo);
       if (fastFrom == fastTo) fastFrom = fastTo = columns;
-      affineRange(pairs, u, frame.dx, columns, box.left - 2.0, box.right + 2.0, box.top - 2.0,
+      affineRange(pairs, u0, frame.dx, columns, box.left - 2.0, box.right + 2.0, box.top - 2.0,
                   box.bottom + 2.0, -1, &nearFrom, &nearTo);
-      if (fastFrom < fastTo && us.size() < static_cast<size_t>(fastTo - fastFrom))
-        us.resize(static_cast<size_t>(fastTo - fastFrom));
+      if (held.left != box.left || held.right != box.right || held.top != box.top ||
+          held.bottom != box.bottom) {
+        const double x0 = box.left + 1.0, x1 = box.right - 2.0;
+        const double y0 = box.top + 1.0, y1 = box.bottom - 2.0;
+        const double sides[4][4] = {{x0, std::min(x1, held.left - 3.0), y0, y1},
+                                    {std::max(x0, held.right + 2.0), x1, y0, y1},
+                                    {x0, x1, y0, std::min(y1, held.top - 3.0)},
+                                    {x0, x1, std::max(y0, held.bottom + 2.0), y1}};
+        for (const double *side : sides) {
+          int from, to;
+          affineRange(pairs, u0, frame.dx, columns, side[0], side[1], side[2], side[3], 1, &from,
+                      &to);
+          if (from >= to) continue;
+          /* Kept in order, overlapping runs joined. */
+          int at = zeros;
+          while (at > 0 && zeroFrom[at - 1] > from) at--;
+          std::copy_backward(zeroFrom + at, zeroFrom + zeros, zeroFrom + zeros + 1);
+          std::copy_backward(zeroTo + at, zeroTo + zeros, zeroTo + zeros + 1);
+          zeroFrom[at] = from;
+          zeroTo[at] = to;
+          zeros++;
+        }
+        int joined = 0;
+        for (int z = 0; z < zeros; z++) {
+          if (joined > 0 && zeroFrom[z] <= zeroTo[joined - 1]) {
+            zeroTo[joined - 1] = std::max(zeroTo[joined - 1], zeroTo[z]);
+          } else {
+            zeroFrom[joined] = zeroFrom[z];
+            zeroTo[joined++] = zeroTo[z];
+          }
+        }
+        zeros = joined;
+      }
     }
-    for (int j = 0; j < columns; j++, u += frame.dx) {
+    for (int j = 0, z = 0; j < columns; j++) {
       if (j < nearFrom || j >= nearTo) continue;
+      while (z < zeros && zeroTo[z] <= j) z++;
+      if (z < zeros && j >= zeroFrom[z]) {
+        std::fill(line + j, line + zeroTo[z], Dst(0));
+        j = zeroTo[z] - 1;
+        continue;
+      }
       if (j == fastFrom) {
-        /* The running u first (a serial sum), then the pixels. */
         const int n = fastTo - fastFrom;
-        for (int k = 0; k < n; k++, u += frame.dx) us[k] = u;
         if constexpr (std::is_same<Src, float>::value && std::is_same<Dst, float>::value) {
-          affineBilinearFloat(us.data(), n, pairs, src.base, src.stride, src.left, src.top,
+          affineBilinearFloat(us.data() + j, n, pairs, src.base, src.stride, src.left, src.top,
                               line + j);
         } else {
           for (int k = 0; k < n; k++) {
-            const double Y = pairs[0] + us[k] * pairs[2];
-            const double X = pairs[1] + us[k] * pairs[3];
+            const double Y = pairs[0] + us[j + k] * pairs[2];
+            const double X = pairs[1] + us[j + k] * pairs[3];
             const int ix = static_cast<int>(X), iy = static_cast<int>(Y);
             const float fx = static_cast<float>(X - ix), fy = static_cast<float>(Y - iy);
             const Src *p = src.at(ix, iy);
@@ -461,6 +515,7 @@ struct BlockSampler {
         j = fastTo;
         if (j >= columns) break;
       }
+      const double u = us[j];
       double X, Y;
       if (count == 2) {
         Y = pairs[0] + u * pairs[2];
@@ -472,7 +527,7 @@ struct BlockSampler {
       if (nearest) {
         if (!truncated(X + 0.5, &ix) || !truncated(Y + 0.5, &iy)) continue;
         if (ix < box.left || ix > box.right || iy < box.top || iy > box.bottom) continue;
-        line[j] = static_cast<Dst>(*src.at(ix, iy));
+        line[j] = static_cast<Dst>(src.value(ix, iy));
         continue;
       }
       if (!truncated(X, &ix) || !truncated(Y, &iy)) continue;
@@ -482,11 +537,16 @@ struct BlockSampler {
       } else {
         if (ix < box.left || ix >= box.right || iy < box.top || iy >= box.bottom) continue;
       }
-      const Src *p = src.at(ix, iy);
-      const size_t right = clampEdge && ix == box.right ? 0 : 1;
-      const size_t down = clampEdge && iy == box.bottom ? 0 : static_cast<size_t>(src.stride);
-      const float p00 = p[0], p10 = p[right];
-      const float p01 = p[down], p11 = p[down + right];
+      const int ix1 = clampEdge && ix == box.right ? ix : ix + 1;
+      const int iy1 = clampEdge && iy == box.bottom ? iy : iy + 1;
+      const PixelBox &held = src.held;
+      if (ix1 < held.left || ix > held.right || iy1 < held.top || iy > held.bottom) {
+        /* Four zeros: the sum below is +0 (its first weight is positive). */
+        line[j] = Dst(0);
+        continue;
+      }
+      const float p00 = src.value(ix, iy), p10 = src.value(ix1, iy);
+      const float p01 = src.value(ix, iy1), p11 = src.value(ix1, iy1);
       const float value = (1 - fx) * (1 - fy) * p00 + fx * (1 - fy) * p10 +
                           (1 - fx) * fy * p01 + fx * fy * p11;
       if (clampEdge)
@@ -513,7 +573,7 @@ void georefWorker(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, int
   const bool nearest = w->method == RS_NEAREST;
   const BlockSampler<Src, Dst, clampEdge> sampler(w, frame, box, rows, columns,
                                                   SourceView<Src>{window, width, box.left,
-                                                                  box.top});
+                                                                  box.top, box});
 
   /* Rows in rounds whose buffered lines stay within the block's 4 MB. */
   const int chunk = static_cast<int>(std::clamp<long long>(
@@ -554,8 +614,7 @@ void georefWorker(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, int
       }
     }
     parallelRows(n, grain, [&](int first, int end) {
-      std::vector<double> us;
-      for (int k = first; k < end; k++) sampler.row(i0 + k, lines[k], us);
+      for (int k = first; k < end; k++) sampler.row(i0 + k, lines[k]);
     });
     for (int k = 0; k < n; k++) {
       const int outRow = startRow + i0 + k - w->outBox.top;
@@ -624,41 +683,123 @@ struct GeorefLeaf {
   PixelBox box;
   long long pixels;
   int startRow, startColumn, rows, columns;
+  int flag;  /* how georefBlocks cuts it next */
 };
+
+/*
+ * cornerPixels --
+ *     At most the pixels of a block's source box (blockSourceBox, not
+ *     clipped), without tracing its edges: the box of the four corners
+ *     that the trace passes through, a pixel in from each side against
+ *     rounding; 0 when a corner has no finite image.
+ */
+long long cornerPixels(const GeorefWork *w, int startRow, int startColumn, int rows,
+                       int columns) {
+  const GeorecPar &par = w->par;
+  const GeoFrame &of = w->outFrame;
+  const double xFirst = static_cast<double>(startColumn - w->outBox.left) * of.dx + of.xFirst;
+  const double yFirst = static_cast<double>(w->outBox.top - startRow) * of.dy + of.yFirst;
+  const double xLast = xFirst + (columns - 1) * of.dx;
+  const double yLast = yFirst - (rows - 1) * of.dy;
+  const double sx = fabs(of.dx);
+  const double x0 = std::min(xFirst, xLast), x1 = std::max(xFirst, xLast);
+  const long long nx = static_cast<long long>(std::min((x1 - x0) / sx, 1e9)) + 1;
+  double pairs[2 * (kGeorecMaxOrder + 1)];
+  const int count = reducedCount(par);
+  /* Within the bounds a traced box is held to (2^29). */
+  const double limit = 536870912.0;
+  double lo[2] = {limit, limit}, hi[2] = {-limit, -limit};
+  for (double y : {yLast, yFirst}) {
+    reduceAtY(par, pairs, y - par.yc);
+    for (double x : {x0, x0 + static_cast<double>(nx - 1) * sx}) {
+      double X, Y;
+      evalReduced(pairs, count, x - par.xc, &X, &Y);
+      if (!std::isfinite(X) || !std::isfinite(Y)) return 0;
+      lo[0] = std::min(lo[0], std::max(X, -limit));
+      hi[0] = std::max(hi[0], std::min(X, limit));
+      lo[1] = std::min(lo[1], std::max(Y, -limit));
+      hi[1] = std::max(hi[1], std::min(Y, limit));
+    }
+  }
+  const double width = hi[0] - lo[0] - 1, height = hi[1] - lo[1] - 1;
+  if (!(width > 0 && height > 0)) return 0;
+  return static_cast<long long>(width) * static_cast<long long>(height);
+}
 
 /*
  * georefBlocks --
  *     Cuts a block of the window in two while its source box exceeds
  *     4 MB (rows first when flag is 0, columns when 1, alternating) and
- *     hands each block with a source to `leaf`, in order.  A single pixel
- *     whose box is still too large (a transform that spreads it over a
- *     huge area) takes the box clipped to the input instead of being cut
- *     forever.
+ *     hands each block with a source to `leaf`, in order.  A block whose
+ *     corners alone span more is cut without tracing its edges.  A single
+ *     pixel whose box is still too large (a transform that spreads it over
+ *     a huge area) takes the box clipped to the input instead of being cut
+ *     forever.  Without `trace`, the blocks that are not surely too large
+ *     go to `leaf` as they are, untraced (no frame, box or pixels), for
+ *     the caller to cut with georefBlocks.
  * Results:      false as soon as `leaf` gives false.
  */
 bool georefBlocks(GeorefWork *w, int startRow, int startColumn, int rows, int columns, int flag,
-                  const std::function<bool(const GeorefLeaf &)> &leaf) {
+                  const std::function<bool(const GeorefLeaf &)> &leaf, bool trace = true) {
   if (rows <= 0 || columns <= 0) return true;
-  const int bytes = readsAsBytes(w->in->header) ? 1 : 4;
-  GeorefLeaf b{{}, {}, 0, startRow, startColumn, rows, columns};
-  b.pixels = blockSourceBox(w->par, &b.frame, &b.box, w->outFrame, w->outBox, w->inBox, startRow,
-                            startColumn, rows, columns, 0);
-  if (b.pixels * bytes > kGeorefBlockBytes) {
-    if (rows > 1 || columns > 1) {
-      if ((flag == 0 && rows > 1) || columns == 1) {
-        const int half = rows / 2;
-        return georefBlocks(w, startRow, startColumn, half, columns, 1, leaf) &&
-               georefBlocks(w, startRow + half, startColumn, rows - half, columns, 1, leaf);
-      }
-      const int half = columns / 2;
-      return georefBlocks(w, startRow, startColumn, rows, half, 0, leaf) &&
-             georefBlocks(w, startRow, startColumn + half, rows, columns - half, 0, leaf);
-    }
+  const long long bytes = readsAsBytes(w->in->header) ? 1 : 4;
+  GeorefLeaf b{{}, {}, 0, startRow, startColumn, rows, columns, flag};
+  bool cut = false;
+  if (rows > 1 || columns > 1) {
+    cut = cornerPixels(w, startRow, startColumn, rows, columns) * bytes > kGeorefBlockBytes;
+    if (!cut && !trace) return leaf(b);
+  }
+  if (!cut) {
     b.pixels = blockSourceBox(w->par, &b.frame, &b.box, w->outFrame, w->outBox, w->inBox,
-                              startRow, startColumn, rows, columns, 1);
+                              startRow, startColumn, rows, columns, 0);
+    if (b.pixels * bytes > kGeorefBlockBytes) {
+      if (rows > 1 || columns > 1)
+        cut = true;
+      else
+        b.pixels = blockSourceBox(w->par, &b.frame, &b.box, w->outFrame, w->outBox, w->inBox,
+                                  startRow, startColumn, rows, columns, 1);
+    }
+  }
+  if (cut) {
+    if ((flag == 0 && rows > 1) || columns == 1) {
+      const int half = rows / 2;
+      return georefBlocks(w, startRow, startColumn, half, columns, 1, leaf, trace) &&
+             georefBlocks(w, startRow + half, startColumn, rows - half, columns, 1, leaf, trace);
+    }
+    const int half = columns / 2;
+    return georefBlocks(w, startRow, startColumn, rows, half, 0, leaf, trace) &&
+           georefBlocks(w, startRow, startColumn + half, rows, columns - half, 0, leaf, trace);
   }
   if (b.pixels <= 0) return true;
   return leaf(b);
+}
+
+/*
+ * georefLeaves --
+ *     georefBlocks' blocks of the whole window, in its order: the blocks
+ *     surely too large are cut here, the others' edges traced (and cut
+ *     further where need be) on the worker pool.
+ */
+std::vector<GeorefLeaf> georefLeaves(GeorefWork *w) {
+  std::vector<GeorefLeaf> parts, leaves;
+  georefBlocks(
+      w, w->startRow, w->startColumn, w->rows, w->columns, w->rows > w->columns ? 1 : 0,
+      [&](const GeorefLeaf &b) {
+        parts.push_back(b);
+        return true;
+      },
+      false);
+  std::vector<std::vector<GeorefLeaf>> found(parts.size());
+  parallelFor(static_cast<int>(parts.size()), [&](int i) {
+    const GeorefLeaf &p = parts[i];
+    georefBlocks(w, p.startRow, p.startColumn, p.rows, p.columns, p.flag,
+                 [&](const GeorefLeaf &b) {
+                   found[i].push_back(b);
+                   return true;
+                 });
+  });
+  for (const std::vector<GeorefLeaf> &some : found) leaves.insert(leaves.end(), some.begin(), some.end());
+  return leaves;
 }
 
 /* georefBlock -- one block, its source window copied band pair by band pair. */
@@ -674,34 +815,110 @@ bool georefBlock(const GeorefLeaf &b, GeorefWork *w) {
 }
 
 /*
+ * georefInPlace --
+ *     georefHeld's blocks sampling the input's lines in place (band k's
+ *     row r at inLines[k][0] + r x strides[k]), written into the output
+ *     rows lines[k][i]: each block's rows cut into pieces, enough pieces
+ *     for every thread, on the worker pool a band pair at a time.
+ */
+void georefInPlace(GeorefWork *w, const std::vector<GeorefLeaf> &leaves,
+                   const std::vector<const float *> &inLines, const std::vector<int> &strides,
+                   const std::vector<float *> &lines) {
+  const ImageHeader &ih = w->in->header;
+  struct Piece {
+    int leaf, first, end;  /* rows [first, end) of the block */
+  };
+  std::vector<Piece> pieces;
+  const int wanted = workerCount() * 8;
+  const int perLeaf = static_cast<int>((wanted + leaves.size() - 1) / leaves.size());
+  for (size_t l = 0; l < leaves.size(); l++) {
+    const GeorefLeaf &b = leaves[l];
+    const int step = std::max(rowGrain(static_cast<long long>(b.columns) * 4),
+                              (b.rows + perLeaf - 1) / perLeaf);
+    for (int first = 0; first < b.rows; first += step)
+      pieces.push_back({static_cast<int>(l), first, std::min(b.rows, first + step)});
+  }
+  const int count = static_cast<int>(pieces.size());
+  BlockMeter meter;
+  for (int k = 0; k < w->pairs; k++) {
+    const float *band = inLines[static_cast<size_t>(k) * ih.rows];
+    float *const *pairLines = lines.data() + static_cast<size_t>(k) * w->rows;
+    parallelRows(
+        count, 1,
+        [&](int p0, int p1) {
+          for (int p = p0; p < p1; p++) {
+            const GeorefLeaf &b = leaves[pieces[p].leaf];
+            /* The part of the source box inside the input. */
+            PixelBox held{std::max(b.box.left, w->inBox.left), std::max(b.box.top, w->inBox.top),
+                          std::min(b.box.right, w->inBox.right),
+                          std::min(b.box.bottom, w->inBox.bottom)};
+            const float *base = nullptr;
+            if (held.left <= held.right && held.top <= held.bottom)
+              base = band + static_cast<size_t>(held.top - w->inBox.top) * strides[k] +
+                     (held.left - w->inBox.left);
+            else
+              held = PixelBox{0, 0, -1, -1};
+            const BlockSampler<float, float, false> sampler(
+                w, b.frame, b.box, b.rows, b.columns,
+                SourceView<float>{base, strides[k], held.left, held.top, held});
+            for (int i = pieces[p].first; i < pieces[p].end; i++) {
+              float *line =
+                  pairLines[b.startRow - w->startRow + i] + (b.startColumn - w->startColumn);
+              if (w->zero) std::fill(line, line + b.columns, 0.0f);
+              sampler.row(i, line);
+            }
+          }
+        },
+        [&](int done) {
+          if (done > 0) meter.step(k, done - 1, count, w->pairs);
+          return true;
+        });
+    if (w->out->hist) resetBandHist(w->out->hist, w->dest[k]);
+  }
+  meterSet("georef", 1.0f);
+}
+
+/*
  * georefHeld --
- *     FLOAT memory images in and out (not the same one), with blocks
- *     enough for every thread: the blocks of a band pair go to the worker
- *     pool at once (in rounds, for the meter), each copying its own
- *     source window from the input's lines (the same window and the same
- *     samples as georefBlock's path) and writing the output's lines
- *     where they lie.
+ *     FLOAT memory images in and out (not the same one): the output's
+ *     lines are written where they lie, by blocks on the worker pool.
+ *     When each source band's lines lie a fixed stride apart (a memory
+ *     image's lines are one block) the blocks sample those lines in place
+ *     and their rows are cut into pieces enough for every thread.  Else,
+ *     with blocks enough for every thread, the blocks of a band pair go to
+ *     the pool at once (in rounds, for the meter), each copying its own
+ *     source window from the input's lines.  Either way the samples are
+ *     georefBlock's.
  * Results:      false when the images don't allow it (nothing done).
  */
 bool georefHeld(GeorefWork *w) {
   const ImageHeader &ih = w->in->header;
-  if (w->in == w->out || w->rows <= 0 || w->columns <= 0 || workerCount() < 2 ||
-      readsAsBytes(ih))
-    return false;
-  std::vector<GeorefLeaf> leaves;
-  georefBlocks(w, w->startRow, w->startColumn, w->rows, w->columns,
-               w->rows > w->columns ? 1 : 0, [&](const GeorefLeaf &b) {
-                 leaves.push_back(b);
-                 return true;
-               });
-  if (leaves.size() < static_cast<size_t>(workerCount()) * 2) return false;
-  /* The input lines of each source band and the output rows of each pair. */
+  if (w->in == w->out || w->rows <= 0 || w->columns <= 0 || readsAsBytes(ih)) return false;
+  /* The input lines of each source band. */
   std::vector<const float *> inLines(static_cast<size_t>(w->pairs) * ih.rows);
   for (int k = 0; k < w->pairs; k++)
     for (int r = 0; r < ih.rows; r++)
       if (!(inLines[static_cast<size_t>(k) * ih.rows + r] =
                 residentFloatLine(w->in, r, w->source[k])))
         return false;
+  /* In place: every band's lines a fixed stride apart, offsets within an int. */
+  std::vector<int> strides(static_cast<size_t>(w->pairs), ih.columns);
+  bool inPlace = true;
+  for (int k = 0; k < w->pairs && inPlace; k++) {
+    const float *const *band = inLines.data() + static_cast<size_t>(k) * ih.rows;
+    const uintptr_t first = reinterpret_cast<uintptr_t>(band[0]);
+    const uintptr_t step = ih.rows > 1 ? reinterpret_cast<uintptr_t>(band[1]) - first
+                                       : ih.columns * sizeof(float);
+    inPlace = step % sizeof(float) == 0 && step / sizeof(float) >= static_cast<size_t>(ih.columns) &&
+              step / sizeof(float) * (static_cast<uintptr_t>(ih.rows) + 1) < INT_MAX;
+    for (int r = 2; r < ih.rows && inPlace; r++)
+      inPlace = reinterpret_cast<uintptr_t>(band[r]) == first + step * r;
+    strides[k] = static_cast<int>(step / sizeof(float));
+  }
+  if (!inPlace && workerCount() < 2) return false;
+  const std::vector<GeorefLeaf> leaves = georefLeaves(w);
+  if (leaves.empty() || (!inPlace && leaves.size() < static_cast<size_t>(workerCount()) * 2))
+    return false;
   const int outColumn = w->startColumn - w->outBox.left;
   std::vector<float *> lines(static_cast<size_t>(w->pairs) * w->rows);
   for (int k = 0; k < w->pairs; k++)
@@ -713,6 +930,10 @@ bool georefHeld(GeorefWork *w) {
   for (int k = 0; k < w->pairs; k++)
     for (int i = 0; i < w->rows; i++)
       setRAMImageDirty(w->out, w->startRow + i - w->outBox.top, w->dest[k]);
+  if (inPlace) {
+    georefInPlace(w, leaves, inLines, strides, lines);
+    return true;
+  }
 
   BlockMeter meter;
   const size_t round = std::max<size_t>(static_cast<size_t>(workerCount()) * 8,
@@ -746,12 +967,11 @@ bool georefHeld(GeorefWork *w) {
         }
         const BlockSampler<float, float, false> sampler(
             w, b.frame, box, b.rows, b.columns,
-            SourceView<float>{window.data(), width, box.left, box.top});
-        std::vector<double> us;
+            SourceView<float>{window.data(), width, box.left, box.top, box});
         for (int i = 0; i < b.rows; i++) {
           float *line = pairLines[b.startRow - w->startRow + i] + (b.startColumn - w->startColumn);
           if (w->zero) std::fill(line, line + b.columns, 0.0f);
-          sampler.row(i, line, us);
+          sampler.row(i, line);
         }
       });
       meter.step(k, static_cast<int>(l1 - 1), static_cast<int>(leaves.size()), w->pairs);
