@@ -320,10 +320,17 @@ void zoomAverage(ZoomWork *w) {
   const int bands = std::min(w->bands, w->out->header.nbands);
   const int grain = rowGrain(int64_t{outColumns} * s * s * bands);
   const int64_t rowFloats = int64_t{s} * bands * inColumns;
-  const int round = static_cast<int>(std::clamp<int64_t>(
-      std::max<int64_t>(int64_t{grain} * workerCount() * 4,
-                        (int64_t{1} << 22) / std::max<int64_t>(rowFloats, 1)),
-      1, std::max(outRows, 1)));
+  /* Both images resident FLOAT memory images: one round of all rows, each
+     block read and written where its lines lie. */
+  const bool resident = w->in->header.nindices == 0 && w->in->header.pixelid == P_FLOAT &&
+                        residentImage(w->in) && w->out->header.pixelid == P_FLOAT &&
+                        residentImage(w->out);
+  const int round =
+      resident ? std::max(outRows, 1)
+               : static_cast<int>(std::clamp<int64_t>(
+                     std::max<int64_t>(int64_t{grain} * workerCount() * 4,
+                                       (int64_t{1} << 22) / std::max<int64_t>(rowFloats, 1)),
+                     1, std::max(outRows, 1)));
   /* Input row r of band b for round row k at inputs[(k bands + b) s + r]. */
   std::vector<const float *> inputs(static_cast<size_t>(round) * bands * s);
   std::vector<float *> outputs(static_cast<size_t>(round) * bands);
@@ -368,20 +375,22 @@ void zoomAverage(ZoomWork *w) {
       for (int k = k0; k < k1; k++)
         for (int b = 0; b < bands; b++) {
           float *sums = outputs[static_cast<size_t>(k) * bands + b];
-          std::fill(sums, sums + outColumns, 0.0f);
-          for (int r = 0; r < s; r++) {
-            const float *src = inputs[(static_cast<size_t>(k) * bands + b) * s + r];
-            if (s == 2) {
-              for (int c = 0; c < outColumns; c++) sums[c] += src[2 * c] + src[2 * c + 1];
-            } else {
-              for (int c = 0; c < outColumns; c++) {
-                float t = 0;
-                const float *p = src + static_cast<int64_t>(c) * s;
-                for (int q = 0; q < s; q++) t += p[q];
-                sums[c] += t;
-              }
-            }
+          const float *const *src = &inputs[(static_cast<size_t>(k) * bands + b) * s];
+          if (s == 2) {
+            /* One pass, the same sums: from zero, row by row, then scaled. */
+            const float *a = src[0], *c = src[1];
+            for (int x = 0; x < outColumns; x++)
+              sums[x] = (0.0f + (a[2 * x] + a[2 * x + 1]) + (c[2 * x] + c[2 * x + 1])) * scale;
+            continue;
           }
+          std::fill(sums, sums + outColumns, 0.0f);
+          for (int r = 0; r < s; r++)
+            for (int c = 0; c < outColumns; c++) {
+              float t = 0;
+              const float *p = src[r] + static_cast<int64_t>(c) * s;
+              for (int q = 0; q < s; q++) t += p[q];
+              sums[c] += t;
+            }
           for (int c = 0; c < outColumns; c++) sums[c] *= scale;
         }
     });
