@@ -213,6 +213,12 @@ void zoomGaps(const ZoomWork *w, const ZoomRule &rule, const ZoomRows &rows, int
         combine(own[st.slot], at[st.a], at[st.b], at[st.c], at[st.d]);
         at[st.slot] = own[st.slot];
       }
+      /* The row a later round first reads is fetched while this round's
+         rows are stored: the stores keep the loads idle (a few per cent
+         on one thread). */
+      const size_t ahead = static_cast<size_t>(j + 4 - rows.inFirst) * bands + b;
+      if (j + 4 < n && ahead < rows.in.size())
+        for (int64_t x = 0; x < columns; x += 16) __builtin_prefetch(rows.in[ahead] + x);
       if (j >= j0)
         for (int e = 0; e < s; e++) zoomColumns(rule, s, outColumns, at[e], output(j * s + e));
       /* Slots s .. 3s move down by s; the freed buffers go to the top. */
