@@ -165,7 +165,8 @@ void zoomGaps(const ZoomWork *w, const ZoomRule &rule, const ZoomRows &rows, int
 
   auto combine = [&](float *to, const float *a, const float *b, const float *c, const float *d) {
     if (rule.cubic) {
-      for (int64_t j = 0; j < columns; j++) to[j] = (rule.w * (b[j] + c[j]) - a[j] - d[j]) * rule.scale;
+      for (int64_t j = 0; j < columns; j++)
+        to[j] = (rule.w * (b[j] + c[j]) - a[j] - d[j]) * rule.scale;
     } else {
       for (int64_t j = 0; j < columns; j++) to[j] = (b[j] + c[j]) * 0.5f;
     }
@@ -291,7 +292,8 @@ void zoomSubdivide(ZoomWork *w) {
       outStore.resize(lines * outColumns);
       for (size_t t = 0; t < lines; t++) rows.out[t] = outStore.data() + t * outColumns;
     }
-    parallelRows(g1 - g0, grain, [&](int k0, int k1) { zoomGaps(w, rule, rows, g0 + k0, g0 + k1); });
+    parallelRows(g1 - g0, grain,
+                 [&](int k0, int k1) { zoomGaps(w, rule, rows, g0 + k0, g0 + k1); });
     for (int i = rows.outFirst; i < outEnd && !direct; i++)
       for (int b = 0; b < bands; b++) {
         const float *line = rows.out[static_cast<size_t>(i - rows.outFirst) * bands + b];
