@@ -15,6 +15,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <new>
 #include <string>
@@ -568,7 +569,7 @@ int64_t limitInFile(const char *path) {
 
 /* The memory limit of the control group this process runs in (v2, then
    v1); INT64_MAX when it has none. */
-int64_t cgroupMemoryLimit() {
+int64_t readCgroupMemoryLimit() {
   FILE *f = fopen("/proc/self/cgroup", "r");
   if (!f) return INT64_MAX;
   int64_t limit = INT64_MAX;
@@ -587,6 +588,21 @@ int64_t cgroupMemoryLimit() {
     if (!file.empty()) limit = std::min(limit, limitInFile(file.c_str()));
   }
   fclose(f);
+  return limit;
+}
+
+/* The limit as read at most a second ago: reading it takes about a tenth
+   of a millisecond, paid by every memory image made. */
+int64_t cgroupMemoryLimit() {
+  static std::mutex lock;
+  static std::chrono::steady_clock::time_point readAt;
+  static int64_t limit = 0;
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> hold(lock);
+  if (limit == 0 || now - readAt > std::chrono::seconds(1)) {
+    limit = readCgroupMemoryLimit();
+    readAt = now;
+  }
   return limit;
 }
 
