@@ -202,8 +202,6 @@ void convolveTaps(const double *const *window, const KernelTap *taps, int tapCou
  *     where AVX-512 gives 32 vector registers, of three elsewhere; a 3 x 3
  *     kernel is unrolled whole, its weights held in registers.
  */
-inline void splat(double s, Doubles4 *v) { *v = Doubles4{s, s, s, s}; }
-
 /* Input row j of a group of R output rows, which rows LO to HI read
    (output row r with the kernel's row j - r). */
 template <int R, int LO, int HI>
@@ -213,15 +211,15 @@ __attribute__((always_inline)) inline void denseStep(Doubles4 (&acc)[R][4], cons
 #pragma GCC unroll 8
   for (int r = LO; r <= HI; r++) weightRows[r] = weights + static_cast<ptrdiff_t>(j - r) * nx;
   for (int n = 0; n < nx; n++) {
-    Doubles4 k[R];
+    double k[R] = {};
 #pragma GCC unroll 8
-    for (int r = LO; r <= HI; r++) splat(weightRows[r][n], &k[r]);
+    for (int r = LO; r <= HI; r++) k[r] = weightRows[r][n];
 #pragma GCC unroll 4
     for (int q = 0; q < 4; q++) {
       Doubles4 v;
       loadWide(row + n + 4 * q, &v);
 #pragma GCC unroll 8
-      for (int r = LO; r <= HI; r++) acc[r][q] += k[r] * v;
+      for (int r = LO; r <= HI; r++) acc[r][q] += Doubles4{k[r], k[r], k[r], k[r]} * v;
     }
   }
 }
@@ -285,11 +283,8 @@ template <int R>
 __attribute__((always_inline)) inline void dense3x3Group(const double *const *window,
                                                          const double *weights, int columns,
                                                          float *__restrict const *out) {
-  Doubles4 k[3][3];
-#pragma GCC unroll 3
-  for (int m = 0; m < 3; m++)
-#pragma GCC unroll 3
-    for (int n = 0; n < 3; n++) splat(weights[m * 3 + n], &k[m][n]);
+  double k[3][3];
+  memcpy(k, weights, sizeof k);
   int x = 0;
   for (; x + 16 <= columns; x += 16) {
     Doubles4 acc[R][4] = {};
@@ -304,7 +299,10 @@ __attribute__((always_inline)) inline void dense3x3Group(const double *const *wi
           loadWide(row + n + 4 * q, &v);
 #pragma GCC unroll 8
           for (int r = 0; r < R; r++)
-            if (j - r >= 0 && j - r < 3) acc[r][q] += k[j - r][n] * v;
+            if (j - r >= 0 && j - r < 3) {
+              const double c = k[j - r][n];
+              acc[r][q] += Doubles4{c, c, c, c} * v;
+            }
         }
     }
 #pragma GCC unroll 8
@@ -687,7 +685,9 @@ void readPaddedRow(RAMIMG *in, int row, int band, int nx, float *padded) {
 }
 
 /* A line widened to double into a padded row, the edge pixels repeated
-   into the nx/2 slots before and the slots after them. */
+   into the nx/2 slots before and the slots after them (built for AVX2 and
+   AVX-512 too: wider conversions and stores). */
+__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 void widenPaddedRow(const float *pixels, int columns, int nx, double *padded) {
   double *at = padded + nx / 2;
   std::copy(pixels, pixels + columns, at);
@@ -799,9 +799,11 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
           const int width = std::min(kStrip, w->c - x);
           const int64_t from = int64_t{x} * in.columns / w->c;
           const int64_t to = int64_t{x + width} * in.columns / w->c;
-          for (int j = held; j < ahead; j++)
-            for (const float *at = line(j) + from; at < line(j) + to; at += 16)
+          for (int j = held; j < ahead; j++) {
+            const float *start = line(j);
+            for (const float *at = start + from, *end = start + to; at < end; at += 16)
               __builtin_prefetch(at, 0, 2);
+          }
           for (int m = 0; m < ny + rows - 1; m++) strip[m] = window[m] + x;
           for (int r = 0; r < rows; r++) stripOuts[r] = outs[r] + x;
           convolveDenseRows(strip, weights.data(), nx, ny, width, rows, stripOuts);
