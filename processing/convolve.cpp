@@ -759,7 +759,9 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
   const int runs = (w->r + run - 1) / run;
   const int slots = ny + group - 1;
   const size_t padded = static_cast<size_t>(nx) + in.columns;
-  const size_t ringSize = checkedCount(padded, static_cast<size_t>(slots));
+  // Slots start on 64-byte lines: the filter's loads cross fewer lines.
+  const size_t stride = (padded + 7) / 8 * 8;
+  const size_t ringSize = checkedCount(stride, static_cast<size_t>(slots)) + 8;
   auto inputLine = [&](int p, int row) {
     row = std::clamp(row, 0, in.rows - 1);
     return source[static_cast<size_t>(p) * (last - first + 1) + (row - first)];
@@ -774,7 +776,9 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
       const int n = std::min(run, w->r - i0);
       // Input row i0 + j - ny/2 of the run lies in slot j % slots.
       std::unique_ptr<double[]> ring(new double[ringSize]);
-      auto slot = [&](int s) { return ring.get() + static_cast<size_t>(s) * padded; };
+      double *const ringStart =
+          ring.get() + (8 - reinterpret_cast<uintptr_t>(ring.get()) / sizeof(double) % 8) % 8;
+      auto slot = [&](int s) { return ringStart + static_cast<size_t>(s) * stride; };
       auto line = [&](int j) { return inputLine(p, w->ir + i0 + j - ny / 2); };
       int held = 0;
       auto hold = [&](int rows) {
