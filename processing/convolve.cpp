@@ -259,21 +259,82 @@ inline void denseColumns(const double *const *window, const double *weights, int
     }
 }
 
-/* A group of R rows (R <= ny). */
+/* Tail step L of the block at x (rows L to R - 1, input row ny - 1 + L)
+   beside head step L - 1 of the block at x + 16 (rows 0 to L - 1, input
+   row L - 1), so that every row of the group has sums in flight. */
+template <int R, int L>
+__attribute__((always_inline)) inline void denseOverlapStep(Doubles4 (&acc)[R][4],
+                                                            const double *tailRow,
+                                                            const double *headRow,
+                                                            const double *weights, int nx,
+                                                            int ny) {
+  const double *weightRows[R];
+#pragma GCC unroll 8
+  for (int r = 0; r < R; r++)
+    weightRows[r] = weights + static_cast<ptrdiff_t>(r < L ? L - 1 - r : ny - 1 + L - r) * nx;
+  for (int n = 0; n < nx; n++) {
+    double k[R];
+#pragma GCC unroll 8
+    for (int r = 0; r < R; r++) k[r] = weightRows[r][n];
+#pragma GCC unroll 4
+    for (int q = 0; q < 4; q++) {
+      Doubles4 late, early;
+      loadWide(tailRow + n + 4 * q, &late);
+      loadWide(headRow + n + 4 * q, &early);
+#pragma GCC unroll 8
+      for (int r = 0; r < R; r++)
+        acc[r][q] += Doubles4{k[r], k[r], k[r], k[r]} * (r < L ? early : late);
+    }
+  }
+}
+
+/* Row r of the block at x stored; its sums start again for the next block. */
+template <int R>
+__attribute__((always_inline)) inline void denseFinishRow(Doubles4 (&acc)[R][4], int r, int x,
+                                                          float *__restrict const *out) {
+#pragma GCC unroll 4
+  for (int q = 0; q < 4; q++) {
+    storeNarrow(acc[r][q], out[r] + x + 4 * q);
+    acc[r][q] = Doubles4{};
+  }
+}
+
+/* The tail of the block at x overlapped with the head of the next one,
+   from step L on; row L is done after step L. */
+template <int R, int L>
+__attribute__((always_inline)) inline void denseOverlap(Doubles4 (&acc)[R][4],
+                                                        const double *const *window, int x,
+                                                        const double *weights, int nx, int ny,
+                                                        float *__restrict const *out) {
+  if constexpr (L < R) {
+    denseOverlapStep<R, L>(acc, window[ny - 1 + L] + x, window[L - 1] + x + 16, weights, nx, ny);
+    denseFinishRow<R>(acc, L, x, out);
+    denseOverlap<R, L + 1>(acc, window, x, weights, nx, ny, out);
+  }
+}
+
+/* A group of R rows (R <= ny): blocks of sixteen columns, each block's
+   last input rows read beside the next block's first. */
 template <int R>
 __attribute__((always_inline)) inline void denseGroup(const double *const *window,
                                                       const double *weights, int nx, int ny,
                                                       int columns, float *__restrict const *out) {
   int x = 0;
-  for (; x + 16 <= columns; x += 16) {
+  if (columns >= 16) {
     Doubles4 acc[R][4] = {};
-    denseHead<R, 0>(acc, window, x, weights, nx);
-    for (int j = R - 1; j < ny; j++) denseStep<R, 0, R - 1>(acc, window[j] + x, weights, j, nx);
+    denseHead<R, 0>(acc, window, 0, weights, nx);
+    for (;; x += 16) {
+      for (int j = R - 1; j < ny; j++) denseStep<R, 0, R - 1>(acc, window[j] + x, weights, j, nx);
+      if (x + 32 > columns) break;
+      denseFinishRow<R>(acc, 0, x, out);
+      denseOverlap<R, 1>(acc, window, x, weights, nx, ny, out);
+    }
     denseTail<R, 1>(acc, window, x, weights, nx, ny);
 #pragma GCC unroll 8
     for (int r = 0; r < R; r++)
 #pragma GCC unroll 4
       for (int q = 0; q < 4; q++) storeNarrow(acc[r][q], out[r] + x + 4 * q);
+    x += 16;
   }
   denseColumns(window, weights, nx, ny, x, columns, R, out);
 }
