@@ -339,7 +339,62 @@ __attribute__((always_inline)) inline void denseGroup(const double *const *windo
   denseColumns(window, weights, nx, ny, x, columns, R, out);
 }
 
-/* A group of R rows of a 3 x 3 kernel, every loop unrolled. */
+/* Input row J of the block at x and input row JN of the block at x + 16
+   (none when negative) for a group of R rows of a 3 x 3 kernel: output row
+   r reads input row j with the kernel's row j - r. */
+template <int R, int J, int JN>
+__attribute__((always_inline)) inline void dense3x3Step(Doubles4 (&acc)[R][4],
+                                                        const double *const *window, int x,
+                                                        const double (&k)[3][3]) {
+#pragma GCC unroll 3
+  for (int n = 0; n < 3; n++)
+#pragma GCC unroll 4
+    for (int q = 0; q < 4; q++) {
+      Doubles4 late = {}, early = {};
+      if constexpr (J >= 0) loadWide(window[J] + x + n + 4 * q, &late);
+      if constexpr (JN >= 0) loadWide(window[JN] + x + 16 + n + 4 * q, &early);
+#pragma GCC unroll 8
+      for (int r = 0; r < R; r++) {
+        if (JN >= 0 && r <= JN && JN - r < 3) {
+          const double c = k[JN - r][n];
+          acc[r][q] += Doubles4{c, c, c, c} * early;
+        } else if (J >= 0 && r <= J && J - r < 3) {
+          const double c = k[J - r][n];
+          acc[r][q] += Doubles4{c, c, c, c} * late;
+        }
+      }
+    }
+}
+
+/* Input rows J to LAST of the block at x alone. */
+template <int R, int J, int LAST>
+__attribute__((always_inline)) inline void dense3x3Steps(Doubles4 (&acc)[R][4],
+                                                         const double *const *window, int x,
+                                                         const double (&k)[3][3]) {
+  if constexpr (J <= LAST) {
+    dense3x3Step<R, J, -1>(acc, window, x, k);
+    dense3x3Steps<R, J + 1, LAST>(acc, window, x, k);
+  }
+}
+
+/* Input rows J to R + 1 of the block at x beside rows J - 3 on of the next
+   block; row J - 3, done with the row before, is stored first. */
+template <int R, int J>
+__attribute__((always_inline)) inline void dense3x3Pairs(Doubles4 (&acc)[R][4],
+                                                         const double *const *window, int x,
+                                                         const double (&k)[3][3],
+                                                         float *__restrict const *out) {
+  if constexpr (J <= R + 1) {
+    denseFinishRow<R>(acc, J - 3, x, out);
+    dense3x3Step<R, J, J - 3>(acc, window, x, k);
+    dense3x3Pairs<R, J + 1>(acc, window, x, k, out);
+  }
+}
+
+/* A group of R rows (R <= 4) of a 3 x 3 kernel, every loop unrolled: the
+   block at x reads input rows 0 to R + 1; its rows 3 on are read beside
+   the next block's rows 0 on, so every row of the group has sums in
+   flight. */
 template <int R>
 __attribute__((always_inline)) inline void dense3x3Group(const double *const *window,
                                                          const double *weights, int columns,
@@ -347,29 +402,21 @@ __attribute__((always_inline)) inline void dense3x3Group(const double *const *wi
   double k[3][3];
   memcpy(k, weights, sizeof k);
   int x = 0;
-  for (; x + 16 <= columns; x += 16) {
+  if (columns >= 16) {
     Doubles4 acc[R][4] = {};
-#pragma GCC unroll 8
-    for (int j = 0; j < R + 2; j++) {
-      const double *row = window[j] + x;
-#pragma GCC unroll 3
-      for (int n = 0; n < 3; n++)
-#pragma GCC unroll 4
-        for (int q = 0; q < 4; q++) {
-          Doubles4 v;
-          loadWide(row + n + 4 * q, &v);
-#pragma GCC unroll 8
-          for (int r = 0; r < R; r++)
-            if (j - r >= 0 && j - r < 3) {
-              const double c = k[j - r][n];
-              acc[r][q] += Doubles4{c, c, c, c} * v;
-            }
-        }
+    dense3x3Steps<R, 0, R - 2>(acc, window, 0, k);
+    for (;; x += 16) {
+      dense3x3Steps<R, R - 1, 2>(acc, window, x, k);
+      if (x + 32 > columns) break;
+      dense3x3Pairs<R, 3>(acc, window, x, k, out);
+      denseFinishRow<R>(acc, R - 1, x, out);
     }
+    dense3x3Steps<R, 3, R + 1>(acc, window, x, k);
 #pragma GCC unroll 8
     for (int r = 0; r < R; r++)
 #pragma GCC unroll 4
       for (int q = 0; q < 4; q++) storeNarrow(acc[r][q], out[r] + x + 4 * q);
+    x += 16;
   }
   denseColumns(window, weights, 3, 3, x, columns, R, out);
 }
