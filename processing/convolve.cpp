@@ -192,85 +192,295 @@ void convolveTaps(const double *const *window, const KernelTap *taps, int tapCou
 
 /*
  * convolveDenseRows --
- *     R output rows of a kernel with no zero weight (ny >= R): window
- *     holds the ny + R - 1 input rows they read (output row r reads
- *     window[r] to window[r + ny - 1]).  Each input vector is loaded once
- *     for every output row that reads it, and each pixel still sums its
- *     taps in the kernel's order, so the values are those of convolveTaps
- *     row by row.  weights are the ny x nx weights.
+ *     Output rows of a kernel with no zero weight: window holds the
+ *     ny + rows - 1 input rows they read, widened to double (output row r
+ *     reads window[r] to window[r + ny - 1]).  The rows go in groups whose
+ *     sums stay in registers across sixteen columns, so each input vector
+ *     is loaded once for every row of its group that reads it; each pixel
+ *     still sums its taps in the kernel's order, so the values are those of
+ *     convolveTaps row by row whatever the grouping.  Groups of six rows
+ *     where AVX-512 gives 32 vector registers, of three elsewhere; a 3 x 3
+ *     kernel is unrolled whole, its weights held in registers.
  */
+/* Input row j of a group of R output rows, which rows LO to HI read
+   (output row r with the kernel's row j - r). */
 template <int R, int LO, int HI>
 __attribute__((always_inline)) inline void denseStep(Doubles4 (&acc)[R][4], const double *row,
-                                                     const double *const *weightRows, int nx) {
+                                                     const double *weights, int j, int nx) {
+  const double *weightRows[R];
+#pragma GCC unroll 8
+  for (int r = LO; r <= HI; r++) weightRows[r] = weights + static_cast<ptrdiff_t>(j - r) * nx;
   for (int n = 0; n < nx; n++) {
     double k[R] = {};
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int r = LO; r <= HI; r++) k[r] = weightRows[r][n];
 #pragma GCC unroll 4
     for (int q = 0; q < 4; q++) {
       Doubles4 v;
       loadWide(row + n + 4 * q, &v);
-#pragma GCC unroll 4
+#pragma GCC unroll 8
       for (int r = LO; r <= HI; r++) acc[r][q] += Doubles4{k[r], k[r], k[r], k[r]} * v;
     }
   }
 }
 
-template <int R>
-__attribute__((always_inline)) inline void convolveDenseBody(const double *const *window,
-                                                             const double *weights, int nx, int ny,
-                                                             int columns,
-                                                             float *__restrict const *out) {
-  int x = 0;
-  for (; x + 16 <= columns; x += 16) {
-    Doubles4 acc[R][4] = {};
-    for (int j = 0; j < ny + R - 1; j++) {
-      const double *weightRows[R];
-#pragma GCC unroll 4
-      for (int r = 0; r < R; r++)
-        weightRows[r] = weights + static_cast<ptrdiff_t>(std::clamp(j - r, 0, ny - 1)) * nx;
-      const double *row = window[j] + x;
-      const int lo = std::max(0, j - ny + 1), hi = std::min(R - 1, j);
-      if (lo == 0 && hi == R - 1) {
-        denseStep<R, 0, R - 1>(acc, row, weightRows, nx);
-      } else if (lo == 0) {
-        if (hi == 0) denseStep<R, 0, 0>(acc, row, weightRows, nx);
-        else if constexpr (R > 2) {
-          if (hi == 1) denseStep<R, 0, (R > 2 ? 1 : 0)>(acc, row, weightRows, nx);
-        }
-      } else if (hi == R - 1) {
-        if (lo == R - 1) denseStep<R, R - 1, R - 1>(acc, row, weightRows, nx);
-        else if constexpr (R > 2) {
-          if (lo == 1) denseStep<R, (R > 2 ? 1 : 0), R - 1>(acc, row, weightRows, nx);
-        }
-      }
-    }
-#pragma GCC unroll 4
-    for (int r = 0; r < R; r++)
-#pragma GCC unroll 4
-      for (int q = 0; q < 4; q++) storeNarrow(acc[r][q], out[r] + x + 4 * q);
+/* The first R - 1 input rows of a group: row J is read by rows 0 to J. */
+template <int R, int J>
+__attribute__((always_inline)) inline void denseHead(Doubles4 (&acc)[R][4],
+                                                     const double *const *window, int x,
+                                                     const double *weights, int nx) {
+  if constexpr (J < R - 1) {
+    denseStep<R, 0, J>(acc, window[J] + x, weights, J, nx);
+    denseHead<R, J + 1>(acc, window, x, weights, nx);
   }
-  for (; x < columns; x++) {
-    for (int r = 0; r < R; r++) {
+}
+
+/* The last R - 1 input rows of a group: row ny - 1 + L is read by rows L to R - 1. */
+template <int R, int L>
+__attribute__((always_inline)) inline void denseTail(Doubles4 (&acc)[R][4],
+                                                     const double *const *window, int x,
+                                                     const double *weights, int nx, int ny) {
+  if constexpr (L < R) {
+    denseStep<R, L, R - 1>(acc, window[ny - 1 + L] + x, weights, ny - 1 + L, nx);
+    denseTail<R, L + 1>(acc, window, x, weights, nx, ny);
+  }
+}
+
+/* Columns past the last whole vector block, pixel by pixel. */
+inline void denseColumns(const double *const *window, const double *weights, int nx, int ny,
+                         int x, int columns, int rows, float *__restrict const *out) {
+  for (; x < columns; x++)
+    for (int r = 0; r < rows; r++) {
       double a = 0;
       for (int m = 0; m < ny; m++)
         for (int n = 0; n < nx; n++)
           a += weights[static_cast<ptrdiff_t>(m) * nx + n] * window[m + r][n + x];
       out[r][x] = static_cast<float>(a);
     }
+}
+
+/* Tail step L of the block at x (rows L to R - 1, input row ny - 1 + L)
+   beside head step L - 1 of the block at x + 16 (rows 0 to L - 1, input
+   row L - 1), so that every row of the group has sums in flight. */
+template <int R, int L>
+__attribute__((always_inline)) inline void denseOverlapStep(Doubles4 (&acc)[R][4],
+                                                            const double *tailRow,
+                                                            const double *headRow,
+                                                            const double *weights, int nx,
+                                                            int ny) {
+  const double *weightRows[R];
+#pragma GCC unroll 8
+  for (int r = 0; r < R; r++)
+    weightRows[r] = weights + static_cast<ptrdiff_t>(r < L ? L - 1 - r : ny - 1 + L - r) * nx;
+  for (int n = 0; n < nx; n++) {
+    double k[R];
+#pragma GCC unroll 8
+    for (int r = 0; r < R; r++) k[r] = weightRows[r][n];
+#pragma GCC unroll 4
+    for (int q = 0; q < 4; q++) {
+      Doubles4 late, early;
+      loadWide(tailRow + n + 4 * q, &late);
+      loadWide(headRow + n + 4 * q, &early);
+#pragma GCC unroll 8
+      for (int r = 0; r < R; r++)
+        acc[r][q] += Doubles4{k[r], k[r], k[r], k[r]} * (r < L ? early : late);
+    }
   }
 }
 
-__attribute__((target_clones("arch=x86-64-v3", "default")))
-void convolveDenseRows2(const double *const *window, const double *weights, int nx, int ny,
-                        int columns, float *__restrict const *out) {
-  convolveDenseBody<2>(window, weights, nx, ny, columns, out);
+/* Row r of the block at x stored; its sums start again for the next block. */
+template <int R>
+__attribute__((always_inline)) inline void denseFinishRow(Doubles4 (&acc)[R][4], int r, int x,
+                                                          float *__restrict const *out) {
+#pragma GCC unroll 4
+  for (int q = 0; q < 4; q++) {
+    storeNarrow(acc[r][q], out[r] + x + 4 * q);
+    acc[r][q] = Doubles4{};
+  }
 }
 
-__attribute__((target_clones("arch=x86-64-v3", "default")))
-void convolveDenseRows3(const double *const *window, const double *weights, int nx, int ny,
-                        int columns, float *__restrict const *out) {
-  convolveDenseBody<3>(window, weights, nx, ny, columns, out);
+/* The tail of the block at x overlapped with the head of the next one,
+   from step L on; row L is done after step L. */
+template <int R, int L>
+__attribute__((always_inline)) inline void denseOverlap(Doubles4 (&acc)[R][4],
+                                                        const double *const *window, int x,
+                                                        const double *weights, int nx, int ny,
+                                                        float *__restrict const *out) {
+  if constexpr (L < R) {
+    denseOverlapStep<R, L>(acc, window[ny - 1 + L] + x, window[L - 1] + x + 16, weights, nx, ny);
+    denseFinishRow<R>(acc, L, x, out);
+    denseOverlap<R, L + 1>(acc, window, x, weights, nx, ny, out);
+  }
+}
+
+/* A group of R rows (R <= ny): blocks of sixteen columns, each block's
+   last input rows read beside the next block's first. */
+template <int R>
+__attribute__((always_inline)) inline void denseGroup(const double *const *window,
+                                                      const double *weights, int nx, int ny,
+                                                      int columns, float *__restrict const *out) {
+  int x = 0;
+  if (columns >= 16) {
+    Doubles4 acc[R][4] = {};
+    denseHead<R, 0>(acc, window, 0, weights, nx);
+    for (;; x += 16) {
+      for (int j = R - 1; j < ny; j++) denseStep<R, 0, R - 1>(acc, window[j] + x, weights, j, nx);
+      if (x + 32 > columns) break;
+      denseFinishRow<R>(acc, 0, x, out);
+      denseOverlap<R, 1>(acc, window, x, weights, nx, ny, out);
+    }
+    denseTail<R, 1>(acc, window, x, weights, nx, ny);
+#pragma GCC unroll 8
+    for (int r = 0; r < R; r++)
+#pragma GCC unroll 4
+      for (int q = 0; q < 4; q++) storeNarrow(acc[r][q], out[r] + x + 4 * q);
+    x += 16;
+  }
+  denseColumns(window, weights, nx, ny, x, columns, R, out);
+}
+
+/* Input row J of the block at x and input row JN of the block at x + 16
+   (none when negative) for a group of R rows of a 3 x 3 kernel: output row
+   r reads input row j with the kernel's row j - r. */
+template <int R, int J, int JN>
+__attribute__((always_inline)) inline void dense3x3Step(Doubles4 (&acc)[R][4],
+                                                        const double *const *window, int x,
+                                                        const double (&k)[3][3]) {
+#pragma GCC unroll 3
+  for (int n = 0; n < 3; n++)
+#pragma GCC unroll 4
+    for (int q = 0; q < 4; q++) {
+      Doubles4 late = {}, early = {};
+      if constexpr (J >= 0) loadWide(window[J] + x + n + 4 * q, &late);
+      if constexpr (JN >= 0) loadWide(window[JN] + x + 16 + n + 4 * q, &early);
+#pragma GCC unroll 8
+      for (int r = 0; r < R; r++) {
+        if (JN >= 0 && r <= JN && JN - r < 3) {
+          const double c = k[JN - r][n];
+          acc[r][q] += Doubles4{c, c, c, c} * early;
+        } else if (J >= 0 && r <= J && J - r < 3) {
+          const double c = k[J - r][n];
+          acc[r][q] += Doubles4{c, c, c, c} * late;
+        }
+      }
+    }
+}
+
+/* Input rows J to LAST of the block at x alone. */
+template <int R, int J, int LAST>
+__attribute__((always_inline)) inline void dense3x3Steps(Doubles4 (&acc)[R][4],
+                                                         const double *const *window, int x,
+                                                         const double (&k)[3][3]) {
+  if constexpr (J <= LAST) {
+    dense3x3Step<R, J, -1>(acc, window, x, k);
+    dense3x3Steps<R, J + 1, LAST>(acc, window, x, k);
+  }
+}
+
+/* Input rows J to R + 1 of the block at x beside rows J - 3 on of the next
+   block; row J - 3, done with the row before, is stored first. */
+template <int R, int J>
+__attribute__((always_inline)) inline void dense3x3Pairs(Doubles4 (&acc)[R][4],
+                                                         const double *const *window, int x,
+                                                         const double (&k)[3][3],
+                                                         float *__restrict const *out) {
+  if constexpr (J <= R + 1) {
+    denseFinishRow<R>(acc, J - 3, x, out);
+    dense3x3Step<R, J, J - 3>(acc, window, x, k);
+    dense3x3Pairs<R, J + 1>(acc, window, x, k, out);
+  }
+}
+
+/* A group of R rows (R <= 4) of a 3 x 3 kernel, every loop unrolled: the
+   block at x reads input rows 0 to R + 1; its rows 3 on are read beside
+   the next block's rows 0 on, so every row of the group has sums in
+   flight. */
+template <int R>
+__attribute__((always_inline)) inline void dense3x3Group(const double *const *window,
+                                                         const double *weights, int columns,
+                                                         float *__restrict const *out) {
+  double k[3][3];
+  memcpy(k, weights, sizeof k);
+  int x = 0;
+  if (columns >= 16) {
+    Doubles4 acc[R][4] = {};
+    dense3x3Steps<R, 0, R - 2>(acc, window, 0, k);
+    for (;; x += 16) {
+      dense3x3Steps<R, R - 1, 2>(acc, window, x, k);
+      if (x + 32 > columns) break;
+      dense3x3Pairs<R, 3>(acc, window, x, k, out);
+      denseFinishRow<R>(acc, R - 1, x, out);
+    }
+    dense3x3Steps<R, 3, R + 1>(acc, window, x, k);
+#pragma GCC unroll 8
+    for (int r = 0; r < R; r++)
+#pragma GCC unroll 4
+      for (int q = 0; q < 4; q++) storeNarrow(acc[r][q], out[r] + x + 4 * q);
+    x += 16;
+  }
+  denseColumns(window, weights, 3, 3, x, columns, R, out);
+}
+
+/* Rows from *done on in groups of G while a whole group is left. */
+template <int G>
+__attribute__((always_inline)) inline void denseGroups(const double *const *window,
+                                                       const double *weights, int nx, int ny,
+                                                       int columns, int rows,
+                                                       float *__restrict const *out, int *done) {
+  for (; *done + G <= rows; *done += G) {
+    if (nx == 3 && ny == 3) dense3x3Group<G>(window + *done, weights, columns, out + *done);
+    else denseGroup<G>(window + *done, weights, nx, ny, columns, out + *done);
+  }
+}
+
+/* All the rows, in groups of up to MAXG rows (groups no higher than the kernel). */
+template <int MAXG>
+__attribute__((always_inline)) inline void denseRowsBody(const double *const *window,
+                                                         const double *weights, int nx, int ny,
+                                                         int columns, int rows,
+                                                         float *__restrict const *out) {
+  int done = 0;
+  if (nx == 3 && ny == 3) {
+    denseGroups<4>(window, weights, nx, ny, columns, rows, out, &done);
+  } else if constexpr (MAXG >= 6) {
+    if (ny >= 6) denseGroups<6>(window, weights, nx, ny, columns, rows, out, &done);
+  }
+  if (ny >= 3) denseGroups<3>(window, weights, nx, ny, columns, rows, out, &done);
+  if (ny >= 2) denseGroups<2>(window, weights, nx, ny, columns, rows, out, &done);
+  denseGroups<1>(window, weights, nx, ny, columns, rows, out, &done);
+}
+
+typedef void DenseRowsFn(const double *const *, const double *, int, int, int, int,
+                         float *__restrict const *);
+
+__attribute__((target("arch=x86-64-v4")))
+void denseRowsAvx512(const double *const *window, const double *weights, int nx, int ny,
+                     int columns, int rows, float *__restrict const *out) {
+  denseRowsBody<6>(window, weights, nx, ny, columns, rows, out);
+}
+
+__attribute__((target("arch=x86-64-v3")))
+void denseRowsAvx2(const double *const *window, const double *weights, int nx, int ny,
+                   int columns, int rows, float *__restrict const *out) {
+  denseRowsBody<3>(window, weights, nx, ny, columns, rows, out);
+}
+
+void denseRowsBaseline(const double *const *window, const double *weights, int nx, int ny,
+                       int columns, int rows, float *__restrict const *out) {
+  denseRowsBody<3>(window, weights, nx, ny, columns, rows, out);
+}
+
+DenseRowsFn *pickDenseRows() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("x86-64-v4")) return denseRowsAvx512;
+  if (__builtin_cpu_supports("x86-64-v3")) return denseRowsAvx2;
+  return denseRowsBaseline;
+}
+
+void convolveDenseRows(const double *const *window, const double *weights, int nx, int ny,
+                       int columns, int rows, float *__restrict const *out) {
+  static DenseRowsFn *const chosen = pickDenseRows();
+  chosen(window, weights, nx, ny, columns, rows, out);
 }
 #undef storeNarrow
 
@@ -583,7 +793,9 @@ void readPaddedRow(RAMIMG *in, int row, int band, int nx, float *padded) {
 }
 
 /* A line widened to double into a padded row, the edge pixels repeated
-   into the nx/2 slots before and the slots after them. */
+   into the nx/2 slots before and the slots after them (built for AVX2 and
+   AVX-512 too: wider conversions and stores). */
+__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 void widenPaddedRow(const float *pixels, int columns, int nx, double *padded) {
   double *at = padded + nx / 2;
   std::copy(pixels, pixels + columns, at);
@@ -606,10 +818,14 @@ void resetDestinationStats(GconvWork *w) {
 /*
  * gconvResident --
  *     "2D" from a FLOAT memory image into another: the rows are split into
- *     runs of 64 output rows, each run filtered on the worker pool with its
- *     own ring of ny + 2 widened input rows (three output rows at a time
- *     for a kernel with no zero weight), read and written where the lines
- *     lie.  The meter moves between rounds of runs on this thread.
+ *     runs, each run filtered on the worker pool with its own ring of
+ *     widened input rows, read and written where the lines lie.  Runs are
+ *     long on few threads (each input row is widened about once) and short
+ *     enough on many that every thread gets several.  A kernel with no zero
+ *     weight filters a group of rows at a time, in strips of columns; while
+ *     a strip's sums run, the input lines the next group widens are fetched
+ *     into the cache, so the widening does not wait on memory.  The meter
+ *     moves between rounds of runs on this thread.
  * Results:      1; 0 (nothing done) when some line is not held in memory.
  */
 int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
@@ -639,48 +855,71 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
   for (int p = 0; p < w->pairs; p++)
     for (int i = 0; i < w->r; i++) setRAMImageDirty(w->out, w->orow + i, w->dest[p]);
 
-  const int run = 64;
+  // A kernel without zero weights filters rows in groups (4 for 3 x 3, else 6).
+  const bool dense = taps.size() == static_cast<size_t>(nx) * ny;
+  const int group = !dense ? 1 : nx == 3 && ny == 3 ? 4 : 6;
+  std::vector<double> weights;
+  for (const KernelTap &t : taps) weights.push_back(t.w);
+  // About four runs a thread, of 64 to 512 rows, in whole groups.
+  const int workers = std::max(workerCount(), 1);
+  int run = std::clamp((w->r + workers * 4 - 1) / (workers * 4), 64, 512);
+  run = (run + 11) / 12 * 12;
   const int runs = (w->r + run - 1) / run;
+  const int slots = ny + group - 1;
   const size_t padded = static_cast<size_t>(nx) + in.columns;
+  // Slots start on 64-byte lines: the filter's loads cross fewer lines.
+  const size_t stride = (padded + 7) / 8 * 8;
+  const size_t ringSize = checkedCount(stride, static_cast<size_t>(slots)) + 8;
   auto inputLine = [&](int p, int row) {
     row = std::clamp(row, 0, in.rows - 1);
     return source[static_cast<size_t>(p) * (last - first + 1) + (row - first)];
   };
-  // A kernel without zero weights: two or three output rows share their loads.
-  const bool dense = taps.size() == static_cast<size_t>(nx) * ny;
-  std::vector<double> weights;
-  for (const KernelTap &t : taps) weights.push_back(t.w);
+  constexpr int kStrip = 256;
   RowMeter meter("gconv");
-  const int round = std::max(workerCount(), 1) * 2;
+  const int round = workers * 2;
   for (int r0 = 0; r0 < runs; r0 += round) {
     const int count = std::min(round, runs - r0);
     parallelFor(count * w->pairs, [&](int piece) {
       const int p = piece % w->pairs, i0 = (r0 + piece / w->pairs) * run;
       const int n = std::min(run, w->r - i0);
-      // Input row i0 + j - ny/2 of the run lies in slot j % (ny + 2).
-      std::vector<double> ring(padded * static_cast<size_t>(ny + 2));
-      auto slot = [&](int s) { return ring.data() + static_cast<size_t>(s) * padded; };
+      // Input row i0 + j - ny/2 of the run lies in slot j % slots.
+      std::unique_ptr<double[]> ring(new double[ringSize]);
+      double *const ringStart =
+          ring.get() + (8 - reinterpret_cast<uintptr_t>(ring.get()) / sizeof(double) % 8) % 8;
+      auto slot = [&](int s) { return ringStart + static_cast<size_t>(s) * stride; };
+      auto line = [&](int j) { return inputLine(p, w->ir + i0 + j - ny / 2); };
       int held = 0;
       auto hold = [&](int rows) {
-        for (; held < rows; held++)
-          widenPaddedRow(inputLine(p, w->ir + i0 + held - ny / 2), in.columns, nx,
-                         slot(held % (ny + 2)));
+        for (; held < rows; held++) widenPaddedRow(line(held), in.columns, nx, slot(held % slots));
       };
-      const double *window[kMaxKernelWeights + 2];
+      const double *window[kMaxKernelWeights + 8];
+      const double *strip[kMaxKernelWeights + 8];
+      float *outs[8], *stripOuts[8];
       auto output = [&](int i) { return target[static_cast<size_t>(p) * w->r + i0 + i] + w->oc; };
-      int i = 0;
-      const int rows = !dense || ny < 2 ? 1 : ny < 3 ? 2 : 3;
-      for (; rows > 1 && i + rows <= n; i += rows) {
+      for (int i = 0; i < n; i += group) {
+        const int rows = std::min(group, n - i);
         hold(i + ny + rows - 1);
-        for (int m = 0; m < ny + rows - 1; m++) window[m] = slot((i + m) % (ny + 2)) + w->ic;
-        float *outs[3] = {output(i), output(i + 1), rows > 2 ? output(i + 2) : nullptr};
-        if (rows == 2) convolveDenseRows2(window, weights.data(), nx, ny, w->c, outs);
-        else convolveDenseRows3(window, weights.data(), nx, ny, w->c, outs);
-      }
-      for (; i < n; i++) {
-        hold(i + ny);
-        for (int m = 0; m < ny; m++) window[m] = slot((i + m) % (ny + 2)) + w->ic;
-        convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c, output(i));
+        for (int m = 0; m < ny + rows - 1; m++) window[m] = slot((i + m) % slots) + w->ic;
+        if (!dense) {
+          convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c, output(i));
+          continue;
+        }
+        for (int r = 0; r < rows; r++) outs[r] = output(i + r);
+        // Rows held..ahead - 1 are the next group's new input rows.
+        const int ahead = i + rows < n ? i + rows + std::min(group, n - i - rows) + ny - 1 : held;
+        for (int x = 0; x < w->c; x += kStrip) {
+          const int width = std::min(kStrip, w->c - x);
+          const int64_t from = int64_t{x} * in.columns / w->c;
+          const int64_t to = int64_t{x + width} * in.columns / w->c;
+          for (int j = held; j < ahead; j++) {
+            const float *start = line(j);
+            for (const float *at = start + from, *end = start + to; at < end; at += 16)
+              __builtin_prefetch(at, 0, 2);
+          }
+          for (int m = 0; m < ny + rows - 1; m++) strip[m] = window[m] + x;
+          for (int r = 0; r < rows; r++) stripOuts[r] = outs[r] + x;
+          convolveDenseRows(strip, weights.data(), nx, ny, width, rows, stripOuts);
+        }
       }
     });
     const int done = std::min(w->r, (r0 + count) * run);
@@ -771,9 +1010,10 @@ int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
       };
       const double *window[kMaxKernelWeights + 2];
       for (int m = 0; m < ny + count - 1; m++) window[m] = inputRow(p, r0 + m) + w->ic;
-      if (dense && count == 3 && ny >= 3) {
-        float *outs[3] = {output(r0), output(r0 + 1), output(r0 + 2)};
-        convolveDenseRows3(window, weights.data(), nx, ny, w->c, outs);
+      if (dense) {
+        float *outs[3];
+        for (int r = 0; r < count; r++) outs[r] = output(r0 + r);
+        convolveDenseRows(window, weights.data(), nx, ny, w->c, count, outs);
         return;
       }
       for (int r = 0; r < count; r++)
