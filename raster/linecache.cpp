@@ -764,7 +764,8 @@ unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load) {
   if (h.imgid == IMG_MBSQ)
     return image->cache + (int64_t{band} * h.rows + row) * image->lineBytes;
   const int64_t tag = int64_t{row} * h.nbands + band;
-  const int slot = static_cast<int>(tag % image->cacheLines);
+  // A cache that holds every line has one slot a line: no division.
+  const int slot = static_cast<int>(tag < image->cacheLines ? tag : tag % image->cacheLines);
   unsigned char *line = lineAt(image, slot);
   if (image->lineTags[slot] == tag) return line;
 
@@ -932,8 +933,8 @@ void writeRAMImageLine(RAMIMG *image, int slot) {
 /* setRAMImageDirty -- flags the slot of (row, band) as written. */
 void setRAMImageDirty(RAMIMG *image, int row, int band) {
   if (!image->cache || image->cacheLines <= 0 || row < 0 || band < 0) return;
-  const int slot =
-      static_cast<int>((int64_t{row} * image->header.nbands + band) % image->cacheLines);
+  const int64_t tag = int64_t{row} * image->header.nbands + band;
+  const int slot = static_cast<int>(tag < image->cacheLines ? tag : tag % image->cacheLines);
   image->dirtyBits[slot >> 3] |= static_cast<unsigned char>(1u << (slot & 7));
 }
 
