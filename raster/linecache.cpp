@@ -390,6 +390,8 @@ std::mutex spareLock;
 std::vector<SpareBlock> spareBlocks;  /* oldest first */
 int64_t spareBytes = 0;
 constexpr size_t kMaxSpareBlocks = 4;
+/* The head in front of a block: its mapped size, then padding. */
+constexpr int64_t kCacheBlockHead = 64;
 /* A kept block that must be cleared is cleared in place up to this size. */
 constexpr int64_t kClearInPlace = int64_t{32} << 20;
 
@@ -434,13 +436,16 @@ unsigned char *takeSpareBlock(int64_t total) {
  *     the system or one given back before: a request that cannot be met
  *     gives null (never an abort, also under the sanitizers' allocator),
  *     and fresh pages stay untouched until used.  The size is kept in
- *     front of the block for freeCacheBlock.
+ *     front of the block for freeCacheBlock, in a head of one cache line:
+ *     the block starts on a line of 64 bytes, and so does every image line
+ *     of a whole number of them (vector loads and stores of a row then
+ *     never straddle two cache lines).
  * Results:      the block, all zeros when `cleared`; otherwise a block
  *     given back before keeps its old bytes (the caller writes every
  *     byte it reads).
  */
 unsigned char *allocCacheBlock(int64_t size, bool cleared) {
-  constexpr int64_t kHead = 16;
+  constexpr int64_t kHead = kCacheBlockHead;
   if (size <= 0 || static_cast<uint64_t>(size) > SIZE_MAX / 2 - kHead) return nullptr;
   const int64_t page = std::max<long>(sysconf(_SC_PAGESIZE), 4096);
   const int64_t total = (size + kHead + page - 1) / page * page;
@@ -476,7 +481,7 @@ unsigned char *allocCacheBlock(int64_t size, bool cleared) {
 /* freeCacheBlock -- gives back a block of allocCacheBlock; null is ignored. */
 void freeCacheBlock(unsigned char *block) {
   if (!block) return;
-  unsigned char *start = block - 16;
+  unsigned char *start = block - kCacheBlockHead;
   int64_t total = 0;
   memcpy(&total, start, sizeof total);
   if (total > spareLimit()) {
