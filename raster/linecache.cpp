@@ -751,29 +751,14 @@ bool isUnwrittenRow(const RAMIMG *image, int row) {
   return data >= offset + h.block;
 }
 
-/*
- * getRAMImageLine --
- *     The line of (row, band), loaded by the image's layout when it is not
- *     in the cache.  With load 0 a one-band line (and any line of the
- *     band-sequential and line-interleaved layouts, or of a new file's
- *     unwritten row) is claimed without reading: the caller fills all of
- *     it.
- * Results:      the line in host byte order; null for a row or band
- *     outside the image or an image without a cache.
- * Side effects: dirty lines whose slots are taken are written back; what
- *     the file cannot give (a short file) reads as zeros.
- */
-unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load) {
-  const ImageHeader &h = image->header;
-  if (!image->cache || row < 0 || row >= h.rows || band < 0 || band >= h.nbands) return nullptr;
-  if (h.imgid == IMG_MBSQ)
-    return image->cache + (int64_t{band} * h.rows + row) * image->lineBytes;
-  const int64_t tag = int64_t{row} * h.nbands + band;
-  // A cache that holds every line has one slot a line: no division.
-  const int slot = static_cast<int>(tag < image->cacheLines ? tag : tag % image->cacheLines);
-  unsigned char *line = lineAt(image, slot);
-  if (image->lineTags[slot] == tag) return line;
+namespace {
 
+/* getRAMImageLine for a line not in its slot: kept apart so that the
+   lookup of a held line stays a few instructions. */
+__attribute__((noinline)) unsigned char *loadRAMImageLine(RAMIMG *image, int row, int band,
+                                                          int load, int64_t tag, int slot) {
+  const ImageHeader &h = image->header;
+  unsigned char *line = lineAt(image, slot);
   const LayoutClass layout = layoutClass(h.imgid);
   const bool oneSlot = layout == LC_NONE || layout == LC_SEQUENTIAL || layout == LC_BYLINE ||
                        (layout == LC_DIB && h.nbands == 1);
@@ -839,6 +824,33 @@ unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load) {
     break;
   }
   return claimZeroed(image, slot, tag);
+}
+
+}  // namespace
+
+/*
+ * getRAMImageLine --
+ *     The line of (row, band), loaded by the image's layout when it is not
+ *     in the cache.  With load 0 a one-band line (and any line of the
+ *     band-sequential and line-interleaved layouts, or of a new file's
+ *     unwritten row) is claimed without reading: the caller fills all of
+ *     it.
+ * Results:      the line in host byte order; null for a row or band
+ *     outside the image or an image without a cache.
+ * Side effects: dirty lines whose slots are taken are written back; what
+ *     the file cannot give (a short file) reads as zeros.
+ */
+unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load) {
+  const ImageHeader &h = image->header;
+  if (!image->cache || row < 0 || row >= h.rows || band < 0 || band >= h.nbands) return nullptr;
+  if (h.imgid == IMG_MBSQ)
+    return image->cache + (int64_t{band} * h.rows + row) * image->lineBytes;
+  const int64_t tag = int64_t{row} * h.nbands + band;
+  // A cache that holds every line has one slot a line: no division.
+  const int slot = static_cast<int>(tag < image->cacheLines ? tag : tag % image->cacheLines);
+  unsigned char *line = lineAt(image, slot);
+  if (image->lineTags[slot] == tag) return line;
+  return loadRAMImageLine(image, row, band, load, tag, slot);
 }
 
 /*
