@@ -597,7 +597,7 @@ bool pooledPixelRows(const PixelOperator *op, const PixelOperatorContext &c,
   parallelRows(static_cast<int>(held.size()), rowGrain(width), [&](int first, int end) {
     PixelOperatorContext rc = c;
     for (int k = first; k < end; k++) {
-      rc.y = static_cast<float>(k % yRows);
+      rc.y = static_cast<float>(k < yRows ? k : k % yRows);
       op->row(&rc, held[k] + x, other ? (*other)[k] : nullptr, width, 0);
     }
   });
