@@ -399,6 +399,19 @@ __attribute__((target("avx512f"), always_inline)) inline __m512 floatOp512(__m51
   }
 }
 
+/* A result's magnitude bits xor those of the largest float: zero only
+   where its magnitude is the largest float. */
+__attribute__((target("avx512f"), always_inline)) inline __m512i awayFromLargest(__m512 r) {
+  return _mm512_ternarylogic_epi32(_mm512_castps_si512(r), _mm512_set1_epi32(0x7fffffff),
+                                   _mm512_set1_epi32(0x7f7fffff), 0x6a);  // (r & B) ^ C
+}
+
+/* The lanes' unsigned minima (zero-masked with every lane kept: the plain
+   intrinsic's undefined source upsets g++'s uninitialised-use warning). */
+__attribute__((target("avx512f"), always_inline)) inline __m512i leastOf(__m512i a, __m512i b) {
+  return _mm512_maskz_min_epu32(0xffff, a, b);
+}
+
 /* The lanes of a result that must go through the double row: its
    magnitude the largest float, or (a quotient) its divisor zero. */
 template <int Kind>
@@ -424,6 +437,38 @@ __attribute__((target("avx512f"))) int floatArithmeticRun512(float *__restrict l
                                                              const float *__restrict other,
                                                              float k, int done, int n) {
   const __m512 constant = _mm512_set1_ps(k);
+  if (Kind != FLOAT_DIV) {
+    // Two runs a step, checked together: a lane's magnitude bits xor those
+    // of the largest float are zero only there, so the least lane of the
+    // four results tells it in one test (a quotient keeps the plain check,
+    // its zero divisors being compared as floats).  When a pair fails, its
+    // first run is checked alone and stored if it passes.
+    for (; done + 2 * kFloatRun <= n; done += 2 * kFloatRun) {
+      float *at = line + done;
+      const float *by = Image ? other + done : nullptr;
+      const __m512 b0 = Image ? _mm512_loadu_ps(by) : constant;
+      const __m512 b1 = Image ? _mm512_loadu_ps(by + 16) : constant;
+      const __m512 b2 = Image ? _mm512_loadu_ps(by + 32) : constant;
+      const __m512 b3 = Image ? _mm512_loadu_ps(by + 48) : constant;
+      const __m512 r0 = floatOp512<Kind, Kind == FLOAT_MUL>(_mm512_loadu_ps(at), b0);
+      const __m512 r1 = floatOp512<Kind>(_mm512_loadu_ps(at + 16), b1);
+      const __m512 r2 = floatOp512<Kind, Kind == FLOAT_MUL>(_mm512_loadu_ps(at + 32), b2);
+      const __m512 r3 = floatOp512<Kind>(_mm512_loadu_ps(at + 48), b3);
+      const __m512i nearest =
+          leastOf(leastOf(awayFromLargest(r0), awayFromLargest(r1)),
+                  leastOf(awayFromLargest(r2), awayFromLargest(r3)));
+      if (_mm512_testn_epi32_mask(nearest, nearest)) {
+        if (floatEdge512<Kind>(0xffff, r0, b0) | floatEdge512<Kind>(0xffff, r1, b1)) return done;
+        _mm512_storeu_ps(at, r0);
+        _mm512_storeu_ps(at + 16, r1);
+        return done + kFloatRun;
+      }
+      _mm512_storeu_ps(at, r0);
+      _mm512_storeu_ps(at + 16, r1);
+      _mm512_storeu_ps(at + 32, r2);
+      _mm512_storeu_ps(at + 48, r3);
+    }
+  }
   for (; done + kFloatRun <= n; done += kFloatRun) {
     float *at = line + done;
     const __m512 b0 = Image ? _mm512_loadu_ps(other + done) : constant;
