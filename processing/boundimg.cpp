@@ -373,11 +373,11 @@ int floatArithmeticRun(int kind, float *__restrict line, const float *__restrict
 
 #if defined(__x86_64__)
 /*
- * The same runs with AVX-512: a run's 32 results stay in two registers
- * until their check has passed and are then stored, so no old value is
- * copied aside and the check is one mask test.  (The loop above cannot
- * leave a vector loop early: it keeps the old values aside and reduces
- * its check lane by lane, which at memory speed costs most of the time.)
+ * The same runs with AVX-512: results stay in registers until their check
+ * has passed and are then stored, so no old value is copied aside and the
+ * check is one mask test.  (The loop above cannot leave a vector loop
+ * early: it keeps the old values aside and reduces its check lane by
+ * lane, which at memory speed costs most of the time.)
  */
 
 /* Of two NaNs an instruction gives its first operand's payload, and the
