@@ -17,6 +17,9 @@
 #include <new>
 #include <string>
 #include <vector>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "core/core.h"
 #include "core/options.h"
@@ -75,6 +78,7 @@ struct PixelOperator {
   int operandCount;
   PixelOperatorProc *proc;
   PixelRowProc *row;
+  bool placeless;  /* its row reads no x or y: rows end to end may go as one */
 };
 
 namespace {
@@ -357,7 +361,7 @@ constexpr int kFloatRun = 32;
 /* Pixels from done to n worked out in place in float, in runs of
    kFloatRun.  Results: n, or the start of the first run that must be done
    in double (that run left as it was). */
-__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+__attribute__((target_clones("arch=x86-64-v3", "default")))
 int floatArithmeticRun(int kind, float *__restrict line, const float *__restrict other, float k,
                        int done, int n) {
   if (other) FLOAT_KINDS(other[done + j])
@@ -367,6 +371,156 @@ int floatArithmeticRun(int kind, float *__restrict line, const float *__restrict
 #undef FLOAT_ROW
 #undef FLOAT_KINDS
 
+#if defined(__x86_64__)
+/*
+ * The same runs with AVX-512: results stay in registers until their check
+ * has passed and are then stored, so no old value is copied aside and the
+ * check is one mask test.  (The loop above cannot leave a vector loop
+ * early: it keeps the old values aside and reduces its check lane by
+ * lane, which at memory speed costs most of the time.)
+ */
+
+/* Of two NaNs an instruction gives its first operand's payload, and the
+   compiler may swap the operands of a sum or a product written with the
+   intrinsics: they are placed by hand, Swap putting the operand first. */
+template <int Kind, bool Swap = false>
+__attribute__((target("avx512f"), always_inline)) inline __m512 floatOp512(__m512 a, __m512 b) {
+  __m512 r;
+  switch (Kind) {
+  case FLOAT_ADD:
+    if (Swap) asm("vaddps %1, %2, %0" : "=v"(r) : "v"(a), "v"(b));
+    else asm("vaddps %2, %1, %0" : "=v"(r) : "v"(a), "v"(b));
+    return r;
+  case FLOAT_SUB: return _mm512_sub_ps(a, b);
+  case FLOAT_MUL:
+    if (Swap) asm("vmulps %1, %2, %0" : "=v"(r) : "v"(a), "v"(b));
+    else asm("vmulps %2, %1, %0" : "=v"(r) : "v"(a), "v"(b));
+    return r;
+  default: return _mm512_div_ps(a, b);
+  }
+}
+
+/* A result's magnitude bits xor those of the largest float: zero only
+   where its magnitude is the largest float. */
+__attribute__((target("avx512f"), always_inline)) inline __m512i awayFromLargest(__m512 r) {
+  return _mm512_ternarylogic_epi32(_mm512_castps_si512(r), _mm512_set1_epi32(0x7fffffff),
+                                   _mm512_set1_epi32(0x7f7fffff), 0x6a);  // (r & B) ^ C
+}
+
+/* The lanes' unsigned minima (zero-masked with every lane kept: the plain
+   intrinsic's undefined source upsets g++'s uninitialised-use warning). */
+__attribute__((target("avx512f"), always_inline)) inline __m512i leastOf(__m512i a, __m512i b) {
+  return _mm512_maskz_min_epu32(0xffff, a, b);
+}
+
+/* The lanes of a result that must go through the double row: its
+   magnitude the largest float, or (a quotient) its divisor zero. */
+template <int Kind>
+__attribute__((target("avx512f"), always_inline)) inline __mmask16 floatEdge512(__mmask16 lanes,
+                                                                               __m512 r, __m512 b) {
+  __mmask16 edge =
+      _mm512_mask_cmp_ps_mask(lanes, _mm512_abs_ps(r), _mm512_set1_ps(FLT_MAX), _CMP_EQ_OQ);
+  if (Kind == FLOAT_DIV)
+    edge |= _mm512_mask_cmp_ps_mask(lanes, b, _mm512_setzero_ps(), _CMP_EQ_OQ);
+  return edge;
+}
+
+/*
+ * floatArithmeticRun for one operator, other given or not: the same runs
+ * and results.  Of two NaNs a sum or product keeps the one the loop above
+ * keeps: the pixel's, except in the first 16 pixels of a whole run of a
+ * product and, in the last, shorter run, the 8 pixels it takes together
+ * after its steps of 16 (when 8 or more are left), where it keeps the
+ * operand's.
+ */
+template <int Kind, bool Image>
+__attribute__((target("avx512f"))) int floatArithmeticRun512(float *__restrict line,
+                                                             const float *__restrict other,
+                                                             float k, int done, int n) {
+  const __m512 constant = _mm512_set1_ps(k);
+  if (Kind != FLOAT_DIV) {
+    // Two runs a step, checked together: a lane's magnitude bits xor those
+    // of the largest float are zero only there, so the least lane of the
+    // four results tells it in one test (a quotient keeps the plain check,
+    // its zero divisors being compared as floats).  When a pair fails, its
+    // first run is checked alone and stored if it passes.
+    for (; done + 2 * kFloatRun <= n; done += 2 * kFloatRun) {
+      float *at = line + done;
+      const float *by = Image ? other + done : nullptr;
+      const __m512 b0 = Image ? _mm512_loadu_ps(by) : constant;
+      const __m512 b1 = Image ? _mm512_loadu_ps(by + 16) : constant;
+      const __m512 b2 = Image ? _mm512_loadu_ps(by + 32) : constant;
+      const __m512 b3 = Image ? _mm512_loadu_ps(by + 48) : constant;
+      const __m512 r0 = floatOp512<Kind, Kind == FLOAT_MUL>(_mm512_loadu_ps(at), b0);
+      const __m512 r1 = floatOp512<Kind>(_mm512_loadu_ps(at + 16), b1);
+      const __m512 r2 = floatOp512<Kind, Kind == FLOAT_MUL>(_mm512_loadu_ps(at + 32), b2);
+      const __m512 r3 = floatOp512<Kind>(_mm512_loadu_ps(at + 48), b3);
+      const __m512i nearest =
+          leastOf(leastOf(awayFromLargest(r0), awayFromLargest(r1)),
+                  leastOf(awayFromLargest(r2), awayFromLargest(r3)));
+      if (_mm512_testn_epi32_mask(nearest, nearest)) {
+        if (floatEdge512<Kind>(0xffff, r0, b0) | floatEdge512<Kind>(0xffff, r1, b1)) return done;
+        _mm512_storeu_ps(at, r0);
+        _mm512_storeu_ps(at + 16, r1);
+        return done + kFloatRun;
+      }
+      _mm512_storeu_ps(at, r0);
+      _mm512_storeu_ps(at + 16, r1);
+      _mm512_storeu_ps(at + 32, r2);
+      _mm512_storeu_ps(at + 48, r3);
+    }
+  }
+  for (; done + kFloatRun <= n; done += kFloatRun) {
+    float *at = line + done;
+    const __m512 b0 = Image ? _mm512_loadu_ps(other + done) : constant;
+    const __m512 b1 = Image ? _mm512_loadu_ps(other + done + 16) : constant;
+    const __m512 r0 = floatOp512<Kind, Kind == FLOAT_MUL>(_mm512_loadu_ps(at), b0);
+    const __m512 r1 = floatOp512<Kind>(_mm512_loadu_ps(at + 16), b1);
+    if (floatEdge512<Kind>(0xffff, r0, b0) | floatEdge512<Kind>(0xffff, r1, b1)) return done;
+    _mm512_storeu_ps(at, r0);
+    _mm512_storeu_ps(at + 16, r1);
+  }
+  if (done < n) {
+    // The last, shorter run: lanes past n are neither read nor written.
+    const int left = n - done, steps = left & ~15;
+    const uint32_t swapped = left - steps >= 8 ? 0xffu << steps : 0;
+    const __mmask16 m0 = static_cast<__mmask16>(left >= 16 ? 0xffff : (1u << left) - 1);
+    const __mmask16 m1 = static_cast<__mmask16>(left > 16 ? (1u << (left - 16)) - 1 : 0);
+    const __mmask16 s0 = static_cast<__mmask16>(swapped);
+    const __mmask16 s1 = static_cast<__mmask16>(swapped >> 16);
+    float *at = line + done;
+    const __m512 a0 = _mm512_maskz_loadu_ps(m0, at), a1 = _mm512_maskz_loadu_ps(m1, at + 16);
+    const __m512 b0 = Image ? _mm512_maskz_loadu_ps(m0, other + done) : constant;
+    const __m512 b1 = Image ? _mm512_maskz_loadu_ps(m1, other + done + 16) : constant;
+    const __m512 r0 =
+        _mm512_mask_blend_ps(s0, floatOp512<Kind>(a0, b0), floatOp512<Kind, true>(a0, b0));
+    const __m512 r1 =
+        _mm512_mask_blend_ps(s1, floatOp512<Kind>(a1, b1), floatOp512<Kind, true>(a1, b1));
+    if (floatEdge512<Kind>(m0, r0, b0) | floatEdge512<Kind>(m1, r1, b1)) return done;
+    _mm512_mask_storeu_ps(at, m0, r0);
+    _mm512_mask_storeu_ps(at + 16, m1, r1);
+  }
+  return n;
+}
+
+/* Whether the processor (and the system) runs AVX-512 code. */
+bool hasAvx512() {
+  static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx512f"));
+  return has;
+}
+#endif
+
+/* floatArithmeticRun, with AVX-512 where the processor has it. */
+template <int Kind>
+int floatArithmeticRuns(float *line, const float *other, float k, int done, int n) {
+#if defined(__x86_64__)
+  if (hasAvx512())
+    return other ? floatArithmeticRun512<Kind, true>(line, other, k, done, n)
+                 : floatArithmeticRun512<Kind, false>(line, nullptr, k, done, n);
+#endif
+  return floatArithmeticRun(Kind, line, other, k, done, n);
+}
+
 /* The row of +, -, * or / with one operand: in float, the double row for
    the runs that need it; the same values as pixelRow<P>. */
 template <int Kind, PixelOperatorProc *P>
@@ -374,7 +528,7 @@ void floatArithmeticRow(const PixelOperatorContext *c, float *line, const float 
                         int x0) {
   const float k = c->operands[0];
   for (int done = 0; done < n; done += kFloatRun) {
-    done = floatArithmeticRun(Kind, line, other, k, done, n);
+    done = floatArithmeticRuns<Kind>(line, other, k, done, n);
     if (done >= n) break;
     const int count = std::min(kFloatRun, n - done);
     pixelRow<P>(c, line + done, other ? other + done : nullptr, count, x0 + done);
@@ -384,8 +538,8 @@ void floatArithmeticRow(const PixelOperatorContext *c, float *line, const float 
 }  // namespace
 
 /* One row per name and operand count, in lookup order; a null row ends it. */
-#define BOUND_OP(name, count, proc) {name, count, proc, pixelRow<proc>}
-#define FLOAT_OP(name, kind, proc) {name, 1, proc, floatArithmeticRow<kind, proc>}
+#define BOUND_OP(name, count, proc) {name, count, proc, pixelRow<proc>, false}
+#define FLOAT_OP(name, kind, proc) {name, 1, proc, floatArithmeticRow<kind, proc>, true}
 const PixelOperator pixelOperators[] = {
     BOUND_OP("=", 1, opSet), FLOAT_OP("+", FLOAT_ADD, opAdd), FLOAT_OP("-", FLOAT_SUB, opSub),
     FLOAT_OP("*", FLOAT_MUL, opMul), BOUND_OP("*", 2, opMulAdd), FLOAT_OP("/", FLOAT_DIV, opDiv),
@@ -414,7 +568,7 @@ const PixelOperator pixelOperators[] = {
     BOUND_OP("inity", 1, opInity1), BOUND_OP("inity", 2, opInity2),
     BOUND_OP("initxy", 0, opInitxy0), BOUND_OP("initxy", 2, opInitxy2),
     BOUND_OP("initxy", 4, opInitxy4), BOUND_OP("rand", 1, opRand), BOUND_OP("ring", 0, opRing),
-    {nullptr, 0, nullptr, nullptr},
+    {nullptr, 0, nullptr, nullptr, false},
 };
 #undef BOUND_OP
 #undef FLOAT_OP
@@ -486,11 +640,20 @@ bool pooledPixelRows(const PixelOperator *op, const PixelOperatorContext &c,
                      const std::vector<float *> &held, const std::vector<const float *> *other,
                      int x, int width, int yRows) {
   if (op->proc == opRand) return false;
+  // Whole rows that lie end to end in both images go to a placeless
+  // operator as one row when its runs still start at each row's start
+  // (up to about a million pixels a call).
+  const int most = op->placeless && width > 0 && width % kFloatRun == 0
+                       ? std::max(1, (1 << 20) / width) : 1;
   parallelRows(static_cast<int>(held.size()), rowGrain(width), [&](int first, int end) {
     PixelOperatorContext rc = c;
-    for (int k = first; k < end; k++) {
-      rc.y = static_cast<float>(k % yRows);
-      op->row(&rc, held[k] + x, other ? (*other)[k] : nullptr, width, 0);
+    for (int k = first, span = 1; k < end; k += span) {
+      for (span = 1; span < most && k + span < end; span++)
+        if (held[k + span] != held[k + span - 1] + width ||
+            (other && (*other)[k + span] != (*other)[k + span - 1] + width))
+          break;
+      rc.y = static_cast<float>(k < yRows ? k : k % yRows);
+      op->row(&rc, held[k] + x, other ? (*other)[k] : nullptr, width * span, 0);
     }
   });
   return true;

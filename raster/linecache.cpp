@@ -391,6 +391,8 @@ std::mutex spareLock;
 std::vector<SpareBlock> spareBlocks;  /* oldest first */
 int64_t spareBytes = 0;
 constexpr size_t kMaxSpareBlocks = 4;
+/* The head in front of a block: its mapped size, then padding. */
+constexpr int64_t kCacheBlockHead = 64;
 /* A kept block that must be cleared is cleared in place up to this size. */
 constexpr int64_t kClearInPlace = int64_t{32} << 20;
 
@@ -435,13 +437,16 @@ unsigned char *takeSpareBlock(int64_t total) {
  *     the system or one given back before: a request that cannot be met
  *     gives null (never an abort, also under the sanitizers' allocator),
  *     and fresh pages stay untouched until used.  The size is kept in
- *     front of the block for freeCacheBlock.
+ *     front of the block for freeCacheBlock, in a head of one cache line:
+ *     the block starts on a line of 64 bytes, and so does every image line
+ *     of a whole number of them (vector loads and stores of a row then
+ *     never straddle two cache lines).
  * Results:      the block, all zeros when `cleared`; otherwise a block
  *     given back before keeps its old bytes (the caller writes every
  *     byte it reads).
  */
 unsigned char *allocCacheBlock(int64_t size, bool cleared) {
-  constexpr int64_t kHead = 16;
+  constexpr int64_t kHead = kCacheBlockHead;
   if (size <= 0 || static_cast<uint64_t>(size) > SIZE_MAX / 2 - kHead) return nullptr;
   const int64_t page = std::max<long>(sysconf(_SC_PAGESIZE), 4096);
   const int64_t total = (size + kHead + page - 1) / page * page;
@@ -477,7 +482,7 @@ unsigned char *allocCacheBlock(int64_t size, bool cleared) {
 /* freeCacheBlock -- gives back a block of allocCacheBlock; null is ignored. */
 void freeCacheBlock(unsigned char *block) {
   if (!block) return;
-  unsigned char *start = block - 16;
+  unsigned char *start = block - kCacheBlockHead;
   int64_t total = 0;
   memcpy(&total, start, sizeof total);
   if (total > spareLimit()) {
@@ -762,28 +767,14 @@ bool isUnwrittenRow(const RAMIMG *image, int row) {
   return data >= offset + h.block;
 }
 
-/*
- * getRAMImageLine --
- *     The line of (row, band), loaded by the image's layout when it is not
- *     in the cache.  With load 0 a one-band line (and any line of the
- *     band-sequential and line-interleaved layouts, or of a new file's
- *     unwritten row) is claimed without reading: the caller fills all of
- *     it.
- * Results:      the line in host byte order; null for a row or band
- *     outside the image or an image without a cache.
- * Side effects: dirty lines whose slots are taken are written back; what
- *     the file cannot give (a short file) reads as zeros.
- */
-unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load) {
-  const ImageHeader &h = image->header;
-  if (!image->cache || row < 0 || row >= h.rows || band < 0 || band >= h.nbands) return nullptr;
-  if (h.imgid == IMG_MBSQ)
-    return image->cache + (int64_t{band} * h.rows + row) * image->lineBytes;
-  const int64_t tag = int64_t{row} * h.nbands + band;
-  const int slot = static_cast<int>(tag % image->cacheLines);
-  unsigned char *line = lineAt(image, slot);
-  if (image->lineTags[slot] == tag) return line;
+namespace {
 
+/* getRAMImageLine for a line not in its slot: kept apart so that the
+   lookup of a held line stays a few instructions. */
+__attribute__((noinline)) unsigned char *loadRAMImageLine(RAMIMG *image, int row, int band,
+                                                          int load, int64_t tag, int slot) {
+  const ImageHeader &h = image->header;
+  unsigned char *line = lineAt(image, slot);
   const LayoutClass layout = layoutClass(h.imgid);
   const bool oneSlot = layout == LC_NONE || layout == LC_SEQUENTIAL || layout == LC_BYLINE ||
                        (layout == LC_DIB && h.nbands == 1);
@@ -849,6 +840,33 @@ unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load) {
     break;
   }
   return claimZeroed(image, slot, tag);
+}
+
+}  // namespace
+
+/*
+ * getRAMImageLine --
+ *     The line of (row, band), loaded by the image's layout when it is not
+ *     in the cache.  With load 0 a one-band line (and any line of the
+ *     band-sequential and line-interleaved layouts, or of a new file's
+ *     unwritten row) is claimed without reading: the caller fills all of
+ *     it.
+ * Results:      the line in host byte order; null for a row or band
+ *     outside the image or an image without a cache.
+ * Side effects: dirty lines whose slots are taken are written back; what
+ *     the file cannot give (a short file) reads as zeros.
+ */
+unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load) {
+  const ImageHeader &h = image->header;
+  if (!image->cache || row < 0 || row >= h.rows || band < 0 || band >= h.nbands) return nullptr;
+  if (h.imgid == IMG_MBSQ)
+    return image->cache + (int64_t{band} * h.rows + row) * image->lineBytes;
+  const int64_t tag = int64_t{row} * h.nbands + band;
+  // A cache that holds every line has one slot a line: no division.
+  const int slot = static_cast<int>(tag < image->cacheLines ? tag : tag % image->cacheLines);
+  unsigned char *line = lineAt(image, slot);
+  if (image->lineTags[slot] == tag) return line;
+  return loadRAMImageLine(image, row, band, load, tag, slot);
 }
 
 /*
@@ -948,8 +966,8 @@ void writeRAMImageLine(RAMIMG *image, int slot) {
 /* setRAMImageDirty -- flags the slot of (row, band) as written. */
 void setRAMImageDirty(RAMIMG *image, int row, int band) {
   if (!image->cache || image->cacheLines <= 0 || row < 0 || band < 0) return;
-  const int slot =
-      static_cast<int>((int64_t{row} * image->header.nbands + band) % image->cacheLines);
+  const int64_t tag = int64_t{row} * image->header.nbands + band;
+  const int slot = static_cast<int>(tag < image->cacheLines ? tag : tag % image->cacheLines);
   image->dirtyBits[slot >> 3] |= static_cast<unsigned char>(1u << (slot & 7));
 }
 

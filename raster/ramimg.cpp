@@ -523,9 +523,13 @@ void freeRAMImage(RAMIMG *image) {
  */
 bool flushRAMImage(RAMIMG *image) {
   if (!image) return true;
-  if (image->cache && image->flushLineProc)
+  if (image->cache && image->fd < 0 && image->flushLineProc == writeRAMImageLine) {
+    // No file: writing a line back only clears its flag.
+    memset(image->dirtyBits, 0, static_cast<size_t>(image->cacheLines / 8 + 1));
+  } else if (image->cache && image->flushLineProc) {
     for (int slot = 0; slot < image->cacheLines; slot++)
       if (isSlotDirty(image, slot)) image->flushLineProc(image, slot);
+  }
   if (image->cache && rasterHooks().finishImageStream && !rasterHooks().finishImageStream(image))
     failRAMImageWrite(image, 0);
   const bool ok = image->writeError == 0;

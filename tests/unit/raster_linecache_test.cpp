@@ -292,6 +292,7 @@ TEST(LineCache, RecycledBlocksShowNoOldPixels) {
     SCOPED_TRACE(size);
     unsigned char *block = allocCacheBlock(size);
     ASSERT_NE(block, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 64, 0u);  // starts on a cache line
     memset(block, 0xAB, size);
     freeCacheBlock(block);
     unsigned char *again = allocCacheBlock(size);
