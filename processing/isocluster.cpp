@@ -237,11 +237,9 @@ int isoPassRows(IsoWork *w, int offset, int step, int rows, bool allowNew, bool 
   const int total = taken * count;
   const int piece = std::max(1, rowGrain(static_cast<long long>(n) * std::max(classes, 1)));
   parallelFor((total + piece - 1) / piece, [&](int i) {
-    std::vector<float> xs(static_cast<size_t>(n)), d(kIsoMeanStride);
-    const int end = std::min(total, (i + 1) * piece);
-    for (int j = i * piece; j < end; j++)
-      found[j] = static_cast<int16_t>(isoSearch(w, pixels.data() + static_cast<size_t>(j) * n,
-                                                xs.data(), d.data(), &distances[j]));
+    const int first = i * piece, end = std::min(total, first + piece);
+    isoSearchBlock(w, pixels.data() + static_cast<size_t>(first) * n, end - first, &found[first],
+                   &distances[first]);
   });
   // The pixels before the first that makes a class (or finds none) join
   // the classes they found; each class's sums still take its pixels in
@@ -649,7 +647,6 @@ void isoAddSamples(IsoWork *w, int k, const float *x, double times) {
 void isoSyncMeans(IsoWork *w) {
   const int n = w->n;
   w->scaled.assign(static_cast<size_t>(n) * kIsoMeanStride, 0.0f);
-  w->distance.assign(kIsoMeanStride, 0.0f);
   w->scaledX.assign(static_cast<size_t>(n), 0.0f);
   for (int b = 0; b < n; b++) {
     float *column = &w->scaled[static_cast<size_t>(b) * kIsoMeanStride];
@@ -657,60 +654,122 @@ void isoSyncMeans(IsoWork *w) {
   }
 }
 
+namespace {
+
+typedef float IsoLanes __attribute__((vector_size(32)));
+typedef int32_t IsoIndex __attribute__((vector_size(32)));
+constexpr int kIsoLanes = 8;
+
+/*
+ * The search of one pixel, eight classes a step.  The scan in class order
+ * takes the first class nearer than 0.2 D, else the first of the nearest:
+ * that is the first class of the least key, the key being -1 for a class
+ * nearer than 0.2 D and its distance otherwise.  Each lane keeps the
+ * least key of its classes (the first of them on a tie) and the distance
+ * there; the lanes then give the least key of the least class number.
+ */
+inline __attribute__((always_inline)) int isoSearchPixel(const float *scaled, const float *invScale,
+                                                         int n, int nc, float nearD, const float *x,
+                                                         float *__restrict xs, float *distance) {
+  for (int b = 0; b < n; b++) xs[b] = x[b] * invScale[b];
+  const float inf = __builtin_inff();
+  const IsoLanes huge = {kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge};
+  IsoLanes least = huge;
+  IsoLanes key = {inf, inf, inf, inf, inf, inf, inf, inf}, at = least;
+  const IsoIndex lane = {0, 1, 2, 3, 4, 5, 6, 7};
+  IsoIndex index = lane + INT32_MAX - kIsoLanes;
+  const IsoLanes minusOne = {-1, -1, -1, -1, -1, -1, -1, -1};
+  for (int i = 0; i < nc; i += kIsoLanes) {
+    IsoLanes sum = {0, 0, 0, 0, 0, 0, 0, 0};
+    for (int b = 0; b < n; b++) {
+      IsoLanes m;
+      memcpy(&m, scaled + static_cast<size_t>(b) * kIsoMeanStride + i, sizeof m);
+      const IsoLanes t = xs[b] - m;
+      sum += t * t;
+    }
+    const IsoIndex classes = lane + i;
+    if (i + kIsoLanes > nc) {
+      /* Padding columns never win. */
+      const IsoIndex valid = classes < nc;
+      sum = valid ? sum : huge;
+      const IsoLanes k = sum < nearD ? minusOne : sum;
+      const IsoIndex better = valid & (k < key);
+      key = better ? k : key;
+      at = better ? sum : at;
+      index = better ? classes : index;
+    } else {
+      const IsoLanes k = sum < nearD ? minusOne : sum;
+      const IsoIndex better = k < key;
+      key = better ? k : key;
+      at = better ? sum : at;
+      index = better ? classes : index;
+    }
+    least = sum < least ? sum : least;
+  }
+  /* Across the lanes in three steps, each lane taking the least of two. */
+  const IsoIndex steps[3] = {{4, 5, 6, 7, 0, 1, 2, 3}, {2, 3, 0, 1, 6, 7, 4, 5},
+                             {1, 0, 3, 2, 5, 4, 7, 6}};
+  for (const IsoIndex &step : steps) {
+    const IsoLanes other = __builtin_shuffle(least, step);
+    least = other < least ? other : least;
+  }
+  if (!(least[0] < kIsoHuge)) {
+    *distance = least[0];
+    return -1;
+  }
+  IsoLanes k = key;
+  for (const IsoIndex &step : steps) {
+    const IsoLanes other = __builtin_shuffle(k, step);
+    k = other < k ? other : k;
+  }
+  IsoIndex first = key == k ? index : lane - lane + INT32_MAX;
+  for (const IsoIndex &step : steps) {
+    const IsoIndex other = __builtin_shuffle(first, step);
+    first = other < first ? other : first;
+  }
+  const int bi = first[0];
+  /* Lane l holds the classes l, l + 8, ... */
+  *distance = at[bi & (kIsoLanes - 1)];
+  return bi;
+}
+
+}  // namespace
+
+/*
+ * isoSearchBlock --
+ *     isoSearch of count pixels one after another (n floats each).
+ */
+__attribute__((target_clones("avx2", "default")))
+void isoSearchBlock(const IsoWork *w, const float *x, int count, int16_t *found,
+                    float *distance) {
+  const int n = w->n;
+  float xs[64];
+  std::vector<float> wide;
+  float *row = xs;
+  if (n > 64) {
+    wide.resize(static_cast<size_t>(n));
+    row = wide.data();
+  }
+  const float nearD = static_cast<float>(w->nearD);
+  for (int j = 0; j < count; j++)
+    found[j] = static_cast<int16_t>(isoSearchPixel(w->scaled.data(), w->invScale.data(), n, w->nc,
+                                                   nearD, x + static_cast<size_t>(j) * n, row,
+                                                   distance + j));
+}
+
 /*
  * isoSearch --
  *     The class the scan in class order picks for x among the classes of
  *     w->scaled (nc of them): the first class nearer than 0.2 D, else the
- *     first of the nearest.  xs and d are work rows (n and the padded
- *     class count).  It changes nothing in w, so blocks of pixels may
- *     search at once on several threads.
+ *     first of the nearest.  xs is a work row (n).  It changes nothing in
+ *     w, so blocks of pixels may search at once on several threads.
  * Results:      the class, or -1 when there is none; *distance holds its
  *               scaled squared distance (with no class, the least found).
  */
-int isoSearch(const IsoWork *w, const float *x, float *__restrict xs, float *__restrict d,
-              float *distance) {
-  const int n = w->n;
-  const int nc = w->nc;
-  const int padded = (nc + 3) & ~3;
-  for (int b = 0; b < n; b++) xs[b] = x[b] * w->invScale[b];
-  /* Four classes a step: the distances of all classes and their least. */
-  typedef float Lanes __attribute__((vector_size(16)));
-  Lanes least = {kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge};
-  const Lanes beyond = least;
-  const float *scaled = w->scaled.data();
-  for (int i = 0; i < padded; i += 4) {
-    Lanes sum = {0, 0, 0, 0};
-    for (int b = 0; b < n; b++) {
-      Lanes m;
-      memcpy(&m, scaled + static_cast<size_t>(b) * kIsoMeanStride + i, sizeof m);
-      const Lanes t = xs[b] - m;
-      sum += t * t;
-    }
-    if (i + 4 > nc) {
-      /* Padding columns never win. */
-      for (int j = nc - i; j < 4; j++) sum[j] = beyond[j];
-    }
-    least = sum < least ? sum : least;
-    memcpy(d + i, &sum, sizeof sum);
-  }
-  float best = std::min(std::min(least[0], least[1]), std::min(least[2], least[3]));
-  /*
-   * The scan in class order takes the first class nearer than 0.2 D, else
-   * the first of the nearest: that is the first class that is either.
-   */
-  const float nearD = static_cast<float>(w->nearD);
-  int bi = -1;
-  if (best < kIsoHuge) {
-    for (int i = 0; i < nc; i++) {
-      if (d[i] < nearD || d[i] == best) {
-        bi = i;
-        best = d[i];
-        break;
-      }
-    }
-  }
-  *distance = best;
-  return bi;
+__attribute__((target_clones("avx2", "default")))
+int isoSearch(const IsoWork *w, const float *x, float *__restrict xs, float *distance) {
+  return isoSearchPixel(w->scaled.data(), w->invScale.data(), w->n, w->nc,
+                        static_cast<float>(w->nearD), x, xs, distance);
 }
 
 /* Whether the search's answer makes a new class instead. */
@@ -729,7 +788,7 @@ bool isoMakesClass(const IsoWork *w, int bi, float best) {
 int isoNearest(IsoWork *w, const float *x) {
   const int n = w->n;
   float best;
-  int bi = isoSearch(w, x, w->scaledX.data(), w->distance.data(), &best);
+  int bi = isoSearch(w, x, w->scaledX.data(), &best);
   if (isoMakesClass(w, bi, best)) {
     if (static_cast<int>(w->classes.size()) <= w->nc) w->classes.resize(static_cast<size_t>(w->nc) + 1);
     isoSetClass(&w->classes[w->nc], n, x, 0);

@@ -69,7 +69,7 @@ struct IsoWork {
   std::vector<int32_t> entryOf;            /* the entry of every input pixel, or empty */
   std::vector<IsoClass> classes;           /* nc of them in use */
   std::vector<float> scaled;               /* band-major means x 1 / scale, for isoNearest */
-  std::vector<float> distance, scaledX;    /* isoNearest's work rows */
+  std::vector<float> scaledX;              /* isoNearest's work row */
 
   bool tableMode() const { return table && !classTable.empty(); }
 };
@@ -85,8 +85,8 @@ void isoSpeed(IsoWork *w);
 void isoClearTableClasses(IsoWork *w);
 void isoSetClass(IsoClass *k, int n, const float *mean, int32_t count);
 void isoPrintClasses(IsoWork *w, int flag);
-int isoSearch(const IsoWork *w, const float *x, float *__restrict xs, float *__restrict d,
-              float *distance);
+int isoSearch(const IsoWork *w, const float *x, float *__restrict xs, float *distance);
+void isoSearchBlock(const IsoWork *w, const float *x, int count, int16_t *found, float *distance);
 bool isoMakesClass(const IsoWork *w, int bi, float best);
 
 /* Initial classes (isoinit.cpp). */
