@@ -19,6 +19,7 @@
 #include <string.h>
 #include <time.h>
 #include <algorithm>
+#include <functional>
 #include <new>
 
 #include "core/core.h"
@@ -158,22 +159,48 @@ struct IsoProgress {
   }
 };
 
-/* The class of one table pixel: the entry's class when known, else the nearest. */
-int isoTablePixel(IsoWork *w, const unsigned char *v, float *x, int32_t e) {
-  for (int b = 0; b < w->n; b++) x[b] = v[b];
-  if (e >= 0) {
-    w->hit++;
-    const int k = w->classTable[e];
-    if (k >= 0) {
-      isoAddSamples(w, k, x, 1);
-      w->find++;
-      return k;
+/* Searches of count vectors (n floats each) on the pool, among the classes as they stand. */
+void isoSearchAll(const IsoWork *w, const float *x, int count, int16_t *found, float *distance) {
+  const int n = w->n;
+  const int piece = std::max(1, rowGrain(static_cast<long long>(n) * std::max(w->nc, 1)));
+  parallelFor((count + piece - 1) / piece, [&](int i) {
+    const int first = i * piece, end = std::min(count, first + piece);
+    isoSearchBlock(w, x + static_cast<size_t>(first) * n, end - first, found + first,
+                   distance + first);
+  });
+}
+
+/*
+ * isoNearestAhead --
+ *     isoNearest of x, given what its search among the first `classes`
+ *     classes found before the pass came to it: the classes made since in
+ *     the pass (the last ones) are scanned here in class order, and a
+ *     vector that makes a class, or found none, goes through isoNearest.
+ * Results:      the class, x added to it.
+ */
+int isoNearestAhead(IsoWork *w, const float *x, int found, float distance, int classes) {
+  if (found >= 0 && classes < w->nc) {
+    const int n = w->n;
+    const float nearD = static_cast<float>(w->nearD);
+    float key = distance < nearD ? -1.0f : distance;
+    for (int k = classes; k < w->nc; k++) {
+      float sum = 0;
+      for (int b = 0; b < n; b++) {
+        const float xs = x[b] * w->invScale[b];
+        const float t = xs - w->scaled[static_cast<size_t>(b) * kIsoMeanStride + k];
+        sum += t * t;
+      }
+      const float keyK = sum < nearD ? -1.0f : sum;
+      if (keyK < key) {
+        key = keyK;
+        found = k;
+        distance = sum;
+      }
     }
-    const int found = isoNearest(w, x);
-    w->classTable[e] = static_cast<int16_t>(found);
-    return found;
   }
-  return isoNearest(w, x);
+  if (found < 0 || isoMakesClass(w, found, distance)) return isoNearest(w, x);
+  isoAddSamples(w, found, x, 1);
+  return found;
 }
 
 /* Whether a pass writes the row at offset. */
@@ -181,34 +208,172 @@ bool isoWritesRow(const IsoWork *w, int offset, int step, bool allowNew, bool wr
   return ((!allowNew && step == 1) || write) && offset < w->orows;
 }
 
-/* One sampled row of the pixel table; written when the pass writes. */
-void isoPassRow(IsoWork *w, int offset, int step, bool allowNew, bool write,
-                std::vector<unsigned char> &bytes) {
-  const int count = (w->c + step - 1) / step;
-  const int row = w->ir + offset;
+/*
+ * isoSumByClass --
+ *     Samples 0 .. stop - 1 (n values each from x, their classes in found)
+ *     added to their classes' sums and counts, a class to a thread, each
+ *     class taking its samples in order: the sums isoAddSamples makes one
+ *     sample after another.  Classes is the class count.
+ */
+template <typename T>
+void isoSumByClass(IsoWork *w, const T *x, const int16_t *found, int stop, int classes) {
   const int n = w->n;
-  float *x = w->pixels.data();
-  getByteBIPData(w->in, row, w->ic, w->c, step, n, w->bands.data(), bytes.data());
-  const int32_t *entries =
-      w->entryOf.empty() ? nullptr
-                         : w->entryOf.data() + static_cast<int64_t>(row) * w->in->header.columns + w->ic;
-  constexpr int ahead = 16;  /* the class table is read at random: fetch early */
-  for (int j = 0; entries && j < std::min(count, ahead); j++) {
-    const int32_t e = entries[static_cast<int64_t>(j) * step];
-    if (e >= 0) __builtin_prefetch(&w->classTable[e]);
-  }
-  for (int j = 0; j < count; j++) {
-    const unsigned char *v = bytes.data() + static_cast<size_t>(j) * n;
-    if (entries && j + ahead < count) {
-      const int32_t later = entries[static_cast<int64_t>(j + ahead) * step];
-      if (later >= 0) __builtin_prefetch(&w->classTable[later]);
+  const int groups = std::min(workerCount(), classes);
+  auto addGroup = [&](int g) {
+    std::vector<int64_t> counts(static_cast<size_t>(classes), 0);
+    for (int j = 0; j < stop; j++) {
+      const int k = found[j];
+      if (groups > 1 && k % groups != g) continue;
+      double *sum = w->classes[k].sum.data();
+      const T *v = x + static_cast<size_t>(j) * n;
+      for (int b = 0; b < n; b++) sum[b] += v[b];
+      counts[k]++;
     }
-    const int32_t e = entries ? entries[static_cast<int64_t>(j) * step] : findPTableEntry(w->table, v);
-    w->classRow[j] = static_cast<unsigned char>(isoTablePixel(w, v, x + static_cast<size_t>(j) * n, e));
+    for (int k = groups > 1 ? g : 0; k < classes; k += std::max(groups, 1)) {
+      IsoClass &c = w->classes[k];
+      c.current = static_cast<int32_t>(std::min<int64_t>(int64_t{c.current} + counts[k], INT32_MAX));
+    }
+  };
+  if (groups > 1 && stop > 0) parallelFor(groups, addGroup);
+  else if (stop > 0) addGroup(0);
+}
+
+/* Runs piece(first, end) over 0 .. count - 1 in blocks of at least grain on the pool. */
+void isoBlocks(int count, int grain, const std::function<void(int, int)> &piece) {
+  grain = std::max(grain, 1);
+  parallelFor((count + grain - 1) / grain, [&](int i) {
+    const int first = i * grain;
+    piece(first, std::min(count, first + grain));
+  });
+}
+
+/*
+ * isoPassTableRows --
+ *     Sampled rows of the window from offset on (at most `rows` of them)
+ *     in table mode: a pixel takes its entry's class when the entry has
+ *     one, else the nearest class, which the entry keeps.  The first
+ *     pixel of every entry without a class (and every pixel without an
+ *     entry) is searched ahead on the worker pool.  The pixels before the
+ *     first of those that makes a class (or finds none) then take their
+ *     classes side by side and are summed a class to a thread (as in
+ *     isoPassRows); from that pixel on they are taken one after another.
+ * Results:      the sampled rows done.
+ */
+int isoPassTableRows(IsoWork *w, int offset, int step, int rows, bool allowNew, bool write,
+                     IsoRound &r, IsoProgress &progress) {
+  const int count = (w->c + step - 1) / step;
+  const int n = w->n;
+  const size_t stride = static_cast<size_t>(count) * n;
+  int taken = 0;
+  for (int at = offset; at < w->r && taken < rows; at += step) taken++;
+  const int total = taken * count;
+  for (int k = 0; k < taken; k++) {
+    const int row = w->ir + offset + k * step;
+    getByteBIPData(w->in, row, w->ic, w->c, step, n, w->bands.data(), r.bytes.data() + k * stride);
+    int32_t *e = r.entries.data() + static_cast<size_t>(k) * count;
+    if (w->entryOf.empty()) {
+      for (int j = 0; j < count; j++)
+        e[j] = findPTableEntry(w->table, r.bytes.data() + k * stride + static_cast<size_t>(j) * n);
+    } else {
+      const int32_t *map = w->entryOf.data() + static_cast<int64_t>(row) * w->in->header.columns + w->ic;
+      for (int j = 0; j < count; j++) e[j] = map[static_cast<int64_t>(j) * step];
+    }
   }
-  if (isoWritesRow(w, offset, step, allowNew, write))
-    putByteBILData(w->out, w->orow + offset, w->ocol, std::min(count, w->ocols), w->outBand,
-                   w->classRow.data());
+  // The class of every pixel's entry as the round starts (the class table
+  // is read at random: fetched early).
+  constexpr int ahead = 16;
+  isoBlocks(total, rowGrain(8), [&](int first, int end) {
+    for (int j = first; j < end; j++) {
+      if (j + ahead < end && r.entries[j + ahead] >= 0)
+        __builtin_prefetch(&w->classTable[r.entries[j + ahead]]);
+      const int32_t e = r.entries[j];
+      r.known[j] = e >= 0 ? w->classTable[e] : -1;
+    }
+  });
+  // The pixels to search: the first of each entry without a class, whose
+  // entry is marked -2 in the class table until it has its class, and
+  // every pixel without an entry.  items lists them; known holds -2 - s
+  // for the pixel of search s, -1 for a later pixel of its entry.
+  int searches = 0;
+  for (int j = 0; j < total; j++) {
+    if (j + ahead < total && r.known[j + ahead] < 0 && r.entries[j + ahead] >= 0)
+      __builtin_prefetch(&w->classTable[r.entries[j + ahead]]);
+    if (r.known[j] >= 0) continue;
+    const int32_t e = r.entries[j];
+    if (e >= 0) {
+      if (w->classTable[e] == -2) continue;
+      w->classTable[e] = -2;
+    }
+    r.known[j] = -2 - searches;
+    r.items[searches] = j;
+    const unsigned char *v = r.bytes.data() + static_cast<size_t>(j) * n;
+    float *x = r.pixels.data() + static_cast<size_t>(searches) * n;
+    for (int b = 0; b < n; b++) x[b] = v[b];
+    searches++;
+  }
+  const int classes = w->nc;
+  isoSearchAll(w, r.pixels.data(), searches, r.found.data(), r.distances.data());
+  int stopItem = searches;
+  for (int s = 0; s < searches; s++)
+    if (r.found[s] < 0 || isoMakesClass(w, r.found[s], r.distances[s])) {
+      stopItem = s;
+      break;
+    }
+  const int stop = stopItem < searches ? r.items[stopItem] : total;
+  // Before the stop the classes stand as they were searched.
+  isoBlocks(stopItem, rowGrain(8), [&](int first, int end) {
+    for (int s = first; s < end; s++) {
+      const int32_t e = r.entries[r.items[s]];
+      if (e >= 0) w->classTable[e] = r.found[s];
+    }
+  });
+  isoBlocks(stop, rowGrain(8), [&](int first, int end) {
+    for (int j = first; j < end; j++) {
+      if (j + ahead < end && r.known[j + ahead] == -1)
+        __builtin_prefetch(&w->classTable[r.entries[j + ahead]]);
+      const int32_t known = r.known[j];
+      r.classOf[j] = static_cast<int16_t>(known >= 0    ? known
+                                          : known == -1 ? w->classTable[r.entries[j]]
+                                                        : r.found[-2 - known]);
+    }
+  });
+  // Every pixel with an entry is a hit; those whose entry had its class are found.
+  long entries = 0;
+  for (int j = 0; j < total; j++) entries += r.entries[j] >= 0;
+  long searched = 0;
+  for (int s = 0; s < searches; s++) searched += r.entries[r.items[s]] >= 0;
+  w->hit += entries;
+  w->find += entries - searched;
+  isoSumByClass(w, r.bytes.data(), r.classOf.data(), stop, classes);
+  float *x = w->pixels.data();
+  for (int j = stop; j < total; j++) {
+    const unsigned char *v = r.bytes.data() + static_cast<size_t>(j) * n;
+    for (int b = 0; b < n; b++) x[b] = v[b];
+    const int32_t e = r.entries[j];
+    const int32_t known = r.known[j];
+    int cls;
+    if (known >= -1) {
+      // The entry's class: known when the round started (a new class takes
+      // entries nearer to it when it reassigns), or found by its first pixel.
+      cls = known >= 0 && !(w->reassign && w->nc != classes) ? known : w->classTable[e];
+      isoAddSamples(w, cls, x, 1);
+    } else {
+      const int s = -2 - known;
+      cls = isoNearestAhead(w, x, r.found[s], r.distances[s], classes);
+      if (e >= 0) w->classTable[e] = static_cast<int16_t>(cls);
+    }
+    r.classOf[j] = static_cast<int16_t>(cls);
+  }
+  for (int k = 0; k < taken; k++) {
+    for (int j = 0; j < count; j++)
+      w->classRow[j] = static_cast<unsigned char>(r.classOf[static_cast<size_t>(k) * count + j]);
+    const int offsetK = offset + k * step;
+    if (isoWritesRow(w, offsetK, step, allowNew, write))
+      putByteBILData(w->out, w->orow + offsetK, w->ocol, std::min(count, w->ocols), w->outBand,
+                     w->classRow.data());
+    progress.step("  %3ld percent done...\n");
+  }
+  return taken;
 }
 
 /*
@@ -217,14 +382,16 @@ void isoPassRow(IsoWork *w, int offset, int step, bool allowNew, bool write,
  *     read on this thread, their classes searched on the worker pool
  *     among the classes as they stand, then added to their classes' sums
  *     (a class to a thread, each class taking its pixels in pixel order:
- *     the sums of a pass one pixel after another).  A pixel that makes a
- *     class goes through isoNearest, and so does every later pixel of the
- *     rows (their searches did not see the new class).
+ *     the sums of a pass one pixel after another).  From the first pixel
+ *     that makes a class on, the pixels are taken one after another, the
+ *     classes made since their search scanned then (isoNearestAhead).
  * Results:      the sampled rows done.
  */
 int isoPassRows(IsoWork *w, int offset, int step, int rows, bool allowNew, bool write,
-                std::vector<float> &pixels, std::vector<int16_t> &found,
-                std::vector<float> &distances, IsoProgress &progress) {
+                IsoRound &r, IsoProgress &progress) {
+  std::vector<float> &pixels = r.pixels;
+  std::vector<int16_t> &found = r.found;
+  std::vector<float> &distances = r.distances;
   const int count = (w->c + step - 1) / step;
   const int n = w->n;
   const size_t stride = static_cast<size_t>(count) * n;
@@ -235,42 +402,21 @@ int isoPassRows(IsoWork *w, int offset, int step, int rows, bool allowNew, bool 
                     pixels.data() + k * stride);
   const int classes = w->nc;
   const int total = taken * count;
-  const int piece = std::max(1, rowGrain(static_cast<long long>(n) * std::max(classes, 1)));
-  parallelFor((total + piece - 1) / piece, [&](int i) {
-    const int first = i * piece, end = std::min(total, first + piece);
-    isoSearchBlock(w, pixels.data() + static_cast<size_t>(first) * n, end - first, &found[first],
-                   &distances[first]);
-  });
+  isoSearchAll(w, pixels.data(), total, found.data(), distances.data());
   // The pixels before the first that makes a class (or finds none) join
   // the classes they found; each class's sums still take its pixels in
   // order, so classes may be summed side by side.  From that pixel on,
-  // the pixels go through isoNearest one after another.
+  // the pixels are taken one after another.
   int stop = total;
   for (int j = 0; j < total; j++)
     if (found[j] < 0 || isoMakesClass(w, found[j], distances[j])) {
       stop = j;
       break;
     }
-  const int groups = std::min(workerCount(), classes);
-  auto addGroup = [&](int g) {
-    std::vector<int64_t> counts(static_cast<size_t>(classes), 0);
-    for (int j = 0; j < stop; j++) {
-      const int k = found[j];
-      if (groups > 1 && k % groups != g) continue;
-      double *sum = w->classes[k].sum.data();
-      const float *x = pixels.data() + static_cast<size_t>(j) * n;
-      for (int b = 0; b < n; b++) sum[b] += x[b];
-      counts[k]++;
-    }
-    for (int k = groups > 1 ? g : 0; k < classes; k += std::max(groups, 1)) {
-      IsoClass &c = w->classes[k];
-      c.current = static_cast<int32_t>(std::min<int64_t>(int64_t{c.current} + counts[k], INT32_MAX));
-    }
-  };
-  if (groups > 1 && stop > 0) parallelFor(groups, addGroup);
-  else if (stop > 0) addGroup(0);
+  isoSumByClass(w, pixels.data(), found.data(), stop, classes);
   for (int j = stop; j < total; j++)
-    found[j] = static_cast<int16_t>(isoNearest(w, pixels.data() + static_cast<size_t>(j) * n));
+    found[j] = static_cast<int16_t>(
+        isoNearestAhead(w, pixels.data() + static_cast<size_t>(j) * n, found[j], distances[j], classes));
   for (int k = 0; k < taken; k++) {
     for (int j = 0; j < count; j++)
       w->classRow[j] = static_cast<unsigned char>(found[static_cast<size_t>(k) * count + j]);
@@ -301,17 +447,32 @@ void isoTableClassify(IsoWork *w) {
   w->hit = w->find = 0;
   time_t start = time(nullptr);
   const PTABLE *t = w->table;
-  std::vector<float> x(static_cast<size_t>(w->n));
+  const int n = w->n;
   IsoProgress progress(w, t->count);
   isoSyncMeans(w);
-  for (int32_t e = 0; e < t->count; e++) {
-    const unsigned char *v = t->vector(e);
-    for (int b = 0; b < w->n; b++) x[b] = v[b];
-    const int k = isoNearest(w, x.data());
-    w->classTable[e] = static_cast<int16_t>(k);
-    const uint32_t count = std::max<uint32_t>(t->values[e], 1u);
-    isoAddSamples(w, k, x.data(), static_cast<double>(count - 1));
-    progress.step("  %3ld percent done...\n");
+  // Rounds of entries: their searches on the pool among the classes as
+  // they stand, then the entries in order (isoNearestAhead).
+  const int32_t round = 1 << 16;
+  IsoRound &r = w->round;
+  r.pixels.resize(static_cast<size_t>(round) * n);
+  r.found.resize(round);
+  r.distances.resize(round);
+  for (int32_t first = 0; first < t->count; first += round) {
+    const int count = std::min(round, t->count - first);
+    for (int i = 0; i < count; i++) {
+      const unsigned char *v = t->vector(first + i);
+      for (int b = 0; b < n; b++) r.pixels[static_cast<size_t>(i) * n + b] = v[b];
+    }
+    const int classes = w->nc;
+    isoSearchAll(w, r.pixels.data(), count, r.found.data(), r.distances.data());
+    for (int i = 0; i < count; i++) {
+      const float *x = r.pixels.data() + static_cast<size_t>(i) * n;
+      const int k = isoNearestAhead(w, x, r.found[i], r.distances[i], classes);
+      w->classTable[first + i] = static_cast<int16_t>(k);
+      const uint32_t times = std::max<uint32_t>(t->values[first + i], 1u);
+      isoAddSamples(w, k, x, static_cast<double>(times - 1));
+      progress.step("  %3ld percent done...\n");
+    }
   }
   progress.finish();
   w->stability = isoUpdateClasses(w);
@@ -829,21 +990,25 @@ void isoImageClassify(IsoWork *w, int step, bool allowNew, bool write) {
   if (w->verbose) vesk_printf("isoImageClassify...\n");
   time_t start = time(nullptr);
   IsoProgress progress(w, (w->r + step - 1) / step);
+  // Rounds of sampled rows: about a million samples' searches at a time.
+  const size_t count = static_cast<size_t>((w->c + step - 1) / step);
+  const int rows = static_cast<int>(std::clamp<size_t>((1u << 20) / std::max<size_t>(count, 1), 1, 256));
+  IsoRound &r = w->round;
+  const size_t samples = count * rows;
+  r.pixels.resize(samples * w->n);
+  r.distances.resize(samples);
+  r.found.resize(samples);
   if (w->tableMode()) {
-    std::vector<unsigned char> bytes(static_cast<size_t>(w->n) * static_cast<size_t>(w->c));
-    for (int offset = 0; offset < w->r; offset += step) {
-      isoPassRow(w, offset, step, allowNew, write, bytes);
-      progress.step("  %3ld percent done...\n");
-    }
-  } else {
-    // Rounds of sampled rows: about a million samples' searches at a time.
-    const size_t count = static_cast<size_t>((w->c + step - 1) / step);
-    const int rows = static_cast<int>(std::clamp<size_t>((1u << 20) / std::max<size_t>(count, 1), 1, 256));
-    std::vector<float> pixels(count * rows * w->n), distances(count * rows);
-    std::vector<int16_t> found(count * rows);
+    r.bytes.resize(samples * w->n);
+    r.entries.resize(samples);
+    r.items.resize(samples);
+    r.known.resize(samples);
+    r.classOf.resize(samples);
     for (int offset = 0; offset < w->r;)
-      offset += step * isoPassRows(w, offset, step, rows, allowNew, write, pixels, found,
-                                   distances, progress);
+      offset += step * isoPassTableRows(w, offset, step, rows, allowNew, write, r, progress);
+  } else {
+    for (int offset = 0; offset < w->r;)
+      offset += step * isoPassRows(w, offset, step, rows, allowNew, write, r, progress);
   }
   progress.finish();
   w->stability = isoUpdateClasses(w);

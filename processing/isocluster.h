@@ -37,6 +37,17 @@ struct IsoClass {
   std::vector<double> sum;        /* running sums of the pass under way */
 };
 
+/* The buffers of a pass's rounds of rows, kept from pass to pass. */
+struct IsoRound {
+  std::vector<float> pixels, distances;    /* samples' vectors; their searches' distances */
+  std::vector<int16_t> found;              /* their searches' classes */
+  std::vector<unsigned char> bytes;        /* table mode: the samples' bytes, */
+  std::vector<int32_t> entries, items;     /* their entries, the samples searched ahead */
+  std::vector<int32_t> known;              /* a sample's entry's class as the round starts,
+                                              -2 - s for the sample of search s, or -1 */
+  std::vector<int16_t> classOf;            /* the samples' classes */
+};
+
 struct IsoWork {
   RAMIMG *in = nullptr;
   RAMIMG *out = nullptr;
@@ -65,11 +76,12 @@ struct IsoWork {
   std::vector<float> pixels;               /* n x c */
   std::vector<unsigned char> classRow;     /* c */
   PTABLE *table = nullptr;                 /* table mode when it has entries */
-  std::vector<int16_t> classTable;         /* per entry, -1 while unknown */
+  std::vector<int16_t> classTable;         /* per entry, -1 while unknown (-2 while searched) */
   std::vector<int32_t> entryOf;            /* the entry of every input pixel, or empty */
   std::vector<IsoClass> classes;           /* nc of them in use */
   std::vector<float> scaled;               /* band-major means x 1 / scale, for isoNearest */
   std::vector<float> scaledX;              /* isoNearest's work row */
+  IsoRound round;
 
   bool tableMode() const { return table && !classTable.empty(); }
 };
