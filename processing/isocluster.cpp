@@ -238,6 +238,50 @@ void isoSumByClass(IsoWork *w, const T *x, const int16_t *found, int stop, int c
   else if (stop > 0) addGroup(0);
 }
 
+/*
+ * isoSumBytesByClass --
+ *     isoSumByClass of byte samples.  While every class sum is a whole
+ *     number below 2^52, the sums stay whole and exact in a double in any
+ *     order of the additions, so blocks of samples are summed on the pool,
+ *     each into its own whole totals, then added to the classes.
+ */
+void isoSumBytesByClass(IsoWork *w, const unsigned char *x, const int16_t *found, int stop,
+                        int classes) {
+  const int n = w->n;
+  constexpr double whole = 4503599627370496.0;  // 2^52
+  bool exact = static_cast<int64_t>(stop) * 255 < (int64_t{1} << 40);
+  for (int k = 0; k < classes && exact; k++)
+    for (double v : w->classes[k].sum) exact = exact && fabs(v) < whole && v == floor(v);
+  if (!exact || stop < (1 << 14)) {
+    isoSumByClass(w, x, found, stop, classes);
+    return;
+  }
+  const int piece = std::max(1 << 14, rowGrain(n));
+  const int pieces = (stop + piece - 1) / piece;
+  const size_t width = static_cast<size_t>(n) + 1;
+  std::vector<int64_t> totals(static_cast<size_t>(pieces) * classes * width, 0);
+  parallelFor(pieces, [&](int i) {
+    int64_t *t = totals.data() + static_cast<size_t>(i) * classes * width;
+    const int end = std::min(stop, (i + 1) * piece);
+    for (int j = i * piece; j < end; j++) {
+      int64_t *c = t + static_cast<size_t>(found[j]) * width;
+      const unsigned char *v = x + static_cast<size_t>(j) * n;
+      for (int b = 0; b < n; b++) c[b] += v[b];
+      c[n]++;
+    }
+  });
+  for (int k = 0; k < classes; k++) {
+    IsoClass &c = w->classes[k];
+    int64_t samples = 0;
+    for (int i = 0; i < pieces; i++) {
+      const int64_t *t = totals.data() + (static_cast<size_t>(i) * classes + k) * width;
+      for (int b = 0; b < n; b++) c.sum[b] += static_cast<double>(t[b]);
+      samples += t[n];
+    }
+    c.current = static_cast<int32_t>(std::min<int64_t>(int64_t{c.current} + samples, INT32_MAX));
+  }
+}
+
 /* Runs piece(first, end) over 0 .. count - 1 in blocks of at least grain on the pool. */
 void isoBlocks(int count, int grain, const std::function<void(int, int)> &piece) {
   grain = std::max(grain, 1);
@@ -344,7 +388,7 @@ int isoPassTableRows(IsoWork *w, int offset, int step, int rows, bool allowNew, 
   for (int s = 0; s < searches; s++) searched += r.entries[r.items[s]] >= 0;
   w->hit += entries;
   w->find += entries - searched;
-  isoSumByClass(w, r.bytes.data(), r.classOf.data(), stop, classes);
+  isoSumBytesByClass(w, r.bytes.data(), r.classOf.data(), stop, classes);
   float *x = w->pixels.data();
   for (int j = stop; j < total; j++) {
     const unsigned char *v = r.bytes.data() + static_cast<size_t>(j) * n;
