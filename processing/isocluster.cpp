@@ -203,6 +203,55 @@ int isoNearestAhead(IsoWork *w, const float *x, int found, float distance, int c
   return found;
 }
 
+/*
+ * isoPrepareBounds --
+ *     The bounds for an image pass of this step over `samples` samples:
+ *     kept from the last pass when it had the same step and made no class
+ *     (each class's reach then being the most any other class moved), else
+ *     made afresh by this pass (none for the final pass).  The means are
+ *     kept for the next pass.
+ */
+void isoPrepareBounds(IsoWork *w, int step, int64_t samples) {
+  IsoBounds &b = w->bounds;
+  const int n = w->n, nc = w->nc;
+  const size_t kept = static_cast<size_t>(std::min(samples, kIsoBoundSamples));
+  b.reach.assign(static_cast<size_t>(std::max(nc, 1)), 0.0);
+  if (b.valid && b.step == step && nc <= b.nc && b.lower.size() == kept) {
+    std::vector<double> moved(static_cast<size_t>(nc));
+    for (int i = 0; i < nc; i++) {
+      double squares = 0;
+      for (int k = 0; k < n; k++) {
+        const size_t at = static_cast<size_t>(k) * kIsoMeanStride + i;
+        const double d = static_cast<double>(w->scaled[at]) - b.means[at];
+        squares += d * d;
+      }
+      const double shift = sqrt(squares) * (1 + 1e-12);
+      moved[i] = shift == shift ? shift : __builtin_inf();
+    }
+    // The most and the second most moved: every class's reach is one of them.
+    int most = 0;
+    for (int i = 1; i < nc; i++)
+      if (moved[i] > moved[most]) most = i;
+    double second = 0;
+    for (int i = 0; i < nc; i++)
+      if (i != most) second = std::max(second, moved[i]);
+    for (int i = 0; i < nc; i++) b.reach[i] = i == most ? second : moved[most];
+  } else if (w->keepEmpty) {
+    // The final pass: no later pass would take fresh bounds.
+    b.step = 0;
+    std::vector<uint8_t>().swap(b.classOf);
+    std::vector<uint16_t>().swap(b.lower);
+  } else {
+    b.step = step;
+    b.unit = sqrt(static_cast<double>(n)) / 4096;
+    b.classOf.assign(kept, 0);
+    b.lower.assign(kept, 0);
+  }
+  b.means = w->scaled;
+  b.nc = nc;
+  b.valid = false;
+}
+
 /* Whether a pass writes the row at offset. */
 bool isoWritesRow(const IsoWork *w, int offset, int step, bool allowNew, bool write) {
   return ((!allowNew && step == 1) || write) && offset < w->orows;
@@ -211,31 +260,67 @@ bool isoWritesRow(const IsoWork *w, int offset, int step, bool allowNew, bool wr
 /*
  * isoSumByClass --
  *     Samples 0 .. stop - 1 (n values each from x, their classes in found)
- *     added to their classes' sums and counts, a class to a thread, each
- *     class taking its samples in order: the sums isoAddSamples makes one
- *     sample after another.  Classes is the class count.
+ *     added to their classes' sums and counts, each class taking its
+ *     samples in order: the sums isoAddSamples makes one sample after
+ *     another.  On the pool the blocks of samples list theirs class by
+ *     class (a stable counting sort into order), then the classes sum
+ *     their lists side by side.  Classes is the class count.
  */
 template <typename T>
 void isoSumByClass(IsoWork *w, const T *x, const int16_t *found, int stop, int classes) {
   const int n = w->n;
-  const int groups = std::min(workerCount(), classes);
-  auto addGroup = [&](int g) {
-    std::vector<int64_t> counts(static_cast<size_t>(classes), 0);
+  if (stop <= 0 || classes <= 0) return;
+  constexpr int piece = 1 << 14;
+  std::vector<int64_t> counts(static_cast<size_t>(classes), 0);
+  if (workerCount() == 1 || stop < 2 * piece || classes < 2) {
     for (int j = 0; j < stop; j++) {
       const int k = found[j];
-      if (groups > 1 && k % groups != g) continue;
       double *sum = w->classes[k].sum.data();
       const T *v = x + static_cast<size_t>(j) * n;
       for (int b = 0; b < n; b++) sum[b] += v[b];
       counts[k]++;
     }
-    for (int k = groups > 1 ? g : 0; k < classes; k += std::max(groups, 1)) {
+    for (int k = 0; k < classes; k++) {
       IsoClass &c = w->classes[k];
       c.current = static_cast<int32_t>(std::min<int64_t>(int64_t{c.current} + counts[k], INT32_MAX));
     }
-  };
-  if (groups > 1 && stop > 0) parallelFor(groups, addGroup);
-  else if (stop > 0) addGroup(0);
+    return;
+  }
+  const int pieces = (stop + piece - 1) / piece;
+  std::vector<int32_t> at(static_cast<size_t>(pieces) * classes, 0), first(static_cast<size_t>(classes) + 1);
+  parallelFor(pieces, [&](int i) {
+    int32_t *c = &at[static_cast<size_t>(i) * classes];
+    const int end = std::min(stop, (i + 1) * piece);
+    for (int j = i * piece; j < end; j++) c[found[j]]++;
+  });
+  int32_t running = 0;
+  for (int k = 0; k < classes; k++) {
+    first[k] = running;
+    for (int i = 0; i < pieces; i++) {
+      int32_t &c = at[static_cast<size_t>(i) * classes + k];
+      const int32_t samples = c;
+      c = running;
+      running += samples;
+    }
+  }
+  first[classes] = running;
+  std::vector<int32_t> &order = w->round.order;
+  order.resize(static_cast<size_t>(stop));
+  parallelFor(pieces, [&](int i) {
+    int32_t *next = &at[static_cast<size_t>(i) * classes];
+    const int end = std::min(stop, (i + 1) * piece);
+    for (int j = i * piece; j < end; j++) order[next[found[j]]++] = j;
+  });
+  parallelFor(classes, [&](int k) {
+    IsoClass &c = w->classes[k];
+    double *sum = c.sum.data();
+    for (int32_t t = first[k]; t < first[k + 1]; t++) {
+      const T *v = x + static_cast<size_t>(order[t]) * n;
+      for (int b = 0; b < n; b++) sum[b] += v[b];
+    }
+    c.current = static_cast<int32_t>(
+        std::min<int64_t>(int64_t{c.current} + (first[k + 1] - first[k]), INT32_MAX));
+  });
 }
 
 /*
@@ -280,6 +365,27 @@ void isoSumBytesByClass(IsoWork *w, const unsigned char *x, const int16_t *found
     }
     c.current = static_cast<int32_t>(std::min<int64_t>(int64_t{c.current} + samples, INT32_MAX));
   }
+}
+
+/* The first of count searches whose answer makes a class or is none (isoMakesClass), or count. */
+int isoFirstStop(const IsoWork *w, const int16_t *found, const float *distance, int count) {
+  const bool makes = w->allowNew && w->nc < w->ncMax;
+  constexpr int piece = 1 << 15;
+  const int pieces = (count + piece - 1) / piece;
+  std::vector<int> stops(static_cast<size_t>(pieces));
+  parallelFor(pieces, [&](int i) {
+    const int end = std::min(count, (i + 1) * piece);
+    int j = i * piece;
+    if (makes) {
+      while (j < end && found[j] >= 0 && !(distance[j] > w->D)) j++;
+    } else {
+      while (j < end && found[j] >= 0) j++;
+    }
+    stops[i] = j;
+  });
+  for (int i = 0; i < pieces; i++)
+    if (stops[i] < std::min(count, (i + 1) * piece)) return stops[i];
+  return count;
 }
 
 /* Runs piece(first, end) over 0 .. count - 1 in blocks of at least grain on the pool. */
@@ -357,12 +463,7 @@ int isoPassTableRows(IsoWork *w, int offset, int step, int rows, bool allowNew, 
   }
   const int classes = w->nc;
   isoSearchAll(w, r.pixels.data(), searches, r.found.data(), r.distances.data());
-  int stopItem = searches;
-  for (int s = 0; s < searches; s++)
-    if (r.found[s] < 0 || isoMakesClass(w, r.found[s], r.distances[s])) {
-      stopItem = s;
-      break;
-    }
+  const int stopItem = isoFirstStop(w, r.found.data(), r.distances.data(), searches);
   const int stop = stopItem < searches ? r.items[stopItem] : total;
   // Before the stop the classes stand as they were searched.
   isoBlocks(stopItem, rowGrain(8), [&](int first, int end) {
@@ -446,17 +547,26 @@ int isoPassRows(IsoWork *w, int offset, int step, int rows, bool allowNew, bool 
                     pixels.data() + k * stride);
   const int classes = w->nc;
   const int total = taken * count;
-  isoSearchAll(w, pixels.data(), total, found.data(), distances.data());
+  // The samples of the pass up to kIsoBoundSamples keep bounds.
+  const int64_t base = static_cast<int64_t>(offset / step) * count;
+  const int bounded = static_cast<int>(
+      std::clamp<int64_t>(static_cast<int64_t>(w->bounds.lower.size()) - base, 0, total));
+  if (bounded > 0) {
+    const int piece = std::max(1, rowGrain(static_cast<long long>(n) * std::max(classes, 1)));
+    parallelFor((bounded + piece - 1) / piece, [&](int i) {
+      const int first = i * piece, end = std::min(bounded, first + piece);
+      isoSearchBounded(w, pixels.data() + static_cast<size_t>(first) * n, end - first,
+                       &found[first], &distances[first], &w->bounds.classOf[base + first],
+                       &w->bounds.lower[base + first]);
+    });
+  }
+  isoSearchAll(w, pixels.data() + static_cast<size_t>(bounded) * n, total - bounded,
+               found.data() + bounded, distances.data() + bounded);
   // The pixels before the first that makes a class (or finds none) join
   // the classes they found; each class's sums still take its pixels in
   // order, so classes may be summed side by side.  From that pixel on,
   // the pixels are taken one after another.
-  int stop = total;
-  for (int j = 0; j < total; j++)
-    if (found[j] < 0 || isoMakesClass(w, found[j], distances[j])) {
-      stop = j;
-      break;
-    }
+  const int stop = isoFirstStop(w, found.data(), distances.data(), total);
   isoSumByClass(w, pixels.data(), found.data(), stop, classes);
   for (int j = stop; j < total; j++)
     found[j] = static_cast<int16_t>(
@@ -875,7 +985,8 @@ constexpr int kIsoLanes = 8;
  */
 inline __attribute__((always_inline)) int isoSearchPixel(const float *scaled, const float *invScale,
                                                          int n, int nc, float nearD, const float *x,
-                                                         float *__restrict xs, float *distance) {
+                                                         float *__restrict xs, float *distance,
+                                                         float *__restrict all = nullptr) {
   for (int b = 0; b < n; b++) xs[b] = x[b] * invScale[b];
   const float inf = __builtin_inff();
   const IsoLanes huge = {kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge};
@@ -910,6 +1021,7 @@ inline __attribute__((always_inline)) int isoSearchPixel(const float *scaled, co
       index = better ? classes : index;
     }
     least = sum < least ? sum : least;
+    if (all) memcpy(all + i, &sum, sizeof sum);
   }
   /* Across the lanes in three steps, each lane taking the least of two. */
   const IsoIndex steps[3] = {{4, 5, 6, 7, 0, 1, 2, 3}, {2, 3, 0, 1, 6, 7, 4, 5},
@@ -960,6 +1072,72 @@ void isoSearchBlock(const IsoWork *w, const float *x, int count, int16_t *found,
     found[j] = static_cast<int16_t>(isoSearchPixel(w->scaled.data(), w->invScale.data(), n, w->nc,
                                                    nearD, x + static_cast<size_t>(j) * n, row,
                                                    distance + j));
+}
+
+/*
+ * isoSearchBounded --
+ *     isoSearchBlock of count pixels of a pass that keeps bounds (Hamerly),
+ *     with the same answers.  A pixel keeps its class a of the last pass
+ *     without a search when a lower bound L on its distance (not squared)
+ *     to every other class, less the most any other class moved since,
+ *     proves each of them farther than a and not nearer than 0.2 D: their
+ *     float distances are at least L^2 (1 - eps), eps bounding the
+ *     rounding of n squares summed in float, and a's distance is worked
+ *     out as the search does.  Other pixels are searched in full and get
+ *     L from the second least distance.  L is kept in units of
+ *     bounds.unit, rounded down.
+ */
+__attribute__((target_clones("avx2", "default")))
+void isoSearchBounded(const IsoWork *w, const float *x, int count, int16_t *found, float *distance,
+                      uint8_t *classOf, uint16_t *lower) {
+  const int n = w->n, nc = w->nc;
+  const IsoBounds &bounds = w->bounds;
+  const double unit = bounds.unit, eps = (n + 4) * 0x1p-23 + 1e-12;
+  const float nearD = static_cast<float>(w->nearD);
+  const float *scaled = w->scaled.data();
+  const float *invScale = w->invScale.data();
+  float xs[64], all[kIsoMeanStride];
+  std::vector<float> wide;
+  float *row = xs;
+  if (n > 64) {
+    wide.resize(static_cast<size_t>(n));
+    row = wide.data();
+  }
+  auto keep = [&](double L) {
+    return static_cast<uint16_t>(L > 0 ? std::min(65535.0, floor(L / unit * (1 - 1e-12))) : 0);
+  };
+  for (int j = 0; j < count; j++) {
+    const float *p = x + static_cast<size_t>(j) * n;
+    const int a = classOf[j];
+    if (a < nc && lower[j] > 0) {
+      const double L = lower[j] * unit - bounds.reach[a];
+      if (L > 0) {
+        float d = 0;
+        for (int b = 0; b < n; b++) {
+          const float t = p[b] * invScale[b] - scaled[static_cast<size_t>(b) * kIsoMeanStride + a];
+          d += t * t;
+        }
+        const double floor2 = L * L * (1 - eps);
+        if (floor2 > d && floor2 > nearD) {
+          found[j] = static_cast<int16_t>(a);
+          distance[j] = d;
+          lower[j] = keep(L);
+          continue;
+        }
+      }
+    }
+    const int bi = isoSearchPixel(scaled, invScale, n, nc, nearD, p, row, distance + j, all);
+    found[j] = static_cast<int16_t>(bi);
+    if (bi < 0) {
+      lower[j] = 0;
+      continue;
+    }
+    all[bi] = kIsoHuge;
+    float second = kIsoHuge;
+    for (int i = 0; i < nc; i++) second = all[i] < second ? all[i] : second;
+    classOf[j] = static_cast<uint8_t>(bi);
+    lower[j] = keep(sqrt(second / (1 + eps)) * (1 - 1e-12));
+  }
 }
 
 /*
@@ -1051,8 +1229,12 @@ void isoImageClassify(IsoWork *w, int step, bool allowNew, bool write) {
     for (int offset = 0; offset < w->r;)
       offset += step * isoPassTableRows(w, offset, step, rows, allowNew, write, r, progress);
   } else {
+    const int classes = w->nc;
+    isoPrepareBounds(w, step, static_cast<int64_t>(count) * ((w->r + step - 1) / step));
     for (int offset = 0; offset < w->r;)
       offset += step * isoPassRows(w, offset, step, rows, allowNew, write, r, progress);
+    // A class made in the pass is in no bound.
+    w->bounds.valid = w->nc == classes;
   }
   progress.finish();
   w->stability = isoUpdateClasses(w);

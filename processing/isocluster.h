@@ -46,6 +46,24 @@ struct IsoRound {
   std::vector<int32_t> known;              /* a sample's entry's class as the round starts,
                                               -2 - s for the sample of search s, or -1 */
   std::vector<int16_t> classOf;            /* the samples' classes */
+  std::vector<int32_t> order;              /* the samples class by class, for the sums */
+};
+
+/*
+ * Per-sample bounds of the image passes of one step (Hamerly): each
+ * sample's class and a lower bound on its distance to every other class,
+ * 3 bytes a sample, for at most kIsoBoundSamples samples of a pass.
+ */
+inline constexpr int64_t kIsoBoundSamples = int64_t{1} << 24;
+struct IsoBounds {
+  int step = 0;                            /* the passes' step; 0: none kept */
+  bool valid = false;                      /* the last pass left them true */
+  int nc = 0;                              /* classes when they were made */
+  double unit = 0;                         /* of lower */
+  std::vector<float> means;                /* the scaled means then */
+  std::vector<double> reach;               /* per class, the most another class moved since */
+  std::vector<uint8_t> classOf;
+  std::vector<uint16_t> lower;
 };
 
 struct IsoWork {
@@ -82,6 +100,7 @@ struct IsoWork {
   std::vector<float> scaled;               /* band-major means x 1 / scale, for isoNearest */
   std::vector<float> scaledX;              /* isoNearest's work row */
   IsoRound round;
+  IsoBounds bounds;
 
   bool tableMode() const { return table && !classTable.empty(); }
 };
@@ -99,6 +118,8 @@ void isoSetClass(IsoClass *k, int n, const float *mean, int32_t count);
 void isoPrintClasses(IsoWork *w, int flag);
 int isoSearch(const IsoWork *w, const float *x, float *__restrict xs, float *distance);
 void isoSearchBlock(const IsoWork *w, const float *x, int count, int16_t *found, float *distance);
+void isoSearchBounded(const IsoWork *w, const float *x, int count, int16_t *found, float *distance,
+                      uint8_t *classOf, uint16_t *lower);
 bool isoMakesClass(const IsoWork *w, int bi, float best);
 
 /* Initial classes (isoinit.cpp). */
