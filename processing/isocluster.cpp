@@ -203,55 +203,6 @@ int isoNearestAhead(IsoWork *w, const float *x, int found, float distance, int c
   return found;
 }
 
-/*
- * isoPrepareBounds --
- *     The bounds for an image pass of this step over `samples` samples:
- *     kept from the last pass when it had the same step and made no class
- *     (each class's reach then being the most any other class moved), else
- *     made afresh by this pass (none for the final pass).  The means are
- *     kept for the next pass.
- */
-void isoPrepareBounds(IsoWork *w, int step, int64_t samples) {
-  IsoBounds &b = w->bounds;
-  const int n = w->n, nc = w->nc;
-  const size_t kept = static_cast<size_t>(std::min(samples, kIsoBoundSamples));
-  b.reach.assign(static_cast<size_t>(std::max(nc, 1)), 0.0);
-  if (b.valid && b.step == step && nc <= b.nc && b.lower.size() == kept) {
-    std::vector<double> moved(static_cast<size_t>(nc));
-    for (int i = 0; i < nc; i++) {
-      double squares = 0;
-      for (int k = 0; k < n; k++) {
-        const size_t at = static_cast<size_t>(k) * kIsoMeanStride + i;
-        const double d = static_cast<double>(w->scaled[at]) - b.means[at];
-        squares += d * d;
-      }
-      const double shift = sqrt(squares) * (1 + 1e-12);
-      moved[i] = shift == shift ? shift : __builtin_inf();
-    }
-    // The most and the second most moved: every class's reach is one of them.
-    int most = 0;
-    for (int i = 1; i < nc; i++)
-      if (moved[i] > moved[most]) most = i;
-    double second = 0;
-    for (int i = 0; i < nc; i++)
-      if (i != most) second = std::max(second, moved[i]);
-    for (int i = 0; i < nc; i++) b.reach[i] = i == most ? second : moved[most];
-  } else if (w->keepEmpty) {
-    // The final pass: no later pass would take fresh bounds.
-    b.step = 0;
-    std::vector<uint8_t>().swap(b.classOf);
-    std::vector<uint16_t>().swap(b.lower);
-  } else {
-    b.step = step;
-    b.unit = sqrt(static_cast<double>(n)) / 4096;
-    b.classOf.assign(kept, 0);
-    b.lower.assign(kept, 0);
-  }
-  b.means = w->scaled;
-  b.nc = nc;
-  b.valid = false;
-}
-
 /* Whether a pass writes the row at offset. */
 bool isoWritesRow(const IsoWork *w, int offset, int step, bool allowNew, bool write) {
   return ((!allowNew && step == 1) || write) && offset < w->orows;
@@ -1072,6 +1023,55 @@ void isoSearchBlock(const IsoWork *w, const float *x, int count, int16_t *found,
     found[j] = static_cast<int16_t>(isoSearchPixel(w->scaled.data(), w->invScale.data(), n, w->nc,
                                                    nearD, x + static_cast<size_t>(j) * n, row,
                                                    distance + j));
+}
+
+/*
+ * isoPrepareBounds --
+ *     The bounds for an image pass of this step over `samples` samples:
+ *     kept from the last pass when it had the same step and made no class
+ *     (each class's reach then being the most any other class moved), else
+ *     made afresh by this pass (none for the final pass).  The means are
+ *     kept for the next pass.
+ */
+void isoPrepareBounds(IsoWork *w, int step, int64_t samples) {
+  IsoBounds &b = w->bounds;
+  const int n = w->n, nc = w->nc;
+  const size_t kept = static_cast<size_t>(std::min(samples, kIsoBoundSamples));
+  b.reach.assign(static_cast<size_t>(std::max(nc, 1)), 0.0);
+  if (b.valid && b.step == step && nc <= b.nc && b.lower.size() == kept) {
+    std::vector<double> moved(static_cast<size_t>(nc));
+    for (int i = 0; i < nc; i++) {
+      double squares = 0;
+      for (int k = 0; k < n; k++) {
+        const size_t at = static_cast<size_t>(k) * kIsoMeanStride + i;
+        const double d = static_cast<double>(w->scaled[at]) - b.means[at];
+        squares += d * d;
+      }
+      const double shift = sqrt(squares) * (1 + 1e-12);
+      moved[i] = shift == shift ? shift : __builtin_inf();
+    }
+    // The most and the second most moved: every class's reach is one of them.
+    int most = 0;
+    for (int i = 1; i < nc; i++)
+      if (moved[i] > moved[most]) most = i;
+    double second = 0;
+    for (int i = 0; i < nc; i++)
+      if (i != most) second = std::max(second, moved[i]);
+    for (int i = 0; i < nc; i++) b.reach[i] = i == most ? second : moved[most];
+  } else if (w->keepEmpty) {
+    // The final pass: no later pass would take fresh bounds.
+    b.step = 0;
+    std::vector<uint8_t>().swap(b.classOf);
+    std::vector<uint16_t>().swap(b.lower);
+  } else {
+    b.step = step;
+    b.unit = sqrt(static_cast<double>(n)) / 4096;
+    b.classOf.assign(kept, 0);
+    b.lower.assign(kept, 0);
+  }
+  b.means = w->scaled;
+  b.nc = nc;
+  b.valid = false;
 }
 
 /*

@@ -118,6 +118,7 @@ void isoSetClass(IsoClass *k, int n, const float *mean, int32_t count);
 void isoPrintClasses(IsoWork *w, int flag);
 int isoSearch(const IsoWork *w, const float *x, float *__restrict xs, float *distance);
 void isoSearchBlock(const IsoWork *w, const float *x, int count, int16_t *found, float *distance);
+void isoPrepareBounds(IsoWork *w, int step, int64_t samples);
 void isoSearchBounded(const IsoWork *w, const float *x, int count, int16_t *found, float *distance,
                       uint8_t *classOf, uint16_t *lower);
 bool isoMakesClass(const IsoWork *w, int bi, float best);
