@@ -1061,6 +1061,7 @@ void isoPrepareBounds(IsoWork *w, int step, int64_t samples) {
   } else if (w->keepEmpty) {
     // The final pass: no later pass would take fresh bounds.
     b.step = 0;
+    b.unit = 1;
     std::vector<uint8_t>().swap(b.classOf);
     std::vector<uint16_t>().swap(b.lower);
   } else {
@@ -1069,6 +1070,9 @@ void isoPrepareBounds(IsoWork *w, int step, int64_t samples) {
     b.classOf.assign(kept, 0);
     b.lower.assign(kept, 0);
   }
+  b.reachUnits.resize(b.reach.size());
+  for (size_t i = 0; i < b.reach.size(); i++)
+    b.reachUnits[i] = static_cast<int32_t>(std::min(65536.0, ceil(b.reach[i] / b.unit * (1 + 1e-12))));
   b.means = w->scaled;
   b.nc = nc;
   b.valid = false;
@@ -1092,7 +1096,7 @@ void isoSearchBounded(const IsoWork *w, const float *x, int count, int16_t *foun
                       uint8_t *classOf, uint16_t *lower) {
   const int n = w->n, nc = w->nc;
   const IsoBounds &bounds = w->bounds;
-  const double unit = bounds.unit, eps = (n + 4) * 0x1p-23 + 1e-12;
+  const double unit = bounds.unit, inverse = 1 / unit, eps = (n + 4) * 0x1p-23 + 1e-12;
   const float nearD = static_cast<float>(w->nearD);
   const float *scaled = w->scaled.data();
   const float *invScale = w->invScale.data();
@@ -1104,14 +1108,16 @@ void isoSearchBounded(const IsoWork *w, const float *x, int count, int16_t *foun
     row = wide.data();
   }
   auto keep = [&](double L) {
-    return static_cast<uint16_t>(L > 0 ? std::min(65535.0, floor(L / unit * (1 - 1e-12))) : 0);
+    return static_cast<uint16_t>(L > 0 ? std::min(65535.0, floor(L * inverse * (1 - 1e-12))) : 0);
   };
   for (int j = 0; j < count; j++) {
     const float *p = x + static_cast<size_t>(j) * n;
     const int a = classOf[j];
-    if (a < nc && lower[j] > 0) {
-      const double L = lower[j] * unit - bounds.reach[a];
-      if (L > 0) {
+    if (a < nc) {
+      // The bound less the most another class moved, in whole units rounded up.
+      const int q = lower[j] - bounds.reachUnits[a];
+      const double L = q * unit;
+      if (q > 0) {
         float d = 0;
         for (int b = 0; b < n; b++) {
           const float t = p[b] * invScale[b] - scaled[static_cast<size_t>(b) * kIsoMeanStride + a];
@@ -1121,7 +1127,7 @@ void isoSearchBounded(const IsoWork *w, const float *x, int count, int16_t *foun
         if (floor2 > d && floor2 > nearD) {
           found[j] = static_cast<int16_t>(a);
           distance[j] = d;
-          lower[j] = keep(L);
+          lower[j] = static_cast<uint16_t>(q);
           continue;
         }
       }
@@ -1132,9 +1138,17 @@ void isoSearchBounded(const IsoWork *w, const float *x, int count, int16_t *foun
       lower[j] = 0;
       continue;
     }
+    // The least distance of the other classes (the padding holds kIsoHuge).
     all[bi] = kIsoHuge;
-    float second = kIsoHuge;
-    for (int i = 0; i < nc; i++) second = all[i] < second ? all[i] : second;
+    IsoLanes least;
+    memcpy(&least, all, sizeof least);
+    for (int i = kIsoLanes; i < nc; i += kIsoLanes) {
+      IsoLanes d;
+      memcpy(&d, all + i, sizeof d);
+      least = d < least ? d : least;
+    }
+    float second = least[0];
+    for (int l = 1; l < kIsoLanes; l++) second = least[l] < second ? least[l] : second;
     classOf[j] = static_cast<uint8_t>(bi);
     lower[j] = keep(sqrt(second / (1 + eps)) * (1 - 1e-12));
   }

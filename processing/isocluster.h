@@ -62,6 +62,7 @@ struct IsoBounds {
   double unit = 0;                         /* of lower */
   std::vector<float> means;                /* the scaled means then */
   std::vector<double> reach;               /* per class, the most another class moved since */
+  std::vector<int32_t> reachUnits;         /* reach in units, rounded up */
   std::vector<uint8_t> classOf;
   std::vector<uint16_t> lower;
 };
