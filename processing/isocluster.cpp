@@ -211,67 +211,29 @@ bool isoWritesRow(const IsoWork *w, int offset, int step, bool allowNew, bool wr
 /*
  * isoSumByClass --
  *     Samples 0 .. stop - 1 (n values each from x, their classes in found)
- *     added to their classes' sums and counts, each class taking its
- *     samples in order: the sums isoAddSamples makes one sample after
- *     another.  On the pool the blocks of samples list theirs class by
- *     class (a stable counting sort into order), then the classes sum
- *     their lists side by side.  Classes is the class count.
+ *     added to their classes' sums and counts one after another, as
+ *     isoAddSamples adds them.  Classes is the class count.  (The sums of
+ *     float samples depend on their order; on the pool they only wait on
+ *     the memory, so they stay on this thread.)
  */
 template <typename T>
 void isoSumByClass(IsoWork *w, const T *x, const int16_t *found, int stop, int classes) {
   const int n = w->n;
   if (stop <= 0 || classes <= 0) return;
-  constexpr int piece = 1 << 14;
+  std::vector<double *> sums(static_cast<size_t>(classes));
+  for (int k = 0; k < classes; k++) sums[k] = w->classes[k].sum.data();
   std::vector<int64_t> counts(static_cast<size_t>(classes), 0);
-  if (workerCount() == 1 || stop < 2 * piece || classes < 2) {
-    for (int j = 0; j < stop; j++) {
-      const int k = found[j];
-      double *sum = w->classes[k].sum.data();
-      const T *v = x + static_cast<size_t>(j) * n;
-      for (int b = 0; b < n; b++) sum[b] += v[b];
-      counts[k]++;
-    }
-    for (int k = 0; k < classes; k++) {
-      IsoClass &c = w->classes[k];
-      c.current = static_cast<int32_t>(std::min<int64_t>(int64_t{c.current} + counts[k], INT32_MAX));
-    }
-    return;
+  for (int j = 0; j < stop; j++) {
+    const int k = found[j];
+    double *sum = sums[k];
+    const T *v = x + static_cast<size_t>(j) * n;
+    for (int b = 0; b < n; b++) sum[b] += v[b];
+    counts[k]++;
   }
-  const int pieces = (stop + piece - 1) / piece;
-  std::vector<int32_t> at(static_cast<size_t>(pieces) * classes, 0), first(static_cast<size_t>(classes) + 1);
-  parallelFor(pieces, [&](int i) {
-    int32_t *c = &at[static_cast<size_t>(i) * classes];
-    const int end = std::min(stop, (i + 1) * piece);
-    for (int j = i * piece; j < end; j++) c[found[j]]++;
-  });
-  int32_t running = 0;
   for (int k = 0; k < classes; k++) {
-    first[k] = running;
-    for (int i = 0; i < pieces; i++) {
-      int32_t &c = at[static_cast<size_t>(i) * classes + k];
-      const int32_t samples = c;
-      c = running;
-      running += samples;
-    }
-  }
-  first[classes] = running;
-  std::vector<int32_t> &order = w->round.order;
-  order.resize(static_cast<size_t>(stop));
-  parallelFor(pieces, [&](int i) {
-    int32_t *next = &at[static_cast<size_t>(i) * classes];
-    const int end = std::min(stop, (i + 1) * piece);
-    for (int j = i * piece; j < end; j++) order[next[found[j]]++] = j;
-  });
-  parallelFor(classes, [&](int k) {
     IsoClass &c = w->classes[k];
-    double *sum = c.sum.data();
-    for (int32_t t = first[k]; t < first[k + 1]; t++) {
-      const T *v = x + static_cast<size_t>(order[t]) * n;
-      for (int b = 0; b < n; b++) sum[b] += v[b];
-    }
-    c.current = static_cast<int32_t>(
-        std::min<int64_t>(int64_t{c.current} + (first[k + 1] - first[k]), INT32_MAX));
-  });
+    c.current = static_cast<int32_t>(std::min<int64_t>(int64_t{c.current} + counts[k], INT32_MAX));
+  }
 }
 
 /*

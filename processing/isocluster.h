@@ -46,7 +46,6 @@ struct IsoRound {
   std::vector<int32_t> known;              /* a sample's entry's class as the round starts,
                                               -2 - s for the sample of search s, or -1 */
   std::vector<int16_t> classOf;            /* the samples' classes */
-  std::vector<int32_t> order;              /* the samples class by class, for the sums */
 };
 
 /*
