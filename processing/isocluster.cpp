@@ -19,7 +19,6 @@
 #include <string.h>
 #include <time.h>
 #include <algorithm>
-#include <functional>
 #include <new>
 
 #include "core/core.h"
@@ -301,15 +300,6 @@ int isoFirstStop(const IsoWork *w, const int16_t *found, const float *distance, 
   return count;
 }
 
-/* Runs piece(first, end) over 0 .. count - 1 in blocks of at least grain on the pool. */
-void isoBlocks(int count, int grain, const std::function<void(int, int)> &piece) {
-  grain = std::max(grain, 1);
-  parallelFor((count + grain - 1) / grain, [&](int i) {
-    const int first = i * grain;
-    piece(first, std::min(count, first + grain));
-  });
-}
-
 /*
  * isoPassTableRows --
  *     Sampled rows of the window from offset on (at most `rows` of them)
@@ -318,8 +308,8 @@ void isoBlocks(int count, int grain, const std::function<void(int, int)> &piece)
  *     pixel of every entry without a class (and every pixel without an
  *     entry) is searched ahead on the worker pool.  The pixels before the
  *     first of those that makes a class (or finds none) then take their
- *     classes side by side and are summed a class to a thread (as in
- *     isoPassRows); from that pixel on they are taken one after another.
+ *     classes side by side and are summed (isoSumBytesByClass); from that
+ *     pixel on they are taken one after another.
  * Results:      the sampled rows done.
  */
 int isoPassTableRows(IsoWork *w, int offset, int step, int rows, bool allowNew, bool write,
@@ -345,7 +335,7 @@ int isoPassTableRows(IsoWork *w, int offset, int step, int rows, bool allowNew, 
   // The class of every pixel's entry as the round starts (the class table
   // is read at random: fetched early).
   constexpr int ahead = 16;
-  isoBlocks(total, rowGrain(8), [&](int first, int end) {
+  parallelRows(total, rowGrain(8), [&](int first, int end) {
     for (int j = first; j < end; j++) {
       if (j + ahead < end && r.entries[j + ahead] >= 0)
         __builtin_prefetch(&w->classTable[r.entries[j + ahead]]);
@@ -379,13 +369,13 @@ int isoPassTableRows(IsoWork *w, int offset, int step, int rows, bool allowNew, 
   const int stopItem = isoFirstStop(w, r.found.data(), r.distances.data(), searches);
   const int stop = stopItem < searches ? r.items[stopItem] : total;
   // Before the stop the classes stand as they were searched.
-  isoBlocks(stopItem, rowGrain(8), [&](int first, int end) {
+  parallelRows(stopItem, rowGrain(8), [&](int first, int end) {
     for (int s = first; s < end; s++) {
       const int32_t e = r.entries[r.items[s]];
       if (e >= 0) w->classTable[e] = r.found[s];
     }
   });
-  isoBlocks(stop, rowGrain(8), [&](int first, int end) {
+  parallelRows(stop, rowGrain(8), [&](int first, int end) {
     for (int j = first; j < end; j++) {
       if (j + ahead < end && r.known[j + ahead] == -1)
         __builtin_prefetch(&w->classTable[r.entries[j + ahead]]);
@@ -438,10 +428,10 @@ int isoPassTableRows(IsoWork *w, int offset, int step, int rows, bool allowNew, 
  * isoPassRows --
  *     Sampled rows of the window from offset on (at most `rows` of them),
  *     read on this thread, their classes searched on the worker pool
- *     among the classes as they stand, then added to their classes' sums
- *     (a class to a thread, each class taking its pixels in pixel order:
- *     the sums of a pass one pixel after another).  From the first pixel
- *     that makes a class on, the pixels are taken one after another, the
+ *     among the classes as they stand (the samples that keep bounds
+ *     skipping the search where the bound proves the class), then added
+ *     to their classes' sums in pixel order.  From the first pixel that
+ *     makes a class on, the pixels are taken one after another, the
  *     classes made since their search scanned then (isoNearestAhead).
  * Results:      the sampled rows done.
  */
@@ -476,9 +466,8 @@ int isoPassRows(IsoWork *w, int offset, int step, int rows, bool allowNew, bool 
   isoSearchAll(w, pixels.data() + static_cast<size_t>(bounded) * n, total - bounded,
                found.data() + bounded, distances.data() + bounded);
   // The pixels before the first that makes a class (or finds none) join
-  // the classes they found; each class's sums still take its pixels in
-  // order, so classes may be summed side by side.  From that pixel on,
-  // the pixels are taken one after another.
+  // the classes they found; from that pixel on, the pixels are taken one
+  // after another.
   const int stop = isoFirstStop(w, found.data(), distances.data(), total);
   isoSumByClass(w, pixels.data(), found.data(), stop, classes);
   for (int j = stop; j < total; j++)
