@@ -343,27 +343,42 @@ int isoPassTableRows(IsoWork *w, int offset, int step, int rows, bool allowNew, 
       r.known[j] = e >= 0 ? w->classTable[e] : -1;
     }
   });
-  // The pixels to search: the first of each entry without a class, whose
-  // entry is marked -2 in the class table until it has its class, and
-  // every pixel without an entry.  items lists them; known holds -2 - s
-  // for the pixel of search s, -1 for a later pixel of its entry.
-  int searches = 0;
-  for (int j = 0; j < total; j++) {
-    if (j + ahead < total && r.known[j + ahead] < 0 && r.entries[j + ahead] >= 0)
-      __builtin_prefetch(&w->classTable[r.entries[j + ahead]]);
-    if (r.known[j] >= 0) continue;
-    const int32_t e = r.entries[j];
-    if (e >= 0) {
-      if (w->classTable[e] == -2) continue;
-      w->classTable[e] = -2;
+  // The pixels to search: the first pixel of each entry without a class
+  // (the least its entry's owner slot is given, side by side) and every
+  // pixel without an entry.  items lists them; known holds -2 - s for the
+  // pixel of search s, -1 for a later pixel of its entry.
+  int32_t *owner = r.owner.data();
+  parallelRows(total, rowGrain(8), [&](int first, int end) {
+    for (int j = first; j < end; j++) {
+      const int32_t e = r.entries[j];
+      if (r.known[j] >= 0 || e < 0) continue;
+      int32_t least = __atomic_load_n(&owner[e], __ATOMIC_RELAXED);
+      while (j < least && !__atomic_compare_exchange_n(&owner[e], &least, j, true, __ATOMIC_RELAXED,
+                                                       __ATOMIC_RELAXED)) {
+      }
     }
-    r.known[j] = -2 - searches;
-    r.items[searches] = j;
-    const unsigned char *v = r.bytes.data() + static_cast<size_t>(j) * n;
-    float *x = r.pixels.data() + static_cast<size_t>(searches) * n;
-    for (int b = 0; b < n; b++) x[b] = v[b];
-    searches++;
-  }
+  });
+  parallelRows(total, rowGrain(8), [&](int first, int end) {
+    for (int j = first; j < end; j++) {
+      const int32_t e = r.entries[j];
+      if (r.known[j] < 0) r.known[j] = e < 0 || owner[e] == j ? -2 : -1;
+    }
+  });
+  int searches = 0;
+  for (int j = 0; j < total; j++)
+    if (r.known[j] == -2) {
+      r.known[j] = -2 - searches;
+      r.items[searches++] = j;
+    }
+  parallelRows(searches, rowGrain(8), [&](int first, int end) {
+    for (int s = first; s < end; s++) {
+      const int j = r.items[s];
+      const unsigned char *v = r.bytes.data() + static_cast<size_t>(j) * n;
+      float *x = r.pixels.data() + static_cast<size_t>(s) * n;
+      for (int b = 0; b < n; b++) x[b] = v[b];
+      if (r.entries[j] >= 0) owner[r.entries[j]] = INT32_MAX;
+    }
+  });
   const int classes = w->nc;
   isoSearchAll(w, r.pixels.data(), searches, r.found.data(), r.distances.data());
   const int stopItem = isoFirstStop(w, r.found.data(), r.distances.data(), searches);
@@ -1191,6 +1206,7 @@ void isoImageClassify(IsoWork *w, int step, bool allowNew, bool write) {
     r.items.resize(samples);
     r.known.resize(samples);
     r.classOf.resize(samples);
+    if (r.owner.size() != w->classTable.size()) r.owner.assign(w->classTable.size(), INT32_MAX);
     for (int offset = 0; offset < w->r;)
       offset += step * isoPassTableRows(w, offset, step, rows, allowNew, write, r, progress);
   } else {

@@ -46,6 +46,8 @@ struct IsoRound {
   std::vector<int32_t> known;              /* a sample's entry's class as the round starts,
                                               -2 - s for the sample of search s, or -1 */
   std::vector<int16_t> classOf;            /* the samples' classes */
+  std::vector<int32_t> owner;              /* per entry, its first sample in the round, or
+                                              INT32_MAX */
 };
 
 /*
@@ -94,7 +96,7 @@ struct IsoWork {
   std::vector<float> pixels;               /* n x c */
   std::vector<unsigned char> classRow;     /* c */
   PTABLE *table = nullptr;                 /* table mode when it has entries */
-  std::vector<int16_t> classTable;         /* per entry, -1 while unknown (-2 while searched) */
+  std::vector<int16_t> classTable;         /* per entry, -1 while unknown */
   std::vector<int32_t> entryOf;            /* the entry of every input pixel, or empty */
   std::vector<IsoClass> classes;           /* nc of them in use */
   std::vector<float> scaled;               /* band-major means x 1 / scale, for isoNearest */
