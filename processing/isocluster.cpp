@@ -158,22 +158,48 @@ struct IsoProgress {
   }
 };
 
-/* The class of one table pixel: the entry's class when known, else the nearest. */
-int isoTablePixel(IsoWork *w, const unsigned char *v, float *x, int32_t e) {
-  for (int b = 0; b < w->n; b++) x[b] = v[b];
-  if (e >= 0) {
-    w->hit++;
-    const int k = w->classTable[e];
-    if (k >= 0) {
-      isoAddSamples(w, k, x, 1);
-      w->find++;
-      return k;
+/* Searches of count vectors (n floats each) on the pool, among the classes as they stand. */
+void isoSearchAll(const IsoWork *w, const float *x, int count, int16_t *found, float *distance) {
+  const int n = w->n;
+  const int piece = std::max(1, rowGrain(static_cast<long long>(n) * std::max(w->nc, 1)));
+  parallelFor((count + piece - 1) / piece, [&](int i) {
+    const int first = i * piece, end = std::min(count, first + piece);
+    isoSearchBlock(w, x + static_cast<size_t>(first) * n, end - first, found + first,
+                   distance + first);
+  });
+}
+
+/*
+ * isoNearestAhead --
+ *     isoNearest of x, given what its search among the first `classes`
+ *     classes found before the pass came to it: the classes made since in
+ *     the pass (the last ones) are scanned here in class order, and a
+ *     vector that makes a class, or found none, goes through isoNearest.
+ * Results:      the class, x added to it.
+ */
+int isoNearestAhead(IsoWork *w, const float *x, int found, float distance, int classes) {
+  if (found >= 0 && classes < w->nc) {
+    const int n = w->n;
+    const float nearD = static_cast<float>(w->nearD);
+    float key = distance < nearD ? -1.0f : distance;
+    for (int k = classes; k < w->nc; k++) {
+      float sum = 0;
+      for (int b = 0; b < n; b++) {
+        const float xs = x[b] * w->invScale[b];
+        const float t = xs - w->scaled[static_cast<size_t>(b) * kIsoMeanStride + k];
+        sum += t * t;
+      }
+      const float keyK = sum < nearD ? -1.0f : sum;
+      if (keyK < key) {
+        key = keyK;
+        found = k;
+        distance = sum;
+      }
     }
-    const int found = isoNearest(w, x);
-    w->classTable[e] = static_cast<int16_t>(found);
-    return found;
   }
-  return isoNearest(w, x);
+  if (found < 0 || isoMakesClass(w, found, distance)) return isoNearest(w, x);
+  isoAddSamples(w, found, x, 1);
+  return found;
 }
 
 /* Whether a pass writes the row at offset. */
@@ -181,50 +207,254 @@ bool isoWritesRow(const IsoWork *w, int offset, int step, bool allowNew, bool wr
   return ((!allowNew && step == 1) || write) && offset < w->orows;
 }
 
-/* One sampled row of the pixel table; written when the pass writes. */
-void isoPassRow(IsoWork *w, int offset, int step, bool allowNew, bool write,
-                std::vector<unsigned char> &bytes) {
-  const int count = (w->c + step - 1) / step;
-  const int row = w->ir + offset;
+/*
+ * isoSumByClass --
+ *     Samples 0 .. stop - 1 (n values each from x, their classes in found)
+ *     added to their classes' sums and counts one after another, as
+ *     isoAddSamples adds them.  Classes is the class count.  (The sums of
+ *     float samples depend on their order; on the pool they only wait on
+ *     the memory, so they stay on this thread.)
+ */
+template <typename T>
+void isoSumByClass(IsoWork *w, const T *x, const int16_t *found, int stop, int classes) {
   const int n = w->n;
-  float *x = w->pixels.data();
-  getByteBIPData(w->in, row, w->ic, w->c, step, n, w->bands.data(), bytes.data());
-  const int32_t *entries =
-      w->entryOf.empty() ? nullptr
-                         : w->entryOf.data() + static_cast<int64_t>(row) * w->in->header.columns + w->ic;
-  constexpr int ahead = 16;  /* the class table is read at random: fetch early */
-  for (int j = 0; entries && j < std::min(count, ahead); j++) {
-    const int32_t e = entries[static_cast<int64_t>(j) * step];
-    if (e >= 0) __builtin_prefetch(&w->classTable[e]);
+  if (stop <= 0 || classes <= 0) return;
+  std::vector<double *> sums(static_cast<size_t>(classes));
+  for (int k = 0; k < classes; k++) sums[k] = w->classes[k].sum.data();
+  std::vector<int64_t> counts(static_cast<size_t>(classes), 0);
+  for (int j = 0; j < stop; j++) {
+    const int k = found[j];
+    double *sum = sums[k];
+    const T *v = x + static_cast<size_t>(j) * n;
+    for (int b = 0; b < n; b++) sum[b] += v[b];
+    counts[k]++;
   }
-  for (int j = 0; j < count; j++) {
-    const unsigned char *v = bytes.data() + static_cast<size_t>(j) * n;
-    if (entries && j + ahead < count) {
-      const int32_t later = entries[static_cast<int64_t>(j + ahead) * step];
-      if (later >= 0) __builtin_prefetch(&w->classTable[later]);
+  for (int k = 0; k < classes; k++) {
+    IsoClass &c = w->classes[k];
+    c.current = static_cast<int32_t>(std::min<int64_t>(int64_t{c.current} + counts[k], INT32_MAX));
+  }
+}
+
+/*
+ * isoSumBytesByClass --
+ *     isoSumByClass of byte samples.  While every class sum is a whole
+ *     number below 2^52, the sums stay whole and exact in a double in any
+ *     order of the additions, so blocks of samples are summed on the pool,
+ *     each into its own whole totals, then added to the classes.
+ */
+void isoSumBytesByClass(IsoWork *w, const unsigned char *x, const int16_t *found, int stop,
+                        int classes) {
+  const int n = w->n;
+  constexpr double whole = 4503599627370496.0;  // 2^52
+  bool exact = static_cast<int64_t>(stop) * 255 < (int64_t{1} << 40);
+  for (int k = 0; k < classes && exact; k++)
+    for (double v : w->classes[k].sum) exact = exact && fabs(v) < whole && v == floor(v);
+  if (!exact || stop < (1 << 14)) {
+    isoSumByClass(w, x, found, stop, classes);
+    return;
+  }
+  const int piece = std::max(1 << 14, rowGrain(n));
+  const int pieces = (stop + piece - 1) / piece;
+  const size_t width = static_cast<size_t>(n) + 1;
+  std::vector<int64_t> totals(static_cast<size_t>(pieces) * classes * width, 0);
+  parallelFor(pieces, [&](int i) {
+    int64_t *t = totals.data() + static_cast<size_t>(i) * classes * width;
+    const int end = std::min(stop, (i + 1) * piece);
+    for (int j = i * piece; j < end; j++) {
+      int64_t *c = t + static_cast<size_t>(found[j]) * width;
+      const unsigned char *v = x + static_cast<size_t>(j) * n;
+      for (int b = 0; b < n; b++) c[b] += v[b];
+      c[n]++;
     }
-    const int32_t e = entries ? entries[static_cast<int64_t>(j) * step] : findPTableEntry(w->table, v);
-    w->classRow[j] = static_cast<unsigned char>(isoTablePixel(w, v, x + static_cast<size_t>(j) * n, e));
+  });
+  for (int k = 0; k < classes; k++) {
+    IsoClass &c = w->classes[k];
+    int64_t samples = 0;
+    for (int i = 0; i < pieces; i++) {
+      const int64_t *t = totals.data() + (static_cast<size_t>(i) * classes + k) * width;
+      for (int b = 0; b < n; b++) c.sum[b] += static_cast<double>(t[b]);
+      samples += t[n];
+    }
+    c.current = static_cast<int32_t>(std::min<int64_t>(int64_t{c.current} + samples, INT32_MAX));
   }
-  if (isoWritesRow(w, offset, step, allowNew, write))
-    putByteBILData(w->out, w->orow + offset, w->ocol, std::min(count, w->ocols), w->outBand,
-                   w->classRow.data());
+}
+
+/* The first of count searches whose answer makes a class or is none (isoMakesClass), or count. */
+int isoFirstStop(const IsoWork *w, const int16_t *found, const float *distance, int count) {
+  const bool makes = w->allowNew && w->nc < w->ncMax;
+  constexpr int piece = 1 << 15;
+  const int pieces = (count + piece - 1) / piece;
+  std::vector<int> stops(static_cast<size_t>(pieces));
+  parallelFor(pieces, [&](int i) {
+    const int end = std::min(count, (i + 1) * piece);
+    int j = i * piece;
+    if (makes) {
+      while (j < end && found[j] >= 0 && !(distance[j] > w->D)) j++;
+    } else {
+      while (j < end && found[j] >= 0) j++;
+    }
+    stops[i] = j;
+  });
+  for (int i = 0; i < pieces; i++)
+    if (stops[i] < std::min(count, (i + 1) * piece)) return stops[i];
+  return count;
+}
+
+/*
+ * isoPassTableRows --
+ *     Sampled rows of the window from offset on (at most `rows` of them)
+ *     in table mode: a pixel takes its entry's class when the entry has
+ *     one, else the nearest class, which the entry keeps.  The first
+ *     pixel of every entry without a class (and every pixel without an
+ *     entry) is searched ahead on the worker pool.  The pixels before the
+ *     first of those that makes a class (or finds none) then take their
+ *     classes side by side and are summed (isoSumBytesByClass); from that
+ *     pixel on they are taken one after another.
+ * Results:      the sampled rows done.
+ */
+int isoPassTableRows(IsoWork *w, int offset, int step, int rows, bool allowNew, bool write,
+                     IsoRound &r, IsoProgress &progress) {
+  const int count = (w->c + step - 1) / step;
+  const int n = w->n;
+  const size_t stride = static_cast<size_t>(count) * n;
+  int taken = 0;
+  for (int at = offset; at < w->r && taken < rows; at += step) taken++;
+  const int total = taken * count;
+  for (int k = 0; k < taken; k++) {
+    const int row = w->ir + offset + k * step;
+    getByteBIPData(w->in, row, w->ic, w->c, step, n, w->bands.data(), r.bytes.data() + k * stride);
+    int32_t *e = r.entries.data() + static_cast<size_t>(k) * count;
+    if (w->entryOf.empty()) {
+      for (int j = 0; j < count; j++)
+        e[j] = findPTableEntry(w->table, r.bytes.data() + k * stride + static_cast<size_t>(j) * n);
+    } else {
+      const int32_t *map = w->entryOf.data() + static_cast<int64_t>(row) * w->in->header.columns + w->ic;
+      for (int j = 0; j < count; j++) e[j] = map[static_cast<int64_t>(j) * step];
+    }
+  }
+  // The class of every pixel's entry as the round starts (the class table
+  // is read at random: fetched early).
+  constexpr int ahead = 16;
+  parallelRows(total, rowGrain(8), [&](int first, int end) {
+    for (int j = first; j < end; j++) {
+      if (j + ahead < end && r.entries[j + ahead] >= 0)
+        __builtin_prefetch(&w->classTable[r.entries[j + ahead]]);
+      const int32_t e = r.entries[j];
+      r.known[j] = e >= 0 ? w->classTable[e] : -1;
+    }
+  });
+  // The pixels to search: the first pixel of each entry without a class
+  // (the least its entry's owner slot is given, side by side) and every
+  // pixel without an entry.  items lists them; known holds -2 - s for the
+  // pixel of search s, -1 for a later pixel of its entry.
+  int32_t *owner = r.owner.data();
+  parallelRows(total, rowGrain(8), [&](int first, int end) {
+    for (int j = first; j < end; j++) {
+      const int32_t e = r.entries[j];
+      if (r.known[j] >= 0 || e < 0) continue;
+      int32_t least = __atomic_load_n(&owner[e], __ATOMIC_RELAXED);
+      while (j < least && !__atomic_compare_exchange_n(&owner[e], &least, j, true, __ATOMIC_RELAXED,
+                                                       __ATOMIC_RELAXED)) {
+      }
+    }
+  });
+  parallelRows(total, rowGrain(8), [&](int first, int end) {
+    for (int j = first; j < end; j++) {
+      const int32_t e = r.entries[j];
+      if (r.known[j] < 0) r.known[j] = e < 0 || owner[e] == j ? -2 : -1;
+    }
+  });
+  int searches = 0;
+  for (int j = 0; j < total; j++)
+    if (r.known[j] == -2) {
+      r.known[j] = -2 - searches;
+      r.items[searches++] = j;
+    }
+  parallelRows(searches, rowGrain(8), [&](int first, int end) {
+    for (int s = first; s < end; s++) {
+      const int j = r.items[s];
+      const unsigned char *v = r.bytes.data() + static_cast<size_t>(j) * n;
+      float *x = r.pixels.data() + static_cast<size_t>(s) * n;
+      for (int b = 0; b < n; b++) x[b] = v[b];
+      if (r.entries[j] >= 0) owner[r.entries[j]] = INT32_MAX;
+    }
+  });
+  const int classes = w->nc;
+  isoSearchAll(w, r.pixels.data(), searches, r.found.data(), r.distances.data());
+  const int stopItem = isoFirstStop(w, r.found.data(), r.distances.data(), searches);
+  const int stop = stopItem < searches ? r.items[stopItem] : total;
+  // Before the stop the classes stand as they were searched.
+  parallelRows(stopItem, rowGrain(8), [&](int first, int end) {
+    for (int s = first; s < end; s++) {
+      const int32_t e = r.entries[r.items[s]];
+      if (e >= 0) w->classTable[e] = r.found[s];
+    }
+  });
+  parallelRows(stop, rowGrain(8), [&](int first, int end) {
+    for (int j = first; j < end; j++) {
+      if (j + ahead < end && r.known[j + ahead] == -1)
+        __builtin_prefetch(&w->classTable[r.entries[j + ahead]]);
+      const int32_t known = r.known[j];
+      r.classOf[j] = static_cast<int16_t>(known >= 0    ? known
+                                          : known == -1 ? w->classTable[r.entries[j]]
+                                                        : r.found[-2 - known]);
+    }
+  });
+  // Every pixel with an entry is a hit; those whose entry had its class are found.
+  long entries = 0;
+  for (int j = 0; j < total; j++) entries += r.entries[j] >= 0;
+  long searched = 0;
+  for (int s = 0; s < searches; s++) searched += r.entries[r.items[s]] >= 0;
+  w->hit += entries;
+  w->find += entries - searched;
+  isoSumBytesByClass(w, r.bytes.data(), r.classOf.data(), stop, classes);
+  float *x = w->pixels.data();
+  for (int j = stop; j < total; j++) {
+    const unsigned char *v = r.bytes.data() + static_cast<size_t>(j) * n;
+    for (int b = 0; b < n; b++) x[b] = v[b];
+    const int32_t e = r.entries[j];
+    const int32_t known = r.known[j];
+    int cls;
+    if (known >= -1) {
+      // The entry's class: known when the round started (a new class takes
+      // entries nearer to it when it reassigns), or found by its first pixel.
+      cls = known >= 0 && !(w->reassign && w->nc != classes) ? known : w->classTable[e];
+      isoAddSamples(w, cls, x, 1);
+    } else {
+      const int s = -2 - known;
+      cls = isoNearestAhead(w, x, r.found[s], r.distances[s], classes);
+      if (e >= 0) w->classTable[e] = static_cast<int16_t>(cls);
+    }
+    r.classOf[j] = static_cast<int16_t>(cls);
+  }
+  for (int k = 0; k < taken; k++) {
+    for (int j = 0; j < count; j++)
+      w->classRow[j] = static_cast<unsigned char>(r.classOf[static_cast<size_t>(k) * count + j]);
+    const int offsetK = offset + k * step;
+    if (isoWritesRow(w, offsetK, step, allowNew, write))
+      putByteBILData(w->out, w->orow + offsetK, w->ocol, std::min(count, w->ocols), w->outBand,
+                     w->classRow.data());
+    progress.step("  %3ld percent done...\n");
+  }
+  return taken;
 }
 
 /*
  * isoPassRows --
  *     Sampled rows of the window from offset on (at most `rows` of them),
  *     read on this thread, their classes searched on the worker pool
- *     among the classes as they stand, then added to their classes' sums
- *     (a class to a thread, each class taking its pixels in pixel order:
- *     the sums of a pass one pixel after another).  A pixel that makes a
- *     class goes through isoNearest, and so does every later pixel of the
- *     rows (their searches did not see the new class).
+ *     among the classes as they stand (the samples that keep bounds
+ *     skipping the search where the bound proves the class), then added
+ *     to their classes' sums in pixel order.  From the first pixel that
+ *     makes a class on, the pixels are taken one after another, the
+ *     classes made since their search scanned then (isoNearestAhead).
  * Results:      the sampled rows done.
  */
 int isoPassRows(IsoWork *w, int offset, int step, int rows, bool allowNew, bool write,
-                std::vector<float> &pixels, std::vector<int16_t> &found,
-                std::vector<float> &distances, IsoProgress &progress) {
+                IsoRound &r, IsoProgress &progress) {
+  std::vector<float> &pixels = r.pixels;
+  std::vector<int16_t> &found = r.found;
+  std::vector<float> &distances = r.distances;
   const int count = (w->c + step - 1) / step;
   const int n = w->n;
   const size_t stride = static_cast<size_t>(count) * n;
@@ -235,44 +465,29 @@ int isoPassRows(IsoWork *w, int offset, int step, int rows, bool allowNew, bool 
                     pixels.data() + k * stride);
   const int classes = w->nc;
   const int total = taken * count;
-  const int piece = std::max(1, rowGrain(static_cast<long long>(n) * std::max(classes, 1)));
-  parallelFor((total + piece - 1) / piece, [&](int i) {
-    std::vector<float> xs(static_cast<size_t>(n)), d(kIsoMeanStride);
-    const int end = std::min(total, (i + 1) * piece);
-    for (int j = i * piece; j < end; j++)
-      found[j] = static_cast<int16_t>(isoSearch(w, pixels.data() + static_cast<size_t>(j) * n,
-                                                xs.data(), d.data(), &distances[j]));
-  });
+  // The samples of the pass up to kIsoBoundSamples keep bounds.
+  const int64_t base = static_cast<int64_t>(offset / step) * count;
+  const int bounded = static_cast<int>(
+      std::clamp<int64_t>(static_cast<int64_t>(w->bounds.lower.size()) - base, 0, total));
+  if (bounded > 0) {
+    const int piece = std::max(1, rowGrain(static_cast<long long>(n) * std::max(classes, 1)));
+    parallelFor((bounded + piece - 1) / piece, [&](int i) {
+      const int first = i * piece, end = std::min(bounded, first + piece);
+      isoSearchBounded(w, pixels.data() + static_cast<size_t>(first) * n, end - first,
+                       &found[first], &distances[first], &w->bounds.classOf[base + first],
+                       &w->bounds.lower[base + first]);
+    });
+  }
+  isoSearchAll(w, pixels.data() + static_cast<size_t>(bounded) * n, total - bounded,
+               found.data() + bounded, distances.data() + bounded);
   // The pixels before the first that makes a class (or finds none) join
-  // the classes they found; each class's sums still take its pixels in
-  // order, so classes may be summed side by side.  From that pixel on,
-  // the pixels go through isoNearest one after another.
-  int stop = total;
-  for (int j = 0; j < total; j++)
-    if (found[j] < 0 || isoMakesClass(w, found[j], distances[j])) {
-      stop = j;
-      break;
-    }
-  const int groups = std::min(workerCount(), classes);
-  auto addGroup = [&](int g) {
-    std::vector<int64_t> counts(static_cast<size_t>(classes), 0);
-    for (int j = 0; j < stop; j++) {
-      const int k = found[j];
-      if (groups > 1 && k % groups != g) continue;
-      double *sum = w->classes[k].sum.data();
-      const float *x = pixels.data() + static_cast<size_t>(j) * n;
-      for (int b = 0; b < n; b++) sum[b] += x[b];
-      counts[k]++;
-    }
-    for (int k = groups > 1 ? g : 0; k < classes; k += std::max(groups, 1)) {
-      IsoClass &c = w->classes[k];
-      c.current = static_cast<int32_t>(std::min<int64_t>(int64_t{c.current} + counts[k], INT32_MAX));
-    }
-  };
-  if (groups > 1 && stop > 0) parallelFor(groups, addGroup);
-  else if (stop > 0) addGroup(0);
+  // the classes they found; from that pixel on, the pixels are taken one
+  // after another.
+  const int stop = isoFirstStop(w, found.data(), distances.data(), total);
+  isoSumByClass(w, pixels.data(), found.data(), stop, classes);
   for (int j = stop; j < total; j++)
-    found[j] = static_cast<int16_t>(isoNearest(w, pixels.data() + static_cast<size_t>(j) * n));
+    found[j] = static_cast<int16_t>(
+        isoNearestAhead(w, pixels.data() + static_cast<size_t>(j) * n, found[j], distances[j], classes));
   for (int k = 0; k < taken; k++) {
     for (int j = 0; j < count; j++)
       w->classRow[j] = static_cast<unsigned char>(found[static_cast<size_t>(k) * count + j]);
@@ -303,17 +518,32 @@ void isoTableClassify(IsoWork *w) {
   w->hit = w->find = 0;
   time_t start = time(nullptr);
   const PTABLE *t = w->table;
-  std::vector<float> x(static_cast<size_t>(w->n));
+  const int n = w->n;
   IsoProgress progress(w, t->count);
   isoSyncMeans(w);
-  for (int32_t e = 0; e < t->count; e++) {
-    const unsigned char *v = t->vector(e);
-    for (int b = 0; b < w->n; b++) x[b] = v[b];
-    const int k = isoNearest(w, x.data());
-    w->classTable[e] = static_cast<int16_t>(k);
-    const uint32_t count = std::max<uint32_t>(t->values[e], 1u);
-    isoAddSamples(w, k, x.data(), static_cast<double>(count - 1));
-    progress.step("  %3ld percent done...\n");
+  // Rounds of entries: their searches on the pool among the classes as
+  // they stand, then the entries in order (isoNearestAhead).
+  const int32_t round = 1 << 16;
+  IsoRound &r = w->round;
+  r.pixels.resize(static_cast<size_t>(round) * n);
+  r.found.resize(round);
+  r.distances.resize(round);
+  for (int32_t first = 0; first < t->count; first += round) {
+    const int count = std::min(round, t->count - first);
+    for (int i = 0; i < count; i++) {
+      const unsigned char *v = t->vector(first + i);
+      for (int b = 0; b < n; b++) r.pixels[static_cast<size_t>(i) * n + b] = v[b];
+    }
+    const int classes = w->nc;
+    isoSearchAll(w, r.pixels.data(), count, r.found.data(), r.distances.data());
+    for (int i = 0; i < count; i++) {
+      const float *x = r.pixels.data() + static_cast<size_t>(i) * n;
+      const int k = isoNearestAhead(w, x, r.found[i], r.distances[i], classes);
+      w->classTable[first + i] = static_cast<int16_t>(k);
+      const uint32_t times = std::max<uint32_t>(t->values[first + i], 1u);
+      isoAddSamples(w, k, x, static_cast<double>(times - 1));
+      progress.step("  %3ld percent done...\n");
+    }
   }
   progress.finish();
   w->stability = isoUpdateClasses(w);
@@ -649,7 +879,6 @@ void isoAddSamples(IsoWork *w, int k, const float *x, double times) {
 void isoSyncMeans(IsoWork *w) {
   const int n = w->n;
   w->scaled.assign(static_cast<size_t>(n) * kIsoMeanStride, 0.0f);
-  w->distance.assign(kIsoMeanStride, 0.0f);
   w->scaledX.assign(static_cast<size_t>(n), 0.0f);
   for (int b = 0; b < n; b++) {
     float *column = &w->scaled[static_cast<size_t>(b) * kIsoMeanStride];
@@ -657,60 +886,253 @@ void isoSyncMeans(IsoWork *w) {
   }
 }
 
+namespace {
+
+typedef float IsoLanes __attribute__((vector_size(32)));
+typedef int32_t IsoIndex __attribute__((vector_size(32)));
+constexpr int kIsoLanes = 8;
+
+/*
+ * The search of one pixel, eight classes a step.  The scan in class order
+ * takes the first class nearer than 0.2 D, else the first of the nearest:
+ * that is the first class of the least key, the key being -1 for a class
+ * nearer than 0.2 D and its distance otherwise.  Each lane keeps the
+ * least key of its classes (the first of them on a tie) and the distance
+ * there; the lanes then give the least key of the least class number.
+ */
+inline __attribute__((always_inline)) int isoSearchPixel(const float *scaled, const float *invScale,
+                                                         int n, int nc, float nearD, const float *x,
+                                                         float *__restrict xs, float *distance,
+                                                         float *__restrict all = nullptr) {
+  for (int b = 0; b < n; b++) xs[b] = x[b] * invScale[b];
+  const float inf = __builtin_inff();
+  const IsoLanes huge = {kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge};
+  IsoLanes least = huge;
+  IsoLanes key = {inf, inf, inf, inf, inf, inf, inf, inf}, at = least;
+  const IsoIndex lane = {0, 1, 2, 3, 4, 5, 6, 7};
+  IsoIndex index = lane + INT32_MAX - kIsoLanes;
+  const IsoLanes minusOne = {-1, -1, -1, -1, -1, -1, -1, -1};
+  for (int i = 0; i < nc; i += kIsoLanes) {
+    IsoLanes sum = {0, 0, 0, 0, 0, 0, 0, 0};
+    for (int b = 0; b < n; b++) {
+      IsoLanes m;
+      memcpy(&m, scaled + static_cast<size_t>(b) * kIsoMeanStride + i, sizeof m);
+      const IsoLanes t = xs[b] - m;
+      sum += t * t;
+    }
+    const IsoIndex classes = lane + i;
+    if (i + kIsoLanes > nc) {
+      /* Padding columns never win. */
+      const IsoIndex valid = classes < nc;
+      sum = valid ? sum : huge;
+      const IsoLanes k = sum < nearD ? minusOne : sum;
+      const IsoIndex better = valid & (k < key);
+      key = better ? k : key;
+      at = better ? sum : at;
+      index = better ? classes : index;
+    } else {
+      const IsoLanes k = sum < nearD ? minusOne : sum;
+      const IsoIndex better = k < key;
+      key = better ? k : key;
+      at = better ? sum : at;
+      index = better ? classes : index;
+    }
+    least = sum < least ? sum : least;
+    if (all) memcpy(all + i, &sum, sizeof sum);
+  }
+  /* Across the lanes in three steps, each lane taking the least of two. */
+  const IsoIndex steps[3] = {{4, 5, 6, 7, 0, 1, 2, 3}, {2, 3, 0, 1, 6, 7, 4, 5},
+                             {1, 0, 3, 2, 5, 4, 7, 6}};
+  for (const IsoIndex &step : steps) {
+    const IsoLanes other = __builtin_shuffle(least, step);
+    least = other < least ? other : least;
+  }
+  if (!(least[0] < kIsoHuge)) {
+    *distance = least[0];
+    return -1;
+  }
+  IsoLanes k = key;
+  for (const IsoIndex &step : steps) {
+    const IsoLanes other = __builtin_shuffle(k, step);
+    k = other < k ? other : k;
+  }
+  IsoIndex first = key == k ? index : lane - lane + INT32_MAX;
+  for (const IsoIndex &step : steps) {
+    const IsoIndex other = __builtin_shuffle(first, step);
+    first = other < first ? other : first;
+  }
+  const int bi = first[0];
+  /* Lane l holds the classes l, l + 8, ... */
+  *distance = at[bi & (kIsoLanes - 1)];
+  return bi;
+}
+
+}  // namespace
+
+/*
+ * isoSearchBlock --
+ *     isoSearch of count pixels one after another (n floats each).
+ */
+__attribute__((target_clones("avx2", "default")))
+void isoSearchBlock(const IsoWork *w, const float *x, int count, int16_t *found,
+                    float *distance) {
+  const int n = w->n;
+  float xs[64];
+  std::vector<float> wide;
+  float *row = xs;
+  if (n > 64) {
+    wide.resize(static_cast<size_t>(n));
+    row = wide.data();
+  }
+  const float nearD = static_cast<float>(w->nearD);
+  for (int j = 0; j < count; j++)
+    found[j] = static_cast<int16_t>(isoSearchPixel(w->scaled.data(), w->invScale.data(), n, w->nc,
+                                                   nearD, x + static_cast<size_t>(j) * n, row,
+                                                   distance + j));
+}
+
+/*
+ * isoPrepareBounds --
+ *     The bounds for an image pass of this step over `samples` samples:
+ *     kept from the last pass when it had the same step and made no class
+ *     (each class's reach then being the most any other class moved), else
+ *     made afresh by this pass (none for the final pass).  The means are
+ *     kept for the next pass.
+ */
+void isoPrepareBounds(IsoWork *w, int step, int64_t samples) {
+  IsoBounds &b = w->bounds;
+  const int n = w->n, nc = w->nc;
+  const size_t kept = static_cast<size_t>(std::min(samples, kIsoBoundSamples));
+  b.reach.assign(static_cast<size_t>(std::max(nc, 1)), 0.0);
+  if (b.valid && b.step == step && nc <= b.nc && b.lower.size() == kept) {
+    std::vector<double> moved(static_cast<size_t>(nc));
+    for (int i = 0; i < nc; i++) {
+      double squares = 0;
+      for (int k = 0; k < n; k++) {
+        const size_t at = static_cast<size_t>(k) * kIsoMeanStride + i;
+        const double d = static_cast<double>(w->scaled[at]) - b.means[at];
+        squares += d * d;
+      }
+      const double shift = sqrt(squares) * (1 + 1e-12);
+      moved[i] = shift == shift ? shift : __builtin_inf();
+    }
+    // The most and the second most moved: every class's reach is one of them.
+    int most = 0;
+    for (int i = 1; i < nc; i++)
+      if (moved[i] > moved[most]) most = i;
+    double second = 0;
+    for (int i = 0; i < nc; i++)
+      if (i != most) second = std::max(second, moved[i]);
+    for (int i = 0; i < nc; i++) b.reach[i] = i == most ? second : moved[most];
+  } else if (w->keepEmpty) {
+    // The final pass: no later pass would take fresh bounds.
+    b.step = 0;
+    b.unit = 1;
+    std::vector<uint8_t>().swap(b.classOf);
+    std::vector<uint16_t>().swap(b.lower);
+  } else {
+    b.step = step;
+    b.unit = sqrt(static_cast<double>(n)) / 4096;
+    b.classOf.assign(kept, 0);
+    b.lower.assign(kept, 0);
+  }
+  b.reachUnits.resize(b.reach.size());
+  for (size_t i = 0; i < b.reach.size(); i++)
+    b.reachUnits[i] = static_cast<int32_t>(std::min(65536.0, ceil(b.reach[i] / b.unit * (1 + 1e-12))));
+  b.means = w->scaled;
+  b.nc = nc;
+  b.valid = false;
+}
+
+/*
+ * isoSearchBounded --
+ *     isoSearchBlock of count pixels of a pass that keeps bounds (Hamerly),
+ *     with the same answers.  A pixel keeps its class a of the last pass
+ *     without a search when a lower bound L on its distance (not squared)
+ *     to every other class, less the most any other class moved since,
+ *     proves each of them farther than a and not nearer than 0.2 D: their
+ *     float distances are at least L^2 (1 - eps), eps bounding the
+ *     rounding of n squares summed in float, and a's distance is worked
+ *     out as the search does.  Other pixels are searched in full and get
+ *     L from the second least distance.  L is kept in units of
+ *     bounds.unit, rounded down.
+ */
+__attribute__((target_clones("avx2", "default")))
+void isoSearchBounded(const IsoWork *w, const float *x, int count, int16_t *found, float *distance,
+                      uint8_t *classOf, uint16_t *lower) {
+  const int n = w->n, nc = w->nc;
+  const IsoBounds &bounds = w->bounds;
+  const double unit = bounds.unit, inverse = 1 / unit, eps = (n + 4) * 0x1p-23 + 1e-12;
+  const float nearD = static_cast<float>(w->nearD);
+  const float *scaled = w->scaled.data();
+  const float *invScale = w->invScale.data();
+  float xs[64], all[kIsoMeanStride];
+  std::vector<float> wide;
+  float *row = xs;
+  if (n > 64) {
+    wide.resize(static_cast<size_t>(n));
+    row = wide.data();
+  }
+  auto keep = [&](double L) {
+    return static_cast<uint16_t>(L > 0 ? std::min(65535.0, floor(L * inverse * (1 - 1e-12))) : 0);
+  };
+  for (int j = 0; j < count; j++) {
+    const float *p = x + static_cast<size_t>(j) * n;
+    const int a = classOf[j];
+    if (a < nc) {
+      // The bound less the most another class moved, in whole units rounded up.
+      const int q = lower[j] - bounds.reachUnits[a];
+      const double L = q * unit;
+      if (q > 0) {
+        float d = 0;
+        for (int b = 0; b < n; b++) {
+          const float t = p[b] * invScale[b] - scaled[static_cast<size_t>(b) * kIsoMeanStride + a];
+          d += t * t;
+        }
+        const double floor2 = L * L * (1 - eps);
+        if (floor2 > d && floor2 > nearD) {
+          found[j] = static_cast<int16_t>(a);
+          distance[j] = d;
+          lower[j] = static_cast<uint16_t>(q);
+          continue;
+        }
+      }
+    }
+    const int bi = isoSearchPixel(scaled, invScale, n, nc, nearD, p, row, distance + j, all);
+    found[j] = static_cast<int16_t>(bi);
+    if (bi < 0) {
+      lower[j] = 0;
+      continue;
+    }
+    // The least distance of the other classes (the padding holds kIsoHuge).
+    all[bi] = kIsoHuge;
+    IsoLanes least;
+    memcpy(&least, all, sizeof least);
+    for (int i = kIsoLanes; i < nc; i += kIsoLanes) {
+      IsoLanes d;
+      memcpy(&d, all + i, sizeof d);
+      least = d < least ? d : least;
+    }
+    float second = least[0];
+    for (int l = 1; l < kIsoLanes; l++) second = least[l] < second ? least[l] : second;
+    classOf[j] = static_cast<uint8_t>(bi);
+    lower[j] = keep(sqrt(second / (1 + eps)) * (1 - 1e-12));
+  }
+}
+
 /*
  * isoSearch --
  *     The class the scan in class order picks for x among the classes of
  *     w->scaled (nc of them): the first class nearer than 0.2 D, else the
- *     first of the nearest.  xs and d are work rows (n and the padded
- *     class count).  It changes nothing in w, so blocks of pixels may
- *     search at once on several threads.
+ *     first of the nearest.  xs is a work row (n).  It changes nothing in
+ *     w, so blocks of pixels may search at once on several threads.
  * Results:      the class, or -1 when there is none; *distance holds its
  *               scaled squared distance (with no class, the least found).
  */
-int isoSearch(const IsoWork *w, const float *x, float *__restrict xs, float *__restrict d,
-              float *distance) {
-  const int n = w->n;
-  const int nc = w->nc;
-  const int padded = (nc + 3) & ~3;
-  for (int b = 0; b < n; b++) xs[b] = x[b] * w->invScale[b];
-  /* Four classes a step: the distances of all classes and their least. */
-  typedef float Lanes __attribute__((vector_size(16)));
-  Lanes least = {kIsoHuge, kIsoHuge, kIsoHuge, kIsoHuge};
-  const Lanes beyond = least;
-  const float *scaled = w->scaled.data();
-  for (int i = 0; i < padded; i += 4) {
-    Lanes sum = {0, 0, 0, 0};
-    for (int b = 0; b < n; b++) {
-      Lanes m;
-      memcpy(&m, scaled + static_cast<size_t>(b) * kIsoMeanStride + i, sizeof m);
-      const Lanes t = xs[b] - m;
-      sum += t * t;
-    }
-    if (i + 4 > nc) {
-      /* Padding columns never win. */
-      for (int j = nc - i; j < 4; j++) sum[j] = beyond[j];
-    }
-    least = sum < least ? sum : least;
-    memcpy(d + i, &sum, sizeof sum);
-  }
-  float best = std::min(std::min(least[0], least[1]), std::min(least[2], least[3]));
-  /*
-   * The scan in class order takes the first class nearer than 0.2 D, else
-   * the first of the nearest: that is the first class that is either.
-   */
-  const float nearD = static_cast<float>(w->nearD);
-  int bi = -1;
-  if (best < kIsoHuge) {
-    for (int i = 0; i < nc; i++) {
-      if (d[i] < nearD || d[i] == best) {
-        bi = i;
-        best = d[i];
-        break;
-      }
-    }
-  }
-  *distance = best;
-  return bi;
+__attribute__((target_clones("avx2", "default")))
+int isoSearch(const IsoWork *w, const float *x, float *__restrict xs, float *distance) {
+  return isoSearchPixel(w->scaled.data(), w->invScale.data(), w->n, w->nc,
+                        static_cast<float>(w->nearD), x, xs, distance);
 }
 
 /* Whether the search's answer makes a new class instead. */
@@ -729,7 +1151,7 @@ bool isoMakesClass(const IsoWork *w, int bi, float best) {
 int isoNearest(IsoWork *w, const float *x) {
   const int n = w->n;
   float best;
-  int bi = isoSearch(w, x, w->scaledX.data(), w->distance.data(), &best);
+  int bi = isoSearch(w, x, w->scaledX.data(), &best);
   if (isoMakesClass(w, bi, best)) {
     if (static_cast<int>(w->classes.size()) <= w->nc) w->classes.resize(static_cast<size_t>(w->nc) + 1);
     isoSetClass(&w->classes[w->nc], n, x, 0);
@@ -770,21 +1192,30 @@ void isoImageClassify(IsoWork *w, int step, bool allowNew, bool write) {
   if (w->verbose) vesk_printf("isoImageClassify...\n");
   time_t start = time(nullptr);
   IsoProgress progress(w, (w->r + step - 1) / step);
+  // Rounds of sampled rows: about a million samples' searches at a time.
+  const size_t count = static_cast<size_t>((w->c + step - 1) / step);
+  const int rows = static_cast<int>(std::clamp<size_t>((1u << 20) / std::max<size_t>(count, 1), 1, 256));
+  IsoRound &r = w->round;
+  const size_t samples = count * rows;
+  r.pixels.resize(samples * w->n);
+  r.distances.resize(samples);
+  r.found.resize(samples);
   if (w->tableMode()) {
-    std::vector<unsigned char> bytes(static_cast<size_t>(w->n) * static_cast<size_t>(w->c));
-    for (int offset = 0; offset < w->r; offset += step) {
-      isoPassRow(w, offset, step, allowNew, write, bytes);
-      progress.step("  %3ld percent done...\n");
-    }
-  } else {
-    // Rounds of sampled rows: about a million samples' searches at a time.
-    const size_t count = static_cast<size_t>((w->c + step - 1) / step);
-    const int rows = static_cast<int>(std::clamp<size_t>((1u << 20) / std::max<size_t>(count, 1), 1, 256));
-    std::vector<float> pixels(count * rows * w->n), distances(count * rows);
-    std::vector<int16_t> found(count * rows);
+    r.bytes.resize(samples * w->n);
+    r.entries.resize(samples);
+    r.items.resize(samples);
+    r.known.resize(samples);
+    r.classOf.resize(samples);
+    if (r.owner.size() != w->classTable.size()) r.owner.assign(w->classTable.size(), INT32_MAX);
     for (int offset = 0; offset < w->r;)
-      offset += step * isoPassRows(w, offset, step, rows, allowNew, write, pixels, found,
-                                   distances, progress);
+      offset += step * isoPassTableRows(w, offset, step, rows, allowNew, write, r, progress);
+  } else {
+    const int classes = w->nc;
+    isoPrepareBounds(w, step, static_cast<int64_t>(count) * ((w->r + step - 1) / step));
+    for (int offset = 0; offset < w->r;)
+      offset += step * isoPassRows(w, offset, step, rows, allowNew, write, r, progress);
+    // A class made in the pass is in no bound.
+    w->bounds.valid = w->nc == classes;
   }
   progress.finish();
   w->stability = isoUpdateClasses(w);

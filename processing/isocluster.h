@@ -37,6 +37,37 @@ struct IsoClass {
   std::vector<double> sum;        /* running sums of the pass under way */
 };
 
+/* The buffers of a pass's rounds of rows, kept from pass to pass. */
+struct IsoRound {
+  std::vector<float> pixels, distances;    /* samples' vectors; their searches' distances */
+  std::vector<int16_t> found;              /* their searches' classes */
+  std::vector<unsigned char> bytes;        /* table mode: the samples' bytes, */
+  std::vector<int32_t> entries, items;     /* their entries, the samples searched ahead */
+  std::vector<int32_t> known;              /* a sample's entry's class as the round starts,
+                                              -2 - s for the sample of search s, or -1 */
+  std::vector<int16_t> classOf;            /* the samples' classes */
+  std::vector<int32_t> owner;              /* per entry, its first sample in the round, or
+                                              INT32_MAX */
+};
+
+/*
+ * Per-sample bounds of the image passes of one step (Hamerly): each
+ * sample's class and a lower bound on its distance to every other class,
+ * 3 bytes a sample, for at most kIsoBoundSamples samples of a pass.
+ */
+inline constexpr int64_t kIsoBoundSamples = int64_t{1} << 24;
+struct IsoBounds {
+  int step = 0;                            /* the passes' step; 0: none kept */
+  bool valid = false;                      /* the last pass left them true */
+  int nc = 0;                              /* classes when they were made */
+  double unit = 0;                         /* of lower */
+  std::vector<float> means;                /* the scaled means then */
+  std::vector<double> reach;               /* per class, the most another class moved since */
+  std::vector<int32_t> reachUnits;         /* reach in units, rounded up */
+  std::vector<uint8_t> classOf;            /* per sample, its class at its last search */
+  std::vector<uint16_t> lower;             /* per sample, the bound in units; 0: none */
+};
+
 struct IsoWork {
   RAMIMG *in = nullptr;
   RAMIMG *out = nullptr;
@@ -69,7 +100,9 @@ struct IsoWork {
   std::vector<int32_t> entryOf;            /* the entry of every input pixel, or empty */
   std::vector<IsoClass> classes;           /* nc of them in use */
   std::vector<float> scaled;               /* band-major means x 1 / scale, for isoNearest */
-  std::vector<float> distance, scaledX;    /* isoNearest's work rows */
+  std::vector<float> scaledX;              /* isoNearest's work row */
+  IsoRound round;
+  IsoBounds bounds;
 
   bool tableMode() const { return table && !classTable.empty(); }
 };
@@ -85,8 +118,11 @@ void isoSpeed(IsoWork *w);
 void isoClearTableClasses(IsoWork *w);
 void isoSetClass(IsoClass *k, int n, const float *mean, int32_t count);
 void isoPrintClasses(IsoWork *w, int flag);
-int isoSearch(const IsoWork *w, const float *x, float *__restrict xs, float *__restrict d,
-              float *distance);
+int isoSearch(const IsoWork *w, const float *x, float *__restrict xs, float *distance);
+void isoSearchBlock(const IsoWork *w, const float *x, int count, int16_t *found, float *distance);
+void isoPrepareBounds(IsoWork *w, int step, int64_t samples);
+void isoSearchBounded(const IsoWork *w, const float *x, int count, int16_t *found, float *distance,
+                      uint8_t *classOf, uint16_t *lower);
 bool isoMakesClass(const IsoWork *w, int bi, float best);
 
 /* Initial classes (isoinit.cpp). */

@@ -261,6 +261,79 @@ TEST(IsoPass, UpdateMeasuresTheMeansChangeByItsRms) {
   EXPECT_EQ(w.classes[0].current, 0);
 }
 
+// Passes that keep bounds answer as the full search, pass after pass, while
+// the means move a little, not at all, far, or trade places: pixels on a
+// grid (ties between classes, pixels on a mean, nearer than 0.2 D to two
+// classes) and 12 classes on a coarse grid; the bounds do skip searches.
+TEST(IsoPass, BoundedSearchAnswersAsTheFullSearch) {
+  IsoWork w;
+  std::vector<float> grid;
+  for (int i = 0; i < 12; i++) grid.push_back(static_cast<float>(2 * (i % 4)));
+  classWork(&w, grid, std::vector<int32_t>(12, 1), 3.0, 12);
+  w.invScale = {1.0f, 0.5f, 0.25f};
+  w.nearD = 0.2 * w.D;
+  for (int i = 0; i < 12; i++) w.classes[i].mean = {2.0f * (i % 4), 4.0f * (i / 4), 1.0f * (i % 3)};
+  std::vector<float> x;
+  for (int a = -1; a <= 7; a++)
+    for (int b = -2; b <= 10; b++)
+      for (int c = 0; c <= 3; c++) x.insert(x.end(), {a * 1.0f, b * 1.0f, c * 0.5f});
+  const int count = static_cast<int>(x.size() / 3);
+  const float moves[6] = {0.01f, 0.0f, 0.3f, 0.001f, 0.0f, 0.05f};
+  uint32_t seed = 7;
+  auto nudge = [&](float size) {
+    seed = seed * 1103515245 + 12345;
+    return size * (static_cast<float>(seed >> 16 & 0xff) / 255.0f - 0.5f);
+  };
+  long kept = 0;
+  for (int pass = 0; pass < 8; pass++) {
+    SCOPED_TRACE(pass);
+    if (pass == 6) std::swap(w.classes[2].mean, w.classes[9].mean);
+    for (int i = 0; i < 12 && pass > 0 && pass < 6; i++)
+      for (float &m : w.classes[i].mean) m += nudge(moves[pass]);
+    isoSyncMeans(&w);
+    isoPrepareBounds(&w, 1, count);
+    std::vector<int16_t> want(count), got(count);
+    std::vector<float> wantD(count), gotD(count);
+    isoSearchBlock(&w, x.data(), count, want.data(), wantD.data());
+    for (int j = 0; j < count; j++) kept += pass > 0 && w.bounds.lower[j] > 0;
+    isoSearchBounded(&w, x.data(), count, got.data(), gotD.data(), w.bounds.classOf.data(),
+                     w.bounds.lower.data());
+    w.bounds.valid = true;
+    for (int j = 0; j < count; j++) {
+      ASSERT_EQ(got[j], want[j]) << "pixel " << j;
+      ASSERT_EQ(gotD[j], wantD[j]) << "pixel " << j;
+    }
+  }
+  EXPECT_GT(kept, count);
+}
+
+// A pixel keeps the class nearest to it while another comes within 0.2 D
+// (0.6): the scan then takes the first class nearer than 0.2 D, which the
+// bound alone (every other class farther) does not prove.
+TEST(IsoPass, BoundedSearchSeesAnEarlierClassComeNearerThanFifthOfD) {
+  IsoWork w;
+  classWork(&w, {1.0f, 0.1f}, {1, 1}, 3.0, 2);
+  w.nearD = 0.2 * w.D;
+  const float x[6] = {0, 0, 0, 0.05f, 0, 0};
+  const float first[3] = {1.0f, 0.7f, 0.7f};
+  for (int pass = 0; pass < 3; pass++) {
+    SCOPED_TRACE(pass);
+    w.classes[0].mean[0] = first[pass];
+    isoSyncMeans(&w);
+    isoPrepareBounds(&w, 1, 2);
+    int16_t want[2], got[2];
+    float wantD[2], gotD[2];
+    isoSearchBlock(&w, x, 2, want, wantD);
+    isoSearchBounded(&w, x, 2, got, gotD, w.bounds.classOf.data(), w.bounds.lower.data());
+    w.bounds.valid = true;
+    EXPECT_EQ(want[0], pass == 0 ? 1 : 0);
+    for (int j = 0; j < 2; j++) {
+      EXPECT_EQ(got[j], want[j]);
+      EXPECT_EQ(gotD[j], wantD[j]);
+    }
+  }
+}
+
 TEST(PixelTable, MergeOrderAndVectorList) {
   PTABLE *t = makeTable({{1, 0, 0}, {2, 0, 0}, {3, 4, 5}}, {1, 1, 1});
   EXPECT_EQ(printedBy([&] { EXPECT_EQ(checkMergeOrder(t), -1); }), "");
