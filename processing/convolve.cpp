@@ -30,6 +30,7 @@
 #include "core/text.h"
 #include "core/threads.h"
 #include "processing/rimage.h"
+#include "processing/transfer.h"
 #include "raster/bandstats.h"
 #include "raster/pixels.h"
 #include "vesk/meter.h"
@@ -794,6 +795,98 @@ int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
 }
 
 /*
+ * gconvLineRounds --
+ *     "2D" into another image when the two are not both held in memory:
+ *     rounds of output rows whose input rows are taken out of the line
+ *     cache as stored samples on this thread; on the worker pool, runs
+ *     of output rows of one band pair widen their input rows into a ring
+ *     of ny + 2 rows, filter them (each row as the ring computes it) and
+ *     store them; then this thread puts them into the output's cache in
+ *     order.  Only bytes are moved here: the conversions and the filter
+ *     all run on the pool, in rounds large enough that every thread gets
+ *     several runs.
+ * Results:      1; 0 (nothing done) for a palette input, a 1BIT or 4BITS
+ *     image, or two memory images.
+ */
+int gconvLineRounds(GconvWork *w, const std::vector<KernelTap> &taps) {
+  const ConvKernel &k = w->kernel;
+  const int nx = k.nx, ny = k.ny;
+  const ImageHeader &ih = w->in->header, &oh = w->out->header;
+  const int inSize = storedSampleBytes(ih.pixelid), outSize = storedSampleBytes(oh.pixelid);
+  if (w->r <= 0 || w->c <= 0 || ih.rows <= 0 || ih.columns <= 0 || ih.nindices != 0 ||
+      inSize == 0 || outSize == 0 || (residentImage(w->in) && residentImage(w->out)))
+    return 0;
+  const int run = 16;  /* output rows of a piece */
+  const size_t inRowBytes = static_cast<size_t>(ih.columns) * inSize;
+  const size_t outRowBytes = static_cast<size_t>(w->c) * outSize;
+  const int round = roundRows((run + w->pairs - 1) / w->pairs, w->r,
+                              static_cast<long long>(inRowBytes + outRowBytes) * w->pairs);
+  const size_t inRows = static_cast<size_t>(round) + ny - 1;
+  std::vector<unsigned char> input(checkedCount(inRows * w->pairs, inRowBytes));
+  std::vector<unsigned char> output(checkedCount(static_cast<size_t>(round) * w->pairs, outRowBytes));
+  auto inputRow = [&](int p, int r) { return input.data() + (p * inRows + r) * inRowBytes; };
+  auto outputRow = [&](int p, int r) {
+    return output.data() + (static_cast<size_t>(p) * round + r) * outRowBytes;
+  };
+  const size_t padded = static_cast<size_t>(nx) + ih.columns;
+  const bool dense = taps.size() == static_cast<size_t>(nx) * ny;
+  std::vector<double> weights;
+  for (const KernelTap &t : taps) weights.push_back(t.w);
+  RowMeter meter("gconv");
+  for (int i0 = 0; i0 < w->r; i0 += round) {
+    const int n = std::min(round, w->r - i0);
+    for (int p = 0; p < w->pairs; p++)
+      for (int r = 0; r < n + ny - 1; r++)
+        getStoredBILData(w->in, std::clamp(w->ir + i0 - ny / 2 + r, 0, ih.rows - 1), 0,
+                         ih.columns, w->source[p], inputRow(p, r));
+    const int runs = (n + run - 1) / run;
+    parallelFor(runs * w->pairs, [&](int piece) {
+      const int p = piece % w->pairs, i1 = piece / w->pairs * run;
+      const int count = std::min(run, n - i1);
+      // Input row i1 + j of the round lies in slot j % (ny + 2).
+      std::vector<double> ring(padded * static_cast<size_t>(ny + 2));
+      std::vector<float> values(std::max(padded, static_cast<size_t>(w->c) * 3));
+      auto slot = [&](int s) { return ring.data() + static_cast<size_t>(s) * padded; };
+      int held = 0;
+      auto hold = [&](int rows) {
+        for (; held < rows; held++) {
+          storedToFloats(ih.pixelid, inputRow(p, i1 + held), ih.columns, values.data());
+          widenPaddedRow(values.data(), ih.columns, nx, slot(held % (ny + 2)));
+        }
+      };
+      const double *window[kMaxKernelWeights + 2];
+      float *outs[3] = {values.data(), values.data() + w->c, values.data() + 2 * w->c};
+      auto store = [&](int i, int rows) {
+        for (int q = 0; q < rows; q++)
+          floatsToStored(oh.pixelid, outs[q], w->c, outputRow(p, i1 + i + q));
+      };
+      int i = 0;
+      const int rows = !dense || ny < 2 ? 1 : ny < 3 ? 2 : 3;
+      for (; rows > 1 && i + rows <= count; i += rows) {
+        hold(i + ny + rows - 1);
+        for (int m = 0; m < ny + rows - 1; m++) window[m] = slot((i + m) % (ny + 2)) + w->ic;
+        if (rows == 2) convolveDenseRows2(window, weights.data(), nx, ny, w->c, outs);
+        else convolveDenseRows3(window, weights.data(), nx, ny, w->c, outs);
+        store(i, rows);
+      }
+      for (; i < count; i++) {
+        hold(i + ny);
+        for (int m = 0; m < ny; m++) window[m] = slot((i + m) % (ny + 2)) + w->ic;
+        convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c, outs[0]);
+        store(i, 1);
+      }
+    });
+    for (int r = 0; r < n; r++) {
+      for (int p = 0; p < w->pairs; p++)
+        putStoredBILData(w->out, w->orow + i0 + r, w->oc, w->c, w->dest[p], outputRow(p, r));
+      meter.row(i0 + r + 1, w->r);
+    }
+  }
+  meter.finish();
+  return 1;
+}
+
+/*
  * gconvRing --
  *     "2D" and "dynamic": a ring of ny padded row sets (one padded row a
  *     band pair) and one row set for the output.
@@ -813,6 +906,7 @@ int gconvRing(GconvWork *w) {
   resetDestinationStats(w);
   // Into another image the rows may be filtered in any order; in place,
   // rows are read and written in the ring's order.
+  if (k.type == KERNEL_2D && w->in != w->out && gconvLineRounds(w, taps)) return 1;
   if (k.type == KERNEL_2D && w->in != w->out) return gconvBlocks(w, taps);
 
   const size_t padded = static_cast<size_t>(nx) + w->in->header.columns;

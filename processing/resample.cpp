@@ -220,6 +220,61 @@ void resampleAverageRowHalf(const float *__restrict row, float wy, const Average
 }
 
 /*
+ * Rows of a round that go through the line cache as stored samples: this
+ * thread only copies their bytes (getStoredBILData, putStoredBILData), the
+ * pool converts them, with the values getPaletteFloatBILData and
+ * putFloatBILData give.  A palette input, a 1BIT or 4BITS image, and
+ * every image on one thread, are converted here as they are read or
+ * written.
+ */
+struct ResampleStaging {
+  int inSize = 0, outSize = 0;  /* stored sample bytes; 0: not staged */
+  int span = 0;
+  std::vector<unsigned char> in, out;
+  std::vector<float *> targets;  /* where staged input row k goes as floats */
+
+  ResampleStaging(const RAMIMG *input, const RAMIMG *output, int columns)
+      : inSize(input->header.nindices == 0 && workerCount() > 1
+                   ? storedSampleBytes(input->header.pixelid) : 0),
+        outSize(workerCount() > 1 ? storedSampleBytes(output->header.pixelid) : 0),
+        span(columns) {}
+
+  /* Input row r of band pair p's source into `to` (span floats from column lo). */
+  void read(RAMIMG *image, int r, int source, int lo, float *to) {
+    if (!inSize) {
+      getPaletteFloatBILData(image, r, lo, span, source, to);
+      return;
+    }
+    const size_t bytes = static_cast<size_t>(span) * inSize;
+    in.resize((targets.size() + 1) * bytes);
+    getStoredBILData(image, r, lo, span, source, in.data() + targets.size() * bytes);
+    targets.push_back(to);
+  }
+
+  /* The staged input rows into their floats, on the pool. */
+  void convertInput(int pixelid) {
+    const size_t bytes = static_cast<size_t>(span) * inSize;
+    const int count = static_cast<int>(targets.size());
+    parallelRows(count, rowGrain(span), [&](int first, int end) {
+      for (int k = first; k < end; k++)
+        storedToFloats(pixelid, in.data() + k * bytes, span, targets[k]);
+    });
+    targets.clear();
+  }
+
+  /* The rows' floats into stored samples, on the pool; row k's from stored(k). */
+  void convertOutput(int pixelid, int columns, float *const *rows, int count) {
+    out.resize(static_cast<size_t>(count) * columns * outSize);
+    parallelRows(count, rowGrain(columns), [&](int first, int end) {
+      for (int k = first; k < end; k++) floatsToStored(pixelid, rows[k], columns, stored(k, columns));
+    });
+  }
+  unsigned char *stored(int k, int columns) {
+    return out.data() + static_cast<size_t>(k) * columns * outSize;
+  }
+};
+
+/*
  * resampleRows --
  *     The output rows in rounds: the input rows a round needs are read
  *     once per source band (only the span of columns the rows touch; the
@@ -413,17 +468,21 @@ void resampleRows(ResampleWork *w) {
      rows; what a round copies stays within about 4 MiB. */
   /* A block also writes at least 2 MiB of output: a new output's pages are
      zeroed by the system as they are first written, a huge page at a
-     time, and threads sharing one wait for each other. */
+     time, and threads sharing one wait for each other.  (Rows going
+     through the line cache are written into buffers used again.) */
   const int grain = std::max(
       rowGrain(int64_t{outColumns} * pairs * (w->method == RSP_AVG ? 4 : 2)),
-      static_cast<int>(std::min<int64_t>(
+      !residentImage(w->out) ? 1 : static_cast<int>(std::min<int64_t>(
           outRows, ((int64_t{2} << 20) + int64_t{outColumns} * pairs * 4 - 1) /
                        std::max<int64_t>(int64_t{outColumns} * pairs * 4, 1))));
-  const int64_t budget = int64_t{1} << 20;  /* floats */
+  /* Floats; an input read through the line cache is all copies, and gets
+     room for rounds with blocks for every thread. */
+  const int64_t budget = int64_t{1} << (residentImage(w->in) || workerCount() == 1 ? 20 : 22);
   const int round = static_cast<int>(std::max<int64_t>(
       1, std::min<int64_t>(outRows, std::max<int64_t>(int64_t{grain} * workerCount() * 4,
                                                       budget / std::max(outColumns, 1)))));
   const std::vector<float> zeros(static_cast<size_t>(inColumns) + 2, 0.0f);
+  ResampleStaging staging(w->in, w->out, span);
   std::vector<float> inputStore, outputStore;
   std::vector<const float *> inputs;  /* per pair and input row of the round, by column */
   std::vector<char> needed;           /* per input row of the round */
@@ -478,9 +537,10 @@ void resampleRows(ResampleWork *w) {
           continue;
         }
         float *to = inputStore.data() + next++ * static_cast<size_t>(span + 1);
-        getPaletteFloatBILData(w->in, r, spanLo, span, w->source[p], to);
+        staging.read(w->in, r, w->source[p], spanLo, to);
         input(p, r) = to - spanLo;
       }
+    if (staging.inSize) staging.convertInput(ih.pixelid);
     /* Output lines: a FLOAT memory output's where they lie. */
     outputs.assign(static_cast<size_t>(pairs) * n, nullptr);
     bool direct = directOut;
@@ -509,8 +569,14 @@ void resampleRows(ResampleWork *w) {
           combine(done + k, [&](int r) { return input(p, r); },
                   outputs[static_cast<size_t>(p) * n + k]);
     });
+    if (!direct && staging.outSize)
+      staging.convertOutput(oh.pixelid, outColumns, outputs.data(), pairs * n);
     for (int k = 0; k < n; k++) {
-      if (!direct)
+      if (!direct && staging.outSize)
+        for (int p = 0; p < pairs; p++)
+          putStoredBILData(w->out, done + k, 0, outColumns, w->dest[p],
+                           staging.stored(p * n + k, outColumns));
+      else if (!direct)
         for (int p = 0; p < pairs; p++)
           putFloatBILData(w->out, done + k, 0, outColumns, w->dest[p],
                           outputs[static_cast<size_t>(p) * n + k]);
