@@ -802,9 +802,10 @@ int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
  *     of output rows of one band pair widen their input rows into a ring
  *     of ny + 2 rows, filter them (each row as the ring computes it) and
  *     store them; then this thread puts them into the output's cache in
- *     order.  Only bytes are moved here: the conversions and the filter
- *     all run on the pool, in rounds large enough that every thread gets
- *     several runs.
+ *     order.  Only bytes are moved here, and while the pool filters a
+ *     round this thread writes the round before and reads the round
+ *     after (two sets of buffers), so the file work and the filter
+ *     overlap.
  * Results:      1; 0 (nothing done) for a palette input, a 1BIT or 4BITS
  *     image, or two memory images.
  */
@@ -821,67 +822,100 @@ int gconvLineRounds(GconvWork *w, const std::vector<KernelTap> &taps) {
   const size_t outRowBytes = static_cast<size_t>(w->c) * outSize;
   const int round = roundRows((run + w->pairs - 1) / w->pairs, w->r,
                               static_cast<long long>(inRowBytes + outRowBytes) * w->pairs);
+  const int rounds = (w->r + round - 1) / round;
   const size_t inRows = static_cast<size_t>(round) + ny - 1;
-  std::vector<unsigned char> input(checkedCount(inRows * w->pairs, inRowBytes));
-  std::vector<unsigned char> output(checkedCount(static_cast<size_t>(round) * w->pairs, outRowBytes));
-  auto inputRow = [&](int p, int r) { return input.data() + (p * inRows + r) * inRowBytes; };
-  auto outputRow = [&](int p, int r) {
-    return output.data() + (static_cast<size_t>(p) * round + r) * outRowBytes;
+  std::vector<unsigned char> input[2], output[2];
+  for (int b = 0; b < std::min(rounds, 2); b++) {
+    input[b].resize(checkedCount(inRows * w->pairs, inRowBytes));
+    output[b].resize(checkedCount(static_cast<size_t>(round) * w->pairs, outRowBytes));
+  }
+  // Round j's rows lie in the buffers j % 2.
+  auto inputRow = [&](int j, int p, int r) {
+    return input[j % 2].data() + (p * inRows + r) * inRowBytes;
   };
+  auto outputRow = [&](int j, int p, int r) {
+    return output[j % 2].data() + (static_cast<size_t>(p) * round + r) * outRowBytes;
+  };
+  auto rowsOf = [&](int j) { return std::min(round, w->r - j * round); };
+  RowMeter meter("gconv");
+  auto read = [&](int j) {
+    for (int p = 0; p < w->pairs; p++)
+      for (int r = 0; r < rowsOf(j) + ny - 1; r++)
+        getStoredBILData(w->in, std::clamp(w->ir + j * round - ny / 2 + r, 0, ih.rows - 1), 0,
+                         ih.columns, w->source[p], inputRow(j, p, r));
+  };
+  auto write = [&](int j) {
+    for (int r = 0; r < rowsOf(j); r++) {
+      const int i = j * round + r;
+      for (int p = 0; p < w->pairs; p++)
+        putStoredBILData(w->out, w->orow + i, w->oc, w->c, w->dest[p], outputRow(j, p, r));
+      meter.row(i + 1, w->r);
+    }
+  };
+
   const size_t padded = static_cast<size_t>(nx) + ih.columns;
   const bool dense = taps.size() == static_cast<size_t>(nx) * ny;
   std::vector<double> weights;
   for (const KernelTap &t : taps) weights.push_back(t.w);
-  RowMeter meter("gconv");
-  for (int i0 = 0; i0 < w->r; i0 += round) {
-    const int n = std::min(round, w->r - i0);
-    for (int p = 0; p < w->pairs; p++)
-      for (int r = 0; r < n + ny - 1; r++)
-        getStoredBILData(w->in, std::clamp(w->ir + i0 - ny / 2 + r, 0, ih.rows - 1), 0,
-                         ih.columns, w->source[p], inputRow(p, r));
+  // Runs of one band pair, as many pieces as make the work of a block.
+  const int grain = rowGrain(static_cast<long long>(run) * w->c * static_cast<long long>(taps.size() + 2));
+  read(0);
+  for (int j = 0; j < rounds; j++) {
+    const int n = rowsOf(j);
     const int runs = (n + run - 1) / run;
-    parallelFor(runs * w->pairs, [&](int piece) {
-      const int p = piece % w->pairs, i1 = piece / w->pairs * run;
-      const int count = std::min(run, n - i1);
-      // Input row i1 + j of the round lies in slot j % (ny + 2).
-      std::vector<double> ring(padded * static_cast<size_t>(ny + 2));
-      std::vector<float> values(std::max(padded, static_cast<size_t>(w->c) * 3));
-      auto slot = [&](int s) { return ring.data() + static_cast<size_t>(s) * padded; };
-      int held = 0;
-      auto hold = [&](int rows) {
-        for (; held < rows; held++) {
-          storedToFloats(ih.pixelid, inputRow(p, i1 + held), ih.columns, values.data());
-          widenPaddedRow(values.data(), ih.columns, nx, slot(held % (ny + 2)));
+    auto filter = [&](int first, int end) {
+      for (int piece = first; piece < end; piece++) {
+        const int p = piece % w->pairs, i1 = piece / w->pairs * run;
+        const int count = std::min(run, n - i1);
+        // Input row i1 + m of the round lies in slot m % (ny + 2).
+        std::vector<double> ring(padded * static_cast<size_t>(ny + 2));
+        std::vector<float> values(std::max(padded, static_cast<size_t>(w->c) * 3));
+        auto slot = [&](int s) { return ring.data() + static_cast<size_t>(s) * padded; };
+        int held = 0;
+        auto hold = [&](int rows) {
+          for (; held < rows; held++) {
+            storedToFloats(ih.pixelid, inputRow(j, p, i1 + held), ih.columns, values.data());
+            widenPaddedRow(values.data(), ih.columns, nx, slot(held % (ny + 2)));
+          }
+        };
+        const double *window[kMaxKernelWeights + 2];
+        float *outs[3] = {values.data(), values.data() + w->c, values.data() + 2 * w->c};
+        auto store = [&](int i, int rows) {
+          for (int q = 0; q < rows; q++)
+            floatsToStored(oh.pixelid, outs[q], w->c, outputRow(j, p, i1 + i + q));
+        };
+        int i = 0;
+        const int rows = !dense || ny < 2 ? 1 : ny < 3 ? 2 : 3;
+        for (; rows > 1 && i + rows <= count; i += rows) {
+          hold(i + ny + rows - 1);
+          for (int m = 0; m < ny + rows - 1; m++) window[m] = slot((i + m) % (ny + 2)) + w->ic;
+          if (rows == 2) convolveDenseRows2(window, weights.data(), nx, ny, w->c, outs);
+          else convolveDenseRows3(window, weights.data(), nx, ny, w->c, outs);
+          store(i, rows);
         }
-      };
-      const double *window[kMaxKernelWeights + 2];
-      float *outs[3] = {values.data(), values.data() + w->c, values.data() + 2 * w->c};
-      auto store = [&](int i, int rows) {
-        for (int q = 0; q < rows; q++)
-          floatsToStored(oh.pixelid, outs[q], w->c, outputRow(p, i1 + i + q));
-      };
-      int i = 0;
-      const int rows = !dense || ny < 2 ? 1 : ny < 3 ? 2 : 3;
-      for (; rows > 1 && i + rows <= count; i += rows) {
-        hold(i + ny + rows - 1);
-        for (int m = 0; m < ny + rows - 1; m++) window[m] = slot((i + m) % (ny + 2)) + w->ic;
-        if (rows == 2) convolveDenseRows2(window, weights.data(), nx, ny, w->c, outs);
-        else convolveDenseRows3(window, weights.data(), nx, ny, w->c, outs);
-        store(i, rows);
+        for (; i < count; i++) {
+          hold(i + ny);
+          for (int m = 0; m < ny; m++) window[m] = slot((i + m) % (ny + 2)) + w->ic;
+          convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c, outs[0]);
+          store(i, 1);
+        }
       }
-      for (; i < count; i++) {
-        hold(i + ny);
-        for (int m = 0; m < ny; m++) window[m] = slot((i + m) % (ny + 2)) + w->ic;
-        convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c, outs[0]);
-        store(i, 1);
-      }
+    };
+    // The rounds either side go through the cache here, once this thread
+    // has done its first block (the workers are under way by then).
+    bool moved = false;
+    auto move = [&] {
+      if (j > 0) write(j - 1);
+      if (j + 1 < rounds) read(j + 1);
+      moved = true;
+    };
+    parallelRows(runs * w->pairs, grain, filter, [&](int done) {
+      if (done > 0 && !moved) move();
+      return true;
     });
-    for (int r = 0; r < n; r++) {
-      for (int p = 0; p < w->pairs; p++)
-        putStoredBILData(w->out, w->orow + i0 + r, w->oc, w->c, w->dest[p], outputRow(p, r));
-      meter.row(i0 + r + 1, w->r);
-    }
+    if (!moved) move();
   }
+  write(rounds - 1);
   meter.finish();
   return 1;
 }

@@ -221,57 +221,86 @@ void resampleAverageRowHalf(const float *__restrict row, float wy, const Average
 
 /*
  * Rows of a round that go through the line cache as stored samples: this
- * thread only copies their bytes (getStoredBILData, putStoredBILData), the
- * pool converts them, with the values getPaletteFloatBILData and
- * putFloatBILData give.  A palette input, a 1BIT or 4BITS image, and
- * every image on one thread, are converted here as they are read or
- * written.
+ * thread only copies their bytes (getStoredBILData, putStoredBILData), and
+ * each block of rows on the pool converts the input rows it reads and the
+ * output rows it makes in buffers of its own, with the values
+ * getPaletteFloatBILData and putFloatBILData give.  A palette input, a
+ * 1BIT or 4BITS image, and every image on one thread, are converted here
+ * as they are read or written.
  */
 struct ResampleStaging {
   int inSize = 0, outSize = 0;  /* stored sample bytes; 0: not staged */
-  int span = 0;
-  std::vector<unsigned char> in, out;
-  std::vector<float *> targets;  /* where staged input row k goes as floats */
+  int inPixel = 0, outPixel = 0;
+  int span = 0, columns = 0;    /* input span and output columns */
+  int lo = 0, count = 0;        /* input rows of the round */
+  std::vector<unsigned char> in, out[2];  /* output rows of this round and the one before */
+  int current = 0;              /* out[current] takes this round's rows */
+  std::vector<int> index;       /* per pair and input row of the round: staged row, or -1 */
 
-  ResampleStaging(const RAMIMG *input, const RAMIMG *output, int columns)
-      : inSize(input->header.nindices == 0 && workerCount() > 1
-                   ? storedSampleBytes(input->header.pixelid) : 0),
-        outSize(workerCount() > 1 ? storedSampleBytes(output->header.pixelid) : 0),
-        span(columns) {}
+  ResampleStaging(const RAMIMG *input, const RAMIMG *output, int inputSpan, int outColumns,
+                  bool pool)
+      : inSize(input->header.nindices == 0 && pool ? storedSampleBytes(input->header.pixelid) : 0),
+        outSize(pool ? storedSampleBytes(output->header.pixelid) : 0),
+        inPixel(input->header.pixelid), outPixel(output->header.pixelid), span(inputSpan),
+        columns(outColumns) {}
 
-  /* Input row r of band pair p's source into `to` (span floats from column lo). */
-  void read(RAMIMG *image, int r, int source, int lo, float *to) {
-    if (!inSize) {
-      getPaletteFloatBILData(image, r, lo, span, source, to);
-      return;
+  /* Floats a copied input row (an output row) of a round takes, for its budget. */
+  int64_t copyFloats() const { return inSize ? (int64_t{span} * inSize + 3) / 4 : span + 1; }
+  int64_t lineFloats() const { return outSize ? (int64_t{columns} * outSize + 3) / 4 : columns; }
+
+  void begin(int pairs, int first, int rows) {
+    lo = first;
+    count = rows;
+    index.assign(static_cast<size_t>(pairs) * rows, -1);
+    in.clear();
+  }
+  /* Stages input row r of pair p (span samples from column `from`): false
+     when this image's rows are converted here instead. */
+  bool read(RAMIMG *image, int p, int r, int source, int from) {
+    if (!inSize) return false;
+    const size_t bytes = static_cast<size_t>(span) * inSize, k = in.size() / bytes;
+    in.resize(in.size() + bytes);
+    getStoredBILData(image, r, from, span, source, in.data() + k * bytes);
+    index[static_cast<size_t>(p) * count + (r - lo)] = static_cast<int>(k);
+    return true;
+  }
+  unsigned char *stored(int b, int k) {
+    return out[b].data() + static_cast<size_t>(k) * columns * outSize;
+  }
+
+  /* The converted rows of one block: the last few input rows it read (a
+     block reads a pair's rows in order), then its output lines. */
+  static constexpr int kHeld = 8;
+  struct Block {
+    ResampleStaging &s;
+    int spanLo;
+    std::vector<float> values;
+    int tags[kHeld] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    int next = 0;
+    Block(ResampleStaging &staging, int from, int lines)
+        : s(staging), spanLo(from),
+          values(kHeld * static_cast<size_t>(staging.span + 1) +
+                 static_cast<size_t>(lines) * staging.columns) {}
+    /* Input row r of pair p by column: `held` unless staged. */
+    const float *input(int p, int r, const float *held) {
+      const int k = s.index.empty() || r < s.lo || r >= s.lo + s.count
+                        ? -1 : s.index[static_cast<size_t>(p) * s.count + (r - s.lo)];
+      if (k < 0) return held;
+      for (int t = 0; t < kHeld; t++)
+        if (tags[t] == k) return values.data() + static_cast<size_t>(t) * (s.span + 1) - spanLo;
+      const int t = next;
+      next = (next + 1) % kHeld;
+      tags[t] = k;
+      float *row = values.data() + static_cast<size_t>(t) * (s.span + 1);
+      storedToFloats(s.inPixel, s.in.data() + static_cast<size_t>(k) * s.span * s.inSize, s.span,
+                     row);
+      return row - spanLo;
     }
-    const size_t bytes = static_cast<size_t>(span) * inSize;
-    in.resize((targets.size() + 1) * bytes);
-    getStoredBILData(image, r, lo, span, source, in.data() + targets.size() * bytes);
-    targets.push_back(to);
-  }
-
-  /* The staged input rows into their floats, on the pool. */
-  void convertInput(int pixelid) {
-    const size_t bytes = static_cast<size_t>(span) * inSize;
-    const int count = static_cast<int>(targets.size());
-    parallelRows(count, rowGrain(span), [&](int first, int end) {
-      for (int k = first; k < end; k++)
-        storedToFloats(pixelid, in.data() + k * bytes, span, targets[k]);
-    });
-    targets.clear();
-  }
-
-  /* The rows' floats into stored samples, on the pool; row k's from stored(k). */
-  void convertOutput(int pixelid, int columns, float *const *rows, int count) {
-    out.resize(static_cast<size_t>(count) * columns * outSize);
-    parallelRows(count, rowGrain(columns), [&](int first, int end) {
-      for (int k = first; k < end; k++) floatsToStored(pixelid, rows[k], columns, stored(k, columns));
-    });
-  }
-  unsigned char *stored(int k, int columns) {
-    return out.data() + static_cast<size_t>(k) * columns * outSize;
-  }
+    float *line(int i) {
+      return values.data() + kHeld * static_cast<size_t>(s.span + 1) +
+             static_cast<size_t>(i) * s.columns;
+    }
+  };
 };
 
 /*
@@ -281,8 +310,10 @@ struct ResampleStaging {
  *     lines of a FLOAT memory input are used where they lie), then the
  *     rows are combined per output column in blocks on the worker pool,
  *     written where a FLOAT memory output's lines lie or stored in order
- *     afterwards.  Every output row depends only on the input rows, so
- *     the values are the same with any number of threads.
+ *     afterwards.  Rows going through the line cache are staged as bytes
+ *     (ResampleStaging) and a round's output is stored while the pool
+ *     works out the next.  Every output row depends only on the input
+ *     rows, so the values are the same with any number of threads.
  */
 void resampleRows(ResampleWork *w) {
   const ImageHeader &ih = w->in->header, &oh = w->out->header;
@@ -475,14 +506,31 @@ void resampleRows(ResampleWork *w) {
       !residentImage(w->out) ? 1 : static_cast<int>(std::min<int64_t>(
           outRows, ((int64_t{2} << 20) + int64_t{outColumns} * pairs * 4 - 1) /
                        std::max<int64_t>(int64_t{outColumns} * pairs * 4, 1))));
-  /* Floats; an input read through the line cache is all copies, and gets
-     room for rounds with blocks for every thread. */
-  const int64_t budget = int64_t{1} << (residentImage(w->in) || workerCount() == 1 ? 20 : 22);
+  const int64_t budget = int64_t{1} << 20;  /* floats */
   const int round = static_cast<int>(std::max<int64_t>(
       1, std::min<int64_t>(outRows, std::max<int64_t>(int64_t{grain} * workerCount() * 4,
                                                       budget / std::max(outColumns, 1)))));
   const std::vector<float> zeros(static_cast<size_t>(inColumns) + 2, 0.0f);
-  ResampleStaging staging(w->in, w->out, span);
+  /* (An image resampled into itself is read before it is written: its
+     rows are not staged, nor written a round late.) */
+  ResampleStaging staging(w->in, w->out, span, outColumns,
+                          workerCount() > 1 && outRows >= 2 * grain && w->in != w->out);
+  /* Staged output rows of the round before, written while the pool works
+     out the next round (or after the last). */
+  int pendingFirst = 0, pendingRows = 0;
+  auto writePending = [&] {
+    const int b = 1 - staging.current;
+    for (int k = 0; k < pendingRows; k++) {
+      for (int p = 0; p < pairs; p++)
+        putStoredBILData(w->out, pendingFirst + k, 0, outColumns, w->dest[p],
+                         staging.stored(b, p * pendingRows + k));
+      const int i = pendingFirst + k;
+      if (outRows > 0 && static_cast<float>(i) / outRows >= meter.threshold && w->update)
+        updateClient(w->out, nullptr, 2);
+      meter.row(i, outRows);
+    }
+    pendingRows = 0;
+  };
   std::vector<float> inputStore, outputStore;
   std::vector<const float *> inputs;  /* per pair and input row of the round, by column */
   std::vector<char> needed;           /* per input row of the round */
@@ -517,8 +565,8 @@ void resampleRows(ResampleWork *w) {
           inputs[static_cast<size_t>(p) * count + (r - lo)] = line;
           copies += !line && r >= 0 && r < inRows;
         }
-      if (n == 1 || (static_cast<int64_t>(copies) * (span + 1) <= budget &&
-                     (directOut || int64_t{n} * pairs * outColumns <= budget)))
+      if (n == 1 || (static_cast<int64_t>(copies) * staging.copyFloats() <= budget &&
+                     (directOut || int64_t{n} * pairs * staging.lineFloats() <= budget)))
         break;
       n = (n + 1) / 2;
     }
@@ -526,7 +574,8 @@ void resampleRows(ResampleWork *w) {
       return inputs[static_cast<size_t>(p) * count + (r - lo)];
     };
     /* Input rows a round reads: held lines in place, others copied once. */
-    if (inputStore.size() < copies * static_cast<size_t>(span + 1))
+    staging.begin(pairs, lo, count);
+    if (!staging.inSize && inputStore.size() < copies * static_cast<size_t>(span + 1))
       inputStore.resize(copies * static_cast<size_t>(span + 1));
     size_t next = 0;
     for (int p = 0; p < pairs; p++)
@@ -536,11 +585,11 @@ void resampleRows(ResampleWork *w) {
           input(p, r) = zeros.data() + 1;
           continue;
         }
+        if (staging.read(w->in, p, r, w->source[p], spanLo)) continue;
         float *to = inputStore.data() + next++ * static_cast<size_t>(span + 1);
-        staging.read(w->in, r, w->source[p], spanLo, to);
+        getPaletteFloatBILData(w->in, r, spanLo, span, w->source[p], to);
         input(p, r) = to - spanLo;
       }
-    if (staging.inSize) staging.convertInput(ih.pixelid);
     /* Output lines: a FLOAT memory output's where they lie. */
     outputs.assign(static_cast<size_t>(pairs) * n, nullptr);
     bool direct = directOut;
@@ -548,16 +597,44 @@ void resampleRows(ResampleWork *w) {
       for (int k = 0; k < n && direct; k++)
         direct = (outputs[static_cast<size_t>(p) * n + k] =
                       residentFloatLine(w->out, done + k, w->dest[p])) != nullptr;
+    const bool stagedOut = !direct && staging.outSize;
     if (direct) {
       for (int p = 0; p < pairs; p++)
         for (int k = 0; k < n; k++) setRAMImageDirty(w->out, done + k, w->dest[p]);
+    } else if (stagedOut) {
+      staging.out[staging.current].resize(static_cast<size_t>(pairs) * n * outColumns *
+                                          staging.outSize);
     } else {
       if (outputStore.size() < static_cast<size_t>(pairs) * n * outColumns)
         outputStore.resize(static_cast<size_t>(pairs) * n * outColumns);
       for (size_t k = 0; k < outputs.size(); k++)
         outputs[k] = outputStore.data() + k * static_cast<size_t>(outColumns);
     }
-    parallelRows(n, grain, [&](int first, int end) {
+    /* A block of a round with staged rows: its input rows converted as it
+       reads them, its output rows made in lines of its own and stored. */
+    auto stagedRows = [&](int first, int end) {
+      ResampleStaging::Block block(staging, spanLo, stagedOut ? pairs * (end - first) : 0);
+      std::vector<float *> lines(static_cast<size_t>(end - first));
+      for (int p = 0; p < pairs; p++) {
+        for (int k = first; k < end; k++)
+          lines[k - first] = stagedOut ? block.line(p * (end - first) + k - first)
+                                       : outputs[static_cast<size_t>(p) * n + k];
+        auto row = [&](int r) { return block.input(p, r, input(p, r)); };
+        if (w->method == RSP_BI && span > 0)
+          bilinearRows(done + first, done + end, row, lines.data());
+        else
+          for (int k = first; k < end; k++) combine(done + k, row, lines[k - first]);
+        if (stagedOut)
+          for (int k = first; k < end; k++)
+            floatsToStored(oh.pixelid, lines[k - first], outColumns,
+                           staging.stored(staging.current, p * n + k));
+      }
+    };
+    const std::function<void(int, int)> rows = [&](int first, int end) {
+      if (staging.inSize || stagedOut) {
+        stagedRows(first, end);
+        return;
+      }
       if (w->method == RSP_BI && span > 0) {
         for (int p = 0; p < pairs; p++)
           bilinearRows(done + first, done + end, [&](int r) { return input(p, r); },
@@ -568,15 +645,22 @@ void resampleRows(ResampleWork *w) {
         for (int p = 0; p < pairs; p++)
           combine(done + k, [&](int r) { return input(p, r); },
                   outputs[static_cast<size_t>(p) * n + k]);
-    });
-    if (!direct && staging.outSize)
-      staging.convertOutput(oh.pixelid, outColumns, outputs.data(), pairs * n);
-    for (int k = 0; k < n; k++) {
-      if (!direct && staging.outSize)
-        for (int p = 0; p < pairs; p++)
-          putStoredBILData(w->out, done + k, 0, outColumns, w->dest[p],
-                           staging.stored(p * n + k, outColumns));
-      else if (!direct)
+    };
+    if (stagedOut)
+      parallelRows(n, grain, rows, [&](int finished) {
+        if (finished > 0 && pendingRows) writePending();
+        return true;
+      });
+    else
+      parallelRows(n, grain, rows);
+    if (pendingRows) writePending();
+    if (stagedOut) {
+      pendingFirst = done;
+      pendingRows = n;
+      staging.current = 1 - staging.current;
+    }
+    for (int k = 0; k < n && !stagedOut; k++) {
+      if (!direct)
         for (int p = 0; p < pairs; p++)
           putFloatBILData(w->out, done + k, 0, outColumns, w->dest[p],
                           outputs[static_cast<size_t>(p) * n + k]);
@@ -589,6 +673,7 @@ void resampleRows(ResampleWork *w) {
       for (int p = 0; p < pairs; p++) resetBandHist(w->out->hist, w->dest[p]);
     done += n;
   }
+  writePending();
 }
 
 int resampleFailure(ResampleWork *w) {
