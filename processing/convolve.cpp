@@ -867,19 +867,20 @@ int gconvLineRounds(GconvWork *w, const std::vector<KernelTap> &taps) {
       for (int piece = first; piece < end; piece++) {
         const int p = piece % w->pairs, i1 = piece / w->pairs * run;
         const int count = std::min(run, n - i1);
-        // Input row i1 + m of the round lies in slot m % (ny + 2).
-        std::vector<double> ring(padded * static_cast<size_t>(ny + 2));
-        std::vector<float> values(std::max(padded, static_cast<size_t>(w->c) * 3));
-        auto slot = [&](int s) { return ring.data() + static_cast<size_t>(s) * padded; };
+        // Input row i1 + m of the round lies in slot m % (ny + 2).  (Left
+        // uninitialised: every slot and value is written before it is read.)
+        std::unique_ptr<double[]> ring(new double[padded * static_cast<size_t>(ny + 2)]);
+        std::unique_ptr<float[]> values(new float[std::max(padded, static_cast<size_t>(w->c) * 3)]);
+        auto slot = [&](int s) { return ring.get() + static_cast<size_t>(s) * padded; };
         int held = 0;
         auto hold = [&](int rows) {
           for (; held < rows; held++) {
-            storedToFloats(ih.pixelid, inputRow(j, p, i1 + held), ih.columns, values.data());
-            widenPaddedRow(values.data(), ih.columns, nx, slot(held % (ny + 2)));
+            storedToFloats(ih.pixelid, inputRow(j, p, i1 + held), ih.columns, values.get());
+            widenPaddedRow(values.get(), ih.columns, nx, slot(held % (ny + 2)));
           }
         };
         const double *window[kMaxKernelWeights + 2];
-        float *outs[3] = {values.data(), values.data() + w->c, values.data() + 2 * w->c};
+        float *outs[3] = {values.get(), values.get() + w->c, values.get() + 2 * w->c};
         auto store = [&](int i, int rows) {
           for (int q = 0; q < rows; q++)
             floatsToStored(oh.pixelid, outs[q], w->c, outputRow(j, p, i1 + i + q));

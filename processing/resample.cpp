@@ -12,6 +12,7 @@
 #include <limits.h>
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -233,7 +234,9 @@ struct ResampleStaging {
   int inPixel = 0, outPixel = 0;
   int span = 0, columns = 0;    /* input span and output columns */
   int lo = 0, count = 0;        /* input rows of the round */
-  std::vector<unsigned char> in, out[2];  /* output rows of this round and the one before */
+  std::unique_ptr<unsigned char[]> in;  /* the round's input rows, `staged` of them */
+  size_t room = 0, staged = 0;
+  std::vector<unsigned char> out[2];    /* output rows of this round and the one before */
   int current = 0;              /* out[current] takes this round's rows */
   std::vector<int> index;       /* per pair and input row of the round: staged row, or -1 */
 
@@ -248,19 +251,24 @@ struct ResampleStaging {
   int64_t copyFloats() const { return inSize ? (int64_t{span} * inSize + 3) / 4 : span + 1; }
   int64_t lineFloats() const { return outSize ? (int64_t{columns} * outSize + 3) / 4 : columns; }
 
-  void begin(int pairs, int first, int rows) {
+  /* A round of input rows first .. first + rows - 1, `copies` of them staged. */
+  void begin(int pairs, int first, int rows, size_t copies) {
     lo = first;
     count = rows;
     index.assign(static_cast<size_t>(pairs) * rows, -1);
-    in.clear();
+    staged = 0;
+    const size_t need = copies * span * inSize;
+    if (room < need) {
+      in.reset(new unsigned char[need]);  /* every byte is written before it is read */
+      room = need;
+    }
   }
   /* Stages input row r of pair p (span samples from column `from`): false
      when this image's rows are converted here instead. */
   bool read(RAMIMG *image, int p, int r, int source, int from) {
     if (!inSize) return false;
-    const size_t bytes = static_cast<size_t>(span) * inSize, k = in.size() / bytes;
-    in.resize(in.size() + bytes);
-    getStoredBILData(image, r, from, span, source, in.data() + k * bytes);
+    const size_t bytes = static_cast<size_t>(span) * inSize, k = staged++;
+    getStoredBILData(image, r, from, span, source, in.get() + k * bytes);
     index[static_cast<size_t>(p) * count + (r - lo)] = static_cast<int>(k);
     return true;
   }
@@ -274,30 +282,31 @@ struct ResampleStaging {
   struct Block {
     ResampleStaging &s;
     int spanLo;
-    std::vector<float> values;
+    std::unique_ptr<float[]> values;  /* uninitialised: each part is written first */
     int tags[kHeld] = {-1, -1, -1, -1, -1, -1, -1, -1};
     int next = 0;
     Block(ResampleStaging &staging, int from, int lines)
         : s(staging), spanLo(from),
-          values(kHeld * static_cast<size_t>(staging.span + 1) +
-                 static_cast<size_t>(lines) * staging.columns) {}
+          values(new float[kHeld * static_cast<size_t>(staging.span + 1) +
+                           static_cast<size_t>(lines) * staging.columns]) {}
     /* Input row r of pair p by column: `held` unless staged. */
     const float *input(int p, int r, const float *held) {
       const int k = s.index.empty() || r < s.lo || r >= s.lo + s.count
                         ? -1 : s.index[static_cast<size_t>(p) * s.count + (r - s.lo)];
       if (k < 0) return held;
       for (int t = 0; t < kHeld; t++)
-        if (tags[t] == k) return values.data() + static_cast<size_t>(t) * (s.span + 1) - spanLo;
+        if (tags[t] == k) return values.get() + static_cast<size_t>(t) * (s.span + 1) - spanLo;
       const int t = next;
       next = (next + 1) % kHeld;
       tags[t] = k;
-      float *row = values.data() + static_cast<size_t>(t) * (s.span + 1);
-      storedToFloats(s.inPixel, s.in.data() + static_cast<size_t>(k) * s.span * s.inSize, s.span,
+      float *row = values.get() + static_cast<size_t>(t) * (s.span + 1);
+      storedToFloats(s.inPixel, s.in.get() + static_cast<size_t>(k) * s.span * s.inSize, s.span,
                      row);
+      row[s.span] = 0;  /* the pad a copied row has */
       return row - spanLo;
     }
     float *line(int i) {
-      return values.data() + kHeld * static_cast<size_t>(s.span + 1) +
+      return values.get() + kHeld * static_cast<size_t>(s.span + 1) +
              static_cast<size_t>(i) * s.columns;
     }
   };
@@ -574,7 +583,7 @@ void resampleRows(ResampleWork *w) {
       return inputs[static_cast<size_t>(p) * count + (r - lo)];
     };
     /* Input rows a round reads: held lines in place, others copied once. */
-    staging.begin(pairs, lo, count);
+    staging.begin(pairs, lo, count, copies);
     if (!staging.inSize && inputStore.size() < copies * static_cast<size_t>(span + 1))
       inputStore.resize(copies * static_cast<size_t>(span + 1));
     size_t next = 0;
