@@ -838,9 +838,9 @@ int gconvLineRounds(GconvWork *w, const std::vector<KernelTap> &taps) {
   };
   auto rowsOf = [&](int j) { return std::min(round, w->r - j * round); };
   RowMeter meter("gconv");
-  auto read = [&](int j) {
-    for (int p = 0; p < w->pairs; p++)
-      for (int r = 0; r < rowsOf(j) + ny - 1; r++)
+  auto read = [&](int j) {  // row by row: every band of a row while the cache holds it
+    for (int r = 0; r < rowsOf(j) + ny - 1; r++)
+      for (int p = 0; p < w->pairs; p++)
         getStoredBILData(w->in, std::clamp(w->ir + j * round - ny / 2 + r, 0, ih.rows - 1), 0,
                          ih.columns, w->source[p], inputRow(j, p, r));
   };

@@ -587,8 +587,9 @@ void resampleRows(ResampleWork *w) {
     if (!staging.inSize && inputStore.size() < copies * static_cast<size_t>(span + 1))
       inputStore.resize(copies * static_cast<size_t>(span + 1));
     size_t next = 0;
-    for (int p = 0; p < pairs; p++)
-      for (int r = lo; r < lo + count; r++) {
+    /* Row by row, every band of a row while the cache holds it. */
+    for (int r = lo; r < lo + count; r++)
+      for (int p = 0; p < pairs; p++) {
         if (!needed[r - lo] || input(p, r)) continue;
         if (r < 0 || r >= inRows) {
           input(p, r) = zeros.data() + 1;
