@@ -820,8 +820,12 @@ int gconvLineRounds(GconvWork *w, const std::vector<KernelTap> &taps) {
   const int run = 16;  /* output rows of a piece */
   const size_t inRowBytes = static_cast<size_t>(ih.columns) * inSize;
   const size_t outRowBytes = static_cast<size_t>(w->c) * outSize;
-  const int round = roundRows((run + w->pairs - 1) / w->pairs, w->r,
-                              static_cast<long long>(inRowBytes + outRowBytes) * w->pairs);
+  // Rounds large enough for a few runs a thread; the four buffers within
+  // about 64 MB however many threads there are.
+  const long long rowBytes = static_cast<long long>(inRowBytes + outRowBytes) * w->pairs;
+  const int round = std::min(roundRows((run + w->pairs - 1) / w->pairs, w->r, rowBytes),
+                             static_cast<int>(std::clamp<long long>((32LL << 20) / rowBytes,
+                                                                    run, INT_MAX)));
   const int rounds = (w->r + round - 1) / round;
   const size_t inRows = static_cast<size_t>(round) + ny - 1;
   std::vector<unsigned char> input[2], output[2];
@@ -858,7 +862,8 @@ int gconvLineRounds(GconvWork *w, const std::vector<KernelTap> &taps) {
   std::vector<double> weights;
   for (const KernelTap &t : taps) weights.push_back(t.w);
   // Runs of one band pair, as many pieces as make the work of a block.
-  const int grain = rowGrain(static_cast<long long>(run) * w->c * static_cast<long long>(taps.size() + 2));
+  const int grain = rowGrain(static_cast<long long>(run) * w->c *
+                             static_cast<long long>(taps.size() + 2));
   read(0);
   for (int j = 0; j < rounds; j++) {
     const int n = rowsOf(j);
