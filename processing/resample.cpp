@@ -519,13 +519,13 @@ void resampleRows(ResampleWork *w) {
      rows are not staged, nor written a round late.)  Staged rows take a
      quarter of the room of floats or less: their rounds get twice the
      room, so that every thread still has blocks at large sizes. */
-  const bool staged = workerCount() > 1 && outRows >= 2 * grain && w->in != w->out;
-  const int64_t budget = int64_t{1} << (staged ? 21 : 20);  /* floats */
+  ResampleStaging staging(w->in, w->out, span, outColumns,
+                          workerCount() > 1 && outRows >= 2 * grain && w->in != w->out);
+  const int64_t budget = int64_t{1} << (staging.inSize || staging.outSize ? 21 : 20);  /* floats */
   const int round = static_cast<int>(std::max<int64_t>(
       1, std::min<int64_t>(outRows, std::max<int64_t>(int64_t{grain} * workerCount() * 4,
                                                       budget / std::max(outColumns, 1)))));
   const std::vector<float> zeros(static_cast<size_t>(inColumns) + 2, 0.0f);
-  ResampleStaging staging(w->in, w->out, span, outColumns, staged);
   /* Staged output rows of the round before, written while the pool works
      out the next round (or after the last). */
   int pendingFirst = 0, pendingRows = 0;
