@@ -30,6 +30,7 @@
 #include "core/text.h"
 #include "core/threads.h"
 #include "processing/rimage.h"
+#include "processing/transfer.h"
 #include "raster/bandstats.h"
 #include "raster/pixels.h"
 #include "vesk/meter.h"
@@ -1034,6 +1035,137 @@ int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
 }
 
 /*
+ * gconvLineRounds --
+ *     "2D" into another image when the two are not both held in memory:
+ *     rounds of output rows whose input rows are taken out of the line
+ *     cache as stored samples on this thread; on the worker pool, runs
+ *     of output rows of one band pair widen their input rows into a ring
+ *     of ny + 2 rows, filter them (each row as the ring computes it) and
+ *     store them; then this thread puts them into the output's cache in
+ *     order.  Only bytes are moved here, and while the pool filters a
+ *     round this thread writes the round before and reads the round
+ *     after (two sets of buffers), so the file work and the filter
+ *     overlap.
+ * Results:      1; 0 (nothing done) for a palette input, a 1BIT or 4BITS
+ *     image, or two memory images.
+ */
+int gconvLineRounds(GconvWork *w, const std::vector<KernelTap> &taps) {
+  const ConvKernel &k = w->kernel;
+  const int nx = k.nx, ny = k.ny;
+  const ImageHeader &ih = w->in->header, &oh = w->out->header;
+  const int inSize = storedSampleBytes(ih.pixelid), outSize = storedSampleBytes(oh.pixelid);
+  if (w->r <= 0 || w->c <= 0 || ih.rows <= 0 || ih.columns <= 0 || ih.nindices != 0 ||
+      inSize == 0 || outSize == 0 || (residentImage(w->in) && residentImage(w->out)))
+    return 0;
+  const int run = 16;  /* output rows of a piece */
+  const size_t inRowBytes = static_cast<size_t>(ih.columns) * inSize;
+  const size_t outRowBytes = static_cast<size_t>(w->c) * outSize;
+  // Rounds large enough for a few runs a thread; the four buffers within
+  // about 64 MB however many threads there are.
+  const long long rowBytes = static_cast<long long>(inRowBytes + outRowBytes) * w->pairs;
+  const int round = std::min(roundRows((run + w->pairs - 1) / w->pairs, w->r, rowBytes),
+                             static_cast<int>(std::clamp<long long>((32LL << 20) / rowBytes,
+                                                                    run, INT_MAX)));
+  const int rounds = (w->r + round - 1) / round;
+  const size_t inRows = static_cast<size_t>(round) + ny - 1;
+  std::vector<unsigned char> input[2], output[2];
+  for (int b = 0; b < std::min(rounds, 2); b++) {
+    input[b].resize(checkedCount(inRows * w->pairs, inRowBytes));
+    output[b].resize(checkedCount(static_cast<size_t>(round) * w->pairs, outRowBytes));
+  }
+  // Round j's rows lie in the buffers j % 2.
+  auto inputRow = [&](int j, int p, int r) {
+    return input[j % 2].data() + (p * inRows + r) * inRowBytes;
+  };
+  auto outputRow = [&](int j, int p, int r) {
+    return output[j % 2].data() + (static_cast<size_t>(p) * round + r) * outRowBytes;
+  };
+  auto rowsOf = [&](int j) { return std::min(round, w->r - j * round); };
+  RowMeter meter("gconv");
+  auto read = [&](int j) {  // row by row: every band of a row while the cache holds it
+    for (int r = 0; r < rowsOf(j) + ny - 1; r++)
+      for (int p = 0; p < w->pairs; p++)
+        getStoredBILData(w->in, std::clamp(w->ir + j * round - ny / 2 + r, 0, ih.rows - 1), 0,
+                         ih.columns, w->source[p], inputRow(j, p, r));
+  };
+  auto write = [&](int j) {
+    for (int r = 0; r < rowsOf(j); r++) {
+      const int i = j * round + r;
+      for (int p = 0; p < w->pairs; p++)
+        putStoredBILData(w->out, w->orow + i, w->oc, w->c, w->dest[p], outputRow(j, p, r));
+      meter.row(i + 1, w->r);
+    }
+  };
+
+  const size_t padded = static_cast<size_t>(nx) + ih.columns;
+  const bool dense = taps.size() == static_cast<size_t>(nx) * ny;
+  std::vector<double> weights;
+  for (const KernelTap &t : taps) weights.push_back(t.w);
+  // Runs of one band pair, as many pieces as make the work of a block.
+  const int grain = rowGrain(static_cast<long long>(run) * w->c *
+                             static_cast<long long>(taps.size() + 2));
+  read(0);
+  for (int j = 0; j < rounds; j++) {
+    const int n = rowsOf(j);
+    const int runs = (n + run - 1) / run;
+    auto filter = [&](int first, int end) {
+      for (int piece = first; piece < end; piece++) {
+        const int p = piece % w->pairs, i1 = piece / w->pairs * run;
+        const int count = std::min(run, n - i1);
+        // Input row i1 + m of the round lies in slot m % (ny + 2).  (Left
+        // uninitialised: every slot and value is written before it is read.)
+        std::unique_ptr<double[]> ring(new double[padded * static_cast<size_t>(ny + 2)]);
+        std::unique_ptr<float[]> values(new float[std::max(padded, static_cast<size_t>(w->c) * 3)]);
+        auto slot = [&](int s) { return ring.get() + static_cast<size_t>(s) * padded; };
+        int held = 0;
+        auto hold = [&](int rows) {
+          for (; held < rows; held++) {
+            storedToFloats(ih.pixelid, inputRow(j, p, i1 + held), ih.columns, values.get());
+            widenPaddedRow(values.get(), ih.columns, nx, slot(held % (ny + 2)));
+          }
+        };
+        const double *window[kMaxKernelWeights + 2];
+        float *outs[3] = {values.get(), values.get() + w->c, values.get() + 2 * w->c};
+        auto store = [&](int i, int rows) {
+          for (int q = 0; q < rows; q++)
+            floatsToStored(oh.pixelid, outs[q], w->c, outputRow(j, p, i1 + i + q));
+        };
+        int i = 0;
+        const int rows = !dense || ny < 2 ? 1 : ny < 3 ? 2 : 3;
+        for (; rows > 1 && i + rows <= count; i += rows) {
+          hold(i + ny + rows - 1);
+          for (int m = 0; m < ny + rows - 1; m++) window[m] = slot((i + m) % (ny + 2)) + w->ic;
+          convolveDenseRows(window, weights.data(), nx, ny, w->c, rows, outs);
+          store(i, rows);
+        }
+        for (; i < count; i++) {
+          hold(i + ny);
+          for (int m = 0; m < ny; m++) window[m] = slot((i + m) % (ny + 2)) + w->ic;
+          convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c, outs[0]);
+          store(i, 1);
+        }
+      }
+    };
+    // The rounds either side go through the cache here, once this thread
+    // has done its first block (the workers are under way by then).
+    bool moved = false;
+    auto move = [&] {
+      if (j > 0) write(j - 1);
+      if (j + 1 < rounds) read(j + 1);
+      moved = true;
+    };
+    parallelRows(runs * w->pairs, grain, filter, [&](int done) {
+      if (done > 0 && !moved) move();
+      return true;
+    });
+    if (!moved) move();
+  }
+  write(rounds - 1);
+  meter.finish();
+  return 1;
+}
+
+/*
  * gconvRing --
  *     "2D" and "dynamic": a ring of ny padded row sets (one padded row a
  *     band pair) and one row set for the output.
@@ -1053,6 +1185,7 @@ int gconvRing(GconvWork *w) {
   resetDestinationStats(w);
   // Into another image the rows may be filtered in any order; in place,
   // rows are read and written in the ring's order.
+  if (k.type == KERNEL_2D && w->in != w->out && gconvLineRounds(w, taps)) return 1;
   if (k.type == KERNEL_2D && w->in != w->out) return gconvBlocks(w, taps);
 
   const size_t padded = static_cast<size_t>(nx) + w->in->header.columns;

@@ -12,6 +12,7 @@
 #include <limits.h>
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -246,14 +247,108 @@ void resampleAverageRowHalf(const float *__restrict row, float wy, const Average
 }
 
 /*
+ * Rows of a round that go through the line cache as stored samples: this
+ * thread only copies their bytes (getStoredBILData, putStoredBILData), and
+ * each block of rows on the pool converts the input rows it reads and the
+ * output rows it makes in buffers of its own, with the values
+ * getPaletteFloatBILData and putFloatBILData give.  A palette input, a
+ * 1BIT or 4BITS image, and every image on one thread, are converted here
+ * as they are read or written.
+ */
+struct ResampleStaging {
+  int inSize = 0, outSize = 0;  /* stored sample bytes; 0: not staged */
+  int inPixel = 0, outPixel = 0;
+  int span = 0, columns = 0;    /* input span and output columns */
+  int lo = 0, count = 0;        /* input rows of the round */
+  std::unique_ptr<unsigned char[]> in;  /* the round's input rows, `staged` of them */
+  size_t room = 0, staged = 0;
+  std::vector<unsigned char> out[2];    /* output rows of this round and the one before */
+  int current = 0;              /* out[current] takes this round's rows */
+  std::vector<int> index;       /* per pair and input row of the round: staged row, or -1 */
+
+  ResampleStaging(const RAMIMG *input, const RAMIMG *output, int inputSpan, int outColumns,
+                  bool pool)
+      : inSize(input->header.nindices == 0 && pool ? storedSampleBytes(input->header.pixelid) : 0),
+        outSize(pool ? storedSampleBytes(output->header.pixelid) : 0),
+        inPixel(input->header.pixelid), outPixel(output->header.pixelid), span(inputSpan),
+        columns(outColumns) {}
+
+  /* Floats a copied input row (an output row) of a round takes, for its budget. */
+  int64_t copyFloats() const { return inSize ? (int64_t{span} * inSize + 3) / 4 : span + 1; }
+  int64_t lineFloats() const { return outSize ? (int64_t{columns} * outSize + 3) / 4 : columns; }
+
+  /* A round of input rows first .. first + rows - 1, `copies` of them staged. */
+  void begin(int pairs, int first, int rows, size_t copies) {
+    lo = first;
+    count = rows;
+    index.assign(static_cast<size_t>(pairs) * rows, -1);
+    staged = 0;
+    const size_t need = copies * span * inSize;
+    if (room < need) {
+      in.reset(new unsigned char[need]);  /* every byte is written before it is read */
+      room = need;
+    }
+  }
+  /* Stages input row r of pair p (span samples from column `from`): false
+     when this image's rows are converted here instead. */
+  bool read(RAMIMG *image, int p, int r, int source, int from) {
+    if (!inSize) return false;
+    const size_t bytes = static_cast<size_t>(span) * inSize, k = staged++;
+    getStoredBILData(image, r, from, span, source, in.get() + k * bytes);
+    index[static_cast<size_t>(p) * count + (r - lo)] = static_cast<int>(k);
+    return true;
+  }
+  unsigned char *stored(int b, int k) {
+    return out[b].data() + static_cast<size_t>(k) * columns * outSize;
+  }
+
+  /* The converted rows of one block: the last few input rows it read (a
+     block reads a pair's rows in order), then its output lines. */
+  static constexpr int kHeld = 8;
+  struct Block {
+    ResampleStaging &s;
+    int spanLo;
+    std::unique_ptr<float[]> values;  /* uninitialised: each part is written first */
+    int tags[kHeld] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    int next = 0;
+    Block(ResampleStaging &staging, int from, int lines)
+        : s(staging), spanLo(from),
+          values(new float[kHeld * static_cast<size_t>(staging.span + 1) +
+                           static_cast<size_t>(lines) * staging.columns]) {}
+    /* Input row r of pair p by column: `held` unless staged. */
+    const float *input(int p, int r, const float *held) {
+      const int k = s.index.empty() || r < s.lo || r >= s.lo + s.count
+                        ? -1 : s.index[static_cast<size_t>(p) * s.count + (r - s.lo)];
+      if (k < 0) return held;
+      for (int t = 0; t < kHeld; t++)
+        if (tags[t] == k) return values.get() + static_cast<size_t>(t) * (s.span + 1) - spanLo;
+      const int t = next;
+      next = (next + 1) % kHeld;
+      tags[t] = k;
+      float *row = values.get() + static_cast<size_t>(t) * (s.span + 1);
+      storedToFloats(s.inPixel, s.in.get() + static_cast<size_t>(k) * s.span * s.inSize, s.span,
+                     row);
+      row[s.span] = 0;  /* the pad a copied row has */
+      return row - spanLo;
+    }
+    float *line(int i) {
+      return values.get() + kHeld * static_cast<size_t>(s.span + 1) +
+             static_cast<size_t>(i) * s.columns;
+    }
+  };
+};
+
+/*
  * resampleRows --
  *     The output rows in rounds: the input rows a round needs are read
  *     once per source band (only the span of columns the rows touch; the
  *     lines of a FLOAT memory input are used where they lie), then the
  *     rows are combined per output column in blocks on the worker pool,
  *     written where a FLOAT memory output's lines lie or stored in order
- *     afterwards.  Every output row depends only on the input rows, so
- *     the values are the same with any number of threads.
+ *     afterwards.  Rows going through the line cache are staged as bytes
+ *     (ResampleStaging) and a round's output is stored while the pool
+ *     works out the next.  Every output row depends only on the input
+ *     rows, so the values are the same with any number of threads.
  */
 void resampleRows(ResampleWork *w) {
   const ImageHeader &ih = w->in->header, &oh = w->out->header;
@@ -467,17 +562,42 @@ void resampleRows(ResampleWork *w) {
   /* A block also moves at least 2 MiB (its output rows written and the
      input rows they read): a new output's pages are zeroed by the system
      as they are first written, a huge page at a time, and threads sharing
-     one wait for each other. */
+     one wait for each other.  (Rows going through the line cache are
+     written into buffers used again.) */
   const int64_t rowBytes = std::max<int64_t>(
       int64_t{4} * pairs * (outColumns + int64_t{span} * inRows / std::max(outRows, 1)), 1);
   const int grain = std::max(
       rowGrain(int64_t{outColumns} * pairs * (w->method == RSP_AVG ? 4 : 2)),
-      static_cast<int>(std::min<int64_t>(outRows, ((int64_t{2} << 20) + rowBytes - 1) / rowBytes)));
-  const int64_t budget = int64_t{1} << 20;  /* floats */
+      !residentImage(w->out)
+          ? 1
+          : static_cast<int>(std::min<int64_t>(outRows, ((int64_t{2} << 20) + rowBytes - 1) / rowBytes)));
+  /* (An image resampled into itself is read before it is written: its
+     rows are not staged, nor written a round late.)  Staged rows take a
+     quarter of the room of floats or less: their rounds get twice the
+     room, so that every thread still has blocks at large sizes. */
+  ResampleStaging staging(w->in, w->out, span, outColumns,
+                          workerCount() > 1 && outRows >= 2 * grain && w->in != w->out);
+  const int64_t budget = int64_t{1} << (staging.inSize || staging.outSize ? 21 : 20);  /* floats */
   const int round = static_cast<int>(std::max<int64_t>(
       1, std::min<int64_t>(outRows, std::max<int64_t>(int64_t{grain} * workerCount() * 4,
                                                       budget / std::max(outColumns, 1)))));
   const std::vector<float> zeros(static_cast<size_t>(inColumns) + 2, 0.0f);
+  /* Staged output rows of the round before, written while the pool works
+     out the next round (or after the last). */
+  int pendingFirst = 0, pendingRows = 0;
+  auto writePending = [&] {
+    const int b = 1 - staging.current;
+    for (int k = 0; k < pendingRows; k++) {
+      for (int p = 0; p < pairs; p++)
+        putStoredBILData(w->out, pendingFirst + k, 0, outColumns, w->dest[p],
+                         staging.stored(b, p * pendingRows + k));
+      const int i = pendingFirst + k;
+      if (outRows > 0 && static_cast<float>(i) / outRows >= meter.threshold && w->update)
+        updateClient(w->out, nullptr, 2);
+      meter.row(i, outRows);
+    }
+    pendingRows = 0;
+  };
   std::vector<float> inputStore, outputStore;
   std::vector<const float *> inputs;  /* per pair and input row of the round, by column */
   std::vector<char> needed;           /* per input row of the round */
@@ -572,22 +692,25 @@ void resampleRows(ResampleWork *w) {
           inputs[static_cast<size_t>(p) * count + (r - lo)] = line;
           copies += !line && r >= 0 && r < inRows;
         }
-      if (n == 1 || (static_cast<int64_t>(copies) * (span + 1) <= budget &&
-                     (directOut || int64_t{n} * pairs * outColumns <= budget)))
+      if (n == 1 || (static_cast<int64_t>(copies) * staging.copyFloats() <= budget &&
+                     (directOut || int64_t{n} * pairs * staging.lineFloats() <= budget)))
         break;
       n = (n + 1) / 2;
     }
     /* Input rows a round reads: held lines in place, others copied once. */
-    if (inputStore.size() < copies * static_cast<size_t>(span + 1))
+    staging.begin(pairs, lo, count, copies);
+    if (!staging.inSize && inputStore.size() < copies * static_cast<size_t>(span + 1))
       inputStore.resize(copies * static_cast<size_t>(span + 1));
     size_t next = 0;
-    for (int p = 0; p < pairs; p++)
-      for (int r = lo; r < lo + count; r++) {
+    /* Row by row, every band of a row while the cache holds it. */
+    for (int r = lo; r < lo + count; r++)
+      for (int p = 0; p < pairs; p++) {
         if (!needed[r - lo] || input(p, r)) continue;
         if (r < 0 || r >= inRows) {
           input(p, r) = zeros.data() + 1;
           continue;
         }
+        if (staging.read(w->in, p, r, w->source[p], spanLo)) continue;
         float *to = inputStore.data() + next++ * static_cast<size_t>(span + 1);
         getPaletteFloatBILData(w->in, r, spanLo, span, w->source[p], to);
         input(p, r) = to - spanLo;
@@ -599,17 +722,60 @@ void resampleRows(ResampleWork *w) {
       for (int k = 0; k < n && direct; k++)
         direct = (outputs[static_cast<size_t>(p) * n + k] =
                       residentFloatLine(w->out, done + k, w->dest[p])) != nullptr;
+    const bool stagedOut = !direct && staging.outSize;
     if (direct) {
       for (int p = 0; p < pairs; p++)
         for (int k = 0; k < n; k++) setRAMImageDirty(w->out, done + k, w->dest[p]);
+    } else if (stagedOut) {
+      staging.out[staging.current].resize(static_cast<size_t>(pairs) * n * outColumns *
+                                          staging.outSize);
     } else {
       if (outputStore.size() < static_cast<size_t>(pairs) * n * outColumns)
         outputStore.resize(static_cast<size_t>(pairs) * n * outColumns);
       for (size_t k = 0; k < outputs.size(); k++)
         outputs[k] = outputStore.data() + k * static_cast<size_t>(outColumns);
     }
-    parallelRows(n, grain, block);
-    for (int k = 0; k < n; k++) {
+    /* A block of a round with staged rows: its input rows converted as it
+       reads them, its output rows made in lines of its own and stored. */
+    auto stagedRows = [&](int first, int end) {
+      ResampleStaging::Block stage(staging, spanLo, stagedOut ? pairs * (end - first) : 0);
+      std::vector<float *> lines(static_cast<size_t>(end - first));
+      for (int p = 0; p < pairs; p++) {
+        for (int k = first; k < end; k++)
+          lines[k - first] = stagedOut ? stage.line(p * (end - first) + k - first)
+                                       : outputs[static_cast<size_t>(p) * n + k];
+        auto row = [&](int r) { return stage.input(p, r, input(p, r)); };
+        if (w->method == RSP_BI && span > 0)
+          bilinearRows(done + first, done + end, row, lines.data());
+        else
+          for (int k = first; k < end; k++) combine(done + k, row, lines[k - first]);
+        if (stagedOut)
+          for (int k = first; k < end; k++)
+            floatsToStored(oh.pixelid, lines[k - first], outColumns,
+                           staging.stored(staging.current, p * n + k));
+      }
+    };
+    const std::function<void(int, int)> rows = [&](int first, int end) {
+      if (staging.inSize || stagedOut) {
+        stagedRows(first, end);
+        return;
+      }
+      block(first, end);
+    };
+    if (stagedOut)
+      parallelRows(n, grain, rows, [&](int finished) {
+        if (finished > 0 && pendingRows) writePending();
+        return true;
+      });
+    else
+      parallelRows(n, grain, rows);
+    if (pendingRows) writePending();
+    if (stagedOut) {
+      pendingFirst = done;
+      pendingRows = n;
+      staging.current = 1 - staging.current;
+    }
+    for (int k = 0; k < n && !stagedOut; k++) {
       if (!direct)
         for (int p = 0; p < pairs; p++)
           putFloatBILData(w->out, done + k, 0, outColumns, w->dest[p],
@@ -620,6 +786,7 @@ void resampleRows(ResampleWork *w) {
       for (int p = 0; p < pairs; p++) resetBandHist(w->out->hist, w->dest[p]);
     done += n;
   }
+  writePending();
 }
 
 int resampleFailure(ResampleWork *w) {

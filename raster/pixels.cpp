@@ -610,6 +610,54 @@ float getPixelValue(RAMIMG *image, int column, int row, int band) {
   return v;
 }
 
+int storedSampleBytes(int pixelid) {
+  int size = 0;
+  withSampleType(pixelid, [&](auto sample) { size = static_cast<int>(sizeof sample); });
+  return size;
+}
+
+/* getStoredBILData -- readSegment's samples before their conversion. */
+void getStoredBILData(RAMIMG *image, int row, int column, int count, int band,
+                      unsigned char *out) {
+  if (count <= 0) return;
+  const int64_t size = storedSampleBytes(image->header.pixelid);
+  const Span s = clipSegment(image, row, column, count, band);
+  const unsigned char *line = s.n > 0 && size > 0 ? lineOf(image, row, band) : nullptr;
+  if (!line) {
+    memset(out, 0, static_cast<size_t>(count * size));
+    return;
+  }
+  memset(out, 0, static_cast<size_t>(s.lead * size));
+  memcpy(out + s.lead * size, line + s.first * size, static_cast<size_t>(s.n * size));
+  memset(out + (s.lead + s.n) * size, 0, static_cast<size_t>((count - s.lead - s.n) * size));
+}
+
+/* storedToFloats -- readLine's conversion of whole-byte samples. */
+void storedToFloats(int pixelid, const unsigned char *stored, int64_t n, float *out) {
+  if (!withSampleType(pixelid, [=](auto sample) {
+        convertRun<float, decltype(sample)>(stored, n, out);
+      }))
+    std::fill(out, out + n, 0.0f);
+}
+
+/* floatsToStored -- writeSegment's conversion into whole-byte samples. */
+void floatsToStored(int pixelid, const float *in, int64_t n, unsigned char *stored) {
+  withSampleType(pixelid, [=](auto sample) { storeRun<decltype(sample), float>(in, n, stored); });
+}
+
+/* putStoredBILData -- writeSegment with the samples already converted. */
+int putStoredBILData(RAMIMG *image, int row, int column, int count, int band,
+                     const unsigned char *in) {
+  const int64_t size = storedSampleBytes(image->header.pixelid);
+  const Span s = clipSegment(image, row, column, count, band);
+  if (s.n <= 0 || size == 0) return 0;
+  unsigned char *line = lineToWrite(image, row, band, s.first, s.n);
+  if (!line) return 0;
+  memcpy(line + s.first * size, in + s.lead * size, static_cast<size_t>(s.n * size));
+  markWritten(image, row, band);
+  return static_cast<int>(s.n);
+}
+
 /* getPixelBands -- the pixel of every band into out, without the palette. */
 void getPixelBands(RAMIMG *image, int row, int column, float *out) {
   for (int band = 0; band < image->header.nbands; band++)

@@ -61,6 +61,27 @@ int putFloatBIPData(RAMIMG *image, int firstBand, int n, int row, int column, in
 int putByteBIPData(RAMIMG *image, int firstBand, int n, int row, int column, int count,
                    const unsigned char *in);
 
+/*
+ * ---- stored samples: a band's line moved as the cache holds it ----
+ * A module that works its rows on the pool moves lines through the cache
+ * on the calling thread as stored samples (host order) and converts them
+ * on the workers: getStoredBILData, storedToFloats give the values of
+ * getFloatBILData; floatsToStored, putStoredBILData store what
+ * putFloatBILData stores.  Whole-byte pixel types only.
+ */
+/* Bytes of one stored sample: 1, 2 or 4; 0 for 1BIT, 4BITS and unknown types. */
+int storedSampleBytes(int pixelid);
+/* count samples of (row, band) from column; outside ones (and all, when the
+   line cannot be had) are zero bytes, which read as 0. */
+void getStoredBILData(RAMIMG *image, int row, int column, int count, int band,
+                      unsigned char *out);
+void storedToFloats(int pixelid, const unsigned char *stored, int64_t n, float *out);
+void floatsToStored(int pixelid, const float *in, int64_t n, unsigned char *stored);
+/* Stores the inside part of count samples and flags the line dirty.
+   Results: the samples stored. */
+int putStoredBILData(RAMIMG *image, int row, int column, int count, int band,
+                     const unsigned char *in);
+
 /* ---- single pixels ---- */
 float getPixelValue(RAMIMG *image, int column, int row, int band);
 void getPixelBands(RAMIMG *image, int row, int column, float *out);
