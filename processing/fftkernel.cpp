@@ -10,8 +10,14 @@
 #include <math.h>
 #include <stdio.h>
 #include <algorithm>
+#include <memory>
+#include <new>
 
 #include "vesk/stdio.h"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace vesk {
 
@@ -27,12 +33,16 @@ void fftPlan(FftPlan *plan, int n, int direction, const double *cosines, const d
   plan->n = n;
   plan->direction = direction;
   plan->twiddles.assign(2 * static_cast<size_t>(std::max(n, 1)), 0.0);
+  plan->twr.assign(std::max(n, 1), 0.0);
+  plan->twi.assign(std::max(n, 1), 0.0);
   for (int h = 1; h < n; h *= 2) {
     const double c = cosines[2 * h - 1], s = sines[2 * h - 1];
     double wr = 1, wi = 0;
     for (int k = 0; k < h; k++) {
       plan->twiddles[2 * (h - 1 + k)] = wr;
       plan->twiddles[2 * (h - 1 + k) + 1] = wi;
+      plan->twr[h - 1 + k] = wr;
+      plan->twi[h - 1 + k] = wi;
       const double t = wr * c - wi * s;
       wi = wr * s + wi * c;
       wr = t;
@@ -94,38 +104,18 @@ void swapHalves(float *x, int n) {
   for (int i = 0; i < 2 * half; i++) std::swap(x[i], x[i + 2 * half]);
 }
 
-}  // namespace
-
 /*
- * fftRows --
- *     Each row in place: the inverse's input and the forward's output
- *     rotated by n/2 (n is a power of 2, so the rotation swaps halves).
- */
-int fftRows(float *block, const FftPlan &plan, int nrows) {
-  const int n = plan.n;
-  for (int r = 0; r < nrows; r++) {
-    float *row = block + 2 * static_cast<size_t>(r) * n;
-    if (plan.direction <= 0 && n > 1) swapHalves(row, n);
-    fftRadix2Planned(plan, row);
-    if (plan.direction >= 0 && n > 1) swapHalves(row, n);
-  }
-  return 1;
-}
-
-/*
- * fftColumns --
- *     Every column of a strip at once: the butterflies of one stage run
- *     along whole rows of the strip, so the strip is read row by row
- *     (the same arithmetic, sample for sample, as one column at a time).
- *     Row r of the strip starts at block + r x stride floats (stride 0:
- *     the rows follow each other, 2 x ncols floats apart), so a strip may
- *     be transformed where it lies inside a wider image.
+ * columnsRadix2 --
+ *     Every column of a strip at once, the butterflies of a stage along
+ *     whole rows of the strip: the loops the compiler vectorises.  On
+ *     AVX2 machines its vector loop fuses the products of w b into
+ *     multiply-adds for each pair of columns (an odd last column rounds
+ *     both products).
  */
 __attribute__((target_clones("arch=x86-64-v3", "default")))
-int fftColumns(float *block, const FftPlan &plan, int ncols, size_t stride) {
+void columnsRadix2(float *block, const FftPlan &plan, int ncols, size_t stride) {
   const int n = plan.n;
   const size_t width = 2 * static_cast<size_t>(ncols);
-  if (stride == 0) stride = width;
   auto row = [block, stride](int r) { return block + r * stride; };
   auto swapRows = [&](int a, int b) { std::swap_ranges(row(a), row(a) + width, row(b)); };
   if (plan.direction <= 0 && n > 1)
@@ -158,6 +148,287 @@ int fftColumns(float *block, const FftPlan &plan, int ncols, size_t stride) {
   }
   if (plan.direction >= 0 && n > 1)
     for (int r = 0; r < n / 2; r++) swapRows(r, r + n / 2);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VESK_FFT_AVX2 1
+#endif
+
+#ifdef VESK_FFT_AVX2
+#pragma GCC push_options
+#pragma GCC target("arch=x86-64-v3")
+
+/*
+ * The transforms of AVX2 machines.  They run the butterflies of the loops
+ * above as those loops' vector code computes them on such machines, each
+ * with the same operations (w b in double with its products fused into
+ * multiply-adds, rounded to float, then the float sum and difference), so
+ * they give the same samples bit for bit; only the order of independent
+ * butterflies and the layout change.  Four transforms, or four quarters
+ * of one, run side by side as the lanes of a vector, with real and
+ * imaginary parts apart.
+ */
+#define FFT_INLINE inline __attribute__((always_inline))
+
+/* b = a - w b, a = a + w b on four lanes. */
+FFT_INLINE void butterfly(__m128 &ar, __m128 &ai, __m128 &br, __m128 &bi, __m256d wr, __m256d wi) {
+  const __m256d dr = _mm256_cvtps_pd(br), di = _mm256_cvtps_pd(bi);
+  const __m128 tr = _mm256_cvtpd_ps(_mm256_fmsub_pd(dr, wr, _mm256_mul_pd(di, wi)));
+  const __m128 ti = _mm256_cvtpd_ps(_mm256_fmadd_pd(di, wr, _mm256_mul_pd(dr, wi)));
+  br = _mm_sub_ps(ar, tr);
+  bi = _mm_sub_ps(ai, ti);
+  ar = _mm_add_ps(ar, tr);
+  ai = _mm_add_ps(ai, ti);
+}
+
+/*
+ * verticalStages --
+ *     The stages h = 1, 2, 4 ... below end over n rows of a work array
+ *     whose rows hold `groups` lane groups (re[4], im[4]) with
+ *     independent lanes: a butterfly pairs two rows, its twiddle depends
+ *     on its row alone.  Two stages at a time (a radix-4 pass with the
+ *     radix-2 butterflies), so the rows go through the cache half as
+ *     often.
+ */
+FFT_INLINE void verticalStages(const FftPlan &plan, float *x, int groups, int n, int end) {
+  const double *twr = plan.twr.data(), *twi = plan.twi.data();
+  const size_t g8 = 8 * static_cast<size_t>(groups);
+  int h = 1;
+  for (; 2 * h < end; h *= 4) {
+    /* stage h on (i, i+h) and (i+2h, i+3h); stage 2h on (i, i+2h) and (i+h, i+3h) */
+    for (int k = 0; k < h; k++) {
+      const __m256d w1r = _mm256_set1_pd(twr[h - 1 + k]), w1i = _mm256_set1_pd(twi[h - 1 + k]);
+      const __m256d w2r = _mm256_set1_pd(twr[2 * h - 1 + k]), w2i = _mm256_set1_pd(twi[2 * h - 1 + k]);
+      const __m256d w3r = _mm256_set1_pd(twr[3 * h - 1 + k]), w3i = _mm256_set1_pd(twi[3 * h - 1 + k]);
+      for (int g = 0; g < n; g += 4 * h) {
+        float *p0 = x + (g + k) * g8, *p1 = p0 + h * g8, *p2 = p1 + h * g8, *p3 = p2 + h * g8;
+        for (int v = 0; v < groups; v++) {
+          float *q0 = p0 + 8 * v, *q1 = p1 + 8 * v, *q2 = p2 + 8 * v, *q3 = p3 + 8 * v;
+          __m128 r0 = _mm_loadu_ps(q0), i0 = _mm_loadu_ps(q0 + 4);
+          __m128 r1 = _mm_loadu_ps(q1), i1 = _mm_loadu_ps(q1 + 4);
+          __m128 r2 = _mm_loadu_ps(q2), i2 = _mm_loadu_ps(q2 + 4);
+          __m128 r3 = _mm_loadu_ps(q3), i3 = _mm_loadu_ps(q3 + 4);
+          butterfly(r0, i0, r1, i1, w1r, w1i);
+          butterfly(r2, i2, r3, i3, w1r, w1i);
+          butterfly(r0, i0, r2, i2, w2r, w2i);
+          butterfly(r1, i1, r3, i3, w3r, w3i);
+          _mm_storeu_ps(q0, r0);
+          _mm_storeu_ps(q0 + 4, i0);
+          _mm_storeu_ps(q1, r1);
+          _mm_storeu_ps(q1 + 4, i1);
+          _mm_storeu_ps(q2, r2);
+          _mm_storeu_ps(q2 + 4, i2);
+          _mm_storeu_ps(q3, r3);
+          _mm_storeu_ps(q3 + 4, i3);
+        }
+      }
+    }
+  }
+  for (; h < end; h *= 2)
+    for (int k = 0; k < h; k++) {
+      const __m256d wr = _mm256_set1_pd(twr[h - 1 + k]), wi = _mm256_set1_pd(twi[h - 1 + k]);
+      for (int g = 0; g < n; g += 2 * h) {
+        float *a = x + (g + k) * g8, *b = a + h * g8;
+        for (int v = 0; v < groups; v++, a += 8, b += 8) {
+          __m128 ar = _mm_loadu_ps(a), ai = _mm_loadu_ps(a + 4);
+          __m128 br = _mm_loadu_ps(b), bi = _mm_loadu_ps(b + 4);
+          butterfly(ar, ai, br, bi, wr, wi);
+          _mm_storeu_ps(a, ar);
+          _mm_storeu_ps(a + 4, ai);
+          _mm_storeu_ps(b, br);
+          _mm_storeu_ps(b + 4, bi);
+        }
+      }
+    }
+}
+
+/* Four samples given as real and imaginary vectors, stored as pairs. */
+FFT_INLINE void storePairs(float *p, __m128 re, __m128 im) {
+  _mm_storeu_ps(p, _mm_unpacklo_ps(re, im));
+  _mm_storeu_ps(p + 4, _mm_unpackhi_ps(re, im));
+}
+
+/*
+ * transformRowAvx2 --
+ *     One row of n >= 16 samples in place, as fftRows does it (n/2
+ *     rotation before the inverse, after the forward).  Lane l of work
+ *     row j holds sample j + l n/4 of the bit-reversed order, so every
+ *     stage below n/4 pairs whole work rows; the last two stages run on
+ *     4 x 4 transposed tiles on their way out.  The row is read in order
+ *     (the bit reversal scatters into the work array).  work: 2 n floats.
+ */
+void transformRowAvx2(const FftPlan &plan, float *row, float *work) {
+  const int n = plan.n, q = n / 4;
+  const int flip = plan.direction <= 0 ? q / 2 : 0;
+  for (int b = 0; b < q; b++) {
+    /* samples 4b .. 4b + 3 are rev(j) .. rev(j) + 3: lanes 0, 2, 1, 3 of row j */
+    const int j = plan.reversed[b ^ flip] >> 2;
+    const __m128 x = _mm_loadu_ps(row + 8 * static_cast<size_t>(b));
+    const __m128 y = _mm_loadu_ps(row + 8 * static_cast<size_t>(b) + 4);
+    const __m128 lo = _mm_unpacklo_ps(x, y), hi = _mm_unpackhi_ps(x, y);
+    _mm_storeu_ps(work + 8 * j, _mm_movelh_ps(lo, hi));
+    _mm_storeu_ps(work + 8 * j + 4, _mm_movehl_ps(hi, lo));
+  }
+  verticalStages(plan, work, 1, q, q);
+  const double *twr = plan.twr.data(), *twi = plan.twi.data();
+  const bool inverse = plan.direction <= 0;
+  const __m128 scale = _mm_set1_ps(1.0f / static_cast<float>(n));  /* exact: n is a power of 2 */
+  const int rot = plan.direction >= 0 ? n / 2 : 0;
+  for (int j = 0; j < q; j += 4) {
+    const float *w = work + 8 * j;
+    __m128 r0 = _mm_loadu_ps(w), r1 = _mm_loadu_ps(w + 8), r2 = _mm_loadu_ps(w + 16), r3 = _mm_loadu_ps(w + 24);
+    __m128 i0 = _mm_loadu_ps(w + 4), i1 = _mm_loadu_ps(w + 12), i2 = _mm_loadu_ps(w + 20), i3 = _mm_loadu_ps(w + 28);
+    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+    _MM_TRANSPOSE4_PS(i0, i1, i2, i3);
+    /* vector l: samples j .. j + 3 plus l n/4; the stages n/4 and n/2 */
+    const __m256d w1r = _mm256_loadu_pd(twr + q - 1 + j), w1i = _mm256_loadu_pd(twi + q - 1 + j);
+    butterfly(r0, i0, r1, i1, w1r, w1i);
+    butterfly(r2, i2, r3, i3, w1r, w1i);
+    butterfly(r0, i0, r2, i2, _mm256_loadu_pd(twr + 2 * q - 1 + j), _mm256_loadu_pd(twi + 2 * q - 1 + j));
+    butterfly(r1, i1, r3, i3, _mm256_loadu_pd(twr + 3 * q - 1 + j), _mm256_loadu_pd(twi + 3 * q - 1 + j));
+    if (inverse) {
+      r0 = _mm_mul_ps(r0, scale), r1 = _mm_mul_ps(r1, scale), r2 = _mm_mul_ps(r2, scale), r3 = _mm_mul_ps(r3, scale);
+      i0 = _mm_mul_ps(i0, scale), i1 = _mm_mul_ps(i1, scale), i2 = _mm_mul_ps(i2, scale), i3 = _mm_mul_ps(i3, scale);
+    }
+    storePairs(row + 2 * ((j + rot) & (n - 1)), r0, i0);
+    storePairs(row + 2 * ((j + q + rot) & (n - 1)), r1, i1);
+    storePairs(row + 2 * ((j + 2 * q + rot) & (n - 1)), r2, i2);
+    storePairs(row + 2 * ((j + 3 * q + rot) & (n - 1)), r3, i3);
+  }
+}
+
+/*
+ * transformColumnsAvx2 --
+ *     Up to 4 x groups columns (ncols) of n rows, rows stride floats
+ *     apart, in place: each lane a column.  The rows are read in order
+ *     into the work array at their bit-reversed places (after the
+ *     inverse's rotation) and go back rotated after the forward; work:
+ *     8 x groups x n floats.
+ */
+void transformColumnsAvx2(const FftPlan &plan, float *block, int ncols, size_t stride, float *work) {
+  const int n = plan.n, groups = (ncols + 3) / 4;
+  const size_t g8 = 8 * static_cast<size_t>(groups);
+  const int flip = plan.direction <= 0 ? n / 2 : 0;
+  for (int r = 0; r < n; r++) {
+    const float *src = block + static_cast<size_t>(r) * stride;
+    if (r + 8 < n) {
+      const char *ahead = reinterpret_cast<const char *>(src + 8 * stride);
+      for (int b = 0; b < 8 * ncols; b += 64) _mm_prefetch(ahead + b, _MM_HINT_T0);
+    }
+    float *dst = work + plan.reversed[r ^ flip] * g8;
+    for (int v = 0; v < groups; v++, src += 8, dst += 8) {
+      if (4 * v + 4 <= ncols) {
+        const __m128 a = _mm_loadu_ps(src), b = _mm_loadu_ps(src + 4);
+        _mm_storeu_ps(dst, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm_storeu_ps(dst + 4, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+      } else {
+        for (int l = 0; l < 4; l++) {
+          const bool in = 4 * v + l < ncols;
+          dst[l] = in ? src[2 * l] : 0;
+          dst[4 + l] = in ? src[2 * l + 1] : 0;
+        }
+      }
+    }
+  }
+  verticalStages(plan, work, groups, n, n);
+  const bool inverse = plan.direction <= 0;
+  const __m128 scale = _mm_set1_ps(1.0f / static_cast<float>(n));
+  const int rot = plan.direction >= 0 ? n / 2 : 0;
+  for (int i = 0; i < n; i++) {
+    const float *src = work + i * g8;
+    float *dst = block + static_cast<size_t>((i + rot) & (n - 1)) * stride;
+    for (int v = 0; v < groups; v++, src += 8, dst += 8) {
+      __m128 re = _mm_loadu_ps(src), im = _mm_loadu_ps(src + 4);
+      if (inverse) re = _mm_mul_ps(re, scale), im = _mm_mul_ps(im, scale);
+      if (4 * v + 4 <= ncols) {
+        storePairs(dst, re, im);
+      } else {
+        float lanes[8];
+        _mm_storeu_ps(lanes, re);
+        _mm_storeu_ps(lanes + 4, im);
+        for (int l = 0; 4 * v + l < ncols; l++) {
+          dst[2 * l] = lanes[l];
+          dst[2 * l + 1] = lanes[4 + l];
+        }
+      }
+    }
+  }
+}
+
+#pragma GCC pop_options
+#endif
+
+/* The AVX2 transforms serve this machine. */
+bool useAvx2() {
+#ifdef VESK_FFT_AVX2
+  static const bool avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("x86-64-v3") != 0;
+  }();
+  return avx2;
+#else
+  return false;
+#endif
+}
+
+/* Columns a work array of the column transform holds. */
+constexpr int kColumnBatch = 16;
+
+}  // namespace
+
+/*
+ * fftRows --
+ *     Each row in place: the inverse's input and the forward's output
+ *     rotated by n/2 (n is a power of 2, so the rotation swaps halves).
+ */
+int fftRows(float *block, const FftPlan &plan, int nrows) {
+  const int n = plan.n;
+#ifdef VESK_FFT_AVX2
+  if (n >= 16 && useAvx2()) {
+    std::unique_ptr<float[]> work(new (std::nothrow) float[2 * static_cast<size_t>(n)]);
+    if (!work) return 0;
+    for (int r = 0; r < nrows; r++) transformRowAvx2(plan, block + 2 * static_cast<size_t>(r) * n, work.get());
+    return 1;
+  }
+#endif
+  for (int r = 0; r < nrows; r++) {
+    float *row = block + 2 * static_cast<size_t>(r) * n;
+    if (plan.direction <= 0 && n > 1) swapHalves(row, n);
+    fftRadix2Planned(plan, row);
+    if (plan.direction >= 0 && n > 1) swapHalves(row, n);
+  }
+  return 1;
+}
+
+/*
+ * fftColumns --
+ *     Every column of a strip.  Row r of the strip starts at block + r x
+ *     stride floats (stride 0: the rows follow each other, 2 x ncols
+ *     floats apart), so a strip may be transformed where it lies inside a
+ *     wider image.  On AVX2 machines 16 columns at a time go through a
+ *     work array that holds them whole (read in place, a column would
+ *     take a cache line per sample); an odd last column takes the
+ *     radix-2 loop, which rounds its products as it always has.
+ */
+int fftColumns(float *block, const FftPlan &plan, int ncols, size_t stride) {
+  if (stride == 0) stride = 2 * static_cast<size_t>(ncols);
+  if (ncols <= 0 || plan.n <= 0) return 1;
+#ifdef VESK_FFT_AVX2
+  if (useAvx2()) {
+    const int paired = ncols & ~1;
+    if (paired > 0) {
+      const size_t batch = std::min(kColumnBatch, (paired + 3) & ~3);
+      std::unique_ptr<float[]> work(new (std::nothrow) float[2 * batch * plan.n]);
+      if (!work) return 0;
+      for (int c = 0; c < paired; c += kColumnBatch)
+        transformColumnsAvx2(plan, block + 2 * static_cast<size_t>(c), std::min(kColumnBatch, paired - c),
+                             stride, work.get());
+    }
+    if (paired < ncols) columnsRadix2(block + 2 * static_cast<size_t>(paired), plan, 1, stride);
+    return 1;
+  }
+#endif
+  columnsRadix2(block, plan, ncols, stride);
   return 1;
 }
 

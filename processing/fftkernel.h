@@ -25,6 +25,7 @@ struct FftPlan {
   int n = 0;
   int direction = 1;
   std::vector<double> twiddles;  /* re, im pairs */
+  std::vector<double> twr, twi;  /* the same, real and imaginary parts apart */
   std::vector<int> reversed;     /* bit-reversed index of each sample */
 };
 void fftPlan(FftPlan *plan, int n, int direction, const double *cosines, const double *sines);
