@@ -42,6 +42,12 @@ void fftRadix2Planned(const FftPlan &plan, float *data);
 int fftRows(float *block, const FftPlan &plan, int nrows);
 int fftColumns(float *block, const FftPlan &plan, int ncols, size_t stride = 0);
 
+/* The vector lanes fftRows and fftColumns use at most: 8, 4 or 0 (the
+   radix-2 loops); -1: the machine's widest (the default).  Every width
+   gives the same samples; the tests compare them.  Results: the width in
+   use before. */
+int fftVectorLanes(int lanes);
+
 void fftToPolar(float *samples, long long n);
 void fftToRect(float *samples, long long n);
 

@@ -4,6 +4,7 @@
 #include <math.h>
 #include <string.h>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "processing/fftkernel.h"
@@ -95,48 +96,52 @@ void referenceLine(const FftPlan &p, float *x, size_t stride, bool fused) {
 
 }  // namespace
 
-/* Integer images and their spectra: the cancellations there show any
-   change in the rounding of a butterfly. */
+/* Integer images and their spectra (the cancellations there show any
+   change in the rounding of a butterfly), through every vector width the
+   machine has and the radix-2 loops. */
 TEST(FftKernel, RowsAndColumnsGiveTheRadix2SamplesBitForBit) {
   std::mt19937 random(7);
   std::uniform_int_distribution<int> grey(0, 255);
   const bool v3 = __builtin_cpu_supports("x86-64-v3");
-  for (int n : {1, 2, 4, 8, 16, 32, 64, 128, 512, 2048}) {
-    const FftPlan forward = plan(n, 1);
-    for (int direction : {1, -1}) {
-      const FftPlan p = plan(n, direction);
-      /* lines of n samples, stride floats apart: an image, or for the
-         inverse its spectrum */
-      auto fill = [&](std::vector<float> *data, int lines, size_t stride, size_t step) {
-        for (float &v : *data) v = 0;
-        for (int l = 0; l < lines; l++)
-          for (int r = 0; r < n; r++) (*data)[l * step + r * stride] = static_cast<float>(grey(random));
-        if (direction < 0)
-          for (int l = 0; l < lines; l++) referenceLine(forward, data->data() + l * step, stride, false);
-      };
-      std::vector<float> rows(2 * 3 * n), want;
-      fill(&rows, 3, 2, 2 * n);
-      want = rows;
-      /* below 16 samples a row takes the radix-2 loop (fused only from its
-         4-butterfly stages, where its vector loop starts) */
-      for (int r = 0; r < 3; r++) referenceLine(p, want.data() + 2 * r * n, 2, v3);
-      ASSERT_EQ(fftRows(rows.data(), p, 3), 1);
-      EXPECT_EQ(memcmp(rows.data(), want.data(), rows.size() * sizeof(float)), 0)
-          << "rows n " << n << " direction " << direction;
-      /* strips of several widths inside a wider block */
-      for (int ncols : {1, 2, 3, 4, 7, 16, 21, 40}) {
-        const size_t stride = 2 * static_cast<size_t>(ncols + 3);
-        std::vector<float> block(stride * n);
-        fill(&block, ncols + 3, stride, 2);
-        std::vector<float> expect = block;
-        for (int c = 0; c < ncols; c++)
-          referenceLine(p, expect.data() + 2 * (c + 1), stride, v3 && c < (ncols & ~1));
-        ASSERT_EQ(fftColumns(block.data() + 2, p, ncols, stride), 1);
-        EXPECT_EQ(memcmp(block.data(), expect.data(), block.size() * sizeof(float)), 0)
-            << "columns n " << n << " direction " << direction << " ncols " << ncols;
+  for (int lanes : {0, 4, 8}) {
+    fftVectorLanes(lanes);
+    for (int n : {1, 2, 4, 8, 16, 32, 64, 128, 512, 2048}) {
+      const FftPlan forward = plan(n, 1);
+      for (int direction : {1, -1}) {
+        const FftPlan p = plan(n, direction);
+        /* lines of n samples, stride floats apart: an image, or for the
+           inverse its spectrum */
+        auto fill = [&](std::vector<float> *data, int lines, size_t stride, size_t step) {
+          for (float &v : *data) v = 0;
+          for (int l = 0; l < lines; l++)
+            for (int r = 0; r < n; r++) (*data)[l * step + r * stride] = static_cast<float>(grey(random));
+          if (direction < 0)
+            for (int l = 0; l < lines; l++) referenceLine(forward, data->data() + l * step, stride, false);
+        };
+        const std::string where = "lanes " + std::to_string(lanes) + " n " + std::to_string(n) +
+                                  " direction " + std::to_string(direction);
+        std::vector<float> rows(2 * 3 * n), want;
+        fill(&rows, 3, 2, 2 * n);
+        want = rows;
+        for (int r = 0; r < 3; r++) referenceLine(p, want.data() + 2 * r * n, 2, v3);
+        ASSERT_EQ(fftRows(rows.data(), p, 3), 1);
+        EXPECT_EQ(memcmp(rows.data(), want.data(), rows.size() * sizeof(float)), 0) << "rows " << where;
+        /* strips of several widths inside a wider block */
+        for (int ncols : {1, 2, 3, 4, 7, 16, 21, 40}) {
+          const size_t stride = 2 * static_cast<size_t>(ncols + 3);
+          std::vector<float> block(stride * n);
+          fill(&block, ncols + 3, stride, 2);
+          std::vector<float> expect = block;
+          for (int c = 0; c < ncols; c++)
+            referenceLine(p, expect.data() + 2 * (c + 1), stride, v3 && c < (ncols & ~1));
+          ASSERT_EQ(fftColumns(block.data() + 2, p, ncols, stride), 1);
+          EXPECT_EQ(memcmp(block.data(), expect.data(), block.size() * sizeof(float)), 0)
+              << "columns " << where << " ncols " << ncols;
+        }
       }
     }
   }
+  fftVectorLanes(-1);
 }
 
 TEST(FftKernel, PolarAndRectangular) {
