@@ -247,6 +247,57 @@ inline void butterfly(typename L::F &ar, typename L::F &ai, typename L::F &br, t
 }
 
 /*
+ * The butterfly of the twiddle 1 (k = 0 of every stage), in float: there
+ * the fused w b is b itself, but for the signs of zeros and for NaNs,
+ * which the products by 0 settle as in the general butterfly (b - b'0
+ * and b' + b 0 are exact in either precision).
+ */
+template <class L>
+inline void butterflyOne(typename L::F &ar, typename L::F &ai, typename L::F &br, typename L::F &bi) {
+  const typename L::F zero = L::splat(0.0f);
+  const typename L::F tr = L::sub(br, L::mul(bi, zero));
+  const typename L::F ti = L::add(bi, L::mul(br, zero));
+  br = L::sub(ar, tr);
+  bi = L::sub(ai, ti);
+  ar = L::add(ar, tr);
+  ai = L::add(ai, ti);
+}
+
+/* The butterflies of a radix-4 step over rows p, p + h, p + 2h, p + 3h
+   (One: k = 0, where the twiddles of the stage h pairs and of the first
+   stage 2h pair are 1). */
+template <class L, bool One>
+inline void radix4(float *p0, size_t hw, int groups, typename L::D w1r, typename L::D w1i,
+                   typename L::D w2r, typename L::D w2i, typename L::D w3r, typename L::D w3i) {
+  typedef typename L::F F;
+  constexpr int K = L::kLanes;
+  float *p1 = p0 + hw, *p2 = p1 + hw, *p3 = p2 + hw;
+  for (int v = 0; v < groups; v++) {
+    float *q0 = p0 + 2 * K * v, *q1 = p1 + 2 * K * v, *q2 = p2 + 2 * K * v, *q3 = p3 + 2 * K * v;
+    F r0 = L::load(q0), i0 = L::load(q0 + K), r1 = L::load(q1), i1 = L::load(q1 + K);
+    F r2 = L::load(q2), i2 = L::load(q2 + K), r3 = L::load(q3), i3 = L::load(q3 + K);
+    if (One) {
+      butterflyOne<L>(r0, i0, r1, i1);
+      butterflyOne<L>(r2, i2, r3, i3);
+      butterflyOne<L>(r0, i0, r2, i2);
+    } else {
+      butterfly<L>(r0, i0, r1, i1, w1r, w1i);
+      butterfly<L>(r2, i2, r3, i3, w1r, w1i);
+      butterfly<L>(r0, i0, r2, i2, w2r, w2i);
+    }
+    butterfly<L>(r1, i1, r3, i3, w3r, w3i);
+    L::store(q0, r0);
+    L::store(q0 + K, i0);
+    L::store(q1, r1);
+    L::store(q1 + K, i1);
+    L::store(q2, r2);
+    L::store(q2 + K, i2);
+    L::store(q3, r3);
+    L::store(q3 + K, i3);
+  }
+}
+
+/*
  * verticalStages --
  *     The stages h = 1, 2, 4 ... below end over n rows of a work array
  *     whose rows hold `groups` lane groups (the real parts of the lanes,
@@ -270,24 +321,11 @@ inline void verticalStages(const FftPlan &plan, float *x, int groups, int n, int
       const D w2r = L::splat(twr[2 * h - 1 + k]), w2i = L::splat(twi[2 * h - 1 + k]);
       const D w3r = L::splat(twr[3 * h - 1 + k]), w3i = L::splat(twi[3 * h - 1 + k]);
       for (int g = 0; g < n; g += 4 * h) {
-        float *p0 = x + (g + k) * gw, *p1 = p0 + h * gw, *p2 = p1 + h * gw, *p3 = p2 + h * gw;
-        for (int v = 0; v < groups; v++) {
-          float *q0 = p0 + 2 * K * v, *q1 = p1 + 2 * K * v, *q2 = p2 + 2 * K * v, *q3 = p3 + 2 * K * v;
-          F r0 = L::load(q0), i0 = L::load(q0 + K), r1 = L::load(q1), i1 = L::load(q1 + K);
-          F r2 = L::load(q2), i2 = L::load(q2 + K), r3 = L::load(q3), i3 = L::load(q3 + K);
-          butterfly<L>(r0, i0, r1, i1, w1r, w1i);
-          butterfly<L>(r2, i2, r3, i3, w1r, w1i);
-          butterfly<L>(r0, i0, r2, i2, w2r, w2i);
-          butterfly<L>(r1, i1, r3, i3, w3r, w3i);
-          L::store(q0, r0);
-          L::store(q0 + K, i0);
-          L::store(q1, r1);
-          L::store(q1 + K, i1);
-          L::store(q2, r2);
-          L::store(q2 + K, i2);
-          L::store(q3, r3);
-          L::store(q3 + K, i3);
-        }
+        float *p0 = x + (g + k) * gw;
+        if (k == 0)
+          radix4<L, true>(p0, h * gw, groups, w1r, w1i, w2r, w2i, w3r, w3i);
+        else
+          radix4<L, false>(p0, h * gw, groups, w1r, w1i, w2r, w2i, w3r, w3i);
       }
     }
   }
@@ -298,7 +336,10 @@ inline void verticalStages(const FftPlan &plan, float *x, int groups, int n, int
         float *a = x + (g + k) * gw, *b = a + h * gw;
         for (int v = 0; v < groups; v++, a += 2 * K, b += 2 * K) {
           F ar = L::load(a), ai = L::load(a + K), br = L::load(b), bi = L::load(b + K);
-          butterfly<L>(ar, ai, br, bi, wr, wi);
+          if (k == 0)
+            butterflyOne<L>(ar, ai, br, bi);
+          else
+            butterfly<L>(ar, ai, br, bi, wr, wi);
           L::store(a, ar);
           L::store(a + K, ai);
           L::store(b, br);

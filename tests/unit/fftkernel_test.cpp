@@ -114,7 +114,12 @@ TEST(FftKernel, RowsAndColumnsGiveTheRadix2SamplesBitForBit) {
         auto fill = [&](std::vector<float> *data, int lines, size_t stride, size_t step) {
           for (float &v : *data) v = 0;
           for (int l = 0; l < lines; l++)
-            for (int r = 0; r < n; r++) (*data)[l * step + r * stride] = static_cast<float>(grey(random));
+            for (int r = 0; r < n; r++) {
+              float *at = data->data() + l * step + r * stride;
+              at[0] = static_cast<float>(grey(random));
+              if (r % 3 == 1) at[1] = -0.0f;  /* the signs of zeros go through too */
+              if (r % 5 == 2) at[0] = -0.0f;
+            }
           if (direction < 0)
             for (int l = 0; l < lines; l++) referenceLine(forward, data->data() + l * step, stride, false);
         };
@@ -139,6 +144,16 @@ TEST(FftKernel, RowsAndColumnsGiveTheRadix2SamplesBitForBit) {
               << "columns " << where << " ncols " << ncols;
         }
       }
+    }
+    /* zeros of both signs through the butterflies of twiddle 1: two
+       columns of two rows, a = (-0, -0) and b = (-0, -1) */
+    for (int direction : {1, -1}) {
+      const FftPlan p = plan(2, direction);
+      std::vector<float> block = {-0.0f, -0.0f, -0.0f, -0.0f, -0.0f, -1.0f, -0.0f, -1.0f}, expect = block;
+      for (int c = 0; c < 2; c++) referenceLine(p, expect.data() + 2 * c, 4, v3);
+      ASSERT_EQ(fftColumns(block.data(), p, 2), 1);
+      EXPECT_EQ(memcmp(block.data(), expect.data(), block.size() * sizeof(float)), 0)
+          << "signed zeros, lanes " << lanes << " direction " << direction;
     }
   }
   fftVectorLanes(-1);
