@@ -109,6 +109,10 @@ struct GfftWork {
   /* The output's samples between passes, when the whole spectrum fits:
      passes then read and write memory, and the file is written once. */
   FloatBlock resident;
+  /* The statistics the last resident pass leaves to the writing of the
+     file: none, one run a block of rows (the row pass), or one a row of
+     each strip (the column pass). */
+  enum { NO_RUNS, BLOCK_RUNS, STRIP_RUNS } residentRuns = NO_RUNS;
 };
 
 /* Spectra up to this size stay in memory between the passes of one call. */
@@ -574,32 +578,12 @@ void makePlan(FftPlan *plan, int n, int direction) {
 int pieceRows(int columns) { return std::max(1, (256 << 10) / (8 * columns)); }
 
 /*
- * foldBlockStats --
- *     The statistics of rows firstRow .. end - 1 of the resident spectrum
- *     folded into the head block by block of `step` rows, as the file
- *     pass folds them: the blocks are measured on the pool, then folded
- *     in order (the same running sums).
- */
-void foldBlockStats(GfftWork *w, int step) {
-  const int rows = w->head.rows, columns = w->head.columns;
-  const float *data = w->resident.data();
-  const int blocks = (rows + step - 1) / step;
-  std::vector<FFTStatsRun> runs(blocks);
-  parallelFor(blocks, [&](int i) {
-    const int first = i * step, n = std::min(step, rows - first);
-    const float *block = data + 2 * static_cast<size_t>(first) * columns;
-    measureFFTStats(&runs[i], 1, static_cast<int64_t>(n) * columns, &block);
-  });
-  for (const FFTStatsRun &run : runs) foldFFTStats(&w->head, run);
-}
-
-/*
  * fftRowPassResident --
  *     The row pass over the resident spectrum, in pieces of rows on the
  *     worker pool: each piece read from the input file straight into its
  *     place (unless a pass has already put it there), transformed,
- *     filtered and put in polar form where it lies.  The statistics are
- *     then folded block by block as the file pass folds them.
+ *     filtered and put in polar form where it lies.  Its statistics (it
+ *     is the last pass) are taken as the file is written.
  */
 bool fftRowPassResident(GfftWork *w, const FftPlan &plan, int stats, FftFilterProc *filter) {
   const int rows = w->head.rows, columns = w->head.columns, step = blockRows(w);
@@ -646,7 +630,7 @@ bool fftRowPassResident(GfftWork *w, const FftPlan &plan, int stats, FftFilterPr
     vesk_fprintf(stderr, "Error in malloc.\n");
     return false;
   }
-  if (stats) foldBlockStats(w, step);
+  if (stats) w->residentRuns = GfftWork::BLOCK_RUNS;  /* measured as the file is written */
   w->inState = kWritten;
   w->dataPP = polar;
   return true;
@@ -720,35 +704,17 @@ bool transformStrip(float *strip, const FftPlan &plan, int columns, size_t strid
 /*
  * fftColumnPassResident --
  *     The column pass over a resident spectrum that a pass has filled:
- *     pieces of columns transformed where they lie, on the worker pool,
- *     then the statistics of every row of every strip (the file pass's
- *     strips) measured on the pool and folded strip by strip and row by
- *     row, as the file pass folds them.
+ *     pieces of columns transformed where they lie, on the worker pool.
+ *     Its statistics (it is the last pass) are taken as the file is
+ *     written.
  */
 bool fftColumnPassResident(GfftWork *w, const FftPlan &plan, int stats) {
-  const int rows = w->head.rows, columns = w->head.columns, width = stripColumns(w);
+  const int columns = w->head.columns;
   const size_t stride = 2 * static_cast<size_t>(columns);
   float *data = w->resident.data();
   const bool polar = isPP(w->outState);
   if (!transformStrip(data, plan, columns, stride, w->dataPP, polar)) return false;
-  if (stats) {
-    const int strips = (columns + width - 1) / width;
-    std::vector<FFTStatsRun> runs(static_cast<size_t>(strips) * rows);
-    const int group = 64;  /* rows a piece measures */
-    parallelFor((rows + group - 1) / group, [&](int i) {
-      const int first = i * group, end = std::min(rows, first + group);
-      for (int s = 0; s < strips; s++) {
-        const int c = s * width, n = std::min(width, columns - c);
-        for (int r = first; r < end; r += 4) {
-          const int count = std::min(4, end - r);
-          const float *at[4];
-          for (int k = 0; k < count; k++) at[k] = data + (r + k) * stride + 2 * static_cast<size_t>(c);
-          measureFFTStats(&runs[static_cast<size_t>(s) * rows + r], count, n, at);
-        }
-      }
-    });
-    for (const FFTStatsRun &run : runs) foldFFTStats(&w->head, run);
-  }
+  if (stats) w->residentRuns = GfftWork::STRIP_RUNS;  /* measured as the file is written */
   w->inState = kWritten;
   w->dataPP = polar;
   return true;
@@ -852,6 +818,67 @@ bool runPassSequence(GfftWork *w) {
  *     spectrum that fits in memory keep it there between them and write
  *     the file once at the end (the same samples and statistics).
  */
+/*
+ * writeResident --
+ *     Writes the resident spectrum into the output file block by block of
+ *     buffer rows, measuring the statistics the last pass left on the
+ *     pool meanwhile: each block is measured while the one before it is
+ *     written (a piece of the same job), and the runs are folded at the
+ *     end in the file pass's order (strip by strip and row by row, or
+ *     block by block), so the head gets the same sums.
+ * Results:      false after the message of a failed write.
+ */
+bool writeResident(GfftWork *w) {
+  const int rows = w->head.rows, columns = w->head.columns, step = blockRows(w);
+  const size_t rowFloats = 2 * static_cast<size_t>(columns);
+  const float *data = w->resident.data();
+  const int kind = w->residentRuns, width = stripColumns(w);
+  const int strips = (columns + width - 1) / width, blocks = (rows + step - 1) / step;
+  std::vector<FFTStatsRun> runs(kind == GfftWork::BLOCK_RUNS   ? blocks
+                                : kind == GfftWork::STRIP_RUNS ? static_cast<size_t>(strips) * rows
+                                                               : 0);
+  const bool writeBack = !w->out->pendingPath.empty();
+  constexpr int kGroup = 16;  /* rows a piece measures */
+  const int groups = kind == GfftWork::STRIP_RUNS ? (step + kGroup - 1) / kGroup : kind ? 1 : 0;
+  auto measure = [&](int b, int g) {
+    const int first = b * step, end = std::min(rows, first + step);
+    if (kind == GfftWork::BLOCK_RUNS) {
+      const float *block = data + first * rowFloats;
+      measureFFTStats(&runs[b], 1, static_cast<int64_t>(end - first) * columns, &block);
+      return;
+    }
+    const int r0 = first + g * kGroup, r1 = std::min(end, r0 + kGroup);
+    for (int s = 0; s < strips; s++) {
+      const int c = s * width, n = std::min(width, columns - c);
+      for (int r = r0; r < r1; r += 4) {
+        const int count = std::min(4, r1 - r);
+        const float *at[4];
+        for (int k = 0; k < count; k++) at[k] = data + (r + k) * rowFloats + 2 * static_cast<size_t>(c);
+        measureFFTStats(&runs[static_cast<size_t>(s) * rows + r], count, n, at);
+      }
+    }
+  };
+  for (int b = 0; b <= blocks; b++) {
+    const int writing = b > 0 ? 1 : 0, measuring = b < blocks ? groups : 0;
+    const int first = (b - 1) * step, n = std::min(step, rows - first);
+    bool failed = false;
+    parallelFor(writing + measuring, [&](int i) {
+      if (i < writing)
+        failed = !writeFFTFileRows(&w->head, w->out->fd, data + first * rowFloats, first, n, writeBack);
+      else
+        measure(b, i - writing);
+    });
+    /* a block a piece could not write is written again here, where a
+       failure is reported */
+    if (failed && PutFFTFileBlock(&w->head, w->out->fd, data + first * rowFloats, first, n, 0,
+                                  writeBack) != 0)
+      return false;
+  }
+  for (const FFTStatsRun &run : runs) foldFFTStats(&w->head, run);
+  w->residentRuns = GfftWork::NO_RUNS;
+  return true;
+}
+
 bool runPasses(GfftWork *w) {
   const long long bytes = static_cast<long long>(w->head.rows) * w->head.columns * 8;
   const bool several = w->op == XY || w->op == XX || w->op == YY || w->op == XYRI || w->op == XYPP;
@@ -859,9 +886,7 @@ bool runPasses(GfftWork *w) {
     w->resident.allocate(static_cast<size_t>(bytes / 4));  /* else the passes go through the file */
   }
   bool done = runPassSequence(w);
-  if (done && !w->resident.empty())
-    done = PutFFTFileBlock(&w->head, w->out->fd, w->resident.data(), 0, w->head.rows, 0,
-                           !w->out->pendingPath.empty()) == 0;
+  if (done && !w->resident.empty()) done = writeResident(w);
   w->resident.release();
   return done;
 }

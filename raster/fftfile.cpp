@@ -501,23 +501,35 @@ int PutFFTFileBlock(FFTHead *head, int fd, const float *buffer, int firstRow, in
     reportFFTError("lseek error in PutFFTFileBlock", EINVAL);
     return -1;
   }
-  const int64_t samples = int64_t{rowCount} * head->columns;
-  if (stats) updateFFTStats(head, samples, buffer);
-  const int64_t length = samples * 8, offset = sampleOffset(head, firstRow, 0);
-  const int64_t piece = startWriteback ? kWritebackPiece : length;
+  if (stats) updateFFTStats(head, int64_t{rowCount} * head->columns, buffer);
+  if (!writeFFTFileRows(head, fd, buffer, firstRow, rowCount, startWriteback)) {
+    reportFFTError("write error in PutFFTFileBlock", errno);
+    return -1;
+  }
+  return 0;
+}
+
+bool writeFFTFileRows(const FFTHead *head, int fd, const float *buffer, int firstRow, int rowCount,
+                      bool startWriteback) {
+  errno = 0;
+  if (!buffer || !validGeometry(head) || firstRow < 0 || rowCount < 0 ||
+      rowCount > head->rows - firstRow) {
+    errno = EINVAL;
+    return false;
+  }
+  const int64_t length = int64_t{rowCount} * head->columns * 8, offset = sampleOffset(head, firstRow, 0);
+  const int64_t piece = startWriteback ? kWritebackPiece : std::max<int64_t>(length, 1);
   for (int64_t done = 0; done < length; done += piece) {
     const int64_t part = std::min(piece, length - done);
     errno = 0;
-    if (!writeFileAt(fd, reinterpret_cast<const unsigned char *>(buffer) + done, part, offset + done)) {
-      reportFFTError("write error in PutFFTFileBlock", errno);
-      return -1;
-    }
+    if (!writeFileAt(fd, reinterpret_cast<const unsigned char *>(buffer) + done, part, offset + done))
+      return false;
 #ifdef SYNC_FILE_RANGE_WRITE
     /* a hint: a failure shows in the flush */
     if (startWriteback) sync_file_range(fd, offset + done, part, SYNC_FILE_RANGE_WRITE);
 #endif
   }
-  return 0;
+  return true;
 }
 
 /*

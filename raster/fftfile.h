@@ -69,6 +69,10 @@ float *GetFFTFileSeg(const FFTHead *head, int fd, float *buffer, int firstColumn
    meanwhile, so the flush waits for less. */
 int PutFFTFileBlock(FFTHead *head, int fd, const float *buffer, int firstRow, int rowCount,
                     int stats, bool startWriteback = false);
+/* PutFFTFileBlock's write without statistics or a message, for a worker
+   thread: false, with errno set, when it fails. */
+bool writeFFTFileRows(const FFTHead *head, int fd, const float *buffer, int firstRow, int rowCount,
+                      bool startWriteback);
 /* Folds n complex samples into the head's extremes and running means. */
 void updateFFTStats(FFTHead *head, int64_t n, const float *samples);
 
