@@ -516,6 +516,10 @@ int machineLanes() {
 int machineLanes() { return 0; }
 #endif
 
+/* The largest work array of a vector transform: longer lines (a million
+   samples) go through the radix-2 loops, in place. */
+constexpr int64_t kMaxWorkBytes = int64_t{8} << 20;
+
 /* The lanes the transforms use: the machine's, or fewer (fftVectorLanes). */
 std::atomic<int> lanesInUse{-1};
 
@@ -543,7 +547,7 @@ int fftRows(float *block, const FftPlan &plan, int nrows) {
   const int n = plan.n;
 #ifdef VESK_FFT_VECTORS
   const int lanes = vectorLanes();
-  if (n >= 16 && lanes > 0) {
+  if (n >= 16 && lanes > 0 && lanes / 2 * static_cast<int64_t>(n) * sizeof(float) <= kMaxWorkBytes) {
     std::unique_ptr<float[]> work(new (std::nothrow) float[lanes / 2 * static_cast<size_t>(n)]);
     if (!work) return 0;
     auto row = [&](int r) { return block + 2 * static_cast<size_t>(r) * n; };
@@ -580,7 +584,7 @@ int fftColumns(float *block, const FftPlan &plan, int ncols, size_t stride) {
   if (ncols <= 0 || plan.n <= 0) return 1;
 #ifdef VESK_FFT_VECTORS
   const int lanes = vectorLanes();
-  if (lanes > 0) {
+  if (lanes > 0 && 2 * kColumnBatch * static_cast<int64_t>(plan.n) * sizeof(float) <= kMaxWorkBytes) {
     const int paired = ncols & ~1;
     if (paired > 0) {
       std::unique_ptr<float[]> work(new (std::nothrow) float[2 * kColumnBatch * static_cast<size_t>(plan.n)]);
