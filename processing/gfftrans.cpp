@@ -813,12 +813,6 @@ bool runPassSequence(GfftWork *w) {
 }
 
 /*
- * runPasses --
- *     The passes of the operation.  Operations of several passes over a
- *     spectrum that fits in memory keep it there between them and write
- *     the file once at the end (the same samples and statistics).
- */
-/*
  * writeResident --
  *     Writes the resident spectrum into the output file block by block of
  *     buffer rows, measuring the statistics the last pass left on the
@@ -879,6 +873,12 @@ bool writeResident(GfftWork *w) {
   return true;
 }
 
+/*
+ * runPasses --
+ *     The passes of the operation.  Operations of several passes over a
+ *     spectrum that fits in memory keep it there between them and write
+ *     the file once at the end (the same samples and statistics).
+ */
 bool runPasses(GfftWork *w) {
   const long long bytes = static_cast<long long>(w->head.rows) * w->head.columns * 8;
   const bool several = w->op == XY || w->op == XX || w->op == YY || w->op == XYRI || w->op == XYPP;

@@ -267,10 +267,12 @@ void measureFourRuns(FFTStatsRun *runs, int64_t n, const float *const *samples) 
   __m256d sumA = _mm256_setzero_pd(), sumB = sumA, sqA = sumA, sqB = sumA;
   __m256d maxA = _mm256_set1_pd(-HUGE_VAL), maxB = maxA, minA = _mm256_set1_pd(HUGE_VAL), minB = minA;
   for (int64_t i = 0; i < n; i++) {
-    const __m128d a = _mm_loadh_pd(_mm_load_sd(reinterpret_cast<const double *>(p0 + 2 * i)),
-                                   reinterpret_cast<const double *>(p1 + 2 * i));
-    const __m128d b = _mm_loadh_pd(_mm_load_sd(reinterpret_cast<const double *>(p2 + 2 * i)),
-                                   reinterpret_cast<const double *>(p3 + 2 * i));
+    double pairs[4];  /* the (real, imaginary) floats of a sample of each run */
+    memcpy(&pairs[0], p0 + 2 * i, 8);
+    memcpy(&pairs[1], p1 + 2 * i, 8);
+    memcpy(&pairs[2], p2 + 2 * i, 8);
+    memcpy(&pairs[3], p3 + 2 * i, 8);
+    const __m128d a = _mm_set_pd(pairs[1], pairs[0]), b = _mm_set_pd(pairs[3], pairs[2]);
     const __m256d x = _mm256_cvtps_pd(_mm_castpd_ps(a)), y = _mm256_cvtps_pd(_mm_castpd_ps(b));
     maxA = _mm256_max_pd(x, maxA);
     minA = _mm256_min_pd(x, minA);
