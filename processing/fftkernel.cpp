@@ -10,8 +10,15 @@
 #include <math.h>
 #include <stdio.h>
 #include <algorithm>
+#include <atomic>
+#include <memory>
+#include <new>
 
 #include "vesk/stdio.h"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace vesk {
 
@@ -27,12 +34,16 @@ void fftPlan(FftPlan *plan, int n, int direction, const double *cosines, const d
   plan->n = n;
   plan->direction = direction;
   plan->twiddles.assign(2 * static_cast<size_t>(std::max(n, 1)), 0.0);
+  plan->twr.assign(std::max(n, 1), 0.0);
+  plan->twi.assign(std::max(n, 1), 0.0);
   for (int h = 1; h < n; h *= 2) {
     const double c = cosines[2 * h - 1], s = sines[2 * h - 1];
     double wr = 1, wi = 0;
     for (int k = 0; k < h; k++) {
       plan->twiddles[2 * (h - 1 + k)] = wr;
       plan->twiddles[2 * (h - 1 + k) + 1] = wi;
+      plan->twr[h - 1 + k] = wr;
+      plan->twi[h - 1 + k] = wi;
       const double t = wr * c - wi * s;
       wi = wr * s + wi * c;
       wr = t;
@@ -94,38 +105,18 @@ void swapHalves(float *x, int n) {
   for (int i = 0; i < 2 * half; i++) std::swap(x[i], x[i + 2 * half]);
 }
 
-}  // namespace
-
 /*
- * fftRows --
- *     Each row in place: the inverse's input and the forward's output
- *     rotated by n/2 (n is a power of 2, so the rotation swaps halves).
- */
-int fftRows(float *block, const FftPlan &plan, int nrows) {
-  const int n = plan.n;
-  for (int r = 0; r < nrows; r++) {
-    float *row = block + 2 * static_cast<size_t>(r) * n;
-    if (plan.direction <= 0 && n > 1) swapHalves(row, n);
-    fftRadix2Planned(plan, row);
-    if (plan.direction >= 0 && n > 1) swapHalves(row, n);
-  }
-  return 1;
-}
-
-/*
- * fftColumns --
- *     Every column of a strip at once: the butterflies of one stage run
- *     along whole rows of the strip, so the strip is read row by row
- *     (the same arithmetic, sample for sample, as one column at a time).
- *     Row r of the strip starts at block + r x stride floats (stride 0:
- *     the rows follow each other, 2 x ncols floats apart), so a strip may
- *     be transformed where it lies inside a wider image.
+ * columnsRadix2 --
+ *     Every column of a strip at once, the butterflies of a stage along
+ *     whole rows of the strip: the loops the compiler vectorises.  On
+ *     AVX2 machines its vector loop fuses the products of w b into
+ *     multiply-adds for each pair of columns (an odd last column rounds
+ *     both products).
  */
 __attribute__((target_clones("arch=x86-64-v3", "default")))
-int fftColumns(float *block, const FftPlan &plan, int ncols, size_t stride) {
+void columnsRadix2(float *block, const FftPlan &plan, int ncols, size_t stride) {
   const int n = plan.n;
   const size_t width = 2 * static_cast<size_t>(ncols);
-  if (stride == 0) stride = width;
   auto row = [block, stride](int r) { return block + r * stride; };
   auto swapRows = [&](int a, int b) { std::swap_ranges(row(a), row(a) + width, row(b)); };
   if (plan.direction <= 0 && n > 1)
@@ -158,6 +149,460 @@ int fftColumns(float *block, const FftPlan &plan, int ncols, size_t stride) {
   }
   if (plan.direction >= 0 && n > 1)
     for (int r = 0; r < n / 2; r++) swapRows(r, r + n / 2);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VESK_FFT_VECTORS 1
+#endif
+
+#ifdef VESK_FFT_VECTORS
+/*
+ * The vector transforms.  They run the butterflies of the loops above as
+ * those loops' vector code computes them on AVX2 machines, each with the
+ * same operations (w b in double with its products fused into
+ * multiply-adds, rounded to float, then the float sum and difference), so
+ * they give the same samples bit for bit; only the order of independent
+ * butterflies and the layout change.  The lanes of a vector run side by
+ * side: columns, or quarters of rows, with real and imaginary parts
+ * apart.  Written once over the lane width: 4 lanes (SSE floats, AVX
+ * doubles) for AVX2 machines, 8 (AVX floats, AVX-512 doubles) for
+ * AVX-512 ones; the entry points below inline everything (flatten) into
+ * code built for their machine.
+ */
+#pragma GCC diagnostic push
+/* Every vector function below is inlined: no vector crosses a call. */
+#pragma GCC diagnostic ignored "-Wpsabi"
+/* GCC's own AVX-512 conversions leave their unused merge operand undefined. */
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#define FFT_AVX2 __attribute__((target("arch=x86-64-v3")))
+#define FFT_AVX512 __attribute__((target("arch=x86-64-v4")))
+
+struct Lanes4 {
+  typedef __m128 F;
+  typedef __m256d D;
+  static constexpr int kLanes = 4;
+  FFT_AVX2 static inline F load(const float *p) { return _mm_loadu_ps(p); }
+  FFT_AVX2 static inline void store(float *p, F x) { _mm_storeu_ps(p, x); }
+  FFT_AVX2 static inline F add(F a, F b) { return _mm_add_ps(a, b); }
+  FFT_AVX2 static inline F sub(F a, F b) { return _mm_sub_ps(a, b); }
+  FFT_AVX2 static inline F mul(F a, F b) { return _mm_mul_ps(a, b); }
+  FFT_AVX2 static inline F splat(float x) { return _mm_set1_ps(x); }
+  FFT_AVX2 static inline F unpacklo(F a, F b) { return _mm_unpacklo_ps(a, b); }
+  FFT_AVX2 static inline F unpackhi(F a, F b) { return _mm_unpackhi_ps(a, b); }
+  FFT_AVX2 static inline F evens(F a, F b) { return _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)); }
+  FFT_AVX2 static inline F odds(F a, F b) { return _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)); }
+  FFT_AVX2 static inline F lows(F a, F b) { return _mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 0, 1, 0)); }
+  FFT_AVX2 static inline F highs(F a, F b) { return _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 2, 3, 2)); }
+  FFT_AVX2 static inline __m128 quarter(F x, int) { return x; }
+  FFT_AVX2 static inline D up(F x) { return _mm256_cvtps_pd(x); }
+  FFT_AVX2 static inline F down(D x) { return _mm256_cvtpd_ps(x); }
+  FFT_AVX2 static inline D splat(double x) { return _mm256_set1_pd(x); }
+  FFT_AVX2 static inline D four(const double *p) { return _mm256_loadu_pd(p); }
+  FFT_AVX2 static inline D mul(D a, D b) { return _mm256_mul_pd(a, b); }
+  FFT_AVX2 static inline D fmsub(D a, D b, D c) { return _mm256_fmsub_pd(a, b, c); }
+  FFT_AVX2 static inline D fmadd(D a, D b, D c) { return _mm256_fmadd_pd(a, b, c); }
+};
+
+struct Lanes8 {
+  typedef __m256 F;
+  typedef __m512d D;
+  static constexpr int kLanes = 8;
+  FFT_AVX512 static inline F load(const float *p) { return _mm256_loadu_ps(p); }
+  FFT_AVX512 static inline void store(float *p, F x) { _mm256_storeu_ps(p, x); }
+  FFT_AVX512 static inline F add(F a, F b) { return _mm256_add_ps(a, b); }
+  FFT_AVX512 static inline F sub(F a, F b) { return _mm256_sub_ps(a, b); }
+  FFT_AVX512 static inline F mul(F a, F b) { return _mm256_mul_ps(a, b); }
+  FFT_AVX512 static inline F splat(float x) { return _mm256_set1_ps(x); }
+  /* within each 128-bit half, as the 4-lane forms */
+  FFT_AVX512 static inline F unpacklo(F a, F b) { return _mm256_unpacklo_ps(a, b); }
+  FFT_AVX512 static inline F unpackhi(F a, F b) { return _mm256_unpackhi_ps(a, b); }
+  FFT_AVX512 static inline F evens(F a, F b) { return _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)); }
+  FFT_AVX512 static inline F odds(F a, F b) { return _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)); }
+  FFT_AVX512 static inline F lows(F a, F b) { return _mm256_shuffle_ps(a, b, _MM_SHUFFLE(1, 0, 1, 0)); }
+  FFT_AVX512 static inline F highs(F a, F b) { return _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 2, 3, 2)); }
+  FFT_AVX512 static inline __m128 quarter(F x, int half) {
+    return half ? _mm256_extractf128_ps(x, 1) : _mm256_castps256_ps128(x);
+  }
+  FFT_AVX512 static inline D up(F x) { return _mm512_cvtps_pd(x); }
+  FFT_AVX512 static inline F down(D x) { return _mm512_cvtpd_ps(x); }
+  FFT_AVX512 static inline D splat(double x) { return _mm512_set1_pd(x); }
+  /* four twiddles for both halves */
+  FFT_AVX512 static inline D four(const double *p) { return _mm512_broadcast_f64x4(_mm256_loadu_pd(p)); }
+  FFT_AVX512 static inline D mul(D a, D b) { return _mm512_mul_pd(a, b); }
+  FFT_AVX512 static inline D fmsub(D a, D b, D c) { return _mm512_fmsub_pd(a, b, c); }
+  FFT_AVX512 static inline D fmadd(D a, D b, D c) { return _mm512_fmadd_pd(a, b, c); }
+};
+
+/* b = a - w b, a = a + w b on every lane. */
+template <class L>
+inline void butterfly(typename L::F &ar, typename L::F &ai, typename L::F &br, typename L::F &bi,
+                      typename L::D wr, typename L::D wi) {
+  const typename L::D dr = L::up(br), di = L::up(bi);
+  const typename L::F tr = L::down(L::fmsub(dr, wr, L::mul(di, wi)));
+  const typename L::F ti = L::down(L::fmadd(di, wr, L::mul(dr, wi)));
+  br = L::sub(ar, tr);
+  bi = L::sub(ai, ti);
+  ar = L::add(ar, tr);
+  ai = L::add(ai, ti);
+}
+
+/*
+ * The butterfly of the twiddle 1 (k = 0 of every stage), in float: there
+ * the fused w b is b itself, but for the signs of zeros and for NaNs,
+ * which the products by 0 settle as in the general butterfly (b - b'0
+ * and b' + b 0 are exact in either precision).
+ */
+template <class L>
+inline void butterflyOne(typename L::F &ar, typename L::F &ai, typename L::F &br, typename L::F &bi) {
+  const typename L::F zero = L::splat(0.0f);
+  const typename L::F tr = L::sub(br, L::mul(bi, zero));
+  const typename L::F ti = L::add(bi, L::mul(br, zero));
+  br = L::sub(ar, tr);
+  bi = L::sub(ai, ti);
+  ar = L::add(ar, tr);
+  ai = L::add(ai, ti);
+}
+
+/* The butterflies of a radix-4 step over rows p, p + h, p + 2h, p + 3h
+   (One: k = 0, where the twiddles of the stage h pairs and of the first
+   stage 2h pair are 1). */
+template <class L, bool One>
+inline void radix4(float *p0, size_t hw, int groups, typename L::D w1r, typename L::D w1i,
+                   typename L::D w2r, typename L::D w2i, typename L::D w3r, typename L::D w3i) {
+  typedef typename L::F F;
+  constexpr int K = L::kLanes;
+  float *p1 = p0 + hw, *p2 = p1 + hw, *p3 = p2 + hw;
+  for (int v = 0; v < groups; v++) {
+    float *q0 = p0 + 2 * K * v, *q1 = p1 + 2 * K * v, *q2 = p2 + 2 * K * v, *q3 = p3 + 2 * K * v;
+    F r0 = L::load(q0), i0 = L::load(q0 + K), r1 = L::load(q1), i1 = L::load(q1 + K);
+    F r2 = L::load(q2), i2 = L::load(q2 + K), r3 = L::load(q3), i3 = L::load(q3 + K);
+    if (One) {
+      butterflyOne<L>(r0, i0, r1, i1);
+      butterflyOne<L>(r2, i2, r3, i3);
+      butterflyOne<L>(r0, i0, r2, i2);
+    } else {
+      butterfly<L>(r0, i0, r1, i1, w1r, w1i);
+      butterfly<L>(r2, i2, r3, i3, w1r, w1i);
+      butterfly<L>(r0, i0, r2, i2, w2r, w2i);
+    }
+    butterfly<L>(r1, i1, r3, i3, w3r, w3i);
+    L::store(q0, r0);
+    L::store(q0 + K, i0);
+    L::store(q1, r1);
+    L::store(q1 + K, i1);
+    L::store(q2, r2);
+    L::store(q2 + K, i2);
+    L::store(q3, r3);
+    L::store(q3 + K, i3);
+  }
+}
+
+/*
+ * verticalStages --
+ *     The stages h = 1, 2, 4 ... below end over n rows of a work array
+ *     whose rows hold `groups` lane groups (the real parts of the lanes,
+ *     then the imaginary ones), the lanes independent: a butterfly pairs
+ *     two rows, its twiddle depends on its row alone.  Two stages at a
+ *     time (a radix-4 pass of radix-2 butterflies), so the rows go
+ *     through the cache half as often.
+ */
+template <class L>
+inline void verticalStages(const FftPlan &plan, float *x, int groups, int n, int end) {
+  typedef typename L::F F;
+  typedef typename L::D D;
+  constexpr int K = L::kLanes;
+  const double *twr = plan.twr.data(), *twi = plan.twi.data();
+  const size_t gw = 2 * K * static_cast<size_t>(groups);
+  int h = 1;
+  for (; 2 * h < end; h *= 4) {
+    /* stage h on (i, i+h) and (i+2h, i+3h); stage 2h on (i, i+2h) and (i+h, i+3h) */
+    for (int k = 0; k < h; k++) {
+      const D w1r = L::splat(twr[h - 1 + k]), w1i = L::splat(twi[h - 1 + k]);
+      const D w2r = L::splat(twr[2 * h - 1 + k]), w2i = L::splat(twi[2 * h - 1 + k]);
+      const D w3r = L::splat(twr[3 * h - 1 + k]), w3i = L::splat(twi[3 * h - 1 + k]);
+      for (int g = 0; g < n; g += 4 * h) {
+        float *p0 = x + (g + k) * gw;
+        if (k == 0)
+          radix4<L, true>(p0, h * gw, groups, w1r, w1i, w2r, w2i, w3r, w3i);
+        else
+          radix4<L, false>(p0, h * gw, groups, w1r, w1i, w2r, w2i, w3r, w3i);
+      }
+    }
+  }
+  for (; h < end; h *= 2)
+    for (int k = 0; k < h; k++) {
+      const D wr = L::splat(twr[h - 1 + k]), wi = L::splat(twi[h - 1 + k]);
+      for (int g = 0; g < n; g += 2 * h) {
+        float *a = x + (g + k) * gw, *b = a + h * gw;
+        for (int v = 0; v < groups; v++, a += 2 * K, b += 2 * K) {
+          F ar = L::load(a), ai = L::load(a + K), br = L::load(b), bi = L::load(b + K);
+          if (k == 0)
+            butterflyOne<L>(ar, ai, br, bi);
+          else
+            butterfly<L>(ar, ai, br, bi, wr, wi);
+          L::store(a, ar);
+          L::store(a + K, ai);
+          L::store(b, br);
+          L::store(b + K, bi);
+        }
+      }
+    }
+}
+
+/* 4 x 4 transpose (in each 128-bit half): lane l of a, b, c, d into vector l. */
+template <class L>
+inline void transpose4(typename L::F &a, typename L::F &b, typename L::F &c, typename L::F &d) {
+  const typename L::F t0 = L::unpacklo(a, b), t1 = L::unpackhi(a, b);
+  const typename L::F t2 = L::unpacklo(c, d), t3 = L::unpackhi(c, d);
+  a = L::lows(t0, t2);
+  b = L::highs(t0, t2);
+  c = L::lows(t1, t3);
+  d = L::highs(t1, t3);
+}
+
+/* Four samples given as real and imaginary vectors, stored as pairs. */
+inline void storePairs(float *p, __m128 re, __m128 im) {
+  _mm_storeu_ps(p, _mm_unpacklo_ps(re, im));
+  _mm_storeu_ps(p + 4, _mm_unpackhi_ps(re, im));
+}
+
+/*
+ * transformRows --
+ *     kLanes / 4 rows of n >= 16 samples in place, as fftRows does them
+ *     (n/2 rotation before the inverse, after the forward).  Lane l of
+ *     a row's four in work row j holds sample j + l n/4 of the
+ *     bit-reversed order, so every stage below n/4 pairs whole work rows;
+ *     the last two stages run on 4 x 4 transposed tiles on their way out.
+ *     The rows are read in order (the bit reversal scatters into the work
+ *     array).  work: 2 kLanes n / 4 floats.
+ */
+template <class L>
+inline void transformRows(const FftPlan &plan, float *const *rows, float *work) {
+  typedef typename L::F F;
+  typedef typename L::D D;
+  constexpr int K = L::kLanes, R = K / 4, W = 2 * K;
+  const int n = plan.n, q = n / 4;
+  const int flip = plan.direction <= 0 ? q / 2 : 0;
+  for (int rr = 0; rr < R; rr++) {
+    const float *row = rows[rr];
+    for (int b = 0; b < q; b++) {
+      /* samples 4b .. 4b + 3 are rev(j) .. rev(j) + 3: lanes 0, 2, 1, 3 of row j */
+      const int j = plan.reversed[b ^ flip] >> 2;
+      const __m128 x = _mm_loadu_ps(row + 8 * static_cast<size_t>(b));
+      const __m128 y = _mm_loadu_ps(row + 8 * static_cast<size_t>(b) + 4);
+      const __m128 lo = _mm_unpacklo_ps(x, y), hi = _mm_unpackhi_ps(x, y);
+      _mm_storeu_ps(work + W * j + 4 * rr, _mm_movelh_ps(lo, hi));
+      _mm_storeu_ps(work + W * j + K + 4 * rr, _mm_movehl_ps(hi, lo));
+    }
+  }
+  verticalStages<L>(plan, work, 1, q, q);
+  const double *twr = plan.twr.data(), *twi = plan.twi.data();
+  const bool inverse = plan.direction <= 0;
+  const F scale = L::splat(1.0f / static_cast<float>(n));  /* exact: n is a power of 2 */
+  const int rot = plan.direction >= 0 ? n / 2 : 0;
+  for (int j = 0; j < q; j += 4) {
+    const float *w = work + W * j;
+    F r0 = L::load(w), r1 = L::load(w + W), r2 = L::load(w + 2 * W), r3 = L::load(w + 3 * W);
+    F i0 = L::load(w + K), i1 = L::load(w + W + K), i2 = L::load(w + 2 * W + K), i3 = L::load(w + 3 * W + K);
+    transpose4<L>(r0, r1, r2, r3);
+    transpose4<L>(i0, i1, i2, i3);
+    /* vector l: samples j .. j + 3 plus l n/4; the stages n/4 and n/2 */
+    const D w1r = L::four(twr + q - 1 + j), w1i = L::four(twi + q - 1 + j);
+    butterfly<L>(r0, i0, r1, i1, w1r, w1i);
+    butterfly<L>(r2, i2, r3, i3, w1r, w1i);
+    butterfly<L>(r0, i0, r2, i2, L::four(twr + 2 * q - 1 + j), L::four(twi + 2 * q - 1 + j));
+    butterfly<L>(r1, i1, r3, i3, L::four(twr + 3 * q - 1 + j), L::four(twi + 3 * q - 1 + j));
+    if (inverse) {
+      r0 = L::mul(r0, scale), r1 = L::mul(r1, scale), r2 = L::mul(r2, scale), r3 = L::mul(r3, scale);
+      i0 = L::mul(i0, scale), i1 = L::mul(i1, scale), i2 = L::mul(i2, scale), i3 = L::mul(i3, scale);
+    }
+    const size_t at[4] = {2 * static_cast<size_t>((j + rot) & (n - 1)),
+                          2 * static_cast<size_t>((j + q + rot) & (n - 1)),
+                          2 * static_cast<size_t>((j + 2 * q + rot) & (n - 1)),
+                          2 * static_cast<size_t>((j + 3 * q + rot) & (n - 1))};
+    for (int rr = 0; rr < R; rr++) {
+      storePairs(rows[rr] + at[0], L::quarter(r0, rr), L::quarter(i0, rr));
+      storePairs(rows[rr] + at[1], L::quarter(r1, rr), L::quarter(i1, rr));
+      storePairs(rows[rr] + at[2], L::quarter(r2, rr), L::quarter(i2, rr));
+      storePairs(rows[rr] + at[3], L::quarter(r3, rr), L::quarter(i3, rr));
+    }
+  }
+}
+
+/*
+ * transformColumns --
+ *     Up to kColumnBatch columns (ncols) of n rows, rows stride floats
+ *     apart, in place: each lane a column.  The rows are read in order
+ *     into the work array at their bit-reversed places (after the
+ *     inverse's rotation) and go back rotated after the forward.  work:
+ *     2 kColumnBatch n floats.
+ */
+template <class L>
+inline void transformColumns(const FftPlan &plan, float *block, int ncols, size_t stride, float *work) {
+  typedef typename L::F F;
+  constexpr int K = L::kLanes;
+  const int n = plan.n, groups = (ncols + K - 1) / K;
+  const size_t gw = 2 * K * static_cast<size_t>(groups);
+  const int flip = plan.direction <= 0 ? n / 2 : 0;
+  float pairs[2 * K];
+  for (int r = 0; r < n; r++) {
+    const float *src = block + static_cast<size_t>(r) * stride;
+    float *dst = work + plan.reversed[r ^ flip] * gw;
+    for (int v = 0; v < groups; v++, src += 2 * K, dst += 2 * K) {
+      const float *from = src;
+      if (K * v + K > ncols) {
+        const int have = 2 * (ncols - K * v);
+        for (int i = 0; i < 2 * K; i++) pairs[i] = i < have ? src[i] : 0;
+        from = pairs;
+      }
+      const F a = L::load(from), b = L::load(from + K);
+      L::store(dst, L::evens(a, b));
+      L::store(dst + K, L::odds(a, b));
+    }
+  }
+  verticalStages<L>(plan, work, groups, n, n);
+  const bool inverse = plan.direction <= 0;
+  const F scale = L::splat(1.0f / static_cast<float>(n));
+  const int rot = plan.direction >= 0 ? n / 2 : 0;
+  for (int i = 0; i < n; i++) {
+    const float *src = work + i * gw;
+    float *dst = block + static_cast<size_t>((i + rot) & (n - 1)) * stride;
+    for (int v = 0; v < groups; v++, src += 2 * K, dst += 2 * K) {
+      F re = L::load(src), im = L::load(src + K);
+      if (inverse) re = L::mul(re, scale), im = L::mul(im, scale);
+      if (K * v + K <= ncols) {
+        L::store(dst, L::unpacklo(re, im));
+        L::store(dst + K, L::unpackhi(re, im));
+      } else {
+        L::store(pairs, L::unpacklo(re, im));
+        L::store(pairs + K, L::unpackhi(re, im));
+        for (int i2 = 0; i2 < 2 * (ncols - K * v); i2++) dst[i2] = pairs[i2];
+      }
+    }
+  }
+}
+
+/* Columns a work array of the column transforms holds. */
+constexpr int kColumnBatch = 16;
+
+__attribute__((flatten)) FFT_AVX2 void rowAvx2(const FftPlan &plan, float *row, float *work) {
+  transformRows<Lanes4>(plan, &row, work);
+}
+__attribute__((flatten)) FFT_AVX512 void rowPairAvx512(const FftPlan &plan, float *a, float *b,
+                                                         float *work) {
+  float *const rows[2] = {a, b};
+  transformRows<Lanes8>(plan, rows, work);
+}
+__attribute__((flatten)) FFT_AVX2 void columnsAvx2(const FftPlan &plan, float *block, int ncols,
+                                                   size_t stride, float *work) {
+  transformColumns<Lanes4>(plan, block, ncols, stride, work);
+}
+__attribute__((flatten)) FFT_AVX512 void columnsAvx512(const FftPlan &plan, float *block, int ncols,
+                                                       size_t stride, float *work) {
+  transformColumns<Lanes8>(plan, block, ncols, stride, work);
+}
+
+/* The widest vectors of the machine: 8 (AVX-512), 4 (AVX2) or 0. */
+int machineLanes() {
+  static const int lanes = [] {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("x86-64-v4")) return 8;
+    return __builtin_cpu_supports("x86-64-v3") ? 4 : 0;
+  }();
+  return lanes;
+}
+#pragma GCC diagnostic pop
+#else
+int machineLanes() { return 0; }
+#endif
+
+/* The largest work array of a vector transform: longer lines (a million
+   samples) go through the radix-2 loops, in place. */
+constexpr int64_t kMaxWorkBytes = int64_t{8} << 20;
+
+/* The lanes the transforms use: the machine's, or fewer (fftVectorLanes). */
+std::atomic<int> lanesInUse{-1};
+
+int vectorLanes() {
+  const int lanes = lanesInUse.load(std::memory_order_relaxed);
+  return lanes < 0 ? machineLanes() : std::min(lanes, machineLanes());
+}
+
+}  // namespace
+
+int fftVectorLanes(int lanes) {
+  const int before = vectorLanes();
+  lanesInUse = lanes;
+  return before;
+}
+
+/*
+ * fftRows --
+ *     Each row in place: the inverse's input and the forward's output
+ *     rotated by n/2 (n is a power of 2, so the rotation swaps halves).
+ * Results:      1; 0, with nothing transformed, when the work space
+ *     cannot be had.
+ */
+int fftRows(float *block, const FftPlan &plan, int nrows) {
+  const int n = plan.n;
+#ifdef VESK_FFT_VECTORS
+  const int lanes = vectorLanes();
+  if (n >= 16 && lanes > 0 && lanes / 2 * static_cast<int64_t>(n) * sizeof(float) <= kMaxWorkBytes) {
+    std::unique_ptr<float[]> work(new (std::nothrow) float[lanes / 2 * static_cast<size_t>(n)]);
+    if (!work) return 0;
+    auto row = [&](int r) { return block + 2 * static_cast<size_t>(r) * n; };
+    int r = 0;
+    if (lanes == 8)
+      for (; r + 2 <= nrows; r += 2) rowPairAvx512(plan, row(r), row(r + 1), work.get());
+    for (; r < nrows; r++) rowAvx2(plan, row(r), work.get());
+    return 1;
+  }
+#endif
+  for (int r = 0; r < nrows; r++) {
+    float *row = block + 2 * static_cast<size_t>(r) * n;
+    if (plan.direction <= 0 && n > 1) swapHalves(row, n);
+    fftRadix2Planned(plan, row);
+    if (plan.direction >= 0 && n > 1) swapHalves(row, n);
+  }
+  return 1;
+}
+
+/*
+ * fftColumns --
+ *     Every column of a strip.  Row r of the strip starts at block + r x
+ *     stride floats (stride 0: the rows follow each other, 2 x ncols
+ *     floats apart), so a strip may be transformed where it lies inside a
+ *     wider image.  With vectors 16 columns at a time go through a work
+ *     array that holds them whole (read in place, a column would take a
+ *     cache line per sample); an odd last column takes the radix-2 loop,
+ *     which rounds its products as it always has.
+ * Results:      1; 0, with nothing transformed, when the work space
+ *     cannot be had.
+ */
+int fftColumns(float *block, const FftPlan &plan, int ncols, size_t stride) {
+  if (stride == 0) stride = 2 * static_cast<size_t>(ncols);
+  if (ncols <= 0 || plan.n <= 0) return 1;
+#ifdef VESK_FFT_VECTORS
+  const int lanes = vectorLanes();
+  if (lanes > 0 && 2 * kColumnBatch * static_cast<int64_t>(plan.n) * sizeof(float) <= kMaxWorkBytes) {
+    const int paired = ncols & ~1;
+    if (paired > 0) {
+      std::unique_ptr<float[]> work(new (std::nothrow) float[2 * kColumnBatch * static_cast<size_t>(plan.n)]);
+      if (!work) return 0;
+      for (int c = 0; c < paired; c += kColumnBatch) {
+        float *strip = block + 2 * static_cast<size_t>(c);
+        const int count = std::min(kColumnBatch, paired - c);
+        if (lanes == 8)
+          columnsAvx512(plan, strip, count, stride, work.get());
+        else
+          columnsAvx2(plan, strip, count, stride, work.get());
+      }
+    }
+    if (paired < ncols) columnsRadix2(block + 2 * static_cast<size_t>(paired), plan, 1, stride);
+    return 1;
+  }
+#endif
+  columnsRadix2(block, plan, ncols, stride);
   return 1;
 }
 

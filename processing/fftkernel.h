@@ -25,6 +25,7 @@ struct FftPlan {
   int n = 0;
   int direction = 1;
   std::vector<double> twiddles;  /* re, im pairs */
+  std::vector<double> twr, twi;  /* the same, real and imaginary parts apart */
   std::vector<int> reversed;     /* bit-reversed index of each sample */
 };
 void fftPlan(FftPlan *plan, int n, int direction, const double *cosines, const double *sines);
@@ -40,6 +41,12 @@ void fftRadix2Planned(const FftPlan &plan, float *data);
  */
 int fftRows(float *block, const FftPlan &plan, int nrows);
 int fftColumns(float *block, const FftPlan &plan, int ncols, size_t stride = 0);
+
+/* The vector lanes fftRows and fftColumns use at most: 8, 4 or 0 (the
+   radix-2 loops); -1: the machine's widest (the default).  Every width
+   gives the same samples; the tests compare them.  Results: the width in
+   use before. */
+int fftVectorLanes(int lanes);
 
 void fftToPolar(float *samples, long long n);
 void fftToRect(float *samples, long long n);

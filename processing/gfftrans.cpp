@@ -13,6 +13,7 @@
 #include <string.h>
 #include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include <iterator>
 #include <new>
 #include <string>
@@ -108,6 +109,10 @@ struct GfftWork {
   /* The output's samples between passes, when the whole spectrum fits:
      passes then read and write memory, and the file is written once. */
   FloatBlock resident;
+  /* The statistics the last resident pass leaves to the writing of the
+     file: none, one run a block of rows (the row pass), or one a row of
+     each strip (the column pass). */
+  enum { NO_RUNS, BLOCK_RUNS, STRIP_RUNS } residentRuns = NO_RUNS;
 };
 
 /* Spectra up to this size stay in memory between the passes of one call. */
@@ -568,36 +573,64 @@ void makePlan(FftPlan *plan, int n, int direction) {
   fftPlan(plan, n, direction, c.data(), s.data());
 }
 
+/* Rows of a piece of a resident pass on the pool: about 256 KB, so that
+   the rows a piece reads are still in the cache when it transforms them. */
+int pieceRows(int columns) { return std::max(1, (256 << 10) / (8 * columns)); }
+
 /*
  * fftRowPassResident --
- *     The row pass over the resident spectrum: the rows read straight into
- *     it (unless a pass has already put them there), transformed where
- *     they lie, blocks of rows on the worker pool; then the filter, the
- *     polar form and the statistics block by block in the order the file
- *     pass takes (the same samples, the same running sums).
+ *     The row pass over the resident spectrum, in pieces of rows on the
+ *     worker pool: each piece read from the input file straight into its
+ *     place (unless a pass has already put it there), transformed,
+ *     filtered and put in polar form where it lies.  Its statistics (it
+ *     is the last pass) are taken as the file is written.
  */
 bool fftRowPassResident(GfftWork *w, const FftPlan &plan, int stats, FftFilterProc *filter) {
-  const int step = blockRows(w);
-  const size_t width = 2 * static_cast<size_t>(w->head.columns);
+  const int rows = w->head.rows, columns = w->head.columns, step = blockRows(w);
+  const size_t width = 2 * static_cast<size_t>(columns);
   float *data = w->resident.data();
-  const bool polar = w->op == XPP;
-  if (w->inState != kWritten) {
-    for (int r = 0; r < w->head.rows; r += step)
-      if (!readRows(w, data + r * width, r, std::min(step, w->head.rows - r), false)) return false;
+  const bool polar = w->op == XPP, rect = w->dataPP;
+  const bool fromFile = w->inState != kWritten && w->inState != FFT_INIT;
+  if (w->inState == FFT_INIT) {
+    /* the raw image is read through its line cache, on this thread */
+    for (int r = 0; r < rows; r += step)
+      if (!readRows(w, data + r * width, r, std::min(step, rows - r), false)) return false;
   }
-  if (w->dataPP) fftToRect(data, static_cast<long long>(w->head.rows) * w->head.columns);
-  parallelRows(w->head.rows, rowGrain(static_cast<long long>(w->head.columns) * 16),
-               [&](int first, int end) { fftRows(data + first * width, plan, end - first); });
-  for (int r = 0; r < w->head.rows; r += step) {
-    const int n = std::min(step, w->head.rows - r);
-    float *block = data + r * width;
-    if (filter) {
-      w->record.powerPhase = 0;
-      filter(&w->record, block, 0, w->head.columns, r, n);
+  if (filter) w->record.powerPhase = 0;
+  std::atomic<bool> failed{false};
+  auto work = [&](int first, int n) {
+    float *block = data + first * width;
+    if (rect) fftToRect(block, static_cast<long long>(n) * columns);
+    if (!fftRows(block, plan, n)) {
+      failed = true;
+      return;
     }
-    if (polar) fftToPolar(block, static_cast<long long>(n) * w->head.columns);
-    if (stats) updateFFTStats(&w->head, static_cast<int64_t>(n) * w->head.columns, block);
+    if (filter) filter(&w->record, block, 0, columns, first, n);
+    if (polar) fftToPolar(block, static_cast<long long>(n) * columns);
+  };
+  const int piece = pieceRows(columns), pieces = (rows + piece - 1) / piece;
+  std::vector<char> unread(pieces, 0);
+  parallelFor(pieces, [&](int i) {
+    const int first = i * piece, n = std::min(piece, rows - first);
+    if (fromFile && !readFFTFileRows(&w->inHead, w->in->fd, data + first * width, first, n)) {
+      unread[i] = 1;
+      return;
+    }
+    work(first, n);
+  });
+  /* A piece a worker could not read is read again here, where a failure
+     is reported. */
+  for (int i = 0; i < pieces; i++) {
+    if (!unread[i]) continue;
+    const int first = i * piece, n = std::min(piece, rows - first);
+    if (!GetFFTFileBlock(&w->inHead, w->in->fd, data + first * width, first, n)) return false;
+    work(first, n);
   }
+  if (failed) {
+    vesk_fprintf(stderr, "Error in malloc.\n");
+    return false;
+  }
+  if (stats) w->residentRuns = GfftWork::BLOCK_RUNS;  /* measured as the file is written */
   w->inState = kWritten;
   w->dataPP = polar;
   return true;
@@ -615,9 +648,15 @@ bool fftRowPass(GfftWork *w, int direction, int stats, FftFilterProc *filter) {
     const int n = std::min(step, w->head.rows - r);
     if (!readRows(w, block, r, n, true)) return false;
     /* Each row is transformed alone: blocks of rows on the worker pool. */
+    std::atomic<bool> failed{false};
     parallelRows(n, rowGrain(static_cast<long long>(w->head.columns) * 16), [&](int first, int end) {
-      fftRows(block + 2 * static_cast<size_t>(first) * w->head.columns, plan, end - first);
+      if (!fftRows(block + 2 * static_cast<size_t>(first) * w->head.columns, plan, end - first))
+        failed = true;
     });
+    if (failed) {
+      vesk_fprintf(stderr, "Error in malloc.\n");
+      return false;
+    }
     if (filter) {
       w->record.powerPhase = 0;
       filter(&w->record, block, 0, w->head.columns, r, n);
@@ -637,33 +676,45 @@ int stripColumns(const GfftWork *w) {
   return static_cast<int>(width);
 }
 
+/* Columns of a piece of a column pass on the pool. */
+constexpr int kColumnPiece = 32;
+
+/* The columns of a strip (rows stride floats apart) in pieces on the pool.
+   Results: false, after the message, when the work space cannot be had. */
+bool transformStrip(float *strip, const FftPlan &plan, int columns, size_t stride, bool rect,
+                    bool polar) {
+  const int rows = plan.n, pieces = (columns + kColumnPiece - 1) / kColumnPiece;
+  std::atomic<bool> failed{false};
+  parallelFor(pieces, [&](int i) {
+    const int c = i * kColumnPiece, n = std::min(kColumnPiece, columns - c);
+    float *part = strip + 2 * static_cast<size_t>(c);
+    if (rect)
+      for (int r = 0; r < rows; r++) fftToRect(part + r * stride, n);
+    if (!fftColumns(part, plan, n, stride)) {
+      failed = true;
+      return;
+    }
+    if (polar)
+      for (int r = 0; r < rows; r++) fftToPolar(part + r * stride, n);
+  });
+  if (failed) vesk_fprintf(stderr, "Error in malloc.\n");
+  return !failed;
+}
+
 /*
  * fftColumnPassResident --
  *     The column pass over a resident spectrum that a pass has filled:
- *     each strip transformed where it lies, strips on the worker pool,
- *     then the statistics folded strip by strip and row by row as the
- *     file pass folds them.
+ *     pieces of columns transformed where they lie, on the worker pool.
+ *     Its statistics (it is the last pass) are taken as the file is
+ *     written.
  */
 bool fftColumnPassResident(GfftWork *w, const FftPlan &plan, int stats) {
-  const int width = stripColumns(w);
-  const size_t stride = 2 * static_cast<size_t>(w->head.columns);
+  const int columns = w->head.columns;
+  const size_t stride = 2 * static_cast<size_t>(columns);
   float *data = w->resident.data();
-  const bool polar = isPP(w->outState), rect = w->dataPP;
-  const int strips = (w->head.columns + width - 1) / width;
-  parallelFor(strips, [&](int i) {
-    const int c = i * width, n = std::min(width, w->head.columns - c);
-    float *strip = data + 2 * static_cast<size_t>(c);
-    if (rect)
-      for (int r = 0; r < w->head.rows; r++) fftToRect(strip + r * stride, n);
-    fftColumns(strip, plan, n, stride);
-    if (polar)
-      for (int r = 0; r < w->head.rows; r++) fftToPolar(strip + r * stride, n);
-  });
-  if (stats)
-    for (int c = 0; c < w->head.columns; c += width)
-      for (int r = 0; r < w->head.rows; r++)
-        updateFFTStats(&w->head, std::min(width, w->head.columns - c),
-                       data + r * stride + 2 * static_cast<size_t>(c));
+  const bool polar = isPP(w->outState);
+  if (!transformStrip(data, plan, columns, stride, w->dataPP, polar)) return false;
+  if (stats) w->residentRuns = GfftWork::STRIP_RUNS;  /* measured as the file is written */
   w->inState = kWritten;
   w->dataPP = polar;
   return true;
@@ -681,7 +732,7 @@ bool fftColumnPass(GfftWork *w, int direction, int stats, FftFilterProc *filter)
   for (int c = 0; c < w->head.columns; c += static_cast<int>(width)) {
     const int n = static_cast<int>(std::min<long long>(width, w->head.columns - c));
     if (!readColumns(w, strip, c, n)) return false;
-    if (!fftColumns(strip, plan, n)) return false;
+    if (!transformStrip(strip, plan, n, 2 * static_cast<size_t>(n), false, false)) return false;
     if (filter) {
       w->record.powerPhase = 0;
       filter(&w->record, strip, c, n, 0, w->head.rows);
@@ -762,6 +813,67 @@ bool runPassSequence(GfftWork *w) {
 }
 
 /*
+ * writeResident --
+ *     Writes the resident spectrum into the output file block by block of
+ *     buffer rows, measuring the statistics the last pass left on the
+ *     pool meanwhile: each block is measured while the one before it is
+ *     written (a piece of the same job), and the runs are folded at the
+ *     end in the file pass's order (strip by strip and row by row, or
+ *     block by block), so the head gets the same sums.
+ * Results:      false after the message of a failed write.
+ */
+bool writeResident(GfftWork *w) {
+  const int rows = w->head.rows, columns = w->head.columns, step = blockRows(w);
+  const size_t rowFloats = 2 * static_cast<size_t>(columns);
+  const float *data = w->resident.data();
+  const int kind = w->residentRuns, width = stripColumns(w);
+  const int strips = (columns + width - 1) / width, blocks = (rows + step - 1) / step;
+  std::vector<FFTStatsRun> runs(kind == GfftWork::BLOCK_RUNS   ? blocks
+                                : kind == GfftWork::STRIP_RUNS ? static_cast<size_t>(strips) * rows
+                                                               : 0);
+  const bool writeBack = !w->out->pendingPath.empty();
+  constexpr int kGroup = 16;  /* rows a piece measures */
+  const int groups = kind == GfftWork::STRIP_RUNS ? (step + kGroup - 1) / kGroup : kind ? 1 : 0;
+  auto measure = [&](int b, int g) {
+    const int first = b * step, end = std::min(rows, first + step);
+    if (kind == GfftWork::BLOCK_RUNS) {
+      const float *block = data + first * rowFloats;
+      measureFFTStats(&runs[b], 1, static_cast<int64_t>(end - first) * columns, &block);
+      return;
+    }
+    const int r0 = first + g * kGroup, r1 = std::min(end, r0 + kGroup);
+    for (int s = 0; s < strips; s++) {
+      const int c = s * width, n = std::min(width, columns - c);
+      for (int r = r0; r < r1; r += 4) {
+        const int count = std::min(4, r1 - r);
+        const float *at[4];
+        for (int k = 0; k < count; k++) at[k] = data + (r + k) * rowFloats + 2 * static_cast<size_t>(c);
+        measureFFTStats(&runs[static_cast<size_t>(s) * rows + r], count, n, at);
+      }
+    }
+  };
+  for (int b = 0; b <= blocks; b++) {
+    const int writing = b > 0 ? 1 : 0, measuring = b < blocks ? groups : 0;
+    const int first = (b - 1) * step, n = std::min(step, rows - first);
+    bool failed = false;
+    parallelFor(writing + measuring, [&](int i) {
+      if (i < writing)
+        failed = !writeFFTFileRows(&w->head, w->out->fd, data + first * rowFloats, first, n, writeBack);
+      else
+        measure(b, i - writing);
+    });
+    /* a block a piece could not write is written again here, where a
+       failure is reported */
+    if (failed && PutFFTFileBlock(&w->head, w->out->fd, data + first * rowFloats, first, n, 0,
+                                  writeBack) != 0)
+      return false;
+  }
+  for (const FFTStatsRun &run : runs) foldFFTStats(&w->head, run);
+  w->residentRuns = GfftWork::NO_RUNS;
+  return true;
+}
+
+/*
  * runPasses --
  *     The passes of the operation.  Operations of several passes over a
  *     spectrum that fits in memory keep it there between them and write
@@ -774,8 +886,7 @@ bool runPasses(GfftWork *w) {
     w->resident.allocate(static_cast<size_t>(bytes / 4));  /* else the passes go through the file */
   }
   bool done = runPassSequence(w);
-  if (done && !w->resident.empty())
-    done = PutFFTFileBlock(&w->head, w->out->fd, w->resident.data(), 0, w->head.rows, 0) == 0;
+  if (done && !w->resident.empty()) done = writeResident(w);
   w->resident.release();
   return done;
 }

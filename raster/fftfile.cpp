@@ -15,6 +15,10 @@
 #include <unistd.h>
 #include <algorithm>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "core/core.h"
 #include "core/savefile.h"
 #include "core/text.h"
@@ -46,6 +50,9 @@ bool readAll(int fd, void *to, int64_t length, int64_t offset) {
   }
   return true;
 }
+
+/* Bytes written between the starts of the disk writes of a file to be flushed. */
+constexpr int64_t kWritebackPiece = int64_t{4} << 20;
 
 int64_t sampleOffset(const FFTHead *head, int64_t row, int64_t column) {
   return kFFTHeadSize + (row * head->columns + column) * 8;
@@ -227,29 +234,130 @@ int getFFTHist(int fd, const ImageHeader *header, BandHist *re, BandHist *im) {
 }
 
 /*
+ * measureFFTStats --
+ *     The sums and extremes of runs of samples.  On AVX2 machines four
+ *     runs go side by side, each sum still taken sample after sample.
+ */
+namespace {
+
+void measureRun(FFTStatsRun *run, int64_t n, const float *samples) {
+  double sums[4] = {0, 0, 0, 0};
+  for (int64_t i = 0; i < n; i++) {
+    const double re = samples[2 * i], im = samples[2 * i + 1];
+    if (re > run->reMax) run->reMax = re;
+    if (re < run->reMin) run->reMin = re;
+    if (im > run->imMax) run->imMax = im;
+    if (im < run->imMin) run->imMin = im;
+    sums[0] += re;
+    sums[1] += im;
+    sums[2] += re * re;
+    sums[3] += im * im;
+  }
+  run->n = n;
+  for (int k = 0; k < 4; k++) run->sums[k] = sums[k];
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+/* Four runs: a vector holds the (real, imaginary) pairs of two.  max and
+   min keep the old value unless the new one is greater (less), as the
+   comparisons above do, so the extremes are the same. */
+__attribute__((target("arch=x86-64-v3")))
+void measureFourRuns(FFTStatsRun *runs, int64_t n, const float *const *samples) {
+  const float *p0 = samples[0], *p1 = samples[1], *p2 = samples[2], *p3 = samples[3];
+  __m256d sumA = _mm256_setzero_pd(), sumB = sumA, sqA = sumA, sqB = sumA;
+  __m256d maxA = _mm256_set1_pd(-HUGE_VAL), maxB = maxA, minA = _mm256_set1_pd(HUGE_VAL), minB = minA;
+  for (int64_t i = 0; i < n; i++) {
+    double pairs[4];  /* the (real, imaginary) floats of a sample of each run */
+    memcpy(&pairs[0], p0 + 2 * i, 8);
+    memcpy(&pairs[1], p1 + 2 * i, 8);
+    memcpy(&pairs[2], p2 + 2 * i, 8);
+    memcpy(&pairs[3], p3 + 2 * i, 8);
+    const __m128d a = _mm_set_pd(pairs[1], pairs[0]), b = _mm_set_pd(pairs[3], pairs[2]);
+    const __m256d x = _mm256_cvtps_pd(_mm_castpd_ps(a)), y = _mm256_cvtps_pd(_mm_castpd_ps(b));
+    maxA = _mm256_max_pd(x, maxA);
+    minA = _mm256_min_pd(x, minA);
+    maxB = _mm256_max_pd(y, maxB);
+    minB = _mm256_min_pd(y, minB);
+    sumA = _mm256_add_pd(sumA, x);
+    sumB = _mm256_add_pd(sumB, y);
+    sqA = _mm256_add_pd(sqA, _mm256_mul_pd(x, x));
+    sqB = _mm256_add_pd(sqB, _mm256_mul_pd(y, y));
+  }
+  double v[8][4];
+  _mm256_storeu_pd(v[0], sumA);
+  _mm256_storeu_pd(v[1], sumB);
+  _mm256_storeu_pd(v[2], sqA);
+  _mm256_storeu_pd(v[3], sqB);
+  _mm256_storeu_pd(v[4], maxA);
+  _mm256_storeu_pd(v[5], maxB);
+  _mm256_storeu_pd(v[6], minA);
+  _mm256_storeu_pd(v[7], minB);
+  for (int r = 0; r < 4; r++) {
+    const int half = r / 2, at = 2 * (r % 2);
+    FFTStatsRun &run = runs[r];
+    run.n = n;
+    run.sums[0] = v[half][at];
+    run.sums[1] = v[half][at + 1];
+    run.sums[2] = v[2 + half][at];
+    run.sums[3] = v[2 + half][at + 1];
+    run.reMax = v[4 + half][at];
+    run.imMax = v[4 + half][at + 1];
+    run.reMin = v[6 + half][at];
+    run.imMin = v[6 + half][at + 1];
+  }
+}
+
+bool haveAvx2() {
+  static const bool avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("x86-64-v3") != 0;
+  }();
+  return avx2;
+}
+#endif
+
+}  // namespace
+
+void measureFFTStats(FFTStatsRun *runs, int count, int64_t n, const float *const *samples) {
+  int i = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (n > 0 && haveAvx2())
+    for (; i + 4 <= count; i += 4) measureFourRuns(runs + i, n, samples + i);
+#endif
+  for (; i < count; i++) {
+    runs[i] = FFTStatsRun();
+    if (n > 0 && samples[i]) measureRun(&runs[i], n, samples[i]);
+  }
+}
+
+/*
+ * foldFFTStats --
+ *     Folds a measured run into the head's extremes and running means (of
+ *     the parts and of their squares).
+ */
+void foldFFTStats(FFTHead *head, const FFTStatsRun &run) {
+  if (run.n <= 0) return;
+  if (run.reMax > head->reMax) head->reMax = run.reMax;
+  if (run.reMin < head->reMin) head->reMin = run.reMin;
+  if (run.imMax > head->imMax) head->imMax = run.imMax;
+  if (run.imMin < head->imMin) head->imMin = run.imMin;
+  const double before = head->count;
+  const double after = before + static_cast<double>(run.n);
+  double *means[4] = {&head->reMean, &head->imMean, &head->reSquare, &head->imSquare};
+  for (int k = 0; k < 4; k++) *means[k] = *means[k] * before / after + run.sums[k] / after;
+  head->count = after;
+}
+
+/*
  * updateFFTStats --
  *     Folds n samples (real, imaginary pairs) into the head's extremes and
  *     running means (of the parts and of their squares).
  */
 void updateFFTStats(FFTHead *head, int64_t n, const float *samples) {
   if (n <= 0 || !samples) return;
-  double sums[4] = {0, 0, 0, 0};
-  for (int64_t i = 0; i < n; i++) {
-    const double re = samples[2 * i], im = samples[2 * i + 1];
-    if (re > head->reMax) head->reMax = re;
-    if (re < head->reMin) head->reMin = re;
-    if (im > head->imMax) head->imMax = im;
-    if (im < head->imMin) head->imMin = im;
-    sums[0] += re;
-    sums[1] += im;
-    sums[2] += re * re;
-    sums[3] += im * im;
-  }
-  const double before = head->count;
-  const double after = before + static_cast<double>(n);
-  double *means[4] = {&head->reMean, &head->imMean, &head->reSquare, &head->imSquare};
-  for (int k = 0; k < 4; k++) *means[k] = *means[k] * before / after + sums[k] / after;
-  head->count = after;
+  FFTStatsRun run;
+  measureFFTStats(&run, 1, n, &samples);
+  foldFFTStats(head, run);
 }
 
 /*
@@ -351,6 +459,13 @@ float *GetFFTFileBlock(const FFTHead *head, int fd, float *buffer, int firstRow,
   return buffer;
 }
 
+bool readFFTFileRows(const FFTHead *head, int fd, float *buffer, int firstRow, int rowCount) {
+  if (!buffer || !validGeometry(head) || firstRow < 0 || rowCount < 0 ||
+      rowCount > head->rows - firstRow)
+    return false;
+  return readAll(fd, buffer, int64_t{rowCount} * head->columns * 8, sampleOffset(head, firstRow, 0));
+}
+
 /*
  * GetFFTFileSeg --
  *     Reads columns firstColumn .. firstColumn + columnCount - 1 of every
@@ -382,20 +497,41 @@ float *GetFFTFileSeg(const FFTHead *head, int fd, float *buffer, int firstColumn
  *     that falls short).
  */
 int PutFFTFileBlock(FFTHead *head, int fd, const float *buffer, int firstRow, int rowCount,
-                    int stats) {
+                    int stats, bool startWriteback) {
   if (!buffer || !validGeometry(head) || firstRow < 0 || rowCount < 0 ||
       rowCount > head->rows - firstRow) {
     reportFFTError("lseek error in PutFFTFileBlock", EINVAL);
     return -1;
   }
-  const int64_t samples = int64_t{rowCount} * head->columns;
-  if (stats) updateFFTStats(head, samples, buffer);
-  errno = 0;
-  if (!writeFileAt(fd, buffer, samples * 8, sampleOffset(head, firstRow, 0))) {
+  if (stats) updateFFTStats(head, int64_t{rowCount} * head->columns, buffer);
+  if (!writeFFTFileRows(head, fd, buffer, firstRow, rowCount, startWriteback)) {
     reportFFTError("write error in PutFFTFileBlock", errno);
     return -1;
   }
   return 0;
+}
+
+bool writeFFTFileRows(const FFTHead *head, int fd, const float *buffer, int firstRow, int rowCount,
+                      bool startWriteback) {
+  errno = 0;
+  if (!buffer || !validGeometry(head) || firstRow < 0 || rowCount < 0 ||
+      rowCount > head->rows - firstRow) {
+    errno = EINVAL;
+    return false;
+  }
+  const int64_t length = int64_t{rowCount} * head->columns * 8, offset = sampleOffset(head, firstRow, 0);
+  const int64_t piece = startWriteback ? kWritebackPiece : std::max<int64_t>(length, 1);
+  for (int64_t done = 0; done < length; done += piece) {
+    const int64_t part = std::min(piece, length - done);
+    errno = 0;
+    if (!writeFileAt(fd, reinterpret_cast<const unsigned char *>(buffer) + done, part, offset + done))
+      return false;
+#ifdef SYNC_FILE_RANGE_WRITE
+    /* a hint: a failure shows in the flush */
+    if (startWriteback) sync_file_range(fd, offset + done, part, SYNC_FILE_RANGE_WRITE);
+#endif
+  }
+  return true;
 }
 
 /*
@@ -411,9 +547,17 @@ int PutFFTFileSeg(FFTHead *head, int fd, const float *buffer, int firstColumn, i
     reportFFTError("lseek error in PutFFTFileSeg", EINVAL);
     return -1;
   }
-  if (stats)
-    for (int64_t row = 0; row < head->rows; row++)
-      updateFFTStats(head, columnCount, buffer + row * columnCount * 2);
+  if (stats) {
+    /* row by row, four rows measured at a time */
+    for (int64_t row = 0; row < head->rows; row += 4) {
+      const int count = static_cast<int>(std::min<int64_t>(4, head->rows - row));
+      const float *rows[4];
+      for (int k = 0; k < count; k++) rows[k] = buffer + (row + k) * columnCount * 2;
+      FFTStatsRun runs[4];
+      measureFFTStats(runs, count, columnCount, rows);
+      for (int k = 0; k < count; k++) foldFFTStats(head, runs[k]);
+    }
+  }
   for (int64_t row = 0; row < head->rows; row++) {
     errno = 0;
     if (!writeFileAt(fd, buffer + row * columnCount * 2, int64_t{columnCount} * 8,

@@ -9,6 +9,7 @@
 #ifndef VESK_RASTER_FFTFILE_H
 #define VESK_RASTER_FFTFILE_H
 
+#include <math.h>
 #include <stdint.h>
 #include <string>
 
@@ -53,18 +54,42 @@ int parseFFTHeader(const unsigned char *buffer, int64_t size, int64_t fileSize,
 int readFFTHeader(int fd, ImageHeader *header, void **privateData);
 int readFFTStats(int fd, BandHist *re, BandHist *im);
 int getFFTHist(int fd, const ImageHeader *header, BandHist *re, BandHist *im);
-void updateFFTStats(FFTHead *head, int64_t n, const float *samples);
 
 int createFFTFile(const char *path, FFTHead *head, std::string *pending = nullptr);
 int openFFTFile(const char *path, FFTHead *head);
 int PutFFTHead(const FFTHead *head, int fd);
 float *GetFFTFileBlock(const FFTHead *head, int fd, float *buffer, int firstRow, int rowCount);
+/* GetFFTFileBlock without a message, for a worker thread: false when the
+   rows are outside the file or the read falls short. */
+bool readFFTFileRows(const FFTHead *head, int fd, float *buffer, int firstRow, int rowCount);
 float *GetFFTFileSeg(const FFTHead *head, int fd, float *buffer, int firstColumn,
                      int columnCount);
+/* startWriteback: the file is to be flushed to disk once written (a new
+   file put in place when complete); its disk writes start piece by piece
+   meanwhile, so the flush waits for less. */
 int PutFFTFileBlock(FFTHead *head, int fd, const float *buffer, int firstRow, int rowCount,
-                    int stats);
+                    int stats, bool startWriteback = false);
+/* PutFFTFileBlock's write without statistics or a message, for a worker
+   thread: false, with errno set, when it fails. */
+bool writeFFTFileRows(const FFTHead *head, int fd, const float *buffer, int firstRow, int rowCount,
+                      bool startWriteback);
 /* Folds n complex samples into the head's extremes and running means. */
 void updateFFTStats(FFTHead *head, int64_t n, const float *samples);
+
+/*
+ * What updateFFTStats takes from a run of samples before it folds them
+ * into the head: their sums (of the real and imaginary parts and of their
+ * squares, from the first sample on) and extremes.  Runs measured apart,
+ * on any thread, and folded in their order give updateFFTStats' head.
+ */
+struct FFTStatsRun {
+  int64_t n = 0;
+  double sums[4] = {0, 0, 0, 0};
+  double reMax = -HUGE_VAL, reMin = HUGE_VAL, imMax = -HUGE_VAL, imMin = HUGE_VAL;
+};
+/* Measures count runs of n samples each, run i at samples[i]. */
+void measureFFTStats(FFTStatsRun *runs, int count, int64_t n, const float *const *samples);
+void foldFFTStats(FFTHead *head, const FFTStatsRun &run);
 int PutFFTFileSeg(FFTHead *head, int fd, const float *buffer, int firstColumn, int columnCount,
                   int stats);
 

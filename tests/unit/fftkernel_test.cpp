@@ -2,6 +2,9 @@
 // the filters' factors at chosen distances.
 #include <gtest/gtest.h>
 #include <math.h>
+#include <string.h>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "processing/fftkernel.h"
@@ -51,6 +54,138 @@ TEST(FftKernel, ForwardThenInverseReturnsTheInput) {
   ASSERT_EQ(fftColumns(block.data(), plan(4, 1), 8), 1);
   ASSERT_EQ(fftColumns(block.data(), plan(4, -1), 8), 1);
   for (size_t i = 0; i < block.size(); i++) EXPECT_NEAR(block[i], before[i], 1e-5);
+}
+
+namespace {
+
+/*
+ * The radix-2 transform of one line (stride floats between samples) with
+ * the rotations of fftRows: what the row and column passes must give, bit
+ * for bit.  fused: w b as one fused multiply-add of a product, as the
+ * passes compute it on AVX2 machines (at the stages of 1 and 2
+ * butterflies, whose twiddles are 1 and +-i to double precision, the
+ * fused and the rounded products agree).
+ */
+void referenceLine(const FftPlan &p, float *x, size_t stride, bool fused) {
+  const int n = p.n;
+  auto at = [&](int r) { return x + r * stride; };
+  auto swapHalves = [&] {
+    for (int r = 0; r < n / 2; r++) std::swap_ranges(at(r), at(r) + 2, at(r + n / 2));
+  };
+  if (p.direction <= 0) swapHalves();
+  for (int i = 0; i < n; i++)
+    if (p.reversed[i] > i) std::swap_ranges(at(i), at(i) + 2, at(p.reversed[i]));
+  for (int h = 1; h < n; h *= 2)
+    for (int g = 0; g < n; g += 2 * h)
+      for (int k = 0; k < h; k++) {
+        const double wr = p.twiddles[2 * (h - 1 + k)], wi = p.twiddles[2 * (h - 1 + k) + 1];
+        float *a = at(g + k), *b = at(g + k + h);
+        const double br = b[0], bi = b[1];
+        const double m1 = bi * wi, m2 = br * wi, p1 = wr * br, p2 = wr * bi;
+        const float tr = static_cast<float>(fused ? fma(br, wr, -m1) : p1 - m1);
+        const float ti = static_cast<float>(fused ? fma(bi, wr, m2) : p2 + m2);
+        b[0] = a[0] - tr;
+        b[1] = a[1] - ti;
+        a[0] += tr;
+        a[1] += ti;
+      }
+  if (p.direction <= 0)
+    for (int r = 0; r < n; r++) at(r)[0] /= static_cast<float>(n), at(r)[1] /= static_cast<float>(n);
+  if (p.direction >= 0) swapHalves();
+}
+
+/* Lines of n samples, stride floats apart, every step floats: an integer
+   image, or for the inverse its spectrum (the cancellations there show any
+   change in the rounding of a butterfly). */
+void fillLines(std::vector<float> *data, int n, int direction, int lines, size_t stride, size_t step,
+               std::mt19937 *random) {
+  std::uniform_int_distribution<int> grey(0, 255);
+  for (float &v : *data) v = 0;
+  for (int l = 0; l < lines; l++)
+    for (int r = 0; r < n; r++) {
+      float *at = data->data() + l * step + r * stride;
+      at[0] = static_cast<float>(grey(*random));
+      if (r % 3 == 1) at[1] = -0.0f;  /* the signs of zeros go through too */
+      if (r % 5 == 2) at[0] = -0.0f;
+    }
+  if (direction < 0)
+    for (int l = 0; l < lines; l++) referenceLine(plan(n, 1), data->data() + l * step, stride, false);
+}
+
+}  // namespace
+
+/*
+ * Every vector width the machine has gives the radix-2 butterflies with
+ * their products fused, bit for bit.  The radix-2 loops (no vectors,
+ * lines below 16 samples, an odd last column) give what the compiler
+ * made of them: the same where it vectorised them with fused
+ * multiply-adds (optimised builds on AVX2 machines), else the rounded
+ * products.
+ */
+TEST(FftKernel, RowsAndColumnsGiveTheRadix2SamplesBitForBit) {
+  std::mt19937 random(7);
+  fftVectorLanes(8);
+  const int widest = fftVectorLanes(0);
+  /* what the radix-2 loops do here: two columns of an inverse */
+  bool loopsFuse;
+  {
+    const FftPlan p = plan(16, -1);
+    std::vector<float> block(4 * 16), fused, rounded;
+    fillLines(&block, 16, -1, 2, 4, 2, &random);
+    fused = rounded = block;
+    for (int c = 0; c < 2; c++) {
+      referenceLine(p, fused.data() + 2 * c, 4, true);
+      referenceLine(p, rounded.data() + 2 * c, 4, false);
+    }
+    ASSERT_NE(fused, rounded);
+    ASSERT_EQ(fftColumns(block.data(), p, 2), 1);
+    loopsFuse = block == fused;
+    if (!loopsFuse) {
+      ASSERT_EQ(block, rounded);
+    }
+  }
+  for (int lanes : {0, 4, 8}) {
+    fftVectorLanes(lanes);
+    const bool vectors = std::min(lanes, widest) > 0;
+    for (int n : {1, 2, 4, 8, 16, 32, 64, 128, 512, 2048}) {
+      for (int direction : {1, -1}) {
+        const FftPlan p = plan(n, direction);
+        const std::string where = "lanes " + std::to_string(lanes) + " n " + std::to_string(n) +
+                                  " direction " + std::to_string(direction);
+        std::vector<float> rows(2 * 3 * n), want;
+        fillLines(&rows, n, direction, 3, 2, 2 * n, &random);
+        want = rows;
+        for (int r = 0; r < 3; r++)
+          referenceLine(p, want.data() + 2 * r * n, 2, vectors && n >= 16 ? true : loopsFuse);
+        ASSERT_EQ(fftRows(rows.data(), p, 3), 1);
+        EXPECT_EQ(memcmp(rows.data(), want.data(), rows.size() * sizeof(float)), 0) << "rows " << where;
+        /* strips of several widths inside a wider block */
+        for (int ncols : {1, 2, 3, 4, 7, 16, 21, 40}) {
+          const size_t stride = 2 * static_cast<size_t>(ncols + 3);
+          std::vector<float> block(stride * n);
+          fillLines(&block, n, direction, ncols + 3, stride, 2, &random);
+          std::vector<float> expect = block;
+          for (int c = 0; c < ncols; c++)
+            referenceLine(p, expect.data() + 2 * (c + 1), stride,
+                          c < (ncols & ~1) && (vectors || loopsFuse));
+          ASSERT_EQ(fftColumns(block.data() + 2, p, ncols, stride), 1);
+          EXPECT_EQ(memcmp(block.data(), expect.data(), block.size() * sizeof(float)), 0)
+              << "columns " << where << " ncols " << ncols;
+        }
+      }
+    }
+    /* zeros of both signs through the butterflies of twiddle 1: two
+       columns of two rows, a = (-0, -0) and b = (-0, -1) */
+    for (int direction : {1, -1}) {
+      const FftPlan p = plan(2, direction);
+      std::vector<float> block = {-0.0f, -0.0f, -0.0f, -0.0f, -0.0f, -1.0f, -0.0f, -1.0f}, expect = block;
+      for (int c = 0; c < 2; c++) referenceLine(p, expect.data() + 2 * c, 4, vectors || loopsFuse);
+      ASSERT_EQ(fftColumns(block.data(), p, 2), 1);
+      EXPECT_EQ(memcmp(block.data(), expect.data(), block.size() * sizeof(float)), 0)
+          << "signed zeros, lanes " << lanes << " direction " << direction;
+    }
+  }
+  fftVectorLanes(-1);
 }
 
 TEST(FftKernel, PolarAndRectangular) {

@@ -123,6 +123,33 @@ TEST(FFTStats, ExtremesAndRunningMeans) {
   EXPECT_DOUBLE_EQ(head.reSquare, (10 * 4.0 + 30 * 36.0) / 40);
 }
 
+/* Runs measured apart (four at a time or alone) and folded in order give
+   the head of updateFFTStats over the same runs, bit for bit: extremes
+   (zeros of both signs among them) and running means. */
+TEST(FFTStats, MeasuredRunsFoldToTheSameHead) {
+  std::vector<float> samples(2 * 7 * 33);
+  for (size_t i = 0; i < samples.size(); i++)
+    samples[i] = static_cast<float>(((i * 7919) % 1000) / 7.0 - 60);
+  samples[0] = -0.0f;
+  samples[3] = 0.0f;
+  samples[10] = 1e30f;
+  FFTHead direct, folded;
+  initFFTHead(&direct, "", 1, 7, 33);
+  initFFTHead(&folded, "", 1, 7, 33);
+  const float *at[7];
+  for (int r = 0; r < 7; r++) {
+    at[r] = samples.data() + 2 * 33 * r;
+    updateFFTStats(&direct, 33, at[r]);
+  }
+  FFTStatsRun runs[7];
+  measureFFTStats(runs, 4, 33, at);
+  measureFFTStats(runs + 4, 3, 33, at + 4);
+  for (const FFTStatsRun &run : runs) foldFFTStats(&folded, run);
+  EXPECT_EQ(memcmp(&direct.count, &folded.count, 9 * sizeof(double)), 0);
+  EXPECT_EQ(folded.count, 7 * 33);
+  EXPECT_EQ(folded.reMax, 1e30f);
+}
+
 TEST_F(FFTFile, SegmentsReadAndWriteColumns) {
   FFTHead head;
   const std::string path = writePattern(&head);
