@@ -443,15 +443,20 @@ unsigned char *takeSpareBlock(int64_t total) {
  *     never straddle two cache lines).
  * Results:      the block, all zeros when `cleared`; otherwise a block
  *     given back before keeps its old bytes (the caller writes every
- *     byte it reads).
+ *     byte it reads).  With `unzeroed`, a kept block that would be
+ *     cleared here is handed out as it is and *unzeroed set: the caller
+ *     zeros it piece by piece as it uses it.
  */
-unsigned char *allocCacheBlock(int64_t size, bool cleared) {
+unsigned char *allocCacheBlock(int64_t size, bool cleared, bool *unzeroed) {
   constexpr int64_t kHead = kCacheBlockHead;
+  if (unzeroed) *unzeroed = false;
   if (size <= 0 || static_cast<uint64_t>(size) > SIZE_MAX / 2 - kHead) return nullptr;
   const int64_t page = std::max<long>(sysconf(_SC_PAGESIZE), 4096);
   const int64_t total = (size + kHead + page - 1) / page * page;
   if (unsigned char *start = takeSpareBlock(total)) {
-    if (cleared && size <= kClearInPlace) {
+    if (cleared && size <= kClearInPlace && unzeroed) {
+      *unzeroed = true;  /* the caller zeros what it uses */
+    } else if (cleared && size <= kClearInPlace) {
       // In pieces of 1 MiB on the worker pool: a cleared output is
       // created while every other thread waits for its rows.
       constexpr int64_t kPiece = int64_t{1} << 20;
@@ -705,6 +710,13 @@ int setRAMImageBuf(RAMIMG *image, int rows, bool cleared) {
   // layout.  Every other line of a file is read, decoded or claimed whole
   // before it is used.
   const bool zeros = frameBytes > 0 || (resident ? cleared : layoutClass(h.imgid) == LC_NONE);
+  // A new memory image's lines in a kept block are zeroed one by one as
+  // they are first had, and not at all when had to be filled whole: a
+  // module writing every line of its output then never clears it.  (A
+  // band-sequential image's lines are had without a tag; a 1-bit one's
+  // block may be viewed whole as a bitmap.)
+  const bool lazy = resident && zeros && fill == 0 && h.imgid != IMG_MBSQ && h.pixelid != P_1BIT;
+  bool unzeroed = false;
   unsigned char *cache = nullptr;
   int64_t linesBytes = 0, tagsAt = 0, bitsAt = 0, n = 0;
   for (;;) {
@@ -718,7 +730,7 @@ int setRAMImageBuf(RAMIMG *image, int rows, bool cleared) {
       total = bitsAt + n / 8 + 1;
       fits = total > 0 && static_cast<uint64_t>(total) <= SIZE_MAX / 2;
     }
-    cache = fits ? allocCacheBlock(total, zeros && fill == 0) : nullptr;
+    cache = fits ? allocCacheBlock(total, zeros && fill == 0, lazy ? &unzeroed : nullptr) : nullptr;
     if (cache) {
       adviseHugePages(cache, total);
       break;
@@ -736,7 +748,8 @@ int setRAMImageBuf(RAMIMG *image, int rows, bool cleared) {
   image->lineTags = reinterpret_cast<int64_t *>(cache + tagsAt);
   image->dirtyBits = cache + bitsAt;
   memset(image->dirtyBits, 0, static_cast<size_t>(n / 8 + 1));
-  for (int64_t i = 0; i < n; i++) image->lineTags[i] = resident ? i : -1;
+  for (int64_t i = 0; i < n; i++) image->lineTags[i] = resident && !unzeroed ? i : -1;
+  image->linesUnzeroed = unzeroed;
   image->cachedRows = static_cast<int>(r);
   image->cacheLines = static_cast<int>(n);
   return image->cachedRows;
@@ -775,6 +788,12 @@ __attribute__((noinline)) unsigned char *loadRAMImageLine(RAMIMG *image, int row
                                                           int load, int64_t tag, int slot) {
   const ImageHeader &h = image->header;
   unsigned char *line = lineAt(image, slot);
+  if (image->linesUnzeroed) {
+    // A memory image's line first had: nothing to write back or read.
+    if (load) memset(line, 0, static_cast<size_t>(image->lineBytes));
+    image->lineTags[slot] = tag;
+    return line;
+  }
   const LayoutClass layout = layoutClass(h.imgid);
   const bool oneSlot = layout == LC_NONE || layout == LC_SEQUENTIAL || layout == LC_BYLINE ||
                        (layout == LC_DIB && h.nbands == 1);
@@ -883,7 +902,23 @@ int claimRAMImageLines(RAMIMG *image) {
   const int64_t total = int64_t{h.rows} * h.nbands;
   if (!image->cache || total <= 0 || image->cacheLines < total) return 0;
   for (int64_t i = 0; i < total; i++) image->lineTags[i] = i;
+  image->linesUnzeroed = false;
   return 1;
+}
+
+/*
+ * settleRAMImageLines --
+ *     Zeros the lines of a new memory image not had yet, so that its
+ *     block may be read or tagged as a whole.
+ */
+void settleRAMImageLines(RAMIMG *image) {
+  if (!image->cache || !image->linesUnzeroed) return;
+  for (int i = 0; i < image->cacheLines; i++) {
+    if (image->lineTags[i] == i) continue;
+    memset(lineAt(image, i), 0, static_cast<size_t>(image->lineBytes));
+    image->lineTags[i] = i;
+  }
+  image->linesUnzeroed = false;
 }
 
 /*
@@ -974,6 +1009,7 @@ void setRAMImageDirty(RAMIMG *image, int row, int band) {
 /* invalidateRAMImageCache -- empties every slot, without write-back. */
 void invalidateRAMImageCache(RAMIMG *image) {
   if (!image->cache) return;
+  settleRAMImageLines(image);  /* a memory image keeps its lines, zeros included */
   for (int i = 0; i < image->cacheLines; i++) image->lineTags[i] = -1;
   memset(image->dirtyBits, 0, static_cast<size_t>(image->cacheLines / 8 + 1));
 }
@@ -995,6 +1031,7 @@ int setRAMImageResident(RAMIMG *image, int on) {
     return 1;
   }
   if (image->fd >= 0) return 1;
+  settleRAMImageLines(image);
   image->fd = open(image->header.path, O_RDWR | O_CLOEXEC);
   return image->fd >= 0;
 }
@@ -1044,7 +1081,8 @@ unsigned char *getCachedLine(RAMIMG *image, int row, int band) {
     return image->cache + (int64_t{band} * h.rows + row) * image->lineBytes;
   const int64_t tag = int64_t{row} * h.nbands + band;
   const int slot = static_cast<int>(tag % image->cacheLines);
-  if (image->lineTags[slot] != tag) return nullptr;
+  if (image->lineTags[slot] != tag)
+    return image->linesUnzeroed ? loadRAMImageLine(image, row, band, 1, tag, slot) : nullptr;
   releaseSlot(image, slot);
   return lineAt(image, slot);
 }

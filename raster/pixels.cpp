@@ -415,12 +415,12 @@ void getFloatBILData(RAMIMG *image, int row, int column, int count, int band, fl
   readSegment(image, row, column, count, band, out, 1);
 }
 
-float *residentFloatLine(RAMIMG *image, int row, int band) {
+float *residentFloatLine(RAMIMG *image, int row, int band, int load) {
   const ImageHeader &h = image->header;
   if (h.pixelid != P_FLOAT || image->fd >= 0 || image->memData || !image->getLineProc ||
       image->cacheLines < int64_t{h.rows} * h.nbands)
     return nullptr;
-  unsigned char *line = image->getLineProc(image, row, band, 1);
+  unsigned char *line = image->getLineProc(image, row, band, load);
   if (!line || reinterpret_cast<uintptr_t>(line) % alignof(float) != 0) return nullptr;
   return reinterpret_cast<float *>(line);
 }

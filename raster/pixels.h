@@ -32,9 +32,10 @@ int putUSHORTBILData(RAMIMG *image, int row, int column, int count, int band,
  * The FLOAT line of a memory image that holds every line, where it lies
  * (the values getFloatBILData copies out); null for any other image and
  * for a row or band outside.  A writer flags the line with
- * setRAMImageDirty.
+ * setRAMImageDirty; one that fills the whole line passes `load` 0, so that
+ * a new image's line is not zeroed first.
  */
-float *residentFloatLine(RAMIMG *image, int row, int band);
+float *residentFloatLine(RAMIMG *image, int row, int band, int load = 1);
 /* The same for a BYTE memory image: the bytes getByteBILData copies out. */
 unsigned char *residentByteLine(RAMIMG *image, int row, int band);
 

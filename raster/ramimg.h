@@ -51,6 +51,9 @@ struct RAMIMG {
      removed when a write failed.  Empty for every other image. */
   std::string pendingPath;
   int writeError = 0;            /* errno of a failed write-back since the last flush */
+  /* A new memory image whose untagged lines still hold a kept block's old
+     bytes: each is zeroed when first had (settleRAMImageLines: all). */
+  bool linesUnzeroed = false;
 };
 
 namespace vesk {
@@ -150,6 +153,7 @@ bool isUnwrittenRow(const RAMIMG *image, int row);
 void writeRAMImageLine(RAMIMG *image, int slot);
 void setRAMImageDirty(RAMIMG *image, int row, int band);
 int claimRAMImageLines(RAMIMG *image);
+void settleRAMImageLines(RAMIMG *image);
 void invalidateRAMImageCache(RAMIMG *image);
 int setRAMImageResident(RAMIMG *image, int on);
 void splitBIPLine(RAMIMG *image, int firstRow, int count, const unsigned char *records);
@@ -160,7 +164,7 @@ int64_t minimumBlock(const ImageHeader *header, int64_t lineBytes);
 int64_t memoryImageBytes(const ImageHeader &header);
 int64_t physicalMemoryBytes();
 std::string memoryImageRefusal(const ImageHeader &header);
-unsigned char *allocCacheBlock(int64_t size, bool cleared = true);
+unsigned char *allocCacheBlock(int64_t size, bool cleared = true, bool *unzeroed = nullptr);
 void clearRAMImageLines(RAMIMG *image);
 void freeCacheBlock(unsigned char *block);
 unsigned char *rgbFrame(RAMIMG *image);

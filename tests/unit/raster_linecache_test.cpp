@@ -334,6 +334,20 @@ TEST(LineCache, RecycledBlocksShowNoOldPixels) {
     freeRAMImage(fresh);
   }
   h.transparent = -1;
+  // On an old block a new image's lines are zeroed as they are first had,
+  // however had; a line had to be filled whole (load 0) is left to its
+  // writer; emptying the cache keeps the lines, zeros included.
+  RAMIMG *lazy = createRAMImage(&h, nullptr, nullptr);
+  ASSERT_NE(lazy, nullptr);
+  unsigned char *whole = getRAMImageLine(lazy, 0, 0, 0);
+  EXPECT_EQ(whole[0], 0xEF);
+  memset(whole, 1, columns);
+  EXPECT_EQ(getCachedLine(lazy, 1, 0)[columns - 1], 0);
+  invalidateRAMImageCache(lazy);
+  EXPECT_EQ(getRAMImageLine(lazy, 0, 0, 1)[0], 1);
+  EXPECT_EQ(getRAMImageLine(lazy, 2, 0, 1)[0], 0);
+  memset(getRAMImageLine(lazy, 0, 0, 1), 0xEF, columns);
+  freeRAMImage(lazy);
   RAMIMG *filled = createRAMImage(&h, nullptr, nullptr, false);
   ASSERT_NE(filled, nullptr);
   EXPECT_EQ(getRAMImageLine(filled, 0, 0, 1)[0], 0xEF);  // the old bytes, for a writer of every line
