@@ -202,9 +202,12 @@ bool gatherOutput(Tcl_Interp *interp, int stream, const char *text, int length) 
     writeBatch();
     return false;
   }
-  for (int i = 0; i < length; i++) {
-    if (text[i] == 0) outputBatch.pending.append("\xC0\x80", 2);
-    else outputBatch.pending += text[i];
+  for (const char *p = text, *end = text + length; p < end;) {
+    const char *nul = static_cast<const char *>(memchr(p, 0, static_cast<size_t>(end - p)));
+    outputBatch.pending.append(p, static_cast<size_t>((nul ? nul : end) - p));
+    if (!nul) break;
+    outputBatch.pending.append("\xC0\x80", 2);
+    p = nul + 1;
   }
   if (outputBatch.pending.size() >= kBatchBytes) writeBatch();
   return true;

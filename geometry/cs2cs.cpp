@@ -189,17 +189,38 @@ projPJ latLongFromProjection(Tcl_Interp *interp, projPJ source) {
   projExit(3);
 }
 
+/*
+ * processCs2csInput --
+ *     Transforms the points of one input, one output line for each line.
+ *     The lines of a file go out in large pieces; read from stdin, where
+ *     someone may be typing, each goes out before the next is read.
+ */
 void processCs2csInput(FILE *file, projPJ src, projPJ dst, const Cs2csRunOptions &opt) {
   OutputBatchScope batch;
+  constexpr size_t kPieceBytes = 1 << 16;
+  const bool perLine = file == stdin;
   std::string line, out;
+  auto flush = [&] {
+    if (out.empty()) return;
+    vesk_fputs(out.c_str(), stdout);
+    out.clear();
+  };
+  /* "%.Nf" and the height's "%.3f" are done without printf where the text is the same. */
+  const int precision = fixedFormatPrecision(opt.outFormat);
+  auto appendNumber = [&](double value) {
+    if (precision < 0 || !appendFixed(out, value, precision))
+      appendFormatted(out, opt.outFormat, value);
+  };
   int lineNumber = 0;
   double (*read)(const char *, char **) =
       isLatLongProjection(src) ? readProgramAngle : readProgramNumber;
+  const bool latLongOut = isLatLongProjection(dst);
   for (;;) {
+    if (perLine || out.size() >= kPieceBytes) flush();
     setInputLine(++lineNumber);
     if (!readProgramLine(file, line)) break;
     if (line[0] == opt.tag) {
-      vesk_fputs(line.c_str(), stdout);
+      out += line;
       continue;
     }
     char *s = &line[0];
@@ -211,10 +232,12 @@ void processCs2csInput(FILE *file, projPJ src, projPJ dst, const Cs2csRunOptions
       u = read(s, &s);
       v = read(s, &s);
     }
-    double z = strtod(s, &s);
+    /* Most lines end after two numbers: strtod would find no height there. */
+    const char *t = s;
+    while (*t == ' ' || *t == '\t') t++;
+    double z = *t == '\n' || *t == 0 ? 0.0 : strtod(s, &s);
     if (v == HUGE_VAL) u = HUGE_VAL;
     if (!*s && s > line.c_str()) --s;
-    out.clear();
     if (opt.echoIn) {
       out.append(line.c_str(), static_cast<size_t>(s - line.c_str()));
       out += '\t';
@@ -224,24 +247,25 @@ void processCs2csInput(FILE *file, projPJ src, projPJ dst, const Cs2csRunOptions
       /* A failed point has no height either. */
       out += opt.errorText;
       out += " *\n";
-      vesk_fputs(out.c_str(), stdout);
       continue;
     }
-    if (isLatLongProjection(dst) && !opt.outFormat) {
+    if (latLongOut && !opt.outFormat) {
       if (opt.reverseOut) out += dmsText(v, 'N', 'S') + "\t" + dmsText(u, 'E', 'W');
       else out += dmsText(u, 'E', 'W') + "\t" + dmsText(v, 'N', 'S');
     } else {
-      if (isLatLongProjection(dst)) {
+      if (latLongOut) {
         u *= kRadToDeg;
         v *= kRadToDeg;
       }
-      appendFormatted(out, opt.outFormat, opt.reverseOut ? v : u);
+      appendNumber(opt.reverseOut ? v : u);
       out += '\t';
-      appendFormatted(out, opt.outFormat, opt.reverseOut ? u : v);
+      appendNumber(opt.reverseOut ? u : v);
     }
-    appendFormatted(out, " %.3f\n", z);
-    vesk_fputs(out.c_str(), stdout);
+    out += ' ';
+    if (!appendFixed(out, z, 3)) appendFormatted(out, "%.3f", z);
+    out += '\n';
   }
+  flush();
 }
 
 /*

@@ -9,8 +9,10 @@
  */
 #include "geometry/projprogram.h"
 
+#include <langinfo.h>
 #include <math.h>
 #include <stdarg.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <memory>
@@ -720,8 +722,67 @@ bool readProgramLine(FILE *file, std::string &line) {
   return true;
 }
 
+namespace {
+
+constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+constexpr uint64_t kIntPow10[] = {1,      10,      100,      1000,      10000,
+                                  100000, 1000000, 10000000, 100000000, 1000000000};
+constexpr int kMaxFixedPrecision = 9;
+static_assert(sizeof kIntPow10 / sizeof kIntPow10[0] == kMaxFixedPrecision + 1,
+              "one power of ten for each precision");
+
+/*
+ * readPlainDecimal --
+ *     "[+-]digits[.digits]" with at most 15 digits, which a double holds
+ *     exactly: one division by an exact power of ten then rounds as
+ *     strtod does.  Any other form is left to the full readers.
+ * Results:      false when the text is not such a number; else the
+ *               magnitude, the sign and the end of the number.
+ */
+bool readPlainDecimal(const char *text, const char **end, double *magnitude, bool *negative) {
+  const char *p = text;
+  *negative = *p == '-';
+  if (*p == '+' || *p == '-') p++;
+  uint64_t digits = 0;
+  int count = 0, fraction = 0;
+  for (; *p >= '0' && *p <= '9'; p++, count++) digits = digits * 10 + static_cast<unsigned>(*p - '0');
+  if (*p == '.') {
+    for (p++; *p >= '0' && *p <= '9'; p++, count++, fraction++)
+      digits = digits * 10 + static_cast<unsigned>(*p - '0');
+  }
+  if (count == 0 || count > 15) return false;
+  *magnitude = fraction ? static_cast<double>(digits) / kPow10[fraction]
+                        : static_cast<double>(digits);
+  *end = p;
+  return true;
+}
+
+/* Bytes after which neither strtod nor PROJ's angle reader reads on. */
+bool endsPlainNumber(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == 0 || c == '\v' || c == '\f';
+}
+
+/* Whether strtod and printf use "." as the locale's decimal point. */
+bool plainDecimalPoint() {
+  const char *point = nl_langinfo(RADIXCHAR);
+  return point[0] == '.' && point[1] == 0;
+}
+
+}  // namespace
+
 /* A plain number, HUGE_VAL when the text holds none. */
 double readProgramNumber(const char *text, char **rest) {
+  const char *p = text;
+  while (*p == ' ' || *p == '\t') p++;
+  double magnitude;
+  bool negative;
+  const char *plainEnd;
+  if (readPlainDecimal(p, &plainEnd, &magnitude, &negative) && endsPlainNumber(*plainEnd) &&
+      plainDecimalPoint()) {
+    *rest = const_cast<char *>(plainEnd);
+    return negative ? -magnitude : magnitude;
+  }
   char *end = nullptr;
   double value = strtod(text, &end);
   *rest = end;
@@ -732,12 +793,24 @@ double readProgramNumber(const char *text, char **rest) {
 /* An angle in DMS text (radians), HUGE_VAL when the text holds none. */
 double readProgramAngle(const char *text, char **rest) {
   /* PROJ's reader takes a lone letter or blank for 0: an angle starts with a number. */
-  const char *start = text;
-  while (*start == ' ' || *start == '\t') start++;
+  const char *number = text;
+  while (*number == ' ' || *number == '\t') number++;
+  const char *start = number;
   if (*start == '+' || *start == '-') start++;
   if (!((*start >= '0' && *start <= '9') || *start == '.')) {
     *rest = const_cast<char *>(text);
     return HUGE_VAL;
+  }
+  /* Plain degrees as PROJ's reader takes them: the number times its degree. */
+  static const double degree = dmsToRadians("1", nullptr);
+  double magnitude;
+  bool negative;
+  const char *plainEnd;
+  if (readPlainDecimal(number, &plainEnd, &magnitude, &negative) && endsPlainNumber(*plainEnd)) {
+    double value = 0.;
+    value += magnitude * degree;
+    *rest = const_cast<char *>(plainEnd);
+    return negative ? -value : value;
   }
   char *end = nullptr;
   double value = dmsToRadians(text, &end);
@@ -765,6 +838,68 @@ void appendFormatted(std::string &out, const char *format, ...) {
     out.append(big.c_str(), static_cast<size_t>(n));
   }
   va_end(args);
+}
+
+int fixedFormatPrecision(const char *format) {
+  if (!format || format[0] != '%' || format[1] != '.' || format[2] < '0' || format[2] > '9' ||
+      format[3] != 'f' || format[4] != 0)
+    return -1;
+  return format[2] - '0';
+}
+
+/*
+ * appendFixed --
+ *     "%.*f" of a value below 2^53 in magnitude, worked out in integers
+ *     from the double's exact binary value: scaled by 10^precision, then
+ *     rounded half to even as printf rounds, with the sign of a negative
+ *     zero or of a negative value that rounds to zero kept.
+ * Results:      false, with nothing appended, for any other value or
+ *               precision, or when the locale's decimal point is not ".".
+ */
+bool appendFixed(std::string &out, double value, int precision) {
+  if (precision < 0 || precision > kMaxFixedPrecision || !(fabs(value) < 9007199254740992.0) ||
+      !plainDecimalPoint())
+    return false;
+  uint64_t bits;
+  memcpy(&bits, &value, sizeof bits);
+  int biased = static_cast<int>((bits >> 52) & 0x7ff);
+  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+  int exponent = -1074;
+  if (biased) {
+    mantissa |= uint64_t{1} << 52;
+    exponent = biased - 1075;
+  }
+  /* Below 2^53 the exponent is at most 0, and the product stays below 2^83. */
+  unsigned __int128 scaled = static_cast<unsigned __int128>(mantissa) * kIntPow10[precision];
+  unsigned __int128 rounded = 0;
+  int shift = -exponent;
+  if (shift == 0) {
+    rounded = scaled;
+  } else if (shift < 128) {
+    rounded = scaled >> shift;
+    unsigned __int128 rest = scaled - (rounded << shift);
+    unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+    if (rest > half || (rest == half && (rounded & 1))) rounded++;
+  }
+  uint64_t whole, fraction;
+  if (rounded >> 64 == 0) {  /* the usual case, without a 128-bit division */
+    whole = static_cast<uint64_t>(rounded) / kIntPow10[precision];
+    fraction = static_cast<uint64_t>(rounded) % kIntPow10[precision];
+  } else {
+    whole = static_cast<uint64_t>(rounded / kIntPow10[precision]);
+    fraction = static_cast<uint64_t>(rounded % kIntPow10[precision]);
+  }
+  char buffer[48];
+  char *end = buffer + sizeof buffer, *p = end;
+  for (int i = 0; i < precision; i++, fraction /= 10) *--p = static_cast<char>('0' + fraction % 10);
+  if (precision > 0) *--p = '.';
+  do {
+    *--p = static_cast<char>('0' + whole % 10);
+    whole /= 10;
+  } while (whole);
+  if (bits >> 63) *--p = '-';
+  out.append(p, static_cast<size_t>(end - p));
+  return true;
 }
 
 std::string dmsText(double radians, int pos, int neg) {

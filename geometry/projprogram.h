@@ -25,6 +25,9 @@ double readProgramAngle(const char *text, char **rest);
 void printProjParamList(projPJ pj);
 void appendFormatted(std::string &out, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
+/* The precision of a format that is exactly "%.Nf" (N one digit), else -1. */
+int fixedFormatPrecision(const char *format);
+bool appendFixed(std::string &out, double value, int precision);
 std::string dmsText(double radians, int pos, int neg);
 
 Tcl_CmdProc projProgramCmd;

@@ -3,7 +3,9 @@
 // shifts, errors, the lists, the file finder and DMS text.
 #include <gtest/gtest.h>
 #include <math.h>
+#include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 #include <string>
@@ -12,6 +14,7 @@
 #include "core/core.h"
 #include "geometry/projlayer.h"
 #include "geometry/projprog.h"
+#include "geometry/projprogram.h"
 #include "tests/unit/harness.h"
 #include "vesk/projfinder.h"
 
@@ -467,4 +470,95 @@ TEST(ProjFrame, ExitCodesAndModule) {
   const char *argv[] = {"/usr/bin/invproj"};
   runProjProgram(interp, "proj", normalEnd, 1, argv);
   EXPECT_STREQ(getProgramName(), "invproj");
+}
+
+// The programs' own number text must be printf's to the last digit: ties
+// round to even, negative values that round to zero keep their sign, and
+// subnormals and values near 2^53 go through the integer path too.
+TEST(ProjFrame, FixedNumbersMatchPrintf) {
+  std::vector<double> values = {0.0,    -0.0,   0.125, 0.375,  -0.125, 2.5,     1.5,
+                                0.5,    -0.5,   -0.001, 0.005, 1.005,  1e-320, 5e-324,
+                                0.0005, 0.0015, 9007199254740991.0, -4503599627370495.5,
+                                99.995, 443426.465, 5622172.335, 1e15 + 0.5};
+  uint64_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    return seed >> 11;
+  };
+  for (int i = 0; i < 20000; i++) {
+    double unit = static_cast<double>(next()) / 9007199254740992.0;  // [0, 1)
+    double magnitude = ldexp(unit, static_cast<int>(next() % 80) - 30);
+    values.push_back(next() & 1 ? -magnitude : magnitude);
+    values.push_back(static_cast<double>(static_cast<int64_t>(next() % 2000000) - 1000000) / 1000.0 +
+                     0.0005);  // near ties at three decimals
+  }
+  for (double value : values) {
+    for (int precision = 0; precision <= 9; precision++) {
+      char expected[400];
+      snprintf(expected, sizeof expected, "%.*f", precision, value);
+      std::string got = "x";
+      ASSERT_TRUE(appendFixed(got, value, precision)) << value;
+      ASSERT_EQ(got, std::string("x") + expected) << "value " << value << " precision " << precision;
+    }
+  }
+  // Values and precisions it leaves to printf append nothing.
+  for (double value : {double(NAN), double(INFINITY), -double(INFINITY), 9007199254740992.0, -1e300}) {
+    std::string got;
+    EXPECT_FALSE(appendFixed(got, value, 2)) << value;
+    EXPECT_EQ(got, "");
+  }
+  std::string got;
+  EXPECT_FALSE(appendFixed(got, 1.0, 10));
+  EXPECT_FALSE(appendFixed(got, 1.0, -1));
+  EXPECT_EQ(got, "");
+}
+
+TEST(ProjFrame, FixedFormatPrecision) {
+  const struct {
+    const char *format;
+    int precision;
+  } cases[] = {{"%.2f", 2}, {"%.0f", 0}, {"%.9f", 9},  {"%.10f", -1}, {"%.2g", -1}, {"%5.2f", -1},
+               {"%.2f ", -1}, {"%f", -1}, {"%.f", -1}, {"x%.2f", -1}, {"", -1},     {nullptr, -1}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.format ? c.format : "(null)");
+    EXPECT_EQ(fixedFormatPrecision(c.format), c.precision);
+  }
+}
+
+// The readers take plain decimals without PROJ's or libc's parsers: each
+// text must give the very double, and stop at the very byte, that
+// proj_dmstor (angles) and strtod (numbers) give.
+TEST(ProjFrame, ReadersMatchProjAndStrtod) {
+  std::vector<std::string> texts = {
+      "8.198081 50.7",  "-7.5\n",   "+12.25\t",  "  0.0 ",      "-0 ",        "-0.000\n",
+      ".5 ",            "5. ",      "179.999999999999", "123456789012345 ", "1234567890123456 ",
+      "0.12345678901234567 ", "12d30'E ", "12.5N ", "1e2 ", "0x10 ", "12,5 ", "12.5.3 ",
+      "007.25 ",        "1.5r ",    "359.99999999999994\n"};
+  uint64_t seed = 99;
+  auto next = [&seed] {
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    return seed >> 33;
+  };
+  for (int i = 0; i < 20000; i++) {
+    char text[64];
+    int decimals = static_cast<int>(next() % 18);
+    snprintf(text, sizeof text, "%s%u.%0*u%s", next() % 3 == 0 ? "-" : "",
+             static_cast<unsigned>(next() % 360), decimals > 9 ? 9 : decimals,
+             static_cast<unsigned>(next() % 1000000000), next() & 1 ? " 1\n" : "\n");
+    texts.push_back(text);
+  }
+  for (const std::string &text : texts) {
+    SCOPED_TRACE(text);
+    char *angleEnd = nullptr, *projEnd = nullptr;
+    double angle = readProgramAngle(text.c_str(), &angleEnd);
+    double proj = dmsToRadians(text.c_str(), &projEnd);
+    EXPECT_EQ(memcmp(&angle, &proj, sizeof angle), 0) << angle << " " << proj;
+    EXPECT_EQ(angleEnd, projEnd);
+    char *numberEnd = nullptr, *libcEnd = nullptr;
+    double number = readProgramNumber(text.c_str(), &numberEnd);
+    double libc = strtod(text.c_str(), &libcEnd);
+    if (libcEnd == text.c_str()) continue;  // no number: the reader's HUGE_VAL
+    EXPECT_EQ(memcmp(&number, &libc, sizeof number), 0) << number << " " << libc;
+    EXPECT_EQ(numberEnd, libcEnd);
+  }
 }
