@@ -771,20 +771,27 @@ std::mutex blankLock;
 std::vector<BlankFileMark> blankFiles;  /* the latest few */
 constexpr off_t kBlankFileLimit = off_t{64} << 20;
 
-bool blankMarkOf(int fd, BlankFileMark *mark) {
+/* The file's identity without the hash of its bytes (hash 0). */
+bool fileMarkOf(int fd, BlankFileMark *mark) {
   struct stat info;
   if (fd < 0 || fstat(fd, &info) != 0 || info.st_size > kBlankFileLimit) return false;
+  *mark = {info.st_dev, info.st_ino, info.st_size,
+           int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec, 0};
+  return true;
+}
+
+bool blankMarkOf(int fd, BlankFileMark *mark) {
+  if (!fileMarkOf(fd, mark)) return false;
   uint64_t hash = 14695981039346656037ull;  // FNV-1a over the bytes
   unsigned char buffer[65536];
-  for (off_t at = 0; at < info.st_size;) {
+  for (off_t at = 0; at < mark->size;) {
     const ssize_t n = pread(fd, buffer, sizeof buffer, at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     for (ssize_t i = 0; i < n; i++) hash = (hash ^ buffer[i]) * 1099511628211ull;
     at += n;
   }
-  *mark = {info.st_dev, info.st_ino, info.st_size,
-           int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec, hash};
+  mark->hash = hash;
   return true;
 }
 
@@ -801,6 +808,16 @@ void noteBlankFile(int fd) {
 
 bool isNotedBlankFile(int fd) {
   BlankFileMark mark;
+  /* Bytes are hashed only for a file that looks like a noted one. */
+  if (!fileMarkOf(fd, &mark)) return false;
+  {
+    std::lock_guard<std::mutex> hold(blankLock);
+    if (std::none_of(blankFiles.begin(), blankFiles.end(), [&](const BlankFileMark &b) {
+          return b.dev == mark.dev && b.ino == mark.ino && b.size == mark.size &&
+                 b.mtime == mark.mtime;
+        }))
+      return false;
+  }
   if (!blankMarkOf(fd, &mark)) return false;
   std::lock_guard<std::mutex> hold(blankLock);
   return std::find(blankFiles.begin(), blankFiles.end(), mark) != blankFiles.end();
