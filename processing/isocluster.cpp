@@ -207,6 +207,21 @@ bool isoWritesRow(const IsoWork *w, int offset, int step, bool allowNew, bool wr
   return ((!allowNew && step == 1) || write) && offset < w->orows;
 }
 
+/* The classes of a pass's rows (count a row, from `found`) written out
+   where the pass writes them, the meter stepped at each row. */
+void isoWriteRows(IsoWork *w, const int16_t *found, int taken, int count, int offset, int step,
+                  bool allowNew, bool write, IsoProgress &progress) {
+  for (int k = 0; k < taken; k++) {
+    for (int j = 0; j < count; j++)
+      w->classRow[j] = static_cast<unsigned char>(found[static_cast<size_t>(k) * count + j]);
+    const int offsetK = offset + k * step;
+    if (isoWritesRow(w, offsetK, step, allowNew, write))
+      putByteBILData(w->out, w->orow + offsetK, w->ocol, std::min(count, w->ocols), w->outBand,
+                     w->classRow.data());
+    progress.step("  %3ld percent done...\n");
+  }
+}
+
 /*
  * isoSumByClass --
  *     Samples 0 .. stop - 1 (n values each from x, their classes in found)
@@ -427,15 +442,7 @@ int isoPassTableRows(IsoWork *w, int offset, int step, int rows, bool allowNew, 
     }
     r.classOf[j] = static_cast<int16_t>(cls);
   }
-  for (int k = 0; k < taken; k++) {
-    for (int j = 0; j < count; j++)
-      w->classRow[j] = static_cast<unsigned char>(r.classOf[static_cast<size_t>(k) * count + j]);
-    const int offsetK = offset + k * step;
-    if (isoWritesRow(w, offsetK, step, allowNew, write))
-      putByteBILData(w->out, w->orow + offsetK, w->ocol, std::min(count, w->ocols), w->outBand,
-                     w->classRow.data());
-    progress.step("  %3ld percent done...\n");
-  }
+  isoWriteRows(w, r.classOf.data(), taken, count, offset, step, allowNew, write, progress);
   return taken;
 }
 
@@ -488,15 +495,7 @@ int isoPassRows(IsoWork *w, int offset, int step, int rows, bool allowNew, bool 
   for (int j = stop; j < total; j++)
     found[j] = static_cast<int16_t>(
         isoNearestAhead(w, pixels.data() + static_cast<size_t>(j) * n, found[j], distances[j], classes));
-  for (int k = 0; k < taken; k++) {
-    for (int j = 0; j < count; j++)
-      w->classRow[j] = static_cast<unsigned char>(found[static_cast<size_t>(k) * count + j]);
-    const int offsetK = offset + k * step;
-    if (isoWritesRow(w, offsetK, step, allowNew, write))
-      putByteBILData(w->out, w->orow + offsetK, w->ocol, std::min(count, w->ocols), w->outBand,
-                     w->classRow.data());
-    progress.step("  %3ld percent done...\n");
-  }
+  isoWriteRows(w, found.data(), taken, count, offset, step, allowNew, write, progress);
   return taken;
 }
 
