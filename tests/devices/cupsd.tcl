@@ -99,9 +99,11 @@ proc stopCupsd {} {
     catch {unset ::env(CUPS_SERVER)}
 }
 
-# The documents the sink received, oldest first, waiting up to 10 s for count.
+# The documents the sink received, oldest first, waiting up to 60 s for
+# count (on a machine busy with the whole suite, cupsd took over 10 s to
+# hand a job to its sink).
 proc sinkJobs {dir count} {
-    for {set i 0} {$i < 200} {incr i} {
+    for {set i 0} {$i < 1200} {incr i} {
         set jobs [lsort -dictionary [glob -nocomplain -directory [file join $dir out] job-*.out]]
         if {[llength $jobs] >= $count} {return $jobs}
         after 50
