@@ -96,16 +96,6 @@ template <class T> void rotateFlip(RotateWork *w) {
   }
 }
 
-/* Bytes of one sample of the whole-byte types, 0 for the others. */
-int rotateSampleBytes(int pixelid) {
-  switch (pixelid) {
-  case P_BYTE: case P_SBYTE: return 1;
-  case P_SHORT: case P_USHORT: return 2;
-  case P_LONG: case P_FLOAT: case P_ULONG: return 4;
-  default: return 0;
-  }
-}
-
 /* Reverses count samples of size S from one cache line into another. */
 template <class T> void rotateReverse(const unsigned char *from, unsigned char *to, int64_t count) {
   const T *__restrict a = reinterpret_cast<const T *>(from);
@@ -122,7 +112,7 @@ template <class T> void rotateReverse(const unsigned char *from, unsigned char *
  *     that row): the caller then takes the general path.
  */
 bool rotateFlipLines(RotateWork *w) {
-  const int size = rotateSampleBytes(w->in->header.pixelid);
+  const int size = storedSampleBytes(w->in->header.pixelid);
   if (size == 0 || w->in->header.pixelid != w->out->header.pixelid || w->in == w->out ||
       !w->in->getLineProc || !w->out->getLineProc)
     return false;
@@ -330,7 +320,7 @@ void rotateTurnBand(const unsigned char *const *inLines, unsigned char *const *o
  *     it: the caller then takes the strips.
  */
 bool rotateTurnLines(RotateWork *w) {
-  const int size = rotateSampleBytes(w->in->header.pixelid);
+  const int size = storedSampleBytes(w->in->header.pixelid);
   if (size == 0 || w->in->header.pixelid != w->out->header.pixelid || w->in == w->out ||
       !residentImage(w->in) || !residentImage(w->out))
     return false;
@@ -338,12 +328,7 @@ bool rotateTurnLines(RotateWork *w) {
   std::vector<const unsigned char *> in(static_cast<size_t>(w->n));
   std::vector<unsigned char *> out(static_cast<size_t>(w->columns));
   for (int b = 0; b < w->bands; b++) {
-    for (int r = 0; r < w->n; r++)
-      if (!(in[static_cast<size_t>(r)] = w->in->getLineProc(w->in, r, b, 1))) return false;
-    for (int c = 0; c < w->columns; c++)
-      if (!(out[static_cast<size_t>(c)] = w->out->getLineProc(w->out, c, b, 1))) return false;
-  }
-  for (int b = 0; b < w->bands; b++) {
+    /* Every line of a resident image is had (rows and bands are within both). */
     for (int r = 0; r < w->n; r++) in[static_cast<size_t>(r)] = w->in->getLineProc(w->in, r, b, 1);
     for (int c = 0; c < w->columns; c++) {
       out[static_cast<size_t>(c)] = w->out->getLineProc(w->out, c, b, 1);
@@ -460,10 +445,11 @@ int rotateModule(const char *prog, int argc, const char **argv) {
     const bool bytes = readsAsBytes(w.in->header);
     const bool quarter = w.dir == DIR_LEFT || w.dir == DIR_RIGHT;
     try {
-      if (quarter && rotateTurnLines(&w)) {
-      } else if (quarter) {
-        if (bytes) rotateQuarter<unsigned char>(&w);
-        else rotateQuarter<float>(&w);
+      if (quarter) {
+        if (!rotateTurnLines(&w)) {
+          if (bytes) rotateQuarter<unsigned char>(&w);
+          else rotateQuarter<float>(&w);
+        }
       } else if (!rotateFlipLines(&w)) {
         if (bytes) rotateFlip<unsigned char>(&w);
         else rotateFlip<float>(&w);

@@ -763,9 +763,10 @@ struct BlankFileMark {
   off_t size;
   int64_t mtime;
   uint64_t hash;
-  bool operator==(const BlankFileMark &o) const {
-    return dev == o.dev && ino == o.ino && size == o.size && mtime == o.mtime && hash == o.hash;
+  bool sameFile(const BlankFileMark &o) const {
+    return dev == o.dev && ino == o.ino && size == o.size && mtime == o.mtime;
   }
+  bool operator==(const BlankFileMark &o) const { return sameFile(o) && hash == o.hash; }
 };
 std::mutex blankLock;
 std::vector<BlankFileMark> blankFiles;  /* the latest few */
@@ -812,10 +813,8 @@ bool isNotedBlankFile(int fd) {
   if (!fileMarkOf(fd, &mark)) return false;
   {
     std::lock_guard<std::mutex> hold(blankLock);
-    if (std::none_of(blankFiles.begin(), blankFiles.end(), [&](const BlankFileMark &b) {
-          return b.dev == mark.dev && b.ino == mark.ino && b.size == mark.size &&
-                 b.mtime == mark.mtime;
-        }))
+    if (std::none_of(blankFiles.begin(), blankFiles.end(),
+                     [&](const BlankFileMark &b) { return b.sameFile(mark); }))
       return false;
   }
   if (!blankMarkOf(fd, &mark)) return false;

@@ -85,6 +85,12 @@ bool needsSwap(const RAMIMG *image) {
 
 unsigned char *lineAt(RAMIMG *image, int slot) { return image->cache + slot * image->lineBytes; }
 
+/* The slot of a line's tag: a cache that holds every line has one slot a
+   line, found without a division. */
+inline int slotOf(const RAMIMG *image, int64_t tag) {
+  return static_cast<int>(tag < image->cacheLines ? tag : tag % image->cacheLines);
+}
+
 void clearDirty(RAMIMG *image, int slot) {
   image->dirtyBits[slot >> 3] &= static_cast<unsigned char>(~(1u << (slot & 7)));
 }
@@ -881,8 +887,7 @@ unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load) {
   if (h.imgid == IMG_MBSQ)
     return image->cache + (int64_t{band} * h.rows + row) * image->lineBytes;
   const int64_t tag = int64_t{row} * h.nbands + band;
-  // A cache that holds every line has one slot a line: no division.
-  const int slot = static_cast<int>(tag < image->cacheLines ? tag : tag % image->cacheLines);
+  const int slot = slotOf(image, tag);
   unsigned char *line = lineAt(image, slot);
   if (image->lineTags[slot] == tag) return line;
   return loadRAMImageLine(image, row, band, load, tag, slot);
@@ -1001,8 +1006,7 @@ void writeRAMImageLine(RAMIMG *image, int slot) {
 /* setRAMImageDirty -- flags the slot of (row, band) as written. */
 void setRAMImageDirty(RAMIMG *image, int row, int band) {
   if (!image->cache || image->cacheLines <= 0 || row < 0 || band < 0) return;
-  const int64_t tag = int64_t{row} * image->header.nbands + band;
-  const int slot = static_cast<int>(tag < image->cacheLines ? tag : tag % image->cacheLines);
+  const int slot = slotOf(image, int64_t{row} * image->header.nbands + band);
   image->dirtyBits[slot >> 3] |= static_cast<unsigned char>(1u << (slot & 7));
 }
 
@@ -1080,7 +1084,7 @@ unsigned char *getCachedLine(RAMIMG *image, int row, int band) {
   if (h.imgid == IMG_MBSQ)
     return image->cache + (int64_t{band} * h.rows + row) * image->lineBytes;
   const int64_t tag = int64_t{row} * h.nbands + band;
-  const int slot = static_cast<int>(tag % image->cacheLines);
+  const int slot = slotOf(image, tag);
   if (image->lineTags[slot] != tag)
     return image->linesUnzeroed ? loadRAMImageLine(image, row, band, 1, tag, slot) : nullptr;
   releaseSlot(image, slot);
