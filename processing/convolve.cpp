@@ -816,6 +816,15 @@ void resetDestinationStats(GconvWork *w) {
   for (int d : w->dest) resetHist(&w->out->hist[d]);
 }
 
+/* The weights convolveDenseRows takes, widened, when the kernel has no zero
+   weight (every weight a tap); none when it has one. */
+std::vector<double> denseWeights(const std::vector<KernelTap> &taps, int nx, int ny) {
+  std::vector<double> weights;
+  if (taps.size() == static_cast<size_t>(nx) * ny)
+    for (const KernelTap &t : taps) weights.push_back(t.w);
+  return weights;
+}
+
 /*
  * gconvResident --
  *     "2D" from a FLOAT memory image into another: the rows are split into
@@ -857,10 +866,9 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
     for (int i = 0; i < w->r; i++) setRAMImageDirty(w->out, w->orow + i, w->dest[p]);
 
   // A kernel without zero weights filters rows in groups (4 for 3 x 3, else 6).
-  const bool dense = taps.size() == static_cast<size_t>(nx) * ny;
+  const std::vector<double> weights = denseWeights(taps, nx, ny);
+  const bool dense = !weights.empty();
   const int group = !dense ? 1 : nx == 3 && ny == 3 ? 4 : 6;
-  std::vector<double> weights;
-  for (const KernelTap &t : taps) weights.push_back(t.w);
   // About four runs a thread, of 64 to 512 rows, in whole groups.
   const int workers = std::max(workerCount(), 1);
   int run = std::clamp((w->r + workers * 4 - 1) / (workers * 4), 64, 512);
@@ -958,9 +966,8 @@ int gconvBlocks(GconvWork *w, const std::vector<KernelTap> &taps) {
   auto outputRow = [&](int p, int r) {
     return output.data() + (static_cast<size_t>(p) * block + r) * w->c;
   };
-  const bool dense = taps.size() == static_cast<size_t>(nx) * ny;
-  std::vector<double> weights;
-  for (const KernelTap &t : taps) weights.push_back(t.w);
+  const std::vector<double> weights = denseWeights(taps, nx, ny);
+  const bool dense = !weights.empty();
   RowMeter meter("gconv");
   for (int i0 = 0; i0 < w->r; i0 += block) {
     const int n = std::min(block, w->r - i0);
@@ -1098,9 +1105,8 @@ int gconvLineRounds(GconvWork *w, const std::vector<KernelTap> &taps) {
   };
 
   const size_t padded = static_cast<size_t>(nx) + ih.columns;
-  const bool dense = taps.size() == static_cast<size_t>(nx) * ny;
-  std::vector<double> weights;
-  for (const KernelTap &t : taps) weights.push_back(t.w);
+  const std::vector<double> weights = denseWeights(taps, nx, ny);
+  const bool dense = !weights.empty();
   // Runs of one band pair, as many pieces as make the work of a block.
   const int grain = rowGrain(static_cast<long long>(run) * w->c *
                              static_cast<long long>(taps.size() + 2));
@@ -1131,7 +1137,7 @@ int gconvLineRounds(GconvWork *w, const std::vector<KernelTap> &taps) {
             floatsToStored(oh.pixelid, outs[q], w->c, outputRow(j, p, i1 + i + q));
         };
         int i = 0;
-        const int rows = !dense || ny < 2 ? 1 : ny < 3 ? 2 : 3;
+        const int rows = dense ? std::min(ny, 3) : 1;
         for (; rows > 1 && i + rows <= count; i += rows) {
           hold(i + ny + rows - 1);
           for (int m = 0; m < ny + rows - 1; m++) window[m] = slot((i + m) % (ny + 2)) + w->ic;
@@ -1185,8 +1191,8 @@ int gconvRing(GconvWork *w) {
   resetDestinationStats(w);
   // Into another image the rows may be filtered in any order; in place,
   // rows are read and written in the ring's order.
-  if (k.type == KERNEL_2D && w->in != w->out && gconvLineRounds(w, taps)) return 1;
-  if (k.type == KERNEL_2D && w->in != w->out) return gconvBlocks(w, taps);
+  if (k.type == KERNEL_2D && w->in != w->out)
+    return gconvLineRounds(w, taps) ? 1 : gconvBlocks(w, taps);
 
   const size_t padded = static_cast<size_t>(nx) + w->in->header.columns;
   const size_t set = padded * w->pairs;
@@ -1744,9 +1750,6 @@ void runDist(DistWork *w) {
       }
     }
   }
-  meterSet("dist", 1.0f);
-  if (w->out->hist) resetHist(&w->out->hist[0]);
-  updateClient(w->out, nullptr, 2);
 }
 
 /*
@@ -1880,9 +1883,6 @@ bool runDistHeld(DistWork *w) {
         meter.row(rows + done, 2 * rows);
         return true;
       });
-  meterSet("dist", 1.0f);
-  if (w->out->hist) resetHist(&w->out->hist[0]);
-  updateClient(w->out, nullptr, 2);
   return true;
 }
 
@@ -1911,6 +1911,9 @@ int distModule(const char *prog, int argc, const char **argv) {
   if (result) {
     try {
       if (!runDistHeld(&work)) runDist(&work);
+      meterSet("dist", 1.0f);
+      if (work.out->hist) resetHist(&work.out->hist[0]);
+      updateClient(work.out, nullptr, 2);
     } catch (const std::bad_alloc &) {
       vesk_fprintf(stderr, "Error in malloc.\n");
       result = 0;
