@@ -158,13 +158,20 @@ struct IsoProgress {
   }
 };
 
+/* search(first, end) over samples 0 .. count - 1 on the pool, in pieces worth a thread's searches. */
+template <typename Search>
+void isoSearchPieces(const IsoWork *w, int count, const Search &search) {
+  const int piece = std::max(1, rowGrain(static_cast<long long>(w->n) * std::max(w->nc, 1)));
+  parallelFor((count + piece - 1) / piece, [&](int i) {
+    const int first = i * piece;
+    search(first, std::min(count, first + piece));
+  });
+}
+
 /* Searches of count vectors (n floats each) on the pool, among the classes as they stand. */
 void isoSearchAll(const IsoWork *w, const float *x, int count, int16_t *found, float *distance) {
-  const int n = w->n;
-  const int piece = std::max(1, rowGrain(static_cast<long long>(n) * std::max(w->nc, 1)));
-  parallelFor((count + piece - 1) / piece, [&](int i) {
-    const int first = i * piece, end = std::min(count, first + piece);
-    isoSearchBlock(w, x + static_cast<size_t>(first) * n, end - first, found + first,
+  isoSearchPieces(w, count, [&](int first, int end) {
+    isoSearchBlock(w, x + static_cast<size_t>(first) * w->n, end - first, found + first,
                    distance + first);
   });
 }
@@ -296,18 +303,13 @@ void isoSumBytesByClass(IsoWork *w, const unsigned char *x, const int16_t *found
 
 /* The first of count searches whose answer makes a class or is none (isoMakesClass), or count. */
 int isoFirstStop(const IsoWork *w, const int16_t *found, const float *distance, int count) {
-  const bool makes = w->allowNew && w->nc < w->ncMax;
   constexpr int piece = 1 << 15;
   const int pieces = (count + piece - 1) / piece;
   std::vector<int> stops(static_cast<size_t>(pieces));
   parallelFor(pieces, [&](int i) {
     const int end = std::min(count, (i + 1) * piece);
     int j = i * piece;
-    if (makes) {
-      while (j < end && found[j] >= 0 && !(distance[j] > w->D)) j++;
-    } else {
-      while (j < end && found[j] >= 0) j++;
-    }
+    while (j < end && found[j] >= 0 && !isoMakesClass(w, found[j], distance[j])) j++;
     stops[i] = j;
   });
   for (int i = 0; i < pieces; i++)
@@ -476,15 +478,11 @@ int isoPassRows(IsoWork *w, int offset, int step, int rows, bool allowNew, bool 
   const int64_t base = static_cast<int64_t>(offset / step) * count;
   const int bounded = static_cast<int>(
       std::clamp<int64_t>(static_cast<int64_t>(w->bounds.lower.size()) - base, 0, total));
-  if (bounded > 0) {
-    const int piece = std::max(1, rowGrain(static_cast<long long>(n) * std::max(classes, 1)));
-    parallelFor((bounded + piece - 1) / piece, [&](int i) {
-      const int first = i * piece, end = std::min(bounded, first + piece);
-      isoSearchBounded(w, pixels.data() + static_cast<size_t>(first) * n, end - first,
-                       &found[first], &distances[first], &w->bounds.classOf[base + first],
-                       &w->bounds.lower[base + first]);
-    });
-  }
+  isoSearchPieces(w, bounded, [&](int first, int end) {
+    isoSearchBounded(w, pixels.data() + static_cast<size_t>(first) * n, end - first,
+                     &found[first], &distances[first], &w->bounds.classOf[base + first],
+                     &w->bounds.lower[base + first]);
+  });
   isoSearchAll(w, pixels.data() + static_cast<size_t>(bounded) * n, total - bounded,
                found.data() + bounded, distances.data() + bounded);
   // The pixels before the first that makes a class (or finds none) join
@@ -1002,7 +1000,7 @@ void isoPrepareBounds(IsoWork *w, int step, int64_t samples) {
   IsoBounds &b = w->bounds;
   const int n = w->n, nc = w->nc;
   const size_t kept = static_cast<size_t>(std::min(samples, kIsoBoundSamples));
-  b.reach.assign(static_cast<size_t>(std::max(nc, 1)), 0.0);
+  b.reachUnits.assign(static_cast<size_t>(std::max(nc, 1)), 0);
   if (b.valid && b.step == step && nc <= b.nc && b.lower.size() == kept) {
     std::vector<double> moved(static_cast<size_t>(nc));
     for (int i = 0; i < nc; i++) {
@@ -1022,11 +1020,13 @@ void isoPrepareBounds(IsoWork *w, int step, int64_t samples) {
     double second = 0;
     for (int i = 0; i < nc; i++)
       if (i != most) second = std::max(second, moved[i]);
-    for (int i = 0; i < nc; i++) b.reach[i] = i == most ? second : moved[most];
+    for (int i = 0; i < nc; i++) {
+      const double reach = i == most ? second : moved[most];
+      b.reachUnits[i] = static_cast<int32_t>(std::min(65536.0, ceil(reach / b.unit * (1 + 1e-12))));
+    }
   } else if (w->keepEmpty) {
     // The final pass: no later pass would take fresh bounds.
     b.step = 0;
-    b.unit = 1;
     std::vector<uint8_t>().swap(b.classOf);
     std::vector<uint16_t>().swap(b.lower);
   } else {
@@ -1035,9 +1035,6 @@ void isoPrepareBounds(IsoWork *w, int step, int64_t samples) {
     b.classOf.assign(kept, 0);
     b.lower.assign(kept, 0);
   }
-  b.reachUnits.resize(b.reach.size());
-  for (size_t i = 0; i < b.reach.size(); i++)
-    b.reachUnits[i] = static_cast<int32_t>(std::min(65536.0, ceil(b.reach[i] / b.unit * (1 + 1e-12))));
   b.means = w->scaled;
   b.nc = nc;
   b.valid = false;

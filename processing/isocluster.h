@@ -62,8 +62,8 @@ struct IsoBounds {
   int nc = 0;                              /* classes when they were made */
   double unit = 0;                         /* of lower */
   std::vector<float> means;                /* the scaled means then */
-  std::vector<double> reach;               /* per class, the most another class moved since */
-  std::vector<int32_t> reachUnits;         /* reach in units, rounded up */
+  std::vector<int32_t> reachUnits;         /* per class, the most another class moved since,
+                                              in units rounded up */
   std::vector<uint8_t> classOf;            /* per sample, its class at its last search */
   std::vector<uint16_t> lower;             /* per sample, the bound in units; 0: none */
 };
