@@ -842,14 +842,12 @@ bool writeResident(GfftWork *w) {
       return;
     }
     const int r0 = first + g * kGroup, r1 = std::min(end, r0 + kGroup);
+    if (r1 <= r0) return;  /* a group past the end of a short last block */
     for (int s = 0; s < strips; s++) {
       const int c = s * width, n = std::min(width, columns - c);
-      for (int r = r0; r < r1; r += 4) {
-        const int count = std::min(4, r1 - r);
-        const float *at[4];
-        for (int k = 0; k < count; k++) at[k] = data + (r + k) * rowFloats + 2 * static_cast<size_t>(c);
-        measureFFTStats(&runs[static_cast<size_t>(s) * rows + r], count, n, at);
-      }
+      const float *at[kGroup];
+      for (int r = r0; r < r1; r++) at[r - r0] = data + r * rowFloats + 2 * static_cast<size_t>(c);
+      measureFFTStats(&runs[static_cast<size_t>(s) * rows + r0], r1 - r0, n, at);
     }
   };
   for (int b = 0; b <= blocks; b++) {

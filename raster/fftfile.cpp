@@ -62,6 +62,12 @@ bool validGeometry(const FFTHead *head) {
   return head->rows > 0 && head->columns > 0;
 }
 
+/* Rows firstRow .. firstRow + rowCount - 1 lie in the file, with a buffer for them. */
+bool rowsInFile(const FFTHead *head, const float *buffer, int firstRow, int rowCount) {
+  return buffer && validGeometry(head) && firstRow >= 0 && rowCount >= 0 &&
+         rowCount <= head->rows - firstRow;
+}
+
 int32_t nextPowerOf2(int32_t n) {
   int32_t p = 1;
   while (p < n && p <= INT32_MAX / 2) p *= 2;
@@ -446,13 +452,11 @@ int PutFFTHead(const FFTHead *head, int fd) {
  *     file or a read that falls short.
  */
 float *GetFFTFileBlock(const FFTHead *head, int fd, float *buffer, int firstRow, int rowCount) {
-  if (!buffer || !validGeometry(head) || firstRow < 0 || rowCount < 0 ||
-      rowCount > head->rows - firstRow) {
+  if (!rowsInFile(head, buffer, firstRow, rowCount)) {
     reportFFTError("lseek error in GetFFTFileBlock", EINVAL);
     return nullptr;
   }
-  const int64_t length = int64_t{rowCount} * head->columns * 8;
-  if (!readAll(fd, buffer, length, sampleOffset(head, firstRow, 0))) {
+  if (!readFFTFileRows(head, fd, buffer, firstRow, rowCount)) {
     reportFFTError("read error in GetFFTFileBlock", errno);
     return nullptr;
   }
@@ -460,9 +464,7 @@ float *GetFFTFileBlock(const FFTHead *head, int fd, float *buffer, int firstRow,
 }
 
 bool readFFTFileRows(const FFTHead *head, int fd, float *buffer, int firstRow, int rowCount) {
-  if (!buffer || !validGeometry(head) || firstRow < 0 || rowCount < 0 ||
-      rowCount > head->rows - firstRow)
-    return false;
+  if (!rowsInFile(head, buffer, firstRow, rowCount)) return false;
   return readAll(fd, buffer, int64_t{rowCount} * head->columns * 8, sampleOffset(head, firstRow, 0));
 }
 
@@ -498,8 +500,7 @@ float *GetFFTFileSeg(const FFTHead *head, int fd, float *buffer, int firstColumn
  */
 int PutFFTFileBlock(FFTHead *head, int fd, const float *buffer, int firstRow, int rowCount,
                     int stats, bool startWriteback) {
-  if (!buffer || !validGeometry(head) || firstRow < 0 || rowCount < 0 ||
-      rowCount > head->rows - firstRow) {
+  if (!rowsInFile(head, buffer, firstRow, rowCount)) {
     reportFFTError("lseek error in PutFFTFileBlock", EINVAL);
     return -1;
   }
@@ -514,8 +515,7 @@ int PutFFTFileBlock(FFTHead *head, int fd, const float *buffer, int firstRow, in
 bool writeFFTFileRows(const FFTHead *head, int fd, const float *buffer, int firstRow, int rowCount,
                       bool startWriteback) {
   errno = 0;
-  if (!buffer || !validGeometry(head) || firstRow < 0 || rowCount < 0 ||
-      rowCount > head->rows - firstRow) {
+  if (!rowsInFile(head, buffer, firstRow, rowCount)) {
     errno = EINVAL;
     return false;
   }
