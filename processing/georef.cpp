@@ -17,6 +17,7 @@
 #include <iterator>
 #include <new>
 #include <type_traits>
+#include <utility>
 #include <vector>
 #include "core/options.h"
 #include "core/text.h"
@@ -385,17 +386,17 @@ void affineRange(const double *pairs, double u0, double du, int columns, double 
   *to = static_cast<int>(hi) + 1;
 }
 
-/* A block's source pixels: pixel (x, y) of `held` at base[(y - top) *
-   stride + (x - left)], either a copied window (held is the whole source
-   box, zeros outside the image) or the input's own lines (held is the
-   part of the box inside the image: the pixels outside it read as 0). */
+/* A block's source pixels: pixel (x, y) of `held` at base[(y - held.top)
+   stride + (x - held.left)], either a copied window (held is the whole
+   source box, zeros outside the image) or the input's own lines (held is
+   the part of the box inside the image: the pixels outside it read as 0). */
 template <typename Src>
 struct SourceView {
   const Src *base;
-  int stride, left, top;
+  int stride;
   PixelBox held;
   const Src *at(int x, int y) const {
-    return base + static_cast<size_t>(y - top) * stride + (x - left);
+    return base + static_cast<size_t>(y - held.top) * stride + (x - held.left);
   }
   float value(int x, int y) const {
     if (x < held.left || x > held.right || y < held.top || y > held.bottom) return 0.0f;
@@ -445,7 +446,8 @@ struct BlockSampler {
     int fastFrom = columns, fastTo = columns, nearFrom = 0, nearTo = columns;
     /* Runs of columns surely inside the box and a pixel clear of the part
        held (the image's lines): their samples are 0.  In order, apart. */
-    int zeroFrom[4], zeroTo[4], zeros = 0;
+    std::pair<int, int> zero[4];  /* [first, second) */
+    int zeros = 0;
     if (count == 2 && !nearest && !clampEdge) {
       const PixelBox &held = src.held;
       affineRange(pairs, u0, frame.dx, columns, held.left + 1.0, held.right - 2.0, held.top + 1.0,
@@ -466,40 +468,35 @@ struct BlockSampler {
           affineRange(pairs, u0, frame.dx, columns, side[0], side[1], side[2], side[3], 1, &from,
                       &to);
           if (from >= to) continue;
-          /* Kept in order, overlapping runs joined. */
-          int at = zeros;
-          while (at > 0 && zeroFrom[at - 1] > from) at--;
-          std::copy_backward(zeroFrom + at, zeroFrom + zeros, zeroFrom + zeros + 1);
-          std::copy_backward(zeroTo + at, zeroTo + zeros, zeroTo + zeros + 1);
-          zeroFrom[at] = from;
-          zeroTo[at] = to;
-          zeros++;
+          /* Kept in order of their starts. */
+          int at = zeros++;
+          for (; at > 0 && zero[at - 1].first > from; at--) zero[at] = zero[at - 1];
+          zero[at] = {from, to};
         }
+        /* Overlapping runs joined. */
         int joined = 0;
         for (int z = 0; z < zeros; z++) {
-          if (joined > 0 && zeroFrom[z] <= zeroTo[joined - 1]) {
-            zeroTo[joined - 1] = std::max(zeroTo[joined - 1], zeroTo[z]);
-          } else {
-            zeroFrom[joined] = zeroFrom[z];
-            zeroTo[joined++] = zeroTo[z];
-          }
+          if (joined > 0 && zero[z].first <= zero[joined - 1].second)
+            zero[joined - 1].second = std::max(zero[joined - 1].second, zero[z].second);
+          else
+            zero[joined++] = zero[z];
         }
         zeros = joined;
       }
     }
     for (int j = 0, z = 0; j < columns; j++) {
       if (j < nearFrom || j >= nearTo) continue;
-      while (z < zeros && zeroTo[z] <= j) z++;
-      if (z < zeros && j >= zeroFrom[z]) {
-        std::fill(line + j, line + zeroTo[z], Dst(0));
-        j = zeroTo[z] - 1;
+      while (z < zeros && zero[z].second <= j) z++;
+      if (z < zeros && j >= zero[z].first) {
+        std::fill(line + j, line + zero[z].second, Dst(0));
+        j = zero[z].second - 1;
         continue;
       }
       if (j == fastFrom) {
         const int n = fastTo - fastFrom;
         if constexpr (std::is_same<Src, float>::value && std::is_same<Dst, float>::value) {
-          affineBilinearFloat(us.data() + j, n, pairs, src.base, src.stride, src.left, src.top,
-                              line + j);
+          affineBilinearFloat(us.data() + j, n, pairs, src.base, src.stride, src.held.left,
+                              src.held.top, line + j);
         } else {
           for (int k = 0; k < n; k++) {
             const double Y = pairs[0] + us[j + k] * pairs[2];
@@ -572,8 +569,7 @@ void georefWorker(GeorefWork *w, const GeoFrame &frame, const PixelBox &box, int
   const int outColumn = startColumn - w->outBox.left;
   const bool nearest = w->method == RS_NEAREST;
   const BlockSampler<Src, Dst, clampEdge> sampler(w, frame, box, rows, columns,
-                                                  SourceView<Src>{window, width, box.left,
-                                                                  box.top, box});
+                                                  SourceView<Src>{window, width, box});
 
   /* Rows in rounds whose buffered lines stay within the block's 4 MB. */
   const int chunk = static_cast<int>(std::clamp<long long>(
@@ -744,11 +740,9 @@ bool georefBlocks(GeorefWork *w, int startRow, int startColumn, int rows, int co
   if (rows <= 0 || columns <= 0) return true;
   const long long bytes = readsAsBytes(w->in->header) ? 1 : 4;
   GeorefLeaf b{{}, {}, 0, startRow, startColumn, rows, columns, flag};
-  bool cut = false;
-  if (rows > 1 || columns > 1) {
-    cut = cornerPixels(w, startRow, startColumn, rows, columns) * bytes > kGeorefBlockBytes;
-    if (!cut && !trace) return leaf(b);
-  }
+  bool cut = (rows > 1 || columns > 1) &&
+             cornerPixels(w, startRow, startColumn, rows, columns) * bytes > kGeorefBlockBytes;
+  if (!cut && !trace) return leaf(b);
   if (!cut) {
     b.pixels = blockSourceBox(w->par, &b.frame, &b.box, w->outFrame, w->outBox, w->inBox,
                               startRow, startColumn, rows, columns, 0);
@@ -814,6 +808,18 @@ bool georefBlock(const GeorefLeaf &b, GeorefWork *w) {
                          b.columns);
 }
 
+/* heldRows -- georefHeld's block rows [first, end) into the window's output
+   lines of a band pair, cleared first when asked. */
+void heldRows(const GeorefWork *w, const GeorefLeaf &b,
+              const BlockSampler<float, float, false> &sampler, float *const *pairLines,
+              int first, int end) {
+  for (int i = first; i < end; i++) {
+    float *line = pairLines[b.startRow - w->startRow + i] + (b.startColumn - w->startColumn);
+    if (w->zero) std::fill(line, line + b.columns, 0.0f);
+    sampler.row(i, line);
+  }
+}
+
 /*
  * georefInPlace --
  *     georefHeld's blocks sampling the input's lines in place (band k's
@@ -860,13 +866,8 @@ void georefInPlace(GeorefWork *w, const std::vector<GeorefLeaf> &leaves,
               held = PixelBox{0, 0, -1, -1};
             const BlockSampler<float, float, false> sampler(
                 w, b.frame, b.box, b.rows, b.columns,
-                SourceView<float>{base, strides[k], held.left, held.top, held});
-            for (int i = pieces[p].first; i < pieces[p].end; i++) {
-              float *line =
-                  pairLines[b.startRow - w->startRow + i] + (b.startColumn - w->startColumn);
-              if (w->zero) std::fill(line, line + b.columns, 0.0f);
-              sampler.row(i, line);
-            }
+                SourceView<float>{base, strides[k], held});
+            heldRows(w, b, sampler, pairLines, pieces[p].first, pieces[p].end);
           }
         },
         [&](int done) {
@@ -967,12 +968,8 @@ bool georefHeld(GeorefWork *w) {
         }
         const BlockSampler<float, float, false> sampler(
             w, b.frame, box, b.rows, b.columns,
-            SourceView<float>{window.data(), width, box.left, box.top, box});
-        for (int i = 0; i < b.rows; i++) {
-          float *line = pairLines[b.startRow - w->startRow + i] + (b.startColumn - w->startColumn);
-          if (w->zero) std::fill(line, line + b.columns, 0.0f);
-          sampler.row(i, line);
-        }
+            SourceView<float>{window.data(), width, box});
+        heldRows(w, b, sampler, pairLines, 0, b.rows);
       });
       meter.step(k, static_cast<int>(l1 - 1), static_cast<int>(leaves.size()), w->pairs);
     }

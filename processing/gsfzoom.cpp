@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <new>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "core/core.h"
@@ -69,13 +70,11 @@ int gsfzoomFailure(ZoomWork *w, int err) {
   return 0;
 }
 
-/* The midpoint of b and c with their outer neighbours a and d. */
+/* The point between b and c, with their outer neighbours a and d:
+   (w (b + c) - a - d) scale when cubic, else the midpoint of b and c. */
 struct ZoomRule {
   bool cubic;
   float w, scale;   /* scale = 1 / (2 (W - 1)) */
-  float operator()(float a, float b, float c, float d) const {
-    return cubic ? (w * (b + c) - a - d) * scale : (b + c) * 0.5f;
-  }
 };
 
 /*
@@ -132,6 +131,68 @@ int zoomSource(const ZoomWork *w, int b) {
    from one round to the next is worked out from rows at most two rounds
    back, so the window holds the serial run's values again by then. */
 constexpr int kZoomWarmUp = 2;
+
+/* Both images resident FLOAT memory images: all rows in one pass, read
+   and written where their lines lie. */
+bool zoomResident(const ZoomWork *w) {
+  return w->in->header.nindices == 0 && w->in->header.pixelid == P_FLOAT &&
+         residentImage(w->in) && w->out->header.pixelid == P_FLOAT && residentImage(w->out);
+}
+
+/*
+ * zoomInputLines --
+ *     lines[t] for t < count, row and band of the input as at(t) gives
+ *     them: a FLOAT memory input's line where it lies, else a copy in
+ *     store (through the palette), the copies made in the order of t.
+ */
+template <class At>
+void zoomInputLines(const ZoomWork *w, size_t count, At at, std::vector<const float *> &lines,
+                    std::vector<float> &store) {
+  const int columns = w->in->header.columns;
+  lines.assign(count, nullptr);
+  size_t copies = 0;
+  for (size_t t = 0; t < count; t++) {
+    const std::pair<int, int> rb = at(t);
+    if (w->in->header.nindices == 0) lines[t] = residentFloatLine(w->in, rb.first, rb.second);
+    copies += lines[t] == nullptr;
+  }
+  store.resize(copies * columns);
+  size_t next = 0;
+  for (size_t t = 0; t < count; t++) {
+    if (lines[t]) continue;
+    const std::pair<int, int> rb = at(t);
+    float *row = store.data() + next++ * columns;
+    getPaletteFloatBILData(w->in, rb.first, 0, columns, zoomSource(w, rb.second), row);
+    lines[t] = row;
+  }
+}
+
+/*
+ * zoomOutputLines --
+ *     lines[(i - first) bands + b] for output rows first .. end - 1: a
+ *     FLOAT memory output's lines where they lie (marked dirty) when all
+ *     of them are had, else buffers in store.
+ * Results:      true when the lines are the output's own.
+ */
+bool zoomOutputLines(ZoomWork *w, int first, int end, int bands, std::vector<float *> &lines,
+                     std::vector<float> &store) {
+  const size_t count = static_cast<size_t>(end - first) * bands;
+  const int columns = w->out->header.columns;
+  lines.resize(count);
+  bool direct = true;
+  for (int i = first; i < end && direct; i++)
+    for (int b = 0; b < bands && direct; b++)
+      direct = (lines[static_cast<size_t>(i - first) * bands + b] =
+                    residentFloatLine(w->out, i, b)) != nullptr;
+  if (direct) {
+    for (int i = first; i < end; i++)
+      for (int b = 0; b < bands; b++) setRAMImageDirty(w->out, i, b);
+  } else {
+    store.resize(count * columns);
+    for (size_t t = 0; t < count; t++) lines[t] = store.data() + t * columns;
+  }
+  return direct;
+}
 
 /*
  * Where the rows of one pass of zoomSubdivide lie: input row r of band b
@@ -246,52 +307,25 @@ void zoomSubdivide(ZoomWork *w) {
   const ZoomRule rule{w->method == ZOOM_CC, w->weight, 1.0f / (2.0f * (w->weight - 1.0f))};
   /* A gap is s output rows; blocks of a few gaps keep the warm-up small. */
   const int grain = std::max(rowGrain(int64_t{outColumns} * bands * s), 4 * kZoomWarmUp);
-  const bool resident = w->in->header.nindices == 0 && w->in->header.pixelid == P_FLOAT &&
-                        residentImage(w->in) && w->out->header.pixelid == P_FLOAT &&
-                        residentImage(w->out);
-  const int pass =
-      resident ? n
-               : roundRows(grain, n, (int64_t{s} * outColumns + inColumns) * bands * 4);
+  const int pass = zoomResident(w)
+                       ? n
+                       : roundRows(grain, n, (int64_t{s} * outColumns + inColumns) * bands * 4);
   ZoomRows rows;
   std::vector<float> inStore, outStore;
   for (int g0 = 0; g0 < n; g0 += pass) {
     const int g1 = std::min(n, g0 + pass);
     rows.inFirst = std::max(0, g0 - kZoomWarmUp);
     const int inEnd = std::min(n, g1 + 3);
-    rows.in.assign(static_cast<size_t>(inEnd - rows.inFirst) * bands, nullptr);
-    size_t copies = 0;
-    for (int r = rows.inFirst; r < inEnd; r++)
-      for (int b = 0; b < bands; b++) {
-        const float *line = w->in->header.nindices == 0 ? residentFloatLine(w->in, r, b) : nullptr;
-        rows.in[static_cast<size_t>(r - rows.inFirst) * bands + b] = line;
-        copies += line == nullptr;
-      }
-    inStore.resize(copies * inColumns);
-    size_t next = 0;
-    for (int r = rows.inFirst; r < inEnd; r++)
-      for (int b = 0; b < bands; b++) {
-        const float *&line = rows.in[static_cast<size_t>(r - rows.inFirst) * bands + b];
-        if (line) continue;
-        float *row = inStore.data() + next++ * inColumns;
-        getPaletteFloatBILData(w->in, r, 0, inColumns, zoomSource(w, b), row);
-        line = row;
-      }
+    zoomInputLines(
+        w, static_cast<size_t>(inEnd - rows.inFirst) * bands,
+        [&](size_t t) {
+          return std::pair<int, int>(rows.inFirst + static_cast<int>(t / bands),
+                                     static_cast<int>(t % bands));
+        },
+        rows.in, inStore);
     rows.outFirst = g0 * s;
     const int outEnd = std::min(outRows, g1 * s);
-    const size_t lines = static_cast<size_t>(outEnd - rows.outFirst) * bands;
-    rows.out.resize(lines);
-    bool direct = true;
-    for (int i = rows.outFirst; i < outEnd && direct; i++)
-      for (int b = 0; b < bands && direct; b++)
-        direct = (rows.out[static_cast<size_t>(i - rows.outFirst) * bands + b] =
-                      residentFloatLine(w->out, i, b)) != nullptr;
-    if (direct) {
-      for (int i = rows.outFirst; i < outEnd; i++)
-        for (int b = 0; b < bands; b++) setRAMImageDirty(w->out, i, b);
-    } else {
-      outStore.resize(lines * outColumns);
-      for (size_t t = 0; t < lines; t++) rows.out[t] = outStore.data() + t * outColumns;
-    }
+    const bool direct = zoomOutputLines(w, rows.outFirst, outEnd, bands, rows.out, outStore);
     parallelRows(g1 - g0, grain,
                  [&](int k0, int k1) { zoomGaps(w, rule, rows, g0 + k0, g0 + k1); });
     for (int i = rows.outFirst; i < outEnd && !direct; i++)
@@ -330,55 +364,27 @@ void zoomAverage(ZoomWork *w) {
   const int64_t rowFloats = int64_t{s} * bands * inColumns;
   /* Both images resident FLOAT memory images: one round of all rows, each
      block read and written where its lines lie. */
-  const bool resident = w->in->header.nindices == 0 && w->in->header.pixelid == P_FLOAT &&
-                        residentImage(w->in) && w->out->header.pixelid == P_FLOAT &&
-                        residentImage(w->out);
   const int round =
-      resident ? std::max(outRows, 1)
-               : static_cast<int>(std::clamp<int64_t>(
-                     std::max<int64_t>(int64_t{grain} * workerCount() * 4,
-                                       (int64_t{1} << 22) / std::max<int64_t>(rowFloats, 1)),
-                     1, std::max(outRows, 1)));
+      zoomResident(w) ? std::max(outRows, 1)
+                      : static_cast<int>(std::clamp<int64_t>(
+                            std::max<int64_t>(int64_t{grain} * workerCount() * 4,
+                                              (int64_t{1} << 22) / std::max<int64_t>(rowFloats, 1)),
+                            1, std::max(outRows, 1)));
   /* Input row r of band b for round row k at inputs[(k bands + b) s + r]. */
-  std::vector<const float *> inputs(static_cast<size_t>(round) * bands * s);
-  std::vector<float *> outputs(static_cast<size_t>(round) * bands);
+  std::vector<const float *> inputs;
+  std::vector<float *> outputs;
   std::vector<float> inStore, outStore;
   for (int i0 = 0; i0 < outRows; i0 += round) {
     const int m = std::min(round, outRows - i0);
-    size_t copies = 0;
-    for (int k = 0; k < m; k++)
-      for (int b = 0; b < bands; b++)
-        for (int r = 0; r < s; r++) {
-          const float *line = w->in->header.nindices == 0
-                                  ? residentFloatLine(w->in, (i0 + k) * s + r, b)
-                                  : nullptr;
-          inputs[(static_cast<size_t>(k) * bands + b) * s + r] = line;
-          copies += line == nullptr;
-        }
-    inStore.resize(copies * inColumns);
-    size_t next = 0;
-    for (int k = 0; k < m; k++)
-      for (int b = 0; b < bands; b++)
-        for (int r = 0; r < s; r++) {
-          const float *&line = inputs[(static_cast<size_t>(k) * bands + b) * s + r];
-          if (line) continue;
-          float *row = inStore.data() + next++ * inColumns;
-          getPaletteFloatBILData(w->in, (i0 + k) * s + r, 0, inColumns, zoomSource(w, b), row);
-          line = row;
-        }
-    bool direct = true;
-    for (int k = 0; k < m && direct; k++)
-      for (int b = 0; b < bands && direct; b++)
-        direct = (outputs[static_cast<size_t>(k) * bands + b] =
-                      residentFloatLine(w->out, i0 + k, b)) != nullptr;
-    if (direct) {
-      for (int k = 0; k < m; k++)
-        for (int b = 0; b < bands; b++) setRAMImageDirty(w->out, i0 + k, b);
-    } else {
-      outStore.resize(static_cast<size_t>(m) * bands * outColumns);
-      for (size_t t = 0; t < static_cast<size_t>(m) * bands; t++)
-        outputs[t] = outStore.data() + t * outColumns;
-    }
+    zoomInputLines(
+        w, static_cast<size_t>(m) * bands * s,
+        [&](size_t t) {
+          const int k = static_cast<int>(t / (static_cast<size_t>(bands) * s));
+          return std::pair<int, int>((i0 + k) * s + static_cast<int>(t % s),
+                                     static_cast<int>(t / s % bands));
+        },
+        inputs, inStore);
+    const bool direct = zoomOutputLines(w, i0, i0 + m, bands, outputs, outStore);
     parallelRows(m, grain, [&](int k0, int k1) {
       for (int k = k0; k < k1; k++)
         for (int b = 0; b < bands; b++) {
