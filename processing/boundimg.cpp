@@ -373,150 +373,144 @@ int floatArithmeticRun(int kind, float *__restrict line, const float *__restrict
 
 #if defined(__x86_64__)
 /*
- * The same runs with AVX-512: results stay in registers until their check
+ * The same runs with AVX2: results stay in registers until their check
  * has passed and are then stored, so no old value is copied aside and the
- * check is one mask test.  (The loop above cannot leave a vector loop
- * early: it keeps the old values aside and reduces its check lane by
- * lane, which at memory speed costs most of the time.)
+ * check is one test.  (The loop above cannot leave a vector loop early: it
+ * keeps the old values aside and reduces its check lane by lane, which at
+ * memory speed costs most of the time.)  Eight lanes, not sixteen: at
+ * memory speed the wider stores are slower on the processors that split
+ * them.
  */
+#define FLOAT_AVX2 __attribute__((target("avx2"), always_inline)) inline
 
 /* Of two NaNs an instruction gives its first operand's payload, and the
    compiler may swap the operands of a sum or a product written with the
    intrinsics: they are placed by hand, Swap putting the operand first. */
 template <int Kind, bool Swap = false>
-__attribute__((target("avx512f"), always_inline)) inline __m512 floatOp512(__m512 a, __m512 b) {
-  __m512 r;
+FLOAT_AVX2 __m256 floatOp256(__m256 a, __m256 b) {
+  __m256 r;
   switch (Kind) {
   case FLOAT_ADD:
-    if (Swap) asm("vaddps %1, %2, %0" : "=v"(r) : "v"(a), "v"(b));
-    else asm("vaddps %2, %1, %0" : "=v"(r) : "v"(a), "v"(b));
+    if (Swap) asm("vaddps %1, %2, %0" : "=x"(r) : "x"(a), "x"(b));
+    else asm("vaddps %2, %1, %0" : "=x"(r) : "x"(a), "x"(b));
     return r;
-  case FLOAT_SUB: return _mm512_sub_ps(a, b);
+  case FLOAT_SUB: return _mm256_sub_ps(a, b);
   case FLOAT_MUL:
-    if (Swap) asm("vmulps %1, %2, %0" : "=v"(r) : "v"(a), "v"(b));
-    else asm("vmulps %2, %1, %0" : "=v"(r) : "v"(a), "v"(b));
+    if (Swap) asm("vmulps %1, %2, %0" : "=x"(r) : "x"(a), "x"(b));
+    else asm("vmulps %2, %1, %0" : "=x"(r) : "x"(a), "x"(b));
     return r;
-  default: return _mm512_div_ps(a, b);
+  default: return _mm256_div_ps(a, b);
   }
 }
 
 /* A result's magnitude bits xor those of the largest float: zero only
    where its magnitude is the largest float. */
-__attribute__((target("avx512f"), always_inline)) inline __m512i awayFromLargest(__m512 r) {
-  return _mm512_ternarylogic_epi32(_mm512_castps_si512(r), _mm512_set1_epi32(0x7fffffff),
-                                   _mm512_set1_epi32(0x7f7fffff), 0x6a);  // (r & B) ^ C
+FLOAT_AVX2 __m256i awayFromLargest(__m256 r) {
+  return _mm256_xor_si256(_mm256_and_si256(_mm256_castps_si256(r), _mm256_set1_epi32(0x7fffffff)),
+                          _mm256_set1_epi32(0x7f7fffff));
 }
 
-/* The lanes' unsigned minima (zero-masked with every lane kept: the plain
-   intrinsic's undefined source upsets g++'s uninitialised-use warning). */
-__attribute__((target("avx512f"), always_inline)) inline __m512i leastOf(__m512i a, __m512i b) {
-  return _mm512_maskz_min_epu32(0xffff, a, b);
+/* Whether any lane of the unsigned minima of four such vectors is zero. */
+FLOAT_AVX2 bool anyLargest(__m256 r0, __m256 r1, __m256 r2, __m256 r3) {
+  const __m256i least =
+      _mm256_min_epu32(_mm256_min_epu32(awayFromLargest(r0), awayFromLargest(r1)),
+                       _mm256_min_epu32(awayFromLargest(r2), awayFromLargest(r3)));
+  const __m256i zero = _mm256_cmpeq_epi32(least, _mm256_setzero_si256());
+  return !_mm256_testz_si256(zero, zero);
 }
 
-/* The lanes of a result that must go through the double row: its
+/* Whether a lane of lanes must go through the double row: its result's
    magnitude the largest float, or (a quotient) its divisor zero. */
 template <int Kind>
-__attribute__((target("avx512f"), always_inline)) inline __mmask16 floatEdge512(__mmask16 lanes,
-                                                                               __m512 r, __m512 b) {
-  __mmask16 edge =
-      _mm512_mask_cmp_ps_mask(lanes, _mm512_abs_ps(r), _mm512_set1_ps(FLT_MAX), _CMP_EQ_OQ);
-  if (Kind == FLOAT_DIV)
-    edge |= _mm512_mask_cmp_ps_mask(lanes, b, _mm512_setzero_ps(), _CMP_EQ_OQ);
-  return edge;
+FLOAT_AVX2 bool floatEdge256(__m256 lanes, __m256 r, __m256 b) {
+  const __m256 magnitude = _mm256_and_ps(r, _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff)));
+  __m256 edge = _mm256_cmp_ps(magnitude, _mm256_set1_ps(FLT_MAX), _CMP_EQ_OQ);
+  if (Kind == FLOAT_DIV) edge = _mm256_or_ps(edge, _mm256_cmp_ps(b, _mm256_setzero_ps(), _CMP_EQ_OQ));
+  return !_mm256_testz_ps(edge, lanes);
+}
+
+template <int Kind>
+FLOAT_AVX2 bool floatRunEdge256(const __m256 *r, const __m256 *b) {
+  const __m256 all = _mm256_castsi256_ps(_mm256_set1_epi32(-1));
+  return floatEdge256<Kind>(all, r[0], b[0]) | floatEdge256<Kind>(all, r[1], b[1]) |
+         floatEdge256<Kind>(all, r[2], b[2]) | floatEdge256<Kind>(all, r[3], b[3]);
 }
 
 /*
  * floatArithmeticRun for one operator, other given or not: the same runs
- * and results.  Of two NaNs a sum or product keeps the one the loop above
- * keeps: the pixel's, except in the first 16 pixels of a whole run of a
- * product and, in the last, shorter run, the 8 pixels it takes together
- * after its steps of 16 (when 8 or more are left), where it keeps the
- * operand's.
+ * and results.  A run's results are stored as they are made (held back for
+ * the check, the stores stall the loads) and its old values, still in
+ * registers, put back when the check fails.  Of two NaNs a sum or product
+ * keeps the one the loop above keeps: the pixel's, except in the first 16
+ * pixels of a whole run of a product and, in the last, shorter run, the 8
+ * pixels it takes together after its steps of 16 (when 8 or more are
+ * left), where it keeps the operand's.
  */
 template <int Kind, bool Image>
-__attribute__((target("avx512f"))) int floatArithmeticRun512(float *__restrict line,
-                                                             const float *__restrict other,
-                                                             float k, int done, int n) {
-  const __m512 constant = _mm512_set1_ps(k);
-  if (Kind != FLOAT_DIV) {
-    // Two runs a step, checked together: a lane's magnitude bits xor those
-    // of the largest float are zero only there, so the least lane of the
-    // four results tells it in one test (a quotient keeps the plain check,
-    // its zero divisors being compared as floats).  When a pair fails, its
-    // first run is checked alone and stored if it passes.
-    for (; done + 2 * kFloatRun <= n; done += 2 * kFloatRun) {
-      float *at = line + done;
-      const float *by = Image ? other + done : nullptr;
-      const __m512 b0 = Image ? _mm512_loadu_ps(by) : constant;
-      const __m512 b1 = Image ? _mm512_loadu_ps(by + 16) : constant;
-      const __m512 b2 = Image ? _mm512_loadu_ps(by + 32) : constant;
-      const __m512 b3 = Image ? _mm512_loadu_ps(by + 48) : constant;
-      const __m512 r0 = floatOp512<Kind, Kind == FLOAT_MUL>(_mm512_loadu_ps(at), b0);
-      const __m512 r1 = floatOp512<Kind>(_mm512_loadu_ps(at + 16), b1);
-      const __m512 r2 = floatOp512<Kind, Kind == FLOAT_MUL>(_mm512_loadu_ps(at + 32), b2);
-      const __m512 r3 = floatOp512<Kind>(_mm512_loadu_ps(at + 48), b3);
-      const __m512i nearest =
-          leastOf(leastOf(awayFromLargest(r0), awayFromLargest(r1)),
-                  leastOf(awayFromLargest(r2), awayFromLargest(r3)));
-      if (_mm512_testn_epi32_mask(nearest, nearest)) {
-        if (floatEdge512<Kind>(0xffff, r0, b0) | floatEdge512<Kind>(0xffff, r1, b1)) return done;
-        _mm512_storeu_ps(at, r0);
-        _mm512_storeu_ps(at + 16, r1);
-        return done + kFloatRun;
-      }
-      _mm512_storeu_ps(at, r0);
-      _mm512_storeu_ps(at + 16, r1);
-      _mm512_storeu_ps(at + 32, r2);
-      _mm512_storeu_ps(at + 48, r3);
-    }
-  }
+__attribute__((target("avx2"))) int floatArithmeticRun256(float *__restrict line,
+                                                          const float *__restrict other, float k,
+                                                          int done, int n) {
+  const __m256 constant = _mm256_set1_ps(k);
+  __m256 a[4], b[4], r[4];
   for (; done + kFloatRun <= n; done += kFloatRun) {
     float *at = line + done;
-    const __m512 b0 = Image ? _mm512_loadu_ps(other + done) : constant;
-    const __m512 b1 = Image ? _mm512_loadu_ps(other + done + 16) : constant;
-    const __m512 r0 = floatOp512<Kind, Kind == FLOAT_MUL>(_mm512_loadu_ps(at), b0);
-    const __m512 r1 = floatOp512<Kind>(_mm512_loadu_ps(at + 16), b1);
-    if (floatEdge512<Kind>(0xffff, r0, b0) | floatEdge512<Kind>(0xffff, r1, b1)) return done;
-    _mm512_storeu_ps(at, r0);
-    _mm512_storeu_ps(at + 16, r1);
+    const float *by = Image ? other + done : nullptr;
+#define FLOAT_STEP(v, swap)                                      \
+  a[v] = _mm256_loadu_ps(at + 8 * (v));                          \
+  b[v] = Image ? _mm256_loadu_ps(by + 8 * (v)) : constant;       \
+  r[v] = floatOp256<Kind, swap>(a[v], b[v]);                     \
+  _mm256_storeu_ps(at + 8 * (v), r[v]);
+    FLOAT_STEP(0, Kind == FLOAT_MUL)
+    FLOAT_STEP(1, Kind == FLOAT_MUL)
+    FLOAT_STEP(2, false)
+    FLOAT_STEP(3, false)
+#undef FLOAT_STEP
+    // Short of a quotient's zero divisors, a lane's edge is its magnitude
+    // bits equal to the largest float's: one test of the four minima.
+    if (Kind == FLOAT_DIV ? floatRunEdge256<Kind>(r, b) : anyLargest(r[0], r[1], r[2], r[3])) {
+      _mm256_storeu_ps(at, a[0]);
+      _mm256_storeu_ps(at + 8, a[1]);
+      _mm256_storeu_ps(at + 16, a[2]);
+      _mm256_storeu_ps(at + 24, a[3]);
+      return done;
+    }
   }
   if (done < n) {
     // The last, shorter run: lanes past n are neither read nor written.
     const int left = n - done, steps = left & ~15;
-    const uint32_t swapped = left - steps >= 8 ? 0xffu << steps : 0;
-    const __mmask16 m0 = static_cast<__mmask16>(left >= 16 ? 0xffff : (1u << left) - 1);
-    const __mmask16 m1 = static_cast<__mmask16>(left > 16 ? (1u << (left - 16)) - 1 : 0);
-    const __mmask16 s0 = static_cast<__mmask16>(swapped);
-    const __mmask16 s1 = static_cast<__mmask16>(swapped >> 16);
+    const int swapped = left - steps >= 8 ? steps / 8 : -1;
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     float *at = line + done;
-    const __m512 a0 = _mm512_maskz_loadu_ps(m0, at), a1 = _mm512_maskz_loadu_ps(m1, at + 16);
-    const __m512 b0 = Image ? _mm512_maskz_loadu_ps(m0, other + done) : constant;
-    const __m512 b1 = Image ? _mm512_maskz_loadu_ps(m1, other + done + 16) : constant;
-    const __m512 r0 =
-        _mm512_mask_blend_ps(s0, floatOp512<Kind>(a0, b0), floatOp512<Kind, true>(a0, b0));
-    const __m512 r1 =
-        _mm512_mask_blend_ps(s1, floatOp512<Kind>(a1, b1), floatOp512<Kind, true>(a1, b1));
-    if (floatEdge512<Kind>(m0, r0, b0) | floatEdge512<Kind>(m1, r1, b1)) return done;
-    _mm512_mask_storeu_ps(at, m0, r0);
-    _mm512_mask_storeu_ps(at + 16, m1, r1);
+    bool edge = false;
+    __m256i mask[4];
+    for (int v = 0; v < 4; v++) {
+      mask[v] = _mm256_cmpgt_epi32(_mm256_set1_epi32(left - 8 * v), lane);
+      a[v] = _mm256_maskload_ps(at + 8 * v, mask[v]);
+      b[v] = Image ? _mm256_maskload_ps(other + done + 8 * v, mask[v]) : constant;
+      r[v] = v == swapped ? floatOp256<Kind, true>(a[v], b[v]) : floatOp256<Kind>(a[v], b[v]);
+      edge |= floatEdge256<Kind>(_mm256_castsi256_ps(mask[v]), r[v], b[v]);
+    }
+    if (edge) return done;
+    for (int v = 0; v < 4; v++) _mm256_maskstore_ps(at + 8 * v, mask[v], r[v]);
   }
   return n;
 }
+#undef FLOAT_AVX2
 
-/* Whether the processor (and the system) runs AVX-512 code. */
-bool hasAvx512() {
-  static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx512f"));
+/* Whether the processor (and the system) runs AVX2 code. */
+bool hasAvx2() {
+  static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
   return has;
 }
 #endif
 
-/* floatArithmeticRun, with AVX-512 where the processor has it. */
+/* floatArithmeticRun, with AVX2 where the processor has it. */
 template <int Kind>
 int floatArithmeticRuns(float *line, const float *other, float k, int done, int n) {
 #if defined(__x86_64__)
-  if (hasAvx512())
-    return other ? floatArithmeticRun512<Kind, true>(line, other, k, done, n)
-                 : floatArithmeticRun512<Kind, false>(line, nullptr, k, done, n);
+  if (hasAvx2())
+    return other ? floatArithmeticRun256<Kind, true>(line, other, k, done, n)
+                 : floatArithmeticRun256<Kind, false>(line, nullptr, k, done, n);
 #endif
   return floatArithmeticRun(Kind, line, other, k, done, n);
 }
