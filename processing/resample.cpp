@@ -221,7 +221,6 @@ void streamCopy(const float *from, int n, float *to) {
 
 inline void streamFence() { _mm_sfence(); }
 constexpr int64_t kStreamBytes = int64_t{32} << 20;
-constexpr bool kStreams = true;
 #else
 void streamCopy(const float *from, int n, float *to) {
   if (from) std::copy(from, from + n, to);
@@ -229,7 +228,6 @@ void streamCopy(const float *from, int n, float *to) {
 }
 inline void streamFence() {}
 constexpr int64_t kStreamBytes = INT64_MAX;
-constexpr bool kStreams = true;
 #endif
 
 /* resampleBilinearV into a streamed line. */
@@ -741,7 +739,7 @@ void resampleRows(ResampleWork *w) {
     }
     if (resident) {
       /* An output larger than any cache would hold is streamed. */
-      stream = kStreams && int64_t{4} * pairs * outRows * outColumns >= kStreamBytes;
+      stream = int64_t{4} * pairs * outRows * outColumns >= kStreamBytes;
       for (int p = 0; p < pairs; p++)
         for (int i = 0; i < outRows; i++) setRAMImageDirty(w->out, i, w->dest[p]);
       parallelRows(outRows, grain, block, [&](int rows) { return tell(rows, false); });

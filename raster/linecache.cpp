@@ -717,9 +717,8 @@ int setRAMImageBuf(RAMIMG *image, int rows, bool cleared) {
   // before it is used.
   const bool zeros = frameBytes > 0 || (resident ? cleared : layoutClass(h.imgid) == LC_NONE);
   // A new memory image's lines in a kept block are zeroed one by one as
-  // they are first had (a large block's all at the first read), and not at
-  // all when had to be filled whole: a module writing every line of its
-  // output then never clears it.  (A
+  // they are first had, and not at all when had to be filled whole: a
+  // module writing every line of its output then never clears it.  (A
   // band-sequential image's lines are had without a tag; a 1-bit one's
   // block may be viewed whole as a bitmap.)
   const bool lazy = resident && zeros && fill == 0 && h.imgid != IMG_MBSQ && h.pixelid != P_1BIT;
@@ -795,12 +794,6 @@ __attribute__((noinline)) unsigned char *loadRAMImageLine(RAMIMG *image, int row
                                                           int load, int64_t tag, int slot) {
   const ImageHeader &h = image->header;
   unsigned char *line = lineAt(image, slot);
-  if (image->linesUnzeroed && load && int64_t{image->cacheLines} * image->lineBytes > kClearInPlace) {
-    // A large one is zeroed as a whole at the first line read, its pages
-    // given back: as cheap as for a fresh block, and no clearing here.
-    settleRAMImageLines(image);
-    return line;
-  }
   if (image->linesUnzeroed) {
     // A memory image's line first had: nothing to write back or read.
     if (load) memset(line, 0, static_cast<size_t>(image->lineBytes));

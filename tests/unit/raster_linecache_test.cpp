@@ -357,10 +357,10 @@ TEST(LineCache, RecycledBlocksShowNoOldPixels) {
 }
 
 // A new image on a large old block (over 32 MiB) is not cleared either:
-// lines had to be filled whole keep what their writer puts there; the
-// first line read, or emptying the cache, zeros every other line at once
-// (the whole pages among them given back), runs of lines that end inside
-// a page included.
+// lines had to be filled whole keep what their writer puts there; a line
+// read is zeroed as it is first had, and emptying the cache zeros every
+// other line at once (the whole pages among them given back), runs of
+// lines that end inside a page included.
 TEST(LineCache, LargeRecycledBlockZeroedAtFirstRead) {
   const int rows = 8300, columns = 4100;
   ImageHeader h = rawHeader("@large", IMG_MBIL, P_BYTE, rows, columns, 1, 0, columns);
@@ -379,9 +379,12 @@ TEST(LineCache, LargeRecycledBlockZeroedAtFirstRead) {
       EXPECT_EQ(line[columns - 1], 0xCD);
       memset(line, row % 250 + 1, columns);
     }
-    if (read) EXPECT_EQ(getRAMImageLine(fresh, 3, 0, 1)[0], 0);
-    else invalidateRAMImageCache(fresh);
-    EXPECT_FALSE(fresh->linesUnzeroed);
+    if (read) {
+      EXPECT_EQ(getRAMImageLine(fresh, 3, 0, 1)[0], 0);
+    } else {
+      invalidateRAMImageCache(fresh);
+      EXPECT_FALSE(fresh->linesUnzeroed);
+    }
     int wrong = 0;
     for (int row = 0; row < rows; row++) {
       const unsigned char *line = getRAMImageLine(fresh, row, 0, 1);
