@@ -17,6 +17,9 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "core/core.h"
 #include "core/options.h"
@@ -165,6 +168,80 @@ void resampleBilinearV(const float *__restrict top, const float *__restrict bott
   for (int j = 0; j < columns; j++) line[j] = w * top[j] + v * bottom[j];
   std::fill(line, line + bc.inFrom, 0.0f);
   std::fill(line + std::max(bc.inTo, bc.inFrom), line + columns, 0.0f);
+}
+
+/*
+ * Output lines of a large output go out with streaming stores: nothing
+ * reads them back soon, and an ordinary store first reads each cache line
+ * it fills, doubling the traffic.  Each kernel makes the values its
+ * counterpart above makes (the same products and sums, no fused ones);
+ * a thread ends its streamed lines with streamFence before they are read.
+ */
+#if defined(__x86_64__)
+/* Floats until `to` is on a boundary of `bytes` (within n). */
+inline int streamHead(const float *to, int n, int bytes) {
+  const int off = static_cast<int>(reinterpret_cast<uintptr_t>(to) % bytes);
+  if (off % sizeof(float)) return n;  /* never aligned: ordinary stores */
+  return std::min(n, off ? (bytes - off) / static_cast<int>(sizeof(float)) : 0);
+}
+
+__attribute__((target("avx2")))
+void streamVAvx2(const float *top, const float *bottom, float v, int n, float *to) {
+  const float w = 1 - v;
+  int j = streamHead(to, n, 32);
+  for (int k = 0; k < j; k++) to[k] = w * top[k] + v * bottom[k];
+  const __m256 vw = _mm256_set1_ps(w), vv = _mm256_set1_ps(v);
+  for (; j + 8 <= n; j += 8)
+    _mm256_stream_ps(to + j, _mm256_add_ps(_mm256_mul_ps(vw, _mm256_loadu_ps(top + j)),
+                                           _mm256_mul_ps(vv, _mm256_loadu_ps(bottom + j))));
+  for (; j < n; j++) to[j] = w * top[j] + v * bottom[j];
+}
+
+void streamVSse(const float *top, const float *bottom, float v, int n, float *to) {
+  const float w = 1 - v;
+  int j = streamHead(to, n, 16);
+  for (int k = 0; k < j; k++) to[k] = w * top[k] + v * bottom[k];
+  const __m128 vw = _mm_set1_ps(w), vv = _mm_set1_ps(v);
+  for (; j + 4 <= n; j += 4)
+    _mm_stream_ps(to + j, _mm_add_ps(_mm_mul_ps(vw, _mm_loadu_ps(top + j)),
+                                     _mm_mul_ps(vv, _mm_loadu_ps(bottom + j))));
+  for (; j < n; j++) to[j] = w * top[j] + v * bottom[j];
+}
+
+/* n floats of `from` (zeros when null) to `to`. */
+void streamCopy(const float *from, int n, float *to) {
+  int j = streamHead(to, n, 16);
+  for (int k = 0; k < j; k++) to[k] = from ? from[k] : 0.0f;
+  if (from)
+    for (; j + 4 <= n; j += 4) _mm_stream_ps(to + j, _mm_loadu_ps(from + j));
+  else
+    for (; j + 4 <= n; j += 4) _mm_stream_ps(to + j, _mm_setzero_ps());
+  for (; j < n; j++) to[j] = from ? from[j] : 0.0f;
+}
+
+inline void streamFence() { _mm_sfence(); }
+constexpr int64_t kStreamBytes = int64_t{32} << 20;
+#else
+void streamCopy(const float *from, int n, float *to) {
+  if (from) std::copy(from, from + n, to);
+  else std::fill(to, to + n, 0.0f);
+}
+inline void streamFence() {}
+constexpr int64_t kStreamBytes = INT64_MAX;
+#endif
+
+/* resampleBilinearV into a streamed line. */
+void resampleBilinearVStream(const float *top, const float *bottom, float v,
+                             const BilinearColumns &bc, int columns, float *line) {
+#if defined(__x86_64__)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  const int from = bc.inFrom, to = std::max(bc.inTo, bc.inFrom);
+  streamCopy(nullptr, from, line);
+  (avx2 ? streamVAvx2 : streamVSse)(top + from, bottom + from, v, to - from, line + from);
+  streamCopy(nullptr, columns - to, line + to);
+#else
+  resampleBilinearV(top, bottom, v, bc, columns, line);
+#endif
 }
 
 /*
@@ -504,7 +581,7 @@ void resampleRows(ResampleWork *w) {
      that falls on an input row takes its samples straight into its line,
      which then serves as that row's slot. */
   auto bilinearRows = [&](int first, int end, const std::function<const float *(int)> &row,
-                          float *const *lines) {
+                          float *const *lines, bool stream) {
     std::vector<float> slots(2 * static_cast<size_t>(outColumns));
     float *own[2] = {slots.data(), slots.data() + outColumns};
     const float *at[2] = {own[0], own[1]};
@@ -534,15 +611,22 @@ void resampleRows(ResampleWork *w) {
       float v = 0;
       const int r = position(i, &v);
       if (r == INT_MIN + 1) {
-        std::fill(line, line + outColumns, 0.0f);
+        if (stream) streamCopy(nullptr, outColumns, line);
+        else std::fill(line, line + outColumns, 0.0f);
         continue;
       }
       if (v == 0) {
-        const float *top = horizontal(r, -1, line);
-        if (top != line) std::copy(top, top + outColumns, line);
+        const float *top = horizontal(r, -1, stream ? nullptr : line);
+        if (stream) streamCopy(top, outColumns, line);
+        else if (top != line) std::copy(top, top + outColumns, line);
         continue;
       }
       const float *top = horizontal(r, -1, nullptr);
+      if (stream) {
+        const int topSlot = tags[0] == r ? 0 : 1;
+        resampleBilinearVStream(top, horizontal(r + 1, topSlot, nullptr), v, bc, outColumns, line);
+        continue;
+      }
       /* The lower row straight into the next output row when that row
          falls on it. */
       float next = 1;
@@ -552,6 +636,7 @@ void resampleRows(ResampleWork *w) {
       const int topSlot = tags[0] == r ? 0 : 1;
       resampleBilinearV(top, horizontal(r + 1, topSlot, into), v, bc, outColumns, line);
     }
+    if (stream) streamFence();
   };
 
   /* Rounds of output rows with their output lines (or buffers) and input
@@ -606,12 +691,13 @@ void resampleRows(ResampleWork *w) {
   auto input = [&](int p, int r) -> const float *& {
     return inputs[static_cast<size_t>(p) * count + (r - lo)];
   };
+  bool stream = false;  /* output lines streamed (bilinear) */
   /* Rows first .. end - 1 of those from `done`, every pair, into outputs. */
   auto block = [&](int first, int end) {
     if (w->method == RSP_BI && span > 0) {
       for (int p = 0; p < pairs; p++)
         bilinearRows(done + first, done + end, [&](int r) { return input(p, r); },
-                     outputs.data() + static_cast<size_t>(p) * n + first);
+                     outputs.data() + static_cast<size_t>(p) * n + first, stream);
       return;
     }
     for (int k = first; k < end; k++)
@@ -652,6 +738,8 @@ void resampleRows(ResampleWork *w) {
                         residentFloatLine(w->out, i, w->dest[p], 0)) != nullptr;
     }
     if (resident) {
+      /* An output larger than any cache would hold is streamed. */
+      stream = int64_t{4} * pairs * outRows * outColumns >= kStreamBytes;
       for (int p = 0; p < pairs; p++)
         for (int i = 0; i < outRows; i++) setRAMImageDirty(w->out, i, w->dest[p]);
       parallelRows(outRows, grain, block, [&](int rows) { return tell(rows, false); });
@@ -743,7 +831,7 @@ void resampleRows(ResampleWork *w) {
                                        : outputs[static_cast<size_t>(p) * n + k];
         auto row = [&](int r) { return stage.input(p, r, input(p, r)); };
         if (w->method == RSP_BI && span > 0)
-          bilinearRows(done + first, done + end, row, lines.data());
+          bilinearRows(done + first, done + end, row, lines.data(), false);
         else
           for (int k = first; k < end; k++) combine(done + k, row, lines[k - first]);
         if (stagedOut)

@@ -460,8 +460,8 @@ unsigned char *allocCacheBlock(int64_t size, bool cleared, bool *unzeroed) {
   const int64_t page = std::max<long>(sysconf(_SC_PAGESIZE), 4096);
   const int64_t total = (size + kHead + page - 1) / page * page;
   if (unsigned char *start = takeSpareBlock(total)) {
-    if (cleared && size <= kClearInPlace && unzeroed) {
-      *unzeroed = true;  /* the caller zeros what it uses */
+    if (cleared && unzeroed) {
+      *unzeroed = true;  /* the caller zeros what it uses (settleRAMImageLines) */
     } else if (cleared && size <= kClearInPlace) {
       // In pieces of 1 MiB on the worker pool: a cleared output is
       // created while every other thread waits for its rows.
@@ -918,10 +918,27 @@ int claimRAMImageLines(RAMIMG *image) {
  */
 void settleRAMImageLines(RAMIMG *image) {
   if (!image->cache || !image->linesUnzeroed) return;
-  for (int i = 0; i < image->cacheLines; i++) {
-    if (image->lineTags[i] == i) continue;
-    memset(lineAt(image, i), 0, static_cast<size_t>(image->lineBytes));
-    image->lineTags[i] = i;
+  const bool large = int64_t{image->cacheLines} * image->lineBytes > kClearInPlace;
+  const uintptr_t page = static_cast<uintptr_t>(std::max<long>(sysconf(_SC_PAGESIZE), 4096));
+  for (int i = 0; i < image->cacheLines;) {
+    if (image->lineTags[i] == i) {
+      i++;
+      continue;
+    }
+    int end = i;
+    while (end < image->cacheLines && image->lineTags[end] != end) end++;
+    for (int k = i; k < end; k++) image->lineTags[k] = k;
+    // A run of lines not had: a large block's whole pages in it go back to
+    // the system, to come again zeroed as they are touched.
+    const uintptr_t from = reinterpret_cast<uintptr_t>(lineAt(image, i));
+    const uintptr_t to = reinterpret_cast<uintptr_t>(lineAt(image, end));
+    uintptr_t first = (from + page - 1) & ~(page - 1), last = to & ~(page - 1);
+    if (!large || last <= first ||
+        madvise(reinterpret_cast<void *>(first), last - first, MADV_DONTNEED) != 0)
+      first = last = to;
+    memset(reinterpret_cast<void *>(from), 0, first - from);
+    memset(reinterpret_cast<void *>(last), 0, to - last);
+    i = end;
   }
   image->linesUnzeroed = false;
 }

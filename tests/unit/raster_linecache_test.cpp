@@ -356,6 +356,46 @@ TEST(LineCache, RecycledBlocksShowNoOldPixels) {
   freeRAMImage(filled);
 }
 
+// A new image on a large old block (over 32 MiB) is not cleared either:
+// lines had to be filled whole keep what their writer puts there; a line
+// read is zeroed as it is first had, and emptying the cache zeros every
+// other line at once (the whole pages among them given back), runs of
+// lines that end inside a page included.
+TEST(LineCache, LargeRecycledBlockZeroedAtFirstRead) {
+  const int rows = 8300, columns = 4100;
+  ImageHeader h = rawHeader("@large", IMG_MBIL, P_BYTE, rows, columns, 1, 0, columns);
+  const int written[] = {0, 1, 2, 7, 4000, rows - 1};
+  for (bool read : {true, false}) {
+    SCOPED_TRACE(read);
+    RAMIMG *old = createRAMImage(&h, nullptr, nullptr);
+    ASSERT_NE(old, nullptr);
+    for (int row = 0; row < rows; row++) memset(getRAMImageLine(old, row, 0, 1), 0xCD, columns);
+    freeRAMImage(old);
+    RAMIMG *fresh = createRAMImage(&h, nullptr, nullptr);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_TRUE(fresh->linesUnzeroed);  // the old block, not cleared
+    for (int row : written) {
+      unsigned char *line = getRAMImageLine(fresh, row, 0, 0);
+      EXPECT_EQ(line[columns - 1], 0xCD);
+      memset(line, row % 250 + 1, columns);
+    }
+    if (read) {
+      EXPECT_EQ(getRAMImageLine(fresh, 3, 0, 1)[0], 0);
+    } else {
+      invalidateRAMImageCache(fresh);
+      EXPECT_FALSE(fresh->linesUnzeroed);
+    }
+    int wrong = 0;
+    for (int row = 0; row < rows; row++) {
+      const unsigned char *line = getRAMImageLine(fresh, row, 0, 1);
+      const bool kept = std::count(std::begin(written), std::end(written), row) > 0;
+      wrong += std::count(line, line + columns, kept ? row % 250 + 1 : 0) != columns;
+    }
+    EXPECT_EQ(wrong, 0);
+    freeRAMImage(fresh);
+  }
+}
+
 TEST(LineCache, SwapLineBytes) {
   unsigned char line[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   swapLineBytes(P_USHORT, 4, line);
