@@ -185,19 +185,7 @@ inline int streamHead(const float *to, int n, int bytes) {
   return std::min(n, off ? (bytes - off) / static_cast<int>(sizeof(float)) : 0);
 }
 
-__attribute__((target("avx2")))
-void streamVAvx2(const float *top, const float *bottom, float v, int n, float *to) {
-  const float w = 1 - v;
-  int j = streamHead(to, n, 32);
-  for (int k = 0; k < j; k++) to[k] = w * top[k] + v * bottom[k];
-  const __m256 vw = _mm256_set1_ps(w), vv = _mm256_set1_ps(v);
-  for (; j + 8 <= n; j += 8)
-    _mm256_stream_ps(to + j, _mm256_add_ps(_mm256_mul_ps(vw, _mm256_loadu_ps(top + j)),
-                                           _mm256_mul_ps(vv, _mm256_loadu_ps(bottom + j))));
-  for (; j < n; j++) to[j] = w * top[j] + v * bottom[j];
-}
-
-void streamVSse(const float *top, const float *bottom, float v, int n, float *to) {
+void streamV(const float *top, const float *bottom, float v, int n, float *to) {
   const float w = 1 - v;
   int j = streamHead(to, n, 16);
   for (int k = 0; k < j; k++) to[k] = w * top[k] + v * bottom[k];
@@ -234,10 +222,9 @@ constexpr int64_t kStreamBytes = INT64_MAX;
 void resampleBilinearVStream(const float *top, const float *bottom, float v,
                              const BilinearColumns &bc, int columns, float *line) {
 #if defined(__x86_64__)
-  static const bool avx2 = __builtin_cpu_supports("avx2");
   const int from = bc.inFrom, to = std::max(bc.inTo, bc.inFrom);
   streamCopy(nullptr, from, line);
-  (avx2 ? streamVAvx2 : streamVSse)(top + from, bottom + from, v, to - from, line + from);
+  streamV(top + from, bottom + from, v, to - from, line + from);
   streamCopy(nullptr, columns - to, line + to);
 #else
   resampleBilinearV(top, bottom, v, bc, columns, line);
