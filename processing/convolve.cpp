@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdint.h>
+#include <immintrin.h>
 #include <math.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -126,6 +127,15 @@ inline void loadWide(const float *p, Doubles4 *v) {
   *v = __builtin_convertvector(f, Doubles4);
 }
 inline void loadWide(const double *p, Doubles4 *v) { memcpy(v, p, sizeof *v); }
+/* The dense filter's loads: four floats widened in one instruction (g++ 12
+   splits a converted Floats4 into halves, and builds an element-wise one
+   from scalar loads inside the filter's loops).  Only the AVX builds read
+   float rows; the baseline widens them first. */
+__attribute__((target("avx"))) inline void loadDense(const float *p, Doubles4 *v) {
+  const __m256d wide = _mm256_cvtps_pd(_mm_loadu_ps(p));
+  memcpy(v, &wide, sizeof *v);
+}
+inline void loadDense(const double *p, Doubles4 *v) { memcpy(v, p, sizeof *v); }
 /* Four sums rounded to float, stored. */
 #define storeNarrow(sums, p)                                    \
   do {                                                          \
@@ -194,8 +204,9 @@ void convolveTaps(const double *const *window, const KernelTap *taps, int tapCou
 /*
  * convolveDenseRows --
  *     Output rows of a kernel with no zero weight: window holds the
- *     ny + rows - 1 input rows they read, widened to double (output row r
- *     reads window[r] to window[r + ny - 1]).  The rows go in groups whose
+ *     ny + rows - 1 input rows they read, widened to double or as floats
+ *     widened as they are loaded (output row r reads window[r] to
+ *     window[r + ny - 1]).  The rows go in groups whose
  *     sums stay in registers across sixteen columns, so each input vector
  *     is loaded once for every row of its group that reads it; each pixel
  *     still sums its taps in the kernel's order, so the values are those of
@@ -205,8 +216,8 @@ void convolveTaps(const double *const *window, const KernelTap *taps, int tapCou
  */
 /* Input row j of a group of R output rows, which rows LO to HI read
    (output row r with the kernel's row j - r). */
-template <int R, int LO, int HI>
-__attribute__((always_inline)) inline void denseStep(Doubles4 (&acc)[R][4], const double *row,
+template <int R, int LO, int HI, class Sample>
+__attribute__((always_inline)) inline void denseStep(Doubles4 (&acc)[R][4], const Sample *row,
                                                      const double *weights, int j, int nx) {
   const double *weightRows[R];
 #pragma GCC unroll 8
@@ -218,7 +229,7 @@ __attribute__((always_inline)) inline void denseStep(Doubles4 (&acc)[R][4], cons
 #pragma GCC unroll 4
     for (int q = 0; q < 4; q++) {
       Doubles4 v;
-      loadWide(row + n + 4 * q, &v);
+      loadDense(row + n + 4 * q, &v);
 #pragma GCC unroll 8
       for (int r = LO; r <= HI; r++) acc[r][q] += Doubles4{k[r], k[r], k[r], k[r]} * v;
     }
@@ -226,9 +237,9 @@ __attribute__((always_inline)) inline void denseStep(Doubles4 (&acc)[R][4], cons
 }
 
 /* The first R - 1 input rows of a group: row J is read by rows 0 to J. */
-template <int R, int J>
+template <int R, int J, class Sample>
 __attribute__((always_inline)) inline void denseHead(Doubles4 (&acc)[R][4],
-                                                     const double *const *window, int x,
+                                                     const Sample *const *window, int x,
                                                      const double *weights, int nx) {
   if constexpr (J < R - 1) {
     denseStep<R, 0, J>(acc, window[J] + x, weights, J, nx);
@@ -237,9 +248,9 @@ __attribute__((always_inline)) inline void denseHead(Doubles4 (&acc)[R][4],
 }
 
 /* The last R - 1 input rows of a group: row ny - 1 + L is read by rows L to R - 1. */
-template <int R, int L>
+template <int R, int L, class Sample>
 __attribute__((always_inline)) inline void denseTail(Doubles4 (&acc)[R][4],
-                                                     const double *const *window, int x,
+                                                     const Sample *const *window, int x,
                                                      const double *weights, int nx, int ny) {
   if constexpr (L < R) {
     denseStep<R, L, R - 1>(acc, window[ny - 1 + L] + x, weights, ny - 1 + L, nx);
@@ -248,7 +259,8 @@ __attribute__((always_inline)) inline void denseTail(Doubles4 (&acc)[R][4],
 }
 
 /* Columns past the last whole vector block, pixel by pixel. */
-inline void denseColumns(const double *const *window, const double *weights, int nx, int ny,
+template <class Sample>
+inline void denseColumns(const Sample *const *window, const double *weights, int nx, int ny,
                          int x, int columns, int rows, float *__restrict const *out) {
   for (; x < columns; x++)
     for (int r = 0; r < rows; r++) {
@@ -263,10 +275,10 @@ inline void denseColumns(const double *const *window, const double *weights, int
 /* Tail step L of the block at x (rows L to R - 1, input row ny - 1 + L)
    beside head step L - 1 of the block at x + 16 (rows 0 to L - 1, input
    row L - 1), so that every row of the group has sums in flight. */
-template <int R, int L>
+template <int R, int L, class Sample>
 __attribute__((always_inline)) inline void denseOverlapStep(Doubles4 (&acc)[R][4],
-                                                            const double *tailRow,
-                                                            const double *headRow,
+                                                            const Sample *tailRow,
+                                                            const Sample *headRow,
                                                             const double *weights, int nx,
                                                             int ny) {
   const double *weightRows[R];
@@ -280,8 +292,8 @@ __attribute__((always_inline)) inline void denseOverlapStep(Doubles4 (&acc)[R][4
 #pragma GCC unroll 4
     for (int q = 0; q < 4; q++) {
       Doubles4 late, early;
-      loadWide(tailRow + n + 4 * q, &late);
-      loadWide(headRow + n + 4 * q, &early);
+      loadDense(tailRow + n + 4 * q, &late);
+      loadDense(headRow + n + 4 * q, &early);
 #pragma GCC unroll 8
       for (int r = 0; r < R; r++)
         acc[r][q] += Doubles4{k[r], k[r], k[r], k[r]} * (r < L ? early : late);
@@ -302,9 +314,9 @@ __attribute__((always_inline)) inline void denseFinishRow(Doubles4 (&acc)[R][4],
 
 /* The tail of the block at x overlapped with the head of the next one,
    from step L on; row L is done after step L. */
-template <int R, int L>
+template <int R, int L, class Sample>
 __attribute__((always_inline)) inline void denseOverlap(Doubles4 (&acc)[R][4],
-                                                        const double *const *window, int x,
+                                                        const Sample *const *window, int x,
                                                         const double *weights, int nx, int ny,
                                                         float *__restrict const *out) {
   if constexpr (L < R) {
@@ -316,8 +328,8 @@ __attribute__((always_inline)) inline void denseOverlap(Doubles4 (&acc)[R][4],
 
 /* A group of R rows (R <= ny): blocks of sixteen columns, each block's
    last input rows read beside the next block's first. */
-template <int R>
-__attribute__((always_inline)) inline void denseGroup(const double *const *window,
+template <int R, class Sample>
+__attribute__((always_inline)) inline void denseGroup(const Sample *const *window,
                                                       const double *weights, int nx, int ny,
                                                       int columns, float *__restrict const *out) {
   int x = 0;
@@ -343,17 +355,17 @@ __attribute__((always_inline)) inline void denseGroup(const double *const *windo
 /* Input row J of the block at x and input row JN of the block at x + 16
    (none when negative) for a group of R rows of a 3 x 3 kernel: output row
    r reads input row j with the kernel's row j - r. */
-template <int R, int J, int JN>
+template <int R, int J, int JN, class Sample>
 __attribute__((always_inline)) inline void dense3x3Step(Doubles4 (&acc)[R][4],
-                                                        const double *const *window, int x,
+                                                        const Sample *const *window, int x,
                                                         const double (&k)[3][3]) {
 #pragma GCC unroll 3
   for (int n = 0; n < 3; n++)
 #pragma GCC unroll 4
     for (int q = 0; q < 4; q++) {
       Doubles4 late = {}, early = {};
-      if constexpr (J >= 0) loadWide(window[J] + x + n + 4 * q, &late);
-      if constexpr (JN >= 0) loadWide(window[JN] + x + 16 + n + 4 * q, &early);
+      if constexpr (J >= 0) loadDense(window[J] + x + n + 4 * q, &late);
+      if constexpr (JN >= 0) loadDense(window[JN] + x + 16 + n + 4 * q, &early);
 #pragma GCC unroll 8
       for (int r = 0; r < R; r++) {
         if (JN >= 0 && r <= JN && JN - r < 3) {
@@ -368,9 +380,9 @@ __attribute__((always_inline)) inline void dense3x3Step(Doubles4 (&acc)[R][4],
 }
 
 /* Input rows J to LAST of the block at x alone. */
-template <int R, int J, int LAST>
+template <int R, int J, int LAST, class Sample>
 __attribute__((always_inline)) inline void dense3x3Steps(Doubles4 (&acc)[R][4],
-                                                         const double *const *window, int x,
+                                                         const Sample *const *window, int x,
                                                          const double (&k)[3][3]) {
   if constexpr (J <= LAST) {
     dense3x3Step<R, J, -1>(acc, window, x, k);
@@ -380,9 +392,9 @@ __attribute__((always_inline)) inline void dense3x3Steps(Doubles4 (&acc)[R][4],
 
 /* Input rows J to R + 1 of the block at x beside rows J - 3 on of the next
    block; row J - 3, done with the row before, is stored first. */
-template <int R, int J>
+template <int R, int J, class Sample>
 __attribute__((always_inline)) inline void dense3x3Pairs(Doubles4 (&acc)[R][4],
-                                                         const double *const *window, int x,
+                                                         const Sample *const *window, int x,
                                                          const double (&k)[3][3],
                                                          float *__restrict const *out) {
   if constexpr (J <= R + 1) {
@@ -396,8 +408,8 @@ __attribute__((always_inline)) inline void dense3x3Pairs(Doubles4 (&acc)[R][4],
    block at x reads input rows 0 to R + 1; its rows 3 on are read beside
    the next block's rows 0 on, so every row of the group has sums in
    flight. */
-template <int R>
-__attribute__((always_inline)) inline void dense3x3Group(const double *const *window,
+template <int R, class Sample>
+__attribute__((always_inline)) inline void dense3x3Group(const Sample *const *window,
                                                          const double *weights, int columns,
                                                          float *__restrict const *out) {
   double k[3][3];
@@ -423,8 +435,8 @@ __attribute__((always_inline)) inline void dense3x3Group(const double *const *wi
 }
 
 /* Rows from *done on in groups of G while a whole group is left. */
-template <int G>
-__attribute__((always_inline)) inline void denseGroups(const double *const *window,
+template <int G, class Sample>
+__attribute__((always_inline)) inline void denseGroups(const Sample *const *window,
                                                        const double *weights, int nx, int ny,
                                                        int columns, int rows,
                                                        float *__restrict const *out, int *done) {
@@ -435,8 +447,8 @@ __attribute__((always_inline)) inline void denseGroups(const double *const *wind
 }
 
 /* All the rows, in groups of up to MAXG rows (groups no higher than the kernel). */
-template <int MAXG>
-__attribute__((always_inline)) inline void denseRowsBody(const double *const *window,
+template <int MAXG, class Sample>
+__attribute__((always_inline)) inline void denseRowsBody(const Sample *const *window,
                                                          const double *weights, int nx, int ny,
                                                          int columns, int rows,
                                                          float *__restrict const *out) {
@@ -451,36 +463,68 @@ __attribute__((always_inline)) inline void denseRowsBody(const double *const *wi
   denseGroups<1>(window, weights, nx, ny, columns, rows, out, &done);
 }
 
-typedef void DenseRowsFn(const double *const *, const double *, int, int, int, int,
+template <class Sample>
+using DenseRowsFn = void(const Sample *const *, const double *, int, int, int, int,
                          float *__restrict const *);
 
+template <class Sample>
 __attribute__((target("arch=x86-64-v4")))
-void denseRowsAvx512(const double *const *window, const double *weights, int nx, int ny,
+void denseRowsAvx512(const Sample *const *window, const double *weights, int nx, int ny,
                      int columns, int rows, float *__restrict const *out) {
   denseRowsBody<6>(window, weights, nx, ny, columns, rows, out);
 }
 
+template <class Sample>
 __attribute__((target("arch=x86-64-v3")))
-void denseRowsAvx2(const double *const *window, const double *weights, int nx, int ny,
+void denseRowsAvx2(const Sample *const *window, const double *weights, int nx, int ny,
                    int columns, int rows, float *__restrict const *out) {
   denseRowsBody<3>(window, weights, nx, ny, columns, rows, out);
 }
 
+template <class Sample>
+void denseRowsBaseline(const Sample *const *window, const double *weights, int nx, int ny,
+                       int columns, int rows, float *__restrict const *out);
+
+template <>
 void denseRowsBaseline(const double *const *window, const double *weights, int nx, int ny,
                        int columns, int rows, float *__restrict const *out) {
   denseRowsBody<3>(window, weights, nx, ny, columns, rows, out);
 }
 
-DenseRowsFn *pickDenseRows() {
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("x86-64-v4")) return denseRowsAvx512;
-  if (__builtin_cpu_supports("x86-64-v3")) return denseRowsAvx2;
-  return denseRowsBaseline;
+/* Float rows on machines without AVX: widened first (the same sums). */
+template <>
+void denseRowsBaseline(const float *const *window, const double *weights, int nx, int ny,
+                       int columns, int rows, float *__restrict const *out) {
+  const int inputs = ny + rows - 1;
+  const size_t width = static_cast<size_t>(columns) + nx - 1;
+  std::vector<double> wide(width * inputs);
+  const double *wideRows[kMaxKernelWeights + 8];
+  for (int m = 0; m < inputs; m++) {
+    std::copy(window[m], window[m] + width, wide.data() + m * width);
+    wideRows[m] = wide.data() + m * width;
+  }
+  denseRowsBaseline(wideRows, weights, nx, ny, columns, rows, out);
 }
 
+template <class Sample>
+DenseRowsFn<Sample> *pickDenseRows() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("x86-64-v4")) return denseRowsAvx512<Sample>;
+  if (__builtin_cpu_supports("x86-64-v3")) return denseRowsAvx2<Sample>;
+  return denseRowsBaseline<Sample>;
+}
+
+/* Widened rows (a ring) or the float lines themselves, widened as they are
+   loaded: the same sums either way. */
 void convolveDenseRows(const double *const *window, const double *weights, int nx, int ny,
                        int columns, int rows, float *__restrict const *out) {
-  static DenseRowsFn *const chosen = pickDenseRows();
+  static DenseRowsFn<double> *const chosen = pickDenseRows<double>();
+  chosen(window, weights, nx, ny, columns, rows, out);
+}
+
+void convolveDenseRows(const float *const *window, const double *weights, int nx, int ny,
+                       int columns, int rows, float *__restrict const *out) {
+  static DenseRowsFn<float> *const chosen = pickDenseRows<float>();
   chosen(window, weights, nx, ny, columns, rows, out);
 }
 #undef storeNarrow
@@ -828,14 +872,15 @@ std::vector<double> denseWeights(const std::vector<KernelTap> &taps, int nx, int
 /*
  * gconvResident --
  *     "2D" from a FLOAT memory image into another: the rows are split into
- *     runs, each run filtered on the worker pool with its own ring of
- *     widened input rows, read and written where the lines lie.  Runs are
- *     long on few threads (each input row is widened about once) and short
- *     enough on many that every thread gets several.  A kernel with no zero
- *     weight filters a group of rows at a time, in strips of columns; while
- *     a strip's sums run, the input lines the next group widens are fetched
- *     into the cache, so the widening does not wait on memory.  The meter
- *     moves between rounds of runs on this thread.
+ *     runs, each run filtered on the worker pool, read and written where
+ *     the lines lie.  Runs are long on few threads and short enough on
+ *     many that every thread gets several.  A kernel with no zero weight
+ *     filters a group of rows at a time, in strips of columns, straight
+ *     from the float lines (no pass widening them first: at small sizes it
+ *     cost a fifth of the time); while a strip's sums run, the input lines
+ *     the next group adds are fetched into the cache.  Other kernels keep a
+ *     ring of widened input rows, each row widened once.  The meter moves
+ *     between rounds of runs on this thread.
  * Results:      1; 0 (nothing done) when some line is not held in memory.
  */
 int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
@@ -874,15 +919,26 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
   int run = std::clamp((w->r + workers * 4 - 1) / (workers * 4), 64, 512);
   run = (run + 11) / 12 * 12;
   const int runs = (w->r + run - 1) / run;
-  const int slots = ny + group - 1;
-  const size_t padded = static_cast<size_t>(nx) + in.columns;
-  // Slots start on 64-byte lines: the filter's loads cross fewer lines.
-  const size_t stride = (padded + 7) / 8 * 8;
-  const size_t ringSize = checkedCount(stride, static_cast<size_t>(slots)) + 8;
   auto inputLine = [&](int p, int row) {
     row = std::clamp(row, 0, in.rows - 1);
     return source[static_cast<size_t>(p) * (last - first + 1) + (row - first)];
   };
+  // Output column x reads the line from column x + shift on.  A dense kernel
+  // reads the lines where they lie between the edge pieces [0, left) and
+  // [right, c), whose columns past the line's ends come from short padded
+  // copies (whole blocks of sixteen columns when they fit).
+  const int shift = w->ic - nx / 2;
+  const int inside0 = std::min(w->c, std::max(0, -shift));
+  const int inside1 = std::clamp(in.columns - nx + 1 - shift, inside0, w->c);
+  const int left = std::min(w->c, (inside0 + 15) / 16 * 16);
+  const int right = std::max(left, left + (inside1 - left) / 16 * 16);
+  const size_t edgeStride = (static_cast<size_t>(std::max(left, w->c - right)) + nx + 6) / 8 * 8;
+  const size_t edgeSize = dense ? checkedCount(edgeStride, static_cast<size_t>(ny + group - 1)) : 0;
+  const int slots = ny + group - 1;
+  const size_t padded = static_cast<size_t>(nx) + in.columns;
+  // Slots start on 64-byte lines: the filter's loads cross fewer lines.
+  const size_t stride = (padded + 7) / 8 * 8;
+  const size_t ringSize = dense ? 0 : checkedCount(stride, static_cast<size_t>(slots)) + 8;
   constexpr int kStrip = 256;
   RowMeter meter("gconv");
   const int round = workers * 2;
@@ -891,44 +947,63 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
     parallelFor(count * w->pairs, [&](int piece) {
       const int p = piece % w->pairs, i0 = (r0 + piece / w->pairs) * run;
       const int n = std::min(run, w->r - i0);
-      // Input row i0 + j - ny/2 of the run lies in slot j % slots.
-      std::unique_ptr<double[]> ring(new double[ringSize]);
-      double *const ringStart =
-          ring.get() + (8 - reinterpret_cast<uintptr_t>(ring.get()) / sizeof(double) % 8) % 8;
-      auto slot = [&](int s) { return ringStart + static_cast<size_t>(s) * stride; };
       auto line = [&](int j) { return inputLine(p, w->ir + i0 + j - ny / 2); };
-      int held = 0;
-      auto hold = [&](int rows) {
-        for (; held < rows; held++) widenPaddedRow(line(held), in.columns, nx, slot(held % slots));
-      };
-      const double *window[kMaxKernelWeights + 8];
-      const double *strip[kMaxKernelWeights + 8];
-      float *outs[8], *stripOuts[8];
       auto output = [&](int i) { return target[static_cast<size_t>(p) * w->r + i0 + i] + w->oc; };
-      for (int i = 0; i < n; i += group) {
-        const int rows = std::min(group, n - i);
-        hold(i + ny + rows - 1);
-        for (int m = 0; m < ny + rows - 1; m++) window[m] = slot((i + m) % slots) + w->ic;
-        if (!dense) {
+      if (!dense) {
+        // Input row i0 + j - ny/2 of the run lies in slot j % slots.
+        std::unique_ptr<double[]> ring(new double[ringSize]);
+        double *const ringStart =
+            ring.get() + (8 - reinterpret_cast<uintptr_t>(ring.get()) / sizeof(double) % 8) % 8;
+        auto slot = [&](int s) { return ringStart + static_cast<size_t>(s) * stride; };
+        const double *window[kMaxKernelWeights + 8];
+        int held = 0;
+        for (int i = 0; i < n; i++) {
+          for (; held < i + ny; held++)
+            widenPaddedRow(line(held), in.columns, nx, slot(held % slots));
+          for (int m = 0; m < ny; m++) window[m] = slot((i + m) % slots) + w->ic;
           convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c, output(i));
-          continue;
         }
+        return;
+      }
+      std::unique_ptr<float[]> edge(new float[edgeSize]);
+      const float *lines[kMaxKernelWeights + 8], *window[kMaxKernelWeights + 8];
+      float *outs[8], *stripOuts[8];
+      // Columns x to x + width of the group's rows, from padded copies when
+      // the lines do not hold every column they read.
+      auto filter = [&](int x, int width, int inputs, int rows) {
+        if (x < left || x >= right) {
+          for (int m = 0; m < inputs; m++) {
+            float *copy = edge.get() + static_cast<size_t>(m) * edgeStride;
+            for (int t = 0; t < width + nx - 1; t++)
+              copy[t] = lines[m][std::clamp(x + shift + t, 0, in.columns - 1)];
+            window[m] = copy;
+          }
+        } else {
+          for (int m = 0; m < inputs; m++) window[m] = lines[m] + x + shift;
+        }
+        for (int r = 0; r < rows; r++) stripOuts[r] = outs[r] + x;
+        convolveDenseRows(window, weights.data(), nx, ny, width, rows, stripOuts);
+      };
+      for (int i = 0; i < n; i += group) {
+        const int rows = std::min(group, n - i), inputs = ny + rows - 1;
+        for (int m = 0; m < inputs; m++) lines[m] = line(i + m);
         for (int r = 0; r < rows; r++) outs[r] = output(i + r);
-        // Rows held..ahead - 1 are the next group's new input rows.
-        const int ahead = i + rows < n ? i + rows + std::min(group, n - i - rows) + ny - 1 : held;
-        for (int x = 0; x < w->c; x += kStrip) {
-          const int width = std::min(kStrip, w->c - x);
-          const int64_t from = int64_t{x} * in.columns / w->c;
-          const int64_t to = int64_t{x + width} * in.columns / w->c;
-          for (int j = held; j < ahead; j++) {
+        // Rows i + inputs to ahead - 1 are the next group's new input rows:
+        // fetched into the cache while the strips before them run.
+        const int ahead = i + rows < n ? i + rows + std::min(group, n - i - rows) + ny - 1 : 0;
+        if (left > 0) filter(0, left, inputs, rows);
+        for (int x = left; x < right; x += kStrip) {
+          const int width = std::min(kStrip, right - x);
+          const int64_t from = std::max<int64_t>(0, x + shift);
+          const int64_t to = std::min<int64_t>(in.columns, x + shift + width);
+          for (int j = i + inputs; j < ahead; j++) {
             const float *start = line(j);
             for (const float *at = start + from, *end = start + to; at < end; at += 16)
               __builtin_prefetch(at, 0, 2);
           }
-          for (int m = 0; m < ny + rows - 1; m++) strip[m] = window[m] + x;
-          for (int r = 0; r < rows; r++) stripOuts[r] = outs[r] + x;
-          convolveDenseRows(strip, weights.data(), nx, ny, width, rows, stripOuts);
+          filter(x, width, inputs, rows);
         }
+        if (right < w->c) filter(right, w->c - right, inputs, rows);
       }
     });
     const int done = std::min(w->r, (r0 + count) * run);
