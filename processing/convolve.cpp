@@ -136,6 +136,26 @@ __attribute__((target("avx"))) inline void loadDense(const float *p, Doubles4 *v
   memcpy(v, &wide, sizeof *v);
 }
 inline void loadDense(const double *p, Doubles4 *v) { memcpy(v, p, sizeof *v); }
+/* Eight lanes on AVX-512 builds: the same sums, half the instructions. */
+typedef double Doubles8 __attribute__((vector_size(64)));
+template <class V> constexpr int kLanes = sizeof(V) / sizeof(double);
+/* (The masked forms with every lane set: g++ 12's plain ones start from an
+   undefined vector and warn.) */
+__attribute__((target("avx512f"))) inline void loadDense(const float *p, Doubles8 *v) {
+  const __m512d wide = _mm512_mask_cvtps_pd(_mm512_setzero_pd(), 0xff, _mm256_loadu_ps(p));
+  memcpy(v, &wide, sizeof *v);
+}
+inline void loadDense(const double *p, Doubles8 *v) { memcpy(v, p, sizeof *v); }
+/* Sums rounded to float, stored. */
+inline void storeDense(const Doubles4 &sums, float *p) {
+  const Floats4 narrow = __builtin_convertvector(sums, Floats4);
+  memcpy(p, &narrow, sizeof narrow);
+}
+__attribute__((target("avx512f"))) inline void storeDense(const Doubles8 &sums, float *p) {
+  __m512d wide;
+  memcpy(&wide, &sums, sizeof wide);
+  _mm256_storeu_ps(p, _mm512_mask_cvtpd_ps(_mm256_setzero_ps(), 0xff, wide));
+}
 /* Four sums rounded to float, stored. */
 #define storeNarrow(sums, p)                                    \
   do {                                                          \
@@ -207,17 +227,19 @@ void convolveTaps(const double *const *window, const KernelTap *taps, int tapCou
  *     ny + rows - 1 input rows they read, widened to double or as floats
  *     widened as they are loaded (output row r reads window[r] to
  *     window[r + ny - 1]).  The rows go in groups whose
- *     sums stay in registers across sixteen columns, so each input vector
- *     is loaded once for every row of its group that reads it; each pixel
- *     still sums its taps in the kernel's order, so the values are those of
- *     convolveTaps row by row whatever the grouping.  Groups of six rows
- *     where AVX-512 gives 32 vector registers, of three elsewhere; a 3 x 3
- *     kernel is unrolled whole, its weights held in registers.
+ *     sums stay in registers across blocks of four vectors of columns, so
+ *     each input vector is loaded once for every row of its group that
+ *     reads it; each pixel still sums its taps in the kernel's order, so
+ *     the values are those of convolveTaps row by row whatever the grouping
+ *     or the vector width.  Groups of six rows and vectors of eight lanes
+ *     where AVX-512 gives 32 such registers (blocks of 32 columns), of
+ *     three rows and four lanes elsewhere; a 3 x 3 kernel is unrolled
+ *     whole, its weights held in registers.
  */
 /* Input row j of a group of R output rows, which rows LO to HI read
    (output row r with the kernel's row j - r). */
-template <int R, int LO, int HI, class Sample>
-__attribute__((always_inline)) inline void denseStep(Doubles4 (&acc)[R][4], const Sample *row,
+template <int R, int LO, int HI, class Sample, class V>
+__attribute__((always_inline)) inline void denseStep(V (&acc)[R][4], const Sample *row,
                                                      const double *weights, int j, int nx) {
   const double *weightRows[R];
 #pragma GCC unroll 8
@@ -228,17 +250,17 @@ __attribute__((always_inline)) inline void denseStep(Doubles4 (&acc)[R][4], cons
     for (int r = LO; r <= HI; r++) k[r] = weightRows[r][n];
 #pragma GCC unroll 4
     for (int q = 0; q < 4; q++) {
-      Doubles4 v;
-      loadDense(row + n + 4 * q, &v);
+      V v;
+      loadDense(row + n + kLanes<V> * q, &v);
 #pragma GCC unroll 8
-      for (int r = LO; r <= HI; r++) acc[r][q] += Doubles4{k[r], k[r], k[r], k[r]} * v;
+      for (int r = LO; r <= HI; r++) acc[r][q] += k[r] * v;
     }
   }
 }
 
 /* The first R - 1 input rows of a group: row J is read by rows 0 to J. */
-template <int R, int J, class Sample>
-__attribute__((always_inline)) inline void denseHead(Doubles4 (&acc)[R][4],
+template <int R, int J, class Sample, class V>
+__attribute__((always_inline)) inline void denseHead(V (&acc)[R][4],
                                                      const Sample *const *window, int x,
                                                      const double *weights, int nx) {
   if constexpr (J < R - 1) {
@@ -248,8 +270,8 @@ __attribute__((always_inline)) inline void denseHead(Doubles4 (&acc)[R][4],
 }
 
 /* The last R - 1 input rows of a group: row ny - 1 + L is read by rows L to R - 1. */
-template <int R, int L, class Sample>
-__attribute__((always_inline)) inline void denseTail(Doubles4 (&acc)[R][4],
+template <int R, int L, class Sample, class V>
+__attribute__((always_inline)) inline void denseTail(V (&acc)[R][4],
                                                      const Sample *const *window, int x,
                                                      const double *weights, int nx, int ny) {
   if constexpr (L < R) {
@@ -273,10 +295,10 @@ inline void denseColumns(const Sample *const *window, const double *weights, int
 }
 
 /* Tail step L of the block at x (rows L to R - 1, input row ny - 1 + L)
-   beside head step L - 1 of the block at x + 16 (rows 0 to L - 1, input
+   beside head step L - 1 of the next block (rows 0 to L - 1, input
    row L - 1), so that every row of the group has sums in flight. */
-template <int R, int L, class Sample>
-__attribute__((always_inline)) inline void denseOverlapStep(Doubles4 (&acc)[R][4],
+template <int R, int L, class Sample, class V>
+__attribute__((always_inline)) inline void denseOverlapStep(V (&acc)[R][4],
                                                             const Sample *tailRow,
                                                             const Sample *headRow,
                                                             const double *weights, int nx,
@@ -291,54 +313,84 @@ __attribute__((always_inline)) inline void denseOverlapStep(Doubles4 (&acc)[R][4
     for (int r = 0; r < R; r++) k[r] = weightRows[r][n];
 #pragma GCC unroll 4
     for (int q = 0; q < 4; q++) {
-      Doubles4 late, early;
-      loadDense(tailRow + n + 4 * q, &late);
-      loadDense(headRow + n + 4 * q, &early);
+      V late, early;
+      loadDense(tailRow + n + kLanes<V> * q, &late);
+      loadDense(headRow + n + kLanes<V> * q, &early);
 #pragma GCC unroll 8
       for (int r = 0; r < R; r++)
-        acc[r][q] += Doubles4{k[r], k[r], k[r], k[r]} * (r < L ? early : late);
+        acc[r][q] += k[r] * (r < L ? early : late);
     }
   }
 }
 
 /* Row r of the block at x stored; its sums start again for the next block. */
-template <int R>
-__attribute__((always_inline)) inline void denseFinishRow(Doubles4 (&acc)[R][4], int r, int x,
+template <int R, class V>
+__attribute__((always_inline)) inline void denseFinishRow(V (&acc)[R][4], int r, int x,
                                                           float *__restrict const *out) {
 #pragma GCC unroll 4
   for (int q = 0; q < 4; q++) {
-    storeNarrow(acc[r][q], out[r] + x + 4 * q);
-    acc[r][q] = Doubles4{};
+    storeDense(acc[r][q], out[r] + x + kLanes<V> * q);
+    acc[r][q] = V{};
   }
 }
 
 /* The tail of the block at x overlapped with the head of the next one,
    from step L on; row L is done after step L. */
-template <int R, int L, class Sample>
-__attribute__((always_inline)) inline void denseOverlap(Doubles4 (&acc)[R][4],
+template <int R, int L, class Sample, class V>
+__attribute__((always_inline)) inline void denseOverlap(V (&acc)[R][4],
                                                         const Sample *const *window, int x,
                                                         const double *weights, int nx, int ny,
                                                         float *__restrict const *out) {
   if constexpr (L < R) {
-    denseOverlapStep<R, L>(acc, window[ny - 1 + L] + x, window[L - 1] + x + 16, weights, nx, ny);
+    denseOverlapStep<R, L>(acc, window[ny - 1 + L] + x, window[L - 1] + x + 4 * kLanes<V>,
+                           weights, nx, ny);
     denseFinishRow<R>(acc, L, x, out);
     denseOverlap<R, L + 1>(acc, window, x, weights, nx, ny, out);
   }
 }
 
-/* A group of R rows (R <= ny): blocks of sixteen columns, each block's
+template <int R, class V, class Sample>
+void denseGroup(const Sample *const *window, const double *weights, int nx, int ny, int columns,
+                float *__restrict const *out);
+template <int R, class V, class Sample>
+void dense3x3Group(const Sample *const *window, const double *weights, int columns,
+                   float *__restrict const *out);
+
+/* Columns x on of a group of R rows past its last whole block: blocks of
+   four lanes where eight lanes no longer fit, the rest pixel by pixel (a
+   pixel's sum is a chain of dependent adds: slow alone). */
+template <int R, class V, class Sample>
+__attribute__((always_inline)) inline void denseRest(const Sample *const *window,
+                                                     const double *weights, int nx, int ny,
+                                                     int x, int columns,
+                                                     float *__restrict const *out) {
+  if constexpr (kLanes<V> > 4) {
+    if (columns - x >= 16) {
+      const Sample *shifted[kMaxKernelWeights + 8];
+      float *outs[R];
+      for (int m = 0; m < ny + R - 1; m++) shifted[m] = window[m] + x;
+      for (int r = 0; r < R; r++) outs[r] = out[r] + x;
+      if (nx == 3 && ny == 3) dense3x3Group<R, Doubles4>(shifted, weights, columns - x, outs);
+      else denseGroup<R, Doubles4>(shifted, weights, nx, ny, columns - x, outs);
+      return;
+    }
+  }
+  denseColumns(window, weights, nx, ny, x, columns, R, out);
+}
+
+/* A group of R rows (R <= ny): blocks of four vectors, each block's
    last input rows read beside the next block's first. */
-template <int R, class Sample>
+template <int R, class V, class Sample>
 __attribute__((always_inline)) inline void denseGroup(const Sample *const *window,
                                                       const double *weights, int nx, int ny,
                                                       int columns, float *__restrict const *out) {
   int x = 0;
-  if (columns >= 16) {
-    Doubles4 acc[R][4] = {};
+  if (columns >= 4 * kLanes<V>) {
+    V acc[R][4] = {};
     denseHead<R, 0>(acc, window, 0, weights, nx);
-    for (;; x += 16) {
+    for (;; x += 4 * kLanes<V>) {
       for (int j = R - 1; j < ny; j++) denseStep<R, 0, R - 1>(acc, window[j] + x, weights, j, nx);
-      if (x + 32 > columns) break;
+      if (x + 8 * kLanes<V> > columns) break;
       denseFinishRow<R>(acc, 0, x, out);
       denseOverlap<R, 1>(acc, window, x, weights, nx, ny, out);
     }
@@ -346,42 +398,43 @@ __attribute__((always_inline)) inline void denseGroup(const Sample *const *windo
 #pragma GCC unroll 8
     for (int r = 0; r < R; r++)
 #pragma GCC unroll 4
-      for (int q = 0; q < 4; q++) storeNarrow(acc[r][q], out[r] + x + 4 * q);
-    x += 16;
+      for (int q = 0; q < 4; q++) storeDense(acc[r][q], out[r] + x + kLanes<V> * q);
+    x += 4 * kLanes<V>;
   }
-  denseColumns(window, weights, nx, ny, x, columns, R, out);
+  denseRest<R, V>(window, weights, nx, ny, x, columns, out);
 }
 
-/* Input row J of the block at x and input row JN of the block at x + 16
+/* Input row J of the block at x and input row JN of the next block
    (none when negative) for a group of R rows of a 3 x 3 kernel: output row
    r reads input row j with the kernel's row j - r. */
-template <int R, int J, int JN, class Sample>
-__attribute__((always_inline)) inline void dense3x3Step(Doubles4 (&acc)[R][4],
+template <int R, int J, int JN, class Sample, class V>
+__attribute__((always_inline)) inline void dense3x3Step(V (&acc)[R][4],
                                                         const Sample *const *window, int x,
                                                         const double (&k)[3][3]) {
 #pragma GCC unroll 3
   for (int n = 0; n < 3; n++)
 #pragma GCC unroll 4
     for (int q = 0; q < 4; q++) {
-      Doubles4 late = {}, early = {};
-      if constexpr (J >= 0) loadDense(window[J] + x + n + 4 * q, &late);
-      if constexpr (JN >= 0) loadDense(window[JN] + x + 16 + n + 4 * q, &early);
+      V late = {}, early = {};
+      if constexpr (J >= 0) loadDense(window[J] + x + n + kLanes<V> * q, &late);
+      if constexpr (JN >= 0)
+        loadDense(window[JN] + x + 4 * kLanes<V> + n + kLanes<V> * q, &early);
 #pragma GCC unroll 8
       for (int r = 0; r < R; r++) {
         if (JN >= 0 && r <= JN && JN - r < 3) {
           const double c = k[JN - r][n];
-          acc[r][q] += Doubles4{c, c, c, c} * early;
+          acc[r][q] += c * early;
         } else if (J >= 0 && r <= J && J - r < 3) {
           const double c = k[J - r][n];
-          acc[r][q] += Doubles4{c, c, c, c} * late;
+          acc[r][q] += c * late;
         }
       }
     }
 }
 
 /* Input rows J to LAST of the block at x alone. */
-template <int R, int J, int LAST, class Sample>
-__attribute__((always_inline)) inline void dense3x3Steps(Doubles4 (&acc)[R][4],
+template <int R, int J, int LAST, class Sample, class V>
+__attribute__((always_inline)) inline void dense3x3Steps(V (&acc)[R][4],
                                                          const Sample *const *window, int x,
                                                          const double (&k)[3][3]) {
   if constexpr (J <= LAST) {
@@ -392,8 +445,8 @@ __attribute__((always_inline)) inline void dense3x3Steps(Doubles4 (&acc)[R][4],
 
 /* Input rows J to R + 1 of the block at x beside rows J - 3 on of the next
    block; row J - 3, done with the row before, is stored first. */
-template <int R, int J, class Sample>
-__attribute__((always_inline)) inline void dense3x3Pairs(Doubles4 (&acc)[R][4],
+template <int R, int J, class Sample, class V>
+__attribute__((always_inline)) inline void dense3x3Pairs(V (&acc)[R][4],
                                                          const Sample *const *window, int x,
                                                          const double (&k)[3][3],
                                                          float *__restrict const *out) {
@@ -408,19 +461,19 @@ __attribute__((always_inline)) inline void dense3x3Pairs(Doubles4 (&acc)[R][4],
    block at x reads input rows 0 to R + 1; its rows 3 on are read beside
    the next block's rows 0 on, so every row of the group has sums in
    flight. */
-template <int R, class Sample>
+template <int R, class V, class Sample>
 __attribute__((always_inline)) inline void dense3x3Group(const Sample *const *window,
                                                          const double *weights, int columns,
                                                          float *__restrict const *out) {
   double k[3][3];
   memcpy(k, weights, sizeof k);
   int x = 0;
-  if (columns >= 16) {
-    Doubles4 acc[R][4] = {};
+  if (columns >= 4 * kLanes<V>) {
+    V acc[R][4] = {};
     dense3x3Steps<R, 0, R - 2>(acc, window, 0, k);
-    for (;; x += 16) {
+    for (;; x += 4 * kLanes<V>) {
       dense3x3Steps<R, R - 1, 2>(acc, window, x, k);
-      if (x + 32 > columns) break;
+      if (x + 8 * kLanes<V> > columns) break;
       dense3x3Pairs<R, 3>(acc, window, x, k, out);
       denseFinishRow<R>(acc, R - 1, x, out);
     }
@@ -428,39 +481,39 @@ __attribute__((always_inline)) inline void dense3x3Group(const Sample *const *wi
 #pragma GCC unroll 8
     for (int r = 0; r < R; r++)
 #pragma GCC unroll 4
-      for (int q = 0; q < 4; q++) storeNarrow(acc[r][q], out[r] + x + 4 * q);
-    x += 16;
+      for (int q = 0; q < 4; q++) storeDense(acc[r][q], out[r] + x + kLanes<V> * q);
+    x += 4 * kLanes<V>;
   }
-  denseColumns(window, weights, 3, 3, x, columns, R, out);
+  denseRest<R, V>(window, weights, 3, 3, x, columns, out);
 }
 
 /* Rows from *done on in groups of G while a whole group is left. */
-template <int G, class Sample>
+template <int G, class V, class Sample>
 __attribute__((always_inline)) inline void denseGroups(const Sample *const *window,
                                                        const double *weights, int nx, int ny,
                                                        int columns, int rows,
                                                        float *__restrict const *out, int *done) {
   for (; *done + G <= rows; *done += G) {
-    if (nx == 3 && ny == 3) dense3x3Group<G>(window + *done, weights, columns, out + *done);
-    else denseGroup<G>(window + *done, weights, nx, ny, columns, out + *done);
+    if (nx == 3 && ny == 3) dense3x3Group<G, V>(window + *done, weights, columns, out + *done);
+    else denseGroup<G, V>(window + *done, weights, nx, ny, columns, out + *done);
   }
 }
 
 /* All the rows, in groups of up to MAXG rows (groups no higher than the kernel). */
-template <int MAXG, class Sample>
+template <int MAXG, class V, class Sample>
 __attribute__((always_inline)) inline void denseRowsBody(const Sample *const *window,
                                                          const double *weights, int nx, int ny,
                                                          int columns, int rows,
                                                          float *__restrict const *out) {
   int done = 0;
   if (nx == 3 && ny == 3) {
-    denseGroups<4>(window, weights, nx, ny, columns, rows, out, &done);
+    denseGroups<4, V>(window, weights, nx, ny, columns, rows, out, &done);
   } else if constexpr (MAXG >= 6) {
-    if (ny >= 6) denseGroups<6>(window, weights, nx, ny, columns, rows, out, &done);
+    if (ny >= 6) denseGroups<6, V>(window, weights, nx, ny, columns, rows, out, &done);
   }
-  if (ny >= 3) denseGroups<3>(window, weights, nx, ny, columns, rows, out, &done);
-  if (ny >= 2) denseGroups<2>(window, weights, nx, ny, columns, rows, out, &done);
-  denseGroups<1>(window, weights, nx, ny, columns, rows, out, &done);
+  if (ny >= 3) denseGroups<3, V>(window, weights, nx, ny, columns, rows, out, &done);
+  if (ny >= 2) denseGroups<2, V>(window, weights, nx, ny, columns, rows, out, &done);
+  denseGroups<1, V>(window, weights, nx, ny, columns, rows, out, &done);
 }
 
 template <class Sample>
@@ -471,14 +524,14 @@ template <class Sample>
 __attribute__((target("arch=x86-64-v4")))
 void denseRowsAvx512(const Sample *const *window, const double *weights, int nx, int ny,
                      int columns, int rows, float *__restrict const *out) {
-  denseRowsBody<6>(window, weights, nx, ny, columns, rows, out);
+  denseRowsBody<6, Doubles8>(window, weights, nx, ny, columns, rows, out);
 }
 
 template <class Sample>
 __attribute__((target("arch=x86-64-v3")))
 void denseRowsAvx2(const Sample *const *window, const double *weights, int nx, int ny,
                    int columns, int rows, float *__restrict const *out) {
-  denseRowsBody<3>(window, weights, nx, ny, columns, rows, out);
+  denseRowsBody<3, Doubles4>(window, weights, nx, ny, columns, rows, out);
 }
 
 template <class Sample>
@@ -488,7 +541,7 @@ void denseRowsBaseline(const Sample *const *window, const double *weights, int n
 template <>
 void denseRowsBaseline(const double *const *window, const double *weights, int nx, int ny,
                        int columns, int rows, float *__restrict const *out) {
-  denseRowsBody<3>(window, weights, nx, ny, columns, rows, out);
+  denseRowsBody<3, Doubles4>(window, weights, nx, ny, columns, rows, out);
 }
 
 /* Float rows on machines without AVX: widened first (the same sums). */
@@ -926,7 +979,8 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
   // Output column x reads the line from column x + shift on.  A dense kernel
   // reads the lines where they lie between the edge pieces [0, left) and
   // [right, c), whose columns past the line's ends come from short padded
-  // copies (whole blocks of sixteen columns when they fit).
+  // copies (whole blocks of sixteen columns when they fit; eight-lane
+  // filters take a last block of sixteen in four lanes).
   const int shift = w->ic - nx / 2;
   const int inside0 = std::min(w->c, std::max(0, -shift));
   const int inside1 = std::clamp(in.columns - nx + 1 - shift, inside0, w->c);
@@ -972,10 +1026,15 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
       // the lines do not hold every column they read.
       auto filter = [&](int x, int width, int inputs, int rows) {
         if (x < left || x >= right) {
+          // Copy entry t is column x + shift + t of the line, held to its ends.
+          const int count = width + nx - 1;
+          const int from = std::clamp(-(x + shift), 0, count);
+          const int to = std::clamp(in.columns - (x + shift), from, count);
           for (int m = 0; m < inputs; m++) {
             float *copy = edge.get() + static_cast<size_t>(m) * edgeStride;
-            for (int t = 0; t < width + nx - 1; t++)
-              copy[t] = lines[m][std::clamp(x + shift + t, 0, in.columns - 1)];
+            std::fill(copy, copy + from, lines[m][0]);
+            std::copy(lines[m] + x + shift + from, lines[m] + x + shift + to, copy + from);
+            std::fill(copy + to, copy + count, lines[m][in.columns - 1]);
             window[m] = copy;
           }
         } else {
