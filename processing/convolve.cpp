@@ -24,6 +24,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "core/core.h"
@@ -139,6 +140,8 @@ inline void loadDense(const double *p, Doubles4 *v) { memcpy(v, p, sizeof *v); }
 /* Eight lanes on AVX-512 builds: the same sums, half the instructions. */
 typedef double Doubles8 __attribute__((vector_size(64)));
 template <class V> constexpr int kLanes = sizeof(V) / sizeof(double);
+template <class V> constexpr int kVectors = 4;  /* vectors across a block */
+template <class V> constexpr int kBlock = kVectors<V> * kLanes<V>;
 /* (The masked forms with every lane set: g++ 12's plain ones start from an
    undefined vector and warn.) */
 __attribute__((target("avx512f"))) inline void loadDense(const float *p, Doubles8 *v) {
@@ -249,7 +252,7 @@ __attribute__((always_inline)) inline void denseStep(V (&acc)[R][4], const Sampl
 #pragma GCC unroll 8
     for (int r = LO; r <= HI; r++) k[r] = weightRows[r][n];
 #pragma GCC unroll 4
-    for (int q = 0; q < 4; q++) {
+    for (int q = 0; q < kVectors<V>; q++) {
       V v;
       loadDense(row + n + kLanes<V> * q, &v);
 #pragma GCC unroll 8
@@ -312,7 +315,7 @@ __attribute__((always_inline)) inline void denseOverlapStep(V (&acc)[R][4],
 #pragma GCC unroll 8
     for (int r = 0; r < R; r++) k[r] = weightRows[r][n];
 #pragma GCC unroll 4
-    for (int q = 0; q < 4; q++) {
+    for (int q = 0; q < kVectors<V>; q++) {
       V late, early;
       loadDense(tailRow + n + kLanes<V> * q, &late);
       loadDense(headRow + n + kLanes<V> * q, &early);
@@ -328,7 +331,7 @@ template <int R, class V>
 __attribute__((always_inline)) inline void denseFinishRow(V (&acc)[R][4], int r, int x,
                                                           float *__restrict const *out) {
 #pragma GCC unroll 4
-  for (int q = 0; q < 4; q++) {
+  for (int q = 0; q < kVectors<V>; q++) {
     storeDense(acc[r][q], out[r] + x + kLanes<V> * q);
     acc[r][q] = V{};
   }
@@ -342,7 +345,7 @@ __attribute__((always_inline)) inline void denseOverlap(V (&acc)[R][4],
                                                         const double *weights, int nx, int ny,
                                                         float *__restrict const *out) {
   if constexpr (L < R) {
-    denseOverlapStep<R, L>(acc, window[ny - 1 + L] + x, window[L - 1] + x + 4 * kLanes<V>,
+    denseOverlapStep<R, L>(acc, window[ny - 1 + L] + x, window[L - 1] + x + kBlock<V>,
                            weights, nx, ny);
     denseFinishRow<R>(acc, L, x, out);
     denseOverlap<R, L + 1>(acc, window, x, weights, nx, ny, out);
@@ -385,12 +388,12 @@ __attribute__((always_inline)) inline void denseGroup(const Sample *const *windo
                                                       const double *weights, int nx, int ny,
                                                       int columns, float *__restrict const *out) {
   int x = 0;
-  if (columns >= 4 * kLanes<V>) {
+  if (columns >= kBlock<V>) {
     V acc[R][4] = {};
     denseHead<R, 0>(acc, window, 0, weights, nx);
-    for (;; x += 4 * kLanes<V>) {
+    for (;; x += kBlock<V>) {
       for (int j = R - 1; j < ny; j++) denseStep<R, 0, R - 1>(acc, window[j] + x, weights, j, nx);
-      if (x + 8 * kLanes<V> > columns) break;
+      if (x + 2 * kBlock<V> > columns) break;
       denseFinishRow<R>(acc, 0, x, out);
       denseOverlap<R, 1>(acc, window, x, weights, nx, ny, out);
     }
@@ -398,8 +401,8 @@ __attribute__((always_inline)) inline void denseGroup(const Sample *const *windo
 #pragma GCC unroll 8
     for (int r = 0; r < R; r++)
 #pragma GCC unroll 4
-      for (int q = 0; q < 4; q++) storeDense(acc[r][q], out[r] + x + kLanes<V> * q);
-    x += 4 * kLanes<V>;
+      for (int q = 0; q < kVectors<V>; q++) storeDense(acc[r][q], out[r] + x + kLanes<V> * q);
+    x += kBlock<V>;
   }
   denseRest<R, V>(window, weights, nx, ny, x, columns, out);
 }
@@ -414,11 +417,11 @@ __attribute__((always_inline)) inline void dense3x3Step(V (&acc)[R][4],
 #pragma GCC unroll 3
   for (int n = 0; n < 3; n++)
 #pragma GCC unroll 4
-    for (int q = 0; q < 4; q++) {
+    for (int q = 0; q < kVectors<V>; q++) {
       V late = {}, early = {};
       if constexpr (J >= 0) loadDense(window[J] + x + n + kLanes<V> * q, &late);
       if constexpr (JN >= 0)
-        loadDense(window[JN] + x + 4 * kLanes<V> + n + kLanes<V> * q, &early);
+        loadDense(window[JN] + x + kBlock<V> + n + kLanes<V> * q, &early);
 #pragma GCC unroll 8
       for (int r = 0; r < R; r++) {
         if (JN >= 0 && r <= JN && JN - r < 3) {
@@ -468,12 +471,12 @@ __attribute__((always_inline)) inline void dense3x3Group(const Sample *const *wi
   double k[3][3];
   memcpy(k, weights, sizeof k);
   int x = 0;
-  if (columns >= 4 * kLanes<V>) {
+  if (columns >= kBlock<V>) {
     V acc[R][4] = {};
     dense3x3Steps<R, 0, R - 2>(acc, window, 0, k);
-    for (;; x += 4 * kLanes<V>) {
+    for (;; x += kBlock<V>) {
       dense3x3Steps<R, R - 1, 2>(acc, window, x, k);
-      if (x + 8 * kLanes<V> > columns) break;
+      if (x + 2 * kBlock<V> > columns) break;
       dense3x3Pairs<R, 3>(acc, window, x, k, out);
       denseFinishRow<R>(acc, R - 1, x, out);
     }
@@ -481,39 +484,40 @@ __attribute__((always_inline)) inline void dense3x3Group(const Sample *const *wi
 #pragma GCC unroll 8
     for (int r = 0; r < R; r++)
 #pragma GCC unroll 4
-      for (int q = 0; q < 4; q++) storeDense(acc[r][q], out[r] + x + kLanes<V> * q);
-    x += 4 * kLanes<V>;
+      for (int q = 0; q < kVectors<V>; q++) storeDense(acc[r][q], out[r] + x + kLanes<V> * q);
+    x += kBlock<V>;
   }
   denseRest<R, V>(window, weights, 3, 3, x, columns, out);
 }
 
 /* Rows from *done on in groups of G while a whole group is left. */
-template <int G, class V, class Sample>
+template <int G, class V3, class V, class Sample>
 __attribute__((always_inline)) inline void denseGroups(const Sample *const *window,
                                                        const double *weights, int nx, int ny,
                                                        int columns, int rows,
                                                        float *__restrict const *out, int *done) {
   for (; *done + G <= rows; *done += G) {
-    if (nx == 3 && ny == 3) dense3x3Group<G, V>(window + *done, weights, columns, out + *done);
+    if (nx == 3 && ny == 3) dense3x3Group<G, V3>(window + *done, weights, columns, out + *done);
     else denseGroup<G, V>(window + *done, weights, nx, ny, columns, out + *done);
   }
 }
 
-/* All the rows, in groups of up to MAXG rows (groups no higher than the kernel). */
-template <int MAXG, class V, class Sample>
+/* All the rows, in groups of up to MAXG rows (groups no higher than the
+   kernel); sums in vectors V3 for a 3 x 3 kernel, V for the others. */
+template <int MAXG, class V3, class V, class Sample>
 __attribute__((always_inline)) inline void denseRowsBody(const Sample *const *window,
                                                          const double *weights, int nx, int ny,
                                                          int columns, int rows,
                                                          float *__restrict const *out) {
   int done = 0;
   if (nx == 3 && ny == 3) {
-    denseGroups<4, V>(window, weights, nx, ny, columns, rows, out, &done);
+    denseGroups<4, V3, V>(window, weights, nx, ny, columns, rows, out, &done);
   } else if constexpr (MAXG >= 6) {
-    if (ny >= 6) denseGroups<6, V>(window, weights, nx, ny, columns, rows, out, &done);
+    if (ny >= 6) denseGroups<6, V3, V>(window, weights, nx, ny, columns, rows, out, &done);
   }
-  if (ny >= 3) denseGroups<3, V>(window, weights, nx, ny, columns, rows, out, &done);
-  if (ny >= 2) denseGroups<2, V>(window, weights, nx, ny, columns, rows, out, &done);
-  denseGroups<1, V>(window, weights, nx, ny, columns, rows, out, &done);
+  if (ny >= 3) denseGroups<3, V3, V>(window, weights, nx, ny, columns, rows, out, &done);
+  if (ny >= 2) denseGroups<2, V3, V>(window, weights, nx, ny, columns, rows, out, &done);
+  denseGroups<1, V3, V>(window, weights, nx, ny, columns, rows, out, &done);
 }
 
 template <class Sample>
@@ -524,14 +528,17 @@ template <class Sample>
 __attribute__((target("arch=x86-64-v4")))
 void denseRowsAvx512(const Sample *const *window, const double *weights, int nx, int ny,
                      int columns, int rows, float *__restrict const *out) {
-  denseRowsBody<6, Doubles8>(window, weights, nx, ny, columns, rows, out);
+  // Eight lanes for a 3 x 3 kernel on float rows; a 64-byte load of eight
+  // doubles from any column but every eighth spans two cache lines.
+  typedef std::conditional_t<std::is_same_v<Sample, float>, Doubles8, Doubles4> Vector3x3;
+  denseRowsBody<6, Vector3x3, Doubles4>(window, weights, nx, ny, columns, rows, out);
 }
 
 template <class Sample>
 __attribute__((target("arch=x86-64-v3")))
 void denseRowsAvx2(const Sample *const *window, const double *weights, int nx, int ny,
                    int columns, int rows, float *__restrict const *out) {
-  denseRowsBody<3, Doubles4>(window, weights, nx, ny, columns, rows, out);
+  denseRowsBody<3, Doubles4, Doubles4>(window, weights, nx, ny, columns, rows, out);
 }
 
 template <class Sample>
@@ -541,7 +548,7 @@ void denseRowsBaseline(const Sample *const *window, const double *weights, int n
 template <>
 void denseRowsBaseline(const double *const *window, const double *weights, int nx, int ny,
                        int columns, int rows, float *__restrict const *out) {
-  denseRowsBody<3, Doubles4>(window, weights, nx, ny, columns, rows, out);
+  denseRowsBody<3, Doubles4, Doubles4>(window, weights, nx, ny, columns, rows, out);
 }
 
 /* Float rows on machines without AVX: widened first (the same sums). */
@@ -928,12 +935,15 @@ std::vector<double> denseWeights(const std::vector<KernelTap> &taps, int nx, int
  *     runs, each run filtered on the worker pool, read and written where
  *     the lines lie.  Runs are long on few threads and short enough on
  *     many that every thread gets several.  A kernel with no zero weight
- *     filters a group of rows at a time, in strips of columns, straight
- *     from the float lines (no pass widening them first: at small sizes it
- *     cost a fifth of the time); while a strip's sums run, the input lines
- *     the next group adds are fetched into the cache.  Other kernels keep a
- *     ring of widened input rows, each row widened once.  The meter moves
- *     between rounds of runs on this thread.
+ *     filters a group of rows at a time, in strips of columns; while a
+ *     strip's sums run, the input lines the next group adds are fetched
+ *     into the cache.  A dense kernel of up to nine weights reads the float
+ *     lines themselves, widened as they are loaded (a pass widening them
+ *     first cost a fifth of the time at 2048 x 2048); larger kernels, whose
+ *     sums are the cost, and kernels with zero weights keep a ring of input
+ *     rows widened once (converting at every load of a 9 x 9 kernel costs
+ *     more than the pass).  The meter moves between rounds of runs on this
+ *     thread.
  * Results:      1; 0 (nothing done) when some line is not held in memory.
  */
 int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
@@ -976,6 +986,7 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
     row = std::clamp(row, 0, in.rows - 1);
     return source[static_cast<size_t>(p) * (last - first + 1) + (row - first)];
   };
+  const bool direct = dense && nx * ny <= 9;
   // Output column x reads the line from column x + shift on.  A dense kernel
   // reads the lines where they lie between the edge pieces [0, left) and
   // [right, c), whose columns past the line's ends come from short padded
@@ -987,12 +998,12 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
   const int left = std::min(w->c, (inside0 + 15) / 16 * 16);
   const int right = std::max(left, left + (inside1 - left) / 16 * 16);
   const size_t edgeStride = (static_cast<size_t>(std::max(left, w->c - right)) + nx + 6) / 8 * 8;
-  const size_t edgeSize = dense ? checkedCount(edgeStride, static_cast<size_t>(ny + group - 1)) : 0;
+  const size_t edgeSize = direct ? checkedCount(edgeStride, static_cast<size_t>(ny + group - 1)) : 0;
   const int slots = ny + group - 1;
   const size_t padded = static_cast<size_t>(nx) + in.columns;
   // Slots start on 64-byte lines: the filter's loads cross fewer lines.
   const size_t stride = (padded + 7) / 8 * 8;
-  const size_t ringSize = dense ? 0 : checkedCount(stride, static_cast<size_t>(slots)) + 8;
+  const size_t ringSize = direct ? 0 : checkedCount(stride, static_cast<size_t>(slots)) + 8;
   constexpr int kStrip = 256;
   RowMeter meter("gconv");
   const int round = workers * 2;
@@ -1003,19 +1014,43 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
       const int n = std::min(run, w->r - i0);
       auto line = [&](int j) { return inputLine(p, w->ir + i0 + j - ny / 2); };
       auto output = [&](int i) { return target[static_cast<size_t>(p) * w->r + i0 + i] + w->oc; };
-      if (!dense) {
+      if (!direct) {
         // Input row i0 + j - ny/2 of the run lies in slot j % slots.
         std::unique_ptr<double[]> ring(new double[ringSize]);
         double *const ringStart =
             ring.get() + (8 - reinterpret_cast<uintptr_t>(ring.get()) / sizeof(double) % 8) % 8;
         auto slot = [&](int s) { return ringStart + static_cast<size_t>(s) * stride; };
-        const double *window[kMaxKernelWeights + 8];
         int held = 0;
-        for (int i = 0; i < n; i++) {
-          for (; held < i + ny; held++)
-            widenPaddedRow(line(held), in.columns, nx, slot(held % slots));
-          for (int m = 0; m < ny; m++) window[m] = slot((i + m) % slots) + w->ic;
-          convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c, output(i));
+        auto hold = [&](int rows) {
+          for (; held < rows; held++) widenPaddedRow(line(held), in.columns, nx, slot(held % slots));
+        };
+        const double *window[kMaxKernelWeights + 8];
+        const double *strip[kMaxKernelWeights + 8];
+        float *outs[8], *stripOuts[8];
+        for (int i = 0; i < n; i += group) {
+          const int rows = std::min(group, n - i);
+          hold(i + ny + rows - 1);
+          for (int m = 0; m < ny + rows - 1; m++) window[m] = slot((i + m) % slots) + w->ic;
+          if (!dense) {
+            convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c, output(i));
+            continue;
+          }
+          for (int r = 0; r < rows; r++) outs[r] = output(i + r);
+          // Rows held..ahead - 1 are the next group's new input rows.
+          const int ahead = i + rows < n ? i + rows + std::min(group, n - i - rows) + ny - 1 : held;
+          for (int x = 0; x < w->c; x += kStrip) {
+            const int width = std::min(kStrip, w->c - x);
+            const int64_t from = int64_t{x} * in.columns / w->c;
+            const int64_t to = int64_t{x + width} * in.columns / w->c;
+            for (int j = held; j < ahead; j++) {
+              const float *start = line(j);
+              for (const float *at = start + from, *end = start + to; at < end; at += 16)
+                __builtin_prefetch(at, 0, 2);
+            }
+            for (int m = 0; m < ny + rows - 1; m++) strip[m] = window[m] + x;
+            for (int r = 0; r < rows; r++) stripOuts[r] = outs[r] + x;
+            convolveDenseRows(strip, weights.data(), nx, ny, width, rows, stripOuts);
+          }
         }
         return;
       }
