@@ -1088,8 +1088,10 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
         if (left > 0) filter(0, left, inputs, rows);
         for (int x = left; x < right; x += kStrip) {
           const int width = std::min(kStrip, right - x);
-          const int64_t from = std::max<int64_t>(0, x + shift);
-          const int64_t to = std::min<int64_t>(in.columns, x + shift + width);
+          // The first and last strips fetch the edge pieces' columns too.
+          const int64_t from = x == left ? 0 : std::max<int64_t>(0, x + shift);
+          const int64_t to = x + width == right ? in.columns
+                                                : std::min<int64_t>(in.columns, x + shift + width);
           for (int j = i + inputs; j < ahead; j++) {
             const float *start = line(j);
             for (const float *at = start + from, *end = start + to; at < end; at += 16)
