@@ -986,8 +986,9 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
     row = std::clamp(row, 0, in.rows - 1);
     return source[static_cast<size_t>(p) * (last - first + 1) + (row - first)];
   };
+  // Dense kernels of up to nine weights read the float lines themselves.
   const bool direct = dense && nx * ny <= 9;
-  // Output column x reads the line from column x + shift on.  A dense kernel
+  // Output column x reads the line from column x + shift on.  Such a kernel
   // reads the lines where they lie between the edge pieces [0, left) and
   // [right, c), whose columns past the line's ends come from short padded
   // copies (whole blocks of sixteen columns when they fit; eight-lane
@@ -998,7 +999,8 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
   const int left = std::min(w->c, (inside0 + 15) / 16 * 16);
   const int right = std::max(left, left + (inside1 - left) / 16 * 16);
   const size_t edgeStride = (static_cast<size_t>(std::max(left, w->c - right)) + nx + 6) / 8 * 8;
-  const size_t edgeSize = direct ? checkedCount(edgeStride, static_cast<size_t>(ny + group - 1)) : 0;
+  const size_t edgeSize =
+      direct ? checkedCount(edgeStride, static_cast<size_t>(ny + group - 1)) : 0;
   const int slots = ny + group - 1;
   const size_t padded = static_cast<size_t>(nx) + in.columns;
   // Slots start on 64-byte lines: the filter's loads cross fewer lines.
