@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdint.h>
+#include <immintrin.h>
 #include <math.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -23,6 +24,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "core/core.h"
@@ -126,6 +128,37 @@ inline void loadWide(const float *p, Doubles4 *v) {
   *v = __builtin_convertvector(f, Doubles4);
 }
 inline void loadWide(const double *p, Doubles4 *v) { memcpy(v, p, sizeof *v); }
+/* The dense filter's loads: four floats widened in one instruction (g++ 12
+   splits a converted Floats4 into halves, and builds an element-wise one
+   from scalar loads inside the filter's loops).  Only the AVX builds read
+   float rows; the baseline widens them first. */
+__attribute__((target("avx"))) inline void loadDense(const float *p, Doubles4 *v) {
+  const __m256d wide = _mm256_cvtps_pd(_mm_loadu_ps(p));
+  memcpy(v, &wide, sizeof *v);
+}
+inline void loadDense(const double *p, Doubles4 *v) { memcpy(v, p, sizeof *v); }
+/* Eight lanes on AVX-512 builds: the same sums, half the instructions. */
+typedef double Doubles8 __attribute__((vector_size(64)));
+template <class V> constexpr int kLanes = sizeof(V) / sizeof(double);
+template <class V> constexpr int kVectors = 4;  /* vectors across a block */
+template <class V> constexpr int kBlock = kVectors<V> * kLanes<V>;
+/* (The masked forms with every lane set: g++ 12's plain ones start from an
+   undefined vector and warn.) */
+__attribute__((target("avx512f"))) inline void loadDense(const float *p, Doubles8 *v) {
+  const __m512d wide = _mm512_mask_cvtps_pd(_mm512_setzero_pd(), 0xff, _mm256_loadu_ps(p));
+  memcpy(v, &wide, sizeof *v);
+}
+inline void loadDense(const double *p, Doubles8 *v) { memcpy(v, p, sizeof *v); }
+/* Sums rounded to float, stored. */
+inline void storeDense(const Doubles4 &sums, float *p) {
+  const Floats4 narrow = __builtin_convertvector(sums, Floats4);
+  memcpy(p, &narrow, sizeof narrow);
+}
+__attribute__((target("avx512f"))) inline void storeDense(const Doubles8 &sums, float *p) {
+  __m512d wide;
+  memcpy(&wide, &sums, sizeof wide);
+  _mm256_storeu_ps(p, _mm512_mask_cvtpd_ps(_mm256_setzero_ps(), 0xff, wide));
+}
 /* Four sums rounded to float, stored. */
 #define storeNarrow(sums, p)                                    \
   do {                                                          \
@@ -194,19 +227,22 @@ void convolveTaps(const double *const *window, const KernelTap *taps, int tapCou
 /*
  * convolveDenseRows --
  *     Output rows of a kernel with no zero weight: window holds the
- *     ny + rows - 1 input rows they read, widened to double (output row r
- *     reads window[r] to window[r + ny - 1]).  The rows go in groups whose
- *     sums stay in registers across sixteen columns, so each input vector
- *     is loaded once for every row of its group that reads it; each pixel
- *     still sums its taps in the kernel's order, so the values are those of
- *     convolveTaps row by row whatever the grouping.  Groups of six rows
- *     where AVX-512 gives 32 vector registers, of three elsewhere; a 3 x 3
- *     kernel is unrolled whole, its weights held in registers.
+ *     ny + rows - 1 input rows they read, widened to double or as floats
+ *     widened as they are loaded (output row r reads window[r] to
+ *     window[r + ny - 1]).  The rows go in groups whose
+ *     sums stay in registers across blocks of four vectors of columns, so
+ *     each input vector is loaded once for every row of its group that
+ *     reads it; each pixel still sums its taps in the kernel's order, so
+ *     the values are those of convolveTaps row by row whatever the grouping
+ *     or the vector width.  Groups of six rows and vectors of eight lanes
+ *     where AVX-512 gives 32 such registers (blocks of 32 columns), of
+ *     three rows and four lanes elsewhere; a 3 x 3 kernel is unrolled
+ *     whole, its weights held in registers.
  */
 /* Input row j of a group of R output rows, which rows LO to HI read
    (output row r with the kernel's row j - r). */
-template <int R, int LO, int HI>
-__attribute__((always_inline)) inline void denseStep(Doubles4 (&acc)[R][4], const double *row,
+template <int R, int LO, int HI, class Sample, class V>
+__attribute__((always_inline)) inline void denseStep(V (&acc)[R][4], const Sample *row,
                                                      const double *weights, int j, int nx) {
   const double *weightRows[R];
 #pragma GCC unroll 8
@@ -216,19 +252,19 @@ __attribute__((always_inline)) inline void denseStep(Doubles4 (&acc)[R][4], cons
 #pragma GCC unroll 8
     for (int r = LO; r <= HI; r++) k[r] = weightRows[r][n];
 #pragma GCC unroll 4
-    for (int q = 0; q < 4; q++) {
-      Doubles4 v;
-      loadWide(row + n + 4 * q, &v);
+    for (int q = 0; q < kVectors<V>; q++) {
+      V v;
+      loadDense(row + n + kLanes<V> * q, &v);
 #pragma GCC unroll 8
-      for (int r = LO; r <= HI; r++) acc[r][q] += Doubles4{k[r], k[r], k[r], k[r]} * v;
+      for (int r = LO; r <= HI; r++) acc[r][q] += k[r] * v;
     }
   }
 }
 
 /* The first R - 1 input rows of a group: row J is read by rows 0 to J. */
-template <int R, int J>
-__attribute__((always_inline)) inline void denseHead(Doubles4 (&acc)[R][4],
-                                                     const double *const *window, int x,
+template <int R, int J, class Sample, class V>
+__attribute__((always_inline)) inline void denseHead(V (&acc)[R][4],
+                                                     const Sample *const *window, int x,
                                                      const double *weights, int nx) {
   if constexpr (J < R - 1) {
     denseStep<R, 0, J>(acc, window[J] + x, weights, J, nx);
@@ -237,9 +273,9 @@ __attribute__((always_inline)) inline void denseHead(Doubles4 (&acc)[R][4],
 }
 
 /* The last R - 1 input rows of a group: row ny - 1 + L is read by rows L to R - 1. */
-template <int R, int L>
-__attribute__((always_inline)) inline void denseTail(Doubles4 (&acc)[R][4],
-                                                     const double *const *window, int x,
+template <int R, int L, class Sample, class V>
+__attribute__((always_inline)) inline void denseTail(V (&acc)[R][4],
+                                                     const Sample *const *window, int x,
                                                      const double *weights, int nx, int ny) {
   if constexpr (L < R) {
     denseStep<R, L, R - 1>(acc, window[ny - 1 + L] + x, weights, ny - 1 + L, nx);
@@ -248,7 +284,8 @@ __attribute__((always_inline)) inline void denseTail(Doubles4 (&acc)[R][4],
 }
 
 /* Columns past the last whole vector block, pixel by pixel. */
-inline void denseColumns(const double *const *window, const double *weights, int nx, int ny,
+template <class Sample>
+inline void denseColumns(const Sample *const *window, const double *weights, int nx, int ny,
                          int x, int columns, int rows, float *__restrict const *out) {
   for (; x < columns; x++)
     for (int r = 0; r < rows; r++) {
@@ -261,12 +298,12 @@ inline void denseColumns(const double *const *window, const double *weights, int
 }
 
 /* Tail step L of the block at x (rows L to R - 1, input row ny - 1 + L)
-   beside head step L - 1 of the block at x + 16 (rows 0 to L - 1, input
+   beside head step L - 1 of the next block (rows 0 to L - 1, input
    row L - 1), so that every row of the group has sums in flight. */
-template <int R, int L>
-__attribute__((always_inline)) inline void denseOverlapStep(Doubles4 (&acc)[R][4],
-                                                            const double *tailRow,
-                                                            const double *headRow,
+template <int R, int L, class Sample, class V>
+__attribute__((always_inline)) inline void denseOverlapStep(V (&acc)[R][4],
+                                                            const Sample *tailRow,
+                                                            const Sample *headRow,
                                                             const double *weights, int nx,
                                                             int ny) {
   const double *weightRows[R];
@@ -278,55 +315,85 @@ __attribute__((always_inline)) inline void denseOverlapStep(Doubles4 (&acc)[R][4
 #pragma GCC unroll 8
     for (int r = 0; r < R; r++) k[r] = weightRows[r][n];
 #pragma GCC unroll 4
-    for (int q = 0; q < 4; q++) {
-      Doubles4 late, early;
-      loadWide(tailRow + n + 4 * q, &late);
-      loadWide(headRow + n + 4 * q, &early);
+    for (int q = 0; q < kVectors<V>; q++) {
+      V late, early;
+      loadDense(tailRow + n + kLanes<V> * q, &late);
+      loadDense(headRow + n + kLanes<V> * q, &early);
 #pragma GCC unroll 8
       for (int r = 0; r < R; r++)
-        acc[r][q] += Doubles4{k[r], k[r], k[r], k[r]} * (r < L ? early : late);
+        acc[r][q] += k[r] * (r < L ? early : late);
     }
   }
 }
 
 /* Row r of the block at x stored; its sums start again for the next block. */
-template <int R>
-__attribute__((always_inline)) inline void denseFinishRow(Doubles4 (&acc)[R][4], int r, int x,
+template <int R, class V>
+__attribute__((always_inline)) inline void denseFinishRow(V (&acc)[R][4], int r, int x,
                                                           float *__restrict const *out) {
 #pragma GCC unroll 4
-  for (int q = 0; q < 4; q++) {
-    storeNarrow(acc[r][q], out[r] + x + 4 * q);
-    acc[r][q] = Doubles4{};
+  for (int q = 0; q < kVectors<V>; q++) {
+    storeDense(acc[r][q], out[r] + x + kLanes<V> * q);
+    acc[r][q] = V{};
   }
 }
 
 /* The tail of the block at x overlapped with the head of the next one,
    from step L on; row L is done after step L. */
-template <int R, int L>
-__attribute__((always_inline)) inline void denseOverlap(Doubles4 (&acc)[R][4],
-                                                        const double *const *window, int x,
+template <int R, int L, class Sample, class V>
+__attribute__((always_inline)) inline void denseOverlap(V (&acc)[R][4],
+                                                        const Sample *const *window, int x,
                                                         const double *weights, int nx, int ny,
                                                         float *__restrict const *out) {
   if constexpr (L < R) {
-    denseOverlapStep<R, L>(acc, window[ny - 1 + L] + x, window[L - 1] + x + 16, weights, nx, ny);
+    denseOverlapStep<R, L>(acc, window[ny - 1 + L] + x, window[L - 1] + x + kBlock<V>,
+                           weights, nx, ny);
     denseFinishRow<R>(acc, L, x, out);
     denseOverlap<R, L + 1>(acc, window, x, weights, nx, ny, out);
   }
 }
 
-/* A group of R rows (R <= ny): blocks of sixteen columns, each block's
+template <int R, class V, class Sample>
+void denseGroup(const Sample *const *window, const double *weights, int nx, int ny, int columns,
+                float *__restrict const *out);
+template <int R, class V, class Sample>
+void dense3x3Group(const Sample *const *window, const double *weights, int columns,
+                   float *__restrict const *out);
+
+/* Columns x on of a group of R rows past its last whole block: blocks of
+   four lanes where eight lanes no longer fit, the rest pixel by pixel (a
+   pixel's sum is a chain of dependent adds: slow alone). */
+template <int R, class V, class Sample>
+__attribute__((always_inline)) inline void denseRest(const Sample *const *window,
+                                                     const double *weights, int nx, int ny,
+                                                     int x, int columns,
+                                                     float *__restrict const *out) {
+  if constexpr (kLanes<V> > 4) {
+    if (columns - x >= 16) {
+      const Sample *shifted[kMaxKernelWeights + 8];
+      float *outs[R];
+      for (int m = 0; m < ny + R - 1; m++) shifted[m] = window[m] + x;
+      for (int r = 0; r < R; r++) outs[r] = out[r] + x;
+      if (nx == 3 && ny == 3) dense3x3Group<R, Doubles4>(shifted, weights, columns - x, outs);
+      else denseGroup<R, Doubles4>(shifted, weights, nx, ny, columns - x, outs);
+      return;
+    }
+  }
+  denseColumns(window, weights, nx, ny, x, columns, R, out);
+}
+
+/* A group of R rows (R <= ny): blocks of four vectors, each block's
    last input rows read beside the next block's first. */
-template <int R>
-__attribute__((always_inline)) inline void denseGroup(const double *const *window,
+template <int R, class V, class Sample>
+__attribute__((always_inline)) inline void denseGroup(const Sample *const *window,
                                                       const double *weights, int nx, int ny,
                                                       int columns, float *__restrict const *out) {
   int x = 0;
-  if (columns >= 16) {
-    Doubles4 acc[R][4] = {};
+  if (columns >= kBlock<V>) {
+    V acc[R][4] = {};
     denseHead<R, 0>(acc, window, 0, weights, nx);
-    for (;; x += 16) {
+    for (;; x += kBlock<V>) {
       for (int j = R - 1; j < ny; j++) denseStep<R, 0, R - 1>(acc, window[j] + x, weights, j, nx);
-      if (x + 32 > columns) break;
+      if (x + 2 * kBlock<V> > columns) break;
       denseFinishRow<R>(acc, 0, x, out);
       denseOverlap<R, 1>(acc, window, x, weights, nx, ny, out);
     }
@@ -334,43 +401,44 @@ __attribute__((always_inline)) inline void denseGroup(const double *const *windo
 #pragma GCC unroll 8
     for (int r = 0; r < R; r++)
 #pragma GCC unroll 4
-      for (int q = 0; q < 4; q++) storeNarrow(acc[r][q], out[r] + x + 4 * q);
-    x += 16;
+      for (int q = 0; q < kVectors<V>; q++) storeDense(acc[r][q], out[r] + x + kLanes<V> * q);
+    x += kBlock<V>;
   }
-  denseColumns(window, weights, nx, ny, x, columns, R, out);
+  denseRest<R, V>(window, weights, nx, ny, x, columns, out);
 }
 
-/* Input row J of the block at x and input row JN of the block at x + 16
+/* Input row J of the block at x and input row JN of the next block
    (none when negative) for a group of R rows of a 3 x 3 kernel: output row
    r reads input row j with the kernel's row j - r. */
-template <int R, int J, int JN>
-__attribute__((always_inline)) inline void dense3x3Step(Doubles4 (&acc)[R][4],
-                                                        const double *const *window, int x,
+template <int R, int J, int JN, class Sample, class V>
+__attribute__((always_inline)) inline void dense3x3Step(V (&acc)[R][4],
+                                                        const Sample *const *window, int x,
                                                         const double (&k)[3][3]) {
 #pragma GCC unroll 3
   for (int n = 0; n < 3; n++)
 #pragma GCC unroll 4
-    for (int q = 0; q < 4; q++) {
-      Doubles4 late = {}, early = {};
-      if constexpr (J >= 0) loadWide(window[J] + x + n + 4 * q, &late);
-      if constexpr (JN >= 0) loadWide(window[JN] + x + 16 + n + 4 * q, &early);
+    for (int q = 0; q < kVectors<V>; q++) {
+      V late = {}, early = {};
+      if constexpr (J >= 0) loadDense(window[J] + x + n + kLanes<V> * q, &late);
+      if constexpr (JN >= 0)
+        loadDense(window[JN] + x + kBlock<V> + n + kLanes<V> * q, &early);
 #pragma GCC unroll 8
       for (int r = 0; r < R; r++) {
         if (JN >= 0 && r <= JN && JN - r < 3) {
           const double c = k[JN - r][n];
-          acc[r][q] += Doubles4{c, c, c, c} * early;
+          acc[r][q] += c * early;
         } else if (J >= 0 && r <= J && J - r < 3) {
           const double c = k[J - r][n];
-          acc[r][q] += Doubles4{c, c, c, c} * late;
+          acc[r][q] += c * late;
         }
       }
     }
 }
 
 /* Input rows J to LAST of the block at x alone. */
-template <int R, int J, int LAST>
-__attribute__((always_inline)) inline void dense3x3Steps(Doubles4 (&acc)[R][4],
-                                                         const double *const *window, int x,
+template <int R, int J, int LAST, class Sample, class V>
+__attribute__((always_inline)) inline void dense3x3Steps(V (&acc)[R][4],
+                                                         const Sample *const *window, int x,
                                                          const double (&k)[3][3]) {
   if constexpr (J <= LAST) {
     dense3x3Step<R, J, -1>(acc, window, x, k);
@@ -380,9 +448,9 @@ __attribute__((always_inline)) inline void dense3x3Steps(Doubles4 (&acc)[R][4],
 
 /* Input rows J to R + 1 of the block at x beside rows J - 3 on of the next
    block; row J - 3, done with the row before, is stored first. */
-template <int R, int J>
-__attribute__((always_inline)) inline void dense3x3Pairs(Doubles4 (&acc)[R][4],
-                                                         const double *const *window, int x,
+template <int R, int J, class Sample, class V>
+__attribute__((always_inline)) inline void dense3x3Pairs(V (&acc)[R][4],
+                                                         const Sample *const *window, int x,
                                                          const double (&k)[3][3],
                                                          float *__restrict const *out) {
   if constexpr (J <= R + 1) {
@@ -396,19 +464,19 @@ __attribute__((always_inline)) inline void dense3x3Pairs(Doubles4 (&acc)[R][4],
    block at x reads input rows 0 to R + 1; its rows 3 on are read beside
    the next block's rows 0 on, so every row of the group has sums in
    flight. */
-template <int R>
-__attribute__((always_inline)) inline void dense3x3Group(const double *const *window,
+template <int R, class V, class Sample>
+__attribute__((always_inline)) inline void dense3x3Group(const Sample *const *window,
                                                          const double *weights, int columns,
                                                          float *__restrict const *out) {
   double k[3][3];
   memcpy(k, weights, sizeof k);
   int x = 0;
-  if (columns >= 16) {
-    Doubles4 acc[R][4] = {};
+  if (columns >= kBlock<V>) {
+    V acc[R][4] = {};
     dense3x3Steps<R, 0, R - 2>(acc, window, 0, k);
-    for (;; x += 16) {
+    for (;; x += kBlock<V>) {
       dense3x3Steps<R, R - 1, 2>(acc, window, x, k);
-      if (x + 32 > columns) break;
+      if (x + 2 * kBlock<V> > columns) break;
       dense3x3Pairs<R, 3>(acc, window, x, k, out);
       denseFinishRow<R>(acc, R - 1, x, out);
     }
@@ -416,71 +484,107 @@ __attribute__((always_inline)) inline void dense3x3Group(const double *const *wi
 #pragma GCC unroll 8
     for (int r = 0; r < R; r++)
 #pragma GCC unroll 4
-      for (int q = 0; q < 4; q++) storeNarrow(acc[r][q], out[r] + x + 4 * q);
-    x += 16;
+      for (int q = 0; q < kVectors<V>; q++) storeDense(acc[r][q], out[r] + x + kLanes<V> * q);
+    x += kBlock<V>;
   }
-  denseColumns(window, weights, 3, 3, x, columns, R, out);
+  denseRest<R, V>(window, weights, 3, 3, x, columns, out);
 }
 
 /* Rows from *done on in groups of G while a whole group is left. */
-template <int G>
-__attribute__((always_inline)) inline void denseGroups(const double *const *window,
+template <int G, class V3, class V, class Sample>
+__attribute__((always_inline)) inline void denseGroups(const Sample *const *window,
                                                        const double *weights, int nx, int ny,
                                                        int columns, int rows,
                                                        float *__restrict const *out, int *done) {
   for (; *done + G <= rows; *done += G) {
-    if (nx == 3 && ny == 3) dense3x3Group<G>(window + *done, weights, columns, out + *done);
-    else denseGroup<G>(window + *done, weights, nx, ny, columns, out + *done);
+    if (nx == 3 && ny == 3) dense3x3Group<G, V3>(window + *done, weights, columns, out + *done);
+    else denseGroup<G, V>(window + *done, weights, nx, ny, columns, out + *done);
   }
 }
 
-/* All the rows, in groups of up to MAXG rows (groups no higher than the kernel). */
-template <int MAXG>
-__attribute__((always_inline)) inline void denseRowsBody(const double *const *window,
+/* All the rows, in groups of up to MAXG rows (groups no higher than the
+   kernel); sums in vectors V3 for a 3 x 3 kernel, V for the others. */
+template <int MAXG, class V3, class V, class Sample>
+__attribute__((always_inline)) inline void denseRowsBody(const Sample *const *window,
                                                          const double *weights, int nx, int ny,
                                                          int columns, int rows,
                                                          float *__restrict const *out) {
   int done = 0;
   if (nx == 3 && ny == 3) {
-    denseGroups<4>(window, weights, nx, ny, columns, rows, out, &done);
+    denseGroups<4, V3, V>(window, weights, nx, ny, columns, rows, out, &done);
   } else if constexpr (MAXG >= 6) {
-    if (ny >= 6) denseGroups<6>(window, weights, nx, ny, columns, rows, out, &done);
+    if (ny >= 6) denseGroups<6, V3, V>(window, weights, nx, ny, columns, rows, out, &done);
   }
-  if (ny >= 3) denseGroups<3>(window, weights, nx, ny, columns, rows, out, &done);
-  if (ny >= 2) denseGroups<2>(window, weights, nx, ny, columns, rows, out, &done);
-  denseGroups<1>(window, weights, nx, ny, columns, rows, out, &done);
+  if (ny >= 3) denseGroups<3, V3, V>(window, weights, nx, ny, columns, rows, out, &done);
+  if (ny >= 2) denseGroups<2, V3, V>(window, weights, nx, ny, columns, rows, out, &done);
+  denseGroups<1, V3, V>(window, weights, nx, ny, columns, rows, out, &done);
 }
 
-typedef void DenseRowsFn(const double *const *, const double *, int, int, int, int,
+template <class Sample>
+using DenseRowsFn = void(const Sample *const *, const double *, int, int, int, int,
                          float *__restrict const *);
 
+template <class Sample>
 __attribute__((target("arch=x86-64-v4")))
-void denseRowsAvx512(const double *const *window, const double *weights, int nx, int ny,
+void denseRowsAvx512(const Sample *const *window, const double *weights, int nx, int ny,
                      int columns, int rows, float *__restrict const *out) {
-  denseRowsBody<6>(window, weights, nx, ny, columns, rows, out);
+  // Eight lanes for a 3 x 3 kernel on float rows; a 64-byte load of eight
+  // doubles from any column but every eighth spans two cache lines.
+  typedef std::conditional_t<std::is_same_v<Sample, float>, Doubles8, Doubles4> Vector3x3;
+  denseRowsBody<6, Vector3x3, Doubles4>(window, weights, nx, ny, columns, rows, out);
 }
 
+template <class Sample>
 __attribute__((target("arch=x86-64-v3")))
-void denseRowsAvx2(const double *const *window, const double *weights, int nx, int ny,
+void denseRowsAvx2(const Sample *const *window, const double *weights, int nx, int ny,
                    int columns, int rows, float *__restrict const *out) {
-  denseRowsBody<3>(window, weights, nx, ny, columns, rows, out);
+  denseRowsBody<3, Doubles4, Doubles4>(window, weights, nx, ny, columns, rows, out);
 }
 
+template <class Sample>
+void denseRowsBaseline(const Sample *const *window, const double *weights, int nx, int ny,
+                       int columns, int rows, float *__restrict const *out);
+
+template <>
 void denseRowsBaseline(const double *const *window, const double *weights, int nx, int ny,
                        int columns, int rows, float *__restrict const *out) {
-  denseRowsBody<3>(window, weights, nx, ny, columns, rows, out);
+  denseRowsBody<3, Doubles4, Doubles4>(window, weights, nx, ny, columns, rows, out);
 }
 
-DenseRowsFn *pickDenseRows() {
+/* Float rows on machines without AVX: widened first (the same sums). */
+template <>
+void denseRowsBaseline(const float *const *window, const double *weights, int nx, int ny,
+                       int columns, int rows, float *__restrict const *out) {
+  const int inputs = ny + rows - 1;
+  const size_t width = static_cast<size_t>(columns) + nx - 1;
+  std::vector<double> wide(width * inputs);
+  const double *wideRows[kMaxKernelWeights + 8];
+  for (int m = 0; m < inputs; m++) {
+    std::copy(window[m], window[m] + width, wide.data() + m * width);
+    wideRows[m] = wide.data() + m * width;
+  }
+  denseRowsBaseline(wideRows, weights, nx, ny, columns, rows, out);
+}
+
+template <class Sample>
+DenseRowsFn<Sample> *pickDenseRows() {
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("x86-64-v4")) return denseRowsAvx512;
-  if (__builtin_cpu_supports("x86-64-v3")) return denseRowsAvx2;
-  return denseRowsBaseline;
+  if (__builtin_cpu_supports("x86-64-v4")) return denseRowsAvx512<Sample>;
+  if (__builtin_cpu_supports("x86-64-v3")) return denseRowsAvx2<Sample>;
+  return denseRowsBaseline<Sample>;
 }
 
+/* Widened rows (a ring) or the float lines themselves, widened as they are
+   loaded: the same sums either way. */
 void convolveDenseRows(const double *const *window, const double *weights, int nx, int ny,
                        int columns, int rows, float *__restrict const *out) {
-  static DenseRowsFn *const chosen = pickDenseRows();
+  static DenseRowsFn<double> *const chosen = pickDenseRows<double>();
+  chosen(window, weights, nx, ny, columns, rows, out);
+}
+
+void convolveDenseRows(const float *const *window, const double *weights, int nx, int ny,
+                       int columns, int rows, float *__restrict const *out) {
+  static DenseRowsFn<float> *const chosen = pickDenseRows<float>();
   chosen(window, weights, nx, ny, columns, rows, out);
 }
 #undef storeNarrow
@@ -828,14 +932,18 @@ std::vector<double> denseWeights(const std::vector<KernelTap> &taps, int nx, int
 /*
  * gconvResident --
  *     "2D" from a FLOAT memory image into another: the rows are split into
- *     runs, each run filtered on the worker pool with its own ring of
- *     widened input rows, read and written where the lines lie.  Runs are
- *     long on few threads (each input row is widened about once) and short
- *     enough on many that every thread gets several.  A kernel with no zero
- *     weight filters a group of rows at a time, in strips of columns; while
- *     a strip's sums run, the input lines the next group widens are fetched
- *     into the cache, so the widening does not wait on memory.  The meter
- *     moves between rounds of runs on this thread.
+ *     runs, each run filtered on the worker pool, read and written where
+ *     the lines lie.  Runs are long on few threads and short enough on
+ *     many that every thread gets several.  A kernel with no zero weight
+ *     filters a group of rows at a time, in strips of columns; while a
+ *     strip's sums run, the input lines the next group adds are fetched
+ *     into the cache.  A dense kernel of up to nine weights reads the float
+ *     lines themselves, widened as they are loaded (a pass widening them
+ *     first cost a fifth of the time at 2048 x 2048); larger kernels, whose
+ *     sums are the cost, and kernels with zero weights keep a ring of input
+ *     rows widened once (converting at every load of a 9 x 9 kernel costs
+ *     more than the pass).  The meter moves between rounds of runs on this
+ *     thread.
  * Results:      1; 0 (nothing done) when some line is not held in memory.
  */
 int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
@@ -874,15 +982,30 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
   int run = std::clamp((w->r + workers * 4 - 1) / (workers * 4), 64, 512);
   run = (run + 11) / 12 * 12;
   const int runs = (w->r + run - 1) / run;
-  const int slots = ny + group - 1;
-  const size_t padded = static_cast<size_t>(nx) + in.columns;
-  // Slots start on 64-byte lines: the filter's loads cross fewer lines.
-  const size_t stride = (padded + 7) / 8 * 8;
-  const size_t ringSize = checkedCount(stride, static_cast<size_t>(slots)) + 8;
   auto inputLine = [&](int p, int row) {
     row = std::clamp(row, 0, in.rows - 1);
     return source[static_cast<size_t>(p) * (last - first + 1) + (row - first)];
   };
+  // Dense kernels of up to nine weights read the float lines themselves.
+  const bool direct = dense && nx * ny <= 9;
+  // Output column x reads the line from column x + shift on.  Such a kernel
+  // reads the lines where they lie between the edge pieces [0, left) and
+  // [right, c), whose columns past the line's ends come from short padded
+  // copies (whole blocks of sixteen columns when they fit; eight-lane
+  // filters take a last block of sixteen in four lanes).
+  const int shift = w->ic - nx / 2;
+  const int inside0 = std::min(w->c, std::max(0, -shift));
+  const int inside1 = std::clamp(in.columns - nx + 1 - shift, inside0, w->c);
+  const int left = std::min(w->c, (inside0 + 15) / 16 * 16);
+  const int right = std::max(left, left + (inside1 - left) / 16 * 16);
+  const size_t edgeStride = (static_cast<size_t>(std::max(left, w->c - right)) + nx + 6) / 8 * 8;
+  const size_t edgeSize =
+      direct ? checkedCount(edgeStride, static_cast<size_t>(ny + group - 1)) : 0;
+  const int slots = ny + group - 1;
+  const size_t padded = static_cast<size_t>(nx) + in.columns;
+  // Slots start on 64-byte lines: the filter's loads cross fewer lines.
+  const size_t stride = (padded + 7) / 8 * 8;
+  const size_t ringSize = direct ? 0 : checkedCount(stride, static_cast<size_t>(slots)) + 8;
   constexpr int kStrip = 256;
   RowMeter meter("gconv");
   const int round = workers * 2;
@@ -891,44 +1014,94 @@ int gconvResident(GconvWork *w, const std::vector<KernelTap> &taps) {
     parallelFor(count * w->pairs, [&](int piece) {
       const int p = piece % w->pairs, i0 = (r0 + piece / w->pairs) * run;
       const int n = std::min(run, w->r - i0);
-      // Input row i0 + j - ny/2 of the run lies in slot j % slots.
-      std::unique_ptr<double[]> ring(new double[ringSize]);
-      double *const ringStart =
-          ring.get() + (8 - reinterpret_cast<uintptr_t>(ring.get()) / sizeof(double) % 8) % 8;
-      auto slot = [&](int s) { return ringStart + static_cast<size_t>(s) * stride; };
       auto line = [&](int j) { return inputLine(p, w->ir + i0 + j - ny / 2); };
-      int held = 0;
-      auto hold = [&](int rows) {
-        for (; held < rows; held++) widenPaddedRow(line(held), in.columns, nx, slot(held % slots));
-      };
-      const double *window[kMaxKernelWeights + 8];
-      const double *strip[kMaxKernelWeights + 8];
-      float *outs[8], *stripOuts[8];
       auto output = [&](int i) { return target[static_cast<size_t>(p) * w->r + i0 + i] + w->oc; };
-      for (int i = 0; i < n; i += group) {
-        const int rows = std::min(group, n - i);
-        hold(i + ny + rows - 1);
-        for (int m = 0; m < ny + rows - 1; m++) window[m] = slot((i + m) % slots) + w->ic;
-        if (!dense) {
-          convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c, output(i));
-          continue;
+      if (!direct) {
+        // Input row i0 + j - ny/2 of the run lies in slot j % slots.
+        std::unique_ptr<double[]> ring(new double[ringSize]);
+        double *const ringStart =
+            ring.get() + (8 - reinterpret_cast<uintptr_t>(ring.get()) / sizeof(double) % 8) % 8;
+        auto slot = [&](int s) { return ringStart + static_cast<size_t>(s) * stride; };
+        int held = 0;
+        auto hold = [&](int rows) {
+          for (; held < rows; held++) widenPaddedRow(line(held), in.columns, nx, slot(held % slots));
+        };
+        const double *window[kMaxKernelWeights + 8];
+        const double *strip[kMaxKernelWeights + 8];
+        float *outs[8], *stripOuts[8];
+        for (int i = 0; i < n; i += group) {
+          const int rows = std::min(group, n - i);
+          hold(i + ny + rows - 1);
+          for (int m = 0; m < ny + rows - 1; m++) window[m] = slot((i + m) % slots) + w->ic;
+          if (!dense) {
+            convolveTaps(window, taps.data(), static_cast<int>(taps.size()), w->c, output(i));
+            continue;
+          }
+          for (int r = 0; r < rows; r++) outs[r] = output(i + r);
+          // Rows held..ahead - 1 are the next group's new input rows.
+          const int ahead = i + rows < n ? i + rows + std::min(group, n - i - rows) + ny - 1 : held;
+          for (int x = 0; x < w->c; x += kStrip) {
+            const int width = std::min(kStrip, w->c - x);
+            const int64_t from = int64_t{x} * in.columns / w->c;
+            const int64_t to = int64_t{x + width} * in.columns / w->c;
+            for (int j = held; j < ahead; j++) {
+              const float *start = line(j);
+              for (const float *at = start + from, *end = start + to; at < end; at += 16)
+                __builtin_prefetch(at, 0, 2);
+            }
+            for (int m = 0; m < ny + rows - 1; m++) strip[m] = window[m] + x;
+            for (int r = 0; r < rows; r++) stripOuts[r] = outs[r] + x;
+            convolveDenseRows(strip, weights.data(), nx, ny, width, rows, stripOuts);
+          }
         }
+        return;
+      }
+      std::unique_ptr<float[]> edge(new float[edgeSize]);
+      const float *lines[kMaxKernelWeights + 8], *window[kMaxKernelWeights + 8];
+      float *outs[8], *stripOuts[8];
+      // Columns x to x + width of the group's rows, from padded copies when
+      // the lines do not hold every column they read.
+      auto filter = [&](int x, int width, int inputs, int rows) {
+        if (x < left || x >= right) {
+          // Copy entry t is column x + shift + t of the line, held to its ends.
+          const int count = width + nx - 1;
+          const int from = std::clamp(-(x + shift), 0, count);
+          const int to = std::clamp(in.columns - (x + shift), from, count);
+          for (int m = 0; m < inputs; m++) {
+            float *copy = edge.get() + static_cast<size_t>(m) * edgeStride;
+            std::fill(copy, copy + from, lines[m][0]);
+            std::copy(lines[m] + x + shift + from, lines[m] + x + shift + to, copy + from);
+            std::fill(copy + to, copy + count, lines[m][in.columns - 1]);
+            window[m] = copy;
+          }
+        } else {
+          for (int m = 0; m < inputs; m++) window[m] = lines[m] + x + shift;
+        }
+        for (int r = 0; r < rows; r++) stripOuts[r] = outs[r] + x;
+        convolveDenseRows(window, weights.data(), nx, ny, width, rows, stripOuts);
+      };
+      for (int i = 0; i < n; i += group) {
+        const int rows = std::min(group, n - i), inputs = ny + rows - 1;
+        for (int m = 0; m < inputs; m++) lines[m] = line(i + m);
         for (int r = 0; r < rows; r++) outs[r] = output(i + r);
-        // Rows held..ahead - 1 are the next group's new input rows.
-        const int ahead = i + rows < n ? i + rows + std::min(group, n - i - rows) + ny - 1 : held;
-        for (int x = 0; x < w->c; x += kStrip) {
-          const int width = std::min(kStrip, w->c - x);
-          const int64_t from = int64_t{x} * in.columns / w->c;
-          const int64_t to = int64_t{x + width} * in.columns / w->c;
-          for (int j = held; j < ahead; j++) {
+        // Rows i + inputs to ahead - 1 are the next group's new input rows:
+        // fetched into the cache while the strips before them run.
+        const int ahead = i + rows < n ? i + rows + std::min(group, n - i - rows) + ny - 1 : 0;
+        if (left > 0) filter(0, left, inputs, rows);
+        for (int x = left; x < right; x += kStrip) {
+          const int width = std::min(kStrip, right - x);
+          // The first and last strips fetch the edge pieces' columns too.
+          const int64_t from = x == left ? 0 : std::max<int64_t>(0, x + shift);
+          const int64_t to = x + width == right ? in.columns
+                                                : std::min<int64_t>(in.columns, x + shift + width);
+          for (int j = i + inputs; j < ahead; j++) {
             const float *start = line(j);
             for (const float *at = start + from, *end = start + to; at < end; at += 16)
               __builtin_prefetch(at, 0, 2);
           }
-          for (int m = 0; m < ny + rows - 1; m++) strip[m] = window[m] + x;
-          for (int r = 0; r < rows; r++) stripOuts[r] = outs[r] + x;
-          convolveDenseRows(strip, weights.data(), nx, ny, width, rows, stripOuts);
+          filter(x, width, inputs, rows);
         }
+        if (right < w->c) filter(right, w->c - right, inputs, rows);
       }
     });
     const int done = std::min(w->r, (r0 + count) * run);
