@@ -298,6 +298,24 @@ inline void radix4(float *p0, size_t hw, int groups, typename L::D w1r, typename
 }
 
 /*
+ * Rows a column transform fetches ahead into the cache while it computes:
+ * the next batch's piece of each row (bytes from `at`, rows `stride`
+ * bytes apart), a few at each step, so the fetches overlap the
+ * butterflies instead of queueing up at once.
+ */
+struct Prefetch {
+  const char *at = nullptr;
+  size_t stride = 0;
+  int rows = 0, bytes = 0;
+  inline void step() {
+    if (rows <= 0) return;
+    for (int b = 0; b < bytes; b += 64) _mm_prefetch(at + b, _MM_HINT_T1);
+    at += stride;
+    rows--;
+  }
+};
+
+/*
  * verticalStages --
  *     The stages h = 1, 2, 4 ... below end over n rows of a work array
  *     whose rows hold `groups` lane groups (the real parts of the lanes,
@@ -307,7 +325,8 @@ inline void radix4(float *p0, size_t hw, int groups, typename L::D w1r, typename
  *     through the cache half as often.
  */
 template <class L>
-inline void verticalStages(const FftPlan &plan, float *x, int groups, int n, int end) {
+inline void verticalStages(const FftPlan &plan, float *x, int groups, int n, int end,
+                           Prefetch *ahead = nullptr) {
   typedef typename L::F F;
   typedef typename L::D D;
   constexpr int K = L::kLanes;
@@ -321,6 +340,7 @@ inline void verticalStages(const FftPlan &plan, float *x, int groups, int n, int
       const D w2r = L::splat(twr[2 * h - 1 + k]), w2i = L::splat(twi[2 * h - 1 + k]);
       const D w3r = L::splat(twr[3 * h - 1 + k]), w3i = L::splat(twi[3 * h - 1 + k]);
       for (int g = 0; g < n; g += 4 * h) {
+        if (ahead) ahead->step();
         float *p0 = x + (g + k) * gw;
         if (k == 0)
           radix4<L, true>(p0, h * gw, groups, w1r, w1i, w2r, w2i, w3r, w3i);
@@ -429,16 +449,22 @@ inline void transformRows(const FftPlan &plan, float *const *rows, float *work) 
   }
 }
 
+/* Columns a work array of the column transforms holds. */
+constexpr int kColumnBatch = 16;
+
 /*
  * transformColumns --
  *     Up to kColumnBatch columns (ncols) of n rows, rows stride floats
  *     apart, in place: each lane a column.  The rows are read in order
  *     into the work array at their bit-reversed places (after the
  *     inverse's rotation) and go back rotated after the forward.  work:
- *     2 kColumnBatch n floats.
+ *     2 kColumnBatch n floats.  next: the nextCols columns of the next
+ *     batch (or null), whose rows are fetched into the cache meanwhile:
+ *     read a piece a page apart, a row would otherwise wait for memory.
  */
 template <class L>
-inline void transformColumns(const FftPlan &plan, float *block, int ncols, size_t stride, float *work) {
+inline void transformColumns(const FftPlan &plan, float *block, int ncols, size_t stride, float *work,
+                             const float *next, int nextCols) {
   typedef typename L::F F;
   constexpr int K = L::kLanes;
   const int n = plan.n, groups = (ncols + K - 1) / K;
@@ -460,7 +486,14 @@ inline void transformColumns(const FftPlan &plan, float *block, int ncols, size_
       L::store(dst + K, L::odds(a, b));
     }
   }
-  verticalStages<L>(plan, work, groups, n, n);
+  Prefetch ahead;
+  if (next) {
+    ahead.at = reinterpret_cast<const char *>(next);
+    ahead.stride = stride * sizeof(float);
+    ahead.rows = n;
+    ahead.bytes = 8 * nextCols;
+  }
+  verticalStages<L>(plan, work, groups, n, n, &ahead);
   const bool inverse = plan.direction <= 0;
   const F scale = L::splat(1.0f / static_cast<float>(n));
   const int rot = plan.direction >= 0 ? n / 2 : 0;
@@ -482,9 +515,6 @@ inline void transformColumns(const FftPlan &plan, float *block, int ncols, size_
   }
 }
 
-/* Columns a work array of the column transforms holds. */
-constexpr int kColumnBatch = 16;
-
 __attribute__((flatten)) FFT_AVX2 void rowAvx2(const FftPlan &plan, float *row, float *work) {
   transformRows<Lanes4>(plan, &row, work);
 }
@@ -494,12 +524,14 @@ __attribute__((flatten)) FFT_AVX512 void rowPairAvx512(const FftPlan &plan, floa
   transformRows<Lanes8>(plan, rows, work);
 }
 __attribute__((flatten)) FFT_AVX2 void columnsAvx2(const FftPlan &plan, float *block, int ncols,
-                                                   size_t stride, float *work) {
-  transformColumns<Lanes4>(plan, block, ncols, stride, work);
+                                                   size_t stride, float *work, const float *next,
+                                                   int nextCols) {
+  transformColumns<Lanes4>(plan, block, ncols, stride, work, next, nextCols);
 }
 __attribute__((flatten)) FFT_AVX512 void columnsAvx512(const FftPlan &plan, float *block, int ncols,
-                                                       size_t stride, float *work) {
-  transformColumns<Lanes8>(plan, block, ncols, stride, work);
+                                                       size_t stride, float *work, const float *next,
+                                                       int nextCols) {
+  transformColumns<Lanes8>(plan, block, ncols, stride, work, next, nextCols);
 }
 
 /* The widest vectors of the machine: 8 (AVX-512), 4 (AVX2) or 0. */
@@ -592,10 +624,12 @@ int fftColumns(float *block, const FftPlan &plan, int ncols, size_t stride) {
       for (int c = 0; c < paired; c += kColumnBatch) {
         float *strip = block + 2 * static_cast<size_t>(c);
         const int count = std::min(kColumnBatch, paired - c);
+        const int nextCols = std::min(kColumnBatch, paired - c - count);
+        const float *next = nextCols > 0 ? strip + 2 * count : nullptr;
         if (lanes == 8)
-          columnsAvx512(plan, strip, count, stride, work.get());
+          columnsAvx512(plan, strip, count, stride, work.get(), next, nextCols);
         else
-          columnsAvx2(plan, strip, count, stride, work.get());
+          columnsAvx2(plan, strip, count, stride, work.get(), next, nextCols);
       }
     }
     if (paired < ncols) columnsRadix2(block + 2 * static_cast<size_t>(paired), plan, 1, stride);

@@ -683,10 +683,13 @@ constexpr int kColumnPiece = 32;
    Results: false, after the message, when the work space cannot be had. */
 bool transformStrip(float *strip, const FftPlan &plan, int columns, size_t stride, bool rect,
                     bool polar) {
-  const int rows = plan.n, pieces = (columns + kColumnPiece - 1) / kColumnPiece;
+  /* one thread takes the strip whole: the transform of each batch of
+     columns then fetches the next batch's rows ahead */
+  const int piece = workerCount() > 1 ? kColumnPiece : std::max(columns, 1);
+  const int rows = plan.n, pieces = (columns + piece - 1) / piece;
   std::atomic<bool> failed{false};
   parallelFor(pieces, [&](int i) {
-    const int c = i * kColumnPiece, n = std::min(kColumnPiece, columns - c);
+    const int c = i * piece, n = std::min(piece, columns - c);
     float *part = strip + 2 * static_cast<size_t>(c);
     if (rect)
       for (int r = 0; r < rows; r++) fftToRect(part + r * stride, n);
