@@ -298,10 +298,11 @@ inline void radix4(float *p0, size_t hw, int groups, typename L::D w1r, typename
 }
 
 /*
- * Rows a column transform fetches ahead into the cache while it computes:
- * the next batch's piece of each row (bytes from `at`, rows `stride`
- * bytes apart), a few at each step, so the fetches overlap the
- * butterflies instead of queueing up at once.
+ * What a transform fetches ahead into the cache while it computes, the
+ * input of the next one: `rows` pieces of `bytes` from `at`, `stride`
+ * bytes apart (the next batch's piece of each row of a column transform,
+ * the next rows of a row transform), a piece at each step, so the
+ * fetches overlap the butterflies instead of queueing up at once.
  */
 struct Prefetch {
   const char *at = nullptr;
@@ -388,7 +389,8 @@ inline void storePairs(float *p, __m128 re, __m128 im) {
 
 /*
  * transformRows --
- *     kLanes / 4 rows of n >= 16 samples in place, as fftRows does them
+ *     kLanes / 4 rows of n >= 16 samples, read from `from` (which may be
+ *     the rows themselves) into `rows`, as fftRows does them
  *     (n/2 rotation before the inverse, after the forward).  Lane l of
  *     a row's four in work row j holds sample j + l n/4 of the
  *     bit-reversed order, so every stage below n/4 pairs whole work rows;
@@ -397,14 +399,15 @@ inline void storePairs(float *p, __m128 re, __m128 im) {
  *     array).  work: 2 kLanes n / 4 floats.
  */
 template <class L>
-inline void transformRows(const FftPlan &plan, float *const *rows, float *work) {
+inline void transformRows(const FftPlan &plan, const float *const *from, float *const *rows, float *work,
+                          const float *next) {
   typedef typename L::F F;
   typedef typename L::D D;
   constexpr int K = L::kLanes, R = K / 4, W = 2 * K;
   const int n = plan.n, q = n / 4;
   const int flip = plan.direction <= 0 ? q / 2 : 0;
   for (int rr = 0; rr < R; rr++) {
-    const float *row = rows[rr];
+    const float *row = from[rr];
     for (int b = 0; b < q; b++) {
       /* samples 4b .. 4b + 3 are rev(j) .. rev(j) + 3: lanes 0, 2, 1, 3 of row j */
       const int j = plan.reversed[b ^ flip] >> 2;
@@ -415,7 +418,13 @@ inline void transformRows(const FftPlan &plan, float *const *rows, float *work) 
       _mm_storeu_ps(work + W * j + K + 4 * rr, _mm_movehl_ps(hi, lo));
     }
   }
-  verticalStages<L>(plan, work, 1, q, q);
+  Prefetch ahead;
+  if (next) {
+    ahead.at = reinterpret_cast<const char *>(next);
+    ahead.stride = ahead.bytes = 128;
+    ahead.rows = static_cast<int>(R * 2 * sizeof(float) * static_cast<size_t>(n) / 128);
+  }
+  verticalStages<L>(plan, work, 1, q, q, &ahead);
   const double *twr = plan.twr.data(), *twi = plan.twi.data();
   const bool inverse = plan.direction <= 0;
   const F scale = L::splat(1.0f / static_cast<float>(n));  /* exact: n is a power of 2 */
@@ -515,13 +524,16 @@ inline void transformColumns(const FftPlan &plan, float *block, int ncols, size_
   }
 }
 
-__attribute__((flatten)) FFT_AVX2 void rowAvx2(const FftPlan &plan, float *row, float *work) {
-  transformRows<Lanes4>(plan, &row, work);
+__attribute__((flatten)) FFT_AVX2 void rowAvx2(const FftPlan &plan, const float *from, float *row,
+                                               float *work, const float *next) {
+  transformRows<Lanes4>(plan, &from, &row, work, next);
 }
-__attribute__((flatten)) FFT_AVX512 void rowPairAvx512(const FftPlan &plan, float *a, float *b,
-                                                         float *work) {
+__attribute__((flatten)) FFT_AVX512 void rowPairAvx512(const FftPlan &plan, const float *fromA,
+                                                       const float *fromB, float *a, float *b,
+                                                       float *work, const float *next) {
+  const float *const from[2] = {fromA, fromB};
   float *const rows[2] = {a, b};
-  transformRows<Lanes8>(plan, rows, work);
+  transformRows<Lanes8>(plan, from, rows, work, next);
 }
 __attribute__((flatten)) FFT_AVX2 void columnsAvx2(const FftPlan &plan, float *block, int ncols,
                                                    size_t stride, float *work, const float *next,
@@ -569,13 +581,19 @@ int fftVectorLanes(int lanes) {
 }
 
 /*
- * fftRows --
- *     Each row in place: the inverse's input and the forward's output
- *     rotated by n/2 (n is a power of 2, so the rotation swaps halves).
+ * fftRows, fftRowsFrom --
+ *     Each row in place (or from source into block: the row is read whole
+ *     before any of it is written): the inverse's input and the forward's
+ *     output rotated by n/2 (n is a power of 2, so the rotation swaps
+ *     halves).
  * Results:      1; 0, with nothing transformed, when the work space
  *     cannot be had.
  */
 int fftRows(float *block, const FftPlan &plan, int nrows) {
+  return fftRowsFrom(block, block, plan, nrows);
+}
+
+int fftRowsFrom(const float *source, float *block, const FftPlan &plan, int nrows) {
   const int n = plan.n;
 #ifdef VESK_FFT_VECTORS
   const int lanes = vectorLanes();
@@ -583,13 +601,18 @@ int fftRows(float *block, const FftPlan &plan, int nrows) {
     std::unique_ptr<float[]> work(new (std::nothrow) float[lanes / 2 * static_cast<size_t>(n)]);
     if (!work) return 0;
     auto row = [&](int r) { return block + 2 * static_cast<size_t>(r) * n; };
+    auto from = [&](int r) { return source + 2 * static_cast<size_t>(r) * n; };
+    /* the rows after those in hand, fetched into the cache meanwhile */
+    auto next = [&](int r) { return r < nrows ? from(r) : nullptr; };
     int r = 0;
     if (lanes == 8)
-      for (; r + 2 <= nrows; r += 2) rowPairAvx512(plan, row(r), row(r + 1), work.get());
-    for (; r < nrows; r++) rowAvx2(plan, row(r), work.get());
+      for (; r + 2 <= nrows; r += 2)
+        rowPairAvx512(plan, from(r), from(r + 1), row(r), row(r + 1), work.get(), next(r + 2));
+    for (; r < nrows; r++) rowAvx2(plan, from(r), row(r), work.get(), next(r + 1));
     return 1;
   }
 #endif
+  if (source != block) std::copy_n(source, 2 * static_cast<size_t>(nrows) * n, block);
   for (int r = 0; r < nrows; r++) {
     float *row = block + 2 * static_cast<size_t>(r) * n;
     if (plan.direction <= 0 && n > 1) swapHalves(row, n);

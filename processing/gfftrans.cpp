@@ -8,6 +8,8 @@
  */
 #include <fcntl.h>
 #include <math.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -583,6 +585,36 @@ void makePlan(FftPlan *plan, int n, int direction) {
 int pieceRows(int columns) { return std::max(1, (256 << 10) / (8 * columns)); }
 
 /*
+ * The samples of an FFT file mapped for reading: the row pass transforms
+ * them from the page cache straight into place, with no copy in between.
+ */
+class MappedSamples {
+ public:
+  MappedSamples() = default;
+  MappedSamples(const MappedSamples &) = delete;
+  MappedSamples &operator=(const MappedSamples &) = delete;
+  ~MappedSamples() {
+    if (map_) munmap(map_, length_);
+  }
+  /* The samples, or null (the file is shorter than its head says, or it
+     cannot be mapped: the caller reads it). */
+  const float *map(const FFTHead *head, int fd) {
+    const int64_t length = kFFTHeadSize + int64_t{head->rows} * head->columns * 8;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < length) return nullptr;
+    void *p = mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);
+    if (p == MAP_FAILED) return nullptr;
+    map_ = p;
+    length_ = static_cast<size_t>(length);
+    return reinterpret_cast<const float *>(static_cast<const char *>(p) + kFFTHeadSize);
+  }
+
+ private:
+  void *map_ = nullptr;
+  size_t length_ = 0;
+};
+
+/*
  * fftRowPassResident --
  *     The row pass over the resident spectrum, in pieces of rows on the
  *     worker pool: each piece read from the input file straight into its
@@ -603,21 +635,28 @@ bool fftRowPassResident(GfftWork *w, const FftPlan &plan, int stats, FftFilterPr
   }
   if (filter) w->record.powerPhase = 0;
   std::atomic<bool> failed{false};
+  /* Power/phase input is read into place to be converted there first. */
+  MappedSamples mapped;
+  const float *source = fromFile && !rect ? mapped.map(&w->inHead, w->in->fd) : nullptr;
   auto work = [&](int first, int n) {
     float *block = data + first * width;
     if (rect) fftToRect(block, static_cast<long long>(n) * columns);
-    if (!fftRows(block, plan, n)) {
+    if (!fftRowsFrom(source ? source + first * width : block, block, plan, n)) {
       failed = true;
       return;
     }
     if (filter) filter(&w->record, block, 0, columns, first, n);
     if (polar) fftToPolar(block, static_cast<long long>(n) * columns);
   };
-  const int piece = pieceRows(columns), pieces = (rows + piece - 1) / piece;
+  /* from the mapped file one thread takes the rows in one piece: each
+     transform then fetches the next rows ahead */
+  const int piece = source && workerCount() == 1 ? rows : pieceRows(columns);
+  const int pieces = (rows + piece - 1) / piece;
   std::vector<char> unread(pieces, 0);
   parallelFor(pieces, [&](int i) {
     const int first = i * piece, n = std::min(piece, rows - first);
-    if (fromFile && !readFFTFileRows(&w->inHead, w->in->fd, data + first * width, first, n)) {
+    if (fromFile && !source &&
+        !readFFTFileRows(&w->inHead, w->in->fd, data + first * width, first, n)) {
       unread[i] = 1;
       return;
     }
