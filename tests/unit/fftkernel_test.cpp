@@ -155,10 +155,16 @@ TEST(FftKernel, RowsAndColumnsGiveTheRadix2SamplesBitForBit) {
         std::vector<float> rows(2 * 3 * n), want;
         fillLines(&rows, n, direction, 3, 2, 2 * n, &random);
         want = rows;
+        const std::vector<float> input = rows;
         for (int r = 0; r < 3; r++)
           referenceLine(p, want.data() + 2 * r * n, 2, vectors && n >= 16 ? true : loopsFuse);
         ASSERT_EQ(fftRows(rows.data(), p, 3), 1);
         EXPECT_EQ(memcmp(rows.data(), want.data(), rows.size() * sizeof(float)), 0) << "rows " << where;
+        /* from rows that stay as they are into another block */
+        std::vector<float> into(rows.size(), NAN);
+        ASSERT_EQ(fftRowsFrom(input.data(), into.data(), p, 3), 1);
+        EXPECT_EQ(memcmp(into.data(), want.data(), into.size() * sizeof(float)), 0)
+            << "rows from a source " << where;
         /* strips of several widths inside a wider block */
         for (int ncols : {1, 2, 3, 4, 7, 16, 21, 40}) {
           const size_t stride = 2 * static_cast<size_t>(ncols + 3);
