@@ -585,28 +585,34 @@ void makePlan(FftPlan *plan, int n, int direction) {
 int pieceRows(int columns) { return std::max(1, (256 << 10) / (8 * columns)); }
 
 /*
- * The samples of an FFT file mapped for reading: the row pass transforms
- * them from the page cache straight into place, with no copy in between.
+ * Rows of an FFT file mapped for reading: the row pass transforms them
+ * from the page cache straight into place, with no copy in between.
  */
-class MappedSamples {
+class MappedRows {
  public:
-  MappedSamples() = default;
-  MappedSamples(const MappedSamples &) = delete;
-  MappedSamples &operator=(const MappedSamples &) = delete;
-  ~MappedSamples() {
-    if (map_) munmap(map_, length_);
-  }
-  /* The samples, or null (the file is shorter than its head says, or it
-     cannot be mapped: the caller reads it). */
-  const float *map(const FFTHead *head, int fd) {
-    const int64_t length = kFFTHeadSize + int64_t{head->rows} * head->columns * 8;
+  MappedRows() = default;
+  MappedRows(const MappedRows &) = delete;
+  MappedRows &operator=(const MappedRows &) = delete;
+  ~MappedRows() { unmap(); }
+  /* Rows first .. first + count - 1 (in place of those mapped before), or
+     null: the file is shorter than its head says, or cannot be mapped. */
+  const float *map(const FFTHead *head, int fd, int first, int count) {
+    unmap();
+    const int64_t rowBytes = int64_t{head->columns} * 8, at = kFFTHeadSize + first * rowBytes;
+    const int64_t page = std::max<long>(sysconf(_SC_PAGESIZE), 1);
+    const int64_t end = at + count * rowBytes, start = at / page * page;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < length) return nullptr;
-    void *p = mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < end) return nullptr;
+    void *p = mmap(nullptr, static_cast<size_t>(end - start), PROT_READ, MAP_SHARED | MAP_POPULATE,
+                   fd, static_cast<off_t>(start));
     if (p == MAP_FAILED) return nullptr;
     map_ = p;
-    length_ = static_cast<size_t>(length);
-    return reinterpret_cast<const float *>(static_cast<const char *>(p) + kFFTHeadSize);
+    length_ = static_cast<size_t>(end - start);
+    return reinterpret_cast<const float *>(static_cast<const char *>(p) + (at - start));
+  }
+  void unmap() {
+    if (map_) munmap(map_, length_);
+    map_ = nullptr;
   }
 
  private:
@@ -635,40 +641,48 @@ bool fftRowPassResident(GfftWork *w, const FftPlan &plan, int stats, FftFilterPr
   }
   if (filter) w->record.powerPhase = 0;
   std::atomic<bool> failed{false};
-  /* Power/phase input is read into place to be converted there first. */
-  MappedSamples mapped;
-  const float *source = fromFile && !rect ? mapped.map(&w->inHead, w->in->fd) : nullptr;
-  auto work = [&](int first, int n) {
+  auto work = [&](int first, int n, const float *from) {
     float *block = data + first * width;
     if (rect) fftToRect(block, static_cast<long long>(n) * columns);
-    if (!fftRowsFrom(source ? source + first * width : block, block, plan, n)) {
+    if (!fftRowsFrom(from, block, plan, n)) {
       failed = true;
       return;
     }
     if (filter) filter(&w->record, block, 0, columns, first, n);
     if (polar) fftToPolar(block, static_cast<long long>(n) * columns);
   };
-  /* from the mapped file one thread takes the rows in one piece: each
-     transform then fetches the next rows ahead */
-  const int piece = source && workerCount() == 1 ? rows : pieceRows(columns);
-  const int pieces = (rows + piece - 1) / piece;
-  std::vector<char> unread(pieces, 0);
-  parallelFor(pieces, [&](int i) {
-    const int first = i * piece, n = std::min(piece, rows - first);
-    if (fromFile && !source &&
-        !readFFTFileRows(&w->inHead, w->in->fd, data + first * width, first, n)) {
-      unread[i] = 1;
-      return;
+  /* One thread transforms the rows from the mapped file, a buffer's
+     worth of them mapped at a time; threads read their pieces into place
+     (each reads while others compute), as does power/phase input, to be
+     converted there first. */
+  const bool mapping = fromFile && !rect && workerCount() == 1;
+  const int window = mapping ? step : rows;
+  MappedRows mapped;
+  for (int w0 = 0; w0 < rows; w0 += window) {
+    const int wn = std::min(window, rows - w0);
+    const float *source = mapping ? mapped.map(&w->inHead, w->in->fd, w0, wn) : nullptr;
+    /* mapped rows in one piece: each transform fetches the next rows ahead */
+    const int piece = source ? wn : pieceRows(columns);
+    const int pieces = (wn + piece - 1) / piece;
+    std::vector<char> unread(pieces, 0);
+    parallelFor(pieces, [&](int i) {
+      const int first = w0 + i * piece, n = std::min(piece, w0 + wn - first);
+      if (source) {
+        work(first, n, source + (first - w0) * width);
+      } else if (fromFile && !readFFTFileRows(&w->inHead, w->in->fd, data + first * width, first, n)) {
+        unread[i] = 1;
+      } else {
+        work(first, n, data + first * width);
+      }
+    });
+    /* A piece a worker could not read is read again here, where a
+       failure is reported. */
+    for (int i = 0; i < pieces; i++) {
+      if (!unread[i]) continue;
+      const int first = w0 + i * piece, n = std::min(piece, w0 + wn - first);
+      if (!GetFFTFileBlock(&w->inHead, w->in->fd, data + first * width, first, n)) return false;
+      work(first, n, data + first * width);
     }
-    work(first, n);
-  });
-  /* A piece a worker could not read is read again here, where a failure
-     is reported. */
-  for (int i = 0; i < pieces; i++) {
-    if (!unread[i]) continue;
-    const int first = i * piece, n = std::min(piece, rows - first);
-    if (!GetFFTFileBlock(&w->inHead, w->in->fd, data + first * width, first, n)) return false;
-    work(first, n);
   }
   if (failed) {
     vesk_fprintf(stderr, "Error in malloc.\n");
