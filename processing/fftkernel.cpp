@@ -458,16 +458,18 @@ inline void transformRows(const FftPlan &plan, const float *const *from, float *
   }
 }
 
-/* Columns a work array of the column transforms holds. */
-constexpr int kColumnBatch = 16;
+/* Columns a work array of the column transforms holds: the wider batch
+   while its work array fits kMaxWorkBytes (fewer passes over the rows'
+   pages), else the narrower. */
+constexpr int kColumnBatch = 32, kNarrowColumnBatch = 16;
 
 /*
  * transformColumns --
- *     Up to kColumnBatch columns (ncols) of n rows, rows stride floats
+ *     Up to a batch of columns (ncols) of n rows, rows stride floats
  *     apart, in place: each lane a column.  The rows are read in order
  *     into the work array at their bit-reversed places (after the
  *     inverse's rotation) and go back rotated after the forward.  work:
- *     2 kColumnBatch n floats.  next: the nextCols columns of the next
+ *     2 ncols n floats.  next: the nextCols columns of the next
  *     batch (or null), whose rows are fetched into the cache meanwhile:
  *     read a piece a page apart, a row would otherwise wait for memory.
  */
@@ -627,9 +629,9 @@ int fftRowsFrom(const float *source, float *block, const FftPlan &plan, int nrow
  *     Every column of a strip.  Row r of the strip starts at block + r x
  *     stride floats (stride 0: the rows follow each other, 2 x ncols
  *     floats apart), so a strip may be transformed where it lies inside a
- *     wider image.  With vectors 16 columns at a time go through a work
- *     array that holds them whole (read in place, a column would take a
- *     cache line per sample); an odd last column takes the radix-2 loop,
+ *     wider image.  With vectors 32 columns at a time (16 for the
+ *     longest) go through a work array that holds them whole (read in
+ *     place, a column would take a cache line per sample); an odd last column takes the radix-2 loop,
  *     which rounds its products as it always has.
  * Results:      1; 0, with nothing transformed, when the work space
  *     cannot be had.
@@ -639,15 +641,17 @@ int fftColumns(float *block, const FftPlan &plan, int ncols, size_t stride) {
   if (ncols <= 0 || plan.n <= 0) return 1;
 #ifdef VESK_FFT_VECTORS
   const int lanes = vectorLanes();
-  if (lanes > 0 && 2 * kColumnBatch * static_cast<int64_t>(plan.n) * sizeof(float) <= kMaxWorkBytes) {
+  auto fits = [&](int batch) { return 2 * batch * static_cast<int64_t>(plan.n) * sizeof(float) <= kMaxWorkBytes; };
+  if (lanes > 0 && fits(kNarrowColumnBatch)) {
+    const int batch = fits(kColumnBatch) ? kColumnBatch : kNarrowColumnBatch;
     const int paired = ncols & ~1;
     if (paired > 0) {
-      std::unique_ptr<float[]> work(new (std::nothrow) float[2 * kColumnBatch * static_cast<size_t>(plan.n)]);
+      std::unique_ptr<float[]> work(new (std::nothrow) float[2 * batch * static_cast<size_t>(plan.n)]);
       if (!work) return 0;
-      for (int c = 0; c < paired; c += kColumnBatch) {
+      for (int c = 0; c < paired; c += batch) {
         float *strip = block + 2 * static_cast<size_t>(c);
-        const int count = std::min(kColumnBatch, paired - c);
-        const int nextCols = std::min(kColumnBatch, paired - c - count);
+        const int count = std::min(batch, paired - c);
+        const int nextCols = std::min(batch, paired - c - count);
         const float *next = nextCols > 0 ? strip + 2 * count : nullptr;
         if (lanes == 8)
           columnsAvx512(plan, strip, count, stride, work.get(), next, nextCols);
