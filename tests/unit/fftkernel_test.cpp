@@ -180,6 +180,19 @@ TEST(FftKernel, RowsAndColumnsGiveTheRadix2SamplesBitForBit) {
         }
       }
     }
+    /* columns too long for the wide batches' work array go 16 at a time */
+    for (int direction : {1, -1}) {
+      const int n = 65536, ncols = 18;
+      const FftPlan p = plan(n, direction);
+      const size_t stride = 2 * static_cast<size_t>(ncols);
+      std::vector<float> block(stride * n);
+      fillLines(&block, n, direction, ncols, stride, 2, &random);
+      std::vector<float> expect = block;
+      for (int c = 0; c < ncols; c++) referenceLine(p, expect.data() + 2 * c, stride, vectors || loopsFuse);
+      ASSERT_EQ(fftColumns(block.data(), p, ncols), 1);
+      EXPECT_EQ(memcmp(block.data(), expect.data(), block.size() * sizeof(float)), 0)
+          << "long columns, lanes " << lanes << " direction " << direction;
+    }
     /* zeros of both signs through the butterflies of twiddle 1: two
        columns of two rows, a = (-0, -0) and b = (-0, -1) */
     for (int direction : {1, -1}) {
