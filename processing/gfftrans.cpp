@@ -624,7 +624,8 @@ class MappedRows {
  * fftRowPassResident --
  *     The row pass over the resident spectrum, in pieces of rows on the
  *     worker pool: each piece read from the input file straight into its
- *     place (unless a pass has already put it there), transformed,
+ *     place (unless a pass has already put it there; one thread instead
+ *     transforms it from the mapped file into its place), transformed,
  *     filtered and put in polar form where it lies.  Its statistics (it
  *     is the last pass) are taken as the file is written.
  */
