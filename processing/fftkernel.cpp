@@ -298,6 +298,25 @@ inline void radix4(float *p0, size_t hw, int groups, typename L::D w1r, typename
 }
 
 /*
+ * What a transform fetches ahead into the cache while it computes, the
+ * input of the next one: `rows` pieces of `bytes` from `at`, `stride`
+ * bytes apart (the next batch's piece of each row of a column transform,
+ * the next rows of a row transform), a piece at each step, so the
+ * fetches overlap the butterflies instead of queueing up at once.
+ */
+struct Prefetch {
+  const char *at = nullptr;
+  size_t stride = 0;
+  int rows = 0, bytes = 0;
+  inline void step() {
+    if (rows <= 0) return;
+    for (int b = 0; b < bytes; b += 64) _mm_prefetch(at + b, _MM_HINT_T1);
+    at += stride;
+    rows--;
+  }
+};
+
+/*
  * verticalStages --
  *     The stages h = 1, 2, 4 ... below end over n rows of a work array
  *     whose rows hold `groups` lane groups (the real parts of the lanes,
@@ -307,7 +326,8 @@ inline void radix4(float *p0, size_t hw, int groups, typename L::D w1r, typename
  *     through the cache half as often.
  */
 template <class L>
-inline void verticalStages(const FftPlan &plan, float *x, int groups, int n, int end) {
+inline void verticalStages(const FftPlan &plan, float *x, int groups, int n, int end,
+                           Prefetch *ahead = nullptr) {
   typedef typename L::F F;
   typedef typename L::D D;
   constexpr int K = L::kLanes;
@@ -321,6 +341,7 @@ inline void verticalStages(const FftPlan &plan, float *x, int groups, int n, int
       const D w2r = L::splat(twr[2 * h - 1 + k]), w2i = L::splat(twi[2 * h - 1 + k]);
       const D w3r = L::splat(twr[3 * h - 1 + k]), w3i = L::splat(twi[3 * h - 1 + k]);
       for (int g = 0; g < n; g += 4 * h) {
+        if (ahead) ahead->step();
         float *p0 = x + (g + k) * gw;
         if (k == 0)
           radix4<L, true>(p0, h * gw, groups, w1r, w1i, w2r, w2i, w3r, w3i);
@@ -368,7 +389,8 @@ inline void storePairs(float *p, __m128 re, __m128 im) {
 
 /*
  * transformRows --
- *     kLanes / 4 rows of n >= 16 samples in place, as fftRows does them
+ *     kLanes / 4 rows of n >= 16 samples, read from `from` (which may be
+ *     the rows themselves) into `rows`, as fftRows does them
  *     (n/2 rotation before the inverse, after the forward).  Lane l of
  *     a row's four in work row j holds sample j + l n/4 of the
  *     bit-reversed order, so every stage below n/4 pairs whole work rows;
@@ -377,14 +399,15 @@ inline void storePairs(float *p, __m128 re, __m128 im) {
  *     array).  work: 2 kLanes n / 4 floats.
  */
 template <class L>
-inline void transformRows(const FftPlan &plan, float *const *rows, float *work) {
+inline void transformRows(const FftPlan &plan, const float *const *from, float *const *rows, float *work,
+                          const float *next) {
   typedef typename L::F F;
   typedef typename L::D D;
   constexpr int K = L::kLanes, R = K / 4, W = 2 * K;
   const int n = plan.n, q = n / 4;
   const int flip = plan.direction <= 0 ? q / 2 : 0;
   for (int rr = 0; rr < R; rr++) {
-    const float *row = rows[rr];
+    const float *row = from[rr];
     for (int b = 0; b < q; b++) {
       /* samples 4b .. 4b + 3 are rev(j) .. rev(j) + 3: lanes 0, 2, 1, 3 of row j */
       const int j = plan.reversed[b ^ flip] >> 2;
@@ -395,7 +418,13 @@ inline void transformRows(const FftPlan &plan, float *const *rows, float *work) 
       _mm_storeu_ps(work + W * j + K + 4 * rr, _mm_movehl_ps(hi, lo));
     }
   }
-  verticalStages<L>(plan, work, 1, q, q);
+  Prefetch ahead;
+  if (next) {
+    ahead.at = reinterpret_cast<const char *>(next);
+    ahead.stride = ahead.bytes = 128;
+    ahead.rows = static_cast<int>(R * 2 * sizeof(float) * static_cast<size_t>(n) / 128);
+  }
+  verticalStages<L>(plan, work, 1, q, q, &ahead);
   const double *twr = plan.twr.data(), *twi = plan.twi.data();
   const bool inverse = plan.direction <= 0;
   const F scale = L::splat(1.0f / static_cast<float>(n));  /* exact: n is a power of 2 */
@@ -429,16 +458,24 @@ inline void transformRows(const FftPlan &plan, float *const *rows, float *work) 
   }
 }
 
+/* Columns a work array of the column transforms holds: the wider batch
+   while its work array fits kMaxWorkBytes (fewer passes over the rows'
+   pages), else the narrower. */
+constexpr int kColumnBatch = 32, kNarrowColumnBatch = 16;
+
 /*
  * transformColumns --
- *     Up to kColumnBatch columns (ncols) of n rows, rows stride floats
+ *     Up to a batch of columns (ncols) of n rows, rows stride floats
  *     apart, in place: each lane a column.  The rows are read in order
  *     into the work array at their bit-reversed places (after the
  *     inverse's rotation) and go back rotated after the forward.  work:
- *     2 kColumnBatch n floats.
+ *     2 ncols n floats.  next: the nextCols columns of the next
+ *     batch (or null), whose rows are fetched into the cache meanwhile:
+ *     read a piece a page apart, a row would otherwise wait for memory.
  */
 template <class L>
-inline void transformColumns(const FftPlan &plan, float *block, int ncols, size_t stride, float *work) {
+inline void transformColumns(const FftPlan &plan, float *block, int ncols, size_t stride, float *work,
+                             const float *next, int nextCols) {
   typedef typename L::F F;
   constexpr int K = L::kLanes;
   const int n = plan.n, groups = (ncols + K - 1) / K;
@@ -460,7 +497,14 @@ inline void transformColumns(const FftPlan &plan, float *block, int ncols, size_
       L::store(dst + K, L::odds(a, b));
     }
   }
-  verticalStages<L>(plan, work, groups, n, n);
+  Prefetch ahead;
+  if (next) {
+    ahead.at = reinterpret_cast<const char *>(next);
+    ahead.stride = stride * sizeof(float);
+    ahead.rows = n;
+    ahead.bytes = 8 * nextCols;
+  }
+  verticalStages<L>(plan, work, groups, n, n, &ahead);
   const bool inverse = plan.direction <= 0;
   const F scale = L::splat(1.0f / static_cast<float>(n));
   const int rot = plan.direction >= 0 ? n / 2 : 0;
@@ -482,24 +526,26 @@ inline void transformColumns(const FftPlan &plan, float *block, int ncols, size_
   }
 }
 
-/* Columns a work array of the column transforms holds. */
-constexpr int kColumnBatch = 16;
-
-__attribute__((flatten)) FFT_AVX2 void rowAvx2(const FftPlan &plan, float *row, float *work) {
-  transformRows<Lanes4>(plan, &row, work);
+__attribute__((flatten)) FFT_AVX2 void rowAvx2(const FftPlan &plan, const float *from, float *row,
+                                               float *work, const float *next) {
+  transformRows<Lanes4>(plan, &from, &row, work, next);
 }
-__attribute__((flatten)) FFT_AVX512 void rowPairAvx512(const FftPlan &plan, float *a, float *b,
-                                                         float *work) {
+__attribute__((flatten)) FFT_AVX512 void rowPairAvx512(const FftPlan &plan, const float *fromA,
+                                                       const float *fromB, float *a, float *b,
+                                                       float *work, const float *next) {
+  const float *const from[2] = {fromA, fromB};
   float *const rows[2] = {a, b};
-  transformRows<Lanes8>(plan, rows, work);
+  transformRows<Lanes8>(plan, from, rows, work, next);
 }
 __attribute__((flatten)) FFT_AVX2 void columnsAvx2(const FftPlan &plan, float *block, int ncols,
-                                                   size_t stride, float *work) {
-  transformColumns<Lanes4>(plan, block, ncols, stride, work);
+                                                   size_t stride, float *work, const float *next,
+                                                   int nextCols) {
+  transformColumns<Lanes4>(plan, block, ncols, stride, work, next, nextCols);
 }
 __attribute__((flatten)) FFT_AVX512 void columnsAvx512(const FftPlan &plan, float *block, int ncols,
-                                                       size_t stride, float *work) {
-  transformColumns<Lanes8>(plan, block, ncols, stride, work);
+                                                       size_t stride, float *work, const float *next,
+                                                       int nextCols) {
+  transformColumns<Lanes8>(plan, block, ncols, stride, work, next, nextCols);
 }
 
 /* The widest vectors of the machine: 8 (AVX-512), 4 (AVX2) or 0. */
@@ -537,13 +583,19 @@ int fftVectorLanes(int lanes) {
 }
 
 /*
- * fftRows --
- *     Each row in place: the inverse's input and the forward's output
- *     rotated by n/2 (n is a power of 2, so the rotation swaps halves).
+ * fftRows, fftRowsFrom --
+ *     Each row in place (or from source into block: the row is read whole
+ *     before any of it is written): the inverse's input and the forward's
+ *     output rotated by n/2 (n is a power of 2, so the rotation swaps
+ *     halves).
  * Results:      1; 0, with nothing transformed, when the work space
  *     cannot be had.
  */
 int fftRows(float *block, const FftPlan &plan, int nrows) {
+  return fftRowsFrom(block, block, plan, nrows);
+}
+
+int fftRowsFrom(const float *source, float *block, const FftPlan &plan, int nrows) {
   const int n = plan.n;
 #ifdef VESK_FFT_VECTORS
   const int lanes = vectorLanes();
@@ -551,13 +603,18 @@ int fftRows(float *block, const FftPlan &plan, int nrows) {
     std::unique_ptr<float[]> work(new (std::nothrow) float[lanes / 2 * static_cast<size_t>(n)]);
     if (!work) return 0;
     auto row = [&](int r) { return block + 2 * static_cast<size_t>(r) * n; };
+    auto from = [&](int r) { return source + 2 * static_cast<size_t>(r) * n; };
+    /* the rows after those in hand, fetched into the cache meanwhile */
+    auto next = [&](int r) { return r < nrows ? from(r) : nullptr; };
     int r = 0;
     if (lanes == 8)
-      for (; r + 2 <= nrows; r += 2) rowPairAvx512(plan, row(r), row(r + 1), work.get());
-    for (; r < nrows; r++) rowAvx2(plan, row(r), work.get());
+      for (; r + 2 <= nrows; r += 2)
+        rowPairAvx512(plan, from(r), from(r + 1), row(r), row(r + 1), work.get(), next(r + 2));
+    for (; r < nrows; r++) rowAvx2(plan, from(r), row(r), work.get(), next(r + 1));
     return 1;
   }
 #endif
+  if (source != block) std::copy_n(source, 2 * static_cast<size_t>(nrows) * n, block);
   for (int r = 0; r < nrows; r++) {
     float *row = block + 2 * static_cast<size_t>(r) * n;
     if (plan.direction <= 0 && n > 1) swapHalves(row, n);
@@ -572,9 +629,9 @@ int fftRows(float *block, const FftPlan &plan, int nrows) {
  *     Every column of a strip.  Row r of the strip starts at block + r x
  *     stride floats (stride 0: the rows follow each other, 2 x ncols
  *     floats apart), so a strip may be transformed where it lies inside a
- *     wider image.  With vectors 16 columns at a time go through a work
- *     array that holds them whole (read in place, a column would take a
- *     cache line per sample); an odd last column takes the radix-2 loop,
+ *     wider image.  With vectors 32 columns at a time (16 for the
+ *     longest) go through a work array that holds them whole (read in
+ *     place, a column would take a cache line per sample); an odd last column takes the radix-2 loop,
  *     which rounds its products as it always has.
  * Results:      1; 0, with nothing transformed, when the work space
  *     cannot be had.
@@ -584,18 +641,22 @@ int fftColumns(float *block, const FftPlan &plan, int ncols, size_t stride) {
   if (ncols <= 0 || plan.n <= 0) return 1;
 #ifdef VESK_FFT_VECTORS
   const int lanes = vectorLanes();
-  if (lanes > 0 && 2 * kColumnBatch * static_cast<int64_t>(plan.n) * sizeof(float) <= kMaxWorkBytes) {
+  auto fits = [&](int batch) { return 2 * batch * static_cast<int64_t>(plan.n) * sizeof(float) <= kMaxWorkBytes; };
+  if (lanes > 0 && fits(kNarrowColumnBatch)) {
+    const int batch = fits(kColumnBatch) ? kColumnBatch : kNarrowColumnBatch;
     const int paired = ncols & ~1;
     if (paired > 0) {
-      std::unique_ptr<float[]> work(new (std::nothrow) float[2 * kColumnBatch * static_cast<size_t>(plan.n)]);
+      std::unique_ptr<float[]> work(new (std::nothrow) float[2 * batch * static_cast<size_t>(plan.n)]);
       if (!work) return 0;
-      for (int c = 0; c < paired; c += kColumnBatch) {
+      for (int c = 0; c < paired; c += batch) {
         float *strip = block + 2 * static_cast<size_t>(c);
-        const int count = std::min(kColumnBatch, paired - c);
+        const int count = std::min(batch, paired - c);
+        const int nextCols = std::min(batch, paired - c - count);
+        const float *next = nextCols > 0 ? strip + 2 * count : nullptr;
         if (lanes == 8)
-          columnsAvx512(plan, strip, count, stride, work.get());
+          columnsAvx512(plan, strip, count, stride, work.get(), next, nextCols);
         else
-          columnsAvx2(plan, strip, count, stride, work.get());
+          columnsAvx2(plan, strip, count, stride, work.get(), next, nextCols);
       }
     }
     if (paired < ncols) columnsRadix2(block + 2 * static_cast<size_t>(paired), plan, 1, stride);

@@ -40,6 +40,8 @@ void fftRadix2Planned(const FftPlan &plan, float *data);
  * columns' rows lie stride floats apart (0: 2 x ncols, one after another).
  */
 int fftRows(float *block, const FftPlan &plan, int nrows);
+/* fftRows from rows that stay as they are (a mapped file's) into block. */
+int fftRowsFrom(const float *source, float *block, const FftPlan &plan, int nrows);
 int fftColumns(float *block, const FftPlan &plan, int ncols, size_t stride = 0);
 
 /* The vector lanes fftRows and fftColumns use at most: 8, 4 or 0 (the

@@ -8,6 +8,8 @@
  */
 #include <fcntl.h>
 #include <math.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -329,7 +331,12 @@ int openGfftOutput(GfftWork *w, const char *name) {
   const int fd = createFFTFile(name, &made, &temporary);
   bool ok = fd >= 0;
   if (ok) {
-    ok = ftruncate(fd, kFFTHeadSize + int64_t{made.rows} * made.columns * 8) == 0;
+    const int64_t size = kFFTHeadSize + int64_t{made.rows} * made.columns * 8;
+    ok = ftruncate(fd, size) == 0;
+    /* The blocks taken at once, where the file system can: the writes
+       then only fill them, with no space reserved page by page.  A hint;
+       without it the writes take the blocks. */
+    if (ok) (void)fallocate(fd, 0, 0, size);
     close(fd);
   }
   if (!ok) {
@@ -578,10 +585,47 @@ void makePlan(FftPlan *plan, int n, int direction) {
 int pieceRows(int columns) { return std::max(1, (256 << 10) / (8 * columns)); }
 
 /*
+ * Rows of an FFT file mapped for reading: the row pass transforms them
+ * from the page cache straight into place, with no copy in between.
+ */
+class MappedRows {
+ public:
+  MappedRows() = default;
+  MappedRows(const MappedRows &) = delete;
+  MappedRows &operator=(const MappedRows &) = delete;
+  ~MappedRows() { unmap(); }
+  /* Rows first .. first + count - 1 (in place of those mapped before), or
+     null: the file is shorter than its head says, or cannot be mapped. */
+  const float *map(const FFTHead *head, int fd, int first, int count) {
+    unmap();
+    const int64_t rowBytes = int64_t{head->columns} * 8, at = kFFTHeadSize + first * rowBytes;
+    const int64_t page = std::max<long>(sysconf(_SC_PAGESIZE), 1);
+    const int64_t end = at + count * rowBytes, start = at / page * page;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < end) return nullptr;
+    void *p = mmap(nullptr, static_cast<size_t>(end - start), PROT_READ, MAP_SHARED | MAP_POPULATE,
+                   fd, static_cast<off_t>(start));
+    if (p == MAP_FAILED) return nullptr;
+    map_ = p;
+    length_ = static_cast<size_t>(end - start);
+    return reinterpret_cast<const float *>(static_cast<const char *>(p) + (at - start));
+  }
+  void unmap() {
+    if (map_) munmap(map_, length_);
+    map_ = nullptr;
+  }
+
+ private:
+  void *map_ = nullptr;
+  size_t length_ = 0;
+};
+
+/*
  * fftRowPassResident --
  *     The row pass over the resident spectrum, in pieces of rows on the
  *     worker pool: each piece read from the input file straight into its
- *     place (unless a pass has already put it there), transformed,
+ *     place (unless a pass has already put it there; one thread instead
+ *     transforms it from the mapped file into its place), transformed,
  *     filtered and put in polar form where it lies.  Its statistics (it
  *     is the last pass) are taken as the file is written.
  */
@@ -598,33 +642,48 @@ bool fftRowPassResident(GfftWork *w, const FftPlan &plan, int stats, FftFilterPr
   }
   if (filter) w->record.powerPhase = 0;
   std::atomic<bool> failed{false};
-  auto work = [&](int first, int n) {
+  auto work = [&](int first, int n, const float *from) {
     float *block = data + first * width;
     if (rect) fftToRect(block, static_cast<long long>(n) * columns);
-    if (!fftRows(block, plan, n)) {
+    if (!fftRowsFrom(from, block, plan, n)) {
       failed = true;
       return;
     }
     if (filter) filter(&w->record, block, 0, columns, first, n);
     if (polar) fftToPolar(block, static_cast<long long>(n) * columns);
   };
-  const int piece = pieceRows(columns), pieces = (rows + piece - 1) / piece;
-  std::vector<char> unread(pieces, 0);
-  parallelFor(pieces, [&](int i) {
-    const int first = i * piece, n = std::min(piece, rows - first);
-    if (fromFile && !readFFTFileRows(&w->inHead, w->in->fd, data + first * width, first, n)) {
-      unread[i] = 1;
-      return;
+  /* One thread transforms the rows from the mapped file, a buffer's
+     worth of them mapped at a time; threads read their pieces into place
+     (each reads while others compute), as does power/phase input, to be
+     converted there first. */
+  const bool mapping = fromFile && !rect && workerCount() == 1;
+  const int window = mapping ? step : rows;
+  MappedRows mapped;
+  for (int w0 = 0; w0 < rows; w0 += window) {
+    const int wn = std::min(window, rows - w0);
+    const float *source = mapping ? mapped.map(&w->inHead, w->in->fd, w0, wn) : nullptr;
+    /* mapped rows in one piece: each transform fetches the next rows ahead */
+    const int piece = source ? wn : pieceRows(columns);
+    const int pieces = (wn + piece - 1) / piece;
+    std::vector<char> unread(pieces, 0);
+    parallelFor(pieces, [&](int i) {
+      const int first = w0 + i * piece, n = std::min(piece, w0 + wn - first);
+      if (source) {
+        work(first, n, source + (first - w0) * width);
+      } else if (fromFile && !readFFTFileRows(&w->inHead, w->in->fd, data + first * width, first, n)) {
+        unread[i] = 1;
+      } else {
+        work(first, n, data + first * width);
+      }
+    });
+    /* A piece a worker could not read is read again here, where a
+       failure is reported. */
+    for (int i = 0; i < pieces; i++) {
+      if (!unread[i]) continue;
+      const int first = w0 + i * piece, n = std::min(piece, w0 + wn - first);
+      if (!GetFFTFileBlock(&w->inHead, w->in->fd, data + first * width, first, n)) return false;
+      work(first, n, data + first * width);
     }
-    work(first, n);
-  });
-  /* A piece a worker could not read is read again here, where a failure
-     is reported. */
-  for (int i = 0; i < pieces; i++) {
-    if (!unread[i]) continue;
-    const int first = i * piece, n = std::min(piece, rows - first);
-    if (!GetFFTFileBlock(&w->inHead, w->in->fd, data + first * width, first, n)) return false;
-    work(first, n);
   }
   if (failed) {
     vesk_fprintf(stderr, "Error in malloc.\n");
@@ -683,10 +742,13 @@ constexpr int kColumnPiece = 32;
    Results: false, after the message, when the work space cannot be had. */
 bool transformStrip(float *strip, const FftPlan &plan, int columns, size_t stride, bool rect,
                     bool polar) {
-  const int rows = plan.n, pieces = (columns + kColumnPiece - 1) / kColumnPiece;
+  /* one thread takes the strip whole: the transform of each batch of
+     columns then fetches the next batch's rows ahead */
+  const int piece = workerCount() > 1 ? kColumnPiece : std::max(columns, 1);
+  const int rows = plan.n, pieces = (columns + piece - 1) / piece;
   std::atomic<bool> failed{false};
   parallelFor(pieces, [&](int i) {
-    const int c = i * kColumnPiece, n = std::min(kColumnPiece, columns - c);
+    const int c = i * piece, n = std::min(piece, columns - c);
     float *part = strip + 2 * static_cast<size_t>(c);
     if (rect)
       for (int r = 0; r < rows; r++) fftToRect(part + r * stride, n);

@@ -155,10 +155,16 @@ TEST(FftKernel, RowsAndColumnsGiveTheRadix2SamplesBitForBit) {
         std::vector<float> rows(2 * 3 * n), want;
         fillLines(&rows, n, direction, 3, 2, 2 * n, &random);
         want = rows;
+        const std::vector<float> input = rows;
         for (int r = 0; r < 3; r++)
           referenceLine(p, want.data() + 2 * r * n, 2, vectors && n >= 16 ? true : loopsFuse);
         ASSERT_EQ(fftRows(rows.data(), p, 3), 1);
         EXPECT_EQ(memcmp(rows.data(), want.data(), rows.size() * sizeof(float)), 0) << "rows " << where;
+        /* from rows that stay as they are into another block */
+        std::vector<float> into(rows.size(), NAN);
+        ASSERT_EQ(fftRowsFrom(input.data(), into.data(), p, 3), 1);
+        EXPECT_EQ(memcmp(into.data(), want.data(), into.size() * sizeof(float)), 0)
+            << "rows from a source " << where;
         /* strips of several widths inside a wider block */
         for (int ncols : {1, 2, 3, 4, 7, 16, 21, 40}) {
           const size_t stride = 2 * static_cast<size_t>(ncols + 3);
@@ -173,6 +179,19 @@ TEST(FftKernel, RowsAndColumnsGiveTheRadix2SamplesBitForBit) {
               << "columns " << where << " ncols " << ncols;
         }
       }
+    }
+    /* columns too long for the wide batches' work array go 16 at a time */
+    for (int direction : {1, -1}) {
+      const int n = 65536, ncols = 18;
+      const FftPlan p = plan(n, direction);
+      const size_t stride = 2 * static_cast<size_t>(ncols);
+      std::vector<float> block(stride * n);
+      fillLines(&block, n, direction, ncols, stride, 2, &random);
+      std::vector<float> expect = block;
+      for (int c = 0; c < ncols; c++) referenceLine(p, expect.data() + 2 * c, stride, vectors || loopsFuse);
+      ASSERT_EQ(fftColumns(block.data(), p, ncols), 1);
+      EXPECT_EQ(memcmp(block.data(), expect.data(), block.size() * sizeof(float)), 0)
+          << "long columns, lanes " << lanes << " direction " << direction;
     }
     /* zeros of both signs through the butterflies of twiddle 1: two
        columns of two rows, a = (-0, -0) and b = (-0, -1) */
