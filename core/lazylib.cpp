@@ -16,7 +16,7 @@
 namespace vesk {
 namespace {
 
-const char *const kFamilyNames[] = {"gl", "video", "sane", "cups", "proj"};
+const char *const kFamilyNames[] = {"gl", "video", "sane", "cups", "proj", "cairo"};
 static_assert(sizeof kFamilyNames / sizeof kFamilyNames[0] == kLazyFamilies,
               "one name a family");
 

@@ -1,7 +1,8 @@
 /*
  * lazylib.h --
- *     Libraries loaded on first use.  The libraries of devices, views and
- *     projections (OpenGL, FFmpeg, SANE, CUPS, PROJ) are large and bring
+ *     Libraries loaded on first use.  The libraries of devices, views,
+ *     projections and drawing (OpenGL, FFmpeg, SANE, CUPS, PROJ, cairo) are
+ *     large and bring
  *     dozens of their own: linked normally they would be mapped and
  *     relocated by every `package require Vesk`.  Instead the build
  *     generates a trampoline for each function our code calls in them
@@ -24,7 +25,7 @@ extern "C" {
 
 /* One library, as the build generated it. */
 struct VeskLazyLibrary {
-  const char *family; /* "gl", "video", "sane", "cups", "proj" */
+  const char *family; /* "gl", "video", "sane", "cups", "proj", "cairo" */
   const char *soname; /* the name given to dlopen */
   const char *names;  /* count function names, each ended by a NUL */
   void **slots;       /* the trampolines' targets; NULL when linked normally */
@@ -45,7 +46,7 @@ __attribute__((visibility("hidden"))) void vesk_lazy_resolve(struct VeskLazyLibr
 
 namespace vesk {
 
-enum LazyFamily { kLazyGl, kLazyVideo, kLazySane, kLazyCups, kLazyProj, kLazyFamilies };
+enum LazyFamily { kLazyGl, kLazyVideo, kLazySane, kLazyCups, kLazyProj, kLazyCairo, kLazyFamilies };
 
 /*
  * Loads the libraries of a family unless loaded.  TCL_OK, or TCL_ERROR with

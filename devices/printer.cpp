@@ -877,7 +877,8 @@ const PrinterSubcommand kSubcommands[] = {
 
 int printerCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv) {
   PrinterSettings *s = static_cast<PrinterSettings *>(clientData);
-  if (requireLibrary(interp, kLazyCups) != TCL_OK) return TCL_ERROR;
+  if (requireLibrary(interp, kLazyCups) != TCL_OK || requireLibrary(interp, kLazyCairo) != TCL_OK)
+    return TCL_ERROR;
   /* The server as the environment names it now (CUPS_SERVER may change). */
   cupsSetServer(nullptr);
   if (argc >= 2) {

@@ -17,6 +17,7 @@
 #include <cairo.h>
 
 #include "core/families.h"
+#include "core/lazylib.h"
 #include "core/options.h"
 #include "display/colormap.h"
 #include "platform/video.h"
@@ -624,6 +625,7 @@ int ddwWidgetCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char
  */
 int ddwCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char **argv) {
   Tk_Window main = static_cast<Tk_Window>(clientData);
+  if (requireLibrary(interp, kLazyCairo) != TCL_OK) return TCL_ERROR;
   if (argc < 2) {
     Tcl_AppendResult(interp, "wrong # args: should be \"", argv[0], " pathName ?options?\"",
                      nullptr);
