@@ -2,13 +2,12 @@
  * lazylib.h --
  *     Libraries loaded on first use.  The libraries of devices, views,
  *     projections and drawing (OpenGL, FFmpeg, SANE, CUPS, PROJ, cairo) are
- *     large and bring
- *     dozens of their own: linked normally they would be mapped and
- *     relocated by every `package require Vesk`.  Instead the build
- *     generates a trampoline for each function our code calls in them
- *     (cmake/lazylibs.sh): a jump through a slot that first leads to a
- *     loader, which opens the library, fills the slots of all its functions
- *     and jumps on.
+ *     large and bring dozens of their own: linked normally they would be
+ *     mapped and relocated by every `package require Vesk`.  Instead the
+ *     build generates a trampoline for each function our code calls in
+ *     them (cmake/lazylibs.sh): a jump through a slot that first leads to
+ *     a loader, which opens the library, fills the slots of all its
+ *     functions and jumps on.
  *
  *     Commands of those families call requireLibrary at their entry, so a
  *     missing library is a Tcl error there; the trampolines' own loading is
