@@ -148,7 +148,6 @@ __attribute__((target("avx512f"))) inline void loadDense(const float *p, Doubles
   const __m512d wide = _mm512_mask_cvtps_pd(_mm512_setzero_pd(), 0xff, _mm256_loadu_ps(p));
   memcpy(v, &wide, sizeof *v);
 }
-inline void loadDense(const double *p, Doubles8 *v) { memcpy(v, p, sizeof *v); }
 /* Sums rounded to float, stored. */
 inline void storeDense(const Doubles4 &sums, float *p) {
   const Floats4 narrow = __builtin_convertvector(sums, Floats4);
