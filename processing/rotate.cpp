@@ -126,7 +126,9 @@ bool rotateFlipLines(RotateWork *w) {
     else rotateReverse<uint32_t>(src, dst, count);
   };
   if (residentImage(w->in) && residentImage(w->out)) {
-    /* Rounds of rows: the lines had here, the samples moved on the pool. */
+    /* Rounds of rows: the lines had here, the samples moved on the pool.
+       An output line the flip fills whole is not zeroed first. */
+    const int load = w->columns == w->out->header.columns ? 0 : 1;
     const int grain = rowGrain(count * w->bands * size / 4);
     const int round = roundRows(grain, w->n, count * w->bands * size);
     std::vector<std::pair<const unsigned char *, unsigned char *>> lines(
@@ -137,7 +139,7 @@ bool rotateFlipLines(RotateWork *w) {
         const int i = i0 + k, from = w->dir == DIR_XFLIP ? i : w->n - 1 - i;
         for (int b = 0; b < w->bands; b++) {
           auto &line = lines[static_cast<size_t>(k) * w->bands + b];
-          line = {w->in->getLineProc(w->in, from, b, 1), w->out->getLineProc(w->out, i, b, 1)};
+          line = {w->in->getLineProc(w->in, from, b, 1), w->out->getLineProc(w->out, i, b, load)};
           if (!line.first || !line.second) return false;
           setRAMImageDirty(w->out, i, b);
         }
@@ -325,13 +327,15 @@ bool rotateTurnLines(RotateWork *w) {
       !residentImage(w->in) || !residentImage(w->out))
     return false;
   const bool right = w->dir == DIR_RIGHT;
+  /* An output line the turn fills whole is not zeroed first. */
+  const int load = w->n == w->out->header.columns ? 0 : 1;
   std::vector<const unsigned char *> in(static_cast<size_t>(w->n));
   std::vector<unsigned char *> out(static_cast<size_t>(w->columns));
   for (int b = 0; b < w->bands; b++) {
     /* Every line of a resident image is had (rows and bands are within both). */
     for (int r = 0; r < w->n; r++) in[static_cast<size_t>(r)] = w->in->getLineProc(w->in, r, b, 1);
     for (int c = 0; c < w->columns; c++) {
-      out[static_cast<size_t>(c)] = w->out->getLineProc(w->out, c, b, 1);
+      out[static_cast<size_t>(c)] = w->out->getLineProc(w->out, c, b, load);
       setRAMImageDirty(w->out, c, b);
     }
     if (size == 1) rotateTurnBand<uint8_t>(in.data(), out.data(), w->n, w->columns, right);
