@@ -327,7 +327,7 @@ struct Prefetch {
  */
 template <class L>
 inline void verticalStages(const FftPlan &plan, float *x, int groups, int n, int end,
-                           Prefetch *ahead = nullptr) {
+                           Prefetch &ahead) {
   typedef typename L::F F;
   typedef typename L::D D;
   constexpr int K = L::kLanes;
@@ -341,7 +341,7 @@ inline void verticalStages(const FftPlan &plan, float *x, int groups, int n, int
       const D w2r = L::splat(twr[2 * h - 1 + k]), w2i = L::splat(twi[2 * h - 1 + k]);
       const D w3r = L::splat(twr[3 * h - 1 + k]), w3i = L::splat(twi[3 * h - 1 + k]);
       for (int g = 0; g < n; g += 4 * h) {
-        if (ahead) ahead->step();
+        ahead.step();
         float *p0 = x + (g + k) * gw;
         if (k == 0)
           radix4<L, true>(p0, h * gw, groups, w1r, w1i, w2r, w2i, w3r, w3i);
@@ -424,7 +424,7 @@ inline void transformRows(const FftPlan &plan, const float *const *from, float *
     ahead.stride = ahead.bytes = 128;
     ahead.rows = static_cast<int>(R * 2 * sizeof(float) * static_cast<size_t>(n) / 128);
   }
-  verticalStages<L>(plan, work, 1, q, q, &ahead);
+  verticalStages<L>(plan, work, 1, q, q, ahead);
   const double *twr = plan.twr.data(), *twi = plan.twi.data();
   const bool inverse = plan.direction <= 0;
   const F scale = L::splat(1.0f / static_cast<float>(n));  /* exact: n is a power of 2 */
@@ -504,7 +504,7 @@ inline void transformColumns(const FftPlan &plan, float *block, int ncols, size_
     ahead.rows = n;
     ahead.bytes = 8 * nextCols;
   }
-  verticalStages<L>(plan, work, groups, n, n, &ahead);
+  verticalStages<L>(plan, work, groups, n, n, ahead);
   const bool inverse = plan.direction <= 0;
   const F scale = L::splat(1.0f / static_cast<float>(n));
   const int rot = plan.direction >= 0 ? n / 2 : 0;
@@ -631,8 +631,9 @@ int fftRowsFrom(const float *source, float *block, const FftPlan &plan, int nrow
  *     floats apart), so a strip may be transformed where it lies inside a
  *     wider image.  With vectors 32 columns at a time (16 for the
  *     longest) go through a work array that holds them whole (read in
- *     place, a column would take a cache line per sample); an odd last column takes the radix-2 loop,
- *     which rounds its products as it always has.
+ *     place, a column would take a cache line per sample); an odd last
+ *     column takes the radix-2 loop, which rounds its products as it
+ *     always has.
  * Results:      1; 0, with nothing transformed, when the work space
  *     cannot be had.
  */
