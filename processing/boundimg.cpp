@@ -618,9 +618,26 @@ const float *residentFloatOperand(RAMIMG *operand, const RAMIMG *image, int row,
    flagged) when they are not all held. */
 bool heldFloatLines(RAMIMG *image, int first, int count, int band, std::vector<float *> *lines) {
   lines->resize(static_cast<size_t>(std::max(count, 0)));
-  for (int k = 0; k < count; k++)
-    if (!((*lines)[k] = residentFloatLine(image, first + k, band))) return false;
-  for (int k = 0; k < count; k++) setRAMImageDirty(image, first + k, band);
+  if (!residentFloatLines(image, first, count, band, 1, lines->data())) return false;
+  setRAMImageDirtyRows(image, first, count, band);
+  return true;
+}
+
+/* The operand's lines for rows 0 .. count - 1 of the region (row k reads
+   the operand's row (first + k) modulo rows, from column x on), read where
+   they lie; false when they are not all held so. */
+bool residentFloatOperands(RAMIMG *operand, const RAMIMG *image, int first, int count, int rows,
+                           int band, int x, int width, std::vector<const float *> *lines) {
+  if (operand == image || int64_t{x} + width > operand->header.columns) return false;
+  std::vector<float *> held(static_cast<size_t>(std::max(count, 0)));
+  for (int k = 0; k < count;) {
+    // The rows up to the operand's last before it wraps round.
+    const int row = static_cast<int>((int64_t{first} + k) % rows);
+    const int n = std::min(count - k, rows - row);
+    if (!residentFloatLines(operand, row, n, band, 1, held.data() + k)) return false;
+    k += n;
+  }
+  for (int k = 0; k < count; k++) (*lines)[k] = held[k] + x;
   return true;
 }
 
@@ -759,11 +776,10 @@ void applyPixelOperatorImage(rimgObj *obj, RAMIMG *operand, const PixelOperator 
   for (int s = 0; s < obj->bandCount; s++) {
     const int band = obj->destBands[s] - 1;
     // Both images' lines where they lie: rows on the worker pool.
-    bool pooled = op->proc != opRand;
-    for (int k = 0; k < obj->height && pooled; k++)
-      pooled = (operandLines[k] = residentFloatOperand(
-                    operand, image, static_cast<int>((int64_t{obj->srcy} + k) % opRows),
-                    obj->srcBands[s] - 1, obj->srcx, obj->width)) != nullptr;
+    const bool pooled =
+        op->proc != opRand &&
+        residentFloatOperands(operand, image, obj->srcy, obj->height, opRows,
+                              obj->srcBands[s] - 1, obj->srcx, obj->width, &operandLines);
     if (pooled && heldFloatLines(image, obj->desy, obj->height, band, &held) &&
         pooledPixelRows(op, c, held, &operandLines, obj->desx, obj->width, opRows)) {
       resetBoundBand(image, band);

@@ -869,6 +869,20 @@ __attribute__((noinline)) unsigned char *loadRAMImageLine(RAMIMG *image, int row
 
 }  // namespace
 
+/* getRAMImageLine, inlined where lines are taken many at a time. */
+__attribute__((always_inline)) inline unsigned char *cachedLine(RAMIMG *image, int row, int band,
+                                                               int load) {
+  const ImageHeader &h = image->header;
+  if (!image->cache || row < 0 || row >= h.rows || band < 0 || band >= h.nbands) return nullptr;
+  if (h.imgid == IMG_MBSQ)
+    return image->cache + (int64_t{band} * h.rows + row) * image->lineBytes;
+  const int64_t tag = int64_t{row} * h.nbands + band;
+  const int slot = slotOf(image, tag);
+  unsigned char *line = lineAt(image, slot);
+  if (image->lineTags[slot] == tag) return line;
+  return loadRAMImageLine(image, row, band, load, tag, slot);
+}
+
 /*
  * getRAMImageLine --
  *     The line of (row, band), loaded by the image's layout when it is not
@@ -882,15 +896,14 @@ __attribute__((noinline)) unsigned char *loadRAMImageLine(RAMIMG *image, int row
  *     the file cannot give (a short file) reads as zeros.
  */
 unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load) {
-  const ImageHeader &h = image->header;
-  if (!image->cache || row < 0 || row >= h.rows || band < 0 || band >= h.nbands) return nullptr;
-  if (h.imgid == IMG_MBSQ)
-    return image->cache + (int64_t{band} * h.rows + row) * image->lineBytes;
-  const int64_t tag = int64_t{row} * h.nbands + band;
-  const int slot = slotOf(image, tag);
-  unsigned char *line = lineAt(image, slot);
-  if (image->lineTags[slot] == tag) return line;
-  return loadRAMImageLine(image, row, band, load, tag, slot);
+  return cachedLine(image, row, band, load);
+}
+
+/* getRAMImageLines -- getRAMImageLine for rows first .. first + count - 1,
+   into lines (one call for the many rows of a whole-image operation). */
+void getRAMImageLines(RAMIMG *image, int first, int count, int band, int load,
+                      unsigned char **lines) {
+  for (int k = 0; k < count; k++) lines[k] = cachedLine(image, first + k, band, load);
 }
 
 /*
@@ -1025,6 +1038,24 @@ void setRAMImageDirty(RAMIMG *image, int row, int band) {
   if (!image->cache || image->cacheLines <= 0 || row < 0 || band < 0) return;
   const int slot = slotOf(image, int64_t{row} * image->header.nbands + band);
   image->dirtyBits[slot >> 3] |= static_cast<unsigned char>(1u << (slot & 7));
+}
+
+/* setRAMImageDirtyRows -- setRAMImageDirty for rows first .. first + count - 1. */
+void setRAMImageDirtyRows(RAMIMG *image, int first, int count, int band) {
+  if (!image->cache || image->cacheLines <= 0 || first < 0 || band < 0) return;
+  // Each byte of flags written once (not once a row).
+  int byte = -1;
+  unsigned bits = 0;
+  for (int k = 0; k < count; k++) {
+    const int slot = slotOf(image, (int64_t{first} + k) * image->header.nbands + band);
+    if (slot >> 3 != byte) {
+      if (byte >= 0) image->dirtyBits[byte] |= static_cast<unsigned char>(bits);
+      byte = slot >> 3;
+      bits = 0;
+    }
+    bits |= 1u << (slot & 7);
+  }
+  if (byte >= 0) image->dirtyBits[byte] |= static_cast<unsigned char>(bits);
 }
 
 /* invalidateRAMImageCache -- empties every slot, without write-back. */

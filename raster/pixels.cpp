@@ -415,14 +415,40 @@ void getFloatBILData(RAMIMG *image, int row, int column, int count, int band, fl
   readSegment(image, row, column, count, band, out, 1);
 }
 
-float *residentFloatLine(RAMIMG *image, int row, int band, int load) {
+namespace {
+
+/* Whether an image is a FLOAT memory image that holds every line. */
+bool holdsFloatLines(const RAMIMG *image) {
   const ImageHeader &h = image->header;
-  if (h.pixelid != P_FLOAT || image->fd >= 0 || image->memData || !image->getLineProc ||
-      image->cacheLines < int64_t{h.rows} * h.nbands)
-    return nullptr;
-  unsigned char *line = image->getLineProc(image, row, band, load);
+  return h.pixelid == P_FLOAT && image->fd < 0 && !image->memData && image->getLineProc &&
+         image->cacheLines >= int64_t{h.rows} * h.nbands;
+}
+
+float *asFloatLine(unsigned char *line) {
   if (!line || reinterpret_cast<uintptr_t>(line) % alignof(float) != 0) return nullptr;
   return reinterpret_cast<float *>(line);
+}
+
+}  // namespace
+
+float *residentFloatLine(RAMIMG *image, int row, int band, int load) {
+  return holdsFloatLines(image) ? asFloatLine(image->getLineProc(image, row, band, load)) : nullptr;
+}
+
+bool residentFloatLines(RAMIMG *image, int first, int count, int band, int load, float **lines) {
+  if (!holdsFloatLines(image)) return false;
+  unsigned char *bytes[256];
+  for (int k0 = 0; k0 < count; k0 += 256) {
+    const int n = std::min(256, count - k0);
+    if (image->getLineProc == getRAMImageLine) {
+      getRAMImageLines(image, first + k0, n, band, load, bytes);
+    } else {
+      for (int k = 0; k < n; k++) bytes[k] = image->getLineProc(image, first + k0 + k, band, load);
+    }
+    for (int k = 0; k < n; k++)
+      if (!(lines[k0 + k] = asFloatLine(bytes[k]))) return false;
+  }
+  return true;
 }
 
 unsigned char *residentByteLine(RAMIMG *image, int row, int band) {

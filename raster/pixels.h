@@ -36,6 +36,9 @@ int putUSHORTBILData(RAMIMG *image, int row, int column, int count, int band,
  * a new image's line is not zeroed first.
  */
 float *residentFloatLine(RAMIMG *image, int row, int band, int load = 1);
+/* residentFloatLine for rows first .. first + count - 1, into lines:
+   false (lines undefined) unless the image holds every one. */
+bool residentFloatLines(RAMIMG *image, int first, int count, int band, int load, float **lines);
 /* The same for a BYTE memory image: the bytes getByteBILData copies out. */
 unsigned char *residentByteLine(RAMIMG *image, int row, int band);
 

@@ -149,9 +149,12 @@ void resetImageStats(RAMIMG *image);
 /* ---- line cache (linecache.cpp) ---- */
 int setRAMImageBuf(RAMIMG *image, int rows, bool cleared = true);
 unsigned char *getRAMImageLine(RAMIMG *image, int row, int band, int load);
+void getRAMImageLines(RAMIMG *image, int first, int count, int band, int load,
+                      unsigned char **lines);
 bool isUnwrittenRow(const RAMIMG *image, int row);
 void writeRAMImageLine(RAMIMG *image, int slot);
 void setRAMImageDirty(RAMIMG *image, int row, int band);
+void setRAMImageDirtyRows(RAMIMG *image, int first, int count, int band);
 int claimRAMImageLines(RAMIMG *image);
 void settleRAMImageLines(RAMIMG *image);
 void invalidateRAMImageCache(RAMIMG *image);
