@@ -867,21 +867,38 @@ __attribute__((noinline)) unsigned char *loadRAMImageLine(RAMIMG *image, int row
   return claimZeroed(image, slot, tag);
 }
 
-}  // namespace
+/* Where the line of (row, band) lives: its fixed place in a
+   band-sequential cache, or else its tag and slot; false for a row or
+   band outside the image or an image without a cache. */
+struct LinePlace {
+  unsigned char *fixed = nullptr;
+  int64_t tag = 0;
+  int slot = 0;
+};
+__attribute__((always_inline)) inline bool linePlace(const RAMIMG *image, int row, int band,
+                                                     LinePlace *at) {
+  const ImageHeader &h = image->header;
+  if (!image->cache || row < 0 || row >= h.rows || band < 0 || band >= h.nbands) return false;
+  if (h.imgid == IMG_MBSQ) {
+    at->fixed = image->cache + (int64_t{band} * h.rows + row) * image->lineBytes;
+    return true;
+  }
+  at->tag = int64_t{row} * h.nbands + band;
+  at->slot = slotOf(image, at->tag);
+  return true;
+}
 
 /* getRAMImageLine, inlined where lines are taken many at a time. */
 __attribute__((always_inline)) inline unsigned char *cachedLine(RAMIMG *image, int row, int band,
                                                                int load) {
-  const ImageHeader &h = image->header;
-  if (!image->cache || row < 0 || row >= h.rows || band < 0 || band >= h.nbands) return nullptr;
-  if (h.imgid == IMG_MBSQ)
-    return image->cache + (int64_t{band} * h.rows + row) * image->lineBytes;
-  const int64_t tag = int64_t{row} * h.nbands + band;
-  const int slot = slotOf(image, tag);
-  unsigned char *line = lineAt(image, slot);
-  if (image->lineTags[slot] == tag) return line;
-  return loadRAMImageLine(image, row, band, load, tag, slot);
+  LinePlace at;
+  if (!linePlace(image, row, band, &at)) return nullptr;
+  if (at.fixed) return at.fixed;
+  if (image->lineTags[at.slot] == at.tag) return lineAt(image, at.slot);
+  return loadRAMImageLine(image, row, band, load, at.tag, at.slot);
 }
+
+}  // namespace
 
 /*
  * getRAMImageLine --
@@ -1127,16 +1144,13 @@ void swapLineBytes(int pixelid, int64_t columns, unsigned char *line) {
  *     first when dirty); null otherwise.
  */
 unsigned char *getCachedLine(RAMIMG *image, int row, int band) {
-  const ImageHeader &h = image->header;
-  if (!image->cache || row < 0 || row >= h.rows || band < 0 || band >= h.nbands) return nullptr;
-  if (h.imgid == IMG_MBSQ)
-    return image->cache + (int64_t{band} * h.rows + row) * image->lineBytes;
-  const int64_t tag = int64_t{row} * h.nbands + band;
-  const int slot = slotOf(image, tag);
-  if (image->lineTags[slot] != tag)
-    return image->linesUnzeroed ? loadRAMImageLine(image, row, band, 1, tag, slot) : nullptr;
-  releaseSlot(image, slot);
-  return lineAt(image, slot);
+  LinePlace at;
+  if (!linePlace(image, row, band, &at)) return nullptr;
+  if (at.fixed) return at.fixed;
+  if (image->lineTags[at.slot] != at.tag)
+    return image->linesUnzeroed ? loadRAMImageLine(image, row, band, 1, at.tag, at.slot) : nullptr;
+  releaseSlot(image, at.slot);
+  return lineAt(image, at.slot);
 }
 
 }  // namespace vesk
