@@ -604,11 +604,16 @@ float *heldFloatLine(RAMIMG *image, int row, int band) {
   return line;
 }
 
+/* Whether another image's columns x .. x + width - 1 may be read where they lie. */
+bool readsInPlace(const RAMIMG *operand, const RAMIMG *image, int x, int width) {
+  return operand != image && int64_t{x} + width <= operand->header.columns;
+}
+
 /* The FLOAT line of another memory image that holds every line, to be
    read where it lies; null otherwise. */
 const float *residentFloatOperand(RAMIMG *operand, const RAMIMG *image, int row, int band,
                                   int x, int width) {
-  if (operand == image || int64_t{x} + width > operand->header.columns) return nullptr;
+  if (!readsInPlace(operand, image, x, width)) return nullptr;
   const float *line = residentFloatLine(operand, row, band);
   return line ? line + x : nullptr;
 }
@@ -628,7 +633,7 @@ bool heldFloatLines(RAMIMG *image, int first, int count, int band, std::vector<f
    they lie; false when they are not all held so. */
 bool residentFloatOperands(RAMIMG *operand, const RAMIMG *image, int first, int count, int rows,
                            int band, int x, int width, std::vector<const float *> *lines) {
-  if (operand == image || int64_t{x} + width > operand->header.columns) return false;
+  if (!readsInPlace(operand, image, x, width)) return false;
   std::vector<float *> held(static_cast<size_t>(std::max(count, 0)));
   for (int k = 0; k < count;) {
     // The rows up to the operand's last before it wraps round.

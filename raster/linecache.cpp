@@ -1050,14 +1050,8 @@ void writeRAMImageLine(RAMIMG *image, int slot) {
   }
 }
 
-/* setRAMImageDirty -- flags the slot of (row, band) as written. */
-void setRAMImageDirty(RAMIMG *image, int row, int band) {
-  if (!image->cache || image->cacheLines <= 0 || row < 0 || band < 0) return;
-  const int slot = slotOf(image, int64_t{row} * image->header.nbands + band);
-  image->dirtyBits[slot >> 3] |= static_cast<unsigned char>(1u << (slot & 7));
-}
-
-/* setRAMImageDirtyRows -- setRAMImageDirty for rows first .. first + count - 1. */
+/* setRAMImageDirtyRows -- flags the slots of rows first .. first + count - 1
+   of a band as written. */
 void setRAMImageDirtyRows(RAMIMG *image, int first, int count, int band) {
   if (!image->cache || image->cacheLines <= 0 || first < 0 || band < 0) return;
   // Each byte of flags written once (not once a row).
@@ -1074,6 +1068,9 @@ void setRAMImageDirtyRows(RAMIMG *image, int first, int count, int band) {
   }
   if (byte >= 0) image->dirtyBits[byte] |= static_cast<unsigned char>(bits);
 }
+
+/* setRAMImageDirty -- flags the slot of (row, band) as written. */
+void setRAMImageDirty(RAMIMG *image, int row, int band) { setRAMImageDirtyRows(image, row, 1, band); }
 
 /* invalidateRAMImageCache -- empties every slot, without write-back. */
 void invalidateRAMImageCache(RAMIMG *image) {

@@ -417,10 +417,10 @@ void getFloatBILData(RAMIMG *image, int row, int column, int count, int band, fl
 
 namespace {
 
-/* Whether an image is a FLOAT memory image that holds every line. */
-bool holdsFloatLines(const RAMIMG *image) {
+/* Whether an image is a memory image of the pixel type that holds every line. */
+bool holdsEveryLine(const RAMIMG *image, int pixelid) {
   const ImageHeader &h = image->header;
-  return h.pixelid == P_FLOAT && image->fd < 0 && !image->memData && image->getLineProc &&
+  return h.pixelid == pixelid && image->fd < 0 && !image->memData && image->getLineProc &&
          image->cacheLines >= int64_t{h.rows} * h.nbands;
 }
 
@@ -432,11 +432,11 @@ float *asFloatLine(unsigned char *line) {
 }  // namespace
 
 float *residentFloatLine(RAMIMG *image, int row, int band, int load) {
-  return holdsFloatLines(image) ? asFloatLine(image->getLineProc(image, row, band, load)) : nullptr;
+  return holdsEveryLine(image, P_FLOAT) ? asFloatLine(image->getLineProc(image, row, band, load)) : nullptr;
 }
 
 bool residentFloatLines(RAMIMG *image, int first, int count, int band, int load, float **lines) {
-  if (!holdsFloatLines(image)) return false;
+  if (!holdsEveryLine(image, P_FLOAT)) return false;
   unsigned char *bytes[256];
   for (int k0 = 0; k0 < count; k0 += 256) {
     const int n = std::min(256, count - k0);
@@ -452,11 +452,7 @@ bool residentFloatLines(RAMIMG *image, int first, int count, int band, int load,
 }
 
 unsigned char *residentByteLine(RAMIMG *image, int row, int band) {
-  const ImageHeader &h = image->header;
-  if (h.pixelid != P_BYTE || image->fd >= 0 || image->memData || !image->getLineProc ||
-      image->cacheLines < int64_t{h.rows} * h.nbands)
-    return nullptr;
-  return image->getLineProc(image, row, band, 1);
+  return holdsEveryLine(image, P_BYTE) ? image->getLineProc(image, row, band, 1) : nullptr;
 }
 
 /* getByteBILData -- the byte counterpart of getFloatBILData. */
